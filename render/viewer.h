@@ -1,0 +1,106 @@
+#pragma once
+// The stereo viewer's core: the one OpenGL context, the camera model, scene
+// drawing, textures, scene assembly and the camera switch. The desktop
+// window, the command-line tool and the tests all drive this object.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "render/rig_state.h"
+#include "render/settings.h"
+#include "scene/analiza.h"
+#include "scene/notifier.h"
+#include "scene/prefs.h"
+#include "scene/scene_model.h"
+
+namespace tovimar {
+
+class GlContext;  // render/gl_context.h
+
+class Viewer {
+ public:
+  // decimalSeparator: the user's locale decimal mark, used by the parser,
+  // NormaliseDecimalText and the memo logs.
+  Viewer(Settings& settings, EditorLink& editor, Notifier& notifier, char decimalSeparator,
+         int clientWidth = 512, int clientHeight = 384);
+  ~Viewer();  // FormDestroy
+  Viewer(const Viewer&) = delete;
+  Viewer& operator=(const Viewer&) = delete;
+
+  // --- window events ---
+  // sceneReady false, StartDirectory = current directory (unless already
+  // set), parser and Prefs, CreateRenderContext. False when no context.
+  bool FormCreate();
+  void FormDestroy();  // ReleaseSceneResources, then ReleaseRenderContext
+  void ReleaseSceneResources();
+  void FormPaint();  // view defaults (3.0, 90, 0), then one drawing
+
+  // --- context, projection, lighting ---
+  bool CreateRenderContext();  // reports "Blad" messages on failure
+  void ReleaseRenderContext();
+  bool HasContext() const;
+  int ClientWidth() const { return clientWidth_; }
+  int ClientHeight() const { return clientHeight_; }
+  void SetClientSize(int width, int height);
+  void ChangeResolution(int width, int height);  // "Apply": size, release, create
+  void SetupProjection(int width, int height, bool antiAlias);
+  void SetupRendering(int width, int height, bool antiAlias);
+
+  // --- drawing ---
+  void DrawScene(bool applyEgo, int skipId, double azimuth, double elevation, double distance);
+  void Redraw();  // DrawScene(false, -1, current view)
+  void DrawObjects(int skipId);
+  void LoadTextures();  // throws Error naming the file that cannot be read
+  void FreeTextures();
+  const std::vector<uint32_t>& TextureNames() const { return textureNames_; }
+
+  // --- scene assembly ---
+  // The preparation of a sequence. Throws Error (conversion message of the
+  // focal length or baseline text, unreadable texture, no context); what was
+  // done before the failing step stays done, the previous scene stays.
+  void PrepareScene();
+  void ClearScene();
+  const SceneModel& Scene() const { return scene_; }
+  const Prefs* GetPrefs() const { return prefs_.get(); }
+  bool SceneReady() const { return sceneReady_; }
+
+  // --- navigation and camera ---
+  void CameraSwitch(bool checked);  // the camera check box changed to `checked`
+  void SetLightZ(int trackBarPosition);
+  float viewAzimuth = 0.0f;
+  float viewElevation = 0.0f;
+  double viewDistance = 0.0;
+
+  // --- read-back of the last presented drawing (bottom row first) ---
+  void ReadColour(uint8_t* rgb);  // W*H*3 bytes, pack alignment 1
+  void ReadDepth(float* depth);   // W*H floats, window depth 0..1
+
+  // Called after every presented drawing (the desktop viewer shows it).
+  std::function<void()> onPresented;
+
+  RigState& Rig() { return rig_; }
+  const RigState& Rig() const { return rig_; }
+  Settings& GetSettings() { return settings_; }
+  EditorLink& Editor() { return editor_; }
+  Notifier& GetNotifier() { return notifier_; }
+  char DecimalSeparator() const { return decimalSeparator_; }
+
+ private:
+  Settings& settings_;
+  EditorLink& editor_;
+  Notifier& notifier_;
+  char decimalSeparator_;
+  int clientWidth_;
+  int clientHeight_;
+  RigState rig_;
+  SceneModel scene_;
+  std::unique_ptr<Analiza> analiza_;
+  std::unique_ptr<Prefs> prefs_;
+  std::vector<uint32_t> textureNames_;
+  std::unique_ptr<GlContext> context_;
+  bool sceneReady_ = false;
+};
+
+}  // namespace tovimar

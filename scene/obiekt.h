@@ -1,0 +1,115 @@
+#pragma once
+// The scene objects: five solid kinds and the camera motion of one frame.
+// Plain records; the renderer draws a solid through Draw(ObjectPainter&)
+// without knowing its kind.
+#include <array>
+#include <cstdint>
+
+namespace tovimar {
+
+using Vec3 = std::array<double, 3>;
+
+class Kula;
+class Prostopadloscian;
+class Cylinder;
+class Plane;
+class Czworobok;
+
+// Implemented by the renderer: one drawing per solid kind.
+class ObjectPainter {
+ public:
+  virtual ~ObjectPainter() = default;
+  virtual void Paint(const Kula& o) = 0;
+  virtual void Paint(const Prostopadloscian& o) = 0;
+  virtual void Paint(const Cylinder& o) = 0;
+  virtual void Paint(const Plane& o) = 0;
+  virtual void Paint(const Czworobok& o) = 0;
+};
+
+enum ObjectKind : int32_t {
+  kEgo = 0,
+  kKula = 1,
+  kProstopadloscian = 2,
+  kPlane = 3,
+  kCzworobok = 4,
+  kCylinder = 5,
+};
+
+class Obiekt {
+ public:
+  virtual ~Obiekt() = default;
+
+  // Draws the object; the base version (and Ego's) draws nothing.
+  virtual void Draw(ObjectPainter& painter) const { (void)painter; }
+
+  // Unit normal of the plane through three points, coordinates grouped by
+  // axis (x1, x2, x3, y1, y2, y3, z1, z2, z3). Reads no field of the object.
+  static void planeNormal(double x1, double x2, double x3, double y1, double y2, double y3,
+                          double z1, double z2, double z3, double& nx, double& ny, double& nz);
+
+  void SetPosition(double x, double y, double z) { position = {x, y, z}; }
+  void SetRotation(double x, double y, double z) { rotation = {x, y, z}; }
+  void SetColour(double r, double g, double b) { colour = {r, g, b}; }
+  void SetId(int32_t value) { id = value; }
+  void SetTexture(uint32_t name) { texture = name; }
+
+  uint32_t texture = 0;  // OpenGL texture name; 0 = untextured
+  int32_t id = 0;
+  int32_t kind = kEgo;
+  Vec3 colour{0, 0, 0};
+  Vec3 position{0, 0, 0};
+  Vec3 rotation{0, 0, 0};  // degrees about x, y, z
+
+ protected:
+  explicit Obiekt(int32_t k) : kind(k) {}
+};
+
+class Kula : public Obiekt {
+ public:
+  explicit Kula(double r) : Obiekt(kKula), radius(r) {}
+  void Draw(ObjectPainter& p) const override { p.Paint(*this); }
+  double radius;
+};
+
+class Prostopadloscian : public Obiekt {
+ public:
+  Prostopadloscian(double hx, double hy, double hz) : Obiekt(kProstopadloscian), halfSize{hx, hy, hz} {}
+  void Draw(ObjectPainter& p) const override { p.Paint(*this); }
+  Vec3 halfSize;
+};
+
+class Cylinder : public Obiekt {
+ public:
+  Cylinder(double base, double top, double h)
+      : Obiekt(kCylinder), baseRadius(base), topRadius(top), height(h) {}
+  void Draw(ObjectPainter& p) const override { p.Paint(*this); }
+  double baseRadius;
+  double topRadius;
+  double height;
+};
+
+class Plane : public Obiekt {
+ public:
+  Plane(double a, double b, double c, double px, double py, double pz)
+      : Obiekt(kPlane), normal{a, b, c}, offset(-(a * px + b * py + c * pz)), point{px, py, pz} {}
+  void Draw(ObjectPainter& p) const override { p.Paint(*this); }
+  Vec3 normal;  // a, b, c of a x + b y + c z + d = 0
+  double offset;  // d
+  Vec3 point;
+};
+
+class Czworobok : public Obiekt {
+ public:
+  explicit Czworobok(const std::array<double, 12>& v)
+      : Obiekt(kCzworobok),
+        vertices{{{v[0], v[1], v[2]}, {v[3], v[4], v[5]}, {v[6], v[7], v[8]}, {v[9], v[10], v[11]}}} {}
+  void Draw(ObjectPainter& p) const override { p.Paint(*this); }
+  std::array<Vec3, 4> vertices;
+};
+
+class Ego : public Obiekt {
+ public:
+  Ego() : Obiekt(kEgo) {}
+};
+
+}  // namespace tovimar

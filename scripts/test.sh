@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything with AddressSanitizer and
+# UndefinedBehaviorSanitizer, runs every test headless, then fuzzes the scene
+# line parser for a short fixed time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+export QT_QPA_PLATFORM=offscreen
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export LSAN_OPTIONS="suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTOVIMAR_SANITIZE=ON -DTOVIMAR_WERROR=ON >/dev/null
+cmake --build build-test
+ctest --test-dir build-test --output-on-failure -j2
+
+# Fuzz the scene line parser (libFuzzer needs clang).
+FUZZ_SECONDS="${FUZZ_SECONDS:-30}"
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTOVIMAR_FUZZ=ON -DTOVIMAR_BUILD_GUI=OFF -DTOVIMAR_BUILD_TESTS=ON -DTOVIMAR_BUILD_BENCH=OFF >/dev/null
+cmake --build build-fuzz --target fuzz_parseline
+mkdir -p build-fuzz/corpus
+./build-fuzz/tests/fuzz/fuzz_parseline -max_total_time="$FUZZ_SECONDS" -max_len=4096 \
+  build-fuzz/corpus tests/fuzz/seeds
+echo "fuzz: parser survived ${FUZZ_SECONDS}s"
