@@ -1,0 +1,26 @@
+#pragma once
+// The export command: assembles the stored camera images of one camera in a
+// run's output directory into "L.avi" (left) or "P.avi" (right) at 2 frames
+// per second, with an optional WAVE sound track.
+#include <cstdint>
+#include <string>
+
+namespace tovimar {
+
+struct AviExportSummary {
+  bool opened = false;      // the AVI file could be created
+  int framesWritten = 0;    // camera images found and written
+  int framesSkipped = 0;    // missing or unreadable images
+  bool audioAdded = false;  // the sound file was appended
+  std::string aviPath;      // the file written (or attempted)
+};
+
+// directory: the run's output directory (a separator is added when missing).
+// For i = 0 .. frameCount-1 reads directory + ("right_" | "left_") +
+// FrameNumber(i) + ".bmp"; missing images are skipped. Then appends wavPath
+// (if not empty) as audio and closes the file. Result codes are not raised;
+// the summary tells what happened.
+AviExportSummary ExportAvi(const std::string& directory, bool rightCamera, int frameCount,
+                           const std::string& wavPath);
+
+}  // namespace tovimar

@@ -1,0 +1,86 @@
+#pragma once
+// A small writer of uncompressed AVI files (RIFF "AVI "): one video stream of
+// key frames in the pixel format of the first bitmap, at 1000 / period frames
+// per second, and an optional PCM audio stream. Streams are numbered in the
+// order they are created (the first append of either kind makes stream 00).
+//
+// Results are 32-bit codes: 0 for success, otherwise one of the AVIERR_ codes.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "app/avi/bitmap_file.h"
+
+namespace tovimar {
+
+inline constexpr int32_t AVIERR_OK = 0;
+inline constexpr int32_t AVIERR_BADFORMAT = static_cast<int32_t>(0x80044066u);
+inline constexpr int32_t AVIERR_BADFLAGS = static_cast<int32_t>(0x80044069u);
+inline constexpr int32_t AVIERR_BADPARAM = static_cast<int32_t>(0x8004406Au);
+inline constexpr int32_t AVIERR_BADHANDLE = static_cast<int32_t>(0x8004406Cu);
+inline constexpr int32_t AVIERR_FILEOPEN = static_cast<int32_t>(0x8004406Fu);
+inline constexpr int32_t AVIERR_FILEWRITE = static_cast<int32_t>(0x8004406Du);
+inline constexpr int32_t AVIERR_ERROR = static_cast<int32_t>(0x800440C7u);
+
+// Sources of AppendWaveAudio.
+inline constexpr uint32_t kWaveSourceMemory = 0x0004;   // source is a const WaveImage*
+inline constexpr uint32_t kWaveSourceFile = 0x20000;    // source is a const char* file name
+
+// WAVEFORMATEX without extra data (cbSize is always 0).
+struct WaveFormat {
+  uint16_t formatTag = 0;
+  uint16_t channels = 0;
+  uint32_t samplesPerSec = 0;
+  uint32_t avgBytesPerSec = 0;
+  uint16_t blockAlign = 0;
+  uint16_t bitsPerSample = 0;
+  uint16_t extraSize = 0;
+};
+
+// A WAVE file image in memory: the bytes and how many there are. The image is
+// read as a canonical WAVE file (format fields at offsets 20 to 34, data length
+// at 40, samples from 44); nothing beyond data + size is ever read.
+struct WaveImage {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+};
+
+// The file never grows past what an AVI reader accepts: a frame or audio
+// block that would take it beyond that is refused with AVIERR_ERROR (and the
+// writer becomes failed); the file written so far stays complete and valid.
+
+struct AviWriter;  // opaque; created by OpenAviWriter, freed by CloseAviWriter
+
+// Creates (or truncates) fileName. waveFormat, when given, fixes the audio
+// format in advance. Returns null when the file cannot be created or
+// periodMs is not positive.
+AviWriter* OpenAviWriter(const std::string& fileName, int32_t periodMs, const WaveFormat* waveFormat);
+
+// Appends one bitmap as the next video frame (a key frame).
+//   null writer: AVIERR_BADHANDLE; null bitmap: AVIERR_BADPARAM;
+//   writer failed earlier: AVIERR_ERROR;
+//   a bitmap whose layout (size, bit depth, colour table) differs from the
+//   first frame's: AVIERR_BADFORMAT, the writer stays usable;
+//   a write error or the size limit: the code, and the writer becomes failed.
+int32_t AppendBitmapFrame(AviWriter* writer, const Bitmap* bitmap);
+
+// Appends the samples of a WAVE image (flag kWaveSourceMemory, source a
+// const WaveImage*) or of a WAVE file (flag kWaveSourceFile, source a
+// const char* name).
+//   null writer: AVIERR_BADHANDLE; other flag: AVIERR_BADFLAGS; null source:
+//   AVIERR_BADPARAM; writer failed: AVIERR_ERROR; file that cannot be read:
+//   AVIERR_FILEOPEN and the writer becomes failed; an image shorter than 44
+//   bytes, with 0 bits per sample or 0 block alignment, or whose data length
+//   runs past its end, or whose format differs from the stream's:
+//   AVIERR_BADFORMAT, nothing written, failed unchanged.
+int32_t AppendWaveAudio(AviWriter* writer, const void* source, uint32_t flag);
+
+// Completes the file (headers, index), closes it and frees the writer.
+// Returns 0, or AVIERR_BADHANDLE for a null writer.
+int32_t CloseAviWriter(AviWriter* writer);
+
+// Counters of an open writer, for callers that report progress.
+int32_t AviFramesWritten(const AviWriter* writer);
+int32_t AviAudioSamplesWritten(const AviWriter* writer);
+
+}  // namespace tovimar
