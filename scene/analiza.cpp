@@ -1,0 +1,161 @@
+#include "scene/analiza.h"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+#include "scene/locale_number.h"
+
+namespace tovimar {
+
+namespace {
+
+// One value per numeric field; slot 0 belongs to the keyword and stays 0.
+constexpr std::size_t kSlots = 100;
+using ValueTable = std::array<double, kSlots>;
+
+// Characters that may stand in a number; everything else becomes a space.
+std::string FilterField(std::string_view field, char decimalSeparator) {
+  std::string out(field);
+  for (char& c : out) {
+    if (c == '.' || c == ',') {
+      c = decimalSeparator;
+    } else if (!((c >= '0' && c <= '9') || c == '-')) {
+      c = ' ';
+    }
+  }
+  return out;
+}
+
+// Truncation toward zero, saturated to the 32-bit range.
+int32_t TruncatedId(double v) {
+  if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
+  if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
+  return static_cast<int32_t>(v);
+}
+
+std::string NumberText(double v) {
+  char buffer[64];
+  const auto r = std::to_chars(buffer, buffer + sizeof buffer, v);
+  return std::string(buffer, r.ptr);
+}
+
+}  // namespace
+
+Analiza::Analiza(char decimalSeparator, Notifier& notifier)
+    : decimalSeparator_(decimalSeparator), notifier_(notifier) {}
+
+std::unique_ptr<Obiekt> Analiza::ParseLine(std::string line, const std::vector<uint32_t>& textures,
+                                           Prefs& prefs) const {
+  line += ';';
+
+  std::string keyword;
+  std::size_t counter = 0;
+  ValueTable num{};
+  bool tooManyReported = false;
+
+  const std::string_view rest(line);
+  std::size_t start = 0;
+  while (start < rest.size()) {
+    const std::size_t end = rest.find(';', start);
+    if (end == std::string_view::npos) break;  // text after the last ';' (never, with the ';' appended)
+    const std::string_view field = rest.substr(start, end - start);
+    start = end + 1;
+
+    if (field.empty()) continue;
+    if (counter == 0) {
+      std::size_t len = field.size();
+      while (len > 0 && field[len - 1] == ' ') --len;
+      keyword.assign(field.substr(0, len));
+    } else if (counter < kSlots) {
+      const std::string filtered = FilterField(field, decimalSeparator_);
+      if (const auto value = ParseLocaleDouble(filtered, decimalSeparator_)) {
+        num[counter] = *value;
+      } else {
+        notifier_.Notify("", "Convert error: " + NotValidFloatMessage(filtered));
+      }
+    } else if (!tooManyReported) {
+      tooManyReported = true;
+      notifier_.Notify("", "Too many numbers: a line holds at most " + std::to_string(kSlots - 1) +
+                               " numbers; the numbers after them are ignored");
+    }
+    ++counter;
+  }
+
+  std::unique_ptr<Obiekt> object;
+  if (keyword == "WALEC" || keyword == "CYLINDER") {
+    object = std::make_unique<Cylinder>(num[12], num[13], num[14]);
+  } else if (keyword == "KULA" || keyword == "SPHERE") {
+    object = std::make_unique<Kula>(num[12]);
+  } else if (keyword == "PROST" || keyword == "CUBOID") {
+    object = std::make_unique<Prostopadloscian>(num[12], num[13], num[14]);
+  } else if (keyword == "EGO") {
+    object = std::make_unique<Ego>();
+  } else if (keyword == "PLANE") {
+    auto plane = std::make_unique<Plane>(num[6], num[7], num[8], num[9], num[10], num[11]);
+    if (!std::isfinite(plane->offset)) {
+      // a px + b py + c pz overflowed on the way: recompute in wider precision
+      // and keep the nearest representable offset, so no infinity or NaN
+      // reaches the renderer.
+      const long double d = -(static_cast<long double>(num[6]) * num[9] +
+                              static_cast<long double>(num[7]) * num[10] +
+                              static_cast<long double>(num[8]) * num[11]);
+      constexpr long double kMax = std::numeric_limits<double>::max();
+      if (std::isnan(d)) {
+        plane->offset = 0.0;
+      } else if (d > kMax || d < -kMax) {
+        plane->offset = d > 0 ? std::numeric_limits<double>::max() : -std::numeric_limits<double>::max();
+        notifier_.Notify("", "Plane offset out of range: the plane is kept at offset " +
+                                 NumberText(plane->offset));
+      } else {
+        plane->offset = static_cast<double>(d);
+      }
+    }
+    object = std::move(plane);
+  } else if (keyword == "CZWOR" || keyword == "QUADRILATERAL" || keyword == "QUAD") {
+    std::array<double, 12> corners{};
+    for (std::size_t k = 0; k < 12; ++k) corners[k] = num[6 + k];
+    object = std::make_unique<Czworobok>(corners);
+  }
+
+  if (object) {
+    if (object->kind == kEgo && counter == 7) {
+      object->SetPosition(num[1], num[2], num[3]);
+      object->SetRotation(num[4], num[5], num[6]);
+    } else {
+      object->SetPosition(num[6], num[7], num[8]);
+      object->SetRotation(num[9], num[10], num[11]);
+      object->SetColour(num[3], num[4], num[5]);
+      object->SetId(TruncatedId(num[1]));
+      if (num[2] < 0.0) {
+        object->SetTexture(0);
+      } else if (num[2] < static_cast<double>(textures.size())) {
+        object->SetTexture(textures[static_cast<std::size_t>(num[2])]);
+      } else {
+        object->SetTexture(0);
+        const std::string number = NumberText(std::trunc(num[2]));
+        std::string text = "Texture " + number + " is not loaded";
+        text += textures.empty() ? " (no textures are loaded)"
+                                 : " (0 to " + std::to_string(textures.size() - 1) + " are)";
+        text += ": the object is drawn without texture";
+        notifier_.Notify("", text);
+      }
+    }
+    return object;
+  }
+
+  if (keyword == "FOG") {
+    prefs.fog = true;
+  } else if (keyword == "BASELINE") {
+    prefs.baseline = num[1];
+  } else if (keyword == "FOCALLENGTH") {
+    prefs.focalLength = num[1];
+  } else if (keyword == "NOISE") {
+    prefs.noise = num[1];
+  }
+  return nullptr;
+}
+
+}  // namespace tovimar
