@@ -1,0 +1,73 @@
+// tovimar-render: the command-line side of Tovimar.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "cli/scene_dump.h"
+#include "scene/notifier.h"
+#include "scene/scene_text.h"
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // unreadable scene, write failure
+constexpr int kExitUsage = 2;    // bad command line
+
+void PrintError(const std::string& message) {
+  std::fprintf(stderr, "tovimar-render: %s\n", message.c_str());
+}
+
+bool WriteStdout(const std::string& text) {
+  const std::size_t written = std::fwrite(text.data(), 1, text.size(), stdout);
+  return written == text.size() && std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+int RunDump(const tovimar::cli::CliOptions& options) {
+  const char separator = tovimar::cli::UserDecimalSeparator();
+  tovimar::Prefs prefs;
+  try {
+    prefs = tovimar::cli::EditorPrefs(options.focalText, options.baselineText, separator);
+  } catch (const tovimar::Error& e) {
+    PrintError(e.message());
+    return kExitUsage;
+  }
+  std::string bytes;
+  try {
+    bytes = tovimar::ReadFileBytes(options.scenePath);
+  } catch (const tovimar::Error& e) {
+    PrintError(e.message());
+    return kExitFailure;
+  }
+  const std::string json =
+      tovimar::cli::SceneDumpJson(options.scenePath, tovimar::SplitLines(bytes), prefs, separator);
+  if (!WriteStdout(json)) {
+    PrintError("cannot write to standard output");
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  tovimar::cli::CliOptions options;
+  try {
+    options = tovimar::cli::ParseCommandLine(args);
+  } catch (const tovimar::cli::UsageError& e) {
+    PrintError(e.what());
+    std::fputs("Try 'tovimar-render --help'.\n", stderr);
+    return kExitUsage;
+  }
+  if (options.help) {
+    return WriteStdout(tovimar::cli::UsageText()) ? kExitOk : kExitFailure;
+  }
+  if (options.version) {
+    return WriteStdout("tovimar-render " TOVIMAR_VERSION "\n") ? kExitOk : kExitFailure;
+  }
+  if (options.dump) return RunDump(options);
+
+  PrintError("rendering a sequence is not available in this build; use --dump SCENE to check a scene");
+  return kExitUsage;
+}
