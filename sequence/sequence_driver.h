@@ -118,6 +118,7 @@ class SequenceDriver {
   bool sequenceRunning_ = false;
   bool stopRequested_ = false;
   bool timerEnabled_ = false;
+  bool inStep_ = false;
   int timerInterval_ = kGenerationIntervalMs;
   std::size_t framesWritten_ = 0;
   std::size_t framesMade_ = 0;

@@ -1,0 +1,219 @@
+#include "sequence/ground_truth.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "render/viewer.h"
+#include "sequence/segmentation_palette.h"
+
+namespace tovimar {
+
+double GaussianSample(RandomState& random) {
+  double u1 = 0.0;
+  double u2 = 0.0;
+  double s = 0.0;
+  do {
+    // Extended precision as the generator's scaling was always done, stored
+    // as doubles.
+    u1 = static_cast<double>(static_cast<long double>(random.NextNoise()) * (1.0L / 32767.0L) * 2.0L -
+                             1.0L);
+    u2 = static_cast<double>(static_cast<long double>(random.NextNoise()) * (1.0L / 32767.0L) * 2.0L -
+                             1.0L);
+    s = static_cast<double>(static_cast<long double>(u1) * u1 + static_cast<long double>(u2) * u2);
+  } while (s == 0.0 || s > 1.0);
+  const long double ls = s;
+  return static_cast<double>(u1 * std::sqrt(-2.0L * std::log(ls) / ls));
+}
+
+int AddPixelNoise(uint8_t value, double sigma, RandomState& random) {
+  double x = GaussianSample(random) * sigma + static_cast<double>(value);
+  if (!(x >= 0.0)) x = 0.0;
+  if (x > 255.0) x = 255.0;
+  return static_cast<int>(x);
+}
+
+uint8_t SubPixelMapValue(double disparity) {
+  const long double x = static_cast<long double>(disparity) * 255.0L * (1.0L / 60.0L);
+  if (!(x >= 0.0L)) return 0;
+  if (x >= 255.0L) return 255;
+  return static_cast<uint8_t>(x);
+}
+
+uint8_t PixelMapValue(double disparity) {
+  if (!(disparity >= 0.0)) return 0;
+  if (disparity >= kDisparityFullScale) return 255;  // P >= 60 gives 255 or more
+  const double lower = std::floor(disparity);
+  const double whole = disparity - lower > 0.5 ? std::ceil(disparity) : lower;
+  const int value = static_cast<int>(whole) * 255 / kDisparityFullScale;
+  return static_cast<uint8_t>(value > 255 ? 255 : value);
+}
+
+std::array<int32_t, 256> IdHistogram(const SceneModel& scene) {
+  std::array<int32_t, 256> counts{};
+  for (const auto& object : scene.solidObjects)
+    if (object && object->id >= 0 && object->id <= 255) ++counts[static_cast<std::size_t>(object->id)];
+  return counts;
+}
+
+// ---------------------------------------------------------------- buffers
+
+void CaptureBuffers::Resize(int w, int h) {
+  if (w < 0 || h < 0) throw Error("Invalid frame size");
+  const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+  if (w != width || h != height || depth.size() != n) {
+    width = w;
+    height = h;
+    colour.assign(n * 3, 0);
+    depth.assign(n, 0.0f);
+    passDepth.assign(n, 0.0f);
+    disparity.assign(n, 0.0);
+    depthIsCurrent = false;
+  }
+  cameraImage.Reset(w, h);
+  subPixelMap.Reset(w, h);
+  pixelMap.Reset(w, h);
+  segmentation.Reset(w, h);
+}
+
+void CaptureBuffers::Release() {
+  *this = CaptureBuffers{};
+}
+
+// ---------------------------------------------------------------- capture
+
+std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
+  Settings& settings = viewer.GetSettings();
+  RigState& rig = viewer.Rig();
+  const std::string directory = OutputDirectory(settings.OutputFolder(), settings.SequenceNumber());
+  const FrameFileNames names = MakeFrameFileNames(directory, settings.RightCamera(), rig.FrameCounter);
+  CreateOutputDirectory(directory);
+
+  const int W = viewer.ClientWidth();
+  const int H = viewer.ClientHeight();
+  buffers.Resize(W, H);
+  buffers.depthIsCurrent = false;
+  const std::size_t rowBytes = static_cast<std::size_t>(W) * 3;
+
+  // Camera image: buffer row i (bottom first) is picture row H-1-i; pixels
+  // visited in buffer order, which fixes the order of the noise samples.
+  viewer.ReadColour(buffers.colour.data());
+  const double sigma = rig.RigNoise;
+  for (int i = 0; i < H; ++i) {
+    const uint8_t* src = buffers.colour.data() + static_cast<std::size_t>(i) * rowBytes;
+    uint8_t* dst = buffers.cameraImage.Row(H - 1 - i);
+    if (sigma == 0.0) {
+      for (int x = 0; x < W; ++x, src += 3, dst += 3) {
+        dst[0] = src[2];
+        dst[1] = src[1];
+        dst[2] = src[0];
+      }
+    } else {
+      for (int x = 0; x < W; ++x, src += 3, dst += 3) {
+        const int red = AddPixelNoise(src[0], sigma, rig.random);
+        const int green = AddPixelNoise(src[1], sigma, rig.random);
+        const int blue = AddPixelNoise(src[2], sigma, rig.random);
+        dst[0] = static_cast<uint8_t>(blue);
+        dst[1] = static_cast<uint8_t>(green);
+        dst[2] = static_cast<uint8_t>(red);
+      }
+    }
+  }
+  buffers.cameraImage.Save(names.cameraImage);
+
+  // Depth to disparity.
+  viewer.ReadDepth(buffers.depth.data());
+  buffers.depthIsCurrent = true;
+  const double B = rig.RigBaseline;
+  const double F = rig.RigFocalLength;
+  for (int i = 0; i < H; ++i) {
+    const int y = H - 1 - i;
+    const float* d = buffers.depth.data() + static_cast<std::size_t>(i) * W;
+    double* out = buffers.disparity.data() + static_cast<std::size_t>(y) * W;
+    uint8_t* sub = buffers.subPixelMap.Row(y);
+    uint8_t* pix = buffers.pixelMap.Row(y);
+    for (int x = 0; x < W; ++x, sub += 3, pix += 3) {
+      const double D = DisparityFromDepth(d[x], B, F);
+      out[x] = D;
+      const uint8_t s = SubPixelMapValue(D);
+      const uint8_t p = PixelMapValue(D);
+      sub[0] = sub[1] = sub[2] = s;
+      pix[0] = pix[1] = pix[2] = p;
+    }
+  }
+  buffers.subPixelMap.Save(names.subPixelMap);
+  buffers.pixelMap.Save(names.pixelMap);
+  WriteDisparityFile(names.disparityText, buffers.disparity.data(), W, H, &buffers.text);
+  return names.segmentation;
+}
+
+std::string CaptureFrame(Viewer& viewer) {
+  CaptureBuffers buffers;
+  return CaptureFrame(viewer, buffers);
+}
+
+// ---------------------------------------------------------------- segmentation
+
+void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers) {
+  const int W = viewer.ClientWidth();
+  const int H = viewer.ClientHeight();
+  if (W != buffers.width || H != buffers.height) buffers.depthIsCurrent = false;
+  buffers.Resize(W, H);
+  BmpImage24& map = buffers.segmentation;
+  map.Fill(255, 255, 255);
+  const std::array<int32_t, 256> histogram = IdHistogram(viewer.Scene());
+
+  // Full-frame depth: CaptureFrame has just read it, and nothing was drawn
+  // since; otherwise read it now.
+  if (!buffers.depthIsCurrent) viewer.ReadDepth(buffers.depth.data());
+  buffers.depthIsCurrent = false;
+  const float* A = buffers.depth.data();
+  float* B = buffers.passDepth.data();
+
+  for (int k = 0; k < 256; ++k) {
+    if (histogram[static_cast<std::size_t>(k)] <= 0) continue;
+    const PaletteColour colour =
+        palette ? SegmentationPalette[static_cast<std::size_t>(k)]
+                : PaletteColour{static_cast<uint8_t>(k), static_cast<uint8_t>(k), static_cast<uint8_t>(k)};
+    viewer.DrawScene(false, k, viewer.viewAzimuth, viewer.viewElevation, viewer.viewDistance);
+    viewer.ReadDepth(B);
+    for (int i = 0; i < H; ++i) {
+      const std::size_t base = static_cast<std::size_t>(i) * W;
+      uint8_t* row = map.Row(H - 1 - i);
+      for (int x = 0; x < W; ++x) {
+        if (A[base + x] - B[base + x] != 0.0f) {
+          uint8_t* p = row + 3 * x;
+          p[0] = colour[2];
+          p[1] = colour[1];
+          p[2] = colour[0];
+        }
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------- frame source
+
+void ViewerFrameSource::PrepareSequence() { viewer_.PrepareScene(); }
+
+std::size_t ViewerFrameSource::FrameCount() const { return viewer_.Scene().egoFrames.size(); }
+
+int32_t& ViewerFrameSource::FrameCounter() { return viewer_.Rig().FrameCounter; }
+
+bool ViewerFrameSource::PreviewOnly() const { return viewer_.GetSettings().PreviewOnly(); }
+
+void ViewerFrameSource::ClearMotionLogs() { viewer_.Editor().ClearMotionLogs(); }
+
+void ViewerFrameSource::DrawPreviewFrame() {
+  viewer_.DrawScene(true, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
+}
+
+void ViewerFrameSource::GenerateFrame() {
+  const bool palette = viewer_.GetSettings().Palette();
+  viewer_.DrawScene(true, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
+  viewer_.DrawScene(false, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
+  const std::string segmentationPath = CaptureFrame(viewer_, buffers_);
+  BuildSegmentationMap(viewer_, palette, buffers_);
+  buffers_.segmentation.Save(segmentationPath);
+}
+
+}  // namespace tovimar

@@ -1,0 +1,104 @@
+#pragma once
+// Ground truth of a rendered frame: the camera image (with optional Gaussian
+// noise), the two 8-bit disparity maps, the full-precision disparity text
+// file and the segmentation map, computed from the read-backs of the very
+// rendering that made the image.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "render/rig_state.h"
+#include "scene/scene_model.h"
+#include "sequence/output_files.h"
+#include "sequence/sequence_driver.h"
+
+namespace tovimar {
+
+class Viewer;
+
+// Near and far plane of the projection, and the disparity full scale.
+inline constexpr double kNearPlane = 0.5;
+inline constexpr double kFarPlane = 34.0;
+inline constexpr int kDisparityFullScale = 60;  // pixels, mapped to 255
+
+// One standard-normal number by the polar method on the noise generator
+// (RandomState::NextNoise): pairs with s = 0 or s > 1 are drawn again; the
+// second number of the pair is not used.
+double GaussianSample(RandomState& random);
+
+// value + GaussianSample * sigma, clamped to 0..255 and truncated.
+int AddPixelNoise(uint8_t value, double sigma, RandomState& random);
+
+// Disparity in pixels of window depth d: baseline * focal / z, with
+// z = b / (d - a), a = f / (f - n), b = f n / (n - f).
+inline double DisparityFromDepth(float depth, double baseline, double focal) {
+  constexpr double a = kFarPlane / (kFarPlane - kNearPlane);
+  constexpr double b = kFarPlane * kNearPlane / (kNearPlane - kFarPlane);
+  const double z = b / (static_cast<double>(depth) - a);
+  return baseline * focal / z;
+}
+
+// Sub-pixel map value: trunc(D * 255 / 60) in extended precision, capped at
+// 255 (negative or undefined disparities give 0).
+uint8_t SubPixelMapValue(double disparity);
+
+// Pixel map value: D rounded to whole pixels (an exact half rounds down),
+// times 255, divided by 60 (integer division), capped at 255.
+uint8_t PixelMapValue(double disparity);
+
+// Object count per id 0..255 over the solid objects (other ids not counted).
+std::array<int32_t, 256> IdHistogram(const SceneModel& scene);
+
+// Working memory of one frame's capture, kept between frames so a run does
+// not allocate per frame.
+struct CaptureBuffers {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> colour;    // W*H*3 read-back, bottom row first
+  std::vector<float> depth;       // full-frame depth, bottom row first
+  std::vector<float> passDepth;   // depth of one segmentation pass
+  std::vector<double> disparity;  // W*H, top row first
+  std::string text;               // disparity text
+  BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
+  bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
+
+  void Resize(int w, int h);
+  void Release();
+};
+
+// Reads the viewer's current rendering and writes the camera image, the
+// sub-pixel map, the pixel map and the disparity text file of frame
+// FrameCounter into OutputDirectory (created first, one level). Names come
+// from the viewer's settings at the moment of the call. Returns the
+// segmentation map's path. Throws Error("Cannot create file ...").
+std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers);
+std::string CaptureFrame(Viewer& viewer);
+
+// The segmentation passes: one redraw per id in use leaving that id out,
+// painting (k, k, k) or SegmentationPalette[k] where the depth changed,
+// white elsewhere. The result is left in buffers.segmentation.
+void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers);
+
+// The viewer as the sequence driver sees it.
+class ViewerFrameSource : public FrameSource {
+ public:
+  explicit ViewerFrameSource(Viewer& viewer) : viewer_(viewer) {}
+  void PrepareSequence() override;
+  std::size_t FrameCount() const override;
+  int32_t& FrameCounter() override;
+  bool PreviewOnly() const override;
+  void ClearMotionLogs() override;
+  void DrawPreviewFrame() override;
+  void GenerateFrame() override;
+  void RunEnded() override { buffers_.Release(); }
+
+  CaptureBuffers& Buffers() { return buffers_; }
+
+ private:
+  Viewer& viewer_;
+  CaptureBuffers buffers_;
+};
+
+}  // namespace tovimar

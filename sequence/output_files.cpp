@@ -1,0 +1,186 @@
+#include "sequence/output_files.h"
+
+#include <sys/stat.h>
+
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <system_error>
+
+#include "scene/notifier.h"
+
+namespace tovimar {
+
+namespace {
+
+void AppendInt(std::string& out, long long v) {
+  char buf[24];
+  auto res = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, res.ptr);
+}
+
+void PutLe16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+void PutLe32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+[[noreturn]] void CannotCreate(const std::string& path) {
+  throw Error("Cannot create file " + path);
+}
+
+}  // namespace
+
+std::string OutputDirectory(const std::string& folder, int sequenceNumber) {
+  std::string dir = folder;
+  if (!dir.empty() && dir.back() != kPathSeparator) dir += kPathSeparator;
+  AppendInt(dir, sequenceNumber);
+  dir += kPathSeparator;
+  return dir;
+}
+
+std::string FrameNumber(int32_t frameCounter) {
+  std::string digits;
+  AppendInt(digits, frameCounter);
+  // "0000" + number, of which the last four characters are kept, or the whole
+  // number when it is longer.
+  std::string padded = "0000" + digits;
+  std::size_t keep = digits.size() > 4 ? digits.size() : 4;
+  return padded.substr(padded.size() - keep);
+}
+
+std::string CameraImageName(bool rightCamera, int32_t frameCounter) {
+  return (rightCamera ? "right_" : "left_") + FrameNumber(frameCounter) + ".bmp";
+}
+
+FrameFileNames MakeFrameFileNames(const std::string& directory, bool rightCamera,
+                                  int32_t frameCounter) {
+  const std::string n = FrameNumber(frameCounter);
+  FrameFileNames f;
+  f.cameraImage = directory + (rightCamera ? "right_" : "left_") + n + ".bmp";
+  f.subPixelMap = directory + (rightCamera ? "disp_" : "ldisp_") + n + ".bmp";
+  f.pixelMap = directory + (rightCamera ? "disp_p_" : "ldisp_p_") + n + ".bmp";
+  f.disparityText = directory + (rightCamera ? "bindisp_" : "lbindisp_") + n + ".dat";
+  f.segmentation = directory + (rightCamera ? "seg_r_" : "seg_l_") + n + ".bmp";
+  return f;
+}
+
+void CreateOutputDirectory(const std::string& directory) {
+  if (directory.empty()) return;
+  (void)::mkdir(directory.c_str(), 0777);
+}
+
+void WriteWholeFile(const std::string& path, const void* data, std::size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) CannotCreate(path);
+  bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
+  ok = std::fflush(f) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) {
+    // Remove what was partly written, but never anything that is not a
+    // plain file (a device, a pipe).
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
+    CannotCreate(path);
+  }
+}
+
+// ---------------------------------------------------------------- BMP
+
+void BmpImage24::Reset(int width, int height) {
+  if (width < 0 || height < 0) throw Error("Invalid image size");
+  const std::size_t stride = (static_cast<std::size_t>(width) * 3 + 3) & ~static_cast<std::size_t>(3);
+  const std::size_t pixelBytes = stride * static_cast<std::size_t>(height);
+  if (pixelBytes + 54 > std::numeric_limits<uint32_t>::max()) throw Error("Image too large");
+  if (width == width_ && height == height_ && !bytes_.empty()) return;
+  width_ = width;
+  height_ = height;
+  stride_ = stride;
+  bytes_.assign(54 + pixelBytes, 0);
+  uint8_t* h = bytes_.data();
+  // BITMAPFILEHEADER
+  h[0] = 'B';
+  h[1] = 'M';
+  PutLe32(h + 2, static_cast<uint32_t>(bytes_.size()));  // bfSize
+  PutLe32(h + 6, 0);                                      // bfReserved1, bfReserved2
+  PutLe32(h + 10, 54);                                    // bfOffBits
+  // BITMAPINFOHEADER
+  PutLe32(h + 14, 40);                                 // biSize
+  PutLe32(h + 18, static_cast<uint32_t>(width));       // biWidth
+  PutLe32(h + 22, static_cast<uint32_t>(height));      // biHeight (positive: bottom-up)
+  PutLe16(h + 26, 1);                                  // biPlanes
+  PutLe16(h + 28, 24);                                 // biBitCount
+  PutLe32(h + 30, 0);                                  // biCompression = BI_RGB
+  PutLe32(h + 34, static_cast<uint32_t>(pixelBytes));  // biSizeImage
+  PutLe32(h + 38, 0);                                  // biXPelsPerMeter
+  PutLe32(h + 42, 0);                                  // biYPelsPerMeter
+  PutLe32(h + 46, 0);                                  // biClrUsed
+  PutLe32(h + 50, 0);                                  // biClrImportant
+}
+
+void BmpImage24::Fill(uint8_t red, uint8_t green, uint8_t blue) {
+  for (int y = 0; y < height_; ++y) {
+    uint8_t* p = Row(y);
+    for (int x = 0; x < width_; ++x, p += 3) {
+      p[0] = blue;
+      p[1] = green;
+      p[2] = red;
+    }
+  }
+}
+
+void BmpImage24::Save(const std::string& path) const {
+  WriteWholeFile(path, bytes_.data(), bytes_.size());
+}
+
+void WriteBmp24(const std::string& path, const uint8_t* bgrTopDown, int width, int height) {
+  BmpImage24 image(width, height);
+  const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
+  for (int y = 0; y < height; ++y)
+    if (rowBytes) std::memcpy(image.Row(y), bgrTopDown + static_cast<std::size_t>(y) * rowBytes, rowBytes);
+  image.Save(path);
+}
+
+// ---------------------------------------------------------------- disparity text
+
+void AppendDisparityValue(std::string& out, double v) {
+  char buf[40];
+  auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 18);
+  out.append(buf, res.ptr);
+}
+
+int WriteDisparityFile(const std::string& path, const double* disparity, int width, int height,
+                       std::string* buffer) {
+  std::string local;
+  std::string& text = buffer ? *buffer : local;
+  text.clear();
+  const std::size_t count = static_cast<std::size_t>(width < 0 ? 0 : width) *
+                            static_cast<std::size_t>(height < 0 ? 0 : height);
+  // Longest value: sign, 18 digits, point, "e-308" = 25 characters.
+  constexpr std::size_t kMaxLine = 25 + 2;
+  text.resize(2 * 13 + count * kMaxLine + 2);
+  char* p = text.data();
+  char* const end = p + text.size();
+  auto line_end = [&p] {
+    *p++ = '\r';
+    *p++ = '\n';
+  };
+  p = std::to_chars(p, end, width).ptr;
+  line_end();
+  p = std::to_chars(p, end, height).ptr;
+  line_end();
+  for (std::size_t i = 0; i < count; ++i) {
+    p = std::to_chars(p, end, disparity[i], std::chars_format::general, 18).ptr;
+    line_end();
+  }
+  line_end();
+  text.resize(static_cast<std::size_t>(p - text.data()));
+  WriteWholeFile(path, text.data(), text.size());
+  return 1;
+}
+
+}  // namespace tovimar

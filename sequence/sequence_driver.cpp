@@ -1,0 +1,133 @@
+#include "sequence/sequence_driver.h"
+
+#include <exception>
+
+#include "scene/notifier.h"
+#include "sequence/ground_truth.h"
+
+namespace tovimar {
+
+SequenceDriver::SequenceDriver(FrameSource& source, SequenceHooks hooks)
+    : source_(source), hooks_(std::move(hooks)) {}
+
+SequenceDriver::SequenceDriver(Viewer& viewer, SequenceHooks hooks)
+    : ownedSource_(std::make_unique<ViewerFrameSource>(viewer)),
+      source_(*ownedSource_),
+      hooks_(std::move(hooks)) {}
+
+SequenceDriver::~SequenceDriver() = default;
+
+SequenceDriver::State SequenceDriver::GetState() const {
+  if (!sequenceRunning_) return State::Idle;
+  return stopRequested_ ? State::Stopping : State::Running;
+}
+
+void SequenceDriver::StopTimer() {
+  timerEnabled_ = false;
+  if (hooks_.stopTimer) hooks_.stopTimer();
+}
+
+void SequenceDriver::StartTimer() {
+  timerEnabled_ = true;
+  if (hooks_.startTimer) hooks_.startTimer(timerInterval_);
+}
+
+void SequenceDriver::Fail(const std::string& message) {
+  lastError_ = message;
+  if (!hooks_.showError) throw Error(message);
+  hooks_.showError(message);
+}
+
+void SequenceDriver::StartStop() {
+  if (sequenceRunning_) {
+    stopRequested_ = true;
+    return;
+  }
+  if (hooks_.setProgressPosition) hooks_.setProgressPosition(0);
+  if (hooks_.bringViewerToFront) hooks_.bringViewerToFront();
+  try {
+    Start();
+  } catch (const std::exception& e) {
+    // The preparation failed: nothing was started.
+    StopTimer();
+    Fail(e.what());
+    return;
+  }
+  if (hooks_.setButtonCaption) hooks_.setButtonCaption("Stop");
+  sequenceRunning_ = true;
+}
+
+void SequenceDriver::Start() {
+  lastError_.clear();
+  framesWritten_ = 0;
+  framesMade_ = 0;
+  source_.PrepareSequence();
+  if (hooks_.setProgressMax) hooks_.setProgressMax(static_cast<int>(source_.FrameCount()));
+  source_.FrameCounter() = 0;
+  if (hooks_.hideDeveloperControls) hooks_.hideDeveloperControls();
+  source_.ClearMotionLogs();
+  StartTimer();
+}
+
+void SequenceDriver::Tick() {
+  if (inStep_) return;  // a step never overlaps another
+  int32_t& frameCounter = source_.FrameCounter();
+  // -1 (no run) taken as unsigned is beyond any frame count.
+  if (static_cast<uint64_t>(static_cast<uint32_t>(frameCounter)) >= source_.FrameCount()) {
+    EndRun();
+    return;
+  }
+  StopTimer();
+  inStep_ = true;
+  try {
+    if (source_.PreviewOnly()) {
+      timerInterval_ = kPreviewIntervalMs;
+      source_.DrawPreviewFrame();
+    } else {
+      timerInterval_ = kGenerationIntervalMs;
+      source_.GenerateFrame();
+      ++framesWritten_;
+    }
+    ++framesMade_;
+  } catch (const std::exception& e) {
+    // A file that cannot be written ends the run; what was written stays.
+    inStep_ = false;
+    EndRun();
+    Fail(e.what());
+    return;
+  }
+  inStep_ = false;
+  if (stopRequested_) {
+    EndRun();
+    return;
+  }
+  StartTimer();
+  ++frameCounter;
+  if (hooks_.setProgressPosition) hooks_.setProgressPosition(frameCounter);
+}
+
+void SequenceDriver::EndRun() {
+  StopTimer();
+  if (hooks_.setButtonCaption) hooks_.setButtonCaption("Start");
+  source_.FrameCounter() = -1;
+  stopRequested_ = false;
+  const bool wasRunning = sequenceRunning_;
+  sequenceRunning_ = false;
+  if (wasRunning) {
+    source_.RunEnded();
+    if (hooks_.runEnded) hooks_.runEnded();
+  }
+}
+
+void SequenceDriver::RunToEnd() {
+  while (timerEnabled_) Tick();
+}
+
+bool SequenceDriver::Run() {
+  StartStop();
+  if (!sequenceRunning_) return false;
+  RunToEnd();
+  return lastError_.empty();
+}
+
+}  // namespace tovimar

@@ -1,0 +1,246 @@
+// Names, BMP layout and the disparity text file.
+#include "sequence/output_files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "scene/notifier.h"
+#include "sequence/segmentation_palette.h"
+#include "test_files.h"
+
+namespace tovimar {
+namespace {
+
+TEST(OutputNames, DirectoryAndFrameNumbers) {
+  EXPECT_EQ(OutputDirectory("/tmp/out", 3), "/tmp/out/3/");
+  EXPECT_EQ(OutputDirectory("/tmp/out/", 2), "/tmp/out/2/");
+  EXPECT_EQ(OutputDirectory("", 3), "3/");
+  EXPECT_EQ(OutputDirectory("rel", 100), "rel/100/");
+
+  EXPECT_EQ(FrameNumber(0), "0000");
+  EXPECT_EQ(FrameNumber(7), "0007");
+  EXPECT_EQ(FrameNumber(9), "0009");
+  EXPECT_EQ(FrameNumber(10), "0010");
+  EXPECT_EQ(FrameNumber(123), "0123");
+  EXPECT_EQ(FrameNumber(9999), "9999");
+  // Widening past 9999: no later frame reuses an earlier frame's name.
+  EXPECT_EQ(FrameNumber(10000), "10000");
+  EXPECT_EQ(FrameNumber(10007), "10007");
+  EXPECT_EQ(FrameNumber(123456), "123456");
+  EXPECT_NE(FrameNumber(10007), FrameNumber(7));
+}
+
+TEST(OutputNames, FiveNamesPerCamera) {
+  const FrameFileNames l = MakeFrameFileNames("/o/0/", false, 12);
+  EXPECT_EQ(l.cameraImage, "/o/0/left_0012.bmp");
+  EXPECT_EQ(l.subPixelMap, "/o/0/ldisp_0012.bmp");
+  EXPECT_EQ(l.pixelMap, "/o/0/ldisp_p_0012.bmp");
+  EXPECT_EQ(l.disparityText, "/o/0/lbindisp_0012.dat");
+  EXPECT_EQ(l.segmentation, "/o/0/seg_l_0012.bmp");
+  const FrameFileNames r = MakeFrameFileNames("3/", true, 0);
+  EXPECT_EQ(r.cameraImage, "3/right_0000.bmp");
+  EXPECT_EQ(r.subPixelMap, "3/disp_0000.bmp");
+  EXPECT_EQ(r.pixelMap, "3/disp_p_0000.bmp");
+  EXPECT_EQ(r.disparityText, "3/bindisp_0000.dat");
+  EXPECT_EQ(r.segmentation, "3/seg_r_0000.bmp");
+  EXPECT_EQ(CameraImageName(false, 7), "left_0007.bmp");
+  EXPECT_EQ(CameraImageName(true, 10000), "right_10000.bmp");
+}
+
+TEST(OutputNames, DirectoryCreationIsOneLevelAndSilent) {
+  TempDir tmp;
+  const std::string dir = OutputDirectory(tmp.path(), 4);
+  CreateOutputDirectory(dir);
+  EXPECT_TRUE(std::filesystem::is_directory(dir));
+  CreateOutputDirectory(dir);  // exists: fine
+  const std::string deep = OutputDirectory(tmp.path() + "/missing", 1);
+  CreateOutputDirectory(deep);  // parent missing: nothing created, nothing reported
+  EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/missing"));
+}
+
+uint32_t Le32(const std::vector<uint8_t>& b, std::size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+uint32_t Le16(const std::vector<uint8_t>& b, std::size_t at) { return b[at] | b[at + 1] << 8; }
+
+TEST(Bmp, HeaderAndPaddedBottomUpRows) {
+  // 3 x 2 picture: rows of 9 bytes padded to 12.
+  const uint8_t top[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  const uint8_t bottom[9] = {10, 11, 12, 13, 14, 15, 16, 17, 18};
+  std::vector<uint8_t> picture(top, top + 9);
+  picture.insert(picture.end(), bottom, bottom + 9);
+  TempDir tmp;
+  const std::string path = tmp.path() + "/a.bmp";
+  WriteBmp24(path, picture.data(), 3, 2);
+  const std::vector<uint8_t> b = ReadAll(path);
+  ASSERT_EQ(b.size(), 54u + 24u);
+  EXPECT_EQ(b[0], 'B');
+  EXPECT_EQ(b[1], 'M');
+  EXPECT_EQ(Le32(b, 2), 78u);   // bfSize
+  EXPECT_EQ(Le32(b, 6), 0u);    // reserved
+  EXPECT_EQ(Le32(b, 10), 54u);  // pixel data offset
+  EXPECT_EQ(Le32(b, 14), 40u);  // biSize
+  EXPECT_EQ(Le32(b, 18), 3u);
+  EXPECT_EQ(Le32(b, 22), 2u);   // positive height: bottom-up
+  EXPECT_EQ(Le16(b, 26), 1u);   // planes
+  EXPECT_EQ(Le16(b, 28), 24u);  // bits per pixel
+  EXPECT_EQ(Le32(b, 30), 0u);   // BI_RGB
+  EXPECT_EQ(Le32(b, 34), 24u);  // biSizeImage = padded row * H
+  EXPECT_EQ(Le32(b, 38), 0u);
+  EXPECT_EQ(Le32(b, 42), 0u);
+  EXPECT_EQ(Le32(b, 46), 0u);   // biClrUsed
+  EXPECT_EQ(Le32(b, 50), 0u);
+  // First stored row is the bottom of the picture, then three zero bytes.
+  EXPECT_EQ(std::vector<uint8_t>(b.begin() + 54, b.begin() + 66),
+            std::vector<uint8_t>({10, 11, 12, 13, 14, 15, 16, 17, 18, 0, 0, 0}));
+  EXPECT_EQ(std::vector<uint8_t>(b.begin() + 66, b.begin() + 78),
+            std::vector<uint8_t>({1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 0, 0}));
+}
+
+TEST(Bmp, ImageRowsAreTopDownAndWidthsNeedNoAlignment) {
+  for (int w : {1, 2, 3, 4, 5, 320, 321}) {
+    BmpImage24 img(w, 3);
+    EXPECT_EQ(img.RowStride() % 4, 0u);
+    EXPECT_GE(img.RowStride(), static_cast<std::size_t>(w) * 3);
+    EXPECT_LT(img.RowStride(), static_cast<std::size_t>(w) * 3 + 4);
+    EXPECT_EQ(img.FileBytes().size(), 54 + img.RowStride() * 3);
+    img.Fill(1, 2, 3);
+    img.Row(0)[0] = 99;  // top row, first pixel's blue
+    const auto& b = img.FileBytes();
+    EXPECT_EQ(b[54 + 2 * img.RowStride()], 99);  // stored last
+    EXPECT_EQ(b[54], 3);
+    EXPECT_EQ(b[55], 2);
+    EXPECT_EQ(b[56], 1);
+    for (std::size_t pad = static_cast<std::size_t>(w) * 3; pad < img.RowStride(); ++pad)
+      EXPECT_EQ(b[54 + pad], 0) << "padding must stay zero after Fill";
+  }
+}
+
+TEST(Bmp, UnwritablePathThrowsWithThePath) {
+  TempDir tmp;
+  const std::string path = tmp.path() + "/no/such/dir/x.bmp";
+  const uint8_t px[3] = {0, 0, 0};
+  try {
+    WriteBmp24(path, px, 1, 1);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.message(), "Cannot create file " + path);
+  }
+}
+
+TEST(Bmp, FullDiskLeavesNoPartialFile) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full not available";
+  BmpImage24 img(64, 64);
+  EXPECT_THROW(img.Save("/dev/full"), Error);
+}
+
+// ------------------------------------------------------------- %.18g
+
+std::string Printf18(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.18g", v);
+  return buf;
+}
+
+std::string ToChars18(double v) {
+  std::string s;
+  AppendDisparityValue(s, v);
+  return s;
+}
+
+TEST(DisparityText, FormatterEqualsPrintfG18) {
+  std::vector<double> values = {0.0, -0.0, 1.0, -1.0, 0.5, 2.5, 0.125, 1.37294117647058831,
+                                93.36, 10.5703125, 1e-5, 1e-4, 0.0001, 0.00012345, 1e17, 1e18,
+                                123456789012345678.0, 1e300, -1e-300, 5e-324, 2.2250738585072014e-308,
+                                1.7976931348623157e308, 0.1, 0.2, 0.3, 1.0 / 3.0, 2.0 / 3.0, 60.0};
+  for (int e = -330; e <= 310; ++e) values.push_back(std::ldexp(1.0, e));  // halves and powers
+  for (int i = -40; i <= 40; ++i) values.push_back(std::pow(10.0, i));
+  for (int i = 0; i < 2000; ++i) values.push_back(i / 2.0 + 0.5);
+  std::mt19937_64 rng(12345);
+  std::uniform_real_distribution<double> disp(0.0, 100.0);
+  for (int i = 0; i < 100000; ++i) values.push_back(disp(rng));
+  for (int i = 0; i < 100000; ++i) {
+    uint64_t bits = rng();
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    if (std::isfinite(v)) values.push_back(v);
+  }
+  for (int i = 1; i < 1000; ++i) values.push_back(std::nextafter(0.0, 1.0) * i);  // denormals
+  int mismatches = 0;
+  for (double v : values) {
+    if (ToChars18(v) != Printf18(v) && ++mismatches < 10)
+      ADD_FAILURE() << "value " << Printf18(v) << " gave " << ToChars18(v);
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+TEST(DisparityText, LayoutForAnOddWidth) {
+  TempDir tmp;
+  const std::string path = tmp.path() + "/d.dat";
+  const double d[] = {1.5, 2.0, 0.1, 10.5703125, 93.36, 1.37294117647058831};  // 3 x 2
+  EXPECT_EQ(WriteDisparityFile(path, d, 3, 2), 1);
+  const std::vector<uint8_t> bytes = ReadAll(path);
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_EQ(text,
+            "3\r\n2\r\n1.5\r\n2\r\n0.100000000000000006\r\n10.5703125\r\n"
+            "93.3599999999999994\r\n1.37294117647058833\r\n\r\n");
+}
+
+TEST(DisparityText, LineCountOfAFullFrame) {
+  TempDir tmp;
+  const std::string path = tmp.path() + "/d.dat";
+  std::vector<double> d(320 * 240, 1.25);
+  std::string reuse = "old contents";
+  WriteDisparityFile(path, d.data(), 320, 240, &reuse);
+  const std::vector<uint8_t> bytes = ReadAll(path);
+  const std::string text(bytes.begin(), bytes.end());
+  EXPECT_EQ(text, reuse);
+  std::size_t lines = 0;
+  for (std::size_t p = 0; (p = text.find("\r\n", p)) != std::string::npos; p += 2) ++lines;
+  EXPECT_EQ(lines, 2u + 320u * 240u + 1u);
+  EXPECT_EQ(text.rfind("320\r\n240\r\n1.25\r\n", 0), 0u);
+  EXPECT_EQ(text.substr(text.size() - 8), "1.25\r\n\r\n");
+  EXPECT_EQ(text.find('\n', 0), 4u);  // no bare line feeds
+}
+
+TEST(DisparityText, UnwritableFileIsAnError) {
+  TempDir tmp;
+  const std::string path = tmp.path() + "/missing/d.dat";
+  const double d[] = {1.0};
+  try {
+    WriteDisparityFile(path, d, 1, 1);
+    FAIL() << "a disparity file that cannot be written must not pass silently";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.message(), "Cannot create file " + path);
+  }
+}
+
+// ------------------------------------------------------------- palette
+
+TEST(Palette, RampEndsAndSampleRows) {
+  using C = PaletteColour;
+  EXPECT_EQ(SegmentationPalette[0], (C{0, 0, 131}));
+  EXPECT_EQ(SegmentationPalette[1], (C{0, 0, 135}));
+  EXPECT_EQ(SegmentationPalette[31], (C{0, 0, 255}));
+  EXPECT_EQ(SegmentationPalette[32], (C{0, 3, 255}));
+  EXPECT_EQ(SegmentationPalette[95], (C{0, 255, 255}));
+  EXPECT_EQ(SegmentationPalette[96], (C{3, 255, 251}));
+  EXPECT_EQ(SegmentationPalette[158], (C{251, 255, 3}));
+  EXPECT_EQ(SegmentationPalette[159], (C{255, 255, 0}));
+  EXPECT_EQ(SegmentationPalette[160], (C{255, 251, 0}));
+  EXPECT_EQ(SegmentationPalette[223], (C{255, 0, 0}));
+  EXPECT_EQ(SegmentationPalette[224], (C{251, 0, 0}));
+  EXPECT_EQ(SegmentationPalette[255], (C{127, 0, 0}));
+  static_assert(SegmentationPalette[159][2] == 0, "clamped at 0");
+}
+
+}  // namespace
+}  // namespace tovimar
