@@ -4,15 +4,16 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "cli/render_run.h"
 #include "cli/scene_dump.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailure = 1;  // unreadable scene, write failure
-constexpr int kExitUsage = 2;    // bad command line
+using tovimar::cli::kExitFailure;
+using tovimar::cli::kExitOk;
+using tovimar::cli::kExitUsage;
 
 void PrintError(const std::string& message) {
   std::fprintf(stderr, "tovimar-render: %s\n", message.c_str());
@@ -68,6 +69,6 @@ int main(int argc, char** argv) {
   }
   if (options.dump) return RunDump(options);
 
-  PrintError("rendering a sequence is not available in this build; use --dump SCENE to check a scene");
-  return kExitUsage;
+  tovimar::cli::InstallStopSignalHandlers();
+  return tovimar::cli::RunRender(options, stderr);
 }

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include <charconv>
 #include <clocale>
 #include <langinfo.h>
 #include <locale.h>
@@ -8,12 +9,95 @@ namespace tovimar::cli {
 
 namespace {
 
+// A whole decimal number in [low, high], nothing else (no sign, no spaces).
+int ParseInt(const std::string& text, int low, int high, const char* what) {
+  int value = 0;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  auto [ptr, ec] = std::from_chars(first, last, value);
+  if (text.empty() || ec != std::errc() || ptr != last || value < low || value > high) {
+    throw UsageError("'" + text + "' is not " + what);
+  }
+  return value;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t at = text.find(separator, start);
+    parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
+    if (at == std::string::npos) return parts;
+    start = at + 1;
+  }
+}
+
+void ParseResolution(CliOptions& o, const std::string& v) {
+  std::string lower = v;
+  for (char& c : lower) {
+    if (c == 'X') c = 'x';
+  }
+  const auto parts = Split(lower, 'x');
+  const std::string what = "a size WxH with sides 1.." + std::to_string(kMaxFrameSide);
+  if (parts.size() != 2) throw UsageError("'" + v + "' is not " + what);
+  try {
+    o.width = ParseInt(parts[0], 1, kMaxFrameSide, what.c_str());
+    o.height = ParseInt(parts[1], 1, kMaxFrameSide, what.c_str());
+  } catch (const UsageError&) {
+    throw UsageError("'" + v + "' is not " + what);
+  }
+}
+
+void ParseBackground(CliOptions& o, const std::string& v) {
+  const auto parts = Split(v, ',');
+  const char* what = "three numbers R,G,B from 0 to 255";
+  if (parts.size() != 3) throw UsageError("'" + v + "' is not " + what);
+  try {
+    for (std::size_t i = 0; i < 3; ++i) o.background[i] = ParseInt(parts[i], 0, 255, what);
+  } catch (const UsageError&) {
+    throw UsageError("'" + v + "' is not " + what);
+  }
+}
+
 std::vector<OptionSpec> MakeTable() {
   std::vector<OptionSpec> table;
   table.push_back({"help", 'h', nullptr, "show this help and exit",
                    [](CliOptions& o, const std::string&) { o.help = true; }});
   table.push_back({"version", 0, nullptr, "show the version and exit",
                    [](CliOptions& o, const std::string&) { o.version = true; }});
+  table.push_back({"out", 'o', "DIR", "output root (the control panel's \"Folder\"); default ./out",
+                   [](CliOptions& o, const std::string& v) { o.outputFolder = v; }});
+  table.push_back({"seq", 's', "N", "sequence number; the frames go to DIR/N/; default 0",
+                   [](CliOptions& o, const std::string& v) {
+                     o.sequenceNumber = ParseInt(v, 0, 2147483647, "a sequence number (0 or more)");
+                   }});
+  table.push_back({"camera", 'c', "left|right|both",
+                   "camera; both = a left run, then a right run, into the same directory; default both",
+                   [](CliOptions& o, const std::string& v) {
+                     if (v == "left") o.camera = CameraChoice::Left;
+                     else if (v == "right") o.camera = CameraChoice::Right;
+                     else if (v == "both") o.camera = CameraChoice::Both;
+                     else throw UsageError("'" + v + "' is not left, right or both");
+                   }});
+  table.push_back({"resolution", 'r', "WxH", "frame size in pixels; default 512x384", ParseResolution});
+  table.push_back({"preview", 0, nullptr, "draw the frames, write nothing",
+                   [](CliOptions& o, const std::string&) { o.preview = true; }});
+  table.push_back({"palette", 0, nullptr, "palette colours in segmentation maps (default: grey = id)",
+                   [](CliOptions& o, const std::string&) { o.palette = true; }});
+  table.push_back({"antialias", 0, nullptr, "the antialiasing filter",
+                   [](CliOptions& o, const std::string&) { o.antiAlias = true; }});
+  table.push_back({"background", 0, "R,G,B", "background colour, 0..255 each; default 0,255,255",
+                   ParseBackground});
+  table.push_back({"textures", 0, "DIR",
+                   "folder of tex0.bmp..tex10.bmp; default the current folder, else the bundled ones",
+                   [](CliOptions& o, const std::string& v) {
+                     if (v.empty()) throw UsageError("the folder name is empty");
+                     o.textureFolder = v;
+                   }});
+  table.push_back({"avi", 0, nullptr, "after the runs, build L.avi / P.avi in the output directory",
+                   [](CliOptions& o, const std::string&) { o.avi = true; }});
+  table.push_back({"quiet", 'q', nullptr, "no progress output",
+                   [](CliOptions& o, const std::string&) { o.quiet = true; }});
   table.push_back({"dump", 0, nullptr, "print the parsed scene as JSON and exit",
                    [](CliOptions& o, const std::string&) { o.dump = true; }});
   table.push_back({"focal", 0, "TEXT", "the editor's focal-length field; default 389,0",

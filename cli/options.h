@@ -3,12 +3,15 @@
 // (OptionTable): each row names the option, says whether it takes a value and
 // stores that value into CliOptions, throwing UsageError when it is bad.
 // A new option is a new field here and a new row in options.cpp.
+#include <array>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace tovimar::cli {
+
+enum class CameraChoice { Left, Right, Both };
 
 struct CliOptions {
   bool help = false;
@@ -17,7 +20,24 @@ struct CliOptions {
   std::string scenePath;              // the one positional argument
   std::string focalText = "389,0";    // the editor's focal-length field
   std::string baselineText = "0,12";  // the editor's baseline field
+
+  // Rendering a sequence (the control panel's settings).
+  std::string outputFolder = "./out";  // "Folder"
+  int sequenceNumber = 0;              // "Sequence no:"
+  CameraChoice camera = CameraChoice::Both;  // both: a left run, then a right run
+  int width = 512;
+  int height = 384;
+  bool preview = false;                 // "Preview only"
+  bool palette = false;                 // "Color pallete in segmentation"
+  bool antiAlias = false;               // "AntiAliasing Filter"
+  std::array<int, 3> background{0, 255, 255};
+  std::string textureFolder;            // empty: the renderer's choice
+  bool quiet = false;
+  bool avi = false;                     // build L.avi / P.avi after the runs
 };
+
+// Largest frame side the tool accepts.
+inline constexpr int kMaxFrameSide = 8192;
 
 // A bad command line; the message names the option and what is wrong.
 class UsageError : public std::runtime_error {

@@ -1,0 +1,26 @@
+#pragma once
+// The rendering mode of tovimar-render: one sequence run per camera with the
+// same core as the desktop program, so both write the same files byte for byte.
+#include <cstdio>
+
+#include "cli/options.h"
+
+namespace tovimar::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;      // unreadable scene, no context, write failure
+inline constexpr int kExitUsage = 2;        // bad option values
+inline constexpr int kExitInterrupted = 130;  // stopped by SIGINT / SIGTERM
+
+// Renders options.scenePath as the options say. Progress, conversion errors
+// of the scene (with line numbers) and the summary go to `err`; returns the
+// exit code. The output root is created (with its parents) when missing and
+// checked to be a writable folder before the first frame; in preview mode
+// nothing is created or written.
+int RunRender(const CliOptions& options, std::FILE* err);
+
+// Installs SIGINT / SIGTERM handlers that ask the current run to stop after
+// the frame in progress (the run then ends as with the panel's "Stop").
+void InstallStopSignalHandlers();
+
+}  // namespace tovimar::cli
