@@ -1,0 +1,33 @@
+#include "app/forms.h"
+
+#include "app/unit1.h"
+#include "app/unit2.h"
+#include "app/unit3.h"
+
+TForm1* Form1 = nullptr;
+TForm2* Form2 = nullptr;
+TForm3* Form3 = nullptr;
+
+void CreateForms() {
+  Form3 = new TForm3();
+  Form3->show();
+  Form2 = new TForm2();
+  Form2->show();
+  Form1 = new TForm1();
+  Form1->show();
+}
+
+void DestroyForms() {
+  if (Form1 != nullptr) {
+    delete Form1;
+    Form1 = nullptr;
+  }
+  if (Form2 != nullptr) {
+    delete Form2;
+    Form2 = nullptr;
+  }
+  if (Form3 != nullptr) {
+    delete Form3;
+    Form3 = nullptr;
+  }
+}

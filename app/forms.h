@@ -1,0 +1,19 @@
+#pragma once
+// The three windows of the desktop program and the global references through
+// which they reach one another. A reference is null before its window is
+// created and after the shut-down has destroyed it.
+class TForm1;  // stereo viewer   (app/unit1.h)
+class TForm2;  // scene editor    (app/unit2.h)
+class TForm3;  // control panel   (app/unit3.h)
+
+extern TForm1* Form1;
+extern TForm2* Form2;
+extern TForm3* Form3;
+
+// Start-up: creates the control panel, the scene editor and the viewer, in
+// this order, into Form3, Form2 and Form1, and shows all three.
+void CreateForms();
+
+// Destroys whatever windows remain (viewer, editor, then control panel) and
+// nulls their references; what the end of the program does after the loop.
+void DestroyForms();

@@ -1,0 +1,29 @@
+#pragma once
+// Scene files as the editor loads and saves them. Loading turns every lone
+// CR or lone LF into CR LF and splits the text at CR LF; a final line break
+// leaves an empty last line, as a memo holding that text shows it. Saving
+// joins the lines with CR LF and adds no line break after the last one, so a
+// file whose line breaks are all CR LF comes back byte for byte.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tovimar {
+
+// The memo lines of a file's bytes (at least one line, "" for an empty file).
+std::vector<std::string> SplitFileLines(std::string_view bytes);
+
+// True when bytes are well-formed UTF-8 (shortest forms, no surrogates, at
+// most U+10FFFF). Text that is not is kept as 8-bit Latin-1 characters.
+bool IsValidUtf8(std::string_view bytes);
+
+// Why a save did not happen.
+enum class SaveResult { Saved, FolderMissing, WriteFailed };
+
+// Save of the editor: when nothing exists at path and its folder does not
+// exist either, FolderMissing without writing. Otherwise creates or replaces
+// the file with `bytes`; WriteFailed when it cannot be opened or written
+// completely (a partly written file stays as it is).
+SaveResult SaveSceneFile(const std::string& path, std::string_view bytes);
+
+}  // namespace tovimar

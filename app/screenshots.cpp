@@ -1,0 +1,85 @@
+// Pictures of the three windows for the documentation: starts the program's
+// windows off screen, prepares the example scene and saves each window as a
+// PNG with its caption drawn above it.
+//
+//   tovimar-screenshots DIR
+#include <QApplication>
+#include <QDir>
+#include <QPainter>
+#include <QPixmap>
+#include <cstdio>
+#include <string>
+
+#include "app/app_support.h"
+#include "app/forms.h"
+#include "app/unit1.h"
+#include "app/unit2.h"
+#include "app/unit3.h"
+
+namespace {
+
+// Reports go to the terminal; nothing waits for a click.
+class PrintingNotifier : public tovimar::Notifier {
+ public:
+  void Notify(const std::string& caption, const std::string& text) override {
+    std::fprintf(stderr, "tovimar-screenshots: %s%s%s\n", caption.c_str(), caption.empty() ? "" : ": ",
+                 text.c_str());
+  }
+};
+
+// The window's client area with a plain title bar carrying its caption.
+QImage WithCaption(QWidget* window) {
+  const QPixmap client = window->grab();
+  constexpr int kBar = 26;
+  QImage picture(client.width(), client.height() + kBar, QImage::Format_RGB32);
+  picture.fill(QColor(60, 64, 72));
+  QPainter painter(&picture);
+  painter.setPen(Qt::white);
+  QFont font = painter.font();
+  font.setBold(true);
+  painter.setFont(font);
+  painter.drawText(QRect(8, 0, client.width() - 16, kBar), Qt::AlignVCenter | Qt::AlignLeft, window->windowTitle());
+  painter.drawPixmap(0, kBar, client);
+  return picture;
+}
+
+bool Save(QWidget* window, const QString& path) {
+  if (!WithCaption(window).save(path, "PNG")) {
+    std::fprintf(stderr, "tovimar-screenshots: cannot write %s\n", qPrintable(path));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(path));
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Tovimar"));
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: tovimar-screenshots DIR\n");
+    return 2;
+  }
+  const QString folder = QString::fromLocal8Bit(argv[1]);
+  if (!QDir().mkpath(folder)) {
+    std::fprintf(stderr, "tovimar-screenshots: cannot create %s\n", argv[1]);
+    return 1;
+  }
+  PrintingNotifier notifier;
+  tovimar::SetAppNotifier(&notifier);
+
+  CreateForms();
+  QApplication::processEvents();
+  tovimar::Guarded([] { Form2->Button5Click(Form2->Button5); });  // "Prepare"
+  QApplication::processEvents();
+
+  bool ok = Save(Form3, folder + QStringLiteral("/control-panel.png"));
+  ok = Save(Form2, folder + QStringLiteral("/scene-editor.png")) && ok;
+  ok = Save(Form1, folder + QStringLiteral("/stereo-viewer.png")) && ok;
+
+  DestroyForms();
+  tovimar::SetAppNotifier(nullptr);
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,112 @@
+#pragma once
+// The stereo viewer window: shows every drawing of the viewer core, owns the
+// frame timer of the sequence driver, and carries the (hidden) developer
+// controls. It answers the core's questions about the settings by reading
+// the control panel and its own camera check box at the moment of use.
+#include <QCheckBox>
+#include <QImage>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "app/app_support.h"
+#include "render/settings.h"
+
+namespace tovimar {
+class Viewer;
+class SequenceDriver;
+}  // namespace tovimar
+
+class TForm1 : public QWidget, public tovimar::Settings {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;  // FormDestroy
+
+  tovimar::Viewer& GetViewer() { return *viewer_; }
+  tovimar::SequenceDriver& Driver() { return *driver_; }
+
+  // Window events.
+  void FormCreate();
+  void FormDestroy();
+  void FormPaint();  // view defaults, then one drawing (the window was uncovered)
+
+  // The control panel's "Apply": client size, then a new rendering context,
+  // then the repaint that follows a resize.
+  void ChangeResolution(int width, int height);
+
+  // Developer controls and commands.
+  void Button1Click(QObject* sender);   // "/\"  elevation - 2
+  void Button2Click(QObject* sender);   // "<"   azimuth + 2
+  void Button3Click(QObject* sender);   // ">"   azimuth - 2
+  void Button4Click(QObject* sender);   // "V"   elevation + 2
+  void Button5Click(QObject* sender);   // "-"   distance + 0.2
+  void Button6Click(QObject* sender);   // "+"   distance - 0.2
+  void Button7Click(QObject* sender);   // "Start": the start of a run
+  void Button9Click(QObject* sender);   // "9 - odrysuj": redraw
+  void Button10Click(QObject* sender);  // "10-DoAvi": AVI export
+  void Button11Click(QObject* sender);  // "11 - przyg. sekw.": scene preparation
+  void Button13Click(QObject* sender);  // "Button13": save a picture of the view
+  void TrackBar1Change(QObject* sender);
+  void CheckBox1Click(QObject* sender);  // camera switch
+  void Timer1Timer(QObject* sender);     // one frame step
+  void Timer2Timer(QObject* sender);     // the delayed picture save
+  void HideDeveloperControls();
+
+  // The save-picture dialog: returns the chosen file name, or an empty text
+  // when the user cancels. Tests replace it.
+  std::function<QString()> SavePictureDialog1;
+
+  // The picture the client area shows: the last presented drawing.
+  QImage ShownImage();
+
+  // tovimar::Settings, read from the control panel and CheckBox1.
+  std::array<int, 3> BackgroundColour() const override;
+  bool AntiAlias() const override;
+  bool RightCamera() const override;
+  std::string OutputFolder() const override;
+  int SequenceNumber() const override;
+  bool PreviewOnly() const override;
+  bool Palette() const override;
+
+  QPushButton* Button1;
+  QPushButton* Button2;
+  QPushButton* Button3;
+  QPushButton* Button4;
+  QPushButton* Button5;
+  QPushButton* Button6;
+  QPushButton* Button7;
+  QPushButton* Button9;
+  QPushButton* Button10;
+  QPushButton* Button11;
+  QPushButton* Button13;
+  QSlider* TrackBar1;
+  QCheckBox* CheckBox1;
+  QTimer* Timer1;
+  QTimer* Timer2;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  // The editor as the core sees it, reached through Form2 at each use.
+  class EditorForward;
+
+  void Presented();
+  void RefreshShownImage();
+
+  std::unique_ptr<EditorForward> editor_;
+  tovimar::AppNotifierForwarder notifier_;
+  std::unique_ptr<tovimar::Viewer> viewer_;
+  std::unique_ptr<tovimar::SequenceDriver> driver_;
+  QImage shown_;
+  bool shownStale_ = false;
+  std::vector<uint8_t> readBuffer_;
+  QString pictureFileName_;
+};

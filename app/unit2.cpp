@@ -1,0 +1,344 @@
+#include "app/unit2.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTextBlock>
+#include <QTextCursor>
+
+#include "app/app_support.h"
+#include "app/forms.h"
+#include "app/id_chart.h"
+#include "app/movement_generator.h"
+#include "app/scene_file.h"
+#include "app/unit1.h"
+#include "app/unit3.h"
+#include "scene/locale_number.h"
+#include "scene/notifier.h"
+#include "scene/scene_text.h"
+
+namespace {
+
+template <class T>
+T* Named(T* widget, const char* name) {
+  widget->setObjectName(QLatin1String(name));
+  return widget;
+}
+
+// The example scene the editor starts with (examples/sceneexample.txt).
+const char* const kDefaultScene[] = {
+    "//Background",
+    "FOCALLENGTH;389;",
+    "// Gaussian Noise : params: standard deviation",
+    "NOISE;2.0;",
+    "//FOG;",
+    "SPHERE;  id 254; texture: -1; colour: 1.0; 11.0; 11.0; position:  0.0; 0.0;  0.0; 1.0; 0.0; 0.0; dim: 24.65",
+    "",
+    "SPHERE;  id  25; texture:  9; colour: 1.0;  1.0;  1.0; position:  0.0; 1.0; -0.2; 0.0; 0.0; 0.0; dim:  0.65",
+    "CUBOID;  id  40; texture:  5; colour: 1.0;  1.0;  1.0; position: -1.5; 0.5; -0.5; 0.0; 0.0; 0.0; dim:  0.2;  0.2; 2",
+    "CUBOID;  id  45; texture:  5; colour: 1.0;  1.0;  1.0; position: -1.5; 2.5; -0.5; 0.0; 0.0; 0.0; dim:  0.2;  0.2; 2",
+    "CYLINDER;id  50; texture:  1; colour: 1.0;  1.0;  1.0; position: -0.0; 0.3; -1.4; 0.0; 0.0; 0.0; dim:  0.45; 0.1; 2",
+    "",
+    "QUAD;    id 100; texture: 10; colour: 1.0;  1.0;  1.0; vertices:  1.6; -2.0; -1.4;   1.6;  6.0; -1.4;   1.6; 6.0;  "
+    "2.4;    1.6; -2.0;  2.4;",
+    "QUAD;    id 120; texture: 10; colour: 1.0;  1.0;  1.0; vertices: -1.6; -2.0; -1.4;  -1.6;  6.0; -1.4;  -1.6; 6.0;  "
+    "2.4;   -1.6; -2.0;  2.4;",
+    "QUAD;    id 140; texture: 10; colour: 1.0;  1.0;  1.0; vertices: -1.6;  6.0; -1.4;   1.6;  6.0; -1.4;   1.6; 6.0;  "
+    "2.4;   -1.6;  6.0;  2.4;",
+    "QUAD;    id 160; texture:  0; colour: 1.0;  1.0;  0.5; vertices: -1.6; -2.0; -1.4;   1.6; -2.0; -1.4;   1.6; 6.0; "
+    "-1.4;   -1.6;  6.0; -1.4;",
+    "",
+    "EGO;  0.0; 0.0; 0.1;  0.1; 0.0; 0.0",
+    "EGO;  0.0; 0.0; 0.2;  0.1; 0.0; 0.0",
+    "EGO;  0.0; 0.0; 0.3;  0.1; 3.0; 0.0",
+    "EGO;  0.0; 0.0; 0.4;  0.1; 3.0; 0.0",
+    "EGO;  0.0; 0.0; 0.3;  0.1; 3.0; 0.0",
+};
+
+QFont SceneFont() {
+  QFont font = QFontDatabase::families().contains(QStringLiteral("Courier New"))
+                   ? QFont(QStringLiteral("Courier New"))
+                   : QFontDatabase::systemFont(QFontDatabase::FixedFont);
+  font.setStyleHint(QFont::TypeWriter);
+  font.setBold(true);
+  font.setPointSize(8);
+  return font;
+}
+
+QPlainTextEdit* LogMemo(QWidget* parent, const char* name, bool horizontalScroll) {
+  auto* memo = Named(new QPlainTextEdit(QString::fromLatin1(name), parent), name);
+  memo->setLineWrapMode(horizontalScroll ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+  memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  if (horizontalScroll) memo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  return memo;
+}
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace
+
+TForm2::TForm2(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("Form2"));
+  setWindowTitle(QStringLiteral("Tovimar Scene editor"));
+  setFixedSize(900, 936);
+
+  Edit1 = Named(new QLineEdit(tovimar::ExampleScenePath(), this), "Edit1");
+  Edit1->setGeometry(8, 8, 540, 27);
+  Button1 = Named(new QPushButton(QStringLiteral("Select File"), this), "Button1");
+  Button1->setGeometry(556, 8, 90, 27);
+  Button2 = Named(new QPushButton(QStringLiteral("Load"), this), "Button2");
+  Button2->setGeometry(652, 8, 76, 27);
+  Button3 = Named(new QPushButton(QStringLiteral("Save"), this), "Button3");
+  Button3->setGeometry(734, 8, 76, 27);
+  Button5 = Named(new QPushButton(QStringLiteral("Prepare"), this), "Button5");
+  Button5->setGeometry(816, 8, 76, 27);
+
+  // Movement generator.
+  GroupBox1 = Named(new QGroupBox(QStringLiteral("Movement generator"), this), "GroupBox1");
+  GroupBox1->setGeometry(8, 44, 560, 112);
+  struct Axis {
+    QCheckBox** box;
+    const char* name;
+    const char* caption;
+  };
+  const Axis axes[] = {{&CheckBox2, "CheckBox2", "X"}, {&CheckBox3, "CheckBox3", "Y"},
+                       {&CheckBox5, "CheckBox5", "Z"}, {&CheckBox6, "CheckBox6", "A"},
+                       {&CheckBox7, "CheckBox7", "B"}, {&CheckBox8, "CheckBox8", "G"}};
+  int x = 12;
+  for (const Axis& axis : axes) {
+    *axis.box = Named(new QCheckBox(QString::fromLatin1(axis.caption), GroupBox1), axis.name);
+    (*axis.box)->setGeometry(x, 24, 44, 22);
+    x += 46;
+  }
+  CheckBox9 = Named(new QCheckBox(QStringLiteral("Return frame"), GroupBox1), "CheckBox9");
+  CheckBox9->setGeometry(300, 24, 160, 22);
+  CheckBox9->setChecked(true);
+  CheckBox9->setToolTip(QStringLiteral("Generuje ramke powrotu, o wektorze ruchu -T i -W"));
+
+  Label1 = Named(new QLabel(QStringLiteral("Start:"), GroupBox1), "Label1");
+  Label1->setGeometry(12, 54, 44, 26);
+  Edit2 = Named(new QLineEdit(QStringLiteral("0,25"), GroupBox1), "Edit2");
+  Edit2->setGeometry(56, 54, 70, 26);
+  Label2 = Named(new QLabel(QStringLiteral("Step:"), GroupBox1), "Label2");
+  Label2->setGeometry(136, 54, 40, 26);
+  Edit3 = Named(new QLineEdit(QStringLiteral("0,25"), GroupBox1), "Edit3");
+  Edit3->setGeometry(176, 54, 70, 26);
+  Label3 = Named(new QLabel(QStringLiteral("No Frames:"), GroupBox1), "Label3");
+  Label3->setGeometry(258, 54, 80, 26);
+  Edit4 = Named(new QSpinBox(GroupBox1), "Edit4");
+  Edit4->setRange(0, 100);
+  Edit4->setValue(20);
+  Edit4->setGeometry(338, 54, 70, 26);
+  UpDown1 = Edit4;
+  Button4 = Named(new QPushButton(QStringLiteral("Generate"), GroupBox1), "Button4");
+  Button4->setGeometry(440, 52, 108, 30);
+  Label6 = Named(new QLabel(QStringLiteral("Hint: Angles in degrees"), GroupBox1), "Label6");
+  Label6->setGeometry(12, 84, 300, 22);
+
+  // Counts and camera values.
+  Label4 = Named(new QLabel(QStringLiteral("Number of Frames"), this), "Label4");
+  Label4->setGeometry(584, 50, 150, 22);
+  Label5 = Named(new QLabel(QString(), this), "Label5");
+  Label5->setGeometry(740, 50, 100, 22);
+  Label7 = Named(new QLabel(QStringLiteral("Number of Objects:"), this), "Label7");
+  Label7->setGeometry(584, 74, 150, 22);
+  Label8 = Named(new QLabel(QString(), this), "Label8");
+  Label8->setGeometry(740, 74, 100, 22);
+  Label9 = Named(new QLabel(QStringLiteral("Baseline"), this), "Label9");
+  Label9->setGeometry(584, 100, 110, 26);
+  Edit5 = Named(new QLineEdit(QStringLiteral("0,12"), this), "Edit5");
+  Edit5->setGeometry(696, 100, 110, 26);
+  Edit5->setToolTip(QStringLiteral("baseline between cameras"));
+  Label10 = Named(new QLabel(QStringLiteral("Focal length:"), this), "Label10");
+  Label10->setGeometry(584, 128, 110, 26);
+  Edit6 = Named(new QLineEdit(QStringLiteral("389,0"), this), "Edit6");
+  Edit6->setGeometry(696, 128, 110, 26);
+  Edit6->setToolTip(QStringLiteral("Focal length of the cameras"));
+
+  // Id colour chart.
+  Image1 = Named(new tovimar::ImageBox(833, 41, this), "Image1");
+  Image1->move(8, 164);
+  Label11 = Named(new QLabel(QStringLiteral("Label11"), this), "Label11");
+  Label11->setGeometry(848, 174, 48, 20);
+
+  // Scene text and logs.
+  Memo1 = Named(new QPlainTextEdit(this), "Memo1");
+  Memo1->setGeometry(8, 212, 881, 361);
+  Memo1->setFont(SceneFont());
+  Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  QStringList scene;
+  for (const char* line : kDefaultScene) scene << QString::fromLatin1(line);
+  Memo1->setPlainText(scene.join(QLatin1Char('\n')));
+
+  CheckBox4 = Named(new QCheckBox(QStringLiteral("4 - macierze transf. obiektow"), this), "CheckBox4");
+  CheckBox4->setGeometry(8, 578, 300, 22);
+  Memo2 = LogMemo(this, "Memo2", true);
+  Memo2->setGeometry(8, 604, 881, 108);
+  Memo3 = LogMemo(this, "Memo3", true);
+  Memo3->setGeometry(8, 716, 881, 104);
+  Memo4 = LogMemo(this, "Memo4", false);
+  Memo4->setGeometry(8, 824, 881, 104);
+
+  OpenDialog1 = [this]() { return QFileDialog::getOpenFileName(this); };
+
+  auto on = [this](QPushButton* button, void (TForm2::*handler)(QObject*)) {
+    connect(button, &QPushButton::clicked, this,
+            [this, button, handler] { tovimar::Guarded([&] { (this->*handler)(button); }); });
+  };
+  on(Button1, &TForm2::Button1Click);
+  on(Button2, &TForm2::Button2Click);
+  on(Button3, &TForm2::Button3Click);
+  on(Button4, &TForm2::Button4Click);
+  on(Button5, &TForm2::Button5Click);
+  connect(Image1, &tovimar::ImageBox::MouseDown, this, [this](Qt::MouseButton button, int px, int py) {
+    tovimar::Guarded([&] { Image1MouseDown(button, px, py); });
+  });
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  FormCreate();
+}
+
+TForm2::~TForm2() = default;
+
+void TForm2::FormCreate() { Image1Rysuj(); }
+
+void TForm2::Button1Click(QObject*) {
+  const QString name = OpenDialog1 ? OpenDialog1() : QString();
+  if (!name.isEmpty()) Edit1->setText(name);
+}
+
+void TForm2::Button2Click(QObject* sender) {
+  const QFileInfo info(Edit1->text());
+  if (Edit1->text().isEmpty() || !info.exists() || info.isDir()) {
+    tovimar::AppNotifier().Notify("", "File does not exist");
+    return;
+  }
+  SetMemo1FromFileBytes(tovimar::ReadFileBytes(LocalPath(Edit1->text())));
+  if (Form1 != nullptr) Form1->Button11Click(sender);
+}
+
+void TForm2::Button3Click(QObject*) {
+  const tovimar::SaveResult result = tovimar::SaveSceneFile(LocalPath(Edit1->text()), Memo1FileBytes());
+  if (result != tovimar::SaveResult::Saved) tovimar::AppNotifier().Notify("", "Cannot save file!");
+}
+
+void TForm2::Button4Click(QObject*) {
+  const char separator = tovimar::AppDecimalSeparator();
+  const std::string stepText = tovimar::ToStd(Edit3->text());
+  const std::optional<double> step = tovimar::ParseUserNumber(stepText, separator);
+  if (!step) throw tovimar::Error(tovimar::NotValidFloatMessage(stepText));
+  const std::string startText = tovimar::ToStd(Edit2->text());
+  const std::optional<double> start = tovimar::ParseUserNumber(startText, separator);
+  if (!start) throw tovimar::Error(tovimar::NotValidFloatMessage(startText));
+  const int count = UpDown1->value();
+  const tovimar::MovementAxes axes{CheckBox2->isChecked(), CheckBox3->isChecked(), CheckBox5->isChecked(),
+                                   CheckBox6->isChecked(), CheckBox7->isChecked(), CheckBox8->isChecked()};
+  const std::vector<std::string> lines =
+      tovimar::GenerateEgoLines(*start, *step, count, CheckBox9->isChecked(), axes, separator);
+  for (const std::string& line : lines) AddMemoLine(Memo1, QString::fromStdString(line));
+}
+
+void TForm2::Button5Click(QObject* sender) {
+  if (Form1 != nullptr) Form1->Button11Click(sender);
+}
+
+void TForm2::Image1Rysuj() {
+  const bool palette = Form3 != nullptr && Form3->CheckBox3->isChecked();
+  Label11->setText(QStringLiteral("--"));
+  QImage& picture = Image1->Picture;
+  tovimar::DrawIdChart(reinterpret_cast<uint32_t*>(picture.bits()), picture.width(), picture.height(),
+                       picture.bytesPerLine() / 4, palette);
+  Image1->update();
+}
+
+void TForm2::Image1MouseDown(Qt::MouseButton, int x, int y) {
+  const std::optional<int> id = tovimar::IdChartCellAt(x, y, Image1->Picture.width(), Image1->Picture.height());
+  if (id) Label11->setText(QString::number(*id));
+}
+
+QStringList TForm2::MemoLines(const QPlainTextEdit* memo) {
+  QStringList lines;
+  const QTextDocument* document = memo->document();
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) lines << block.text();
+  return lines;
+}
+
+void TForm2::AddMemoLine(QPlainTextEdit* memo, const QString& line) {
+  QTextCursor cursor(memo->document());
+  cursor.movePosition(QTextCursor::End);
+  if (cursor.block().text().isEmpty()) {
+    // The text is empty or ends with a line break: the line fills the empty
+    // last line and gets a line break of its own.
+    cursor.insertText(line);
+    cursor.insertBlock();
+  } else {
+    cursor.insertBlock();
+    cursor.insertText(line);
+  }
+}
+
+bool TForm2::WriteAsLatin1(const QString& text) const {
+  if (!latin1Text_) return false;
+  for (QChar c : text) {
+    if (c.unicode() > 0xFF) return false;
+  }
+  return true;
+}
+
+std::string TForm2::Memo1FileBytes() const {
+  const QStringList lines = MemoLines(Memo1);
+  const QString text = lines.join(QStringLiteral("\r\n"));
+  return (WriteAsLatin1(text) ? text.toLatin1() : text.toUtf8()).toStdString();
+}
+
+void TForm2::SetMemo1FromFileBytes(const std::string& bytes) {
+  const std::vector<std::string> lines = tovimar::SplitFileLines(bytes);
+  latin1Text_ = !tovimar::IsValidUtf8(bytes);
+  QStringList text;
+  for (const std::string& line : lines) {
+    text << (latin1Text_ ? QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()))
+                         : QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+  }
+  Memo1->setPlainText(text.join(QLatin1Char('\n')));
+}
+
+std::vector<std::string> TForm2::SceneLines() const {
+  QStringList lines = MemoLines(Memo1);
+  if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();  // a final line break adds no line
+  const bool latin1 = WriteAsLatin1(lines.join(QString()));
+  std::vector<std::string> result;
+  result.reserve(static_cast<std::size_t>(lines.size()));
+  for (const QString& line : lines) result.push_back((latin1 ? line.toLatin1() : line.toUtf8()).toStdString());
+  return result;
+}
+
+std::string TForm2::FocalLengthText() const { return tovimar::ToStd(Edit6->text()); }
+void TForm2::SetFocalLengthText(const std::string& text) { Edit6->setText(tovimar::FromStd(text)); }
+std::string TForm2::BaselineText() const { return tovimar::ToStd(Edit5->text()); }
+void TForm2::SetBaselineText(const std::string& text) { Edit5->setText(tovimar::FromStd(text)); }
+
+void TForm2::ShowCounts(std::size_t objects, std::size_t frames) {
+  Label8->setText(QString::number(objects));
+  Label5->setText(QString::number(frames));
+}
+
+bool TForm2::MatrixLogEnabled() const { return CheckBox4->isChecked(); }
+
+void TForm2::AppendMotionLog(const std::string& tableLine, const std::string& plainLine) {
+  AddMemoLine(Memo2, tovimar::FromStd(tableLine));
+  AddMemoLine(Memo3, tovimar::FromStd(plainLine));
+}
+
+void TForm2::AppendMatrixLog(const std::string& line) { AddMemoLine(Memo4, tovimar::FromStd(line)); }
+
+void TForm2::ClearMotionLogs() {
+  Memo2->clear();
+  Memo3->clear();
+}

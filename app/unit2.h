@@ -1,0 +1,108 @@
+#pragma once
+// The scene editor: the scene text, its file, the preparation command, the
+// movement generator, the id colour chart, and the logs that the drawing
+// writes. Scene assembly and the drawing reach it through the EditorLink
+// interface it implements.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+
+#include "app/widgets.h"
+#include "render/settings.h"
+
+class TForm2 : public QWidget, public tovimar::EditorLink {
+  Q_OBJECT
+ public:
+  explicit TForm2(QWidget* parent = nullptr);
+  ~TForm2() override;
+
+  // Event handlers.
+  void FormCreate();
+  void Button1Click(QObject* sender);  // "Select File"
+  void Button2Click(QObject* sender);  // "Load"
+  void Button3Click(QObject* sender);  // "Save"
+  void Button4Click(QObject* sender);  // "Generate"
+  void Button5Click(QObject* sender);  // "Prepare"
+  void Image1Rysuj();                  // draws the id colour chart
+  void Image1MouseDown(Qt::MouseButton button, int x, int y);
+
+  // The open dialog: returns the chosen file name, or an empty text when the
+  // user cancels. Tests replace it.
+  std::function<QString()> OpenDialog1;
+
+  // Lines of a memo, one per text block; a memo's last line break leaves an
+  // empty last line here.
+  static QStringList MemoLines(const QPlainTextEdit* memo);
+  // Appends one line as a memo's line list does: into the empty last line
+  // when the text ends with a line break, else as a new line.
+  static void AddMemoLine(QPlainTextEdit* memo, const QString& line);
+
+  // The bytes of Memo1 as Save writes them (lines joined with CR LF). Text
+  // loaded from a file that is not UTF-8 is written back in Latin-1.
+  std::string Memo1FileBytes() const;
+  // Replaces Memo1 with the lines of a file's bytes (Load).
+  void SetMemo1FromFileBytes(const std::string& bytes);
+
+  // tovimar::EditorLink
+  std::vector<std::string> SceneLines() const override;
+  std::string FocalLengthText() const override;
+  void SetFocalLengthText(const std::string& text) override;
+  std::string BaselineText() const override;
+  void SetBaselineText(const std::string& text) override;
+  void ShowCounts(std::size_t objects, std::size_t frames) override;
+  bool MatrixLogEnabled() const override;
+  void AppendMotionLog(const std::string& tableLine, const std::string& plainLine) override;
+  void AppendMatrixLog(const std::string& line) override;
+  void ClearMotionLogs() override;
+
+  QLineEdit* Edit1;
+  QPushButton* Button1;
+  QPushButton* Button2;
+  QPushButton* Button3;
+  QPushButton* Button5;
+  QGroupBox* GroupBox1;
+  QCheckBox* CheckBox2;  // X
+  QCheckBox* CheckBox3;  // Y
+  QCheckBox* CheckBox5;  // Z
+  QCheckBox* CheckBox6;  // A
+  QCheckBox* CheckBox7;  // B
+  QCheckBox* CheckBox8;  // G
+  QCheckBox* CheckBox9;  // "Return frame"
+  QLabel* Label1;
+  QLineEdit* Edit2;  // Start
+  QLabel* Label2;
+  QLineEdit* Edit3;  // Step
+  QLabel* Label3;
+  QSpinBox* Edit4;    // No Frames
+  QSpinBox* UpDown1;  // the spinner of Edit4 (the same control)
+  QLabel* Label6;
+  QPushButton* Button4;
+  QLabel* Label4;
+  QLabel* Label5;
+  QLabel* Label7;
+  QLabel* Label8;
+  QLabel* Label9;
+  QLineEdit* Edit5;  // baseline
+  QLabel* Label10;
+  QLineEdit* Edit6;  // focal length
+  tovimar::ImageBox* Image1;
+  QLabel* Label11;
+  QPlainTextEdit* Memo1;
+  QPlainTextEdit* Memo2;
+  QPlainTextEdit* Memo3;
+  QPlainTextEdit* Memo4;
+  QCheckBox* CheckBox4;
+
+ private:
+  bool latin1Text_ = false;  // Memo1 came from a file that is not UTF-8
+  // Text goes back to 8-bit Latin-1 when it came from such a file and every
+  // character still fits; otherwise it is written as UTF-8.
+  bool WriteAsLatin1(const QString& text) const;
+};

@@ -1,0 +1,192 @@
+#include "app/unit3.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include "app/app_support.h"
+#include "app/forms.h"
+#include "app/unit1.h"
+#include "app/unit2.h"
+#include "sequence/sequence_driver.h"
+
+namespace {
+
+template <class T>
+T* Named(T* widget, const char* name) {
+  widget->setObjectName(QLatin1String(name));
+  return widget;
+}
+
+QSpinBox* Spinner(QWidget* parent, const char* name, int maximum, int value) {
+  auto* spin = Named(new QSpinBox(parent), name);
+  spin->setRange(0, maximum);
+  spin->setValue(value);
+  return spin;
+}
+
+}  // namespace
+
+TForm3::TForm3(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("Form3"));
+  setWindowTitle(QStringLiteral("Tovimar"));
+  setFixedSize(695, 417);
+
+  // Left column: resolution, "Apply", subpixel disparity, about text.
+  RadioGroup1 = Named(new tovimar::RadioGroup(QStringLiteral("Choose resolution"),
+                                              {QStringLiteral("320 x 240"), QStringLiteral("512 x 384"),
+                                               QStringLiteral("800 x 600"), QStringLiteral("1024 x 768")},
+                                              this),
+                      "RadioGroup1");
+  RadioGroup1->setGeometry(8, 8, 185, 128);
+  RadioGroup1->SetItemIndex(1);
+
+  Button2 = Named(new QPushButton(QStringLiteral("Apply"), this), "Button2");
+  Button2->setGeometry(8, 142, 80, 27);
+  Button2->setToolTip(QStringLiteral("Click to change the resolution"));
+
+  CheckBox1 = Named(new QCheckBox(QStringLiteral("Subpixel Disparity"), this), "CheckBox1");
+  CheckBox1->setGeometry(8, 178, 185, 22);
+
+  Memo1 = Named(new QPlainTextEdit(this), "Memo1");
+  Memo1->setGeometry(8, 206, 185, 164);
+  Memo1->setReadOnly(true);
+  Memo1->setToolTip(QStringLiteral("Information about me"));
+  Memo1->setPlainText(QStringLiteral("Tovimar\n"
+                                     "Version 1.3.0.0\n"
+                                     "Synthetic stereo sequences\n"
+                                     "with exact ground truth\n"
+                                     "(disparity, segmentation).\n"
+                                     "Qt 6 / OpenGL 1.1 edition."));
+
+  // Right: the rendering settings.
+  Rendering = Named(new QGroupBox(QStringLiteral("Rendering"), this), "Rendering");
+  Rendering->setGeometry(204, 8, 483, 362);
+
+  Label1 = Named(new QLabel(QStringLiteral("Folder"), Rendering), "Label1");
+  Label1->setGeometry(14, 24, 200, 18);
+  Edit2 = Named(new QLineEdit(tovimar::DefaultOutputFolder(), Rendering), "Edit2");
+  Edit2->setGeometry(14, 44, 360, 26);
+  Edit2->setToolTip(QStringLiteral("Select folder for images"));
+  Button4 = Named(new QPushButton(QStringLiteral("Select"), Rendering), "Button4");
+  Button4->setGeometry(384, 44, 85, 27);
+
+  Label2 = Named(new QLabel(QStringLiteral("Sequence no:"), Rendering), "Label2");
+  Label2->setGeometry(14, 84, 100, 24);
+  Edit1 = Spinner(Rendering, "Edit1", 100, 0);
+  Edit1->setGeometry(116, 82, 80, 26);
+  Edit1->setToolTip(QStringLiteral("Sequence number. Directory of this number will be created."));
+  UpDown1 = Edit1;
+
+  RadioGroup2 = Named(new tovimar::RadioGroup(QStringLiteral("Select camera:"),
+                                              {QStringLiteral("Left"), QStringLiteral("Right")}, Rendering),
+                      "RadioGroup2");
+  RadioGroup2->setGeometry(14, 120, 200, 80);
+  RadioGroup2->SetItemIndex(0);
+  RadioGroup2->setToolTip(QStringLiteral("Select stereovision camera"));
+
+  CheckBox2 = Named(new QCheckBox(QStringLiteral("Preview only"), Rendering), "CheckBox2");
+  CheckBox2->setGeometry(14, 214, 200, 22);
+  CheckBox2->setToolTip(QStringLiteral("Only preview, images will not be saved"));
+
+  Button3 = Named(new QPushButton(QStringLiteral("Start"), Rendering), "Button3");
+  Button3->setGeometry(14, 250, 120, 34);
+
+  GroupBox1 = Named(new QGroupBox(QStringLiteral("Background color"), Rendering), "GroupBox1");
+  GroupBox1->setGeometry(240, 120, 229, 128);
+  Label3 = Named(new QLabel(QStringLiteral("R:"), GroupBox1), "Label3");
+  Label4 = Named(new QLabel(QStringLiteral("G:"), GroupBox1), "Label4");
+  Label5 = Named(new QLabel(QStringLiteral("B:"), GroupBox1), "Label5");
+  Edit3 = Spinner(GroupBox1, "Edit3", 255, 0);
+  Edit4 = Spinner(GroupBox1, "Edit4", 255, 255);
+  Edit5 = Spinner(GroupBox1, "Edit5", 255, 255);
+  UpDown2 = Edit3;
+  UpDown3 = Edit4;
+  UpDown4 = Edit5;
+  QLabel* labels[] = {Label3, Label4, Label5};
+  QSpinBox* spins[] = {Edit3, Edit4, Edit5};
+  for (int i = 0; i < 3; ++i) {
+    labels[i]->setGeometry(16, 28 + i * 32, 24, 26);
+    spins[i]->setGeometry(44, 28 + i * 32, 80, 26);
+  }
+
+  CheckBox3 = Named(new QCheckBox(QStringLiteral("Color pallete in segmentation"), Rendering), "CheckBox3");
+  CheckBox3->setGeometry(240, 260, 235, 22);
+  CheckBox4 = Named(new QCheckBox(QStringLiteral("AntiAliasing Filter"), Rendering), "CheckBox4");
+  CheckBox4->setGeometry(240, 288, 235, 22);
+
+  ProgressBar1 = Named(new QProgressBar(this), "ProgressBar1");
+  ProgressBar1->setGeometry(8, 380, 679, 26);
+  ProgressBar1->setRange(0, 100);
+  ProgressBar1->setValue(0);
+
+  SaveDialog1 = [this]() {
+    return QFileDialog::getExistingDirectory(this, QStringLiteral("Select Folder"), Edit2->text());
+  };
+
+  connect(Button2, &QPushButton::clicked, this, [this] { tovimar::Guarded([&] { Button2Click(Button2); }); });
+  connect(Button3, &QPushButton::clicked, this, [this] { tovimar::Guarded([&] { Button3Click(Button3); }); });
+  connect(Button4, &QPushButton::clicked, this, [this] { tovimar::Guarded([&] { Button4Click(Button4); }); });
+  connect(RadioGroup2, &tovimar::RadioGroup::Click, this,
+          [this] { tovimar::Guarded([&] { RadioGroup2Click(RadioGroup2); }); });
+  connect(CheckBox3, &QCheckBox::toggled, this, [this] { tovimar::Guarded([&] { CheckBox3Click(CheckBox3); }); });
+
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+}
+
+TForm3::~TForm3() = default;
+
+QSize TForm3::GetResolution() const {
+  switch (RadioGroup1->ItemIndex()) {
+    case 1: return {512, 384};
+    case 2: return {800, 600};
+    case 3: return {1024, 768};
+    default: return {320, 240};
+  }
+}
+
+void TForm3::Button2Click(QObject*) {
+  const QSize size = GetResolution();
+  if (Form1 != nullptr) Form1->ChangeResolution(size.width(), size.height());
+}
+
+void TForm3::Button3Click(QObject*) {
+  if (Form1 != nullptr) Form1->Driver().StartStop();
+}
+
+void TForm3::Button4Click(QObject*) {
+  const QString folder = SaveDialog1 ? SaveDialog1() : QString();
+  if (folder.isEmpty()) return;  // cancelled: nothing changes
+  Edit2->setText(folder);
+}
+
+void TForm3::RadioGroup2Click(QObject*) {
+  if (Form1 != nullptr) Form1->CheckBox1->setChecked(!Form1->CheckBox1->isChecked());
+}
+
+void TForm3::CheckBox3Click(QObject*) {
+  if (Form2 != nullptr) Form2->Image1Rysuj();
+}
+
+void TForm3::FormClose() {
+  if (Form1 != nullptr) Form1->close();
+  if (Form2 != nullptr) Form2->close();
+  if (Form1 != nullptr) {
+    delete Form1;
+    Form1 = nullptr;
+  }
+  if (Form2 != nullptr) {
+    delete Form2;
+    Form2 = nullptr;
+  }
+  QCoreApplication::quit();
+}
+
+void TForm3::closeEvent(QCloseEvent* event) {
+  tovimar::Guarded([&] { FormClose(); });
+  event->accept();
+}

@@ -1,0 +1,71 @@
+#pragma once
+// The control panel, the main window: the settings of a rendering run, the
+// Start/Stop command, the progress bar and the about text. Other windows read
+// its controls through Form3 at the moment they need them.
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSize>
+#include <QSpinBox>
+#include <QWidget>
+#include <functional>
+
+#include "app/widgets.h"
+
+class TForm3 : public QWidget {
+  Q_OBJECT
+ public:
+  explicit TForm3(QWidget* parent = nullptr);
+  ~TForm3() override;
+
+  // The width and height of the resolution group's item: 1 -> 512 x 384,
+  // 2 -> 800 x 600, 3 -> 1024 x 768, 0 or none -> 320 x 240.
+  QSize GetResolution() const;
+
+  // Event handlers.
+  void Button2Click(QObject* sender);      // "Apply": the viewer's resolution
+  void Button3Click(QObject* sender);      // "Start" / "Stop"
+  void Button4Click(QObject* sender);      // "Select": the output folder
+  void RadioGroup2Click(QObject* sender);  // camera choice: inverts the viewer's CheckBox1
+  void CheckBox3Click(QObject* sender);    // palette: redraws the editor's id chart
+  void FormClose();                        // shut-down of the program
+
+  // The folder dialog: returns the chosen folder, or an empty text when the
+  // user cancels. Tests replace it.
+  std::function<QString()> SaveDialog1;
+
+  tovimar::RadioGroup* RadioGroup1;
+  QPushButton* Button2;
+  QCheckBox* CheckBox1;
+  QPlainTextEdit* Memo1;
+  QGroupBox* Rendering;
+  QLabel* Label1;
+  QLineEdit* Edit2;
+  QPushButton* Button4;
+  QLabel* Label2;
+  QSpinBox* Edit1;
+  QSpinBox* UpDown1;  // the spinner of Edit1 (the same control)
+  tovimar::RadioGroup* RadioGroup2;
+  QCheckBox* CheckBox2;
+  QPushButton* Button3;
+  QGroupBox* GroupBox1;
+  QLabel* Label3;
+  QLabel* Label4;
+  QLabel* Label5;
+  QSpinBox* Edit3;
+  QSpinBox* UpDown2;
+  QSpinBox* Edit4;
+  QSpinBox* UpDown3;
+  QSpinBox* Edit5;
+  QSpinBox* UpDown4;
+  QCheckBox* CheckBox3;
+  QCheckBox* CheckBox4;
+  QProgressBar* ProgressBar1;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+};
