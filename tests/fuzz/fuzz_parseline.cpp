@@ -1,0 +1,118 @@
+// Fuzzes the scene line parser with arbitrary bytes: the whole input as one
+// line, then split into lines and parsed as a scene. Any crash, sanitizer
+// report or broken invariant (a non-finite number, a texture name that is not
+// in the list, a message with bytes that cannot come from a filtered field)
+// is a finding.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scene/analiza.h"
+#include "scene/assembly.h"
+#include "scene/locale_number.h"
+#include "scene/scene_text.h"
+
+namespace {
+
+using namespace tovimar;
+
+[[noreturn]] void Fail() { std::abort(); }
+
+void CheckFinite(double v) {
+  if (!std::isfinite(v)) Fail();
+}
+
+void CheckVec(const Vec3& v, char separator) {
+  for (double c : v) {
+    CheckFinite(c);
+    // The memo number text reads back in the scene language.
+    if (!ParseLocaleDouble(FormatThreeDecimals(c, separator), separator)) Fail();
+  }
+}
+
+class Checker : public ObjectPainter {
+ public:
+  void Paint(const Kula& o) override { CheckFinite(o.radius); }
+  void Paint(const Prostopadloscian& o) override { CheckVec(o.halfSize, '.'); }
+  void Paint(const Cylinder& o) override {
+    CheckFinite(o.baseRadius);
+    CheckFinite(o.topRadius);
+    CheckFinite(o.height);
+  }
+  void Paint(const Plane& o) override {
+    CheckVec(o.normal, '.');
+    CheckFinite(o.offset);
+    CheckVec(o.point, '.');
+  }
+  void Paint(const Czworobok& o) override {
+    for (const auto& v : o.vertices) CheckVec(v, '.');
+  }
+};
+
+const std::vector<uint32_t> kTextures{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+
+void CheckObject(const Obiekt& o, char separator) {
+  if (o.kind < kEgo || o.kind > kCylinder) Fail();
+  if (o.texture > 11) Fail();
+  CheckVec(o.colour, separator);
+  CheckVec(o.position, separator);
+  CheckVec(o.rotation, separator);
+  Checker checker;
+  o.Draw(checker);
+}
+
+void CheckMessage(const std::string& caption, const std::string& text) {
+  if (!caption.empty()) Fail();
+  const std::string_view prefix = "Convert error: '";
+  if (text.compare(0, prefix.size(), prefix) != 0) return;
+  const std::size_t end = text.rfind('\'');
+  for (std::size_t k = prefix.size(); k < end; ++k) {
+    const char c = text[k];
+    if (!((c >= '0' && c <= '9') || c == '-' || c == ' ' || c == '.' || c == ',')) Fail();
+  }
+}
+
+class Notes : public Notifier, public LineNotifier {
+ public:
+  void Notify(const std::string& caption, const std::string& text) override { CheckMessage(caption, text); }
+  void NotifyLine(int line, const std::string& caption, const std::string& text) override {
+    if (line < 1) Fail();
+    CheckMessage(caption, text);
+  }
+};
+
+void CheckPrefs(const Prefs& prefs) {
+  CheckFinite(prefs.focalLength);
+  CheckFinite(prefs.baseline);
+  CheckFinite(prefs.noise);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  const char separator = (size > 0 && (data[0] & 1) != 0) ? ',' : '.';
+  Notes notes;
+
+  Prefs prefs;
+  const Analiza parser(separator, notes);
+  if (auto object = parser.ParseLine(std::string(text), kTextures, prefs)) CheckObject(*object, separator);
+  CheckPrefs(prefs);
+
+  SceneModel model;
+  ParseScene(SplitLines(text), kTextures, separator, prefs, model, notes);
+  for (const auto& o : model.solidObjects) {
+    if (o->kind == kEgo) Fail();
+    CheckObject(*o, separator);
+  }
+  for (const auto& o : model.egoFrames) {
+    if (o->kind != kEgo) Fail();
+    CheckObject(*o, separator);
+  }
+  CheckPrefs(prefs);
+  return 0;
+}
