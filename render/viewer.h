@@ -8,16 +8,18 @@
 #include <string>
 #include <vector>
 
+#include "render/gl_context.h"
 #include "render/rig_state.h"
 #include "render/settings.h"
 #include "scene/analiza.h"
+#include "scene/assembly.h"
 #include "scene/notifier.h"
 #include "scene/prefs.h"
 #include "scene/scene_model.h"
 
 namespace tovimar {
 
-class GlContext;  // render/gl_context.h
+class GlPainter;  // render/painter.h
 
 class Viewer {
  public:
@@ -28,6 +30,14 @@ class Viewer {
   ~Viewer();  // FormDestroy
   Viewer(const Viewer&) = delete;
   Viewer& operator=(const Viewer&) = delete;
+
+  // Where the parser's reports go during PrepareScene, with line numbers
+  // (nullptr: to the Notifier, text only). Not owned; must outlive its use.
+  void SetLineNotifier(LineNotifier* notifier);
+  // How CreateRenderContext makes its context (default: CreateEglContext).
+  void SetContextFactory(GlContextFactory factory);
+  // The texture folder: set Rig().StartDirectory before FormCreate to use
+  // another folder than the current directory.
 
   // --- window events ---
   // sceneReady false, StartDirectory = current directory (unless already
@@ -55,6 +65,9 @@ class Viewer {
   void LoadTextures();  // throws Error naming the file that cannot be read
   void FreeTextures();
   const std::vector<uint32_t>& TextureNames() const { return textureNames_; }
+  // The folder the last LoadTextures read (the start directory, or the
+  // bundled textures when the start directory has no tex0.bmp).
+  const std::string& TextureDirectory() const { return textureDirectory_; }
 
   // --- scene assembly ---
   // The preparation of a sequence. Throws Error (conversion message of the
@@ -69,6 +82,9 @@ class Viewer {
   // --- navigation and camera ---
   void CameraSwitch(bool checked);  // the camera check box changed to `checked`
   void SetLightZ(int trackBarPosition);
+  // The developer controls: adds the changes to the view, then redraws
+  // ("/\\" elevation -2, "V" +2, "<" azimuth +2, ">" -2, "-" distance +0.2, "+" -0.2).
+  void ChangeView(float dAzimuth, float dElevation, double dDistance);
   float viewAzimuth = 0.0f;
   float viewElevation = 0.0f;
   double viewDistance = 0.0;
@@ -101,6 +117,15 @@ class Viewer {
   std::vector<uint32_t> textureNames_;
   std::unique_ptr<GlContext> context_;
   bool sceneReady_ = false;
+
+  bool Current();  // context exists and is current
+  void ReportUndrawablePlanes(std::size_t firstObject, int lineNumber);
+
+  std::unique_ptr<GlPainter> painter_;
+  ForwardingLineNotifier defaultLineNotifier_;
+  LineNotifier* lineNotifier_;
+  GlContextFactory contextFactory_;
+  std::string textureDirectory_;
 };
 
 }  // namespace tovimar

@@ -1,0 +1,53 @@
+#pragma once
+// The viewer's OpenGL context behind a small platform interface. The one
+// implementation is a headless EGL context (Mesa's surfaceless platform, an
+// EGL device, or the default display, in this order of preference) with a
+// pbuffer surface of the viewer's client size, so the renderer runs without
+// any display server.
+#include <functional>
+#include <memory>
+
+#include "scene/notifier.h"
+
+namespace tovimar {
+
+// What the viewer asks of the platform.
+struct GlContextRequest {
+  int width = 512;   // client size in pixels
+  int height = 384;
+  int depthBits = 24;    // at least this many depth bits
+  int stencilBits = 8;   // at least this many stencil bits
+};
+
+class GlContext {
+ public:
+  virtual ~GlContext() = default;
+
+  // Makes the context current on the calling thread if it is not already
+  // (another library in the process may have made its own context current).
+  virtual bool MakeCurrent() = 0;
+  // Presents the finished drawing; afterwards PresentedBuffer() holds it.
+  virtual void SwapBuffers() = 0;
+  // The colour buffer (GL_FRONT, GL_BACK, ...) that holds the presented image.
+  virtual unsigned PresentedBuffer() const = 0;
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+};
+
+// The message caption and texts of a failed context set-up.
+inline constexpr const char* kContextErrorCaption = "Blad";
+inline constexpr const char* kNoPixelFormatText = "Nie powiodlo sie wywolanie funkcji ChoosePixelFormat";
+inline constexpr const char* kSetPixelFormatText = "NIe powiodlo sie wywolanie funkcji SetPixelFormat";
+
+// Creates, makes current and returns a compatibility-profile OpenGL context
+// with an RGBA 8-bit, depth and stencil surface of the requested size.
+// On failure reports through notifier with caption "Blad" (no display or no
+// matching configuration: the ChoosePixelFormat text; the surface or the
+// context cannot be made or made current: the SetPixelFormat text) and
+// returns nullptr.
+std::unique_ptr<GlContext> CreateEglContext(const GlContextRequest& request, Notifier& notifier);
+
+using GlContextFactory =
+    std::function<std::unique_ptr<GlContext>(const GlContextRequest& request, Notifier& notifier)>;
+
+}  // namespace tovimar

@@ -1,0 +1,205 @@
+#include "render/painter.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <cmath>
+
+namespace tovimar {
+namespace {
+
+bool Finite(const Vec3& v) { return std::isfinite(v[0]) && std::isfinite(v[1]) && std::isfinite(v[2]); }
+
+// Common start of every drawing: the object's texture, or none.
+void BindObjectTexture(uint32_t texture) {
+  if (texture != 0) {
+    glEnable(GL_TEXTURE_2D);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+  } else {
+    glDisable(GL_TEXTURE_2D);
+  }
+}
+
+void PositionAndRotation(const Obiekt& o) {
+  glTranslated(o.position[0], o.position[1], o.position[2]);
+  glRotated(o.rotation[0], 1.0, 0.0, 0.0);
+  glRotated(o.rotation[1], 0.0, 1.0, 0.0);
+  glRotated(o.rotation[2], 0.0, 0.0, 1.0);
+}
+
+void Vertex(const Vec3& v) { glVertex3d(v[0], v[1], v[2]); }
+
+}  // namespace
+
+bool PlaneLayoutFor(const Plane& plane, PlaneLayout& layout) {
+  const Vec3& n = plane.normal;
+  if (!Finite(n) || !std::isfinite(plane.offset)) return false;
+  if (n[0] != 0.0) {
+    layout = PlaneLayout{0, 1, 2};
+    return true;
+  }
+  if (n[1] == 0.0 && n[2] == 0.0) return false;
+  if (std::fabs(n[2]) >= std::fabs(n[1])) {
+    layout = PlaneLayout{2, 1, 0};  // floor or ceiling: strips along y, across x
+  } else {
+    layout = PlaneLayout{1, 0, 2};  // wall facing the camera: strips along x, across z
+  }
+  return true;
+}
+
+std::array<Vec3, 4> PlaneStripCorners(const Plane& plane, const PlaneLayout& layout, int u) {
+  const Vec3& n = plane.normal;
+  const double d = plane.offset;
+  auto corner = [&](double along, double across) {
+    Vec3 p{};
+    p[layout.strip] = along;
+    p[layout.cross] = across;
+    p[layout.solved] = -(d + n[layout.strip] * along + n[layout.cross] * across) / n[layout.solved];
+    return p;
+  };
+  const double u0 = u;
+  const double u1 = u + 1;
+  return {corner(u0, kPlaneCrossHigh), corner(u1, kPlaneCrossHigh), corner(u1, kPlaneCrossLow),
+          corner(u0, kPlaneCrossLow)};
+}
+
+Vec3 FaceNormal(const Vec3& p1, const Vec3& p2, const Vec3& p3) {
+  double nx = 0.0, ny = 0.0, nz = 0.0;
+  Obiekt::planeNormal(p1[0], p2[0], p3[0], p1[1], p2[1], p3[1], p1[2], p2[2], p3[2], nx, ny, nz);
+  if (std::isfinite(nx) && std::isfinite(ny) && std::isfinite(nz) && (nx != 0.0 || ny != 0.0 || nz != 0.0)) {
+    return {nx, ny, nz};
+  }
+  const Vec3 e1{p2[0] - p1[0], p2[1] - p1[1], p2[2] - p1[2]};
+  const Vec3 e2{p3[0] - p1[0], p3[1] - p1[1], p3[2] - p1[2]};
+  const Vec3 c{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+  const double length = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
+  if (!(length > 0.0) || !std::isfinite(length)) return {0.0, 0.0, 1.0};
+  return {c[0] / length, c[1] / length, c[2] / length};
+}
+
+GlPainter::GlPainter(RandomState& random) : random_(random) {}
+
+GlPainter::~GlPainter() { Release(); }
+
+void GlPainter::Release() {
+  if (quadric_ != nullptr) {
+    gluDeleteQuadric(quadric_);
+    quadric_ = nullptr;
+  }
+}
+
+// One quadric serves every quadric-based drawing: its settings (texture
+// coordinates on, fill, smooth normals, outside orientation) never change.
+GLUquadric* GlPainter::Quadric() {
+  if (quadric_ == nullptr) {
+    quadric_ = gluNewQuadric();
+    if (quadric_ != nullptr) {
+      gluQuadricTexture(quadric_, GL_TRUE);
+      gluQuadricDrawStyle(quadric_, GLU_FILL);
+    }
+  }
+  return quadric_;
+}
+
+void GlPainter::Paint(const Kula& o) {
+  BindObjectTexture(o.texture);
+  glColor3d(o.colour[0], o.colour[1], o.colour[2]);
+  glTranslated(o.position[0], o.position[1], o.position[2]);
+  if (GLUquadric* q = Quadric()) gluSphere(q, o.radius, 32, 32);
+  glDisable(GL_TEXTURE_2D);
+}
+
+void GlPainter::Paint(const Prostopadloscian& o) {
+  BindObjectTexture(o.texture);
+  glColor3d(o.colour[0], o.colour[1], o.colour[2]);
+  PositionAndRotation(o);
+  DrawBox(o.halfSize[0], o.halfSize[1], o.halfSize[2]);
+  glDisable(GL_TEXTURE_2D);
+}
+
+void GlPainter::Paint(const Cylinder& o) {
+  BindObjectTexture(o.texture);
+  glColor3d(o.colour[0], o.colour[1], o.colour[2]);
+  glPushMatrix();
+  PositionAndRotation(o);
+  if (GLUquadric* q = Quadric()) {
+    gluCylinder(q, o.baseRadius, o.topRadius, o.height, 32, 32);
+    if (o.baseRadius > 0.0) gluDisk(q, 0.0, o.baseRadius, 32, 32);
+    if (o.topRadius > 0.0 && o.height > 0.0) {
+      glTranslated(0.0, 0.0, o.height);
+      gluDisk(q, 0.0, o.topRadius, 32, 32);
+    }
+  }
+  glPopMatrix();
+  glDisable(GL_TEXTURE_2D);
+}
+
+void GlPainter::Paint(const Plane& o) {
+  PlaneLayout layout;
+  if (!PlaneLayoutFor(o, layout)) return;  // reported when the scene was prepared
+  BindObjectTexture(o.texture);
+  const int k = random_.NextPlaneShade();
+  glColor4d(k * 0.01, 0.99, 0.1, 0.4);
+  for (int i = 0; i < kPlaneStripCount; ++i) {
+    const std::array<Vec3, 4> c = PlaneStripCorners(o, layout, kPlaneStripFirst + i);
+    const Vec3 n = FaceNormal(c[0], c[1], c[2]);
+    glNormal3d(n[0], n[1], n[2]);
+    glBegin(GL_QUADS);
+    glTexCoord2d(0.0, 0.0);
+    Vertex(c[0]);
+    glTexCoord2d(1.0, 0.0);
+    Vertex(c[1]);
+    glTexCoord2d(1.0, 1.0);
+    Vertex(c[2]);
+    glTexCoord2d(0.0, 1.0);
+    Vertex(c[3]);
+    glEnd();
+  }
+}
+
+void GlPainter::Paint(const Czworobok& o) {
+  BindObjectTexture(o.texture);
+  glColor3f(static_cast<float>(o.colour[0]), static_cast<float>(o.colour[1]), static_cast<float>(o.colour[2]));
+  const Vec3 n = FaceNormal(o.vertices[0], o.vertices[1], o.vertices[2]);
+  glNormal3d(n[0], n[1], n[2]);
+  glBegin(GL_QUADS);
+  glTexCoord2d(0.0, 0.0);
+  Vertex(o.vertices[0]);
+  glTexCoord2d(1.0, 0.0);
+  Vertex(o.vertices[1]);
+  glTexCoord2d(1.0, 1.0);
+  Vertex(o.vertices[2]);
+  glTexCoord2d(0.0, 1.0);
+  Vertex(o.vertices[3]);
+  glEnd();
+}
+
+void GlPainter::DrawBox(double a, double b, double c) {
+  struct Corner {
+    double x, y, z, s, t;
+  };
+  struct Face {
+    double nx, ny, nz;
+    Corner corners[4];
+  };
+  const Face faces[6] = {
+      {0, 0, 1, {{-a, -b, c, 0, 0}, {a, -b, c, 1, 0}, {a, b, c, 1, 1}, {-a, b, c, 0, 1}}},          // front
+      {0, 0, -1, {{-a, -b, -c, 1, 0}, {-a, b, -c, 1, 1}, {a, b, -c, 0, 1}, {a, -b, -c, 0, 0}}},     // back
+      {0, 1, 0, {{-a, b, -c, 0, 1}, {-a, b, c, 0, 0}, {a, b, c, 1, 0}, {a, b, -c, 1, 1}}},          // top
+      {0, -1, 0, {{-a, -b, -c, 1, 1}, {a, -b, -c, 0, 1}, {a, -b, c, 0, 0}, {-a, -b, c, 1, 0}}},     // bottom
+      {1, 0, 0, {{a, -b, -c, 1, 0}, {a, b, -c, 1, 1}, {a, b, c, 0, 1}, {a, -b, c, 0, 0}}},          // right
+      {-1, 0, 0, {{-a, -b, -c, 0, 0}, {-a, -b, c, 1, 0}, {-a, b, c, 1, 1}, {-a, b, -c, 0, 1}}},     // left
+  };
+  glBegin(GL_QUADS);
+  for (const Face& f : faces) {
+    glNormal3d(f.nx, f.ny, f.nz);
+    for (const Corner& v : f.corners) {
+      glTexCoord2d(v.s, v.t);
+      glVertex3d(v.x, v.y, v.z);
+    }
+  }
+  glEnd();
+}
+
+}  // namespace tovimar

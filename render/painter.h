@@ -1,0 +1,74 @@
+#pragma once
+// The OpenGL drawing of every solid kind (the renderer's ObjectPainter).
+#include <array>
+
+#include "render/rig_state.h"
+#include "scene/obiekt.h"
+
+struct GLUquadric;
+
+namespace tovimar {
+
+// How the strips of a Plane are laid out. A plane is drawn as 2000 strips,
+// one scene unit wide along the strip axis (integer positions -1000 .. 999)
+// and running from 40 to -30 along the cross axis; each corner's third
+// coordinate comes from solving the plane equation for the solved axis.
+// A plane with a != 0 is solved for x (strips along y, cross axis z). A plane
+// with a == 0 is solved for the coordinate with the largest coefficient: for
+// z (a floor or ceiling) the strips run along y across x, for y (a wall facing
+// the camera) they run along x across z. A plane whose normal is all zero, or
+// whose numbers are not finite, has no strips.
+struct PlaneLayout {
+  int solved = 0;  // 0 x, 1 y, 2 z
+  int strip = 1;   // axis of the strip index
+  int cross = 2;   // axis along which each strip runs from 40 to -30
+};
+inline constexpr int kPlaneStripFirst = -1000;
+inline constexpr int kPlaneStripCount = 2000;
+inline constexpr double kPlaneCrossHigh = 40.0;
+inline constexpr double kPlaneCrossLow = -30.0;
+
+// False when the plane cannot be drawn (all-zero normal or non-finite numbers).
+bool PlaneLayoutFor(const Plane& plane, PlaneLayout& layout);
+
+// The four corners of strip u (kPlaneStripFirst <= u < kPlaneStripFirst +
+// kPlaneStripCount), in drawing order, with texture coordinates (0,0), (1,0),
+// (1,1), (0,1).
+std::array<Vec3, 4> PlaneStripCorners(const Plane& plane, const PlaneLayout& layout, int u);
+
+// Unit normal of the face through three points, as planeNormal gives it (turned
+// toward the world origin). When the points lie on one line or on a plane
+// through the origin, planeNormal has no answer; then the normalised cross
+// product of the two edges from the first point is used, or (0, 0, 1) when the
+// points do not span a face at all. Never returns a non-finite value.
+Vec3 FaceNormal(const Vec3& p1, const Vec3& p2, const Vec3& p3);
+
+class GlPainter final : public ObjectPainter {
+ public:
+  // random: the runtime's pseudo-random state, stepped by every drawn Plane.
+  explicit GlPainter(RandomState& random);
+  ~GlPainter() override;
+  GlPainter(const GlPainter&) = delete;
+  GlPainter& operator=(const GlPainter&) = delete;
+
+  void Paint(const Kula& o) override;
+  void Paint(const Prostopadloscian& o) override;
+  void Paint(const Cylinder& o) override;
+  void Paint(const Plane& o) override;
+  void Paint(const Czworobok& o) override;
+
+  // A box with half extents a, b, c centred on the origin, with its face
+  // table of normals and texture coordinates.
+  static void DrawBox(double a, double b, double c);
+
+  // Forgets the GLU quadric (call while the context that drew is current).
+  void Release();
+
+ private:
+  GLUquadric* Quadric();
+
+  RandomState& random_;
+  GLUquadric* quadric_ = nullptr;
+};
+
+}  // namespace tovimar

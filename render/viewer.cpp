@@ -1,0 +1,447 @@
+#include "render/viewer.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "render/camera.h"
+#include "render/painter.h"
+#include "render/textures.h"
+#include "scene/locale_number.h"
+
+namespace tovimar {
+namespace {
+
+// Client sizes are kept within what a context can be made for.
+constexpr int kMaxClientSize = 16384;
+
+int ClampSize(int value) { return std::clamp(value, 1, kMaxClientSize); }
+
+// Passes a one-line parse's reports on with the line's real number.
+class OffsetLineNotifier final : public LineNotifier {
+ public:
+  OffsetLineNotifier(LineNotifier& target, int lineNumber) : target_(target), lineNumber_(lineNumber) {}
+  void NotifyLine(int, const std::string& caption, const std::string& text) override {
+    target_.NotifyLine(lineNumber_, caption, text);
+  }
+
+ private:
+  LineNotifier& target_;
+  int lineNumber_;
+};
+
+// Reads an edit box's number after its text has been normalised; the
+// conversion message names the text as the box holds it.
+double ReadFieldNumber(const std::string& text, char decimalSeparator) {
+  const std::optional<double> value = ParseLocaleDouble(text, decimalSeparator);
+  if (!value) throw Error(NotValidFloatMessage(text));
+  return *value;
+}
+
+}  // namespace
+
+Viewer::Viewer(Settings& settings, EditorLink& editor, Notifier& notifier, char decimalSeparator, int clientWidth,
+               int clientHeight)
+    : settings_(settings),
+      editor_(editor),
+      notifier_(notifier),
+      decimalSeparator_(decimalSeparator),
+      clientWidth_(ClampSize(clientWidth)),
+      clientHeight_(ClampSize(clientHeight)),
+      painter_(std::make_unique<GlPainter>(rig_.random)),
+      defaultLineNotifier_(notifier),
+      lineNotifier_(&defaultLineNotifier_),
+      contextFactory_(CreateEglContext) {}
+
+Viewer::~Viewer() { FormDestroy(); }
+
+void Viewer::SetLineNotifier(LineNotifier* notifier) {
+  lineNotifier_ = notifier != nullptr ? notifier : &defaultLineNotifier_;
+}
+
+void Viewer::SetContextFactory(GlContextFactory factory) {
+  contextFactory_ = factory ? std::move(factory) : GlContextFactory(CreateEglContext);
+}
+
+// ---------------------------------------------------------------- window events
+
+bool Viewer::FormCreate() {
+  sceneReady_ = false;
+  if (rig_.StartDirectory.empty()) {
+    std::error_code ec;
+    rig_.StartDirectory = std::filesystem::current_path(ec).string();
+  }
+  analiza_ = std::make_unique<Analiza>(decimalSeparator_, notifier_);
+  prefs_ = std::make_unique<Prefs>();
+  prefs_->fog = false;
+  return CreateRenderContext();
+}
+
+void Viewer::FormDestroy() {
+  ReleaseSceneResources();
+  ReleaseRenderContext();
+}
+
+void Viewer::ReleaseSceneResources() {
+  analiza_.reset();
+  prefs_.reset();
+  FreeTextures();
+  scene_.Clear();
+  // Without Prefs nothing can be drawn; a new FormCreate and preparation
+  // start over.
+  sceneReady_ = false;
+}
+
+void Viewer::FormPaint() {
+  viewDistance = 3.0;
+  viewElevation = 90.0f;
+  viewAzimuth = 0.0f;
+  Redraw();
+}
+
+// ------------------------------------------------------- context and projection
+
+bool Viewer::HasContext() const { return context_ != nullptr; }
+
+bool Viewer::Current() { return context_ != nullptr && context_->MakeCurrent(); }
+
+void Viewer::SetClientSize(int width, int height) {
+  clientWidth_ = ClampSize(width);
+  clientHeight_ = ClampSize(height);
+}
+
+bool Viewer::CreateRenderContext() {
+  ReleaseRenderContext();
+  GlContextRequest request;
+  request.width = clientWidth_;
+  request.height = clientHeight_;
+  context_ = contextFactory_(request, notifier_);
+  if (context_ == nullptr || !context_->MakeCurrent()) {
+    context_.reset();
+    FormDestroy();
+    return false;
+  }
+  SetupRendering(clientWidth_, clientHeight_, settings_.AntiAlias());
+  return true;
+}
+
+void Viewer::ReleaseRenderContext() {
+  if (context_ == nullptr) return;
+  if (context_->MakeCurrent()) {
+    // Textures and the quadric die with the context.
+    FreeTextures();
+    painter_->Release();
+  }
+  textureNames_.clear();
+  context_.reset();
+}
+
+void Viewer::ChangeResolution(int width, int height) {
+  SetClientSize(width, height);
+  ReleaseRenderContext();
+  CreateRenderContext();
+}
+
+void Viewer::SetupProjection(int width, int height, bool antiAlias) {
+  if (!Current()) return;
+  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  glClearDepth(1.0);
+  glEnable(GL_DEPTH_TEST);
+  glMatrixMode(GL_PROJECTION);
+  glLoadIdentity();
+  const double fovy = FieldOfViewY(height, rig_.RigFocalLength);
+  const float aspect = AspectRatio(width, std::max(height, 1));
+  gluPerspective(fovy, aspect, kNearPlane, kFarPlane);
+  if (antiAlias) {
+    glEnable(GL_POINT_SMOOTH);
+    glEnable(GL_LINE_SMOOTH);
+    glEnable(GL_POLYGON_SMOOTH);
+    glHint(GL_POLYGON_SMOOTH_HINT, GL_NICEST);
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
+  } else {
+    glDisable(GL_POINT_SMOOTH);
+    glDisable(GL_LINE_SMOOTH);
+    glDisable(GL_POLYGON_SMOOTH);
+    glDisable(GL_BLEND);
+  }
+}
+
+void Viewer::SetupRendering(int width, int height, bool antiAlias) {
+  rig_.FrameCounter = -1;
+  if (!Current()) return;
+  SetupProjection(width, height, antiAlias);
+  glMatrixMode(GL_MODELVIEW);
+  glEnable(GL_LIGHTING);
+  glEnable(GL_NORMALIZE);
+
+  const GLfloat globalAmbient[4] = {0.3f, 0.3f, 0.3f, 1.0f};
+  const GLfloat lightAmbient[4] = {0.3f, 0.3f, 0.3f, 1.0f};
+  const GLfloat lightDiffuse[4] = {0.7f, 0.7f, 0.7f, 1.0f};
+  const GLfloat lightSpecular[4] = {0.9f, 0.9f, 0.9f, 1.0f};
+  glLightModelfv(GL_LIGHT_MODEL_AMBIENT, globalAmbient);
+  glLightfv(GL_LIGHT0, GL_AMBIENT, lightAmbient);
+  glLightfv(GL_LIGHT0, GL_DIFFUSE, lightDiffuse);
+  glLightfv(GL_LIGHT0, GL_SPECULAR, lightSpecular);
+  glEnable(GL_LIGHT0);
+
+  glColorMaterial(GL_FRONT, GL_AMBIENT_AND_DIFFUSE);
+  glEnable(GL_COLOR_MATERIAL);
+
+  const GLfloat materialSpecular[4] = {0.6f, 0.6f, 0.6f, 1.0f};
+  glMaterialfv(GL_FRONT, GL_SPECULAR, materialSpecular);
+  glMaterialf(GL_FRONT, GL_SHININESS, 64.0f);
+
+  glEnable(GL_TEXTURE_2D);
+}
+
+// ------------------------------------------------------------------- drawing
+
+void Viewer::DrawScene(bool applyEgo, int skipId, double azimuth, double elevation, double distance) {
+  if (!sceneReady_ || prefs_ == nullptr || !Current()) return;
+
+  const std::array<int, 3> background = settings_.BackgroundColour();
+  const double scale = 1.0 / 255.0;
+  const double red = background[0] * scale;
+  const double green = background[1] * scale;
+  const double blue = background[2] * scale;
+
+  if (prefs_->fog) {
+    const GLfloat fogColour[4] = {0.5f, 0.5f, 0.5f, 1.0f};
+    glEnable(GL_FOG);
+    glFogfv(GL_FOG_COLOR, fogColour);
+    glFogi(GL_FOG_MODE, GL_EXP);
+    glFogf(GL_FOG_DENSITY, 0.5f);
+  } else {
+    glDisable(GL_FOG);
+  }
+
+  glClearColor(static_cast<GLfloat>(red), static_cast<GLfloat>(green), static_cast<GLfloat>(blue), 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glTranslated(0.0, 0.0, -distance);
+  glRotated(-elevation, 1.0, 0.0, 0.0);
+  glRotated(-azimuth, 0.0, 0.0, 1.0);
+
+  glMatrixMode(GL_PROJECTION);
+  if (applyEgo && rig_.FrameCounter >= 0 &&
+      static_cast<std::size_t>(rig_.FrameCounter) < scene_.egoFrames.size()) {
+    const Ego& ego = *scene_.egoFrames[static_cast<std::size_t>(rig_.FrameCounter)];
+    const double tx = ego.position[0] / 256.0, ty = ego.position[1] / 256.0, tz = ego.position[2] / 256.0;
+    const double ax = ego.rotation[0] / 256.0, ay = ego.rotation[1] / 256.0, az = ego.rotation[2] / 256.0;
+    for (double step = 0.0; step < 256.0; step += 1.0) {
+      glTranslated(tx, ty, tz);
+      glRotated(ax, 1.0, 0.0, 0.0);
+      glRotated(ay, 0.0, 1.0, 0.0);
+      glRotated(az, 0.0, 0.0, 1.0);
+    }
+    const MotionLogLines lines = FormatMotionLog(ego.position, ego.rotation, decimalSeparator_);
+    editor_.AppendMotionLog(lines.table, lines.plain);
+  }
+
+  glMatrixMode(GL_MODELVIEW);
+  glLightfv(GL_LIGHT0, GL_POSITION, rig_.LightPosition.data());
+
+  DrawObjects(skipId);
+
+  context_->SwapBuffers();
+  if (onPresented) onPresented();
+}
+
+void Viewer::Redraw() { DrawScene(false, -1, viewAzimuth, viewElevation, viewDistance); }
+
+void Viewer::DrawObjects(int skipId) {
+  if (!Current()) return;
+  const bool logMatrices = editor_.MatrixLogEnabled();
+  std::array<double, 16> matrix{};
+  for (const std::unique_ptr<Obiekt>& object : scene_.solidObjects) {
+    if (object->id == skipId) continue;
+    glPushMatrix();
+    object->Draw(*painter_);
+    if (logMatrices) {
+      glGetDoublev(GL_MODELVIEW_MATRIX, matrix.data());
+      editor_.AppendMatrixLog(FormatMatrixLog(matrix, decimalSeparator_));
+    }
+    glPopMatrix();
+  }
+}
+
+void Viewer::LoadTextures() {
+  FreeTextures();
+  if (!Current()) throw Error("The viewer has no OpenGL context; textures cannot be loaded");
+  textureDirectory_ = ChooseTextureDirectory(rig_.StartDirectory);
+  for (int n = 0; n < kTextureCount; ++n) {
+    const std::vector<uint8_t> image = LoadTextureImage(TexturePath(textureDirectory_, n));
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    glBindTexture(GL_TEXTURE_2D, name);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, kTextureSize, kTextureSize, 0, GL_RGBA, GL_UNSIGNED_BYTE, image.data());
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    textureNames_.push_back(name);
+  }
+}
+
+void Viewer::FreeTextures() {
+  if (!textureNames_.empty() && Current()) {
+    for (uint32_t name : textureNames_) {
+      const GLuint n = name;
+      glDeleteTextures(1, &n);
+    }
+  }
+  textureNames_.clear();
+}
+
+// ------------------------------------------------------------- scene assembly
+
+void Viewer::ClearScene() {
+  scene_.Clear();
+  if (prefs_ != nullptr) prefs_->fog = false;
+}
+
+void Viewer::ReportUndrawablePlanes(std::size_t firstObject, int lineNumber) {
+  for (std::size_t i = firstObject; i < scene_.solidObjects.size(); ++i) {
+    const Obiekt& object = *scene_.solidObjects[i];
+    if (object.kind != kPlane) continue;
+    PlaneLayout layout;
+    if (PlaneLayoutFor(static_cast<const Plane&>(object), layout)) continue;
+    lineNotifier_->NotifyLine(lineNumber, "",
+                              "PLANE with id " + std::to_string(object.id) +
+                                  " has no usable normal (a, b and c are all 0) and is not drawn");
+  }
+}
+
+void Viewer::PrepareScene() {
+  if (context_ == nullptr || analiza_ == nullptr || prefs_ == nullptr) {
+    throw Error("The viewer has no OpenGL context, so no scene can be prepared");
+  }
+
+  // 1. Textures first: the parser looks texture numbers up in them.
+  LoadTextures();
+
+  // 2. and 3. Focal length and baseline from the editor's fields.
+  editor_.SetFocalLengthText(NormaliseDecimalText(editor_.FocalLengthText(), decimalSeparator_));
+  const std::string focalText = editor_.FocalLengthText();
+  const double focal = ReadFieldNumber(focalText, decimalSeparator_);
+  if (!(focal > 0.0)) {
+    throw Error("'" + focalText + "' is not a valid focal length: it must be a positive number of pixels");
+  }
+  rig_.RigFocalLength = focal;
+
+  editor_.SetBaselineText(NormaliseDecimalText(editor_.BaselineText(), decimalSeparator_));
+  rig_.RigBaseline = ReadFieldNumber(editor_.BaselineText(), decimalSeparator_);
+
+  // 4. and 5.
+  prefs_->focalLength = rig_.RigFocalLength;
+  prefs_->baseline = rig_.RigBaseline;
+  prefs_->noise = 0.0;
+  ClearScene();
+
+  // 6. Every line, in order. Each line is parsed on its own so that an
+  // undrawable plane can be reported with its line number.
+  const std::vector<std::string> lines = editor_.SceneLines();
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const int lineNumber = static_cast<int>(i + 1);
+    OffsetLineNotifier notifier(*lineNotifier_, lineNumber);
+    const std::size_t before = scene_.solidObjects.size();
+    ParseScene({lines[i]}, textureNames_, decimalSeparator_, *prefs_, scene_, notifier);
+    ReportUndrawablePlanes(before, lineNumber);
+  }
+
+  // 7.
+  editor_.ShowCounts(scene_.solidObjects.size(), scene_.egoFrames.size());
+
+  // 8. A "FOCALLENGTH" line that is not a positive number would turn the
+  // picture inside out: the editor's value stays in force instead.
+  if (!(prefs_->focalLength > 0.0) || !std::isfinite(prefs_->focalLength)) {
+    notifier_.Notify("", "FOCALLENGTH must be a positive number of pixels; the focal length " +
+                             FormatThreeDecimals(rig_.RigFocalLength, decimalSeparator_) + " of the editor is used");
+    prefs_->focalLength = rig_.RigFocalLength;
+  }
+  rig_.RigFocalLength = prefs_->focalLength;
+  rig_.RigBaseline = prefs_->baseline;
+  rig_.RigNoise = prefs_->noise;
+
+  // 9. to 11.
+  sceneReady_ = true;
+  SetupRendering(clientWidth_, clientHeight_, settings_.AntiAlias());
+  if (Current()) {
+    glMatrixMode(GL_PROJECTION);
+    if (settings_.RightCamera()) glTranslated(-rig_.RigBaseline, 0.0, 0.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+  }
+
+  // 12.
+  Redraw();
+}
+
+// ------------------------------------------------------ navigation and camera
+
+void Viewer::CameraSwitch(bool checked) {
+  if (!Current()) return;
+  glMatrixMode(GL_PROJECTION);
+  glTranslated(checked ? -rig_.RigBaseline : rig_.RigBaseline, 0.0, 0.0);
+  glMatrixMode(GL_MODELVIEW);
+  Redraw();
+}
+
+void Viewer::SetLightZ(int trackBarPosition) {
+  rig_.LightPosition[2] = static_cast<float>(trackBarPosition);
+  Redraw();
+}
+
+void Viewer::ChangeView(float dAzimuth, float dElevation, double dDistance) {
+  viewAzimuth += dAzimuth;
+  viewElevation += dElevation;
+  viewDistance += dDistance;
+  Redraw();
+}
+
+// ------------------------------------------------------------------ read-back
+
+void Viewer::ReadColour(uint8_t* rgb) {
+  const std::size_t bytes = static_cast<std::size_t>(clientWidth_) * clientHeight_ * 3;
+  if (!Current()) {
+    std::fill(rgb, rgb + bytes, uint8_t{0});
+    return;
+  }
+  if (context_->Width() != clientWidth_ || context_->Height() != clientHeight_) {
+    std::fill(rgb, rgb + bytes, uint8_t{0});
+  }
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glPixelStorei(GL_PACK_ROW_LENGTH, clientWidth_);
+  glReadBuffer(static_cast<GLenum>(context_->PresentedBuffer()));
+  glReadPixels(0, 0, std::min(clientWidth_, context_->Width()), std::min(clientHeight_, context_->Height()), GL_RGB,
+               GL_UNSIGNED_BYTE, rgb);
+  glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+}
+
+void Viewer::ReadDepth(float* depth) {
+  const std::size_t count = static_cast<std::size_t>(clientWidth_) * clientHeight_;
+  if (!Current()) {
+    std::fill(depth, depth + count, 1.0f);
+    return;
+  }
+  if (context_->Width() != clientWidth_ || context_->Height() != clientHeight_) {
+    std::fill(depth, depth + count, 1.0f);
+  }
+  glPixelStorei(GL_PACK_ALIGNMENT, 1);
+  glPixelStorei(GL_PACK_ROW_LENGTH, clientWidth_);
+  glReadPixels(0, 0, std::min(clientWidth_, context_->Width()), std::min(clientHeight_, context_->Height()),
+               GL_DEPTH_COMPONENT, GL_FLOAT, depth);
+  glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+}
+
+}  // namespace tovimar

@@ -1,0 +1,170 @@
+// Scene preparation: the editor's fields, partial effects of failures, the
+// rig values, and the example scene drawn headless (stored as pictures in the
+// build tree for a person to look at).
+#include "scene/scene_text.h"
+#include "render_fixture.h"
+
+#define STB_IMAGE_WRITE_STATIC
+#define STB_IMAGE_WRITE_IMPLEMENTATION
+#include <stb/stb_image_write.h>
+
+namespace tovimar::test {
+namespace {
+
+class PrepareTest : public ViewerTest {
+ protected:
+  void MakeCommaViewer() {
+    viewer = std::make_unique<Viewer>(settings, editor, notifier, ',', 64, 48);
+    viewer->SetLineNotifier(&lines);
+    ASSERT_TRUE(viewer->FormCreate());
+  }
+};
+
+TEST_F(PrepareTest, EditorFieldsAreNormalisedAndSceneLinesOverrideThem) {
+  MakeCommaViewer();
+  editor.focalText = "389.5";
+  editor.baselineText = "0.12";
+  editor.lines = {"NOISE;1,5", "FOG;", "SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5", "EGO;0;0;0.1;0;0;0"};
+  viewer->PrepareScene();
+  EXPECT_EQ(editor.focalText, "389,5");
+  EXPECT_EQ(editor.baselineText, "0,12");
+  EXPECT_EQ(viewer->Rig().RigFocalLength, 389.5);
+  EXPECT_EQ(viewer->Rig().RigBaseline, 0.12);
+  EXPECT_EQ(viewer->Rig().RigNoise, 1.5);
+  EXPECT_TRUE(viewer->GetPrefs()->fog);
+  EXPECT_EQ(editor.objectCount, 1u);
+  EXPECT_EQ(editor.frameCount, 1u);
+  EXPECT_TRUE(viewer->SceneReady());
+
+  // A BASELINE line wins over the field, which keeps its text; a scene
+  // without NOISE and FOG lines resets both.
+  editor.lines = {"BASELINE;0,3", "FOCALLENGTH;400"};
+  viewer->PrepareScene();
+  EXPECT_EQ(viewer->Rig().RigBaseline, 0.3);
+  EXPECT_EQ(viewer->Rig().RigFocalLength, 400.0);
+  EXPECT_EQ(viewer->Rig().RigNoise, 0.0);
+  EXPECT_FALSE(viewer->GetPrefs()->fog);
+  EXPECT_EQ(editor.baselineText, "0,12");
+  EXPECT_EQ(editor.objectCount, 0u);
+  EXPECT_EQ(editor.frameCount, 0u);
+  EXPECT_TRUE(lines.messages.empty());
+}
+
+TEST_F(PrepareTest, BadFieldTextsStopWithTheirPartialEffects) {
+  MakeCommaViewer();
+  editor.lines = {"SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5"};
+  viewer->PrepareScene();
+  const Obiekt* previous = viewer->Scene().solidObjects.at(0).get();
+
+  // Bad focal length: textures reloaded, the field normalised, nothing else.
+  editor.lines = {};
+  editor.focalText = "3.8x";
+  try {
+    viewer->PrepareScene();
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_EQ(std::string(e.what()), "'3,8x' is not a valid floating point value");
+  }
+  EXPECT_EQ(editor.focalText, "3,8x");
+  EXPECT_EQ(viewer->TextureNames().size(), 11u);
+  EXPECT_EQ(viewer->Scene().solidObjects.at(0).get(), previous);
+  EXPECT_EQ(viewer->Rig().RigFocalLength, 389.0);
+
+  // Bad baseline: the focal length has already been taken over.
+  editor.focalText = "420";
+  editor.baselineText = "";
+  EXPECT_THROW(viewer->PrepareScene(), Error);
+  EXPECT_EQ(viewer->Rig().RigFocalLength, 420.0);
+  EXPECT_EQ(viewer->GetPrefs()->focalLength, 389.0);
+  EXPECT_EQ(viewer->Scene().solidObjects.at(0).get(), previous);
+
+  // A focal length that is not positive would turn the picture over.
+  editor.baselineText = "0,12";
+  editor.focalText = "0";
+  EXPECT_THROW(viewer->PrepareScene(), Error);
+  editor.focalText = "389";
+  editor.lines = {"FOCALLENGTH;"};
+  viewer->PrepareScene();
+  EXPECT_EQ(viewer->Rig().RigFocalLength, 389.0);
+  ASSERT_EQ(notifier.messages.size(), 1u);
+  EXPECT_NE(notifier.messages[0].text.find("FOCALLENGTH"), std::string::npos);
+}
+
+TEST_F(PrepareTest, ParserReportsCarryLineNumbers) {
+  MakeViewer(64, 48);
+  editor.lines = {"//a", "", "SPHERE;1;x1x2;1;1;1", "KULA;2;-1"};
+  viewer->PrepareScene();
+  ASSERT_EQ(lines.messages.size(), 1u);
+  EXPECT_EQ(lines.messages[0].line, 3);
+  EXPECT_EQ(lines.messages[0].text.rfind("Convert error: ", 0), 0u) << lines.messages[0].text;
+  EXPECT_EQ(editor.objectCount, 2u);
+
+  // Without a line notifier of its own the viewer forwards the text.
+  viewer->SetLineNotifier(nullptr);
+  viewer->PrepareScene();
+  ASSERT_EQ(notifier.messages.size(), 1u);
+  EXPECT_EQ(notifier.messages[0].text, lines.messages[0].text);
+}
+
+TEST_F(PrepareTest, DestroyedViewerRefusesToPrepare) {
+  MakeViewer(64, 48);
+  Show({"SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5"});
+  viewer->FormDestroy();
+  EXPECT_FALSE(viewer->HasContext());
+  EXPECT_TRUE(viewer->Scene().solidObjects.empty());
+  EXPECT_THROW(viewer->PrepareScene(), Error);
+  viewer->FormPaint();
+}
+
+void SavePng(const std::string& name, const Picture& p) {
+  // stb writes the top row first
+  std::vector<uint8_t> topDown(p.rgb.size());
+  const std::size_t row = static_cast<std::size_t>(p.width) * 3;
+  for (int y = 0; y < p.height; ++y) {
+    std::copy_n(&p.rgb[static_cast<std::size_t>(p.height - 1 - y) * row], row, &topDown[static_cast<std::size_t>(y) * row]);
+  }
+  const std::string path = std::string(TOVIMAR_TEST_OUTPUT_DIR) + "/" + name;
+  ASSERT_NE(stbi_write_png(path.c_str(), p.width, p.height, 3, topDown.data(), static_cast<int>(row)), 0) << path;
+}
+
+TEST_F(ViewerTest, ExampleSceneRendersTheCorridor) {
+  const std::string text = ReadFileBytes(std::string(TOVIMAR_SOURCE_DIR) + "/examples/sceneexample.txt");
+  MakeViewer(512, 384);
+  Show(SplitLines(text));
+  EXPECT_EQ(editor.objectCount, 9u);
+  EXPECT_EQ(editor.frameCount, 5u);
+  EXPECT_EQ(viewer->Rig().RigNoise, 2.0);
+  EXPECT_EQ(viewer->Rig().RigFocalLength, 389.0);
+  EXPECT_FALSE(viewer->GetPrefs()->fog);
+  EXPECT_TRUE(lines.messages.empty());
+  const Picture left = Read();
+  SavePng("example_left.png", left);
+
+  // The background sphere surrounds the camera: every pixel is drawn.
+  for (float d : left.depth) ASSERT_LT(d, 1.0f);
+  // The cone stands in front of the textured sphere (id 25, centre 4 units
+  // ahead, 0.2 below the axis), which shows on either side of it.
+  EXPECT_NEAR(DepthToDistance(left.Depth(256, 200)), 3.3 - 0.24, 0.05);
+  const double sphere = DepthToDistance(left.Depth(256 + 45, 200));
+  EXPECT_GT(sphere, 3.35);
+  EXPECT_LT(sphere, 3.6);
+  // The floor (z = -1.4) near the bottom of the image, 1.4 * 389 / 180 ahead.
+  EXPECT_NEAR(DepthToDistance(left.Depth(256 + 120, 372)), 1.4 * 389.0 / 180.5, 0.05);
+
+  settings.rightCamera = true;
+  viewer->PrepareScene();
+  viewer->FormPaint();
+  const Picture right = Read();
+  SavePng("example_right.png", right);
+  EXPECT_NE(right.rgb, left.rgb);
+
+  // A few frames of the run.
+  for (int frame = 0; frame < 5; ++frame) {
+    viewer->Rig().FrameCounter = frame;
+    viewer->DrawScene(true, -1, viewer->viewAzimuth, viewer->viewElevation, viewer->viewDistance);
+  }
+  SavePng("example_right_frame4.png", Read());
+}
+
+}  // namespace
+}  // namespace tovimar::test

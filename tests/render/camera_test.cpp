@@ -1,0 +1,281 @@
+// The camera model, the rendering context and its failures, the motion of a
+// run and the camera switch.
+#include <GL/gl.h>
+
+#include "render/gl_context.h"
+#include "render/rig_state.h"
+#include "render_fixture.h"
+
+namespace tovimar::test {
+namespace {
+
+std::array<double, 16> Matrix(GLenum which) {
+  std::array<double, 16> m{};
+  glGetDoublev(which, m.data());
+  return m;
+}
+
+// m * v for a column-major 4 x 4 matrix.
+std::array<double, 4> Apply(const std::array<double, 16>& m, const std::array<double, 4>& v) {
+  std::array<double, 4> r{};
+  for (int row = 0; row < 4; ++row) {
+    for (int k = 0; k < 4; ++k) r[row] += m[k * 4 + row] * v[k];
+  }
+  return r;
+}
+
+TEST(CameraModel, FieldOfViewKeepsTheFocalLengthInPixels) {
+  EXPECT_NEAR(FieldOfViewY(384, 389.0), 52.5410, 5e-5);
+  EXPECT_NEAR(FieldOfViewY(240, 389.0), 34.2893, 5e-5);
+  EXPECT_NEAR(FieldOfViewY(600, 389.0), 75.2816, 5e-5);
+  EXPECT_NEAR(FieldOfViewY(768, 389.0), 89.2614, 5e-5);
+  // 3.1415 rather than pi: the angle is a little wider than 2 atan(h / 2f).
+  EXPECT_GT(FieldOfViewY(384, 389.0), 2.0 * std::atan(384.0 / 778.0) * 180.0 / M_PI + 1e-3);
+  EXPECT_EQ(AspectRatio(512, 384), 1.33333337f);
+  EXPECT_EQ(AspectRatio(1024, 768), 1.33333337f);
+}
+
+TEST(CameraModel, RandomStateStepsLikeTheRuntime) {
+  RandomState fresh;
+  EXPECT_EQ(fresh.NextNoise(), 346);
+  EXPECT_EQ(fresh.NextNoise(), 130);
+  EXPECT_EQ(fresh.NextNoise(), 10982);
+  EXPECT_EQ(fresh.NextNoise(), 1090);
+
+  // A plane shade steps the whole 64-bit number, the noise only its low word.
+  RandomState shades;
+  EXPECT_EQ(shades.NextPlaneShade(), 49);
+  EXPECT_EQ(shades.low, 20022u);
+  EXPECT_EQ(shades.high, 0x15Au);
+  EXPECT_EQ(shades.NextPlaneShade(), 26);
+  EXPECT_EQ(shades.NextPlaneShade(), 71);
+  RandomState mixed;
+  mixed.NextPlaneShade();
+  RandomState lowOnly;
+  lowOnly.low = 20022u;
+  EXPECT_EQ(mixed.NextNoise(), lowOnly.NextNoise());
+}
+
+TEST(CameraModel, LogLinesUseTheThreeDecimalText) {
+  const MotionLogLines point = FormatMotionLog({0.0, 0.0, 0.1}, {0.0, 1.0, 0.0}, '.');
+  EXPECT_EQ(point.table, "0.000&0.000&0.100&0.000&1.000&0.000&T & T & T & R & R & R \\\\");
+  EXPECT_EQ(point.plain, "0.000;0.000;0.100;0.000;1.000;0.000;");
+  const MotionLogLines comma = FormatMotionLog({0.25, 0.0, 0.0}, {0.0, 0.0, 12.345}, ',');
+  EXPECT_EQ(comma.plain, "0,250;0,000;0,000;0,000;0,000;12,300;");
+
+  std::array<double, 16> identity{};
+  for (int i = 0; i < 4; ++i) identity[static_cast<std::size_t>(i * 5)] = 1.0;
+  EXPECT_EQ(FormatMatrixLog(identity, '.'),
+            "1.000; 0.000; 0.000; 0.000; 0.000; 1.000; 0.000; 0.000; 0.000; 0.000; 1.000; 0.000; "
+            "0.000; 0.000; 0.000; 1.000; ");
+}
+
+TEST_F(ViewerTest, ContextMatchesTheClientSizeAndTheProjection) {
+  settings.antiAlias = true;
+  MakeViewer(512, 384);
+  GLint viewport[4] = {};
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  EXPECT_EQ(viewport[2], 512);
+  EXPECT_EQ(viewport[3], 384);
+  EXPECT_EQ(viewer->Rig().FrameCounter, -1);
+  EXPECT_TRUE(glIsEnabled(GL_BLEND));
+  EXPECT_TRUE(glIsEnabled(GL_POLYGON_SMOOTH));
+  EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
+  EXPECT_TRUE(glIsEnabled(GL_TEXTURE_2D));
+  GLint stencil = 0, depthBits = 0;
+  glGetIntegerv(GL_STENCIL_BITS, &stencil);
+  glGetIntegerv(GL_DEPTH_BITS, &depthBits);
+  EXPECT_EQ(stencil, 8);
+  EXPECT_GE(depthBits, 24);
+
+  // gluPerspective: m[5] = cot(fovy / 2), m[0] = m[5] / aspect.
+  std::array<double, 16> p = Matrix(GL_PROJECTION_MATRIX);
+  const double cot = 1.0 / std::tan(52.5409790 * M_PI / 360.0);
+  EXPECT_NEAR(p[5], cot, 1e-5);
+  EXPECT_NEAR(p[0], cot / 1.33333337, 1e-5);
+
+  // A resolution change: new context of the new size, wider field, same focal length.
+  settings.antiAlias = false;
+  viewer->ChangeResolution(1024, 768);
+  ASSERT_TRUE(viewer->HasContext());
+  glGetIntegerv(GL_VIEWPORT, viewport);
+  EXPECT_EQ(viewport[2], 1024);
+  EXPECT_EQ(viewport[3], 768);
+  EXPECT_FALSE(glIsEnabled(GL_BLEND));
+  p = Matrix(GL_PROJECTION_MATRIX);
+  EXPECT_NEAR(p[5], 1.0 / std::tan(89.2614297 * M_PI / 360.0), 1e-5);
+  EXPECT_TRUE(notifier.messages.empty());
+}
+
+TEST(RenderContext, FailuresReportWithTheirTexts) {
+  CollectingNotifier notifier;
+  GlContextRequest noConfig;
+  noConfig.depthBits = 99;
+  EXPECT_EQ(CreateEglContext(noConfig, notifier), nullptr);
+  ASSERT_EQ(notifier.messages.size(), 1u);
+  EXPECT_EQ(notifier.messages[0].caption, "Blad");
+  EXPECT_EQ(notifier.messages[0].text, "Nie powiodlo sie wywolanie funkcji ChoosePixelFormat");
+
+  GlContextRequest noSurface;
+  noSurface.width = -1;
+  EXPECT_EQ(CreateEglContext(noSurface, notifier), nullptr);
+  ASSERT_EQ(notifier.messages.size(), 2u);
+  EXPECT_EQ(notifier.messages[1].caption, "Blad");
+  EXPECT_EQ(notifier.messages[1].text, "NIe powiodlo sie wywolanie funkcji SetPixelFormat");
+}
+
+TEST_F(ViewerTest, ViewerWithoutContextRefusesToPrepareAndDrawsNothing) {
+  viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', 64, 48);
+  viewer->SetContextFactory([](const GlContextRequest& request, Notifier& n) {
+    GlContextRequest impossible = request;
+    impossible.depthBits = 99;
+    return CreateEglContext(impossible, n);
+  });
+  EXPECT_FALSE(viewer->FormCreate());
+  EXPECT_FALSE(viewer->HasContext());
+  EXPECT_EQ(viewer->GetPrefs(), nullptr);
+  ASSERT_EQ(notifier.messages.size(), 1u);
+  EXPECT_EQ(notifier.messages[0].text, "Nie powiodlo sie wywolanie funkcji ChoosePixelFormat");
+
+  editor.lines = {"SPHERE;1;-1;1;0;0;0;0;0;0;0;0;0.5"};
+  EXPECT_THROW(viewer->PrepareScene(), Error);
+  EXPECT_TRUE(viewer->Scene().solidObjects.empty());
+  bool presented = false;
+  viewer->onPresented = [&] { presented = true; };
+  viewer->FormPaint();
+  viewer->CameraSwitch(true);
+  viewer->DrawScene(true, -1, 0, 90, 3);
+  EXPECT_FALSE(presented);
+  std::vector<uint8_t> rgb(64 * 48 * 3, 7);
+  viewer->ReadColour(rgb.data());
+  EXPECT_EQ(rgb[0], 0);
+  viewer->FormDestroy();
+}
+
+TEST_F(ViewerTest, NothingIsDrawnBeforeTheFirstPreparation) {
+  MakeViewer(64, 48);
+  int presented = 0;
+  viewer->onPresented = [&] { ++presented; };
+  viewer->FormPaint();
+  EXPECT_EQ(presented, 0);
+  Show({});
+  EXPECT_EQ(presented, 2);  // the preparation's drawing and the paint
+  // An empty scene: background everywhere, depth 1.0 everywhere.
+  const Picture p = Read();
+  for (int y = 0; y < p.height; ++y) {
+    for (int x = 0; x < p.width; ++x) {
+      ASSERT_EQ(p.Depth(x, y), 1.0f);
+      ASSERT_EQ(p.Colour(x, y), (std::array<int, 3>{0, 255, 255}));
+    }
+  }
+}
+
+// Frame motions accumulate on the projection, each expressed in the axes of
+// the camera's pose at the start of the run.
+TEST_F(ViewerTest, FrameMotionsAccumulateOnTheProjection) {
+  editor.keepLogs = true;
+  Show({"SPHERE;1;-1;1;0;0;0;5;0;0;0;0;0.05", "EGO;0;0;0;0;90;0", "EGO;0;0;1;0;0;0"});
+  const std::array<double, 16> perspective = Matrix(GL_PROJECTION_MATRIX);
+  const std::array<double, 4> ahead{0, 0, -5, 1};
+
+  viewer->Rig().FrameCounter = 0;
+  viewer->DrawScene(true, -1, 0, 90, 3);
+  std::array<double, 4> got = Apply(Matrix(GL_PROJECTION_MATRIX), ahead);
+  std::array<double, 4> want = Apply(perspective, {-5, 0, 0, 1});
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], 1e-4) << i;
+
+  viewer->Rig().FrameCounter = 1;
+  viewer->DrawScene(true, -1, 0, 90, 3);
+  got = Apply(Matrix(GL_PROJECTION_MATRIX), ahead);
+  want = Apply(perspective, {-4, 0, 0, 1});
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], 1e-4) << i;
+
+  ASSERT_EQ(editor.memo2.size(), 2u);
+  EXPECT_EQ(editor.memo2[0], "0.000&0.000&0.000&0.000&90.000&0.000&T & T & T & R & R & R \\\\");
+  EXPECT_EQ(editor.memo3[1], "0.000;0.000;1.000;0.000;0.000;0.000;");
+
+  // Without ApplyEgo, or before a run, the projection stays as it is.
+  const std::array<double, 16> before = Matrix(GL_PROJECTION_MATRIX);
+  viewer->DrawScene(false, -1, 0, 90, 3);
+  viewer->Rig().FrameCounter = -1;
+  viewer->DrawScene(true, -1, 0, 90, 3);
+  EXPECT_EQ(Matrix(GL_PROJECTION_MATRIX), before);
+  EXPECT_EQ(editor.memo2.size(), 2u);
+
+  // A new preparation returns to the start pose.
+  viewer->PrepareScene();
+  const std::array<double, 16> again = Matrix(GL_PROJECTION_MATRIX);
+  for (int i = 0; i < 16; ++i) EXPECT_DOUBLE_EQ(again[static_cast<std::size_t>(i)], perspective[static_cast<std::size_t>(i)]);
+}
+
+TEST_F(ViewerTest, TranslationTowardTheCameraShortensTheDistance) {
+  // A point at world (0, 5, 0) lies on the optical axis, 8 units ahead.
+  Show({"SPHERE;1;-1;1;0;0;0;5;0;0;0;0;0.05", "EGO;0;0;0.1;0;0;0", "EGO;0;0;0.1;0;0;0"});
+  Picture p = Read();
+  Picture::Blob blob = p.DrawnBlob();
+  EXPECT_NEAR(blob.x, 255.5, 0.05);
+  EXPECT_NEAR(blob.y, 191.5, 0.05);
+  // the nearest point of the sphere
+  EXPECT_NEAR(DepthToDistance(p.Depth(256, 192)), 7.95, 5e-3);
+
+  for (int frame = 0; frame < 2; ++frame) {
+    viewer->Rig().FrameCounter = frame;
+    viewer->DrawScene(true, -1, 0, 90, 3);
+  }
+  p = Read();
+  EXPECT_NEAR(DepthToDistance(p.Depth(256, 192)), 7.75, 5e-3);
+}
+
+TEST_F(ViewerTest, RightCameraShiftsImagePointsLeftByDisparity) {
+  // A small sphere 5 units ahead (world y = 2): disparity B F / z.
+  const std::vector<std::string> scene = {"BASELINE;0.5", "SPHERE;1;-1;1;0;0;0;2;0;0;0;0;0.05"};
+  Show(scene);
+  const Picture left = Read();
+  const Picture::Blob l = left.DrawnBlob();
+
+  viewer->CameraSwitch(true);
+  const Picture switched = Read();
+  const Picture::Blob r = switched.DrawnBlob();
+  EXPECT_NEAR(l.x - r.x, 0.5 * 389.0 / 5.0, 0.25);
+  EXPECT_NEAR(l.y, r.y, 1e-9);
+
+  // Unchecking restores the left view exactly.
+  viewer->CameraSwitch(false);
+  const Picture back = Read();
+  EXPECT_EQ(back.rgb, left.rgb);
+  EXPECT_EQ(back.depth, left.depth);
+
+  // Preparing with the right camera selected gives the switched view.
+  settings.rightCamera = true;
+  viewer->PrepareScene();
+  viewer->FormPaint();
+  const Picture prepared = Read();
+  EXPECT_NEAR(prepared.DrawnBlob().x, r.x, 1e-6);
+}
+
+TEST_F(ViewerTest, ViewControlsAndLight) {
+  Show({"SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5"});
+  const Picture before = Read();
+  viewer->ChangeView(0, 0, 0.2);
+  viewer->ChangeView(0, 0, 0.2);
+  viewer->ChangeView(0, 0, 0.2);
+  EXPECT_NEAR(viewer->viewDistance, 3.6, 1e-9);
+  EXPECT_LT(Read().DrawnBlob().count, before.DrawnBlob().count);
+  viewer->FormPaint();
+  EXPECT_EQ(viewer->viewDistance, 3.0);
+  EXPECT_EQ(Read().rgb, before.rgb);
+
+  viewer->SetLightZ(-50);
+  EXPECT_EQ(viewer->Rig().LightPosition[2], -50.0f);
+  GLfloat light[4] = {};
+  glGetLightfv(GL_LIGHT0, GL_POSITION, light);
+  // Stored in eye coordinates: the default view turns world (-10, 20, -50)
+  // into (-10, -50, -23).
+  EXPECT_NEAR(light[0], -10.0f, 1e-4f);
+  EXPECT_NEAR(light[1], -50.0f, 1e-4f);
+  EXPECT_NEAR(light[2], -23.0f, 1e-4f);
+  EXPECT_NE(Read().rgb, before.rgb);
+}
+
+}  // namespace
+}  // namespace tovimar::test

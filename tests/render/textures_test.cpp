@@ -1,0 +1,161 @@
+// Texture files: reading, transposition, the bundled textures and a missing
+// file during preparation.
+#include "render/textures.h"
+#include "render_fixture.h"
+
+namespace tovimar::test {
+namespace {
+
+// A w x h picture whose pixel (x, y) has red x, green y and blue 77.
+std::vector<uint8_t> Gradient(int w, int h) {
+  std::vector<uint8_t> rgb(static_cast<std::size_t>(w) * h * 3);
+  for (int y = 0; y < h; ++y) {
+    for (int x = 0; x < w; ++x) {
+      uint8_t* p = &rgb[(static_cast<std::size_t>(y) * w + x) * 3];
+      p[0] = static_cast<uint8_t>(x);
+      p[1] = static_cast<uint8_t>(y);
+      p[2] = 77;
+    }
+  }
+  return rgb;
+}
+
+std::array<int, 4> Texel(const std::vector<uint8_t>& image, int row, int column) {
+  const std::size_t i = (static_cast<std::size_t>(row) * kTextureSize + column) * 4;
+  return {image[i], image[i + 1], image[i + 2], image[i + 3]};
+}
+
+TEST(TextureImage, TopLeftCornerTransposedWhiteOutside) {
+  TempDir dir;
+  const auto path = dir.path() / "t.bmp";
+  for (int bits : {24, 32}) {
+    WriteBmp(path, 200, 90, Gradient(200, 90), bits);
+    const std::vector<uint8_t> image = LoadTextureImage(path.string());
+    ASSERT_EQ(image.size(), 128u * 128u * 4u);
+    // texel row x, column y = bitmap column x, row y (from the top)
+    EXPECT_EQ(Texel(image, 0, 0), (std::array<int, 4>{0, 0, 77, 255})) << bits;
+    EXPECT_EQ(Texel(image, 5, 3), (std::array<int, 4>{5, 3, 77, 255})) << bits;
+    EXPECT_EQ(Texel(image, 127, 89), (std::array<int, 4>{127, 89, 77, 255})) << bits;
+    // rows 90 .. 127 of the bitmap do not exist
+    EXPECT_EQ(Texel(image, 3, 90), (std::array<int, 4>{255, 255, 255, 255})) << bits;
+  }
+  // An 8-bit palette bitmap of grey levels.
+  WriteBmp(path, 16, 16, Gradient(16, 16), 8);
+  const std::vector<uint8_t> grey = LoadTextureImage(path.string());
+  EXPECT_EQ(Texel(grey, 9, 2), (std::array<int, 4>{9, 9, 9, 255}));
+  EXPECT_EQ(Texel(grey, 16, 2), (std::array<int, 4>{255, 255, 255, 255}));
+}
+
+TEST(TextureImage, UnreadableFilesNameTheFile) {
+  TempDir dir;
+  const std::string missing = (dir.path() / "tex4.bmp").string();
+  try {
+    LoadTextureImage(missing);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(missing), std::string::npos) << e.what();
+  }
+  const std::string garbage = (dir.path() / "tex5.bmp").string();
+  std::ofstream(garbage) << "BM this is not a bitmap";
+  try {
+    LoadTextureImage(garbage);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(garbage), std::string::npos) << e.what();
+  }
+  // A header that claims an enormous picture is refused, not allocated.
+  std::vector<uint8_t> header(54, 0);
+  header[0] = 'B';
+  header[1] = 'M';
+  header[10] = 54;
+  header[14] = 40;
+  header[18] = 0xFF;
+  header[19] = 0xFF;
+  header[20] = 0xFF;  // width 16 million
+  header[22] = 0xFF;
+  header[23] = 0xFF;
+  header[24] = 0xFF;  // height 16 million
+  header[26] = 1;
+  header[28] = 24;
+  std::ofstream(garbage, std::ios::binary).write(reinterpret_cast<const char*>(header.data()), 54);
+  EXPECT_THROW(LoadTextureImage(garbage), Error);
+}
+
+// Eleven copies of a picture in four coloured quadrants: top-left red,
+// top-right green, bottom-left blue, bottom-right white.
+void WriteQuadrantTextures(const TempDir& dir) {
+  std::vector<uint8_t> rgb(128 * 128 * 3);
+  for (int y = 0; y < 128; ++y) {
+    for (int x = 0; x < 128; ++x) {
+      uint8_t* p = &rgb[(static_cast<std::size_t>(y) * 128 + x) * 3];
+      const bool right = x >= 64, bottom = y >= 64;
+      p[0] = static_cast<uint8_t>((!right && !bottom) || (right && bottom) ? 255 : 0);
+      p[1] = static_cast<uint8_t>(right ? 255 : 0);
+      p[2] = static_cast<uint8_t>(bottom ? 255 : 0);
+    }
+  }
+  for (int n = 0; n < kTextureCount; ++n) WriteBmp(TexturePath(dir.str(), n), 128, 128, rgb);
+}
+
+int Dominant(const std::array<int, 3>& c) {
+  if (c[0] > 2 * c[1] && c[0] > 2 * c[2]) return 0;
+  if (c[1] > 2 * c[0] && c[1] > 2 * c[2]) return 1;
+  if (c[2] > 2 * c[0] && c[2] > 2 * c[1]) return 2;
+  return 3;  // white or grey
+}
+
+TEST_F(ViewerTest, TexturesAreLaidTransposed) {
+  TempDir dir;
+  WriteQuadrantTextures(dir);
+  MakeViewer(512, 384, dir.str());
+  // A face toward the camera: (s, t) = (0, 0) at the bottom left, s to the
+  // right, t upward. s runs down the bitmap's rows and t along its columns.
+  Show({"QUAD;1;3;1;1;1;-1;0;-1;1;0;-1;1;0;1;-1;0;1"});
+  EXPECT_EQ(viewer->TextureDirectory(), dir.str());
+  ASSERT_EQ(viewer->TextureNames().size(), 11u);
+  const Picture p = Read();
+  const int d = 65;  // the quad spans 389 / 3 = 130 pixels each way
+  EXPECT_EQ(Dominant(p.Colour(256 - d, 192 + d)), 0) << "bottom left: bitmap top left (red)";
+  EXPECT_EQ(Dominant(p.Colour(256 + d, 192 + d)), 2) << "bottom right: bitmap bottom left (blue)";
+  EXPECT_EQ(Dominant(p.Colour(256 - d, 192 - d)), 1) << "top left: bitmap top right (green)";
+  EXPECT_EQ(Dominant(p.Colour(256 + d, 192 - d)), 3) << "top right: bitmap bottom right (white)";
+}
+
+TEST_F(ViewerTest, MissingTextureStopsPreparationAndKeepsTheScene) {
+  TempDir dir;
+  WriteQuadrantTextures(dir);
+  MakeViewer(64, 48, dir.str());
+  Show({"SPHERE;1;2;1;1;1;0;0;0;0;0;0;0.5", "EGO;0;0;0.1;0;0;0"});
+  const Obiekt* sphere = viewer->Scene().solidObjects.at(0).get();
+  std::filesystem::remove(TexturePath(dir.str(), 5));
+  editor.lines = {"SPHERE;1;2;1;1;1;0;0;0;0;0;0;0.5", "SPHERE;2;2;1;1;1;0;0;0;0;0;0;0.5"};
+  editor.focalText = "500";
+  try {
+    viewer->PrepareScene();
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find(TexturePath(dir.str(), 5)), std::string::npos) << e.what();
+  }
+  ASSERT_EQ(viewer->Scene().solidObjects.size(), 1u);
+  EXPECT_EQ(viewer->Scene().solidObjects[0].get(), sphere);
+  EXPECT_EQ(viewer->Scene().egoFrames.size(), 1u);
+  EXPECT_EQ(viewer->TextureNames().size(), 5u);  // tex0 .. tex4 were loaded
+  EXPECT_TRUE(viewer->SceneReady());
+  EXPECT_EQ(viewer->Rig().RigFocalLength, 389.0);
+  EXPECT_EQ(editor.focalText, "500");
+  viewer->FormPaint();  // still draws the previous scene
+  EXPECT_TRUE(Read().Drawn(32, 24));
+}
+
+TEST_F(ViewerTest, BundledTexturesServeAFolderWithoutTextures) {
+  TempDir empty;
+  MakeViewer(64, 48, empty.str());
+  Show({"SPHERE;1;10;1;1;1;0;0;0;0;0;0;0.5"});
+  EXPECT_NE(viewer->TextureDirectory(), empty.str());
+  EXPECT_EQ(viewer->TextureDirectory(), BundledTextureDirectory());
+  EXPECT_EQ(viewer->TextureNames().size(), 11u);
+  EXPECT_EQ(viewer->Scene().solidObjects.at(0)->texture, viewer->TextureNames()[10]);
+}
+
+}  // namespace
+}  // namespace tovimar::test
