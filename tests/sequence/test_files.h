@@ -1,10 +1,12 @@
 #pragma once
 // Temporary directories and whole-file reads for the sequence tests.
+#include <charconv>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,79 @@ class TempDir {
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace tovimar
+
+namespace tovimar {
+
+// A 24-bit BMP read back for checks: top-down rows, red-green-blue.
+struct TestPicture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;
+  const uint8_t* At(int x, int y) const {
+    return rgb.data() + (static_cast<std::size_t>(y) * width + x) * 3;
+  }
+};
+
+inline TestPicture ReadBmp24(const std::string& path) {
+  const std::vector<uint8_t> b = ReadAll(path);
+  TestPicture p;
+  if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return p;
+  auto le32 = [&b](std::size_t at) {
+    return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
+  };
+  const int w = static_cast<int>(le32(18));
+  const int h = static_cast<int>(le32(22));
+  const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) & ~std::size_t{3};
+  if ((b[28] | b[29] << 8) != 24 || b.size() < 54 + stride * h) return p;
+  p.width = w;
+  p.height = h;
+  p.rgb.resize(static_cast<std::size_t>(w) * h * 3);
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = b.data() + 54 + static_cast<std::size_t>(h - 1 - y) * stride;
+    uint8_t* dst = p.rgb.data() + static_cast<std::size_t>(y) * w * 3;
+    for (int x = 0; x < w; ++x) {
+      dst[3 * x] = src[3 * x + 2];
+      dst[3 * x + 1] = src[3 * x + 1];
+      dst[3 * x + 2] = src[3 * x];
+    }
+  }
+  return p;
+}
+
+// The disparity text file read back: W, H and the values, or empty values when
+// the layout is wrong.
+struct TestDisparity {
+  int width = 0;
+  int height = 0;
+  std::vector<double> values;
+  std::vector<std::string> texts;
+};
+
+inline TestDisparity ReadDisparityText(const std::string& path) {
+  const std::vector<uint8_t> b = ReadAll(path);
+  const std::string text(b.begin(), b.end());
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2)
+    lines.push_back(text.substr(start, at - start));
+  TestDisparity d;
+  if (start != text.size() || lines.size() < 3 || !lines.back().empty()) return d;
+  auto number = [](const std::string& t) {
+    double v = -1;
+    std::from_chars(t.data(), t.data() + t.size(), v);
+    return v;
+  };
+  d.width = static_cast<int>(number(lines[0]));
+  d.height = static_cast<int>(number(lines[1]));
+  if (lines.size() != static_cast<std::size_t>(d.width) * d.height + 3) return d;
+  for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
+    d.texts.push_back(lines[i]);
+    d.values.push_back(number(lines[i]));
+  }
+  return d;
 }
 
 }  // namespace tovimar

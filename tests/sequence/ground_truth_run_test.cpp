@@ -1,0 +1,291 @@
+// Whole runs through a real headless viewer: the files of a run, their
+// contents for scenes whose ground truth is known, and the meaning of the
+// disparity (warping the right image by the left disparity gives the left).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "render/settings.h"
+#include "render/viewer.h"
+#include "scene/notifier.h"
+#include "sequence/ground_truth.h"
+#include "sequence/output_files.h"
+#include "sequence/segmentation_palette.h"
+#include "sequence/sequence_driver.h"
+#include "test_files.h"
+
+namespace tovimar {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CollectingNotifier : Notifier {
+  std::vector<std::string> messages;
+  void Notify(const std::string& caption, const std::string& text) override {
+    messages.push_back(caption + "|" + text);
+  }
+};
+
+// A viewer with plain settings, prepared as the desktop program starts it.
+struct Stage {
+  PlainSettings settings;
+  PlainEditor editor;
+  CollectingNotifier notifier;
+  std::unique_ptr<Viewer> viewer;
+  std::string error;
+
+  Stage(std::vector<std::string> lines, int width, int height, const std::string& outputFolder) {
+    editor.lines = std::move(lines);
+    settings.outputFolder = outputFolder;
+    viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', width, height);
+    ready = viewer->FormCreate();
+    if (ready) viewer->FormPaint();
+  }
+
+  // One whole run of the chosen camera; false when it ended with an error.
+  bool Run(bool right) {
+    settings.rightCamera = right;
+    SequenceHooks hooks;
+    hooks.showError = [this](const std::string& m) { error = m; };
+    SequenceDriver driver(*viewer, hooks);
+    return driver.Run();
+  }
+
+  std::string Dir() const { return OutputDirectory(settings.outputFolder, settings.sequenceNumber); }
+  bool ready = false;
+};
+
+std::set<std::string> Listing(const std::string& dir) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec)) names.insert(e.path().filename().string());
+  return names;
+}
+
+std::string G18(double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.18g", v);
+  return buf;
+}
+
+const std::vector<std::string> kEgoOnly = {"EGO; 0; 0; 0.1; 0; 0; 0", "EGO; 0; 0; 0.1; 0; 1; 0"};
+
+TEST(GroundTruthRun, EmptySceneGivesFarPlaneDisparityEverywhere) {
+  TempDir tmp;
+  Stage s(kEgoOnly, 33, 17, tmp.path());  // odd width: rows need padding
+  ASSERT_TRUE(s.ready);
+  ASSERT_TRUE(s.Run(false)) << s.error;
+
+  // B F / z with z = b / (1 - a): 34 up to the rounding of a and b.
+  const std::string far = G18(DisparityFromDepth(1.0f, 0.12, 389.0));
+  EXPECT_NEAR(DisparityFromDepth(1.0f, 0.12, 389.0), 0.12 * 389.0 / 34.0, 1e-12);
+  for (int frame = 0; frame < 2; ++frame) {
+    const FrameFileNames n = MakeFrameFileNames(s.Dir(), false, frame);
+    const TestPicture image = ReadBmp24(n.cameraImage);
+    const TestPicture sub = ReadBmp24(n.subPixelMap);
+    const TestPicture pix = ReadBmp24(n.pixelMap);
+    const TestPicture seg = ReadBmp24(n.segmentation);
+    ASSERT_EQ(image.width, 33);
+    ASSERT_EQ(image.height, 17);
+    ASSERT_EQ(sub.width, 33);
+    ASSERT_EQ(seg.height, 17);
+    int wrong = 0;
+    for (int y = 0; y < 17; ++y) {
+      for (int x = 0; x < 33; ++x) {
+        const uint8_t* c = image.At(x, y);
+        wrong += c[0] != 0 || c[1] != 255 || c[2] != 255;  // the background colour
+        wrong += sub.At(x, y)[0] != 5 || sub.At(x, y)[1] != 5 || sub.At(x, y)[2] != 5;
+        wrong += pix.At(x, y)[0] != 4 || pix.At(x, y)[2] != 4;
+        wrong += seg.At(x, y)[0] != 255 || seg.At(x, y)[1] != 255 || seg.At(x, y)[2] != 255;
+      }
+    }
+    EXPECT_EQ(wrong, 0) << "frame " << frame;
+    const TestDisparity d = ReadDisparityText(n.disparityText);
+    ASSERT_EQ(d.width, 33);
+    ASSERT_EQ(d.height, 17);
+    ASSERT_EQ(d.texts.size(), 33u * 17u);
+    for (const std::string& t : d.texts) ASSERT_EQ(t, far);
+  }
+  EXPECT_EQ(Listing(s.Dir()).size(), 10u);  // five files per frame
+}
+
+TEST(GroundTruthRun, BothCamerasLeaveTenFilesPerFrameSideBySide) {
+  TempDir tmp;
+  Stage s({"EGO;0;0;0;0;0;0", "EGO;0;0;0;0;0;0", "EGO;0;0;0;0;0;0"}, 16, 8, tmp.path());
+  s.settings.sequenceNumber = 7;
+  ASSERT_TRUE(s.ready);
+  ASSERT_TRUE(s.Run(false)) << s.error;
+  ASSERT_TRUE(s.Run(true)) << s.error;
+  std::set<std::string> expected;
+  for (int f = 0; f < 3; ++f) {
+    for (bool right : {false, true}) {
+      const FrameFileNames n = MakeFrameFileNames("", right, f);
+      expected.insert({n.cameraImage, n.subPixelMap, n.pixelMap, n.disparityText, n.segmentation});
+    }
+  }
+  EXPECT_EQ(expected.size(), 30u);
+  EXPECT_EQ(Listing(tmp.path() + "/7/"), expected);
+  EXPECT_EQ(Listing(tmp.path()), std::set<std::string>{"7"});
+}
+
+TEST(GroundTruthRun, PreviewWritesNothingNotEvenTheDirectory) {
+  TempDir tmp;
+  Stage s(kEgoOnly, 16, 8, tmp.path() + "/root");
+  s.settings.previewOnly = true;
+  ASSERT_TRUE(s.ready);
+  SequenceDriver driver(*s.viewer);
+  ASSERT_TRUE(driver.Run());
+  EXPECT_EQ(driver.FramesMade(), 2u);
+  EXPECT_EQ(driver.FramesWritten(), 0u);
+  EXPECT_FALSE(fs::exists(tmp.path() + "/root"));
+}
+
+TEST(GroundTruthRun, MissingOutputFolderEndsTheRunWithTheFileName) {
+  TempDir tmp;
+  Stage s(kEgoOnly, 16, 8, tmp.path() + "/missing/parent");
+  ASSERT_TRUE(s.ready);
+  EXPECT_FALSE(s.Run(false));
+  EXPECT_EQ(s.error, "Cannot create file " + tmp.path() + "/missing/parent/0/left_0000.bmp");
+  EXPECT_EQ(s.viewer->Rig().FrameCounter, -1);
+}
+
+TEST(GroundTruthRun, NoiseOfTheFirstNoisyRun) {
+  TempDir tmp;
+  Stage s({"NOISE;2;", "EGO;0;0;0;0;0;0"}, 16, 8, tmp.path());
+  s.settings.background = {100, 100, 100};
+  ASSERT_TRUE(s.ready);
+  ASSERT_TRUE(s.Run(false)) << s.error;
+  const TestPicture image = ReadBmp24(MakeFrameFileNames(s.Dir(), false, 0).cameraImage);
+  ASSERT_EQ(image.height, 8);
+  EXPECT_EQ(image.At(0, 7)[0], 99);  // bottom-left pixel's red: the first sample drawn
+  int changed = 0;
+  for (std::size_t i = 0; i < image.rgb.size(); ++i) {
+    EXPECT_GE(image.rgb[i], 90);
+    EXPECT_LE(image.rgb[i], 110);
+    changed += image.rgb[i] != 100;
+  }
+  EXPECT_GT(changed, static_cast<int>(image.rgb.size()) / 2);
+  // Noise never reaches the ground truth.
+  const TestPicture sub = ReadBmp24(MakeFrameFileNames(s.Dir(), false, 0).subPixelMap);
+  for (uint8_t v : sub.rgb) ASSERT_EQ(v, 5);
+}
+
+// Two spheres of ids 25 and 160 and a third, small one of id 25 in front of a
+// quadrilateral of id 300, seen from 3 units with the default focal length.
+const std::vector<std::string> kIdScene = {
+    "SPHERE; id 25; texture: -1; colour: 1; 0; 0; position: -0.5; 0; 0; 0; 0; 0; dim: 0.3",
+    "SPHERE; id 160; texture: -1; colour: 0; 1; 0; position: 0.5; 0; 0; 0; 0; 0; dim: 0.3",
+    "SPHERE; id 25; texture: -1; colour: 0; 0; 1; position: 0; 0; 0.4; 0; 0; 0; dim: 0.1",
+    "QUAD; id 300; texture: -1; colour: 1; 1; 1; vertices: -1; 2; -0.5; 1; 2; -0.5; 1; 2; 0.5; -1; 2; 0.5",
+    "EGO;0;0;0;0;0;0",
+};
+
+TEST(Segmentation, GreyAndPaletteColoursOfKnownIds) {
+  for (bool palette : {false, true}) {
+    TempDir tmp;
+    Stage s(kIdScene, 200, 120, tmp.path());
+    s.settings.palette = palette;
+    ASSERT_TRUE(s.ready);
+    ASSERT_TRUE(s.Run(false)) << s.error;
+    const FrameFileNames n = MakeFrameFileNames(s.Dir(), false, 0);
+    const TestPicture seg = ReadBmp24(n.segmentation);
+    ASSERT_EQ(seg.width, 200);
+    auto colour = [&](int id) {
+      return palette ? SegmentationPalette[static_cast<std::size_t>(id)]
+                     : PaletteColour{static_cast<uint8_t>(id), static_cast<uint8_t>(id), static_cast<uint8_t>(id)};
+    };
+    auto at = [&](int x, int y) { return PaletteColour{seg.At(x, y)[0], seg.At(x, y)[1], seg.At(x, y)[2]}; };
+    const PaletteColour white{255, 255, 255};
+    EXPECT_EQ(at(35, 60), colour(25)) << "left sphere";
+    EXPECT_EQ(at(165, 60), colour(160)) << "right sphere";
+    EXPECT_EQ(at(100, 8), colour(25)) << "small sphere shares its id's colour";
+    EXPECT_EQ(at(100, 60), white) << "id 300 is never labelled";
+    EXPECT_EQ(at(3, 3), white) << "background";
+
+    // The disparity of the same pixels: B F / distance of the surface.
+    const TestDisparity d = ReadDisparityText(n.disparityText);
+    ASSERT_EQ(d.values.size(), 200u * 120u);
+    EXPECT_NEAR(d.values[60 * 200 + 35], 0.12 * 389 / 2.72, 0.15);  // sphere front, ~2.7 away
+    EXPECT_NEAR(d.values[60 * 200 + 100], 0.12 * 389 / 5.0, 0.01);  // the quadrilateral
+    EXPECT_NEAR(d.values[3 * 200 + 3], 0.12 * 389 / 34.0, 1e-9);     // far plane
+  }
+}
+
+// Bilinear sample of one channel at a real column of row y.
+double Sample(const TestPicture& p, double x, int y, int c) {
+  const int x0 = static_cast<int>(std::floor(x));
+  const double t = x - x0;
+  return (1 - t) * p.At(x0, y)[c] + t * p.At(x0 + 1, y)[c];
+}
+
+struct WarpResult {
+  double meanError = 0;
+  int pixels = 0;
+};
+
+// Compares left(x, y) with right(x + sign * d(x, y), y) where the right
+// camera's own disparity agrees (the point is seen by both cameras).
+WarpResult Warp(const TestPicture& left, const TestPicture& right, const TestDisparity& dl,
+                const TestDisparity& dr, double sign) {
+  WarpResult r;
+  double sum = 0;
+  const int W = left.width;
+  for (int y = 0; y < left.height; ++y) {
+    for (int x = 0; x < W; ++x) {
+      const double d = dl.values[static_cast<std::size_t>(y) * W + x];
+      const double xr = x + sign * d;
+      if (xr < 0 || xr > W - 2) continue;
+      const int nearest = static_cast<int>(std::lround(xr));
+      if (std::abs(dr.values[static_cast<std::size_t>(y) * W + nearest] - d) > 0.5) continue;
+      for (int c = 0; c < 3; ++c) sum += std::abs(Sample(right, xr, y, c) - left.At(x, y)[c]);
+      ++r.pixels;
+    }
+  }
+  r.meanError = r.pixels ? sum / (3.0 * r.pixels) : 1e9;
+  return r;
+}
+
+TEST(GroundTruthMeaning, RightImageWarpedByLeftDisparityGivesTheLeftImage) {
+  const std::vector<std::string> scene = {
+      "QUAD; id 1; texture: 3; colour: 1; 1; 1; vertices: -3; 3; -2; 3; 3; -2; 3; 3; 2; -3; 3; 2",
+      "CUBOID; id 2; texture: 5; colour: 1; 1; 1; position: 0.4; 0.3; -0.1; 0; 0; 30; dim: 0.3; 0.3; 0.3",
+      "SPHERE; id 3; texture: 9; colour: 1; 1; 1; position: -0.6; 1; 0.2; 0; 0; 0; dim: 0.35",
+      "EGO;0;0;0;0;0;0",
+  };
+  TempDir tmp;
+  Stage s(scene, 256, 192, tmp.path());
+  ASSERT_TRUE(s.ready);
+  ASSERT_TRUE(s.Run(false)) << s.error;
+  ASSERT_TRUE(s.Run(true)) << s.error;
+  const FrameFileNames l = MakeFrameFileNames(s.Dir(), false, 0);
+  const FrameFileNames r = MakeFrameFileNames(s.Dir(), true, 0);
+  const TestPicture left = ReadBmp24(l.cameraImage);
+  const TestPicture right = ReadBmp24(r.cameraImage);
+  const TestDisparity dl = ReadDisparityText(l.disparityText);
+  const TestDisparity dr = ReadDisparityText(r.disparityText);
+  ASSERT_EQ(dl.values.size(), 256u * 192u);
+  ASSERT_EQ(dr.values.size(), 256u * 192u);
+
+  const WarpResult good = Warp(left, right, dl, dr, -1.0);
+  RecordProperty("warp_mean_error", std::to_string(good.meanError));
+  RecordProperty("warp_pixels", std::to_string(good.pixels));
+  EXPECT_GT(good.pixels, 256 * 192 / 2);
+  EXPECT_LT(good.meanError, 6.0);
+  // The opposite sign, no shift and a shift twice as large all fit far worse.
+  const WarpResult flipped = Warp(left, right, dl, dr, +1.0);
+  const WarpResult doubled = Warp(left, right, dl, dr, -2.0);
+  EXPECT_GT(flipped.meanError, 2 * good.meanError);
+  EXPECT_GT(doubled.meanError, 2 * good.meanError);
+  double unshifted = 0;
+  for (std::size_t i = 0; i < left.rgb.size(); ++i) unshifted += std::abs(left.rgb[i] - right.rgb[i]);
+  EXPECT_GT(unshifted / static_cast<double>(left.rgb.size()), 2 * good.meanError);
+}
+
+}  // namespace
+}  // namespace tovimar
