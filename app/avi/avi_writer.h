@@ -19,7 +19,8 @@ inline constexpr int32_t AVIERR_BADFLAGS = static_cast<int32_t>(0x80044069u);
 inline constexpr int32_t AVIERR_BADPARAM = static_cast<int32_t>(0x8004406Au);
 inline constexpr int32_t AVIERR_BADHANDLE = static_cast<int32_t>(0x8004406Cu);
 inline constexpr int32_t AVIERR_FILEOPEN = static_cast<int32_t>(0x8004406Fu);
-inline constexpr int32_t AVIERR_FILEWRITE = static_cast<int32_t>(0x8004406Du);
+inline constexpr int32_t AVIERR_FILEREAD = static_cast<int32_t>(0x8004406Du);
+inline constexpr int32_t AVIERR_FILEWRITE = static_cast<int32_t>(0x8004406Eu);
 inline constexpr int32_t AVIERR_ERROR = static_cast<int32_t>(0x800440C7u);
 
 // Sources of AppendWaveAudio.
@@ -80,7 +81,8 @@ int32_t AppendWaveAudio(AviWriter* writer, const void* source, uint32_t flag);
 int32_t CloseAviWriter(AviWriter* writer);
 
 // Counters of an open writer, for callers that report progress.
-int32_t AviFramesWritten(const AviWriter* writer);
-int32_t AviAudioSamplesWritten(const AviWriter* writer);
+// (0 for a null writer.) Audio samples count whole sample frames (blocks).
+int64_t AviFramesWritten(const AviWriter* writer);
+int64_t AviAudioSamplesWritten(const AviWriter* writer);
 
 }  // namespace tovimar

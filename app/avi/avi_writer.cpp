@@ -1,0 +1,681 @@
+#include "app/avi/avi_writer.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "app/avi/avi_writer_limits.h"
+
+// File layout written here:
+//
+//   RIFF 'AVI '
+//     LIST 'hdrl'                       (written at close, into a reserved area)
+//       'avih'                          main header
+//       LIST 'strl' per stream          'strh', 'strf', 'indx' (index of indexes)
+//       LIST 'odml' 'dmlh'              total frame count
+//     'JUNK'                            rest of the reserved area
+//     LIST 'movi'                       '00db' frames / '01wb' audio, then 'ix00', 'ix01'
+//     'idx1'                            classic index of this first RIFF
+//   RIFF 'AVIX'                         further RIFF lists, only for large files
+//     LIST 'movi'                       chunks, then this list's 'ix00', 'ix01'
+//
+// Streams are created lazily by the first append of each kind, so the header
+// is only known at close; its area is reserved at its largest size when the
+// file is opened and filled up with a JUNK chunk. Chunks are appended as they
+// come; a RIFF list is closed (indexes written, sizes patched) when the next
+// chunk would take it past its size limit, and at close.
+
+namespace tovimar {
+
+namespace {
+
+constexpr uint32_t kAvifHasIndex = 0x10;
+constexpr uint32_t kAviifKeyframe = 0x10;
+constexpr uint32_t kAudioChunkBytes = 1u << 20;  // audio is split into chunks of at most this
+constexpr uint32_t kSuperIndexEntryBytes = 16;
+constexpr uint32_t kMaxColourTableBytes = 4 * 256;
+constexpr uint32_t kWaveHeaderBytes = 44;
+constexpr uint32_t kWaveFormatExBytes = 18;
+
+constexpr uint32_t FourCc(const char (&s)[5]) {
+  return uint32_t{static_cast<uint8_t>(s[0])} | (uint32_t{static_cast<uint8_t>(s[1])} << 8) |
+         (uint32_t{static_cast<uint8_t>(s[2])} << 16) | (uint32_t{static_cast<uint8_t>(s[3])} << 24);
+}
+
+uint32_t StreamFourCc(size_t stream, char a, char b) {
+  const auto tens = static_cast<uint8_t>('0' + (stream / 10) % 10);
+  const auto units = static_cast<uint8_t>('0' + stream % 10);
+  return uint32_t{tens} | (uint32_t{units} << 8) | (uint32_t{static_cast<uint8_t>(a)} << 16) |
+         (uint32_t{static_cast<uint8_t>(b)} << 24);
+}
+
+// "ix00", "ix01": the chunk index of a stream within one RIFF list.
+uint32_t IndexFourCc(size_t stream) {
+  const uint32_t digits = StreamFourCc(stream, 'i', 'x') & 0xFFFFu;
+  return FourCc("ix\0\0") | (digits << 16);
+}
+
+uint32_t Saturate32(uint64_t v) {
+  return v > std::numeric_limits<uint32_t>::max() ? std::numeric_limits<uint32_t>::max()
+                                                  : static_cast<uint32_t>(v);
+}
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// Little-endian byte builder for headers and indexes.
+class Bytes {
+ public:
+  void U8(uint8_t v) { b_.push_back(v); }
+  void U16(uint32_t v) {
+    U8(static_cast<uint8_t>(v));
+    U8(static_cast<uint8_t>(v >> 8));
+  }
+  void U32(uint32_t v) {
+    for (int i = 0; i < 4; ++i) U8(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  void U64(uint64_t v) {
+    U32(static_cast<uint32_t>(v));
+    U32(static_cast<uint32_t>(v >> 32));
+  }
+  void Zeros(size_t n) { b_.insert(b_.end(), n, 0); }
+  void Raw(const uint8_t* p, size_t n) { b_.insert(b_.end(), p, p + n); }
+  // Starts a chunk (or a list when listType != 0); returns the position of
+  // its size field for EndChunk.
+  size_t Begin(uint32_t id, uint32_t listType = 0) {
+    U32(id);
+    const size_t sizeAt = b_.size();
+    U32(0);
+    if (listType != 0) U32(listType);
+    return sizeAt;
+  }
+  void End(size_t sizeAt) {
+    const auto n = static_cast<uint32_t>(b_.size() - sizeAt - 4);
+    for (int i = 0; i < 4; ++i) b_[sizeAt + i] = static_cast<uint8_t>(n >> (8 * i));
+    if (n % 2 != 0) U8(0);
+  }
+  size_t Size() const { return b_.size(); }
+  const uint8_t* Data() const { return b_.data(); }
+
+ private:
+  std::vector<uint8_t> b_;
+};
+
+struct ChunkRef {
+  uint64_t dataOffset;
+  uint32_t size;
+};
+
+struct SuperIndexEntry {
+  uint64_t offset;
+  uint32_t size;
+  uint32_t duration;
+};
+
+struct Idx1Entry {
+  uint32_t id;
+  uint32_t offset;  // from the 'movi' list type of the first RIFF to the chunk header
+  uint32_t size;
+};
+
+struct Stream {
+  bool video = false;
+  uint32_t chunkId = 0;
+  uint32_t maxChunk = 0;
+  uint64_t length = 0;              // frames, or audio blocks
+  uint64_t firstRiffLength = 0;     // the same, within the first RIFF list
+  std::vector<ChunkRef> riffChunks; // chunks of the current RIFF list
+  uint64_t riffDuration = 0;
+  std::vector<SuperIndexEntry> superIndex;
+};
+
+bool ValidBitCount(uint16_t bits) {
+  return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// A bitmap as LoadBitmapFile makes it: anything else is not accepted as a frame.
+bool IsLoadedBitmap(const Bitmap& b) {
+  const BitmapInfoHeader& h = b.header;
+  if (h.size != kBitmapInfoHeaderSize || h.width <= 0 || h.height <= 0 || h.planes != 1 ||
+      !ValidBitCount(h.bitCount) || h.compression != 0)
+    return false;
+  const uint64_t image = uint64_t{BitmapRowBytes(h.width, h.bitCount)} * uint64_t(h.height);
+  if (image != h.sizeImage || b.bits.size() != image) return false;
+  if (h.bitCount <= 8 ? (h.clrUsed == 0 || h.clrUsed > (1u << h.bitCount)) : h.clrUsed != 0)
+    return false;
+  return b.colourTable.size() == uint64_t{h.clrUsed} * 4;
+}
+
+bool SameLayout(const BitmapInfoHeader& a, const std::vector<uint8_t>& tableA, const Bitmap& b) {
+  return a.width == b.header.width && a.height == b.header.height &&
+         a.bitCount == b.header.bitCount && a.sizeImage == b.header.sizeImage &&
+         a.clrUsed == b.header.clrUsed && tableA == b.colourTable;
+}
+
+uint32_t HeaderAreaBytes(uint32_t riffCount) {
+  const uint32_t avih = 8 + 56;
+  const uint32_t strh = 8 + 56;
+  const uint32_t indx = 8 + 24 + kSuperIndexEntryBytes * riffCount;
+  const uint32_t video = 12 + strh + 8 + 40 + kMaxColourTableBytes + indx;
+  const uint32_t audio = 12 + strh + 8 + kWaveFormatExBytes + indx;
+  const uint32_t odml = 12 + 8 + 248;
+  const uint32_t all = 12 + 12 + avih + video + audio + odml + 8;  // RIFF, hdrl, ..., JUNK header
+  return (all + 511) / 512 * 512;
+}
+
+}  // namespace
+
+struct AviWriter {
+  std::FILE* file = nullptr;
+  WaveFormat waveFormat;
+  int32_t period = 0;
+  int audioStream = -1;
+  int videoStream = -1;
+  std::vector<Stream> streams;
+  BitmapInfoHeader videoFormat;
+  std::vector<uint8_t> videoColourTable;
+  int64_t framesWritten = 0;
+  int64_t audioSamplesWritten = 0;
+  bool failed = false;
+
+  AviWriterLimits limits;
+  uint64_t headerArea = 0;  // bytes before the first 'movi' list
+  uint32_t riffIndex = 0;   // 0 = the 'AVI ' list
+  uint64_t riffStart = 0;   // offset of the current RIFF header
+  uint64_t moviStart = 0;   // offset of the current 'movi' LIST header
+  uint64_t end = 0;         // end of the last complete chunk
+  uint64_t filePos = 0;     // position of the stdio stream
+  std::vector<Idx1Entry> idx1;
+  std::vector<uint8_t> scratch;
+};
+
+namespace {
+
+bool WriteAt(AviWriter& w, uint64_t offset, const void* data, size_t n) {
+  if (w.filePos != offset) {
+    if (::fseeko(w.file, static_cast<off_t>(offset), SEEK_SET) != 0) {
+      w.filePos = std::numeric_limits<uint64_t>::max();
+      return false;
+    }
+    w.filePos = offset;
+  }
+  if (n != 0 && std::fwrite(data, 1, n, w.file) != n) {
+    w.filePos = std::numeric_limits<uint64_t>::max();
+    return false;
+  }
+  w.filePos += n;
+  return true;
+}
+
+bool PatchU32(AviWriter& w, uint64_t offset, uint64_t value) {
+  uint8_t b[4];
+  const uint32_t v = Saturate32(value);
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
+  return WriteAt(w, offset, b, 4);
+}
+
+// Bytes the current RIFF list still needs after its chunks: the per-stream
+// chunk indexes (one more entry for `extraStream`) and, in the first list,
+// the classic index.
+uint64_t RiffTailBytes(const AviWriter& w, int extraStream, uint64_t extraEntries) {
+  uint64_t tail = 0;
+  for (size_t i = 0; i < w.streams.size(); ++i) {
+    const uint64_t n = w.streams[i].riffChunks.size() +
+                       (static_cast<int>(i) == extraStream ? extraEntries : 0);
+    if (n != 0) tail += 8 + 24 + 8 * n;
+  }
+  if (w.riffIndex == 0) tail += 8 + 16 * (w.idx1.size() + extraEntries);
+  return tail;
+}
+
+bool RiffHasChunks(const AviWriter& w) {
+  for (const Stream& s : w.streams)
+    if (!s.riffChunks.empty()) return true;
+  return false;
+}
+
+// Writes the chunk indexes of the current RIFF list, ends its 'movi' list,
+// writes the classic index after the first one, and patches the sizes.
+bool CloseRiff(AviWriter& w) {
+  bool ok = true;
+  const uint64_t base = w.moviStart + 8;  // the 'movi' list type
+  for (size_t i = 0; i < w.streams.size(); ++i) {
+    Stream& s = w.streams[i];
+    if (s.riffChunks.empty()) continue;
+    Bytes ix;
+    const size_t sizeAt = ix.Begin(IndexFourCc(i));
+    ix.U16(2);  // longs per entry
+    ix.U8(0);   // sub-type
+    ix.U8(1);   // index of chunks
+    ix.U32(static_cast<uint32_t>(s.riffChunks.size()));
+    ix.U32(s.chunkId);
+    ix.U64(base);
+    ix.U32(0);
+    for (const ChunkRef& c : s.riffChunks) {
+      ix.U32(static_cast<uint32_t>(c.dataOffset - base));
+      ix.U32(c.size);  // bit 31 clear: every chunk is a key frame
+    }
+    ix.End(sizeAt);
+    ok = WriteAt(w, w.end, ix.Data(), ix.Size()) && ok;
+    if (s.superIndex.size() < w.limits.riffCount)
+      s.superIndex.push_back({w.end, static_cast<uint32_t>(ix.Size()), Saturate32(s.riffDuration)});
+    w.end += ix.Size();
+    s.riffChunks.clear();
+    s.riffDuration = 0;
+  }
+  ok = PatchU32(w, w.moviStart + 4, w.end - (w.moviStart + 8)) && ok;
+  if (w.riffIndex == 0) {
+    Bytes idx;
+    const size_t sizeAt = idx.Begin(FourCc("idx1"));
+    for (const Idx1Entry& e : w.idx1) {
+      idx.U32(e.id);
+      idx.U32(kAviifKeyframe);
+      idx.U32(e.offset);
+      idx.U32(e.size);
+    }
+    idx.End(sizeAt);
+    ok = WriteAt(w, w.end, idx.Data(), idx.Size()) && ok;
+    w.end += idx.Size();
+    for (Stream& s : w.streams) s.firstRiffLength = s.length;
+  }
+  ok = PatchU32(w, w.riffStart + 4, w.end - (w.riffStart + 8)) && ok;
+  return ok;
+}
+
+bool OpenRiffExtension(AviWriter& w) {
+  Bytes b;
+  b.U32(FourCc("RIFF"));
+  b.U32(0);
+  b.U32(FourCc("AVIX"));
+  b.U32(FourCc("LIST"));
+  b.U32(4);
+  b.U32(FourCc("movi"));
+  if (!WriteAt(w, w.end, b.Data(), b.Size())) return false;
+  ++w.riffIndex;
+  w.riffStart = w.end;
+  w.moviStart = w.end + 12;
+  w.end += b.Size();
+  return true;
+}
+
+// Makes sure a chunk of `dataBytes` fits into the current RIFF list, starting
+// the next one when it does not. 0, or the code that refuses the chunk.
+int32_t MakeRoom(AviWriter& w, int stream, uint64_t dataBytes) {
+  const uint64_t chunk = 8 + dataBytes + (dataBytes & 1);
+  auto fits = [&] {
+    return w.end + chunk + RiffTailBytes(w, stream, 1) - w.riffStart <= w.limits.riffBytes;
+  };
+  if (fits()) return AVIERR_OK;
+  // A chunk that does not fit even an empty list, or no index entry left for
+  // another list: the file is as large as it can be.
+  if (!RiffHasChunks(w) || w.riffIndex + 1 >= w.limits.riffCount) return AVIERR_ERROR;
+  if (!CloseRiff(w) || !OpenRiffExtension(w)) return AVIERR_FILEWRITE;
+  return fits() ? AVIERR_OK : AVIERR_ERROR;
+}
+
+int32_t WriteChunk(AviWriter& w, int stream, const uint8_t* data, uint32_t size, uint64_t duration) {
+  const int32_t room = MakeRoom(w, stream, size);
+  if (room != AVIERR_OK) return room;
+  Stream& s = w.streams[static_cast<size_t>(stream)];
+  uint8_t header[8];
+  for (int i = 0; i < 4; ++i) {
+    header[i] = static_cast<uint8_t>(s.chunkId >> (8 * i));
+    header[4 + i] = static_cast<uint8_t>(size >> (8 * i));
+  }
+  const uint8_t pad = 0;
+  if (!WriteAt(w, w.end, header, 8) || !WriteAt(w, w.end + 8, data, size) ||
+      ((size & 1) != 0 && !WriteAt(w, w.end + 8 + size, &pad, 1)))
+    return AVIERR_FILEWRITE;
+  s.riffChunks.push_back({w.end + 8, size});
+  s.riffDuration += duration;
+  if (w.riffIndex == 0)
+    w.idx1.push_back({s.chunkId, static_cast<uint32_t>(w.end - (w.moviStart + 8)), size});
+  s.maxChunk = std::max(s.maxChunk, size);
+  s.length += duration;
+  w.end += 8 + uint64_t{size} + (size & 1);
+  return AVIERR_OK;
+}
+
+int AddStream(AviWriter& w, bool video) {
+  Stream s;
+  s.video = video;
+  s.chunkId = video ? StreamFourCc(w.streams.size(), 'd', 'b') : StreamFourCc(w.streams.size(), 'w', 'b');
+  w.streams.push_back(std::move(s));
+  return static_cast<int>(w.streams.size() - 1);
+}
+
+// The header area: 'hdrl' list, then a JUNK chunk up to the first 'movi' list.
+bool WriteHeaders(AviWriter& w) {
+  const Stream* video = w.videoStream >= 0 ? &w.streams[static_cast<size_t>(w.videoStream)] : nullptr;
+  const BitmapInfoHeader& vf = w.videoFormat;
+  const WaveFormat& wf = w.waveFormat;
+
+  uint32_t maxChunk = 0;
+  for (const Stream& s : w.streams) maxChunk = std::max(maxChunk, s.maxChunk);
+  uint64_t bytesPerSec = 0;
+  if (video != nullptr) bytesPerSec += uint64_t{vf.sizeImage} * 1000 / uint64_t(w.period);
+  if (w.audioStream >= 0) bytesPerSec += wf.avgBytesPerSec;
+
+  Bytes b;
+  const size_t hdrl = b.Begin(FourCc("LIST"), FourCc("hdrl"));
+  const size_t avih = b.Begin(FourCc("avih"));
+  b.U32(Saturate32(uint64_t(w.period) * 1000));  // microseconds per frame
+  b.U32(Saturate32(bytesPerSec));
+  b.U32(0);  // padding granularity
+  b.U32(kAvifHasIndex);
+  b.U32(video != nullptr ? Saturate32(video->firstRiffLength) : 0);
+  b.U32(0);  // initial frames
+  b.U32(static_cast<uint32_t>(w.streams.size()));
+  b.U32(maxChunk);
+  b.U32(video != nullptr ? static_cast<uint32_t>(vf.width) : 0);
+  b.U32(video != nullptr ? static_cast<uint32_t>(vf.height) : 0);
+  b.Zeros(16);
+  b.End(avih);
+
+  for (const Stream& s : w.streams) {
+    const size_t strl = b.Begin(FourCc("LIST"), FourCc("strl"));
+    const size_t strh = b.Begin(FourCc("strh"));
+    if (s.video) {
+      b.U32(FourCc("vids"));
+      b.U32(FourCc("DIB "));
+      b.U32(0);  // flags
+      b.U32(0);  // priority, language
+      b.U32(0);  // initial frames
+      b.U32(static_cast<uint32_t>(w.period));  // scale
+      b.U32(1000);                             // rate: 1000 / period frames per second
+      b.U32(0);                                // start
+      b.U32(Saturate32(s.length));
+      b.U32(vf.sizeImage);  // suggested buffer size
+      b.U32(0);             // quality
+      b.U32(0);             // sample size: frames vary in principle
+      b.U16(0);
+      b.U16(0);
+      b.U16(static_cast<uint32_t>(std::min<int32_t>(vf.width, 32767)));
+      b.U16(static_cast<uint32_t>(std::min<int32_t>(vf.height, 32767)));
+    } else {
+      b.U32(FourCc("auds"));
+      b.U32(0);
+      b.U32(0);
+      b.U32(0);
+      b.U32(0);
+      b.U32(wf.blockAlign);                                             // scale
+      b.U32(static_cast<uint32_t>(uint64_t{wf.blockAlign} * wf.samplesPerSec));  // rate
+      b.U32(0);
+      b.U32(Saturate32(s.length));
+      b.U32(s.maxChunk);
+      b.U32(0xFFFFFFFFu);  // quality: default
+      b.U32(wf.blockAlign);
+      b.Zeros(8);
+    }
+    b.End(strh);
+
+    const size_t strf = b.Begin(FourCc("strf"));
+    if (s.video) {
+      b.U32(kBitmapInfoHeaderSize);
+      b.U32(static_cast<uint32_t>(vf.width));
+      b.U32(static_cast<uint32_t>(vf.height));
+      b.U16(vf.planes);
+      b.U16(vf.bitCount);
+      b.U32(vf.compression);
+      b.U32(vf.sizeImage);
+      b.U32(static_cast<uint32_t>(vf.xPelsPerMeter));
+      b.U32(static_cast<uint32_t>(vf.yPelsPerMeter));
+      b.U32(vf.clrUsed);
+      b.U32(vf.clrImportant);
+      b.Raw(w.videoColourTable.data(), w.videoColourTable.size());
+    } else {
+      b.U16(wf.formatTag);
+      b.U16(wf.channels);
+      b.U32(wf.samplesPerSec);
+      b.U32(wf.avgBytesPerSec);
+      b.U16(wf.blockAlign);
+      b.U16(wf.bitsPerSample);
+      b.U16(0);  // no extra format bytes
+    }
+    b.End(strf);
+
+    const size_t indx = b.Begin(FourCc("indx"));
+    b.U16(4);  // longs per entry
+    b.U8(0);
+    b.U8(0);  // index of indexes
+    b.U32(static_cast<uint32_t>(s.superIndex.size()));
+    b.U32(s.chunkId);
+    b.Zeros(12);
+    for (const SuperIndexEntry& e : s.superIndex) {
+      b.U64(e.offset);
+      b.U32(e.size);
+      b.U32(e.duration);
+    }
+    b.Zeros(kSuperIndexEntryBytes * (w.limits.riffCount - s.superIndex.size()));
+    b.End(indx);
+    b.End(strl);
+  }
+
+  const size_t odml = b.Begin(FourCc("LIST"), FourCc("odml"));
+  const size_t dmlh = b.Begin(FourCc("dmlh"));
+  b.U32(video != nullptr ? Saturate32(video->length) : 0);
+  b.Zeros(244);
+  b.End(dmlh);
+  b.End(odml);
+  b.End(hdrl);
+
+  // Everything between here and the 'movi' list is padding.
+  const uint64_t headerEnd = 12 + b.Size();
+  if (headerEnd + 8 > w.headerArea) return false;  // cannot happen: the area is sized for the maximum
+  b.U32(FourCc("JUNK"));
+  b.U32(static_cast<uint32_t>(w.headerArea - headerEnd - 8));
+  b.Zeros(static_cast<size_t>(w.headerArea - headerEnd - 8));
+  return WriteAt(w, 12, b.Data(), b.Size());
+}
+
+// A WAVE image: its first 44 bytes, the whole size, and where the bytes come from.
+struct WaveSource {
+  uint8_t header[kWaveHeaderBytes];
+  uint64_t size = 0;
+  const uint8_t* memory = nullptr;  // the whole image, or null for a file
+  std::FILE* file = nullptr;
+};
+
+// Reads `n` sample bytes at image offset `offset`; returns a pointer to them.
+const uint8_t* ReadWave(AviWriter& w, WaveSource& src, uint64_t offset, uint32_t n) {
+  if (src.memory != nullptr) return src.memory + offset;
+  w.scratch.resize(n);
+  if (n != 0 && (::fseeko(src.file, static_cast<off_t>(offset), SEEK_SET) != 0 ||
+                 std::fread(w.scratch.data(), 1, n, src.file) != n))
+    return nullptr;
+  return w.scratch.data();
+}
+
+int32_t AppendWave(AviWriter& w, WaveSource& src) {
+  // The canonical 44-byte header: "RIFF" ... "WAVE" "fmt " chunk of 16 bytes,
+  // then the "data" chunk header. Anything else cannot be read at the fixed
+  // offsets and is refused.
+  if (src.size < kWaveHeaderBytes) return AVIERR_BADFORMAT;
+  const uint8_t* h = src.header;
+  if (Le32(h) != FourCc("RIFF") || Le32(h + 8) != FourCc("WAVE") || Le32(h + 12) != FourCc("fmt ") ||
+      Le32(h + 36) != FourCc("data"))
+    return AVIERR_BADFORMAT;
+  WaveFormat f;
+  f.formatTag = Le16(h + 20);
+  f.channels = Le16(h + 22);
+  f.samplesPerSec = Le32(h + 24);
+  f.avgBytesPerSec = Le32(h + 28);
+  f.blockAlign = Le16(h + 32);
+  f.bitsPerSample = Le16(h + 34);
+  const uint32_t dataBytes = Le32(h + 40);
+  if (f.channels == 0 || f.samplesPerSec == 0 || f.blockAlign == 0 || f.bitsPerSample == 0 ||
+      uint64_t{f.blockAlign} * f.samplesPerSec > std::numeric_limits<uint32_t>::max())
+    return AVIERR_BADFORMAT;
+  if (dataBytes > src.size - kWaveHeaderBytes) return AVIERR_BADFORMAT;
+
+  WaveFormat& wf = w.waveFormat;
+  if (wf.channels == 0) {
+    wf = f;
+    wf.extraSize = 0;
+  } else if (wf.formatTag != f.formatTag || wf.channels != f.channels ||
+             wf.samplesPerSec != f.samplesPerSec || wf.avgBytesPerSec != f.avgBytesPerSec ||
+             wf.blockAlign != f.blockAlign || wf.bitsPerSample != f.bitsPerSample) {
+    return AVIERR_BADFORMAT;
+  }
+  if (w.audioStream < 0) w.audioStream = AddStream(w, false);
+
+  // Whole blocks only, in chunks of at most kAudioChunkBytes.
+  const uint32_t block = wf.blockAlign;
+  const uint64_t bytes = dataBytes - dataBytes % block;
+  const uint32_t chunkMax = std::max(block, kAudioChunkBytes / block * block);
+  for (uint64_t done = 0; done < bytes;) {
+    const auto n = static_cast<uint32_t>(std::min<uint64_t>(chunkMax, bytes - done));
+    const uint8_t* data = ReadWave(w, src, kWaveHeaderBytes + done, n);
+    if (data == nullptr) {
+      w.failed = true;
+      return AVIERR_FILEREAD;
+    }
+    const int32_t r = WriteChunk(w, w.audioStream, data, n, n / block);
+    if (r != AVIERR_OK) {
+      w.failed = true;
+      return r;
+    }
+    w.audioSamplesWritten += n / block;
+    done += n;
+  }
+  return AVIERR_OK;
+}
+
+}  // namespace
+
+AviWriter* OpenAviWriterWithLimits(const std::string& fileName, int32_t periodMs,
+                                   const WaveFormat* waveFormat, const AviWriterLimits& limits) {
+  if (periodMs <= 0) return nullptr;
+  auto w = std::make_unique<AviWriter>();
+  w->limits.riffCount = std::clamp<uint32_t>(limits.riffCount, 1, 4096);
+  w->headerArea = HeaderAreaBytes(w->limits.riffCount);
+  w->limits.riffBytes = std::clamp<uint64_t>(limits.riffBytes, std::max<uint64_t>(65536, 2 * w->headerArea),
+                                             uint64_t{1} << 31);
+  w->file = std::fopen(fileName.c_str(), "wb");
+  if (w->file == nullptr) return nullptr;
+  std::setvbuf(w->file, nullptr, _IOFBF, 1 << 18);
+  if (waveFormat != nullptr) {
+    w->waveFormat = *waveFormat;
+    w->waveFormat.extraSize = 0;
+  }
+  w->period = periodMs;
+
+  // RIFF 'AVI ', the reserved header area, and the start of the 'movi' list.
+  Bytes b;
+  b.U32(FourCc("RIFF"));
+  b.U32(0);
+  b.U32(FourCc("AVI "));
+  b.Zeros(static_cast<size_t>(w->headerArea - 12));
+  b.U32(FourCc("LIST"));
+  b.U32(4);
+  b.U32(FourCc("movi"));
+  w->moviStart = w->headerArea;
+  w->end = b.Size();
+  if (!WriteAt(*w, 0, b.Data(), b.Size()) || !WriteHeaders(*w)) {
+    std::fclose(w->file);
+    std::remove(fileName.c_str());
+    return nullptr;
+  }
+  return w.release();
+}
+
+AviWriter* OpenAviWriter(const std::string& fileName, int32_t periodMs, const WaveFormat* waveFormat) {
+  return OpenAviWriterWithLimits(fileName, periodMs, waveFormat, AviWriterLimits{});
+}
+
+int32_t AppendBitmapFrame(AviWriter* writer, const Bitmap* bitmap) {
+  if (writer == nullptr) return AVIERR_BADHANDLE;
+  if (bitmap == nullptr || !IsLoadedBitmap(*bitmap)) return AVIERR_BADPARAM;
+  AviWriter& w = *writer;
+  if (w.failed) return AVIERR_ERROR;
+  if (w.videoStream < 0) {
+    w.videoStream = AddStream(w, true);
+    w.videoFormat = bitmap->header;
+    w.videoColourTable = bitmap->colourTable;
+  } else if (!SameLayout(w.videoFormat, w.videoColourTable, *bitmap)) {
+    // The stream's size and pixel format are those of its first frame.
+    return AVIERR_BADFORMAT;
+  }
+  const int32_t r = WriteChunk(w, w.videoStream, bitmap->bits.data(),
+                               static_cast<uint32_t>(bitmap->bits.size()), 1);
+  if (r != AVIERR_OK) {
+    w.failed = true;
+    return r;
+  }
+  ++w.framesWritten;
+  return AVIERR_OK;
+}
+
+int32_t AppendWaveAudio(AviWriter* writer, const void* source, uint32_t flag) {
+  if (writer == nullptr) return AVIERR_BADHANDLE;
+  if (flag != kWaveSourceMemory && flag != kWaveSourceFile) return AVIERR_BADFLAGS;
+  if (source == nullptr) return AVIERR_BADPARAM;
+  AviWriter& w = *writer;
+  if (w.failed) return AVIERR_ERROR;
+
+  WaveSource src;
+  if (flag == kWaveSourceMemory) {
+    const auto* image = static_cast<const WaveImage*>(source);
+    if (image->data == nullptr && image->size != 0) return AVIERR_BADPARAM;
+    src.memory = image->data;
+    src.size = image->size;
+    if (src.size >= kWaveHeaderBytes) std::memcpy(src.header, image->data, kWaveHeaderBytes);
+    return AppendWave(w, src);
+  }
+
+  src.file = std::fopen(static_cast<const char*>(source), "rb");
+  if (src.file == nullptr) {
+    w.failed = true;
+    return AVIERR_FILEOPEN;
+  }
+  int32_t result;
+  off_t fileSize = -1;
+  if (::fseeko(src.file, 0, SEEK_END) == 0) fileSize = ::ftello(src.file);
+  if (fileSize < 0 || ::fseeko(src.file, 0, SEEK_SET) != 0) {
+    w.failed = true;
+    result = AVIERR_FILEOPEN;
+  } else {
+    src.size = static_cast<uint64_t>(fileSize);
+    const size_t got = std::fread(src.header, 1, kWaveHeaderBytes, src.file);
+    if (got < kWaveHeaderBytes && std::ferror(src.file) != 0) {
+      // Opened but unreadable (a directory, an I/O error).
+      w.failed = true;
+      result = AVIERR_FILEOPEN;
+    } else {
+      src.size = got < kWaveHeaderBytes ? got : src.size;
+      result = AppendWave(w, src);
+    }
+  }
+  std::fclose(src.file);
+  return result;
+}
+
+int32_t CloseAviWriter(AviWriter* writer) {
+  if (writer == nullptr) return AVIERR_BADHANDLE;
+  std::unique_ptr<AviWriter> w(writer);
+  // Write errors here cannot be reported to anyone: the file is completed as
+  // far as the disk allows.
+  CloseRiff(*w);
+  WriteHeaders(*w);
+  if (std::fflush(w->file) == 0) {
+    // Drop the remains of a chunk whose writing failed.
+    (void)::ftruncate(::fileno(w->file), static_cast<off_t>(w->end));
+  }
+  std::fclose(w->file);
+  return AVIERR_OK;
+}
+
+int64_t AviFramesWritten(const AviWriter* writer) { return writer != nullptr ? writer->framesWritten : 0; }
+
+int64_t AviAudioSamplesWritten(const AviWriter* writer) {
+  return writer != nullptr ? writer->audioSamplesWritten : 0;
+}
+
+}  // namespace tovimar
