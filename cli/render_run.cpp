@@ -186,6 +186,16 @@ int RunRender(const CliOptions& o, std::FILE* err) {
     PrintError(err, e.message());
     return kExitFailure;
   }
+  if (!o.textureFolder.empty()) {
+    // The renderer falls back to the bundled textures when a folder has no
+    // tex0.bmp; a folder named on the command line must have its own.
+    std::error_code ec;
+    const std::string first = o.textureFolder + "/tex0.bmp";
+    if (!std::filesystem::is_regular_file(first, ec)) {
+      PrintError(err, "the texture folder '" + o.textureFolder + "' has no tex0.bmp");
+      return kExitFailure;
+    }
+  }
   if (!o.preview && !CheckOutputRoot(o, err)) return kExitFailure;
 
   PlainSettings settings;

@@ -1,0 +1,270 @@
+// tovimar-render's rendering mode: options, errors and exit codes, and its
+// output compared byte for byte with a run of the sequence driver.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "render/settings.h"
+#include "render/viewer.h"
+#include "scene/notifier.h"
+#include "sequence/output_files.h"
+#include "sequence/sequence_driver.h"
+
+#ifndef TOVIMAR_RENDER_BINARY
+#error "TOVIMAR_RENDER_BINARY must name the tovimar-render executable"
+#endif
+
+namespace tovimar::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "tovimar-cli-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+struct Result {
+  int exitCode = -1;
+  std::string err;
+};
+
+// Runs the tool with stderr captured (not a terminal: plain progress lines).
+Result RunTool(const std::string& args, const std::string& workDir) {
+  const std::string errPath = workDir + "/stderr.txt";
+  const std::string cmd = "cd " + Quote(workDir) + " && " + Quote(TOVIMAR_RENDER_BINARY) + " " + args +
+                          " 2>" + Quote(errPath) + " >/dev/null";
+  const int status = std::system(cmd.c_str());
+  Result r;
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.err = ReadText(errPath);
+  std::remove(errPath.c_str());
+  return r;
+}
+
+std::set<std::string> Listing(const std::string& dir) {
+  std::set<std::string> names;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(dir, ec)) names.insert(e.path().filename().string());
+  return names;
+}
+
+// ----------------------------------------------------------------- options
+
+TEST(CliOptions, DefaultsAndEveryOption) {
+  const CliOptions d = ParseCommandLine({"scene.txt"});
+  EXPECT_EQ(d.outputFolder, "./out");
+  EXPECT_EQ(d.sequenceNumber, 0);
+  EXPECT_EQ(d.camera, CameraChoice::Both);
+  EXPECT_EQ(d.width, 512);
+  EXPECT_EQ(d.height, 384);
+  EXPECT_EQ(d.background, (std::array<int, 3>{0, 255, 255}));
+  EXPECT_EQ(d.focalText, "389,0");
+  EXPECT_EQ(d.baselineText, "0,12");
+  EXPECT_FALSE(d.preview || d.palette || d.antiAlias || d.quiet || d.avi || d.dump);
+
+  const CliOptions o = ParseCommandLine({"-o", "/data/x", "-s3", "--camera=right", "-r", "320x240",
+                                         "--preview", "--palette", "--antialias", "--background",
+                                         "1,2,3", "--focal", "400.5", "--baseline", "0.2",
+                                         "--textures", "tex", "-q", "--avi", "s.txt"});
+  EXPECT_EQ(o.outputFolder, "/data/x");
+  EXPECT_EQ(o.sequenceNumber, 3);
+  EXPECT_EQ(o.camera, CameraChoice::Right);
+  EXPECT_EQ(o.width, 320);
+  EXPECT_EQ(o.height, 240);
+  EXPECT_TRUE(o.preview && o.palette && o.antiAlias && o.quiet && o.avi);
+  EXPECT_EQ(o.background, (std::array<int, 3>{1, 2, 3}));
+  EXPECT_EQ(o.focalText, "400.5");
+  EXPECT_EQ(o.baselineText, "0.2");
+  EXPECT_EQ(o.textureFolder, "tex");
+  EXPECT_EQ(o.scenePath, "s.txt");
+  EXPECT_EQ(ParseCommandLine({"-c", "left", "-r", "1023X767", "x"}).width, 1023);
+}
+
+TEST(CliOptions, BadValuesAreUsageErrors) {
+  const std::vector<std::vector<std::string>> bad = {
+      {"-r", "0x10", "s"},   {"-r", "512", "s"},        {"-r", "ax3", "s"},     {"-r", "9000x10", "s"},
+      {"-r", "5x5x5", "s"},  {"-r", " 5x5", "s"},       {"--background", "1,2", "s"},
+      {"--background", "256,0,0", "s"}, {"--background", "-1,0,0", "s"}, {"--background", "1,,2", "s"},
+      {"-s", "-1", "s"},     {"-s", "x", "s"},          {"-s", "1.5", "s"},     {"-c", "up", "s"},
+      {"--textures", "", "s"}, {"--preview=yes", "s"},  {"-o"},                 {"a", "b"},
+  };
+  for (const auto& args : bad) {
+    EXPECT_THROW(ParseCommandLine(args), UsageError) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+  }
+  try {
+    ParseCommandLine({"--resolution", "12", "s"});
+  } catch (const UsageError& e) {
+    EXPECT_NE(std::string(e.what()).find("--resolution"), std::string::npos);
+  }
+}
+
+// ----------------------------------------------------------------- runs
+
+// Noise, a plane (whose drawings advance the noise generator), two ids and
+// three frames with motion.
+const char* kScene =
+    "NOISE;1.5;\r\n"
+    "PLANE; id 9; texture: 2; colour: 1; 1; 1; 1; 0; 0; 1.2; 0; 0\r\n"
+    "SPHERE; id 25; texture: 9; colour: 1; 1; 1; position: -0.3; 1; 0; 0; 0; 0; dim: 0.4\r\n"
+    "CUBOID; id 160; texture: 5; colour: 1; 0.5; 1; position: 0.5; 0.5; -0.3; 0; 0; 20; dim: 0.2; 0.2; 0.4\r\n"
+    "EGO; 0; 0; 0.1; 0; 1; 0\r\n"
+    "EGO; 0.05; 0; 0.1; 0; 0; 1\r\n"
+    "EGO; 0; 0; 0.1; 1; 0; 0\r\n";
+
+TEST(CliRender, BothCamerasEqualTheSequenceDriverByteForByte) {
+  TempDir tmp;
+  WriteText(tmp.path() + "/scene.txt", kScene);
+  const Result r = RunTool("-o cli -s 2 -r 96x64 --palette --background 10,20,30 --focal 380,5 "
+                           "--baseline 0.15 scene.txt",
+                           tmp.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("left : frame 3/3"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("wrote 6 frames (30 files) to cli/2/"), std::string::npos) << r.err;
+
+  // The same settings through the driver, in this process.
+  struct : Notifier {
+    void Notify(const std::string&, const std::string&) override {}
+  } notifier;
+  fs::create_directory(tmp.path() + "/core");
+  PlainSettings settings;
+  settings.outputFolder = tmp.path() + "/core";
+  settings.sequenceNumber = 2;
+  settings.palette = true;
+  settings.background = {10, 20, 30};
+  PlainEditor editor;
+  editor.lines = {"NOISE;1.5;",
+                  "PLANE; id 9; texture: 2; colour: 1; 1; 1; 1; 0; 0; 1.2; 0; 0",
+                  "SPHERE; id 25; texture: 9; colour: 1; 1; 1; position: -0.3; 1; 0; 0; 0; 0; dim: 0.4",
+                  "CUBOID; id 160; texture: 5; colour: 1; 0.5; 1; position: 0.5; 0.5; -0.3; 0; 0; 20; dim: 0.2; 0.2; 0.4",
+                  "EGO; 0; 0; 0.1; 0; 1; 0",
+                  "EGO; 0.05; 0; 0.1; 0; 0; 1",
+                  "EGO; 0; 0; 0.1; 1; 0; 0"};
+  editor.focalText = "380,5";
+  editor.baselineText = "0.15";
+  Viewer viewer(settings, editor, notifier, ',', 96, 64);
+  ASSERT_TRUE(viewer.FormCreate());
+  viewer.FormPaint();
+  SequenceDriver driver(viewer);
+  for (bool right : {false, true}) {
+    settings.rightCamera = right;
+    ASSERT_TRUE(driver.Run());
+  }
+
+  const std::set<std::string> names = Listing(tmp.path() + "/core/2");
+  ASSERT_EQ(names.size(), 30u);
+  EXPECT_EQ(Listing(tmp.path() + "/cli/2"), names);
+  int differing = 0;
+  for (const std::string& n : names) {
+    const std::string a = ReadText(tmp.path() + "/cli/2/" + n);
+    const std::string b = ReadText(tmp.path() + "/core/2/" + n);
+    EXPECT_FALSE(a.empty()) << n;
+    if (a != b && ++differing < 5) ADD_FAILURE() << n << " differs";
+  }
+  EXPECT_EQ(differing, 0);
+  // The noise of the right run continues from the left run's generator state.
+  EXPECT_NE(ReadText(tmp.path() + "/cli/2/left_0000.bmp"), ReadText(tmp.path() + "/cli/2/right_0000.bmp"));
+}
+
+TEST(CliRender, MissingOutputRootIsCreatedAndPreviewWritesNothing) {
+  TempDir tmp;
+  WriteText(tmp.path() + "/s.txt", "EGO;0;0;0;0;0;0\nEGO;0;0;0;0;0;0\n");
+  Result r = RunTool("-q -c right -r 8x6 -o deep/er/root s.txt", tmp.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "");  // quiet
+  EXPECT_EQ(Listing(tmp.path() + "/deep/er/root/0").size(), 10u);
+
+  r = RunTool("--preview -r 8x6 -o never s.txt", tmp.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("previewed 4 frames, nothing written"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(tmp.path() + "/never"));
+}
+
+TEST(CliRender, ErrorsExitNonZeroWithAClearMessage) {
+  TempDir tmp;
+  WriteText(tmp.path() + "/s.txt", "EGO;0;0;0;0;0;0\n");
+  WriteText(tmp.path() + "/afile", "x");
+
+  Result r = RunTool("-r 8x6 missing.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("missing.txt"), std::string::npos) << r.err;
+
+  r = RunTool("-r 8x6 --background 1,2,300 s.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("--background"), std::string::npos) << r.err;
+
+  r = RunTool("-r 8x6 --focal abc s.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("'abc' is not a valid floating point value"), std::string::npos) << r.err;
+
+  // The output root is a file: refused before the first frame.
+  r = RunTool("-r 8x6 -o afile s.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("afile"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("frame"), std::string::npos) << r.err;
+
+  // The sequence folder exists as a file: the first image write fails.
+  fs::create_directories(tmp.path() + "/root");
+  WriteText(tmp.path() + "/root/0", "x");
+  r = RunTool("-r 8x6 -o root s.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("root/0"), std::string::npos) << r.err;
+
+  // A missing texture folder.
+  r = RunTool("-r 8x6 --textures nowhere -o out s.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("tex0.bmp"), std::string::npos) << r.err;
+}
+
+TEST(CliRender, ConversionErrorsAreReportedWithLineNumbersOnce) {
+  TempDir tmp;
+  WriteText(tmp.path() + "/s.txt", "// comment; with words\nSPHERE; id 1x2; dim: 0.2\nEGO;0;0;0;0;0;0\n");
+  const Result r = RunTool("-r 8x6 -o out s.txt", tmp.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("s.txt:1: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("s.txt:2: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("Convert error: "), std::string::npos) << r.err;
+  // Both camera runs prepare the scene; each report is printed once.
+  EXPECT_EQ(r.err.find("s.txt:2: "), r.err.rfind("s.txt:2: ")) << r.err;
+  EXPECT_EQ(Listing(tmp.path() + "/out/0").size(), 10u);
+}
+
+}  // namespace
+}  // namespace tovimar::cli

@@ -1,0 +1,65 @@
+// The option parser's mechanics: forms of values, switches, positionals and errors.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+
+namespace tovimar::cli {
+namespace {
+
+CliOptions Parse(std::vector<std::string> args) { return ParseCommandLine(args); }
+
+std::string ErrorOf(std::vector<std::string> args) {
+  try {
+    ParseCommandLine(args);
+  } catch (const UsageError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
+TEST(ParseCommandLine, ValueForms) {
+  EXPECT_EQ(Parse({"--focal", "400,5", "s.txt"}).focalText, "400,5");
+  EXPECT_EQ(Parse({"--focal=400.5", "s.txt"}).focalText, "400.5");
+  EXPECT_EQ(Parse({"--focal=", "s.txt"}).focalText, "");
+  EXPECT_EQ(Parse({"--baseline", "-0,2", "s.txt"}).baselineText, "-0,2");  // a value may start with '-'
+  const CliOptions defaults = Parse({"s.txt"});
+  EXPECT_EQ(defaults.focalText, "389,0");
+  EXPECT_EQ(defaults.baselineText, "0,12");
+  EXPECT_FALSE(defaults.dump);
+  EXPECT_EQ(defaults.scenePath, "s.txt");
+}
+
+TEST(ParseCommandLine, SwitchesAndPositionals) {
+  const CliOptions o = Parse({"s.txt", "--dump"});
+  EXPECT_TRUE(o.dump);
+  EXPECT_EQ(o.scenePath, "s.txt");
+  EXPECT_EQ(Parse({"--dump", "--", "-odd name.txt"}).scenePath, "-odd name.txt");
+  EXPECT_EQ(Parse({"-"}).scenePath, "-");
+  EXPECT_TRUE(Parse({"-h"}).help);  // no scene needed
+  EXPECT_TRUE(Parse({"--help"}).help);
+  EXPECT_TRUE(Parse({"--version"}).version);
+}
+
+TEST(ParseCommandLine, Errors) {
+  EXPECT_EQ(ErrorOf({}), "no scene file given");
+  EXPECT_EQ(ErrorOf({"--dump"}), "no scene file given");
+  EXPECT_EQ(ErrorOf({"a.txt", "b.txt"}), "only one scene file may be given, found also 'b.txt'");
+  EXPECT_EQ(ErrorOf({"--frobnicate", "a.txt"}), "unknown option --frobnicate");
+  EXPECT_EQ(ErrorOf({"-Z", "a.txt"}), "unknown option -Z");
+  EXPECT_EQ(ErrorOf({"a.txt", "--focal"}), "--focal needs a value (TEXT)");
+  EXPECT_EQ(ErrorOf({"--dump=yes", "a.txt"}), "--dump takes no value");
+}
+
+TEST(UsageText, ListsEveryOption) {
+  const std::string usage = UsageText();
+  EXPECT_EQ(usage.rfind("Usage: tovimar-render [options] SCENE", 0), 0u);
+  for (const auto& spec : OptionTable()) {
+    EXPECT_NE(usage.find(std::string("--") + spec.longName), std::string::npos) << spec.longName;
+  }
+}
+
+}  // namespace
+}  // namespace tovimar::cli
