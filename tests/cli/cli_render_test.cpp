@@ -266,5 +266,36 @@ TEST(CliRender, ConversionErrorsAreReportedWithLineNumbersOnce) {
   EXPECT_EQ(Listing(tmp.path() + "/out/0").size(), 10u);
 }
 
+TEST(CliRender, AviOfEachRenderedCameraWithTheSoundTrack) {
+  TempDir tmp;
+  WriteText(tmp.path() + "/s.txt", "EGO;0;0;0;0;0;0\nEGO;0;0;0.1;0;0;0\nEGO;0;0;0.1;0;0;0\n");
+  Result r = RunTool("-r 16x8 -c left --avi -o out s.txt", tmp.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("out/0/L.avi (3 frames)"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(tmp.path() + "/out/0/P.avi"));
+  const std::string avi = ReadText(tmp.path() + "/out/0/L.avi");
+  ASSERT_GT(avi.size(), 12u);
+  EXPECT_EQ(avi.substr(0, 4), "RIFF");
+  EXPECT_EQ(avi.substr(8, 4), "AVI ");
+
+  // A canonical 8-bit mono PCM WAVE file in the current folder is added.
+  std::string wav = "RIFF";
+  auto le32 = [](uint32_t v) {
+    std::string b(4, '\0');
+    for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+    return b;
+  };
+  auto le16 = [](uint16_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; };
+  const std::string samples(8000, '\x80');
+  wav += le32(36 + static_cast<uint32_t>(samples.size())) + "WAVEfmt " + le32(16) + le16(1) + le16(1) +
+         le32(8000) + le32(8000) + le16(1) + le16(8) + "data" + le32(static_cast<uint32_t>(samples.size())) +
+         samples;
+  WriteText(tmp.path() + "/wav.wav", wav);
+  r = RunTool("-r 16x8 --avi -o out s.txt", tmp.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("out/0/L.avi (3 frames, with wav.wav)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("out/0/P.avi (3 frames, with wav.wav)"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace tovimar::cli

@@ -1,0 +1,252 @@
+// The scene check: JSON text for any bytes, the dump of the editor's example
+// scene, and the tool's exit codes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cli/scene_dump.h"
+#include "json_reader.h"
+#include "scene/notifier.h"
+#include "scene/scene_text.h"
+
+namespace tovimar::cli {
+namespace {
+
+using tovimar::testing::Json;
+using tovimar::testing::JsonReader;
+
+std::string ReadJsonString(const std::string& literal) {
+  const auto value = JsonReader::Read(literal);
+  EXPECT_TRUE(value) << literal;
+  if (!value) return "<invalid>";
+  EXPECT_EQ(value->type, Json::String);
+  return value->string;
+}
+
+// What the reader gives back for bytes that JsonString had to escape.
+std::string Latin1ToUtf8(unsigned char c) {
+  std::string out;
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+  return out;
+}
+
+TEST(JsonString, EscapesWhatJsonForbids) {
+  EXPECT_EQ(JsonString("plain"), "\"plain\"");
+  EXPECT_EQ(JsonString("a\"b\\c"), "\"a\\\"b\\\\c\"");
+  EXPECT_EQ(JsonString("\r\n\t\b\f"), "\"\\r\\n\\t\\b\\f\"");
+  EXPECT_EQ(JsonString(std::string("\0\x01\x1f\x7f", 4)), "\"\\u0000\\u0001\\u001f\\u007f\"");
+  EXPECT_EQ(JsonString("Łódź €"), "\"Łódź €\"");  // valid UTF-8 stays as it is
+  EXPECT_EQ(JsonString("\xff\xc3"), "\"\\u00ff\\u00c3\"");  // invalid and truncated sequences
+  EXPECT_EQ(JsonString("\xc0\xaf"), "\"\\u00c0\\u00af\"");  // overlong '/'
+  EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\\u00ed\\u00a0\\u0080\"");  // a surrogate
+  EXPECT_EQ(JsonString("\xf4\x90\x80\x80"), "\"\\u00f4\\u0090\\u0080\\u0080\"");  // above U+10FFFF
+}
+
+TEST(JsonString, AnyBytesGiveValidJson) {
+  for (int c = 0; c < 256; ++c) {
+    const std::string byte(1, static_cast<char>(c));
+    EXPECT_EQ(ReadJsonString(JsonString(byte)), Latin1ToUtf8(static_cast<unsigned char>(c))) << c;
+  }
+  std::mt19937 random(12345);
+  for (int round = 0; round < 2000; ++round) {
+    std::string bytes(random() % 24, '\0');
+    for (char& b : bytes) b = static_cast<char>(random() % 256);
+    ASSERT_TRUE(JsonReader::Read(JsonString(bytes))) << JsonString(bytes);
+  }
+}
+
+TEST(JsonNumber, ShortestRoundTrip) {
+  EXPECT_EQ(JsonNumber(389.0), "389");
+  EXPECT_EQ(JsonNumber(0.12), "0.12");
+  EXPECT_EQ(JsonNumber(-0.0), "-0");
+  EXPECT_EQ(JsonNumber(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(JsonNumber(std::numeric_limits<double>::infinity()), "null");
+  const double tiny = std::numeric_limits<double>::denorm_min();
+  const auto back = JsonReader::Read(JsonNumber(tiny));
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->number, tiny);
+  EXPECT_TRUE(JsonReader::Read(JsonNumber(1e300)));
+}
+
+TEST(EditorPrefs, EitherMarkUnderEitherSeparator) {
+  for (char sep : {'.', ','}) {
+    const Prefs prefs = EditorPrefs("389,0", "0.12", sep);
+    EXPECT_EQ(prefs.focalLength, 389.0);
+    EXPECT_EQ(prefs.baseline, 0.12);
+    EXPECT_EQ(prefs.noise, 0.0);
+    EXPECT_FALSE(prefs.fog);
+  }
+  try {
+    EditorPrefs("38a", "0,12", ',');
+    FAIL();
+  } catch (const Error& e) {
+    EXPECT_EQ(e.message(), "focal length: '38a' is not a valid floating point value");
+  }
+  EXPECT_THROW(EditorPrefs("389", "0.1.2", '.'), Error);
+}
+
+Json Dump(const std::vector<std::string>& lines, const std::string& file = "scene.txt") {
+  const std::string text = SceneDumpJson(file, lines, EditorPrefs("389,0", "0,12", '.'), '.');
+  const auto json = JsonReader::Read(text);
+  EXPECT_TRUE(json) << text;
+  return json ? *json : Json{};
+}
+
+std::vector<std::string> ExampleLines() {
+  return SplitLines(ReadFileBytes(TOVIMAR_SOURCE_DIR "/examples/sceneexample.txt"));
+}
+
+TEST(SceneDumpJson, EditorExampleScene) {
+  const Json dump = Dump(ExampleLines());
+  EXPECT_EQ(dump["file"].string, "scene.txt");
+  EXPECT_FALSE(dump["prefs"]["fog"].boolean);
+  EXPECT_EQ(dump["prefs"]["fog"].type, Json::Bool);
+  EXPECT_EQ(dump["prefs"]["focalLength"].number, 389.0);
+  EXPECT_EQ(dump["prefs"]["baseline"].number, 0.12);
+  EXPECT_EQ(dump["prefs"]["noise"].number, 2.0);
+
+  const auto& solids = dump["solidObjects"].items;
+  ASSERT_EQ(solids.size(), 9u);
+  const int kinds[] = {1, 1, 2, 2, 5, 4, 4, 4, 4};
+  const int ids[] = {254, 25, 40, 45, 50, 100, 120, 140, 160};
+  for (std::size_t k = 0; k < 9; ++k) {
+    EXPECT_EQ(solids[k]["kind"].number, kinds[k]) << k;
+    EXPECT_EQ(solids[k]["id"].number, ids[k]) << k;
+    for (const char* key : {"texture", "colour", "position", "rotation"}) EXPECT_TRUE(solids[k].Has(key)) << key;
+  }
+  EXPECT_EQ(solids[0]["texture"].number, 0);   // texture -1: untextured
+  EXPECT_EQ(solids[1]["texture"].number, 10);  // texture 9 is name 10
+  EXPECT_EQ(solids[0]["colour"][2].number, 11.0);
+  EXPECT_EQ(solids[0]["radius"].number, 24.65);
+  EXPECT_EQ(solids[2]["halfSize"][2].number, 2.0);
+  EXPECT_EQ(solids[4]["baseRadius"].number, 0.45);
+  EXPECT_EQ(solids[4]["topRadius"].number, 0.1);
+  EXPECT_EQ(solids[4]["height"].number, 2.0);
+  EXPECT_EQ(solids[8]["vertices"][3][1].number, 6.0);
+  EXPECT_EQ(solids[8]["colour"][2].number, 0.5);
+
+  const auto& frames = dump["egoFrames"].items;
+  ASSERT_EQ(frames.size(), 5u);
+  EXPECT_EQ(frames[2]["position"][2].number, 0.3);
+  EXPECT_EQ(frames[2]["rotation"][1].number, 3.0);
+  EXPECT_EQ(dump["errors"].type, Json::Array);
+  EXPECT_TRUE(dump["errors"].items.empty());
+}
+
+TEST(SceneDumpJson, ErrorsCarryLineNumbers) {
+  const Json dump = Dump({"NOISE;1e3", "PLANE;1;2;3;4;5;1;0;0;2;5;7", "// a; b", "KULA;1;12"});
+  const auto& errors = dump["errors"].items;
+  ASSERT_EQ(errors.size(), 3u);
+  EXPECT_EQ(errors[0]["line"].number, 1);
+  EXPECT_EQ(errors[0]["message"].string, "Convert error: '1 3' is not a valid floating point value");
+  EXPECT_EQ(errors[1]["line"].number, 3);
+  EXPECT_EQ(errors[2]["line"].number, 4);
+  EXPECT_NE(errors[2]["message"].string.find("Texture 12"), std::string::npos);
+  const auto& plane = dump["solidObjects"][0];
+  EXPECT_EQ(plane["offset"].number, -2.0);
+  EXPECT_EQ(plane["normal"][0].number, 1.0);
+  EXPECT_EQ(plane["point"][2].number, 7.0);
+}
+
+TEST(SceneDumpJson, AnyFileNameAndAnyLines) {
+  const std::string name = "odd \"name\"\\\n\xff\xfe.txt";
+  const Json dump = Dump({std::string("KULA;\0\x01;\xff\"\\", 11), "EGO;\x80;1"}, name);
+  EXPECT_EQ(dump["file"].string, "odd \"name\"\\\n\xc3\xbf\xc3\xbe.txt");
+  EXPECT_EQ(dump["solidObjects"].items.size(), 1u);
+  EXPECT_EQ(dump["egoFrames"].items.size(), 1u);
+}
+
+// Runs the tool through the shell with the C locale; returns the exit code.
+struct ToolRun {
+  int code = -1;
+  std::string out;
+  std::string err;
+};
+
+class DumpProcess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = std::filesystem::temp_directory_path() /
+           ("tovimar-dump-test-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  ToolRun Tool(const std::string& args) {
+    const auto out = dir_ / "stdout";
+    const auto err = dir_ / "stderr";
+    const std::string command = std::string("LC_ALL=C '") + TOVIMAR_RENDER_BIN + "' " + args + " >'" +
+                                out.string() + "' 2>'" + err.string() + "'";
+    ToolRun run;
+    const int status = std::system(command.c_str());
+    run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = ReadFileBytes(out.string());
+    run.err = ReadFileBytes(err.string());
+    return run;
+  }
+
+  std::filesystem::path dir_;
+};
+
+TEST_F(DumpProcess, ExampleSceneExitsZeroWithTheScene) {
+  const ToolRun run = Tool("--dump '" TOVIMAR_SOURCE_DIR "/examples/sceneexample.txt'");
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+  const auto json = JsonReader::Read(run.out);
+  ASSERT_TRUE(json) << run.out;
+  EXPECT_EQ((*json)["solidObjects"].items.size(), 9u);
+  EXPECT_EQ((*json)["egoFrames"].items.size(), 5u);
+  EXPECT_EQ((*json)["prefs"]["focalLength"].number, 389.0);
+  EXPECT_EQ((*json)["prefs"]["noise"].number, 2.0);
+}
+
+TEST_F(DumpProcess, SceneWithErrorsStillExitsZero) {
+  const auto scene = (dir_ / "bad.txt").string();
+  std::ofstream(scene, std::ios::binary) << "NOISE;x\r\nFOCALLENGTH;100";
+  const ToolRun run = Tool("--focal 1.5 --dump '" + scene + "'");
+  EXPECT_EQ(run.code, 0) << run.err;
+  const auto json = JsonReader::Read(run.out);
+  ASSERT_TRUE(json) << run.out;
+  EXPECT_EQ((*json)["errors"][0]["line"].number, 1);
+  EXPECT_EQ((*json)["prefs"]["focalLength"].number, 100.0);
+}
+
+TEST_F(DumpProcess, FailuresExitNonZeroWithAMessage) {
+  const auto missing = (dir_ / "missing.txt").string();
+  ToolRun run = Tool("--dump '" + missing + "'");
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find(missing), std::string::npos) << run.err;
+
+  run = Tool("--dump '" + dir_.string() + "'");  // a folder
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.out, "");
+
+  run = Tool("--dump");
+  EXPECT_EQ(run.code, 2);
+  EXPECT_NE(run.err.find("no scene file given"), std::string::npos) << run.err;
+
+  run = Tool("--dump --focal abc '" TOVIMAR_SOURCE_DIR "/examples/sceneexample.txt'");
+  EXPECT_EQ(run.code, 2);
+  EXPECT_NE(run.err.find("'abc' is not a valid floating point value"), std::string::npos) << run.err;
+}
+
+}  // namespace
+}  // namespace tovimar::cli
