@@ -1,8 +1,11 @@
 #include "app/avi/avi_writer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -173,7 +176,7 @@ uint32_t HeaderAreaBytes(uint32_t riffCount) {
 }  // namespace
 
 struct AviWriter {
-  std::FILE* file = nullptr;
+  int fd = -1;
   WaveFormat waveFormat;
   int32_t period = 0;
   int audioStream = -1;
@@ -191,26 +194,25 @@ struct AviWriter {
   uint64_t riffStart = 0;   // offset of the current RIFF header
   uint64_t moviStart = 0;   // offset of the current 'movi' LIST header
   uint64_t end = 0;         // end of the last complete chunk
-  uint64_t filePos = 0;     // position of the stdio stream
+  bool riffOpen = true;     // the current RIFF list still takes chunks
   std::vector<Idx1Entry> idx1;
   std::vector<uint8_t> scratch;
 };
 
 namespace {
 
+// Unbuffered positioned writes: a failure shows at the chunk that caused it,
+// and everything before `end` is known to be in the file.
 bool WriteAt(AviWriter& w, uint64_t offset, const void* data, size_t n) {
-  if (w.filePos != offset) {
-    if (::fseeko(w.file, static_cast<off_t>(offset), SEEK_SET) != 0) {
-      w.filePos = std::numeric_limits<uint64_t>::max();
-      return false;
-    }
-    w.filePos = offset;
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (n != 0) {
+    const ssize_t done = ::pwrite(w.fd, p, n, static_cast<off_t>(offset));
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    p += done;
+    n -= static_cast<size_t>(done);
+    offset += static_cast<uint64_t>(done);
   }
-  if (n != 0 && std::fwrite(data, 1, n, w.file) != n) {
-    w.filePos = std::numeric_limits<uint64_t>::max();
-    return false;
-  }
-  w.filePos += n;
   return true;
 }
 
@@ -244,6 +246,7 @@ bool RiffHasChunks(const AviWriter& w) {
 // Writes the chunk indexes of the current RIFF list, ends its 'movi' list,
 // writes the classic index after the first one, and patches the sizes.
 bool CloseRiff(AviWriter& w) {
+  w.riffOpen = false;
   bool ok = true;
   const uint64_t base = w.moviStart + 8;  // the 'movi' list type
   for (size_t i = 0; i < w.streams.size(); ++i) {
@@ -299,6 +302,7 @@ bool OpenRiffExtension(AviWriter& w) {
   b.U32(FourCc("movi"));
   if (!WriteAt(w, w.end, b.Data(), b.Size())) return false;
   ++w.riffIndex;
+  w.riffOpen = true;
   w.riffStart = w.end;
   w.moviStart = w.end + 12;
   w.end += b.Size();
@@ -529,7 +533,10 @@ int32_t AppendWave(AviWriter& w, WaveSource& src) {
   // Whole blocks only, in chunks of at most kAudioChunkBytes.
   const uint32_t block = wf.blockAlign;
   const uint64_t bytes = dataBytes - dataBytes % block;
-  const uint32_t chunkMax = std::max(block, kAudioChunkBytes / block * block);
+  // (a quarter of a RIFF list at most, so that small limits still take audio)
+  const auto chunkBytes =
+      static_cast<uint32_t>(std::min<uint64_t>(kAudioChunkBytes, w.limits.riffBytes / 4));
+  const uint32_t chunkMax = std::max(block, chunkBytes / block * block);
   for (uint64_t done = 0; done < bytes;) {
     const auto n = static_cast<uint32_t>(std::min<uint64_t>(chunkMax, bytes - done));
     const uint8_t* data = ReadWave(w, src, kWaveHeaderBytes + done, n);
@@ -558,9 +565,8 @@ AviWriter* OpenAviWriterWithLimits(const std::string& fileName, int32_t periodMs
   w->headerArea = HeaderAreaBytes(w->limits.riffCount);
   w->limits.riffBytes = std::clamp<uint64_t>(limits.riffBytes, std::max<uint64_t>(65536, 2 * w->headerArea),
                                              uint64_t{1} << 31);
-  w->file = std::fopen(fileName.c_str(), "wb");
-  if (w->file == nullptr) return nullptr;
-  std::setvbuf(w->file, nullptr, _IOFBF, 1 << 18);
+  w->fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (w->fd < 0) return nullptr;
   if (waveFormat != nullptr) {
     w->waveFormat = *waveFormat;
     w->waveFormat.extraSize = 0;
@@ -579,8 +585,11 @@ AviWriter* OpenAviWriterWithLimits(const std::string& fileName, int32_t periodMs
   w->moviStart = w->headerArea;
   w->end = b.Size();
   if (!WriteAt(*w, 0, b.Data(), b.Size()) || !WriteHeaders(*w)) {
-    std::fclose(w->file);
-    std::remove(fileName.c_str());
+    // Not even the header fits (a full disk): no file rather than a broken one.
+    struct stat st {};
+    const bool regular = ::fstat(w->fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(w->fd);
+    if (regular) std::remove(fileName.c_str());
     return nullptr;
   }
   return w.release();
@@ -662,13 +671,14 @@ int32_t CloseAviWriter(AviWriter* writer) {
   std::unique_ptr<AviWriter> w(writer);
   // Write errors here cannot be reported to anyone: the file is completed as
   // far as the disk allows.
-  CloseRiff(*w);
+  // (A list is left closed only when opening the next one failed.)
+  if (w->riffOpen) CloseRiff(*w);
   WriteHeaders(*w);
-  if (std::fflush(w->file) == 0) {
-    // Drop the remains of a chunk whose writing failed.
-    (void)::ftruncate(::fileno(w->file), static_cast<off_t>(w->end));
-  }
-  std::fclose(w->file);
+  // Drop the remains of a chunk whose writing failed.
+  struct stat st {};
+  if (::fstat(w->fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > w->end)
+    (void)::ftruncate(w->fd, static_cast<off_t>(w->end));
+  ::close(w->fd);
   return AVIERR_OK;
 }
 

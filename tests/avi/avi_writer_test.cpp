@@ -1,6 +1,10 @@
 #include "app/avi/avi_writer.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <memory>
@@ -361,7 +365,7 @@ TEST(AviWriter, LargeFilesContinueInFurtherRiffListsUntilTheIndexIsFull) {
   limits.riffBytes = 65536;  // about six 64 x 48 frames per list
   limits.riffCount = 5;
   std::vector<uint8_t> expected;
-  const auto wave = avitest::Wave16(1, 8000, 3000, 7);
+  const auto wave = avitest::Wave16(1, 8000, 40000, 7);  // 80000 bytes: split over chunks and lists
   int written = 0;
   {
     WriterPtr w(OpenAviWriterWithLimits(path, 500, nullptr, limits));
@@ -413,6 +417,46 @@ TEST(AviWriter, LargeFilesContinueInFurtherRiffListsUntilTheIndexIsFull) {
   }
   EXPECT_TRUE(avitest::ProbeStreams(dir.file("b.avi"), &ok).size() <= 1);
   EXPECT_TRUE(ok);
+}
+
+TEST(AviWriter, AWriteFailureKeepsTheFramesBeforeIt) {
+  REQUIRE_FFMPEG();
+  avitest::TempDir dir;
+  const std::string path = dir.file("a.avi");
+  std::vector<std::unique_ptr<Bitmap>> frames;
+  for (int i = 0; i < 12; ++i) frames.push_back(Frame24(64, 48, i));
+  // A child process whose files may not grow beyond 64 KB, as on a full disk.
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{65536, 65536};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    AviWriter* w = OpenAviWriter(path, 500, nullptr);
+    int written = 0;
+    int32_t r = AVIERR_OK;
+    while (w != nullptr && written < 12 && (r = AppendBitmapFrame(w, frames[written].get())) == AVIERR_OK) ++written;
+    const bool refused = r == AVIERR_FILEWRITE && AppendBitmapFrame(w, frames[0].get()) == AVIERR_ERROR;
+    CloseAviWriter(w);
+    ::_exit(refused ? written : 100);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  const int written = WEXITSTATUS(status);
+  ASSERT_GT(written, 0);
+  ASSERT_LT(written, 12);
+
+  const auto f = avitest::ReadFile(path);
+  const auto riff = avitest::ParseRiff(f);
+  ASSERT_EQ(riff.size(), 1u);
+  EXPECT_EQ(riff[0].dataOffset + riff[0].size, f.size());
+  std::vector<uint8_t> expected;
+  for (int i = 0; i < written; ++i) {
+    const auto p = avitest::PatternPicture(64, 48, i);
+    expected.insert(expected.end(), p.begin(), p.end());
+  }
+  EXPECT_TRUE(avitest::DecodeVideoBgr24(path) == expected);
 }
 
 }  // namespace
