@@ -1,5 +1,10 @@
 #include "app/forms.h"
 
+#include <QApplication>
+
+#include "app/app_support.h"
+#include "scene/matrix.h"
+
 #include "app/unit1.h"
 #include "app/unit2.h"
 #include "app/unit3.h"
@@ -7,6 +12,12 @@
 TForm1* Form1 = nullptr;
 TForm2* Form2 = nullptr;
 TForm3* Form3 = nullptr;
+
+void SetUpApplication() {
+  QApplication::setApplicationName(QStringLiteral("Tovimar"));
+  QApplication::setQuitOnLastWindowClosed(false);  // only the control panel ends the program
+  tovimar::SetAssertionReporter([](const std::string& report) { tovimar::AppNotifier().Notify("", report); });
+}
 
 void CreateForms() {
   Form3 = new TForm3();

@@ -10,6 +10,11 @@ extern TForm1* Form1;
 extern TForm2* Form2;
 extern TForm3* Form3;
 
+// The application object's settings: the title "Tovimar" (task bar text),
+// the end of the program by the control panel only, and the message box
+// that reports a failed internal check.
+void SetUpApplication();
+
 // Start-up: creates the control panel, the scene editor and the viewer, in
 // this order, into Form3, Form2 and Form1, and shows all three.
 void CreateForms();

@@ -5,15 +5,10 @@
 
 #include "app/app_support.h"
 #include "app/forms.h"
-#include "scene/matrix.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Tovimar"));
-  QApplication::setQuitOnLastWindowClosed(false);  // only the control panel ends the program
-  tovimar::SetAssertionReporter([](const std::string& report) {
-    tovimar::MessageBoxNotifier().Notify("", report);
-  });
+  SetUpApplication();
   try {
     CreateForms();
     QApplication::exec();

@@ -6,6 +6,7 @@
 #include <QFontDatabase>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextCursor>
 
@@ -301,10 +302,13 @@ std::string TForm2::Memo1FileBytes() const {
 void TForm2::SetMemo1FromFileBytes(const std::string& bytes) {
   const std::vector<std::string> lines = tovimar::SplitFileLines(bytes);
   latin1Text_ = !tovimar::IsValidUtf8(bytes);
+  // A byte order mark stays in the text, so that it is written back.
+  QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom |
+                                                  QStringConverter::Flag::Stateless);
   QStringList text;
   for (const std::string& line : lines) {
-    text << (latin1Text_ ? QString::fromLatin1(line.data(), static_cast<qsizetype>(line.size()))
-                         : QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
+    const QByteArrayView bytesOfLine(line.data(), static_cast<qsizetype>(line.size()));
+    text << (latin1Text_ ? QString::fromLatin1(bytesOfLine) : QString(utf8.decode(bytesOfLine)));
   }
   Memo1->setPlainText(text.join(QLatin1Char('\n')));
 }

@@ -1,0 +1,210 @@
+// The scene editor at work: Load and Save with their messages and line ends,
+// preparation counts, the movement generator under a comma locale, and the
+// id colour chart with the panel's palette box.
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/unit1.h"
+#include "app/unit2.h"
+#include "app/unit3.h"
+#include "app_test_support.h"
+#include "render/viewer.h"
+
+namespace {
+
+QStringList Lines(const QPlainTextEdit* memo) { return TForm2::MemoLines(memo); }
+
+}  // namespace
+
+class AppEditorTest : public QObject {
+  Q_OBJECT
+  CollectingNotifier notifier_;
+  QTemporaryDir dir_;
+  QStringList defaultScene_;
+
+  QString Path(const char* name) const { return dir_.path() + QLatin1Char('/') + QLatin1String(name); }
+
+  // Load then Save of one file's bytes through the editor; returns what Save wrote.
+  QByteArray LoadAndSave(const QByteArray& bytes) {
+    const QString in = Path("in.txt");
+    const QString out = Path("out.txt");
+    if (!WriteAll(in, bytes)) return "<cannot write>";
+    Form2->Edit1->setText(in);
+    Form2->Button2Click(Form2->Button2);
+    Form2->Edit1->setText(out);
+    Form2->Button3Click(Form2->Button3);
+    return ReadAll(out);
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    StartWindows(notifier_, ',');
+    defaultScene_ = Lines(Form2->Memo1);
+  }
+  void cleanupTestCase() { StopWindows(); }
+  void init() {
+    notifier_.TakeMessages();
+    Form2->Memo1->setPlainText(defaultScene_.join(QLatin1Char('\n')));
+  }
+
+  void loadOfMissingFileChangesNothing() {
+    Form2->Button5Click(Form2->Button5);
+    QCOMPARE(Form2->Label8->text(), QStringLiteral("9"));
+    QCOMPARE(Form2->Label5->text(), QStringLiteral("5"));
+    Form2->Memo1->setPlainText(QStringLiteral("SPHERE; id 1; texture: -1; colour: 1; 1; 1; position: 0; 1; 0; "
+                                              "0; 0; 0; dim: 0.5"));
+    for (const QString& path : {Path("no-such-file.txt"), dir_.path(), QString()}) {
+      Form2->Edit1->setText(path);
+      Form2->Button2Click(Form2->Button2);
+      QCOMPARE(notifier_.TakeMessages(), QStringList{"File does not exist"});
+      QCOMPARE(Lines(Form2->Memo1).size(), 1);
+    }
+    // The prepared scene is the one from before.
+    QCOMPARE(Form1->GetViewer().Scene().solidObjects.size(), std::size_t{9});
+    QCOMPARE(Form2->Label8->text(), QStringLiteral("9"));
+  }
+
+  void saveIntoMissingFolderWritesNothing() {
+    const QString missing = Path("missing/scene.txt");
+    Form2->Edit1->setText(missing);
+    Form2->Button3Click(Form2->Button3);
+    QCOMPARE(notifier_.TakeMessages(), QStringList{"Cannot save file!"});
+    QVERIFY(!QFileInfo::exists(Path("missing")));
+    // A path naming a folder fails when written.
+    Form2->Edit1->setText(dir_.path());
+    Form2->Button3Click(Form2->Button3);
+    QCOMPARE(notifier_.TakeMessages(), QStringList{"Cannot save file!"});
+    QCOMPARE(Lines(Form2->Memo1), defaultScene_);
+  }
+
+  void defaultSceneSavesAsTheBundledFile() {
+    Form2->Edit1->setText(Path("saved.txt"));
+    Form2->Button3Click(Form2->Button3);
+    QVERIFY(notifier_.messages.isEmpty());
+    QCOMPARE(ReadAll(Path("saved.txt")), ReadAll(QStringLiteral(TOVIMAR_SOURCE_DIR "/examples/sceneexample.txt")));
+  }
+
+  void loadAndSaveLineEnds() {
+    // Lone CR and lone LF become CR LF; CR LF files come back byte for byte.
+    QCOMPARE(LoadAndSave("a\rb\nc\r\n\r\nd\n"), QByteArray("a\r\nb\r\nc\r\n\r\nd\r\n"));
+    QCOMPARE(LoadAndSave("x\r\ny\r\n"), QByteArray("x\r\ny\r\n"));
+    QCOMPARE(LoadAndSave(""), QByteArray(""));
+    QCOMPARE(Form2->Label8->text(), QStringLiteral("0"));  // Load prepared the empty scene
+    QCOMPARE(Form2->Label5->text(), QStringLiteral("0"));
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  void loadAndSaveKeepBytes() {
+    // UTF-8 with a byte order mark, a no-break space and a non-BMP character.
+    const QByteArray utf8("\xEF\xBB\xBF// \xC5\x81\xC3\xB3\x64\xC5\xBA\r\n\xC2\xA0tab\there\r\n\xF0\x9F\x98\x80;");
+    QCOMPARE(LoadAndSave(utf8), utf8);
+    // 8-bit text that is not UTF-8: every byte but the line breaks survives.
+    QByteArray latin1("// ");
+    for (int b = 1; b < 256; ++b) {
+      if (b != '\r' && b != '\n') latin1.append(static_cast<char>(b));
+    }
+    latin1.append("\r\nSPHERE;  id  25;");
+    QCOMPARE(LoadAndSave(latin1), latin1);
+    notifier_.TakeMessages();
+  }
+
+  void loadPreparesTheScene() {
+    WriteAll(Path("two.txt"), "SPHERE; id 7; texture: -1; colour: 1; 1; 1; position: 0; 1; 0; 0; 0; 0; dim: 0.5\n"
+                              "EGO; 0; 0; 0.1; 0; 0; 0\nEGO; 0; 0; 0.1; 0; 0; 0\n");
+    Form2->Edit1->setText(Path("two.txt"));
+    Form2->Button2Click(Form2->Button2);
+    QCOMPARE(Form2->Label8->text(), QStringLiteral("1"));
+    QCOMPARE(Form2->Label5->text(), QStringLiteral("2"));
+    QVERIFY(Form1->GetViewer().SceneReady());
+  }
+
+  void prepareNormalisesTheFieldsUnderACommaLocale() {
+    Form2->Edit5->setText(QStringLiteral("0.12"));
+    Form2->Button5Click(Form2->Button5);
+    QCOMPARE(Form2->Edit5->text(), QStringLiteral("0,12"));
+    QCOMPARE(Form2->Edit6->text(), QStringLiteral("389,0"));
+    QCOMPARE(Form1->GetViewer().Rig().RigBaseline, 0.12);
+    QCOMPARE(Form2->Label8->text(), QStringLiteral("9"));
+    QCOMPARE(Form2->Label5->text(), QStringLiteral("5"));
+  }
+
+  void generatorWorkedExample() {
+    Form2->CheckBox5->setChecked(true);  // only Z; defaults Start 0,25, Step 0,25, 20 frames, return frames
+    Form2->Button4Click(Form2->Button4);
+    Form2->CheckBox5->setChecked(false);
+    QVERIFY(notifier_.messages.isEmpty());
+    const QStringList lines = Lines(Form2->Memo1);
+    QCOMPARE(lines.size(), 22 + 20);
+    QCOMPARE(lines.mid(0, 22), defaultScene_);
+    QCOMPARE(lines.mid(22, 4), QStringList({"EGO; 0,000;0,000;0,250;0,000;0,000;0,000;",
+                                            "EGO; 0,000;0,000;-0,250;0,000;0,000;0,000;",
+                                            "EGO; 0,000;0,000;0,500;0,000;0,000;0,000;",
+                                            "EGO; 0,000;0,000;-0,500;0,000;0,000;0,000;"}));
+    QCOMPARE(lines.last(), QStringLiteral("EGO; 0,000;0,000;-2,500;0,000;0,000;0,000;"));
+    // A second press appends another run; nothing is prepared by it.
+    Form2->Button4Click(Form2->Button4);
+    QCOMPARE(Lines(Form2->Memo1).size(), 22 + 40);
+    Form2->Button5Click(Form2->Button5);
+    QCOMPARE(Form2->Label5->text(), QStringLiteral("45"));
+  }
+
+  void generatorAppendsIntoATrailingEmptyLine() {
+    Form2->Memo1->setPlainText(QStringLiteral("a\n"));
+    Form2->UpDown1->setValue(1);
+    Form2->Button4Click(Form2->Button4);
+    QCOMPARE(Lines(Form2->Memo1), QStringList({"a", "EGO; 0,000;0,000;0,000;0,000;0,000;0,000;", ""}));
+    Form2->UpDown1->setValue(20);
+  }
+
+  void generatorReportsTheTextThatDoesNotConvert() {
+    Form2->Edit3->setText(QStringLiteral("abc"));  // Step is read first
+    Form2->Edit2->setText(QStringLiteral("x"));
+    tovimar::Guarded([] { Form2->Button4Click(Form2->Button4); });
+    QCOMPARE(notifier_.TakeMessages(), QStringList{"'abc' is not a valid floating point value"});
+    Form2->Edit3->setText(QStringLiteral("0,25"));
+    Form2->Edit2->setText(QStringLiteral("0.25"));  // a point is no decimal mark under a comma locale
+    tovimar::Guarded([] { Form2->Button4Click(Form2->Button4); });
+    QCOMPARE(notifier_.TakeMessages(), QStringList{"'0.25' is not a valid floating point value"});
+    Form2->Edit2->setText(QStringLiteral("0,25"));
+    QCOMPARE(Lines(Form2->Memo1), defaultScene_);
+    // Through the button, the handler's error is reported and the program goes on.
+    Form2->Edit3->setText(QStringLiteral("?"));
+    QTest::mouseClick(Form2->Button4, Qt::LeftButton);
+    QCOMPARE(notifier_.TakeMessages(), QStringList{"'?' is not a valid floating point value"});
+    Form2->Edit3->setText(QStringLiteral("0,25"));
+  }
+
+  void chartFollowsThePaletteBox() {
+    const QImage& picture = Form2->Image1->Picture;
+    const QPoint first(6, 5), last(63 * 13 + 6, 3 * 10 + 5);
+    QCOMPARE(picture.pixel(first), qRgb(0, 0, 0));
+    QCOMPARE(picture.pixel(last), qRgb(255, 255, 255));
+    Form2->Image1MouseDown(Qt::LeftButton, 20, 15);
+    QCOMPARE(Form2->Label11->text(), QStringLiteral("65"));
+    Form3->CheckBox3->setChecked(true);  // the panel's palette box redraws the chart
+    QCOMPARE(Form2->Label11->text(), QStringLiteral("--"));
+    QCOMPARE(picture.pixel(first), qRgb(0, 0, 131));
+    QCOMPARE(picture.pixel(last), qRgb(127, 0, 0));
+    Form3->CheckBox3->setChecked(false);
+    QCOMPARE(picture.pixel(first), qRgb(0, 0, 0));
+    QCOMPARE(picture.pixel(last), qRgb(255, 255, 255));
+  }
+
+  void chartClicksAtTheLastColumnAndRow() {
+    struct Click {
+      QPoint at;
+      Qt::MouseButton button;
+      const char* id;
+    };
+    for (const Click& c : {Click{{832, 5}, Qt::LeftButton, "64"}, Click{{832, 35}, Qt::RightButton, "256"},
+                           Click{{0, 40}, Qt::LeftButton, "256"}, Click{{100, 40}, Qt::MiddleButton, "263"},
+                           Click{{1, 1}, Qt::LeftButton, "0"}, Click{{831, 39}, Qt::LeftButton, "255"}}) {
+      QTest::mouseClick(Form2->Image1, c.button, {}, c.at);
+      QCOMPARE(Form2->Label11->text(), QString::fromLatin1(c.id));
+    }
+  }
+};
+
+QTEST_MAIN(AppEditorTest)
+#include "tst_app_editor.moc"

@@ -1,0 +1,198 @@
+// Runs from the control panel: a whole run writes what the command-line
+// generator writes, Stop ends a run after one more frame; the camera radio
+// group, "Apply", the picture save and the AVI export of the viewer.
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/unit1.h"
+#include "app/unit2.h"
+#include "app/unit3.h"
+#include "app_test_support.h"
+#include "render/viewer.h"
+#include "sequence/sequence_driver.h"
+
+namespace {
+
+// Three frames of the example scene, noise included.
+const char* const kThreeFrames =
+    "FOCALLENGTH;389;\r\n"
+    "NOISE;2.0;\r\n"
+    "SPHERE;  id 254; texture: -1; colour: 1.0; 11.0; 11.0; position:  0.0; 0.0;  0.0; 1.0; 0.0; 0.0; dim: 24.65\r\n"
+    "SPHERE;  id  25; texture:  9; colour: 1.0;  1.0;  1.0; position:  0.0; 1.0; -0.2; 0.0; 0.0; 0.0; dim:  0.65\r\n"
+    "CUBOID;  id  40; texture:  5; colour: 1.0;  1.0;  1.0; position: -1.5; 0.5; -0.5; 0.0; 0.0; 0.0; dim:  0.2;  "
+    "0.2; 2\r\n"
+    "CYLINDER;id  50; texture:  1; colour: 1.0;  1.0;  1.0; position: -0.0; 0.3; -1.4; 0.0; 0.0; 0.0; dim:  0.45; "
+    "0.1; 2\r\n"
+    "QUAD;    id 160; texture:  0; colour: 1.0;  1.0;  0.5; vertices: -1.6; -2.0; -1.4;   1.6; -2.0; -1.4;   1.6; "
+    "6.0; -1.4;   -1.6;  6.0; -1.4;\r\n"
+    "EGO;  0.0; 0.0; 0.1;  0.1; 0.0; 0.0\r\n"
+    "EGO;  0.0; 0.0; 0.2;  0.1; 3.0; 0.0\r\n"
+    "EGO;  0.0; 0.0; 0.3;  0.1; 3.0; 0.0";
+
+QStringList FilesUnder(const QString& root) {
+  QStringList files;
+  QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+  while (it.hasNext()) files << QDir(root).relativeFilePath(it.next());
+  files.sort();
+  return files;
+}
+
+}  // namespace
+
+class AppRunTest : public QObject {
+  Q_OBJECT
+  CollectingNotifier notifier_;
+  QTemporaryDir dir_;
+
+  QString Path(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
+
+  void LoadScene(const char* text) {
+    WriteAll(Path(QStringLiteral("scene.txt")), text);
+    Form2->Edit1->setText(Path(QStringLiteral("scene.txt")));
+    Form2->Button2Click(Form2->Button2);
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    StartWindows(notifier_, ',');
+  }
+  void cleanupTestCase() { StopWindows(); }
+
+  // First, while the process's random state is fresh as in the command-line tool.
+  void startRunsToTheEndAndMatchesTheCommandLine() {
+    LoadScene(kThreeFrames);
+    Form3->Edit2->setText(Path(QStringLiteral("app")));
+    Form3->UpDown1->setValue(4);
+    QDir().mkpath(Path(QStringLiteral("app")));
+    QTest::mouseClick(Form3->Button3, Qt::LeftButton);
+    QCOMPARE(Form3->Button3->text(), QStringLiteral("Stop"));
+    QCOMPARE(Form3->ProgressBar1->maximum(), 3);
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    QCOMPARE(Form3->ProgressBar1->value(), 3);
+    QCOMPARE(Form1->GetViewer().Rig().FrameCounter, -1);
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+    QVERIFY(!Form1->Timer1->isActive());
+
+    const QStringList appFiles = FilesUnder(Path(QStringLiteral("app")));
+    QCOMPARE(appFiles.size(), 15);  // five files per frame
+    QVERIFY(appFiles.contains(QStringLiteral("4/left_0002.bmp")));
+    QVERIFY(appFiles.contains(QStringLiteral("4/seg_l_0000.bmp")));
+
+#ifdef TOVIMAR_RENDER_EXE
+    QProcess cli;
+    cli.start(QStringLiteral(TOVIMAR_RENDER_EXE),
+              {"--out", Path(QStringLiteral("cli")), "--seq", "4", "--camera", "left", "--quiet", "--textures",
+               QStringLiteral(TOVIMAR_SOURCE_DIR "/assets"), Path(QStringLiteral("scene.txt"))});
+    QVERIFY(cli.waitForFinished(300000));
+    QCOMPARE(cli.exitCode(), 0);
+    QCOMPARE(FilesUnder(Path(QStringLiteral("cli"))), appFiles);
+    for (const QString& file : appFiles) {
+      QVERIFY2(ReadAll(Path("app/" + file)) == ReadAll(Path("cli/" + file)), qPrintable(file));
+    }
+#else
+    QSKIP("tovimar-render is not built");
+#endif
+  }
+
+  void stopAfterTheFirstFrameMakesOneMore() {
+    LoadScene(kThreeFrames);
+    Form3->Edit2->setText(Path(QStringLiteral("stop")));
+    Form3->UpDown1->setValue(0);
+    QDir().mkpath(Path(QStringLiteral("stop")));
+    Form3->Button3Click(Form3->Button3);  // Start
+    Form1->Timer1Timer(Form1->Timer1);    // frame 0, before any timer tick
+    QCOMPARE(Form3->ProgressBar1->value(), 1);
+    Form3->Button3Click(Form3->Button3);  // Stop
+    Form3->Button3Click(Form3->Button3);  // a second press changes nothing
+    QCOMPARE(Form3->Button3->text(), QStringLiteral("Stop"));
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    QCOMPARE(Form3->ProgressBar1->value(), 1);
+    QCOMPARE(Form1->GetViewer().Rig().FrameCounter, -1);
+    const QStringList files = FilesUnder(Path(QStringLiteral("stop")));
+    QCOMPARE(files.size(), 10);
+    QVERIFY(files.contains(QStringLiteral("0/left_0001.bmp")));
+    QVERIFY(!files.contains(QStringLiteral("0/left_0002.bmp")));
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  void aviExportOfTheStoppedRun() {
+    Form1->Button10Click(Form1->Button10);  // reads left_0000.. of the panel's folder and number
+    QVERIFY(QFileInfo(Path(QStringLiteral("stop/0/L.avi"))).size() > 0);
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  void cameraRadioGroupTogglesTheViewerBox() {
+    QVERIFY(!Form1->CheckBox1->isChecked());
+    Form3->RadioGroup2->Item(1)->click();
+    QVERIFY(Form1->CheckBox1->isChecked());
+    QVERIFY(Form1->RightCamera());
+    Form3->RadioGroup2->Item(1)->click();  // no change of selection, no inversion
+    QVERIFY(Form1->CheckBox1->isChecked());
+    Form3->RadioGroup2->Item(0)->click();
+    QVERIFY(!Form1->CheckBox1->isChecked());
+    // The box is what counts: the radio group inverts it whatever it shows.
+    Form1->CheckBox1->setChecked(true);
+    Form3->RadioGroup2->Item(1)->click();
+    QVERIFY(!Form1->CheckBox1->isChecked());
+    Form3->RadioGroup2->Item(0)->click();
+    QVERIFY(Form1->CheckBox1->isChecked());
+    Form1->CheckBox1->setChecked(false);
+  }
+
+  void cameraSwitchShiftsTheShownPicture() {
+    LoadScene(kThreeFrames);
+    const QImage left = Form1->ShownImage();
+    QCOMPARE(left.size(), QSize(512, 384));
+    Form3->RadioGroup2->Item(1)->click();
+    const QImage right = Form1->ShownImage();
+    QVERIFY(left != right);
+    Form3->RadioGroup2->Item(0)->click();
+    QCOMPARE(Form1->ShownImage(), left);
+    // The window shows the same picture.
+    QCOMPARE(Form1->grab().toImage().convertToFormat(QImage::Format_RGB888), left);
+  }
+
+  void pictureSaveWritesOnceOrReportsOnce() {
+    Form1->SavePictureDialog1 = [this] { return Path(QStringLiteral("view.bmp")); };
+    Form1->Button13Click(Form1->Button13);
+    QVERIFY(Form1->Timer2->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer2->isActive(), 10000);
+    const QByteArray bmp = ReadAll(Path(QStringLiteral("view.bmp")));
+    QCOMPARE(bmp.size(), 54 + 512 * 384 * 3);
+    QVERIFY(bmp.startsWith("BM"));
+
+    Form1->SavePictureDialog1 = [this] { return Path(QStringLiteral("missing/view.bmp")); };
+    Form1->Button13Click(Form1->Button13);
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer2->isActive(), 10000);
+    QTest::qWait(1200);  // no second attempt
+    const QStringList messages = notifier_.TakeMessages();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY(messages[0].startsWith(QStringLiteral("Cannot create file ")));
+
+    Form1->SavePictureDialog1 = [] { return QString(); };  // cancelled
+    Form1->Button13Click(Form1->Button13);
+    QVERIFY(!Form1->Timer2->isActive());
+  }
+
+  void applyChangesTheViewerTo320x240() {
+    Form3->RadioGroup1->SetItemIndex(0);
+    QTest::mouseClick(Form3->Button2, Qt::LeftButton);
+    QCOMPARE(Form1->size(), QSize(320, 240));
+    QCOMPARE(Form1->GetViewer().ClientWidth(), 320);
+    QCOMPARE(Form1->GetViewer().ClientHeight(), 240);
+    QVERIFY(Form1->GetViewer().HasContext());
+    QCOMPARE(Form1->ShownImage().size(), QSize(320, 240));  // the repaint after the resize
+    // Without a selected item, Apply also gives 320 x 240.
+    Form3->RadioGroup1->SetItemIndex(-1);
+    Form3->Button2Click(Form3->Button2);
+    QCOMPARE(Form1->size(), QSize(320, 240));
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+};
+
+QTEST_MAIN(AppRunTest)
+#include "tst_app_run.moc"

@@ -1,0 +1,231 @@
+// Start-up, every default a user sees, and the shut-down of the program.
+#include <QFontInfo>
+#include <QTest>
+#include <QTextBlock>
+
+#include "app/unit1.h"
+#include "app/unit2.h"
+#include "app/unit3.h"
+#include "app_test_support.h"
+#include "render/viewer.h"
+#include "sequence/sequence_driver.h"
+
+namespace {
+
+QStringList Lines(const QPlainTextEdit* memo) { return TForm2::MemoLines(memo); }
+
+void CheckSpinner(const QSpinBox* spin, int minimum, int maximum, int value) {
+  QCOMPARE(spin->minimum(), minimum);
+  QCOMPARE(spin->maximum(), maximum);
+  QCOMPARE(spin->value(), value);
+}
+
+}  // namespace
+
+class AppWindowsTest : public QObject {
+  Q_OBJECT
+  CollectingNotifier notifier_;
+
+ private slots:
+  void initTestCase() { StartWindows(notifier_, ','); }
+  void cleanupTestCase() { StopWindows(); }
+
+  void startsThreeWindowsInOrder() {
+    QVERIFY(Form3 != nullptr && Form2 != nullptr && Form1 != nullptr);
+    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Tovimar"));
+    QVERIFY(Form3->isVisible() && Form2->isVisible() && Form1->isVisible());
+    // The editor drew its chart at creation, reading the panel; the viewer
+    // made its context, reading the panel's antialiasing box.
+    QCOMPARE(Form2->Label11->text(), QStringLiteral("--"));
+    QCOMPARE(Form2->Image1->Picture.pixel(6, 5), qRgb(0, 0, 0));
+    QVERIFY(Form1->GetViewer().HasContext());
+    QVERIFY(!Form1->GetViewer().SceneReady());  // nothing is prepared at start
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  void windowFramesAndPlaces() {
+    struct Expect {
+      QWidget* window;
+      const char* caption;
+      int w, h;
+    };
+    for (const Expect& e : {Expect{Form3, "Tovimar", 695, 417}, Expect{Form2, "Tovimar Scene editor", 900, 936},
+                            Expect{Form1, "Stereo Viewer", 512, 384}}) {
+      QCOMPARE(e.window->windowTitle(), QString::fromLatin1(e.caption));
+      QCOMPARE(e.window->size(), QSize(e.w, e.h));
+      QCOMPARE(e.window->minimumSize(), e.window->maximumSize());  // not resizable
+    }
+    const Qt::WindowFlags flags = Form1->windowFlags();
+    QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
+    QVERIFY(!flags.testFlag(Qt::WindowCloseButtonHint));
+    QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint) && flags.testFlag(Qt::WindowMaximizeButtonHint));
+    QCOMPARE(Form1->pos(), QPoint(1021, 198));
+  }
+
+  void controlPanelDefaults() {
+    TForm3* f = Form3;
+    QCOMPARE(f->RadioGroup1->title(), QStringLiteral("Choose resolution"));
+    QCOMPARE(f->RadioGroup1->ItemCount(), 4);
+    QCOMPARE(f->RadioGroup1->Item(0)->text(), QStringLiteral("320 x 240"));
+    QCOMPARE(f->RadioGroup1->Item(3)->text(), QStringLiteral("1024 x 768"));
+    QCOMPARE(f->RadioGroup1->ItemIndex(), 1);
+    QCOMPARE(f->GetResolution(), QSize(512, 384));
+    QCOMPARE(f->Button2->text(), QStringLiteral("Apply"));
+    QCOMPARE(f->Button2->toolTip(), QStringLiteral("Click to change the resolution"));
+    QCOMPARE(f->Rendering->title(), QStringLiteral("Rendering"));
+    QCOMPARE(f->Label1->text(), QStringLiteral("Folder"));
+    QCOMPARE(f->Edit2->text(), tovimar::DefaultOutputFolder());
+    QCOMPARE(f->Edit2->toolTip(), QStringLiteral("Select folder for images"));
+    QCOMPARE(f->Button4->text(), QStringLiteral("Select"));
+    QCOMPARE(f->Label2->text(), QStringLiteral("Sequence no:"));
+    CheckSpinner(f->UpDown1, 0, 100, 0);
+    QCOMPARE(f->Edit1->toolTip(), QStringLiteral("Sequence number. Directory of this number will be created."));
+    QCOMPARE(f->RadioGroup2->title(), QStringLiteral("Select camera:"));
+    QCOMPARE(f->RadioGroup2->Item(0)->text(), QStringLiteral("Left"));
+    QCOMPARE(f->RadioGroup2->Item(1)->text(), QStringLiteral("Right"));
+    QCOMPARE(f->RadioGroup2->ItemIndex(), 0);
+    QCOMPARE(f->RadioGroup2->toolTip(), QStringLiteral("Select stereovision camera"));
+    QCOMPARE(f->CheckBox2->text(), QStringLiteral("Preview only"));
+    QCOMPARE(f->CheckBox2->toolTip(), QStringLiteral("Only preview, images will not be saved"));
+    QCOMPARE(f->Button3->text(), QStringLiteral("Start"));
+    QCOMPARE(f->GroupBox1->title(), QStringLiteral("Background color"));
+    QCOMPARE(f->Label3->text() + f->Label4->text() + f->Label5->text(), QStringLiteral("R:G:B:"));
+    CheckSpinner(f->UpDown2, 0, 255, 0);
+    CheckSpinner(f->UpDown3, 0, 255, 255);
+    CheckSpinner(f->UpDown4, 0, 255, 255);
+    QCOMPARE(f->CheckBox3->text(), QStringLiteral("Color pallete in segmentation"));
+    QCOMPARE(f->CheckBox4->text(), QStringLiteral("AntiAliasing Filter"));
+    QCOMPARE(f->CheckBox1->text(), QStringLiteral("Subpixel Disparity"));
+    QVERIFY(!f->CheckBox1->isChecked() && !f->CheckBox2->isChecked() && !f->CheckBox3->isChecked() &&
+            !f->CheckBox4->isChecked());
+    QCOMPARE(Lines(f->Memo1).mid(0, 2), QStringList({"Tovimar", "Version 1.3.0.0"}));
+    QCOMPARE(f->Memo1->toolTip(), QStringLiteral("Information about me"));
+    QCOMPARE(f->ProgressBar1->minimum(), 0);
+    QCOMPARE(f->ProgressBar1->maximum(), 100);
+    QCOMPARE(f->ProgressBar1->value(), 0);
+    // Controls keep their designed names.
+    QCOMPARE(f->findChild<QSpinBox*>(QStringLiteral("Edit3")), f->UpDown2);
+    QCOMPARE(f->findChild<QPushButton*>(QStringLiteral("Button3")), f->Button3);
+  }
+
+  void resolutionItems() {
+    const QSize expected[] = {{320, 240}, {512, 384}, {800, 600}, {1024, 768}};
+    for (int i = 0; i < 4; ++i) {
+      Form3->RadioGroup1->SetItemIndex(i);
+      QCOMPARE(Form3->GetResolution(), expected[i]);
+    }
+    Form3->RadioGroup1->SetItemIndex(-1);
+    QCOMPARE(Form3->RadioGroup1->ItemIndex(), -1);
+    QCOMPARE(Form3->GetResolution(), QSize(320, 240));
+    Form3->RadioGroup1->SetItemIndex(1);
+  }
+
+  void sceneEditorDefaults() {
+    TForm2* f = Form2;
+    QCOMPARE(f->Edit1->text(), tovimar::ExampleScenePath());
+    QVERIFY(QFileInfo::exists(f->Edit1->text()));
+    // The memo holds exactly the lines of the bundled example scene.
+    const QStringList fileLines =
+        QString::fromLatin1(ReadAll(QStringLiteral(TOVIMAR_SOURCE_DIR "/examples/sceneexample.txt")))
+            .split(QStringLiteral("\r\n"));
+    QCOMPARE(fileLines.size(), 22);
+    QCOMPARE(Lines(f->Memo1), fileLines);
+    QVERIFY(f->Memo1->font().bold());
+    QCOMPARE(f->Memo1->font().pointSize(), 8);
+    QVERIFY(QFontInfo(f->Memo1->font()).fixedPitch());
+    QCOMPARE(f->Memo1->size(), QSize(881, 361));
+
+    QCOMPARE(f->Button1->text(), QStringLiteral("Select File"));
+    QCOMPARE(f->Button2->text(), QStringLiteral("Load"));
+    QCOMPARE(f->Button3->text(), QStringLiteral("Save"));
+    QCOMPARE(f->Button5->text(), QStringLiteral("Prepare"));
+    QCOMPARE(f->GroupBox1->title(), QStringLiteral("Movement generator"));
+    QString axes;
+    for (QCheckBox* box : {f->CheckBox2, f->CheckBox3, f->CheckBox5, f->CheckBox6, f->CheckBox7, f->CheckBox8}) {
+      axes += box->text();
+      QVERIFY(!box->isChecked());
+    }
+    QCOMPARE(axes, QStringLiteral("XYZABG"));
+    QCOMPARE(f->CheckBox9->text(), QStringLiteral("Return frame"));
+    QVERIFY(f->CheckBox9->isChecked());
+    QCOMPARE(f->CheckBox9->toolTip(), QStringLiteral("Generuje ramke powrotu, o wektorze ruchu -T i -W"));
+    QCOMPARE(f->Label1->text(), QStringLiteral("Start:"));
+    QCOMPARE(f->Edit2->text(), QStringLiteral("0,25"));
+    QCOMPARE(f->Label2->text(), QStringLiteral("Step:"));
+    QCOMPARE(f->Edit3->text(), QStringLiteral("0,25"));
+    QCOMPARE(f->Label3->text(), QStringLiteral("No Frames:"));
+    CheckSpinner(f->UpDown1, 0, 100, 20);
+    QCOMPARE(f->Label6->text(), QStringLiteral("Hint: Angles in degrees"));
+    QCOMPARE(f->Button4->text(), QStringLiteral("Generate"));
+    QCOMPARE(f->Label4->text(), QStringLiteral("Number of Frames"));
+    QCOMPARE(f->Label5->text(), QString());
+    QCOMPARE(f->Label7->text(), QStringLiteral("Number of Objects:"));
+    QCOMPARE(f->Label8->text(), QString());
+    QCOMPARE(f->Label9->text(), QStringLiteral("Baseline"));
+    QCOMPARE(f->Edit5->text(), QStringLiteral("0,12"));
+    QCOMPARE(f->Edit5->toolTip(), QStringLiteral("baseline between cameras"));
+    QCOMPARE(f->Label10->text(), QStringLiteral("Focal length:"));
+    QCOMPARE(f->Edit6->text(), QStringLiteral("389,0"));
+    QCOMPARE(f->Edit6->toolTip(), QStringLiteral("Focal length of the cameras"));
+    QCOMPARE(f->Image1->size(), QSize(833, 41));
+    QCOMPARE(f->Memo2->toPlainText(), QStringLiteral("Memo2"));
+    QCOMPARE(f->Memo3->toPlainText(), QStringLiteral("Memo3"));
+    QCOMPARE(f->Memo4->toPlainText(), QStringLiteral("Memo4"));
+    QCOMPARE(f->CheckBox4->text(), QStringLiteral("4 - macierze transf. obiektow"));
+    QVERIFY(!f->CheckBox4->isChecked());
+  }
+
+  void viewerDefaults() {
+    TForm1* f = Form1;
+    struct Control {
+      QWidget* widget;
+      const char* caption;
+    };
+    for (const Control& c : {Control{f->Button1, "/\\"}, Control{f->Button4, "V"}, Control{f->Button2, "<"},
+                             Control{f->Button3, ">"}, Control{f->Button5, "-"}, Control{f->Button6, "+"},
+                             Control{f->Button9, "9 - odrysuj"}, Control{f->Button11, "11 - przyg. sekw."},
+                             Control{f->Button7, "Start"}, Control{f->Button10, "10-DoAvi"},
+                             Control{f->Button13, "Button13"}}) {
+      QCOMPARE(static_cast<QPushButton*>(c.widget)->text(), QString::fromLatin1(c.caption));
+      QVERIFY(!c.widget->isVisible());
+    }
+    QCOMPARE(f->CheckBox1->text(), QStringLiteral("wybor lewa pr.k."));
+    QVERIFY(!f->CheckBox1->isChecked());
+    QVERIFY(!f->CheckBox1->isVisible());
+    QCOMPARE(f->TrackBar1->minimum(), -50);
+    QCOMPARE(f->TrackBar1->maximum(), 50);
+    QCOMPARE(f->TrackBar1->value(), 0);
+    QVERIFY(!f->TrackBar1->isVisible());
+    QVERIFY(!f->Timer1->isActive());
+    QCOMPARE(f->Timer1->interval(), 20);
+    QVERIFY(!f->Timer2->isActive());
+    QCOMPARE(f->Timer2->interval(), 1000);
+    QCOMPARE(f->GetViewer().Rig().FrameCounter, -1);
+  }
+
+  // Kept last: these end the program's windows.
+  void closingTheEditorOnlyHidesIt() {
+    Form2->close();
+    QVERIFY(Form2 != nullptr);
+    QVERIFY(!Form2->isVisible());
+    Form1->close();
+    QVERIFY(Form1 != nullptr);
+  }
+
+  void closingThePanelEndsEverythingEvenDuringARun() {
+    Form3->CheckBox2->setChecked(true);  // preview: nothing is written
+    Form2->Button5Click(nullptr);        // prepare the example
+    Form3->Button3Click(Form3->Button3);
+    QCOMPARE(Form3->Button3->text(), QStringLiteral("Stop"));
+    QVERIFY(Form1->Timer1->isActive());
+    Form3->close();
+    QVERIFY(Form1 == nullptr);
+    QVERIFY(Form2 == nullptr);
+    QVERIFY(Form3 != nullptr);  // destroyed by the end of the program
+    QTest::qWait(50);           // no tick arrives for the destroyed viewer
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+};
+
+QTEST_MAIN(AppWindowsTest)
+#include "tst_app_windows.moc"
