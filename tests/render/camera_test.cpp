@@ -107,6 +107,22 @@ TEST_F(ViewerTest, ContextMatchesTheClientSizeAndTheProjection) {
   EXPECT_TRUE(notifier.messages.empty());
 }
 
+TEST_F(ViewerTest, ResolutionChangeKeepsTheSceneButNotTheTextures) {
+  Show({"KULA;7;4;1;0;0;0;0;0;0;0;0;0.5"});
+  ASSERT_EQ(viewer->TextureNames().size(), 11u);
+  viewer->ChangeResolution(320, 240);
+  EXPECT_TRUE(viewer->TextureNames().empty());
+  viewer->FormPaint();
+  const Picture p = Read();
+  ASSERT_EQ(p.width, 320);
+  const Picture::Blob blob = p.DrawnBlob();
+  EXPECT_NEAR(blob.x, 159.5, 0.05);
+  EXPECT_NEAR(blob.y, 119.5, 0.05);
+  // The focal length stays 389 pixels, so the sphere keeps its size in pixels.
+  const double radius = 389.0 * 0.5 / std::sqrt(9.0 - 0.25);
+  EXPECT_NEAR(blob.count, M_PI * radius * radius, 0.02 * M_PI * radius * radius);
+}
+
 TEST(RenderContext, FailuresReportWithTheirTexts) {
   CollectingNotifier notifier;
   GlContextRequest noConfig;
