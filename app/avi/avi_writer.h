@@ -46,9 +46,12 @@ struct WaveImage {
   size_t size = 0;
 };
 
-// The file never grows past what an AVI reader accepts: a frame or audio
-// block that would take it beyond that is refused with AVIERR_ERROR (and the
-// writer becomes failed); the file written so far stays complete and valid.
+// Long sequences: past 1 GiB the file continues in further RIFF lists (the
+// large-file AVI form, with per-list indexes), up to 256 lists. A frame or
+// audio block beyond that, or a single one larger than a list, is refused
+// with AVIERR_ERROR and the writer becomes failed. A write error (a full
+// disk) gives AVIERR_FILEWRITE and also fails the writer. Either way the
+// frames written before stay in a complete, playable file.
 
 struct AviWriter;  // opaque; created by OpenAviWriter, freed by CloseAviWriter
 
@@ -70,10 +73,13 @@ int32_t AppendBitmapFrame(AviWriter* writer, const Bitmap* bitmap);
 // const char* name).
 //   null writer: AVIERR_BADHANDLE; other flag: AVIERR_BADFLAGS; null source:
 //   AVIERR_BADPARAM; writer failed: AVIERR_ERROR; file that cannot be read:
-//   AVIERR_FILEOPEN and the writer becomes failed; an image shorter than 44
-//   bytes, with 0 bits per sample or 0 block alignment, or whose data length
-//   runs past its end, or whose format differs from the stream's:
-//   AVIERR_BADFORMAT, nothing written, failed unchanged.
+//   AVIERR_FILEOPEN and the writer becomes failed; an image that is not a
+//   canonical WAVE file ("RIFF", "WAVE", "fmt " at 12, "data" at 36), is
+//   shorter than 44 bytes, has 0 channels, rate, block alignment or bits per
+//   sample, whose data length runs past its end, or whose format differs
+//   from the stream's: AVIERR_BADFORMAT, nothing written, failed unchanged.
+//   Whole blocks are written (a trailing partial block is dropped) and the
+//   stream position advances by data length / block alignment.
 int32_t AppendWaveAudio(AviWriter* writer, const void* source, uint32_t flag);
 
 // Completes the file (headers, index), closes it and frees the writer.
