@@ -1,5 +1,6 @@
 #include "sequence/ground_truth.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 
@@ -13,16 +14,12 @@ double GaussianSample(RandomState& random) {
   double u2 = 0.0;
   double s = 0.0;
   do {
-    // Extended precision as the generator's scaling was always done, stored
-    // as doubles.
-    u1 = static_cast<double>(static_cast<long double>(random.NextNoise()) * (1.0L / 32767.0L) * 2.0L -
-                             1.0L);
-    u2 = static_cast<double>(static_cast<long double>(random.NextNoise()) * (1.0L / 32767.0L) * 2.0L -
-                             1.0L);
-    s = static_cast<double>(static_cast<long double>(u1) * u1 + static_cast<long double>(u2) * u2);
+    // The scaling is done in extended precision, the results kept as doubles.
+    u1 = static_cast<double>(static_cast<long double>(random.NextNoise()) * (1.0L / 32767.0L) * 2.0L - 1.0L);
+    u2 = static_cast<double>(static_cast<long double>(random.NextNoise()) * (1.0L / 32767.0L) * 2.0L - 1.0L);
+    s = u1 * u1 + u2 * u2;
   } while (s == 0.0 || s > 1.0);
-  const long double ls = s;
-  return static_cast<double>(u1 * std::sqrt(-2.0L * std::log(ls) / ls));
+  return u1 * std::sqrt(-2.0 * std::log(s) / s);
 }
 
 int AddPixelNoise(uint8_t value, double sigma, RandomState& random) {
@@ -57,6 +54,29 @@ std::array<int32_t, 256> IdHistogram(const SceneModel& scene) {
 
 // ---------------------------------------------------------------- buffers
 
+namespace {
+
+// Adds the time since the last Lap to one CaptureTimings field; does nothing
+// without timings.
+class PhaseClock {
+ public:
+  explicit PhaseClock(CaptureTimings* t) : t_(t) {
+    if (t_) last_ = std::chrono::steady_clock::now();
+  }
+  void Lap(double CaptureTimings::*field) {
+    if (!t_) return;
+    const auto now = std::chrono::steady_clock::now();
+    t_->*field += std::chrono::duration<double>(now - last_).count();
+    last_ = now;
+  }
+
+ private:
+  CaptureTimings* t_;
+  std::chrono::steady_clock::time_point last_;
+};
+
+}  // namespace
+
 void CaptureBuffers::Resize(int w, int h) {
   if (w < 0 || h < 0) throw Error("Invalid frame size");
   const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
@@ -76,7 +96,9 @@ void CaptureBuffers::Resize(int w, int h) {
 }
 
 void CaptureBuffers::Release() {
+  CaptureTimings* keep = timings;
   *this = CaptureBuffers{};
+  timings = keep;
 }
 
 // ---------------------------------------------------------------- capture
@@ -93,10 +115,12 @@ std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
   buffers.Resize(W, H);
   buffers.depthIsCurrent = false;
   const std::size_t rowBytes = static_cast<std::size_t>(W) * 3;
+  PhaseClock clock(buffers.timings);
 
   // Camera image: buffer row i (bottom first) is picture row H-1-i; pixels
   // visited in buffer order, which fixes the order of the noise samples.
   viewer.ReadColour(buffers.colour.data());
+  clock.Lap(&CaptureTimings::readBack);
   const double sigma = rig.RigNoise;
   for (int i = 0; i < H; ++i) {
     const uint8_t* src = buffers.colour.data() + static_cast<std::size_t>(i) * rowBytes;
@@ -118,11 +142,14 @@ std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
       }
     }
   }
+  clock.Lap(&CaptureTimings::cameraImage);
   buffers.cameraImage.Save(names.cameraImage);
+  clock.Lap(&CaptureTimings::fileWriting);
 
   // Depth to disparity.
   viewer.ReadDepth(buffers.depth.data());
   buffers.depthIsCurrent = true;
+  clock.Lap(&CaptureTimings::readBack);
   const double B = rig.RigBaseline;
   const double F = rig.RigFocalLength;
   for (int i = 0; i < H; ++i) {
@@ -140,9 +167,11 @@ std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
       pix[0] = pix[1] = pix[2] = p;
     }
   }
+  clock.Lap(&CaptureTimings::disparity);
   buffers.subPixelMap.Save(names.subPixelMap);
   buffers.pixelMap.Save(names.pixelMap);
   WriteDisparityFile(names.disparityText, buffers.disparity.data(), W, H, &buffers.text);
+  clock.Lap(&CaptureTimings::fileWriting);
   return names.segmentation;
 }
 
@@ -158,6 +187,7 @@ void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers)
   const int H = viewer.ClientHeight();
   if (W != buffers.width || H != buffers.height) buffers.depthIsCurrent = false;
   buffers.Resize(W, H);
+  PhaseClock clock(buffers.timings);
   BmpImage24& map = buffers.segmentation;
   map.Fill(255, 255, 255);
   const std::array<int32_t, 256> histogram = IdHistogram(viewer.Scene());
@@ -166,6 +196,7 @@ void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers)
   // since; otherwise read it now.
   if (!buffers.depthIsCurrent) viewer.ReadDepth(buffers.depth.data());
   buffers.depthIsCurrent = false;
+  clock.Lap(&CaptureTimings::segmentationReadBack);
   const float* A = buffers.depth.data();
   float* B = buffers.passDepth.data();
 
@@ -174,8 +205,11 @@ void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers)
     const PaletteColour colour =
         palette ? SegmentationPalette[static_cast<std::size_t>(k)]
                 : PaletteColour{static_cast<uint8_t>(k), static_cast<uint8_t>(k), static_cast<uint8_t>(k)};
+    clock.Lap(&CaptureTimings::segmentationCompare);
     viewer.DrawScene(false, k, viewer.viewAzimuth, viewer.viewElevation, viewer.viewDistance);
+    clock.Lap(&CaptureTimings::segmentationDrawing);
     viewer.ReadDepth(B);
+    clock.Lap(&CaptureTimings::segmentationReadBack);
     for (int i = 0; i < H; ++i) {
       const std::size_t base = static_cast<std::size_t>(i) * W;
       uint8_t* row = map.Row(H - 1 - i);
@@ -189,6 +223,7 @@ void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers)
       }
     }
   }
+  clock.Lap(&CaptureTimings::segmentationCompare);
 }
 
 // ---------------------------------------------------------------- frame source
@@ -209,11 +244,16 @@ void ViewerFrameSource::DrawPreviewFrame() {
 
 void ViewerFrameSource::GenerateFrame() {
   const bool palette = viewer_.GetSettings().Palette();
+  PhaseClock clock(buffers_.timings);
   viewer_.DrawScene(true, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
   viewer_.DrawScene(false, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
+  clock.Lap(&CaptureTimings::drawing);
   const std::string segmentationPath = CaptureFrame(viewer_, buffers_);
   BuildSegmentationMap(viewer_, palette, buffers_);
+  PhaseClock writing(buffers_.timings);
   buffers_.segmentation.Save(segmentationPath);
+  writing.Lap(&CaptureTimings::fileWriting);
+  if (buffers_.timings) ++buffers_.timings->frames;
 }
 
 }  // namespace tovimar

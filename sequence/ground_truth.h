@@ -51,6 +51,20 @@ uint8_t PixelMapValue(double disparity);
 // Object count per id 0..255 over the solid objects (other ids not counted).
 std::array<int32_t, 256> IdHistogram(const SceneModel& scene);
 
+// Where the time of generated frames goes, in seconds, summed over frames
+// (filled only when CaptureBuffers::timings is set; for the benchmark).
+struct CaptureTimings {
+  double drawing = 0;               // the frame's two drawings
+  double readBack = 0;              // colour and full-frame depth read-backs
+  double cameraImage = 0;           // flip, noise, colour order
+  double disparity = 0;             // depth to disparity, both maps, the array
+  double segmentationDrawing = 0;   // one drawing per id in use
+  double segmentationReadBack = 0;  // one depth read-back per id in use
+  double segmentationCompare = 0;   // depth compare and painting
+  double fileWriting = 0;           // all five files (disparity text formatting included)
+  int frames = 0;
+};
+
 // Working memory of one frame's capture, kept between frames so a run does
 // not allocate per frame.
 struct CaptureBuffers {
@@ -63,6 +77,7 @@ struct CaptureBuffers {
   std::string text;               // disparity text
   BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
   bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
+  CaptureTimings* timings = nullptr;  // not owned; kept by Release
 
   void Resize(int w, int h);
   void Release();

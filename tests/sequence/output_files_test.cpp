@@ -173,7 +173,31 @@ TEST(DisparityText, FormatterEqualsPrintfG18) {
     std::memcpy(&v, &bits, sizeof v);
     if (std::isfinite(v)) values.push_back(v);
   }
+  // Random mantissas at every binary exponent from 2^-16 to 2^52.
+  std::uniform_int_distribution<int> exponent(-16, 52);
+  for (int i = 0; i < 200000; ++i) {
+    const double v = std::ldexp(1.0 + static_cast<double>(rng() >> 12) / 4503599627370496.0, exponent(rng));
+    values.push_back(i % 2 ? v : -v);
+  }
   for (int i = 1; i < 1000; ++i) values.push_back(std::nextafter(0.0, 1.0) * i);  // denormals
+  // Neighbours of powers of ten, where the digit count and notation change.
+  for (int e = -6; e <= 19; ++e) {
+    double v = std::pow(10.0, e);
+    for (int i = 0; i < 4; ++i) v = std::nextafter(v, 0.0);
+    for (int i = 0; i < 8; ++i, v = std::nextafter(v, 1e300)) {
+      values.push_back(v);
+      values.push_back(-v);
+    }
+    values.push_back(std::pow(10.0, e) * 9.99999999999999999);
+  }
+  // Exact ties at the 18th digit (19 significant digits ending in 5): they
+  // round to even.
+  std::uniform_int_distribution<int64_t> i14(10000000000000, 99999999999999);
+  std::uniform_int_distribution<int64_t> i13(1000000000000, 9999999999999);
+  for (int i = 0; i < 20000; ++i) {
+    values.push_back(static_cast<double>(i14(rng)) + (2 * (i % 16) + 1) / 32.0);
+    values.push_back(static_cast<double>(i13(rng)) + (2 * (i % 32) + 1) / 64.0);
+  }
   int mismatches = 0;
   for (double v : values) {
     if (ToChars18(v) != Printf18(v) && ++mismatches < 10)
