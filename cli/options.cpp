@@ -71,8 +71,8 @@ std::vector<OptionSpec> MakeTable() {
                    [](CliOptions& o, const std::string& v) {
                      o.sequenceNumber = ParseInt(v, 0, 2147483647, "a sequence number (0 or more)");
                    }});
-  table.push_back({"camera", 'c', "left|right|both",
-                   "camera; both = a left run, then a right run, into the same directory; default both",
+  table.push_back({"camera", 'c', "CAM",
+                   "left, right or both (a left run, then a right run, same directory); default both",
                    [](CliOptions& o, const std::string& v) {
                      if (v == "left") o.camera = CameraChoice::Left;
                      else if (v == "right") o.camera = CameraChoice::Right;
@@ -204,6 +204,11 @@ std::string UsageText() {
     text += spec.help;
     text += '\n';
   }
+  text +=
+      "\nFiles of frame NNNN (0000, 0001, ...) in DIR/N/:\n"
+      "  left camera:  left_NNNN.bmp ldisp_NNNN.bmp ldisp_p_NNNN.bmp lbindisp_NNNN.dat seg_l_NNNN.bmp\n"
+      "  right camera: right_NNNN.bmp disp_NNNN.bmp disp_p_NNNN.bmp bindisp_NNNN.dat seg_r_NNNN.bmp\n"
+      "  (camera image, sub-pixel and whole-pixel disparity maps, disparity text, segmentation map)\n";
   return text;
 }
 
