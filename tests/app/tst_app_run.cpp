@@ -125,6 +125,50 @@ class AppRunTest : public QObject {
     QVERIFY(notifier_.messages.isEmpty());
   }
 
+  void aFrameThatCannotBeWrittenEndsTheRun() {
+    WriteAll(Path(QStringLiteral("plain-file")), "x");
+    Form3->Edit2->setText(Path(QStringLiteral("plain-file")));  // no folder can be made below a file
+    Form3->Button3Click(Form3->Button3);
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    const QStringList messages = notifier_.TakeMessages();
+    QCOMPARE(messages.size(), 1);
+    QVERIFY2(messages[0].startsWith(QStringLiteral("Cannot create file ")), qPrintable(messages[0]));
+    QVERIFY(!Form1->Timer1->isActive());
+    // The next Start runs again.
+    Form3->Edit2->setText(Path(QStringLiteral("stop")));
+    Form3->CheckBox2->setChecked(true);  // preview only
+    Form3->Button3Click(Form3->Button3);
+    QCOMPARE(Form3->Button3->text(), QStringLiteral("Stop"));
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    QCOMPARE(Form3->ProgressBar1->value(), 3);
+    Form3->CheckBox2->setChecked(false);
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  void developerControlsDriveTheView() {
+    tovimar::Viewer& viewer = Form1->GetViewer();
+    Form1->FormPaint();
+    for (int i = 0; i < 3; ++i) Form1->Button5Click(Form1->Button5);
+    QVERIFY(qAbs(viewer.viewDistance - 3.6) < 1e-9);
+    Form1->Button1Click(Form1->Button1);
+    Form1->Button2Click(Form1->Button2);
+    QCOMPARE(viewer.viewElevation, 88.0f);
+    QCOMPARE(viewer.viewAzimuth, 2.0f);
+    Form1->FormPaint();  // a repaint returns to the defaults
+    QCOMPARE(viewer.viewDistance, 3.0);
+    QCOMPARE(viewer.viewElevation, 90.0f);
+    QCOMPARE(viewer.viewAzimuth, 0.0f);
+    Form1->TrackBar1->setValue(-50);
+    QCOMPARE(viewer.Rig().LightPosition[2], -50.0f);
+    Form1->TrackBar1->setValue(0);
+    Form1->Button9->show();
+    Form1->Button7->show();
+    Form1->HideDeveloperControls();
+    QVERIFY(Form1->Button9->isHidden());
+    QVERIFY(!Form1->Button7->isHidden());  // "Start" is not a developer control
+    Form1->Button7->hide();
+  }
+
   void cameraRadioGroupTogglesTheViewerBox() {
     QVERIFY(!Form1->CheckBox1->isChecked());
     Form3->RadioGroup2->Item(1)->click();

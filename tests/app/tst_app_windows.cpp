@@ -120,6 +120,18 @@ class AppWindowsTest : public QObject {
     Form3->RadioGroup1->SetItemIndex(1);
   }
 
+  void folderSelection() {
+    const QString before = Form3->Edit2->text();
+    Form3->SaveDialog1 = [] { return QString(); };  // cancelled
+    Form3->Button4Click(Form3->Button4);
+    QCOMPARE(Form3->Edit2->text(), before);
+    Form3->SaveDialog1 = [] { return QStringLiteral("/srv/frames"); };
+    Form3->Button4Click(Form3->Button4);
+    QCOMPARE(Form3->Edit2->text(), QStringLiteral("/srv/frames"));
+    QCOMPARE(Form1->OutputFolder(), std::string("/srv/frames"));
+    Form3->Edit2->setText(before);
+  }
+
   void sceneEditorDefaults() {
     TForm2* f = Form2;
     QCOMPARE(f->Edit1->text(), tovimar::ExampleScenePath());
