@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
@@ -67,6 +68,9 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
 
   Label1 = Named(new QLabel(QStringLiteral("Folder"), Rendering), "Label1");
   Label1->setGeometry(14, 24, 200, 18);
+  // The default root is made when missing: a run creates only the one
+  // numbered folder below it.
+  QDir().mkpath(tovimar::DefaultOutputFolder());
   Edit2 = Named(new QLineEdit(tovimar::DefaultOutputFolder(), Rendering), "Edit2");
   Edit2->setGeometry(14, 44, 360, 26);
   Edit2->setToolTip(QStringLiteral("Select folder for images"));

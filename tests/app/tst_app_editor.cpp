@@ -99,9 +99,9 @@ class AppEditorTest : public QObject {
     // UTF-8 with a byte order mark, a no-break space and a non-BMP character.
     const QByteArray utf8("\xEF\xBB\xBF// \xC5\x81\xC3\xB3\x64\xC5\xBA\r\n\xC2\xA0tab\there\r\n\xF0\x9F\x98\x80;");
     QCOMPARE(LoadAndSave(utf8), utf8);
-    // 8-bit text that is not UTF-8: every byte but the line breaks survives.
+    // 8-bit text that is not UTF-8: every byte but the line breaks survives, NUL included.
     QByteArray latin1("// ");
-    for (int b = 1; b < 256; ++b) {
+    for (int b = 0; b < 256; ++b) {
       if (b != '\r' && b != '\n') latin1.append(static_cast<char>(b));
     }
     latin1.append("\r\nSPHERE;  id  25;");

@@ -75,6 +75,7 @@ class AppWindowsTest : public QObject {
     QCOMPARE(f->Rendering->title(), QStringLiteral("Rendering"));
     QCOMPARE(f->Label1->text(), QStringLiteral("Folder"));
     QCOMPARE(f->Edit2->text(), tovimar::DefaultOutputFolder());
+    QVERIFY(QFileInfo(f->Edit2->text()).isDir());  // a run with the defaults can make its folder
     QCOMPARE(f->Edit2->toolTip(), QStringLiteral("Select folder for images"));
     QCOMPARE(f->Button4->text(), QStringLiteral("Select"));
     QCOMPARE(f->Label2->text(), QStringLiteral("Sequence no:"));
