@@ -108,15 +108,15 @@ std::vector<OptionSpec> MakeTable() {
 }
 
 const OptionSpec* FindLong(const std::string& name) {
-  for (const auto& spec : OptionTable()) {
-    if (name == spec.longName) return &spec;
+  for (const auto& option : OptionTable()) {
+    if (name == option.longName) return &option;
   }
   return nullptr;
 }
 
 const OptionSpec* FindShort(char name) {
-  for (const auto& spec : OptionTable()) {
-    if (spec.shortName != 0 && spec.shortName == name) return &spec;
+  for (const auto& option : OptionTable()) {
+    if (option.shortName != 0 && option.shortName == name) return &option;
   }
   return nullptr;
 }
@@ -189,7 +189,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   std::string text = "Usage: tovimar-render [options] SCENE\n\nOptions:\n";
-  for (const auto& spec : OptionTable()) {
+  for (const auto& option : OptionTable()) {
     std::string left = "  ";
     left += spec.shortName != 0 ? std::string("-") + spec.shortName + ", " : std::string("    ");
     left += "--";
