@@ -191,17 +191,17 @@ std::string UsageText() {
   std::string text = "Usage: tovimar-render [options] SCENE\n\nOptions:\n";
   for (const auto& option : OptionTable()) {
     std::string left = "  ";
-    left += spec.shortName != 0 ? std::string("-") + spec.shortName + ", " : std::string("    ");
+    left += option.shortName != 0 ? std::string("-") + option.shortName + ", " : std::string("    ");
     left += "--";
-    left += spec.longName;
-    if (spec.valueName) {
+    left += option.longName;
+    if (option.valueName) {
       left += ' ';
-      left += spec.valueName;
+      left += option.valueName;
     }
     if (left.size() < 26) left.resize(26, ' ');
     else left += "  ";
     text += left;
-    text += spec.help;
+    text += option.help;
     text += '\n';
   }
   text +=
