@@ -144,7 +144,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
       continue;
     }
 
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* found = nullptr;
     std::string shownName;
     std::string value;
     bool valueAttached = false;
@@ -152,29 +152,29 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
       const std::size_t eq = arg.find('=');
       const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
       shownName = "--" + name;
-      spec = FindLong(name);
-      if (spec && eq != std::string::npos) {
+      found = FindLong(name);
+      if (found && eq != std::string::npos) {
         value = arg.substr(eq + 1);
         valueAttached = true;
       }
     } else {
       shownName = arg.substr(0, 2);
-      spec = FindShort(arg[1]);
-      if (spec && arg.size() > 2) {
+      found = FindShort(arg[1]);
+      if (found && arg.size() > 2) {
         value = arg.substr(2);
         valueAttached = true;
       }
     }
-    if (!spec) throw UsageError("unknown option " + shownName);
+    if (!found) throw UsageError("unknown option " + shownName);
 
-    if (spec->valueName == nullptr) {
+    if (found->valueName == nullptr) {
       if (valueAttached) throw UsageError(shownName + " takes no value");
     } else if (!valueAttached) {
-      if (i + 1 >= args.size()) throw UsageError(shownName + " needs a value (" + spec->valueName + ")");
+      if (i + 1 >= args.size()) throw UsageError(shownName + " needs a value (" + found->valueName + ")");
       value = args[++i];
     }
     try {
-      spec->apply(options, value);
+      found->apply(options, value);
     } catch (const UsageError& e) {
       throw UsageError(shownName + ": " + e.what());
     }
