@@ -60,13 +60,13 @@ TForm1::TForm1(QWidget* parent)
   setAttribute(Qt::WA_OpaquePaintEvent);
   move(1021, 198);
 
-  struct Spec {
+  struct ButtonLayout {
     QPushButton** button;
     const char* name;
     const char* caption;
     int x, y, w;
   };
-  const Spec buttons[] = {
+  const ButtonLayout buttons[] = {
       {&Button1, "Button1", "/\\", 40, 8, 30},   {&Button4, "Button4", "V", 40, 72, 30},
       {&Button2, "Button2", "<", 8, 40, 30},     {&Button3, "Button3", ">", 72, 40, 30},
       {&Button5, "Button5", "-", 112, 8, 30},    {&Button6, "Button6", "+", 112, 40, 30},
@@ -76,10 +76,10 @@ TForm1::TForm1(QWidget* parent)
       {&Button10, "Button10", "10-DoAvi", 8, 206, 110},
       {&Button13, "Button13", "Button13", 8, 238, 110},
   };
-  for (const Spec& spec : buttons) {
-    *spec.button = Named(new QPushButton(QString::fromLatin1(spec.caption), this), spec.name);
-    (*spec.button)->setGeometry(spec.x, spec.y, spec.w, 26);
-    (*spec.button)->setVisible(false);
+  for (const ButtonLayout& b : buttons) {
+    *b.button = Named(new QPushButton(QString::fromLatin1(b.caption), this), b.name);
+    (*b.button)->setGeometry(b.x, b.y, b.w, 26);
+    (*b.button)->setVisible(false);
   }
   TrackBar1 = Named(new QSlider(Qt::Horizontal, this), "TrackBar1");
   TrackBar1->setRange(-50, 50);
