@@ -63,6 +63,16 @@ TEST(TextureImage, UnreadableFilesNameTheFile) {
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find(garbage), std::string::npos) << e.what();
   }
+  // A bitmap cut short is refused, not read with black rows.
+  WriteBmp(garbage, 128, 128, Gradient(128, 128));
+  EXPECT_EQ(LoadTextureImage(garbage).size(), 128u * 128u * 4u);
+  std::filesystem::resize_file(garbage, 54 + 128 * 3 * 100);
+  try {
+    LoadTextureImage(garbage);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("truncated"), std::string::npos) << e.what();
+  }
   // A header that claims an enormous picture is refused, not allocated.
   std::vector<uint8_t> header(54, 0);
   header[0] = 'B';
