@@ -1,6 +1,8 @@
 // Scene preparation: the editor's fields, partial effects of failures, the
 // rig values, and the example scene drawn headless (stored as pictures in the
 // build tree for a person to look at).
+#include <GL/gl.h>
+
 #include "scene/scene_text.h"
 #include "render_fixture.h"
 
@@ -137,6 +139,7 @@ TEST_F(ViewerTest, ExampleSceneRendersTheCorridor) {
   EXPECT_EQ(viewer->Rig().RigFocalLength, 389.0);
   EXPECT_FALSE(viewer->GetPrefs()->fog);
   EXPECT_TRUE(lines.messages.empty());
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
   const Picture left = Read();
   SavePng("example_left.png", left);
 

@@ -105,6 +105,16 @@ TEST_F(ViewerTest, ContextMatchesTheClientSizeAndTheProjection) {
   p = Matrix(GL_PROJECTION_MATRIX);
   EXPECT_NEAR(p[5], 1.0 / std::tan(89.2614297 * M_PI / 360.0), 1e-5);
   EXPECT_TRUE(notifier.messages.empty());
+
+  // The set-up leaves the model-view matrix selected, the projection alone
+  // the projection matrix.
+  GLint mode = 0;
+  glGetIntegerv(GL_MATRIX_MODE, &mode);
+  EXPECT_EQ(mode, GL_MODELVIEW);
+  viewer->SetupProjection(1024, 768, false);
+  glGetIntegerv(GL_MATRIX_MODE, &mode);
+  EXPECT_EQ(mode, GL_PROJECTION);
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 TEST_F(ViewerTest, ResolutionChangeKeepsTheSceneButNotTheTextures) {
@@ -206,6 +216,10 @@ TEST_F(ViewerTest, FrameMotionsAccumulateOnTheProjection) {
   want = Apply(perspective, {-4, 0, 0, 1});
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], 1e-4) << i;
 
+  GLint mode = 0;
+  glGetIntegerv(GL_MATRIX_MODE, &mode);
+  EXPECT_EQ(mode, GL_MODELVIEW);
+
   ASSERT_EQ(editor.memo2.size(), 2u);
   EXPECT_EQ(editor.memo2[0], "0.000&0.000&0.000&0.000&90.000&0.000&T & T & T & R & R & R \\\\");
   EXPECT_EQ(editor.memo3[1], "0.000;0.000;1.000;0.000;0.000;0.000;");
@@ -254,6 +268,10 @@ TEST_F(ViewerTest, RightCameraShiftsImagePointsLeftByDisparity) {
   const Picture::Blob r = switched.DrawnBlob();
   EXPECT_NEAR(l.x - r.x, 0.5 * 389.0 / 5.0, 0.25);
   EXPECT_NEAR(l.y, r.y, 1e-9);
+
+  GLint mode = 0;
+  glGetIntegerv(GL_MATRIX_MODE, &mode);
+  EXPECT_EQ(mode, GL_MODELVIEW);
 
   // Unchecking restores the left view exactly.
   viewer->CameraSwitch(false);

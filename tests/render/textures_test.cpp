@@ -131,6 +131,29 @@ TEST_F(ViewerTest, TexturesAreLaidTransposed) {
   EXPECT_EQ(Dominant(p.Colour(256 + d, 192 - d)), 3) << "top right: bitmap bottom right (white)";
 }
 
+TEST_F(ViewerTest, BoxFacesLayTheTextureByTheirTable) {
+  TempDir dir;
+  WriteQuadrantTextures(dir);
+  MakeViewer(512, 384, dir.str());
+  Show({"CUBOID;1;3;1;1;1;0;0;0;0;0;0;0.5;0.5;0.5"});
+  struct Case {
+    const char* face;
+    double elevation;  // 0 looks down on the front (+z) face, 180 up at the back
+    int bottomLeft, bottomRight, topLeft, topRight;
+  };
+  // Front: s along x, t along y (image up). Back, seen from below with world
+  // y pointing down the image: s against x, t along world y.
+  for (const Case& c : {Case{"front", 0.0, 0, 2, 1, 3}, Case{"back", 180.0, 3, 1, 2, 0}}) {
+    viewer->DrawScene(false, -1, 0.0, c.elevation, 3.0);
+    const Picture p = Read();
+    const int d = 40;  // the face spans 389 * 0.5 / 2.5 = 78 pixels each way
+    EXPECT_EQ(Dominant(p.Colour(256 - d, 192 + d)), c.bottomLeft) << c.face;
+    EXPECT_EQ(Dominant(p.Colour(256 + d, 192 + d)), c.bottomRight) << c.face;
+    EXPECT_EQ(Dominant(p.Colour(256 - d, 192 - d)), c.topLeft) << c.face;
+    EXPECT_EQ(Dominant(p.Colour(256 + d, 192 - d)), c.topRight) << c.face;
+  }
+}
+
 TEST_F(ViewerTest, MissingTextureStopsPreparationAndKeepsTheScene) {
   TempDir dir;
   WriteQuadrantTextures(dir);
