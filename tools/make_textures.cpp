@@ -336,6 +336,7 @@ bool WriteBmp(const std::string& path, const Image& image) {
   }
   std::ofstream file(path, std::ios::binary);
   file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+  file.close();  // a full disk may show only when the buffer is flushed
   return static_cast<bool>(file);
 }
 
