@@ -14,6 +14,24 @@ bool Finite(const Vec3& v) { return std::isfinite(v[0]) && std::isfinite(v[1]) &
 
 double Length(const Vec3& v) { return std::hypot(v[0], v[1], v[2]); }
 
+// Divides v by its length, the square root of the sum of its squared
+// components. When the squares would overflow or fall into the subnormal
+// range (where they keep too few bits to give a unit result), v is first
+// divided by its largest component. False when v is zero or not finite.
+bool Normalise(Vec3& v) {
+  if (!Finite(v)) return false;
+  const double largest = std::max({std::fabs(v[0]), std::fabs(v[1]), std::fabs(v[2])});
+  if (!(largest > 0.0) || !std::isfinite(largest)) return false;
+  double squares = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+  if (!(squares >= 0x1p-900) || !std::isfinite(squares)) {
+    for (double& c : v) c /= largest;
+    squares = v[0] * v[0] + v[1] * v[1] + v[2] * v[2];
+  }
+  const double length = std::sqrt(squares);
+  for (double& c : v) c /= length;
+  return true;
+}
+
 // Unit normal from the cross product of two edges, for the point sets that the
 // plane equation n . p = -1 cannot describe (a plane through the origin) or
 // that overflow it. Points on one line, or not finite, give (0, 0, 1).
@@ -37,9 +55,7 @@ Vec3 EdgeNormal(const Vec3& p1, const Vec3& p2, const Vec3& p3) {
   const Vec3 e1{q2[0] - q1[0], q2[1] - q1[1], q2[2] - q1[2]};
   const Vec3 e2{q3[0] - q1[0], q3[1] - q1[1], q3[2] - q1[2]};
   Vec3 n{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
-  const double length = Length(n);
-  if (length == 0.0 || !std::isfinite(length)) return fallback;
-  for (double& c : n) c /= length;
+  if (!Normalise(n)) return fallback;
 
   // Orientation: toward the side of the plane on which the origin lies, as
   // the plane equation gives it. For a plane through the origin (within
@@ -86,13 +102,8 @@ void Obiekt::planeNormal(double x1, double x2, double x3, double y1, double y2, 
 
   const double determinant = gaussSolve(A, b, x);
   Vec3 n{x(1, 1), x(2, 1), x(3, 1)};
-  const double length = Length(n);
-  const bool solved = determinant != 0.0 && !std::isnan(determinant) && Finite(n) && length != 0.0 &&
-                      std::isfinite(length);
-  if (solved) {
-    for (double& c : n) c /= length;
-  }
-  if (!solved || !Finite(n)) {
+  const bool solved = determinant != 0.0 && !std::isnan(determinant) && Normalise(n);
+  if (!solved) {
     n = EdgeNormal({x1, y1, z1}, {x2, y2, z2}, {x3, y3, z3});
   }
   nx = n[0];
