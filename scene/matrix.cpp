@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <stdexcept>
 #include <utility>
 
 namespace tovimar {
@@ -47,8 +49,17 @@ void AssertionFailed(const char* condition, const char* file, int line) {
 
 Matrix::Matrix(int nR, int nC) : nRow_(nR), nCol_(nC) {
   TOVIMAR_CHECK(nR > 0 && nC > 0);
-  data_.resize(static_cast<std::size_t>(nR) * static_cast<std::size_t>(nC));
-  if (data_.data() == nullptr) AssertionFailed("data_ != 0", __FILE__, __LINE__);
+  // Storage that cannot be had fails the storage check rather than escaping
+  // as an exception.
+  bool obtained = true;
+  try {
+    data_.resize(static_cast<std::size_t>(nR) * static_cast<std::size_t>(nC));
+  } catch (const std::bad_alloc&) {
+    obtained = false;
+  } catch (const std::length_error&) {
+    obtained = false;
+  }
+  if (!obtained || data_.data() == nullptr) AssertionFailed("data_ != 0", __FILE__, __LINE__);
   Fill(0.0);
 }
 

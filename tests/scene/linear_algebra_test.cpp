@@ -55,6 +55,9 @@ TEST_F(MatrixDeathTest, FailedChecksReportAndEnd) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_DEATH(Matrix(0, 3), "Assertion failed: nR > 0 && nC > 0, file matrix\\.cpp, line [0-9]+");
   EXPECT_DEATH(Matrix(3, -1), "Assertion failed: nR > 0 && nC > 0");
+  // More elements than can ever be stored: the storage check, not an exception.
+  EXPECT_DEATH(Matrix(std::numeric_limits<int>::max(), std::numeric_limits<int>::max()),
+               "Assertion failed: data_ != 0, file matrix\\.cpp, line [0-9]+");
   Matrix m(3, 2);
   EXPECT_DEATH(m(0, 1), "Assertion failed: i > 0 && i <= nRow_, file matrix\\.cpp");
   EXPECT_DEATH(m(4, 1), "Assertion failed: i > 0 && i <= nRow_");
