@@ -242,7 +242,13 @@ int RunRender(const CliOptions& o, std::FILE* err) {
   double seconds = 0;
   bool interrupted = false;
   for (bool right : cameras) {
-    settings.rightCamera = right;
+    if (right != settings.rightCamera) {
+      // As the panel's camera radio group does: flip the viewer's camera box,
+      // whose handler shifts the projection and redraws. The redraw steps the
+      // random state (plane shades, later noise) exactly as on the desktop.
+      settings.rightCamera = right;
+      viewer.CameraSwitch(right);
+    }
     const auto start = Clock::now();
     driver.StartStop();
     if (driver.GetState() == SequenceDriver::State::Idle) {
