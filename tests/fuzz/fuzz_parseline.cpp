@@ -1,8 +1,8 @@
 // Fuzzes the scene line parser with arbitrary bytes: the whole input as one
 // line, then split into lines and parsed as a scene. Any crash, sanitizer
 // report or broken invariant (a non-finite number, a texture name that is not
-// in the list, a message with bytes that cannot come from a filtered field)
-// is a finding.
+// in the list, a message with bytes that cannot come from a filtered field,
+// or a face normal that is not of unit length) is a finding.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -50,6 +50,15 @@ class Checker : public ObjectPainter {
   }
   void Paint(const Czworobok& o) override {
     for (const auto& v : o.vertices) CheckVec(v, '.');
+    // The face normal the renderer takes from the first three corners.
+    const auto& p = o.vertices;
+    double nx = 0, ny = 0, nz = 0;
+    Obiekt::planeNormal(p[0][0], p[1][0], p[2][0], p[0][1], p[1][1], p[2][1], p[0][2], p[1][2], p[2][2], nx, ny,
+                        nz);
+    CheckFinite(nx);
+    CheckFinite(ny);
+    CheckFinite(nz);
+    if (std::fabs(std::sqrt(nx * nx + ny * ny + nz * nz) - 1.0) > 1e-12) Fail();
   }
 };
 
