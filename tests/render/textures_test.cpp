@@ -1,5 +1,7 @@
 // Texture files: reading, transposition, the bundled textures and a missing
 // file during preparation.
+#include <GL/gl.h>
+
 #include "render/textures.h"
 #include "render_fixture.h"
 
@@ -129,6 +131,44 @@ TEST_F(ViewerTest, TexturesAreLaidTransposed) {
   EXPECT_EQ(Dominant(p.Colour(256 + d, 192 + d)), 2) << "bottom right: bitmap bottom left (blue)";
   EXPECT_EQ(Dominant(p.Colour(256 - d, 192 - d)), 1) << "top left: bitmap top right (green)";
   EXPECT_EQ(Dominant(p.Colour(256 + d, 192 - d)), 3) << "top right: bitmap bottom right (white)";
+}
+
+// Entry n of TextureNames holds file n, uploaded whole (RGBA, alpha 255),
+// clamped and linearly filtered.
+TEST_F(ViewerTest, EachTextureNameHoldsItsFile) {
+  TempDir dir;
+  for (int n = 0; n < kTextureCount; ++n) {
+    std::vector<uint8_t> rgb(8 * 8 * 3);
+    for (std::size_t i = 0; i < rgb.size(); i += 3) {
+      rgb[i] = static_cast<uint8_t>(20 * n);
+      rgb[i + 1] = static_cast<uint8_t>(255 - 20 * n);
+      rgb[i + 2] = 128;
+    }
+    WriteBmp(TexturePath(dir.str(), n), 8, 8, rgb);
+  }
+  MakeViewer(64, 48, dir.str());
+  Show({});
+  ASSERT_EQ(viewer->TextureNames().size(), static_cast<std::size_t>(kTextureCount));
+  std::vector<uint8_t> image(128 * 128 * 4);
+  for (int n = 0; n < kTextureCount; ++n) {
+    glBindTexture(GL_TEXTURE_2D, viewer->TextureNames()[static_cast<std::size_t>(n)]);
+    GLint width = 0, wrapS = 0, wrapT = 0, mag = 0, min = 0;
+    glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrapS);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, &wrapT);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, &mag);
+    glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, &min);
+    EXPECT_EQ(width, 128);
+    EXPECT_EQ(wrapS, GL_CLAMP);
+    EXPECT_EQ(wrapT, GL_CLAMP);
+    EXPECT_EQ(mag, GL_LINEAR);
+    EXPECT_EQ(min, GL_LINEAR);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_RGBA, GL_UNSIGNED_BYTE, image.data());
+    EXPECT_EQ(Texel(image, 7, 7), (std::array<int, 4>{20 * n, 255 - 20 * n, 128, 255})) << n;
+    EXPECT_EQ(Texel(image, 8, 0), (std::array<int, 4>{255, 255, 255, 255})) << n;
+  }
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 TEST_F(ViewerTest, BoxFacesLayTheTextureByTheirTable) {
