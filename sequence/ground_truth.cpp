@@ -19,6 +19,12 @@ double GaussianSample(RandomState& random) {
     u2 = static_cast<double>(static_cast<long double>(random.NextNoise()) * (1.0L / 32767.0L) * 2.0L - 1.0L);
     s = u1 * u1 + u2 * u2;
   } while (s == 0.0 || s > 1.0);
+  // s, the logarithm and the root are taken in double. Taken in extended
+  // precision (as an x87 runtime evaluates them) the sample differs in the
+  // last bits only: |s - 1| is at least 9.3e-10 for every pair of draws, so
+  // no pair is accepted or rejected differently, and over 2e8 samples no
+  // truncated channel value changed, while each sample took three times as
+  // long.
   return u1 * std::sqrt(-2.0 * std::log(s) / s);
 }
 

@@ -27,6 +27,40 @@ TEST(Noise, FirstSamplesAfterStartUp) {
   EXPECT_EQ(AddPixelNoise(100, 2.0, again), 99);  // 100 - 0.134 truncated
 }
 
+// The same sample with s, the logarithm and the root in extended precision.
+double ExtendedGaussianSample(RandomState& random) {
+  double u1 = 0.0, u2 = 0.0, s = 0.0;
+  do {
+    u1 = static_cast<double>(static_cast<long double>(random.NextNoise()) * (1.0L / 32767.0L) * 2.0L - 1.0L);
+    u2 = static_cast<double>(static_cast<long double>(random.NextNoise()) * (1.0L / 32767.0L) * 2.0L - 1.0L);
+    s = static_cast<double>(static_cast<long double>(u1) * u1 + static_cast<long double>(u2) * u2);
+  } while (s == 0.0 || s > 1.0);
+  const long double ls = s;
+  return static_cast<double>(static_cast<long double>(u1) * std::sqrt(-2.0L * std::log(ls) / ls));
+}
+
+TEST(Noise, DoubleEvaluationGivesTheChannelsOfAnExtendedOne) {
+  RandomState a, b;
+  int differingSamples = 0;
+  for (int i = 0; i < 300000; ++i) {
+    const double g = GaussianSample(a);
+    const double e = ExtendedGaussianSample(b);
+    ASSERT_EQ(a.low, b.low) << "the same draws accepted, sample " << i;
+    differingSamples += g != e;
+    for (double sigma : {0.5, 1.0, 2.0, 7.3, 40.0}) {
+      const int v = i % 256;
+      auto channel = [&](double sample) {
+        double x = sample * sigma + v;
+        if (!(x >= 0.0)) x = 0.0;
+        if (x > 255.0) x = 255.0;
+        return static_cast<int>(x);
+      };
+      ASSERT_EQ(channel(g), channel(e)) << "sample " << i << ", sigma " << sigma;
+    }
+  }
+  EXPECT_GT(differingSamples, 0) << "the comparison must see the two evaluations differ";
+}
+
 TEST(Noise, ClampsAndTruncates) {
   RandomState r;
   int below = 0, above = 0;
