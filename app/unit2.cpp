@@ -176,14 +176,15 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   for (const char* line : kDefaultScene) scene << QString::fromLatin1(line);
   Memo1->setPlainText(scene.join(QLatin1Char('\n')));
 
-  CheckBox4 = Named(new QCheckBox(QStringLiteral("4 - macierze transf. obiektow"), this), "CheckBox4");
-  CheckBox4->setGeometry(8, 578, 300, 22);
   Memo2 = LogMemo(this, "Memo2", true);
-  Memo2->setGeometry(8, 604, 881, 108);
+  Memo2->setGeometry(8, 578, 881, 106);
   Memo3 = LogMemo(this, "Memo3", true);
-  Memo3->setGeometry(8, 716, 881, 104);
+  Memo3->setGeometry(8, 688, 881, 106);
   Memo4 = LogMemo(this, "Memo4", false);
-  Memo4->setGeometry(8, 824, 881, 104);
+  Memo4->setGeometry(8, 798, 881, 106);
+  // The matrix log's switch, below the logs.
+  CheckBox4 = Named(new QCheckBox(QStringLiteral("4 - macierze transf. obiektow"), this), "CheckBox4");
+  CheckBox4->setGeometry(8, 908, 300, 22);
 
   OpenDialog1 = [this]() { return QFileDialog::getOpenFileName(this); };
 

@@ -1,5 +1,7 @@
 // Start-up, every default a user sees, and the shut-down of the program.
 #include <QFontInfo>
+#include <QFontMetrics>
+#include <QRegularExpression>
 #include <QTest>
 #include <QTextBlock>
 
@@ -18,6 +20,52 @@ void CheckSpinner(const QSpinBox* spin, int minimum, int maximum, int value) {
   QCOMPARE(spin->minimum(), minimum);
   QCOMPARE(spin->maximum(), maximum);
   QCOMPARE(spin->value(), value);
+}
+
+// The designed controls of a window (named like "Button3"; Qt's inner
+// widgets carry "qt_" names) and the items of its radio groups.
+QList<QWidget*> DesignedControls(QWidget* window) {
+  QList<QWidget*> controls;
+  const QRegularExpression designed(QStringLiteral("^[A-Z][A-Za-z]*[0-9]*$"));
+  for (QWidget* w : window->findChildren<QWidget*>()) {
+    if (w->isHidden()) continue;
+    if (designed.match(w->objectName()).hasMatch() || qobject_cast<tovimar::RadioGroup*>(w->parentWidget()) != nullptr)
+      controls << w;
+  }
+  return controls;
+}
+
+// Every shown control lies inside its parent, overlaps none of its shown
+// siblings, and has room for its whole caption.
+void CheckLayout(QWidget* window) {
+  const QList<QWidget*> controls = DesignedControls(window);
+  QVERIFY(!controls.isEmpty());
+  for (QWidget* w : controls) {
+    const QString name = window->objectName() + QLatin1Char('.') + w->objectName() + QLatin1Char(' ') +
+                         QString::fromLatin1(w->metaObject()->className());
+    QVERIFY2(w->parentWidget()->rect().contains(w->geometry()), qPrintable(name + " outside its parent"));
+    for (QWidget* other : controls) {
+      if (other != w && other->parentWidget() == w->parentWidget() && other->geometry().intersects(w->geometry()))
+        QVERIFY2(false, qPrintable(name + " overlaps " + other->objectName()));
+    }
+    QString caption;
+    QFont font = w->font();
+    if (auto* label = qobject_cast<QLabel*>(w)) caption = label->text();
+    if (auto* button = qobject_cast<QAbstractButton*>(w)) caption = button->text();
+    if (auto* group = qobject_cast<QGroupBox*>(w)) {
+      caption = group->title();
+      font.setBold(false);
+    }
+    if (caption.isEmpty()) continue;
+    if (qobject_cast<QPushButton*>(w) != nullptr) {
+      // (a push button's size hint has a minimum width beyond its caption)
+      QVERIFY2(QFontMetrics(font).horizontalAdvance(caption) + 8 <= w->width(), qPrintable(name + " clips its caption"));
+    } else if (qobject_cast<QAbstractButton*>(w) != nullptr || qobject_cast<QLabel*>(w) != nullptr) {
+      QVERIFY2(w->sizeHint().width() <= w->width(), qPrintable(name + " clips its caption"));
+    } else {
+      QVERIFY2(QFontMetrics(font).horizontalAdvance(caption) + 16 <= w->width(), qPrintable(name + " clips its title"));
+    }
+  }
 }
 
 }  // namespace
@@ -60,6 +108,19 @@ class AppWindowsTest : public QObject {
     QVERIFY(!flags.testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint) && flags.testFlag(Qt::WindowMaximizeButtonHint));
     QCOMPARE(Form1->pos(), QPoint(1021, 198));
+  }
+
+  void controlsFitTheirWindows() {
+    CheckLayout(Form3);
+    CheckLayout(Form2);
+    // The editor's controls from top to bottom: chart, scene text, the three
+    // logs, then the matrix log's switch.
+    const QWidget* column[] = {Form2->Image1, Form2->Memo1, Form2->Memo2, Form2->Memo3, Form2->Memo4,
+                               Form2->CheckBox4};
+    for (std::size_t i = 1; i < std::size(column); ++i) {
+      QVERIFY2(column[i - 1]->geometry().bottom() < column[i]->geometry().top(), qPrintable(column[i]->objectName()));
+    }
+    QVERIFY(Form2->Label11->geometry().left() > Form2->Image1->geometry().right());  // right of the chart
   }
 
   void controlPanelDefaults() {
