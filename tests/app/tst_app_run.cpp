@@ -208,6 +208,9 @@ class AppRunTest : public QObject {
     const QByteArray bmp = ReadAll(Path(QStringLiteral("view.bmp")));
     QCOMPARE(bmp.size(), 54 + 512 * 384 * 3);
     QVERIFY(bmp.startsWith("BM"));
+    // The file holds the picture the window shows, upright and in its colours.
+    const QImage saved(Path(QStringLiteral("view.bmp")), "BMP");
+    QCOMPARE(saved.convertToFormat(QImage::Format_RGB888), Form1->ShownImage());
 
     Form1->SavePictureDialog1 = [this] { return Path(QStringLiteral("missing/view.bmp")); };
     Form1->Button13Click(Form1->Button13);
