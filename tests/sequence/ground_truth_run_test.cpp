@@ -146,6 +146,34 @@ TEST(GroundTruthRun, PreviewWritesNothingNotEvenTheDirectory) {
   EXPECT_FALSE(fs::exists(tmp.path() + "/root"));
 }
 
+TEST(GroundTruthRun, PreviewAndCameraChangesTakeEffectAtTheNextFrame) {
+  TempDir tmp;
+  Stage s({"EGO;0;0;0.1;0;0;0", "EGO;0;0;0.1;0;0;0", "EGO;0;0;0.1;0;0;0"}, 16, 8, tmp.path());
+  ASSERT_TRUE(s.ready);
+  s.settings.previewOnly = true;
+  SequenceHooks hooks;
+  hooks.showError = [&s](const std::string& m) { s.error = m; };
+  SequenceDriver driver(*s.viewer, hooks);
+  driver.StartStop();
+  driver.Tick();  // frame 0 only drawn
+  EXPECT_FALSE(fs::exists(s.Dir())) << "a preview frame creates nothing";
+  s.settings.previewOnly = false;
+  driver.Tick();  // frame 1 written, left camera
+  s.settings.rightCamera = true;
+  s.viewer->CameraSwitch(true);
+  driver.Tick();  // frame 2 written under the right camera's names
+  driver.Tick();
+  ASSERT_EQ(driver.GetState(), SequenceDriver::State::Idle);
+  EXPECT_EQ(s.error, "");
+  EXPECT_EQ(driver.FramesWritten(), 2u);
+  std::set<std::string> expected;
+  for (const auto& [right, frame] : {std::pair{false, 1}, std::pair{true, 2}}) {
+    const FrameFileNames n = MakeFrameFileNames("", right, frame);
+    expected.insert({n.cameraImage, n.subPixelMap, n.pixelMap, n.disparityText, n.segmentation});
+  }
+  EXPECT_EQ(Listing(s.Dir()), expected);
+}
+
 TEST(GroundTruthRun, MissingOutputFolderEndsTheRunWithTheFileName) {
   TempDir tmp;
   Stage s(kEgoOnly, 16, 8, tmp.path() + "/missing/parent");
