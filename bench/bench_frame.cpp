@@ -57,7 +57,11 @@ int Bench(const std::vector<std::string>& lines, int width, int height, int runs
   ViewerFrameSource source(viewer);
   CaptureTimings warm, timings;
   source.Buffers().timings = &warm;
-  SequenceDriver driver(source);
+  // Errors end the run and are reported below (without this hook they would
+  // escape the driver as exceptions).
+  SequenceHooks hooks;
+  hooks.showError = [](const std::string&) {};
+  SequenceDriver driver(source, hooks);
   if (!driver.Run()) {  // warm-up run: first texture uploads, page cache, allocations
     std::fprintf(stderr, "bench_frame: %s\n", driver.LastError().c_str());
     return 1;
