@@ -20,6 +20,7 @@
 #include "render/viewer.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
+#include "scene/prefs.h"
 #include "scene/scene_text.h"
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
@@ -174,7 +175,12 @@ void InstallStopSignalHandlers() {
 int RunRender(const CliOptions& o, std::FILE* err) {
   // The editor's fields are checked before anything is done.
   try {
-    (void)EditorPrefs(o.focalText, o.baselineText, '.');
+    const Prefs fields = EditorPrefs(o.focalText, o.baselineText, '.');
+    // The viewer refuses a focal length that is not positive; refuse it here,
+    // before the output root is made.
+    if (!(fields.focalLength > 0.0)) {
+      throw Error("'" + o.focalText + "' is not a valid focal length: it must be a positive number of pixels");
+    }
   } catch (const Error& e) {
     PrintError(err, e.message());
     return kExitUsage;

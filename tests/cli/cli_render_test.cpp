@@ -241,6 +241,13 @@ TEST(CliRender, ErrorsExitNonZeroWithAClearMessage) {
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("'abc' is not a valid floating point value"), std::string::npos) << r.err;
 
+  // A focal length that is not positive is a bad value too, refused before
+  // the output root is made.
+  r = RunTool("-r 8x6 --focal 0,0 -o made s.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 2);
+  EXPECT_NE(r.err.find("'0,0' is not a valid focal length"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(tmp.path() + "/made"));
+
   // The output root is a file: refused before the first frame.
   r = RunTool("-r 8x6 -o afile s.txt", tmp.path());
   EXPECT_EQ(r.exitCode, 1);
