@@ -34,6 +34,18 @@ TEST_F(PrepareTest, EditorFieldsAreNormalisedAndSceneLinesOverrideThem) {
   EXPECT_EQ(viewer->Rig().RigBaseline, 0.12);
   EXPECT_EQ(viewer->Rig().RigNoise, 1.5);
   EXPECT_TRUE(viewer->GetPrefs()->fog);
+  // The drawing turned exponential grey fog of density 0.5 on.
+  EXPECT_TRUE(glIsEnabled(GL_FOG));
+  GLint fogMode = 0;
+  GLfloat fogDensity = 0, fogColour[4] = {};
+  glGetIntegerv(GL_FOG_MODE, &fogMode);
+  glGetFloatv(GL_FOG_DENSITY, &fogDensity);
+  glGetFloatv(GL_FOG_COLOR, fogColour);
+  EXPECT_EQ(fogMode, GL_EXP);
+  EXPECT_EQ(fogDensity, 0.5f);
+  EXPECT_EQ(fogColour[0], 0.5f);
+  EXPECT_EQ(fogColour[2], 0.5f);
+  EXPECT_EQ(fogColour[3], 1.0f);
   EXPECT_EQ(editor.objectCount, 1u);
   EXPECT_EQ(editor.frameCount, 1u);
   EXPECT_TRUE(viewer->SceneReady());
@@ -46,6 +58,7 @@ TEST_F(PrepareTest, EditorFieldsAreNormalisedAndSceneLinesOverrideThem) {
   EXPECT_EQ(viewer->Rig().RigFocalLength, 400.0);
   EXPECT_EQ(viewer->Rig().RigNoise, 0.0);
   EXPECT_FALSE(viewer->GetPrefs()->fog);
+  EXPECT_FALSE(glIsEnabled(GL_FOG));
   EXPECT_EQ(editor.baselineText, "0,12");
   EXPECT_EQ(editor.objectCount, 0u);
   EXPECT_EQ(editor.frameCount, 0u);
