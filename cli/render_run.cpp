@@ -228,6 +228,16 @@ int RunRender(const CliOptions& o, std::FILE* err) {
     return kExitFailure;
   }
   viewer.FormPaint();
+  // The desktop steps this mirrors: the editor's "Load" of the scene file
+  // (which prepares and draws the scene), the camera radio group, "Start".
+  // Every drawing of a plane steps the random state that plane shades and
+  // noise come from, so the same steps give the same files byte for byte.
+  try {
+    viewer.PrepareScene();
+  } catch (const Error& e) {
+    PrintError(err, e.message());
+    return kExitFailure;
+  }
 
   Progress progress(err, o.quiet);
   std::string runError;
@@ -250,8 +260,7 @@ int RunRender(const CliOptions& o, std::FILE* err) {
   for (bool right : cameras) {
     if (right != settings.rightCamera) {
       // As the panel's camera radio group does: flip the viewer's camera box,
-      // whose handler shifts the projection and redraws. The redraw steps the
-      // random state (plane shades, later noise) exactly as on the desktop.
+      // whose handler shifts the projection and redraws.
       settings.rightCamera = right;
       viewer.CameraSwitch(right);
     }

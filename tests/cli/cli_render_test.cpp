@@ -149,25 +149,18 @@ const char* kScene =
     "EGO; 0.05; 0; 0.1; 0; 0; 1\r\n"
     "EGO; 0; 0; 0.1; 1; 0; 0\r\n";
 
-TEST(CliRender, BothCamerasEqualTheSequenceDriverByteForByte) {
-  TempDir tmp;
-  WriteText(tmp.path() + "/scene.txt", kScene);
-  const Result r = RunTool("-o cli -s 2 -r 96x64 --palette --background 10,20,30 --focal 380,5 "
-                           "--baseline 0.15 scene.txt",
-                           tmp.path());
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_NE(r.err.find("left : frame 3/3"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("wrote 6 frames (30 files) to cli/2/"), std::string::npos) << r.err;
-
-  // The same settings as the desktop program runs them, in this process: a
-  // fresh start, the left run, the camera radio set to "Right", the right run.
+// The desktop program's steps in this process: a fresh start, the editor's
+// "Load" (which prepares and draws the scene), then per camera the panel's
+// camera radio group when the camera changes (the viewer's box handler shifts
+// the projection and redraws) and "Start" until the run ends.
+void DesktopRuns(const std::string& folder, int sequenceNumber, const std::vector<bool>& cameras) {
   struct : Notifier {
     void Notify(const std::string&, const std::string&) override {}
   } notifier;
-  fs::create_directory(tmp.path() + "/core");
+  fs::create_directory(folder);
   PlainSettings settings;
-  settings.outputFolder = tmp.path() + "/core";
-  settings.sequenceNumber = 2;
+  settings.outputFolder = folder;
+  settings.sequenceNumber = sequenceNumber;
   settings.palette = true;
   settings.background = {10, 20, 30};
   PlainEditor editor;
@@ -183,30 +176,49 @@ TEST(CliRender, BothCamerasEqualTheSequenceDriverByteForByte) {
   Viewer viewer(settings, editor, notifier, ',', 96, 64);
   ASSERT_TRUE(viewer.FormCreate());
   viewer.FormPaint();
+  viewer.PrepareScene();
   SequenceDriver driver(viewer);
-  for (bool right : {false, true}) {
+  for (bool right : cameras) {
     if (right != settings.rightCamera) {
-      // The panel's camera radio group flips the viewer's box, whose handler
-      // shifts the projection and redraws (a drawing that steps the plane's
-      // random shade and so the noise of the next run).
       settings.rightCamera = right;
       viewer.CameraSwitch(right);
     }
     ASSERT_TRUE(driver.Run());
   }
+}
 
-  const std::set<std::string> names = Listing(tmp.path() + "/core/2");
-  ASSERT_EQ(names.size(), 30u);
-  EXPECT_EQ(Listing(tmp.path() + "/cli/2"), names);
+int DifferingFiles(const std::string& a, const std::string& b, std::size_t expectedCount) {
+  const std::set<std::string> names = Listing(b);
+  EXPECT_EQ(names.size(), expectedCount);
+  EXPECT_EQ(Listing(a), names);
   int differing = 0;
   for (const std::string& n : names) {
-    const std::string a = ReadText(tmp.path() + "/cli/2/" + n);
-    const std::string b = ReadText(tmp.path() + "/core/2/" + n);
-    EXPECT_FALSE(a.empty()) << n;
-    if (a != b && ++differing < 5) ADD_FAILURE() << n << " differs";
+    const std::string x = ReadText(a + "/" + n);
+    EXPECT_FALSE(x.empty()) << n;
+    if (x != ReadText(b + "/" + n) && ++differing < 5) ADD_FAILURE() << n << " differs";
   }
-  EXPECT_EQ(differing, 0);
-  // The noise of the right run continues from the left run's generator state.
+  return differing;
+}
+
+TEST(CliRender, RunsEqualTheDesktopStepsByteForByte) {
+  TempDir tmp;
+  WriteText(tmp.path() + "/scene.txt", kScene);
+  const std::string settings = "-o cli -r 96x64 --palette --background 10,20,30 --focal 380,5 --baseline 0.15 ";
+  Result r = RunTool(settings + "-s 2 scene.txt", tmp.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("left : frame 3/3"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("wrote 6 frames (30 files) to cli/2/"), std::string::npos) << r.err;
+  r = RunTool(settings + "-s 3 -c right scene.txt", tmp.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+
+  DesktopRuns(tmp.path() + "/core", 2, {false, true});
+  DesktopRuns(tmp.path() + "/core", 3, {true});
+  EXPECT_EQ(DifferingFiles(tmp.path() + "/cli/2", tmp.path() + "/core/2", 30u), 0);
+  EXPECT_EQ(DifferingFiles(tmp.path() + "/cli/3", tmp.path() + "/core/3", 15u), 0);
+  // The plane's shade and the noise of a run depend on the drawings made
+  // since start-up: the right run after a left run differs from a right run
+  // alone.
+  EXPECT_NE(ReadText(tmp.path() + "/cli/2/right_0000.bmp"), ReadText(tmp.path() + "/cli/3/right_0000.bmp"));
   EXPECT_NE(ReadText(tmp.path() + "/cli/2/left_0000.bmp"), ReadText(tmp.path() + "/cli/2/right_0000.bmp"));
 }
 
