@@ -1,5 +1,6 @@
 #include "scene/ge.h"
 
+#include <array>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -25,9 +26,16 @@ double gaussSolve(Matrix A, Matrix b, Matrix& x) {
     s(i, 1) = largest;
   }
 
-  std::vector<int> idx(static_cast<std::size_t>(N) + 1);
-  for (int i = 0; i <= N; ++i) idx[static_cast<std::size_t>(i)] = i;
-  auto row = [&idx](int i) { return idx[static_cast<std::size_t>(i)]; };
+  // Index array (entry 0 unused); small systems keep it on the stack.
+  std::array<int, 10> smallIdx{};
+  std::vector<int> largeIdx;
+  int* idx = smallIdx.data();
+  if (static_cast<std::size_t>(N) + 1 > smallIdx.size()) {
+    largeIdx.resize(static_cast<std::size_t>(N) + 1);
+    idx = largeIdx.data();
+  }
+  for (int i = 0; i <= N; ++i) idx[i] = i;
+  auto row = [idx](int i) { return idx[i]; };
   double sign = 1.0;
 
   for (int k = 1; k <= N - 1; ++k) {
@@ -42,7 +50,7 @@ double gaussSolve(Matrix A, Matrix b, Matrix& x) {
       }
     }
     if (winner != k) {
-      std::swap(idx[static_cast<std::size_t>(winner)], idx[static_cast<std::size_t>(k)]);
+      std::swap(idx[winner], idx[k]);
       sign = -sign;
     }
     for (int i = k + 1; i <= N; ++i) {

@@ -1,5 +1,7 @@
 #pragma once
 // Dense matrix of doubles with 1-based, checked indices.
+#include <array>
+#include <cstddef>
 #include <vector>
 
 namespace tovimar {
@@ -7,8 +9,8 @@ namespace tovimar {
 class Matrix {
  public:
   Matrix(int nR, int nC);
-  Matrix(const Matrix& other) = default;
-  Matrix& operator=(const Matrix& other) = default;
+  Matrix(const Matrix& other);
+  Matrix& operator=(const Matrix& other);
 
   int nRow() const { return nRow_; }
   int nCol() const { return nCol_; }
@@ -17,9 +19,15 @@ class Matrix {
   void Fill(double value);
 
  private:
+  // Up to 3 x 3 elements live inside the matrix itself, so the solver's
+  // small systems (built for every face normal) never touch the heap.
+  static constexpr std::size_t kInlineElements = 9;
+
   int nRow_;
   int nCol_;
-  std::vector<double> data_;
+  std::array<double, kInlineElements> inline_{};
+  std::vector<double> heap_;  // storage of larger matrices
+  double* data_;              // inline_ or heap_
 };
 
 // Reports "Assertion failed: <condition>, file <file>, line <line>" and ends the program.

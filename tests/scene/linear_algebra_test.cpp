@@ -47,6 +47,32 @@ TEST(Matrix, StartsAtZeroAndCopiesDeeply) {
   b.Fill(2.5);
   EXPECT_EQ(b(1, 2), 2.5);
   EXPECT_EQ(a(1, 2), 0.0);
+
+  // Small (3 x 3) and large (5 x 4) storage, copied and assigned both ways.
+  Matrix small(3, 3);
+  small(3, 3) = 9.0;
+  Matrix large(5, 4);
+  large(5, 4) = 20.0;
+  Matrix largeCopy = large;
+  largeCopy(5, 4) = 21.0;
+  EXPECT_EQ(large(5, 4), 20.0);
+  Matrix target = small;
+  target = large;
+  EXPECT_EQ(target.nRow(), 5);
+  EXPECT_EQ(target(5, 4), 20.0);
+  target(1, 1) = 1.0;
+  EXPECT_EQ(large(1, 1), 0.0);
+  target = small;
+  EXPECT_EQ(target.nCol(), 3);
+  EXPECT_EQ(target(3, 3), 9.0);
+  target(3, 3) = 8.0;
+  EXPECT_EQ(small(3, 3), 9.0);
+  const Matrix& same = target;
+  target = same;
+  EXPECT_EQ(target(3, 3), 8.0);
+  Matrix copyOfCopy = Matrix(target);
+  target(3, 3) = 7.0;
+  EXPECT_EQ(copyOfCopy(3, 3), 8.0);
 }
 
 using MatrixDeathTest = ::testing::Test;
@@ -165,6 +191,22 @@ TEST(GaussSolve, InputsAreCopiesAndSizesOneAndFourWork) {
   Matrix x4(4, 1);
   EXPECT_NE(gaussSolve(A4, b4, x4), 0.0);
   for (int i = 1; i <= 4; ++i) EXPECT_NEAR(x4(i, 1), solution[i - 1], 1e-12);
+
+  // Twelve equations, rows given in reverse order of their pivots.
+  const int n = 12;
+  Matrix A12(n, n);
+  Matrix b12(n, 1);
+  for (int i = 1; i <= n; ++i) {
+    double sum = 0;
+    for (int j = 1; j <= n; ++j) {
+      A12(i, j) = (i + j == n + 1) ? 20.0 : 1.0 / (i + j);
+      sum += A12(i, j) * j;
+    }
+    b12(i, 1) = sum;
+  }
+  Matrix x12(n, 1);
+  EXPECT_NE(gaussSolve(A12, b12, x12), 0.0);
+  for (int i = 1; i <= n; ++i) EXPECT_NEAR(x12(i, 1), i, 1e-9);
 }
 
 struct Normal {
