@@ -119,13 +119,17 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   CheckBox9->setChecked(true);
   CheckBox9->setToolTip(QStringLiteral("Generuje ramke powrotu, o wektorze ruchu -T i -W"));
 
+  // Start and Step are read in the locale's notation, so their default 0.25
+  // is shown in it too ("0,25" under a comma locale); a fixed "0,25" would
+  // not convert under a point locale.
+  const QString quarter = QStringLiteral("0") + QChar(tovimar::AppDecimalSeparator()) + QStringLiteral("25");
   Label1 = Named(new QLabel(QStringLiteral("Start:"), GroupBox1), "Label1");
   Label1->setGeometry(12, 54, 44, 26);
-  Edit2 = Named(new QLineEdit(QStringLiteral("0,25"), GroupBox1), "Edit2");
+  Edit2 = Named(new QLineEdit(quarter, GroupBox1), "Edit2");
   Edit2->setGeometry(56, 54, 70, 26);
   Label2 = Named(new QLabel(QStringLiteral("Step:"), GroupBox1), "Label2");
   Label2->setGeometry(136, 54, 40, 26);
-  Edit3 = Named(new QLineEdit(QStringLiteral("0,25"), GroupBox1), "Edit3");
+  Edit3 = Named(new QLineEdit(quarter, GroupBox1), "Edit3");
   Edit3->setGeometry(176, 54, 70, 26);
   Label3 = Named(new QLabel(QStringLiteral("No Frames:"), GroupBox1), "Label3");
   Label3->setGeometry(258, 54, 80, 26);

@@ -224,9 +224,11 @@ class AppWindowsTest : public QObject {
     QVERIFY(f->CheckBox9->isChecked());
     QCOMPARE(f->CheckBox9->toolTip(), QStringLiteral("Generuje ramke powrotu, o wektorze ruchu -T i -W"));
     QCOMPARE(f->Label1->text(), QStringLiteral("Start:"));
-    QCOMPARE(f->Edit2->text(), QStringLiteral("0,25"));
+    // The generator's defaults are shown in the locale's notation.
+    const QString quarter = QStringLiteral("0") + QChar(tovimar::AppDecimalSeparator()) + QStringLiteral("25");
+    QCOMPARE(f->Edit2->text(), quarter);
     QCOMPARE(f->Label2->text(), QStringLiteral("Step:"));
-    QCOMPARE(f->Edit3->text(), QStringLiteral("0,25"));
+    QCOMPARE(f->Edit3->text(), quarter);
     QCOMPARE(f->Label3->text(), QStringLiteral("No Frames:"));
     CheckSpinner(f->UpDown1, 0, 100, 20);
     QCOMPARE(f->Label6->text(), QStringLiteral("Hint: Angles in degrees"));
