@@ -175,12 +175,9 @@ void InstallStopSignalHandlers() {
 int RunRender(const CliOptions& o, std::FILE* err) {
   // The editor's fields are checked before anything is done.
   try {
-    const Prefs fields = EditorPrefs(o.focalText, o.baselineText, '.');
-    // The viewer refuses a focal length that is not positive; refuse it here,
-    // before the output root is made.
-    if (!(fields.focalLength > 0.0)) {
-      throw Error("'" + o.focalText + "' is not a valid focal length: it must be a positive number of pixels");
-    }
+    // A focal length that is not positive is refused here, before the
+    // output root is made.
+    (void)EditorPrefs(o.focalText, o.baselineText, '.');
   } catch (const Error& e) {
     PrintError(err, e.message());
     return kExitUsage;

@@ -144,6 +144,10 @@ Prefs EditorPrefs(const std::string& focalText, const std::string& baselineText,
     return *value;
   };
   prefs.focalLength = read("focal length", focalText);
+  // The viewer refuses a focal length that is not positive.
+  if (!(prefs.focalLength > 0.0)) {
+    throw Error("'" + focalText + "' is not a valid focal length: it must be a positive number of pixels");
+  }
   prefs.baseline = read("baseline", baselineText);
   prefs.noise = 0.0;
   prefs.fog = false;

@@ -12,7 +12,8 @@ namespace tovimar::cli {
 // Prefs as scene assembly starts them: focal length and baseline from the
 // editor's field texts (either '.' or ',' as decimal mark), noise 0, fog off.
 // Throws tovimar::Error ("focal length: '...' is not a valid floating point
-// value") when a text is not a number.
+// value") when a text is not a number, and when the focal length is not a
+// positive number of pixels.
 Prefs EditorPrefs(const std::string& focalText, const std::string& baselineText, char decimalSeparator);
 
 // Parses lines with the texture list 1..11 (the names a fresh rendering

@@ -22,19 +22,6 @@ constexpr int kMaxClientSize = 16384;
 
 int ClampSize(int value) { return std::clamp(value, 1, kMaxClientSize); }
 
-// Passes a one-line parse's reports on with the line's real number.
-class OffsetLineNotifier final : public LineNotifier {
- public:
-  OffsetLineNotifier(LineNotifier& target, int lineNumber) : target_(target), lineNumber_(lineNumber) {}
-  void NotifyLine(int, const std::string& caption, const std::string& text) override {
-    target_.NotifyLine(lineNumber_, caption, text);
-  }
-
- private:
-  LineNotifier& target_;
-  int lineNumber_;
-};
-
 // Reads an edit box's number after its text has been normalised; the
 // conversion message names the text as the box holds it.
 double ReadFieldNumber(const std::string& text, char decimalSeparator) {
@@ -310,18 +297,6 @@ void Viewer::ClearScene() {
   if (prefs_ != nullptr) prefs_->fog = false;
 }
 
-void Viewer::ReportUndrawablePlanes(std::size_t firstObject, int lineNumber) {
-  for (std::size_t i = firstObject; i < scene_.solidObjects.size(); ++i) {
-    const Obiekt& object = *scene_.solidObjects[i];
-    if (object.kind != kPlane) continue;
-    PlaneLayout layout;
-    if (PlaneLayoutFor(static_cast<const Plane&>(object), layout)) continue;
-    lineNotifier_->NotifyLine(lineNumber, "",
-                              "PLANE with id " + std::to_string(object.id) +
-                                  " has no usable normal (a, b and c are all 0) and is not drawn");
-  }
-}
-
 void Viewer::PrepareScene() {
   if (context_ == nullptr || analiza_ == nullptr || prefs_ == nullptr) {
     throw Error("The viewer has no OpenGL context, so no scene can be prepared");
@@ -348,27 +323,13 @@ void Viewer::PrepareScene() {
   prefs_->noise = 0.0;
   ClearScene();
 
-  // 6. Every line, in order. Each line is parsed on its own so that an
-  // undrawable plane can be reported with its line number.
-  const std::vector<std::string> lines = editor_.SceneLines();
-  for (std::size_t i = 0; i < lines.size(); ++i) {
-    const int lineNumber = static_cast<int>(i + 1);
-    OffsetLineNotifier notifier(*lineNotifier_, lineNumber);
-    const std::size_t before = scene_.solidObjects.size();
-    ParseScene({lines[i]}, textureNames_, decimalSeparator_, *prefs_, scene_, notifier);
-    ReportUndrawablePlanes(before, lineNumber);
-  }
+  // 6. Every line, in order.
+  ParseScene(editor_.SceneLines(), textureNames_, decimalSeparator_, *prefs_, scene_, *lineNotifier_);
 
   // 7.
   editor_.ShowCounts(scene_.solidObjects.size(), scene_.egoFrames.size());
 
-  // 8. A "FOCALLENGTH" line that is not a positive number would turn the
-  // picture inside out: the editor's value stays in force instead.
-  if (!(prefs_->focalLength > 0.0) || !std::isfinite(prefs_->focalLength)) {
-    notifier_.Notify("", "FOCALLENGTH must be a positive number of pixels; the focal length " +
-                             FormatThreeDecimals(rig_.RigFocalLength, decimalSeparator_) + " of the editor is used");
-    prefs_->focalLength = rig_.RigFocalLength;
-  }
+  // 8. (A FOCALLENGTH line that is not positive was ignored while parsing.)
   rig_.RigFocalLength = prefs_->focalLength;
   rig_.RigBaseline = prefs_->baseline;
   rig_.RigNoise = prefs_->noise;

@@ -119,7 +119,6 @@ class Viewer {
   bool sceneReady_ = false;
 
   bool Current();  // context exists and is current
-  void ReportUndrawablePlanes(std::size_t firstObject, int lineNumber);
 
   std::unique_ptr<GlPainter> painter_;
   ForwardingLineNotifier defaultLineNotifier_;

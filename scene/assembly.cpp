@@ -1,8 +1,11 @@
 #include "scene/assembly.h"
 
+#include <cmath>
+#include <string>
 #include <utility>
 
 #include "scene/analiza.h"
+#include "scene/locale_number.h"
 
 namespace tovimar {
 
@@ -30,9 +33,27 @@ void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_
   const Analiza parser(decimalSeparator, adapter);
   const std::size_t count = lines.size();
   for (std::size_t i = 0; i < count; ++i) {
-    adapter.SetLine(static_cast<int>(i + 1));
+    const int lineNumber = static_cast<int>(i + 1);
+    adapter.SetLine(lineNumber);
+    const double focalBefore = prefs.focalLength;
     std::unique_ptr<Obiekt> object = parser.ParseLine(lines[i], textures, prefs);
+    // A focal length that is not positive would turn the picture inside out
+    // (or make it degenerate): such a FOCALLENGTH line is ignored.
+    if (prefs.focalLength != focalBefore && !(prefs.focalLength > 0.0 && std::isfinite(prefs.focalLength))) {
+      notifier.NotifyLine(lineNumber, "",
+                          "FOCALLENGTH must be a positive number of pixels; the line is ignored and the focal length "
+                          "stays " + FormatThreeDecimals(focalBefore, decimalSeparator));
+      prefs.focalLength = focalBefore;
+    }
     if (!object) continue;
+    if (object->kind == kPlane) {
+      const Vec3& n = static_cast<const Plane&>(*object).normal;
+      if (n[0] == 0.0 && n[1] == 0.0 && n[2] == 0.0) {
+        notifier.NotifyLine(lineNumber, "",
+                            "PLANE with id " + std::to_string(object->id) +
+                                " has no usable normal (a, b and c are all 0) and is not drawn");
+      }
+    }
     if (object->kind == kEgo) {
       // Only Ego objects carry kind 0.
       model.egoFrames.emplace_back(static_cast<Ego*>(object.release()));

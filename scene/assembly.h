@@ -21,7 +21,10 @@ class LineNotifier {
 
 // Parses every line in order with one Analiza, appending Ego objects to
 // model.egoFrames and every other object to model.solidObjects; setting lines
-// change prefs. The model is not cleared first.
+// change prefs. The model is not cleared first. Besides the parser's own
+// reports, two problems are reported with their line: a FOCALLENGTH line that
+// is not a positive number (ignored: the focal length stays as it was) and a
+// PLANE whose normal is all zero (kept, but the renderer cannot draw it).
 void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_t>& textures,
                 char decimalSeparator, Prefs& prefs, SceneModel& model, LineNotifier& notifier);
 

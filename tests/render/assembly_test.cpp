@@ -101,8 +101,9 @@ TEST_F(PrepareTest, BadFieldTextsStopWithTheirPartialEffects) {
   editor.lines = {"FOCALLENGTH;"};
   viewer->PrepareScene();
   EXPECT_EQ(viewer->Rig().RigFocalLength, 389.0);
-  ASSERT_EQ(notifier.messages.size(), 1u);
-  EXPECT_NE(notifier.messages[0].text.find("FOCALLENGTH"), std::string::npos);
+  ASSERT_EQ(lines.messages.size(), 1u);
+  EXPECT_EQ(lines.messages[0].line, 1);
+  EXPECT_NE(lines.messages[0].text.find("FOCALLENGTH"), std::string::npos);
 }
 
 TEST_F(PrepareTest, ParserReportsCarryLineNumbers) {

@@ -135,6 +135,27 @@ TEST(ParseScene, FilesObjectsAndNumbersReports) {
   EXPECT_EQ(model.egoFrames.size(), 4u);
 }
 
+TEST(ParseScene, ReportsWhatPreparationCannotUse) {
+  const Lines scene{
+      "FOCALLENGTH;500;",           // 1: taken
+      "FOCALLENGTH;0;",             // 2: ignored, 500 stays
+      "FOCALLENGTH;",               // 3: no number reads 0: ignored too
+      "PLANE;7;-1;1;1;1;0;0;0;1;2;3", // 4: all-zero normal
+      "PLANE;8;-1;1;1;1;0;0;1;0;0;0", // 5: a floor, fine
+  };
+  Prefs prefs;
+  prefs.focalLength = 389.0;
+  SceneModel model;
+  Reports reports;
+  ParseScene(scene, {}, ',', prefs, model, reports);
+  EXPECT_EQ(prefs.focalLength, 500.0);
+  ASSERT_EQ(model.solidObjects.size(), 2u);  // the undrawable plane is kept, only reported
+  EXPECT_EQ(reports.lines, (std::vector<int>{2, 3, 4}));
+  EXPECT_EQ(reports.texts[0],
+            "FOCALLENGTH must be a positive number of pixels; the line is ignored and the focal length stays 500,000");
+  EXPECT_EQ(reports.texts[2], "PLANE with id 7 has no usable normal (a, b and c are all 0) and is not drawn");
+}
+
 TEST(ParseScene, ForwardingNotifierPassesTheTextOn) {
   struct Boxes : Notifier {
     void Notify(const std::string& caption, const std::string& text) override { shown.push_back(caption + "|" + text); }
