@@ -28,7 +28,7 @@ void CreateForms() {
   Form1->show();
 }
 
-void DestroyForms() {
+void DestroyViewerAndEditor() {
   if (Form1 != nullptr) {
     delete Form1;
     Form1 = nullptr;
@@ -37,6 +37,10 @@ void DestroyForms() {
     delete Form2;
     Form2 = nullptr;
   }
+}
+
+void DestroyForms() {
+  DestroyViewerAndEditor();
   if (Form3 != nullptr) {
     delete Form3;
     Form3 = nullptr;

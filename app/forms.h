@@ -19,6 +19,10 @@ void SetUpApplication();
 // this order, into Form3, Form2 and Form1, and shows all three.
 void CreateForms();
 
+// Destroys the viewer (releasing the scene, the textures and the OpenGL
+// context), then the editor, and nulls their references.
+void DestroyViewerAndEditor();
+
 // Destroys whatever windows remain (viewer, editor, then control panel) and
 // nulls their references; what the end of the program does after the loop.
 void DestroyForms();

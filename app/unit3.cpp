@@ -179,14 +179,7 @@ void TForm3::CheckBox3Click(QObject*) {
 void TForm3::FormClose() {
   if (Form1 != nullptr) Form1->close();
   if (Form2 != nullptr) Form2->close();
-  if (Form1 != nullptr) {
-    delete Form1;
-    Form1 = nullptr;
-  }
-  if (Form2 != nullptr) {
-    delete Form2;
-    Form2 = nullptr;
-  }
+  DestroyViewerAndEditor();
   QCoreApplication::quit();
 }
 

@@ -56,8 +56,8 @@ TEST(ParseCommandLine, Errors) {
 TEST(UsageText, ListsEveryOption) {
   const std::string usage = UsageText();
   EXPECT_EQ(usage.rfind("Usage: tovimar-render [options] SCENE", 0), 0u);
-  for (const auto& spec : OptionTable()) {
-    EXPECT_NE(usage.find(std::string("--") + spec.longName), std::string::npos) << spec.longName;
+  for (const auto& option : OptionTable()) {
+    EXPECT_NE(usage.find(std::string("--") + option.longName), std::string::npos) << option.longName;
   }
 }
 
