@@ -12,6 +12,7 @@
 #include "render/viewer.h"
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
+#include "sequence/viewer_frame_source.h"
 
 namespace {
 
@@ -28,11 +29,16 @@ class TForm1::EditorForward : public tovimar::EditorLink {
   std::vector<std::string> SceneLines() const override {
     return Form2 != nullptr ? Form2->SceneLines() : std::vector<std::string>{};
   }
-  std::string FocalLengthText() const override { return Form2 != nullptr ? Form2->FocalLengthText() : "389,0"; }
+  std::string SceneName() const override { return Form2 != nullptr ? Form2->SceneName() : std::string(); }
+  std::string FocalLengthText() const override {
+    return Form2 != nullptr ? Form2->FocalLengthText() : tovimar::kDefaultFocalLengthText;
+  }
   void SetFocalLengthText(const std::string& text) override {
     if (Form2 != nullptr) Form2->SetFocalLengthText(text);
   }
-  std::string BaselineText() const override { return Form2 != nullptr ? Form2->BaselineText() : "0,12"; }
+  std::string BaselineText() const override {
+    return Form2 != nullptr ? Form2->BaselineText() : tovimar::kDefaultBaselineText;
+  }
   void SetBaselineText(const std::string& text) override {
     if (Form2 != nullptr) Form2->SetBaselineText(text);
   }
@@ -150,14 +156,15 @@ TForm1::TForm1(QWidget* parent)
   };
   hooks.hideDeveloperControls = [this] { HideDeveloperControls(); };
   hooks.showError = [](const std::string& message) { tovimar::AppNotifier().Notify("", message); };
-  driver_ = std::make_unique<tovimar::SequenceDriver>(*viewer_, hooks);
+  frameSource_ = std::make_unique<tovimar::ViewerFrameSource>(*viewer_, *this);
+  driver_ = std::make_unique<tovimar::SequenceDriver>(*frameSource_, hooks);
 
   FormCreate();
 }
 
 TForm1::~TForm1() { FormDestroy(); }
 
-void TForm1::FormCreate() { viewer_->FormCreate(); }
+void TForm1::FormCreate() { viewer_->Initialise(); }
 
 void TForm1::FormDestroy() {
   if (!viewer_) return;
@@ -165,11 +172,12 @@ void TForm1::FormDestroy() {
   Timer2->stop();
   viewer_->onPresented = nullptr;
   driver_.reset();
-  viewer_->FormDestroy();
+  frameSource_.reset();
+  viewer_->Shutdown();
   viewer_.reset();
 }
 
-void TForm1::FormPaint() { viewer_->FormPaint(); }
+void TForm1::FormPaint() { viewer_->ResetViewAndDraw(); }
 
 void TForm1::ChangeResolution(int width, int height) {
   setFixedSize(width, height);
@@ -201,7 +209,15 @@ void TForm1::CheckBox1Click(QObject*) { viewer_->CameraSwitch(CheckBox1->isCheck
 
 void TForm1::Button7Click(QObject*) { driver_->Start(); }
 
-void TForm1::Button11Click(QObject*) { viewer_->PrepareScene(); }
+void TForm1::Button11Click(QObject*) {
+  // A preparation must never overlap a frame: frames drawn from a half-parsed
+  // scene would spoil the sequence silently.
+  if (driver_->Abort()) {
+    tovimar::AppNotifier().Notify("", "The run was stopped because the scene is being prepared again; the frames "
+                                      "written so far stay.");
+  }
+  viewer_->PrepareScene();
+}
 
 void TForm1::Timer1Timer(QObject*) { driver_->Tick(); }
 
@@ -248,7 +264,7 @@ void TForm1::HideDeveloperControls() {
 }
 
 std::array<int, 3> TForm1::BackgroundColour() const {
-  if (Form3 == nullptr) return {0, 255, 255};
+  if (Form3 == nullptr) return tovimar::kDefaultBackground;
   return {Form3->UpDown2->value(), Form3->UpDown3->value(), Form3->UpDown4->value()};
 }
 

@@ -16,13 +16,15 @@
 
 #include "app/app_support.h"
 #include "render/settings.h"
+#include "sequence/output_settings.h"
 
 namespace tovimar {
 class Viewer;
 class SequenceDriver;
+class ViewerFrameSource;
 }  // namespace tovimar
 
-class TForm1 : public QWidget, public tovimar::Settings {
+class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::OutputSettings {
   Q_OBJECT
  public:
   explicit TForm1(QWidget* parent = nullptr);
@@ -65,7 +67,8 @@ class TForm1 : public QWidget, public tovimar::Settings {
   // The picture the client area shows: the last presented drawing.
   QImage ShownImage();
 
-  // tovimar::Settings, read from the control panel and CheckBox1.
+  // tovimar::RenderSettings and OutputSettings, read from the control panel
+  // and CheckBox1.
   std::array<int, 3> BackgroundColour() const override;
   bool AntiAlias() const override;
   bool RightCamera() const override;
@@ -104,6 +107,7 @@ class TForm1 : public QWidget, public tovimar::Settings {
   std::unique_ptr<EditorForward> editor_;
   tovimar::AppNotifierForwarder notifier_;
   std::unique_ptr<tovimar::Viewer> viewer_;
+  std::unique_ptr<tovimar::ViewerFrameSource> frameSource_;
   std::unique_ptr<tovimar::SequenceDriver> driver_;
   QImage shown_;
   bool shownStale_ = false;

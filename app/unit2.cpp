@@ -154,12 +154,12 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   Label8->setGeometry(740, 74, 100, 22);
   Label9 = Named(new QLabel(QStringLiteral("Baseline"), this), "Label9");
   Label9->setGeometry(584, 100, 110, 26);
-  Edit5 = Named(new QLineEdit(QStringLiteral("0,12"), this), "Edit5");
+  Edit5 = Named(new QLineEdit(QString::fromLatin1(tovimar::kDefaultBaselineText), this), "Edit5");
   Edit5->setGeometry(696, 100, 110, 26);
   Edit5->setToolTip(QStringLiteral("baseline between cameras"));
   Label10 = Named(new QLabel(QStringLiteral("Focal length:"), this), "Label10");
   Label10->setGeometry(584, 128, 110, 26);
-  Edit6 = Named(new QLineEdit(QStringLiteral("389,0"), this), "Edit6");
+  Edit6 = Named(new QLineEdit(QString::fromLatin1(tovimar::kDefaultFocalLengthText), this), "Edit6");
   Edit6->setGeometry(696, 128, 110, 26);
   Edit6->setToolTip(QStringLiteral("Focal length of the cameras"));
 
@@ -317,6 +317,8 @@ void TForm2::SetMemo1FromFileBytes(const std::string& bytes) {
   }
   Memo1->setPlainText(text.join(QLatin1Char('\n')));
 }
+
+std::string TForm2::SceneName() const { return tovimar::ToStd(Edit1->text()); }
 
 std::vector<std::string> TForm2::SceneLines() const {
   QStringList lines = MemoLines(Memo1);

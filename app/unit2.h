@@ -52,6 +52,7 @@ class TForm2 : public QWidget, public tovimar::EditorLink {
 
   // tovimar::EditorLink
   std::vector<std::string> SceneLines() const override;
+  std::string SceneName() const override;  // the file named in Edit1
   std::string FocalLengthText() const override;
   void SetFocalLengthText(const std::string& text) override;
   std::string BaselineText() const override;

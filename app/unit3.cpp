@@ -1,5 +1,7 @@
 #include "app/unit3.h"
 
+#include "render/settings.h"
+
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -103,9 +105,9 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   Label3 = Named(new QLabel(QStringLiteral("R:"), GroupBox1), "Label3");
   Label4 = Named(new QLabel(QStringLiteral("G:"), GroupBox1), "Label4");
   Label5 = Named(new QLabel(QStringLiteral("B:"), GroupBox1), "Label5");
-  Edit3 = Spinner(GroupBox1, "Edit3", 255, 0);
-  Edit4 = Spinner(GroupBox1, "Edit4", 255, 255);
-  Edit5 = Spinner(GroupBox1, "Edit5", 255, 255);
+  Edit3 = Spinner(GroupBox1, "Edit3", 255, tovimar::kDefaultBackground[0]);
+  Edit4 = Spinner(GroupBox1, "Edit4", 255, tovimar::kDefaultBackground[1]);
+  Edit5 = Spinner(GroupBox1, "Edit5", 255, tovimar::kDefaultBackground[2]);
   UpDown2 = Edit3;
   UpDown3 = Edit4;
   UpDown4 = Edit5;

@@ -18,6 +18,7 @@
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
 #include "sequence/ground_truth.h"
+#include "sequence/viewer_frame_source.h"
 #include "sequence/sequence_driver.h"
 
 namespace {
@@ -49,12 +50,12 @@ int Bench(const std::vector<std::string>& lines, int width, int height, int runs
   editor.lines = lines;
   QuietNotifier notifier;
   Viewer viewer(settings, editor, notifier, '.', width, height);
-  if (!viewer.FormCreate()) {
+  if (!viewer.Initialise()) {
     std::fprintf(stderr, "bench_frame: no OpenGL context\n");
     return 1;
   }
-  viewer.FormPaint();
-  ViewerFrameSource source(viewer);
+  viewer.ResetViewAndDraw();
+  ViewerFrameSource source(viewer, settings);
   CaptureTimings warm, timings;
   source.Buffers().timings = &warm;
   // Errors end the run and are reported below (without this hook they would

@@ -26,13 +26,8 @@ bool WriteStdout(const std::string& text) {
 
 int RunDump(const tovimar::cli::CliOptions& options) {
   const char separator = tovimar::cli::UserDecimalSeparator();
-  tovimar::Prefs prefs;
-  try {
-    prefs = tovimar::cli::EditorPrefs(options.focalText, options.baselineText, separator);
-  } catch (const tovimar::Error& e) {
-    PrintError(e.message());
-    return kExitUsage;
-  }
+  // The fields were checked with the options.
+  const tovimar::Prefs prefs = tovimar::cli::EditorPrefs(options.focalText, options.baselineText, separator);
   std::string bytes;
   try {
     bytes = tovimar::ReadFileBytes(options.scenePath);
@@ -66,6 +61,12 @@ int main(int argc, char** argv) {
   }
   if (options.version) {
     return WriteStdout("tovimar-render " TOVIMAR_VERSION "\n") ? kExitOk : kExitFailure;
+  }
+  try {
+    options.Check();
+  } catch (const tovimar::cli::UsageError& e) {
+    PrintError(e.what());
+    return kExitUsage;
   }
   if (options.dump) return RunDump(options);
 

@@ -5,6 +5,9 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include "cli/scene_dump.h"
+#include "scene/notifier.h"
+
 namespace tovimar::cli {
 
 namespace {
@@ -59,8 +62,8 @@ void ParseBackground(CliOptions& o, const std::string& v) {
   }
 }
 
-std::vector<OptionSpec> MakeTable() {
-  std::vector<OptionSpec> table;
+std::vector<OptionDefinition> MakeTable() {
+  std::vector<OptionDefinition> table;
   table.push_back({"help", 'h', nullptr, "show this help and exit",
                    [](CliOptions& o, const std::string&) { o.help = true; }});
   table.push_back({"version", 0, nullptr, "show the version and exit",
@@ -107,14 +110,14 @@ std::vector<OptionSpec> MakeTable() {
   return table;
 }
 
-const OptionSpec* FindLong(const std::string& name) {
+const OptionDefinition* FindLong(const std::string& name) {
   for (const auto& option : OptionTable()) {
     if (name == option.longName) return &option;
   }
   return nullptr;
 }
 
-const OptionSpec* FindShort(char name) {
+const OptionDefinition* FindShort(char name) {
   for (const auto& option : OptionTable()) {
     if (option.shortName != 0 && option.shortName == name) return &option;
   }
@@ -123,9 +126,18 @@ const OptionSpec* FindShort(char name) {
 
 }  // namespace
 
-const std::vector<OptionSpec>& OptionTable() {
-  static const std::vector<OptionSpec> table = MakeTable();
+const std::vector<OptionDefinition>& OptionTable() {
+  static const std::vector<OptionDefinition> table = MakeTable();
   return table;
+}
+
+void CliOptions::Check() const {
+  try {
+    // Either decimal mark is accepted, so the separator does not matter here.
+    (void)EditorPrefs(focalText, baselineText, '.');
+  } catch (const Error& e) {
+    throw UsageError(e.message());
+  }
 }
 
 CliOptions ParseCommandLine(const std::vector<std::string>& args) {
@@ -144,7 +156,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
       continue;
     }
 
-    const OptionSpec* found = nullptr;
+    const OptionDefinition* found = nullptr;
     std::string shownName;
     std::string value;
     bool valueAttached = false;

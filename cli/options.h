@@ -1,13 +1,16 @@
 #pragma once
 // Command-line options of tovimar-render. The options are one table
-// (OptionTable): each row names the option, says whether it takes a value and
-// stores that value into CliOptions, throwing UsageError when it is bad.
+// (OptionTable): each row is an OptionDefinition that names the option, says
+// whether it takes a value and stores that value into CliOptions, throwing
+// UsageError when it is bad.
 // A new option is a new field here and a new row in options.cpp.
 #include <array>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "render/settings.h"
 
 namespace tovimar::cli {
 
@@ -18,8 +21,8 @@ struct CliOptions {
   bool version = false;
   bool dump = false;                  // --dump: print the parsed scene as JSON and exit
   std::string scenePath;              // the one positional argument
-  std::string focalText = "389,0";    // the editor's focal-length field
-  std::string baselineText = "0,12";  // the editor's baseline field
+  std::string focalText = kDefaultFocalLengthText;  // the editor's focal-length field
+  std::string baselineText = kDefaultBaselineText;  // the editor's baseline field
 
   // Rendering a sequence (the control panel's settings).
   std::string outputFolder = "./out";  // "Folder"
@@ -30,10 +33,14 @@ struct CliOptions {
   bool preview = false;                 // "Preview only"
   bool palette = false;                 // "Color pallete in segmentation"
   bool antiAlias = false;               // "AntiAliasing Filter"
-  std::array<int, 3> background{0, 255, 255};
+  std::array<int, 3> background = kDefaultBackground;
   std::string textureFolder;            // empty: the renderer's choice
   bool quiet = false;
   bool avi = false;                     // build L.avi / P.avi after the runs
+
+  // Checks the values that depend on each other or need reading (the focal
+  // length and baseline fields); throws UsageError naming what is wrong.
+  void Check() const;
 };
 
 // Largest frame side the tool accepts.
@@ -45,7 +52,7 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec {
+struct OptionDefinition {
   const char* longName;   // without the leading "--"
   char shortName;         // 0 when the option has no short form
   const char* valueName;  // nullptr for a switch, else the value's name in the help text
@@ -53,7 +60,7 @@ struct OptionSpec {
   std::function<void(CliOptions&, const std::string& value)> apply;
 };
 
-const std::vector<OptionSpec>& OptionTable();
+const std::vector<OptionDefinition>& OptionTable();
 
 // Parses the arguments after the program name. Accepts "--name value",
 // "--name=value", "-x value" and "-xvalue"; "--" ends the options.

@@ -6,15 +6,14 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
 
-#ifdef TOVIMAR_HAVE_AVI
 #include "app/avi/avi_export.h"
-#endif
 #include "cli/scene_dump.h"
 #include "render/settings.h"
 #include "render/viewer.h"
@@ -24,6 +23,7 @@
 #include "scene/scene_text.h"
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
+#include "sequence/viewer_frame_source.h"
 
 namespace tovimar::cli {
 
@@ -129,40 +129,214 @@ class Progress {
   bool shown_ = false;
 };
 
-// The output root must be a writable folder before the first frame; a
-// missing root is created with its parents (the run itself creates only the
-// sequence folder, one level, per frame).
-bool CheckOutputRoot(const CliOptions& o, std::FILE* err) {
+// The first path from `path` upward that exists ("." for a relative path
+// with no existing part).
+std::filesystem::path NearestExisting(const std::filesystem::path& path) {
   namespace fs = std::filesystem;
-  const std::string root = o.outputFolder.empty() ? std::string(".") : o.outputFolder;
   std::error_code ec;
-  if (!fs::exists(root, ec)) {
-    fs::create_directories(root, ec);
-    if (ec) {
-      PrintError(err, "cannot create the output folder '" + root + "': " + ec.message());
+  fs::path p = path;
+  while (!p.empty() && !fs::exists(fs::symlink_status(p, ec))) p = p.parent_path();
+  return p.empty() ? fs::path(".") : p;
+}
+
+// Checks, before anything is created, that the output root and the sequence
+// folder can be used: each either exists as a writable folder or can be made
+// inside one. The message names the path that is wrong.
+bool CheckOutputPaths(const CliOptions& o, std::FILE* err) {
+  namespace fs = std::filesystem;
+  const fs::path root = o.outputFolder.empty() ? fs::path(".") : fs::path(o.outputFolder);
+  std::string sequence = OutputDirectory(o.outputFolder, o.sequenceNumber);
+  while (sequence.size() > 1 && sequence.back() == '/') sequence.pop_back();
+  std::error_code ec;
+  for (const fs::path& wanted : {root, fs::path(sequence)}) {
+    const fs::path existing = NearestExisting(wanted);
+    if (!fs::is_directory(existing, ec)) {
+      PrintError(err, existing == wanted ? "'" + wanted.string() + "' exists and is not a folder"
+                                         : "cannot make the output folder '" + wanted.string() + "': '" +
+                                               existing.string() + "' is not a folder");
       return false;
     }
-  }
-  if (!fs::is_directory(root, ec)) {
-    PrintError(err, "the output folder '" + root + "' is not a folder");
-    return false;
-  }
-  if (access(root.c_str(), W_OK | X_OK) != 0) {
-    PrintError(err, "the output folder '" + root + "' is not writable");
-    return false;
-  }
-  const std::string dir = OutputDirectory(o.outputFolder, o.sequenceNumber);
-  if (fs::exists(dir, ec)) {
-    if (!fs::is_directory(dir, ec)) {
-      PrintError(err, "'" + dir + "' exists and is not a folder");
-      return false;
-    }
-    if (access(dir.c_str(), W_OK | X_OK) != 0) {
-      PrintError(err, "the output folder '" + dir + "' is not writable");
+    if (access(existing.c_str(), W_OK | X_OK) != 0) {
+      PrintError(err, "the folder '" + existing.string() + "' is not writable" +
+                          (existing == wanted ? "" : " (needed for '" + wanted.string() + "')"));
       return false;
     }
   }
   return true;
+}
+
+// Makes the output root (with its parents) once the scene is ready; the
+// sequence folder is made with the first frame.
+bool MakeOutputRoot(const CliOptions& o, std::FILE* err) {
+  namespace fs = std::filesystem;
+  const std::string root = o.outputFolder.empty() ? std::string(".") : o.outputFolder;
+  std::error_code ec;
+  if (fs::is_directory(root, ec)) return true;
+  fs::create_directories(root, ec);
+  if (ec) {
+    PrintError(err, "cannot create the output folder '" + root + "': " + ec.message());
+    return false;
+  }
+  return true;
+}
+
+// What a command-line run shares between its steps.
+struct RenderSession {
+  RenderSession(const CliOptions& options, std::FILE* errStream)
+      : o(options), err(errStream), notifier(errStream), lineNotifier(errStream, options.scenePath),
+        progress(errStream, options.quiet) {}
+
+  const CliOptions& o;
+  std::FILE* err;
+  PlainSettings settings;
+  PlainEditor editor;
+  StderrNotifier notifier;
+  SceneLineNotifier lineNotifier;
+  Progress progress;
+  std::unique_ptr<Viewer> viewer;
+  std::unique_ptr<ViewerFrameSource> source;
+  std::unique_ptr<SequenceDriver> driver;
+  std::string runError;
+
+  std::size_t framesWritten = 0;
+  std::size_t framesMade = 0;
+  std::vector<std::pair<bool, int>> renderedRuns;  // camera (right?), frame count
+  double seconds = 0;
+  bool interrupted = false;
+};
+
+// Reads the scene and checks every input and output path; nothing is
+// created. Returns an exit code, or kExitOk to go on.
+int CheckInputs(RenderSession& s, std::string& sceneBytes) {
+  try {
+    sceneBytes = ReadFileBytes(s.o.scenePath);
+  } catch (const Error& e) {
+    PrintError(s.err, e.message());
+    return kExitFailure;
+  }
+  if (!s.o.textureFolder.empty()) {
+    // The renderer falls back to the bundled textures when a folder has no
+    // tex0.bmp; a folder named on the command line must have its own.
+    std::error_code ec;
+    const std::string first = s.o.textureFolder + "/tex0.bmp";
+    if (!std::filesystem::is_regular_file(first, ec)) {
+      PrintError(s.err, "the texture folder '" + s.o.textureFolder + "' has no tex0.bmp");
+      return kExitFailure;
+    }
+  }
+  if (!s.o.preview && !CheckOutputPaths(s.o, s.err)) return kExitFailure;
+  return kExitOk;
+}
+
+// The desktop's start-up and its editor's "Load" of the scene file: a
+// rendering context, the default view, then the prepared and drawn scene.
+// Every drawing of a plane steps the random state that plane shades and
+// noise come from, so the same steps give the same files byte for byte.
+int OpenViewer(RenderSession& s, const std::string& sceneBytes) {
+  const CliOptions& o = s.o;
+  s.settings.background = o.background;
+  s.settings.antiAlias = o.antiAlias;
+  s.settings.outputFolder = o.outputFolder;
+  s.settings.sequenceNumber = o.sequenceNumber;
+  s.settings.previewOnly = o.preview;
+  s.settings.palette = o.palette;
+  s.editor.lines = SplitLines(sceneBytes);
+  s.editor.sceneName = o.scenePath;
+  s.editor.focalText = o.focalText;
+  s.editor.baselineText = o.baselineText;
+  s.editor.keepLogs = false;
+
+  // The command line reads and writes numbers with a point.
+  s.viewer = std::make_unique<Viewer>(s.settings, s.editor, s.notifier, '.', o.width, o.height);
+  s.viewer->SetLineNotifier(&s.lineNotifier);
+  if (!o.textureFolder.empty()) s.viewer->Rig().StartDirectory = o.textureFolder;
+  if (!s.viewer->Initialise()) {
+    PrintError(s.err, "cannot create the OpenGL rendering context");
+    return kExitFailure;
+  }
+  s.viewer->ResetViewAndDraw();
+  try {
+    s.viewer->PrepareScene();
+  } catch (const Error& e) {
+    PrintError(s.err, e.message());
+    return kExitFailure;
+  }
+
+  SequenceHooks hooks;
+  hooks.setProgressPosition = [&s](int done) {
+    if (done > 0) s.progress.Frame(done);
+  };
+  hooks.showError = [&s](const std::string& message) { s.runError = message; };
+  s.source = std::make_unique<ViewerFrameSource>(*s.viewer, s.settings);
+  s.driver = std::make_unique<SequenceDriver>(*s.source, hooks);
+  return kExitOk;
+}
+
+// One run of one camera, switched as the panel's camera radio group does (the
+// viewer's camera box flips, its handler shifts the projection and redraws).
+int RunCamera(RenderSession& s, bool right) {
+  if (right != s.settings.rightCamera) {
+    s.settings.rightCamera = right;
+    s.viewer->CameraSwitch(right);
+  }
+  SequenceDriver& driver = *s.driver;
+  const auto start = Clock::now();
+  driver.StartStop();
+  if (driver.GetState() == SequenceDriver::State::Idle) {
+    PrintError(s.err, s.runError);  // the preparation failed
+    return kExitFailure;
+  }
+  const int frames = static_cast<int>(s.viewer->Scene().egoFrames.size());
+  s.progress.Begin(right ? "right" : "left ", frames);
+  while (driver.TimerEnabled()) {
+    if (g_stopSignal && !driver.StopRequested()) driver.StartStop();
+    driver.Tick();
+  }
+  s.progress.End();
+  s.seconds += std::chrono::duration<double>(Clock::now() - start).count();
+  s.framesWritten += driver.FramesWritten();
+  s.framesMade += driver.FramesMade();
+  if (!s.runError.empty()) {
+    PrintError(s.err, s.runError);
+    return kExitFailure;
+  }
+  s.renderedRuns.emplace_back(right, frames);
+  if (g_stopSignal) s.interrupted = true;
+  return kExitOk;
+}
+
+// L.avi / P.avi of the cameras that were rendered.
+int ExportAvis(const RenderSession& s) {
+  const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
+  std::error_code ec;
+  const std::string wav = std::filesystem::is_regular_file("wav.wav", ec) ? "wav.wav" : "";
+  for (const auto& [right, frames] : s.renderedRuns) {
+    const AviExportSummary summary = ExportAvi(directory, right, frames, wav);
+    if (!summary.opened) {
+      PrintError(s.err, "cannot create " + summary.aviPath);
+      return kExitFailure;
+    }
+    if (!s.o.quiet) {
+      Print(s.err, "wrote " + summary.aviPath + " (" + std::to_string(summary.framesWritten) + " frames" +
+                       (summary.framesSkipped ? ", " + std::to_string(summary.framesSkipped) + " missing" : "") +
+                       (summary.audioAdded ? ", with wav.wav" : "") + ")\n");
+    }
+  }
+  return kExitOk;
+}
+
+void PrintSummary(const RenderSession& s) {
+  const double perFrame = s.framesMade ? s.seconds * 1000.0 / static_cast<double>(s.framesMade) : 0.0;
+  std::string summary;
+  if (s.o.preview) {
+    summary = "previewed " + std::to_string(s.framesMade) + " frames, nothing written";
+  } else {
+    summary = "wrote " + std::to_string(s.framesWritten) + " frames (" + std::to_string(s.framesWritten * 5) +
+              " files) to " + OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
+  }
+  summary += ", " + Fixed(perFrame, 1) + " ms per frame";
+  if (s.interrupted) summary += " (interrupted)";
+  Print(s.err, summary + "\n");
 }
 
 }  // namespace
@@ -173,160 +347,31 @@ void InstallStopSignalHandlers() {
 }
 
 int RunRender(const CliOptions& o, std::FILE* err) {
-  // The editor's fields are checked before anything is done.
   try {
-    // A focal length that is not positive is refused here, before the
-    // output root is made.
-    (void)EditorPrefs(o.focalText, o.baselineText, '.');
-  } catch (const Error& e) {
-    PrintError(err, e.message());
+    o.Check();
+  } catch (const UsageError& e) {
+    PrintError(err, e.what());
     return kExitUsage;
   }
-  std::string bytes;
-  try {
-    bytes = ReadFileBytes(o.scenePath);
-  } catch (const Error& e) {
-    PrintError(err, e.message());
-    return kExitFailure;
-  }
-  if (!o.textureFolder.empty()) {
-    // The renderer falls back to the bundled textures when a folder has no
-    // tex0.bmp; a folder named on the command line must have its own.
-    std::error_code ec;
-    const std::string first = o.textureFolder + "/tex0.bmp";
-    if (!std::filesystem::is_regular_file(first, ec)) {
-      PrintError(err, "the texture folder '" + o.textureFolder + "' has no tex0.bmp");
-      return kExitFailure;
-    }
-  }
-  if (!o.preview && !CheckOutputRoot(o, err)) return kExitFailure;
-
-  PlainSettings settings;
-  settings.background = o.background;
-  settings.antiAlias = o.antiAlias;
-  settings.outputFolder = o.outputFolder;
-  settings.sequenceNumber = o.sequenceNumber;
-  settings.previewOnly = o.preview;
-  settings.palette = o.palette;
-  PlainEditor editor;
-  editor.lines = SplitLines(bytes);
-  editor.focalText = o.focalText;
-  editor.baselineText = o.baselineText;
-  editor.keepLogs = false;
-
-  StderrNotifier notifier(err);
-  SceneLineNotifier lineNotifier(err, o.scenePath);
-  // The command line reads and writes numbers with a point.
-  Viewer viewer(settings, editor, notifier, '.', o.width, o.height);
-  viewer.SetLineNotifier(&lineNotifier);
-  if (!o.textureFolder.empty()) viewer.Rig().StartDirectory = o.textureFolder;
-  if (!viewer.FormCreate()) {
-    PrintError(err, "cannot create the OpenGL rendering context");
-    return kExitFailure;
-  }
-  viewer.FormPaint();
-  // The desktop steps this mirrors: the editor's "Load" of the scene file
-  // (which prepares and draws the scene), the camera radio group, "Start".
-  // Every drawing of a plane steps the random state that plane shades and
-  // noise come from, so the same steps give the same files byte for byte.
-  try {
-    viewer.PrepareScene();
-  } catch (const Error& e) {
-    PrintError(err, e.message());
-    return kExitFailure;
-  }
-
-  Progress progress(err, o.quiet);
-  std::string runError;
-  SequenceHooks hooks;
-  hooks.setProgressPosition = [&progress](int done) {
-    if (done > 0) progress.Frame(done);
-  };
-  hooks.showError = [&runError](const std::string& message) { runError = message; };
-  SequenceDriver driver(viewer, hooks);
+  RenderSession session(o, err);
+  std::string sceneBytes;
+  if (const int code = CheckInputs(session, sceneBytes); code != kExitOk) return code;
+  if (const int code = OpenViewer(session, sceneBytes); code != kExitOk) return code;
+  if (!o.preview && !MakeOutputRoot(o, err)) return kExitFailure;
 
   std::vector<bool> cameras;
   if (o.camera != CameraChoice::Right) cameras.push_back(false);
   if (o.camera != CameraChoice::Left) cameras.push_back(true);
-
-  std::size_t framesWritten = 0;
-  std::size_t framesMade = 0;
-  std::vector<std::pair<bool, int>> renderedRuns;  // camera, frame count
-  double seconds = 0;
-  bool interrupted = false;
   for (bool right : cameras) {
-    if (right != settings.rightCamera) {
-      // As the panel's camera radio group does: flip the viewer's camera box,
-      // whose handler shifts the projection and redraws.
-      settings.rightCamera = right;
-      viewer.CameraSwitch(right);
-    }
-    const auto start = Clock::now();
-    driver.StartStop();
-    if (driver.GetState() == SequenceDriver::State::Idle) {
-      PrintError(err, runError);  // the preparation failed
-      return kExitFailure;
-    }
-    const int frames = static_cast<int>(viewer.Scene().egoFrames.size());
-    progress.Begin(right ? "right" : "left ", frames);
-    while (driver.TimerEnabled()) {
-      if (g_stopSignal && !driver.StopRequested()) driver.StartStop();
-      driver.Tick();
-    }
-    progress.End();
-    seconds += std::chrono::duration<double>(Clock::now() - start).count();
-    framesWritten += driver.FramesWritten();
-    framesMade += driver.FramesMade();
-    if (!runError.empty()) {
-      PrintError(err, runError);
-      return kExitFailure;
-    }
-    renderedRuns.emplace_back(right, frames);
-    if (g_stopSignal) {
-      interrupted = true;
-      break;
-    }
+    if (const int code = RunCamera(session, right); code != kExitOk) return code;
+    if (session.interrupted) break;
   }
 
-  const std::string directory = OutputDirectory(o.outputFolder, o.sequenceNumber);
-#ifdef TOVIMAR_HAVE_AVI
-  if (o.avi && !o.preview && !interrupted) {
-    std::error_code ec;
-    const std::string wav = std::filesystem::is_regular_file("wav.wav", ec) ? "wav.wav" : "";
-    for (const auto& [right, frames] : renderedRuns) {
-      const AviExportSummary s = ExportAvi(directory, right, frames, wav);
-      if (!s.opened) {
-        PrintError(err, "cannot create " + s.aviPath);
-        return kExitFailure;
-      }
-      if (!o.quiet) {
-        Print(err, "wrote " + s.aviPath + " (" + std::to_string(s.framesWritten) + " frames" +
-                       (s.framesSkipped ? ", " + std::to_string(s.framesSkipped) + " missing" : "") +
-                       (s.audioAdded ? ", with wav.wav" : "") + ")\n");
-      }
-    }
+  if (o.avi && !o.preview && !session.interrupted) {
+    if (const int code = ExportAvis(session); code != kExitOk) return code;
   }
-#else
-  if (o.avi) {
-    PrintError(err, "--avi: this build has no AVI export");
-    return kExitFailure;
-  }
-#endif
-
-  if (!o.quiet) {
-    const double perFrame = framesMade ? seconds * 1000.0 / static_cast<double>(framesMade) : 0.0;
-    std::string summary;
-    if (o.preview) {
-      summary = "previewed " + std::to_string(framesMade) + " frames, nothing written";
-    } else {
-      summary = "wrote " + std::to_string(framesWritten) + " frames (" + std::to_string(framesWritten * 5) +
-                " files) to " + directory;
-    }
-    summary += ", " + Fixed(perFrame, 1) + " ms per frame";
-    if (interrupted) summary += " (interrupted)";
-    Print(err, summary + "\n");
-  }
-  return interrupted ? kExitInterrupted : kExitOk;
+  if (!o.quiet) PrintSummary(session);
+  return session.interrupted ? kExitInterrupted : kExitOk;
 }
 
 }  // namespace tovimar::cli

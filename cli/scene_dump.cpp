@@ -79,7 +79,9 @@ void WriteObject(std::string& out, const Obiekt& o) {
   FieldWriter writer(out);
   writer.Field("class", JsonString(ClassName(o.kind)));
   writer.Field("id", std::to_string(o.id));
-  writer.Field("texture", std::to_string(o.texture));
+  // The dump's texture list names texture n "n + 1"; 0 is untextured.
+  writer.Field("texture", o.texture == 0 ? std::string("null")
+                                         : JsonString("tex" + std::to_string(o.texture - 1) + ".bmp"));
   writer.Field("colour", Vec(o.colour));
   writer.Field("position", Vec(o.position));
   writer.Field("rotation", Vec(o.rotation));

@@ -16,9 +16,9 @@ namespace tovimar::cli {
 // positive number of pixels.
 Prefs EditorPrefs(const std::string& focalText, const std::string& baselineText, char decimalSeparator);
 
-// Parses lines with the texture list 1..11 (the names a fresh rendering
-// context gives the eleven textures) and returns the JSON text, ending in a
-// line break: {"file", "prefs", "solidObjects", "egoFrames", "errors"}.
+// Parses lines as scene assembly does and returns the JSON text, ending in a
+// line break: {"file", "prefs", "solidObjects", "egoFrames", "errors"}. An
+// object's "texture" is the file it uses ("tex9.bmp"), or null when untextured.
 std::string SceneDumpJson(const std::string& fileName, const std::vector<std::string>& lines, Prefs prefs,
                           char decimalSeparator);
 

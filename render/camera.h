@@ -22,8 +22,8 @@ double FieldOfViewY(int height, double focalLength);
 // Width / height rounded to a 32-bit float (4/3 gives 1.33333337).
 float AspectRatio(int width, int height);
 
-// The two motion log lines of one frame motion: the table line of Memo2
-// ("tx&ty&tz&ax&ay&az&T & T & T & R & R & R \\") and the plain line of Memo3
+// The two motion log lines of one frame motion: the table line
+// ("tx&ty&tz&ax&ay&az&T & T & T & R & R & R \\") and the plain line
 // ("tx;ty;tz;ax;ay;az;"), numbers in the three-decimal text.
 struct MotionLogLines {
   std::string table;
@@ -31,7 +31,7 @@ struct MotionLogLines {
 };
 MotionLogLines FormatMotionLog(const Vec3& translation, const Vec3& rotation, char decimalSeparator);
 
-// The matrix log line of Memo4: the 16 values in OpenGL's column-major
+// The matrix log line of one drawn object: the 16 values in OpenGL's column-major
 // order, each in the three-decimal text followed by "; ".
 std::string FormatMatrixLog(const std::array<double, 16>& matrix, char decimalSeparator);
 

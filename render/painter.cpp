@@ -65,17 +65,9 @@ std::array<Vec3, 4> PlaneStripCorners(const Plane& plane, const PlaneLayout& lay
 }
 
 Vec3 FaceNormal(const Vec3& p1, const Vec3& p2, const Vec3& p3) {
-  double nx = 0.0, ny = 0.0, nz = 0.0;
-  Obiekt::planeNormal(p1[0], p2[0], p3[0], p1[1], p2[1], p3[1], p1[2], p2[2], p3[2], nx, ny, nz);
-  if (std::isfinite(nx) && std::isfinite(ny) && std::isfinite(nz) && (nx != 0.0 || ny != 0.0 || nz != 0.0)) {
-    return {nx, ny, nz};
-  }
-  const Vec3 e1{p2[0] - p1[0], p2[1] - p1[1], p2[2] - p1[2]};
-  const Vec3 e2{p3[0] - p1[0], p3[1] - p1[1], p3[2] - p1[2]};
-  const Vec3 c{e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
-  const double length = std::sqrt(c[0] * c[0] + c[1] * c[1] + c[2] * c[2]);
-  if (!(length > 0.0) || !std::isfinite(length)) return {0.0, 0.0, 1.0};
-  return {c[0] / length, c[1] / length, c[2] / length};
+  Vec3 n{};
+  Obiekt::planeNormal(p1[0], p2[0], p3[0], p1[1], p2[1], p3[1], p1[2], p2[2], p3[2], n[0], n[1], n[2]);
+  return n;
 }
 
 GlPainter::GlPainter(RandomState& random) : random_(random) {}

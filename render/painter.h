@@ -36,11 +36,9 @@ bool PlaneLayoutFor(const Plane& plane, PlaneLayout& layout);
 // (1,1), (0,1).
 std::array<Vec3, 4> PlaneStripCorners(const Plane& plane, const PlaneLayout& layout, int u);
 
-// Unit normal of the face through three points, as planeNormal gives it (turned
-// toward the world origin). When the points lie on one line or on a plane
-// through the origin, planeNormal has no answer; then the normalised cross
-// product of the two edges from the first point is used, or (0, 0, 1) when the
-// points do not span a face at all. Never returns a non-finite value.
+// Unit normal of the face through three points, as planeNormal gives it:
+// turned toward the world origin's side, always finite ((0, 0, 1) when the
+// points do not span a face).
 Vec3 FaceNormal(const Vec3& p1, const Vec3& p2, const Vec3& p3);
 
 class GlPainter final : public ObjectPainter {

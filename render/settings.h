@@ -1,5 +1,5 @@
 #pragma once
-// What the viewer reads from the other windows at the moment of use. The
+// What the viewer reads from its surroundings at the moment of use. The
 // desktop windows implement these; the command-line tool and the tests use
 // the plain versions below.
 #include <array>
@@ -9,63 +9,63 @@
 
 namespace tovimar {
 
-// Control panel settings and the viewer's camera choice.
-class Settings {
+// Defaults of the scene editor's number fields and of the background colour.
+inline constexpr const char* kDefaultFocalLengthText = "389,0";
+inline constexpr const char* kDefaultBaselineText = "0,12";
+inline constexpr std::array<int, 3> kDefaultBackground{0, 255, 255};
+
+// How the frames are drawn: background, antialiasing and which camera.
+class RenderSettings {
  public:
-  virtual ~Settings() = default;
-  virtual std::array<int, 3> BackgroundColour() const = 0;  // spinner positions, 0..255 each
-  virtual bool AntiAlias() const = 0;                       // "AntiAliasing Filter"
-  virtual bool RightCamera() const = 0;                     // viewer's CheckBox1 (checked = right)
-  virtual std::string OutputFolder() const = 0;             // "Folder"
-  virtual int SequenceNumber() const = 0;                   // "Sequence no:"
-  virtual bool PreviewOnly() const = 0;                     // "Preview only"
-  virtual bool Palette() const = 0;                         // "Color pallete in segmentation"
+  virtual ~RenderSettings() = default;
+  virtual std::array<int, 3> BackgroundColour() const = 0;  // 0..255 each
+  virtual bool AntiAlias() const = 0;                       // the antialiasing filter
+  virtual bool RightCamera() const = 0;                     // false: left camera
 };
 
-// The scene editor as the viewer uses it.
+// The scene editor as the viewer uses it: the scene text, the focal length
+// and baseline fields, the object and frame counts and the motion logs.
 class EditorLink {
  public:
   virtual ~EditorLink() = default;
-  virtual std::vector<std::string> SceneLines() const = 0;  // Memo1
-  virtual std::string FocalLengthText() const = 0;          // Edit6
+  virtual std::vector<std::string> SceneLines() const = 0;
+  // The file the scene lines came from, for messages ("" when unnamed).
+  virtual std::string SceneName() const { return ""; }
+  virtual std::string FocalLengthText() const = 0;
   virtual void SetFocalLengthText(const std::string& text) = 0;
-  virtual std::string BaselineText() const = 0;             // Edit5
+  virtual std::string BaselineText() const = 0;
   virtual void SetBaselineText(const std::string& text) = 0;
-  virtual void ShowCounts(std::size_t objects, std::size_t frames) = 0;  // Label8, Label5
-  virtual bool MatrixLogEnabled() const = 0;                // CheckBox4
-  virtual void AppendMotionLog(const std::string& tableLine, const std::string& plainLine) = 0;  // Memo2, Memo3
-  virtual void AppendMatrixLog(const std::string& line) = 0;  // Memo4
-  virtual void ClearMotionLogs() = 0;                         // Memo2, Memo3
+  virtual void ShowCounts(std::size_t objects, std::size_t frames) = 0;
+  virtual bool MatrixLogEnabled() const = 0;
+  // One line per applied camera motion: the table form and the plain form.
+  virtual void AppendMotionLog(const std::string& tableLine, const std::string& plainLine) = 0;
+  // One line per drawn object when the matrix log is enabled.
+  virtual void AppendMatrixLog(const std::string& line) = 0;
+  virtual void ClearMotionLogs() = 0;
 };
 
-struct PlainSettings : Settings {
-  std::array<int, 3> background{0, 255, 255};
+struct PlainRenderSettings : RenderSettings {
+  std::array<int, 3> background = kDefaultBackground;
   bool antiAlias = false;
   bool rightCamera = false;
-  std::string outputFolder;
-  int sequenceNumber = 0;
-  bool previewOnly = false;
-  bool palette = false;
 
   std::array<int, 3> BackgroundColour() const override { return background; }
   bool AntiAlias() const override { return antiAlias; }
   bool RightCamera() const override { return rightCamera; }
-  std::string OutputFolder() const override { return outputFolder; }
-  int SequenceNumber() const override { return sequenceNumber; }
-  bool PreviewOnly() const override { return previewOnly; }
-  bool Palette() const override { return palette; }
 };
 
 struct PlainEditor : EditorLink {
   std::vector<std::string> lines;
-  std::string focalText = "389,0";
-  std::string baselineText = "0,12";
+  std::string sceneName;
+  std::string focalText = kDefaultFocalLengthText;
+  std::string baselineText = kDefaultBaselineText;
   std::size_t objectCount = 0, frameCount = 0;
   bool matrixLog = false;
   bool keepLogs = false;  // the command-line tool drops the logs
-  std::vector<std::string> memo2, memo3, memo4;
+  std::vector<std::string> motionTable, motionPlain, matrixLines;
 
   std::vector<std::string> SceneLines() const override { return lines; }
+  std::string SceneName() const override { return sceneName; }
   std::string FocalLengthText() const override { return focalText; }
   void SetFocalLengthText(const std::string& t) override { focalText = t; }
   std::string BaselineText() const override { return baselineText; }
@@ -73,10 +73,10 @@ struct PlainEditor : EditorLink {
   void ShowCounts(std::size_t o, std::size_t f) override { objectCount = o; frameCount = f; }
   bool MatrixLogEnabled() const override { return matrixLog; }
   void AppendMotionLog(const std::string& t, const std::string& p) override {
-    if (keepLogs) { memo2.push_back(t); memo3.push_back(p); }
+    if (keepLogs) { motionTable.push_back(t); motionPlain.push_back(p); }
   }
-  void AppendMatrixLog(const std::string& l) override { if (keepLogs) memo4.push_back(l); }
-  void ClearMotionLogs() override { memo2.clear(); memo3.clear(); }
+  void AppendMatrixLog(const std::string& l) override { if (keepLogs) matrixLines.push_back(l); }
+  void ClearMotionLogs() override { motionTable.clear(); motionPlain.clear(); }
 };
 
 }  // namespace tovimar

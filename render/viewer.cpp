@@ -32,7 +32,7 @@ double ReadFieldNumber(const std::string& text, char decimalSeparator) {
 
 }  // namespace
 
-Viewer::Viewer(Settings& settings, EditorLink& editor, Notifier& notifier, char decimalSeparator, int clientWidth,
+Viewer::Viewer(RenderSettings& settings, EditorLink& editor, Notifier& notifier, char decimalSeparator, int clientWidth,
                int clientHeight)
     : settings_(settings),
       editor_(editor),
@@ -41,11 +41,11 @@ Viewer::Viewer(Settings& settings, EditorLink& editor, Notifier& notifier, char 
       clientWidth_(ClampSize(clientWidth)),
       clientHeight_(ClampSize(clientHeight)),
       painter_(std::make_unique<GlPainter>(rig_.random)),
-      defaultLineNotifier_(notifier),
+      defaultLineNotifier_(notifier, [&editor] { return editor.SceneName(); }),
       lineNotifier_(&defaultLineNotifier_),
       contextFactory_(CreateEglContext) {}
 
-Viewer::~Viewer() { FormDestroy(); }
+Viewer::~Viewer() { Shutdown(); }
 
 void Viewer::SetLineNotifier(LineNotifier* notifier) {
   lineNotifier_ = notifier != nullptr ? notifier : &defaultLineNotifier_;
@@ -55,9 +55,9 @@ void Viewer::SetContextFactory(GlContextFactory factory) {
   contextFactory_ = factory ? std::move(factory) : GlContextFactory(CreateEglContext);
 }
 
-// ---------------------------------------------------------------- window events
+// ---------------------------------------------------------------- life cycle
 
-bool Viewer::FormCreate() {
+bool Viewer::Initialise() {
   sceneReady_ = false;
   if (rig_.StartDirectory.empty()) {
     std::error_code ec;
@@ -69,7 +69,7 @@ bool Viewer::FormCreate() {
   return CreateRenderContext();
 }
 
-void Viewer::FormDestroy() {
+void Viewer::Shutdown() {
   ReleaseSceneResources();
   ReleaseRenderContext();
 }
@@ -79,12 +79,12 @@ void Viewer::ReleaseSceneResources() {
   prefs_.reset();
   FreeTextures();
   scene_.Clear();
-  // Without Prefs nothing can be drawn; a new FormCreate and preparation
+  // Without Prefs nothing can be drawn; a new Initialise and preparation
   // start over.
   sceneReady_ = false;
 }
 
-void Viewer::FormPaint() {
+void Viewer::ResetViewAndDraw() {
   viewDistance = 3.0;
   viewElevation = 90.0f;
   viewAzimuth = 0.0f;
@@ -110,7 +110,7 @@ bool Viewer::CreateRenderContext() {
   context_ = contextFactory_(request, notifier_);
   if (context_ == nullptr || !context_->MakeCurrent()) {
     context_.reset();
-    FormDestroy();
+    Shutdown();
     return false;
   }
   SetupRendering(clientWidth_, clientHeight_, settings_.AntiAlias());
@@ -242,14 +242,14 @@ void Viewer::DrawScene(bool applyEgo, int skipId, double azimuth, double elevati
   if (onPresented) onPresented();
 }
 
-void Viewer::Redraw() { DrawScene(false, -1, viewAzimuth, viewElevation, viewDistance); }
+void Viewer::Redraw() { DrawScene(false, kSkipNone, viewAzimuth, viewElevation, viewDistance); }
 
 void Viewer::DrawObjects(int skipId) {
   if (!Current()) return;
   const bool logMatrices = editor_.MatrixLogEnabled();
   std::array<double, 16> matrix{};
   for (const std::unique_ptr<Obiekt>& object : scene_.solidObjects) {
-    if (object->id == skipId) continue;
+    if (skipId != kSkipNone && object->id == skipId) continue;
     glPushMatrix();
     object->Draw(*painter_);
     if (logMatrices) {
@@ -302,10 +302,11 @@ void Viewer::PrepareScene() {
     throw Error("The viewer has no OpenGL context, so no scene can be prepared");
   }
 
-  // 1. Textures first: the parser looks texture numbers up in them.
+  // Textures first: the parser looks texture numbers up in them.
   LoadTextures();
 
-  // 2. and 3. Focal length and baseline from the editor's fields.
+  // Focal length and baseline from the editor's fields, written back in the
+  // user's notation; a bad field stops the preparation with its message.
   editor_.SetFocalLengthText(NormaliseDecimalText(editor_.FocalLengthText(), decimalSeparator_));
   const std::string focalText = editor_.FocalLengthText();
   const double focal = ReadFieldNumber(focalText, decimalSeparator_);
@@ -317,24 +318,27 @@ void Viewer::PrepareScene() {
   editor_.SetBaselineText(NormaliseDecimalText(editor_.BaselineText(), decimalSeparator_));
   rig_.RigBaseline = ReadFieldNumber(editor_.BaselineText(), decimalSeparator_);
 
-  // 4. and 5.
+  // The fields are the scene's starting values; the scene text may override
+  // them, and noise is off unless it asks for it.
   prefs_->focalLength = rig_.RigFocalLength;
   prefs_->baseline = rig_.RigBaseline;
   prefs_->noise = 0.0;
   ClearScene();
 
-  // 6. Every line, in order.
+  // Every line, in order.
   ParseScene(editor_.SceneLines(), textureNames_, decimalSeparator_, *prefs_, scene_, *lineNotifier_);
 
-  // 7.
+  // The editor shows what was found.
   editor_.ShowCounts(scene_.solidObjects.size(), scene_.egoFrames.size());
 
-  // 8. (A FOCALLENGTH line that is not positive was ignored while parsing.)
+  // The scene's values become the rig's (a FOCALLENGTH line that is not
+  // positive was ignored while parsing).
   rig_.RigFocalLength = prefs_->focalLength;
   rig_.RigBaseline = prefs_->baseline;
   rig_.RigNoise = prefs_->noise;
 
-  // 9. to 11.
+  // A fresh rendering set-up with the new focal length; the right camera is
+  // the left one moved by the baseline along x, applied on the projection.
   sceneReady_ = true;
   SetupRendering(clientWidth_, clientHeight_, settings_.AntiAlias());
   if (Current()) {
@@ -344,7 +348,7 @@ void Viewer::PrepareScene() {
     glLoadIdentity();
   }
 
-  // 12.
+  // Show the prepared scene.
   Redraw();
 }
 

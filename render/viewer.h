@@ -25,27 +25,28 @@ class Viewer {
  public:
   // decimalSeparator: the user's locale decimal mark, used by the parser,
   // NormaliseDecimalText and the memo logs.
-  Viewer(Settings& settings, EditorLink& editor, Notifier& notifier, char decimalSeparator,
+  Viewer(RenderSettings& settings, EditorLink& editor, Notifier& notifier, char decimalSeparator,
          int clientWidth = 512, int clientHeight = 384);
-  ~Viewer();  // FormDestroy
+  ~Viewer();  // Shutdown
   Viewer(const Viewer&) = delete;
   Viewer& operator=(const Viewer&) = delete;
 
   // Where the parser's reports go during PrepareScene, with line numbers
-  // (nullptr: to the Notifier, text only). Not owned; must outlive its use.
+  // (nullptr: to the Notifier, the text led by "scene:line: "). Not owned;
+  // must outlive its use.
   void SetLineNotifier(LineNotifier* notifier);
   // How CreateRenderContext makes its context (default: CreateEglContext).
   void SetContextFactory(GlContextFactory factory);
-  // The texture folder: set Rig().StartDirectory before FormCreate to use
+  // The texture folder: set Rig().StartDirectory before Initialise to use
   // another folder than the current directory.
 
-  // --- window events ---
+  // --- life cycle ---
   // sceneReady false, StartDirectory = current directory (unless already
   // set), parser and Prefs, CreateRenderContext. False when no context.
-  bool FormCreate();
-  void FormDestroy();  // ReleaseSceneResources, then ReleaseRenderContext
+  bool Initialise();
+  void Shutdown();  // ReleaseSceneResources, then ReleaseRenderContext
   void ReleaseSceneResources();
-  void FormPaint();  // view defaults (3.0, 90, 0), then one drawing
+  void ResetViewAndDraw();  // view defaults (3.0, 90, 0), then one drawing
 
   // --- context, projection, lighting ---
   bool CreateRenderContext();  // reports "Blad" messages on failure
@@ -59,8 +60,10 @@ class Viewer {
   void SetupRendering(int width, int height, bool antiAlias);
 
   // --- drawing ---
+  // skipId: leave out every object with this id; kSkipNone draws them all.
+  static constexpr int kSkipNone = -1;
   void DrawScene(bool applyEgo, int skipId, double azimuth, double elevation, double distance);
-  void Redraw();  // DrawScene(false, -1, current view)
+  void Redraw();  // DrawScene(false, kSkipNone, current view)
   void DrawObjects(int skipId);
   void LoadTextures();  // throws Error naming the file that cannot be read
   void FreeTextures();
@@ -98,13 +101,13 @@ class Viewer {
 
   RigState& Rig() { return rig_; }
   const RigState& Rig() const { return rig_; }
-  Settings& GetSettings() { return settings_; }
+  RenderSettings& GetRenderSettings() { return settings_; }
   EditorLink& Editor() { return editor_; }
   Notifier& GetNotifier() { return notifier_; }
   char DecimalSeparator() const { return decimalSeparator_; }
 
  private:
-  Settings& settings_;
+  RenderSettings& settings_;
   EditorLink& editor_;
   Notifier& notifier_;
   char decimalSeparator_;
@@ -121,7 +124,7 @@ class Viewer {
   bool Current();  // context exists and is current
 
   std::unique_ptr<GlPainter> painter_;
-  ForwardingLineNotifier defaultLineNotifier_;
+  LocatingLineNotifier defaultLineNotifier_;
   LineNotifier* lineNotifier_;
   GlContextFactory contextFactory_;
   std::string textureDirectory_;

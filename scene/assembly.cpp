@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "scene/analiza.h"
@@ -25,7 +26,14 @@ class LineAdapter : public Notifier {
   int lineNumber_ = 0;
 };
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 }  // namespace
+
+std::string LineLocation(const std::string& sceneName, int lineNumber) {
+  const std::string number = std::to_string(lineNumber);
+  return sceneName.empty() ? "line " + number + ": " : sceneName + ":" + number + ": ";
+}
 
 void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_t>& textures,
                 char decimalSeparator, Prefs& prefs, SceneModel& model, LineNotifier& notifier) {
@@ -36,7 +44,11 @@ void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_
     const int lineNumber = static_cast<int>(i + 1);
     adapter.SetLine(lineNumber);
     const double focalBefore = prefs.focalLength;
-    std::unique_ptr<Obiekt> object = parser.ParseLine(lines[i], textures, prefs);
+    // Editors that save UTF-8 with a byte order mark would hide the first
+    // line's keyword behind it.
+    const bool markedFirstLine = i == 0 && std::string_view(lines[i]).starts_with(kByteOrderMark);
+    std::unique_ptr<Obiekt> object =
+        parser.ParseLine(markedFirstLine ? lines[i].substr(kByteOrderMark.size()) : lines[i], textures, prefs);
     // A focal length that is not positive would turn the picture inside out
     // (or make it degenerate): such a FOCALLENGTH line is ignored.
     if (prefs.focalLength != focalBefore && !(prefs.focalLength > 0.0 && std::isfinite(prefs.focalLength))) {

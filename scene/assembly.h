@@ -2,6 +2,7 @@
 // The parsing half of scene assembly, shared by the viewer's preparation and
 // the command-line scene check.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,7 @@
 namespace tovimar {
 
 // Receives parser reports together with the 1-based number of the line that
-// caused them. The desktop program shows only the text.
+// caused them.
 class LineNotifier {
  public:
   virtual ~LineNotifier() = default;
@@ -21,23 +22,31 @@ class LineNotifier {
 
 // Parses every line in order with one Analiza, appending Ego objects to
 // model.egoFrames and every other object to model.solidObjects; setting lines
-// change prefs. The model is not cleared first. Besides the parser's own
+// change prefs. The model is not cleared first. A UTF-8 byte order mark at the
+// start of the first line is not part of the scene. Besides the parser's own
 // reports, two problems are reported with their line: a FOCALLENGTH line that
 // is not a positive number (ignored: the focal length stays as it was) and a
 // PLANE whose normal is all zero (kept, but the renderer cannot draw it).
 void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_t>& textures,
                 char decimalSeparator, Prefs& prefs, SceneModel& model, LineNotifier& notifier);
 
-// A LineNotifier that forwards the text only.
-class ForwardingLineNotifier : public LineNotifier {
+// Where a report points: "scene.txt:7: ", or "line 7: " for an unnamed scene.
+std::string LineLocation(const std::string& sceneName, int lineNumber);
+
+// A LineNotifier that forwards each report to a Notifier with its text led by
+// the line's location. sceneName is asked at each report (empty function or
+// text: an unnamed scene).
+class LocatingLineNotifier : public LineNotifier {
  public:
-  explicit ForwardingLineNotifier(Notifier& target) : target_(target) {}
-  void NotifyLine(int, const std::string& caption, const std::string& text) override {
-    target_.Notify(caption, text);
+  explicit LocatingLineNotifier(Notifier& target, std::function<std::string()> sceneName = {})
+      : target_(target), sceneName_(std::move(sceneName)) {}
+  void NotifyLine(int lineNumber, const std::string& caption, const std::string& text) override {
+    target_.Notify(caption, LineLocation(sceneName_ ? sceneName_() : std::string(), lineNumber) + text);
   }
 
  private:
   Notifier& target_;
+  std::function<std::string()> sceneName_;
 };
 
 }  // namespace tovimar

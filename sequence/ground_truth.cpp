@@ -109,11 +109,11 @@ void CaptureBuffers::Release() {
 
 // ---------------------------------------------------------------- capture
 
-std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
-  Settings& settings = viewer.GetSettings();
+std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBuffers& buffers) {
   RigState& rig = viewer.Rig();
-  const std::string directory = OutputDirectory(settings.OutputFolder(), settings.SequenceNumber());
-  const FrameFileNames names = MakeFrameFileNames(directory, settings.RightCamera(), rig.FrameCounter);
+  const std::string directory = OutputDirectory(output.OutputFolder(), output.SequenceNumber());
+  const FrameFileNames names =
+      MakeFrameFileNames(directory, viewer.GetRenderSettings().RightCamera(), rig.FrameCounter);
   CreateOutputDirectory(directory);
 
   const int W = viewer.ClientWidth();
@@ -181,11 +181,6 @@ std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
   return names.segmentation;
 }
 
-std::string CaptureFrame(Viewer& viewer) {
-  CaptureBuffers buffers;
-  return CaptureFrame(viewer, buffers);
-}
-
 // ---------------------------------------------------------------- segmentation
 
 void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers) {
@@ -232,34 +227,22 @@ void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers)
   clock.Lap(&CaptureTimings::segmentationCompare);
 }
 
-// ---------------------------------------------------------------- frame source
+// ---------------------------------------------------------------- one frame
 
-void ViewerFrameSource::PrepareSequence() { viewer_.PrepareScene(); }
-
-std::size_t ViewerFrameSource::FrameCount() const { return viewer_.Scene().egoFrames.size(); }
-
-int32_t& ViewerFrameSource::FrameCounter() { return viewer_.Rig().FrameCounter; }
-
-bool ViewerFrameSource::PreviewOnly() const { return viewer_.GetSettings().PreviewOnly(); }
-
-void ViewerFrameSource::ClearMotionLogs() { viewer_.Editor().ClearMotionLogs(); }
-
-void ViewerFrameSource::DrawPreviewFrame() {
-  viewer_.DrawScene(true, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
-}
-
-void ViewerFrameSource::GenerateFrame() {
-  const bool palette = viewer_.GetSettings().Palette();
-  PhaseClock clock(buffers_.timings);
-  viewer_.DrawScene(true, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
-  viewer_.DrawScene(false, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
+void GenerateFrameFiles(Viewer& viewer, const OutputSettings& output, CaptureBuffers& buffers) {
+  const bool palette = output.Palette();
+  PhaseClock clock(buffers.timings);
+  // The first drawing applies the frame's camera motion; the second, from the
+  // moved camera, is the one read back.
+  viewer.DrawScene(true, Viewer::kSkipNone, viewer.viewAzimuth, viewer.viewElevation, viewer.viewDistance);
+  viewer.DrawScene(false, Viewer::kSkipNone, viewer.viewAzimuth, viewer.viewElevation, viewer.viewDistance);
   clock.Lap(&CaptureTimings::drawing);
-  const std::string segmentationPath = CaptureFrame(viewer_, buffers_);
-  BuildSegmentationMap(viewer_, palette, buffers_);
-  PhaseClock writing(buffers_.timings);
-  buffers_.segmentation.Save(segmentationPath);
+  const std::string segmentationPath = CaptureFrame(viewer, output, buffers);
+  BuildSegmentationMap(viewer, palette, buffers);
+  PhaseClock writing(buffers.timings);
+  buffers.segmentation.Save(segmentationPath);
   writing.Lap(&CaptureTimings::fileWriting);
-  if (buffers_.timings) ++buffers_.timings->frames;
+  if (buffers.timings) ++buffers.timings->frames;
 }
 
 }  // namespace tovimar

@@ -9,18 +9,17 @@
 #include <string>
 #include <vector>
 
+#include "render/camera.h"
 #include "render/rig_state.h"
 #include "scene/scene_model.h"
 #include "sequence/output_files.h"
-#include "sequence/sequence_driver.h"
+#include "sequence/output_settings.h"
 
 namespace tovimar {
 
 class Viewer;
 
-// Near and far plane of the projection, and the disparity full scale.
-inline constexpr double kNearPlane = 0.5;
-inline constexpr double kFarPlane = 34.0;
+// The disparity that the 8-bit maps show as 255.
 inline constexpr int kDisparityFullScale = 60;  // pixels, mapped to 255
 
 // One standard-normal number by the polar method on the noise generator
@@ -85,35 +84,20 @@ struct CaptureBuffers {
 
 // Reads the viewer's current rendering and writes the camera image, the
 // sub-pixel map, the pixel map and the disparity text file of frame
-// FrameCounter into OutputDirectory (created first, one level). Names come
-// from the viewer's settings at the moment of the call. Returns the
-// segmentation map's path. Throws Error("Cannot create file ...").
-std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers);
-std::string CaptureFrame(Viewer& viewer);
+// FrameCounter into the output settings' sequence folder (created first, one
+// level). Names come from the settings and the viewer's camera at the moment
+// of the call. Returns the segmentation map's path. Throws
+// Error("Cannot create file ...").
+std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBuffers& buffers);
 
 // The segmentation passes: one redraw per id in use leaving that id out,
 // painting (k, k, k) or SegmentationPalette[k] where the depth changed,
 // white elsewhere. The result is left in buffers.segmentation.
 void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers);
 
-// The viewer as the sequence driver sees it.
-class ViewerFrameSource : public FrameSource {
- public:
-  explicit ViewerFrameSource(Viewer& viewer) : viewer_(viewer) {}
-  void PrepareSequence() override;
-  std::size_t FrameCount() const override;
-  int32_t& FrameCounter() override;
-  bool PreviewOnly() const override;
-  void ClearMotionLogs() override;
-  void DrawPreviewFrame() override;
-  void GenerateFrame() override;
-  void RunEnded() override { buffers_.Release(); }
-
-  CaptureBuffers& Buffers() { return buffers_; }
-
- private:
-  Viewer& viewer_;
-  CaptureBuffers buffers_;
-};
+// One generated frame: the drawing that applies the frame's camera motion, the
+// drawing that is read back, CaptureFrame, the segmentation passes and the
+// segmentation map's file.
+void GenerateFrameFiles(Viewer& viewer, const OutputSettings& output, CaptureBuffers& buffers);
 
 }  // namespace tovimar

@@ -3,17 +3,11 @@
 #include <exception>
 
 #include "scene/notifier.h"
-#include "sequence/ground_truth.h"
 
 namespace tovimar {
 
 SequenceDriver::SequenceDriver(FrameSource& source, SequenceHooks hooks)
     : source_(source), hooks_(std::move(hooks)) {}
-
-SequenceDriver::SequenceDriver(Viewer& viewer, SequenceHooks hooks)
-    : ownedSource_(std::make_unique<ViewerFrameSource>(viewer)),
-      source_(*ownedSource_),
-      hooks_(std::move(hooks)) {}
 
 SequenceDriver::~SequenceDriver() = default;
 
@@ -104,6 +98,12 @@ void SequenceDriver::Tick() {
   StartTimer();
   ++frameCounter;
   if (hooks_.setProgressPosition) hooks_.setProgressPosition(frameCounter);
+}
+
+bool SequenceDriver::Abort() {
+  if (!sequenceRunning_) return false;
+  EndRun();
+  return true;
 }
 
 void SequenceDriver::EndRun() {

@@ -10,29 +10,25 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <string>
 
 namespace tovimar {
 
-class Viewer;
-class ViewerFrameSource;
-
-// What the driver needs from the viewer. ViewerFrameSource (ground_truth.h)
-// is the real one; tests substitute a fake.
+// What the driver needs from the viewer. ViewerFrameSource
+// (viewer_frame_source.h) is the real one; tests substitute a fake.
 class FrameSource {
  public:
   virtual ~FrameSource() = default;
-  // Scene preparation (Button11Click). May throw Error.
+  // Scene preparation. May throw Error.
   virtual void PrepareSequence() = 0;
   // Entries of egoFrames, read afresh at every step.
   virtual std::size_t FrameCount() const = 0;
   virtual int32_t& FrameCounter() = 0;
-  // The panel's "Preview only", read at every step.
+  // Preview only (draw, write nothing), read at every step.
   virtual bool PreviewOnly() const = 0;
-  // Empties the editor's two motion logs (Memo2, Memo3).
+  // Empties the editor's two motion logs.
   virtual void ClearMotionLogs() = 0;
-  // Preview: DrawScene(ApplyEgo true, SkipId -1, current view).
+  // Preview: one drawing that applies the frame's camera motion.
   virtual void DrawPreviewFrame() = 0;
   // Generation: the two drawings, CaptureFrame, the segmentation passes and
   // the segmentation map. May throw Error (a file that cannot be written).
@@ -64,26 +60,28 @@ class SequenceDriver {
   static constexpr int kPreviewIntervalMs = 200;
 
   explicit SequenceDriver(FrameSource& source, SequenceHooks hooks = {});
-  // Drives a viewer through a ViewerFrameSource that the driver owns.
-  explicit SequenceDriver(Viewer& viewer, SequenceHooks hooks = {});
   ~SequenceDriver();
   SequenceDriver(const SequenceDriver&) = delete;
   SequenceDriver& operator=(const SequenceDriver&) = delete;
 
   SequenceHooks& Hooks() { return hooks_; }
 
-  // The panel's Start/Stop button (Button3Click). Idle: progress 0, viewer to
+  // The Start/Stop command. Idle: progress 0, viewer to
   // the front, Start(), caption "Stop", SequenceRunning. Otherwise: request a
   // stop (the run ends after the next step; a second press changes nothing).
   // A failed preparation leaves the driver Idle and is reported.
   void StartStop();
 
-  // The viewer's start (Button7Click): prepare the scene, progress maximum =
+  // The start of a run: prepare the scene, progress maximum =
   // frame count, FrameCounter = 0, hide the developer controls, clear the
   // motion logs, enable the timer. May throw Error from the preparation.
   void Start();
 
-  // One frame step (Timer1Timer).
+  // Ends a run at once, between steps (the scene is about to change under
+  // it). Files already written stay. True when a run was going.
+  bool Abort();
+
+  // One frame step (the frame timer fired).
   void Tick();
 
   // Runs the steps back to back while the timer is enabled (no waiting);
@@ -112,7 +110,6 @@ class SequenceDriver {
   void StartTimer();
   void Fail(const std::string& message);
 
-  std::unique_ptr<ViewerFrameSource> ownedSource_;
   FrameSource& source_;
   SequenceHooks hooks_;
   bool sequenceRunning_ = false;

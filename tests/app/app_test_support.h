@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <functional>
 #include <string>
 
 #include "app/app_support.h"
@@ -16,7 +17,9 @@ class CollectingNotifier : public tovimar::Notifier {
   void Notify(const std::string& caption, const std::string& text) override {
     captions << QString::fromStdString(caption);
     messages << QString::fromStdString(text);
+    if (onNotify) onNotify();
   }
+  std::function<void()> onNotify;  // runs while the "box" is shown
   QStringList TakeMessages() {
     QStringList taken = messages;
     messages.clear();

@@ -162,6 +162,38 @@ class AppRunTest : public QObject {
     QVERIFY(notifier_.messages.isEmpty());
   }
 
+  // Preparing the scene (Prepare, Load) while a run is going ends the run
+  // first and says so: no frame is drawn from a half-prepared scene.
+  void preparationDuringARunStopsTheRunFirst() {
+    LoadScene(kThreeFrames);
+    Form3->Edit2->setText(Path(QStringLiteral("prepare")));
+    Form3->UpDown1->setValue(0);
+    QDir().mkpath(Path(QStringLiteral("prepare")));
+    Form3->Button3Click(Form3->Button3);  // Start
+    Form1->Timer1Timer(Form1->Timer1);    // frame 0
+    // A conversion error shows a box while the preparation runs; the run must
+    // already be over by then.
+    Form2->Memo1->appendPlainText(QStringLiteral("SPHERE; 1x2"));
+    bool runningDuringBox = true;
+    notifier_.onNotify = [&runningDuringBox] {
+      runningDuringBox = Form1->Driver().SequenceRunning() || Form1->Timer1->isActive();
+    };
+    Form2->Button5Click(Form2->Button5);  // Prepare
+    notifier_.onNotify = nullptr;
+    QVERIFY(!runningDuringBox);
+    QVERIFY(!Form1->Driver().SequenceRunning());
+    QVERIFY(!Form1->Timer1->isActive());
+    QCOMPARE(Form3->Button3->text(), QStringLiteral("Start"));
+    const QStringList messages = notifier_.TakeMessages();
+    QCOMPARE(messages.size(), 2);
+    QVERIFY2(messages[0].contains(QStringLiteral("run was stopped")), qPrintable(messages[0]));
+    // The box names the scene file and the line.
+    QVERIFY2(messages[1].contains(QStringLiteral("scene.txt:11: Convert error")), qPrintable(messages[1]));
+    QCOMPARE(FilesUnder(Path(QStringLiteral("prepare"))).size(), 5);  // frame 0 of the left camera only
+    LoadScene(kThreeFrames);
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
   void developerControlsDriveTheView() {
     tovimar::Viewer& viewer = Form1->GetViewer();
     Form1->FormPaint();

@@ -19,6 +19,7 @@
 #include "scene/notifier.h"
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
+#include "sequence/viewer_frame_source.h"
 
 #ifndef TOVIMAR_RENDER_BINARY
 #error "TOVIMAR_RENDER_BINARY must name the tovimar-render executable"
@@ -174,10 +175,11 @@ void DesktopRuns(const std::string& folder, int sequenceNumber, const std::vecto
   editor.focalText = "380,5";
   editor.baselineText = "0.15";
   Viewer viewer(settings, editor, notifier, ',', 96, 64);
-  ASSERT_TRUE(viewer.FormCreate());
-  viewer.FormPaint();
+  ASSERT_TRUE(viewer.Initialise());
+  viewer.ResetViewAndDraw();
   viewer.PrepareScene();
-  SequenceDriver driver(viewer);
+  ViewerFrameSource source(viewer, settings);
+  SequenceDriver driver(source);
   for (bool right : cameras) {
     if (right != settings.rightCamera) {
       settings.rightCamera = right;
@@ -259,6 +261,28 @@ TEST(CliRender, ErrorsExitNonZeroWithAClearMessage) {
   EXPECT_EQ(r.exitCode, 2);
   EXPECT_NE(r.err.find("'0,0' is not a valid focal length"), std::string::npos) << r.err;
   EXPECT_FALSE(fs::exists(tmp.path() + "/made"));
+
+  // The sequence folder is a file: refused with its name, nothing made.
+  fs::create_directory(tmp.path() + "/root");
+  WriteText(tmp.path() + "/root/3", "x");
+  r = RunTool("-r 8x6 -o root -s 3 s.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("'root/3' exists and is not a folder"), std::string::npos) << r.err;
+  EXPECT_EQ(Listing(tmp.path() + "/root"), std::set<std::string>{"3"});
+
+  // A root below a file names the file.
+  r = RunTool("-r 8x6 -o afile/deeper/root s.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("'afile' is not a folder"), std::string::npos) << r.err;
+
+  // A preparation that fails (a texture folder without tex1.bmp) leaves no
+  // empty output folder behind.
+  fs::create_directory(tmp.path() + "/tex");
+  fs::copy_file(std::string(TOVIMAR_SOURCE_DIR) + "/assets/tex0.bmp", tmp.path() + "/tex/tex0.bmp");
+  r = RunTool("-r 8x6 --textures tex -o fresh/out s.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("tex1.bmp"), std::string::npos) << r.err;
+  EXPECT_FALSE(fs::exists(tmp.path() + "/fresh"));
 
   // The output root is a file: refused before the first frame.
   r = RunTool("-r 8x6 -o afile s.txt", tmp.path());

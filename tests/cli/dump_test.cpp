@@ -133,8 +133,10 @@ TEST(SceneDumpJson, EditorExampleScene) {
     EXPECT_EQ(solids[k]["id"].number, ids[k]) << k;
     for (const char* key : {"texture", "colour", "position", "rotation"}) EXPECT_TRUE(solids[k].Has(key)) << key;
   }
-  EXPECT_EQ(solids[0]["texture"].number, 0);   // texture -1: untextured
-  EXPECT_EQ(solids[1]["texture"].number, 10);  // texture 9 is name 10
+  EXPECT_EQ(solids[0]["texture"].type, Json::Null);  // texture -1: untextured
+  EXPECT_EQ(solids[1]["texture"].string, "tex9.bmp");
+  EXPECT_EQ(solids[5]["texture"].string, "tex10.bmp");
+  EXPECT_EQ(solids[8]["texture"].string, "tex0.bmp");
   EXPECT_EQ(solids[0]["colour"][2].number, 11.0);
   EXPECT_EQ(solids[0]["radius"].number, 24.65);
   EXPECT_EQ(solids[2]["halfSize"][2].number, 2.0);

@@ -36,6 +36,8 @@ run same_depth_odd_size --resolution 333x201 "$scenes/same_depth.txt"
 run odd_ids_palette_aa --palette --antialias "$scenes/odd_ids.txt"
 # The same in grey, right camera only, other background, focal and baseline.
 run odd_ids_right --camera right --background 10,20,30 --focal 420,5 --baseline 0,2 "$scenes/odd_ids.txt"
+# A scene file that starts with a byte order mark, with objects of id -1.
+run bom_id_minus_one --camera both "$scenes/bom_id_minus_one.txt"
 # A large frame with noise.
 run large --camera left --resolution 1024x768 "$scenes/large.txt"
 

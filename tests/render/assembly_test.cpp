@@ -18,7 +18,7 @@ class PrepareTest : public ViewerTest {
   void MakeCommaViewer() {
     viewer = std::make_unique<Viewer>(settings, editor, notifier, ',', 64, 48);
     viewer->SetLineNotifier(&lines);
-    ASSERT_TRUE(viewer->FormCreate());
+    ASSERT_TRUE(viewer->Initialise());
   }
 };
 
@@ -115,21 +115,25 @@ TEST_F(PrepareTest, ParserReportsCarryLineNumbers) {
   EXPECT_EQ(lines.messages[0].text.rfind("Convert error: ", 0), 0u) << lines.messages[0].text;
   EXPECT_EQ(editor.objectCount, 2u);
 
-  // Without a line notifier of its own the viewer forwards the text.
+  // Without a line notifier of its own the viewer forwards the text led by
+  // the scene's name and the line, as the desktop's message box shows it.
   viewer->SetLineNotifier(nullptr);
   viewer->PrepareScene();
-  ASSERT_EQ(notifier.messages.size(), 1u);
-  EXPECT_EQ(notifier.messages[0].text, lines.messages[0].text);
+  editor.sceneName = "/home/u/room.txt";
+  viewer->PrepareScene();
+  ASSERT_EQ(notifier.messages.size(), 2u);
+  EXPECT_EQ(notifier.messages[0].text, "line 3: " + lines.messages[0].text);
+  EXPECT_EQ(notifier.messages[1].text, "/home/u/room.txt:3: " + lines.messages[0].text);
 }
 
 TEST_F(PrepareTest, DestroyedViewerRefusesToPrepare) {
   MakeViewer(64, 48);
   Show({"SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5"});
-  viewer->FormDestroy();
+  viewer->Shutdown();
   EXPECT_FALSE(viewer->HasContext());
   EXPECT_TRUE(viewer->Scene().solidObjects.empty());
   EXPECT_THROW(viewer->PrepareScene(), Error);
-  viewer->FormPaint();
+  viewer->ResetViewAndDraw();
 }
 
 void SavePng(const std::string& name, const Picture& p) {
@@ -170,7 +174,7 @@ TEST_F(ViewerTest, ExampleSceneRendersTheCorridor) {
 
   settings.rightCamera = true;
   viewer->PrepareScene();
-  viewer->FormPaint();
+  viewer->ResetViewAndDraw();
   const Picture right = Read();
   SavePng("example_right.png", right);
   EXPECT_NE(right.rgb, left.rgb);

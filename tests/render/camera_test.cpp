@@ -147,7 +147,7 @@ TEST_F(ViewerTest, ResolutionChangeKeepsTheSceneButNotTheTextures) {
   ASSERT_EQ(viewer->TextureNames().size(), 11u);
   viewer->ChangeResolution(320, 240);
   EXPECT_TRUE(viewer->TextureNames().empty());
-  viewer->FormPaint();
+  viewer->ResetViewAndDraw();
   const Picture p = Read();
   ASSERT_EQ(p.width, 320);
   const Picture::Blob blob = p.DrawnBlob();
@@ -182,7 +182,7 @@ TEST_F(ViewerTest, ViewerWithoutContextRefusesToPrepareAndDrawsNothing) {
     impossible.depthBits = 99;
     return CreateEglContext(impossible, n);
   });
-  EXPECT_FALSE(viewer->FormCreate());
+  EXPECT_FALSE(viewer->Initialise());
   EXPECT_FALSE(viewer->HasContext());
   EXPECT_EQ(viewer->GetPrefs(), nullptr);
   ASSERT_EQ(notifier.messages.size(), 1u);
@@ -193,21 +193,21 @@ TEST_F(ViewerTest, ViewerWithoutContextRefusesToPrepareAndDrawsNothing) {
   EXPECT_TRUE(viewer->Scene().solidObjects.empty());
   bool presented = false;
   viewer->onPresented = [&] { presented = true; };
-  viewer->FormPaint();
+  viewer->ResetViewAndDraw();
   viewer->CameraSwitch(true);
   viewer->DrawScene(true, -1, 0, 90, 3);
   EXPECT_FALSE(presented);
   std::vector<uint8_t> rgb(64 * 48 * 3, 7);
   viewer->ReadColour(rgb.data());
   EXPECT_EQ(rgb[0], 0);
-  viewer->FormDestroy();
+  viewer->Shutdown();
 }
 
 TEST_F(ViewerTest, NothingIsDrawnBeforeTheFirstPreparation) {
   MakeViewer(64, 48);
   int presented = 0;
   viewer->onPresented = [&] { ++presented; };
-  viewer->FormPaint();
+  viewer->ResetViewAndDraw();
   EXPECT_EQ(presented, 0);
   Show({});
   EXPECT_EQ(presented, 2);  // the preparation's drawing and the paint
@@ -245,9 +245,9 @@ TEST_F(ViewerTest, FrameMotionsAccumulateOnTheProjection) {
   glGetIntegerv(GL_MATRIX_MODE, &mode);
   EXPECT_EQ(mode, GL_MODELVIEW);
 
-  ASSERT_EQ(editor.memo2.size(), 2u);
-  EXPECT_EQ(editor.memo2[0], "0.000&0.000&0.000&0.000&90.000&0.000&T & T & T & R & R & R \\\\");
-  EXPECT_EQ(editor.memo3[1], "0.000;0.000;1.000;0.000;0.000;0.000;");
+  ASSERT_EQ(editor.motionTable.size(), 2u);
+  EXPECT_EQ(editor.motionTable[0], "0.000&0.000&0.000&0.000&90.000&0.000&T & T & T & R & R & R \\\\");
+  EXPECT_EQ(editor.motionPlain[1], "0.000;0.000;1.000;0.000;0.000;0.000;");
 
   // Without ApplyEgo, or before a run, the projection stays as it is.
   const std::array<double, 16> before = Matrix(GL_PROJECTION_MATRIX);
@@ -255,7 +255,7 @@ TEST_F(ViewerTest, FrameMotionsAccumulateOnTheProjection) {
   viewer->Rig().FrameCounter = -1;
   viewer->DrawScene(true, -1, 0, 90, 3);
   EXPECT_EQ(Matrix(GL_PROJECTION_MATRIX), before);
-  EXPECT_EQ(editor.memo2.size(), 2u);
+  EXPECT_EQ(editor.motionTable.size(), 2u);
 
   // A new preparation returns to the start pose.
   viewer->PrepareScene();
@@ -307,7 +307,7 @@ TEST_F(ViewerTest, RightCameraShiftsImagePointsLeftByDisparity) {
   // Preparing with the right camera selected gives the switched view.
   settings.rightCamera = true;
   viewer->PrepareScene();
-  viewer->FormPaint();
+  viewer->ResetViewAndDraw();
   const Picture prepared = Read();
   EXPECT_NEAR(prepared.DrawnBlob().x, r.x, 1e-6);
 }
@@ -320,7 +320,7 @@ TEST_F(ViewerTest, ViewControlsAndLight) {
   viewer->ChangeView(0, 0, 0.2);
   EXPECT_NEAR(viewer->viewDistance, 3.6, 1e-9);
   EXPECT_LT(Read().DrawnBlob().count, before.DrawnBlob().count);
-  viewer->FormPaint();
+  viewer->ResetViewAndDraw();
   EXPECT_EQ(viewer->viewDistance, 3.0);
   EXPECT_EQ(Read().rgb, before.rgb);
 

@@ -84,19 +84,19 @@ TEST_F(ViewerTest, MatrixLogHoldsTheViewTimesTheObjectsTransform) {
   editor.matrixLog = true;
   Show({"CUBOID;8;-1;1;1;1;1;2;3;0;0;0;0.2;0.2;0.2", "QUAD;9;-1;1;1;1;0;0;0;1;0;0;1;0;1;0;0;1"});
   // Two drawings (preparation and paint), two objects each.
-  ASSERT_EQ(editor.memo4.size(), 4u);
+  ASSERT_EQ(editor.matrixLines.size(), 4u);
   // view = translate(0, 0, -3) rotate(-90 about x): (1, 2, 3) -> (1, 3, -5)
-  const std::string cuboid = editor.memo4[2];
+  const std::string cuboid = editor.matrixLines[2];
   const std::string translation = "1.000; 3.000; -5.000; 1.000; ";
   ASSERT_GT(cuboid.size(), translation.size());
   EXPECT_EQ(cuboid.substr(cuboid.size() - translation.size()), translation);
-  EXPECT_EQ(editor.memo4[3],
+  EXPECT_EQ(editor.matrixLines[3],
             "1.000; 0.000; 0.000; 0.000; 0.000; 0.000; -1.000; 0.000; 0.000; 1.000; 0.000; 0.000; "
             "0.000; 0.000; -3.000; 1.000; ");
 
   editor.matrixLog = false;
-  viewer->FormPaint();
-  EXPECT_EQ(editor.memo4.size(), 4u);
+  viewer->ResetViewAndDraw();
+  EXPECT_EQ(editor.matrixLines.size(), 4u);
 }
 
 TEST(PlaneStrips, PlanesAreSolvedForTheirLargestCoefficient) {
@@ -187,7 +187,7 @@ TEST_F(ViewerTest, PlaneWithoutNormalIsReportedOnceAndNotDrawn) {
   EXPECT_FALSE(p.Drawn(256, 192));
   EXPECT_EQ(viewer->Rig().random.low, 1u);
   EXPECT_EQ(viewer->Rig().random.high, 0u);
-  viewer->FormPaint();
+  viewer->ResetViewAndDraw();
   EXPECT_EQ(lines.messages.size(), 1u);
 }
 

@@ -92,7 +92,7 @@ class ViewerTest : public ::testing::Test {
     viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', width, height);
     viewer->SetLineNotifier(&lines);
     if (!startDirectory.empty()) viewer->Rig().StartDirectory = startDirectory;
-    ASSERT_TRUE(viewer->FormCreate()) << (notifier.messages.empty() ? "" : notifier.messages[0].text);
+    ASSERT_TRUE(viewer->Initialise()) << (notifier.messages.empty() ? "" : notifier.messages[0].text);
   }
 
   // Prepares the scene text and paints it with the default view.
@@ -100,7 +100,7 @@ class ViewerTest : public ::testing::Test {
     if (!viewer) MakeViewer();
     editor.lines = sceneLines;
     viewer->PrepareScene();
-    viewer->FormPaint();
+    viewer->ResetViewAndDraw();
   }
 
   Picture Read() {
@@ -114,7 +114,7 @@ class ViewerTest : public ::testing::Test {
     return p;
   }
 
-  PlainSettings settings;
+  PlainRenderSettings settings;
   PlainEditor editor;
   CollectingNotifier notifier;
   CollectingLineNotifier lines;

@@ -216,7 +216,7 @@ TEST_F(ViewerTest, MissingTextureStopsPreparationAndKeepsTheScene) {
   EXPECT_TRUE(viewer->SceneReady());
   EXPECT_EQ(viewer->Rig().RigFocalLength, 389.0);
   EXPECT_EQ(editor.focalText, "500");
-  viewer->FormPaint();  // still draws the previous scene
+  viewer->ResetViewAndDraw();  // still draws the previous scene
   EXPECT_TRUE(Read().Drawn(32, 24));
 }
 

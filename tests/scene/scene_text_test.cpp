@@ -156,16 +156,44 @@ TEST(ParseScene, ReportsWhatPreparationCannotUse) {
   EXPECT_EQ(reports.texts[2], "PLANE with id 7 has no usable normal (a, b and c are all 0) and is not drawn");
 }
 
-TEST(ParseScene, ForwardingNotifierPassesTheTextOn) {
+TEST(ParseScene, LocatingNotifierNamesSceneAndLine) {
   struct Boxes : Notifier {
     void Notify(const std::string& caption, const std::string& text) override { shown.push_back(caption + "|" + text); }
     std::vector<std::string> shown;
   } boxes;
-  ForwardingLineNotifier forward(boxes);
+  std::string name = "room.txt";
+  LocatingLineNotifier named(boxes, [&name] { return name; });
   Prefs prefs;
   SceneModel model;
-  ParseScene({"a;b"}, {}, '.', prefs, model, forward);
-  EXPECT_EQ(boxes.shown, (std::vector<std::string>{"|Convert error: ' ' is not a valid floating point value"}));
+  ParseScene({"//", "a;b"}, {}, '.', prefs, model, named);
+  name.clear();
+  ParseScene({"a;b"}, {}, '.', prefs, model, named);
+  LocatingLineNotifier unnamed(boxes);
+  ParseScene({"a;b"}, {}, '.', prefs, model, unnamed);
+  EXPECT_EQ(boxes.shown, (std::vector<std::string>{"|room.txt:2: Convert error: ' ' is not a valid floating point value",
+                                                   "|line 1: Convert error: ' ' is not a valid floating point value",
+                                                   "|line 1: Convert error: ' ' is not a valid floating point value"}));
+}
+
+TEST(ParseScene, ByteOrderMarkBeforeTheFirstKeywordIsIgnored) {
+  struct : LineNotifier {
+    void NotifyLine(int line, const std::string&, const std::string& text) override {
+      texts.push_back(std::to_string(line) + " " + text);
+    }
+    std::vector<std::string> texts;
+  } reports;
+  Prefs prefs;
+  SceneModel model;
+  ParseScene({"\xEF\xBB\xBFSPHERE;1;-1;1;1;1;0;2;0;0;0;0;0.5", "\xEF\xBB\xBFSPHERE;2;-1;1;1;1;0;2;0;0;0;0;0.5",
+              "CUBOID;3;-1;1;1;1;0;2;0;0;0;0;1;1;1"},
+             {}, '.', prefs, model, reports);
+  // Only the file's own mark is dropped: one on a later line still hides
+  // that line's keyword.
+  ASSERT_EQ(model.solidObjects.size(), 2u);
+  EXPECT_EQ(model.solidObjects[0]->id, 1);
+  EXPECT_EQ(model.solidObjects[0]->kind, kKula);
+  EXPECT_EQ(model.solidObjects[1]->id, 3);
+  EXPECT_TRUE(reports.texts.empty());
 }
 
 }  // namespace

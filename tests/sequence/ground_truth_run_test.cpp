@@ -15,6 +15,7 @@
 #include "render/viewer.h"
 #include "scene/notifier.h"
 #include "sequence/ground_truth.h"
+#include "sequence/viewer_frame_source.h"
 #include "sequence/output_files.h"
 #include "sequence/segmentation_palette.h"
 #include "sequence/sequence_driver.h"
@@ -38,14 +39,16 @@ struct Stage {
   PlainEditor editor;
   CollectingNotifier notifier;
   std::unique_ptr<Viewer> viewer;
+  std::unique_ptr<ViewerFrameSource> source;
   std::string error;
 
   Stage(std::vector<std::string> lines, int width, int height, const std::string& outputFolder) {
     editor.lines = std::move(lines);
     settings.outputFolder = outputFolder;
     viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', width, height);
-    ready = viewer->FormCreate();
-    if (ready) viewer->FormPaint();
+    ready = viewer->Initialise();
+    if (ready) viewer->ResetViewAndDraw();
+    source = std::make_unique<ViewerFrameSource>(*viewer, settings);
   }
 
   // One whole run of the chosen camera; false when it ended with an error.
@@ -53,7 +56,7 @@ struct Stage {
     settings.rightCamera = right;
     SequenceHooks hooks;
     hooks.showError = [this](const std::string& m) { error = m; };
-    SequenceDriver driver(*viewer, hooks);
+    SequenceDriver driver(*source, hooks);
     return driver.Run();
   }
 
@@ -139,7 +142,7 @@ TEST(GroundTruthRun, PreviewWritesNothingNotEvenTheDirectory) {
   Stage s(kEgoOnly, 16, 8, tmp.path() + "/root");
   s.settings.previewOnly = true;
   ASSERT_TRUE(s.ready);
-  SequenceDriver driver(*s.viewer);
+  SequenceDriver driver(*s.source);
   ASSERT_TRUE(driver.Run());
   EXPECT_EQ(driver.FramesMade(), 2u);
   EXPECT_EQ(driver.FramesWritten(), 0u);
@@ -153,7 +156,7 @@ TEST(GroundTruthRun, PreviewAndCameraChangesTakeEffectAtTheNextFrame) {
   s.settings.previewOnly = true;
   SequenceHooks hooks;
   hooks.showError = [&s](const std::string& m) { s.error = m; };
-  SequenceDriver driver(*s.viewer, hooks);
+  SequenceDriver driver(*s.source, hooks);
   driver.StartStop();
   driver.Tick();  // frame 0 only drawn
   EXPECT_FALSE(fs::exists(s.Dir())) << "a preview frame creates nothing";
@@ -243,6 +246,35 @@ TEST(Segmentation, GreyAndPaletteColoursOfKnownIds) {
     EXPECT_NEAR(d.values[60 * 200 + 100], 0.12 * 389 / 5.0, 0.01);  // the quadrilateral
     EXPECT_NEAR(d.values[3 * 200 + 3], 0.12 * 389 / 34.0, 1e-9);     // far plane
   }
+}
+
+// Id -1 is an ordinary id outside 0..255: its objects are drawn, occlude and
+// have disparity, and are never labelled; they do not hide what is behind
+// them from the segmentation of other ids either.
+TEST(Segmentation, ObjectsWithIdMinusOneAreDrawnButNotLabelled) {
+  TempDir tmp;
+  Stage s({"SPHERE; id -1; texture: -1; colour: 1; 0; 0; position: -0.5; 0; 0; 0; 0; 0; dim: 0.3",
+           "SPHERE; id 160; texture: -1; colour: 0; 1; 0; position: 0.5; 0; 0; 0; 0; 0; dim: 0.3",
+           "QUAD; id 7; texture: -1; colour: 1; 1; 1; vertices: -1; 2; -0.5; 1; 2; -0.5; 1; 2; 0.5; -1; 2; 0.5",
+           "EGO;0;0;0;0;0;0"},
+          200, 120, tmp.path());
+  s.settings.background = {0, 0, 0};
+  ASSERT_TRUE(s.ready);
+  ASSERT_TRUE(s.Run(false)) << s.error;
+  const FrameFileNames n = MakeFrameFileNames(s.Dir(), false, 0);
+  const TestPicture image = ReadBmp24(n.cameraImage);
+  const TestPicture seg = ReadBmp24(n.segmentation);
+  const TestDisparity d = ReadDisparityText(n.disparityText);
+  ASSERT_EQ(d.values.size(), 200u * 120u);
+  // The id -1 sphere on the left: red, in front of the quadrilateral.
+  EXPECT_GT(image.At(35, 60)[0], 100) << "drawn in the camera image (red)";
+  EXPECT_NEAR(d.values[60 * 200 + 35], 0.12 * 389 / 2.72, 0.15) << "its own disparity";
+  EXPECT_EQ(seg.At(35, 60)[0], 255) << "never labelled";
+  // Where it covers the quadrilateral, id 7 is not labelled either: removing
+  // id 7 does not change the front depth there.
+  EXPECT_EQ(seg.At(35, 60)[1], 255);
+  EXPECT_EQ(seg.At(165, 60)[0], 160);
+  EXPECT_EQ(seg.At(100, 60)[0], 7);
 }
 
 // Bilinear sample of one channel at a real column of row y.

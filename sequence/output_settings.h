@@ -1,0 +1,34 @@
+#pragma once
+// Where and how a run's frames are stored. The desktop control panel, the
+// command-line tool and the tests implement it.
+#include <string>
+
+#include "render/settings.h"
+
+namespace tovimar {
+
+class OutputSettings {
+ public:
+  virtual ~OutputSettings() = default;
+  virtual std::string OutputFolder() const = 0;  // the output root
+  virtual int SequenceNumber() const = 0;        // frames go to <root>/<number>/
+  virtual bool PreviewOnly() const = 0;          // draw the frames, write nothing
+  virtual bool Palette() const = 0;              // palette colours in segmentation maps
+};
+
+struct PlainOutputSettings : OutputSettings {
+  std::string outputFolder;
+  int sequenceNumber = 0;
+  bool previewOnly = false;
+  bool palette = false;
+
+  std::string OutputFolder() const override { return outputFolder; }
+  int SequenceNumber() const override { return sequenceNumber; }
+  bool PreviewOnly() const override { return previewOnly; }
+  bool Palette() const override { return palette; }
+};
+
+// Both halves in one object, for the command-line tool and the tests.
+struct PlainSettings : PlainRenderSettings, PlainOutputSettings {};
+
+}  // namespace tovimar
