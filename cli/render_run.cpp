@@ -12,9 +12,7 @@
 #include <utility>
 #include <vector>
 
-#ifdef TOVIMAR_HAVE_AVI
-#include "app/avi/avi_export.h"
-#endif
+#include "avi/avi_export.h"
 #include "cli/scene_dump.h"
 #include "render/settings.h"
 #include "render/viewer.h"
@@ -289,7 +287,6 @@ int RunRender(const CliOptions& o, std::FILE* err) {
   }
 
   const std::string directory = OutputDirectory(o.outputFolder, o.sequenceNumber);
-#ifdef TOVIMAR_HAVE_AVI
   if (o.avi && !o.preview && !interrupted) {
     std::error_code ec;
     const std::string wav = std::filesystem::is_regular_file("wav.wav", ec) ? "wav.wav" : "";
@@ -306,12 +303,6 @@ int RunRender(const CliOptions& o, std::FILE* err) {
       }
     }
   }
-#else
-  if (o.avi) {
-    PrintError(err, "--avi: this build has no AVI export");
-    return kExitFailure;
-  }
-#endif
 
   if (!o.quiet) {
     const double perFrame = framesMade ? seconds * 1000.0 / static_cast<double>(framesMade) : 0.0;
