@@ -7,6 +7,8 @@
 #include <QLocale>
 #include <QMessageBox>
 
+#include "io/bundled.h"
+
 namespace tovimar {
 
 namespace {
@@ -19,22 +21,9 @@ QString ApplicationTitle() {
   return title.isEmpty() ? QStringLiteral("Tovimar") : title;
 }
 
-// Looks for `relative` next to the program (its folder and the one above),
-// then in the source tree the program was built from.
+// The bundled folder `relative` that holds `probe` (io/bundled.h), or "".
 QString FindBundled(const QString& relative, const QString& probe) {
-  QStringList roots;
-  if (QCoreApplication::instance() != nullptr) {
-    const QString exeDir = QCoreApplication::applicationDirPath();
-    roots << exeDir << exeDir + QStringLiteral("/..") << exeDir + QStringLiteral("/../share/tovimar");
-  }
-#ifdef TOVIMAR_SOURCE_DIR
-  roots << QStringLiteral(TOVIMAR_SOURCE_DIR);
-#endif
-  for (const QString& root : roots) {
-    const QString candidate = QDir::cleanPath(root + QLatin1Char('/') + relative);
-    if (QFileInfo::exists(candidate + QLatin1Char('/') + probe)) return candidate;
-  }
-  return QString();
+  return QString::fromStdString(FindBundledFolder(relative.toStdString(), probe.toStdString()));
 }
 
 }  // namespace

@@ -8,14 +8,11 @@
 #include <string_view>
 #include <vector>
 
+// The memo lines of a file's bytes (SplitFileLines); IsValidUtf8 tells UTF-8
+// text from text that is kept as 8-bit Latin-1 characters.
+#include "io/text.h"
+
 namespace tovimar {
-
-// The memo lines of a file's bytes (at least one line, "" for an empty file).
-std::vector<std::string> SplitFileLines(std::string_view bytes);
-
-// True when bytes are well-formed UTF-8 (shortest forms, no surrogates, at
-// most U+10FFFF). Text that is not is kept as 8-bit Latin-1 characters.
-bool IsValidUtf8(std::string_view bytes);
 
 // Why a save did not happen.
 enum class SaveResult { Saved, FolderMissing, WriteFailed };

@@ -5,7 +5,7 @@
 #include <QShowEvent>
 #include <cstring>
 
-#include "app/avi/avi_export.h"
+#include "avi/avi_export.h"
 #include "app/forms.h"
 #include "app/unit2.h"
 #include "app/unit3.h"

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/avi/avi_export.h"
+#include "avi/avi_export.h"
 #include "cli/scene_dump.h"
 #include "render/settings.h"
 #include "render/viewer.h"

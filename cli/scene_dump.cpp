@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "io/text.h"
 #include "scene/assembly.h"
 #include "scene/locale_number.h"
 #include "scene/notifier.h"
@@ -99,33 +100,6 @@ void WriteObjectList(std::string& out, const char* name, const List& list) {
     WriteObject(out, *list[k]);
   }
   out += list.empty() ? "],\n" : "\n  ],\n";
-}
-
-// Length of the valid UTF-8 sequence at the start of s, or 0.
-std::size_t Utf8SequenceLength(std::string_view s) {
-  const auto byte = [&s](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = byte(0);
-  std::size_t length;
-  unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
-  if (c >= 0xC2 && c <= 0xDF) {
-    length = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    length = 3;
-    if (c == 0xE0) low = 0xA0;   // no overlong forms
-    if (c == 0xED) high = 0x9F;  // no surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    length = 4;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (s.size() < length) return 0;
-  if (byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
-  }
-  return length;
 }
 
 void AppendEscapedByte(std::string& out, unsigned char c) {

@@ -265,7 +265,7 @@ void Viewer::LoadTextures() {
   if (!Current()) throw Error("The viewer has no OpenGL context; textures cannot be loaded");
   textureDirectory_ = ChooseTextureDirectory(rig_.StartDirectory);
   for (int n = 0; n < kTextureCount; ++n) {
-    const std::vector<uint8_t> image = LoadTextureImage(TexturePath(textureDirectory_, n));
+    const std::vector<uint8_t>& image = textureCache_.Load(TexturePath(textureDirectory_, n));
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
     GLuint name = 0;
     glGenTextures(1, &name);

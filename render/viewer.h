@@ -11,6 +11,7 @@
 #include "render/gl_context.h"
 #include "render/rig_state.h"
 #include "render/settings.h"
+#include "render/textures.h"
 #include "scene/analiza.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
@@ -71,6 +72,8 @@ class Viewer {
   // The folder the last LoadTextures read (the start directory, or the
   // bundled textures when the start directory has no tex0.bmp).
   const std::string& TextureDirectory() const { return textureDirectory_; }
+  // Decoded texture files: each is read once while it does not change.
+  const TextureCache& Textures() const { return textureCache_; }
 
   // --- scene assembly ---
   // The preparation of a sequence. Throws Error (conversion message of the
@@ -128,6 +131,7 @@ class Viewer {
   LineNotifier* lineNotifier_;
   GlContextFactory contextFactory_;
   std::string textureDirectory_;
+  TextureCache textureCache_;
 };
 
 }  // namespace tovimar

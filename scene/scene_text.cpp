@@ -9,25 +9,6 @@
 
 namespace tovimar {
 
-std::vector<std::string> SplitLines(std::string_view text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (c == '\r' || c == '\n') {
-      lines.emplace_back(text.substr(start, i - start));
-      i += (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-      start = i;
-    } else {
-      ++i;
-    }
-  }
-  // Text after the last line break is a line; a final line break starts none.
-  if (start < text.size()) lines.emplace_back(text.substr(start));
-  return lines;
-}
-
 std::string JoinLines(const std::vector<std::string>& lines) {
   std::size_t total = 0;
   for (const auto& line : lines) total += line.size() + 2;

@@ -4,11 +4,9 @@
 #include <string_view>
 #include <vector>
 
-namespace tovimar {
+#include "io/text.h"  // SplitLines
 
-// Splits text into lines; CR LF, a lone CR and a lone LF each end a line.
-// A final line break does not start an extra line ("a\r\n" is one line, "" none).
-std::vector<std::string> SplitLines(std::string_view text);
+namespace tovimar {
 
 // Lines joined with CR LF, no line break after the last one.
 std::string JoinLines(const std::vector<std::string>& lines);

@@ -8,7 +8,6 @@ PACKAGES=(
   clang libclang-rt-14-dev
   qt6-base-dev
   libegl-dev libgl-dev libglu1-mesa-dev libegl-mesa0 libgl1-mesa-dri
-  libstb-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   ffmpeg
 )

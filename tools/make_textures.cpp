@@ -10,9 +10,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
+
+#include "io/bmp.h"
+#include "io/error.h"
 
 namespace {
 
@@ -300,44 +302,25 @@ Image Stone() {
   return image;
 }
 
-void Put16(std::vector<uint8_t>& out, std::size_t at, uint32_t v) {
-  out[at] = static_cast<uint8_t>(v);
-  out[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& out, std::size_t at, uint32_t v) {
-  for (int k = 0; k < 4; ++k) out[at + static_cast<std::size_t>(k)] = static_cast<uint8_t>(v >> (8 * k));
-}
-
-// A 24-bit uncompressed BMP, rows bottom-up, each row padded to 4 bytes.
+// A 24-bit uncompressed BMP marked 72 dpi; false when it cannot be written.
 bool WriteBmp(const std::string& path, const Image& image) {
-  const uint32_t rowBytes = (kSize * 3 + 3) & ~3u;
-  const uint32_t pixelBytes = rowBytes * kSize;
-  std::vector<uint8_t> out(54 + pixelBytes, 0);
-  out[0] = 'B';
-  out[1] = 'M';
-  Put32(out, 2, 54 + pixelBytes);
-  Put32(out, 10, 54);
-  Put32(out, 14, 40);
-  Put32(out, 18, kSize);
-  Put32(out, 22, kSize);
-  Put16(out, 26, 1);
-  Put16(out, 28, 24);
-  Put32(out, 34, pixelBytes);
-  Put32(out, 38, 2835);  // 72 dpi
-  Put32(out, 42, 2835);
+  tovimar::BmpImage24 bmp(kSize, kSize);
+  bmp.SetPixelsPerMetre(2835);  // 72 dpi
   for (int y = 0; y < kSize; ++y) {
-    const std::size_t row = 54 + static_cast<std::size_t>(kSize - 1 - y) * rowBytes;
+    uint8_t* row = bmp.Row(y);
     for (int x = 0; x < kSize; ++x) {
       const Rgb& p = image[static_cast<std::size_t>(y) * kSize + x];
-      out[row + static_cast<std::size_t>(x) * 3] = p.b;
-      out[row + static_cast<std::size_t>(x) * 3 + 1] = p.g;
-      out[row + static_cast<std::size_t>(x) * 3 + 2] = p.r;
+      row[3 * x] = p.b;
+      row[3 * x + 1] = p.g;
+      row[3 * x + 2] = p.r;
     }
   }
-  std::ofstream file(path, std::ios::binary);
-  file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
-  file.close();  // a full disk may show only when the buffer is flushed
-  return static_cast<bool>(file);
+  try {
+    bmp.Save(path);
+  } catch (const tovimar::Error&) {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "app/avi/avi_export.h"
+#include "avi/avi_export.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/avi/avi_writer.h"
+#include "avi/avi_writer.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,7 +10,7 @@
 #include <memory>
 #include <random>
 
-#include "app/avi/avi_writer_limits.h"
+#include "avi/avi_writer_limits.h"
 #include "media_files.h"
 
 namespace tovimar {

@@ -1,4 +1,4 @@
-#include "app/avi/bitmap_file.h"
+#include "avi/bitmap_file.h"
 
 #include <gtest/gtest.h>
 

@@ -7,17 +7,16 @@
 #include <fstream>
 #include <iterator>
 
+#include "io/bytes.h"
+
 namespace avitest {
 
 namespace {
 
-void Put16(std::vector<uint8_t>& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Put32(std::vector<uint8_t>& b, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
+using tovimar::io::AppendLe16;
+using tovimar::io::AppendLe32;
+void Put16(std::vector<uint8_t>& b, uint32_t v) { AppendLe16(b, v); }
+void Put32(std::vector<uint8_t>& b, uint32_t v) { AppendLe32(b, v); }
 void PutTag(std::vector<uint8_t>& b, const char* tag) {
   for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(tag[i]));
 }
@@ -246,11 +245,12 @@ std::vector<Chunk> ParseRiff(const std::vector<uint8_t>& file) {
 }
 
 uint16_t Le16(const std::vector<uint8_t>& b, uint64_t at) {
-  return static_cast<uint16_t>(b.at(at) | (b.at(at + 1) << 8));
+  (void)b.at(at + 1);  // out of range throws, as for a truncated file
+  return tovimar::io::Le16(b.data() + at);
 }
 uint32_t Le32(const std::vector<uint8_t>& b, uint64_t at) {
-  return uint32_t{b.at(at)} | (uint32_t{b.at(at + 1)} << 8) | (uint32_t{b.at(at + 2)} << 16) |
-         (uint32_t{b.at(at + 3)} << 24);
+  (void)b.at(at + 3);
+  return tovimar::io::Le32(b.data() + at);
 }
 
 }  // namespace avitest

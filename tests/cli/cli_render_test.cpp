@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "io/bytes.h"
 #include "render/settings.h"
 #include "render/viewer.h"
 #include "scene/notifier.h"
@@ -332,10 +333,14 @@ TEST(CliRender, AviOfEachRenderedCameraWithTheSoundTrack) {
   std::string wav = "RIFF";
   auto le32 = [](uint32_t v) {
     std::string b(4, '\0');
-    for (int i = 0; i < 4; ++i) b[static_cast<std::size_t>(i)] = static_cast<char>(v >> (8 * i));
+    io::PutLe32(reinterpret_cast<uint8_t*>(b.data()), v);
     return b;
   };
-  auto le16 = [](uint16_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; };
+  auto le16 = [](uint16_t v) {
+    std::string b(2, '\0');
+    io::PutLe16(reinterpret_cast<uint8_t*>(b.data()), v);
+    return b;
+  };
   const std::string samples(8000, '\x80');
   wav += le32(36 + static_cast<uint32_t>(samples.size())) + "WAVEfmt " + le32(16) + le16(1) + le16(1) +
          le32(8000) + le32(8000) + le16(1) + le16(8) + "data" + le32(static_cast<uint32_t>(samples.size())) +

@@ -3,12 +3,9 @@
 // build tree for a person to look at).
 #include <GL/gl.h>
 
+#include "io/bmp.h"
 #include "scene/scene_text.h"
 #include "render_fixture.h"
-
-#define STB_IMAGE_WRITE_STATIC
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb/stb_image_write.h>
 
 namespace tovimar::test {
 namespace {
@@ -136,15 +133,22 @@ TEST_F(PrepareTest, DestroyedViewerRefusesToPrepare) {
   viewer->ResetViewAndDraw();
 }
 
-void SavePng(const std::string& name, const Picture& p) {
-  // stb writes the top row first
-  std::vector<uint8_t> topDown(p.rgb.size());
+void SaveBmp(const std::string& name, const Picture& p) {
+  // The picture is read bottom row first in red-green-blue; the writer takes
+  // the top row first in blue-green-red.
+  std::vector<uint8_t> bgr(p.rgb.size());
   const std::size_t row = static_cast<std::size_t>(p.width) * 3;
   for (int y = 0; y < p.height; ++y) {
-    std::copy_n(&p.rgb[static_cast<std::size_t>(p.height - 1 - y) * row], row, &topDown[static_cast<std::size_t>(y) * row]);
+    const uint8_t* src = &p.rgb[static_cast<std::size_t>(p.height - 1 - y) * row];
+    uint8_t* dst = &bgr[static_cast<std::size_t>(y) * row];
+    for (std::size_t k = 0; k < row; k += 3) {
+      dst[k] = src[k + 2];
+      dst[k + 1] = src[k + 1];
+      dst[k + 2] = src[k];
+    }
   }
   const std::string path = std::string(TOVIMAR_TEST_OUTPUT_DIR) + "/" + name;
-  ASSERT_NE(stbi_write_png(path.c_str(), p.width, p.height, 3, topDown.data(), static_cast<int>(row)), 0) << path;
+  EXPECT_NO_THROW(WriteBmp24(path, bgr.data(), p.width, p.height)) << path;
 }
 
 TEST_F(ViewerTest, ExampleSceneRendersTheCorridor) {
@@ -159,7 +163,7 @@ TEST_F(ViewerTest, ExampleSceneRendersTheCorridor) {
   EXPECT_TRUE(lines.messages.empty());
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
   const Picture left = Read();
-  SavePng("example_left.png", left);
+  SaveBmp("example_left.bmp", left);
 
   // The background sphere surrounds the camera: every pixel is drawn.
   for (float d : left.depth) ASSERT_LT(d, 1.0f);
@@ -176,7 +180,7 @@ TEST_F(ViewerTest, ExampleSceneRendersTheCorridor) {
   viewer->PrepareScene();
   viewer->ResetViewAndDraw();
   const Picture right = Read();
-  SavePng("example_right.png", right);
+  SaveBmp("example_right.bmp", right);
   EXPECT_NE(right.rgb, left.rgb);
 
   // A few frames of the run.
@@ -184,7 +188,7 @@ TEST_F(ViewerTest, ExampleSceneRendersTheCorridor) {
     viewer->Rig().FrameCounter = frame;
     viewer->DrawScene(true, -1, viewer->viewAzimuth, viewer->viewElevation, viewer->viewDistance);
   }
-  SavePng("example_right_frame4.png", Read());
+  SaveBmp("example_right_frame4.bmp", Read());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "io/bytes.h"
 #include "render/camera.h"
 #include "render/settings.h"
 #include "render/viewer.h"
@@ -154,7 +155,8 @@ inline void WriteBmp(const std::filesystem::path& path, int width, int height, c
   const int offset = 54 + paletteBytes;
   std::vector<uint8_t> out(static_cast<std::size_t>(offset) + static_cast<std::size_t>(rowBytes) * height, 0);
   auto put = [&out](std::size_t at, uint32_t v, int n) {
-    for (int k = 0; k < n; ++k) out[at + static_cast<std::size_t>(k)] = static_cast<uint8_t>(v >> (8 * k));
+    if (n == 2) io::PutLe16(&out.at(at + 1) - 1, v);
+    else io::PutLe32(&out.at(at + 3) - 3, v);
   };
   out[0] = 'B';
   out[1] = 'M';

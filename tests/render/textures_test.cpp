@@ -1,6 +1,12 @@
 // Texture files: reading, transposition, the bundled textures and a missing
 // file during preparation.
 #include <GL/gl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <iterator>
 
 #include "render/textures.h"
 #include "render_fixture.h"
@@ -91,6 +97,97 @@ TEST(TextureImage, UnreadableFilesNameTheFile) {
   header[28] = 24;
   std::ofstream(garbage, std::ios::binary).write(reinterpret_cast<const char*>(header.data()), 54);
   EXPECT_THROW(LoadTextureImage(garbage), Error);
+}
+
+// The bytes of a literal, zeros included.
+template <std::size_t N>
+std::string Raw(const char (&text)[N]) {
+  return std::string(text, N - 1);
+}
+
+// Files that are not bitmaps, whatever their name, are refused by name before
+// anything is decoded or allocated for them.
+TEST(TextureImage, OtherImageFormatsNamedBmpAreRefused) {
+  TempDir dir;
+  const std::string path = (dir.path() / "tex0.bmp").string();
+  const std::string kinds[] = {
+      Raw("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\x10\0\0\0\x10\0\x08\x02\0\0\0\x90\x91\x68\x36"),
+      Raw("GIF89a\xff\xff\xff\xff\x80\0\0\0\0\0\xff\xff\xff,\0\0\0\0\xff\xff\xff\xff\0\x02\x02\x44\x01\0;"),
+      "P6\n300 300\n255\n\x10\x20\x30",  // PNM cut short
+      "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 30000 +X 30000\n",
+  };
+  for (const std::string& bytes : kinds) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    try {
+      LoadTextureImage(path);
+      FAIL() << "accepted: " << bytes.substr(0, 6);
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find("not a readable bitmap"), std::string::npos) << e.what();
+      EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+    }
+  }
+}
+
+// A bitmap stored top row first gives the texels of the same picture stored
+// bottom row first.
+TEST(TextureImage, TopDownAndBottomUpGiveTheSameTexels) {
+  TempDir dir;
+  const auto path = dir.path() / "t.bmp";
+  WriteBmp(path, 150, 40, Gradient(150, 40));
+  const std::vector<uint8_t> bottomUp = LoadTextureImage(path.string());
+  // The same file turned top-down: negative height, rows reversed.
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t row = (150 * 3 + 3) & ~3u;
+  std::vector<uint8_t> flipped(b.begin(), b.begin() + 54);
+  for (int y = 39; y >= 0; --y) flipped.insert(flipped.end(), b.begin() + 54 + y * row, b.begin() + 54 + (y + 1) * row);
+  const int32_t negative = -40;
+  std::memcpy(&flipped[22], &negative, 4);
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(flipped.data()), static_cast<std::streamsize>(flipped.size()));
+  EXPECT_EQ(LoadTextureImage(path.string()), bottomUp);
+}
+
+// A FIFO (or device) under a texture's name is not a bitmap and is not
+// opened in a way that waits for a writer.
+TEST(TextureImage, FifoIsRefusedWithoutWaiting) {
+  TempDir dir;
+  const std::string path = (dir.path() / "tex0.bmp").string();
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  ::alarm(20);  // a read that waits would end the test program here
+  try {
+    LoadTextureImage(path);
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("not a readable bitmap"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find(path), std::string::npos) << e.what();
+  }
+  ::alarm(0);
+}
+
+TEST(TextureImage, CacheReadsEachFileOnceUntilItChanges) {
+  TempDir dir;
+  const auto path = dir.path() / "tex3.bmp";
+  WriteBmp(path, 8, 8, Gradient(8, 8));
+  TextureCache cache;
+  const std::vector<uint8_t> first = cache.Load(path.string());
+  EXPECT_EQ(cache.Load(path.string()), first);
+  EXPECT_EQ(cache.FilesRead(), 1);
+  // Rewritten with other pixels (same size): read again.
+  std::vector<uint8_t> other = Gradient(8, 8);
+  other[0] = 200;
+  WriteBmp(path, 8, 8, other);
+  std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(2));
+  EXPECT_EQ(Texel(cache.Load(path.string()), 0, 0), (std::array<int, 4>{200, 0, 77, 255}));
+  EXPECT_EQ(cache.FilesRead(), 2);
+  // Gone: reported, not served from the cache.
+  std::filesystem::remove(path);
+  try {
+    cache.Load(path.string());
+    FAIL() << "no error";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("does not exist"), std::string::npos) << e.what();
+  }
 }
 
 // Eleven copies of a picture in four coloured quadrants: top-left red,

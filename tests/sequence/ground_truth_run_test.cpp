@@ -135,6 +135,8 @@ TEST(GroundTruthRun, BothCamerasLeaveTenFilesPerFrameSideBySide) {
   EXPECT_EQ(expected.size(), 30u);
   EXPECT_EQ(Listing(tmp.path() + "/7/"), expected);
   EXPECT_EQ(Listing(tmp.path()), std::set<std::string>{"7"});
+  // Start-up and both runs prepared the scene three times: each file read once.
+  EXPECT_EQ(s.viewer->Textures().FilesRead(), kTextureCount);
 }
 
 TEST(GroundTruthRun, PreviewWritesNothingNotEvenTheDirectory) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "io/bytes.h"
 #include "scene/notifier.h"
 #include "sequence/segmentation_palette.h"
 #include "test_files.h"
@@ -66,10 +67,8 @@ TEST(OutputNames, DirectoryCreationIsOneLevelAndSilent) {
   EXPECT_FALSE(std::filesystem::exists(tmp.path() + "/missing"));
 }
 
-uint32_t Le32(const std::vector<uint8_t>& b, std::size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-uint32_t Le16(const std::vector<uint8_t>& b, std::size_t at) { return b[at] | b[at + 1] << 8; }
+uint32_t Le32(const std::vector<uint8_t>& b, std::size_t at) { return io::Le32(&b.at(at + 3) - 3); }
+uint32_t Le16(const std::vector<uint8_t>& b, std::size_t at) { return io::Le16(&b.at(at + 1) - 1); }
 
 TEST(Bmp, HeaderAndPaddedBottomUpRows) {
   // 3 x 2 picture: rows of 9 bytes padded to 12.

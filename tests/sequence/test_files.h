@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "io/bmp.h"
+
 namespace tovimar {
 
 class TempDir {
@@ -53,26 +55,15 @@ struct TestPicture {
 inline TestPicture ReadBmp24(const std::string& path) {
   const std::vector<uint8_t> b = ReadAll(path);
   TestPicture p;
-  if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return p;
-  auto le32 = [&b](std::size_t at) {
-    return static_cast<uint32_t>(b[at] | b[at + 1] << 8 | b[at + 2] << 16 | b[at + 3] << 24);
-  };
-  const int w = static_cast<int>(le32(18));
-  const int h = static_cast<int>(le32(22));
-  const std::size_t stride = (static_cast<std::size_t>(w) * 3 + 3) & ~std::size_t{3};
-  if ((b[28] | b[29] << 8) != 24 || b.size() < 54 + stride * h) return p;
-  p.width = w;
-  p.height = h;
-  p.rgb.resize(static_cast<std::size_t>(w) * h * 3);
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* src = b.data() + 54 + static_cast<std::size_t>(h - 1 - y) * stride;
-    uint8_t* dst = p.rgb.data() + static_cast<std::size_t>(y) * w * 3;
-    for (int x = 0; x < w; ++x) {
-      dst[3 * x] = src[3 * x + 2];
-      dst[3 * x + 1] = src[3 * x + 1];
-      dst[3 * x + 2] = src[3 * x];
-    }
-  }
+  const MemoryByteSource source(b.data(), b.size());
+  BmpLayout layout;
+  RgbPicture picture;
+  if (!ReadBmpLayout(source, layout).empty() || layout.bitCount != 24 ||
+      !DecodeBmpTopLeft(source, layout, kMaxBmpSide, kMaxBmpSide, picture).empty())
+    return p;
+  p.width = picture.width;
+  p.height = picture.height;
+  p.rgb = std::move(picture.rgb);
   return p;
 }
 

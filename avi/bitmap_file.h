@@ -38,7 +38,8 @@ struct Bitmap {
 // Bytes of one stored row of pixels: width * bitCount bits rounded up to 4 bytes.
 size_t BitmapRowBytes(int32_t width, uint16_t bitCount);
 
-// Loads an uncompressed (BI_RGB) BMP of 1, 4, 8, 16, 24 or 32 bits per pixel.
+// Loads an uncompressed (BI_RGB) BMP of 1, 4, 8, 16, 24 or 32 bits per pixel
+// with a Windows information header, checked by the io library's reader.
 // Every header field and size is checked against the file; top-down files
 // are turned bottom-up. Returns null for a missing, unreadable, truncated,
 // compressed or otherwise invalid file; nothing outside the file is read.

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/avi/avi_writer.h"
+#include "avi/avi_writer.h"
 
 namespace tovimar {
 

@@ -1,8 +1,8 @@
-#include "app/avi/avi_export.h"
+#include "avi/avi_export.h"
 
-#include "app/avi/avi_writer.h"
-#include "app/avi/bitmap_file.h"
-#include "sequence/output_files.h"
+#include "avi/avi_writer.h"
+#include "avi/bitmap_file.h"
+#include "io/run_files.h"
 
 namespace tovimar {
 

@@ -1,4 +1,4 @@
-#include "app/avi/avi_writer.h"
+#include "avi/avi_writer.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,7 +12,8 @@
 #include <memory>
 #include <vector>
 
-#include "app/avi/avi_writer_limits.h"
+#include "avi/avi_writer_limits.h"
+#include "io/bytes.h"
 
 // File layout written here:
 //
@@ -68,26 +69,16 @@ uint32_t Saturate32(uint64_t v) {
                                                   : static_cast<uint32_t>(v);
 }
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
+using io::Le16;
+using io::Le32;
 
 // Little-endian byte builder for headers and indexes.
 class Bytes {
  public:
   void U8(uint8_t v) { b_.push_back(v); }
-  void U16(uint32_t v) {
-    U8(static_cast<uint8_t>(v));
-    U8(static_cast<uint8_t>(v >> 8));
-  }
-  void U32(uint32_t v) {
-    for (int i = 0; i < 4; ++i) U8(static_cast<uint8_t>(v >> (8 * i)));
-  }
-  void U64(uint64_t v) {
-    U32(static_cast<uint32_t>(v));
-    U32(static_cast<uint32_t>(v >> 32));
-  }
+  void U16(uint32_t v) { io::AppendLe16(b_, v); }
+  void U32(uint32_t v) { io::AppendLe32(b_, v); }
+  void U64(uint64_t v) { io::AppendLe64(b_, v); }
   void Zeros(size_t n) { b_.insert(b_.end(), n, 0); }
   void Raw(const uint8_t* p, size_t n) { b_.insert(b_.end(), p, p + n); }
   // Starts a chunk (or a list when listType != 0); returns the position of
@@ -101,7 +92,7 @@ class Bytes {
   }
   void End(size_t sizeAt) {
     const auto n = static_cast<uint32_t>(b_.size() - sizeAt - 4);
-    for (int i = 0; i < 4; ++i) b_[sizeAt + i] = static_cast<uint8_t>(n >> (8 * i));
+    io::PutLe32(b_.data() + sizeAt, n);
     if (n % 2 != 0) U8(0);
   }
   size_t Size() const { return b_.size(); }
@@ -218,8 +209,7 @@ bool WriteAt(AviWriter& w, uint64_t offset, const void* data, size_t n) {
 
 bool PatchU32(AviWriter& w, uint64_t offset, uint64_t value) {
   uint8_t b[4];
-  const uint32_t v = Saturate32(value);
-  for (int i = 0; i < 4; ++i) b[i] = static_cast<uint8_t>(v >> (8 * i));
+  io::PutLe32(b, Saturate32(value));
   return WriteAt(w, offset, b, 4);
 }
 
@@ -329,10 +319,8 @@ int32_t WriteChunk(AviWriter& w, int stream, const uint8_t* data, uint32_t size,
   if (room != AVIERR_OK) return room;
   Stream& s = w.streams[static_cast<size_t>(stream)];
   uint8_t header[8];
-  for (int i = 0; i < 4; ++i) {
-    header[i] = static_cast<uint8_t>(s.chunkId >> (8 * i));
-    header[4 + i] = static_cast<uint8_t>(size >> (8 * i));
-  }
+  io::PutLe32(header, s.chunkId);
+  io::PutLe32(header + 4, size);
   const uint8_t pad = 0;
   if (!WriteAt(w, w.end, header, 8) || !WriteAt(w, w.end + 8, data, size) ||
       ((size & 1) != 0 && !WriteAt(w, w.end + 8 + size, &pad, 1)))

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/avi/bitmap_file.h"
+#include "avi/bitmap_file.h"
 
 namespace tovimar {
 

@@ -1,0 +1,99 @@
+#include "io/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "io/error.h"
+
+namespace tovimar {
+
+namespace {
+
+[[noreturn]] void CannotCreate(const std::string& path) { throw Error("Cannot create file " + path); }
+
+FileIdentity IdentityOf(const struct stat& st) {
+  FileIdentity id;
+  id.device = static_cast<uint64_t>(st.st_dev);
+  id.inode = static_cast<uint64_t>(st.st_ino);
+  id.size = static_cast<uint64_t>(st.st_size);
+  id.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  id.changedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+  return id;
+}
+
+}  // namespace
+
+void WriteWholeFile(const std::string& path, const void* data, std::size_t size) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  if (f == nullptr) CannotCreate(path);
+  bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
+  ok = std::fflush(f) == 0 && ok;
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) {
+    // Remove what was partly written, but never anything that is not a
+    // plain file (a device, a pipe).
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
+    CannotCreate(path);
+  }
+}
+
+FileKind InspectFile(const std::string& path, FileIdentity* identity) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return FileKind::Missing;
+  if (!S_ISREG(st.st_mode)) return FileKind::Other;
+  if (identity != nullptr) *identity = IdentityOf(st);
+  return FileKind::Regular;
+}
+
+ReadOnlyFile::~ReadOnlyFile() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::string ReadOnlyFile::Open(const std::string& path) {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  switch (InspectFile(path)) {
+    case FileKind::Missing:
+      return kFileMissing;
+    case FileKind::Other:
+      return "not a regular file";
+    case FileKind::Regular:
+      break;
+  }
+  // O_NONBLOCK: should the path have become a FIFO since, opening it does
+  // not wait for a writer; fstat below refuses it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::string("cannot be opened: ") + std::strerror(errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return "not a regular file";
+  }
+  fd_ = fd;
+  identity_ = IdentityOf(st);
+  return {};
+}
+
+bool ReadOnlyFile::ReadAt(uint64_t offset, void* out, std::size_t n) const {
+  if (fd_ < 0) return false;
+  auto* p = static_cast<char*>(out);
+  while (n > 0) {
+    const ssize_t got = ::pread(fd_, p, n, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<std::size_t>(got);
+    offset += static_cast<uint64_t>(got);
+  }
+  return true;
+}
+
+}  // namespace tovimar

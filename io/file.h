@@ -1,0 +1,56 @@
+#pragma once
+// Whole-file writes, and reads of regular files only, at any offset.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tovimar {
+
+// Writes `size` bytes to path in one piece (created or truncated); throws
+// Error("Cannot create file " + path) on any failure, removing a partial file.
+void WriteWholeFile(const std::string& path, const void* data, std::size_t size);
+
+// What identifies a file's contents between two looks at it: the same file
+// (device, inode) with the same size and modification and change times.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modifiedNs = 0;
+  int64_t changedNs = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// ReadOnlyFile::Open's answer for a path where nothing is.
+inline constexpr const char* kFileMissing = "does not exist";
+
+// The outcome of looking at a path before opening it.
+enum class FileKind { Missing, Regular, Other };
+
+// Looks at path without opening it (a FIFO or device is never opened);
+// fills identity for a regular file.
+FileKind InspectFile(const std::string& path, FileIdentity* identity = nullptr);
+
+// A regular file opened for reading. Open never blocks: a FIFO or device is
+// refused by its type before it is opened, and checked again once open.
+class ReadOnlyFile {
+ public:
+  ReadOnlyFile() = default;
+  ~ReadOnlyFile();
+  ReadOnlyFile(const ReadOnlyFile&) = delete;
+  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+  // "" on success, else why not ("does not exist", "not a regular file", ...).
+  std::string Open(const std::string& path);
+  bool IsOpen() const { return fd_ >= 0; }
+  uint64_t Size() const { return identity_.size; }
+  const FileIdentity& Identity() const { return identity_; }
+  // Reads exactly n bytes at offset; false when the file holds fewer.
+  bool ReadAt(uint64_t offset, void* out, std::size_t n) const;
+
+ private:
+  int fd_ = -1;
+  FileIdentity identity_;
+};
+
+}  // namespace tovimar
