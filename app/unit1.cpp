@@ -279,6 +279,25 @@ int TForm1::SequenceNumber() const { return Form3 != nullptr ? Form3->UpDown1->v
 bool TForm1::PreviewOnly() const { return Form3 != nullptr && Form3->CheckBox2->isChecked(); }
 bool TForm1::Palette() const { return Form3 != nullptr && Form3->CheckBox3->isChecked(); }
 
+tovimar::OutputChoice TForm1::Outputs() const {
+  return Form3 != nullptr ? Form3->DatasetOutputs() : tovimar::OutputChoice{};
+}
+
+std::vector<std::pair<std::string, std::string>> TForm1::Invocation() const {
+  const std::array<int, 3> bg = BackgroundColour();
+  const tovimar::OutputChoice outputs = Outputs();
+  return {{"program", "tovimar (desktop)"},
+          {"folder", OutputFolder()},
+          {"sequenceNumber", std::to_string(SequenceNumber())},
+          {"camera", RightCamera() ? "right" : "left"},
+          {"resolution", std::to_string(viewer_->ClientWidth()) + "x" + std::to_string(viewer_->ClientHeight())},
+          {"background", std::to_string(bg[0]) + "," + std::to_string(bg[1]) + "," + std::to_string(bg[2])},
+          {"palette", Palette() ? "yes" : "no"},
+          {"antialias", AntiAlias() ? "yes" : "no"},
+          {"outputs", tovimar::OutputListText(outputs)},
+          {"layout", tovimar::LayoutName(outputs.layout)}};
+}
+
 void TForm1::Presented() {
   shownStale_ = true;
   update();

@@ -76,6 +76,8 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   int SequenceNumber() const override;
   bool PreviewOnly() const override;
   bool Palette() const override;
+  tovimar::OutputChoice Outputs() const override;
+  std::vector<std::pair<std::string, std::string>> Invocation() const override;
 
   QPushButton* Button1;
   QPushButton* Button2;

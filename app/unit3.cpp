@@ -1,5 +1,8 @@
 #include "app/unit3.h"
 
+#include <QActionGroup>
+#include <QMenu>
+
 #include "render/settings.h"
 
 #include <QCloseEvent>
@@ -123,6 +126,28 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   CheckBox4 = Named(new QCheckBox(QStringLiteral("AntiAliasing Filter"), Rendering), "CheckBox4");
   CheckBox4->setGeometry(240, 288, 235, 22);
 
+  DatasetOutputsButton = Named(new QToolButton(Rendering), "DatasetOutputsButton");
+  DatasetOutputsButton->setGeometry(14, 300, 200, 28);
+  DatasetOutputsButton->setPopupMode(QToolButton::InstantPopup);
+  DatasetOutputsButton->setToolTip(QStringLiteral("Dataset outputs: extra files per frame and the folder layout"));
+  auto* outputsMenu = new QMenu(DatasetOutputsButton);
+  for (const char* name : {"classic", "pfm", "depth", "kitti", "png", "masks"}) {
+    QAction* action = outputsMenu->addAction(QString::fromLatin1(name));
+    action->setObjectName(QStringLiteral("output_") + QString::fromLatin1(name));
+    action->setCheckable(true);
+  }
+  outputsMenu->addSeparator();
+  auto* layouts = new QActionGroup(outputsMenu);
+  for (const char* name : {"classic", "middlebury", "kitti"}) {
+    QAction* action = outputsMenu->addAction(QStringLiteral("layout: ") + QString::fromLatin1(name));
+    action->setObjectName(QStringLiteral("layout_") + QString::fromLatin1(name));
+    action->setCheckable(true);
+    layouts->addAction(action);
+  }
+  DatasetOutputsButton->setMenu(outputsMenu);
+  connect(outputsMenu, &QMenu::triggered, this, [this] { SetDatasetOutputs(DatasetOutputs()); });
+  SetDatasetOutputs(tovimar::OutputChoice{});
+
   ProgressBar1 = Named(new QProgressBar(this), "ProgressBar1");
   ProgressBar1->setGeometry(8, 380, 679, 26);
   ProgressBar1->setRange(0, 100);
@@ -142,6 +167,47 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
+}
+
+tovimar::OutputChoice TForm3::DatasetOutputs() const {
+  tovimar::OutputChoice choice;
+  const QMenu* menu = DatasetOutputsButton->menu();
+  auto checked = [menu](const char* name) {
+    const QAction* a = menu->findChild<QAction*>(QString::fromLatin1(name));
+    return a != nullptr && a->isChecked();
+  };
+  choice.classic = checked("output_classic");
+  choice.pfm = checked("output_pfm");
+  choice.depth = checked("output_depth");
+  choice.kitti = checked("output_kitti");
+  choice.png = checked("output_png");
+  choice.masks = checked("output_masks");
+  if (checked("layout_middlebury")) choice.layout = tovimar::DatasetLayout::Middlebury;
+  if (checked("layout_kitti")) choice.layout = tovimar::DatasetLayout::Kitti;
+  // Nothing ticked in the classic layout would write no frame at all.
+  if (choice.layout == tovimar::DatasetLayout::Classic && !choice.classic && !choice.AnyExtra()) choice.classic = true;
+  return choice;
+}
+
+void TForm3::SetDatasetOutputs(const tovimar::OutputChoice& choice) {
+  QMenu* menu = DatasetOutputsButton->menu();
+  auto set = [menu](const char* name, bool on) {
+    if (QAction* a = menu->findChild<QAction*>(QString::fromLatin1(name))) a->setChecked(on);
+  };
+  set("output_classic", choice.classic);
+  set("output_pfm", choice.pfm);
+  set("output_depth", choice.depth);
+  set("output_kitti", choice.kitti);
+  set("output_png", choice.png);
+  set("output_masks", choice.masks);
+  set("layout_classic", choice.layout == tovimar::DatasetLayout::Classic);
+  set("layout_middlebury", choice.layout == tovimar::DatasetLayout::Middlebury);
+  set("layout_kitti", choice.layout == tovimar::DatasetLayout::Kitti);
+  QString text = QStringLiteral("Dataset outputs: ") + QString::fromStdString(tovimar::OutputListText(choice));
+  if (choice.layout != tovimar::DatasetLayout::Classic)
+    text += QStringLiteral(" (") + QString::fromLatin1(tovimar::LayoutName(choice.layout)) + QStringLiteral(")");
+  DatasetOutputsButton->setText(DatasetOutputsButton->fontMetrics().elidedText(text, Qt::ElideRight, 190));
+  DatasetOutputsButton->setToolTip(text);
 }
 
 TForm3::~TForm3() = default;

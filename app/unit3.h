@@ -3,6 +3,7 @@
 // Start/Stop command, the progress bar and the about text. Other windows read
 // its controls through Form3 at the moment they need them.
 #include <QCheckBox>
+#include <QToolButton>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,8 @@
 #include <QSpinBox>
 #include <QWidget>
 #include <functional>
+
+#include "sequence/dataset_outputs.h"
 
 #include "app/widgets.h"
 
@@ -65,6 +68,12 @@ class TForm3 : public QWidget {
   QCheckBox* CheckBox3;
   QCheckBox* CheckBox4;
   QProgressBar* ProgressBar1;
+
+  // "Dataset outputs": which files each frame gets beside (or instead of) the
+  // classic five, and the folder layout; a menu of check marks.
+  QToolButton* DatasetOutputsButton;
+  tovimar::OutputChoice DatasetOutputs() const;
+  void SetDatasetOutputs(const tovimar::OutputChoice& choice);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

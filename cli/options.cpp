@@ -99,6 +99,28 @@ std::vector<OptionDefinition> MakeTable() {
                    }});
   table.push_back({"avi", 0, nullptr, "after the runs, build L.avi / P.avi in the output directory",
                    [](CliOptions& o, const std::string&) { o.avi = true; }});
+  table.push_back({"outputs", 0, "LIST",
+                   "files per frame, comma separated: classic, pfm, depth, kitti, png, masks; default classic",
+                   [](CliOptions& o, const std::string& v) {
+                     o.outputsText = v;
+                     const DatasetLayout layout = o.outputs.layout;
+                     try {
+                       o.outputs = ParseOutputList(v);
+                     } catch (const Error& e) {
+                       throw UsageError(e.message());
+                     }
+                     o.outputs.layout = layout;
+                   }});
+  table.push_back({"layout", 0, "NAME",
+                   "classic, middlebury or kitti (the benchmarks' folder layouts, both cameras); default classic",
+                   [](CliOptions& o, const std::string& v) {
+                     o.layoutText = v;
+                     try {
+                       o.outputs.layout = ParseLayout(v);
+                     } catch (const Error& e) {
+                       throw UsageError(e.message());
+                     }
+                   }});
   table.push_back({"quiet", 'q', nullptr, "no progress output",
                    [](CliOptions& o, const std::string&) { o.quiet = true; }});
   table.push_back({"dump", 0, nullptr, "print the parsed scene as JSON and exit",
@@ -138,10 +160,15 @@ void CliOptions::Check() const {
   } catch (const Error& e) {
     throw UsageError(e.message());
   }
+  if (outputs.layout != DatasetLayout::Classic && camera != CameraChoice::Both) {
+    throw UsageError(std::string("--layout ") + LayoutName(outputs.layout) +
+                     " needs both cameras (--camera both): its files pair the two views");
+  }
 }
 
 CliOptions ParseCommandLine(const std::vector<std::string>& args) {
   CliOptions options;
+  options.arguments = args;
   std::vector<std::string> positional;
   bool optionsEnded = false;
 

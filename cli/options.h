@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "render/settings.h"
+#include "sequence/dataset_outputs.h"
 
 namespace tovimar::cli {
 
@@ -37,6 +38,10 @@ struct CliOptions {
   std::string textureFolder;            // empty: the renderer's choice
   bool quiet = false;
   bool avi = false;                     // build L.avi / P.avi after the runs
+  std::string outputsText = "classic";  // --outputs
+  std::string layoutText = "classic";   // --layout
+  OutputChoice outputs;                 // both, parsed
+  std::vector<std::string> arguments;   // the command line as given, for the manifest
 
   // Checks the values that depend on each other or need reading (the focal
   // length and baseline fields); throws UsageError naming what is wrong.

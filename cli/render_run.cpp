@@ -199,6 +199,7 @@ struct RenderSession {
   std::string runError;
 
   std::size_t framesWritten = 0;
+  std::size_t filesWritten = 0;
   std::size_t framesMade = 0;
   std::vector<std::pair<bool, int>> renderedRuns;  // camera (right?), frame count
   double seconds = 0;
@@ -240,6 +241,10 @@ int OpenViewer(RenderSession& s, const std::string& sceneBytes) {
   s.settings.sequenceNumber = o.sequenceNumber;
   s.settings.previewOnly = o.preview;
   s.settings.palette = o.palette;
+  s.settings.outputs = o.outputs;
+  std::string commandLine = "tovimar-render";
+  for (const std::string& a : o.arguments) commandLine += " " + a;
+  s.settings.invocation = {{"program", "tovimar-render"}, {"commandLine", commandLine}};
   s.editor.lines = SplitLines(sceneBytes);
   s.editor.sceneName = o.scenePath;
   s.editor.focalText = o.focalText;
@@ -274,7 +279,7 @@ int OpenViewer(RenderSession& s, const std::string& sceneBytes) {
 
 // One run of one camera, switched as the panel's camera radio group does (the
 // viewer's camera box flips, its handler shifts the projection and redraws).
-int RunCamera(RenderSession& s, bool right) {
+int RunCamera(RenderSession& s, bool right, bool otherRunFollows) {
   if (right != s.settings.rightCamera) {
     s.settings.rightCamera = right;
     s.viewer->CameraSwitch(right);
@@ -295,6 +300,8 @@ int RunCamera(RenderSession& s, bool right) {
   s.progress.End();
   s.seconds += std::chrono::duration<double>(Clock::now() - start).count();
   s.framesWritten += driver.FramesWritten();
+  s.filesWritten += s.source->FilesWritten();
+  if (!s.source->MaskNote().empty() && !otherRunFollows) Print(s.err, "tovimar-render: note: " + s.source->MaskNote() + "\n");
   s.framesMade += driver.FramesMade();
   if (!s.runError.empty()) {
     PrintError(s.err, s.runError);
@@ -331,7 +338,7 @@ void PrintSummary(const RenderSession& s) {
   if (s.o.preview) {
     summary = "previewed " + std::to_string(s.framesMade) + " frames, nothing written";
   } else {
-    summary = "wrote " + std::to_string(s.framesWritten) + " frames (" + std::to_string(s.framesWritten * 5) +
+    summary = "wrote " + std::to_string(s.framesWritten) + " frames (" + std::to_string(s.filesWritten) +
               " files) to " + OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
   }
   summary += ", " + Fixed(perFrame, 1) + " ms per frame";
@@ -363,7 +370,8 @@ int RunRender(const CliOptions& o, std::FILE* err) {
   if (o.camera != CameraChoice::Right) cameras.push_back(false);
   if (o.camera != CameraChoice::Left) cameras.push_back(true);
   for (bool right : cameras) {
-    if (const int code = RunCamera(session, right); code != kExitOk) return code;
+    const bool otherRunFollows = right != cameras.back();
+    if (const int code = RunCamera(session, right, otherRunFollows); code != kExitOk) return code;
     if (session.interrupted) break;
   }
 

@@ -144,6 +144,7 @@ void Viewer::SetupProjection(int width, int height, bool antiAlias) {
   const double fovy = FieldOfViewY(height, rig_.RigFocalLength);
   const float aspect = AspectRatio(width, std::max(height, 1));
   gluPerspective(fovy, aspect, kNearPlane, kFarPlane);
+  glGetDoublev(GL_PROJECTION_MATRIX, perspective_.data());
   if (antiAlias) {
     glEnable(GL_POINT_SMOOTH);
     glEnable(GL_LINE_SMOOTH);
@@ -375,6 +376,18 @@ void Viewer::ChangeView(float dAzimuth, float dElevation, double dDistance) {
 }
 
 // ------------------------------------------------------------------ read-back
+
+std::array<double, 16> Viewer::ProjectionMatrix() {
+  std::array<double, 16> m{};
+  if (Current()) glGetDoublev(GL_PROJECTION_MATRIX, m.data());
+  return m;
+}
+
+std::array<double, 16> Viewer::ModelViewMatrix() {
+  std::array<double, 16> m{};
+  if (Current()) glGetDoublev(GL_MODELVIEW_MATRIX, m.data());
+  return m;
+}
 
 void Viewer::ReadColour(uint8_t* rgb) {
   const std::size_t bytes = static_cast<std::size_t>(clientWidth_) * clientHeight_ * 3;

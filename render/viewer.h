@@ -2,6 +2,7 @@
 // The stereo viewer's core: the one OpenGL context, the camera model, scene
 // drawing, textures, scene assembly and the camera switch. The desktop
 // window, the command-line tool and the tests all drive this object.
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -95,6 +96,14 @@ class Viewer {
   float viewElevation = 0.0f;
   double viewDistance = 0.0;
 
+  // --- matrices, read back as the GL holds them (column-major) ---
+  // The perspective alone, as the last projection set-up made it.
+  const std::array<double, 16>& PerspectiveMatrix() const { return perspective_; }
+  // The current projection (perspective, camera shift, accumulated motion)
+  // and the current view (modelview) matrix.
+  std::array<double, 16> ProjectionMatrix();
+  std::array<double, 16> ModelViewMatrix();
+
   // --- read-back of the last presented drawing (bottom row first) ---
   void ReadColour(uint8_t* rgb);  // W*H*3 bytes, pack alignment 1
   void ReadDepth(float* depth);   // W*H floats, window depth 0..1
@@ -132,6 +141,7 @@ class Viewer {
   GlContextFactory contextFactory_;
   std::string textureDirectory_;
   TextureCache textureCache_;
+  std::array<double, 16> perspective_{};
 };
 
 }  // namespace tovimar

@@ -149,7 +149,7 @@ std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBu
     }
   }
   clock.Lap(&CaptureTimings::cameraImage);
-  buffers.cameraImage.Save(names.cameraImage);
+  if (buffers.writeClassicFiles) buffers.cameraImage.Save(names.cameraImage);
   clock.Lap(&CaptureTimings::fileWriting);
 
   // Depth to disparity.
@@ -174,9 +174,12 @@ std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBu
     }
   }
   clock.Lap(&CaptureTimings::disparity);
-  buffers.subPixelMap.Save(names.subPixelMap);
-  buffers.pixelMap.Save(names.pixelMap);
-  WriteDisparityFile(names.disparityText, buffers.disparity.data(), W, H, &buffers.text);
+  if (buffers.writeClassicFiles) {
+    buffers.subPixelMap.Save(names.subPixelMap);
+    buffers.pixelMap.Save(names.pixelMap);
+    WriteDisparityFile(names.disparityText, buffers.disparity.data(), W, H, &buffers.text);
+  }
+  if (buffers.truth) MakeFrameTruth(buffers.depth.data(), buffers.disparity.data(), W, H, *buffers.truth);
   clock.Lap(&CaptureTimings::fileWriting);
   return names.segmentation;
 }
@@ -240,7 +243,7 @@ void GenerateFrameFiles(Viewer& viewer, const OutputSettings& output, CaptureBuf
   const std::string segmentationPath = CaptureFrame(viewer, output, buffers);
   BuildSegmentationMap(viewer, palette, buffers);
   PhaseClock writing(buffers.timings);
-  buffers.segmentation.Save(segmentationPath);
+  if (buffers.writeClassicFiles) buffers.segmentation.Save(segmentationPath);
   writing.Lap(&CaptureTimings::fileWriting);
   if (buffers.timings) ++buffers.timings->frames;
 }

@@ -13,6 +13,7 @@
 #include "render/rig_state.h"
 #include "scene/scene_model.h"
 #include "sequence/output_files.h"
+#include "sequence/dataset_outputs.h"
 #include "sequence/output_settings.h"
 
 namespace tovimar {
@@ -76,6 +77,8 @@ struct CaptureBuffers {
   std::string text;               // disparity text
   BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
   bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
+  bool writeClassicFiles = true;  // false: the five classic files are computed but not written
+  FrameTruth* truth = nullptr;    // when set, filled with the frame's float ground truth after capture
   CaptureTimings* timings = nullptr;  // not owned; kept by Release
 
   void Resize(int w, int h);

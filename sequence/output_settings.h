@@ -2,8 +2,11 @@
 // Where and how a run's frames are stored. The desktop control panel, the
 // command-line tool and the tests implement it.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "render/settings.h"
+#include "sequence/dataset_outputs.h"
 
 namespace tovimar {
 
@@ -14,6 +17,10 @@ class OutputSettings {
   virtual int SequenceNumber() const = 0;        // frames go to <root>/<number>/
   virtual bool PreviewOnly() const = 0;          // draw the frames, write nothing
   virtual bool Palette() const = 0;              // palette colours in segmentation maps
+  // Which files a frame gets, in which layout (default: the classic five).
+  virtual OutputChoice Outputs() const { return {}; }
+  // How the run was asked for, recorded in the manifest (key, value).
+  virtual std::vector<std::pair<std::string, std::string>> Invocation() const { return {}; }
 };
 
 struct PlainOutputSettings : OutputSettings {
@@ -21,11 +28,15 @@ struct PlainOutputSettings : OutputSettings {
   int sequenceNumber = 0;
   bool previewOnly = false;
   bool palette = false;
+  OutputChoice outputs;
+  std::vector<std::pair<std::string, std::string>> invocation;
 
   std::string OutputFolder() const override { return outputFolder; }
   int SequenceNumber() const override { return sequenceNumber; }
   bool PreviewOnly() const override { return previewOnly; }
   bool Palette() const override { return palette; }
+  OutputChoice Outputs() const override { return outputs; }
+  std::vector<std::pair<std::string, std::string>> Invocation() const override { return invocation; }
 };
 
 // Both halves in one object, for the command-line tool and the tests.

@@ -1,10 +1,40 @@
 #include "sequence/viewer_frame_source.h"
 
+#include <chrono>
+
+#include "io/sha256.h"
 #include "render/viewer.h"
+#include "sequence/camera_geometry.h"
 
 namespace tovimar {
 
-void ViewerFrameSource::PrepareSequence() { viewer_.PrepareScene(); }
+ViewerFrameSource::~ViewerFrameSource() = default;
+
+void ViewerFrameSource::PrepareSequence() {
+  dataset_.reset();
+  framesWritten_ = 0;
+  filesWritten_ = 0;
+  maskNote_.clear();
+  viewer_.PrepareScene();
+  // What the manifest records of this run, taken now: the random state after
+  // the preparation is the one the first frame starts from.
+  RunDescription run;
+  const RigState& rig = viewer_.Rig();
+  run.rightCamera = viewer_.GetRenderSettings().RightCamera();
+  run.width = viewer_.ClientWidth();
+  run.height = viewer_.ClientHeight();
+  run.focalLength = rig.RigFocalLength;
+  run.baseline = rig.RigBaseline;
+  run.noiseSigma = rig.RigNoise;
+  run.intrinsics = IntrinsicsFromPerspective(viewer_.PerspectiveMatrix(), run.width, run.height);
+  run.randomAtStart = rig.random;
+  run.outputs = output_.Outputs();
+  run.invocation = output_.Invocation();
+  sceneText_.clear();
+  for (const std::string& line : viewer_.Editor().SceneLines()) sceneText_ += line + "\n";
+  run.sceneSha256 = Sha256Hex(sceneText_);
+  run_ = run;
+}
 
 std::size_t ViewerFrameSource::FrameCount() const { return viewer_.Scene().egoFrames.size(); }
 
@@ -18,6 +48,53 @@ void ViewerFrameSource::DrawPreviewFrame() {
   viewer_.DrawScene(true, Viewer::kSkipNone, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
 }
 
-void ViewerFrameSource::GenerateFrame() { GenerateFrameFiles(viewer_, output_, buffers_); }
+void ViewerFrameSource::GenerateFrame() {
+  const auto start = std::chrono::steady_clock::now();
+  const OutputChoice outputs = run_ ? run_->outputs : output_.Outputs();
+  const bool classic = outputs.classic && outputs.layout == DatasetLayout::Classic;
+  buffers_.writeClassicFiles = classic;
+  buffers_.truth = run_ ? &truth_ : nullptr;
+  const bool right = viewer_.GetRenderSettings().RightCamera();
+  if (run_ && run_->rightCamera != right) {
+    // The camera was switched during the run: what follows is a run of the
+    // other camera, starting from here.
+    if (dataset_) {
+      dataset_->End(false);
+      filesWritten_ += dataset_->FilesWritten();
+    }
+    dataset_.reset();
+    run_->rightCamera = right;
+    run_->randomAtStart = viewer_.Rig().random;
+  }
+  GenerateFrameFiles(viewer_, output_, buffers_);
+  ++framesWritten_;
+  if (!run_) return;
+
+  // The camera of this frame as the drawing applied it.
+  const Mat4 pose =
+      CameraToWorld(viewer_.PerspectiveMatrix(), viewer_.ProjectionMatrix(), viewer_.ModelViewMatrix());
+  const std::string directory = OutputDirectory(output_.OutputFolder(), output_.SequenceNumber());
+  if (!dataset_) dataset_ = std::make_unique<DatasetRun>(directory, *run_, sceneText_);
+  const int32_t frame = viewer_.Rig().FrameCounter;
+  std::vector<std::string> classicFiles;
+  if (classic) {
+    const FrameFileNames n = MakeFrameFileNames("", run_->rightCamera, frame);
+    classicFiles = {n.cameraImage, n.subPixelMap, n.pixelMap, n.disparityText, n.segmentation};
+  }
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  dataset_->WriteFrame(frame, truth_, buffers_.cameraImage, pose, seconds, classicFiles);
+}
+
+void ViewerFrameSource::RunEnded() {
+  if (dataset_) {
+    const bool complete = framesWritten_ == FrameCount();
+    dataset_->End(complete);
+    filesWritten_ += dataset_->FilesWritten();
+    if (dataset_->MasksWritten() == 0) maskNote_ = dataset_->MaskNote();
+  }
+  dataset_.reset();
+  run_.reset();
+  buffers_.Release();
+}
 
 }  // namespace tovimar

@@ -115,7 +115,7 @@ TEST(GroundTruthRun, EmptySceneGivesFarPlaneDisparityEverywhere) {
     ASSERT_EQ(d.texts.size(), 33u * 17u);
     for (const std::string& t : d.texts) ASSERT_EQ(t, far);
   }
-  EXPECT_EQ(Listing(s.Dir()).size(), 10u);  // five files per frame
+  EXPECT_EQ(Listing(s.Dir()).size(), 10u + 4u);  // five files per frame; calib, meta, scene, poses
 }
 
 TEST(GroundTruthRun, BothCamerasLeaveTenFilesPerFrameSideBySide) {
@@ -133,6 +133,7 @@ TEST(GroundTruthRun, BothCamerasLeaveTenFilesPerFrameSideBySide) {
     }
   }
   EXPECT_EQ(expected.size(), 30u);
+  expected.insert({"calib.txt", "meta.json", "scene.txt", "poses_left.txt", "poses_right.txt"});
   EXPECT_EQ(Listing(tmp.path() + "/7/"), expected);
   EXPECT_EQ(Listing(tmp.path()), std::set<std::string>{"7"});
   // Start-up and both runs prepared the scene three times: each file read once.
@@ -176,6 +177,8 @@ TEST(GroundTruthRun, PreviewAndCameraChangesTakeEffectAtTheNextFrame) {
     const FrameFileNames n = MakeFrameFileNames("", right, frame);
     expected.insert({n.cameraImage, n.subPixelMap, n.pixelMap, n.disparityText, n.segmentation});
   }
+  // The manifest records frame 2 as the right camera's.
+  expected.insert({"calib.txt", "meta.json", "scene.txt", "poses_left.txt", "poses_right.txt"});
   EXPECT_EQ(Listing(s.Dir()), expected);
 }
 

@@ -1,0 +1,25 @@
+#include "io/sha256.h"
+
+#include <openssl/evp.h>
+
+#include "io/error.h"
+
+namespace tovimar {
+
+std::string Sha256Hex(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+    throw Error("SHA-256 could not be computed");
+  }
+  static const char kHex[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * length);
+  for (unsigned int i = 0; i < length; ++i) {
+    hex += kHex[digest[i] >> 4];
+    hex += kHex[digest[i] & 0xF];
+  }
+  return hex;
+}
+
+}  // namespace tovimar

@@ -1,0 +1,273 @@
+#include "sequence/dataset_outputs.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+#include "io/error.h"
+#include "io/file.h"
+#include "io/pfm.h"
+#include "io/run_files.h"
+#include "sequence/ground_truth.h"
+
+namespace tovimar {
+namespace {
+
+struct NamedOutput {
+  const char* name;
+  bool OutputChoice::*flag;
+};
+constexpr NamedOutput kOutputs[] = {
+    {"classic", &OutputChoice::classic}, {"pfm", &OutputChoice::pfm},   {"depth", &OutputChoice::depth},
+    {"kitti", &OutputChoice::kitti},     {"png", &OutputChoice::png},   {"masks", &OutputChoice::masks},
+    {"flow", &OutputChoice::flow},
+};
+
+std::string KnownOutputs() {
+  std::string known;
+  for (const NamedOutput& o : kOutputs) known += (known.empty() ? "" : ", ") + std::string(o.name);
+  return known;
+}
+
+// Reads a disparity text file: "W\r\nH\r\n" then W*H values, one per line.
+bool ReadDisparityText(const std::string& path, int width, int height, std::vector<float>& values) {
+  ReadOnlyFile file;
+  if (!file.Open(path).empty()) return false;
+  std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
+  if (!file.ReadAt(0, bytes.data(), bytes.size())) return false;
+  const char* p = bytes.data();
+  const char* end = p + bytes.size();
+  auto skipSpace = [&] {
+    while (p < end && (*p == '\r' || *p == '\n' || *p == ' ')) ++p;
+  };
+  long w = 0, h = 0;
+  skipSpace();
+  auto r = std::from_chars(p, end, w);
+  if (r.ec != std::errc()) return false;
+  p = r.ptr;
+  skipSpace();
+  r = std::from_chars(p, end, h);
+  if (r.ec != std::errc() || w != width || h != height) return false;
+  p = r.ptr;
+  const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  values.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    skipSpace();
+    double v = 0;
+    const auto f = std::from_chars(p, end, v);
+    if (f.ec != std::errc()) return false;
+    p = f.ptr;
+    values[i] = static_cast<float>(v);
+  }
+  return true;
+}
+
+}  // namespace
+
+OutputChoice ParseOutputList(const std::string& list) {
+  OutputChoice choice;
+  choice.classic = false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t comma = list.find(',', start);
+    const std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    bool found = false;
+    for (const NamedOutput& o : kOutputs) {
+      if (name == o.name) {
+        choice.*(o.flag) = true;
+        found = true;
+      }
+    }
+    if (!found) {
+      throw Error((name.empty() ? std::string("an empty output name") : "unknown output '" + name + "'") +
+                  " (known: " + KnownOutputs() + ")");
+    }
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return choice;
+}
+
+DatasetLayout ParseLayout(const std::string& text) {
+  if (text == "classic") return DatasetLayout::Classic;
+  if (text == "middlebury") return DatasetLayout::Middlebury;
+  if (text == "kitti") return DatasetLayout::Kitti;
+  throw Error("unknown layout '" + text + "' (known: classic, middlebury, kitti)");
+}
+
+const char* LayoutName(DatasetLayout layout) {
+  switch (layout) {
+    case DatasetLayout::Middlebury:
+      return "middlebury";
+    case DatasetLayout::Kitti:
+      return "kitti";
+    case DatasetLayout::Classic:
+      break;
+  }
+  return "classic";
+}
+
+std::string OutputListText(const OutputChoice& choice) {
+  std::string text;
+  for (const NamedOutput& o : kOutputs) {
+    if (choice.*(o.flag)) text += (text.empty() ? "" : ",") + std::string(o.name);
+  }
+  return text;
+}
+
+void MakeFrameTruth(const float* windowDepth, const double* disparity, int width, int height, FrameTruth& truth) {
+  const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  truth.width = width;
+  truth.height = height;
+  truth.disparity.resize(n);
+  truth.depth.resize(n);
+  truth.valid.resize(n);
+  constexpr double a = kFarPlane / (kFarPlane - kNearPlane);
+  constexpr double b = kFarPlane * kNearPlane / (kNearPlane - kFarPlane);
+  for (int y = 0; y < height; ++y) {
+    const float* d = windowDepth + static_cast<std::size_t>(height - 1 - y) * width;
+    const std::size_t row = static_cast<std::size_t>(y) * width;
+    for (int x = 0; x < width; ++x) {
+      truth.disparity[row + x] = static_cast<float>(disparity[row + x]);
+      truth.depth[row + x] = static_cast<float>(b / (static_cast<double>(d[x]) - a));
+      // A cleared depth of 1 means nothing was drawn there.
+      truth.valid[row + x] = d[x] < 1.0f ? 1 : 0;
+    }
+  }
+}
+
+std::vector<uint16_t> KittiDisparity(const FrameTruth& truth, const std::vector<uint8_t>* keep, long& notFitting) {
+  std::vector<uint16_t> out(truth.disparity.size(), 0);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    if (!truth.valid[i] || (keep && (*keep)[i] != kMaskVisible)) continue;
+    const double scaled = std::floor(256.0 * static_cast<double>(truth.disparity[i]) + 0.5);
+    if (!(scaled >= 1.0)) continue;  // below 1/512 px: indistinguishable from "no ground truth"
+    if (scaled > 65535.0) {
+      ++notFitting;
+      out[i] = 65535;
+    } else {
+      out[i] = static_cast<uint16_t>(scaled);
+    }
+  }
+  return out;
+}
+
+std::vector<float> DisparityWithInfinity(const FrameTruth& truth) {
+  std::vector<float> out(truth.disparity);
+  for (std::size_t i = 0; i < out.size(); ++i)
+    if (!truth.valid[i]) out[i] = std::numeric_limits<float>::infinity();
+  return out;
+}
+
+std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& other, bool ownIsRight,
+                                   double tolerance) {
+  const int W = own.width;
+  const int H = own.height;
+  std::vector<uint8_t> mask(own.disparity.size(), kMaskNone);
+  if (other.width != W || other.height != H) return mask;
+  const double sign = ownIsRight ? 1.0 : -1.0;
+  // The other view's disparity at column x of a row; nothing drawn counts as
+  // infinitely far (disparity 0).
+  auto otherAt = [&](std::size_t row, int x) {
+    const std::size_t i = row + static_cast<std::size_t>(x);
+    return other.valid[i] ? static_cast<double>(other.disparity[i]) : 0.0;
+  };
+  for (int y = 0; y < H; ++y) {
+    const std::size_t row = static_cast<std::size_t>(y) * W;
+    for (int x = 0; x < W; ++x) {
+      const std::size_t i = row + static_cast<std::size_t>(x);
+      if (!own.valid[i]) continue;
+      const double d = own.disparity[i];
+      const double xo = x + sign * d;
+      // Inside the other image: within its pixels' area.
+      if (!(xo >= -0.5 && xo < W - 0.5)) continue;
+      const int x0 = std::clamp(static_cast<int>(std::floor(xo)), 0, W - 1);
+      const int x1 = std::min(x0 + 1, W - 1);
+      const double t = std::clamp(xo - x0, 0.0, 1.0);
+      const double d0 = otherAt(row, x0);
+      const double d1 = otherAt(row, x1);
+      const double di = (1.0 - t) * d0 + t * d1;
+      // A neighbour counts only where it has weight (t = 0 lands on x0 alone).
+      const bool agrees = std::fabs(di - d) <= tolerance || std::fabs(d0 - d) <= tolerance ||
+                          (t > 0.0 && std::fabs(d1 - d) <= tolerance);
+      const bool hidden = di > d + tolerance && d0 > d + tolerance && (t <= 0.0 || d1 > d + tolerance);
+      mask[i] = agrees || !hidden ? kMaskVisible : kMaskOccluded;
+    }
+  }
+  return mask;
+}
+
+std::string KittiFrameNumber(int32_t frame) {
+  std::string digits = std::to_string(frame < 0 ? 0 : frame);
+  if (digits.size() < 6) digits.insert(0, 6 - digits.size(), '0');
+  return digits;
+}
+
+DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayout layout, bool right,
+                                      int32_t frame) {
+  DatasetFileNames n;
+  switch (layout) {
+    case DatasetLayout::Classic: {
+      const std::string nnnn = FrameNumber(frame);
+      n.disparityPfm = directory + (right ? "disp_" : "ldisp_") + nnnn + ".pfm";
+      n.depthPfm = directory + (right ? "depth_" : "ldepth_") + nnnn + ".pfm";
+      n.disparity16 = directory + (right ? "disp16_" : "ldisp16_") + nnnn + ".png";
+      n.imagePng = directory + (right ? "right_" : "left_") + nnnn + ".png";
+      n.mask = directory + (right ? "mask_" : "lmask_") + nnnn + ".png";
+      break;
+    }
+    case DatasetLayout::Middlebury: {
+      n.frameFolder = directory + FrameNumber(frame) + "/";
+      const char* k = right ? "1" : "0";
+      n.imagePng = n.frameFolder + "im" + k + ".png";
+      n.disparityPfm = n.frameFolder + "disp" + k + ".pfm";
+      n.mask = n.frameFolder + "mask" + k + "nocc.png";
+      break;
+    }
+    case DatasetLayout::Kitti: {
+      const std::string name = KittiFrameNumber(frame) + ".png";
+      n.imagePng = directory + (right ? "image_3/" : "image_2/") + name;
+      n.disparity16 = directory + (right ? "disp_occ_1/" : "disp_occ_0/") + name;
+      n.disparityNoc16 = directory + (right ? "disp_noc_1/" : "disp_noc_0/") + name;
+      n.scratchPfm = directory + ".scratch/" + (right ? "disp_" : "ldisp_") + FrameNumber(frame) + ".pfm";
+      break;
+    }
+  }
+  return n;
+}
+
+bool LoadOtherView(const std::string& directory, DatasetLayout layout, bool otherIsRight, int32_t frame, int width,
+                   int height, float farDisparity, FrameTruth& other) {
+  const DatasetFileNames names = MakeDatasetFileNames(directory, layout, otherIsRight, frame);
+  std::vector<float> values;
+  bool infinityMeansNone = false;
+  for (const std::string& path : {names.scratchPfm, names.disparityPfm}) {
+    if (path.empty()) continue;
+    try {
+      PfmImage image = ReadPfm(path);
+      if (image.width != width || image.height != height || image.channels != 1) continue;
+      values = std::move(image.values);
+      infinityMeansNone = layout != DatasetLayout::Classic;
+      break;
+    } catch (const Error&) {
+    }
+  }
+  if (values.empty() && layout == DatasetLayout::Classic) {
+    const std::string dat = MakeFrameFileNames(directory, otherIsRight, frame).disparityText;
+    if (!ReadDisparityText(dat, width, height, values)) return false;
+  }
+  if (values.empty()) return false;
+  other.width = width;
+  other.height = height;
+  other.depth.clear();
+  other.valid.resize(values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const float v = values[i];
+    other.valid[i] = infinityMeansNone ? std::isfinite(v) : (std::isfinite(v) && v != farDisparity);
+  }
+  other.disparity = std::move(values);
+  return true;
+}
+
+}  // namespace tovimar

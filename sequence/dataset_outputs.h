@@ -1,0 +1,103 @@
+#pragma once
+// Dataset products beside (or instead of) the classic five files: float
+// disparity and depth (PFM), 16-bit KITTI disparity, the camera image as PNG,
+// occlusion masks, and the Middlebury and KITTI folder layouts.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tovimar {
+
+enum class DatasetLayout { Classic, Middlebury, Kitti };
+
+struct OutputChoice {
+  bool classic = true;  // the five classic files
+  bool pfm = false;     // float disparity
+  bool depth = false;   // float depth along the viewing axis
+  bool kitti = false;   // 16-bit disparity, round(256 d)
+  bool png = false;     // camera image as PNG
+  bool masks = false;   // occlusion masks (need both cameras)
+  bool flow = false;    // optical flow and disparity change to the next frame
+  DatasetLayout layout = DatasetLayout::Classic;
+
+  bool operator==(const OutputChoice&) const = default;
+  // Anything the classic layout writes besides the five classic files.
+  bool AnyExtra() const { return pfm || depth || kitti || png || masks || flow; }
+};
+
+// "classic,pfm,masks": comma-separated names. Throws Error naming an unknown
+// or empty name and listing the known ones.
+OutputChoice ParseOutputList(const std::string& list);
+// "classic", "middlebury" or "kitti"; throws Error otherwise.
+DatasetLayout ParseLayout(const std::string& text);
+const char* LayoutName(DatasetLayout layout);
+// The names in `choice`, comma separated, in a fixed order.
+std::string OutputListText(const OutputChoice& choice);
+
+// Tolerance, in pixels, within which the other view's disparity must agree
+// for a pixel to count as visible there.
+inline constexpr double kMaskTolerance = 0.25;
+
+// Mask values (Middlebury's convention for its non-occlusion masks).
+inline constexpr uint8_t kMaskVisible = 255;
+inline constexpr uint8_t kMaskOccluded = 128;
+inline constexpr uint8_t kMaskNone = 0;  // out of the other view, or no ground truth
+
+// One camera's frame, top row first.
+struct FrameTruth {
+  int width = 0;
+  int height = 0;
+  std::vector<float> disparity;  // float of the disparity text value; far plane where nothing was drawn
+  std::vector<float> depth;      // distance along the viewing axis; far plane where nothing was drawn
+  std::vector<uint8_t> valid;    // 1 where something was drawn (ground truth), else 0
+};
+
+// From the read-back window depth (bottom row first) and the disparity values
+// (top row first) of one frame.
+void MakeFrameTruth(const float* windowDepth, const double* disparity, int width, int height, FrameTruth& truth);
+
+// KITTI's 16-bit disparity: round(256 d), 0 where there is no ground truth or
+// where keep is given and 0. Values that do not fit (d >= 256) are clamped
+// to 65535 and counted in notFitting.
+std::vector<uint16_t> KittiDisparity(const FrameTruth& truth, const std::vector<uint8_t>* keep, long& notFitting);
+
+// Disparity with +inf where there is no ground truth (Middlebury's rule).
+std::vector<float> DisparityWithInfinity(const FrameTruth& truth);
+
+// Occlusion mask of one view given the other view of the same frame. A left
+// pixel with disparity d shows a point that the right camera sees at x - d
+// (x + d for a right pixel). Visible: the other view's disparity there
+// (interpolated between the two nearest pixels, or either of them where it
+// has weight) agrees within the tolerance; occluded: something nearer hides
+// it (all of them are larger by more than the tolerance); otherwise visible. Out of view
+// (the point falls outside the other image) and no ground truth give 0.
+std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& other, bool ownIsRight,
+                                   double tolerance = kMaskTolerance);
+
+// File names of one camera's products of one frame in a layout. Names that a
+// layout does not have are empty. directory: the sequence folder, ending in
+// '/'.
+struct DatasetFileNames {
+  std::string frameFolder;   // Middlebury: the frame's own folder; else empty
+  std::string disparityPfm;  // ldisp_NNNN.pfm / disp_NNNN.pfm; NNNN/disp0.pfm / disp1.pfm
+  std::string depthPfm;      // ldepth_NNNN.pfm / depth_NNNN.pfm
+  std::string disparity16;   // ldisp16_NNNN.png / disp16_NNNN.png; disp_occ_0/NNNNNN.png / disp_occ_1/...
+  std::string disparityNoc16;  // KITTI: disp_noc_0/NNNNNN.png / disp_noc_1/...
+  std::string imagePng;      // left_NNNN.png / right_NNNN.png; im0.png / im1.png; image_2/ / image_3/
+  std::string mask;          // lmask_NNNN.png / mask_NNNN.png; mask0nocc.png / mask1nocc.png
+  std::string scratchPfm;    // KITTI: float disparity kept for the other camera's masks
+};
+DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayout layout, bool rightCamera,
+                                      int32_t frame);
+
+// KITTI's frame names: six digits, widening past 999999.
+std::string KittiFrameNumber(int32_t frame);
+
+// The other camera's disparity of a frame, read back from what its run wrote
+// (PFM or disparity text), as FrameTruth (depth left empty). farDisparity is
+// the value of pixels where nothing was drawn. False when no readable file of
+// that size is there.
+bool LoadOtherView(const std::string& directory, DatasetLayout layout, bool otherIsRight, int32_t frame, int width,
+                   int height, float farDisparity, FrameTruth& other);
+
+}  // namespace tovimar

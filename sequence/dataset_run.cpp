@@ -1,0 +1,194 @@
+#include "sequence/dataset_run.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include "io/error.h"
+#include "io/file.h"
+#include "io/pfm.h"
+#include "io/png.h"
+#include "sequence/ground_truth.h"
+
+namespace tovimar {
+namespace {
+
+void MakeFolder(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);  // a failure shows at the first write
+}
+
+std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of('/') + 1); }
+
+std::vector<uint8_t> RgbFromBmp(const BmpImage24& image) {
+  const int W = image.Width(), H = image.Height();
+  std::vector<uint8_t> rgb(static_cast<std::size_t>(W) * H * 3);
+  for (int y = 0; y < H; ++y) {
+    const uint8_t* src = image.Row(y);
+    uint8_t* dst = rgb.data() + static_cast<std::size_t>(y) * W * 3;
+    for (int x = 0; x < W; ++x, src += 3, dst += 3) {
+      dst[0] = src[2];
+      dst[1] = src[1];
+      dst[2] = src[0];
+    }
+  }
+  return rgb;
+}
+
+void DisparityRange(const FrameTruth& t, float& lo, float& hi) {
+  lo = INFINITY;
+  hi = -INFINITY;
+  for (std::size_t i = 0; i < t.disparity.size(); ++i) {
+    if (!t.valid[i]) continue;
+    lo = std::min(lo, t.disparity[i]);
+    hi = std::max(hi, t.disparity[i]);
+  }
+}
+
+}  // namespace
+
+DatasetRun::DatasetRun(std::string directory, const RunDescription& run, std::string sceneText)
+    : directory_(std::move(directory)), run_(run), sceneText_(std::move(sceneText)), manifest_(directory_) {
+  manifest_.BeginRun(run_);
+}
+
+std::string DatasetRun::Relative(const std::string& path) const {
+  return path.compare(0, directory_.size(), directory_) == 0 ? path.substr(directory_.size()) : path;
+}
+
+void DatasetRun::WriteFrame(int32_t frame, const FrameTruth& truth, const BmpImage24& cameraImage,
+                            const Mat4& cameraToWorld, double seconds,
+                            const std::vector<std::string>& classicFiles) {
+  if (!sceneWritten_) {
+    WriteWholeFile(directory_ + "scene.txt", sceneText_.data(), sceneText_.size());
+    sceneWritten_ = true;
+  }
+  const OutputChoice& o = run_.outputs;
+  const bool right = run_.rightCamera;
+  const int W = truth.width, H = truth.height;
+  const DatasetFileNames n = MakeDatasetFileNames(directory_, o.layout, right, frame);
+  std::vector<std::string> files = classicFiles;
+  auto written = [&](const std::string& path) { files.push_back(Relative(path)); };
+  long notFitting = 0;
+
+  switch (o.layout) {
+    case DatasetLayout::Classic:
+      if (o.pfm) {
+        WritePfm(n.disparityPfm, truth.disparity.data(), W, H);
+        written(n.disparityPfm);
+      }
+      if (o.depth) {
+        WritePfm(n.depthPfm, truth.depth.data(), W, H);
+        written(n.depthPfm);
+      }
+      if (o.kitti) {
+        const std::vector<uint16_t> d16 = KittiDisparity(truth, nullptr, notFitting);
+        WritePng16(n.disparity16, d16.data(), W, H, 1);
+        written(n.disparity16);
+      }
+      if (o.png) {
+        const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
+        WritePng8(n.imagePng, rgb.data(), W, H, 3);
+        written(n.imagePng);
+      }
+      if (o.masks && !o.classic && !o.pfm) {
+        // The other camera's masks need this view's disparity.
+        const std::string scratch = directory_ + ".scratch/" + Relative(n.disparityPfm);
+        MakeFolder(FolderOf(scratch));
+        const std::vector<float> d = DisparityWithInfinity(truth);
+        WritePfm(scratch, d.data(), W, H);
+      }
+      break;
+    case DatasetLayout::Middlebury: {
+      MakeFolder(n.frameFolder);
+      const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
+      WritePng8(n.imagePng, rgb.data(), W, H, 3);
+      written(n.imagePng);
+      const std::vector<float> d = DisparityWithInfinity(truth);
+      WritePfm(n.disparityPfm, d.data(), W, H);
+      written(n.disparityPfm);
+      float lo = 0, hi = 0;
+      DisparityRange(truth, lo, hi);
+      if (!(lo <= hi)) lo = hi = 0;
+      const std::string calib = SequenceManifest::CalibText(
+          run_.intrinsics, run_.baseline, W, H, DisparityLevels(run_.baseline, run_.focalLength), lo, hi);
+      WriteWholeFile(n.frameFolder + "calib.txt", calib.data(), calib.size());
+      written(n.frameFolder + "calib.txt");
+      break;
+    }
+    case DatasetLayout::Kitti: {
+      for (const std::string* path : {&n.imagePng, &n.disparity16, &n.disparityNoc16, &n.scratchPfm})
+        MakeFolder(FolderOf(*path));
+      const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
+      WritePng8(n.imagePng, rgb.data(), W, H, 3);
+      written(n.imagePng);
+      const std::vector<uint16_t> d16 = KittiDisparity(truth, nullptr, notFitting);
+      WritePng16(n.disparity16, d16.data(), W, H, 1);
+      written(n.disparity16);
+      const std::vector<float> d = DisparityWithInfinity(truth);
+      WritePfm(n.scratchPfm, d.data(), W, H);
+      break;
+    }
+  }
+  manifest_.CountNotFitting("kitti16", notFitting);
+
+  const bool wantMasks = o.masks || o.layout != DatasetLayout::Classic;
+  if (wantMasks) MakeMasks(frame, truth, files);
+
+  float lo = 0, hi = 0;
+  DisparityRange(truth, lo, hi);
+  filesWritten_ += files.size();
+  manifest_.AddFrame(right, frame, cameraToWorld, files, seconds, lo, hi);
+  manifest_.Save();
+}
+
+void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std::string>& ownFiles) {
+  const OutputChoice& o = run_.outputs;
+  const bool right = run_.rightCamera;
+  const int W = own.width, H = own.height;
+  FrameTruth other;
+  const float farDisparity = static_cast<float>(DisparityFromDepth(1.0f, run_.baseline, run_.focalLength));
+  const bool haveOther = manifest_.HasFrame(!right, frame) &&
+                         (LoadOtherView(directory_ + ".scratch/", DatasetLayout::Classic, !right, frame, W, H,
+                                        farDisparity, other) ||
+                          LoadOtherView(directory_, o.layout, !right, frame, W, H, farDisparity, other));
+  if (!haveOther) {
+    if (maskNote_.empty()) {
+      maskNote_ = std::string("no occlusion masks yet: they need the ") + (right ? "left" : "right") +
+                  " camera's run of the same scene in " + directory_ + " (its masks and these are written then)";
+    }
+    return;
+  }
+  const std::vector<uint8_t> ownMask = OcclusionMask(own, other, right);
+  const std::vector<uint8_t> otherMask = OcclusionMask(other, own, !right);
+  const DatasetFileNames ownNames = MakeDatasetFileNames(directory_, o.layout, right, frame);
+  const DatasetFileNames otherNames = MakeDatasetFileNames(directory_, o.layout, !right, frame);
+  std::vector<std::string> otherFiles;
+  if (o.layout == DatasetLayout::Kitti) {
+    long notFitting = 0;
+    const std::vector<uint16_t> ownNoc = KittiDisparity(own, &ownMask, notFitting);
+    const std::vector<uint16_t> otherNoc = KittiDisparity(other, &otherMask, notFitting);
+    WritePng16(ownNames.disparityNoc16, ownNoc.data(), W, H, 1);
+    WritePng16(otherNames.disparityNoc16, otherNoc.data(), W, H, 1);
+    ownFiles.push_back(Relative(ownNames.disparityNoc16));
+    otherFiles.push_back(Relative(otherNames.disparityNoc16));
+  } else {
+    WritePng8(ownNames.mask, ownMask.data(), W, H, 1);
+    WritePng8(otherNames.mask, otherMask.data(), W, H, 1);
+    ownFiles.push_back(Relative(ownNames.mask));
+    otherFiles.push_back(Relative(otherNames.mask));
+  }
+  manifest_.AddFiles(!right, frame, otherFiles);
+  filesWritten_ += otherFiles.size();
+  ++masksWritten_;
+  maskNote_.clear();
+}
+
+void DatasetRun::End(bool complete) {
+  manifest_.EndRun(run_.rightCamera, complete);
+  manifest_.Save();
+}
+
+}  // namespace tovimar

@@ -1,0 +1,52 @@
+#pragma once
+// One camera run's dataset files: the products its outputs ask for, the
+// occlusion masks of both views once the other camera's frame is there, the
+// scene text and the manifest.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "io/bmp.h"
+#include "sequence/dataset_outputs.h"
+#include "sequence/manifest.h"
+
+namespace tovimar {
+
+class DatasetRun {
+ public:
+  // directory: the sequence folder, ending in '/'. sceneText: the scene as
+  // rendered (written as scene.txt).
+  DatasetRun(std::string directory, const RunDescription& run, std::string sceneText);
+
+  // Writes the frame's products (after its classic files) and records it.
+  // classicFiles: names of the classic files already written, relative to
+  // the folder. Throws Error("Cannot create file ...").
+  void WriteFrame(int32_t frame, const FrameTruth& truth, const BmpImage24& cameraImage, const Mat4& cameraToWorld,
+                  double seconds, const std::vector<std::string>& classicFiles);
+
+  // Records the end of the run and saves the manifest.
+  void End(bool complete);
+
+  // Why masks could not be made, when they were asked for but neither this
+  // run nor the other camera's produced them ("" otherwise).
+  const std::string& MaskNote() const { return maskNote_; }
+  int MasksWritten() const { return masksWritten_; }
+  // Frame files written so far (the classic ones included).
+  std::size_t FilesWritten() const { return filesWritten_; }
+
+ private:
+  void MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std::string>& ownFiles);
+  std::string Relative(const std::string& path) const;
+
+  std::string directory_;
+  RunDescription run_;
+  std::string sceneText_;
+  SequenceManifest manifest_;
+  bool sceneWritten_ = false;
+  int masksWritten_ = 0;
+  std::size_t filesWritten_ = 0;
+  std::string maskNote_;
+};
+
+}  // namespace tovimar

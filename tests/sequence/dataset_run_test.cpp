@@ -1,0 +1,269 @@
+// Dataset runs through a real headless viewer: the files read back with
+// OpenCV, masks of a box in front of a wall, poses and calibration against
+// the segmentation, the manifest of an interrupted run, the layouts.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "render/viewer.h"
+#include "scene/notifier.h"
+#include "sequence/camera_geometry.h"
+#include "sequence/ground_truth.h"
+#include "sequence/viewer_frame_source.h"
+#include "test_files.h"
+
+namespace tovimar {
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+struct Quiet : Notifier {
+  void Notify(const std::string&, const std::string&) override {}
+};
+
+// Both cameras of a scene rendered into one folder, as --camera both does.
+struct PairRun {
+  PlainSettings settings;
+  PlainEditor editor;
+  Quiet notifier;
+  std::unique_ptr<Viewer> viewer;
+  std::unique_ptr<ViewerFrameSource> source;
+  std::string error;
+
+  PairRun(std::vector<std::string> lines, int w, int h, const std::string& folder, const std::string& outputs,
+          DatasetLayout layout = DatasetLayout::Classic) {
+    editor.lines = std::move(lines);
+    settings.outputFolder = folder;
+    settings.outputs = ParseOutputList(outputs);
+    settings.outputs.layout = layout;
+    viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', w, h);
+    if (!viewer->Initialise()) return;
+    viewer->ResetViewAndDraw();
+    source = std::make_unique<ViewerFrameSource>(*viewer, settings);
+  }
+  bool Run(bool right) {
+    if (right != settings.rightCamera) {
+      settings.rightCamera = right;
+      viewer->CameraSwitch(right);
+    }
+    SequenceHooks hooks;
+    hooks.showError = [this](const std::string& m) { error = m; };
+    SequenceDriver driver(*source, hooks);
+    return driver.Run();
+  }
+  std::string Dir() const { return OutputDirectory(settings.outputFolder, settings.sequenceNumber); }
+};
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// A wall 8 units from the camera and a box whose front is 3.7 away, 0.3 baseline.
+const std::vector<std::string> kBoxWall = {
+    "BASELINE;0.3;",
+    "QUAD; id 5; texture: 10; colour: 1; 1; 1; vertices: -6; 5; -4; 6; 5; -4; 6; 5; 4; -6; 5; 4",
+    "CUBOID; id 9; texture: 5; colour: 1; 1; 1; position: 0; 1; 0; 0; 0; 0; dim: 0.3; 0.3; 0.3",
+    "SPHERE; id 3; texture: -1; colour: 1; 1; 1; position: -1.6; 2; 0.6; 0; 0; 0; dim: 0.2",
+    "EGO;0;0;0;0;0;0"};
+
+TEST(DatasetRun, FilesReadByOpenCvAgreeWithTheClassicFiles) {
+  TempDir tmp;
+  PairRun p(kBoxWall, 160, 120, tmp.path(), "classic,pfm,depth,kitti,png,masks");
+  ASSERT_TRUE(p.source);
+  ASSERT_TRUE(p.Run(false)) << p.error;
+  ASSERT_TRUE(p.Run(true)) << p.error;
+  const std::string dir = p.Dir();
+  for (bool right : {false, true}) {
+    const FrameFileNames c = MakeFrameFileNames(dir, right, 0);
+    const DatasetFileNames n = MakeDatasetFileNames(dir, DatasetLayout::Classic, right, 0);
+    const TestDisparity dat = ReadDisparityText(c.disparityText);
+    const cv::Mat pfm = cv::imread(n.disparityPfm, cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(pfm.type(), CV_32FC1) << n.disparityPfm;
+    ASSERT_EQ(pfm.cols, 160);
+    ASSERT_EQ(pfm.rows, 120);
+    const cv::Mat d16 = cv::imread(n.disparity16, cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(d16.type(), CV_16UC1);
+    const cv::Mat depth = cv::imread(n.depthPfm, cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(depth.type(), CV_32FC1);
+    const double far = DisparityFromDepth(1.0f, 0.3, 389.0);
+    int wrong = 0;
+    for (int y = 0; y < 120; ++y) {
+      for (int x = 0; x < 160; ++x) {
+        const double d = dat.values[static_cast<std::size_t>(y) * 160 + x];
+        wrong += pfm.at<float>(y, x) != static_cast<float>(d);
+        const bool drawn = d != far;
+        const int expected = drawn ? static_cast<int>(std::floor(256.0 * static_cast<float>(d) + 0.5)) : 0;
+        wrong += d16.at<uint16_t>(y, x) != expected;
+        // d = B F / z.
+        wrong += drawn && std::fabs(depth.at<float>(y, x) * d - 0.3 * 389.0) > 1e-3 * 0.3 * 389.0;
+      }
+    }
+    EXPECT_EQ(wrong, 0) << (right ? "right" : "left");
+    // The box is 63 px wide, centred in the left view and d = 31.5 px further
+    // left in the right view.
+    EXPECT_NEAR(depth.at<float>(60, right ? 48 : 80), 3.7, 0.01) << "the box front";
+    // The PNG holds the BMP's pixels.
+    const cv::Mat png = cv::imread(n.imagePng, cv::IMREAD_UNCHANGED);
+    const cv::Mat bmp = cv::imread(c.cameraImage, cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(png.type(), CV_8UC3);
+    EXPECT_EQ(cv::norm(png, bmp, cv::NORM_INF), 0.0);
+  }
+  // Masks: the wall band beside the box that the other camera cannot see is
+  // d_box - d_wall wide, left of the box in the left view, right of it in the
+  // right view.
+  const double band = 0.3 * 389.0 / 3.7 - 0.3 * 389.0 / 8.0;  // about 16.9 px
+  for (bool right : {false, true}) {
+    const DatasetFileNames n = MakeDatasetFileNames(dir, DatasetLayout::Classic, right, 0);
+    const cv::Mat mask = cv::imread(n.mask, cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(mask.type(), CV_8UC1) << n.mask;
+    int occluded = 0, firstOccluded = -1;
+    for (int x = 0; x < 160; ++x) {
+      if (mask.at<uint8_t>(60, x) == 128) {
+        ++occluded;
+        if (firstOccluded < 0) firstOccluded = x;
+      }
+    }
+    EXPECT_NEAR(occluded, band, 1.5) << (right ? "right" : "left");
+    // The band touches the box: its left edge in the left view (80 - 31.5),
+    // its right edge in the right view (48.5 + 31.5).
+    if (right) {
+      EXPECT_NEAR(firstOccluded, 80.0, 1.5);
+    } else {
+      EXPECT_NEAR(firstOccluded + occluded, 48.5, 1.5);
+    }
+    // Top-left corner (left view) or top-right (right view): out of the other view.
+    EXPECT_EQ(mask.at<uint8_t>(2, right ? 157 : 2), 0);
+    EXPECT_EQ(mask.at<uint8_t>(60, right ? 48 : 80), 255) << "the box itself is seen by both";
+  }
+  const Json meta = Json::parse(Slurp(dir + "meta.json"));
+  EXPECT_TRUE(meta["complete"].get<bool>());
+  EXPECT_EQ(meta["maskTolerance"].get<double>(), kMaskTolerance);
+  const auto& leftFiles = meta["runs"]["left"]["frames"][0]["files"];
+  EXPECT_NE(std::find(leftFiles.begin(), leftFiles.end(), "lmask_0000.png"), leftFiles.end())
+      << "the left masks made by the right run are listed with the left frame";
+  EXPECT_EQ(Slurp(dir + "scene.txt").substr(0, 14), "BASELINE;0.3;\n");
+}
+
+// Projecting known points with calib.txt and the frame's pose lands on their
+// segmentation centroid, for every frame of a moving sequence, both cameras.
+TEST(DatasetRun, PosesAndCalibrationProjectPointsOntoTheirPixels) {
+  TempDir tmp;
+  const std::vector<std::array<double, 3>> centres = {{-0.5, 1.0, 0.3}, {0.4, 2.0, -0.2}, {0.1, 0.6, 0.05}};
+  std::vector<std::string> lines = {"BASELINE;0.25;"};
+  for (std::size_t i = 0; i < centres.size(); ++i) {
+    lines.push_back("SPHERE; id " + std::to_string(10 * (i + 1)) + "; texture: -1; colour: 1; 1; 1; position: " +
+                    std::to_string(centres[i][0]) + "; " + std::to_string(centres[i][1]) + "; " +
+                    std::to_string(centres[i][2]) + "; 0; 0; 0; dim: 0.04");
+  }
+  for (const char* ego : {"EGO;0;0;0;0;0;0", "EGO;0.05;0;0.1;1;0;2", "EGO;-0.03;0.02;0.1;0;-1.5;1", "EGO;0;0;0.1;2;1;0"})
+    lines.push_back(ego);
+  PairRun p(lines, 320, 240, tmp.path(), "classic");
+  ASSERT_TRUE(p.source);
+  ASSERT_TRUE(p.Run(false)) << p.error;
+  ASSERT_TRUE(p.Run(true)) << p.error;
+  const std::string dir = p.Dir();
+
+  Intrinsics k;
+  const std::string calib = Slurp(dir + "calib.txt");
+  ASSERT_EQ(std::sscanf(calib.c_str(), "cam0=[%lf 0 %lf; 0 %lf %lf;", &k.fx, &k.cx, &k.fy, &k.cy), 4) << calib;
+  EXPECT_NEAR(k.fx, 389.0, 0.05) << "the effective focal length is the nominal one within rounding";
+  for (bool right : {false, true}) {
+    std::ifstream poses(dir + (right ? "poses_right.txt" : "poses_left.txt"));
+    for (int frame = 0; frame < 4; ++frame) {
+      Mat4 pose{};
+      for (std::size_t i = 0; i < 12; ++i) ASSERT_TRUE(poses >> pose[i]) << frame;
+      pose[15] = 1;
+      const TestPicture seg = ReadBmp24(MakeFrameFileNames(dir, right, frame).segmentation);
+      for (std::size_t s = 0; s < centres.size(); ++s) {
+        const int id = static_cast<int>(10 * (s + 1));
+        double sx = 0, sy = 0, n = 0;
+        for (int y = 0; y < seg.height; ++y)
+          for (int x = 0; x < seg.width; ++x)
+            if (seg.At(x, y)[0] == id && seg.At(x, y)[1] == id) {
+              sx += x;
+              sy += y;
+              n += 1;
+            }
+        ASSERT_GT(n, 10) << "sphere " << id << " frame " << frame;
+        double u = 0, v = 0;
+        ASSERT_TRUE(ProjectPoint(k, pose, centres[s], u, v));
+        EXPECT_NEAR(u, sx / n, 0.5) << "sphere " << id << " frame " << frame << (right ? " right" : " left");
+        EXPECT_NEAR(v, sy / n, 0.5) << "sphere " << id << " frame " << frame << (right ? " right" : " left");
+      }
+    }
+  }
+}
+
+TEST(DatasetRun, AStoppedRunLeavesAManifestOfItsCompleteFramesOnly) {
+  TempDir tmp;
+  std::vector<std::string> lines = {"SPHERE; id 4; texture: -1; colour: 1; 1; 1; position: 0; 1; 0; 0; 0; 0; dim: 0.3"};
+  for (int i = 0; i < 6; ++i) lines.push_back("EGO;0;0;0.05;0;0;0");
+  PairRun p(lines, 64, 48, tmp.path(), "classic,pfm");
+  ASSERT_TRUE(p.source);
+  SequenceHooks hooks;
+  SequenceDriver driver(*p.source, hooks);
+  driver.StartStop();
+  driver.Tick();
+  driver.StartStop();  // stop: the next step still makes its frame
+  while (driver.TimerEnabled()) driver.Tick();
+  const Json meta = Json::parse(Slurp(p.Dir() + "meta.json"));
+  EXPECT_FALSE(meta["complete"].get<bool>());
+  EXPECT_FALSE(meta["runs"]["left"]["complete"].get<bool>());
+  ASSERT_EQ(meta["runs"]["left"]["frames"].size(), 2u);
+  for (const auto& f : meta["runs"]["left"]["frames"])
+    for (const auto& name : f["files"]) EXPECT_TRUE(fs::exists(p.Dir() + name.get<std::string>())) << name;
+  EXPECT_FALSE(fs::exists(p.Dir() + "left_0002.bmp"));
+}
+
+TEST(DatasetRun, MiddleburyAndKittiLayouts) {
+  for (DatasetLayout layout : {DatasetLayout::Middlebury, DatasetLayout::Kitti}) {
+    TempDir tmp;
+    PairRun p({kBoxWall[0], kBoxWall[2], "EGO;0;0;0;0;0;0", "EGO;0;0;0.1;0;0;0"}, 96, 64, tmp.path(), "classic",
+              layout);
+    ASSERT_TRUE(p.source);
+    ASSERT_TRUE(p.Run(false)) << p.error;
+    ASSERT_TRUE(p.Run(true)) << p.error;
+    const std::string dir = p.Dir();
+    EXPECT_FALSE(fs::exists(dir + "left_0000.bmp")) << "a layout writes only its own files";
+    if (layout == DatasetLayout::Middlebury) {
+      for (const char* name : {"im0.png", "im1.png", "disp0.pfm", "disp1.pfm", "mask0nocc.png", "mask1nocc.png",
+                               "calib.txt"}) {
+        EXPECT_TRUE(fs::exists(dir + "0001/" + name)) << name;
+      }
+      const cv::Mat d = cv::imread(dir + "0000/disp0.pfm", cv::IMREAD_UNCHANGED);
+      ASSERT_EQ(d.type(), CV_32FC1);
+      EXPECT_TRUE(std::isinf(d.at<float>(1, 1))) << "no ground truth is inf";
+      EXPECT_NEAR(d.at<float>(32, 48), 0.3 * 389.0 / 3.7, 0.05);
+    } else {
+      for (const char* name : {"image_2/", "image_3/", "disp_occ_0/", "disp_noc_0/", "disp_occ_1/", "disp_noc_1/"}) {
+        EXPECT_TRUE(fs::exists(dir + name + "000001.png")) << name;
+      }
+      const std::string calib = Slurp(dir + "calib_cam_to_cam.txt");
+      double fx = 0, cx = 0, tx = 0;
+      const std::size_t at = calib.find("P_rect_03: ");
+      ASSERT_NE(at, std::string::npos);
+      ASSERT_EQ(std::sscanf(calib.c_str() + at, "P_rect_03: %lf 0 %lf %lf", &fx, &cx, &tx), 3);
+      EXPECT_NEAR(tx, -fx * 0.3, 1e-9);
+      const cv::Mat noc = cv::imread(dir + "disp_noc_0/000000.png", cv::IMREAD_UNCHANGED);
+      const cv::Mat occ = cv::imread(dir + "disp_occ_0/000000.png", cv::IMREAD_UNCHANGED);
+      ASSERT_EQ(noc.type(), CV_16UC1);
+      EXPECT_LE(cv::countNonZero(noc), cv::countNonZero(occ));
+      EXPECT_GT(cv::countNonZero(noc), 0);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tovimar
