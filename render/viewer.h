@@ -93,6 +93,26 @@ class Viewer {
   void ReadColour(uint8_t* rgb);  // W*H*3 bytes, pack alignment 1
   void ReadDepth(float* depth);   // W*H floats, window depth 0..1
 
+  // --- flat colour drawings (segmentation), render/viewer_flat.cpp ---
+  // Draws the solid objects order[i] (indices into Scene().solidObjects), in
+  // that order, placed as DrawScene(false, -1, current view) places them, each
+  // in the flat colour colours[i] (0xBBGGRR), with lighting, texturing, fog,
+  // blending and dithering off and the depth test GL_LESS (lessOrEqual:
+  // GL_LEQUAL); then reads the colours back (W*H*4 bytes RGBA, bottom row
+  // first) and, when depth is not null, the depth (W*H floats). It draws where
+  // DrawScene draws (the same framebuffer gives the same fragments), but
+  // presents nothing; plane drawings leave the random state alone and the GL
+  // state of the camera drawing is restored. Returns false, having drawn
+  // nothing, where the drawing could differ in its fragments or colours: no
+  // scene or context, a context of another size, smoothing on, multisampling,
+  // colour channels other than 8 bits, more than 24 depth bits, matrix
+  // logging on.
+  bool DrawFlatColours(const std::vector<std::size_t>& order, const std::vector<uint32_t>& colours,
+                       bool lessOrEqual, uint8_t* rgba, float* depth);
+  // Puts a picture as ReadColour gives it back into the presented buffer
+  // (after flat drawings, so the window shows the camera drawing again).
+  void WriteColour(const uint8_t* rgb);
+
   // Called after every presented drawing (the desktop viewer shows it).
   std::function<void()> onPresented;
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "render/viewer.h"
+#include "sequence/segmentation.h"
 #include "sequence/segmentation_palette.h"
 
 namespace tovimar {
@@ -255,7 +256,11 @@ void ViewerFrameSource::GenerateFrame() {
   viewer_.DrawScene(false, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
   clock.Lap(&CaptureTimings::drawing);
   const std::string segmentationPath = CaptureFrame(viewer_, buffers_);
-  BuildSegmentationMap(viewer_, palette, buffers_);
+  if (buffers_.referencePaths) {
+    BuildSegmentationMap(viewer_, palette, buffers_);
+  } else {
+    BuildSegmentationMapFast(viewer_, palette, buffers_);
+  }
   PhaseClock writing(buffers_.timings);
   buffers_.segmentation.Save(segmentationPath);
   writing.Lap(&CaptureTimings::fileWriting);

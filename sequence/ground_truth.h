@@ -63,6 +63,7 @@ struct CaptureTimings {
   double segmentationCompare = 0;   // depth compare and painting
   double fileWriting = 0;           // all five files (disparity text formatting included)
   int frames = 0;
+  int segmentationFallbacks = 0;    // frames whose segmentation took the per-id redraws
 };
 
 // Working memory of one frame's capture, kept between frames so a run does
@@ -76,7 +77,9 @@ struct CaptureBuffers {
   std::vector<double> disparity;  // W*H, top row first
   std::string text;               // disparity text
   BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
+  std::vector<uint8_t> idPasses;  // the segmentation's two flat drawings, RGBA
   bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
+  bool referencePaths = false;    // the plain serial noise and per-id redraws (benchmark, tests)
   CaptureTimings* timings = nullptr;  // not owned; kept by Release
 
   void Resize(int w, int h);

@@ -1,0 +1,107 @@
+// Viewer::DrawFlatColours and WriteColour: the segmentation's drawings.
+#define GL_GLEXT_PROTOTYPES 1
+#include <GL/gl.h>
+#include <GL/glext.h>
+
+#include "render/painter.h"
+#include "render/viewer.h"
+
+namespace tovimar {
+namespace {
+
+GLint GetInteger(GLenum name) {
+  GLint value = 0;
+  glGetIntegerv(name, &value);
+  return value;
+}
+
+}  // namespace
+
+bool Viewer::DrawFlatColours(const std::vector<std::size_t>& order, const std::vector<uint32_t>& colours,
+                             bool lessOrEqual, uint8_t* rgba, float* depth) {
+  if (!sceneReady_ || prefs_ == nullptr || order.size() != colours.size() || !Current()) return false;
+  // Matrix logging would log these drawings; smoothing makes coverage part of
+  // the colour; multisampled colours are averaged at edges.
+  if (editor_.MatrixLogEnabled()) return false;
+  if (context_->Width() != clientWidth_ || context_->Height() != clientHeight_) return false;
+  if (glIsEnabled(GL_POLYGON_SMOOTH) || glIsEnabled(GL_LINE_SMOOTH) || glIsEnabled(GL_POINT_SMOOTH)) return false;
+  if (GetInteger(GL_SAMPLE_BUFFERS) != 0 || GetInteger(GL_RED_BITS) != 8 || GetInteger(GL_GREEN_BITS) != 8 ||
+      GetInteger(GL_BLUE_BITS) != 8) {
+    return false;
+  }
+  const GLint depthBits = GetInteger(GL_DEPTH_BITS);
+  if (depthBits <= 0 || depthBits > 24) return false;
+  for (std::size_t index : order)
+    if (index >= scene_.solidObjects.size() || !scene_.solidObjects[index]) return false;
+
+  // Everything set here comes back with the pops below; the modelview matrix
+  // is set as DrawScene sets it, the projection is left as it is.
+  glPushAttrib(GL_ALL_ATTRIB_BITS);
+  glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_COLOR_MATERIAL);
+  glDisable(GL_TEXTURE_2D);
+  glDisable(GL_FOG);
+  glDisable(GL_BLEND);
+  glDisable(GL_DITHER);
+  glDisable(GL_ALPHA_TEST);
+  glShadeModel(GL_FLAT);
+  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  glEnable(GL_DEPTH_TEST);
+  glDepthMask(GL_TRUE);
+  glDepthFunc(lessOrEqual ? GL_LEQUAL : GL_LESS);
+  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glTranslated(0.0, 0.0, -viewDistance);
+  glRotated(-static_cast<double>(viewElevation), 1.0, 0.0, 0.0);
+  glRotated(-static_cast<double>(viewAzimuth), 0.0, 0.0, 1.0);
+
+  painter_->SetFlat(true);
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const uint32_t c = colours[i];
+    glColor3ub(static_cast<GLubyte>(c), static_cast<GLubyte>(c >> 8), static_cast<GLubyte>(c >> 16));
+    glPushMatrix();
+    scene_.solidObjects[order[i]]->Draw(*painter_);
+    glPopMatrix();
+  }
+  painter_->SetFlat(false);
+
+  glPixelStorei(GL_PACK_ALIGNMENT, 4);
+  glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+  glReadBuffer(static_cast<GLenum>(context_->PresentedBuffer()));
+  glReadPixels(0, 0, clientWidth_, clientHeight_, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+  if (depth != nullptr) glReadPixels(0, 0, clientWidth_, clientHeight_, GL_DEPTH_COMPONENT, GL_FLOAT, depth);
+  glPopClientAttrib();
+  glPopAttrib();
+  return true;
+}
+
+void Viewer::WriteColour(const uint8_t* rgb) {
+  if (!Current() || context_->Width() != clientWidth_ || context_->Height() != clientHeight_) return;
+  glPushAttrib(GL_ALL_ATTRIB_BITS);
+  glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);
+  // Pixels go through unchanged: no per-fragment work but the write.
+  glDisable(GL_DEPTH_TEST);
+  glDisable(GL_LIGHTING);
+  glDisable(GL_TEXTURE_2D);
+  glDisable(GL_FOG);
+  glDisable(GL_BLEND);
+  glDisable(GL_DITHER);
+  glDisable(GL_ALPHA_TEST);
+  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  glPixelZoom(1.0f, 1.0f);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+  glPixelStorei(GL_UNPACK_SKIP_ROWS, 0);
+  glPixelStorei(GL_UNPACK_SKIP_PIXELS, 0);
+  glDrawBuffer(static_cast<GLenum>(context_->PresentedBuffer()));
+  glWindowPos2i(0, 0);
+  glDrawPixels(clientWidth_, clientHeight_, GL_RGB, GL_UNSIGNED_BYTE, rgb);
+  glPopClientAttrib();
+  glPopAttrib();
+}
+
+}  // namespace tovimar
