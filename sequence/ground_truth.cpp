@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "render/viewer.h"
+#include "sequence/camera_noise.h"
 #include "sequence/segmentation.h"
 #include "sequence/segmentation_palette.h"
 
@@ -104,8 +105,10 @@ void CaptureBuffers::Resize(int w, int h) {
 
 void CaptureBuffers::Release() {
   CaptureTimings* keep = timings;
+  const bool reference = referencePaths;
   *this = CaptureBuffers{};
   timings = keep;
+  referencePaths = reference;
 }
 
 // ---------------------------------------------------------------- capture
@@ -129,7 +132,9 @@ std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
   viewer.ReadColour(buffers.colour.data());
   clock.Lap(&CaptureTimings::readBack);
   const double sigma = rig.RigNoise;
-  for (int i = 0; i < H; ++i) {
+  if (sigma != 0.0 && !buffers.referencePaths)
+    AddCameraNoise(buffers.colour.data(), W, H, sigma, rig.random, buffers.cameraImage, buffers.noiseDraws);
+  for (int i = 0; i < H && (sigma == 0.0 || buffers.referencePaths); ++i) {
     const uint8_t* src = buffers.colour.data() + static_cast<std::size_t>(i) * rowBytes;
     uint8_t* dst = buffers.cameraImage.Row(H - 1 - i);
     if (sigma == 0.0) {

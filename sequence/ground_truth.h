@@ -78,9 +78,10 @@ struct CaptureBuffers {
   std::string text;               // disparity text
   BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
   std::vector<uint8_t> idPasses;  // the segmentation's two flat drawings, RGBA
+  std::vector<uint32_t> noiseDraws;  // accepted generator pairs, one per channel
   bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
   bool referencePaths = false;    // the plain serial noise and per-id redraws (benchmark, tests)
-  CaptureTimings* timings = nullptr;  // not owned; kept by Release
+  CaptureTimings* timings = nullptr;  // not owned; kept by Release, as referencePaths
 
   void Resize(int w, int h);
   void Release();
