@@ -109,6 +109,11 @@ class Viewer {
   // logging on.
   bool DrawFlatColours(const std::vector<std::size_t>& order, const std::vector<uint32_t>& colours,
                        bool lessOrEqual, uint8_t* rgba, float* depth);
+  // While set, drawings keep their side effects (the ego motion of the
+  // projection, the random steps of planes, logs, presentation) but write no
+  // pixels: for a drawing that the next one draws over before anything reads
+  // it. Without OpenGL 3.0 drawings stay as they are.
+  void SetPixelsDiscarded(bool discarded);
   // Puts a picture as ReadColour gives it back into the presented buffer
   // (after flat drawings, so the window shows the camera drawing again).
   void WriteColour(const uint8_t* rgb);

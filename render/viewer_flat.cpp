@@ -1,4 +1,5 @@
-// Viewer::DrawFlatColours and WriteColour: the segmentation's drawings.
+// Viewer::DrawFlatColours, SetPixelsDiscarded and WriteColour: drawings of
+// frame generation beside the camera drawing.
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
 #include <GL/glext.h>
@@ -77,6 +78,17 @@ bool Viewer::DrawFlatColours(const std::vector<std::size_t>& order, const std::v
   glPopClientAttrib();
   glPopAttrib();
   return true;
+}
+
+void Viewer::SetPixelsDiscarded(bool discarded) {
+  if (!Current()) return;
+  const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  if (version == nullptr || version[0] < '3' || version[0] > '9' || version[1] != '.') return;
+  if (discarded) {
+    glEnable(GL_RASTERIZER_DISCARD);
+  } else {
+    glDisable(GL_RASTERIZER_DISCARD);
+  }
 }
 
 void Viewer::WriteColour(const uint8_t* rgb) {

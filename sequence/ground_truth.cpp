@@ -257,7 +257,16 @@ void ViewerFrameSource::DrawPreviewFrame() {
 void ViewerFrameSource::GenerateFrame() {
   const bool palette = viewer_.GetSettings().Palette();
   PhaseClock clock(buffers_.timings);
-  viewer_.DrawScene(true, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
+  // The first drawing moves the rig and steps the random state; its pixels
+  // are drawn over by the second before anything reads them.
+  {
+    struct Discarding {
+      Viewer& v;
+      ~Discarding() { v.SetPixelsDiscarded(false); }
+    } discarding{viewer_};
+    viewer_.SetPixelsDiscarded(!buffers_.referencePaths);
+    viewer_.DrawScene(true, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
+  }
   viewer_.DrawScene(false, -1, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
   clock.Lap(&CaptureTimings::drawing);
   const std::string segmentationPath = CaptureFrame(viewer_, buffers_);

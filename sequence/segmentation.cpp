@@ -72,8 +72,9 @@ bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buff
   }
 
   // Full-frame depth of the camera drawing, as the reference takes it, and
-  // its colours, which go back into the window after the flat drawings
-  // (CaptureFrame has just read both when the depth is current).
+  // its colours, which go back into the window after the flat drawings when
+  // the window is shown (CaptureFrame has just read both when the depth is
+  // current).
   if (!buffers.depthIsCurrent) {
     viewer.ReadDepth(buffers.depth.data());
     viewer.ReadColour(buffers.colour.data());
@@ -111,7 +112,7 @@ bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buff
     BuildSegmentationMap(viewer, palette, buffers);
     return false;
   }
-  viewer.WriteColour(buffers.colour.data());
+  if (viewer.onPresented) viewer.WriteColour(buffers.colour.data());  // someone shows the window
   lap(&CaptureTimings::segmentationDrawing);
 
   BmpImage24& map = buffers.segmentation;

@@ -15,9 +15,11 @@
 // class for all other ids, which occlude but are never labelled): with
 // GL_LESS the first class at the front depth keeps the pixel, with GL_LEQUAL
 // the last; where both drawings show the same class, that class alone holds
-// the front. The second drawing's depth must equal the camera drawing's
-// everywhere, or the reference path is taken; it is also taken where flat
-// drawing is not possible or could cover other pixels (Viewer::DrawFlatOffscreen).
+// the front. The flat drawings go where the camera drawing went (another
+// framebuffer may rasterise differently), whose colours are put back after.
+// The second drawing's depth must equal the camera drawing's everywhere, or
+// the reference path is taken; it is also taken where flat drawing could
+// cover other pixels or is not possible (Viewer::DrawFlatColours).
 #include <array>
 #include <cstdint>
 
