@@ -50,8 +50,7 @@ struct NoiseJob {
   const uint32_t* draws;  // accepted pairs, first draw in the high half
   const double* uniform;
   int chunks;
-  std::atomic<int> produced{0};  // chunks whose draws are recorded
-  std::atomic<int> next{0};      // next chunk to transform
+  std::atomic<int> next{0};  // next chunk to transform
 
   // Rows of chunk c: value + GaussianSample * sigma, clamped, truncated, in
   // blue-green-red order into the picture row.
@@ -78,10 +77,7 @@ struct NoiseJob {
   }
 
   void TransformWhileAny() {
-    for (int c = next.fetch_add(1); c < chunks; c = next.fetch_add(1)) {
-      while (produced.load(std::memory_order_acquire) <= c) std::this_thread::yield();
-      Transform(c);
-    }
+    for (int c = next.fetch_add(1); c < chunks; c = next.fetch_add(1)) Transform(c);
   }
 };
 
@@ -95,13 +91,6 @@ void AddCameraNoise(const uint8_t* rgb, int width, int height, double sigma, Ran
   const double* uniform = UniformOfDraw().data();
 
   NoiseJob job{rgb, width, height, sigma, &image, draws.data(), uniform, (height + kRowsPerChunk - 1) / kRowsPerChunk};
-  std::thread helper;
-  try {
-    helper = std::thread([&job] { job.TransformWhileAny(); });
-  } catch (const std::system_error&) {
-    // No second thread: this one does all of it.
-  }
-
   // The polar method's loop, as GaussianSample runs it: pairs with s = 0 or
   // s > 1 are drawn again. Every pair is stored at the next free place, which
   // moves on only when the pair is accepted (no branch to mispredict); four
@@ -113,27 +102,32 @@ void AddCameraNoise(const uint8_t* rgb, int width, int height, double sigma, Ran
     const double s = uniform[r1] * uniform[r1] + uniform[r2] * uniform[r2];
     return !(s == 0.0 || s > 1.0);
   };
-  for (int c = 0; c < job.chunks; ++c) {
-    const std::size_t rows = static_cast<std::size_t>(std::min(height - c * kRowsPerChunk, kRowsPerChunk));
-    uint32_t* const end = out + rowSamples * rows;
-    while (end - out >= 4) {
-      uint32_t r[8];
-      for (int k = 0; k < 8; ++k) r[k] = NoiseOutput(kNoiseStep[k].a * low + kNoiseStep[k].c);
-      low = kNoiseStep[7].a * low + kNoiseStep[7].c;
-      for (int k = 0; k < 8; k += 2) {
-        *out = r[k] << 16 | r[k + 1];
-        out += accepted(r[k], r[k + 1]) ? 1 : 0;
-      }
+  uint32_t* const end = out + draws.size();
+  while (end - out >= 4) {
+    uint32_t r[8];
+    for (int k = 0; k < 8; ++k) r[k] = NoiseOutput(kNoiseStep[k].a * low + kNoiseStep[k].c);
+    low = kNoiseStep[7].a * low + kNoiseStep[7].c;
+    for (int k = 0; k < 8; k += 2) {
+      *out = r[k] << 16 | r[k + 1];
+      out += accepted(r[k], r[k + 1]) ? 1 : 0;
     }
-    while (out != end) {
-      const uint32_t r1 = NoiseOutput(low = kNoiseStep[0].a * low + kNoiseStep[0].c);
-      const uint32_t r2 = NoiseOutput(low = kNoiseStep[0].a * low + kNoiseStep[0].c);
-      *out = r1 << 16 | r2;
-      out += accepted(r1, r2) ? 1 : 0;
-    }
-    job.produced.store(c + 1, std::memory_order_release);
+  }
+  while (out != end) {
+    const uint32_t r1 = NoiseOutput(low = kNoiseStep[0].a * low + kNoiseStep[0].c);
+    const uint32_t r2 = NoiseOutput(low = kNoiseStep[0].a * low + kNoiseStep[0].c);
+    *out = r1 << 16 | r2;
+    out += accepted(r1, r2) ? 1 : 0;
   }
   random.low = low;
+
+  // The helper starts only now, so it never waits on the generator (on a busy
+  // machine a waiting thread takes time from the one it waits for).
+  std::thread helper;
+  try {
+    helper = std::thread([&job] { job.TransformWhileAny(); });
+  } catch (const std::system_error&) {
+    // No second thread: this one does all of it.
+  }
   job.TransformWhileAny();
   if (helper.joinable()) helper.join();
 }

@@ -6,8 +6,10 @@
 
 #include "render/viewer.h"
 #include "sequence/camera_noise.h"
+#include "sequence/disparity_text.h"
 #include "sequence/segmentation.h"
 #include "sequence/segmentation_palette.h"
+#include "sequence/two_threads.h"
 
 namespace tovimar {
 
@@ -164,25 +166,37 @@ std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
   clock.Lap(&CaptureTimings::readBack);
   const double B = rig.RigBaseline;
   const double F = rig.RigFocalLength;
-  for (int i = 0; i < H; ++i) {
-    const int y = H - 1 - i;
-    const float* d = buffers.depth.data() + static_cast<std::size_t>(i) * W;
-    double* out = buffers.disparity.data() + static_cast<std::size_t>(y) * W;
-    uint8_t* sub = buffers.subPixelMap.Row(y);
-    uint8_t* pix = buffers.pixelMap.Row(y);
-    for (int x = 0; x < W; ++x, sub += 3, pix += 3) {
-      const double D = DisparityFromDepth(d[x], B, F);
-      out[x] = D;
-      const uint8_t s = SubPixelMapValue(D);
-      const uint8_t p = PixelMapValue(D);
-      sub[0] = sub[1] = sub[2] = s;
-      pix[0] = pix[1] = pix[2] = p;
+  auto disparityRows = [&buffers, W, H, B, F](int begin, int end) {
+    for (int i = begin; i < end; ++i) {
+      const int y = H - 1 - i;
+      const float* d = buffers.depth.data() + static_cast<std::size_t>(i) * W;
+      double* out = buffers.disparity.data() + static_cast<std::size_t>(y) * W;
+      uint8_t* sub = buffers.subPixelMap.Row(y);
+      uint8_t* pix = buffers.pixelMap.Row(y);
+      for (int x = 0; x < W; ++x, sub += 3, pix += 3) {
+        const double D = DisparityFromDepth(d[x], B, F);
+        out[x] = D;
+        const uint8_t s = SubPixelMapValue(D);
+        const uint8_t p = PixelMapValue(D);
+        sub[0] = sub[1] = sub[2] = s;
+        pix[0] = pix[1] = pix[2] = p;
+      }
     }
+  };
+  if (buffers.referencePaths) {
+    disparityRows(0, H);
+  } else {
+    OnTwoThreads(H, H / 2, disparityRows);
   }
   clock.Lap(&CaptureTimings::disparity);
   buffers.subPixelMap.Save(names.subPixelMap);
   buffers.pixelMap.Save(names.pixelMap);
-  WriteDisparityFile(names.disparityText, buffers.disparity.data(), W, H, &buffers.text);
+  if (buffers.referencePaths) {
+    WriteDisparityFile(names.disparityText, buffers.disparity.data(), W, H, &buffers.text);
+  } else {
+    WriteDisparityFileTwoThreads(names.disparityText, buffers.disparity.data(), W, H, buffers.text,
+                                 buffers.secondText);
+  }
   clock.Lap(&CaptureTimings::fileWriting);
   return names.segmentation;
 }
