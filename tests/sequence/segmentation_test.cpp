@@ -35,6 +35,7 @@ struct Config {
   bool palette = false;
   bool antiAlias = false;
   bool matrixLog = false;
+  bool shown = false;  // a window shows the drawings (the desktop program)
 };
 
 // One viewer with its frame source and driver.
@@ -58,6 +59,7 @@ struct Runner {
     viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', c.width, c.height);
     if (!viewer->FormCreate()) return;
     viewer->FormPaint();
+    if (c.shown) viewer->onPresented = [] {};
     source = std::make_unique<ViewerFrameSource>(*viewer);
     source->Buffers().referencePaths = reference;
     source->Buffers().timings = &timings;
@@ -90,6 +92,12 @@ int CompareRuns(const std::vector<std::string>& lines, const Config& c, const st
     const RandomState& a = fast.viewer->Rig().random;
     const RandomState& b = reference.viewer->Rig().random;
     EXPECT_TRUE(a.low == b.low && a.high == b.high) << "random state after step " << step;
+    if (c.shown && fast.timings.frames > 0 && fast.driver->GetState() != SequenceDriver::State::Idle) {
+      // A shown window holds the camera drawing again, not the flat drawings.
+      std::vector<uint8_t> window(static_cast<std::size_t>(c.width) * c.height * 3);
+      fast.viewer->ReadColour(window.data());
+      EXPECT_TRUE(window == fast.source->Buffers().colour) << "window after step " << step;
+    }
   }
   EXPECT_EQ(reference.driver->GetState(), SequenceDriver::State::Idle);
   EXPECT_EQ(fast.error, "");
@@ -169,6 +177,7 @@ TEST(Segmentation, FlatDrawingsGiveTheReferenceMapsAndRandomState) {
   fallbacks += CompareRuns(kTies, {120, 90, false, false, false, false}, "ties left");
   fallbacks += CompareRuns(kTies, {121, 91, true, true, false, false}, "ties right palette");
   fallbacks += CompareRuns(many, {128, 96, false, true, false, false}, "many ids");
+  fallbacks += CompareRuns(kTies, {96, 72, true, false, false, false, true}, "ties shown in a window");
   // The flat drawings give the camera drawing's depth on this renderer; one
   // that differs takes the reference path (slower, same bytes).
   EXPECT_EQ(fallbacks, 0);
