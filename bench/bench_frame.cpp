@@ -37,6 +37,19 @@ std::string Ms(double seconds, int frames) {
   return std::string(s.size() < 9 ? 9 - s.size() : 0, ' ') + s;
 }
 
+std::string Fixed2(double v) {
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 2).ptr);
+}
+
+// User plus system time of the whole process (all threads, llvmpipe's too).
+double ProcessCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
+  return seconds(u.ru_utime) + seconds(u.ru_stime);
+}
+
 long PeakKiB() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
@@ -47,6 +60,7 @@ long PeakKiB() {
 struct PathResult {
   CaptureTimings timings;
   double total = 0;
+  double cpu = 0;  // process CPU time of the runs
   double preparation = 0;
   int runs = 0;
 };
@@ -93,7 +107,9 @@ int Bench(const std::vector<std::string>& lines, int width, int height, int runs
     const auto t0 = std::chrono::steady_clock::now();
     driver.StartStop();
     const auto t1 = std::chrono::steady_clock::now();
+    const double cpu0 = ProcessCpuSeconds();
     driver.RunToEnd();
+    result.cpu += ProcessCpuSeconds() - cpu0;
     const auto t2 = std::chrono::steady_clock::now();
     result.preparation += std::chrono::duration<double>(t1 - t0).count();
     result.total += std::chrono::duration<double>(t2 - t1).count();
@@ -123,15 +139,21 @@ int Bench(const std::vector<std::string>& lines, int width, int height, int runs
   PrintRow("file writing (5 files)", a.fileWriting, b.fileWriting, na, nb);
   PrintRow("other (driver, naming)", results[0].total - accounted(a), results[1].total - accounted(b), na, nb);
   PrintRow("total per frame", results[0].total, results[1].total, na, nb);
+  PrintRow("CPU time per frame", results[0].cpu, results[1].cpu, na, nb);
   std::printf("  %-26s%s%s ms per run\n", "run preparation", Ms(results[0].preparation, runs).c_str(),
               Ms(results[1].preparation, runs).c_str());
   const double speedUp = results[1].total > 0 && na > 0 && nb > 0
                              ? (results[0].total / na) / (results[1].total / nb)
                              : 0.0;
-  char buf[32];
-  auto end = std::to_chars(buf, buf + sizeof buf, speedUp, std::chars_format::fixed, 2).ptr;
   std::printf("  speed-up (reference / fast) %sx; fast frames that fell back to the per-id redraws: %d\n",
-              std::string(buf, end).c_str(), b.segmentationFallbacks);
+              Fixed2(speedUp).c_str(), b.segmentationFallbacks);
+  // On a machine shared with other work the wall-clock figures depend on the
+  // CPU the process gets; the CPU times show the work done.
+  const double cpuRatio = results[1].cpu > 0 && na > 0 && nb > 0 ? (results[0].cpu / na) / (results[1].cpu / nb) : 0.0;
+  double load[1] = {0};
+  const int gotLoad = getloadavg(load, 1);
+  std::printf("  CPU time ratio (reference / fast) %sx; load average (1 min) %s\n", Fixed2(cpuRatio).c_str(),
+              gotLoad == 1 ? Fixed2(load[0]).c_str() : "unknown");
   std::printf("  peak memory so far        %ld KiB\n\n", PeakKiB());
   return 0;
 }
