@@ -134,25 +134,27 @@ std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
   viewer.ReadColour(buffers.colour.data());
   clock.Lap(&CaptureTimings::readBack);
   const double sigma = rig.RigNoise;
-  if (sigma != 0.0 && !buffers.referencePaths)
+  if (sigma != 0.0 && !buffers.referencePaths) {
     AddCameraNoise(buffers.colour.data(), W, H, sigma, rig.random, buffers.cameraImage, buffers.noiseDraws);
-  for (int i = 0; i < H && (sigma == 0.0 || buffers.referencePaths); ++i) {
-    const uint8_t* src = buffers.colour.data() + static_cast<std::size_t>(i) * rowBytes;
-    uint8_t* dst = buffers.cameraImage.Row(H - 1 - i);
-    if (sigma == 0.0) {
-      for (int x = 0; x < W; ++x, src += 3, dst += 3) {
-        dst[0] = src[2];
-        dst[1] = src[1];
-        dst[2] = src[0];
-      }
-    } else {
-      for (int x = 0; x < W; ++x, src += 3, dst += 3) {
-        const int red = AddPixelNoise(src[0], sigma, rig.random);
-        const int green = AddPixelNoise(src[1], sigma, rig.random);
-        const int blue = AddPixelNoise(src[2], sigma, rig.random);
-        dst[0] = static_cast<uint8_t>(blue);
-        dst[1] = static_cast<uint8_t>(green);
-        dst[2] = static_cast<uint8_t>(red);
+  } else {
+    for (int i = 0; i < H; ++i) {
+      const uint8_t* src = buffers.colour.data() + static_cast<std::size_t>(i) * rowBytes;
+      uint8_t* dst = buffers.cameraImage.Row(H - 1 - i);
+      if (sigma == 0.0) {
+        for (int x = 0; x < W; ++x, src += 3, dst += 3) {
+          dst[0] = src[2];
+          dst[1] = src[1];
+          dst[2] = src[0];
+        }
+      } else {
+        for (int x = 0; x < W; ++x, src += 3, dst += 3) {
+          const int red = AddPixelNoise(src[0], sigma, rig.random);
+          const int green = AddPixelNoise(src[1], sigma, rig.random);
+          const int blue = AddPixelNoise(src[2], sigma, rig.random);
+          dst[0] = static_cast<uint8_t>(blue);
+          dst[1] = static_cast<uint8_t>(green);
+          dst[2] = static_cast<uint8_t>(red);
+        }
       }
     }
   }
