@@ -95,20 +95,22 @@ class Viewer {
 
   // --- flat colour drawings (segmentation), render/viewer_flat.cpp ---
   // Draws the solid objects order[i] (indices into Scene().solidObjects), in
-  // that order, placed as DrawScene(false, -1, current view) places them, each
-  // in the flat colour colours[i] (0xBBGGRR), with lighting, texturing, fog,
-  // blending and dithering off and the depth test GL_LESS (lessOrEqual:
-  // GL_LEQUAL); then reads the colours back (W*H*4 bytes RGBA, bottom row
-  // first) and, when depth is not null, the depth (W*H floats). It draws where
-  // DrawScene draws (the same framebuffer gives the same fragments), but
-  // presents nothing; plane drawings leave the random state alone and the GL
-  // state of the camera drawing is restored. Returns false, having drawn
-  // nothing, where the drawing could differ in its fragments or colours: no
-  // scene or context, a context of another size, smoothing on, multisampling,
-  // colour channels other than 8 bits, more than 24 depth bits, matrix
-  // logging on.
-  bool DrawFlatColours(const std::vector<std::size_t>& order, const std::vector<uint32_t>& colours,
-                       bool lessOrEqual, uint8_t* rgba, float* depth);
+  // that order, placed as DrawScene(false, -1, current view) places them, in
+  // flat colours from codes[i] (low byte, high byte), with lighting,
+  // texturing, fog, blending and dithering off, twice: with the depth test
+  // GL_LESS into red and green, then, depth cleared, with GL_LEQUAL into blue
+  // and alpha. Where several objects reach a pixel's front depth, red/green
+  // hold the first one's code and blue/alpha the last one's; 0 where nothing
+  // was drawn. Reads back the colours (W*H*4 bytes RGBA, bottom row first) and
+  // the depth (W*H floats). It draws where DrawScene draws (the same
+  // framebuffer gives the same fragments) but presents nothing; plane
+  // drawings leave the random state alone and the GL state of the camera
+  // drawing is restored. Returns false, having drawn nothing, where the
+  // drawing could differ in its fragments or colours: no scene or context, a
+  // context of another size, smoothing on, multisampling, colour channels
+  // other than 8 bits, more than 24 depth bits, matrix logging on.
+  bool DrawFrontCodes(const std::vector<std::size_t>& order, const std::vector<uint16_t>& codes, uint8_t* rgba,
+                      float* depth);
   // While set, drawings keep their side effects (the ego motion of the
   // projection, the random steps of planes, logs, presentation) but write no
   // pixels: for a drawing that the next one draws over before anything reads

@@ -1,4 +1,4 @@
-// Viewer::DrawFlatColours, SetPixelsDiscarded and WriteColour: drawings of
+// Viewer::DrawFrontCodes, SetPixelsDiscarded and WriteColour: drawings of
 // frame generation beside the camera drawing.
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
@@ -18,16 +18,16 @@ GLint GetInteger(GLenum name) {
 
 }  // namespace
 
-bool Viewer::DrawFlatColours(const std::vector<std::size_t>& order, const std::vector<uint32_t>& colours,
-                             bool lessOrEqual, uint8_t* rgba, float* depth) {
-  if (!sceneReady_ || prefs_ == nullptr || order.size() != colours.size() || !Current()) return false;
+bool Viewer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::vector<uint16_t>& codes,
+                            uint8_t* rgba, float* depth) {
+  if (!sceneReady_ || prefs_ == nullptr || order.size() != codes.size() || !Current()) return false;
   // Matrix logging would log these drawings; smoothing makes coverage part of
   // the colour; multisampled colours are averaged at edges.
   if (editor_.MatrixLogEnabled()) return false;
   if (context_->Width() != clientWidth_ || context_->Height() != clientHeight_) return false;
   if (glIsEnabled(GL_POLYGON_SMOOTH) || glIsEnabled(GL_LINE_SMOOTH) || glIsEnabled(GL_POINT_SMOOTH)) return false;
   if (GetInteger(GL_SAMPLE_BUFFERS) != 0 || GetInteger(GL_RED_BITS) != 8 || GetInteger(GL_GREEN_BITS) != 8 ||
-      GetInteger(GL_BLUE_BITS) != 8) {
+      GetInteger(GL_BLUE_BITS) != 8 || GetInteger(GL_ALPHA_BITS) != 8) {
     return false;
   }
   const GLint depthBits = GetInteger(GL_DEPTH_BITS);
@@ -47,12 +47,11 @@ bool Viewer::DrawFlatColours(const std::vector<std::size_t>& order, const std::v
   glDisable(GL_DITHER);
   glDisable(GL_ALPHA_TEST);
   glShadeModel(GL_FLAT);
-  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
   glEnable(GL_DEPTH_TEST);
   glDepthMask(GL_TRUE);
-  glDepthFunc(lessOrEqual ? GL_LEQUAL : GL_LESS);
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+  glClear(GL_COLOR_BUFFER_BIT);
 
   glMatrixMode(GL_MODELVIEW);
   glLoadIdentity();
@@ -61,12 +60,20 @@ bool Viewer::DrawFlatColours(const std::vector<std::size_t>& order, const std::v
   glRotated(-static_cast<double>(viewAzimuth), 0.0, 0.0, 1.0);
 
   painter_->SetFlat(true);
-  for (std::size_t i = 0; i < order.size(); ++i) {
-    const uint32_t c = colours[i];
-    glColor3ub(static_cast<GLubyte>(c), static_cast<GLubyte>(c >> 8), static_cast<GLubyte>(c >> 16));
-    glPushMatrix();
-    scene_.solidObjects[order[i]]->Draw(*painter_);
-    glPopMatrix();
+  for (const bool last : {false, true}) {
+    // First drawing: red and green, GL_LESS; second: blue and alpha, GL_LEQUAL.
+    glColorMask(last ? GL_FALSE : GL_TRUE, last ? GL_FALSE : GL_TRUE, last ? GL_TRUE : GL_FALSE,
+                last ? GL_TRUE : GL_FALSE);
+    glDepthFunc(last ? GL_LEQUAL : GL_LESS);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const auto low = static_cast<GLubyte>(codes[i] & 0xFF);
+      const auto high = static_cast<GLubyte>(codes[i] >> 8);
+      glColor4ub(low, high, low, high);
+      glPushMatrix();
+      scene_.solidObjects[order[i]]->Draw(*painter_);
+      glPopMatrix();
+    }
   }
   painter_->SetFlat(false);
 
@@ -74,7 +81,7 @@ bool Viewer::DrawFlatColours(const std::vector<std::size_t>& order, const std::v
   glPixelStorei(GL_PACK_ROW_LENGTH, 0);
   glReadBuffer(static_cast<GLenum>(context_->PresentedBuffer()));
   glReadPixels(0, 0, clientWidth_, clientHeight_, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
-  if (depth != nullptr) glReadPixels(0, 0, clientWidth_, clientHeight_, GL_DEPTH_COMPONENT, GL_FLOAT, depth);
+  glReadPixels(0, 0, clientWidth_, clientHeight_, GL_DEPTH_COMPONENT, GL_FLOAT, depth);
   glPopClientAttrib();
   glPopAttrib();
   return true;

@@ -78,7 +78,7 @@ struct CaptureBuffers {
   std::string text;               // disparity text
   std::string secondText;         // its second half, formatted beside the first
   BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
-  std::vector<uint8_t> idPasses;  // the segmentation's two flat drawings, RGBA
+  std::vector<uint8_t> idPasses;  // segmentation: first and last class code at the front, RGBA
   std::vector<uint32_t> noiseDraws;  // accepted generator pairs, one per channel
   bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
   bool referencePaths = false;    // the plain serial noise and per-id redraws (benchmark, tests)

@@ -17,9 +17,8 @@ constexpr int kOtherClass = 256;  // every id outside 0..255
 
 int ClassOf(int32_t id) { return id >= 0 && id <= 255 ? id : kOtherClass; }
 
-// Class c as a flat colour 0xBBGGRR: red the low byte, green the high bit,
-// blue 255 (the cleared background is black).
-uint32_t ClassColour(int c) { return static_cast<uint32_t>(c & 0xFF) | static_cast<uint32_t>(c >> 8) << 8 | 0xFF0000u; }
+// Class c as a drawing code: c + 1 (0 is the cleared background).
+uint16_t ClassCode(int c) { return static_cast<uint16_t>(c + 1); }
 
 bool DrawablePlane(const Obiekt& object) {
   const auto* plane = dynamic_cast<const Plane*>(&object);
@@ -88,15 +87,13 @@ bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buff
   std::stable_sort(order.begin(), order.end(), [&scene](std::size_t a, std::size_t b) {
     return ClassOf(scene.solidObjects[a]->id) < ClassOf(scene.solidObjects[b]->id);
   });
-  std::vector<uint32_t> colours(order.size());
-  for (std::size_t i = 0; i < order.size(); ++i) colours[i] = ClassColour(ClassOf(scene.solidObjects[order[i]]->id));
+  std::vector<uint16_t> codes(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) codes[i] = ClassCode(ClassOf(scene.solidObjects[order[i]]->id));
 
   const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
-  buffers.idPasses.resize(n * 8);
-  uint8_t* first = buffers.idPasses.data();
-  uint8_t* last = first + n * 4;
-  bool drawn = viewer.DrawFlatColours(order, colours, false, first, nullptr);
-  drawn = drawn && viewer.DrawFlatColours(order, colours, true, last, buffers.passDepth.data());
+  buffers.idPasses.resize(n * 4);
+  const uint8_t* front = buffers.idPasses.data();
+  bool drawn = viewer.DrawFrontCodes(order, codes, buffers.idPasses.data(), buffers.passDepth.data());
   lap(&CaptureTimings::segmentationDrawing);
   if (drawn) {
     const float* A = buffers.depth.data();
@@ -118,14 +115,15 @@ bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buff
   BmpImage24& map = buffers.segmentation;
   map.Fill(255, 255, 255);
   for (int i = 0; i < H; ++i) {
-    const uint8_t* f = first + static_cast<std::size_t>(i) * W * 4;
-    const uint8_t* l = last + static_cast<std::size_t>(i) * W * 4;
+    const uint8_t* f = front + static_cast<std::size_t>(i) * W * 4;
     uint8_t* row = map.Row(H - 1 - i);
-    for (int x = 0; x < W; ++x, f += 4, l += 4) {
-      // One class 0..255 at the front: drawn (blue 255), not the other class
-      // (green 0), the same in both drawings.
-      if (f[2] != 255 || f[1] != 0 || f[0] != l[0] || f[1] != l[1] || f[2] != l[2]) continue;
-      const uint8_t k = f[0];
+    for (int x = 0; x < W; ++x, f += 4) {
+      // One class at the front: the first and the last code there agree, and
+      // it is a class 0..255 (code 1..256).
+      const int first = f[0] | f[1] << 8;
+      const int last = f[2] | f[3] << 8;
+      if (first != last || first < ClassCode(0) || first > ClassCode(255)) continue;
+      const auto k = static_cast<uint8_t>(first - ClassCode(0));
       const PaletteColour colour = palette ? SegmentationPalette[k] : PaletteColour{k, k, k};
       uint8_t* p = row + 3 * x;
       p[0] = colour[2];

@@ -19,7 +19,7 @@
 // framebuffer may rasterise differently), whose colours are put back after.
 // The second drawing's depth must equal the camera drawing's everywhere, or
 // the reference path is taken; it is also taken where flat drawing could
-// cover other pixels or is not possible (Viewer::DrawFlatColours).
+// cover other pixels or is not possible (Viewer::DrawFrontCodes).
 #include <array>
 #include <cstdint>
 
