@@ -1,10 +1,10 @@
 #include "sequence/camera_noise.h"
 
+#include "sequence/two_threads.h"
+
+#include <algorithm>
 #include <array>
-#include <atomic>
 #include <cmath>
-#include <system_error>
-#include <thread>
 
 namespace tovimar {
 namespace {
@@ -50,7 +50,6 @@ struct NoiseJob {
   const uint32_t* draws;  // accepted pairs, first draw in the high half
   const double* uniform;
   int chunks;
-  std::atomic<int> next{0};  // next chunk to transform
 
   // Rows of chunk c: value + GaussianSample * sigma, clamped, truncated, in
   // blue-green-red order into the picture row.
@@ -76,9 +75,6 @@ struct NoiseJob {
     }
   }
 
-  void TransformWhileAny() {
-    for (int c = next.fetch_add(1); c < chunks; c = next.fetch_add(1)) Transform(c);
-  }
 };
 
 }  // namespace
@@ -120,16 +116,8 @@ void AddCameraNoise(const uint8_t* rgb, int width, int height, double sigma, Ran
   }
   random.low = low;
 
-  // The helper starts only now, so it never waits on the generator (on a busy
-  // machine a waiting thread takes time from the one it waits for).
-  std::thread helper;
-  try {
-    helper = std::thread([&job] { job.TransformWhileAny(); });
-  } catch (const std::system_error&) {
-    // No second thread: this one does all of it.
-  }
-  job.TransformWhileAny();
-  if (helper.joinable()) helper.join();
+  // The costly part only now, so the helper never waits on the generator.
+  ForEachChunk(job.chunks, [&job](int c) { job.Transform(c); });
 }
 
 }  // namespace tovimar

@@ -3,7 +3,8 @@
 // AddPixelNoise applied channel by channel in read-back order: the generator
 // and its accept/reject loop run serially on the calling thread and record
 // each accepted pair of draws; the logarithm, root and clamping, the costly
-// part, follow on the calling thread and one helper, with the same functions
+// part, follow in row blocks on the calling thread and the helper of
+// ForEachChunk (two_threads.h), with the same functions
 // in the same order of operations, so every value is the same.
 #include <cstdint>
 #include <vector>

@@ -26,19 +26,17 @@ void WriteDisparityFileTwoThreads(const std::string& path, const double* dispari
   AppendInt(text, height);
   text += "\r\n";
   second.clear();
-  // Values [half, count) go to `second` on the helper, [0, half) straight
-  // after the header; then `second` is appended.
+  // Values [0, half) go straight after the header, [half, count) to `second`,
+  // which is appended.
   const std::size_t half = count / 2;
-  OnTwoThreads(2, 1, [&](int begin, int end) {
-    for (int part = begin; part < end; ++part) {
-      std::string& out = part == 0 ? second : text;
-      const std::size_t first = part == 0 ? half : 0;
-      const std::size_t last = part == 0 ? count : half;
-      out.reserve(out.size() + (last - first) * 22);
-      for (std::size_t i = first; i < last; ++i) {
-        AppendDisparityValue(out, disparity[i]);
-        out += "\r\n";
-      }
+  ForEachChunk(2, [&](int part) {
+    std::string& out = part == 0 ? text : second;
+    const std::size_t first = part == 0 ? 0 : half;
+    const std::size_t last = part == 0 ? half : count;
+    out.reserve(out.size() + (last - first) * 22);
+    for (std::size_t i = first; i < last; ++i) {
+      AppendDisparityValue(out, disparity[i]);
+      out += "\r\n";
     }
   });
   text += second;

@@ -1,5 +1,6 @@
 #include "sequence/ground_truth.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -188,7 +189,9 @@ std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
   if (buffers.referencePaths) {
     disparityRows(0, H);
   } else {
-    OnTwoThreads(H, H / 2, disparityRows);
+    constexpr int kRows = 16;
+    ForEachChunk((H + kRows - 1) / kRows,
+                 [&disparityRows, H](int c) { disparityRows(c * kRows, std::min(H, (c + 1) * kRows)); });
   }
   clock.Lap(&CaptureTimings::disparity);
   buffers.subPixelMap.Save(names.subPixelMap);

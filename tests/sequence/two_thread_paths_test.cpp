@@ -1,9 +1,11 @@
-// The two-thread paths of frame generation against the plain ones: camera
+// The two-thread paths of frame generation: the chunk runner itself, camera
 // noise against AddPixelNoise channel by channel, the disparity text against
 // WriteDisparityFile.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <stdexcept>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -15,6 +17,7 @@
 #include "sequence/disparity_text.h"
 #include "sequence/ground_truth.h"
 #include "sequence/output_files.h"
+#include "sequence/two_threads.h"
 #include "test_files.h"
 
 namespace tovimar {
@@ -31,6 +34,30 @@ BmpImage24 ReferenceNoise(const std::vector<uint8_t>& rgb, int w, int h, double 
     }
   }
   return image;
+}
+
+TEST(ForEachChunk, EveryChunkOnceAndAFailureRethrownAfterTheOthersEnd) {
+  // Many short calls one after another: a helper still holding an earlier
+  // call must neither run its chunks again nor take chunks of the next.
+  for (int round = 0; round < 300; ++round) {
+    const int count = round % 37;
+    std::vector<std::atomic<int>> runs(static_cast<std::size_t>(count));
+    ForEachChunk(count, [&runs](int c) { runs[static_cast<std::size_t>(c)].fetch_add(1); });
+    for (int c = 0; c < count; ++c) ASSERT_EQ(runs[static_cast<std::size_t>(c)].load(), 1) << round << " " << c;
+  }
+  std::atomic<int> running{0};
+  std::atomic<int> ended{0};
+  try {
+    ForEachChunk(64, [&](int c) {
+      running.fetch_add(1);
+      if (c == 5) throw std::runtime_error("chunk 5");
+      ended.fetch_add(1);
+    });
+    ADD_FAILURE() << "no exception";
+  } catch (const std::runtime_error& e) {
+    EXPECT_STREQ(e.what(), "chunk 5");
+  }
+  EXPECT_EQ(running.load(), ended.load() + 1) << "every begun chunk had ended";
 }
 
 TEST(CameraNoise, SamePictureAndGeneratorStateAsThePlainLoop) {
