@@ -7,7 +7,6 @@
 
 #include "render/viewer.h"
 #include "sequence/camera_noise.h"
-#include "sequence/disparity_text.h"
 #include "sequence/segmentation.h"
 #include "sequence/segmentation_palette.h"
 #include "sequence/two_threads.h"
@@ -196,12 +195,7 @@ std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
   clock.Lap(&CaptureTimings::disparity);
   buffers.subPixelMap.Save(names.subPixelMap);
   buffers.pixelMap.Save(names.pixelMap);
-  if (buffers.referencePaths) {
-    WriteDisparityFile(names.disparityText, buffers.disparity.data(), W, H, &buffers.text);
-  } else {
-    WriteDisparityFileTwoThreads(names.disparityText, buffers.disparity.data(), W, H, buffers.text,
-                                 buffers.secondText);
-  }
+  WriteDisparityFile(names.disparityText, buffers.disparity.data(), W, H, &buffers.text);
   clock.Lap(&CaptureTimings::fileWriting);
   return names.segmentation;
 }

@@ -76,7 +76,6 @@ struct CaptureBuffers {
   std::vector<float> passDepth;   // depth of one segmentation pass
   std::vector<double> disparity;  // W*H, top row first
   std::string text;               // disparity text
-  std::string secondText;         // its second half, formatted beside the first
   BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
   std::vector<uint8_t> idPasses;  // segmentation: first and last class code at the front, RGBA
   std::vector<uint32_t> noiseDraws;  // accepted generator pairs, one per channel

@@ -1,24 +1,16 @@
-// The two-thread paths of frame generation: the chunk runner itself, camera
-// noise against AddPixelNoise channel by channel, the disparity text against
-// WriteDisparityFile.
+// The two-thread paths of frame generation: the chunk runner itself and the
+// camera noise against AddPixelNoise channel by channel.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cmath>
-#include <stdexcept>
 #include <cstdint>
-#include <limits>
-#include <string>
+#include <stdexcept>
 #include <vector>
 
 #include "render/rig_state.h"
-#include "scene/notifier.h"
 #include "sequence/camera_noise.h"
-#include "sequence/disparity_text.h"
 #include "sequence/ground_truth.h"
-#include "sequence/output_files.h"
 #include "sequence/two_threads.h"
-#include "test_files.h"
 
 namespace tovimar {
 namespace {
@@ -84,42 +76,6 @@ TEST(CameraNoise, SamePictureAndGeneratorStateAsThePlainLoop) {
     EXPECT_EQ(fast.FileBytes(), expected.FileBytes()) << c.w << "x" << c.h << " sigma " << c.sigma;
     EXPECT_EQ(b.low, a.low) << c.w << "x" << c.h;
     EXPECT_EQ(b.high, a.high);
-  }
-}
-
-TEST(DisparityTextTwoThreads, SameBytesAsThePlainWriter) {
-  TempDir tmp;
-  std::string text, second;  // reused, as a run reuses them
-  // Empty, one value, odd counts (halves of unequal length), values that take
-  // the general formatting path (negative, tiny, huge, infinite, NaN).
-  const std::pair<int, int> sizes[] = {{0, 0}, {1, 1}, {3, 1}, {7, 5}, {64, 3}, {0, 4}};
-  for (const auto& [w, h] : sizes) {
-    std::vector<double> d(static_cast<std::size_t>(w) * h);
-    for (std::size_t i = 0; i < d.size(); ++i) d[i] = 60.0 / (1.0 + static_cast<double>(i) * 0.37);
-    if (d.size() >= 35) {
-      d[1] = -3.25;
-      d[2] = 1e-300;
-      d[3] = 1e300;
-      d[4] = std::numeric_limits<double>::infinity();
-      d[5] = std::numeric_limits<double>::quiet_NaN();
-      d[6] = 0.0;
-      d[7] = -0.0;
-      d[34] = 1.3728813559322034;
-    }
-    const std::string plain = tmp.path() + "/plain.dat";
-    const std::string fast = tmp.path() + "/fast.dat";
-    WriteDisparityFile(plain, d.data(), w, h);
-    WriteDisparityFileTwoThreads(fast, d.data(), w, h, text, second);
-    EXPECT_EQ(ReadAll(fast), ReadAll(plain)) << w << "x" << h;
-  }
-  // A file that cannot be created: the same error, nothing left behind.
-  const std::string missing = tmp.path() + "/no/such.dat";
-  const double one = 1.0;
-  try {
-    WriteDisparityFileTwoThreads(missing, &one, 1, 1, text, second);
-    ADD_FAILURE() << "no error";
-  } catch (const Error& e) {
-    EXPECT_EQ(std::string(e.what()), "Cannot create file " + missing);
   }
 }
 
