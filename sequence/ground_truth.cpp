@@ -1,6 +1,5 @@
 #include "sequence/ground_truth.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -9,7 +8,6 @@
 #include "sequence/camera_noise.h"
 #include "sequence/segmentation.h"
 #include "sequence/segmentation_palette.h"
-#include "sequence/two_threads.h"
 
 namespace tovimar {
 
@@ -168,29 +166,20 @@ std::string CaptureFrame(Viewer& viewer, CaptureBuffers& buffers) {
   clock.Lap(&CaptureTimings::readBack);
   const double B = rig.RigBaseline;
   const double F = rig.RigFocalLength;
-  auto disparityRows = [&buffers, W, H, B, F](int begin, int end) {
-    for (int i = begin; i < end; ++i) {
-      const int y = H - 1 - i;
-      const float* d = buffers.depth.data() + static_cast<std::size_t>(i) * W;
-      double* out = buffers.disparity.data() + static_cast<std::size_t>(y) * W;
-      uint8_t* sub = buffers.subPixelMap.Row(y);
-      uint8_t* pix = buffers.pixelMap.Row(y);
-      for (int x = 0; x < W; ++x, sub += 3, pix += 3) {
-        const double D = DisparityFromDepth(d[x], B, F);
-        out[x] = D;
-        const uint8_t s = SubPixelMapValue(D);
-        const uint8_t p = PixelMapValue(D);
-        sub[0] = sub[1] = sub[2] = s;
-        pix[0] = pix[1] = pix[2] = p;
-      }
+  for (int i = 0; i < H; ++i) {
+    const int y = H - 1 - i;
+    const float* d = buffers.depth.data() + static_cast<std::size_t>(i) * W;
+    double* out = buffers.disparity.data() + static_cast<std::size_t>(y) * W;
+    uint8_t* sub = buffers.subPixelMap.Row(y);
+    uint8_t* pix = buffers.pixelMap.Row(y);
+    for (int x = 0; x < W; ++x, sub += 3, pix += 3) {
+      const double D = DisparityFromDepth(d[x], B, F);
+      out[x] = D;
+      const uint8_t s = SubPixelMapValue(D);
+      const uint8_t p = PixelMapValue(D);
+      sub[0] = sub[1] = sub[2] = s;
+      pix[0] = pix[1] = pix[2] = p;
     }
-  };
-  if (buffers.referencePaths) {
-    disparityRows(0, H);
-  } else {
-    constexpr int kRows = 16;
-    ForEachChunk((H + kRows - 1) / kRows,
-                 [&disparityRows, H](int c) { disparityRows(c * kRows, std::min(H, (c + 1) * kRows)); });
   }
   clock.Lap(&CaptureTimings::disparity);
   buffers.subPixelMap.Save(names.subPixelMap);

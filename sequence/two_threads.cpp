@@ -34,6 +34,7 @@ struct Job {
         }
       }
       done.fetch_add(1, std::memory_order_acq_rel);
+      done.notify_all();
     }
   }
 };
@@ -98,8 +99,10 @@ void ForEachChunk(int count, const std::function<void(int)>& work) {
     helper.Offer(job);
   }
   job->RunChunks();
-  // Only chunks the helper has begun are left: it is running them.
-  while (job->done.load(std::memory_order_acquire) < count) std::this_thread::yield();
+  // Only chunks the helper has begun are left: sleep until it ends them
+  // (spinning would take the processor from it on a busy machine).
+  for (int d = job->done.load(std::memory_order_acquire); d < count; d = job->done.load(std::memory_order_acquire))
+    job->done.wait(d, std::memory_order_acquire);
   if (job->error) std::rethrow_exception(job->error);
 }
 
