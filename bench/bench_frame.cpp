@@ -1,7 +1,8 @@
 // Time per generated frame of a scene (default: the example scene) in
 // generation mode at 512x384 and 1024x768, split into drawing, read-backs,
-// camera image, disparity, segmentation and file writing, and the process's
-// peak memory. Usage: bench_frame [--runs N] [--out DIR] [SCENE]
+// camera image, disparity, segmentation and file writing, for the reference
+// paths and the fast paths side by side, the speed-up, and the process's peak
+// memory. Usage: bench_frame [--runs N] [--out DIR] [SCENE]
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -37,12 +38,40 @@ std::string Ms(double seconds, int frames) {
   return std::string(s.size() < 9 ? 9 - s.size() : 0, ' ') + s;
 }
 
+std::string Fixed2(double v) {
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 2).ptr);
+}
+
+// User plus system time of the whole process (all threads, llvmpipe's too).
+double ProcessCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; };
+  return seconds(u.ru_utime) + seconds(u.ru_stime);
+}
+
 long PeakKiB() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return u.ru_maxrss;
 }
 
+// Phase times and totals of one path, summed over its runs.
+struct PathResult {
+  CaptureTimings timings;
+  double total = 0;
+  double cpu = 0;  // process CPU time of the runs
+  double preparation = 0;
+  int runs = 0;
+};
+
+void PrintRow(const char* name, double reference, double fast, int nr, int nf) {
+  std::printf("  %-26s%s%s\n", name, Ms(reference, nr).c_str(), Ms(fast, nf).c_str());
+}
+
+// Runs of the reference paths (serial noise, one redraw per id) and of the
+// fast paths alternate on one viewer, so both see the same machine load.
 int Bench(const std::vector<std::string>& lines, int width, int height, int runs, const std::string& out) {
   PlainSettings settings;
   settings.outputFolder = out;
@@ -56,49 +85,76 @@ int Bench(const std::vector<std::string>& lines, int width, int height, int runs
   }
   viewer.ResetViewAndDraw();
   ViewerFrameSource source(viewer, settings);
-  CaptureTimings warm, timings;
+  CaptureTimings warm;
   source.Buffers().timings = &warm;
   // Errors end the run and are reported below (without this hook they would
   // escape the driver as exceptions).
   SequenceHooks hooks;
   hooks.showError = [](const std::string&) {};
   SequenceDriver driver(source, hooks);
-  if (!driver.Run()) {  // warm-up run: first texture uploads, page cache, allocations
-    std::fprintf(stderr, "bench_frame: %s\n", driver.LastError().c_str());
-    return 1;
+  for (bool reference : {true, false}) {  // warm-up: first texture uploads, page cache, allocations
+    source.Buffers().referencePaths = reference;
+    if (!driver.Run()) {
+      std::fprintf(stderr, "bench_frame: %s\n", driver.LastError().c_str());
+      return 1;
+    }
   }
-  source.Buffers().timings = &timings;
-  double total = 0;
-  double preparation = 0;
-  for (int r = 0; r < runs; ++r) {
+  PathResult results[2];  // reference, fast
+  for (int r = 0; r < 2 * runs; ++r) {
+    const bool reference = r % 2 == 0;
+    PathResult& result = results[reference ? 0 : 1];
+    source.Buffers().referencePaths = reference;
+    source.Buffers().timings = &result.timings;
     const auto t0 = std::chrono::steady_clock::now();
     driver.StartStop();
     const auto t1 = std::chrono::steady_clock::now();
+    const double cpu0 = ProcessCpuSeconds();
     driver.RunToEnd();
+    result.cpu += ProcessCpuSeconds() - cpu0;
     const auto t2 = std::chrono::steady_clock::now();
-    preparation += std::chrono::duration<double>(t1 - t0).count();
-    total += std::chrono::duration<double>(t2 - t1).count();
+    result.preparation += std::chrono::duration<double>(t1 - t0).count();
+    result.total += std::chrono::duration<double>(t2 - t1).count();
+    ++result.runs;
     if (!driver.LastError().empty()) {
       std::fprintf(stderr, "bench_frame: %s\n", driver.LastError().c_str());
       return 1;
     }
   }
-  const int n = timings.frames;
-  const CaptureTimings& t = timings;
-  const double accounted = t.drawing + t.readBack + t.cameraImage + t.disparity + t.segmentationDrawing +
-                           t.segmentationReadBack + t.segmentationCompare + t.fileWriting;
-  std::printf("%dx%d, %d frames (%d runs), ms per frame:\n", width, height, n, runs);
-  std::printf("  drawing (2 passes)        %s\n", Ms(t.drawing, n).c_str());
-  std::printf("  read-backs (colour+depth) %s\n", Ms(t.readBack, n).c_str());
-  std::printf("  camera image (noise)      %s\n", Ms(t.cameraImage, n).c_str());
-  std::printf("  disparity (maps, array)   %s\n", Ms(t.disparity, n).c_str());
-  std::printf("  segmentation drawing      %s\n", Ms(t.segmentationDrawing, n).c_str());
-  std::printf("  segmentation read-backs   %s\n", Ms(t.segmentationReadBack, n).c_str());
-  std::printf("  segmentation compare      %s\n", Ms(t.segmentationCompare, n).c_str());
-  std::printf("  file writing (5 files)    %s\n", Ms(t.fileWriting, n).c_str());
-  std::printf("  other (driver, naming)    %s\n", Ms(total - accounted, n).c_str());
-  std::printf("  total per frame           %s\n", Ms(total, n).c_str());
-  std::printf("  run preparation           %s ms per run\n", Ms(preparation, runs).c_str());
+  const CaptureTimings& a = results[0].timings;
+  const CaptureTimings& b = results[1].timings;
+  const int na = a.frames;
+  const int nb = b.frames;
+  auto accounted = [](const CaptureTimings& t) {
+    return t.drawing + t.readBack + t.cameraImage + t.disparity + t.segmentationDrawing + t.segmentationReadBack +
+           t.segmentationCompare + t.fileWriting;
+  };
+  std::printf("%dx%d, %d + %d frames (%d runs each), ms per frame:\n", width, height, na, nb, runs);
+  std::printf("  %-26s%9s%9s\n", "", "reference", "fast");
+  PrintRow("drawing (2 passes)", a.drawing, b.drawing, na, nb);
+  PrintRow("read-backs (colour+depth)", a.readBack, b.readBack, na, nb);
+  PrintRow("camera image (noise)", a.cameraImage, b.cameraImage, na, nb);
+  PrintRow("disparity (maps, array)", a.disparity, b.disparity, na, nb);
+  PrintRow("segmentation drawing", a.segmentationDrawing, b.segmentationDrawing, na, nb);
+  PrintRow("segmentation read-backs", a.segmentationReadBack, b.segmentationReadBack, na, nb);
+  PrintRow("segmentation compare", a.segmentationCompare, b.segmentationCompare, na, nb);
+  PrintRow("file writing (5 files)", a.fileWriting, b.fileWriting, na, nb);
+  PrintRow("other (driver, naming)", results[0].total - accounted(a), results[1].total - accounted(b), na, nb);
+  PrintRow("total per frame", results[0].total, results[1].total, na, nb);
+  PrintRow("CPU time per frame", results[0].cpu, results[1].cpu, na, nb);
+  std::printf("  %-26s%s%s ms per run\n", "run preparation", Ms(results[0].preparation, runs).c_str(),
+              Ms(results[1].preparation, runs).c_str());
+  const double speedUp = results[1].total > 0 && na > 0 && nb > 0
+                             ? (results[0].total / na) / (results[1].total / nb)
+                             : 0.0;
+  std::printf("  speed-up (reference / fast) %sx; fast frames that fell back to the per-id redraws: %d\n",
+              Fixed2(speedUp).c_str(), b.segmentationFallbacks);
+  // On a machine shared with other work the wall-clock figures depend on the
+  // CPU the process gets; the CPU times show the work done.
+  const double cpuRatio = results[1].cpu > 0 && na > 0 && nb > 0 ? (results[0].cpu / na) / (results[1].cpu / nb) : 0.0;
+  double load[1] = {0};
+  const int gotLoad = getloadavg(load, 1);
+  std::printf("  CPU time ratio (reference / fast) %sx; load average (1 min) %s\n", Fixed2(cpuRatio).c_str(),
+              gotLoad == 1 ? Fixed2(load[0]).c_str() : "unknown");
   std::printf("  peak memory so far        %ld KiB\n\n", PeakKiB());
   return 0;
 }

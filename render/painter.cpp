@@ -72,6 +72,10 @@ Vec3 FaceNormal(const Vec3& p1, const Vec3& p2, const Vec3& p3) {
 
 GlPainter::GlPainter(RandomState& random) : random_(random) {}
 
+void GlPainter::Colour3d(double r, double g, double b) const {
+  if (!flat_) glColor3d(r, g, b);
+}
+
 GlPainter::~GlPainter() { Release(); }
 
 void GlPainter::Release() {
@@ -95,24 +99,24 @@ GLUquadric* GlPainter::Quadric() {
 }
 
 void GlPainter::Paint(const Kula& o) {
-  BindObjectTexture(o.texture);
-  glColor3d(o.colour[0], o.colour[1], o.colour[2]);
+  if (!flat_) BindObjectTexture(o.texture);
+  Colour3d(o.colour[0], o.colour[1], o.colour[2]);
   glTranslated(o.position[0], o.position[1], o.position[2]);
   if (GLUquadric* q = Quadric()) gluSphere(q, o.radius, 32, 32);
   glDisable(GL_TEXTURE_2D);
 }
 
 void GlPainter::Paint(const Prostopadloscian& o) {
-  BindObjectTexture(o.texture);
-  glColor3d(o.colour[0], o.colour[1], o.colour[2]);
+  if (!flat_) BindObjectTexture(o.texture);
+  Colour3d(o.colour[0], o.colour[1], o.colour[2]);
   PositionAndRotation(o);
   DrawBox(o.halfSize[0], o.halfSize[1], o.halfSize[2]);
   glDisable(GL_TEXTURE_2D);
 }
 
 void GlPainter::Paint(const Cylinder& o) {
-  BindObjectTexture(o.texture);
-  glColor3d(o.colour[0], o.colour[1], o.colour[2]);
+  if (!flat_) BindObjectTexture(o.texture);
+  Colour3d(o.colour[0], o.colour[1], o.colour[2]);
   glPushMatrix();
   PositionAndRotation(o);
   if (GLUquadric* q = Quadric()) {
@@ -130,9 +134,11 @@ void GlPainter::Paint(const Cylinder& o) {
 void GlPainter::Paint(const Plane& o) {
   PlaneLayout layout;
   if (!PlaneLayoutFor(o, layout)) return;  // reported when the scene was prepared
-  BindObjectTexture(o.texture);
-  const int k = random_.NextPlaneShade();
-  glColor4d(k * 0.01, 0.99, 0.1, 0.4);
+  if (!flat_) {
+    BindObjectTexture(o.texture);
+    const int k = random_.NextPlaneShade();
+    glColor4d(k * 0.01, 0.99, 0.1, 0.4);
+  }
   for (int i = 0; i < kPlaneStripCount; ++i) {
     const std::array<Vec3, 4> c = PlaneStripCorners(o, layout, kPlaneStripFirst + i);
     const Vec3 n = FaceNormal(c[0], c[1], c[2]);
@@ -151,8 +157,10 @@ void GlPainter::Paint(const Plane& o) {
 }
 
 void GlPainter::Paint(const Czworobok& o) {
-  BindObjectTexture(o.texture);
-  glColor3f(static_cast<float>(o.colour[0]), static_cast<float>(o.colour[1]), static_cast<float>(o.colour[2]));
+  if (!flat_) {
+    BindObjectTexture(o.texture);
+    glColor3f(static_cast<float>(o.colour[0]), static_cast<float>(o.colour[1]), static_cast<float>(o.colour[2]));
+  }
   const Vec3 n = FaceNormal(o.vertices[0], o.vertices[1], o.vertices[2]);
   glNormal3d(n[0], n[1], n[2]);
   glBegin(GL_QUADS);

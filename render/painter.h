@@ -62,10 +62,16 @@ class GlPainter final : public ObjectPainter {
   // Forgets the GLU quadric (call while the context that drew is current).
   void Release();
 
+  // Flat mode: the geometry only, in the caller's current colour: no texture
+  // binding, no colour calls, and plane drawings leave the random state alone.
+  void SetFlat(bool flat) { flat_ = flat; }
+
  private:
   GLUquadric* Quadric();
+  void Colour3d(double r, double g, double b) const;
 
   RandomState& random_;
+  bool flat_ = false;
   GLUquadric* quadric_ = nullptr;
 };
 

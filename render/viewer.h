@@ -108,6 +108,33 @@ class Viewer {
   void ReadColour(uint8_t* rgb);  // W*H*3 bytes, pack alignment 1
   void ReadDepth(float* depth);   // W*H floats, window depth 0..1
 
+  // --- flat colour drawings (segmentation), render/viewer_flat.cpp ---
+  // Draws the solid objects order[i] (indices into Scene().solidObjects), in
+  // that order, placed as DrawScene(false, -1, current view) places them, in
+  // flat colours from codes[i] (low byte, high byte), with lighting,
+  // texturing, fog, blending and dithering off, twice: with the depth test
+  // GL_LESS into red and green, then, depth cleared, with GL_LEQUAL into blue
+  // and alpha. Where several objects reach a pixel's front depth, red/green
+  // hold the first one's code and blue/alpha the last one's; 0 where nothing
+  // was drawn. Reads back the colours (W*H*4 bytes RGBA, bottom row first) and
+  // the depth (W*H floats). It draws where DrawScene draws (the same
+  // framebuffer gives the same fragments) but presents nothing; plane
+  // drawings leave the random state alone and the GL state of the camera
+  // drawing is restored. Returns false, having drawn nothing, where the
+  // drawing could differ in its fragments or colours: no scene or context, a
+  // context of another size, smoothing on, multisampling, colour channels
+  // other than 8 bits, more than 24 depth bits, matrix logging on.
+  bool DrawFrontCodes(const std::vector<std::size_t>& order, const std::vector<uint16_t>& codes, uint8_t* rgba,
+                      float* depth);
+  // While set, drawings keep their side effects (the ego motion of the
+  // projection, the random steps of planes, logs, presentation) but write no
+  // pixels: for a drawing that the next one draws over before anything reads
+  // it. Without OpenGL 3.0 drawings stay as they are.
+  void SetPixelsDiscarded(bool discarded);
+  // Puts a picture as ReadColour gives it back into the presented buffer
+  // (after flat drawings, so the window shows the camera drawing again).
+  void WriteColour(const uint8_t* rgb);
+
   // Called after every presented drawing (the desktop viewer shows it).
   std::function<void()> onPresented;
 

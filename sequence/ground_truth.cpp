@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "render/viewer.h"
+#include "sequence/camera_noise.h"
+#include "sequence/segmentation.h"
 #include "sequence/segmentation_palette.h"
 
 namespace tovimar {
@@ -103,8 +105,10 @@ void CaptureBuffers::Resize(int w, int h) {
 
 void CaptureBuffers::Release() {
   CaptureTimings* keep = timings;
+  const bool reference = referencePaths;
   *this = CaptureBuffers{};
   timings = keep;
+  referencePaths = reference;
 }
 
 // ---------------------------------------------------------------- capture
@@ -128,23 +132,27 @@ std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBu
   viewer.ReadColour(buffers.colour.data());
   clock.Lap(&CaptureTimings::readBack);
   const double sigma = rig.RigNoise;
-  for (int i = 0; i < H; ++i) {
-    const uint8_t* src = buffers.colour.data() + static_cast<std::size_t>(i) * rowBytes;
-    uint8_t* dst = buffers.cameraImage.Row(H - 1 - i);
-    if (sigma == 0.0) {
-      for (int x = 0; x < W; ++x, src += 3, dst += 3) {
-        dst[0] = src[2];
-        dst[1] = src[1];
-        dst[2] = src[0];
-      }
-    } else {
-      for (int x = 0; x < W; ++x, src += 3, dst += 3) {
-        const int red = AddPixelNoise(src[0], sigma, rig.random);
-        const int green = AddPixelNoise(src[1], sigma, rig.random);
-        const int blue = AddPixelNoise(src[2], sigma, rig.random);
-        dst[0] = static_cast<uint8_t>(blue);
-        dst[1] = static_cast<uint8_t>(green);
-        dst[2] = static_cast<uint8_t>(red);
+  if (sigma != 0.0 && !buffers.referencePaths) {
+    AddCameraNoise(buffers.colour.data(), W, H, sigma, rig.random, buffers.cameraImage, buffers.noiseDraws);
+  } else {
+    for (int i = 0; i < H; ++i) {
+      const uint8_t* src = buffers.colour.data() + static_cast<std::size_t>(i) * rowBytes;
+      uint8_t* dst = buffers.cameraImage.Row(H - 1 - i);
+      if (sigma == 0.0) {
+        for (int x = 0; x < W; ++x, src += 3, dst += 3) {
+          dst[0] = src[2];
+          dst[1] = src[1];
+          dst[2] = src[0];
+        }
+      } else {
+        for (int x = 0; x < W; ++x, src += 3, dst += 3) {
+          const int red = AddPixelNoise(src[0], sigma, rig.random);
+          const int green = AddPixelNoise(src[1], sigma, rig.random);
+          const int blue = AddPixelNoise(src[2], sigma, rig.random);
+          dst[0] = static_cast<uint8_t>(blue);
+          dst[1] = static_cast<uint8_t>(green);
+          dst[2] = static_cast<uint8_t>(red);
+        }
       }
     }
   }
@@ -235,13 +243,25 @@ void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers)
 void GenerateFrameFiles(Viewer& viewer, const OutputSettings& output, CaptureBuffers& buffers) {
   const bool palette = output.Palette();
   PhaseClock clock(buffers.timings);
-  // The first drawing applies the frame's camera motion; the second, from the
-  // moved camera, is the one read back.
-  viewer.DrawScene(true, Viewer::kSkipNone, viewer.viewAzimuth, viewer.viewElevation, viewer.viewDistance);
+  // The first drawing applies the frame's camera motion (and steps the random
+  // state); its pixels are drawn over by the second, from the moved camera,
+  // before anything reads them.
+  {
+    struct Discarding {
+      Viewer& v;
+      ~Discarding() { v.SetPixelsDiscarded(false); }
+    } discarding{viewer};
+    viewer.SetPixelsDiscarded(!buffers.referencePaths);
+    viewer.DrawScene(true, Viewer::kSkipNone, viewer.viewAzimuth, viewer.viewElevation, viewer.viewDistance);
+  }
   viewer.DrawScene(false, Viewer::kSkipNone, viewer.viewAzimuth, viewer.viewElevation, viewer.viewDistance);
   clock.Lap(&CaptureTimings::drawing);
   const std::string segmentationPath = CaptureFrame(viewer, output, buffers);
-  BuildSegmentationMap(viewer, palette, buffers);
+  if (buffers.referencePaths) {
+    BuildSegmentationMap(viewer, palette, buffers);
+  } else {
+    BuildSegmentationMapFast(viewer, palette, buffers);
+  }
   PhaseClock writing(buffers.timings);
   if (buffers.writeClassicFiles) buffers.segmentation.Save(segmentationPath);
   writing.Lap(&CaptureTimings::fileWriting);

@@ -63,6 +63,7 @@ struct CaptureTimings {
   double segmentationCompare = 0;   // depth compare and painting
   double fileWriting = 0;           // all five files (disparity text formatting included)
   int frames = 0;
+  int segmentationFallbacks = 0;    // frames whose segmentation took the per-id redraws
 };
 
 // Working memory of one frame's capture, kept between frames so a run does
@@ -76,10 +77,13 @@ struct CaptureBuffers {
   std::vector<double> disparity;  // W*H, top row first
   std::string text;               // disparity text
   BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
+  std::vector<uint8_t> idPasses;  // segmentation: first and last class code at the front, RGBA
+  std::vector<uint32_t> noiseDraws;  // accepted generator pairs, one per channel
   bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
   bool writeClassicFiles = true;  // false: the five classic files are computed but not written
   FrameTruth* truth = nullptr;    // when set, filled with the frame's float ground truth after capture
-  CaptureTimings* timings = nullptr;  // not owned; kept by Release
+  bool referencePaths = false;    // the plain serial noise and per-id redraws (benchmark, tests)
+  CaptureTimings* timings = nullptr;  // not owned; kept by Release, as referencePaths
 
   void Resize(int w, int h);
   void Release();

@@ -1,0 +1,123 @@
+#include "sequence/camera_noise.h"
+
+#include "sequence/two_threads.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace tovimar {
+namespace {
+
+// GaussianSample's scaling of a 15-bit draw, for every draw.
+const std::array<double, 32768>& UniformOfDraw() {
+  static const std::array<double, 32768> table = [] {
+    std::array<double, 32768> t{};
+    for (int r = 0; r < 32768; ++r)
+      t[static_cast<std::size_t>(r)] =
+          static_cast<double>(static_cast<long double>(r) * (1.0L / 32767.0L) * 2.0L - 1.0L);
+    return t;
+  }();
+  return table;
+}
+
+constexpr int kRowsPerChunk = 8;
+
+// RandomState::NextNoise k+1 times in one: low = a * low + c (mod 2^32).
+struct NoiseStep {
+  uint32_t a;
+  uint32_t c;
+};
+constexpr std::array<NoiseStep, 8> MakeNoiseSteps() {
+  std::array<NoiseStep, 8> steps{};
+  NoiseStep s{22695477u, 1u};
+  for (auto& step : steps) {
+    step = s;
+    s = NoiseStep{s.a * 22695477u, s.c * 22695477u + 1u};
+  }
+  return steps;
+}
+constexpr std::array<NoiseStep, 8> kNoiseStep = MakeNoiseSteps();
+
+inline uint32_t NoiseOutput(uint32_t low) { return (low >> 16) & 0x7FFFu; }
+
+struct NoiseJob {
+  const uint8_t* rgb;
+  int width;
+  int height;
+  double sigma;
+  BmpImage24* image;
+  const uint32_t* draws;  // accepted pairs, first draw in the high half
+  const double* uniform;
+  int chunks;
+
+  // Rows of chunk c: value + GaussianSample * sigma, clamped, truncated, in
+  // blue-green-red order into the picture row.
+  void Transform(int c) const {
+    const int end = std::min(height, (c + 1) * kRowsPerChunk);
+    const std::size_t rowSamples = static_cast<std::size_t>(width) * 3;
+    for (int i = c * kRowsPerChunk; i < end; ++i) {
+      const uint8_t* src = rgb + static_cast<std::size_t>(i) * rowSamples;
+      const uint32_t* d = draws + static_cast<std::size_t>(i) * rowSamples;
+      uint8_t* dst = image->Row(height - 1 - i);
+      for (int x = 0; x < width; ++x, src += 3, d += 3, dst += 3) {
+        for (int ch = 0; ch < 3; ++ch) {
+          const double u1 = uniform[d[ch] >> 16];
+          const double u2 = uniform[d[ch] & 0xFFFF];
+          const double s = u1 * u1 + u2 * u2;
+          const double g = u1 * std::sqrt(-2.0 * std::log(s) / s);
+          double v = g * sigma + static_cast<double>(src[ch]);
+          if (!(v >= 0.0)) v = 0.0;
+          if (v > 255.0) v = 255.0;
+          dst[2 - ch] = static_cast<uint8_t>(static_cast<int>(v));
+        }
+      }
+    }
+  }
+
+};
+
+}  // namespace
+
+void AddCameraNoise(const uint8_t* rgb, int width, int height, double sigma, RandomState& random,
+                    BmpImage24& image, std::vector<uint32_t>& draws) {
+  if (width <= 0 || height <= 0) return;
+  const std::size_t rowSamples = static_cast<std::size_t>(width) * 3;
+  draws.resize(rowSamples * static_cast<std::size_t>(height));
+  const double* uniform = UniformOfDraw().data();
+
+  NoiseJob job{rgb, width, height, sigma, &image, draws.data(), uniform, (height + kRowsPerChunk - 1) / kRowsPerChunk};
+  // The polar method's loop, as GaussianSample runs it: pairs with s = 0 or
+  // s > 1 are drawn again. Every pair is stored at the next free place, which
+  // moves on only when the pair is accepted (no branch to mispredict); four
+  // pairs at a time come straight from the state of the block's start, so the
+  // generator's steps do not wait on each other.
+  uint32_t low = random.low;
+  uint32_t* out = draws.data();
+  auto accepted = [uniform](uint32_t r1, uint32_t r2) {
+    const double s = uniform[r1] * uniform[r1] + uniform[r2] * uniform[r2];
+    return !(s == 0.0 || s > 1.0);
+  };
+  uint32_t* const end = out + draws.size();
+  while (end - out >= 4) {
+    uint32_t r[8];
+    for (int k = 0; k < 8; ++k) r[k] = NoiseOutput(kNoiseStep[k].a * low + kNoiseStep[k].c);
+    low = kNoiseStep[7].a * low + kNoiseStep[7].c;
+    for (int k = 0; k < 8; k += 2) {
+      *out = r[k] << 16 | r[k + 1];
+      out += accepted(r[k], r[k + 1]) ? 1 : 0;
+    }
+  }
+  while (out != end) {
+    const uint32_t r1 = NoiseOutput(low = kNoiseStep[0].a * low + kNoiseStep[0].c);
+    const uint32_t r2 = NoiseOutput(low = kNoiseStep[0].a * low + kNoiseStep[0].c);
+    *out = r1 << 16 | r2;
+    out += accepted(r1, r2) ? 1 : 0;
+  }
+  random.low = low;
+
+  // The costly part only now, so the helper never waits on the generator.
+  ForEachChunk(job.chunks, [&job](int c) { job.Transform(c); });
+}
+
+}  // namespace tovimar

@@ -1,0 +1,42 @@
+#pragma once
+// The segmentation map from two flat-colour drawings instead of one redraw
+// per id. It gives the map of BuildSegmentationMap (ground_truth.h), which
+// stays as the reference, byte for byte, and leaves the random state as its
+// redraws leave it.
+//
+// Why two drawings suffice: the depth buffer after a drawing holds, per
+// pixel, the least depth of all fragments, whatever their order. So removing
+// id k changes a pixel's depth exactly when k is the only id with fragments at
+// the front depth: another id there keeps the depth, and with k alone there
+// the next layer is deeper. (With at most 24 depth bits every stored depth
+// reads back as its own float, so "deeper" is also "a different float".) At
+// most one id per pixel qualifies, so the order of painting in the reference
+// never matters. The objects are drawn sorted by class (id 0..255, and one
+// class for all other ids, which occlude but are never labelled): with
+// GL_LESS the first class at the front depth keeps the pixel, with GL_LEQUAL
+// the last; where both drawings show the same class, that class alone holds
+// the front. The flat drawings go where the camera drawing went (another
+// framebuffer may rasterise differently), whose colours are put back after.
+// The second drawing's depth must equal the camera drawing's everywhere, or
+// the reference path is taken; it is also taken where flat drawing could
+// cover other pixels or is not possible (Viewer::DrawFrontCodes).
+#include <array>
+#include <cstdint>
+
+#include "scene/scene_model.h"
+
+namespace tovimar {
+
+class Viewer;
+struct CaptureBuffers;
+
+// The number of plane drawings that the reference's redraws make: one per
+// drawable plane per id in use, leaving out the planes of that id.
+uint64_t ReferencePlaneDrawings(const SceneModel& scene, const std::array<int32_t, 256>& histogram);
+
+// As BuildSegmentationMap: the map in buffers.segmentation, the random state
+// stepped as the reference's redraws step it. Returns false when it took the
+// reference path.
+bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buffers);
+
+}  // namespace tovimar

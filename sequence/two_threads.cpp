@@ -1,0 +1,109 @@
+#include "sequence/two_threads.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace tovimar {
+namespace {
+
+// One ForEachChunk call; the helper may still hold it after the call ends
+// (it then finds no chunk left).
+struct Job {
+  const std::function<void(int)>* work = nullptr;  // valid while chunks are unclaimed
+  int count = 0;
+  std::atomic<int> next{0};
+  std::atomic<int> done{0};
+  std::atomic<bool> failed{false};
+  std::mutex errorMutex;
+  std::exception_ptr error;
+
+  void RunChunks() {
+    for (int c = next.fetch_add(1); c < count; c = next.fetch_add(1)) {
+      if (!failed.load(std::memory_order_relaxed)) {
+        try {
+          (*work)(c);
+        } catch (...) {
+          std::lock_guard<std::mutex> lock(errorMutex);
+          if (!error) error = std::current_exception();
+          failed.store(true);
+        }
+      }
+      done.fetch_add(1, std::memory_order_acq_rel);
+      done.notify_all();
+    }
+  }
+};
+
+class Helper {
+ public:
+  Helper() {
+    try {
+      thread_ = std::thread([this] { Loop(); });
+    } catch (const std::system_error&) {
+      // No helper: the caller does every chunk.
+    }
+  }
+  ~Helper() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stop_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void Offer(const std::shared_ptr<Job>& job) {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job_ = job;
+    }
+    wake_.notify_one();
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return stop_ || job_ != nullptr; });
+      if (stop_) return;
+      const std::shared_ptr<Job> job = std::move(job_);
+      job_.reset();
+      lock.unlock();
+      job->RunChunks();
+      lock.lock();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::shared_ptr<Job> job_;
+  bool stop_ = false;
+  std::thread thread_;
+};
+
+}  // namespace
+
+void ForEachChunk(int count, const std::function<void(int)>& work) {
+  if (count <= 0) return;
+  auto job = std::make_shared<Job>();
+  job->work = &work;
+  job->count = count;
+  if (count > 1) {
+    static Helper helper;
+    helper.Offer(job);
+  }
+  job->RunChunks();
+  // Only chunks the helper has begun are left: sleep until it ends them
+  // (spinning would take the processor from it on a busy machine).
+  for (int d = job->done.load(std::memory_order_acquire); d < count; d = job->done.load(std::memory_order_acquire))
+    job->done.wait(d, std::memory_order_acquire);
+  if (job->error) std::rethrow_exception(job->error);
+}
+
+}  // namespace tovimar
