@@ -11,6 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   ffmpeg
   libpng-dev
+  libopencv-dev python3-opencv python3-numpy nlohmann-json3-dev
 )
 
 missing=()
