@@ -62,6 +62,7 @@ FrameRegions Accumulate(const GroundTruthFrame& gt, DisparityMap& prediction, co
   const bool occlusion = !gt.occlusion.empty(), ids = !gt.ids.empty();
   regions.used[kAll] = true;
   regions.used[kNonOccluded] = regions.used[kOccludedSlot] = occlusion;
+  regions.slots[kAll].Reserve(n);
   std::size_t slot[3];
   for (std::size_t i = 0; i < n; ++i) {
     const float t = truth.values[i];

@@ -77,17 +77,34 @@ RegionMetrics ErrorSums::Finish() const {
   return m;
 }
 
+const std::vector<uint32_t>& FrameRegion::Histogram() {
+  if (histogram_.empty()) {
+    histogram_.assign(kBins, 0);
+    for (float e : errors_) ++histogram_[static_cast<std::size_t>(BinOf(e))];
+  }
+  return histogram_;
+}
+
 RegionMetrics FrameRegion::Finish() {
   RegionMetrics m = sums_.Finish();
   if (errors_.empty()) return m;
+  const std::vector<uint32_t>& histogram = Histogram();
   std::array<double, 4> q{};
-  // Ascending quantiles: each nth_element only needs the part above the last.
-  auto from = errors_.begin();
-  for (std::size_t i = 0; i < kQuantiles.size(); ++i) {
-    const auto at = errors_.begin() + static_cast<std::ptrdiff_t>(QuantileIndex(kQuantiles[i], errors_.size()));
-    std::nth_element(from, at, errors_.end());
-    q[i] = *at;
-    from = at;
+  std::vector<float> inBin;
+  std::size_t next = 0;
+  uint64_t before = 0;  // errors in the bins below b
+  for (int b = 0; b < kBins && next < q.size(); ++b) {
+    const uint32_t count = histogram[static_cast<std::size_t>(b)];
+    while (next < q.size() && before + count > QuantileIndex(kQuantiles[next], errors_.size())) {
+      inBin.clear();
+      for (float e : errors_) {
+        if (BinOf(e) == b) inBin.push_back(e);
+      }
+      const auto at = inBin.begin() + static_cast<std::ptrdiff_t>(QuantileIndex(kQuantiles[next], errors_.size()) - before);
+      std::nth_element(inBin.begin(), at, inBin.end());
+      q[next++] = *at;
+    }
+    before += count;
   }
   SetQuantiles(m, q);
   return m;
@@ -95,9 +112,10 @@ RegionMetrics FrameRegion::Finish() {
 
 SequenceRegion::SequenceRegion() : histogram_(kBins, 0) {}
 
-void SequenceRegion::Merge(const FrameRegion& frame) {
+void SequenceRegion::Merge(FrameRegion& frame) {
   sums_.Merge(frame.Sums());
-  for (float e : frame.Errors()) ++histogram_[static_cast<std::size_t>(BinOf(e))];
+  const std::vector<uint32_t>& counts = frame.Histogram();
+  for (std::size_t b = 0; b < counts.size(); ++b) histogram_[b] += counts[b];
 }
 
 RegionMetrics SequenceRegion::Finish() const {

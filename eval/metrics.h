@@ -54,15 +54,18 @@ class FrameRegion {
     sums_.Add(error, truth);
     errors_.push_back(error);
   }
+  void Reserve(std::size_t n) { errors_.reserve(n); }
   const ErrorSums& Sums() const { return sums_; }
-  const std::vector<float>& Errors() const { return errors_; }
-  // The quantile is the smallest error at or above which the given share of
-  // errors lies: element ceil(q * n) - 1 of the sorted errors.
+  // Counts per bin of SequenceRegion's histogram, made on first use.
+  const std::vector<uint32_t>& Histogram();
+  // The quantile is element ceil(q * n) - 1 of the sorted errors: found
+  // exactly by sorting only the errors of the histogram bin that holds it.
   RegionMetrics Finish();
 
  private:
   ErrorSums sums_;
   std::vector<float> errors_;
+  std::vector<uint32_t> histogram_;
 };
 
 // A region over a sequence. Quantiles come from a histogram: bins of 1/256
@@ -71,7 +74,7 @@ class FrameRegion {
 class SequenceRegion {
  public:
   SequenceRegion();
-  void Merge(const FrameRegion& frame);
+  void Merge(FrameRegion& frame);
   RegionMetrics Finish() const;
 
  private:

@@ -45,16 +45,29 @@ std::string JsonString(const std::string& s) {
 std::string JsonRegions(const RegionList& regions) {
   std::string out = "{";
   for (std::size_t r = 0; r < regions.size(); ++r) {
-    out += (r ? ", " : "") + JsonString(regions[r].first) + ": {";
-    for (const Field& f : kFields) out += std::string("\"") + f.name + "\": " + JsonNumber(regions[r].second.*f.member) + ", ";
-    out += "\"pixels\": " + std::to_string(regions[r].second.pixels) + "}";
+    if (r) out += ", ";
+    out += JsonString(regions[r].first);
+    out += ": {";
+    for (const Field& f : kFields) {
+      out += '"';
+      out += f.name;
+      out += "\": ";
+      out += JsonNumber(regions[r].second.*f.member);
+      out += ", ";
+    }
+    out += "\"pixels\": ";
+    out += std::to_string(regions[r].second.pixels);
+    out += '}';
   }
   return out + "}";
 }
 
 std::string JsonList(const std::vector<std::string>& items) {
   std::string out = "[";
-  for (std::size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + JsonString(items[i]);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i) out += ", ";
+    out += JsonString(items[i]);
+  }
   return out + "]";
 }
 
@@ -128,24 +141,41 @@ std::string ToJson(const EvalResult& result) {
   std::string out = "{\"frames\": [";
   for (std::size_t i = 0; i < result.frames.size(); ++i) {
     const FrameResult& f = result.frames[i];
-    out += (i ? ",\n  " : "\n  ") + std::string("{\"frame\": ") + std::to_string(f.frame) + ", ";
-    out += f.error.empty() ? "\"regions\": " + JsonRegions(f.regions) : "\"error\": " + JsonString(f.error);
-    out += "}";
+    out += i ? ",\n  {\"frame\": " : "\n  {\"frame\": ";
+    out += std::to_string(f.frame);
+    out += f.error.empty() ? ", \"regions\": " : ", \"error\": ";
+    out += f.error.empty() ? JsonRegions(f.regions) : JsonString(f.error);
+    out += '}';
   }
-  out += "],\n \"total\": {\"regions\": " + JsonRegions(result.total) + "},\n \"notes\": " + JsonList(result.notes) +
-         ",\n \"warnings\": " + JsonList(result.warnings) + "}\n";
+  out += "],\n \"total\": {\"regions\": ";
+  out += JsonRegions(result.total);
+  out += "},\n \"notes\": ";
+  out += JsonList(result.notes);
+  out += ",\n \"warnings\": ";
+  out += JsonList(result.warnings);
+  out += "}\n";
   return out;
 }
 
 std::string ToCsv(const EvalResult& result) {
   std::string out = "frame,region";
-  for (const Field& f : kFields) out += std::string(",") + f.name;
+  for (const Field& f : kFields) {
+    out += ',';
+    out += f.name;
+  }
   out += ",pixels\n";
   const auto rows = [&out](const std::string& frame, const RegionList& regions) {
     for (const auto& [name, m] : regions) {
-      out += frame + "," + name;
-      for (const Field& f : kFields) out += "," + JsonNumber(m.*f.member);
-      out += "," + std::to_string(m.pixels) + "\n";
+      out += frame;
+      out += ',';
+      out += name;
+      for (const Field& f : kFields) {
+        out += ',';
+        out += JsonNumber(m.*f.member);
+      }
+      out += ',';
+      out += std::to_string(m.pixels);
+      out += '\n';
     }
   };
   for (const FrameResult& f : result.frames) {
