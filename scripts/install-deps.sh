@@ -11,6 +11,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   ffmpeg
   libpng-dev
+  libssl-dev
+  libopencv-dev python3-opencv python3-numpy nlohmann-json3-dev
 )
 
 missing=()

@@ -1,0 +1,368 @@
+#include "eval/dataset.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <limits>
+
+#include "io/bmp.h"
+#include "io/error.h"
+#include "io/file.h"
+#include "io/pfm.h"
+#include "io/png.h"
+#include "io/run_files.h"
+
+namespace fs = std::filesystem;
+
+namespace tovimar::eval {
+
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+bool Exists(const std::string& path) { return InspectFile(path) == FileKind::Regular; }
+
+std::string Join(const std::string& dir, const std::string& name) { return (fs::path(dir) / name).string(); }
+
+bool AllDigits(const std::string& s) {
+  return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+int ParseFrame(std::string_view digits) {
+  int v = -1;
+  const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+  return r.ec == std::errc{} && r.ptr == digits.data() + digits.size() ? v : -1;
+}
+
+// "lbindisp_" + digits + ".dat" -> frame, or -1.
+int FrameOfPattern(const std::string& name, const std::string& prefix, const std::string& suffix) {
+  if (name.size() < prefix.size() + suffix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+    return -1;
+  const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+  return AllDigits(digits) ? ParseFrame(digits) : -1;
+}
+
+std::vector<std::string> Names(const std::string& dir) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    names.push_back(it->path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool IsDirectory(const std::string& path) {
+  std::error_code ec;
+  return fs::is_directory(path, ec);
+}
+
+void CheckSize(const DisparityMap& gt, int width, int height, const std::string& path) {
+  if (width != gt.width || height != gt.height)
+    throw Error("'" + path + "' is " + std::to_string(width) + "x" + std::to_string(height) + ", the disparity is " +
+                std::to_string(gt.width) + "x" + std::to_string(gt.height));
+}
+
+// Mask values 255 (visible in the other view), 128 (occluded), 0 (none).
+std::vector<uint8_t> ReadMask(const std::string& path, const DisparityMap& gt) {
+  const PngImage png = ReadPng(path);
+  if (png.channels != 1 || png.bitDepth != 8) throw Error("'" + path + "' is not an 8-bit grey mask");
+  CheckSize(gt, png.width, png.height, path);
+  std::vector<uint8_t> occlusion(png.samples.size());
+  for (std::size_t i = 0; i < occlusion.size(); ++i) {
+    const uint16_t m = png.samples[i];
+    if (m != 0 && m != 128 && m != 255)
+      throw Error("'" + path + "' holds mask value " + std::to_string(m) + " (0, 128 and 255 are used)");
+    occlusion[i] = m == 255 ? kNonOccluded : m == 128 ? kOccluded : kNoGroundTruth;
+  }
+  return occlusion;
+}
+
+DisparityMap FromPfm(const std::string& path) {
+  PfmImage pfm = ReadPfm(path);
+  if (pfm.channels != 1) throw Error("'" + path + "' has 3 channels (a disparity map has one)");
+  return {pfm.width, pfm.height, std::move(pfm.values)};
+}
+
+DisparityMap From16BitPng(const std::string& path, double scale) {
+  const PngImage png = ReadPng(path);
+  if (png.channels != 1 || png.bitDepth != 16) throw Error("'" + path + "' is not a 16-bit grey PNG");
+  DisparityMap map{png.width, png.height, std::vector<float>(png.samples.size())};
+  for (std::size_t i = 0; i < png.samples.size(); ++i)
+    map.values[i] = png.samples[i] == 0 ? kNaN : static_cast<float>(png.samples[i] / scale);
+  return map;
+}
+
+// Segmentation: grey = id, white = nothing labelled. Colours other than grey
+// mean palette mode, whose colours do not give ids.
+void ReadSegmentation(const std::string& path, GroundTruthFrame& f) {
+  const RgbPicture seg = LoadBmpTopLeft(path, kMaxBmpSide, kMaxBmpSide);
+  CheckSize(f.disparity, seg.width, seg.height, path);
+  std::vector<int16_t> ids(static_cast<std::size_t>(seg.width) * static_cast<std::size_t>(seg.height));
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const uint8_t* p = &seg.rgb[3 * i];
+    if (p[0] != p[1] || p[1] != p[2]) {
+      f.notes.push_back("'" + path + "' is in palette colours: no per-object regions");
+      return;
+    }
+    ids[i] = p[0] == 255 ? kUnlabelled : p[0];
+  }
+  f.ids = std::move(ids);
+}
+
+}  // namespace
+
+const char* LayoutName(Layout layout) {
+  switch (layout) {
+    case Layout::Classic:
+      return "classic";
+    case Layout::Middlebury:
+      return "middlebury";
+    case Layout::Kitti:
+      return "kitti";
+  }
+  return "";
+}
+
+int FrameOfName(const std::string& name) {
+  const std::string stem = fs::path(name).stem().string();
+  std::size_t end = stem.size();
+  while (end > 0 && !(stem[end - 1] >= '0' && stem[end - 1] <= '9')) --end;
+  std::size_t start = end;
+  while (start > 0 && stem[start - 1] >= '0' && stem[start - 1] <= '9') --start;
+  if (start == end || end - start > 9) return -1;
+  return ParseFrame(std::string_view(stem).substr(start, end - start));
+}
+
+Dataset Dataset::Open(const std::string& dir, Camera camera, const Layout* forced) {
+  if (!IsDirectory(dir)) throw Error("'" + dir + "' is not a directory");
+  Dataset d;
+  d.dir_ = dir;
+  d.camera_ = camera;
+  const bool right = camera == Camera::Right;
+  const std::string side = right ? "1" : "0";
+  if (forced) {
+    d.layout_ = *forced;
+  } else if (IsDirectory(Join(dir, "disp_occ_" + side)) || IsDirectory(Join(dir, "disp_occ_0"))) {
+    d.layout_ = Layout::Kitti;
+  } else {
+    d.layout_ = Layout::Classic;
+    for (const std::string& n : Names(dir)) {
+      if (AllDigits(n) && Exists(Join(Join(dir, n), "disp0.pfm"))) d.layout_ = Layout::Middlebury;
+    }
+  }
+  std::vector<int> frames;
+  switch (d.layout_) {
+    case Layout::Classic:
+      for (const std::string& n : Names(dir)) {
+        int f = FrameOfPattern(n, right ? "bindisp_" : "lbindisp_", ".dat");
+        if (f < 0) f = FrameOfPattern(n, right ? "disp_" : "ldisp_", ".pfm");
+        if (f >= 0) frames.push_back(f);
+      }
+      break;
+    case Layout::Middlebury:
+      for (const std::string& n : Names(dir)) {
+        if (AllDigits(n) && Exists(Join(Join(dir, n), right ? "disp1.pfm" : "disp0.pfm")))
+          frames.push_back(ParseFrame(n));
+      }
+      break;
+    case Layout::Kitti:
+      for (const std::string& n : Names(Join(dir, "disp_occ_" + side))) {
+        // NNNNNN.png or NNNNNN_10.png: the frame is the leading number.
+        const std::size_t digits = n.find_first_not_of("0123456789");
+        if (digits == 0 || digits == std::string::npos || n.size() < 4 || n.substr(n.size() - 4) != ".png") continue;
+        const int f = ParseFrame(std::string_view(n).substr(0, digits));
+        if (f >= 0 && d.kittiNames_.emplace(f, n).second) frames.push_back(f);
+      }
+      break;
+  }
+  std::sort(frames.begin(), frames.end());
+  frames.erase(std::unique(frames.begin(), frames.end()), frames.end());
+  frames.erase(std::remove(frames.begin(), frames.end(), -1), frames.end());
+  if (frames.empty())
+    throw Error("'" + dir + "' holds no " + (right ? "right" : "left") + "-camera ground truth (" +
+                LayoutName(d.layout_) + " layout)");
+  d.frames_ = std::move(frames);
+  return d;
+}
+
+std::string Dataset::FrameName(int frame) const {
+  if (layout_ == Layout::Kitti) {
+    const auto it = kittiNames_.find(frame);
+    if (it != kittiNames_.end()) return it->second;
+    std::string n = std::to_string(frame);
+    return std::string(n.size() < 6 ? 6 - n.size() : 0, '0') + n + ".png";
+  }
+  return FrameNumber(frame);
+}
+
+GroundTruthFrame Dataset::Load(int frame) const {
+  GroundTruthFrame f;
+  f.frame = frame;
+  const bool right = camera_ == Camera::Right;
+  const std::string n = FrameName(frame);
+  switch (layout_) {
+    case Layout::Classic: {
+      const std::string pfm = Join(dir_, (right ? "disp_" : "ldisp_") + n + ".pfm");
+      f.disparity = Exists(pfm) ? FromPfm(pfm) : ReadDisparityText(Join(dir_, (right ? "bindisp_" : "lbindisp_") + n + ".dat"));
+      const std::string mask = Join(dir_, (right ? "mask_" : "lmask_") + n + ".png");
+      if (Exists(mask)) f.occlusion = ReadMask(mask, f.disparity);
+      const std::string seg = Join(dir_, (right ? "seg_r_" : "seg_l_") + n + ".bmp");
+      if (Exists(seg)) ReadSegmentation(seg, f);
+      break;
+    }
+    case Layout::Middlebury: {
+      const std::string sub = Join(dir_, n);
+      f.disparity = FromPfm(Join(sub, right ? "disp1.pfm" : "disp0.pfm"));
+      const std::string mask = Join(sub, right ? "mask1nocc.png" : "mask0nocc.png");
+      if (Exists(mask)) f.occlusion = ReadMask(mask, f.disparity);
+      break;
+    }
+    case Layout::Kitti: {
+      const std::string side = right ? "1" : "0";
+      f.disparity = From16BitPng(Join(Join(dir_, "disp_occ_" + side), n), 256.0);
+      const std::string noc = Join(Join(dir_, "disp_noc_" + side), n);
+      if (Exists(noc)) {
+        const DisparityMap nonOccluded = From16BitPng(noc, 256.0);
+        CheckSize(f.disparity, nonOccluded.width, nonOccluded.height, noc);
+        f.occlusion.resize(f.disparity.values.size());
+        for (std::size_t i = 0; i < f.occlusion.size(); ++i)
+          f.occlusion[i] = std::isnan(nonOccluded.values[i]) ? kOccluded : kNonOccluded;
+      }
+      break;
+    }
+  }
+  // One rule for every layout: finite, > 0 and not masked out.
+  for (std::size_t i = 0; i < f.disparity.values.size(); ++i) {
+    float& d = f.disparity.values[i];
+    if (!std::isfinite(d) || d <= 0 || (!f.occlusion.empty() && f.occlusion[i] == kNoGroundTruth)) {
+      d = kNaN;
+      if (!f.occlusion.empty()) f.occlusion[i] = kNoGroundTruth;
+    }
+  }
+  return f;
+}
+
+std::pair<std::string, std::string> Dataset::ImagePair(int frame) const {
+  const std::string n = FrameName(frame);
+  switch (layout_) {
+    case Layout::Classic:
+      return {Join(dir_, "left_" + n + ".bmp"), Join(dir_, "right_" + n + ".bmp")};
+    case Layout::Middlebury:
+      return {Join(Join(dir_, n), "im0.png"), Join(Join(dir_, n), "im1.png")};
+    case Layout::Kitti:
+      return {Join(Join(dir_, "image_2"), n), Join(Join(dir_, "image_3"), n)};
+  }
+  return {};
+}
+
+int Dataset::NumDisparities(int frame) const {
+  const std::string calib =
+      layout_ == Layout::Middlebury ? Join(Join(dir_, FrameName(frame)), "calib.txt") : Join(dir_, "calib.txt");
+  ReadOnlyFile file;
+  int ndisp = 64;
+  if (file.Open(calib).empty() && file.Size() < (1u << 20)) {
+    std::string text(static_cast<std::size_t>(file.Size()), '\0');
+    if (file.ReadAt(0, text.data(), text.size())) {
+      const std::size_t at = text.find("ndisp=");
+      if (at != std::string::npos) {
+        int v = 0;
+        const char* p = text.data() + at + 6;
+        const auto r = std::from_chars(p, text.data() + text.size(), v);
+        if (r.ec == std::errc{} && v > 0 && v <= 4096) ndisp = v;
+      }
+    }
+  }
+  return (ndisp + 15) / 16 * 16;
+}
+
+std::map<int, std::string> FindPredictions(const std::string& dir, std::vector<std::string>& notes) {
+  std::map<int, std::string> found;
+  const auto rank = [](const std::string& name) {
+    const std::string ext = fs::path(name).extension().string();
+    return ext == ".pfm" ? 0 : ext == ".png" ? 1 : ext == ".dat" ? 2 : 3;
+  };
+  for (const std::string& n : Names(dir)) {
+    if (rank(n) == 3) continue;
+    const int f = FrameOfName(n);
+    if (f < 0) continue;
+    const std::string path = Join(dir, n);
+    auto [it, fresh] = found.emplace(f, path);
+    if (fresh) continue;
+    const std::string& kept = rank(n) < rank(it->second) ? path : it->second;
+    notes.push_back("frame " + std::to_string(f) + ": '" + (kept == path ? it->second : path) + "' ignored, '" +
+                    kept + "' used");
+    it->second = kept;
+  }
+  return found;
+}
+
+DisparityMap ReadPrediction(const std::string& path, double pngScale) {
+  const std::string ext = fs::path(path).extension().string();
+  if (ext == ".pfm") return FromPfm(path);
+  if (ext == ".png") return From16BitPng(path, pngScale);
+  return ReadDisparityText(path);
+}
+
+std::string ParseDisparityText(const char* data, std::size_t size, DisparityMap& map) {
+  const char* p = data;
+  const char* const end = data + size;
+  const auto space = [&] {
+    const char* start = p;
+    while (p != end && (*p == '\r' || *p == '\n' || *p == ' ' || *p == '\t')) ++p;
+    return p != start;
+  };
+  int w = 0, h = 0;
+  auto r = std::from_chars(p, end, w);
+  if (r.ec != std::errc{} || w < 1 || w > 65535) return "bad width";
+  p = r.ptr;
+  if (!space()) return "bad width";
+  r = std::from_chars(p, end, h);
+  if (r.ec != std::errc{} || h < 1 || h > 65535) return "bad height";
+  p = r.ptr;
+  const std::size_t count = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+  // Every value takes at least two bytes (a digit and a line end).
+  if (static_cast<std::size_t>(end - p) / 2 < count) return "truncated: fewer than W*H values";
+  map.width = w;
+  map.height = h;
+  map.values.resize(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!space()) return i == 0 && p == end ? "truncated" : "values not separated by line ends";
+    double v = 0;
+    const auto rv = std::from_chars(p, end, v);
+    if (rv.ec == std::errc::result_out_of_range) {
+      v = 0;  // below the smallest double: as good as zero; past the largest: infinite
+      for (const char* q = p; q != rv.ptr; ++q) {
+        if (*q == 'e' || *q == 'E') v = q[1] == '-' ? 0.0 : std::numeric_limits<double>::infinity();
+      }
+    } else if (rv.ec != std::errc{}) {
+      return p == end ? "truncated: " + std::to_string(i) + " of " + std::to_string(count) + " values"
+                      : "value " + std::to_string(i + 1) + " is not a number";
+    }
+    p = rv.ptr;
+    map.values[i] = static_cast<float>(v);
+  }
+  space();
+  if (p != end) return "more than W*H values";
+  return {};
+}
+
+DisparityMap ReadDisparityText(const std::string& path) {
+  ReadOnlyFile file;
+  const std::string opened = file.Open(path);
+  if (opened == kFileMissing) throw Error("'" + path + "' does not exist");
+  const auto refuse = [&path](const std::string& why) {
+    return Error("'" + path + "' is not a readable disparity file (" + why + ")");
+  };
+  if (!opened.empty()) throw refuse(opened);
+  if (file.Size() > (uint64_t{1} << 34)) throw refuse("file too large");
+  std::string text(static_cast<std::size_t>(file.Size()), '\0');
+  if (!text.empty() && !file.ReadAt(0, text.data(), text.size())) throw refuse("read failed");
+  DisparityMap map;
+  const std::string why = ParseDisparityText(text.data(), text.size(), map);
+  if (!why.empty()) throw refuse(why);
+  return map;
+}
+
+}  // namespace tovimar::eval

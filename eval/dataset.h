@@ -1,0 +1,93 @@
+#pragma once
+// Ground truth and predictions on disk: the three directory layouts the
+// evaluator reads, the frames they hold, and one frame's maps.
+//
+// classic: a Tovimar run directory. Left camera: lbindisp_NNNN.dat (or
+//   ldisp_NNNN.pfm, preferred when present), lmask_NNNN.png, seg_l_NNNN.bmp,
+//   images left_NNNN.bmp / right_NNNN.bmp; right camera: bindisp_NNNN.dat,
+//   disp_NNNN.pfm, mask_NNNN.png, seg_r_NNNN.bmp.
+// middlebury: NNNN/disp0.pfm, disp1.pfm (inf = no ground truth),
+//   mask0nocc.png, mask1nocc.png, im0.png, im1.png, calib.txt.
+// kitti: disp_occ_0/NNNNNN.png (16-bit, round(256 d), 0 = none), disp_noc_0/
+//   (non-occluded only), _1 for the right camera, image_2/ and image_3/.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tovimar::eval {
+
+enum class Layout { Classic, Middlebury, Kitti };
+enum class Camera { Left, Right };
+
+const char* LayoutName(Layout layout);
+
+// A disparity map, top row first; NaN marks pixels without a value.
+struct DisparityMap {
+  int width = 0, height = 0;
+  std::vector<float> values;
+};
+
+// Occlusion classes of ground-truth pixels.
+inline constexpr uint8_t kNoGroundTruth = 0;
+inline constexpr uint8_t kOccluded = 1;
+inline constexpr uint8_t kNonOccluded = 2;
+// Segmentation value of pixels without an object.
+inline constexpr int16_t kUnlabelled = -1;
+
+// One frame's ground truth. A pixel has ground truth when its disparity is
+// finite and > 0 and its mask (when there is one) is not 0.
+struct GroundTruthFrame {
+  int frame = 0;
+  DisparityMap disparity;          // NaN where there is no ground truth
+  std::vector<uint8_t> occlusion;  // per pixel class; empty when there is no mask
+  std::vector<int16_t> ids;        // object id per pixel (kUnlabelled); empty when none
+  std::vector<std::string> notes;  // what could not be used, and why
+};
+
+class Dataset {
+ public:
+  // Reads the directory listing; layout detected when not given. Throws
+  // Error naming the directory when it holds no frames of the camera.
+  static Dataset Open(const std::string& dir, Camera camera, const Layout* forced = nullptr);
+
+  Layout layout() const { return layout_; }
+  Camera camera() const { return camera_; }
+  const std::vector<int>& Frames() const { return frames_; }
+
+  // Throws Error naming the file that is missing, unreadable or of another size.
+  GroundTruthFrame Load(int frame) const;
+
+  // The stereo pair of a frame (left, right image paths) and the disparity
+  // range for matching: ndisp from a calib.txt "ndisp=N" line, else 64.
+  std::pair<std::string, std::string> ImagePair(int frame) const;
+  int NumDisparities(int frame) const;
+
+ private:
+  std::string FrameName(int frame) const;
+  std::string dir_;
+  Layout layout_ = Layout::Classic;
+  Camera camera_ = Camera::Left;
+  std::vector<int> frames_;
+  std::map<int, std::string> kittiNames_;  // frame -> file name in disp_occ_N
+};
+
+// The number of the last run of digits in a file name's stem, or -1.
+int FrameOfName(const std::string& name);
+
+// Predictions of one directory: frame -> file (.pfm, .png or .dat). When two
+// files give one frame, PFM wins over PNG over .dat and a note says so.
+std::map<int, std::string> FindPredictions(const std::string& dir, std::vector<std::string>& notes);
+
+// Reads a prediction: PFM (channel 1), 16-bit grey PNG divided by scale (0 =
+// none) or disparity text. Invalid values are kept as they are. Throws Error
+// naming the file.
+DisparityMap ReadPrediction(const std::string& path, double pngScale);
+
+// The disparity text file: W, H, then W*H values, each followed by a line
+// end. Throws Error("'" + path + "' is not a readable disparity file (...)").
+DisparityMap ReadDisparityText(const std::string& path);
+// The same from bytes; "" or why they are refused.
+std::string ParseDisparityText(const char* data, std::size_t size, DisparityMap& map);
+
+}  // namespace tovimar::eval

@@ -1,0 +1,81 @@
+#include "eval/match.h"
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <opencv2/calib3d.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "io/error.h"
+#include "io/pfm.h"
+#include "io/run_files.h"
+
+namespace tovimar::eval {
+
+namespace {
+
+constexpr int kBlockSize = 5;
+
+cv::Mat Disparity(const cv::Mat& left, const cv::Mat& right, Matcher matcher, int numDisparities) {
+  cv::Mat fixedPoint;
+  if (matcher == Matcher::Sgbm) {
+    const int area = kBlockSize * kBlockSize;
+    auto sgbm = cv::StereoSGBM::create(0, numDisparities, kBlockSize, 8 * 3 * area, 32 * 3 * area);
+    sgbm->setMode(cv::StereoSGBM::MODE_SGBM);
+    sgbm->compute(left, right, fixedPoint);
+  } else {
+    cv::Mat greyLeft, greyRight;
+    cv::cvtColor(left, greyLeft, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(right, greyRight, cv::COLOR_BGR2GRAY);
+    auto bm = cv::StereoBM::create(numDisparities, kBlockSize);
+    bm->compute(greyLeft, greyRight, fixedPoint);
+  }
+  return fixedPoint;  // CV_16S, 16 * d; negative where there is no match
+}
+
+}  // namespace
+
+std::vector<std::string> MatchSequence(const Dataset& dataset, Matcher matcher, const std::string& predictionDir) {
+  std::error_code ec;
+  std::filesystem::create_directories(predictionDir, ec);
+  if (ec) throw Error("Cannot create directory " + predictionDir + ": " + ec.message());
+  const bool right = dataset.camera() == Camera::Right;
+  std::vector<std::string> failures;
+  for (int frame : dataset.Frames()) {
+    const auto [leftPath, rightPath] = dataset.ImagePair(frame);
+    cv::Mat leftImage = cv::imread(leftPath, cv::IMREAD_COLOR), rightImage = cv::imread(rightPath, cv::IMREAD_COLOR);
+    if (leftImage.empty() || rightImage.empty()) {
+      failures.push_back("frame " + std::to_string(frame) + ": cannot read '" +
+                         (leftImage.empty() ? leftPath : rightPath) + "'");
+      continue;
+    }
+    if (leftImage.size() != rightImage.size()) {
+      failures.push_back("frame " + std::to_string(frame) + ": '" + rightPath + "' differs in size from '" +
+                         leftPath + "'");
+      continue;
+    }
+    cv::Mat fixedPoint;
+    if (right) {
+      cv::Mat mirroredLeft, mirroredRight;
+      cv::flip(rightImage, mirroredLeft, 1);
+      cv::flip(leftImage, mirroredRight, 1);
+      cv::flip(Disparity(mirroredLeft, mirroredRight, matcher, dataset.NumDisparities(frame)), fixedPoint, 1);
+    } else {
+      fixedPoint = Disparity(leftImage, rightImage, matcher, dataset.NumDisparities(frame));
+    }
+    std::vector<float> values(static_cast<std::size_t>(fixedPoint.rows) * static_cast<std::size_t>(fixedPoint.cols));
+    for (int y = 0; y < fixedPoint.rows; ++y) {
+      const int16_t* row = fixedPoint.ptr<int16_t>(y);
+      for (int x = 0; x < fixedPoint.cols; ++x) {
+        values[static_cast<std::size_t>(y) * static_cast<std::size_t>(fixedPoint.cols) + static_cast<std::size_t>(x)] =
+            row[x] > 0 ? static_cast<float>(row[x]) / 16.0f : std::numeric_limits<float>::quiet_NaN();
+      }
+    }
+    WritePfm((std::filesystem::path(predictionDir) / ("pred_" + FrameNumber(frame) + ".pfm")).string(), values.data(),
+             fixedPoint.cols, fixedPoint.rows, 1);
+  }
+  return failures;
+}
+
+}  // namespace tovimar::eval

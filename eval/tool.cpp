@@ -1,0 +1,188 @@
+#include "eval/tool.h"
+
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <optional>
+
+#include "eval/evaluate.h"
+#include "eval/match.h"
+#include "eval/report.h"
+#include "io/error.h"
+#include "io/file.h"
+#include "io/run_files.h"
+
+namespace tovimar::eval {
+
+std::string EvalUsage() {
+  return R"(Usage: tovimar-eval [options] GT_DIR PRED_DIR
+
+Compares predicted disparities of one camera (PRED_DIR) with a sequence's
+ground truth (GT_DIR) and prints the figures per frame and for the sequence.
+
+GT_DIR layouts (detected, or --layout):
+  classic     a tovimar-render directory: lbindisp_NNNN.dat or ldisp_NNNN.pfm
+              (PFM preferred), lmask_NNNN.png, seg_l_NNNN.bmp (right camera:
+              bindisp_, disp_, mask_, seg_r_)
+  middlebury  NNNN/disp0.pfm, disp1.pfm, mask0nocc.png, mask1nocc.png
+  kitti       disp_occ_0/NNNNNN.png, disp_noc_0/ (_1: right camera)
+PRED_DIR: .pfm, 16-bit .png (value / --scale, 0 = none) or .dat files; a file
+belongs to the frame given by the last run of digits in its name.
+
+Ground truth: a pixel counts when its disparity is finite and > 0 and its mask
+(when there is one) is not 0. In the classic layout every pixel has a
+disparity (the background lies at the far plane), so without a mask every
+pixel counts. Masks: 255 non-occluded, 128 occluded, 0 no ground truth.
+Regions: all; nonoccluded and occluded (with masks); id:N per object id
+(classic layout, grey segmentation maps; palette maps are skipped with a note).
+Invalid predictions (NaN, inf, <= 0):
+  fill     replaced by the nearest valid value to the left in the row, else
+           to the right, else 0, and counted (Middlebury's rule)
+  exclude  left out; density shows the share of ground-truth pixels with a
+           valid prediction
+Figures: EPE (mean absolute error, px), RMSE, bad-0.5/1/2/4 (% of errors
+above the threshold), D1 (% of errors > 3 px and > 5% of the true value),
+A50/A90/A95/A99 (error quantiles; exact per frame, to 1/512 px for the
+sequence), density (%).
+
+Options:
+  -c, --camera left|right       the camera predicted (default left)
+      --layout classic|middlebury|kitti   the GT_DIR layout (default: detected)
+      --scale S                 16-bit PNG predictions hold round(S * d)
+                                (256 KITTI, 16 OpenCV fixed point; default 256)
+      --invalid fill|exclude    rule for invalid predictions (default fill)
+      --json FILE               all figures as JSON
+      --csv FILE                all figures as CSV
+      --images DIR              error_NNNN.png per frame and plot.png (EPE and
+                                bad-2 over the sequence)
+      --match sgbm|bm           first compute a baseline with OpenCV's StereoSGBM
+                                or StereoBM on each frame's image pair and write
+                                it to PRED_DIR as pred_NNNN.pfm (numDisparities =
+                                ndisp of calib.txt, else 64, rounded up to a
+                                multiple of 16; block size 5; P1 = 8*3*25,
+                                P2 = 32*3*25; the right camera is matched on the
+                                mirrored pair)
+  -h, --help                    this text
+
+Exit codes: 0 every frame evaluated, 1 some frames could not be read (each is
+named, the others are evaluated) or an output could not be written, 2 bad
+options.
+)";
+}
+
+namespace {
+
+struct ToolOptions {
+  std::string groundTruth, predictions;
+  Camera camera = Camera::Left;
+  std::optional<Layout> layout;
+  EvalOptions eval;
+  std::string json, csv, images;
+  std::optional<Matcher> match;
+  bool help = false;
+};
+
+// "" or what is wrong with the options.
+std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
+  std::vector<std::string> positional;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const auto value = [&](std::string& v) -> bool {
+      if (i + 1 >= args.size()) return false;
+      v = args[++i];
+      return true;
+    };
+    std::string v;
+    if (a == "-h" || a == "--help") {
+      o.help = true;
+    } else if (a == "-c" || a == "--camera") {
+      if (!value(v) || (v != "left" && v != "right")) return "--camera takes left or right";
+      o.camera = v == "right" ? Camera::Right : Camera::Left;
+    } else if (a == "--layout") {
+      if (!value(v)) return "--layout takes classic, middlebury or kitti";
+      if (v == "classic") o.layout = Layout::Classic;
+      else if (v == "middlebury") o.layout = Layout::Middlebury;
+      else if (v == "kitti") o.layout = Layout::Kitti;
+      else return "--layout takes classic, middlebury or kitti";
+    } else if (a == "--scale") {
+      double s = 0;
+      if (!value(v)) return "--scale takes a positive number";
+      const auto r = std::from_chars(v.data(), v.data() + v.size(), s);
+      if (r.ec != std::errc{} || r.ptr != v.data() + v.size() || !std::isfinite(s) || s <= 0)
+        return "--scale takes a positive number, not '" + v + "'";
+      o.eval.pngScale = s;
+    } else if (a == "--invalid") {
+      if (!value(v) || (v != "fill" && v != "exclude")) return "--invalid takes fill or exclude";
+      o.eval.invalid = v == "fill" ? InvalidRule::Fill : InvalidRule::Exclude;
+    } else if (a == "--json" || a == "--csv" || a == "--images") {
+      if (!value(v) || v.empty()) return a + " takes a path";
+      (a == "--json" ? o.json : a == "--csv" ? o.csv : o.images) = v;
+    } else if (a == "--match") {
+      if (!value(v) || (v != "sgbm" && v != "bm")) return "--match takes sgbm or bm";
+      o.match = v == "sgbm" ? Matcher::Sgbm : Matcher::Bm;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return "unknown option " + a;
+    } else {
+      positional.push_back(a);
+    }
+  }
+  if (o.help) return {};
+  if (positional.size() != 2) return "expected GT_DIR and PRED_DIR";
+  o.groundTruth = positional[0];
+  o.predictions = positional[1];
+  return {};
+}
+
+}  // namespace
+
+int RunEvalTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  ToolOptions o;
+  const std::string bad = Parse(args, o);
+  if (!bad.empty()) {
+    err << "tovimar-eval: " << bad << "\nTry 'tovimar-eval --help'.\n";
+    return 2;
+  }
+  if (o.help) {
+    out << EvalUsage();
+    return 0;
+  }
+  try {
+    const Dataset dataset = Dataset::Open(o.groundTruth, o.camera, o.layout ? &*o.layout : nullptr);
+    bool allRead = true;
+    if (o.match) {
+      for (const std::string& failure : MatchSequence(dataset, *o.match, o.predictions)) {
+        err << "tovimar-eval: " << failure << "\n";
+        allRead = false;
+      }
+    }
+    if (!o.images.empty()) {
+      std::error_code ec;
+      std::filesystem::create_directories(o.images, ec);
+      if (ec) throw Error("Cannot create directory " + o.images + ": " + ec.message());
+    }
+    const std::string images = o.images;
+    const EvalResult result = Evaluate(dataset, o.predictions, o.eval, [&images](const FrameResult& f) {
+      if (!images.empty() && f.error.empty())
+        WriteErrorPicture(f, (std::filesystem::path(images) / ("error_" + FrameNumber(f.frame) + ".png")).string());
+    });
+    PrintTable(result, out);
+    for (const FrameResult& f : result.frames) {
+      if (!f.error.empty()) err << "tovimar-eval: frame " << f.frame << ": " << f.error << "\n";
+    }
+    if (!o.json.empty()) {
+      const std::string text = ToJson(result);
+      WriteWholeFile(o.json, text.data(), text.size());
+    }
+    if (!o.csv.empty()) {
+      const std::string text = ToCsv(result);
+      WriteWholeFile(o.csv, text.data(), text.size());
+    }
+    if (!images.empty()) WritePlot(result, (std::filesystem::path(images) / "plot.png").string());
+    return allRead && result.AllRead() ? 0 : 1;
+  } catch (const Error& e) {
+    err << "tovimar-eval: " << e.message() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace tovimar::eval

@@ -1,0 +1,107 @@
+// tovimar-eval as a program: exit codes, the JSON and CSV files, the
+// pictures, and a baseline run on a rendered scene.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+#include "eval_fixture.h"
+
+#ifndef TOVIMAR_EVAL_BINARY
+#error "TOVIMAR_EVAL_BINARY must name the tovimar-eval executable"
+#endif
+
+namespace tovimar::eval {
+namespace {
+
+using namespace testing;
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+struct ToolRun {
+  int code = -1;
+  std::string err;
+};
+
+ToolRun Eval(const std::string& args, const TempDir& scratch) {
+  const std::string errPath = scratch / "stderr.txt";
+  const int status = std::system((std::string(TOVIMAR_EVAL_BINARY) + " " + args + " >/dev/null 2>" + Quote(errPath)).c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(errPath)};
+}
+
+TEST(EvalTool, ExitCodesAndReports) {
+  TempDir gt, pred, out;
+  for (int k = 0; k < 3; ++k) {
+    WriteClassicFrame(gt.path(), k, Truth(static_cast<float>(k)));
+    const std::vector<float> p = Truth(static_cast<float>(k) + 0.5f);
+    WritePfm(pred / ("pred_" + FrameNumber(k) + ".pfm"), p.data(), kW, kH);
+  }
+  const std::string dirs = Quote(gt.path()) + " " + Quote(pred.path());
+  EXPECT_EQ(Eval("--bogus " + dirs, out).code, 2);
+  EXPECT_EQ(Eval("--scale 0 " + dirs, out).code, 2);
+  EXPECT_EQ(Eval("--camera middle " + dirs, out).code, 2);
+  EXPECT_EQ(Eval(Quote(gt.path()), out).code, 2);
+  EXPECT_EQ(Eval("--help", out).code, 0);
+
+  const std::string json = out / "r.json", csv = out / "r.csv", images = out / "pictures";
+  ASSERT_EQ(Eval(dirs + " --json " + Quote(json) + " --csv " + Quote(csv) + " --images " + Quote(images), out).code, 0);
+  const auto doc = nlohmann::json::parse(ReadText(json));
+  ASSERT_EQ(doc["frames"].size(), 3u);
+  EXPECT_EQ(doc["frames"][2]["frame"], 2);
+  EXPECT_NEAR(doc["frames"][1]["regions"]["all"]["epe"].get<double>(), 0.5, 1e-6);
+  EXPECT_EQ(doc["total"]["regions"]["all"]["pixels"], 84);
+  EXPECT_EQ(doc["total"]["regions"]["id:7"]["bad0.5"], 0);
+  EXPECT_EQ(doc["total"]["regions"]["occluded"]["density"], 100);
+  const std::string table = ReadText(csv);
+  EXPECT_EQ(table.substr(0, table.find('\n')),
+            "frame,region,epe,rmse,bad0.5,bad1,bad2,bad4,d1,a50,a90,a95,a99,density,pixels");
+  EXPECT_NE(table.find("\ntotal,all,0.5,0.5,0,0,0,0,0,"), std::string::npos) << table;
+  const PngImage picture = ReadPng(images + "/error_0001.png");
+  EXPECT_EQ(picture.width, kW);
+  EXPECT_EQ(picture.channels, 3);
+  EXPECT_EQ(picture.samples[3 * 7], 0);  // column 7: no ground truth, black
+  EXPECT_EQ(ReadPng(images + "/plot.png").channels, 3);
+
+  // A missing prediction: named, the other frames evaluated, exit code 1.
+  fs::remove(pred / "pred_0001.pfm");
+  const ToolRun missing = Eval(dirs + " --json " + Quote(json), out);
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_NE(missing.err.find("no prediction for frame 1"), std::string::npos) << missing.err;
+  const auto partial = nlohmann::json::parse(ReadText(json));
+  EXPECT_TRUE(partial["frames"][1].contains("error"));
+  EXPECT_EQ(partial["total"]["regions"]["all"]["pixels"], 56);
+
+  EXPECT_EQ(Eval(Quote(out / "nothing") + " " + Quote(pred.path()), out).code, 1);
+}
+
+#ifdef TOVIMAR_RENDER_BINARY
+TEST(EvalTool, SgbmBaselineOnARenderedScene) {
+  TempDir run, pred, out;
+  WriteText(run / "scene.txt",
+            "SPHERE;1;-1;200;40;40;0;1;0;0;0;0;0.5;\n"
+            "CUBOID;2;-1;40;200;40;0.8;2;0.3;0;0;0;0.3;0.3;0.3;\n"
+            "PLANE;3;-1;100;100;100;0;1;0;0;4;0;\n"
+            "EGO;0;0;0;0;0;0;\nEGO;0;0.1;0;0;0;0;\n");
+  const std::string render = std::string(TOVIMAR_RENDER_BINARY) + " -q -c left -r 160x120 -o " + Quote(run.path()) +
+                             " " + Quote(run / "scene.txt") + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(render.c_str()), 0);
+  // The left run has no right images; render them too.
+  const std::string both = std::string(TOVIMAR_RENDER_BINARY) + " -q -c both -r 160x120 -o " + Quote(run.path()) +
+                           " " + Quote(run / "scene.txt") + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(both.c_str()), 0);
+  const std::string json = out / "r.json";
+  const ToolRun r = Eval("--match sgbm " + Quote(run / "0") + " " + Quote(pred.path()) + " --json " + Quote(json), out);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(fs::exists(pred / "pred_0000.pfm"));
+  const auto doc = nlohmann::json::parse(ReadText(json));
+  ASSERT_EQ(doc["frames"].size(), 2u);
+  const double epe = doc["total"]["regions"]["all"]["epe"].get<double>();
+  EXPECT_TRUE(std::isfinite(epe));
+  EXPECT_LT(epe, 20);
+}
+#endif
+
+}  // namespace
+}  // namespace tovimar::eval
