@@ -37,6 +37,7 @@ struct CliOptions {
   std::string textureFolder;            // empty: the renderer's choice
   bool quiet = false;
   bool avi = false;                     // build L.avi / P.avi after the runs
+  bool clean = false;                   // remove the camera's files of earlier runs first
 
   // Checks the values that depend on each other or need reading (the focal
   // length and baseline fields); throws UsageError naming what is wrong.

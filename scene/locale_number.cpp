@@ -1,5 +1,7 @@
 #include "scene/locale_number.h"
 
+#include "io/text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -87,9 +89,8 @@ std::optional<double> ParseLocaleDouble(std::string_view text, char decimalSepar
 
 std::string NotValidFloatMessage(std::string_view text) {
   std::string message;
-  message.reserve(text.size() + 40);
   message += '\'';
-  message.append(text);
+  message += EchoField(text);
   message += "' is not a valid floating point value";
   return message;
 }

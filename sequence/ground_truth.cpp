@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "io/error.h"
 #include "render/viewer.h"
 #include "sequence/segmentation_palette.h"
 
@@ -103,8 +104,10 @@ void CaptureBuffers::Resize(int w, int h) {
 
 void CaptureBuffers::Release() {
   CaptureTimings* keep = timings;
+  std::function<bool()> keepCancelled = std::move(cancelled);
   *this = CaptureBuffers{};
   timings = keep;
+  cancelled = std::move(keepCancelled);
 }
 
 // ---------------------------------------------------------------- capture
@@ -203,6 +206,7 @@ void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers)
 
   for (int k = 0; k < 256; ++k) {
     if (histogram[static_cast<std::size_t>(k)] <= 0) continue;
+    if (buffers.cancelled && buffers.cancelled()) throw Cancelled("stopped during the segmentation passes");
     const PaletteColour colour =
         palette ? SegmentationPalette[static_cast<std::size_t>(k)]
                 : PaletteColour{static_cast<uint8_t>(k), static_cast<uint8_t>(k), static_cast<uint8_t>(k)};

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,9 @@ struct CaptureBuffers {
   BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
   bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
   CaptureTimings* timings = nullptr;  // not owned; kept by Release
+  // Asked before every segmentation pass; true throws Cancelled (a frame
+  // with many ids can take minutes). Kept by Release.
+  std::function<bool()> cancelled;
 
   void Resize(int w, int h);
   void Release();
