@@ -1,12 +1,12 @@
 #include "scene/locale_number.h"
 
-#include "io/text.h"
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 #include <system_error>
+
+#include "io/text.h"
 
 namespace tovimar {
 
