@@ -1,8 +1,10 @@
 #include "app/scene_file.h"
 
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
+
+#include "io/error.h"
+#include "io/file.h"
 
 namespace tovimar {
 
@@ -14,11 +16,13 @@ SaveResult SaveSceneFile(const std::string& path, std::string_view bytes) {
     fs::path folder = target.parent_path();
     if (!folder.empty() && !fs::is_directory(folder, ec)) return SaveResult::FolderMissing;
   }
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return SaveResult::WriteFailed;
-  bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  if (std::fclose(file) != 0) ok = false;
-  return ok ? SaveResult::Saved : SaveResult::WriteFailed;
+  // Whole or not at all: a failed save leaves the earlier scene file as it was.
+  try {
+    WriteWholeFile(path, bytes.data(), bytes.size());
+  } catch (const Error&) {
+    return SaveResult::WriteFailed;
+  }
+  return SaveResult::Saved;
 }
 
 }  // namespace tovimar

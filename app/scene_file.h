@@ -20,7 +20,7 @@ enum class SaveResult { Saved, FolderMissing, WriteFailed };
 // Save of the editor: when nothing exists at path and its folder does not
 // exist either, FolderMissing without writing. Otherwise creates or replaces
 // the file with `bytes`; WriteFailed when it cannot be opened or written
-// completely (a partly written file stays as it is).
+// completely (the file at path then keeps its earlier contents).
 SaveResult SaveSceneFile(const std::string& path, std::string_view bytes);
 
 }  // namespace tovimar

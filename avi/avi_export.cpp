@@ -2,6 +2,8 @@
 
 #include "avi/avi_writer.h"
 #include "avi/bitmap_file.h"
+#include "io/atomic_file.h"
+#include "io/file.h"
 #include "io/run_files.h"
 
 namespace tovimar {
@@ -21,16 +23,35 @@ AviExportSummary ExportAvi(const std::string& directory, bool rightCamera, int f
   summary.opened = writer != nullptr;
   // Like every step below, a writer that could not be opened only makes the
   // appends refuse their input.
-  for (int i = 0; i < frameCount; ++i) {
-    const std::unique_ptr<Bitmap> frame = LoadBitmapFile(dir + CameraImageName(rightCamera, i));
-    if (AppendBitmapFrame(writer, frame.get()) == AVIERR_OK)
+  bool writeFailed = false;
+  for (int i = 0; i < frameCount && !writeFailed; ++i) {
+    const std::string path = dir + CameraImageName(rightCamera, i);
+    const std::unique_ptr<Bitmap> frame = LoadBitmapFile(path);
+    const int32_t r = AppendBitmapFrame(writer, frame.get());
+    if (r == AVIERR_OK) {
       ++summary.framesWritten;
-    else
-      ++summary.framesSkipped;
+      continue;
+    }
+    ++summary.framesSkipped;
+    if (frame == nullptr) {
+      ++(InspectFile(path) == FileKind::Missing ? summary.framesMissing : summary.framesUnreadable);
+    } else if (r == AVIERR_BADFORMAT) {
+      ++summary.framesOtherSize;
+    } else if (writer != nullptr) {
+      writeFailed = true;
+    }
   }
-  if (!wavPath.empty())
-    summary.audioAdded = AppendWaveAudio(writer, wavPath.c_str(), kWaveSourceFile) == AVIERR_OK;
-  CloseAviWriter(writer);
+  if (!wavPath.empty() && !writeFailed) {
+    const int32_t r = AppendWaveAudio(writer, wavPath.c_str(), kWaveSourceFile);
+    summary.audioAdded = r == AVIERR_OK;
+    writeFailed = r == AVIERR_FILEWRITE || r == AVIERR_ERROR;
+  }
+  if (writer != nullptr && writeFailed) {
+    summary.writeError = FileErrorReason(AviWriterErrno(writer));
+    AbandonAviWriter(writer);
+  } else if (writer != nullptr && CloseAviWriter(writer) != AVIERR_OK) {
+    summary.writeError = "the file could not be completed";
+  }
   return summary;
 }
 

@@ -13,7 +13,10 @@
 #include <vector>
 
 #include "avi/avi_writer_limits.h"
+#include "io/atomic_file.h"
 #include "io/bytes.h"
+#include "io/error.h"
+#include "io/file.h"
 
 // File layout written here:
 //
@@ -43,7 +46,6 @@ constexpr uint32_t kAviifKeyframe = 0x10;
 constexpr uint32_t kAudioChunkBytes = 1u << 20;  // audio is split into chunks of at most this
 constexpr uint32_t kSuperIndexEntryBytes = 16;
 constexpr uint32_t kMaxColourTableBytes = 4 * 256;
-constexpr uint32_t kWaveHeaderBytes = 44;
 constexpr uint32_t kWaveFormatExBytes = 18;
 
 constexpr uint32_t FourCc(const char (&s)[5]) {
@@ -167,7 +169,7 @@ uint32_t HeaderAreaBytes(uint32_t riffCount) {
 }  // namespace
 
 struct AviWriter {
-  int fd = -1;
+  AtomicFile file;  // renamed to the final name at close
   WaveFormat waveFormat;
   int32_t period = 0;
   int audioStream = -1;
@@ -195,16 +197,7 @@ namespace {
 // Unbuffered positioned writes: a failure shows at the chunk that caused it,
 // and everything before `end` is known to be in the file.
 bool WriteAt(AviWriter& w, uint64_t offset, const void* data, size_t n) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (n != 0) {
-    const ssize_t done = ::pwrite(w.fd, p, n, static_cast<off_t>(offset));
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    p += done;
-    n -= static_cast<size_t>(done);
-    offset += static_cast<uint64_t>(done);
-  }
-  return true;
+  return w.file.WriteAt(offset, data, n);
 }
 
 bool PatchU32(AviWriter& w, uint64_t offset, uint64_t value) {
@@ -467,45 +460,72 @@ bool WriteHeaders(AviWriter& w) {
   return WriteAt(w, 12, b.Data(), b.Size());
 }
 
-// A WAVE image: its first 44 bytes, the whole size, and where the bytes come from.
+// A WAVE image: its size, and where the bytes come from.
 struct WaveSource {
-  uint8_t header[kWaveHeaderBytes];
   uint64_t size = 0;
   const uint8_t* memory = nullptr;  // the whole image, or null for a file
-  std::FILE* file = nullptr;
+  const ReadOnlyFile* file = nullptr;
 };
 
 // Reads `n` sample bytes at image offset `offset`; returns a pointer to them.
 const uint8_t* ReadWave(AviWriter& w, WaveSource& src, uint64_t offset, uint32_t n) {
+  if (offset > src.size || n > src.size - offset) return nullptr;
   if (src.memory != nullptr) return src.memory + offset;
   w.scratch.resize(n);
-  if (n != 0 && (::fseeko(src.file, static_cast<off_t>(offset), SEEK_SET) != 0 ||
-                 std::fread(w.scratch.data(), 1, n, src.file) != n))
-    return nullptr;
+  if (n != 0 && !src.file->ReadAt(offset, w.scratch.data(), n)) return nullptr;
   return w.scratch.data();
 }
 
+// Where a WAVE image's format and samples are: its RIFF chunks are walked
+// ("fmt " first, then any LIST, fact, ... chunks until "data"). "" or why the
+// image is refused.
+std::string ParseWave(AviWriter& w, WaveSource& src, WaveFormat& f, uint64_t& dataOffset, uint32_t& dataBytes) {
+  const uint8_t* h = ReadWave(w, src, 0, 12);
+  if (h == nullptr || Le32(h) != FourCc("RIFF") || Le32(h + 8) != FourCc("WAVE")) return "not a RIFF WAVE file";
+  bool haveFormat = false;
+  for (uint64_t at = 12;;) {
+    const uint8_t* c = ReadWave(w, src, at, 8);
+    if (c == nullptr) return haveFormat ? "no data chunk" : "no fmt chunk";
+    const uint32_t id = Le32(c);
+    const uint32_t size = Le32(c + 4);
+    if (id == FourCc("fmt ")) {
+      const uint8_t* p = size >= 16 ? ReadWave(w, src, at + 8, 16) : nullptr;
+      if (p == nullptr) return "a fmt chunk shorter than 16 bytes";
+      f.formatTag = Le16(p);
+      f.channels = Le16(p + 2);
+      f.samplesPerSec = Le32(p + 4);
+      f.avgBytesPerSec = Le32(p + 8);
+      f.blockAlign = Le16(p + 12);
+      f.bitsPerSample = Le16(p + 14);
+      haveFormat = true;
+    } else if (id == FourCc("data")) {
+      if (!haveFormat) return "the data chunk comes before the fmt chunk";
+      if (size > src.size - (at + 8)) return "the data chunk runs past the end of the file";
+      dataOffset = at + 8;
+      dataBytes = size;
+      break;
+    }
+    at += 8 + uint64_t{size} + (size & 1);
+  }
+  if (f.channels == 0 || f.bitsPerSample == 0) return "0 channels or 0 bits per sample";
+  const uint32_t block = uint32_t{f.channels} * ((uint32_t{f.bitsPerSample} + 7) / 8);
+  if (f.blockAlign != block)
+    return "block align " + std::to_string(f.blockAlign) + " is not channels x bytes per sample (" +
+           std::to_string(block) + ")";
+  if (f.samplesPerSec < kMinWaveRate || f.samplesPerSec > kMaxWaveRate)
+    return "sample rate " + std::to_string(f.samplesPerSec) + " is outside " + std::to_string(kMinWaveRate) +
+           ".." + std::to_string(kMaxWaveRate);
+  if (uint64_t{f.avgBytesPerSec} != uint64_t{f.samplesPerSec} * f.blockAlign)
+    return "byte rate " + std::to_string(f.avgBytesPerSec) + " is not sample rate x block align (" +
+           std::to_string(uint64_t{f.samplesPerSec} * f.blockAlign) + ")";
+  return {};
+}
+
 int32_t AppendWave(AviWriter& w, WaveSource& src) {
-  // The canonical 44-byte header: "RIFF" ... "WAVE" "fmt " chunk of 16 bytes,
-  // then the "data" chunk header. Anything else cannot be read at the fixed
-  // offsets and is refused.
-  if (src.size < kWaveHeaderBytes) return AVIERR_BADFORMAT;
-  const uint8_t* h = src.header;
-  if (Le32(h) != FourCc("RIFF") || Le32(h + 8) != FourCc("WAVE") || Le32(h + 12) != FourCc("fmt ") ||
-      Le32(h + 36) != FourCc("data"))
-    return AVIERR_BADFORMAT;
   WaveFormat f;
-  f.formatTag = Le16(h + 20);
-  f.channels = Le16(h + 22);
-  f.samplesPerSec = Le32(h + 24);
-  f.avgBytesPerSec = Le32(h + 28);
-  f.blockAlign = Le16(h + 32);
-  f.bitsPerSample = Le16(h + 34);
-  const uint32_t dataBytes = Le32(h + 40);
-  if (f.channels == 0 || f.samplesPerSec == 0 || f.blockAlign == 0 || f.bitsPerSample == 0 ||
-      uint64_t{f.blockAlign} * f.samplesPerSec > std::numeric_limits<uint32_t>::max())
-    return AVIERR_BADFORMAT;
-  if (dataBytes > src.size - kWaveHeaderBytes) return AVIERR_BADFORMAT;
+  uint64_t dataOffset = 0;
+  uint32_t dataBytes = 0;
+  if (!ParseWave(w, src, f, dataOffset, dataBytes).empty()) return AVIERR_BADFORMAT;
 
   WaveFormat& wf = w.waveFormat;
   if (wf.channels == 0) {
@@ -527,7 +547,7 @@ int32_t AppendWave(AviWriter& w, WaveSource& src) {
   const uint32_t chunkMax = std::max(block, chunkBytes / block * block);
   for (uint64_t done = 0; done < bytes;) {
     const auto n = static_cast<uint32_t>(std::min<uint64_t>(chunkMax, bytes - done));
-    const uint8_t* data = ReadWave(w, src, kWaveHeaderBytes + done, n);
+    const uint8_t* data = ReadWave(w, src, dataOffset + done, n);
     if (data == nullptr) {
       w.failed = true;
       return AVIERR_FILEREAD;
@@ -553,8 +573,11 @@ AviWriter* OpenAviWriterWithLimits(const std::string& fileName, int32_t periodMs
   w->headerArea = HeaderAreaBytes(w->limits.riffCount);
   w->limits.riffBytes = std::clamp<uint64_t>(limits.riffBytes, std::max<uint64_t>(65536, 2 * w->headerArea),
                                              uint64_t{1} << 31);
-  w->fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (w->fd < 0) return nullptr;
+  try {
+    w->file.Create(fileName);
+  } catch (const Error&) {
+    return nullptr;
+  }
   if (waveFormat != nullptr) {
     w->waveFormat = *waveFormat;
     w->waveFormat.extraSize = 0;
@@ -574,10 +597,6 @@ AviWriter* OpenAviWriterWithLimits(const std::string& fileName, int32_t periodMs
   w->end = b.Size();
   if (!WriteAt(*w, 0, b.Data(), b.Size()) || !WriteHeaders(*w)) {
     // Not even the header fits (a full disk): no file rather than a broken one.
-    struct stat st {};
-    const bool regular = ::fstat(w->fd, &st) == 0 && S_ISREG(st.st_mode);
-    ::close(w->fd);
-    if (regular) std::remove(fileName.c_str());
     return nullptr;
   }
   return w.release();
@@ -622,53 +641,57 @@ int32_t AppendWaveAudio(AviWriter* writer, const void* source, uint32_t flag) {
     const auto* image = static_cast<const WaveImage*>(source);
     if (image->data == nullptr && image->size != 0) return AVIERR_BADPARAM;
     src.memory = image->data;
-    src.size = image->size;
-    if (src.size >= kWaveHeaderBytes) std::memcpy(src.header, image->data, kWaveHeaderBytes);
+    src.size = image->data != nullptr ? image->size : 0;
     return AppendWave(w, src);
   }
 
-  src.file = std::fopen(static_cast<const char*>(source), "rb");
-  if (src.file == nullptr) {
+  // A regular file only: a FIFO or device is never opened (it could block
+  // or never end).
+  ReadOnlyFile file;
+  if (!file.Open(static_cast<const char*>(source)).empty()) {
     w.failed = true;
     return AVIERR_FILEOPEN;
   }
-  int32_t result;
-  off_t fileSize = -1;
-  if (::fseeko(src.file, 0, SEEK_END) == 0) fileSize = ::ftello(src.file);
-  if (fileSize < 0 || ::fseeko(src.file, 0, SEEK_SET) != 0) {
-    w.failed = true;
-    result = AVIERR_FILEOPEN;
-  } else {
-    src.size = static_cast<uint64_t>(fileSize);
-    const size_t got = std::fread(src.header, 1, kWaveHeaderBytes, src.file);
-    if (got < kWaveHeaderBytes && std::ferror(src.file) != 0) {
-      // Opened but unreadable (a directory, an I/O error).
-      w.failed = true;
-      result = AVIERR_FILEOPEN;
-    } else {
-      src.size = got < kWaveHeaderBytes ? got : src.size;
-      result = AppendWave(w, src);
-    }
-  }
-  std::fclose(src.file);
-  return result;
+  src.file = &file;
+  src.size = file.Size();
+  return AppendWave(w, src);
+}
+
+std::string CheckWaveFile(const std::string& path) {
+  ReadOnlyFile file;
+  const std::string opened = file.Open(path);
+  if (!opened.empty()) return opened;
+  AviWriter scratch;
+  WaveSource src;
+  src.file = &file;
+  src.size = file.Size();
+  WaveFormat f;
+  uint64_t dataOffset = 0;
+  uint32_t dataBytes = 0;
+  return ParseWave(scratch, src, f, dataOffset, dataBytes);
 }
 
 int32_t CloseAviWriter(AviWriter* writer) {
   if (writer == nullptr) return AVIERR_BADHANDLE;
   std::unique_ptr<AviWriter> w(writer);
-  // Write errors here cannot be reported to anyone: the file is completed as
-  // far as the disk allows.
+  // The file is completed as far as the disk allows (after a failed chunk
+  // the frames before it stay playable), then put under its name.
   // (A list is left closed only when opening the next one failed.)
-  if (w->riffOpen) CloseRiff(*w);
-  WriteHeaders(*w);
+  bool ok = !w->riffOpen || CloseRiff(*w);
+  ok = WriteHeaders(*w) && ok;
   // Drop the remains of a chunk whose writing failed.
-  struct stat st {};
-  if (::fstat(w->fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > w->end)
-    (void)::ftruncate(w->fd, static_cast<off_t>(w->end));
-  ::close(w->fd);
-  return AVIERR_OK;
+  ok = w->file.Truncate(w->end) && ok;
+  try {
+    w->file.Commit();
+  } catch (const Error&) {
+    return AVIERR_FILEWRITE;
+  }
+  return ok ? AVIERR_OK : AVIERR_FILEWRITE;
 }
+
+void AbandonAviWriter(AviWriter* writer) { delete writer; }
+
+int AviWriterErrno(const AviWriter* writer) { return writer != nullptr ? writer->file.LastError() : 0; }
 
 int64_t AviFramesWritten(const AviWriter* writer) { return writer != nullptr ? writer->framesWritten : 0; }
 

@@ -38,9 +38,9 @@ struct WaveFormat {
   uint16_t extraSize = 0;
 };
 
-// A WAVE file image in memory: the bytes and how many there are. The image is
-// read as a canonical WAVE file (format fields at offsets 20 to 34, data length
-// at 40, samples from 44); nothing beyond data + size is ever read.
+// A WAVE file image in memory: the bytes and how many there are. Its RIFF
+// chunks are walked for "fmt " and then "data" (LIST and other chunks
+// between them are skipped); nothing beyond data + size is ever read.
 struct WaveImage {
   const uint8_t* data = nullptr;
   size_t size = 0;
@@ -73,18 +73,35 @@ int32_t AppendBitmapFrame(AviWriter* writer, const Bitmap* bitmap);
 // const char* name).
 //   null writer: AVIERR_BADHANDLE; other flag: AVIERR_BADFLAGS; null source:
 //   AVIERR_BADPARAM; writer failed: AVIERR_ERROR; file that cannot be read:
-//   AVIERR_FILEOPEN and the writer becomes failed; an image that is not a
-//   canonical WAVE file ("RIFF", "WAVE", "fmt " at 12, "data" at 36), is
-//   shorter than 44 bytes, has 0 channels, rate, block alignment or bits per
-//   sample, whose data length runs past its end, or whose format differs
-//   from the stream's: AVIERR_BADFORMAT, nothing written, failed unchanged.
+//   AVIERR_FILEOPEN and the writer becomes failed; an image that
+//   CheckWaveFile would refuse, or whose format differs from the stream's:
+//   AVIERR_BADFORMAT, nothing written, failed unchanged.
 //   Whole blocks are written (a trailing partial block is dropped) and the
 //   stream position advances by data length / block alignment.
 int32_t AppendWaveAudio(AviWriter* writer, const void* source, uint32_t flag);
 
-// Completes the file (headers, index), closes it and frees the writer.
-// Returns 0, or AVIERR_BADHANDLE for a null writer.
+// Completes the file (headers, index), closes it, renames it from its
+// temporary name to fileName and frees the writer. Until then fileName keeps
+// whatever it held before. Returns 0, AVIERR_FILEWRITE when the file could
+// not be completed or renamed, or AVIERR_BADHANDLE for a null writer.
 int32_t CloseAviWriter(AviWriter* writer);
+
+// Frees the writer and removes its unfinished file: fileName keeps whatever
+// it held before the writer was opened.
+void AbandonAviWriter(AviWriter* writer);
+
+// errno of the writer's last failed write (0 if none), for messages.
+int AviWriterErrno(const AviWriter* writer);
+
+// Sample rates a WAVE file may have.
+inline constexpr uint32_t kMinWaveRate = 1000;
+inline constexpr uint32_t kMaxWaveRate = 384000;
+
+// Checks a WAVE file as AppendWaveAudio reads it: "" or why it is refused
+// (not a regular file, no fmt or data chunk, block align not channels x
+// bytes per sample, byte rate not rate x block align, rate outside
+// kMinWaveRate..kMaxWaveRate, data past the end).
+std::string CheckWaveFile(const std::string& path);
 
 // Counters of an open writer, for callers that report progress.
 // (0 for a null writer.) Audio samples count whole sample frames (blocks).

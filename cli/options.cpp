@@ -6,6 +6,7 @@
 #include <locale.h>
 
 #include "cli/scene_dump.h"
+#include "io/text.h"
 #include "scene/notifier.h"
 
 namespace tovimar::cli {
@@ -19,7 +20,7 @@ int ParseInt(const std::string& text, int low, int high, const char* what) {
   const char* last = first + text.size();
   auto [ptr, ec] = std::from_chars(first, last, value);
   if (text.empty() || ec != std::errc() || ptr != last || value < low || value > high) {
-    throw UsageError("'" + text + "' is not " + what);
+    throw UsageError("'" + EchoField(text) + "' is not " + what);
   }
   return value;
 }
@@ -42,23 +43,23 @@ void ParseResolution(CliOptions& o, const std::string& v) {
   }
   const auto parts = Split(lower, 'x');
   const std::string what = "a size WxH with sides 1.." + std::to_string(kMaxFrameSide);
-  if (parts.size() != 2) throw UsageError("'" + v + "' is not " + what);
+  if (parts.size() != 2) throw UsageError("'" + EchoField(v) + "' is not " + what);
   try {
     o.width = ParseInt(parts[0], 1, kMaxFrameSide, what.c_str());
     o.height = ParseInt(parts[1], 1, kMaxFrameSide, what.c_str());
   } catch (const UsageError&) {
-    throw UsageError("'" + v + "' is not " + what);
+    throw UsageError("'" + EchoField(v) + "' is not " + what);
   }
 }
 
 void ParseBackground(CliOptions& o, const std::string& v) {
   const auto parts = Split(v, ',');
   const char* what = "three numbers R,G,B from 0 to 255";
-  if (parts.size() != 3) throw UsageError("'" + v + "' is not " + what);
+  if (parts.size() != 3) throw UsageError("'" + EchoField(v) + "' is not " + what);
   try {
     for (std::size_t i = 0; i < 3; ++i) o.background[i] = ParseInt(parts[i], 0, 255, what);
   } catch (const UsageError&) {
-    throw UsageError("'" + v + "' is not " + what);
+    throw UsageError("'" + EchoField(v) + "' is not " + what);
   }
 }
 
@@ -80,7 +81,7 @@ std::vector<OptionDefinition> MakeTable() {
                      if (v == "left") o.camera = CameraChoice::Left;
                      else if (v == "right") o.camera = CameraChoice::Right;
                      else if (v == "both") o.camera = CameraChoice::Both;
-                     else throw UsageError("'" + v + "' is not left, right or both");
+                     else throw UsageError("'" + EchoField(v) + "' is not left, right or both");
                    }});
   table.push_back({"resolution", 'r', "WxH", "frame size in pixels; default 512x384", ParseResolution});
   table.push_back({"preview", 0, nullptr, "draw the frames, write nothing",
@@ -121,6 +122,9 @@ std::vector<OptionDefinition> MakeTable() {
                        throw UsageError(e.message());
                      }
                    }});
+  table.push_back({"clean", 0, nullptr,
+                   "first remove the files of earlier runs of the same camera from the sequence folder",
+                   [](CliOptions& o, const std::string&) { o.clean = true; }});
   table.push_back({"quiet", 'q', nullptr, "no progress output",
                    [](CliOptions& o, const std::string&) { o.quiet = true; }});
   table.push_back({"dump", 0, nullptr, "print the parsed scene as JSON and exit",
@@ -204,7 +208,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
         valueAttached = true;
       }
     }
-    if (!found) throw UsageError("unknown option " + shownName);
+    if (!found) throw UsageError("unknown option " + EchoField(shownName));
 
     if (found->valueName == nullptr) {
       if (valueAttached) throw UsageError(shownName + " takes no value");
@@ -221,7 +225,7 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
 
   if (options.help || options.version) return options;
   if (positional.empty()) throw UsageError("no scene file given");
-  if (positional.size() > 1) throw UsageError("only one scene file may be given, found also '" + positional[1] + "'");
+  if (positional.size() > 1) throw UsageError("only one scene file may be given, found also '" + EchoField(positional[1]) + "'");
   options.scenePath = positional[0];
   return options;
 }

@@ -42,6 +42,7 @@ struct CliOptions {
   std::string layoutText = "classic";   // --layout
   OutputChoice outputs;                 // both, parsed
   std::vector<std::string> arguments;   // the command line as given, for the manifest
+  bool clean = false;                   // remove the camera's files of earlier runs first
 
   // Checks the values that depend on each other or need reading (the focal
   // length and baseline fields); throws UsageError naming what is wrong.

@@ -1,10 +1,13 @@
 #include "cli/render_run.h"
 
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
 
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -14,6 +17,10 @@
 #include <vector>
 
 #include "avi/avi_export.h"
+#include "avi/avi_writer.h"
+#include "io/atomic_file.h"
+#include "io/folder_lock.h"
+#include "io/text.h"
 #include "cli/scene_dump.h"
 #include "render/settings.h"
 #include "render/viewer.h"
@@ -29,9 +36,18 @@ namespace tovimar::cli {
 
 namespace {
 
-volatile std::sig_atomic_t g_stopSignal = 0;
+// The signal of the first stop request (0: none).
+std::atomic<int> g_stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void OnStopSignal(int) { g_stopSignal = 1; }
+extern "C" void OnStopSignal(int signal) {
+  // The second request ends the process at once.
+  if (g_stopSignal.load() != 0) ::_exit(128 + signal);
+  g_stopSignal.store(signal);
+}
+
+bool StopSignalled() { return g_stopSignal.load() != 0; }
+int InterruptedExitCode() { return 128 + g_stopSignal.load(); }
 
 using Clock = std::chrono::steady_clock;
 
@@ -202,6 +218,7 @@ struct RenderSession {
   std::size_t filesWritten = 0;
   std::size_t framesMade = 0;
   std::vector<std::pair<bool, int>> renderedRuns;  // camera (right?), frame count
+  std::shared_ptr<FolderLock> lock;               // held from the first run to the AVI export
   double seconds = 0;
   bool interrupted = false;
 };
@@ -288,13 +305,17 @@ int RunCamera(RenderSession& s, bool right, bool otherRunFollows) {
   const auto start = Clock::now();
   driver.StartStop();
   if (driver.GetState() == SequenceDriver::State::Idle) {
+    if (driver.WasCancelled()) {  // stopped during the preparation
+      s.interrupted = true;
+      return kExitOk;
+    }
     PrintError(s.err, s.runError);  // the preparation failed
     return kExitFailure;
   }
   const int frames = static_cast<int>(s.viewer->Scene().egoFrames.size());
   s.progress.Begin(right ? "right" : "left ", frames);
   while (driver.TimerEnabled()) {
-    if (g_stopSignal && !driver.StopRequested()) driver.StartStop();
+    if (StopSignalled() && !driver.StopRequested()) driver.StartStop();
     driver.Tick();
   }
   s.progress.End();
@@ -307,8 +328,12 @@ int RunCamera(RenderSession& s, bool right, bool otherRunFollows) {
     PrintError(s.err, s.runError);
     return kExitFailure;
   }
+  if (!s.source->EndError().empty()) {
+    PrintError(s.err, s.source->EndError());
+    return kExitFailure;
+  }
   s.renderedRuns.emplace_back(right, frames);
-  if (g_stopSignal) s.interrupted = true;
+  if (StopSignalled() || driver.WasCancelled()) s.interrupted = true;
   return kExitOk;
 }
 
@@ -316,20 +341,90 @@ int RunCamera(RenderSession& s, bool right, bool otherRunFollows) {
 int ExportAvis(const RenderSession& s) {
   const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
   std::error_code ec;
-  const std::string wav = std::filesystem::is_regular_file("wav.wav", ec) ? "wav.wav" : "";
+  const std::string wav = InspectFile("wav.wav") != FileKind::Missing ? "wav.wav" : "";
+  if (!wav.empty()) {
+    // Checked before any AVI is made: a sound track no player can read
+    // would spoil the whole file.
+    if (const std::string why = CheckWaveFile(wav); !why.empty()) {
+      PrintError(s.err, "wav.wav cannot be used as the sound track: " + why);
+      return kExitFailure;
+    }
+  }
   for (const auto& [right, frames] : s.renderedRuns) {
     const AviExportSummary summary = ExportAvi(directory, right, frames, wav);
     if (!summary.opened) {
-      PrintError(s.err, "cannot create " + summary.aviPath);
+      PrintError(s.err, "cannot create " + EscapeForMessage(summary.aviPath));
+      return kExitFailure;
+    }
+    if (!summary.writeError.empty()) {
+      PrintError(s.err, "cannot write " + EscapeForMessage(summary.aviPath) + ": " + summary.writeError +
+                            " (no AVI was written; an earlier one is left as it was)");
       return kExitFailure;
     }
     if (!s.o.quiet) {
-      Print(s.err, "wrote " + summary.aviPath + " (" + std::to_string(summary.framesWritten) + " frames" +
-                       (summary.framesSkipped ? ", " + std::to_string(summary.framesSkipped) + " missing" : "") +
-                       (summary.audioAdded ? ", with wav.wav" : "") + ")\n");
+      std::string skipped;
+      auto add = [&skipped](int n, const char* what) {
+        if (n > 0) skipped += ", " + std::to_string(n) + " " + what;
+      };
+      add(summary.framesMissing, "missing");
+      add(summary.framesUnreadable, "unreadable");
+      add(summary.framesOtherSize, "of another size");
+      Print(s.err, "wrote " + EscapeForMessage(summary.aviPath) + " (" + std::to_string(summary.framesWritten) +
+                       " frames" + skipped + (summary.audioAdded ? ", with wav.wav" : "") + ")\n");
     }
   }
   return kExitOk;
+}
+
+// Files in the sequence folder that belong to earlier runs of the camera:
+// its output names with frame numbers from `from` on, and temporary files
+// of its output names left by a killed run.
+std::vector<std::string> FilesOfOtherRuns(const std::string& directory, bool right, int64_t from) {
+  std::vector<std::string> found;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
+    const std::string name = entry.path().filename().string();
+    std::string finalName;
+    const bool leftover = IsTemporaryOutputName(name, &finalName) && OutputFrameOfName(finalName, right) >= 0;
+    if (leftover || OutputFrameOfName(name, right) >= from) found.push_back(entry.path().string());
+  }
+  return found;
+}
+
+// --clean: removes the camera's files of earlier runs (every frame, and the
+// AVI made of them) before it runs. Only plain files and links of those
+// names are touched.
+bool CleanCamera(const RenderSession& s, bool right) {
+  const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
+  std::vector<std::string> doomed = FilesOfOtherRuns(directory, right, 0);
+  doomed.push_back(directory + (right ? "P.avi" : "L.avi"));
+  int removed = 0;
+  for (const std::string& path : doomed) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) continue;
+    if (::unlink(path.c_str()) != 0) {
+      PrintError(s.err, "--clean: cannot remove " + EscapeForMessage(path) + ": " + FileErrorReason(errno));
+      return false;
+    }
+    ++removed;
+  }
+  if (!s.o.quiet && removed > 0)
+    Print(s.err, "removed " + std::to_string(removed) + " files of earlier " + (right ? "right" : "left") +
+                     " runs from " + EscapeForMessage(directory) + "\n");
+  return true;
+}
+
+// After the runs: says when the folder still holds frames of a longer
+// earlier run of the same camera.
+void ReportFilesOfOtherRuns(const RenderSession& s) {
+  const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
+  for (const auto& [right, frames] : s.renderedRuns) {
+    const std::size_t n = FilesOfOtherRuns(directory, right, frames).size();
+    if (n == 0) continue;
+    Print(s.err, "tovimar-render: note: " + EscapeForMessage(directory) + " also holds " + std::to_string(n) +
+                     " files of earlier " + (right ? "right" : "left") + " runs (frames from " +
+                     FrameNumber(frames) + " on, or unfinished files); --clean removes them before a run\n");
+  }
 }
 
 void PrintSummary(const RenderSession& s) {
@@ -349,8 +444,12 @@ void PrintSummary(const RenderSession& s) {
 }  // namespace
 
 void InstallStopSignalHandlers() {
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a blocking call returns, so a stop is never stuck in it
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
 }
 
 int RunRender(const CliOptions& o, std::FILE* err) {
@@ -364,11 +463,35 @@ int RunRender(const CliOptions& o, std::FILE* err) {
   std::string sceneBytes;
   if (const int code = CheckInputs(session, sceneBytes); code != kExitOk) return code;
   if (const int code = OpenViewer(session, sceneBytes); code != kExitOk) return code;
+  if (StopSignalled()) return InterruptedExitCode();  // stopped while preparing: nothing written
+  session.source->SetCancelCheck([] { return StopSignalled(); });
+  if (o.avi && o.preview) Print(err, "tovimar-render: note: --preview writes nothing, so no AVI is made\n");
+  if (o.avi && !o.preview && session.viewer->Scene().egoFrames.empty()) {
+    PrintError(err, "--avi: the scene " + EscapeForMessage(o.scenePath) +
+                        " has no EGO lines, so there are no frames to make an AVI of");
+    return kExitFailure;
+  }
   if (!o.preview && !MakeOutputRoot(o, err)) return kExitFailure;
 
   std::vector<bool> cameras;
   if (o.camera != CameraChoice::Right) cameras.push_back(false);
   if (o.camera != CameraChoice::Left) cameras.push_back(true);
+  if (!o.preview) {
+    // One lock for all the runs and the export: a left and a right run of
+    // one command are one use of the folder.
+    const std::string directory = OutputDirectory(o.outputFolder, o.sequenceNumber);
+    CreateOutputDirectory(directory);
+    std::string refusal;
+    session.lock = FolderLock::Acquire(directory, &refusal);
+    if (!refusal.empty()) {
+      PrintError(err, refusal);
+      return kExitFailure;
+    }
+    if (o.clean) {
+      for (bool right : cameras)
+        if (!CleanCamera(session, right)) return kExitFailure;
+    }
+  }
   for (bool right : cameras) {
     const bool otherRunFollows = right != cameras.back();
     if (const int code = RunCamera(session, right, otherRunFollows); code != kExitOk) return code;
@@ -378,8 +501,9 @@ int RunRender(const CliOptions& o, std::FILE* err) {
   if (o.avi && !o.preview && !session.interrupted) {
     if (const int code = ExportAvis(session); code != kExitOk) return code;
   }
+  if (!o.preview) ReportFilesOfOtherRuns(session);
   if (!o.quiet) PrintSummary(session);
-  return session.interrupted ? kExitInterrupted : kExitOk;
+  return session.interrupted ? InterruptedExitCode() : kExitOk;
 }
 
 }  // namespace tovimar::cli

@@ -10,7 +10,7 @@ namespace tovimar::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;      // unreadable scene, no context, write failure
 inline constexpr int kExitUsage = 2;        // bad option values
-inline constexpr int kExitInterrupted = 130;  // stopped by SIGINT / SIGTERM
+inline constexpr int kExitInterrupted = 130;  // stopped by SIGINT (128 + SIGTERM = 143 for SIGTERM)
 
 // Renders options.scenePath as the options say. Progress, conversion errors
 // of the scene (with line numbers) and the summary go to `err`; returns the
@@ -19,8 +19,10 @@ inline constexpr int kExitInterrupted = 130;  // stopped by SIGINT / SIGTERM
 // nothing is created or written.
 int RunRender(const CliOptions& options, std::FILE* err);
 
-// Installs SIGINT / SIGTERM handlers that ask the current run to stop after
-// the frame in progress (the run then ends as with the panel's "Stop").
+// Installs SIGINT / SIGTERM handlers (sigaction, no SA_RESTART) that ask
+// the current run to stop: between frames, after the preparation, or before
+// the next segmentation pass (the unfinished frame's files are removed). A
+// second signal ends the process at once. The exit code is 128 + signal.
 void InstallStopSignalHandlers();
 
 }  // namespace tovimar::cli

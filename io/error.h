@@ -18,4 +18,11 @@ class Error : public std::exception {
   std::string message_;
 };
 
+// A run stopped on request in the middle of a step (Ctrl-C during the
+// segmentation passes): not a failure, the run just ends.
+class Cancelled : public Error {
+ public:
+  using Error::Error;
+};
+
 }  // namespace tovimar

@@ -8,13 +8,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "io/error.h"
+#include "io/atomic_file.h"
 
 namespace tovimar {
 
 namespace {
-
-[[noreturn]] void CannotCreate(const std::string& path) { throw Error("Cannot create file " + path); }
 
 FileIdentity IdentityOf(const struct stat& st) {
   FileIdentity id;
@@ -29,18 +27,10 @@ FileIdentity IdentityOf(const struct stat& st) {
 }  // namespace
 
 void WriteWholeFile(const std::string& path, const void* data, std::size_t size) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) CannotCreate(path);
-  bool ok = size == 0 || std::fwrite(data, 1, size, f) == size;
-  ok = std::fflush(f) == 0 && ok;
-  ok = std::fclose(f) == 0 && ok;
-  if (!ok) {
-    // Remove what was partly written, but never anything that is not a
-    // plain file (a device, a pipe).
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) std::remove(path.c_str());
-    CannotCreate(path);
-  }
+  AtomicFile file;
+  file.Create(path);
+  file.Write(data, size);
+  file.Commit();
 }
 
 FileKind InspectFile(const std::string& path, FileIdentity* identity) {

@@ -6,8 +6,9 @@
 
 namespace tovimar {
 
-// Writes `size` bytes to path in one piece (created or truncated); throws
-// Error("Cannot create file " + path) on any failure, removing a partial file.
+// Writes `size` bytes to path through an AtomicFile: path holds either its
+// earlier contents or all of the new bytes. Throws Error("Cannot create
+// file " + path + ": " + reason) on any failure.
 void WriteWholeFile(const std::string& path, const void* data, std::size_t size);
 
 // What identifies a file's contents between two looks at it: the same file

@@ -1,6 +1,7 @@
 #include "io/run_files.h"
 
 #include <charconv>
+#include <string_view>
 
 namespace tovimar {
 
@@ -45,6 +46,31 @@ FrameFileNames MakeFrameFileNames(const std::string& directory, bool rightCamera
   f.disparityText = directory + (rightCamera ? "bindisp_" : "lbindisp_") + n + ".dat";
   f.segmentation = directory + (rightCamera ? "seg_r_" : "seg_l_") + n + ".bmp";
   return f;
+}
+
+int64_t OutputFrameOfName(const std::string& name, bool rightCamera) {
+  struct Pattern {
+    const char* prefix;
+    const char* suffix;
+  };
+  static constexpr Pattern kLeft[] = {
+      {"left_", ".bmp"}, {"ldisp_", ".bmp"}, {"ldisp_p_", ".bmp"}, {"lbindisp_", ".dat"}, {"seg_l_", ".bmp"}};
+  static constexpr Pattern kRight[] = {
+      {"right_", ".bmp"}, {"disp_", ".bmp"}, {"disp_p_", ".bmp"}, {"bindisp_", ".dat"}, {"seg_r_", ".bmp"}};
+  const std::string_view n(name);
+  for (const Pattern& p : rightCamera ? kRight : kLeft) {
+    const std::string_view prefix(p.prefix), suffix(p.suffix);
+    if (n.size() <= prefix.size() + suffix.size() || !n.starts_with(prefix) || !n.ends_with(suffix)) continue;
+    const std::string_view digits = n.substr(prefix.size(), n.size() - prefix.size() - suffix.size());
+    int32_t frame = 0;
+    const auto res = std::from_chars(digits.data(), digits.data() + digits.size(), frame);
+    // Only the spelling FrameNumber gives ("0012", "10000"), not "012" or "+12".
+    if (res.ec != std::errc() || res.ptr != digits.data() + digits.size() || frame < 0 ||
+        FrameNumber(frame) != digits)
+      continue;
+    return frame;
+  }
+  return -1;
 }
 
 }  // namespace tovimar

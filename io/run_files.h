@@ -36,4 +36,9 @@ FrameFileNames MakeFrameFileNames(const std::string& directory, bool rightCamera
 // export reads the images back by this name).
 std::string CameraImageName(bool rightCamera, int32_t frameCounter);
 
+// The frame number when name (a bare file name) is one of the five output
+// names of that camera spelt as MakeFrameFileNames spells them
+// ("ldisp_p_0012.bmp" -> 12 for the left camera), else -1.
+int64_t OutputFrameOfName(const std::string& name, bool rightCamera);
+
 }  // namespace tovimar

@@ -66,4 +66,36 @@ bool IsValidUtf8(std::string_view bytes) {
   return true;
 }
 
+std::string EscapeForMessage(std::string_view text, std::size_t maxBytes) {
+  bool cut = false;
+  if (text.size() > maxBytes) {
+    std::size_t n = maxBytes;
+    // Step back over UTF-8 continuation bytes so no character is split.
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+    text = text.substr(0, n);
+    cut = true;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() + 3);
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (u < 0x20 || u == 0x7F) {
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  if (cut) out += "...";
+  return out;
+}
+
 }  // namespace tovimar

@@ -23,4 +23,15 @@ std::size_t Utf8SequenceLength(std::string_view s);
 // True when bytes are well-formed UTF-8 throughout.
 bool IsValidUtf8(std::string_view bytes);
 
+// text for a one-line message: control characters (a newline in a file
+// name) written as \n, \r, \t or \xNN; cut after maxBytes bytes (at a
+// UTF-8 boundary) with "..." appended.
+std::string EscapeForMessage(std::string_view text, std::size_t maxBytes = std::string_view::npos);
+
+// How much of a bad option value or scene field a message echoes.
+inline constexpr std::size_t kEchoedFieldBytes = 80;
+
+// A field echoed in a message: EscapeForMessage cut at kEchoedFieldBytes.
+inline std::string EchoField(std::string_view text) { return EscapeForMessage(text, kEchoedFieldBytes); }
+
 }  // namespace tovimar

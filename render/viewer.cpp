@@ -232,6 +232,16 @@ void Viewer::DrawScene(bool applyEgo, int skipId, double azimuth, double elevati
     }
     const MotionLogLines lines = FormatMotionLog(ego.position, ego.rotation, decimalSeparator_);
     editor_.AppendMotionLog(lines.table, lines.plain);
+    // A motion that overflows (an EGO of 1e308, or many that add up) would
+    // draw nothing but background, silently: stop at the line that did it.
+    std::array<double, 16> projection{};
+    glGetDoublev(GL_PROJECTION_MATRIX, projection.data());
+    for (const double v : projection) {
+      if (!std::isfinite(v)) {
+        throw Error(LineLocation(editor_.SceneName(), ego.line) +
+                    "EGO: the camera motion is no longer a finite number (the accumulated motion overflows)");
+      }
+    }
   }
 
   glMatrixMode(GL_MODELVIEW);

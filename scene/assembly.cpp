@@ -69,6 +69,7 @@ void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_
     if (object->kind == kEgo) {
       // Only Ego objects carry kind 0.
       model.egoFrames.emplace_back(static_cast<Ego*>(object.release()));
+      model.egoFrames.back()->line = lineNumber;
     } else {
       model.solidObjects.push_back(std::move(object));
     }

@@ -6,6 +6,8 @@
 #include <limits>
 #include <system_error>
 
+#include "io/text.h"
+
 namespace tovimar {
 
 namespace {
@@ -87,9 +89,8 @@ std::optional<double> ParseLocaleDouble(std::string_view text, char decimalSepar
 
 std::string NotValidFloatMessage(std::string_view text) {
   std::string message;
-  message.reserve(text.size() + 40);
   message += '\'';
-  message.append(text);
+  message += EchoField(text);
   message += "' is not a valid floating point value";
   return message;
 }

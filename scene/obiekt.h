@@ -110,6 +110,7 @@ class Czworobok : public Obiekt {
 class Ego : public Obiekt {
  public:
   Ego() : Obiekt(kEgo) {}
+  int line = 0;  // scene line it came from (0: not from a scene file), for messages
 };
 
 }  // namespace tovimar

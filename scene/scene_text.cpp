@@ -1,10 +1,10 @@
 #include "scene/scene_text.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
 
+#include "io/file.h"
+#include "io/text.h"
 #include "scene/notifier.h"
 
 namespace tovimar {
@@ -22,24 +22,19 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
-  struct Closer {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-  };
-  errno = 0;
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    throw Error("Cannot open file " + path + ": " + std::strerror(errno));
+  // ReadOnlyFile never opens a FIFO or device (/dev/zero, a pipe that no one
+  // writes to), and only the size found when opening is read, so a file
+  // that grows meanwhile cannot grow the text.
+  ReadOnlyFile file;
+  const std::string opened = file.Open(path);
+  if (!opened.empty()) throw Error("Cannot open file " + EscapeForMessage(path) + ": " + opened);
+  if (file.Size() > kMaxSceneFileBytes) {
+    throw Error("Cannot open file " + EscapeForMessage(path) + ": it holds " + std::to_string(file.Size()) +
+                " bytes, more than a scene may (" + std::to_string(kMaxSceneFileBytes) + ")");
   }
-  std::string bytes;
-  char buffer[1 << 16];
-  for (;;) {
-    const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.get());
-    bytes.append(buffer, got);
-    if (got < sizeof buffer) break;
-  }
-  if (std::ferror(file.get())) {
-    const int err = errno;
-    throw Error("Cannot read file " + path + ": " + (err != 0 ? std::strerror(err) : "read error"));
+  std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
+  if (!bytes.empty() && !file.ReadAt(0, bytes.data(), bytes.size())) {
+    throw Error("Cannot read file " + EscapeForMessage(path) + ": " + std::strerror(errno != 0 ? errno : EIO));
   }
   return bytes;
 }

@@ -1,5 +1,6 @@
 #pragma once
 // Scene text as the editor holds it: lines, joined with CR LF when saved.
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,7 +12,12 @@ namespace tovimar {
 // Lines joined with CR LF, no line break after the last one.
 std::string JoinLines(const std::vector<std::string>& lines);
 
-// Reads a whole file; throws tovimar::Error naming the path when it cannot.
+// Largest scene file read (far beyond any hand-written or generated scene).
+inline constexpr std::uint64_t kMaxSceneFileBytes = std::uint64_t{64} << 20;
+
+// Reads a whole regular file of at most kMaxSceneFileBytes; throws
+// tovimar::Error naming the path and the cause ("not a regular file" for a
+// FIFO or device, which is never opened) when it cannot.
 std::string ReadFileBytes(const std::string& path);
 
 }  // namespace tovimar

@@ -141,7 +141,10 @@ void DatasetRun::WriteFrame(int32_t frame, const FrameTruth& truth, const BmpIma
   DisparityRange(truth, lo, hi);
   filesWritten_ += files.size();
   manifest_.AddFrame(right, frame, cameraToWorld, files, seconds, lo, hi);
-  manifest_.Save();
+  // The manifest grows with every frame: past a thousand frames it is saved
+  // every tenth frame (and at the end), so long runs do not rewrite it
+  // quadratically. It lists only complete frames either way.
+  if (++framesRecorded_ <= 1000 || framesRecorded_ % 10 == 0) manifest_.Save();
 }
 
 void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std::string>& ownFiles) {

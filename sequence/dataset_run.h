@@ -46,6 +46,7 @@ class DatasetRun {
   bool sceneWritten_ = false;
   int masksWritten_ = 0;
   std::size_t filesWritten_ = 0;
+  std::size_t framesRecorded_ = 0;
   std::string maskNote_;
 };
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "io/error.h"
 #include "render/viewer.h"
 #include "sequence/camera_noise.h"
 #include "sequence/segmentation.h"
@@ -106,9 +107,11 @@ void CaptureBuffers::Resize(int w, int h) {
 void CaptureBuffers::Release() {
   CaptureTimings* keep = timings;
   const bool reference = referencePaths;
+  std::function<bool()> keepCancelled = std::move(cancelled);
   *this = CaptureBuffers{};
   timings = keep;
   referencePaths = reference;
+  cancelled = std::move(keepCancelled);
 }
 
 // ---------------------------------------------------------------- capture
@@ -214,6 +217,7 @@ void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers)
 
   for (int k = 0; k < 256; ++k) {
     if (histogram[static_cast<std::size_t>(k)] <= 0) continue;
+    if (buffers.cancelled && buffers.cancelled()) throw Cancelled("stopped during the segmentation passes");
     const PaletteColour colour =
         palette ? SegmentationPalette[static_cast<std::size_t>(k)]
                 : PaletteColour{static_cast<uint8_t>(k), static_cast<uint8_t>(k), static_cast<uint8_t>(k)};

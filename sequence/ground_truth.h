@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -83,7 +84,10 @@ struct CaptureBuffers {
   bool writeClassicFiles = true;  // false: the five classic files are computed but not written
   FrameTruth* truth = nullptr;    // when set, filled with the frame's float ground truth after capture
   bool referencePaths = false;    // the plain serial noise and per-id redraws (benchmark, tests)
-  CaptureTimings* timings = nullptr;  // not owned; kept by Release, as referencePaths
+  CaptureTimings* timings = nullptr;  // not owned; kept by Release, as referencePaths and cancelled
+  // Asked before every segmentation pass; true throws Cancelled (a frame
+  // with many ids can take minutes). Kept by Release.
+  std::function<bool()> cancelled;
 
   void Resize(int w, int h);
   void Release();

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "io/atomic_file.h"
+
 namespace tovimar {
 
 void CreateOutputDirectory(const std::string& directory) {
@@ -149,18 +151,21 @@ int WriteDisparityFile(const std::string& path, const double* disparity, int wid
                        std::string* buffer) {
   std::string local;
   std::string& text = buffer ? *buffer : local;
-  text.clear();
   const std::size_t count = static_cast<std::size_t>(width < 0 ? 0 : width) *
                             static_cast<std::size_t>(height < 0 ? 0 : height);
   // Longest value: sign, 18 digits, point, "e-308" = 25 characters.
   constexpr std::size_t kMaxLine = 25 + 2;
-  text.resize(2 * 13 + count * kMaxLine + 2);
-  char* p = text.data();
-  char* const end = p + text.size();
+  text.resize(kDisparityChunkBytes + kMaxLine);
+  char* const begin = text.data();
+  char* const end = begin + text.size();
+  char* const flushAt = begin + kDisparityChunkBytes;
+  char* p = begin;
   auto line_end = [&p] {
     *p++ = '\r';
     *p++ = '\n';
   };
+  AtomicFile file;
+  file.Create(path);
   p = std::to_chars(p, end, width).ptr;
   line_end();
   p = std::to_chars(p, end, height).ptr;
@@ -168,10 +173,14 @@ int WriteDisparityFile(const std::string& path, const double* disparity, int wid
   for (std::size_t i = 0; i < count; ++i) {
     p = FormatG18(p, end, disparity[i]);
     line_end();
+    if (p >= flushAt) {
+      file.Write(begin, static_cast<std::size_t>(p - begin));
+      p = begin;
+    }
   }
   line_end();
-  text.resize(static_cast<std::size_t>(p - text.data()));
-  WriteWholeFile(path, text.data(), text.size());
+  file.Write(begin, static_cast<std::size_t>(p - begin));
+  file.Commit();
   return 1;
 }
 

@@ -21,10 +21,13 @@ void AppendDisparityValue(std::string& out, double v);
 
 // The disparity text file: "W\r\nH\r\n", then W*H lines, one value each in
 // array order (top row first, left to right), each ended by "\r\n", then one
-// more "\r\n" (the file ends with an empty line). The text is gathered in
-// `buffer` (reused between calls when given) and written in one piece.
-// Returns +1. Throws Error("Cannot create file " + path) when the file cannot
-// be opened or written, removing a partly written file.
+// more "\r\n" (the file ends with an empty line). The text is formatted into
+// `buffer` (reused between calls when given) and written in pieces of about
+// kDisparityChunkBytes, so memory does not grow with the frame; the file
+// appears under its name only when complete (AtomicFile). Returns +1.
+// Throws Error("Cannot create file " + path + ": " + reason).
+inline constexpr std::size_t kDisparityChunkBytes = std::size_t{1} << 20;
+
 int WriteDisparityFile(const std::string& path, const double* disparity, int width, int height,
                        std::string* buffer = nullptr);
 

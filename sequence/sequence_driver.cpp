@@ -39,8 +39,13 @@ void SequenceDriver::StartStop() {
   }
   if (hooks_.setProgressPosition) hooks_.setProgressPosition(0);
   if (hooks_.bringViewerToFront) hooks_.bringViewerToFront();
+  cancelled_ = false;
   try {
     Start();
+  } catch (const Cancelled&) {
+    StopTimer();
+    cancelled_ = true;
+    return;
   } catch (const std::exception& e) {
     // The preparation failed: nothing was started.
     StopTimer();
@@ -83,6 +88,12 @@ void SequenceDriver::Tick() {
       ++framesWritten_;
     }
     ++framesMade_;
+  } catch (const Cancelled&) {
+    // A stop in the middle of the frame: the run ends without an error.
+    inStep_ = false;
+    cancelled_ = true;
+    EndRun();
+    return;
   } catch (const std::exception& e) {
     // A file that cannot be written ends the run; what was written stays.
     inStep_ = false;

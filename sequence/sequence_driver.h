@@ -103,6 +103,9 @@ class SequenceDriver {
   std::size_t FramesMade() const { return framesMade_; }
   // The message of the error that ended the last run, empty if none.
   const std::string& LastError() const { return lastError_; }
+  // The last run (or its preparation) ended by Cancelled from the source:
+  // a stop in the middle of a step, not an error.
+  bool WasCancelled() const { return cancelled_; }
 
  private:
   void EndRun();
@@ -120,6 +123,7 @@ class SequenceDriver {
   std::size_t framesWritten_ = 0;
   std::size_t framesMade_ = 0;
   std::string lastError_;
+  bool cancelled_ = false;
 };
 
 }  // namespace tovimar

@@ -1,21 +1,31 @@
 #include "sequence/viewer_frame_source.h"
 
-#include <chrono>
+#include <unistd.h>
 
+#include <chrono>
+#include <utility>
+
+#include "io/error.h"
+#include "io/folder_lock.h"
 #include "io/sha256.h"
 #include "render/viewer.h"
 #include "sequence/camera_geometry.h"
 
 namespace tovimar {
 
+ViewerFrameSource::ViewerFrameSource(Viewer& viewer, const OutputSettings& output)
+    : viewer_(viewer), output_(output) {}
+
 ViewerFrameSource::~ViewerFrameSource() = default;
 
 void ViewerFrameSource::PrepareSequence() {
+  lock_.reset();
   dataset_.reset();
   framesWritten_ = 0;
   filesWritten_ = 0;
   maskNote_.clear();
   viewer_.PrepareScene();
+  if (cancelled_ && cancelled_()) throw Cancelled("stopped during the preparation");
   // What the manifest records of this run, taken now: the random state after
   // the preparation is the one the first frame starts from.
   RunDescription run;
@@ -34,6 +44,12 @@ void ViewerFrameSource::PrepareSequence() {
   for (const std::string& line : viewer_.Editor().SceneLines()) sceneText_ += line + "\n";
   run.sceneSha256 = Sha256Hex(sceneText_);
   run_ = run;
+  if (output_.PreviewOnly()) return;
+  const std::string directory = OutputDirectory(output_.OutputFolder(), output_.SequenceNumber());
+  CreateOutputDirectory(directory);
+  std::string refusal;
+  lock_ = FolderLock::Acquire(directory, &refusal);
+  if (!refusal.empty()) throw Error(refusal);
 }
 
 std::size_t ViewerFrameSource::FrameCount() const { return viewer_.Scene().egoFrames.size(); }
@@ -66,7 +82,18 @@ void ViewerFrameSource::GenerateFrame() {
     run_->rightCamera = right;
     run_->randomAtStart = viewer_.Rig().random;
   }
-  GenerateFrameFiles(viewer_, output_, buffers_);
+  try {
+    GenerateFrameFiles(viewer_, output_, buffers_);
+  } catch (const Cancelled&) {
+    // The frame's classic files must not look complete without the rest.
+    const FrameFileNames names =
+        MakeFrameFileNames(OutputDirectory(output_.OutputFolder(), output_.SequenceNumber()),
+                           viewer_.GetRenderSettings().RightCamera(), viewer_.Rig().FrameCounter);
+    for (const std::string* name :
+         {&names.cameraImage, &names.subPixelMap, &names.pixelMap, &names.disparityText, &names.segmentation})
+      ::unlink(name->c_str());
+    throw;
+  }
   ++framesWritten_;
   if (!run_) return;
 
@@ -86,15 +113,27 @@ void ViewerFrameSource::GenerateFrame() {
 }
 
 void ViewerFrameSource::RunEnded() {
+  endError_.clear();
   if (dataset_) {
     const bool complete = framesWritten_ == FrameCount();
-    dataset_->End(complete);
+    try {
+      dataset_->End(complete);
+    } catch (const std::exception& e) {
+      // The run is over either way; the caller reports it.
+      endError_ = e.what();
+    }
     filesWritten_ += dataset_->FilesWritten();
     if (dataset_->MasksWritten() == 0) maskNote_ = dataset_->MaskNote();
   }
   dataset_.reset();
   run_.reset();
   buffers_.Release();
+  lock_.reset();
+}
+
+void ViewerFrameSource::SetCancelCheck(std::function<bool()> cancelled) {
+  cancelled_ = cancelled;
+  buffers_.cancelled = std::move(cancelled);
 }
 
 }  // namespace tovimar

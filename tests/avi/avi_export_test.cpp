@@ -1,6 +1,13 @@
 #include "avi/avi_export.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "avi/avi_writer.h"
 
 #include "media_files.h"
 
@@ -59,6 +66,65 @@ TEST(AviExport, LeftCameraWithoutSoundOrFrames) {
   EXPECT_FALSE(s.opened);
   EXPECT_EQ(s.framesWritten, 0);
   EXPECT_EQ(s.framesSkipped, 3);
+}
+
+// Sound files as common tools write them: a LIST (INFO) chunk between "fmt "
+// and "data". The samples are found and kept; fields that contradict each
+// other are refused with the reason instead of making an unplayable file.
+TEST(AviExport, WaveChunksAreWalkedAndInconsistentFieldsRefused) {
+  if (!avitest::HaveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
+  avitest::TempDir dir;
+  avitest::WriteFile(dir.file("left_0000.bmp"), avitest::Bmp24(avitest::PatternPicture(16, 16, 0), 16, 16));
+  const auto plain = avitest::Wave16(1, 8000, 2000, 3);
+  std::vector<uint8_t> tagged(plain.begin(), plain.begin() + 36);
+  const char raw[] = "LIST\x0e\0\0\0INFOISFT\x02\0\0\0x\0";
+  const std::string list(raw, sizeof raw - 1);  // 22 bytes
+  tagged.insert(tagged.end(), list.begin(), list.end());
+  tagged.insert(tagged.end(), plain.begin() + 36, plain.end());
+  tagged[4] = static_cast<uint8_t>(tagged.size() - 8);
+  tagged[5] = static_cast<uint8_t>((tagged.size() - 8) >> 8);
+  avitest::WriteFile(dir.file("tagged.wav"), tagged);
+  EXPECT_EQ(CheckWaveFile(dir.file("tagged.wav")), "");
+  const AviExportSummary s = ExportAvi(dir.path().string(), false, 1, dir.file("tagged.wav"));
+  EXPECT_TRUE(s.audioAdded);
+  EXPECT_TRUE(avitest::DecodeAudioS16(dir.file("L.avi")) == std::vector<uint8_t>(plain.begin() + 44, plain.end()));
+
+  auto with = [&](size_t at, uint32_t value, int bytes) {
+    auto f = plain;
+    for (int i = 0; i < bytes; ++i) f[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    avitest::WriteFile(dir.file("bad.wav"), f);
+    return CheckWaveFile(dir.file("bad.wav"));
+  };
+  EXPECT_EQ(with(32, 3, 2), "block align 3 is not channels x bytes per sample (2)");
+  EXPECT_EQ(with(28, 1234, 4), "byte rate 1234 is not sample rate x block align (16000)");
+  EXPECT_EQ(with(24, 999, 4), "sample rate 999 is outside 1000..384000");
+  EXPECT_EQ(CheckWaveFile("/dev/zero"), "not a regular file");
+}
+
+// A full disk while the AVI is written: the export says why, and the AVI of
+// an earlier export stays as it was.
+TEST(AviExport, WriteFailureKeepsTheEarlierFileAndSaysWhy) {
+  avitest::TempDir dir;
+  for (int i = 0; i < 40; ++i) {
+    avitest::WriteFile(dir.file("left_00" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".bmp"),
+                       avitest::Bmp24(avitest::PatternPicture(16, 16, i), 16, 16));
+  }
+  ASSERT_TRUE(ExportAvi(dir.path().string(), false, 1, "").writeError.empty());
+  const auto earlier = avitest::ReadFile(dir.file("L.avi"));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{20000, 20000};  // the header fits, 40 frames do not
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    const AviExportSummary s = ExportAvi(dir.path().string(), false, 40, "");
+    ::_exit(s.opened && s.writeError == "file too large" ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_TRUE(avitest::ReadFile(dir.file("L.avi")) == earlier);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 41);  // no temporary file left
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Scene text lines, file reading, and parsing a whole scene.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -80,6 +81,30 @@ TEST_F(ReadFileBytesTest, FailuresNameThePath) {
     FAIL() << "no error for a folder";
   } catch (const Error& e) {
     EXPECT_NE(e.message().find(dir_.string()), std::string::npos) << e.message();
+  }
+}
+
+// Never-ending or never-opening paths are refused at once, not read until
+// memory runs out or waited on.
+TEST_F(ReadFileBytesTest, DevicesPipesAndHugeFilesAreRefused) {
+  const auto fifo = (dir_ / "pipe").string();
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {std::string("/dev/zero"), fifo}) {
+    try {
+      ReadFileBytes(path);
+      ADD_FAILURE() << "no error for " << path;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.message(), "Cannot open file " + path + ": not a regular file");
+    }
+  }
+  const auto huge = (dir_ / "huge.txt").string();
+  std::ofstream(huge).close();
+  std::filesystem::resize_file(huge, kMaxSceneFileBytes + 1);  // sparse
+  try {
+    ReadFileBytes(huge);
+    ADD_FAILURE() << "no error for a file past the limit";
+  } catch (const Error& e) {
+    EXPECT_NE(e.message().find("more than a scene may"), std::string::npos) << e.message();
   }
 }
 

@@ -187,7 +187,7 @@ TEST(GroundTruthRun, MissingOutputFolderEndsTheRunWithTheFileName) {
   Stage s(kEgoOnly, 16, 8, tmp.path() + "/missing/parent");
   ASSERT_TRUE(s.ready);
   EXPECT_FALSE(s.Run(false));
-  EXPECT_EQ(s.error, "Cannot create file " + tmp.path() + "/missing/parent/0/left_0000.bmp");
+  EXPECT_EQ(s.error, "Cannot create file " + tmp.path() + "/missing/parent/0/left_0000.bmp: the folder does not exist");
   EXPECT_EQ(s.viewer->Rig().FrameCounter, -1);
 }
 

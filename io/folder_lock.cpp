@@ -1,0 +1,105 @@
+#include "io/folder_lock.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <map>
+#include <mutex>
+
+#include "io/text.h"
+
+namespace tovimar {
+
+namespace {
+
+std::mutex g_mutex;
+// The locks this process holds, by the folder's real path.
+std::map<std::string, std::weak_ptr<FolderLock>>& Held() {
+  static std::map<std::string, std::weak_ptr<FolderLock>> held;
+  return held;
+}
+
+std::string HolderText() {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+  return "pid " + std::to_string(::getpid()) + "\nhost " + host + "\nprogram " + program_invocation_short_name +
+         "\n";
+}
+
+// "PROGRAM (pid N on HOST)" from a lock file's text.
+std::string DescribeHolder(const std::string& text) {
+  std::string pid, host, program;
+  for (const std::string& line : SplitLines(text)) {
+    const std::size_t space = line.find(' ');
+    if (space == std::string::npos) continue;
+    const std::string key = line.substr(0, space), value = EchoField(line.substr(space + 1));
+    if (key == "pid") pid = value;
+    if (key == "host") host = value;
+    if (key == "program") program = value;
+  }
+  if (pid.empty()) return "another run";
+  return (program.empty() ? std::string("another run") : program) + " (pid " + pid +
+         (host.empty() ? "" : " on " + host) + ")";
+}
+
+}  // namespace
+
+std::shared_ptr<FolderLock> FolderLock::Acquire(const std::string& folder, std::string* refusal) {
+  refusal->clear();
+  char real[PATH_MAX];
+  if (::realpath(folder.empty() ? "." : folder.c_str(), real) == nullptr) return nullptr;
+  const std::string key = real;
+  const std::lock_guard<std::mutex> guard(g_mutex);
+  if (auto held = Held()[key].lock()) return held;
+  const std::string path = key + "/" + kFolderLockName;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+    if (fd < 0) return nullptr;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      const int err = errno;
+      std::string text(512, '\0');
+      const ssize_t got = err == EWOULDBLOCK ? ::pread(fd, text.data(), text.size(), 0) : -1;
+      ::close(fd);
+      if (err != EWOULDBLOCK) return nullptr;  // a file system without locks
+      text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+      std::string shown = folder;
+      if (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+      *refusal = "the sequence folder '" + EscapeForMessage(shown) + "' is in use by " + DescribeHolder(text);
+      return nullptr;
+    }
+    // The holder before us may have removed the file between our open and
+    // our flock: then the lock is on a file no one else will find.
+    struct stat opened {}, named {};
+    if (::fstat(fd, &opened) != 0 || ::lstat(path.c_str(), &named) != 0 || opened.st_dev != named.st_dev ||
+        opened.st_ino != named.st_ino) {
+      ::close(fd);
+      continue;
+    }
+    const std::string text = HolderText();
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, text.data(), text.size(), 0) < 0) {
+      // The lock holds without the text; a refused run then names "another run".
+    }
+    std::shared_ptr<FolderLock> lock(new FolderLock(fd, path, key));
+    Held()[key] = lock;
+    return lock;
+  }
+  return nullptr;
+}
+
+FolderLock::~FolderLock() {
+  const std::lock_guard<std::mutex> guard(g_mutex);
+  // Removed while still locked, so a run that opens it meanwhile sees the
+  // file gone and makes a new one.
+  ::unlink(path_.c_str());
+  ::close(fd_);
+  auto& held = Held();
+  auto it = held.find(key_);
+  if (it != held.end() && it->second.expired()) held.erase(it);
+}
+
+}  // namespace tovimar

@@ -1,0 +1,39 @@
+#pragma once
+// The exclusive lock of a sequence folder for the length of a run: two runs
+// writing the same folder would interleave their frames silently. The lock
+// is flock(LOCK_EX | LOCK_NB) on FOLDER/.tovimar.lock, which holds the
+// holder's pid, host and program for the message of a refused run; the file
+// is removed when the lock is released (one left by a killed process holds
+// no lock and is simply taken over). Within one process the lock is shared:
+// taking it again while held gives the same lock (a left run and a right run
+// of one command, the viewer's runs of one desktop session).
+#include <memory>
+#include <string>
+
+namespace tovimar {
+
+inline constexpr const char* kFolderLockName = ".tovimar.lock";
+
+class FolderLock {
+ public:
+  // Takes the lock of folder (an existing folder; a trailing '/' is fine).
+  // Returns null with *refusal set ("the sequence folder 'F' is in use by
+  // PROGRAM (pid N on HOST)") when another process holds it; null with
+  // *refusal empty when no lock file can be made there (a missing or
+  // read-only folder: the run's first file reports the cause).
+  static std::shared_ptr<FolderLock> Acquire(const std::string& folder, std::string* refusal);
+
+  ~FolderLock();  // removes the lock file and releases the lock
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+  const std::string& LockPath() const { return path_; }
+
+ private:
+  FolderLock(int fd, std::string path, std::string key) : fd_(fd), path_(std::move(path)), key_(std::move(key)) {}
+  int fd_;
+  std::string path_;
+  std::string key_;
+};
+
+}  // namespace tovimar
