@@ -1,6 +1,7 @@
 #include "app/forms.h"
 
 #include <QApplication>
+#include <QScreen>
 
 #include "app/app_support.h"
 #include "scene/matrix.h"
@@ -8,6 +9,7 @@
 #include "app/unit1.h"
 #include "app/unit2.h"
 #include "app/unit3.h"
+#include "app/window_placement.h"
 
 TForm1* Form1 = nullptr;
 TForm2* Form2 = nullptr;
@@ -26,6 +28,25 @@ void CreateForms() {
   Form2->show();
   Form1 = new TForm1();
   Form1->show();
+  ArrangeWindows(false);
+}
+
+void ArrangeWindows(bool viewerOnly) {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr || Form1 == nullptr || Form2 == nullptr || Form3 == nullptr) return;
+  const QRect outer = Form3->frameGeometry();
+  const QRect inner = Form3->geometry();
+  const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                       outer.bottom() - inner.bottom());
+  const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen->availableGeometry(), Form3->size(),
+                                                           Form2->DesignedSize(), Form1->RenderSize(), frame);
+  if (!viewerOnly) {
+    Form3->move(p.panelPos);
+    Form2->setFixedSize(p.editorSize);
+    Form2->move(p.editorPos);
+  }
+  Form1->SetDisplayLimit(p.viewerLimit);
+  Form1->move(p.viewerPos);
 }
 
 void DestroyViewerAndEditor() {

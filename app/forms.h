@@ -19,6 +19,12 @@ void SetUpApplication();
 // this order, into Form3, Form2 and Form1, and shows all three.
 void CreateForms();
 
+// Places the windows on the primary screen (app/window_placement.h): the
+// designed places where they fit, else side by side; the viewer's picture is
+// scaled down where the chosen resolution does not fit. viewerOnly: after a
+// new resolution, only the viewer moves.
+void ArrangeWindows(bool viewerOnly);
+
 // Destroys the viewer (releasing the scene, the textures and the OpenGL
 // context), then the editor, and nulls their references.
 void DestroyViewerAndEditor();

@@ -1,14 +1,24 @@
 #include "app/unit1.h"
 
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QShowEvent>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <cmath>
 #include <cstring>
 
 #include "avi/avi_export.h"
 #include "app/forms.h"
 #include "app/unit2.h"
 #include "app/unit3.h"
+#include "app/window_placement.h"
+#include "io/run_files.h"
 #include "render/viewer.h"
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
@@ -139,25 +149,81 @@ TForm1::TForm1(QWidget* parent)
     Timer1->start();
   };
   hooks.stopTimer = [this] { Timer1->stop(); };
-  hooks.setProgressMax = [](int maximum) {
+  hooks.setProgressMax = [this](int maximum) {
     // A maximum of 0 would turn the bar into a busy indicator.
     if (Form3 != nullptr) Form3->ProgressBar1->setRange(0, maximum > 0 ? maximum : 1);
+    runFrames_ = maximum;
+    runClock_.start();
+    RunProgress(0);
   };
-  hooks.setProgressPosition = [](int position) {
+  hooks.setProgressPosition = [this](int position) {
     if (Form3 != nullptr) Form3->ProgressBar1->setValue(position);
+    RunProgress(position);
   };
   hooks.setButtonCaption = [](const std::string& caption) {
     if (Form3 != nullptr) Form3->Button3->setText(tovimar::FromStd(caption));
   };
-  hooks.bringViewerToFront = [this] {
-    show();
-    raise();
-    activateWindow();
-  };
+  hooks.bringViewerToFront = [this] { BringToFront(); };
   hooks.hideDeveloperControls = [this] { HideDeveloperControls(); };
-  hooks.showError = [](const std::string& message) { tovimar::AppNotifier().Notify("", message); };
+  hooks.showError = [this](const std::string& message) {
+    RunFailed(message);
+    tovimar::AppNotifier().Notify("", message);
+  };
+  hooks.runEnded = [this] { RunEnded(); };
   frameSource_ = std::make_unique<tovimar::ViewerFrameSource>(*viewer_, *this);
   driver_ = std::make_unique<tovimar::SequenceDriver>(*frameSource_, hooks);
+
+  // Keys, mouse and the context menu of the developer controls and views.
+  setFocusPolicy(Qt::StrongFocus);
+  setMouseTracking(true);
+  ProbeLabel = Named(new QLabel(this), "ProbeLabel");
+  ProbeLabel->setAutoFillBackground(true);
+  ProbeLabel->setVisible(false);
+  ViewMenu = Named(new QMenu(this), "ViewMenu");
+  auto* views = new QActionGroup(ViewMenu);
+  const char* const viewNames[] = {"1  Camera image", "2  Disparity", "3  Segmentation", "4  Occlusion mask"};
+  for (int i = 0; i < 4; ++i) {
+    QAction* action = ViewMenu->addAction(QString::fromLatin1(viewNames[i]));
+    action->setObjectName(QStringLiteral("view_%1").arg(i + 1));
+    action->setCheckable(true);
+    action->setChecked(i == 0);
+    views->addAction(action);
+    connect(action, &QAction::triggered, this,
+            [this, i] { tovimar::Guarded([&] { SetViewMode(static_cast<tovimar::ViewMode>(i)); }); });
+  }
+  ViewMenu->addSeparator();
+  connect(ViewMenu->addAction(QStringLiteral("Reset view (Home)")), &QAction::triggered, this, [this] {
+    tovimar::Guarded([&] {
+      if (ViewControlsFree()) FormPaint();
+    });
+  });
+  connect(ViewMenu->addAction(QStringLiteral("Save picture... (Ctrl+S)")), &QAction::triggered, this,
+          [this] { tovimar::Guarded([&] { Button13Click(Button13); }); });
+  connect(ViewMenu->addAction(QStringLiteral("Keys and mouse (F1)")), &QAction::triggered, this,
+          [this] { ShowHelp(); });
+  setContextMenuPolicy(Qt::DefaultContextMenu);
+
+  HelpWindow = new QWidget(this, Qt::Tool);
+  HelpWindow->setObjectName(QStringLiteral("HelpWindow"));
+  HelpWindow->setWindowTitle(QStringLiteral("Stereo Viewer: keys and mouse"));
+  auto* helpText = new QLabel(QStringLiteral(
+      "<table>"
+      "<tr><td><b>Left</b> / <b>Right</b></td><td>orbit around the scene (azimuth)</td></tr>"
+      "<tr><td><b>Up</b> / <b>Down</b></td><td>orbit up and down (elevation)</td></tr>"
+      "<tr><td>left-drag</td><td>orbit</td></tr>"
+      "<tr><td><b>+</b> / <b>-</b>, wheel</td><td>zoom in and out</td></tr>"
+      "<tr><td><b>Home</b> or <b>R</b></td><td>reset the view</td></tr>"
+      "<tr><td><b>Ctrl+S</b></td><td>save the picture</td></tr>"
+      "<tr><td><b>1</b> <b>2</b> <b>3</b> <b>4</b></td><td>camera image, disparity, segmentation, "
+      "occlusion mask of the frame just written</td></tr>"
+      "<tr><td><b>F1</b></td><td>this help</td></tr>"
+      "</table><p>Right-click the picture for the same commands. The view cannot be moved while a run is "
+      "going, and only the camera image can be moved.</p>"),
+      HelpWindow);
+  helpText->setWordWrap(true);
+  auto* helpLayout = new QVBoxLayout(HelpWindow);
+  helpLayout->addWidget(helpText);
+  HelpWindow->resize(420, 260);
 
   FormCreate();
 }
@@ -180,7 +246,13 @@ void TForm1::FormDestroy() {
 void TForm1::FormPaint() { viewer_->ResetViewAndDraw(); }
 
 void TForm1::ChangeResolution(int width, int height) {
-  setFixedSize(width, height);
+  // A run must not go on in a context of another size.
+  if (driver_->SequenceRunning()) {
+    endReason_ = EndReason::Apply;
+    driver_->Abort();
+  }
+  renderSize_ = QSize(width, height);
+  setFixedSize(tovimar::FitInside(renderSize_, displayLimit_));
   shown_ = QImage();
   shownStale_ = false;
   viewer_->ChangeResolution(width, height);
@@ -209,23 +281,59 @@ void TForm1::CheckBox1Click(QObject*) { viewer_->CameraSwitch(CheckBox1->isCheck
 
 void TForm1::Button7Click(QObject*) { driver_->Start(); }
 
+void TForm1::StartStop() {
+  if (driver_->SequenceRunning()) endReason_ = EndReason::User;
+  driver_->StartStop();
+}
+
+void TForm1::BringToFront() {
+  // Showing again redraws nothing: the picture kept is shown (a drawing
+  // would step the random state of the run to come).
+  bringing_ = true;
+  if (isMinimized() || isHidden()) showNormal();
+  show();
+  bringing_ = false;
+  raise();
+  activateWindow();
+}
+
+void TForm1::SetDisplayLimit(const QSize& limit) {
+  displayLimit_ = limit;
+  setFixedSize(tovimar::FitInside(renderSize_, displayLimit_));
+  update();
+}
+
 void TForm1::Button11Click(QObject*) {
+  BringToFront();
   // A preparation must never overlap a frame: frames drawn from a half-parsed
   // scene would spoil the sequence silently.
-  if (driver_->Abort()) {
+  endReason_ = EndReason::Preparation;
+  const bool stopped = driver_->Abort();
+  endReason_ = EndReason::None;
+  if (stopped) {
     tovimar::AppNotifier().Notify("", "The run was stopped because the scene is being prepared again; the frames "
                                       "written so far stay.");
   }
   viewer_->PrepareScene();
 }
 
-void TForm1::Timer1Timer(QObject*) { driver_->Tick(); }
+void TForm1::Timer1Timer(QObject*) {
+  const int32_t frame = viewer_->Rig().FrameCounter;
+  const std::size_t written = driver_->FramesWritten();
+  tovimar::WrittenFrame next{true, tovimar::OutputDirectory(OutputFolder(), SequenceNumber()), RightCamera(), frame,
+                             Outputs()};
+  driver_->Tick();
+  if (driver_->FramesWritten() != written) {
+    lastWritten_ = std::move(next);
+    if (viewMode_ != tovimar::ViewMode::Camera) RefreshTruth();
+  }
+}
 
 void TForm1::Button10Click(QObject*) {
   const bool right = CheckBox1->isChecked();
   const std::string directory = tovimar::OutputDirectory(OutputFolder(), SequenceNumber());
   const int frames = static_cast<int>(viewer_->Scene().egoFrames.size());
-  tovimar::ExportAvi(directory, right, frames, "wav.wav");  // shows nothing, whatever happens
+  LastAviExport = tovimar::ExportAvi(directory, right, frames, "wav.wav");  // shows nothing, whatever happens
 }
 
 void TForm1::Button13Click(QObject*) {
@@ -239,7 +347,10 @@ void TForm1::Button13Click(QObject*) {
 void TForm1::Timer2Timer(QObject*) {
   // Disabled first: a picture that cannot be written is reported once.
   Timer2->stop();
-  const QImage picture = grab(QRect(0, 0, width(), height())).toImage().convertToFormat(QImage::Format_RGB888);
+  // The picture at the rendered size, whatever size the window shows it at.
+  const QImage picture = ShownImage().isNull()
+                             ? grab(QRect(0, 0, width(), height())).toImage().convertToFormat(QImage::Format_RGB888)
+                             : ShownImage().convertToFormat(QImage::Format_RGB888);
   const int w = picture.width();
   const int h = picture.height();
   std::vector<uint8_t> bgr(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3);
@@ -320,26 +431,262 @@ void TForm1::RefreshShownImage() {
   }
 }
 
-QImage TForm1::ShownImage() {
-  if (shownStale_) RefreshShownImage();
-  return shown_;
-}
-
 void TForm1::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (shownStale_) RefreshShownImage();
-  if (shown_.isNull()) {
+  if (viewMode_ == tovimar::ViewMode::Camera && shown_.isNull()) {
     painter.fillRect(rect(), palette().window());
     return;
   }
-  painter.drawImage(0, 0, shown_);
-  if (shown_.width() < width() || shown_.height() < height()) {
-    painter.fillRect(QRect(shown_.width(), 0, width() - shown_.width(), height()), palette().window());
-    painter.fillRect(QRect(0, shown_.height(), shown_.width(), height() - shown_.height()), palette().window());
+  const QImage& picture = viewMode_ == tovimar::ViewMode::Camera ? shown_ : truthImage_;
+  if (picture.isNull()) {
+    painter.fillRect(rect(), Qt::black);
+    painter.setPen(Qt::white);
+    painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Nothing of this kind was written for the last frame"));
+    return;
+  }
+  if (size() != renderSize_) {
+    // The frame is larger than the screen allows: shown scaled down.
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QSize target = picture.size().scaled(size(), Qt::KeepAspectRatio);
+    painter.drawImage(QRect(QPoint(0, 0), target), picture);
+    painter.fillRect(QRect(target.width(), 0, width() - target.width(), height()), palette().window());
+    painter.fillRect(QRect(0, target.height(), target.width(), height() - target.height()), palette().window());
+    return;
+  }
+  painter.drawImage(0, 0, picture);
+  if (picture.width() < width() || picture.height() < height()) {
+    painter.fillRect(QRect(picture.width(), 0, width() - picture.width(), height()), palette().window());
+    painter.fillRect(QRect(0, picture.height(), picture.width(), height() - picture.height()), palette().window());
   }
 }
 
 void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
+  if (event->spontaneous() || bringing_ || driver_->SequenceRunning()) return;
   tovimar::Guarded([&] { FormPaint(); });
 }
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // Only the end of the program closes the viewer.
+  if (closeAllowed_) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+QImage TForm1::ShownImage() {
+  if (viewMode_ != tovimar::ViewMode::Camera) return truthImage_;
+  if (shownStale_) RefreshShownImage();
+  return shown_;
+}
+
+// --- run progress and the status line ---
+
+namespace {
+
+QString Duration(double seconds) {
+  const long s = std::lround(seconds);
+  if (s < 60) return QStringLiteral("%1 s").arg(s);
+  if (s < 3600) return QStringLiteral("%1 min %2 s").arg(s / 60).arg(s % 60);
+  return QStringLiteral("%1 h %2 min").arg(s / 3600).arg((s / 60) % 60);
+}
+
+void Status(const QString& text) {
+  if (Form3 != nullptr) Form3->ShowStatus(text);
+}
+
+}  // namespace
+
+void TForm1::RunProgress(int position) {
+  if (position <= 0) {
+    Status(QStringLiteral("Frame 0 of %1").arg(runFrames_));
+    return;
+  }
+  const double seconds = std::max(1e-3, static_cast<double>(runClock_.elapsed()) / 1000.0);
+  const double fps = position / seconds;
+  Status(QStringLiteral("Frame %1 of %2, %3 frames/s, %4 left")
+             .arg(position)
+             .arg(runFrames_)
+             .arg(fps, 0, 'f', fps < 10 ? 2 : 1)
+             .arg(Duration((runFrames_ - position) / fps)));
+}
+
+void TForm1::ResetProgress() {
+  if (Form3 != nullptr) Form3->ProgressBar1->setValue(0);
+}
+
+void TForm1::RunEnded() {
+  const std::size_t made = driver_->FramesMade();
+  const QString count = QStringLiteral("%1 of %2 frames").arg(made).arg(runFrames_);
+  const EndReason reason = endReason_;
+  endReason_ = EndReason::None;
+  if (made >= static_cast<std::size_t>(runFrames_) && reason == EndReason::None) {
+    const double seconds = static_cast<double>(runClock_.elapsed()) / 1000.0;
+    Status(QStringLiteral("Done: %1 frames %2 in %3")
+               .arg(made)
+               .arg(driver_->FramesWritten() > 0 ? QStringLiteral("written") : QStringLiteral("previewed"))
+               .arg(Duration(seconds)));
+    return;
+  }
+  ResetProgress();
+  switch (reason) {
+    case EndReason::User: Status(QStringLiteral("Stopped by the user after %1.").arg(count)); break;
+    case EndReason::Preparation:
+      Status(QStringLiteral("Interrupted by a preparation of the scene after %1.").arg(count));
+      break;
+    case EndReason::Apply: Status(QStringLiteral("Interrupted by Apply (new resolution) after %1.").arg(count)); break;
+    case EndReason::None: Status(QStringLiteral("Ended after %1.").arg(count)); break;  // an error follows
+  }
+}
+
+void TForm1::RunFailed(const std::string& message) {
+  ResetProgress();
+  Status(QStringLiteral("Error: ") + tovimar::FromStd(message));
+}
+
+// --- ground-truth views ---
+
+void TForm1::SetViewMode(tovimar::ViewMode mode) {
+  viewMode_ = mode;
+  if (QAction* a = ViewMenu->findChild<QAction*>(QStringLiteral("view_%1").arg(static_cast<int>(mode) + 1)))
+    a->setChecked(true);
+  if (mode != tovimar::ViewMode::Camera) RefreshTruth();
+  ProbeLabel->hide();
+  update();
+}
+
+void TForm1::RefreshTruth() {
+  truth_ = tovimar::ReadWrittenFrame(lastWritten_);
+  switch (viewMode_) {
+    case tovimar::ViewMode::Disparity: truthImage_ = tovimar::DisparityPicture(truth_); break;
+    case tovimar::ViewMode::Segmentation: truthImage_ = truth_.segmentation; break;
+    case tovimar::ViewMode::Occlusion: truthImage_ = truth_.mask; break;
+    case tovimar::ViewMode::Camera: truthImage_ = QImage(); break;
+  }
+  update();
+}
+
+QString TForm1::ProbeText(int x, int y) const {
+  if (x < 0 || y < 0 || x >= truth_.width || y >= truth_.height) return {};
+  QStringList parts;
+  parts << QStringLiteral("x %1, y %2").arg(x).arg(y);
+  if (!truth_.disparity.empty()) {
+    const float d = truth_.disparity[static_cast<std::size_t>(y) * static_cast<std::size_t>(truth_.width) +
+                                     static_cast<std::size_t>(x)];
+    parts << QStringLiteral("disparity %1 px").arg(static_cast<double>(d), 0, 'f', 3);
+  }
+  if (!truth_.segmentation.isNull() && x < truth_.segmentation.width() && y < truth_.segmentation.height()) {
+    const QRgb c = truth_.segmentation.pixel(x, y);
+    if (c == qRgb(255, 255, 255)) {
+      parts << QStringLiteral("no id");
+    } else if (qRed(c) == qGreen(c) && qGreen(c) == qBlue(c)) {
+      parts << QStringLiteral("id %1").arg(qRed(c));
+    } else {
+      parts << QStringLiteral("segment colour %1").arg(QColor(c).name());
+    }
+  }
+  return parts.join(QStringLiteral(", "));
+}
+
+void TForm1::ShowHelp() {
+  HelpWindow->show();
+  HelpWindow->raise();
+}
+
+// --- keys and mouse ---
+
+bool TForm1::ViewControlsFree() const {
+  // A drawing during a run would change the frames: the view stays put.
+  return !driver_->SequenceRunning() && viewMode_ == tovimar::ViewMode::Camera;
+}
+
+QPoint TForm1::FramePoint(const QPoint& p) const {
+  if (width() <= 0 || height() <= 0) return p;
+  return {p.x() * renderSize_.width() / width(), p.y() * renderSize_.height() / height()};
+}
+
+void TForm1::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if (key == Qt::Key_S && event->modifiers().testFlag(Qt::ControlModifier)) {
+    tovimar::Guarded([&] { Button13Click(Button13); });
+    return;
+  }
+  if (key == Qt::Key_F1) {
+    ShowHelp();
+    return;
+  }
+  if (key >= Qt::Key_1 && key <= Qt::Key_4) {
+    tovimar::Guarded([&] { SetViewMode(static_cast<tovimar::ViewMode>(key - Qt::Key_1)); });
+    return;
+  }
+  void (TForm1::*handler)(QObject*) = nullptr;
+  switch (key) {
+    case Qt::Key_Up: handler = &TForm1::Button1Click; break;
+    case Qt::Key_Down: handler = &TForm1::Button4Click; break;
+    case Qt::Key_Left: handler = &TForm1::Button2Click; break;
+    case Qt::Key_Right: handler = &TForm1::Button3Click; break;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: handler = &TForm1::Button6Click; break;
+    case Qt::Key_Minus: handler = &TForm1::Button5Click; break;
+    case Qt::Key_Home:
+    case Qt::Key_R:
+      if (ViewControlsFree()) tovimar::Guarded([&] { FormPaint(); });
+      return;
+    default: QWidget::keyPressEvent(event); return;
+  }
+  if (ViewControlsFree()) tovimar::Guarded([&] { (this->*handler)(nullptr); });
+}
+
+void TForm1::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) {
+    dragging_ = true;
+    dragFrom_ = event->position().toPoint();
+  }
+  QWidget::mousePressEvent(event);
+}
+
+void TForm1::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint at = event->position().toPoint();
+  if (dragging_ && event->buttons().testFlag(Qt::LeftButton)) {
+    // Two degrees for every 4 pixels of drag, as the buttons step.
+    const int dx = (at.x() - dragFrom_.x()) / 4;
+    const int dy = (at.y() - dragFrom_.y()) / 4;
+    if ((dx != 0 || dy != 0) && ViewControlsFree()) {
+      tovimar::Guarded([&] { viewer_->ChangeView(-2.0f * static_cast<float>(dx), -2.0f * static_cast<float>(dy), 0.0); });
+      dragFrom_ += QPoint(dx * 4, dy * 4);
+    }
+  }
+  const QPoint p = FramePoint(at);
+  const QString probe = ProbeText(p.x(), p.y());
+  if (probe.isEmpty()) {
+    ProbeLabel->hide();
+  } else {
+    ProbeLabel->setText(probe);
+    ProbeLabel->adjustSize();
+    ProbeLabel->move(0, height() - ProbeLabel->height());
+    ProbeLabel->show();
+  }
+  QWidget::mouseMoveEvent(event);
+}
+
+void TForm1::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) dragging_ = false;
+  QWidget::mouseReleaseEvent(event);
+}
+
+void TForm1::wheelEvent(QWheelEvent* event) {
+  const int steps = event->angleDelta().y() / 120;
+  if (steps != 0 && ViewControlsFree()) {
+    tovimar::Guarded([&] { viewer_->ChangeView(0.0f, 0.0f, -0.2 * steps); });
+  }
+  event->accept();
+}
+
+void TForm1::leaveEvent(QEvent* event) {
+  ProbeLabel->hide();
+  QWidget::leaveEvent(event);
+}
+
+void TForm1::contextMenuEvent(QContextMenuEvent* event) { ViewMenu->popup(event->globalPos()); }

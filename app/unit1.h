@@ -4,7 +4,10 @@
 // controls. It answers the core's questions about the settings by reading
 // the control panel and its own camera check box at the moment of use.
 #include <QCheckBox>
+#include <QElapsedTimer>
 #include <QImage>
+#include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSlider>
 #include <QTimer>
@@ -15,6 +18,8 @@
 #include <vector>
 
 #include "app/app_support.h"
+#include "app/truth_view.h"
+#include "avi/avi_export.h"
 #include "render/settings.h"
 #include "sequence/output_settings.h"
 
@@ -39,8 +44,33 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void FormPaint();  // view defaults, then one drawing (the window was uncovered)
 
   // The control panel's "Apply": client size, then a new rendering context,
-  // then the repaint that follows a resize.
+  // then the repaint that follows a resize. A run going on is ended first.
   void ChangeResolution(int width, int height);
+  // The largest client size the window may take on the screen: a frame
+  // larger than this is shown scaled down (the rendered frame keeps its size).
+  void SetDisplayLimit(const QSize& limit);
+  QSize RenderSize() const { return renderSize_; }
+
+  // The control panel's Start/Stop: a stop asked for here is reported as
+  // the user's.
+  void StartStop();
+  // Shows the window normally and in front (after a minimise or a hide).
+  void BringToFront();
+  // Lets closeEvent close the window: the program is ending.
+  void AllowClose() { closeAllowed_ = true; }
+
+  // What the window shows: the camera drawing or the ground truth of the
+  // frame just written (read from its files).
+  void SetViewMode(tovimar::ViewMode mode);
+  tovimar::ViewMode GetViewMode() const { return viewMode_; }
+  const tovimar::WrittenFrame& LastWrittenFrame() const { return lastWritten_; }
+  const tovimar::TruthFiles& Truth() const { return truth_; }
+  // The disparity and id at a pixel of the frame, as the status label shows them.
+  QString ProbeText(int x, int y) const;
+  QLabel* ProbeLabel;   // under the pointer: disparity and id
+  QWidget* HelpWindow;  // keys and mouse, F1
+  QMenu* ViewMenu;      // the context menu: views, reset, save, help
+  void ShowHelp();
 
   // Developer controls and commands.
   void Button1Click(QObject* sender);   // "/\"  elevation - 2
@@ -60,11 +90,15 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void Timer2Timer(QObject* sender);     // the delayed picture save
   void HideDeveloperControls();
 
+  // What the last AVI export did (Button10Click).
+  tovimar::AviExportSummary LastAviExport;
+
   // The save-picture dialog: returns the chosen file name, or an empty text
   // when the user cancels. Tests replace it.
   std::function<QString()> SavePictureDialog1;
 
-  // The picture the client area shows: the last presented drawing.
+  // The picture the client area shows, at the rendered size: the last
+  // presented drawing, or the ground-truth view.
   QImage ShownImage();
 
   // tovimar::RenderSettings and OutputSettings, read from the control panel
@@ -98,13 +132,30 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
  protected:
   void paintEvent(QPaintEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
   // The editor as the core sees it, reached through Form2 at each use.
   class EditorForward;
 
+  enum class EndReason { None, User, Preparation, Apply };
+
   void Presented();
   void RefreshShownImage();
+  void RefreshTruth();
+  bool ViewControlsFree() const;  // idle, camera view: the developer controls may draw
+  void RunProgress(int position);
+  void RunEnded();
+  void RunFailed(const std::string& message);
+  void ResetProgress();
+  QPoint FramePoint(const QPoint& widgetPoint) const;
 
   std::unique_ptr<EditorForward> editor_;
   tovimar::AppNotifierForwarder notifier_;
@@ -115,4 +166,17 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   bool shownStale_ = false;
   std::vector<uint8_t> readBuffer_;
   QString pictureFileName_;
+  QSize renderSize_{512, 384};
+  QSize displayLimit_{16384, 16384};
+  bool closeAllowed_ = false;
+  bool bringing_ = false;
+  EndReason endReason_ = EndReason::None;
+  QElapsedTimer runClock_;
+  int runFrames_ = 0;
+  tovimar::ViewMode viewMode_ = tovimar::ViewMode::Camera;
+  tovimar::WrittenFrame lastWritten_;
+  tovimar::TruthFiles truth_;
+  QImage truthImage_;
+  QPoint dragFrom_;
+  bool dragging_ = false;
 };

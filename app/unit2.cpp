@@ -1,6 +1,9 @@
 #include "app/unit2.h"
 
+#include <QDir>
 #include <QFile>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -85,20 +88,25 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Tovimar Scene editor"));
   setFixedSize(900, 936);
+  // The controls sit on a page of the designed size; the window scrolls it
+  // when the screen gives the window less room.
+  auto* content = new QWidget;
+  content->setObjectName(QStringLiteral("EditorPage"));
+  content->setFixedSize(900, 936);
 
-  Edit1 = Named(new QLineEdit(tovimar::ExampleScenePath(), this), "Edit1");
+  Edit1 = Named(new QLineEdit(tovimar::ExampleScenePath(), content), "Edit1");
   Edit1->setGeometry(8, 8, 540, 27);
-  Button1 = Named(new QPushButton(QStringLiteral("Select File"), this), "Button1");
+  Button1 = Named(new QPushButton(QStringLiteral("Select File"), content), "Button1");
   Button1->setGeometry(556, 8, 90, 27);
-  Button2 = Named(new QPushButton(QStringLiteral("Load"), this), "Button2");
+  Button2 = Named(new QPushButton(QStringLiteral("Load"), content), "Button2");
   Button2->setGeometry(652, 8, 76, 27);
-  Button3 = Named(new QPushButton(QStringLiteral("Save"), this), "Button3");
+  Button3 = Named(new QPushButton(QStringLiteral("Save"), content), "Button3");
   Button3->setGeometry(734, 8, 76, 27);
-  Button5 = Named(new QPushButton(QStringLiteral("Prepare"), this), "Button5");
+  Button5 = Named(new QPushButton(QStringLiteral("Prepare"), content), "Button5");
   Button5->setGeometry(816, 8, 76, 27);
 
   // Movement generator.
-  GroupBox1 = Named(new QGroupBox(QStringLiteral("Movement generator"), this), "GroupBox1");
+  GroupBox1 = Named(new QGroupBox(QStringLiteral("Movement generator"), content), "GroupBox1");
   GroupBox1->setGeometry(8, 44, 560, 112);
   struct Axis {
     QCheckBox** box;
@@ -144,33 +152,33 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   Label6->setGeometry(12, 84, 300, 22);
 
   // Counts and camera values.
-  Label4 = Named(new QLabel(QStringLiteral("Number of Frames"), this), "Label4");
+  Label4 = Named(new QLabel(QStringLiteral("Number of Frames"), content), "Label4");
   Label4->setGeometry(584, 50, 150, 22);
-  Label5 = Named(new QLabel(QString(), this), "Label5");
+  Label5 = Named(new QLabel(QString(), content), "Label5");
   Label5->setGeometry(740, 50, 100, 22);
-  Label7 = Named(new QLabel(QStringLiteral("Number of Objects:"), this), "Label7");
+  Label7 = Named(new QLabel(QStringLiteral("Number of Objects:"), content), "Label7");
   Label7->setGeometry(584, 74, 150, 22);
-  Label8 = Named(new QLabel(QString(), this), "Label8");
+  Label8 = Named(new QLabel(QString(), content), "Label8");
   Label8->setGeometry(740, 74, 100, 22);
-  Label9 = Named(new QLabel(QStringLiteral("Baseline"), this), "Label9");
+  Label9 = Named(new QLabel(QStringLiteral("Baseline"), content), "Label9");
   Label9->setGeometry(584, 100, 110, 26);
-  Edit5 = Named(new QLineEdit(QString::fromLatin1(tovimar::kDefaultBaselineText), this), "Edit5");
+  Edit5 = Named(new QLineEdit(QString::fromLatin1(tovimar::kDefaultBaselineText), content), "Edit5");
   Edit5->setGeometry(696, 100, 110, 26);
   Edit5->setToolTip(QStringLiteral("baseline between cameras"));
-  Label10 = Named(new QLabel(QStringLiteral("Focal length:"), this), "Label10");
+  Label10 = Named(new QLabel(QStringLiteral("Focal length:"), content), "Label10");
   Label10->setGeometry(584, 128, 110, 26);
-  Edit6 = Named(new QLineEdit(QString::fromLatin1(tovimar::kDefaultFocalLengthText), this), "Edit6");
+  Edit6 = Named(new QLineEdit(QString::fromLatin1(tovimar::kDefaultFocalLengthText), content), "Edit6");
   Edit6->setGeometry(696, 128, 110, 26);
   Edit6->setToolTip(QStringLiteral("Focal length of the cameras"));
 
   // Id colour chart.
-  Image1 = Named(new tovimar::ImageBox(833, 41, this), "Image1");
+  Image1 = Named(new tovimar::ImageBox(833, 41, content), "Image1");
   Image1->move(8, 164);
-  Label11 = Named(new QLabel(QStringLiteral("Label11"), this), "Label11");
+  Label11 = Named(new QLabel(QStringLiteral("Label11"), content), "Label11");
   Label11->setGeometry(848, 174, 48, 20);
 
   // Scene text and logs.
-  Memo1 = Named(new QPlainTextEdit(this), "Memo1");
+  Memo1 = Named(new QPlainTextEdit(content), "Memo1");
   Memo1->setGeometry(8, 212, 881, 361);
   Memo1->setFont(SceneFont());
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -180,17 +188,32 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   for (const char* line : kDefaultScene) scene << QString::fromLatin1(line);
   Memo1->setPlainText(scene.join(QLatin1Char('\n')));
 
-  Memo2 = LogMemo(this, "Memo2", true);
+  Memo2 = LogMemo(content, "Memo2", true);
   Memo2->setGeometry(8, 578, 881, 106);
-  Memo3 = LogMemo(this, "Memo3", true);
+  Memo3 = LogMemo(content, "Memo3", true);
   Memo3->setGeometry(8, 688, 881, 106);
-  Memo4 = LogMemo(this, "Memo4", false);
+  Memo4 = LogMemo(content, "Memo4", false);
   Memo4->setGeometry(8, 798, 881, 106);
   // The matrix log's switch, below the logs.
-  CheckBox4 = Named(new QCheckBox(QStringLiteral("4 - macierze transf. obiektow"), this), "CheckBox4");
+  CheckBox4 = Named(new QCheckBox(QStringLiteral("4 - macierze transf. obiektow"), content), "CheckBox4");
   CheckBox4->setGeometry(8, 908, 300, 22);
 
-  OpenDialog1 = [this]() { return QFileDialog::getOpenFileName(this); };
+  auto* scroll = new QScrollArea(this);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidget(content);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(scroll);
+
+  // Both dialogs open where the current file is.
+  OpenDialog1 = [this]() {
+    return QFileDialog::getOpenFileName(this, QString(), QFileInfo(Edit1->text()).absolutePath());
+  };
+  SaveDialog1 = [this]() {
+    return QFileDialog::getSaveFileName(this, QStringLiteral("Save the scene as"),
+                                        QDir::homePath() + QLatin1Char('/') + QFileInfo(Edit1->text()).fileName(),
+                                        QStringLiteral("Scenes (*.txt);;All files (*)"));
+  };
 
   auto on = [this](QPushButton* button, void (TForm2::*handler)(QObject*)) {
     connect(button, &QPushButton::clicked, this,
@@ -230,7 +253,18 @@ void TForm2::Button2Click(QObject* sender) {
   if (Form1 != nullptr) Form1->Button11Click(sender);
 }
 
+bool TForm2::IsBundledExample(const QString& path) {
+  const QString example = QFileInfo(tovimar::ExampleScenePath()).canonicalFilePath();
+  return !path.isEmpty() && !example.isEmpty() && QFileInfo(path).canonicalFilePath() == example;
+}
+
 void TForm2::Button3Click(QObject*) {
+  if (IsBundledExample(Edit1->text())) {
+    // The bundled example stays as shipped: Save asks where to put the text.
+    const QString name = SaveDialog1 ? SaveDialog1() : QString();
+    if (name.isEmpty()) return;  // cancelled: nothing is written
+    Edit1->setText(name);
+  }
   const tovimar::SaveResult result = tovimar::SaveSceneFile(LocalPath(Edit1->text()), Memo1FileBytes());
   if (result != tovimar::SaveResult::Saved) tovimar::AppNotifier().Notify("", "Cannot save file!");
 }

@@ -36,6 +36,15 @@ class TForm2 : public QWidget, public tovimar::EditorLink {
   // The open dialog: returns the chosen file name, or an empty text when the
   // user cancels. Tests replace it.
   std::function<QString()> OpenDialog1;
+  // The save dialog that Save shows instead of overwriting the bundled
+  // example: returns the chosen file name, or an empty text when the user
+  // cancels. Tests replace it.
+  std::function<QString()> SaveDialog1;
+  // The path names the bundled example scene (examples/sceneexample.txt).
+  static bool IsBundledExample(const QString& path);
+  // The size the editor's controls were laid out for; the window may be
+  // smaller on a small screen, and scrolls then.
+  static QSize DesignedSize() { return {900, 936}; }
 
   // Lines of a memo, one per text block; a memo's last line break leaves an
   // empty last line here.

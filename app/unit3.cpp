@@ -149,9 +149,18 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   SetDatasetOutputs(tovimar::OutputChoice{});
 
   ProgressBar1 = Named(new QProgressBar(this), "ProgressBar1");
-  ProgressBar1->setGeometry(8, 380, 679, 26);
+  ProgressBar1->setGeometry(8, 380, 250, 26);
   ProgressBar1->setRange(0, 100);
   ProgressBar1->setValue(0);
+  StatusLine = Named(new QLabel(QStringLiteral("Ready"), this), "StatusLine");
+  StatusLine->setGeometry(266, 380, 421, 26);
+  StatusLine->setFrameShape(QFrame::StyledPanel);
+  StatusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+  ExportAviButton = Named(new QPushButton(QStringLiteral("Export AVI"), Rendering), "ExportAviButton");
+  ExportAviButton->setGeometry(142, 250, 92, 34);
+  ExportAviButton->setToolTip(
+      QStringLiteral("Assemble the camera images of the folder and sequence number into L.avi / P.avi"));
 
   SaveDialog1 = [this]() {
     return QFileDialog::getExistingDirectory(this, QStringLiteral("Select Folder"), Edit2->text());
@@ -160,6 +169,8 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   connect(Button2, &QPushButton::clicked, this, [this] { tovimar::Guarded([&] { Button2Click(Button2); }); });
   connect(Button3, &QPushButton::clicked, this, [this] { tovimar::Guarded([&] { Button3Click(Button3); }); });
   connect(Button4, &QPushButton::clicked, this, [this] { tovimar::Guarded([&] { Button4Click(Button4); }); });
+  connect(ExportAviButton, &QPushButton::clicked, this,
+          [this] { tovimar::Guarded([&] { ExportAviClick(ExportAviButton); }); });
   connect(RadioGroup2, &tovimar::RadioGroup::Click, this,
           [this] { tovimar::Guarded([&] { RadioGroup2Click(RadioGroup2); }); });
   connect(CheckBox3, &QCheckBox::toggled, this, [this] { tovimar::Guarded([&] { CheckBox3Click(CheckBox3); }); });
@@ -223,11 +234,35 @@ QSize TForm3::GetResolution() const {
 
 void TForm3::Button2Click(QObject*) {
   const QSize size = GetResolution();
-  if (Form1 != nullptr) Form1->ChangeResolution(size.width(), size.height());
+  if (Form1 != nullptr) {
+    Form1->ChangeResolution(size.width(), size.height());
+    ArrangeWindows(true);  // the viewer stays on the screen
+  }
 }
 
 void TForm3::Button3Click(QObject*) {
-  if (Form1 != nullptr) Form1->Driver().StartStop();
+  if (Form1 != nullptr) Form1->StartStop();
+}
+
+void TForm3::ExportAviClick(QObject*) {
+  if (Form1 == nullptr) return;
+  Form1->Button10Click(Form1->Button10);
+  const tovimar::AviExportSummary& avi = Form1->LastAviExport;
+  const QString path = tovimar::FromStd(avi.aviPath);
+  if (!avi.opened) {
+    ShowStatus(QStringLiteral("Export AVI: cannot create ") + path);
+  } else {
+    ShowStatus(QStringLiteral("Export AVI: %1 frames into %2%3")
+                   .arg(avi.framesWritten)
+                   .arg(path)
+                   .arg(avi.framesSkipped > 0 ? QStringLiteral(" (%1 images missing)").arg(avi.framesSkipped)
+                                              : QString()));
+  }
+}
+
+void TForm3::ShowStatus(const QString& text) {
+  StatusLine->setToolTip(text);
+  StatusLine->setText(StatusLine->fontMetrics().elidedText(text, Qt::ElideMiddle, StatusLine->width() - 8));
 }
 
 void TForm3::Button4Click(QObject*) {
@@ -245,7 +280,10 @@ void TForm3::CheckBox3Click(QObject*) {
 }
 
 void TForm3::FormClose() {
-  if (Form1 != nullptr) Form1->close();
+  if (Form1 != nullptr) {
+    Form1->AllowClose();
+    Form1->close();
+  }
   if (Form2 != nullptr) Form2->close();
   DestroyViewerAndEditor();
   QCoreApplication::quit();

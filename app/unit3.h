@@ -36,6 +36,11 @@ class TForm3 : public QWidget {
   void RadioGroup2Click(QObject* sender);  // camera choice: inverts the viewer's CheckBox1
   void CheckBox3Click(QObject* sender);    // palette: redraws the editor's id chart
   void FormClose();                        // shut-down of the program
+  void ExportAviClick(QObject* sender);    // "Export AVI": the viewer's AVI export of the last run
+
+  // The status line: a run's progress (frame i of N, frames per second,
+  // time left) and why it ended.
+  void ShowStatus(const QString& text);
 
   // The folder dialog: returns the chosen folder, or an empty text when the
   // user cancels. Tests replace it.
@@ -68,6 +73,8 @@ class TForm3 : public QWidget {
   QCheckBox* CheckBox3;
   QCheckBox* CheckBox4;
   QProgressBar* ProgressBar1;
+  QLabel* StatusLine;
+  QPushButton* ExportAviButton;
 
   // "Dataset outputs": which files each frame gets beside (or instead of) the
   // classic five, and the folder layout; a menu of check marks.

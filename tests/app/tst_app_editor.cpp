@@ -85,6 +85,37 @@ class AppEditorTest : public QObject {
     QCOMPARE(ReadAll(Path("saved.txt")), ReadAll(QStringLiteral(TOVIMAR_SOURCE_DIR "/examples/sceneexample.txt")));
   }
 
+  void saveOfTheBundledExampleAsksForAPath() {
+    const QString example = tovimar::ExampleScenePath();
+    const QByteArray shipped = ReadAll(example);
+    QVERIFY(TForm2::IsBundledExample(example));
+    Form2->Edit1->setText(example);
+    Form2->Memo1->appendPlainText(QStringLiteral("// changed"));
+    int asked = 0;
+    Form2->SaveDialog1 = [&asked] {
+      ++asked;
+      return QString();  // cancelled
+    };
+    Form2->Button3Click(Form2->Button3);
+    QCOMPARE(asked, 1);
+    QCOMPARE(ReadAll(example), shipped);
+    QCOMPARE(Form2->Edit1->text(), example);
+    Form2->SaveDialog1 = [&asked, this] {
+      ++asked;
+      return Path("copy.txt");
+    };
+    Form2->Button3Click(Form2->Button3);
+    QCOMPARE(asked, 2);
+    QCOMPARE(ReadAll(example), shipped);
+    QCOMPARE(Form2->Edit1->text(), Path("copy.txt"));
+    QVERIFY(ReadAll(Path("copy.txt")).endsWith("// changed"));
+    // Any other file is saved in place without a question.
+    Form2->Button3Click(Form2->Button3);
+    QCOMPARE(asked, 2);
+    QVERIFY(notifier_.messages.isEmpty());
+    Form2->SaveDialog1 = nullptr;
+  }
+
   void loadAndSaveLineEnds() {
     // Lone CR and lone LF become CR LF; CR LF files come back byte for byte.
     QCOMPARE(LoadAndSave("a\rb\nc\r\n\r\nd\n"), QByteArray("a\r\nb\r\nc\r\n\r\nd\r\n"));

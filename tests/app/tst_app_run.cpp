@@ -11,6 +11,7 @@
 #include "app/unit1.h"
 #include "app/unit2.h"
 #include "app/unit3.h"
+#include "app/truth_view.h"
 #include "app_test_support.h"
 #include "render/viewer.h"
 #include "sequence/sequence_driver.h"
@@ -80,6 +81,8 @@ class AppRunTest : public QObject {
     QCOMPARE(Form3->ProgressBar1->maximum(), 3);
     QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
     QCOMPARE(Form3->ProgressBar1->value(), 3);
+    QVERIFY2(Form3->StatusLine->toolTip().startsWith(QStringLiteral("Done: 3 frames written in ")),
+             qPrintable(Form3->StatusLine->toolTip()));
     QCOMPARE(Form1->GetViewer().Rig().FrameCounter, -1);
     QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
     QVERIFY(!Form1->Timer1->isActive());
@@ -128,7 +131,9 @@ class AppRunTest : public QObject {
     Form3->Button3Click(Form3->Button3);  // a second press changes nothing
     QCOMPARE(Form3->Button3->text(), QStringLiteral("Stop"));
     QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
-    QCOMPARE(Form3->ProgressBar1->value(), 1);
+    // A run that did not reach its last frame resets the bar and says why.
+    QCOMPARE(Form3->ProgressBar1->value(), 0);
+    QCOMPARE(Form3->StatusLine->toolTip(), QStringLiteral("Stopped by the user after 2 of 3 frames."));
     QCOMPARE(Form1->GetViewer().Rig().FrameCounter, -1);
     const QStringList files = FilesUnder(Path(QStringLiteral("stop")));
     QCOMPARE(files.size(), 10 + 4);
@@ -140,6 +145,12 @@ class AppRunTest : public QObject {
   void aviExportOfTheStoppedRun() {
     Form1->Button10Click(Form1->Button10);  // reads left_0000.. of the panel's folder and number
     QVERIFY(QFileInfo(Path(QStringLiteral("stop/0/L.avi"))).size() > 0);
+    // The panel's button does the same, and says what it wrote.
+    QFile::remove(Path(QStringLiteral("stop/0/L.avi")));
+    QTest::mouseClick(Form3->ExportAviButton, Qt::LeftButton);
+    QVERIFY(QFileInfo(Path(QStringLiteral("stop/0/L.avi"))).size() > 0);
+    QVERIFY2(Form3->StatusLine->toolTip().startsWith(QStringLiteral("Export AVI: 2 frames into ")),
+             qPrintable(Form3->StatusLine->toolTip()));
     QVERIFY(notifier_.messages.isEmpty());
   }
 
@@ -151,6 +162,8 @@ class AppRunTest : public QObject {
     const QStringList messages = notifier_.TakeMessages();
     QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0].startsWith(QStringLiteral("Cannot create file ")), qPrintable(messages[0]));
+    QCOMPARE(Form3->StatusLine->toolTip(), QStringLiteral("Error: ") + messages[0]);
+    QCOMPARE(Form3->ProgressBar1->value(), 0);
     QVERIFY(!Form1->Timer1->isActive());
     // The next Start runs again.
     Form3->Edit2->setText(Path(QStringLiteral("stop")));
@@ -185,6 +198,9 @@ class AppRunTest : public QObject {
     QVERIFY(!Form1->Driver().SequenceRunning());
     QVERIFY(!Form1->Timer1->isActive());
     QCOMPARE(Form3->Button3->text(), QStringLiteral("Start"));
+    QCOMPARE(Form3->StatusLine->toolTip(),
+             QStringLiteral("Interrupted by a preparation of the scene after 1 of 3 frames."));
+    QCOMPARE(Form3->ProgressBar1->value(), 0);
     const QStringList messages = notifier_.TakeMessages();
     QCOMPARE(messages.size(), 2);
     QVERIFY2(messages[0].contains(QStringLiteral("run was stopped")), qPrintable(messages[0]));
@@ -193,6 +209,113 @@ class AppRunTest : public QObject {
     // Frame 0 of the left camera only, and calib, meta, scene, poses.
     QCOMPARE(FilesUnder(Path(QStringLiteral("prepare"))).size(), 5 + 4);
     LoadScene(kThreeFrames);
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  void applyDuringARunEndsItAndSaysSo() {
+    Form3->CheckBox2->setChecked(true);  // preview only
+    Form3->Button3Click(Form3->Button3);  // Start
+    Form1->Timer1Timer(Form1->Timer1);    // frame 0
+    Form3->Button2Click(Form3->Button2);  // Apply, the same resolution
+    QVERIFY(!Form1->Driver().SequenceRunning());
+    QVERIFY(!Form1->Timer1->isActive());
+    QCOMPARE(Form3->StatusLine->toolTip(), QStringLiteral("Interrupted by Apply (new resolution) after 1 of 3 frames."));
+    QCOMPARE(Form3->ProgressBar1->value(), 0);
+    Form3->CheckBox2->setChecked(false);
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  void groundTruthViewsShowTheFilesJustWritten() {
+    LoadScene(kThreeFrames);
+    Form3->Edit2->setText(Path(QStringLiteral("truth")));
+    Form3->UpDown1->setValue(0);
+    QDir().mkpath(Path(QStringLiteral("truth")));
+    Form3->Button3Click(Form3->Button3);
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    QCOMPARE(Form1->LastWrittenFrame().frame, 2);
+
+    // Disparity: the colours of the values in the disparity text file.
+    QTest::keyClick(Form1, Qt::Key_2);
+    QCOMPARE(Form1->GetViewMode(), tovimar::ViewMode::Disparity);
+    const QImage shown = Form1->ShownImage();
+    int w = 0, h = 0;
+    std::vector<float> d;
+    QVERIFY(tovimar::ReadDisparityText(tovimar::ToStd(Path(QStringLiteral("truth/0/lbindisp_0002.dat"))), w, h, d));
+    QCOMPARE(shown.size(), QSize(w, h));
+    const float maximum = tovimar::DisparityScaleMax(d);
+    QVERIFY(maximum > 1.0f);
+    QSet<QRgb> colours;
+    for (int y = 0; y < h - tovimar::kScaleBarHeight; y += 3) {
+      for (int x = 0; x < w; x += 3) {
+        const QRgb expected = tovimar::DisparityColour(d[static_cast<std::size_t>(y * w + x)], maximum);
+        QCOMPARE(shown.pixel(x, y), expected);
+        colours.insert(expected);
+      }
+    }
+    QVERIFY(colours.size() > 20);
+    // The status label's text under the pointer: the file's value and id.
+    const QImage seg(Path(QStringLiteral("truth/0/seg_l_0002.bmp")));
+    const QString probe = Form1->ProbeText(w / 2, h / 2);
+    QVERIFY2(probe.contains(QString::number(static_cast<double>(d[static_cast<std::size_t>(h / 2 * w + w / 2)]), 'f', 3)),
+             qPrintable(probe));
+    QVERIFY2(probe.contains(QStringLiteral("id %1").arg(qRed(seg.pixel(w / 2, h / 2)))), qPrintable(probe));
+
+    // Segmentation: the map as written; no masks were asked for.
+    QTest::keyClick(Form1, Qt::Key_3);
+    QCOMPARE(Form1->ShownImage(), seg.convertToFormat(QImage::Format_RGB888));
+    QTest::keyClick(Form1, Qt::Key_4);
+    QVERIFY(Form1->ShownImage().isNull());
+    Form1->ViewMenu->findChild<QAction*>(QStringLiteral("view_1"))->trigger();
+    QCOMPARE(Form1->GetViewMode(), tovimar::ViewMode::Camera);
+    QCOMPARE(Form1->ShownImage().size(), QSize(512, 384));
+
+    // A file that is not a disparity text is refused.
+    WriteAll(Path(QStringLiteral("bad.dat")), "3\r\n2\r\n1\r\n2\r\n");
+    QVERIFY(!tovimar::ReadDisparityText(tovimar::ToStd(Path(QStringLiteral("bad.dat"))), w, h, d));
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  void developerKeysMoveTheViewAndResetRestoresIt() {
+    LoadScene(kThreeFrames);  // no plane: the same view draws the same picture
+    tovimar::Viewer& viewer = Form1->GetViewer();
+    Form1->FormPaint();
+    const QImage before = Form1->ShownImage();
+    QTest::keyClick(Form1, Qt::Key_Left);
+    QTest::keyClick(Form1, Qt::Key_Up);
+    QTest::keyClick(Form1, Qt::Key_Plus);
+    QCOMPARE(viewer.viewAzimuth, 2.0f);
+    QCOMPARE(viewer.viewElevation, 88.0f);
+    QVERIFY(qAbs(viewer.viewDistance - 2.8) < 1e-9);
+    QWheelEvent wheel(QPointF(10, 10), Form1->mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -240), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(Form1, &wheel);
+    QVERIFY(qAbs(viewer.viewDistance - 3.2) < 1e-9);
+    QVERIFY(Form1->ShownImage() != before);
+    QTest::keyClick(Form1, Qt::Key_Home);
+    QCOMPARE(Form1->ShownImage(), before);
+    QTest::keyClick(Form1, Qt::Key_Right);
+    QTest::keyClick(Form1, Qt::Key_Minus);
+    QTest::keyClick(Form1, Qt::Key_R);
+    QCOMPARE(Form1->ShownImage(), before);
+
+    // During a run the keys move nothing (a drawing would change the frames).
+    Form3->CheckBox2->setChecked(true);
+    Form3->Button3Click(Form3->Button3);
+    QTest::keyClick(Form1, Qt::Key_Left);
+    QCOMPARE(viewer.viewAzimuth, 0.0f);
+    Form3->Button3Click(Form3->Button3);
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    Form3->CheckBox2->setChecked(false);
+
+    // Ctrl+S saves the picture; F1 shows the keys.
+    Form1->SavePictureDialog1 = [this] { return Path(QStringLiteral("keys.bmp")); };
+    QTest::keyClick(Form1, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(Form1->Timer2->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer2->isActive(), 10000);
+    QVERIFY(QFileInfo::exists(Path(QStringLiteral("keys.bmp"))));
+    QTest::keyClick(Form1, Qt::Key_F1);
+    QVERIFY(Form1->HelpWindow->isVisible());
+    Form1->HelpWindow->hide();
     QVERIFY(notifier_.messages.isEmpty());
   }
 

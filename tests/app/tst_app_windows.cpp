@@ -8,6 +8,7 @@
 #include "app/unit1.h"
 #include "app/unit2.h"
 #include "app/unit3.h"
+#include "app/window_placement.h"
 #include "app_test_support.h"
 #include "render/viewer.h"
 #include "sequence/sequence_driver.h"
@@ -107,7 +108,57 @@ class AppWindowsTest : public QObject {
     QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
     QVERIFY(!flags.testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint) && flags.testFlag(Qt::WindowMaximizeButtonHint));
-    QCOMPARE(Form1->pos(), QPoint(1021, 198));
+    // The offscreen screen is smaller than 1280 x 800: the designed places,
+    // with the viewer kept on the screen.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect outer = Form1->frameGeometry(), inner = Form1->geometry();
+    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    const tovimar::WindowPlacement p =
+        tovimar::PlaceWindows(screen, Form3->size(), TForm2::DesignedSize(), Form1->RenderSize(), frame);
+    QCOMPARE(Form1->pos(), p.viewerPos);
+    QVERIFY(screen.contains(Form1->frameGeometry()));
+  }
+
+  void placementOnCommonScreens() {
+    const QSize panel(695, 417), editor = TForm2::DesignedSize();
+    const QMargins frame(2, 30, 2, 2);
+    const QSize resolutions[] = {{320, 240}, {512, 384}, {800, 600}, {1024, 768}};
+    for (const QRect& screen : {QRect(0, 0, 1280, 800), QRect(0, 0, 1920, 1080), QRect(0, 28, 1920, 1052),
+                                QRect(1920, 0, 2560, 1440)}) {
+      for (const QSize& viewer : resolutions) {
+        const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen, panel, editor, viewer, frame);
+        const QSize shown = tovimar::FitInside(viewer, p.viewerLimit);
+        const QRect rects[] = {QRect(p.panelPos, panel).marginsAdded(frame).translated(frame.left(), frame.top()),
+                               QRect(p.editorPos, p.editorSize).marginsAdded(frame).translated(frame.left(), frame.top()),
+                               QRect(p.viewerPos, shown).marginsAdded(frame).translated(frame.left(), frame.top())};
+        const QString where = QStringLiteral("%1x%2 screen, %3x%4 viewer")
+                                  .arg(screen.width()).arg(screen.height()).arg(viewer.width()).arg(viewer.height());
+        for (int i = 0; i < 3; ++i) {
+          QVERIFY2(screen.contains(rects[i]), qPrintable(where + QStringLiteral(": window %1 leaves").arg(i)));
+          for (int j = i + 1; j < 3; ++j)
+            QVERIFY2(!rects[i].intersects(rects[j]), qPrintable(where + QStringLiteral(": %1 covers %2").arg(i).arg(j)));
+        }
+        // Reading order: the panel first, the editor right of it.
+        QVERIFY(p.panelPos.x() < p.editorPos.x());
+      }
+    }
+    // A screen with room for the three in a row keeps every size.
+    const tovimar::WindowPlacement wide = tovimar::PlaceWindows(QRect(0, 0, 2560, 1440), panel, editor, {512, 384}, frame);
+    QCOMPARE(wide.editorSize, editor);
+    QCOMPARE(tovimar::FitInside({512, 384}, wide.viewerLimit), QSize(512, 384));
+    QVERIFY(wide.panelPos.x() < wide.editorPos.x() && wide.editorPos.x() < wide.viewerPos.x());
+    // Small screens: the viewer is still inside, scaled when larger.
+    for (const QRect& screen : {QRect(0, 0, 800, 600), QRect(0, 0, 1024, 768)}) {
+      for (const QSize& viewer : resolutions) {
+        const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen, panel, editor, viewer, frame);
+        const QRect shown = QRect(p.viewerPos, tovimar::FitInside(viewer, p.viewerLimit))
+                                .marginsAdded(frame).translated(frame.left(), frame.top());
+        QVERIFY(screen.contains(shown));
+      }
+    }
+    QCOMPARE(tovimar::FitInside({1024, 768}, {695, 1000}), QSize(695, 521));
+    QCOMPARE(tovimar::FitInside({320, 240}, {695, 1000}), QSize(320, 240));
   }
 
   void controlsFitTheirWindows() {
@@ -279,6 +330,23 @@ class AppWindowsTest : public QObject {
     QCOMPARE(f->GetViewer().Rig().FrameCounter, -1);
   }
 
+  void viewerIgnoresACloseAndComesBackForAPreparation() {
+    QVERIFY(!Form1->close());
+    QVERIFY(Form1->isVisible());
+    Form1->showMinimized();
+    QVERIFY(Form1->isMinimized());
+    Form2->Button5Click(Form2->Button5);  // Prepare
+    QVERIFY(!Form1->isMinimized());
+    Form1->hide();
+    Form3->CheckBox2->setChecked(true);  // preview: nothing is written
+    Form3->Button3Click(Form3->Button3);  // Start
+    QVERIFY(Form1->isVisible());
+    Form3->Button3Click(Form3->Button3);  // Stop
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    Form3->CheckBox2->setChecked(false);
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
   // Kept last: these end the program's windows.
   void closingTheEditorOnlyHidesIt() {
     Form2->close();
@@ -286,6 +354,7 @@ class AppWindowsTest : public QObject {
     QVERIFY(!Form2->isVisible());
     Form1->close();
     QVERIFY(Form1 != nullptr);
+    QVERIFY(Form1->isVisible());  // the viewer is not closed on its own
   }
 
   void closingThePanelEndsEverythingEvenDuringARun() {
@@ -297,6 +366,7 @@ class AppWindowsTest : public QObject {
     Form3->close();
     QVERIFY(Form1 == nullptr);
     QVERIFY(Form2 == nullptr);
+    QVERIFY(notifier_.messages.isEmpty());
     QVERIFY(Form3 != nullptr);  // destroyed by the end of the program
     QTest::qWait(50);           // no tick arrives for the destroyed viewer
     QVERIFY(notifier_.messages.isEmpty());

@@ -1,0 +1,138 @@
+#include "app/truth_view.h"
+
+#include <QFile>
+#include <QPainter>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "io/pfm.h"
+#include "io/run_files.h"
+
+namespace tovimar {
+
+namespace {
+
+QImage ReadImage(const std::string& path) {
+  if (path.empty() || !QFile::exists(QString::fromStdString(path))) return {};
+  return QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_RGB888);
+}
+
+}  // namespace
+
+bool ReadDisparityText(const std::string& path, int& width, int& height, std::vector<float>& values) {
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray bytes = file.readAll();
+  const char* p = bytes.constData();
+  const char* const end = p + bytes.size();
+  auto skipSpace = [&] {
+    while (p < end && (*p == '\r' || *p == '\n' || *p == ' ')) ++p;
+  };
+  int w = 0, h = 0;
+  skipSpace();
+  auto r = std::from_chars(p, end, w);
+  if (r.ec != std::errc()) return false;
+  p = r.ptr;
+  skipSpace();
+  r = std::from_chars(p, end, h);
+  if (r.ec != std::errc() || w <= 0 || h <= 0 || static_cast<long long>(w) * h > (1LL << 28)) return false;
+  p = r.ptr;
+  std::vector<float> read(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+  for (float& v : read) {
+    skipSpace();
+    double d = 0;
+    const auto rd = std::from_chars(p, end, d);
+    if (rd.ec != std::errc()) return false;
+    p = rd.ptr;
+    v = static_cast<float>(d);
+  }
+  width = w;
+  height = h;
+  values = std::move(read);
+  return true;
+}
+
+TruthFiles ReadWrittenFrame(const WrittenFrame& written) {
+  TruthFiles truth;
+  if (!written.valid) return truth;
+  const bool classic = written.outputs.classic && written.outputs.layout == DatasetLayout::Classic;
+  const FrameFileNames names = MakeFrameFileNames(written.directory, written.rightCamera, written.frame);
+  const DatasetFileNames dataset =
+      MakeDatasetFileNames(written.directory, written.outputs.layout, written.rightCamera, written.frame);
+  if (classic && ReadDisparityText(names.disparityText, truth.width, truth.height, truth.disparity)) {
+    truth.disparityFile = names.disparityText;
+  } else if (written.outputs.pfm && !dataset.disparityPfm.empty()) {
+    try {
+      PfmImage pfm = ReadPfm(dataset.disparityPfm);
+      if (pfm.channels == 1) {
+        truth.width = pfm.width;
+        truth.height = pfm.height;
+        truth.disparity = std::move(pfm.values);
+        truth.disparityFile = dataset.disparityPfm;
+      }
+    } catch (const std::exception&) {
+      // not written (yet): no disparity view
+    }
+  }
+  if (classic) truth.segmentation = ReadImage(names.segmentation);
+  if (written.outputs.masks) truth.mask = ReadImage(dataset.mask);
+  if (truth.disparity.empty()) {
+    const QImage& any = !truth.segmentation.isNull() ? truth.segmentation : truth.mask;
+    truth.width = any.width();
+    truth.height = any.height();
+  }
+  return truth;
+}
+
+float DisparityScaleMax(const std::vector<float>& disparity) {
+  float maximum = 1.0f;
+  for (float d : disparity) {
+    if (std::isfinite(d) && d > maximum) maximum = d;
+  }
+  return maximum;
+}
+
+QRgb DisparityColour(float d, float maxDisparity) {
+  if (!std::isfinite(d) || d <= 0.0f || maxDisparity <= 0.0f) return qRgb(0, 0, 0);
+  const float t = std::min(1.0f, d / maxDisparity) * 4.0f;  // four stretches between five colours
+  static const int stops[5][3] = {{0, 0, 255}, {0, 255, 255}, {0, 255, 0}, {255, 255, 0}, {255, 0, 0}};
+  const int i = std::min(3, static_cast<int>(t));
+  const float f = t - static_cast<float>(i);
+  int c[3];
+  for (int k = 0; k < 3; ++k)
+    c[k] = static_cast<int>(std::lround(static_cast<float>(stops[i][k]) + f * static_cast<float>(stops[i + 1][k] - stops[i][k])));
+  return qRgb(c[0], c[1], c[2]);
+}
+
+QImage DisparityPicture(const TruthFiles& truth) {
+  if (truth.disparity.empty() || truth.width <= 0 || truth.height <= 0) return {};
+  QImage picture(truth.width, truth.height, QImage::Format_RGB888);
+  const float maximum = DisparityScaleMax(truth.disparity);
+  for (int y = 0; y < truth.height; ++y) {
+    for (int x = 0; x < truth.width; ++x) {
+      picture.setPixel(x, y, DisparityColour(truth.disparity[static_cast<std::size_t>(y) * truth.width + x], maximum));
+    }
+  }
+  // The scale bar: the colours from 0 to the largest disparity, in pixels.
+  if (truth.height > 3 * kScaleBarHeight && truth.width > 120) {
+    QPainter painter(&picture);
+    const QRect bar(8, truth.height - kScaleBarHeight + 2, truth.width - 16, 8);
+    for (int x = 0; x < bar.width(); ++x) {
+      painter.setPen(QColor(DisparityColour(maximum * static_cast<float>(x + 1) / static_cast<float>(bar.width()), maximum)));
+      painter.drawLine(bar.left() + x, bar.top(), bar.left() + x, bar.bottom());
+    }
+    QFont font = painter.font();
+    font.setPixelSize(10);
+    painter.setFont(font);
+    painter.setPen(Qt::white);
+    const QRect labels(bar.left(), bar.bottom() + 1, bar.width(), 11);
+    painter.fillRect(labels, Qt::black);
+    painter.drawText(labels, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("0 px"));
+    painter.drawText(labels, Qt::AlignHCenter | Qt::AlignVCenter, QString::number(maximum / 2, 'f', 1) + QStringLiteral(" px"));
+    painter.drawText(labels, Qt::AlignRight | Qt::AlignVCenter, QString::number(maximum, 'f', 1) + QStringLiteral(" px"));
+  }
+  return picture;
+}
+
+}  // namespace tovimar

@@ -1,0 +1,52 @@
+#pragma once
+// The ground truth of the frame just written, read back from its files for
+// the viewer's views: the disparity (colour map with a scale bar), the
+// segmentation map and the occlusion mask. Only reads files; never draws.
+#include <QImage>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sequence/dataset_outputs.h"
+
+namespace tovimar {
+
+enum class ViewMode { Camera = 0, Disparity = 1, Segmentation = 2, Occlusion = 3 };
+
+// The last frame a run wrote: where, which camera, which products.
+struct WrittenFrame {
+  bool valid = false;
+  std::string directory;  // OutputDirectory(folder, sequence number)
+  bool rightCamera = false;
+  int32_t frame = 0;
+  OutputChoice outputs;
+};
+
+struct TruthFiles {
+  int width = 0, height = 0;
+  std::vector<float> disparity;  // top row first; empty when no disparity file was written
+  QImage segmentation;           // null when not written
+  QImage mask;                   // null when not written
+  std::string disparityFile;     // the file the disparity came from
+};
+
+// Reads what the frame's run wrote: the disparity text (classic layout) or
+// the float disparity PFM, the segmentation map and the occlusion mask.
+// Missing or unreadable files leave their part empty.
+TruthFiles ReadWrittenFrame(const WrittenFrame& written);
+
+// The disparity text file: "W", "H", then W*H values, CR LF after each.
+// False (and nothing kept) when the file is missing or not of that form.
+bool ReadDisparityText(const std::string& path, int& width, int& height, std::vector<float>& values);
+
+// The colour of disparity d on a scale from 0 to maxDisparity (blue, cyan,
+// green, yellow, red); black for values that are not finite or not positive.
+QRgb DisparityColour(float d, float maxDisparity);
+// The largest finite disparity of the frame (at least 1).
+float DisparityScaleMax(const std::vector<float>& disparity);
+
+// The disparity as colours, with a scale bar in pixels along the bottom edge.
+QImage DisparityPicture(const TruthFiles& truth);
+inline constexpr int kScaleBarHeight = 22;  // rows at the bottom that the scale bar covers
+
+}  // namespace tovimar
