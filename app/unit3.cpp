@@ -131,7 +131,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   DatasetOutputsButton->setPopupMode(QToolButton::InstantPopup);
   DatasetOutputsButton->setToolTip(QStringLiteral("Dataset outputs: extra files per frame and the folder layout"));
   auto* outputsMenu = new QMenu(DatasetOutputsButton);
-  for (const char* name : {"classic", "pfm", "depth", "kitti", "png", "masks"}) {
+  for (const char* name : {"classic", "pfm", "depth", "kitti", "png", "masks", "flow"}) {
     QAction* action = outputsMenu->addAction(QString::fromLatin1(name));
     action->setObjectName(QStringLiteral("output_") + QString::fromLatin1(name));
     action->setCheckable(true);
@@ -193,6 +193,7 @@ tovimar::OutputChoice TForm3::DatasetOutputs() const {
   choice.kitti = checked("output_kitti");
   choice.png = checked("output_png");
   choice.masks = checked("output_masks");
+  choice.flow = checked("output_flow");
   if (checked("layout_middlebury")) choice.layout = tovimar::DatasetLayout::Middlebury;
   if (checked("layout_kitti")) choice.layout = tovimar::DatasetLayout::Kitti;
   // Nothing ticked in the classic layout would write no frame at all.
@@ -211,6 +212,7 @@ void TForm3::SetDatasetOutputs(const tovimar::OutputChoice& choice) {
   set("output_kitti", choice.kitti);
   set("output_png", choice.png);
   set("output_masks", choice.masks);
+  set("output_flow", choice.flow);
   set("layout_classic", choice.layout == tovimar::DatasetLayout::Classic);
   set("layout_middlebury", choice.layout == tovimar::DatasetLayout::Middlebury);
   set("layout_kitti", choice.layout == tovimar::DatasetLayout::Kitti);

@@ -207,9 +207,14 @@ std::string KittiFrameNumber(int32_t frame) {
 DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayout layout, bool right,
                                       int32_t frame) {
   DatasetFileNames n;
+  const std::string nnnn = FrameNumber(frame);
+  const char* l = right ? "" : "l";
+  n.flowFlo = directory + l + "flow_" + nnnn + ".flo";
+  n.flow16 = directory + l + "flow16_" + nnnn + ".png";
+  n.disparityChange = directory + l + "dispchange_" + nnnn + ".pfm";
+  n.flowMask = directory + l + "flowmask_" + nnnn + ".png";
   switch (layout) {
     case DatasetLayout::Classic: {
-      const std::string nnnn = FrameNumber(frame);
       n.disparityPfm = directory + (right ? "disp_" : "ldisp_") + nnnn + ".pfm";
       n.depthPfm = directory + (right ? "depth_" : "ldepth_") + nnnn + ".pfm";
       n.disparity16 = directory + (right ? "disp16_" : "ldisp16_") + nnnn + ".png";

@@ -86,6 +86,11 @@ struct DatasetFileNames {
   std::string imagePng;      // left_NNNN.png / right_NNNN.png; im0.png / im1.png; image_2/ / image_3/
   std::string mask;          // lmask_NNNN.png / mask_NNNN.png; mask0nocc.png / mask1nocc.png
   std::string scratchPfm;    // KITTI: float disparity kept for the other camera's masks
+  // Scene flow to the next frame, in the sequence folder in every layout.
+  std::string flowFlo;         // lflow_NNNN.flo / flow_NNNN.flo
+  std::string flow16;          // lflow16_NNNN.png / flow16_NNNN.png
+  std::string disparityChange; // ldispchange_NNNN.pfm / dispchange_NNNN.pfm
+  std::string flowMask;        // lflowmask_NNNN.png / flowmask_NNNN.png
 };
 DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayout layout, bool rightCamera,
                                       int32_t frame);

@@ -11,6 +11,7 @@
 #include "io/pfm.h"
 #include "io/png.h"
 #include "sequence/ground_truth.h"
+#include "sequence/scene_flow.h"
 
 namespace tovimar {
 namespace {
@@ -134,6 +135,8 @@ void DatasetRun::WriteFrame(int32_t frame, const FrameTruth& truth, const BmpIma
   }
   manifest_.CountNotFitting("kitti16", notFitting);
 
+  if (o.flow) WriteFlowOfPrevious(frame, truth, cameraToWorld);
+
   const bool wantMasks = o.masks || o.layout != DatasetLayout::Classic;
   if (wantMasks) MakeMasks(frame, truth, files);
 
@@ -189,7 +192,35 @@ void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std
   maskNote_.clear();
 }
 
+void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, const Mat4& cameraToWorld) {
+  if (previous_.frame >= 0 && previous_.frame + 1 == frame) {
+    const SceneFlow flow = ComputeSceneFlow(previous_.truth, previous_.pose, truth, cameraToWorld, run_.intrinsics,
+                                            run_.baseline, run_.focalLength, kNearPlane, kFarPlane);
+    const DatasetFileNames n = MakeDatasetFileNames(directory_, run_.outputs.layout, run_.rightCamera,
+                                                    previous_.frame);
+    const int W = flow.width, H = flow.height;
+    const std::vector<uint8_t> flo = EncodeFlo(flow);
+    WriteWholeFile(n.flowFlo, flo.data(), flo.size());
+    const std::vector<uint16_t> k16 = KittiFlow(flow, flowNotFitting_);
+    WritePng16(n.flow16, k16.data(), W, H, 3);
+    WritePfm(n.disparityChange, flow.disparityChange.data(), W, H);
+    WritePng8(n.flowMask, flow.mask.data(), W, H, 1);
+    manifest_.AddFiles(run_.rightCamera, previous_.frame,
+                       {Relative(n.flowFlo), Relative(n.flow16), Relative(n.disparityChange), Relative(n.flowMask)});
+    filesWritten_ += 4;
+  }
+  previous_.frame = frame;
+  previous_.truth = truth;
+  previous_.pose = cameraToWorld;
+}
+
 void DatasetRun::End(bool complete) {
+  if (run_.outputs.flow && previous_.frame >= 0) {
+    manifest_.SetRunNote(run_.rightCamera, "flow",
+                         "frame " + std::to_string(previous_.frame) +
+                             " is the last of the run and has no forward flow");
+    manifest_.CountNotFitting("kittiFlow16", flowNotFitting_);
+  }
   manifest_.EndRun(run_.rightCamera, complete);
   manifest_.Save();
 }

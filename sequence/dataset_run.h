@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "sequence/camera_geometry.h"
+
 #include "io/bmp.h"
 #include "sequence/dataset_outputs.h"
 #include "sequence/manifest.h"
@@ -37,6 +39,7 @@ class DatasetRun {
 
  private:
   void MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std::string>& ownFiles);
+  void WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, const Mat4& cameraToWorld);
   std::string Relative(const std::string& path) const;
 
   std::string directory_;
@@ -47,6 +50,14 @@ class DatasetRun {
   int masksWritten_ = 0;
   std::size_t filesWritten_ = 0;
   std::size_t framesRecorded_ = 0;
+  // The previous frame, kept for its flow to this one.
+  struct Previous {
+    int32_t frame = -1;
+    FrameTruth truth;
+    Mat4 pose{};
+  };
+  Previous previous_;
+  long flowNotFitting_ = 0;
   std::string maskNote_;
 };
 

@@ -139,6 +139,10 @@ void SequenceManifest::CountNotFitting(const std::string& what, long count) {
   n[what] = n.value(what, 0L) + count;
 }
 
+void SequenceManifest::SetRunNote(bool right, const std::string& key, const std::string& text) {
+  data_->doc["runs"][CameraKey(right)][key] = text;
+}
+
 void SequenceManifest::EndRun(bool right, bool complete) {
   Json& doc = data_->doc;
   doc["runs"][CameraKey(right)]["complete"] = complete;

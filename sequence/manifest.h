@@ -57,6 +57,8 @@ class SequenceManifest {
   bool HasFrame(bool right, int32_t frame) const;
   void CountNotFitting(const std::string& what, long count);
   void EndRun(bool right, bool complete);
+  // A note on one camera's run (key: text).
+  void SetRunNote(bool right, const std::string& key, const std::string& text);
   // Writes meta.json, the poses of each camera and calib.txt. Throws Error.
   void Save() const;
   // Every camera run recorded is complete.

@@ -8,7 +8,9 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/video/tracking.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -203,6 +205,91 @@ TEST(DatasetRun, PosesAndCalibrationProjectPointsOntoTheirPixels) {
         EXPECT_NEAR(v, sy / n, 0.5) << "sphere " << id << " frame " << frame << (right ? " right" : " left");
       }
     }
+  }
+}
+
+// Bilinear sample of a BGR picture's channel c at a real position.
+double SampleAt(const cv::Mat& img, double x, double y, int c) {
+  const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
+  if (x0 < 0 || y0 < 0 || x0 + 1 >= img.cols || y0 + 1 >= img.rows) return -1;
+  const double tx = x - x0, ty = y - y0;
+  auto at = [&](int xx, int yy) { return static_cast<double>(img.at<cv::Vec3b>(yy, xx)[c]); };
+  return (1 - ty) * ((1 - tx) * at(x0, y0) + tx * at(x0 + 1, y0)) + ty * ((1 - tx) * at(x0, y0 + 1) + tx * at(x0 + 1, y0 + 1));
+}
+
+// Mean colour difference between frame k and frame k + 1 sampled where the
+// flow (scaled and shifted) says each visible pixel went.
+double WarpError(const cv::Mat& k, const cv::Mat& next, const cv::Mat& flow, const cv::Mat& mask, double sign,
+                 double shift) {
+  double sum = 0;
+  int n = 0;
+  for (int y = 0; y < k.rows; ++y) {
+    for (int x = 0; x < k.cols; ++x) {
+      if (mask.at<uint8_t>(y, x) != 255) continue;
+      const cv::Vec2f f = flow.at<cv::Vec2f>(y, x);
+      const double sx = x + sign * f[0] + shift, sy = y + sign * f[1];
+      for (int c = 0; c < 3; ++c) {
+        const double s = SampleAt(next, sx, sy, c);
+        if (s < 0) continue;
+        sum += std::fabs(s - k.at<cv::Vec3b>(y, x)[c]);
+        ++n;
+      }
+    }
+  }
+  return n > 0 ? sum / n : 1e9;
+}
+
+TEST(DatasetRun, FlowWarpsTheNextFrameBackOntoThisOne) {
+  TempDir tmp;
+  std::vector<std::string> lines = {
+      "QUAD; id 5; texture: 10; colour: 1; 1; 1; vertices: -6; 6; -4; 6; 6; -4; 6; 6; 4; -6; 6; 4",
+      "CUBOID; id 9; texture: 5; colour: 1; 1; 1; position: -0.4; 1.5; 0; 0; 0; 20; dim: 0.4; 0.4; 0.4",
+      "SPHERE; id 7; texture: 9; colour: 1; 1; 1; position: 0.6; 2; 0.3; 0; 0; 0; dim: 0.3",
+      "SPHERE; id 8; texture: -1; colour: 1; 1; 1; position: 0.2; 1; -0.3; 0; 0; 0; dim: 0.05",
+      "EGO;0;0;0;0;0;0", "EGO;0.03;0.01;0.08;0.5;1;0.5", "EGO;-0.02;0;0.08;0;-1;0"};
+  PairRun p(lines, 160, 120, tmp.path(), "classic,flow");
+  ASSERT_TRUE(p.source);
+  ASSERT_TRUE(p.Run(false)) << p.error;
+  const std::string dir = p.Dir();
+  const Json meta = Json::parse(Slurp(dir + "meta.json"));
+  const auto& frames = meta["runs"]["left"]["frames"];
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_NE(meta["runs"]["left"]["flow"].get<std::string>().find("frame 2"), std::string::npos);
+  EXPECT_FALSE(fs::exists(dir + "lflow_0002.flo")) << "the last frame has no forward flow";
+  Intrinsics k;
+  k.fx = meta["intrinsics"]["fx"].get<double>();
+  k.fy = meta["intrinsics"]["fy"].get<double>();
+  k.cx = meta["intrinsics"]["cx"].get<double>();
+  k.cy = meta["intrinsics"]["cy"].get<double>();
+  for (int frame = 0; frame < 2; ++frame) {
+    const DatasetFileNames n = MakeDatasetFileNames(dir, DatasetLayout::Classic, false, frame);
+    const cv::Mat flow = cv::readOpticalFlow(n.flowFlo);
+    ASSERT_EQ(flow.type(), CV_32FC2) << n.flowFlo;
+    const cv::Mat mask = cv::imread(n.flowMask, cv::IMREAD_UNCHANGED);
+    const cv::Mat img0 = cv::imread(MakeFrameFileNames(dir, false, frame).cameraImage, cv::IMREAD_COLOR);
+    const cv::Mat img1 = cv::imread(MakeFrameFileNames(dir, false, frame + 1).cameraImage, cv::IMREAD_COLOR);
+    ASSERT_GT(cv::countNonZero(mask == 255), 160 * 120 / 2);
+    const double right = WarpError(img0, img1, flow, mask, 1.0, 0.0);
+    EXPECT_LT(right, 4.0) << "frame " << frame;
+    EXPECT_GT(WarpError(img0, img1, flow, mask, -1.0, 0.0), 1.5 * right + 0.5) << "wrong sign fits worse";
+    EXPECT_GT(WarpError(img0, img1, flow, mask, 1.0, 1.0), 1.5 * right + 0.5) << "one pixel off fits worse";
+
+    // The small sphere's centre: its flow is the difference of its
+    // projections with the two poses of the manifest.
+    Mat4 pose0{}, pose1{};
+    for (std::size_t i = 0; i < 16; ++i) {
+      pose0[i] = frames[static_cast<std::size_t>(frame)]["pose"][i].get<double>();
+      pose1[i] = frames[static_cast<std::size_t>(frame + 1)]["pose"][i].get<double>();
+    }
+    double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
+    ASSERT_TRUE(ProjectPoint(k, pose0, {0.2, 1.0, -0.3}, u0, v0));
+    ASSERT_TRUE(ProjectPoint(k, pose1, {0.2, 1.0, -0.3}, u1, v1));
+    const int px = static_cast<int>(std::lround(u0)), py = static_cast<int>(std::lround(v0));
+    const cv::Vec2f f = flow.at<cv::Vec2f>(py, px);
+    // The pixel nearest the centre shows a point of the sphere's front, 0.05
+    // nearer: its flow differs from the centre's by far less than a pixel.
+    EXPECT_NEAR(f[0], u1 - u0, 0.15) << "frame " << frame;
+    EXPECT_NEAR(f[1], v1 - v0, 0.15) << "frame " << frame;
   }
 }
 

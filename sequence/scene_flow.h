@@ -1,0 +1,47 @@
+#pragma once
+// Scene flow between two frames of one camera run: where the point a pixel
+// shows at frame k lands at frame k + 1 (optical flow), how its disparity
+// changes, and whether it is still visible there. Exact, because only the
+// camera moves and every pixel's depth and every pose are known.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sequence/camera_geometry.h"
+#include "sequence/dataset_outputs.h"
+
+namespace tovimar {
+
+// Depth agreement for "visible at the next frame": the depth rendered there
+// may differ from the moved point's depth by this share of it.
+inline constexpr double kFlowDepthTolerance = 0.01;
+
+// The flow value that Middlebury .flo readers take as unknown (they treat
+// anything above 1e9 so).
+inline constexpr float kUnknownFlow = 1e10f;
+
+struct SceneFlow {
+  int width = 0;
+  int height = 0;
+  std::vector<float> u, v;              // pixels; kUnknownFlow where invalid
+  std::vector<float> disparityChange;   // d(k+1) - d(k), pixels; +inf where invalid
+  std::vector<uint8_t> mask;            // 255 visible at k+1, 128 hidden there, 0 invalid
+};
+
+// from: frame k (depth, valid); to: frame k + 1 of the same camera (its
+// rendered depth decides visibility). Poses are camera-to-world (OpenCV
+// axes); disparity is baseline * focalLength / depth.
+SceneFlow ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameTruth& to, const Mat4& poseTo,
+                           const Intrinsics& k, double baseline, double focalLength, double nearPlane,
+                           double farPlane);
+
+// Middlebury .flo: "PIEH", int32 width, height, then (u, v) float32 pairs,
+// top row first, little-endian.
+std::vector<uint8_t> EncodeFlo(const SceneFlow& flow);
+
+// KITTI's flow PNG samples: u * 64 + 2^15, v * 64 + 2^15, valid (1 or 0),
+// three 16-bit channels (all 0 where invalid); values that do not fit are
+// clamped and counted.
+std::vector<uint16_t> KittiFlow(const SceneFlow& flow, long& notFitting);
+
+}  // namespace tovimar
