@@ -3,6 +3,7 @@
 // command-line tool and the tests implement it.
 #include <string>
 
+#include "io/run_files.h"
 #include "render/settings.h"
 
 namespace tovimar {
@@ -14,6 +15,9 @@ class OutputSettings {
   virtual int SequenceNumber() const = 0;        // frames go to <root>/<number>/
   virtual bool PreviewOnly() const = 0;          // draw the frames, write nothing
   virtual bool Palette() const = 0;              // palette colours in segmentation maps
+  // Where a run's files go, ending in the separator: <root>/<number>/ unless
+  // a host names the folder otherwise.
+  virtual std::string SequenceDirectory() const { return OutputDirectory(OutputFolder(), SequenceNumber()); }
 };
 
 struct PlainOutputSettings : OutputSettings {
@@ -21,8 +25,12 @@ struct PlainOutputSettings : OutputSettings {
   int sequenceNumber = 0;
   bool previewOnly = false;
   bool palette = false;
+  std::string sequenceDirectory;  // empty: <outputFolder>/<sequenceNumber>/
 
   std::string OutputFolder() const override { return outputFolder; }
+  std::string SequenceDirectory() const override {
+    return sequenceDirectory.empty() ? OutputSettings::SequenceDirectory() : sequenceDirectory;
+  }
   int SequenceNumber() const override { return sequenceNumber; }
   bool PreviewOnly() const override { return previewOnly; }
   bool Palette() const override { return palette; }
