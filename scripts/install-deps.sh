@@ -10,6 +10,7 @@ PACKAGES=(
   libegl-dev libgl-dev libglu1-mesa-dev libegl-mesa0 libgl1-mesa-dri
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   ffmpeg
+  slurm-wlm munge
 )
 
 missing=()
