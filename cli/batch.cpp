@@ -122,6 +122,22 @@ void WriteAtomically(const std::string& path, const std::string& text) {
   }
 }
 
+// Empties a sequence folder for a new start: only the files a run writes
+// (frame files, AVI files, meta.json) go, so a folder that is something else
+// too (a named folder that happens to hold scenes) keeps its other files.
+void ClearSequenceFolder(const std::string& directory) {
+  static const char* const kPrefixes[] = {"left_", "right_", "ldisp_", "disp_", "lbindisp_", "bindisp_", "seg_l_", "seg_r_"};
+  std::error_code ec;
+  std::vector<fs::path> doomed;
+  for (const auto& entry : fs::directory_iterator(directory, ec)) {
+    const std::string name = entry.path().filename().string();
+    bool ours = name == "meta.json" || name == "L.avi" || name == "P.avi";
+    for (const char* prefix : kPrefixes) ours = ours || name.starts_with(prefix);
+    if (ours && entry.is_regular_file(ec)) doomed.push_back(entry.path());
+  }
+  for (const fs::path& path : doomed) fs::remove(path, ec);
+}
+
 std::string Fixed(double v, int decimals) {
   char buf[64];
   const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
@@ -460,9 +476,8 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
       continue;
     }
     if (!o.preview) {
-      // An incomplete (or forced) sequence starts from an empty folder.
-      std::error_code ec;
-      fs::remove_all(directory, ec);
+      // An incomplete (or forced) sequence starts again without its old files.
+      ClearSequenceFolder(directory);
     }
     const auto sceneStart = Clock::now();
     const SceneRun run = RenderScene(batch, scene, directory, o.sequenceNumber + static_cast<int>(k));

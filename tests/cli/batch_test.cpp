@@ -170,10 +170,13 @@ TEST(BatchRun, CompleteSequencesAreSkippedIncompleteOnesRedoneForceRedoesAll) {
   // Sequence 1 was cut short: no meta.json, a stale file from the earlier attempt.
   fs::remove(t / "out/1/meta.json");
   WriteText(t / "out/1/left_0007.bmp", "stale");
+  WriteText(t / "out/1/notes.txt", "not a frame file");  // kept: only a run's own files are removed
   Result again = RunTool(t.path(), args.substr(3));  // not quiet
   ASSERT_EQ(again.exitCode, 0) << again.err;
   EXPECT_NE(again.err.find("out/0/ is complete, skipped"), std::string::npos) << again.err;
   EXPECT_EQ(again.err.find("out/1/ is complete"), std::string::npos) << again.err;
+  EXPECT_EQ(ReadText(t / "out/1/notes.txt"), "not a frame file");
+  fs::remove(t / "out/1/notes.txt");
   EXPECT_EQ(Files(t / "out"), first);
   const auto summary = tovimar::testing::JsonReader::Read(ReadText(t / "out/batch.json"));
   ASSERT_TRUE(summary.has_value());
