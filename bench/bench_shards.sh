@@ -22,7 +22,7 @@ trap 'rm -rf "$work"' EXIT
 unset SLURM_ARRAY_TASK_ID SLURM_ARRAY_TASK_COUNT
 
 half=$((scenes / 2))
-"$scenegen" --quiet --preset flying --seed 1 --count "$half" --frames "$frames" --floor-chance 0.5 --out "$work/a"
+"$scenegen" --quiet --preset flying --seed 1 --count "$half" --frames "$frames" --floor-chance 0 --out "$work/a"
 "$scenegen" --quiet --preset room --seed 2 --count $((scenes - half)) --frames "$frames" --out "$work/b"
 mkdir -p "$work/scenes"
 for f in "$work"/a/*.txt; do cp "$f" "$work/scenes/a_$(basename "$f")"; done
@@ -30,7 +30,7 @@ for f in "$work"/b/*.txt; do cp "$f" "$work/scenes/b_$(basename "$f")"; done
 total_frames=$((scenes * frames * 2))  # both cameras
 
 now() { date +%s.%N; }
-calc() { awk "BEGIN { print $1 }"; }  # awk: present on every Debian system, unlike bc
+calc() { awk "BEGIN { print ($1) }"; }  # awk: present on every Debian system, unlike bc
 best=()
 declare -A fps
 

@@ -517,7 +517,7 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
              std::to_string(failures.size()) + " failed; " + std::to_string(frames) + " frames in " +
              Fixed(seconds, 2) + " s, " + Fixed(fps, 2) + " frames/s" + (interrupted ? " (interrupted)" : "") + "\n";
   for (const Failure& f : failures) summary += "  failed: " + f.scene + ": " + f.message + "\n";
-  Print(err, summary);
+  if (!o.quiet || !failures.empty()) Print(err, summary);
 
   if (!o.preview) {
     std::string json = "{\n  \"scenes\": " + std::to_string(mine) + ",\n  \"rendered\": " + std::to_string(rendered) +

@@ -44,7 +44,8 @@ std::string BatchSequenceDirectory(const CliOptions& options, const std::string&
 
 // Renders the batch that options describe. Per scene a line on `err`; a
 // scene that cannot be read or prepared, or whose run fails, is reported and
-// skipped. At the end a summary on `err` and in DIR/batch.json (shards:
+// skipped. At the end a summary on `err` (with --quiet only when a scene
+// failed) and in DIR/batch.json (shards:
 // DIR/batch.shard-I-of-N.json), written under a temporary name and renamed.
 // Complete sequences are skipped unless options.force. Returns 0, 1 when a
 // scene failed (or nothing could start), 2 for bad options, 130 when stopped
