@@ -2,8 +2,9 @@
 # Throughput of batch rendering: one process against two shards running side
 # by side, over the same small generated scenes, with llvmpipe's default
 # thread count and with LP_NUM_THREADS=1. Also one process per scene, the cost
-# a batch saves. Prints frames per second and the ratios; checks that every
-# configuration wrote the same files.
+# a batch saves. Prints frames per second, CPU time per frame and the ratios;
+# checks that every configuration wrote the same files. Wall-clock ratios need
+# an otherwise idle machine; CPU time per frame does not.
 #
 #   bench/bench_shards.sh BUILD-DIR [SCENES=12] [FRAMES=6] [RESOLUTION=320x240] [REPEAT=2]
 #
@@ -29,20 +30,19 @@ for f in "$work"/a/*.txt; do cp "$f" "$work/scenes/a_$(basename "$f")"; done
 for f in "$work"/b/*.txt; do cp "$f" "$work/scenes/b_$(basename "$f")"; done
 total_frames=$((scenes * frames * 2))  # both cameras
 
-now() { date +%s.%N; }
 calc() { awk "BEGIN { print ($1) }"; }  # awk: present on every Debian system, unlike bc
 best=()
 declare -A fps
 
 # $1 name, $2 LP_NUM_THREADS ("" = llvmpipe's default), $3 mode: one | two | each
 measure() {
-  local name="$1" threads="$2" mode="$3" fastest=""
+  local name="$1" threads="$2" mode="$3" fastest="" cpu=""
   for _ in $(seq "$repeat"); do
     local out="$work/out-$name"
     rm -rf "$out"
-    local start end
-    start="$(now)"
-    (
+    local timing
+    # Wall time and the CPU time (user + system) of every process of the run.
+    timing="$( { TIMEFORMAT='%R %U %S'; time (
       if [ -n "$threads" ]; then export LP_NUM_THREADS="$threads"; fi
       case "$mode" in
         one) "$render" --quiet -r "$resolution" -o "$out" "$work/scenes" ;;
@@ -57,17 +57,21 @@ measure() {
             k=$((k + 1))
           done ;;
       esac
-    )
-    end="$(now)"
-    local seconds
-    seconds="$(calc "$end - $start")"
-    if [ -z "$fastest" ] || [ "$(calc "$seconds < $fastest")" -eq 1 ]; then fastest="$seconds"; fi
+    ) >/dev/null; } 2>&1 )"
+    local seconds cpu_seconds
+    seconds="$(echo "$timing" | awk '{ print $1 }')"
+    cpu_seconds="$(echo "$timing" | awk '{ print $2 + $3 }')"
+    if [ -z "$fastest" ] || [ "$(calc "$seconds < $fastest")" -eq 1 ]; then
+      fastest="$seconds"
+      cpu="$cpu_seconds"
+    fi
   done
   fps[$name]="$(calc "$total_frames / $fastest")"
-  printf '%-36s %8.2f s %8.2f frames/s\n' "$name" "$fastest" "${fps[$name]}"
+  printf '%-36s %8.2f s %8.2f frames/s %8.1f ms CPU per frame\n' "$name" "$fastest" "${fps[$name]}" \
+    "$(calc "$cpu * 1000 / $total_frames")"
 }
 
-echo "bench_shards: $scenes scenes x $frames frames x 2 cameras = $total_frames frames at $resolution, best of $repeat, $(nproc) CPUs"
+echo "bench_shards: $scenes scenes x $frames frames x 2 cameras = $total_frames frames at $resolution, best of $repeat, $(nproc) CPUs, load average $(cut -d" " -f1-3 /proc/loadavg)"
 measure "1 process, llvmpipe default threads" "" one
 measure "1 process, LP_NUM_THREADS=1" 1 one
 measure "2 shards, llvmpipe default threads" "" two

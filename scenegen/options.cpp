@@ -39,15 +39,20 @@ Range ParseRange(const std::string& text) {
   return r;
 }
 
+// Shortest text that reads back the same, whatever the locale.
+std::string Text(double v) {
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, res.ptr);
+}
+
 void Within(const std::string& name, double v, double lo, double hi) {
-  if (!(v >= lo && v <= hi)) {
-    throw OptionError(name + ": " + std::to_string(v) + " is outside " + std::to_string(lo) + ".." + std::to_string(hi));
-  }
+  if (!(v >= lo && v <= hi)) throw OptionError(name + ": " + Text(v) + " is outside " + Text(lo) + ".." + Text(hi));
 }
 
 void RangeWithin(const std::string& name, const Range& r, double lo, double hi) {
   if (!(r.lo >= lo && r.hi <= hi)) {
-    throw OptionError(name + ": the range must lie within " + std::to_string(lo) + ".." + std::to_string(hi));
+    throw OptionError(name + ": the range must lie within " + Text(lo) + ".." + Text(hi));
   }
 }
 
