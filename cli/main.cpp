@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch.h"
 #include "cli/options.h"
 #include "cli/render_run.h"
 #include "cli/scene_dump.h"
@@ -69,6 +70,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   if (options.dump) return RunDump(options);
+  if (options.BatchMode()) return tovimar::cli::RunBatch(options, stderr);
 
   tovimar::cli::InstallStopSignalHandlers();
   return tovimar::cli::RunRender(options, stderr);

@@ -2,6 +2,8 @@
 
 #include <charconv>
 #include <clocale>
+#include <filesystem>
+#include <system_error>
 #include <langinfo.h>
 #include <locale.h>
 
@@ -129,6 +131,22 @@ std::vector<OptionDefinition> MakeTable() {
                    [](CliOptions& o, const std::string&) { o.quiet = true; }});
   table.push_back({"dump", 0, nullptr, "print the parsed scene as JSON and exit",
                    [](CliOptions& o, const std::string&) { o.dump = true; }});
+  table.push_back({"list", 0, "FILE", "batch: render the scenes named in FILE, one path per line",
+                   [](CliOptions& o, const std::string& v) {
+                     if (v.empty()) throw UsageError("the file name is empty");
+                     o.listFile = v;
+                   }});
+  table.push_back({"shard", 0, "I/N",
+                   "batch: render only scenes k with k mod N = I (\"slurm\": from the array task); "
+                   "default from SLURM_ARRAY_TASK_ID/COUNT when set",
+                   [](CliOptions& o, const std::string& v) {
+                     if (v.empty()) throw UsageError("the shard is empty");
+                     o.shardText = v;
+                   }});
+  table.push_back({"name-by-scene", 0, nullptr, "batch: sequence folders named after the scene files, not numbered",
+                   [](CliOptions& o, const std::string&) { o.nameByScene = true; }});
+  table.push_back({"force", 0, nullptr, "batch: render complete sequences again",
+                   [](CliOptions& o, const std::string&) { o.force = true; }});
   table.push_back({"focal", 0, "TEXT", "the editor's focal-length field; default 389,0",
                    [](CliOptions& o, const std::string& v) { o.focalText = v; }});
   table.push_back({"baseline", 0, "TEXT", "the editor's baseline field; default 0,12",
@@ -155,6 +173,12 @@ const OptionDefinition* FindShort(char name) {
 const std::vector<OptionDefinition>& OptionTable() {
   static const std::vector<OptionDefinition> table = MakeTable();
   return table;
+}
+
+bool CliOptions::BatchMode() const {
+  if (scenePaths.size() > 1 || !listFile.empty() || !shardText.empty() || nameByScene || force) return true;
+  std::error_code ec;
+  return !scenePath.empty() && std::filesystem::is_directory(scenePath, ec);
 }
 
 void CliOptions::Check() const {
@@ -224,14 +248,20 @@ CliOptions ParseCommandLine(const std::vector<std::string>& args) {
   }
 
   if (options.help || options.version) return options;
-  if (positional.empty()) throw UsageError("no scene file given");
-  if (positional.size() > 1) throw UsageError("only one scene file may be given, found also '" + EchoField(positional[1]) + "'");
-  options.scenePath = positional[0];
+  if (positional.empty() && options.listFile.empty()) throw UsageError("no scene file given");
+  if (options.dump && (positional.size() != 1 || !options.listFile.empty())) {
+    throw UsageError(positional.size() > 1 ? "--dump checks one scene file, found also '" + EchoField(positional[1]) + "'"
+                                           : "--dump checks one scene file, not a list");
+  }
+  if (!positional.empty()) options.scenePath = positional[0];
+  options.scenePaths = positional;
   return options;
 }
 
 std::string UsageText() {
-  std::string text = "Usage: tovimar-render [options] SCENE\n\nOptions:\n";
+  std::string text =
+      "Usage: tovimar-render [options] SCENE\n"
+      "       tovimar-render [options] SCENE... | FOLDER | --list FILE   (a batch)\n\nOptions:\n";
   for (const auto& option : OptionTable()) {
     std::string left = "  ";
     left += option.shortName != 0 ? std::string("-") + option.shortName + ", " : std::string("    ");

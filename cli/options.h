@@ -21,7 +21,14 @@ struct CliOptions {
   bool help = false;
   bool version = false;
   bool dump = false;                  // --dump: print the parsed scene as JSON and exit
-  std::string scenePath;              // the one positional argument
+  std::string scenePath;              // the first positional argument
+  std::vector<std::string> scenePaths;  // every positional argument: scene files or folders
+
+  // Batch runs (cli/batch.h): several scenes, each into its own sequence folder.
+  std::string listFile;                 // --list: one scene path per line
+  bool nameByScene = false;             // sequence folder named after the scene file's stem
+  bool force = false;                   // redo sequences that are already complete
+  std::string shardText;                // --shard I/N (or "slurm"); empty: none given
   std::string focalText = kDefaultFocalLengthText;  // the editor's focal-length field
   std::string baselineText = kDefaultBaselineText;  // the editor's baseline field
 
@@ -43,6 +50,11 @@ struct CliOptions {
   OutputChoice outputs;                 // both, parsed
   std::vector<std::string> arguments;   // the command line as given, for the manifest
   bool clean = false;                   // remove the camera's files of earlier runs first
+
+  // More than one scene, a folder, a list, a shard or named sequence folders:
+  // the run goes through RunBatch. One scene file and none of these keeps the
+  // single-scene run.
+  bool BatchMode() const;
 
   // Checks the values that depend on each other or need reading (the focal
   // length and baseline fields); throws UsageError naming what is wrong.

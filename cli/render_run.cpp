@@ -262,6 +262,7 @@ int OpenViewer(RenderSession& s, const std::string& sceneBytes) {
   std::string commandLine = "tovimar-render";
   for (const std::string& a : o.arguments) commandLine += " " + a;
   s.settings.invocation = {{"program", "tovimar-render"}, {"commandLine", commandLine}};
+  s.settings.plannedCameras = o.camera == CameraChoice::Both ? "both" : o.camera == CameraChoice::Left ? "left" : "right";
   s.editor.lines = SplitLines(sceneBytes);
   s.editor.sceneName = o.scenePath;
   s.editor.focalText = o.focalText;

@@ -84,6 +84,21 @@ void Viewer::ReleaseSceneResources() {
   sceneReady_ = false;
 }
 
+bool Viewer::StartOver() {
+  if (context_ == nullptr) return false;
+  const std::string startDirectory = rig_.StartDirectory;
+  rig_ = RigState{};  // the painter keeps its reference to rig_.random
+  rig_.StartDirectory = startDirectory;
+  FreeTextures();
+  scene_.Clear();
+  sceneReady_ = false;
+  analiza_ = std::make_unique<Analiza>(decimalSeparator_, notifier_);
+  prefs_ = std::make_unique<Prefs>();
+  prefs_->fog = false;
+  SetupRendering(clientWidth_, clientHeight_, settings_.AntiAlias());
+  return Current();
+}
+
 void Viewer::ResetViewAndDraw() {
   viewDistance = 3.0;
   viewElevation = 90.0f;

@@ -49,6 +49,12 @@ class Viewer {
   void Shutdown();  // ReleaseSceneResources, then ReleaseRenderContext
   void ReleaseSceneResources();
   void ResetViewAndDraw();  // view defaults (3.0, 90, 0), then one drawing
+  // Back to the state Initialise leaves, keeping the rendering context (the
+  // next scene of a batch): rig values (random state, frame counter, light,
+  // focal length, baseline, noise) as a new viewer has them, the start
+  // directory kept, no scene, a new parser and Prefs, the rendering set-up
+  // (projection and lighting) made afresh. False when there is no context.
+  bool StartOver();
 
   // --- context, projection, lighting ---
   bool CreateRenderContext();  // reports "Blad" messages on failure

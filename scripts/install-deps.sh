@@ -13,6 +13,7 @@ PACKAGES=(
   libpng-dev
   libssl-dev
   libopencv-dev python3-opencv python3-numpy nlohmann-json3-dev
+  slurm-wlm munge
 )
 
 missing=()

@@ -118,7 +118,7 @@ void CaptureBuffers::Release() {
 
 std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBuffers& buffers) {
   RigState& rig = viewer.Rig();
-  const std::string directory = OutputDirectory(output.OutputFolder(), output.SequenceNumber());
+  const std::string directory = output.SequenceDirectory();
   const FrameFileNames names =
       MakeFrameFileNames(directory, viewer.GetRenderSettings().RightCamera(), rig.FrameCounter);
   CreateOutputDirectory(directory);

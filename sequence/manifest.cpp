@@ -64,6 +64,7 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
   fresh["program"] = "tovimar";
   fresh["version"] = TOVIMAR_VERSION;
   fresh["complete"] = false;
+  fresh["plannedCameras"] = run.plannedCameras;
   fresh["scene"] = {{"file", "scene.txt"}};
   fresh["sceneSha256"] = run.sceneSha256;
   fresh["width"] = run.width;
@@ -152,7 +153,12 @@ void SequenceManifest::EndRun(bool right, bool complete) {
 bool SequenceManifest::Complete() const {
   const Json& doc = data_->doc;
   if (!doc.contains("runs") || doc["runs"].empty()) return false;
-  for (const auto& [camera, run] : doc["runs"].items())
+  const Json& runs = doc["runs"];
+  auto done = [&runs](const char* camera) { return runs.contains(camera) && runs[camera].value("complete", false); };
+  const std::string planned = doc.value("plannedCameras", "");
+  if (planned == "both") return done("left") && done("right");
+  if (planned == "left" || planned == "right") return done(planned.c_str());
+  for (const auto& [camera, run] : runs.items())
     if (!run.value("complete", false)) return false;
   return true;
 }

@@ -31,6 +31,8 @@ struct RunDescription {
   std::string sceneSha256;
   // How the run was asked for: the command line, or the desktop's settings.
   std::vector<std::pair<std::string, std::string>> invocation;
+  // "left", "right", "both" or "" (every recorded run): what complete means.
+  std::string plannedCameras;
 };
 
 class SequenceManifest {
@@ -61,7 +63,8 @@ class SequenceManifest {
   void SetRunNote(bool right, const std::string& key, const std::string& text);
   // Writes meta.json, the poses of each camera and calib.txt. Throws Error.
   void Save() const;
-  // Every camera run recorded is complete.
+  // The planned camera runs (or, when none were named, every run recorded)
+  // are complete.
   bool Complete() const;
 
   // Middlebury calib.txt text for a size, intrinsics and disparity range.

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/run_files.h"
 #include "render/settings.h"
 #include "sequence/dataset_outputs.h"
 
@@ -21,6 +22,12 @@ class OutputSettings {
   virtual OutputChoice Outputs() const { return {}; }
   // How the run was asked for, recorded in the manifest (key, value).
   virtual std::vector<std::pair<std::string, std::string>> Invocation() const { return {}; }
+  // The cameras the sequence is meant to have ("left", "right", "both"; ""
+  // when not known): its manifest is complete when these runs are.
+  virtual std::string PlannedCameras() const { return ""; }
+  // Where a run's files go, ending in the separator: <root>/<number>/ unless
+  // a host names the folder otherwise.
+  virtual std::string SequenceDirectory() const { return OutputDirectory(OutputFolder(), SequenceNumber()); }
 };
 
 struct PlainOutputSettings : OutputSettings {
@@ -30,13 +37,19 @@ struct PlainOutputSettings : OutputSettings {
   bool palette = false;
   OutputChoice outputs;
   std::vector<std::pair<std::string, std::string>> invocation;
+  std::string plannedCameras;
+  std::string sequenceDirectory;  // empty: <outputFolder>/<sequenceNumber>/
 
   std::string OutputFolder() const override { return outputFolder; }
+  std::string SequenceDirectory() const override {
+    return sequenceDirectory.empty() ? OutputSettings::SequenceDirectory() : sequenceDirectory;
+  }
   int SequenceNumber() const override { return sequenceNumber; }
   bool PreviewOnly() const override { return previewOnly; }
   bool Palette() const override { return palette; }
   OutputChoice Outputs() const override { return outputs; }
   std::vector<std::pair<std::string, std::string>> Invocation() const override { return invocation; }
+  std::string PlannedCameras() const override { return plannedCameras; }
 };
 
 // Both halves in one object, for the command-line tool and the tests.

@@ -40,12 +40,13 @@ void ViewerFrameSource::PrepareSequence() {
   run.randomAtStart = rig.random;
   run.outputs = output_.Outputs();
   run.invocation = output_.Invocation();
+  run.plannedCameras = output_.PlannedCameras();
   sceneText_.clear();
   for (const std::string& line : viewer_.Editor().SceneLines()) sceneText_ += line + "\n";
   run.sceneSha256 = Sha256Hex(sceneText_);
   run_ = run;
   if (output_.PreviewOnly()) return;
-  const std::string directory = OutputDirectory(output_.OutputFolder(), output_.SequenceNumber());
+  const std::string directory = output_.SequenceDirectory();
   CreateOutputDirectory(directory);
   std::string refusal;
   lock_ = FolderLock::Acquire(directory, &refusal);
@@ -87,7 +88,7 @@ void ViewerFrameSource::GenerateFrame() {
   } catch (const Cancelled&) {
     // The frame's classic files must not look complete without the rest.
     const FrameFileNames names =
-        MakeFrameFileNames(OutputDirectory(output_.OutputFolder(), output_.SequenceNumber()),
+        MakeFrameFileNames(output_.SequenceDirectory(),
                            viewer_.GetRenderSettings().RightCamera(), viewer_.Rig().FrameCounter);
     for (const std::string* name :
          {&names.cameraImage, &names.subPixelMap, &names.pixelMap, &names.disparityText, &names.segmentation})
@@ -100,7 +101,7 @@ void ViewerFrameSource::GenerateFrame() {
   // The camera of this frame as the drawing applied it.
   const Mat4 pose =
       CameraToWorld(viewer_.PerspectiveMatrix(), viewer_.ProjectionMatrix(), viewer_.ModelViewMatrix());
-  const std::string directory = OutputDirectory(output_.OutputFolder(), output_.SequenceNumber());
+  const std::string directory = output_.SequenceDirectory();
   if (!dataset_) dataset_ = std::make_unique<DatasetRun>(directory, *run_, sceneText_);
   const int32_t frame = viewer_.Rig().FrameCounter;
   std::vector<std::string> classicFiles;

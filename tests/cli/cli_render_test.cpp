@@ -126,7 +126,7 @@ TEST(CliOptions, BadValuesAreUsageErrors) {
       {"-r", "5x5x5", "s"},  {"-r", " 5x5", "s"},       {"--background", "1,2", "s"},
       {"--background", "256,0,0", "s"}, {"--background", "-1,0,0", "s"}, {"--background", "1,,2", "s"},
       {"-s", "-1", "s"},     {"-s", "x", "s"},          {"-s", "1.5", "s"},     {"-c", "up", "s"},
-      {"--textures", "", "s"}, {"--preview=yes", "s"},  {"-o"},                 {"a", "b"},
+      {"--textures", "", "s"}, {"--preview=yes", "s"},  {"-o"},                 {"--dump", "a", "b"},
   };
   for (const auto& args : bad) {
     EXPECT_THROW(ParseCommandLine(args), UsageError) << args[0] << " " << (args.size() > 1 ? args[1] : "");

@@ -46,7 +46,7 @@ TEST(ParseCommandLine, SwitchesAndPositionals) {
 TEST(ParseCommandLine, Errors) {
   EXPECT_EQ(ErrorOf({}), "no scene file given");
   EXPECT_EQ(ErrorOf({"--dump"}), "no scene file given");
-  EXPECT_EQ(ErrorOf({"a.txt", "b.txt"}), "only one scene file may be given, found also 'b.txt'");
+  EXPECT_EQ(ErrorOf({"--dump", "a.txt", "b.txt"}), "--dump checks one scene file, found also 'b.txt'");
   EXPECT_EQ(ErrorOf({"--frobnicate", "a.txt"}), "unknown option --frobnicate");
   EXPECT_EQ(ErrorOf({"-Z", "a.txt"}), "unknown option -Z");
   EXPECT_EQ(ErrorOf({"a.txt", "--focal"}), "--focal needs a value (TEXT)");

@@ -1,0 +1,544 @@
+#include "cli/batch.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <set>
+#include <system_error>
+#include <utility>
+
+#include "avi/avi_export.h"
+#include "cli/render_run.h"
+#include "cli/scene_dump.h"
+#include "io/file.h"
+#include "render/viewer.h"
+#include "scene/assembly.h"
+#include "scene/notifier.h"
+#include "scene/scene_text.h"
+#include "sequence/output_files.h"
+#include "sequence/output_settings.h"
+#include "sequence/sequence_driver.h"
+#include "sequence/viewer_frame_source.h"
+
+namespace tovimar::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+volatile std::sig_atomic_t g_batchStop = 0;
+extern "C" void OnBatchStop(int) { g_batchStop = 1; }
+
+// ------------------------------------------------------------ meta.json
+
+// A small JSON reader: just enough to skip values and find a top-level key.
+struct JsonScan {
+  const std::string& s;
+  std::size_t i = 0;
+
+  void Space() {
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
+  }
+  bool String(std::string* out) {
+    if (i >= s.size() || s[i] != '"') return false;
+    for (++i; i < s.size(); ++i) {
+      if (s[i] == '\\') {
+        if (++i >= s.size()) return false;
+        if (out) out->push_back(s[i] == '"' || s[i] == '\\' ? s[i] : '?');
+      } else if (s[i] == '"') {
+        ++i;
+        return true;
+      } else if (out) {
+        out->push_back(s[i]);
+      }
+    }
+    return false;
+  }
+  // Skips one value of any kind.
+  bool Value() {
+    Space();
+    if (i >= s.size()) return false;
+    if (s[i] == '"') return String(nullptr);
+    if (s[i] == '{' || s[i] == '[') {
+      int depth = 0;
+      while (i < s.size()) {
+        if (s[i] == '"') {
+          if (!String(nullptr)) return false;
+          continue;
+        }
+        if (s[i] == '{' || s[i] == '[') ++depth;
+        if (s[i] == '}' || s[i] == ']') --depth;
+        ++i;
+        if (depth == 0) return true;
+      }
+      return false;
+    }
+    const std::size_t start = i;
+    while (i < s.size() && s[i] != ',' && s[i] != '}' && s[i] != ']' && s[i] != ' ' && s[i] != '\n' &&
+           s[i] != '\r' && s[i] != '\t') {
+      ++i;
+    }
+    return i > start;
+  }
+};
+
+bool TopLevelTrue(const std::string& text, const std::string& key) {
+  JsonScan j{text};
+  j.Space();
+  if (j.i >= text.size() || text[j.i] != '{') return false;
+  ++j.i;
+  for (;;) {
+    j.Space();
+    std::string name;
+    if (!j.String(&name)) return false;
+    j.Space();
+    if (j.i >= text.size() || text[j.i] != ':') return false;
+    ++j.i;
+    j.Space();
+    const std::size_t valueStart = j.i;
+    if (!j.Value()) return false;
+    if (name == key && text.compare(valueStart, j.i - valueStart, "true") == 0) return true;
+    j.Space();
+    if (j.i >= text.size() || text[j.i] != ',') return false;
+    ++j.i;
+  }
+}
+
+void WriteAtomically(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp." + std::to_string(getpid());
+  WriteWholeFile(temporary, text.data(), text.size());
+  std::error_code ec;
+  fs::rename(temporary, path, ec);
+  if (ec) {
+    fs::remove(temporary, ec);
+    throw Error("Cannot create file " + path);
+  }
+}
+
+// Empties a sequence folder for a new start: only the files a run writes
+// (frame files, AVI files, meta.json) go, so a folder that is something else
+// too (a named folder that happens to hold scenes) keeps its other files.
+void ClearSequenceFolder(const std::string& directory) {
+  static const char* const kPrefixes[] = {"left_", "right_", "ldisp_", "disp_", "lbindisp_", "bindisp_", "seg_l_", "seg_r_"};
+  std::error_code ec;
+  std::vector<fs::path> doomed;
+  for (const auto& entry : fs::directory_iterator(directory, ec)) {
+    const std::string name = entry.path().filename().string();
+    bool ours = name == "meta.json" || name == "L.avi" || name == "P.avi";
+    for (const char* prefix : kPrefixes) ours = ours || name.starts_with(prefix);
+    if (ours && entry.is_regular_file(ec)) doomed.push_back(entry.path());
+  }
+  for (const fs::path& path : doomed) fs::remove(path, ec);
+}
+
+std::string Fixed(double v, int decimals) {
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
+  return std::string(buf, res.ptr);
+}
+
+// ------------------------------------------------------------ reports
+
+void Print(std::FILE* err, const std::string& text) {
+  std::fputs(text.c_str(), err);
+  std::fflush(err);
+}
+
+class ErrNotifier : public Notifier {
+ public:
+  explicit ErrNotifier(std::FILE* err) : err_(err) {}
+  void Notify(const std::string& caption, const std::string& text) override {
+    Print(err_, "tovimar-render: " + (caption.empty() ? text : caption + ": " + text) + "\n");
+  }
+
+ private:
+  std::FILE* err_;
+};
+
+// "scene.txt:7: Convert error: ...", each report of a scene once.
+class SceneNotifier : public LineNotifier {
+ public:
+  explicit SceneNotifier(std::FILE* err) : err_(err) {}
+  void Begin(const std::string& scene) {
+    scene_ = scene;
+    seen_.clear();
+  }
+  void NotifyLine(int lineNumber, const std::string& caption, const std::string& text) override {
+    if (!seen_.emplace(lineNumber, text).second) return;
+    Print(err_, LineLocation(scene_, lineNumber) + (caption.empty() ? "" : caption + ": ") + text + "\n");
+  }
+
+ private:
+  std::FILE* err_;
+  std::string scene_;
+  std::set<std::pair<int, std::string>> seen_;
+};
+
+struct Failure {
+  std::string scene;
+  std::string message;
+};
+
+// What the scenes of a batch share: one viewer (one context) and its surroundings.
+struct Batch {
+  Batch(const CliOptions& options, std::FILE* errStream)
+      : o(options), err(errStream), notifier(errStream), lines(errStream) {
+    settings.background = o.background;
+    settings.antiAlias = o.antiAlias;
+    settings.outputFolder = o.outputFolder;
+    settings.previewOnly = o.preview;
+    settings.palette = o.palette;
+    editor.keepLogs = false;
+  }
+
+  const CliOptions& o;
+  std::FILE* err;
+  PlainSettings settings;
+  PlainEditor editor;
+  ErrNotifier notifier;
+  SceneNotifier lines;
+  std::unique_ptr<Viewer> viewer;
+  bool contextLost = false;
+};
+
+// The outcome of one scene.
+struct SceneRun {
+  std::string error;  // empty: done
+  std::size_t frames = 0;
+  std::vector<std::pair<bool, int>> cameras;  // right?, frames
+};
+
+// One scene, with the steps of a single-scene run: a viewer in its starting
+// state, the default view, the prepared scene, then a run per camera.
+SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& directory, int sequenceNumber) {
+  SceneRun run;
+  std::string bytes;
+  try {
+    bytes = ReadFileBytes(scene);
+  } catch (const Error& e) {
+    run.error = e.message();
+    return run;
+  }
+  b.settings.sequenceNumber = sequenceNumber;
+  b.settings.sequenceDirectory = directory;
+  b.settings.outputs = b.o.outputs;
+  std::string commandLine = "tovimar-render";
+  for (const std::string& a : b.o.arguments) commandLine += " " + a;
+  b.settings.invocation = {{"program", "tovimar-render"}, {"commandLine", commandLine}, {"scene", scene}};
+  b.settings.plannedCameras =
+      b.o.camera == CameraChoice::Both ? "both" : b.o.camera == CameraChoice::Left ? "left" : "right";
+  b.editor.lines = SplitLines(bytes);
+  b.editor.sceneName = scene;
+  b.editor.focalText = b.o.focalText;
+  b.editor.baselineText = b.o.baselineText;
+  b.lines.Begin(scene);
+
+  // The camera as a new viewer has it: left, no baseline shift.
+  b.settings.rightCamera = false;
+  if (!b.viewer) {
+    b.viewer = std::make_unique<Viewer>(b.settings, b.editor, b.notifier, '.', b.o.width, b.o.height);
+    b.viewer->SetLineNotifier(&b.lines);
+    if (!b.o.textureFolder.empty()) b.viewer->Rig().StartDirectory = b.o.textureFolder;
+    if (!b.viewer->Initialise()) b.contextLost = true;
+  } else if (!b.viewer->StartOver()) {
+    b.contextLost = true;
+  }
+  if (b.contextLost) {
+    run.error = "cannot create the OpenGL rendering context";
+    return run;
+  }
+  b.viewer->ResetViewAndDraw();
+  try {
+    b.viewer->PrepareScene();
+  } catch (const Error& e) {
+    run.error = e.message();
+    return run;
+  }
+
+  std::string runError;
+  SequenceHooks hooks;
+  hooks.showError = [&runError](const std::string& message) { runError = message; };
+  ViewerFrameSource source(*b.viewer, b.settings);
+  SequenceDriver driver(source, hooks);
+  std::vector<bool> cameras;
+  if (b.o.camera != CameraChoice::Right) cameras.push_back(false);
+  if (b.o.camera != CameraChoice::Left) cameras.push_back(true);
+  for (const bool right : cameras) {
+    if (right != b.settings.rightCamera) {
+      b.settings.rightCamera = right;
+      b.viewer->CameraSwitch(right);
+    }
+    driver.StartStop();
+    if (driver.GetState() == SequenceDriver::State::Idle) {
+      run.error = runError;
+      return run;
+    }
+    while (driver.TimerEnabled()) {
+      if (g_batchStop && !driver.StopRequested()) driver.StartStop();
+      driver.Tick();
+    }
+    run.frames += b.o.preview ? driver.FramesMade() : driver.FramesWritten();
+    if (!runError.empty()) {
+      run.error = runError;
+      return run;
+    }
+    if (g_batchStop) return run;
+    run.cameras.emplace_back(right, static_cast<int>(b.viewer->Scene().egoFrames.size()));
+  }
+  if (b.o.avi && !b.o.preview) {
+    std::error_code ec;
+    const std::string wav = fs::is_regular_file("wav.wav", ec) ? "wav.wav" : "";
+    for (const auto& [right, frames] : run.cameras) {
+      const AviExportSummary summary = ExportAvi(directory, right, frames, wav);
+      if (!summary.opened) {
+        run.error = "cannot create " + summary.aviPath;
+        return run;
+      }
+    }
+  }
+  return run;
+}
+
+int ParseShardInt(const std::string& text, const std::string& what) {
+  int value = 0;
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || ec != std::errc() || ptr != text.data() + text.size()) {
+    throw UsageError("'" + text + "' is not " + what);
+  }
+  return value;
+}
+
+Shard CheckedShard(int index, int count, const std::string& shown) {
+  if (count < 1 || index < 0 || index >= count) {
+    throw UsageError(shown + " is not a shard I/N with 0 <= I < N");
+  }
+  return {index, count};
+}
+
+}  // namespace
+
+bool SequenceComplete(const std::string& dir) {
+  const std::string path = (fs::path(dir) / "meta.json").string();
+  if (InspectFile(path) != FileKind::Regular) return false;
+  try {
+    return TopLevelTrue(ReadFileBytes(path), "complete");
+  } catch (const Error&) {
+    return false;
+  }
+}
+
+Shard ResolveShard(const std::string& text, const std::function<const char*(const char*)>& getenv) {
+  const char* id = getenv("SLURM_ARRAY_TASK_ID");
+  const char* count = getenv("SLURM_ARRAY_TASK_COUNT");
+  if (text == "slurm" || (text.empty() && id && count)) {
+    if (!id || !count) throw UsageError("--shard slurm: SLURM_ARRAY_TASK_ID and SLURM_ARRAY_TASK_COUNT are not set");
+    const char* min = getenv("SLURM_ARRAY_TASK_MIN");
+    const int index = ParseShardInt(id, "an array task id (SLURM_ARRAY_TASK_ID)") -
+                      (min ? ParseShardInt(min, "an array task id (SLURM_ARRAY_TASK_MIN)") : 0);
+    const int n = ParseShardInt(count, "a task count (SLURM_ARRAY_TASK_COUNT)");
+    return CheckedShard(index, n, "the array task " + std::to_string(index) + "/" + std::to_string(n));
+  }
+  if (text.empty()) return {};
+  const std::size_t slash = text.find('/');
+  const std::string what = "a shard I/N with 0 <= I < N";
+  if (slash == std::string::npos) throw UsageError("'" + text + "' is not " + what);
+  const int index = ParseShardInt(text.substr(0, slash), what);
+  const int n = ParseShardInt(text.substr(slash + 1), what);
+  return CheckedShard(index, n, "'" + text + "'");
+}
+
+std::vector<std::string> CollectScenes(const CliOptions& o) {
+  std::vector<std::string> scenes;
+  for (const std::string& arg : o.scenePaths) {
+    std::error_code ec;
+    if (!fs::is_directory(arg, ec)) {
+      scenes.push_back(arg);
+      continue;
+    }
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator(arg, ec)) {
+      if (entry.path().extension() == ".txt" && entry.is_regular_file(ec)) found.push_back(entry.path().string());
+    }
+    if (ec) throw Error("cannot read the folder '" + arg + "': " + ec.message());
+    if (found.empty()) throw Error("the folder '" + arg + "' holds no .txt scene files");
+    std::sort(found.begin(), found.end());
+    scenes.insert(scenes.end(), found.begin(), found.end());
+  }
+  if (!o.listFile.empty()) {
+    std::string bytes;
+    try {
+      bytes = ReadFileBytes(o.listFile);
+    } catch (const Error& e) {
+      throw Error("cannot read the scene list: " + e.message());
+    }
+    for (std::string line : SplitLines(bytes)) {
+      while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.pop_back();
+      if (line.empty() || line[0] == '#') continue;
+      scenes.push_back(line);
+    }
+  }
+  return scenes;
+}
+
+std::string BatchSequenceDirectory(const CliOptions& o, const std::string& scene, std::size_t k) {
+  if (!o.nameByScene) {
+    return OutputDirectory(o.outputFolder, o.sequenceNumber + static_cast<int>(k));
+  }
+  std::string dir = o.outputFolder;
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir + fs::path(scene).stem().string() + "/";
+}
+
+int RunBatch(const CliOptions& o, std::FILE* err) {
+  auto fail = [err](const std::string& message, int code) {
+    Print(err, "tovimar-render: " + message + "\n");
+    return code;
+  };
+  try {
+    o.Check();
+  } catch (const UsageError& e) {
+    return fail(e.what(), kExitUsage);
+  }
+  Shard shard;
+  try {
+    shard = ResolveShard(o.shardText, [](const char* name) { return std::getenv(name); });
+  } catch (const UsageError& e) {
+    return fail(std::string("--shard: ") + e.what(), kExitUsage);
+  }
+  std::vector<std::string> scenes;
+  try {
+    scenes = CollectScenes(o);
+  } catch (const Error& e) {
+    return fail(e.message(), kExitFailure);
+  }
+  if (scenes.empty()) return fail("the batch has no scenes", kExitFailure);
+  // Sequence numbers must stay in range, and named folders must differ.
+  if (!o.nameByScene && static_cast<long long>(o.sequenceNumber) + static_cast<long long>(scenes.size()) - 1 >
+                            2147483647LL) {
+    return fail("--seq: the sequence numbers of " + std::to_string(scenes.size()) + " scenes pass 2147483647",
+                kExitUsage);
+  }
+  if (o.nameByScene) {
+    std::set<std::string> names;
+    for (std::size_t k = 0; k < scenes.size(); ++k) {
+      const std::string dir = BatchSequenceDirectory(o, scenes[k], k);
+      if (!names.insert(dir).second) {
+        return fail("--name-by-scene: two scenes would share the folder " + dir + " ('" + scenes[k] + "')",
+                    kExitUsage);
+      }
+    }
+  }
+  if (!o.textureFolder.empty()) {
+    std::error_code ec;
+    if (!fs::is_regular_file(o.textureFolder + "/tex0.bmp", ec)) {
+      return fail("the texture folder '" + o.textureFolder + "' has no tex0.bmp", kExitFailure);
+    }
+  }
+  const std::string root = o.outputFolder.empty() ? std::string(".") : o.outputFolder;
+  if (!o.preview) {
+    std::error_code ec;
+    fs::create_directories(root, ec);
+    if (!fs::is_directory(root, ec) || access(root.c_str(), W_OK | X_OK) != 0) {
+      return fail("cannot use the output folder '" + root + "'", kExitFailure);
+    }
+  }
+
+  g_batchStop = 0;
+  std::signal(SIGINT, OnBatchStop);
+  std::signal(SIGTERM, OnBatchStop);
+
+  Batch batch(o, err);
+  std::vector<Failure> failures;
+  std::size_t mine = 0, rendered = 0, skipped = 0, frames = 0;
+  bool interrupted = false;
+  const auto start = Clock::now();
+  for (std::size_t k = 0; k < scenes.size(); ++k) {
+    if (static_cast<int>(k % static_cast<std::size_t>(shard.count)) != shard.index) continue;
+    ++mine;
+    const std::string& scene = scenes[k];
+    const std::string directory = BatchSequenceDirectory(o, scene, k);
+    const std::string label = "[" + std::to_string(k + 1) + "/" + std::to_string(scenes.size()) + "] " + scene;
+    if (!o.preview && !o.force && SequenceComplete(directory)) {
+      ++skipped;
+      if (!o.quiet) Print(err, label + ": " + directory + " is complete, skipped\n");
+      continue;
+    }
+    if (!o.preview) {
+      // An incomplete (or forced) sequence starts again without its old files.
+      ClearSequenceFolder(directory);
+    }
+    const auto sceneStart = Clock::now();
+    const SceneRun run = RenderScene(batch, scene, directory, o.sequenceNumber + static_cast<int>(k));
+    frames += run.frames;
+    const double seconds = std::chrono::duration<double>(Clock::now() - sceneStart).count();
+    if (!run.error.empty()) {
+      failures.push_back({scene, run.error});
+      Print(err, label + ": failed: " + run.error + "\n");
+      if (batch.contextLost) break;  // nothing more can be drawn
+      continue;
+    }
+    if (g_batchStop) {
+      interrupted = true;
+      break;
+    }
+    // The runs' manifest (meta.json, kept by the frame source) marks the
+    // sequence complete once every planned camera run has ended at its last
+    // frame; a later batch skips it then.
+    if (!o.preview && !SequenceComplete(directory)) {
+      const std::string message = "the manifest " + directory + "meta.json does not record the sequence as complete";
+      failures.push_back({scene, message});
+      Print(err, label + ": failed: " + message + "\n");
+      continue;
+    }
+    ++rendered;
+    if (!o.quiet) {
+      Print(err, label + " -> " + (o.preview ? std::string("preview") : directory) + ": " +
+                     std::to_string(run.frames) + " frames, " + Fixed(seconds, 2) + " s\n");
+    }
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const double fps = seconds > 0 ? static_cast<double>(frames) / seconds : 0.0;
+
+  std::string summary = "batch: " + std::to_string(mine) + " scenes";
+  if (shard.count > 1) summary += " (shard " + std::to_string(shard.index) + "/" + std::to_string(shard.count) + ")";
+  summary += ", " + std::to_string(rendered) + " rendered, " + std::to_string(skipped) + " skipped, " +
+             std::to_string(failures.size()) + " failed; " + std::to_string(frames) + " frames in " +
+             Fixed(seconds, 2) + " s, " + Fixed(fps, 2) + " frames/s" + (interrupted ? " (interrupted)" : "") + "\n";
+  for (const Failure& f : failures) summary += "  failed: " + f.scene + ": " + f.message + "\n";
+  if (!o.quiet || !failures.empty()) Print(err, summary);
+
+  if (!o.preview) {
+    std::string json = "{\n  \"scenes\": " + std::to_string(mine) + ",\n  \"rendered\": " + std::to_string(rendered) +
+                       ",\n  \"skipped\": " + std::to_string(skipped) + ",\n  \"failed\": " +
+                       std::to_string(failures.size()) + ",\n  \"frames\": " + std::to_string(frames) +
+                       ",\n  \"seconds\": " + Fixed(seconds, 3) + ",\n  \"framesPerSecond\": " + Fixed(fps, 3) +
+                       ",\n  \"interrupted\": " + (interrupted ? "true" : "false") + ",\n  \"shard\": {\"index\": " +
+                       std::to_string(shard.index) + ", \"count\": " + std::to_string(shard.count) +
+                       "},\n  \"failures\": [";
+    for (std::size_t i = 0; i < failures.size(); ++i) {
+      json += std::string(i ? "," : "") + "\n    {\"scene\": " + JsonString(failures[i].scene) +
+              ", \"message\": " + JsonString(failures[i].message) + "}";
+    }
+    json += failures.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    std::string name = "batch.json";
+    if (shard.count > 1) {
+      name = "batch.shard-" + std::to_string(shard.index) + "-of-" + std::to_string(shard.count) + ".json";
+    }
+    try {
+      WriteAtomically((fs::path(root) / name).string(), json);
+    } catch (const Error& e) {
+      return fail(e.message(), kExitFailure);
+    }
+  }
+  if (interrupted) return kExitInterrupted;
+  return failures.empty() ? kExitOk : kExitFailure;
+}
+
+}  // namespace tovimar::cli

@@ -1,0 +1,436 @@
+#include "scenegen/generator.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+#include "io/error.h"
+#include "io/file.h"
+#include "scenegen/random.h"
+
+namespace tovimar::scenegen {
+
+namespace {
+
+using Vec = std::array<double, 3>;
+
+// The default view's camera and the renderer's near clipping plane.
+constexpr Vec kCameraStart{0.0, -3.0, 0.0};
+constexpr double kNearPlane = 0.5;
+// Extra room kept between a solid and the camera's region.
+constexpr double kClearance = 0.05;
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kTextureCount = 11;  // tex0.bmp .. tex10.bmp
+
+// ------------------------------------------------------------ number text
+
+// Every number of a scene has four decimals; values are rounded to them
+// before use, so what the generator checks is what the renderer reads.
+double Q(double v) {
+  const double r = std::round(v * 10000.0) / 10000.0;
+  return r == 0.0 ? 0.0 : r;  // no "-0.0000"
+}
+
+std::string Fixed4(double v) {
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, Q(v), std::chars_format::fixed, 4);
+  return std::string(buf, res.ptr);
+}
+
+std::string Shortest(double v) {
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, res.ptr);
+}
+
+// ------------------------------------------------------------ geometry
+
+// Sine and cosine of an angle in degrees by range reduction and a Taylor
+// series: plain arithmetic, so every machine makes the same decisions.
+double SinRad(double x) {
+  x -= 2.0 * kPi * std::round(x / (2.0 * kPi));
+  double term = x, sum = x;
+  for (int n = 1; n < 12; ++n) {
+    term *= -x * x / static_cast<double>((2 * n) * (2 * n + 1));
+    sum += term;
+  }
+  return sum;
+}
+double SinDeg(double d) { return SinRad(d * (kPi / 180.0)); }
+double CosDeg(double d) { return SinRad((d + 90.0) * (kPi / 180.0)); }
+
+struct Rigid {
+  double r[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  Vec t{};
+};
+
+// a * b: b applied first.
+Rigid Compose(const Rigid& a, const Rigid& b) {
+  Rigid out;
+  for (int i = 0; i < 3; ++i) {
+    for (int j = 0; j < 3; ++j) {
+      out.r[i][j] = a.r[i][0] * b.r[0][j] + a.r[i][1] * b.r[1][j] + a.r[i][2] * b.r[2][j];
+    }
+    out.t[i] = a.r[i][0] * b.t[0] + a.r[i][1] * b.t[1] + a.r[i][2] * b.t[2] + a.t[i];
+  }
+  return out;
+}
+
+Rigid Rotation(int axis, double degrees) {
+  Rigid m;
+  const double c = CosDeg(degrees), s = SinDeg(degrees);
+  const int p = (axis + 1) % 3, q = (axis + 2) % 3;
+  m.r[p][p] = c;
+  m.r[p][q] = -s;
+  m.r[q][p] = s;
+  m.r[q][q] = c;
+  return m;
+}
+
+// One EGO line as the renderer applies it: 256 times a 256th of the
+// translation, then of the rotations about x, y and z.
+Rigid Motion(const EgoMotion& m) {
+  Rigid step;
+  for (int i = 0; i < 3; ++i) step.t[i] = m.t[i] / 256.0;
+  for (int axis = 0; axis < 3; ++axis) step = Compose(step, Rotation(axis, m.a[axis] / 256.0));
+  Rigid whole;
+  for (int k = 0; k < 256; ++k) whole = Compose(whole, step);
+  return whole;
+}
+
+// The camera of the accumulated eye motion m, in world coordinates.
+Vec CameraOf(const Rigid& m) {
+  Vec c{};
+  for (int i = 0; i < 3; ++i) c[i] = -(m.r[0][i] * m.t[0] + m.r[1][i] * m.t[1] + m.r[2][i] * m.t[2]);
+  // Eye x, y, z are world x, z and -y around the default camera.
+  return {kCameraStart[0] + c[0], kCameraStart[1] - c[2], kCameraStart[2] + c[1]};
+}
+
+// How far p is from the camera's region (a cube of half side roam around the start).
+double DistanceToRegion(const Vec& p, double roam) {
+  double sum = 0.0;
+  for (int i = 0; i < 3; ++i) {
+    const double d = std::max(std::fabs(p[i] - kCameraStart[i]) - roam, 0.0);
+    sum += d * d;
+  }
+  return std::sqrt(sum);
+}
+
+bool InsideRegion(const Vec& p, double roam) {
+  for (int i = 0; i < 3; ++i) {
+    if (std::fabs(p[i] - kCameraStart[i]) > roam + 1e-9) return false;
+  }
+  return true;
+}
+
+// ------------------------------------------------------------ scene lines
+
+struct Writer {
+  std::string text;
+  std::vector<int> ids;  // shuffled 1..255, taken from the back
+  Pcg32& rng;
+  const GeneratorOptions& o;
+
+  Writer(Pcg32& generator, const GeneratorOptions& options) : rng(generator), o(options) {
+    for (int id = 1; id <= 255; ++id) ids.push_back(id);
+    for (std::size_t i = ids.size() - 1; i > 0; --i) {
+      std::swap(ids[i], ids[rng.Below(static_cast<uint32_t>(i + 1))]);
+    }
+  }
+
+  // The first `whole` numbers (id, texture) are written without decimals.
+  void Line(const std::string& keyword, const std::vector<double>& numbers, std::size_t whole = 0) {
+    text += keyword;
+    for (std::size_t i = 0; i < numbers.size(); ++i) {
+      text += ";" + (i < whole ? std::to_string(static_cast<int>(numbers[i])) : Fixed4(numbers[i]));
+    }
+    text += ";\n";
+  }
+
+  int NextId() {
+    const int id = ids.back();
+    ids.pop_back();
+    return id;
+  }
+
+  int Texture(double chance) { return rng.Chance(chance) ? static_cast<int>(rng.Below(kTextureCount)) : -1; }
+
+  // id; texture; r; g; b
+  std::vector<double> Head(int texture, double colourLow) {
+    return {static_cast<double>(NextId()), static_cast<double>(texture), rng.Uniform(colourLow, 1.0),
+            rng.Uniform(colourLow, 1.0), rng.Uniform(colourLow, 1.0)};
+  }
+
+  void Quad(int texture, const std::array<Vec, 4>& corners) {
+    std::vector<double> n = Head(texture, 0.6);
+    for (const Vec& c : corners) n.insert(n.end(), c.begin(), c.end());
+    Line("QUAD", n, 2);
+  }
+};
+
+enum class Kind { Sphere, Cuboid, Cylinder };
+
+// A solid's shape; sizes already rounded to what is written.
+struct Shape {
+  Kind kind = Kind::Sphere;
+  double a = 0, b = 0, c = 0;  // radius | half sizes | base radius, top radius, height
+  double Bound() const {      // radius of a sphere around the position holding the solid
+    switch (kind) {
+      case Kind::Sphere: return a;
+      case Kind::Cuboid: return std::sqrt(a * a + b * b + c * c);
+      case Kind::Cylinder: return std::sqrt(std::max(a, b) * std::max(a, b) + c * c);
+    }
+    return 0.0;
+  }
+};
+
+void WriteSolid(Writer& w, const Shape& s, const Vec& p, const Vec& rotation) {
+  std::vector<double> n = w.Head(w.Texture(w.o.textureChance), 0.1);
+  n.insert(n.end(), {p[0], p[1], p[2], rotation[0], rotation[1], rotation[2]});
+  switch (s.kind) {
+    case Kind::Sphere:
+      n.push_back(s.a);
+      w.Line("SPHERE", n, 2);
+      break;
+    case Kind::Cuboid:
+      n.insert(n.end(), {s.a, s.b, s.c});
+      w.Line("CUBOID", n, 2);
+      break;
+    case Kind::Cylinder:
+      n.insert(n.end(), {s.a, s.b, s.c});
+      w.Line("CYLINDER", n, 2);
+      break;
+  }
+}
+
+int DrawCount(Pcg32& rng, const Range& r) {
+  const int lo = static_cast<int>(r.lo), hi = static_cast<int>(r.hi);
+  return lo + static_cast<int>(rng.Below(static_cast<uint32_t>(hi - lo + 1)));
+}
+
+constexpr int kPlacementTries = 40;
+
+void FlyingScene(Writer& w) {
+  const GeneratorOptions& o = w.o;
+  Pcg32& rng = w.rng;
+  // Background: a textured quad beyond the farthest solid, wide enough to
+  // fill the view wherever the camera roams.
+  const double distance = o.depth.hi + 2.0;
+  const double y = Q(kCameraStart[1] + distance);
+  const double halfWidth = Q(0.8 * distance + o.roam + 1.0);
+  const double halfHeight = Q(0.6 * distance + o.roam + 1.0);
+  w.Quad(static_cast<int>(rng.Below(kTextureCount)), {Vec{-halfWidth, y, -halfHeight}, Vec{halfWidth, y, -halfHeight},
+                                                      Vec{halfWidth, y, halfHeight}, Vec{-halfWidth, y, halfHeight}});
+  if (rng.Chance(o.floorChance)) {
+    const double floorZ = Q(-(o.roam + kNearPlane + rng.Uniform(0.5, 2.0)));
+    std::vector<double> n = w.Head(w.Texture(o.textureChance), 0.3);
+    n.insert(n.end(), {0.0, 0.0, 1.0, 0.0, 0.0, floorZ});
+    w.Line("PLANE", n, 2);
+  }
+  const int count = DrawCount(rng, *o.objects);
+  for (int k = 0; k < count; ++k) {
+    Shape s;
+    const uint32_t kind = rng.Below(3);
+    if (kind == 0) {
+      s = {Kind::Sphere, Q(rng.Uniform(o.size->lo, o.size->hi)), 0, 0};
+    } else if (kind == 1) {
+      s = {Kind::Cuboid, Q(rng.Uniform(o.size->lo, o.size->hi)), Q(rng.Uniform(o.size->lo, o.size->hi)),
+           Q(rng.Uniform(o.size->lo, o.size->hi))};
+    } else {
+      const double base = Q(rng.Uniform(o.size->lo, o.size->hi));
+      const double top = rng.Chance(o.coneChance) ? 0.0 : Q(rng.Uniform(o.size->lo, o.size->hi));
+      s = {Kind::Cylinder, base, top, Q(2.0 * rng.Uniform(o.size->lo, o.size->hi))};
+    }
+    for (int attempt = 0; attempt < kPlacementTries; ++attempt) {
+      const double ahead = rng.Uniform(o.depth.lo, o.depth.hi);
+      const Vec p{Q(rng.Uniform(-0.6, 0.6) * ahead), Q(kCameraStart[1] + ahead), Q(rng.Uniform(-0.45, 0.45) * ahead)};
+      if (DistanceToRegion(p, o.roam) <= s.Bound() + kNearPlane + kClearance) continue;
+      const Vec rotation{Q(rng.Uniform(0.0, 360.0)), Q(rng.Uniform(0.0, 360.0)), Q(rng.Uniform(0.0, 360.0))};
+      WriteSolid(w, s, p, rotation);
+      break;
+    }
+  }
+}
+
+void RoomScene(Writer& w) {
+  const GeneratorOptions& o = w.o;
+  Pcg32& rng = w.rng;
+  const double margin = o.roam + kNearPlane + 0.1;  // camera region to any wall
+  const double halfWidth = Q(0.5 * rng.Uniform(o.roomWidth.lo, o.roomWidth.hi));
+  const double height = rng.Uniform(o.roomHeight.lo, o.roomHeight.hi);
+  const double length = rng.Uniform(o.roomLength.lo, o.roomLength.hi);
+  const double eyeLow = std::max(margin, 1.0), eyeHigh = std::max(eyeLow, std::min(height - margin, 1.7));
+  const double z0 = Q(-rng.Uniform(eyeLow, eyeHigh));
+  const double z1 = Q(z0 + height);
+  const double y0 = Q(kCameraStart[1] - margin - 0.2);
+  const double y1 = Q(y0 + length);
+  const double x0 = -halfWidth, x1 = halfWidth;
+  const int wallTexture = static_cast<int>(rng.Below(kTextureCount));
+  // Left, right, far and near walls, floor, ceiling.
+  w.Quad(wallTexture, {Vec{x0, y0, z0}, Vec{x0, y1, z0}, Vec{x0, y1, z1}, Vec{x0, y0, z1}});
+  w.Quad(wallTexture, {Vec{x1, y0, z0}, Vec{x1, y1, z0}, Vec{x1, y1, z1}, Vec{x1, y0, z1}});
+  w.Quad(static_cast<int>(rng.Below(kTextureCount)), {Vec{x0, y1, z0}, Vec{x1, y1, z0}, Vec{x1, y1, z1}, Vec{x0, y1, z1}});
+  w.Quad(wallTexture, {Vec{x0, y0, z0}, Vec{x1, y0, z0}, Vec{x1, y0, z1}, Vec{x0, y0, z1}});
+  w.Quad(static_cast<int>(rng.Below(kTextureCount)), {Vec{x0, y0, z0}, Vec{x1, y0, z0}, Vec{x1, y1, z0}, Vec{x0, y1, z0}});
+  w.Quad(w.Texture(0.5), {Vec{x0, y0, z1}, Vec{x1, y0, z1}, Vec{x1, y1, z1}, Vec{x0, y1, z1}});
+
+  const int count = DrawCount(rng, *o.objects);
+  for (int k = 0; k < count; ++k) {
+    Shape s;
+    double footprint = 0.0, lift = 0.0;  // radius on the floor, position above the floor
+    const uint32_t kind = rng.Below(20);
+    if (kind < 10) {  // a box standing on the floor, turned about the vertical
+      const double hz = Q(std::min(rng.Uniform(o.size->lo, 2.0 * o.size->hi), 0.45 * height));
+      s = {Kind::Cuboid, Q(rng.Uniform(o.size->lo, o.size->hi)), Q(rng.Uniform(o.size->lo, o.size->hi)), hz};
+      footprint = std::sqrt(s.a * s.a + s.b * s.b);
+      lift = hz;
+    } else if (kind < 17) {  // a column, a table leg, a cone
+      const double base = Q(rng.Uniform(o.size->lo, o.size->hi));
+      const double top = rng.Chance(o.coneChance) ? 0.0 : Q(rng.Uniform(0.5, 1.0) * base);
+      s = {Kind::Cylinder, base, top, Q(std::min(rng.Uniform(2.0 * o.size->lo, 4.0 * o.size->hi), 0.9 * height))};
+      footprint = base;
+    } else {  // a ball on the floor
+      s = {Kind::Sphere, Q(rng.Uniform(o.size->lo, o.size->hi)), 0, 0};
+      footprint = s.a;
+      lift = s.a;
+    }
+    const double inset = footprint + kClearance;
+    if (x1 - inset <= x0 + inset) continue;
+    for (int attempt = 0; attempt < kPlacementTries; ++attempt) {
+      const Vec p{Q(rng.Uniform(x0 + inset, x1 - inset)), Q(rng.Uniform(y0 + inset, y1 - inset)), Q(z0 + lift)};
+      if (DistanceToRegion(p, o.roam) <= s.Bound() + kNearPlane + kClearance) continue;
+      const Vec rotation{0.0, 0.0, s.kind == Kind::Cuboid ? Q(rng.Uniform(0.0, 360.0)) : 0.0};
+      WriteSolid(w, s, p, rotation);
+      break;
+    }
+  }
+}
+
+// A smooth random walk: velocities and turn rates follow their previous
+// values with random nudges; turns are pulled back toward the start heading.
+// A step that would take the camera out of its region reverses the offending
+// axes, or, failing that, moves halfway back to the start without turning.
+void CameraPath(Writer& w) {
+  const GeneratorOptions& o = w.o;
+  Pcg32& rng = w.rng;
+  Vec velocity{}, rate{}, heading{};
+  Rigid eye;
+  const std::array<double, 3> turnScale{1.0, 1.0, 0.3};  // pitch, yaw, little roll
+  for (int frame = 0; frame < o.frames; ++frame) {
+    for (int i = 0; i < 3; ++i) {
+      velocity[i] = std::clamp(0.8 * velocity[i] + 0.2 * rng.Uniform(-3.0, 3.0) * o.speed, -o.speed, o.speed);
+      const double limit = o.turn * turnScale[i];
+      rate[i] = std::clamp(0.8 * rate[i] + 0.2 * rng.Uniform(-3.0, 3.0) * limit - 0.1 * heading[i], -limit, limit);
+    }
+    auto motionFor = [&](const Vec& v, const Vec& r) {
+      // World steps x, y, z are eye steps -x, z, -y.
+      EgoMotion m;
+      m.t = {Q(-v[0]), Q(-v[2]), Q(v[1])};
+      m.a = {Q(r[0]), Q(r[1]), Q(r[2])};
+      return m;
+    };
+    EgoMotion m = motionFor(velocity, rate);
+    Rigid next = Compose(eye, Motion(m));
+    Vec camera = CameraOf(next);
+    if (!InsideRegion(camera, o.roam)) {
+      for (int i = 0; i < 3; ++i) {
+        if (std::fabs(camera[i] - kCameraStart[i]) > o.roam) velocity[i] = -velocity[i];
+      }
+      m = motionFor(velocity, rate);
+      next = Compose(eye, Motion(m));
+      camera = CameraOf(next);
+    }
+    if (!InsideRegion(camera, o.roam)) {
+      const Vec now = CameraOf(eye);
+      velocity = {0.5 * (kCameraStart[0] - now[0]), 0.5 * (kCameraStart[1] - now[1]), 0.5 * (kCameraStart[2] - now[2])};
+      rate = {};
+      m = motionFor(velocity, rate);
+      next = Compose(eye, Motion(m));
+      velocity = {};
+    }
+    eye = next;
+    for (int i = 0; i < 3; ++i) heading[i] += m.a[i];
+    w.Line("EGO", {m.t[0], m.t[1], m.t[2], m.a[0], m.a[1], m.a[2]});
+  }
+}
+
+std::string RangeText(const Range& r) { return Shortest(r.lo) + "," + Shortest(r.hi); }
+
+// The comment lines at the top: no ';' and no keyword, so they never convert.
+std::string Header(const GeneratorOptions& o, int index) {
+  std::string text = "// tovimar-scenegen preset ";
+  text += o.preset == Preset::Flying ? "flying" : "room";
+  text += " seed " + std::to_string(o.seed) + " scene " + std::to_string(index) + "\n";
+  text += "// options --frames " + std::to_string(o.frames) + " --objects " + RangeText(*o.objects) + " --size " +
+          RangeText(*o.size) + " --depth " + RangeText(o.depth) + " --noise " + RangeText(o.noise) +
+          " --fog-chance " + Shortest(o.fogChance) + " --floor-chance " + Shortest(o.floorChance) +
+          " --cone-chance " + Shortest(o.coneChance) + " --texture-chance " + Shortest(o.textureChance) +
+          "\n// options --speed " + Shortest(o.speed) + " --turn " + Shortest(o.turn) + " --roam " +
+          Shortest(o.roam) + " --room-width " + RangeText(o.roomWidth) + " --room-length " +
+          RangeText(o.roomLength) + " --room-height " + RangeText(o.roomHeight) + "\n";
+  return text;
+}
+
+}  // namespace
+
+GeneratorOptions GeneratorOptions::Resolved() const {
+  GeneratorOptions r = *this;
+  const bool flying = preset == Preset::Flying;
+  if (!r.objects) r.objects = flying ? Range{8, 20} : Range{4, 10};
+  if (!r.size) r.size = flying ? Range{0.15, 0.7} : Range{0.2, 0.6};
+  return r;
+}
+
+std::string SceneFileName(int index) {
+  std::string digits = std::to_string(index);
+  if (digits.size() < 6) digits.insert(0, 6 - digits.size(), '0');
+  return "scene_" + digits + ".txt";
+}
+
+std::string GenerateScene(const GeneratorOptions& options, int index) {
+  const GeneratorOptions o = options.Resolved();
+  uint64_t mix = o.seed;
+  Pcg32 rng(SplitMix64(mix), static_cast<uint64_t>(index));
+  Writer w(rng, o);
+  w.text = Header(o, index);
+  w.Line("NOISE", {Q(rng.Uniform(o.noise.lo, o.noise.hi))});
+  if (rng.Chance(o.fogChance)) w.text += "FOG;\n";
+  if (o.preset == Preset::Flying) {
+    FlyingScene(w);
+  } else {
+    RoomScene(w);
+  }
+  CameraPath(w);
+  return w.text;
+}
+
+std::vector<std::array<double, 3>> CameraPositions(const std::vector<EgoMotion>& path) {
+  std::vector<std::array<double, 3>> out;
+  Rigid eye;
+  for (const EgoMotion& m : path) {
+    eye = Compose(eye, Motion(m));
+    out.push_back(CameraOf(eye));
+  }
+  return out;
+}
+
+std::vector<std::string> WriteScenes(const GeneratorOptions& options) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::create_directories(options.outDir, ec);
+  if (ec || !fs::is_directory(options.outDir, ec)) {
+    throw Error("cannot make the folder '" + options.outDir + "'" + (ec ? ": " + ec.message() : std::string()));
+  }
+  std::vector<std::string> written;
+  for (int i = 0; i < options.count; ++i) {
+    const std::string path = (fs::path(options.outDir) / SceneFileName(i)).string();
+    const std::string text = GenerateScene(options, i);
+    WriteWholeFile(path, text.data(), text.size());
+    written.push_back(path);
+  }
+  return written;
+}
+
+}  // namespace tovimar::scenegen

@@ -1,0 +1,267 @@
+// Batch runs of tovimar-render: every scene's files equal a single-scene run
+// of that scene whatever ran before it in the process and whichever shard
+// renders it; broken scenes are skipped and reported; complete sequences are
+// skipped on a second run.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/batch.h"
+#include "io/error.h"
+#include "io/run_files.h"
+#include "json_reader.h"
+#include "scenegen/generator.h"
+
+namespace tovimar::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using tovimar::testing::Json;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "tovimar-batch-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+
+struct Result {
+  int exitCode = -1;
+  std::string err;
+};
+
+// Runs tovimar-render in dir with the arguments (and environment assignments) given.
+Result RunTool(const std::string& dir, const std::string& args, const std::string& env = "") {
+  const std::string errPath = dir + "/stderr.txt";
+  const std::string cmd = "cd '" + dir + "' && env -u SLURM_ARRAY_TASK_ID -u SLURM_ARRAY_TASK_COUNT " + env + " '" +
+                          TOVIMAR_RENDER_BINARY + "' " + args + " 2>'" + errPath + "' >/dev/null";
+  const int status = std::system(cmd.c_str());
+  Result r{WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(errPath)};
+  fs::remove(errPath);
+  return r;
+}
+
+// Every file under dir (relative name -> bytes), leaving out the batch's own records.
+std::map<std::string, std::string> Files(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (!e.is_regular_file() || name == "meta.json" || name.starts_with("batch")) continue;
+    files[fs::relative(e.path(), dir).string()] = ReadText(e.path().string());
+  }
+  return files;
+}
+
+// Five scenes: floors (planes step the shared random state), noise, fog,
+// rooms, and the example; small frames keep the runs short.
+std::vector<std::string> MakeScenes(const TempDir& t) {
+  fs::create_directories(t / "scenes");
+  scenegen::GeneratorOptions flying;
+  flying.seed = 11;
+  flying.frames = 2;
+  flying.floorChance = 1.0;
+  flying.noise = {1.0, 3.0};
+  scenegen::GeneratorOptions room = flying;
+  room.preset = scenegen::Preset::Room;
+  room.fogChance = 1.0;
+  const std::vector<std::string> texts = {scenegen::GenerateScene(flying, 0), scenegen::GenerateScene(room, 0),
+                                          scenegen::GenerateScene(flying, 1), scenegen::GenerateScene(room, 1),
+                                          ReadText(std::string(TOVIMAR_SOURCE_DIR) + "/examples/sceneexample.txt")};
+  std::vector<std::string> names;
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    names.push_back("scenes/s" + std::to_string(i) + ".txt");
+    WriteText(t / names.back(), texts[i]);
+  }
+  return names;
+}
+
+const char* kSmall = "-q -r 64x48 ";
+
+TEST(BatchRun, EveryScenesFilesEqualASingleRunWhateverTheShardOrOrder) {
+  TempDir t;
+  const std::vector<std::string> scenes = MakeScenes(t);
+  std::map<std::string, std::string> expected;
+  for (std::size_t k = 0; k < scenes.size(); ++k) {
+    ASSERT_EQ(RunTool(t.path(), kSmall + std::string("-o single -s ") + std::to_string(k + 3) + " " + scenes[k]).exitCode,
+              0);
+  }
+  expected = Files(t / "single");
+  // Two frames of two cameras, five files each (the example has 5 frames),
+  // and per sequence calib.txt, scene.txt and two poses files.
+  ASSERT_EQ(expected.size(), scenes.size() * 2 * 2 * 5 - 2 * 2 * 5 + 5 * 2 * 5 + scenes.size() * 4);
+
+  // The whole folder in one process.
+  ASSERT_EQ(RunTool(t.path(), kSmall + std::string("-o all -s 3 scenes")).exitCode, 0);
+  EXPECT_EQ(Files(t / "all"), expected);
+  // Three shards, the last first: each process sees other scenes before its own.
+  for (const char* shard : {"2/3", "1/3"}) {
+    ASSERT_EQ(RunTool(t.path(), kSmall + std::string("-o shards -s 3 --shard ") + shard + " scenes").exitCode, 0);
+  }
+  ASSERT_EQ(RunTool(t.path(), kSmall + std::string("-o shards -s 3 scenes"),
+                "SLURM_ARRAY_TASK_ID=5 SLURM_ARRAY_TASK_MIN=5 SLURM_ARRAY_TASK_COUNT=3")
+                .exitCode,
+            0);
+  EXPECT_EQ(Files(t / "shards"), expected);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(fs::exists(t / ("shards/batch.shard-" + std::to_string(i) + "-of-3.json")));
+  }
+  // A list in another order, named folders: the same bytes under other names.
+  WriteText(t / "list.txt", "# scenes, last first\n\n" + scenes[4] + "\n" + scenes[2] + "\n" + scenes[0] + "\n");
+  ASSERT_EQ(RunTool(t.path(), kSmall + std::string("-o named --name-by-scene --list list.txt")).exitCode, 0);
+  const auto named = Files(t / "named");
+  EXPECT_EQ(named.size(), 10U * 5 + 2 * 4 * 5 / 2 * 2 + 3 * 4);  // and calib, scene, two poses each
+  for (const auto& [name, bytes] : named) {
+    const std::string stem = name.substr(0, name.find('/'));  // s4, s2, s0
+    const std::string numbered = std::to_string(3 + std::stoi(stem.substr(1))) + name.substr(name.find('/'));
+    EXPECT_EQ(bytes, expected.at(numbered)) << name;
+  }
+}
+
+TEST(BatchRun, BrokenScenesAreReportedAndTheRestRendered) {
+  TempDir t;
+  const std::vector<std::string> scenes = MakeScenes(t);
+  const Result r = RunTool(t.path(), kSmall + std::string("-c left -o out ") + scenes[0] + " missing.txt " + scenes[1]);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("missing.txt"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(t / "out/0/meta.json"));
+  EXPECT_FALSE(fs::exists(t / "out/1"));
+  EXPECT_TRUE(fs::exists(t / "out/2/meta.json"));
+  const auto summary = tovimar::testing::JsonReader::Read(ReadText(t / "out/batch.json"));
+  ASSERT_TRUE(summary.has_value());
+  EXPECT_EQ((*summary)["scenes"].number, 3);
+  EXPECT_EQ((*summary)["rendered"].number, 2);
+  EXPECT_EQ((*summary)["failed"].number, 1);
+  EXPECT_EQ((*summary)["frames"].number, 4);
+  EXPECT_EQ((*summary)["failures"][0]["scene"].string, "missing.txt");
+  EXPECT_NE((*summary)["failures"][0]["message"].string.find("missing.txt"), std::string::npos);
+  EXPECT_GT((*summary)["framesPerSecond"].number, 0);
+}
+
+TEST(BatchRun, CompleteSequencesAreSkippedIncompleteOnesRedoneForceRedoesAll) {
+  TempDir t;
+  const std::vector<std::string> scenes = MakeScenes(t);
+  const std::string args = kSmall + std::string("-c left -o out ") + scenes[0] + " " + scenes[1];
+  ASSERT_EQ(RunTool(t.path(), args).exitCode, 0);
+  const auto first = Files(t / "out");
+  // Sequence 1 was cut short: no meta.json, a stale file from the earlier attempt.
+  fs::remove(t / "out/1/meta.json");
+  WriteText(t / "out/1/left_0007.bmp", "stale");
+  WriteText(t / "out/1/notes.txt", "not a frame file");  // kept: only a run's own files are removed
+  Result again = RunTool(t.path(), args.substr(3));  // not quiet
+  ASSERT_EQ(again.exitCode, 0) << again.err;
+  EXPECT_NE(again.err.find("out/0/ is complete, skipped"), std::string::npos) << again.err;
+  EXPECT_EQ(again.err.find("out/1/ is complete"), std::string::npos) << again.err;
+  EXPECT_EQ(ReadText(t / "out/1/notes.txt"), "not a frame file");
+  fs::remove(t / "out/1/notes.txt");
+  EXPECT_EQ(Files(t / "out"), first);
+  const auto summary = tovimar::testing::JsonReader::Read(ReadText(t / "out/batch.json"));
+  ASSERT_TRUE(summary.has_value());
+  EXPECT_EQ((*summary)["skipped"].number, 1);
+  EXPECT_EQ((*summary)["rendered"].number, 1);
+
+  WriteText(t / "out/0/left_0007.bmp", "stale");
+  ASSERT_EQ(RunTool(t.path(), args + " --force").exitCode, 0);
+  EXPECT_EQ(Files(t / "out"), first);
+}
+
+TEST(BatchParts, SequenceCompleteReadsOnlyTheTopLevelFlag) {
+  TempDir t;
+  EXPECT_FALSE(SequenceComplete(t.path()));  // no meta.json
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"{\"complete\": true}", true},
+      {" {\n \"scene\": \"a \\\"complete\\\": true\", \"n\": [1, {\"complete\": false}],\n \"complete\":true }", true},
+      {"{\"complete\": false}", false},
+      {"{\"complete\": \"true\"}", false},
+      {"{\"inner\": {\"complete\": true}}", false},
+      {"[\"complete\", true]", false},
+      {"{\"complete\": tru", false},
+      {"", false},
+  };
+  for (const auto& [text, complete] : cases) {
+    WriteText(t / "meta.json", text);
+    EXPECT_EQ(SequenceComplete(t.path()), complete) << text;
+  }
+}
+
+TEST(BatchParts, ShardsFromTheOptionOrTheSlurmArray) {
+  std::map<std::string, std::string> env;
+  auto getenv = [&env](const char* name) -> const char* {
+    const auto it = env.find(name);
+    return it == env.end() ? nullptr : it->second.c_str();
+  };
+  auto shard = [&](const std::string& text) {
+    const Shard s = ResolveShard(text, getenv);
+    return std::to_string(s.index) + "/" + std::to_string(s.count);
+  };
+  EXPECT_EQ(shard(""), "0/1");
+  EXPECT_EQ(shard("2/5"), "2/5");
+  for (const char* bad : {"5/5", "-1/2", "1/0", "1", "a/b", "1/2/3", "slurm"}) {
+    EXPECT_THROW(ResolveShard(bad, getenv), UsageError) << bad;
+  }
+  env = {{"SLURM_ARRAY_TASK_ID", "4"}, {"SLURM_ARRAY_TASK_COUNT", "3"}, {"SLURM_ARRAY_TASK_MIN", "2"}};
+  EXPECT_EQ(shard(""), "2/3");
+  EXPECT_EQ(shard("slurm"), "2/3");
+  EXPECT_EQ(shard("0/2"), "0/2");  // the option wins
+  env["SLURM_ARRAY_TASK_MIN"] = "0";
+  EXPECT_THROW(ResolveShard("", getenv), UsageError);  // task 4 of 3
+}
+
+TEST(BatchParts, FoldersGiveTheirScenesInNameOrderListsSkipCommentsAndBlanks) {
+  TempDir t;
+  fs::create_directories(t / "d");
+  for (const char* name : {"b.txt", "a.txt", "c.dat", "A.txt"}) WriteText(t / ("d/" + std::string(name)), "");
+  WriteText(t / "list", "# comment\r\n\r\nx.txt  \r\ny.txt\r\n");
+  CliOptions o;
+  o.scenePaths = {t / "d", "z.txt"};
+  o.listFile = t / "list";
+  EXPECT_EQ(CollectScenes(o),
+            (std::vector<std::string>{t / "d/A.txt", t / "d/a.txt", t / "d/b.txt", "z.txt", "x.txt", "y.txt"}));
+  o.listFile = t / "nothing";
+  EXPECT_THROW(CollectScenes(o), Error);
+  EXPECT_EQ(BatchSequenceDirectory(o, "p/q/scene_000007.txt", 4), OutputDirectory(o.outputFolder, 4));
+  o.nameByScene = true;
+  o.outputFolder = "out";
+  EXPECT_EQ(BatchSequenceDirectory(o, "p/q/scene_000007.txt", 4), "out/scene_000007/");
+}
+
+TEST(BatchParts, BadBatchOptionsExitTwo) {
+  TempDir t;
+  const std::vector<std::string> scenes = MakeScenes(t);
+  EXPECT_EQ(RunTool(t.path(), "--shard 3/3 scenes").exitCode, 2);
+  EXPECT_EQ(RunTool(t.path(), "--shard slurm scenes").exitCode, 2);
+  WriteText(t / "other.txt", "");
+  fs::create_directories(t / "more");
+  WriteText(t / "more/s0.txt", "");
+  const Result clash = RunTool(t.path(), "--name-by-scene scenes/s0.txt more/s0.txt");
+  EXPECT_EQ(clash.exitCode, 2);
+  EXPECT_NE(clash.err.find("share the folder"), std::string::npos) << clash.err;
+}
+
+}  // namespace
+}  // namespace tovimar::cli

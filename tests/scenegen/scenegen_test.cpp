@@ -1,0 +1,240 @@
+// tovimar-scenegen: the same seed gives the same bytes, every scene reads
+// back without a report, ids are unique, and the camera starts clear of
+// every solid and stays in its region.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "scene/assembly.h"
+#include "scene/scene_text.h"
+#include "scenegen/generator.h"
+#include "scenegen/random.h"
+
+namespace tovimar::scenegen {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Collected : LineNotifier {
+  std::vector<std::string> reports;
+  void NotifyLine(int line, const std::string&, const std::string& text) override {
+    reports.push_back(std::to_string(line) + ": " + text);
+  }
+};
+
+struct Parsed {
+  Prefs prefs;
+  SceneModel model;
+  std::vector<std::string> reports;
+};
+
+Parsed Parse(const std::string& text) {
+  Parsed p;
+  p.prefs.focalLength = 389.0;
+  p.prefs.baseline = 0.12;
+  std::vector<uint32_t> textures;
+  for (uint32_t n = 1; n <= 11; ++n) textures.push_back(n);  // tex0 .. tex10 loaded
+  Collected notifier;
+  ParseScene(SplitLines(text), textures, '.', p.prefs, p.model, notifier);
+  p.reports = notifier.reports;
+  return p;
+}
+
+GeneratorOptions Options(Preset preset, uint64_t seed, int frames = 10) {
+  GeneratorOptions o;
+  o.preset = preset;
+  o.seed = seed;
+  o.frames = frames;
+  return o;
+}
+
+double Length(double x, double y, double z) { return std::sqrt(x * x + y * y + z * z); }
+
+// The nearest any point of a solid can be to c (spheres around the position
+// for cuboids and cylinders, the supporting plane for quads).
+double Clearance(const Obiekt& o, const Vec3& c) {
+  const double d = Length(o.position[0] - c[0], o.position[1] - c[1], o.position[2] - c[2]);
+  switch (o.kind) {
+    case kKula: return d - static_cast<const Kula&>(o).radius;
+    case kProstopadloscian: {
+      const Vec3& h = static_cast<const Prostopadloscian&>(o).halfSize;
+      return d - Length(h[0], h[1], h[2]);
+    }
+    case kCylinder: {
+      const auto& cy = static_cast<const Cylinder&>(o);
+      return d - Length(std::max(cy.baseRadius, cy.topRadius), cy.height, 0.0);
+    }
+    case kPlane: {
+      const auto& p = static_cast<const Plane&>(o);
+      return std::fabs(p.normal[0] * c[0] + p.normal[1] * c[1] + p.normal[2] * c[2] + p.offset) /
+             Length(p.normal[0], p.normal[1], p.normal[2]);
+    }
+    case kCzworobok: {
+      const auto& v = static_cast<const Czworobok&>(o).vertices;
+      const Vec3 a{v[1][0] - v[0][0], v[1][1] - v[0][1], v[1][2] - v[0][2]};
+      const Vec3 b{v[2][0] - v[0][0], v[2][1] - v[0][1], v[2][2] - v[0][2]};
+      const Vec3 n{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};
+      return std::fabs(n[0] * (c[0] - v[0][0]) + n[1] * (c[1] - v[0][1]) + n[2] * (c[2] - v[0][2])) /
+             Length(n[0], n[1], n[2]);
+    }
+    default: return 1e9;
+  }
+}
+
+std::string Sha256(const std::string& bytes) {
+  const fs::path file = fs::temp_directory_path() / ("tovimar-scenegen-" + std::to_string(getpid()) + ".txt");
+  { std::FILE* f = std::fopen(file.c_str(), "wb"); std::fwrite(bytes.data(), 1, bytes.size(), f); std::fclose(f); }
+  std::FILE* pipe = popen(("sha256sum " + file.string()).c_str(), "r");
+  char hex[65] = {};
+  const std::size_t n = pipe ? std::fread(hex, 1, 64, pipe) : 0;
+  if (pipe) pclose(pipe);
+  fs::remove(file);
+  return std::string(hex, n);
+}
+
+TEST(ScenegenRandom, KnownOutputsOfTheGenerators) {
+  // First outputs of SplitMix64 from 0 and of PCG32 (seed 42, stream 54),
+  // as published with their reference implementations.
+  uint64_t s = 0;
+  EXPECT_EQ(SplitMix64(s), 0xE220A8397B1DCDAFULL);
+  Pcg32 pcg(42, 54);
+  EXPECT_EQ(pcg.Next(), 0xa15c02b7U);
+  EXPECT_EQ(pcg.Next(), 0x7b47f409U);
+  for (int i = 0; i < 1000; ++i) {
+    const double u = pcg.Unit();
+    ASSERT_TRUE(u >= 0.0 && u < 1.0);
+    ASSERT_LT(pcg.Below(7), 7U);
+  }
+}
+
+TEST(ScenegenDeterminism, SameSeedSameBytesAndAGoldenDigest) {
+  for (Preset preset : {Preset::Flying, Preset::Room}) {
+    EXPECT_EQ(GenerateScene(Options(preset, 7), 3), GenerateScene(Options(preset, 7), 3));
+    // Scene k does not depend on how many scenes are made.
+    GeneratorOptions few = Options(preset, 7), many = Options(preset, 7);
+    few.count = 2;
+    many.count = 50;
+    EXPECT_EQ(GenerateScene(few, 1), GenerateScene(many, 1));
+  }
+  // A change of the generator, its arithmetic or its number text changes these.
+  EXPECT_EQ(Sha256(GenerateScene(Options(Preset::Flying, 20240611, 12), 2)), "6162fb463cab9b002904fe9c4d1d82dd8e766d9827049ad1db5fd48249cee781");
+  EXPECT_EQ(Sha256(GenerateScene(Options(Preset::Room, 20240611, 12), 2)), "67fbe4776c8b4f56123ecbfac31bf044bb2bfe3568adfd551beefa9357fd7c6f");
+}
+
+TEST(ScenegenDeterminism, SeedsAndIndicesGiveDifferentScenes) {
+  for (Preset preset : {Preset::Flying, Preset::Room}) {
+    const std::string base = GenerateScene(Options(preset, 1), 0);
+    // The header names seed and index; compare what follows it.
+    auto body = [](const std::string& t) { return t.substr(t.find("NOISE")); };
+    EXPECT_NE(body(base), body(GenerateScene(Options(preset, 2), 0)));
+    EXPECT_NE(body(base), body(GenerateScene(Options(preset, 1), 1)));
+    EXPECT_NE(body(base), body(GenerateScene(Options(preset, 1ULL << 40), 0)));
+  }
+}
+
+TEST(ScenegenScenes, ManySeedsParseCleanlyWithUniqueIdsAndAClearCamera) {
+  const Vec3 camera{0.0, -3.0, 0.0};
+  for (Preset preset : {Preset::Flying, Preset::Room}) {
+    for (uint64_t seed = 0; seed < 200; ++seed) {
+      const int frames = 5 + static_cast<int>(seed % 20);
+      const GeneratorOptions o = Options(preset, seed, frames);
+      const std::string text = GenerateScene(o, static_cast<int>(seed % 3));
+      SCOPED_TRACE((preset == Preset::Flying ? "flying seed " : "room seed ") + std::to_string(seed));
+      const Parsed p = Parse(text);
+      ASSERT_TRUE(p.reports.empty()) << p.reports.front();
+      ASSERT_EQ(p.model.egoFrames.size(), static_cast<std::size_t>(frames));
+      ASSERT_GE(p.model.solidObjects.size(), preset == Preset::Flying ? 1U : 6U);  // background / walls
+      std::set<int> ids;
+      std::vector<EgoMotion> path;
+      for (const auto& solid : p.model.solidObjects) {
+        ASSERT_TRUE(solid->id >= 1 && solid->id <= 255) << solid->id;
+        ASSERT_TRUE(ids.insert(solid->id).second) << "id " << solid->id << " twice";
+        ASSERT_GT(Clearance(*solid, camera), 0.5) << "solid " << solid->id << " reaches the camera";
+      }
+      for (const auto& ego : p.model.egoFrames) {
+        path.push_back({{ego->position[0], ego->position[1], ego->position[2]},
+                        {ego->rotation[0], ego->rotation[1], ego->rotation[2]}});
+      }
+      // The camera keeps to its region, so the solids stay clear of it on every frame.
+      for (const auto& c : CameraPositions(path)) {
+        for (int i = 0; i < 3; ++i) ASSERT_LE(std::fabs(c[i] - camera[i]), o.roam + 1e-3);
+      }
+      // Comment lines never hold a field separator or start like a statement.
+      for (const std::string& line : SplitLines(text)) {
+        if (line.starts_with("//")) {
+          ASSERT_EQ(line.find(';'), std::string::npos) << line;
+        }
+      }
+    }
+  }
+}
+
+TEST(ScenegenScenes, ThePathMovesAndTurnsTheCamera) {
+  // One forward step of 0.1 puts the camera 0.1 along +y. The renderer
+  // applies each later motion in the first camera's frame, so a quarter turn
+  // about the eye's y axis swings the camera around its start, to x = 0.1.
+  const auto path = CameraPositions({EgoMotion{{0, 0, 0.1}, {0, 0, 0}}, EgoMotion{{0, 0, 0}, {0, 90, 0}}});
+  EXPECT_NEAR(path[0][0], 0.0, 1e-9);
+  EXPECT_NEAR(path[0][1], -2.9, 1e-9);
+  EXPECT_NEAR(path[1][0], 0.1, 1e-9);
+  EXPECT_NEAR(path[1][1], -3.0, 1e-9);
+  EXPECT_NEAR(path[1][2], 0.0, 1e-9);
+}
+
+int RunTool(const std::string& args, std::string* err) {
+  const std::string command = std::string(TOVIMAR_SCENEGEN_BIN) + " " + args + " 2>&1";
+  std::FILE* pipe = popen(command.c_str(), "r");
+  char buffer[4096];
+  std::size_t n = 0;
+  err->clear();
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) err->append(buffer, n);
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ScenegenTool, BadOptionsExitTwoNamingTheCause) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"--preset forest", "--preset: 'forest' is not flying or room"},
+      {"--seed -1", "--seed"},
+      {"--count 0", "--count"},
+      {"--frames", "--frames needs a value"},
+      {"--objects 9", "not a range"},
+      {"--objects 9,3", "larger than the largest"},
+      {"--objects 2.5,4", "whole numbers"},
+      {"--size 0.1,x", "'x' is not a number"},
+      {"--fog-chance 1.5", "--fog-chance"},
+      {"--depth 0.2,10", "--depth"},
+      {"--room-width 1,2", "--room-width"},
+      {"--colour 3", "unknown option --colour"},
+      {"scene.txt", "unexpected argument 'scene.txt'"},
+  };
+  for (const auto& [args, message] : cases) {
+    std::string err;
+    EXPECT_EQ(RunTool(args, &err), 2) << args;
+    EXPECT_NE(err.find(message), std::string::npos) << args << " -> " << err;
+  }
+}
+
+TEST(ScenegenTool, WritesNumberedFilesEqualToTheLibrary) {
+  const fs::path dir = fs::temp_directory_path() / ("tovimar-scenegen-out-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  std::string err;
+  ASSERT_EQ(RunTool("--preset room --seed 5 --count 3 --frames 4 --quiet --out " + dir.string(), &err), 0) << err;
+  GeneratorOptions o = Options(Preset::Room, 5, 4);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(ReadFileBytes((dir / SceneFileName(i)).string()), GenerateScene(o, i));
+  }
+  EXPECT_FALSE(fs::exists(dir / SceneFileName(3)));
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace tovimar::scenegen
