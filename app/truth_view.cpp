@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "io/disparity_text.h"
+#include "io/error.h"
 #include "io/pfm.h"
 #include "io/run_files.h"
 
@@ -21,36 +23,15 @@ QImage ReadImage(const std::string& path) {
 }  // namespace
 
 bool ReadDisparityText(const std::string& path, int& width, int& height, std::vector<float>& values) {
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  const QByteArray bytes = file.readAll();
-  const char* p = bytes.constData();
-  const char* const end = p + bytes.size();
-  auto skipSpace = [&] {
-    while (p < end && (*p == '\r' || *p == '\n' || *p == ' ')) ++p;
-  };
-  int w = 0, h = 0;
-  skipSpace();
-  auto r = std::from_chars(p, end, w);
-  if (r.ec != std::errc()) return false;
-  p = r.ptr;
-  skipSpace();
-  r = std::from_chars(p, end, h);
-  if (r.ec != std::errc() || w <= 0 || h <= 0 || static_cast<long long>(w) * h > (1LL << 28)) return false;
-  p = r.ptr;
-  std::vector<float> read(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
-  for (float& v : read) {
-    skipSpace();
-    double d = 0;
-    const auto rd = std::from_chars(p, end, d);
-    if (rd.ec != std::errc()) return false;
-    p = rd.ptr;
-    v = static_cast<float>(d);
+  try {
+    DisparityText text = ReadDisparityText(path);
+    width = text.width;
+    height = text.height;
+    values = std::move(text.values);
+    return true;
+  } catch (const Error&) {
+    return false;
   }
-  width = w;
-  height = h;
-  values = std::move(read);
-  return true;
 }
 
 TruthFiles ReadWrittenFrame(const WrittenFrame& written) {

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "io/disparity_text.h"
+
 namespace tovimar::eval {
 
 enum class Layout { Classic, Middlebury, Kitti };
@@ -23,10 +25,7 @@ enum class Camera { Left, Right };
 const char* LayoutName(Layout layout);
 
 // A disparity map, top row first; NaN marks pixels without a value.
-struct DisparityMap {
-  int width = 0, height = 0;
-  std::vector<float> values;
-};
+using DisparityMap = DisparityText;  // io/disparity_text.h
 
 // Occlusion classes of ground-truth pixels.
 inline constexpr uint8_t kNoGroundTruth = 0;
@@ -83,11 +82,5 @@ std::map<int, std::string> FindPredictions(const std::string& dir, std::vector<s
 // none) or disparity text. Invalid values are kept as they are. Throws Error
 // naming the file.
 DisparityMap ReadPrediction(const std::string& path, double pngScale);
-
-// The disparity text file: W, H, then W*H values, each followed by a line
-// end. Throws Error("'" + path + "' is not a readable disparity file (...)").
-DisparityMap ReadDisparityText(const std::string& path);
-// The same from bytes; "" or why they are refused.
-std::string ParseDisparityText(const char* data, std::size_t size, DisparityMap& map);
 
 }  // namespace tovimar::eval

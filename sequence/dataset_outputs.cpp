@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "io/disparity_text.h"
 #include "io/error.h"
 #include "io/file.h"
 #include "io/pfm.h"
@@ -28,39 +29,6 @@ std::string KnownOutputs() {
   std::string known;
   for (const NamedOutput& o : kOutputs) known += (known.empty() ? "" : ", ") + std::string(o.name);
   return known;
-}
-
-// Reads a disparity text file: "W\r\nH\r\n" then W*H values, one per line.
-bool ReadDisparityText(const std::string& path, int width, int height, std::vector<float>& values) {
-  ReadOnlyFile file;
-  if (!file.Open(path).empty()) return false;
-  std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
-  if (!file.ReadAt(0, bytes.data(), bytes.size())) return false;
-  const char* p = bytes.data();
-  const char* end = p + bytes.size();
-  auto skipSpace = [&] {
-    while (p < end && (*p == '\r' || *p == '\n' || *p == ' ')) ++p;
-  };
-  long w = 0, h = 0;
-  skipSpace();
-  auto r = std::from_chars(p, end, w);
-  if (r.ec != std::errc()) return false;
-  p = r.ptr;
-  skipSpace();
-  r = std::from_chars(p, end, h);
-  if (r.ec != std::errc() || w != width || h != height) return false;
-  p = r.ptr;
-  const std::size_t count = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
-  values.resize(count);
-  for (std::size_t i = 0; i < count; ++i) {
-    skipSpace();
-    double v = 0;
-    const auto f = std::from_chars(p, end, v);
-    if (f.ec != std::errc()) return false;
-    p = f.ptr;
-    values[i] = static_cast<float>(v);
-  }
-  return true;
 }
 
 }  // namespace
@@ -260,7 +228,14 @@ bool LoadOtherView(const std::string& directory, DatasetLayout layout, bool othe
   }
   if (values.empty() && layout == DatasetLayout::Classic) {
     const std::string dat = MakeFrameFileNames(directory, otherIsRight, frame).disparityText;
-    if (!ReadDisparityText(dat, width, height, values)) return false;
+    DisparityText text;
+    try {
+      text = ReadDisparityText(dat);
+    } catch (const Error&) {
+      return false;
+    }
+    if (text.width != width || text.height != height) return false;
+    values = std::move(text.values);
   }
   if (values.empty()) return false;
   other.width = width;
