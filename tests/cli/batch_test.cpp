@@ -19,6 +19,7 @@
 #include "io/run_files.h"
 #include "json_reader.h"
 #include "scenegen/generator.h"
+#include "temp_dir.h"
 
 namespace tovimar::cli {
 namespace {
@@ -26,23 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using tovimar::testing::Json;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tovimar-batch-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using tovimar::testing::TempDir;
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

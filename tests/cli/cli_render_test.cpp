@@ -21,6 +21,7 @@
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
 #include "sequence/viewer_frame_source.h"
+#include "temp_dir.h"
 
 #ifndef TOVIMAR_RENDER_BINARY
 #error "TOVIMAR_RENDER_BINARY must name the tovimar-render executable"
@@ -31,22 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tovimar-cli-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using tovimar::testing::TempDir;
 
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
