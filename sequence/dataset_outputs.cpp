@@ -84,12 +84,13 @@ std::string OutputListText(const OutputChoice& choice) {
   return text;
 }
 
-void MakeFrameTruth(const float* windowDepth, const double* disparity, int width, int height, FrameTruth& truth) {
+void MakeFrameTruth(const float* windowDepth, const double* disparity, int width, int height, bool withDepth,
+                    FrameTruth& truth) {
   const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
   truth.width = width;
   truth.height = height;
   truth.disparity.resize(n);
-  truth.depth.resize(n);
+  truth.depth.resize(withDepth ? n : 0);
   truth.valid.resize(n);
   constexpr double a = kFarPlane / (kFarPlane - kNearPlane);
   constexpr double b = kFarPlane * kNearPlane / (kNearPlane - kFarPlane);
@@ -98,7 +99,7 @@ void MakeFrameTruth(const float* windowDepth, const double* disparity, int width
     const std::size_t row = static_cast<std::size_t>(y) * width;
     for (int x = 0; x < width; ++x) {
       truth.disparity[row + x] = static_cast<float>(disparity[row + x]);
-      truth.depth[row + x] = static_cast<float>(b / (static_cast<double>(d[x]) - a));
+      if (withDepth) truth.depth[row + x] = static_cast<float>(b / (static_cast<double>(d[x]) - a));
       // A cleared depth of 1 means nothing was drawn there.
       truth.valid[row + x] = d[x] < 1.0f ? 1 : 0;
     }

@@ -53,8 +53,10 @@ struct FrameTruth {
 };
 
 // From the read-back window depth (bottom row first) and the disparity values
-// (top row first) of one frame.
-void MakeFrameTruth(const float* windowDepth, const double* disparity, int width, int height, FrameTruth& truth);
+// (top row first) of one frame. The depth is filled only when withDepth is
+// set (it costs a division per pixel and only depth maps and flow need it).
+void MakeFrameTruth(const float* windowDepth, const double* disparity, int width, int height, bool withDepth,
+                    FrameTruth& truth);
 
 // KITTI's 16-bit disparity: round(256 d), 0 where there is no ground truth or
 // where keep is given and 0. Values that do not fit (d >= 256) are clamped

@@ -190,7 +190,7 @@ std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBu
     buffers.pixelMap.Save(names.pixelMap);
     WriteDisparityFile(names.disparityText, buffers.disparity.data(), W, H, &buffers.text);
   }
-  if (buffers.truth) MakeFrameTruth(buffers.depth.data(), buffers.disparity.data(), W, H, *buffers.truth);
+  if (buffers.truth) MakeFrameTruth(buffers.depth.data(), buffers.disparity.data(), W, H, buffers.truthWithDepth, *buffers.truth);
   clock.Lap(&CaptureTimings::fileWriting);
   return names.segmentation;
 }

@@ -83,6 +83,7 @@ struct CaptureBuffers {
   bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
   bool writeClassicFiles = true;  // false: the five classic files are computed but not written
   FrameTruth* truth = nullptr;    // when set, filled with the frame's float ground truth after capture
+  bool truthWithDepth = false;    // the truth's depth too (depth maps, flow)
   bool referencePaths = false;    // the plain serial noise and per-id redraws (benchmark, tests)
   CaptureTimings* timings = nullptr;  // not owned; kept by Release, as referencePaths and cancelled
   // Asked before every segmentation pass; true throws Cancelled (a frame

@@ -71,6 +71,7 @@ void ViewerFrameSource::GenerateFrame() {
   const bool classic = outputs.classic && outputs.layout == DatasetLayout::Classic;
   buffers_.writeClassicFiles = classic;
   buffers_.truth = run_ ? &truth_ : nullptr;
+  buffers_.truthWithDepth = outputs.depth || outputs.flow;
   const bool right = viewer_.GetRenderSettings().RightCamera();
   if (run_ && run_->rightCamera != right) {
     // The camera was switched during the run: what follows is a run of the
