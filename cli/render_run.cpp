@@ -291,6 +291,7 @@ int OpenViewer(RenderSession& s, const std::string& sceneBytes) {
   };
   hooks.showError = [&s](const std::string& message) { s.runError = message; };
   s.source = std::make_unique<ViewerFrameSource>(*s.viewer, s.settings);
+  s.source->SetWriteBehind(true);
   s.driver = std::make_unique<SequenceDriver>(*s.source, hooks);
   return kExitOk;
 }

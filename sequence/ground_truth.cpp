@@ -98,6 +98,7 @@ void CaptureBuffers::Resize(int w, int h) {
     disparity.assign(n, 0.0);
     depthIsCurrent = false;
   }
+  if (disparity.size() != n) disparity.assign(n, 0.0);  // handed away with a written frame
   cameraImage.Reset(w, h);
   subPixelMap.Reset(w, h);
   pixelMap.Reset(w, h);
@@ -270,6 +271,15 @@ void GenerateFrameFiles(Viewer& viewer, const OutputSettings& output, CaptureBuf
   if (buffers.writeClassicFiles) buffers.segmentation.Save(segmentationPath);
   writing.Lap(&CaptureTimings::fileWriting);
   if (buffers.timings) ++buffers.timings->frames;
+}
+
+void WriteClassicFiles(const FrameFileNames& names, const ClassicProducts& products, std::string& text) {
+  products.cameraImage.Save(names.cameraImage);
+  products.subPixelMap.Save(names.subPixelMap);
+  products.pixelMap.Save(names.pixelMap);
+  const int W = products.cameraImage.Width(), H = products.cameraImage.Height();
+  WriteDisparityFile(names.disparityText, products.disparity.data(), W, H, &text);
+  products.segmentation.Save(names.segmentation);
 }
 
 }  // namespace tovimar

@@ -112,4 +112,13 @@ void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers)
 // segmentation map's file.
 void GenerateFrameFiles(Viewer& viewer, const OutputSettings& output, CaptureBuffers& buffers);
 
+// The five classic files of a frame whose products are already computed, in
+// the order CaptureFrame writes them. `text` is the disparity text buffer.
+// Throws Error("Cannot create file ...").
+struct ClassicProducts {
+  BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
+  std::vector<double> disparity;  // W*H, top row first
+};
+void WriteClassicFiles(const FrameFileNames& names, const ClassicProducts& products, std::string& text);
+
 }  // namespace tovimar

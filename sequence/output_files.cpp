@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstring>
 
 #include "io/atomic_file.h"
+#include "sequence/two_threads.h"
 
 namespace tovimar {
 
@@ -35,16 +37,6 @@ constexpr std::array<Uint128, 22> MakePowersOfTen() {
 }
 constexpr std::array<Uint128, 22> kPow10 = MakePowersOfTen();
 
-constexpr std::array<char, 200> MakeDigitPairs() {
-  std::array<char, 200> t{};
-  for (int i = 0; i < 100; ++i) {
-    t[static_cast<std::size_t>(2 * i)] = static_cast<char>('0' + i / 10);
-    t[static_cast<std::size_t>(2 * i + 1)] = static_cast<char>('0' + i % 10);
-  }
-  return t;
-}
-constexpr std::array<char, 200> kDigitPairs = MakeDigitPairs();
-
 // round(m * 10^k / 2^shift), halves to even, exactly (m < 2^53, k <= 21,
 // 0 < shift < 128).
 uint64_t ScaledRound(uint64_t m, int k, int shift) {
@@ -57,21 +49,17 @@ uint64_t ScaledRound(uint64_t m, int k, int shift) {
   return static_cast<uint64_t>(q);
 }
 
-// The 18 decimal digits of q (10^17 <= q < 10^18).
-void EighteenDigits(uint64_t q, char* digits) {
-  uint32_t parts[2] = {static_cast<uint32_t>(q / 1000000000u), static_cast<uint32_t>(q % 1000000000u)};
-  for (int h = 0; h < 2; ++h) {
-    uint32_t v = parts[h];
-    char* d = digits + 9 * h;
-    d[8] = static_cast<char>('0' + v % 10);
-    v /= 10;
-    for (int i = 6; i >= 0; i -= 2) {
-      const uint32_t pair = v % 100;
-      v /= 100;
-      d[i] = kDigitPairs[2 * pair];
-      d[i + 1] = kDigitPairs[2 * pair + 1];
-    }
-  }
+// The eight ASCII digits of n < 10^8, leading zeros kept, as a little-endian
+// word (the most significant digit at the lowest address): the two halves
+// of four digits are split into pairs and the pairs into digits in all
+// lanes at once, by multiplications that divide exactly at these sizes.
+uint64_t EightDigits(uint32_t n) {
+  uint64_t v = (n / 10000) | (static_cast<uint64_t>(n % 10000) << 32);
+  const uint64_t hundreds = ((v * 10486) >> 20) & 0x0000007F0000007FULL;  // v / 100 for v < 10^4
+  v = hundreds | ((v - hundreds * 100) << 16);
+  const uint64_t tens = ((v * 103) >> 10) & 0x000F000F000F000FULL;  // v / 10 for v < 100
+  v = tens | ((v - tens * 10) << 8);
+  return v + 0x3030303030303030ULL;
 }
 
 // "%.18g" of a positive double in [1e-4, 1e15): the exact binary value
@@ -103,29 +91,31 @@ char* FormatG18Fast(char* out, double v) {
     }
   }
   if (q < kPow10_17 || q >= kPow10_18 || X < -4 || X >= 18) return nullptr;
+  int significant = 18;  // less the trailing zeros
+  for (uint64_t t = q; significant > 1 && t % 10 == 0; t /= 10) --significant;
   char digits[18];
-  EighteenDigits(q, digits);
-  int last = 17;  // last significant digit kept
-  while (last > 0 && digits[last] == '0') --last;
+  const uint32_t top = static_cast<uint32_t>(q / 10000000000000000ULL);  // the first two digits
+  const uint64_t rest = q % 10000000000000000ULL;
+  digits[0] = static_cast<char>('0' + top / 10);
+  digits[1] = static_cast<char>('0' + top % 10);
+  const uint64_t middle = EightDigits(static_cast<uint32_t>(rest / 100000000));
+  const uint64_t last = EightDigits(static_cast<uint32_t>(rest % 100000000));
+  std::memcpy(digits + 2, &middle, 8);
+  std::memcpy(digits + 10, &last, 8);
   if (X >= 0) {
-    std::memcpy(out, digits, static_cast<std::size_t>(X + 1));
-    out += X + 1;
-    if (last > X) {
-      *out++ = '.';
-      std::memcpy(out, digits + X + 1, static_cast<std::size_t>(last - X));
-      out += last - X;
-    }
-  } else {
-    *out++ = '0';
-    *out++ = '.';
-    for (int i = 0; i < -X - 1; ++i) *out++ = '0';
-    std::memcpy(out, digits, static_cast<std::size_t>(last + 1));
-    out += last + 1;
+    std::memcpy(out, digits, 18);
+    if (significant <= X + 1) return out + X + 1;
+    out[X + 1] = '.';
+    std::memcpy(out + X + 2, digits + X + 1, static_cast<std::size_t>(17 - X));
+    return out + significant + 1;
   }
-  return out;
+  std::memcpy(out, "0.000", 5);
+  std::memcpy(out + 1 - X, digits, 18);
+  return out + 1 - X + significant;
 }
 
-// Writes "%.18g" of v at out (room for 27 characters); returns the end.
+// Writes "%.18g" of v at out (room for 27 characters; the fast path may
+// scribble past the end it returns); returns the end.
 char* FormatG18(char* out, char* end, double v) {
   if (v < 0 && v > -1e15) {
     char* p = FormatG18Fast(out + 1, -v);
@@ -153,33 +143,48 @@ int WriteDisparityFile(const std::string& path, const double* disparity, int wid
   std::string& text = buffer ? *buffer : local;
   const std::size_t count = static_cast<std::size_t>(width < 0 ? 0 : width) *
                             static_cast<std::size_t>(height < 0 ? 0 : height);
-  // Longest value: sign, 18 digits, point, "e-308" = 25 characters.
+  // Longest line: sign, 18 digits, point, "e-308" = 25 characters, and "\r\n".
   constexpr std::size_t kMaxLine = 25 + 2;
-  text.resize(kDisparityChunkBytes + kMaxLine);
+  // The values are formatted a few pieces at a time, the pieces on both
+  // threads, into their own parts of the buffer, then written in order.
+  constexpr std::size_t kPiecesAtOnce = 4;
+  constexpr std::size_t kPieceValues = kDisparityChunkBytes / (kPiecesAtOnce * kMaxLine);
+  constexpr std::size_t kPieceBytes = kPieceValues * kMaxLine;
+  text.resize(kPiecesAtOnce * kPieceBytes);
   char* const begin = text.data();
-  char* const end = begin + text.size();
-  char* const flushAt = begin + kDisparityChunkBytes;
-  char* p = begin;
-  auto line_end = [&p] {
-    *p++ = '\r';
-    *p++ = '\n';
-  };
+  std::array<std::size_t, kPiecesAtOnce> pieceBytes{};
+
   AtomicFile file;
   file.Create(path);
-  p = std::to_chars(p, end, width).ptr;
-  line_end();
-  p = std::to_chars(p, end, height).ptr;
-  line_end();
-  for (std::size_t i = 0; i < count; ++i) {
-    p = FormatG18(p, end, disparity[i]);
-    line_end();
-    if (p >= flushAt) {
-      file.Write(begin, static_cast<std::size_t>(p - begin));
-      p = begin;
-    }
+  auto headerLine = [&file](int value) {
+    char line[16];
+    char* end = std::to_chars(line, line + sizeof line - 2, value).ptr;
+    end[0] = '\r';
+    end[1] = '\n';
+    file.Write(line, static_cast<std::size_t>(end + 2 - line));
+  };
+  headerLine(width);
+  headerLine(height);
+  for (std::size_t first = 0; first < count; first += kPiecesAtOnce * kPieceValues) {
+    const std::size_t values = std::min(count - first, kPiecesAtOnce * kPieceValues);
+    const int pieces = static_cast<int>((values + kPieceValues - 1) / kPieceValues);
+    ForEachChunk(pieces, [&](int piece) {
+      const std::size_t from = first + static_cast<std::size_t>(piece) * kPieceValues;
+      const std::size_t to = std::min(from + kPieceValues, first + values);
+      char* const start = begin + static_cast<std::size_t>(piece) * kPieceBytes;
+      char* const end = start + kPieceBytes;
+      char* q = start;
+      for (std::size_t i = from; i < to; ++i) {
+        q = FormatG18(q, end, disparity[i]);
+        *q++ = '\r';
+        *q++ = '\n';
+      }
+      pieceBytes[static_cast<std::size_t>(piece)] = static_cast<std::size_t>(q - start);
+    });
+    for (int piece = 0; piece < pieces; ++piece)
+      file.Write(begin + static_cast<std::size_t>(piece) * kPieceBytes, pieceBytes[static_cast<std::size_t>(piece)]);
   }
-  line_end();
-  file.Write(begin, static_cast<std::size_t>(p - begin));
+  file.Write("\r\n", 2);
   file.Commit();
   return 1;
 }

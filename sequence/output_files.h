@@ -21,10 +21,11 @@ void AppendDisparityValue(std::string& out, double v);
 
 // The disparity text file: "W\r\nH\r\n", then W*H lines, one value each in
 // array order (top row first, left to right), each ended by "\r\n", then one
-// more "\r\n" (the file ends with an empty line). The text is formatted into
-// `buffer` (reused between calls when given) and written in pieces of about
-// kDisparityChunkBytes, so memory does not grow with the frame; the file
-// appears under its name only when complete (AtomicFile). Returns +1.
+// more "\r\n" (the file ends with an empty line). The text is formatted on
+// both threads (two_threads.h) into `buffer` (reused between calls when
+// given), at most kDisparityChunkBytes at a time, so memory does not grow
+// with the frame; the file appears under its name only when complete
+// (AtomicFile). Returns +1.
 // Throws Error("Cannot create file " + path + ": " + reason).
 inline constexpr std::size_t kDisparityChunkBytes = std::size_t{1} << 20;
 

@@ -1,7 +1,5 @@
 #include "sequence/viewer_frame_source.h"
 
-#include <unistd.h>
-
 #include <chrono>
 #include <utility>
 
@@ -69,13 +67,16 @@ void ViewerFrameSource::GenerateFrame() {
   const auto start = std::chrono::steady_clock::now();
   const OutputChoice outputs = run_ ? run_->outputs : output_.Outputs();
   const bool classic = outputs.classic && outputs.layout == DatasetLayout::Classic;
-  buffers_.writeClassicFiles = classic;
+  // The frame is made whole in memory first and written after, so a stop in
+  // the middle of it leaves none of its files.
+  buffers_.writeClassicFiles = false;
   buffers_.truth = run_ ? &truth_ : nullptr;
   buffers_.truthWithDepth = outputs.depth || outputs.flow;
   const bool right = viewer_.GetRenderSettings().RightCamera();
   if (run_ && run_->rightCamera != right) {
     // The camera was switched during the run: what follows is a run of the
     // other camera, starting from here.
+    if (writer_) writer_->Wait();
     if (dataset_) {
       dataset_->End(false);
       filesWritten_ += dataset_->FilesWritten();
@@ -84,45 +85,62 @@ void ViewerFrameSource::GenerateFrame() {
     run_->rightCamera = right;
     run_->randomAtStart = viewer_.Rig().random;
   }
-  try {
-    GenerateFrameFiles(viewer_, output_, buffers_);
-  } catch (const Cancelled&) {
-    // The frame's classic files must not look complete without the rest.
-    const FrameFileNames names =
-        MakeFrameFileNames(output_.SequenceDirectory(),
-                           viewer_.GetRenderSettings().RightCamera(), viewer_.Rig().FrameCounter);
-    for (const std::string* name :
-         {&names.cameraImage, &names.subPixelMap, &names.pixelMap, &names.disparityText, &names.segmentation})
-      ::unlink(name->c_str());
-    throw;
-  }
-  ++framesWritten_;
-  if (!run_) return;
+  GenerateFrameFiles(viewer_, output_, buffers_);
 
+  const int32_t frame = viewer_.Rig().FrameCounter;
+  const FrameFileNames names = MakeFrameFileNames(output_.SequenceDirectory(), right, frame);
   // The camera of this frame as the drawing applied it.
   const Mat4 pose =
-      CameraToWorld(viewer_.PerspectiveMatrix(), viewer_.ProjectionMatrix(), viewer_.ModelViewMatrix());
-  const std::string directory = output_.SequenceDirectory();
-  if (!dataset_) dataset_ = std::make_unique<DatasetRun>(directory, *run_, sceneText_);
-  const int32_t frame = viewer_.Rig().FrameCounter;
-  std::vector<std::string> classicFiles;
-  if (classic) {
-    const FrameFileNames n = MakeFrameFileNames("", run_->rightCamera, frame);
-    classicFiles = {n.cameraImage, n.subPixelMap, n.pixelMap, n.disparityText, n.segmentation};
+      run_ ? CameraToWorld(viewer_.PerspectiveMatrix(), viewer_.ProjectionMatrix(), viewer_.ModelViewMatrix())
+           : Mat4{};
+  if (writer_) writer_->Wait();  // the frame before is written (or its error ends the run here)
+  std::swap(products_.cameraImage, buffers_.cameraImage);
+  std::swap(products_.subPixelMap, buffers_.subPixelMap);
+  std::swap(products_.pixelMap, buffers_.pixelMap);
+  std::swap(products_.segmentation, buffers_.segmentation);
+  std::swap(products_.disparity, buffers_.disparity);
+  std::swap(productsTruth_, truth_);
+  if (run_ && !dataset_) dataset_ = std::make_unique<DatasetRun>(output_.SequenceDirectory(), *run_, sceneText_);
+  auto write = [this, names, classic, frame, pose, start] {
+    const auto writing = std::chrono::steady_clock::now();
+    if (classic) WriteClassicFiles(names, products_, text_);
+    if (dataset_) {
+      std::vector<std::string> classicFiles;
+      if (classic) {
+        const FrameFileNames n = MakeFrameFileNames("", run_->rightCamera, frame);
+        classicFiles = {n.cameraImage, n.subPixelMap, n.pixelMap, n.disparityText, n.segmentation};
+      }
+      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      dataset_->WriteFrame(frame, productsTruth_, products_.cameraImage, pose, seconds, classicFiles);
+    }
+    if (buffers_.timings)
+      buffers_.timings->fileWriting += std::chrono::duration<double>(std::chrono::steady_clock::now() - writing).count();
+    ++framesWritten_;
+  };
+  if (writer_) {
+    writer_->Submit(write);
+  } else {
+    write();
   }
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  dataset_->WriteFrame(frame, truth_, buffers_.cameraImage, pose, seconds, classicFiles);
 }
 
 void ViewerFrameSource::RunEnded() {
   endError_.clear();
+  if (writer_) {
+    try {
+      writer_->Wait();
+    } catch (const std::exception& e) {
+      // The last frame's files could not be written.
+      endError_ = e.what();
+    }
+  }
   if (dataset_) {
-    const bool complete = framesWritten_ == FrameCount();
+    const bool complete = endError_.empty() && framesWritten_ == FrameCount();
     try {
       dataset_->End(complete);
     } catch (const std::exception& e) {
       // The run is over either way; the caller reports it.
-      endError_ = e.what();
+      if (endError_.empty()) endError_ = e.what();
     }
     filesWritten_ += dataset_->FilesWritten();
     if (dataset_->MasksWritten() == 0) maskNote_ = dataset_->MaskNote();
@@ -130,7 +148,15 @@ void ViewerFrameSource::RunEnded() {
   dataset_.reset();
   run_.reset();
   buffers_.Release();
+  products_ = ClassicProducts{};
+  text_ = std::string();
+  productsTruth_ = FrameTruth{};
   lock_.reset();
+}
+
+void ViewerFrameSource::SetWriteBehind(bool on) {
+  if (on && !writer_) writer_ = std::make_unique<BackgroundWriter>();
+  if (!on) writer_.reset();
 }
 
 void ViewerFrameSource::SetCancelCheck(std::function<bool()> cancelled) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "sequence/background_writer.h"
 #include "sequence/dataset_run.h"
 #include "sequence/ground_truth.h"
 #include "sequence/output_settings.h"
@@ -32,14 +33,20 @@ class ViewerFrameSource : public FrameSource {
   bool PreviewOnly() const override;
   void ClearMotionLogs() override;
   void DrawPreviewFrame() override;
-  // Cancelled from the capture removes the files this frame had written, so
-  // that no frame is left looking complete with parts of it missing.
+  // The frame is computed whole before any of its files is written, so a
+  // Cancelled from the capture leaves none of them.
   void GenerateFrame() override;
   void RunEnded() override;
 
   // Asked after the preparation and before every segmentation pass; true
   // stops the run there (Cancelled).
   void SetCancelCheck(std::function<bool()> cancelled);
+
+  // Write-behind: a frame's files are written on a thread of their own while
+  // the next frame is made (the bytes are the same). A frame whose writing
+  // fails ends the run at the next frame's step, or shows in EndError when it
+  // was the last. Off by default; a run going on must not be changed.
+  void SetWriteBehind(bool on);
 
   CaptureBuffers& Buffers() { return buffers_; }
   // Why the last run wrote no occlusion masks although they were asked for
@@ -65,6 +72,11 @@ class ViewerFrameSource : public FrameSource {
   std::string endError_;
   std::function<bool()> cancelled_;
   std::shared_ptr<FolderLock> lock_;
+  // The frame being written: its products, moved out of the capture buffers.
+  ClassicProducts products_;
+  FrameTruth productsTruth_;
+  std::string text_;  // the disparity text, formatted a piece at a time
+  std::unique_ptr<BackgroundWriter> writer_;  // last: it ends before what its job uses
 };
 
 }  // namespace tovimar

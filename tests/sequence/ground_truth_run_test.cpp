@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -76,6 +77,11 @@ std::string G18(double v) {
   std::snprintf(buf, sizeof buf, "%.18g", v);
   return buf;
 }
+
+const std::vector<std::string> kIdSceneForWriting = {
+    "SPHERE; id 25; texture: -1; colour: 1; 0; 0; position: -0.3; 2; 0; 0; 0; 0; dim: 0.3",
+    "PLANE; id 300; texture: 2; colour: 1; 1; 1; normal: 0; 1; 0; point: 0; 4; 0",
+};
 
 const std::vector<std::string> kEgoOnly = {"EGO; 0; 0; 0.1; 0; 0; 0", "EGO; 0; 0; 0.1; 0; 1; 0"};
 
@@ -210,6 +216,74 @@ TEST(GroundTruthRun, NoiseOfTheFirstNoisyRun) {
   // Noise never reaches the ground truth.
   const TestPicture sub = ReadBmp24(MakeFrameFileNames(s.Dir(), false, 0).subPixelMap);
   for (uint8_t v : sub.rgb) ASSERT_EQ(v, 5);
+}
+
+// Files of a folder by name, meta.json left out (it holds wall times).
+std::map<std::string, std::vector<uint8_t>> Contents(const std::string& dir) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const std::string& name : Listing(dir))
+    if (name != "meta.json") files[name] = ReadAll(dir + name);
+  return files;
+}
+
+// Writing behind, as the command-line tool does, gives every file of a run
+// byte for byte as writing each frame in turn: noise (whose random state runs
+// on while the frame before is written), ids and a switch of camera in the
+// middle of the run included.
+TEST(WriteBehind, SameFilesAsWritingInTurn) {
+  std::vector<std::string> lines = {"NOISE;3;", kIdSceneForWriting[0], kIdSceneForWriting[1]};
+  for (int i = 0; i < 4; ++i) lines.push_back("EGO;0;0;0.05;0;2;0");
+  std::map<std::string, std::vector<uint8_t>> files[2];
+  for (bool behind : {false, true}) {
+    TempDir tmp;
+    Stage s(lines, 48, 32, tmp.path());
+    ASSERT_TRUE(s.ready);
+    s.source->SetWriteBehind(behind);
+    ASSERT_TRUE(s.Run(false)) << s.error;
+    SequenceDriver driver(*s.source);
+    driver.StartStop();
+    driver.Tick();
+    driver.Tick();
+    s.settings.rightCamera = true;  // frames 2 and 3 of the right camera
+    s.viewer->CameraSwitch(true);
+    driver.RunToEnd();
+    EXPECT_EQ(driver.LastError(), "");
+    EXPECT_EQ(s.source->EndError(), "");
+    files[behind] = Contents(s.Dir());
+  }
+  EXPECT_EQ(files[0].size(), 4u * 5 + 2u * 5 + 4u);  // two runs' frames, calib, scene, both poses
+  EXPECT_TRUE(files[0] == files[1]);
+}
+
+// A frame whose files cannot be written ends the run: at the next frame's
+// step when frames follow (none of the next frame's files appear), through
+// EndError when it was the last; the manifest lists only whole frames.
+TEST(WriteBehind, AFailedFrameEndsTheRun) {
+  TempDir tmp;
+  std::vector<std::string> lines = {kIdSceneForWriting[0]};
+  for (int i = 0; i < 4; ++i) lines.push_back("EGO;0;0;0;0;0;0");
+  Stage s(lines, 16, 8, tmp.path());
+  ASSERT_TRUE(s.ready);
+  s.source->SetWriteBehind(true);
+  // A folder in the way of frame 1's disparity text, then of frame 3's.
+  fs::create_directories(s.Dir() + "lbindisp_0001.dat");
+  EXPECT_FALSE(s.Run(false));
+  EXPECT_NE(s.error.find("Cannot create file " + s.Dir() + "lbindisp_0001.dat"), std::string::npos) << s.error;
+  EXPECT_EQ(s.viewer->Rig().FrameCounter, -1);
+  EXPECT_FALSE(fs::exists(s.Dir() + "left_0002.bmp"));
+  EXPECT_NE(ReadAll(s.Dir() + "meta.json").size(), 0u);
+
+  fs::remove(s.Dir() + "lbindisp_0001.dat");
+  fs::create_directories(s.Dir() + "seg_l_0003.bmp");
+  SequenceDriver driver(*s.source);
+  EXPECT_TRUE(driver.Run());  // every step went through; the last frame's writing did not
+  EXPECT_NE(s.source->EndError().find("Cannot create file " + s.Dir() + "seg_l_0003.bmp"), std::string::npos)
+      << s.source->EndError();
+  const std::vector<uint8_t> meta = ReadAll(s.Dir() + "meta.json");
+  const std::string text(meta.begin(), meta.end());
+  EXPECT_NE(text.find("\"complete\": false"), std::string::npos);
+  EXPECT_NE(text.find("left_0002.bmp"), std::string::npos);
+  EXPECT_EQ(text.find("left_0003.bmp"), std::string::npos);
 }
 
 // Two spheres of ids 25 and 160 and a third, small one of id 25 in front of a

@@ -1,0 +1,41 @@
+#pragma once
+// One job at a time on a thread of its own, so that a frame's files are
+// written while the next frame is drawn. The thread never takes the stop
+// signals (SIGINT, SIGTERM): they reach the thread that checks for them, and
+// the file writes here are not interrupted.
+#include <condition_variable>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace tovimar {
+
+class BackgroundWriter {
+ public:
+  BackgroundWriter();
+  // Waits for the job in hand; an error of it is dropped (call Wait first).
+  ~BackgroundWriter();
+  BackgroundWriter(const BackgroundWriter&) = delete;
+  BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+  // Waits for the job before (rethrowing its exception, and then `job` is
+  // not started), then starts `job`. Without a thread (none could be
+  // started) the job runs here.
+  void Submit(std::function<void()> job);
+  // Waits for the job in hand; rethrows its exception, once.
+  void Wait();
+
+ private:
+  void Loop();
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::function<void()> job_;
+  bool busy_ = false;
+  bool stop_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;
+};
+
+}  // namespace tovimar
