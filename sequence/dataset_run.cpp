@@ -12,6 +12,7 @@
 #include "io/png.h"
 #include "sequence/ground_truth.h"
 #include "sequence/scene_flow.h"
+#include "sequence/two_threads.h"
 
 namespace tovimar {
 namespace {
@@ -59,7 +60,7 @@ std::string DatasetRun::Relative(const std::string& path) const {
   return path.compare(0, directory_.size(), directory_) == 0 ? path.substr(directory_.size()) : path;
 }
 
-void DatasetRun::WriteFrame(int32_t frame, const FrameTruth& truth, const BmpImage24& cameraImage,
+void DatasetRun::WriteFrame(int32_t frame, FrameTruth& truth, const BmpImage24& cameraImage,
                             const Mat4& cameraToWorld, double seconds,
                             const std::vector<std::string>& classicFiles) {
   if (!sceneWritten_) {
@@ -142,6 +143,11 @@ void DatasetRun::WriteFrame(int32_t frame, const FrameTruth& truth, const BmpIma
 
   float lo = 0, hi = 0;
   DisparityRange(truth, lo, hi);
+  if (o.flow) {
+    previous_.frame = frame;
+    std::swap(previous_.truth, truth);
+    previous_.pose = cameraToWorld;
+  }
   filesWritten_ += files.size();
   manifest_.AddFrame(right, frame, cameraToWorld, files, seconds, lo, hi);
   // The manifest grows with every frame: past a thousand frames it is saved
@@ -194,24 +200,37 @@ void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std
 
 void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, const Mat4& cameraToWorld) {
   if (previous_.frame >= 0 && previous_.frame + 1 == frame) {
-    const SceneFlow flow = ComputeSceneFlow(previous_.truth, previous_.pose, truth, cameraToWorld, run_.intrinsics,
-                                            run_.baseline, run_.focalLength, kNearPlane, kFarPlane);
+    ComputeSceneFlow(previous_.truth, previous_.pose, truth, cameraToWorld, run_.intrinsics, run_.baseline,
+                     run_.focalLength, kNearPlane, kFarPlane, flow_);
     const DatasetFileNames n = MakeDatasetFileNames(directory_, run_.outputs.layout, run_.rightCamera,
                                                     previous_.frame);
-    const int W = flow.width, H = flow.height;
-    const std::vector<uint8_t> flo = EncodeFlo(flow);
-    WriteWholeFile(n.flowFlo, flo.data(), flo.size());
-    const std::vector<uint16_t> k16 = KittiFlow(flow, flowNotFitting_);
-    WritePng16(n.flow16, k16.data(), W, H, 3);
-    WritePfm(n.disparityChange, flow.disparityChange.data(), W, H);
-    WritePng8(n.flowMask, flow.mask.data(), W, H, 1);
+    const int W = flow_.width, H = flow_.height;
+    long notFitting = 0;
+    // Four files of their own: encoded and written on both threads.
+    ForEachChunk(4, [&](int file) {
+      switch (file) {
+        case 0: {
+          const std::vector<uint16_t> k16 = KittiFlow(flow_, notFitting);
+          WritePng16(n.flow16, k16.data(), W, H, 3);
+          break;
+        }
+        case 1: {
+          const std::vector<uint8_t> flo = EncodeFlo(flow_);
+          WriteWholeFile(n.flowFlo, flo.data(), flo.size());
+          break;
+        }
+        case 2:
+          WritePng8(n.flowMask, flow_.mask.data(), W, H, 1);
+          break;
+        default:
+          WritePfm(n.disparityChange, flow_.disparityChange.data(), W, H);
+      }
+    });
+    flowNotFitting_ += notFitting;
     manifest_.AddFiles(run_.rightCamera, previous_.frame,
                        {Relative(n.flowFlo), Relative(n.flow16), Relative(n.disparityChange), Relative(n.flowMask)});
     filesWritten_ += 4;
   }
-  previous_.frame = frame;
-  previous_.truth = truth;
-  previous_.pose = cameraToWorld;
 }
 
 void DatasetRun::End(bool complete) {

@@ -12,6 +12,7 @@
 #include "io/bmp.h"
 #include "sequence/dataset_outputs.h"
 #include "sequence/manifest.h"
+#include "sequence/scene_flow.h"
 
 namespace tovimar {
 
@@ -23,8 +24,10 @@ class DatasetRun {
 
   // Writes the frame's products (after its classic files) and records it.
   // classicFiles: names of the classic files already written, relative to
-  // the folder. Throws Error("Cannot create file ...").
-  void WriteFrame(int32_t frame, const FrameTruth& truth, const BmpImage24& cameraImage, const Mat4& cameraToWorld,
+  // the folder. With flow, `truth` is kept for the flow to the next frame and
+  // left holding an earlier frame's buffers. Throws
+  // Error("Cannot create file ...").
+  void WriteFrame(int32_t frame, FrameTruth& truth, const BmpImage24& cameraImage, const Mat4& cameraToWorld,
                   double seconds, const std::vector<std::string>& classicFiles);
 
   // Records the end of the run and saves the manifest.
@@ -57,6 +60,7 @@ class DatasetRun {
     Mat4 pose{};
   };
   Previous previous_;
+  SceneFlow flow_;  // buffers kept from frame to frame
   long flowNotFitting_ = 0;
   std::string maskNote_;
 };

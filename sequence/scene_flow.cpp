@@ -1,80 +1,95 @@
 #include "sequence/scene_flow.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
 #include "io/bytes.h"
-
+#include "sequence/two_threads.h"
 
 namespace tovimar {
 
-SceneFlow ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameTruth& to, const Mat4& poseTo,
-                           const Intrinsics& k, double baseline, double focalLength, double nearPlane,
-                           double farPlane) {
+void ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameTruth& to, const Mat4& poseTo,
+                      const Intrinsics& k, double baseline, double focalLength, double nearPlane, double farPlane,
+                      SceneFlow& f) {
   const int W = from.width, H = from.height;
   const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
-  SceneFlow f;
   f.width = W;
   f.height = H;
-  f.u.assign(n, kUnknownFlow);
-  f.v.assign(n, kUnknownFlow);
-  f.disparityChange.assign(n, std::numeric_limits<float>::infinity());
-  f.mask.assign(n, 0);
+  f.u.resize(n);
+  f.v.resize(n);
+  f.disparityChange.resize(n);
+  f.mask.resize(n);
   // Camera k to camera k + 1: inverse(pose k+1) * pose k.
   const Mat4 m = Multiply(Inverse(poseTo), poseFrom);
   const double bf = baseline * focalLength;
   const bool sameSize = to.width == W && to.height == H;
-  for (int y = 0; y < H; ++y) {
-    for (int x = 0; x < W; ++x) {
-      const std::size_t i = static_cast<std::size_t>(y) * W + static_cast<std::size_t>(x);
-      if (!from.valid[i]) continue;
-      const double z = from.depth[i];
-      const double cx = (x - k.cx) * z / k.fx;
-      const double cy = (y - k.cy) * z / k.fy;
-      const double px = m[0] * cx + m[1] * cy + m[2] * z + m[3];
-      const double py = m[4] * cx + m[5] * cy + m[6] * z + m[7];
-      const double pz = m[8] * cx + m[9] * cy + m[10] * z + m[11];
-      if (!(pz >= nearPlane && pz <= farPlane)) continue;
-      const double u = k.fx * px / pz + k.cx;
-      const double v = k.fy * py / pz + k.cy;
-      if (!(u >= -0.5 && u < W - 0.5 && v >= -0.5 && v < H - 0.5)) continue;
-      f.u[i] = static_cast<float>(u - x);
-      f.v[i] = static_cast<float>(v - y);
-      f.disparityChange[i] = static_cast<float>(bf / pz - bf / z);
-      // Visible when the depth drawn at the landing pixel, or at one of its
-      // neighbours, is the moved point's own.
-      bool visible = false;
-      if (sameSize) {
-        const int x0 = static_cast<int>(std::floor(u)), y0 = static_cast<int>(std::floor(v));
-        for (int dy = 0; dy <= 1 && !visible; ++dy) {
-          for (int dx = 0; dx <= 1 && !visible; ++dx) {
-            const int xs = x0 + dx, ys = y0 + dy;
-            if (xs < 0 || ys < 0 || xs >= W || ys >= H) continue;
-            const std::size_t j = static_cast<std::size_t>(ys) * W + static_cast<std::size_t>(xs);
-            visible = to.valid[j] && std::fabs(to.depth[j] - pz) <= kFlowDepthTolerance * pz;
+  constexpr int kRowsPerChunk = 16;
+  ForEachChunk((H + kRowsPerChunk - 1) / kRowsPerChunk, [&](int chunk) {
+    const int yEnd = std::min(H, (chunk + 1) * kRowsPerChunk);
+    for (int y = chunk * kRowsPerChunk; y < yEnd; ++y) {
+      for (int x = 0; x < W; ++x) {
+        const std::size_t i = static_cast<std::size_t>(y) * W + static_cast<std::size_t>(x);
+        f.u[i] = kUnknownFlow;
+        f.v[i] = kUnknownFlow;
+        f.disparityChange[i] = std::numeric_limits<float>::infinity();
+        f.mask[i] = 0;
+        if (!from.valid[i]) continue;
+        const double z = from.depth[i];
+        const double cx = (x - k.cx) * z / k.fx;
+        const double cy = (y - k.cy) * z / k.fy;
+        const double px = m[0] * cx + m[1] * cy + m[2] * z + m[3];
+        const double py = m[4] * cx + m[5] * cy + m[6] * z + m[7];
+        const double pz = m[8] * cx + m[9] * cy + m[10] * z + m[11];
+        if (!(pz >= nearPlane && pz <= farPlane)) continue;
+        const double u = k.fx * px / pz + k.cx;
+        const double v = k.fy * py / pz + k.cy;
+        if (!(u >= -0.5 && u < W - 0.5 && v >= -0.5 && v < H - 0.5)) continue;
+        f.u[i] = static_cast<float>(u - x);
+        f.v[i] = static_cast<float>(v - y);
+        f.disparityChange[i] = static_cast<float>(bf / pz - bf / z);
+        // Visible when the depth drawn at the landing pixel, or at one of its
+        // neighbours, is the moved point's own.
+        bool visible = false;
+        if (sameSize) {
+          const int x0 = static_cast<int>(std::floor(u)), y0 = static_cast<int>(std::floor(v));
+          for (int dy = 0; dy <= 1 && !visible; ++dy) {
+            for (int dx = 0; dx <= 1 && !visible; ++dx) {
+              const int xs = x0 + dx, ys = y0 + dy;
+              if (xs < 0 || ys < 0 || xs >= W || ys >= H) continue;
+              const std::size_t j = static_cast<std::size_t>(ys) * W + static_cast<std::size_t>(xs);
+              visible = to.valid[j] && std::fabs(to.depth[j] - pz) <= kFlowDepthTolerance * pz;
+            }
           }
         }
+        f.mask[i] = visible ? 255 : 128;
       }
-      f.mask[i] = visible ? 255 : 128;
     }
-  }
+  });
+}
+
+SceneFlow ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameTruth& to, const Mat4& poseTo,
+                           const Intrinsics& k, double baseline, double focalLength, double nearPlane,
+                           double farPlane) {
+  SceneFlow f;
+  ComputeSceneFlow(from, poseFrom, to, poseTo, k, baseline, focalLength, nearPlane, farPlane, f);
   return f;
 }
 
 std::vector<uint8_t> EncodeFlo(const SceneFlow& flow) {
-  std::vector<uint8_t> out;
   const std::size_t n = flow.u.size();
-  out.reserve(12 + n * 8);
-  out.insert(out.end(), {'P', 'I', 'E', 'H'});
-  io::AppendLe32(out, static_cast<uint32_t>(flow.width));
-  io::AppendLe32(out, static_cast<uint32_t>(flow.height));
-  for (std::size_t i = 0; i < n; ++i) {
-    uint32_t bits = 0;
-    std::memcpy(&bits, &flow.u[i], 4);
-    io::AppendLe32(out, bits);
-    std::memcpy(&bits, &flow.v[i], 4);
-    io::AppendLe32(out, bits);
+  std::vector<uint8_t> out(12 + n * 8);
+  std::memcpy(out.data(), "PIEH", 4);
+  io::PutLe32(out.data() + 4, static_cast<uint32_t>(flow.width));
+  io::PutLe32(out.data() + 8, static_cast<uint32_t>(flow.height));
+  uint8_t* p = out.data() + 12;
+  for (std::size_t i = 0; i < n; ++i, p += 8) {
+    uint32_t bits[2];
+    std::memcpy(&bits[0], &flow.u[i], 4);
+    std::memcpy(&bits[1], &flow.v[i], 4);
+    io::PutLe32(p, bits[0]);
+    io::PutLe32(p + 4, bits[1]);
   }
   return out;
 }
