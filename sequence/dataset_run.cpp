@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "io/error.h"
 #include "io/file.h"
@@ -76,33 +78,38 @@ void DatasetRun::WriteFrame(int32_t frame, FrameTruth& truth, const BmpImage24& 
   long notFitting = 0;
 
   switch (o.layout) {
-    case DatasetLayout::Classic:
-      if (o.pfm) {
-        WritePfm(n.disparityPfm, truth.disparity.data(), W, H);
-        written(n.disparityPfm);
-      }
-      if (o.depth) {
-        WritePfm(n.depthPfm, truth.depth.data(), W, H);
-        written(n.depthPfm);
-      }
+    case DatasetLayout::Classic: {
+      // Files of their own: encoded and written on both threads, listed in
+      // this order.
+      std::vector<std::pair<std::string, std::function<void()>>> products;
+      if (o.pfm) products.emplace_back(n.disparityPfm, [&] { WritePfm(n.disparityPfm, truth.disparity.data(), W, H); });
+      if (o.depth) products.emplace_back(n.depthPfm, [&] { WritePfm(n.depthPfm, truth.depth.data(), W, H); });
       if (o.kitti) {
-        const std::vector<uint16_t> d16 = KittiDisparity(truth, nullptr, notFitting);
-        WritePng16(n.disparity16, d16.data(), W, H, 1);
-        written(n.disparity16);
+        products.emplace_back(n.disparity16, [&] {
+          const std::vector<uint16_t> d16 = KittiDisparity(truth, nullptr, notFitting);
+          WritePng16(n.disparity16, d16.data(), W, H, 1);
+        });
       }
       if (o.png) {
-        const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
-        WritePng8(n.imagePng, rgb.data(), W, H, 3);
-        written(n.imagePng);
+        products.emplace_back(n.imagePng, [&] {
+          const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
+          WritePng8(n.imagePng, rgb.data(), W, H, 3);
+        });
       }
       if (o.masks && !o.classic && !o.pfm) {
         // The other camera's masks need this view's disparity.
         const std::string scratch = directory_ + ".scratch/" + Relative(n.disparityPfm);
         MakeFolder(FolderOf(scratch));
-        const std::vector<float> d = DisparityWithInfinity(truth);
-        WritePfm(scratch, d.data(), W, H);
+        products.emplace_back("", [&truth, scratch, W, H] {
+          const std::vector<float> d = DisparityWithInfinity(truth);
+          WritePfm(scratch, d.data(), W, H);
+        });
       }
+      ForEachChunk(static_cast<int>(products.size()), [&products](int i) { products[static_cast<std::size_t>(i)].second(); });
+      for (const auto& [path, write] : products)
+        if (!path.empty()) written(path);
       break;
+    }
     case DatasetLayout::Middlebury: {
       MakeFolder(n.frameFolder);
       const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
@@ -173,25 +180,26 @@ void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std
     }
     return;
   }
-  const std::vector<uint8_t> ownMask = OcclusionMask(own, other, right);
-  const std::vector<uint8_t> otherMask = OcclusionMask(other, own, !right);
   const DatasetFileNames ownNames = MakeDatasetFileNames(directory_, o.layout, right, frame);
   const DatasetFileNames otherNames = MakeDatasetFileNames(directory_, o.layout, !right, frame);
-  std::vector<std::string> otherFiles;
-  if (o.layout == DatasetLayout::Kitti) {
-    long notFitting = 0;
-    const std::vector<uint16_t> ownNoc = KittiDisparity(own, &ownMask, notFitting);
-    const std::vector<uint16_t> otherNoc = KittiDisparity(other, &otherMask, notFitting);
-    WritePng16(ownNames.disparityNoc16, ownNoc.data(), W, H, 1);
-    WritePng16(otherNames.disparityNoc16, otherNoc.data(), W, H, 1);
-    ownFiles.push_back(Relative(ownNames.disparityNoc16));
-    otherFiles.push_back(Relative(otherNames.disparityNoc16));
-  } else {
-    WritePng8(ownNames.mask, ownMask.data(), W, H, 1);
-    WritePng8(otherNames.mask, otherMask.data(), W, H, 1);
-    ownFiles.push_back(Relative(ownNames.mask));
-    otherFiles.push_back(Relative(otherNames.mask));
-  }
+  const bool kitti = o.layout == DatasetLayout::Kitti;
+  long notFitting[2] = {0, 0};
+  // This view's mask or KITTI non-occluded disparity, and the other's.
+  ForEachChunk(2, [&](int view) {
+    const bool mine = view == 0;
+    const FrameTruth& a = mine ? own : other;
+    const FrameTruth& b = mine ? other : own;
+    const DatasetFileNames& names = mine ? ownNames : otherNames;
+    const std::vector<uint8_t> mask = OcclusionMask(a, b, mine ? right : !right);
+    if (kitti) {
+      const std::vector<uint16_t> noc = KittiDisparity(a, &mask, notFitting[view]);
+      WritePng16(names.disparityNoc16, noc.data(), W, H, 1);
+    } else {
+      WritePng8(names.mask, mask.data(), W, H, 1);
+    }
+  });
+  ownFiles.push_back(Relative(kitti ? ownNames.disparityNoc16 : ownNames.mask));
+  const std::vector<std::string> otherFiles = {Relative(kitti ? otherNames.disparityNoc16 : otherNames.mask)};
   manifest_.AddFiles(!right, frame, otherFiles);
   filesWritten_ += otherFiles.size();
   ++masksWritten_;
