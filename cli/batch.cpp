@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <charconv>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -33,8 +32,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-volatile std::sig_atomic_t g_batchStop = 0;
-extern "C" void OnBatchStop(int) { g_batchStop = 1; }
 
 // ------------------------------------------------------------ meta.json
 
@@ -266,6 +263,8 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
   SequenceHooks hooks;
   hooks.showError = [&runError](const std::string& message) { runError = message; };
   ViewerFrameSource source(*b.viewer, b.settings);
+  source.SetWriteBehind(true);
+  source.SetCancelCheck([] { return StopSignalled(); });
   SequenceDriver driver(source, hooks);
   std::vector<bool> cameras;
   if (b.o.camera != CameraChoice::Right) cameras.push_back(false);
@@ -281,7 +280,7 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
       return run;
     }
     while (driver.TimerEnabled()) {
-      if (g_batchStop && !driver.StopRequested()) driver.StartStop();
+      if (StopSignalled() && !driver.StopRequested()) driver.StartStop();
       driver.Tick();
     }
     run.frames += b.o.preview ? driver.FramesMade() : driver.FramesWritten();
@@ -289,7 +288,7 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
       run.error = runError;
       return run;
     }
-    if (g_batchStop) return run;
+    if (StopSignalled()) return run;
     run.cameras.emplace_back(right, static_cast<int>(b.viewer->Scene().egoFrames.size()));
   }
   if (b.o.avi && !b.o.preview) {
@@ -450,10 +449,6 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
     }
   }
 
-  g_batchStop = 0;
-  std::signal(SIGINT, OnBatchStop);
-  std::signal(SIGTERM, OnBatchStop);
-
   Batch batch(o, err);
   std::vector<Failure> failures;
   std::size_t mine = 0, rendered = 0, skipped = 0, frames = 0;
@@ -484,7 +479,7 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
       if (batch.contextLost) break;  // nothing more can be drawn
       continue;
     }
-    if (g_batchStop) {
+    if (StopSignalled()) {
       interrupted = true;
       break;
     }
@@ -537,7 +532,7 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
       return fail(e.message(), kExitFailure);
     }
   }
-  if (interrupted) return kExitInterrupted;
+  if (interrupted) return InterruptedExitCode();
   return failures.empty() ? kExitOk : kExitFailure;
 }
 

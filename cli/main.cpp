@@ -70,8 +70,7 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
   if (options.dump) return RunDump(options);
-  if (options.BatchMode()) return tovimar::cli::RunBatch(options, stderr);
-
   tovimar::cli::InstallStopSignalHandlers();
+  if (options.BatchMode()) return tovimar::cli::RunBatch(options, stderr);
   return tovimar::cli::RunRender(options, stderr);
 }

@@ -46,8 +46,6 @@ extern "C" void OnStopSignal(int signal) {
   g_stopSignal.store(signal);
 }
 
-bool StopSignalled() { return g_stopSignal.load() != 0; }
-int InterruptedExitCode() { return 128 + g_stopSignal.load(); }
 
 using Clock = std::chrono::steady_clock;
 
@@ -444,6 +442,9 @@ void PrintSummary(const RenderSession& s) {
 }
 
 }  // namespace
+
+bool StopSignalled() { return g_stopSignal.load() != 0; }
+int InterruptedExitCode() { return 128 + g_stopSignal.load(); }
 
 void InstallStopSignalHandlers() {
   struct sigaction action {};

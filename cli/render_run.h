@@ -10,7 +10,6 @@ namespace tovimar::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;      // unreadable scene, no context, write failure
 inline constexpr int kExitUsage = 2;        // bad option values
-inline constexpr int kExitInterrupted = 130;  // stopped by SIGINT (128 + SIGTERM = 143 for SIGTERM)
 
 // Renders options.scenePath as the options say. Progress, conversion errors
 // of the scene (with line numbers) and the summary go to `err`; returns the
@@ -24,5 +23,8 @@ int RunRender(const CliOptions& options, std::FILE* err);
 // the next segmentation pass (the unfinished frame's files are removed). A
 // second signal ends the process at once. The exit code is 128 + signal.
 void InstallStopSignalHandlers();
+// A stop was asked for; the exit code it gives.
+bool StopSignalled();
+int InterruptedExitCode();
 
 }  // namespace tovimar::cli

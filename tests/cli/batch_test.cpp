@@ -175,6 +175,38 @@ TEST(BatchRun, CompleteSequencesAreSkippedIncompleteOnesRedoneForceRedoesAll) {
   EXPECT_EQ(Files(t / "out"), first);
 }
 
+// SIGTERM stops a batch at once with 143 (within the frame being made); the
+// next batch skips what is complete, redoes the rest, and the files equal
+// those of a batch that was never stopped.
+TEST(BatchRun, AStoppedBatchEndsWith143AndResumesToTheSameFiles) {
+  TempDir t;
+  fs::create_directories(t / "scenes");
+  scenegen::GeneratorOptions flying;
+  flying.seed = 5;
+  flying.frames = 40;
+  flying.noise = {1.0, 2.0};
+  std::string list;
+  for (int i = 0; i < 3; ++i) {
+    WriteText(t / ("scenes/s" + std::to_string(i) + ".txt"), scenegen::GenerateScene(flying, i));
+    list += " scenes/s" + std::to_string(i) + ".txt";
+  }
+  const std::string args = kSmall + std::string("-c left ") + list;
+  ASSERT_EQ(RunTool(t.path(), args + " -o whole").exitCode, 0);
+
+  const std::string cmd = "cd '" + t.path() + "' || exit 1; env -u SLURM_ARRAY_TASK_ID -u SLURM_ARRAY_TASK_COUNT '" +
+                          TOVIMAR_RENDER_BINARY + "' " + args +
+                          " -o cut 2>/dev/null & p=$!; n=0; "
+                          "while [ ! -e cut/0/left_0003.bmp ] && [ $n -lt 6000 ]; do "
+                          "sleep 0.01; n=$((n+1)); done; kill -TERM $p; wait $p; echo $? > '" +
+                          t.path() + "/code.txt'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(ReadText(t / "code.txt"), "143\n");
+  EXPECT_FALSE(fs::exists(t / "cut/2/meta.json"));
+  const Result resumed = RunTool(t.path(), args + " -o cut");
+  ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+  EXPECT_TRUE(Files(t / "cut") == Files(t / "whole"));
+}
+
 TEST(BatchParts, SequenceCompleteReadsOnlyTheTopLevelFlag) {
   TempDir t;
   EXPECT_FALSE(SequenceComplete(t.path()));  // no meta.json
