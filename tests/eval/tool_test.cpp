@@ -76,6 +76,22 @@ TEST(EvalTool, ExitCodesAndReports) {
   EXPECT_EQ(Eval(Quote(out / "nothing") + " " + Quote(pred.path()), out).code, 1);
 }
 
+// --camera right measures against the right camera's own files, not the
+// left's (here they differ by 3 pixels everywhere).
+TEST(EvalTool, TheRightCameraIsMeasuredAgainstItsOwnFiles) {
+  TempDir gt, pred, out;
+  WriteClassicFrame(gt.path(), 0, Truth(0));
+  const std::vector<float> right = Truth(3);
+  WritePfm(gt / "disp_0000.pfm", right.data(), kW, kH);
+  WritePfm(pred / "p_0000.pfm", right.data(), kW, kH);
+  const std::string json = out / "r.json";
+  const std::string dirs = Quote(gt.path()) + " " + Quote(pred.path()) + " --json " + Quote(json);
+  ASSERT_EQ(Eval("--camera right " + dirs, out).code, 0);
+  EXPECT_EQ(nlohmann::json::parse(ReadText(json))["total"]["regions"]["all"]["epe"].get<double>(), 0.0);
+  ASSERT_EQ(Eval("--camera left " + dirs, out).code, 0);
+  EXPECT_NEAR(nlohmann::json::parse(ReadText(json))["total"]["regions"]["all"]["epe"].get<double>(), 3.0, 1e-6);
+}
+
 #ifdef TOVIMAR_RENDER_BINARY
 TEST(EvalTool, SgbmBaselineOnARenderedScene) {
   TempDir run, pred, out;
