@@ -1,6 +1,7 @@
 #include "io/png.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <csetjmp>
 #include <cstdio>
@@ -65,9 +66,13 @@ bool WriteWithLibpng(png_structp png, png_infop info, png_bytepp rows, int width
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   // Speed over size: a frame's PNGs are written at rendering rate. The Sub
   // filter alone costs a fraction of trying all five per row and still
-  // compresses images, disparities and masks well at zlib level 1.
+  // compresses images, disparities and masks well at zlib level 1. For 8-bit
+  // pictures (camera images, masks) run-length matching is faster still and
+  // gives smaller files; 16-bit disparities and flow compress far better with
+  // the default matching.
   png_set_compression_level(png, 1);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  if (bitDepth == 8) png_set_compression_strategy(png, Z_RLE);
   png_set_rows(png, info, rows);
   png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
   return true;
