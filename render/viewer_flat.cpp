@@ -21,6 +21,7 @@ GLint GetInteger(GLenum name) {
 bool Viewer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::vector<uint16_t>& codes,
                             uint8_t* rgba, float* depth) {
   if (!sceneReady_ || prefs_ == nullptr || order.size() != codes.size() || !Current()) return false;
+  ThrowIfCancelled();
   // Matrix logging would log these drawings; smoothing makes coverage part of
   // the colour; multisampled colours are averaged at edges.
   if (editor_.MatrixLogEnabled()) return false;
