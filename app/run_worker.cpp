@@ -4,7 +4,10 @@
 
 RunWorker::RunWorker(QObject* parent) : QObject(parent), thread_([this] { Loop(); }) {}
 
-RunWorker::~RunWorker() {
+RunWorker::~RunWorker() { Join(); }
+
+void RunWorker::Join() {
+  if (!thread_.joinable()) return;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;

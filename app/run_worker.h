@@ -18,8 +18,11 @@ class RunWorker : public QObject {
   using Task = std::function<void()>;
 
   explicit RunWorker(QObject* parent = nullptr);
-  // Waits for the jobs in hand; what they deferred is dropped.
-  ~RunWorker() override;
+  ~RunWorker() override;  // Join()
+
+  // Waits for the jobs in hand and ends the thread; what they deferred is
+  // dropped. Nothing may be posted afterwards.
+  void Join();
 
   // From the posting (UI) thread.
   void Post(Task job);

@@ -291,7 +291,8 @@ void TForm1::FormDestroy() {
   Timer1->stop();
   Timer2->stop();
   stop_ = true;
-  worker_.reset();  // waits for the step in hand, which ends at its next drawing
+  worker_->Join();  // the step in hand ends at its next drawing
+  worker_.reset();
   viewer_->onPresented = nullptr;
   driver_.reset();
   frameSource_.reset();

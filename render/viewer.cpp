@@ -117,7 +117,7 @@ void Viewer::DetachFromThread() {
 }
 
 void Viewer::ThrowIfCancelled() const {
-  if (cancelCheck_ && cancelCheck_()) throw Cancelled("stopped before a drawing");
+  if (StopAsked()) throw Cancelled("stopped before a drawing");
 }
 
 void Viewer::SetClientSize(int width, int height) {

@@ -145,8 +145,8 @@ class Viewer {
   // (after flat drawings, so the window shows the camera drawing again).
   void WriteColour(const uint8_t* rgb);
 
-  // Asked before every drawing (DrawScene, DrawFrontCodes) while set; true
-  // throws Cancelled there, before anything of that drawing is done.
+  // Asked before every drawing (DrawScene, each of DrawFrontCodes' two) while
+  // set; true throws Cancelled there, the GL state left as it was.
   void SetCancelCheck(std::function<bool()> cancelled) { cancelCheck_ = std::move(cancelled); }
 
   // Called after every presented drawing (the desktop viewer shows it).
@@ -175,6 +175,7 @@ class Viewer {
   bool sceneReady_ = false;
 
   bool Current();  // context exists and is current
+  bool StopAsked() const { return cancelCheck_ && cancelCheck_(); }
   void ThrowIfCancelled() const;
   std::function<bool()> cancelCheck_;
 
