@@ -81,7 +81,7 @@ class TForm1::EditorForward : public tovimar::EditorLink {
   }
 
  private:
-  bool OnWorker() const { return form_.worker_ && form_.worker_->OnWorker(); }
+  bool OnWorker() const { return form_.OnWorkerThread(); }
   TForm1& form_;
 };
 
@@ -101,7 +101,7 @@ class TForm1::SettingsRelay : public tovimar::RenderSettings, public tovimar::Ou
   std::string SequenceDirectory() const override { return Output().SequenceDirectory(); }
 
  private:
-  bool OnWorker() const { return form_.worker_ && form_.worker_->OnWorker(); }
+  bool OnWorker() const { return form_.OnWorkerThread(); }
   const tovimar::RenderSettings& Render() const {
     if (OnWorker()) return form_.jobSettings_.settings;
     return form_;
@@ -389,8 +389,10 @@ void TForm1::AbortBetweenSteps() {
   driver_->Abort();
 }
 
+bool TForm1::OnWorkerThread() const { return worker_ && worker_->OnWorker(); }
+
 void TForm1::OnUi(std::function<void()> task) {
-  if (worker_ && worker_->OnWorker()) {
+  if (OnWorkerThread()) {
     worker_->Defer([task = std::move(task)] { tovimar::Guarded(task); });
   } else {
     task();
@@ -579,7 +581,7 @@ std::vector<std::pair<std::string, std::string>> TForm1::Invocation() const {
 }
 
 void TForm1::Presented() {
-  if (worker_ && worker_->OnWorker()) {
+  if (OnWorkerThread()) {
     presentedInJob_ = true;  // read when the job is done
     return;
   }

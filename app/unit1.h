@@ -180,6 +180,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   // Runs now when no run is going, else as a job of the worker (which holds
   // the context then).
   void UseViewer(std::function<void()> use);
+  bool OnWorkerThread() const;
   // Runs here now, or, called from the worker, once its job is done.
   void OnUi(std::function<void()> task);
   // Ends a run before the scene or the context changes under it: the step in
