@@ -40,14 +40,6 @@ const char* const kThreeFrames =
 const std::string kThreeFramesWithPlane =
     std::string(kThreeFrames) + "\r\nPLANE; id 170; texture: 2; colour: 1;1;1; normal: 1.0; 0.0; 0.0; point: 1.55; 0; 0";
 
-QStringList FilesUnder(const QString& root) {
-  QStringList files;
-  QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-  while (it.hasNext()) files << QDir(root).relativeFilePath(it.next());
-  files.sort();
-  return files;
-}
-
 }  // namespace
 
 class AppRunTest : public QObject {

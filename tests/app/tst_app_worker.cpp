@@ -33,14 +33,6 @@ QByteArray SlowScene() {
   return text;
 }
 
-QStringList FilesUnder(const QString& root) {
-  QStringList files;
-  QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-  while (it.hasNext()) files << QDir(root).relativeFilePath(it.next());
-  files.sort();
-  return files;
-}
-
 // Counts the paint events a widget gets while the worker has a step in hand.
 class PaintsDuringStep : public QObject {
  public:
