@@ -486,6 +486,12 @@ void TForm1::Timer1Timer(QObject*) {
   Timer1->stop();  // the step restarts it
   PostJob(
       [this] {
+        // Every drawing of the step asks first: a stop waits for one drawing at most.
+        struct Asking {
+          tovimar::Viewer& viewer;
+          ~Asking() { viewer.SetCancelCheck(nullptr); }
+        } asking{*viewer_};
+        viewer_->SetCancelCheck([this] { return stop_.load(); });
         driver_->Tick();
         // A step stopped half-way leaves a half-made picture: the last one stays.
         if (driver_->WasCancelled()) presentedInJob_ = false;

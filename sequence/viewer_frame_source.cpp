@@ -85,12 +85,6 @@ void ViewerFrameSource::GenerateFrame() {
     run_->randomAtStart = viewer_.Rig().random;
   }
   try {
-    // Every drawing of the frame asks first: a stop waits for one drawing at most.
-    struct Asking {
-      Viewer& v;
-      ~Asking() { v.SetCancelCheck(nullptr); }
-    } asking{viewer_};
-    viewer_.SetCancelCheck(cancelled_);
     GenerateFrameFiles(viewer_, output_, buffers_);
   } catch (const Cancelled&) {
     // The frame's classic files must not look complete without the rest.

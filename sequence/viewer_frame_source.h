@@ -37,7 +37,7 @@ class ViewerFrameSource : public FrameSource {
   void GenerateFrame() override;
   void RunEnded() override;
 
-  // Asked after the preparation and before every drawing of a frame; true
+  // Asked after the preparation and before every segmentation pass; true
   // stops the run there (Cancelled).
   void SetCancelCheck(std::function<bool()> cancelled);
 
