@@ -15,6 +15,7 @@
 
 #include "avi/avi_export.h"
 #include "app/forms.h"
+#include "app/run_worker.h"
 #include "app/unit2.h"
 #include "app/unit3.h"
 #include "app/window_placement.h"
@@ -34,12 +35,18 @@ T* Named(T* widget, const char* name) {
 
 }  // namespace
 
+// Scene lines, fields and counts are used by the preparation, on this
+// thread; the worker's drawings read the job's copy and hand the logs over.
 class TForm1::EditorForward : public tovimar::EditorLink {
  public:
+  explicit EditorForward(TForm1& form) : form_(form) {}
   std::vector<std::string> SceneLines() const override {
     return Form2 != nullptr ? Form2->SceneLines() : std::vector<std::string>{};
   }
-  std::string SceneName() const override { return Form2 != nullptr ? Form2->SceneName() : std::string(); }
+  std::string SceneName() const override {
+    if (OnWorker()) return form_.jobSettings_.sceneName;
+    return Form2 != nullptr ? Form2->SceneName() : std::string();
+  }
   std::string FocalLengthText() const override {
     return Form2 != nullptr ? Form2->FocalLengthText() : tovimar::kDefaultFocalLengthText;
   }
@@ -55,21 +62,62 @@ class TForm1::EditorForward : public tovimar::EditorLink {
   void ShowCounts(std::size_t objects, std::size_t frames) override {
     if (Form2 != nullptr) Form2->ShowCounts(objects, frames);
   }
-  bool MatrixLogEnabled() const override { return Form2 != nullptr && Form2->MatrixLogEnabled(); }
+  bool MatrixLogEnabled() const override {
+    if (OnWorker()) return form_.jobSettings_.matrixLog;
+    return Form2 != nullptr && Form2->MatrixLogEnabled();
+  }
   void AppendMotionLog(const std::string& tableLine, const std::string& plainLine) override {
-    if (Form2 != nullptr) Form2->AppendMotionLog(tableLine, plainLine);
+    form_.OnUi([tableLine, plainLine] {
+      if (Form2 != nullptr) Form2->AppendMotionLog(tableLine, plainLine);
+    });
   }
   void AppendMatrixLog(const std::string& line) override {
-    if (Form2 != nullptr) Form2->AppendMatrixLog(line);
+    form_.OnUi([line] {
+      if (Form2 != nullptr) Form2->AppendMatrixLog(line);
+    });
   }
   void ClearMotionLogs() override {
     if (Form2 != nullptr) Form2->ClearMotionLogs();
   }
+
+ private:
+  bool OnWorker() const { return form_.OnWorkerThread(); }
+  TForm1& form_;
+};
+
+class TForm1::SettingsRelay : public tovimar::RenderSettings, public tovimar::OutputSettings {
+ public:
+  explicit SettingsRelay(TForm1& form) : form_(form) {}
+  std::array<int, 3> BackgroundColour() const override { return Render().BackgroundColour(); }
+  bool AntiAlias() const override { return Render().AntiAlias(); }
+  bool RightCamera() const override { return Render().RightCamera(); }
+  std::string OutputFolder() const override { return Output().OutputFolder(); }
+  int SequenceNumber() const override { return Output().SequenceNumber(); }
+  bool PreviewOnly() const override { return Output().PreviewOnly(); }
+  bool Palette() const override { return Output().Palette(); }
+  tovimar::OutputChoice Outputs() const override { return Output().Outputs(); }
+  std::vector<std::pair<std::string, std::string>> Invocation() const override { return Output().Invocation(); }
+  std::string PlannedCameras() const override { return Output().PlannedCameras(); }
+  std::string SequenceDirectory() const override { return Output().SequenceDirectory(); }
+
+ private:
+  bool OnWorker() const { return form_.OnWorkerThread(); }
+  const tovimar::RenderSettings& Render() const {
+    if (OnWorker()) return form_.jobSettings_.settings;
+    return form_;
+  }
+  const tovimar::OutputSettings& Output() const {
+    if (OnWorker()) return form_.jobSettings_.settings;
+    return form_;
+  }
+  TForm1& form_;
 };
 
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinMaxButtonsHint),
-      editor_(std::make_unique<EditorForward>()) {
+      editor_(std::make_unique<EditorForward>(*this)),
+      settings_(std::make_unique<SettingsRelay>(*this)),
+      worker_(std::make_unique<RunWorker>()) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Stereo Viewer"));
   setFixedSize(512, 384);
@@ -138,39 +186,45 @@ TForm1::TForm1(QWidget* parent)
   connect(Timer2, &QTimer::timeout, this, [this] { tovimar::Guarded([&] { Timer2Timer(Timer2); }); });
 
   // The core: scene state, the rendering context and the sequence driver.
-  viewer_ = std::make_unique<tovimar::Viewer>(*this, *editor_, notifier_, tovimar::AppDecimalSeparator(),
+  viewer_ = std::make_unique<tovimar::Viewer>(*settings_, *editor_, notifier_, tovimar::AppDecimalSeparator(),
                                               width(), height());
   viewer_->Rig().StartDirectory = tovimar::ToStd(tovimar::TextureDirectory());
   viewer_->onPresented = [this] { Presented(); };
 
+  // The driver calls its hooks from the worker during a step: they reach the
+  // widgets once the step is done.
+  auto onUi = [this](auto hook) {
+    return [this, hook](auto... args) { OnUi([hook, args...] { hook(args...); }); };
+  };
   tovimar::SequenceHooks hooks;
-  hooks.startTimer = [this](int intervalMs) {
+  hooks.startTimer = onUi([this](int intervalMs) {
     Timer1->setInterval(intervalMs);
     Timer1->start();
-  };
-  hooks.stopTimer = [this] { Timer1->stop(); };
-  hooks.setProgressMax = [this](int maximum) {
+  });
+  hooks.stopTimer = onUi([this] { Timer1->stop(); });
+  hooks.setProgressMax = onUi([this](int maximum) {
     // A maximum of 0 would turn the bar into a busy indicator.
     if (Form3 != nullptr) Form3->ProgressBar1->setRange(0, maximum > 0 ? maximum : 1);
     runFrames_ = maximum;
     runClock_.start();
     RunProgress(0);
-  };
-  hooks.setProgressPosition = [this](int position) {
+  });
+  hooks.setProgressPosition = onUi([this](int position) {
     if (Form3 != nullptr) Form3->ProgressBar1->setValue(position);
     RunProgress(position);
-  };
-  hooks.setButtonCaption = [](const std::string& caption) {
+  });
+  hooks.setButtonCaption = onUi([](const std::string& caption) {
     if (Form3 != nullptr) Form3->Button3->setText(tovimar::FromStd(caption));
-  };
-  hooks.bringViewerToFront = [this] { BringToFront(); };
-  hooks.hideDeveloperControls = [this] { HideDeveloperControls(); };
-  hooks.showError = [this](const std::string& message) {
+  });
+  hooks.bringViewerToFront = onUi([this] { BringToFront(); });
+  hooks.hideDeveloperControls = onUi([this] { HideDeveloperControls(); });
+  hooks.showError = onUi([this](const std::string& message) {
     RunFailed(message);
     tovimar::AppNotifier().Notify("", message);
-  };
-  hooks.runEnded = [this] { RunEnded(); };
-  frameSource_ = std::make_unique<tovimar::ViewerFrameSource>(*viewer_, *this);
+  });
+  hooks.runEnded = onUi([this] { RunEnded(); });
+  frameSource_ = std::make_unique<tovimar::ViewerFrameSource>(*viewer_, *settings_);
+  frameSource_->SetCancelCheck([this] { return stop_.load(); });
   driver_ = std::make_unique<tovimar::SequenceDriver>(*frameSource_, hooks);
 
   // Keys, mouse and the context menu of the developer controls and views.
@@ -236,6 +290,9 @@ void TForm1::FormDestroy() {
   if (!viewer_) return;
   Timer1->stop();
   Timer2->stop();
+  stop_ = true;
+  worker_->Join();  // the step in hand ends at its next drawing
+  worker_.reset();
   viewer_->onPresented = nullptr;
   driver_.reset();
   frameSource_.reset();
@@ -247,10 +304,7 @@ void TForm1::FormPaint() { viewer_->ResetViewAndDraw(); }
 
 void TForm1::ChangeResolution(int width, int height) {
   // A run must not go on in a context of another size.
-  if (driver_->SequenceRunning()) {
-    endReason_ = EndReason::Apply;
-    driver_->Abort();
-  }
+  InterruptRun(EndReason::Apply);
   renderSize_ = QSize(width, height);
   setFixedSize(tovimar::FitInside(renderSize_, displayLimit_));
   shown_ = QImage();
@@ -259,31 +313,140 @@ void TForm1::ChangeResolution(int width, int height) {
   FormPaint();
 }
 
-void TForm1::Button1Click(QObject*) { viewer_->ChangeView(0.0f, -2.0f, 0.0); }
-
-void TForm1::Button4Click(QObject*) { viewer_->ChangeView(0.0f, 2.0f, 0.0); }
-
-void TForm1::Button2Click(QObject*) { viewer_->ChangeView(2.0f, 0.0f, 0.0); }
-
-void TForm1::Button3Click(QObject*) { viewer_->ChangeView(-2.0f, 0.0f, 0.0); }
-
-void TForm1::Button5Click(QObject*) { viewer_->ChangeView(0.0f, 0.0f, 0.2); }
-
-void TForm1::Button6Click(QObject*) { viewer_->ChangeView(0.0f, 0.0f, -0.2); }
-
-void TForm1::Button9Click(QObject*) { viewer_->Redraw(); }
-
-void TForm1::TrackBar1Change(QObject*) {
-  viewer_->SetLightZ(TrackBar1->value());  // moves the light and redraws
+void TForm1::Button1Click(QObject*) {
+  UseViewer([this] { viewer_->ChangeView(0.0f, -2.0f, 0.0); });
 }
 
-void TForm1::CheckBox1Click(QObject*) { viewer_->CameraSwitch(CheckBox1->isChecked()); }
+void TForm1::Button4Click(QObject*) {
+  UseViewer([this] { viewer_->ChangeView(0.0f, 2.0f, 0.0); });
+}
 
-void TForm1::Button7Click(QObject*) { driver_->Start(); }
+void TForm1::Button2Click(QObject*) {
+  UseViewer([this] { viewer_->ChangeView(2.0f, 0.0f, 0.0); });
+}
+
+void TForm1::Button3Click(QObject*) {
+  UseViewer([this] { viewer_->ChangeView(-2.0f, 0.0f, 0.0); });
+}
+
+void TForm1::Button5Click(QObject*) {
+  UseViewer([this] { viewer_->ChangeView(0.0f, 0.0f, 0.2); });
+}
+
+void TForm1::Button6Click(QObject*) {
+  UseViewer([this] { viewer_->ChangeView(0.0f, 0.0f, -0.2); });
+}
+
+void TForm1::Button9Click(QObject*) {
+  UseViewer([this] { viewer_->Redraw(); });
+}
+
+void TForm1::TrackBar1Change(QObject*) {
+  // Moves the light and redraws.
+  UseViewer([this, z = TrackBar1->value()] { viewer_->SetLightZ(z); });
+}
+
+void TForm1::CheckBox1Click(QObject*) {
+  UseViewer([this, checked = CheckBox1->isChecked()] { viewer_->CameraSwitch(checked); });
+}
+
+void TForm1::Button7Click(QObject*) {
+  stop_ = false;
+  driver_->Start();
+}
 
 void TForm1::StartStop() {
-  if (driver_->SequenceRunning()) endReason_ = EndReason::User;
-  driver_->StartStop();
+  if (!Running()) {
+    stop_ = false;
+    driver_->StartStop();
+    return;
+  }
+  endReason_ = EndReason::User;
+  stop_ = true;
+  // Between steps the run ends now; a step in hand ends at its next drawing.
+  if (!WorkerBusy()) AbortBetweenSteps();
+}
+
+bool TForm1::Running() const { return WorkerBusy() || (driver_ && driver_->SequenceRunning()); }
+
+bool TForm1::WorkerBusy() const { return worker_ && worker_->Busy(); }
+
+void TForm1::WaitForWorker() { worker_->Wait(); }
+
+bool TForm1::InterruptRun(EndReason reason) {
+  if (!Running()) return false;
+  endReason_ = reason;
+  stop_ = true;
+  worker_->Wait();
+  AbortBetweenSteps();
+  endReason_ = EndReason::None;
+  return true;
+}
+
+void TForm1::AbortBetweenSteps() {
+  // Another job may still be in hand (a camera switch queued during the step).
+  worker_->Wait();
+  driver_->Abort();
+}
+
+bool TForm1::OnWorkerThread() const { return worker_ && worker_->OnWorker(); }
+
+void TForm1::OnUi(std::function<void()> task) {
+  if (OnWorkerThread()) {
+    worker_->Defer([task = std::move(task)] { tovimar::Guarded(task); });
+  } else {
+    task();
+  }
+}
+
+void TForm1::UseViewer(std::function<void()> use) {
+  if (Running()) {
+    PostJob(std::move(use), nullptr);
+  } else {
+    use();
+  }
+}
+
+TForm1::JobSettings TForm1::TakeJobSettings() const {
+  JobSettings job;
+  tovimar::PlainSettings& s = job.settings;
+  s.background = BackgroundColour();
+  s.antiAlias = AntiAlias();
+  s.rightCamera = RightCamera();
+  s.outputFolder = OutputFolder();
+  s.sequenceNumber = SequenceNumber();
+  s.previewOnly = PreviewOnly();
+  s.palette = Palette();
+  s.outputs = Outputs();
+  s.invocation = Invocation();
+  s.plannedCameras = PlannedCameras();
+  job.matrixLog = Form2 != nullptr && Form2->MatrixLogEnabled();
+  job.sceneName = Form2 != nullptr ? Form2->SceneName() : std::string();
+  return job;
+}
+
+void TForm1::PostJob(std::function<void()> job, std::function<void()> after) {
+  // The picture drawn here is read while the context is still this thread's.
+  if (shownStale_) RefreshShownImage();
+  viewer_->DetachFromThread();
+  worker_->Post([this, job = std::move(job), after = std::move(after), settings = TakeJobSettings()] {
+    jobSettings_ = settings;
+    presentedInJob_ = false;
+    try {
+      job();
+    } catch (...) {
+      worker_->Defer([error = std::current_exception()] { tovimar::ReportHandlerException(error); });
+    }
+    if (presentedInJob_) {
+      worker_->Defer([this, picture = ReadPresented()] {
+        shown_ = picture;
+        shownStale_ = false;
+        update();
+      });
+    }
+    viewer_->DetachFromThread();
+    if (after) worker_->Defer([after] { tovimar::Guarded(after); });
+  });
 }
 
 void TForm1::BringToFront() {
@@ -307,10 +470,7 @@ void TForm1::Button11Click(QObject*) {
   BringToFront();
   // A preparation must never overlap a frame: frames drawn from a half-parsed
   // scene would spoil the sequence silently.
-  endReason_ = EndReason::Preparation;
-  const bool stopped = driver_->Abort();
-  endReason_ = EndReason::None;
-  if (stopped) {
+  if (InterruptRun(EndReason::Preparation)) {
     tovimar::AppNotifier().Notify("", "The run was stopped because the scene is being prepared again; the frames "
                                       "written so far stay.");
   }
@@ -318,15 +478,32 @@ void TForm1::Button11Click(QObject*) {
 }
 
 void TForm1::Timer1Timer(QObject*) {
+  if (WorkerBusy()) return;  // a step never overlaps another
   const int32_t frame = viewer_->Rig().FrameCounter;
   const std::size_t written = driver_->FramesWritten();
   tovimar::WrittenFrame next{true, tovimar::OutputDirectory(OutputFolder(), SequenceNumber()), RightCamera(), frame,
                              Outputs()};
-  driver_->Tick();
-  if (driver_->FramesWritten() != written) {
-    lastWritten_ = std::move(next);
-    if (viewMode_ != tovimar::ViewMode::Camera) RefreshTruth();
-  }
+  Timer1->stop();  // the step restarts it
+  PostJob(
+      [this] {
+        // Every drawing of the step asks first: a stop waits for one drawing at most.
+        struct Asking {
+          tovimar::Viewer& viewer;
+          ~Asking() { viewer.SetCancelCheck(nullptr); }
+        } asking{*viewer_};
+        viewer_->SetCancelCheck([this] { return stop_.load(); });
+        driver_->Tick();
+        // A step stopped half-way leaves a half-made picture: the last one stays.
+        if (driver_->WasCancelled()) presentedInJob_ = false;
+      },
+      [this, written, next] {
+        if (driver_->FramesWritten() != written) {
+          lastWritten_ = next;
+          if (viewMode_ != tovimar::ViewMode::Camera) RefreshTruth();
+        }
+        // A stop that came after the step's last drawing.
+        if (stop_ && driver_->SequenceRunning()) AbortBetweenSteps();
+      });
 }
 
 void TForm1::Button10Click(QObject*) {
@@ -410,25 +587,33 @@ std::vector<std::pair<std::string, std::string>> TForm1::Invocation() const {
 }
 
 void TForm1::Presented() {
+  if (OnWorkerThread()) {
+    presentedInJob_ = true;  // read when the job is done
+    return;
+  }
   shownStale_ = true;
   update();
 }
 
-void TForm1::RefreshShownImage() {
-  shownStale_ = false;
-  if (!viewer_ || !viewer_->HasContext()) return;
+QImage TForm1::ReadPresented() {
+  if (!viewer_ || !viewer_->HasContext()) return {};
   const int w = viewer_->ClientWidth();
   const int h = viewer_->ClientHeight();
-  if (w <= 0 || h <= 0) return;
+  if (w <= 0 || h <= 0) return {};
   const std::size_t rowBytes = static_cast<std::size_t>(w) * 3;
-  readBuffer_.resize(rowBytes * static_cast<std::size_t>(h));
-  viewer_->ReadColour(readBuffer_.data());
-  if (shown_.width() != w || shown_.height() != h || shown_.format() != QImage::Format_RGB888) {
-    shown_ = QImage(w, h, QImage::Format_RGB888);
-  }
+  std::vector<uint8_t> rgb(rowBytes * static_cast<std::size_t>(h));
+  viewer_->ReadColour(rgb.data());
+  QImage picture(w, h, QImage::Format_RGB888);
   for (int y = 0; y < h; ++y) {  // the read-back starts with the bottom row
-    std::memcpy(shown_.scanLine(h - 1 - y), readBuffer_.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
+    std::memcpy(picture.scanLine(h - 1 - y), rgb.data() + static_cast<std::size_t>(y) * rowBytes, rowBytes);
   }
+  return picture;
+}
+
+void TForm1::RefreshShownImage() {
+  shownStale_ = false;
+  QImage picture = ReadPresented();
+  if (!picture.isNull()) shown_ = std::move(picture);
 }
 
 void TForm1::paintEvent(QPaintEvent*) {
@@ -463,7 +648,7 @@ void TForm1::paintEvent(QPaintEvent*) {
 
 void TForm1::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (event->spontaneous() || bringing_ || driver_->SequenceRunning()) return;
+  if (event->spontaneous() || bringing_ || Running()) return;
   tovimar::Guarded([&] { FormPaint(); });
 }
 
@@ -522,7 +707,7 @@ void TForm1::RunEnded() {
   const QString count = QStringLiteral("%1 of %2 frames").arg(made).arg(runFrames_);
   const EndReason reason = endReason_;
   endReason_ = EndReason::None;
-  if (made >= static_cast<std::size_t>(runFrames_) && reason == EndReason::None) {
+  if (made >= static_cast<std::size_t>(runFrames_)) {  // whatever came after the last frame
     const double seconds = static_cast<double>(runClock_.elapsed()) / 1000.0;
     Status(QStringLiteral("Done: %1 frames %2 in %3")
                .arg(made)
@@ -599,7 +784,7 @@ void TForm1::ShowHelp() {
 
 bool TForm1::ViewControlsFree() const {
   // A drawing during a run would change the frames: the view stays put.
-  return !driver_->SequenceRunning() && viewMode_ == tovimar::ViewMode::Camera;
+  return !Running() && viewMode_ == tovimar::ViewMode::Camera;
 }
 
 QPoint TForm1::FramePoint(const QPoint& p) const {

@@ -3,6 +3,11 @@
 // frame timer of the sequence driver, and carries the (hidden) developer
 // controls. It answers the core's questions about the settings by reading
 // the control panel and its own camera check box at the moment of use.
+//
+// A run's frame steps go to a worker thread, which holds the OpenGL context
+// for each step and reads a copy of the settings taken when the step was
+// handed over; the pictures it draws come back to this window, so that the
+// windows repaint and Stop takes effect before the next drawing.
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QImage>
@@ -12,6 +17,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <QWidget>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,6 +34,7 @@ class Viewer;
 class SequenceDriver;
 class ViewerFrameSource;
 }  // namespace tovimar
+class RunWorker;
 
 class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::OutputSettings {
   Q_OBJECT
@@ -52,8 +59,15 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   QSize RenderSize() const { return renderSize_; }
 
   // The control panel's Start/Stop: a stop asked for here is reported as
-  // the user's.
+  // the user's. Between frames it ends the run at once; during a frame step
+  // the step ends before its next drawing (the frame's files are removed).
   void StartStop();
+  // A run is going, or the worker has a job in hand.
+  bool Running() const;
+  // The worker has a job in hand (a frame step).
+  bool WorkerBusy() const;
+  // Blocks until the worker's jobs are done and their results shown.
+  void WaitForWorker();
   // Shows the window normally and in front (after a minimise or a hide).
   void BringToFront();
   // Lets closeEvent close the window: the program is ending.
@@ -86,7 +100,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void Button13Click(QObject* sender);  // "Button13": save a picture of the view
   void TrackBar1Change(QObject* sender);
   void CheckBox1Click(QObject* sender);  // camera switch
-  void Timer1Timer(QObject* sender);     // one frame step
+  void Timer1Timer(QObject* sender);     // one frame step, handed to the worker
   void Timer2Timer(QObject* sender);     // the delayed picture save
   void HideDeveloperControls();
 
@@ -144,11 +158,35 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
  private:
   // The editor as the core sees it, reached through Form2 at each use.
   class EditorForward;
+  // The settings as the core sees them: the controls, or on the worker the
+  // copy its job was handed.
+  class SettingsRelay;
+  // What a job of the worker reads instead of the controls.
+  struct JobSettings {
+    tovimar::PlainSettings settings;
+    bool matrixLog = false;
+    std::string sceneName;
+  };
 
   enum class EndReason { None, User, Preparation, Apply };
 
   void Presented();
+  QImage ReadPresented();
   void RefreshShownImage();
+  JobSettings TakeJobSettings() const;
+  // Hands a job to the worker with a copy of the settings; `after` runs here
+  // once the job is done and what it drew is shown.
+  void PostJob(std::function<void()> job, std::function<void()> after);
+  // Runs now when no run is going, else as a job of the worker (which holds
+  // the context then).
+  void UseViewer(std::function<void()> use);
+  bool OnWorkerThread() const;
+  // Runs here now, or, called from the worker, once its job is done.
+  void OnUi(std::function<void()> task);
+  // Ends a run before the scene or the context changes under it: the step in
+  // hand ends at its next drawing. True when a run was going.
+  bool InterruptRun(EndReason reason);
+  void AbortBetweenSteps();
   void RefreshTruth();
   bool ViewControlsFree() const;  // idle, camera view: the developer controls may draw
   void RunProgress(int position);
@@ -158,13 +196,17 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   QPoint FramePoint(const QPoint& widgetPoint) const;
 
   std::unique_ptr<EditorForward> editor_;
+  std::unique_ptr<SettingsRelay> settings_;
+  std::unique_ptr<RunWorker> worker_;
+  std::atomic<bool> stop_{false};  // the run's cancel check
+  JobSettings jobSettings_;        // the worker's own: set as each job starts
+  bool presentedInJob_ = false;    // the worker's own
   tovimar::AppNotifierForwarder notifier_;
   std::unique_ptr<tovimar::Viewer> viewer_;
   std::unique_ptr<tovimar::ViewerFrameSource> frameSource_;
   std::unique_ptr<tovimar::SequenceDriver> driver_;
   QImage shown_;
   bool shownStale_ = false;
-  std::vector<uint8_t> readBuffer_;
   QString pictureFileName_;
   QSize renderSize_{512, 384};
   QSize displayLimit_{16384, 16384};

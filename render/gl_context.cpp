@@ -143,6 +143,11 @@ class EglContext final : public GlContext {
     return eglMakeCurrent(display_, surface_, surface_, context_) == EGL_TRUE;
   }
 
+  void Release() override {
+    eglBindAPI(EGL_OPENGL_API);
+    if (eglGetCurrentContext() == context_) eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  }
+
   // A pbuffer has one colour buffer: presenting means finishing the drawing
   // in it, so that a read-back sees the complete image.
   void SwapBuffers() override {

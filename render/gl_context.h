@@ -26,6 +26,9 @@ class GlContext {
   // Makes the context current on the calling thread if it is not already
   // (another library in the process may have made its own context current).
   virtual bool MakeCurrent() = 0;
+  // Makes the context current on no thread if it is current on the calling
+  // one, so that another thread may make it current next.
+  virtual void Release() {}
   // Presents the finished drawing; afterwards PresentedBuffer() holds it.
   virtual void SwapBuffers() = 0;
   // The colour buffer (GL_FRONT, GL_BACK, ...) that holds the presented image.

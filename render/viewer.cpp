@@ -112,6 +112,14 @@ bool Viewer::HasContext() const { return context_ != nullptr; }
 
 bool Viewer::Current() { return context_ != nullptr && context_->MakeCurrent(); }
 
+void Viewer::DetachFromThread() {
+  if (context_ != nullptr) context_->Release();
+}
+
+void Viewer::ThrowIfCancelled() const {
+  if (StopAsked()) throw Cancelled("stopped before a drawing");
+}
+
 void Viewer::SetClientSize(int width, int height) {
   clientWidth_ = ClampSize(width);
   clientHeight_ = ClampSize(height);
@@ -207,6 +215,7 @@ void Viewer::SetupRendering(int width, int height, bool antiAlias) {
 
 void Viewer::DrawScene(bool applyEgo, int skipId, double azimuth, double elevation, double distance) {
   if (!sceneReady_ || prefs_ == nullptr || !Current()) return;
+  ThrowIfCancelled();
 
   const std::array<int, 3> background = settings_.BackgroundColour();
   const double scale = 1.0 / 255.0;

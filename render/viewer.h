@@ -60,6 +60,10 @@ class Viewer {
   bool CreateRenderContext();  // reports "Blad" messages on failure
   void ReleaseRenderContext();
   bool HasContext() const;
+  // Leaves the context current on no thread (if it is current on the calling
+  // one): the viewer may then be used from another thread, whose first use
+  // makes the context current there. One thread at a time uses a viewer.
+  void DetachFromThread();
   int ClientWidth() const { return clientWidth_; }
   int ClientHeight() const { return clientHeight_; }
   void SetClientSize(int width, int height);
@@ -141,6 +145,10 @@ class Viewer {
   // (after flat drawings, so the window shows the camera drawing again).
   void WriteColour(const uint8_t* rgb);
 
+  // Asked before every drawing (DrawScene, each of DrawFrontCodes' two) while
+  // set; true throws Cancelled there, the GL state left as it was.
+  void SetCancelCheck(std::function<bool()> cancelled) { cancelCheck_ = std::move(cancelled); }
+
   // Called after every presented drawing (the desktop viewer shows it).
   std::function<void()> onPresented;
 
@@ -167,6 +175,9 @@ class Viewer {
   bool sceneReady_ = false;
 
   bool Current();  // context exists and is current
+  bool StopAsked() const { return cancelCheck_ && cancelCheck_(); }
+  void ThrowIfCancelled() const;
+  std::function<bool()> cancelCheck_;
 
   std::unique_ptr<GlPainter> painter_;
   LocatingLineNotifier defaultLineNotifier_;

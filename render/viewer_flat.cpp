@@ -21,6 +21,7 @@ GLint GetInteger(GLenum name) {
 bool Viewer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::vector<uint16_t>& codes,
                             uint8_t* rgba, float* depth) {
   if (!sceneReady_ || prefs_ == nullptr || order.size() != codes.size() || !Current()) return false;
+  ThrowIfCancelled();
   // Matrix logging would log these drawings; smoothing makes coverage part of
   // the colour; multisampled colours are averaged at edges.
   if (editor_.MatrixLogEnabled()) return false;
@@ -61,6 +62,13 @@ bool Viewer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::ve
 
   painter_->SetFlat(true);
   for (const bool last : {false, true}) {
+    if (last && StopAsked()) {
+      // Left as the camera drawing had it, as at the end.
+      painter_->SetFlat(false);
+      glPopClientAttrib();
+      glPopAttrib();
+      throw Cancelled("stopped between the flat drawings");
+    }
     // First drawing: red and green, GL_LESS; second: blue and alpha, GL_LEQUAL.
     glColorMask(last ? GL_FALSE : GL_TRUE, last ? GL_FALSE : GL_TRUE, last ? GL_TRUE : GL_FALSE,
                 last ? GL_TRUE : GL_FALSE);

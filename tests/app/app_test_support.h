@@ -2,6 +2,8 @@
 // Shared by the GUI tests: a notifier that collects the message boxes, the
 // start of the three windows with a forced decimal separator, file helpers.
 #include <QApplication>
+#include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
@@ -53,4 +55,13 @@ inline QByteArray ReadAll(const QString& path) {
 inline bool WriteAll(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+// The files below root, relative to it, sorted.
+inline QStringList FilesUnder(const QString& root) {
+  QStringList files;
+  QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+  while (it.hasNext()) files << QDir(root).relativeFilePath(it.next());
+  files.sort();
+  return files;
 }
