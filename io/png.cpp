@@ -64,14 +64,15 @@ bool WriteWithLibpng(png_structp png, png_infop info, png_bytepp rows, int width
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), bitDepth,
                channels == 1 ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  // Speed over size: a frame's PNGs are written at rendering rate. The Sub
-  // filter alone costs a fraction of trying all five per row and still
-  // compresses images, disparities and masks well at zlib level 1. For 8-bit
+  // Speed over size: a frame's PNGs are written at rendering rate, at zlib
+  // level 1 with one filter for every row. Rendered pictures repeat from row
+  // to row, so the Up filter beats Sub both in time and in size (about half
+  // the time and two thirds of the size for 16-bit disparities). For 8-bit
   // pictures (camera images, masks) run-length matching is faster still and
   // gives smaller files; 16-bit disparities and flow compress far better with
   // the default matching.
   png_set_compression_level(png, 1);
-  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
+  png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_UP);
   if (bitDepth == 8) png_set_compression_strategy(png, Z_RLE);
   png_set_rows(png, info, rows);
   png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
