@@ -187,6 +187,14 @@ Dataset Dataset::Open(const std::string& dir, Camera camera, const Layout* force
   return d;
 }
 
+std::optional<Dataset> Dataset::OtherCamera() const {
+  try {
+    return Open(dir_, camera_ == Camera::Left ? Camera::Right : Camera::Left, &layout_);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
 std::string Dataset::FrameName(int frame) const {
   if (layout_ == Layout::Kitti) {
     const auto it = kittiNames_.find(frame);

@@ -12,6 +12,7 @@
 //   (non-occluded only), _1 for the right camera, image_2/ and image_3/.
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,10 @@ class Dataset {
 
   // Throws Error naming the file that is missing, unreadable or of another size.
   GroundTruthFrame Load(int frame) const;
+
+  // The same directory's ground truth of the other camera, in the same
+  // layout; nothing when it has none.
+  std::optional<Dataset> OtherCamera() const;
 
   // The stereo pair of a frame (left, right image paths) and the disparity
   // range for matching: ndisp from a calib.txt "ndisp=N" line, else 64.

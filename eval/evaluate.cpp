@@ -1,5 +1,6 @@
 #include "eval/evaluate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
 
@@ -138,6 +139,12 @@ EvalResult Evaluate(const Dataset& dataset, const std::string& predictionDir, co
   int previousFrame = -2;
   std::vector<float> previousTruth, previousPrediction;
   std::pair<double, uint64_t> aligned{0, 0}, predictionAhead{0, 0}, predictionBehind{0, 0};
+  // The swapped-camera check: the first few frames against the other
+  // camera's ground truth too, when the directory has it.
+  constexpr int kSwapCheckFrames = 3;
+  const std::optional<Dataset> otherCamera = dataset.OtherCamera();
+  int swapChecked = 0;
+  std::pair<double, uint64_t> ownSampled{0, 0}, otherSampled{0, 0};
 
   for (int frame : dataset.Frames()) {
     FrameResult result;
@@ -179,6 +186,19 @@ EvalResult Evaluate(const Dataset& dataset, const std::string& predictionDir, co
       previousFrame = frame;
       previousTruth = gt.disparity.values;
       previousPrediction = raw;
+      if (otherCamera && swapChecked < kSwapCheckFrames &&
+          std::binary_search(otherCamera->Frames().begin(), otherCamera->Frames().end(), frame)) {
+        try {
+          const std::pair<double, uint64_t> other = PlainError(raw, otherCamera->Load(frame).disparity.values);
+          if (other.second > 0) {
+            add(ownSampled, PlainError(raw, gt.disparity.values));
+            add(otherSampled, other);
+            ++swapChecked;
+          }
+        } catch (const Error&) {
+          // The other camera's frame is unreadable: this check skips it.
+        }
+      }
     } catch (const Error& e) {
       result = FrameResult{};
       result.frame = frame;
@@ -204,6 +224,14 @@ EvalResult Evaluate(const Dataset& dataset, const std::string& predictionDir, co
                              " far better (EPE " + Fixed(other, 3) + " px) than that of frame k (" + Fixed(own, 3) +
                              " px): are the frame numbers off by one?");
     }
+  }
+  const double ownCamera = mean(ownSampled), otherCameraError = mean(otherSampled);
+  if (ownCamera > 0.5 && otherCameraError < 0.5 * ownCamera) {
+    const bool left = dataset.camera() == Camera::Left;
+    out.warnings.push_back(std::string("the predictions fit the ") + (left ? "right" : "left") +
+                           " camera's ground truth far better (EPE " + Fixed(otherCameraError, 3) + " px) than the " +
+                           (left ? "left" : "right") + " camera's (" + Fixed(ownCamera, 3) + " px): is --camera " +
+                           (left ? "right" : "left") + " meant?");
   }
   return out;
 }

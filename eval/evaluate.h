@@ -57,7 +57,8 @@ FrameResult EvaluateFrame(const GroundTruthFrame& gt, DisparityMap prediction, c
 // its error and the others are still evaluated. onFrame (optional) sees each
 // frame's result with its pictures, which are then dropped. Warns when the
 // predictions fit the neighbouring frames' ground truth far better than
-// their own (frame numbers off by one).
+// their own (frame numbers off by one), or the other camera's far better
+// than the chosen camera's (judged on the first frames both cameras have).
 EvalResult Evaluate(const Dataset& dataset, const std::string& predictionDir, const EvalOptions& options,
                     const std::function<void(const FrameResult&)>& onFrame = {});
 

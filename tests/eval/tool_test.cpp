@@ -77,8 +77,9 @@ TEST(EvalTool, ExitCodesAndReports) {
 }
 
 // --camera right measures against the right camera's own files, not the
-// left's (here they differ by 3 pixels everywhere).
-TEST(EvalTool, TheRightCameraIsMeasuredAgainstItsOwnFiles) {
+// left's (here they differ by 3 pixels everywhere); predictions of the other
+// camera are pointed out.
+TEST(EvalTool, EachCameraIsMeasuredAgainstItsOwnFilesAndASwapIsDetected) {
   TempDir gt, pred, out;
   WriteClassicFrame(gt.path(), 0, Truth(0));
   const std::vector<float> right = Truth(3);
@@ -88,8 +89,15 @@ TEST(EvalTool, TheRightCameraIsMeasuredAgainstItsOwnFiles) {
   const std::string dirs = Quote(gt.path()) + " " + Quote(pred.path()) + " --json " + Quote(json);
   ASSERT_EQ(Eval("--camera right " + dirs, out).code, 0);
   EXPECT_EQ(nlohmann::json::parse(ReadText(json))["total"]["regions"]["all"]["epe"].get<double>(), 0.0);
+  EXPECT_EQ(nlohmann::json::parse(ReadText(json))["warnings"].size(), 0u);
+  // The right camera's predictions evaluated as the left camera's: measured
+  // as asked, and the swap is pointed out.
   ASSERT_EQ(Eval("--camera left " + dirs, out).code, 0);
-  EXPECT_NEAR(nlohmann::json::parse(ReadText(json))["total"]["regions"]["all"]["epe"].get<double>(), 3.0, 1e-6);
+  const auto swapped = nlohmann::json::parse(ReadText(json));
+  EXPECT_NEAR(swapped["total"]["regions"]["all"]["epe"].get<double>(), 3.0, 1e-6);
+  ASSERT_EQ(swapped["warnings"].size(), 1u);
+  EXPECT_NE(swapped["warnings"][0].get<std::string>().find("fit the right camera's ground truth far better"),
+            std::string::npos);
 }
 
 #ifdef TOVIMAR_RENDER_BINARY
