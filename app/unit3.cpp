@@ -13,6 +13,7 @@
 #include <QScreen>
 
 #include "app/app_support.h"
+#include "app/evaluation.h"
 #include "app/forms.h"
 #include "app/unit1.h"
 #include "app/unit2.h"
@@ -162,6 +163,11 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   ExportAviButton->setToolTip(
       QStringLiteral("Assemble the camera images of the folder and sequence number into L.avi / P.avi"));
 
+  EvaluateButton = Named(new QPushButton(QStringLiteral("Evaluate"), Rendering), "EvaluateButton");
+  EvaluateButton->setGeometry(240, 318, 92, 34);
+  EvaluateButton->setToolTip(QStringLiteral(
+      "Run OpenCV's SGBM on the last run's stereo pair (both cameras written) and score it against the ground truth"));
+
   SaveDialog1 = [this]() {
     return QFileDialog::getExistingDirectory(this, QStringLiteral("Select Folder"), Edit2->text());
   };
@@ -171,6 +177,8 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   connect(Button4, &QPushButton::clicked, this, [this] { tovimar::Guarded([&] { Button4Click(Button4); }); });
   connect(ExportAviButton, &QPushButton::clicked, this,
           [this] { tovimar::Guarded([&] { ExportAviClick(ExportAviButton); }); });
+  connect(EvaluateButton, &QPushButton::clicked, this,
+          [this] { tovimar::Guarded([&] { EvaluateClick(EvaluateButton); }); });
   connect(RadioGroup2, &tovimar::RadioGroup::Click, this,
           [this] { tovimar::Guarded([&] { RadioGroup2Click(RadioGroup2); }); });
   connect(CheckBox3, &QCheckBox::toggled, this, [this] { tovimar::Guarded([&] { CheckBox3Click(CheckBox3); }); });
@@ -262,6 +270,43 @@ void TForm3::ExportAviClick(QObject*) {
   }
 }
 
+void TForm3::EvaluateClick(QObject*) {
+  if (Form1 == nullptr) return;
+  // The tool reads the run's files: not while a run is writing them.
+  if (Form1->Running()) {
+    ShowStatus(QStringLiteral("Evaluate: not while a run is going; stop it or wait for its end"));
+    return;
+  }
+  if (evaluation_ && evaluation_->Running()) {
+    ShowStatus(QStringLiteral("Evaluate: an evaluation is going already"));
+    return;
+  }
+  const tovimar::WrittenFrame& last = Form1->LastWrittenFrame();
+  if (!last.valid) {
+    ShowStatus(QStringLiteral("Evaluate: no run has written frames yet (run both cameras into one folder first)"));
+    return;
+  }
+  const tovimar::EvalToolSearch tool = tovimar::FindEvalTool();
+  if (tool.found.isEmpty()) {
+    const QString message = QStringLiteral("Evaluate: tovimar-eval not found; looked for ") +
+                            tool.lookedFor.join(QStringLiteral(", "));
+    ShowStatus(message);
+    tovimar::AppNotifier().Notify("", tovimar::ToStd(message));
+    return;
+  }
+  if (!evaluation_) {
+    evaluation_ = std::make_unique<tovimar::EvaluationWindow>();
+    connect(evaluation_.get(), &tovimar::EvaluationWindow::Finished, this, [this](bool ok, const QString& summary) {
+      ShowStatus(ok ? QStringLiteral("Evaluate: done, ") + summary
+                    : QStringLiteral("Evaluate: failed: ") + summary + QStringLiteral(" (see the Evaluation window)"));
+    });
+  }
+  const QString directory = tovimar::FromStd(last.directory);
+  ShowStatus(QStringLiteral("Evaluate: SGBM and evaluation of %1 (%2 camera) started")
+                 .arg(QDir::toNativeSeparators(directory), last.rightCamera ? "right" : "left"));
+  evaluation_->Start(tool.found, directory, last.rightCamera, last.frame);
+}
+
 void TForm3::ShowStatus(const QString& text) {
   StatusLine->setToolTip(text);
   StatusLine->setText(StatusLine->fontMetrics().elidedText(text, Qt::ElideMiddle, StatusLine->width() - 8));
@@ -287,6 +332,7 @@ void TForm3::FormClose() {
     Form1->close();
   }
   if (Form2 != nullptr) Form2->close();
+  evaluation_.reset();  // ends a tool still going
   DestroyViewerAndEditor();
   QCoreApplication::quit();
 }

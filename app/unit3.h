@@ -14,10 +14,15 @@
 #include <QSpinBox>
 #include <QWidget>
 #include <functional>
+#include <memory>
 
 #include "sequence/dataset_outputs.h"
 
 #include "app/widgets.h"
+
+namespace tovimar {
+class EvaluationWindow;
+}
 
 class TForm3 : public QWidget {
   Q_OBJECT
@@ -37,6 +42,7 @@ class TForm3 : public QWidget {
   void CheckBox3Click(QObject* sender);    // palette: redraws the editor's id chart
   void FormClose();                        // shut-down of the program
   void ExportAviClick(QObject* sender);    // "Export AVI": the viewer's AVI export of the last run
+  void EvaluateClick(QObject* sender);     // "Evaluate": SGBM on the last run's pair, scored (tovimar-eval)
 
   // The status line: a run's progress (frame i of N, frames per second,
   // time left) and why it ended.
@@ -75,6 +81,10 @@ class TForm3 : public QWidget {
   QProgressBar* ProgressBar1;
   QLabel* StatusLine;
   QPushButton* ExportAviButton;
+  QPushButton* EvaluateButton;
+
+  // The "Evaluation" window of the last "Evaluate" (null before the first).
+  tovimar::EvaluationWindow* Evaluation() const { return evaluation_.get(); }
 
   // "Dataset outputs": which files each frame gets beside (or instead of) the
   // classic five, and the folder layout; a menu of check marks.
@@ -84,4 +94,7 @@ class TForm3 : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+
+ private:
+  std::unique_ptr<tovimar::EvaluationWindow> evaluation_;
 };

@@ -1,0 +1,196 @@
+// "Evaluate" on the control panel: refused before any run and during one, a
+// missing tool named, then a real stereo pair (left, then right run) scored
+// by tovimar-eval, whose JSON and error pictures the window must show as
+// written; a failing tool leaves no table.
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cmath>
+
+#include "app/evaluation.h"
+#include "app/unit1.h"
+#include "app/unit2.h"
+#include "app/unit3.h"
+#include "app_test_support.h"
+
+namespace {
+
+// Two frames of textured objects in front of a textured wall: SGBM finds
+// matches on most of the picture.
+const char* const kTwoTexturedFrames =
+    "FOCALLENGTH;389;\r\n"
+    "SPHERE;  id  30; texture:  9; colour: 1.0; 1.0; 1.0; position:  0.3; 1.2; -0.1; 0.0; 0.0; 0.0; dim: 0.6\r\n"
+    "CUBOID;  id  45; texture:  5; colour: 1.0; 1.0; 1.0; position: -0.9; 0.6; -0.4; 0.0; 0.0; 0.0; dim: 0.3; 0.3; 1.5\r\n"
+    "QUAD;    id 120; texture:  3; colour: 1.0; 1.0; 1.0; vertices: -4.0; 4.0; -3.0;   4.0; 4.0; -3.0;   4.0; "
+    "4.0; 3.0;   -4.0; 4.0; 3.0;\r\n"
+    "EGO;  0.0; 0.0; 0.1;  0.1; 0.0; 0.0\r\n"
+    "EGO;  0.0; 0.0; 0.2;  0.1; 2.0; 0.0";
+
+QString Status() { return Form3->StatusLine->toolTip(); }
+
+void UseTool(const QByteArray& path) { qputenv("TOVIMAR_EVAL", path); }
+
+QJsonObject TotalRegions(const QString& jsonPath) {
+  const QJsonObject report = QJsonDocument::fromJson(ReadAll(jsonPath)).object();
+  return report.value(QStringLiteral("total")).toObject().value(QStringLiteral("regions")).toObject();
+}
+
+}  // namespace
+
+class AppEvaluateTest : public QObject {
+  Q_OBJECT
+  CollectingNotifier notifier_;
+  QTemporaryDir dir_;
+
+  QString Path(const QString& name) const { return dir_.path() + QLatin1Char('/') + name; }
+  QString Sequence() const { return Path(QStringLiteral("pair/0")); }
+
+  void RunToTheEnd() {
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    QVERIFY2(Status().startsWith(QStringLiteral("Done: 2 frames written")), qPrintable(Status()));
+  }
+
+  // Clicks "Evaluate" and waits for the tool's end.
+  void EvaluateToTheEnd() {
+    QTest::mouseClick(Form3->EvaluateButton, Qt::LeftButton);
+    QVERIFY2(Status().contains(QStringLiteral("started")), qPrintable(Status()));
+    QVERIFY(Form3->Evaluation() != nullptr && Form3->Evaluation()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!Form3->Evaluation()->Running(), 120000);
+    QCoreApplication::processEvents();
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    StartWindows(notifier_, ',');
+    Form3->RadioGroup1->SetItemIndex(0);  // 320 x 240
+    Form3->Button2Click(Form3->Button2);
+    WriteAll(Path(QStringLiteral("scene.txt")), kTwoTexturedFrames);
+    Form2->Edit1->setText(Path(QStringLiteral("scene.txt")));
+    Form2->Button2Click(Form2->Button2);  // Load
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+  }
+  void cleanupTestCase() { StopWindows(); }
+
+  void refusedBeforeAnyRunAndWithoutTheTool() {
+    QTest::mouseClick(Form3->EvaluateButton, Qt::LeftButton);
+    QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: no run has written frames")), qPrintable(Status()));
+    QVERIFY(Form3->Evaluation() == nullptr);
+  }
+
+  // The left run, with "Evaluate" refused while it goes, then the right run.
+  void stereoPairWithEvaluateRefusedDuringTheRun() {
+    Form3->Edit2->setText(Path(QStringLiteral("pair")));
+    Form3->UpDown1->setValue(0);
+    QDir().mkpath(Path(QStringLiteral("pair")));
+    QTest::mouseClick(Form3->Button3, Qt::LeftButton);
+    QVERIFY(Form1->Running());
+    UseTool(TOVIMAR_EVAL_EXE);
+    QTest::mouseClick(Form3->EvaluateButton, Qt::LeftButton);
+    QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: not while a run is going")), qPrintable(Status()));
+    QVERIFY(Form3->Evaluation() == nullptr);
+    RunToTheEnd();
+    if (QTest::currentTestFailed()) return;
+    Form3->RadioGroup2->Item(1)->click();
+    QTest::mouseClick(Form3->Button3, Qt::LeftButton);
+    RunToTheEnd();
+    QVERIFY(QFileInfo::exists(Sequence() + QStringLiteral("/left_0001.bmp")));
+    QVERIFY(QFileInfo::exists(Sequence() + QStringLiteral("/right_0001.bmp")));
+  }
+
+  void aMissingToolIsNamedAndNoWindowOpens() {
+    const QByteArray missing = QFile::encodeName(Path(QStringLiteral("nowhere/tovimar-eval")));
+    UseTool(missing);
+    QTest::mouseClick(Form3->EvaluateButton, Qt::LeftButton);
+    QVERIFY2(Status().contains(QStringLiteral("tovimar-eval not found")) && Status().contains(QString(missing)),
+             qPrintable(Status()));
+    const QStringList boxes = notifier_.TakeMessages();
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes[0].contains(QString(missing)), qPrintable(boxes[0]));
+    QVERIFY(Form3->Evaluation() == nullptr);
+    // The search says where it looked when nothing is forced.
+    qunsetenv("TOVIMAR_EVAL");
+    const tovimar::EvalToolSearch search = tovimar::FindEvalTool();
+    QVERIFY(search.lookedFor.size() == 3);
+    QVERIFY(search.lookedFor[0].startsWith(QCoreApplication::applicationDirPath()));
+  }
+
+  void theWindowShowsWhatTheToolWrote() {
+    const QStringList runFiles = FilesUnder(Sequence());
+    UseTool(TOVIMAR_EVAL_EXE);
+    EvaluateToTheEnd();
+    if (QTest::currentTestFailed()) return;
+    tovimar::EvaluationWindow* w = Form3->Evaluation();
+    QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: done, 2 frames, all: EPE ")), qPrintable(Status()));
+    QVERIFY2(w->Summary->text().contains(QStringLiteral("right camera")), qPrintable(w->Summary->text()));
+    QVERIFY(w->Messages->isHidden());
+
+    // The last run's camera was scored: the same total as the tool run by
+    // hand for the right camera.
+    QProcess byHand;
+    byHand.start(QStringLiteral(TOVIMAR_EVAL_EXE),
+                 {Sequence(), Path(QStringLiteral("pred-right")), QStringLiteral("--match"), QStringLiteral("sgbm"),
+                  QStringLiteral("--camera"), QStringLiteral("right"), QStringLiteral("--json"),
+                  Path(QStringLiteral("right.json"))});
+    QVERIFY(byHand.waitForFinished(120000));
+    QCOMPARE(byHand.exitCode(), 0);
+    const QJsonObject regions = TotalRegions(w->JsonPath());
+    QCOMPARE(regions, TotalRegions(Path(QStringLiteral("right.json"))));
+
+    // The total's rows and figures are the JSON's, "all" first.
+    QCOMPARE(w->Table->rowCount(), regions.size());
+    QCOMPARE(w->Table->verticalHeaderItem(0)->text(), QStringLiteral("all"));
+    for (int r = 0; r < w->Table->rowCount(); ++r) {
+      const QJsonObject figures = regions[w->Table->verticalHeaderItem(r)->text()].toObject();
+      QVERIFY(!figures.isEmpty());
+      for (int c = 0; c < w->Table->columnCount(); ++c) {
+        const tovimar::EvalColumn& column = tovimar::kEvalColumns[c];
+        const QJsonValue expected = figures[QLatin1String(column.key)];
+        const QTableWidgetItem* cell = w->Table->item(r, c);
+        if (expected.isNull()) {
+          QCOMPARE(cell->text(), QStringLiteral("-"));
+          continue;
+        }
+        QCOMPARE(cell->data(Qt::UserRole).toDouble(), expected.toDouble());
+        QCOMPARE(cell->text(), QString::number(expected.toDouble(), 'f', column.decimals));
+      }
+    }
+    const QTableWidgetItem* epe = w->Table->item(0, 0);
+    QVERIFY2(epe->data(Qt::UserRole).toDouble() > 0 && epe->data(Qt::UserRole).toDouble() < 20,
+             qPrintable(epe->text()));  // SGBM matched something
+
+    // The error picture of the last frame written, and of another frame on request.
+    QCOMPARE(w->FrameSpin->value(), 1);
+    const QString images = w->ImagesDir() + QLatin1Char('/');
+    QCOMPARE(w->ErrorImage().size(), QSize(320, 240));
+    QCOMPARE(w->ErrorImage().convertToFormat(QImage::Format_RGB32),
+             QImage(images + QStringLiteral("error_0001.png")).convertToFormat(QImage::Format_RGB32));
+    w->FrameSpin->setValue(0);
+    QCOMPARE(w->ErrorImage().convertToFormat(QImage::Format_RGB32),
+             QImage(images + QStringLiteral("error_0000.png")).convertToFormat(QImage::Format_RGB32));
+
+    // The run's folder holds what the runs wrote and nothing else.
+    QCOMPARE(FilesUnder(Sequence()), runFiles);
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+  }
+
+  void aFailingToolLeavesNoTableAndShowsWhatItSaid() {
+    QVERIFY(QFile::remove(Sequence() + QStringLiteral("/left_0001.bmp")));
+    EvaluateToTheEnd();
+    if (QTest::currentTestFailed()) return;
+    tovimar::EvaluationWindow* w = Form3->Evaluation();
+    QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: failed: tovimar-eval failed (exit code 1)")),
+             qPrintable(Status()));
+    QCOMPARE(w->Table->rowCount(), 0);
+    QVERIFY(w->ErrorImage().isNull());
+    QVERIFY(!w->FrameSpin->isEnabled());
+    QVERIFY(!w->Messages->isHidden());
+    QVERIFY2(w->Messages->toPlainText().contains(QStringLiteral("left_0001")), qPrintable(w->Messages->toPlainText()));
+    QVERIFY2(w->Summary->text().contains(QStringLiteral("No results")), qPrintable(w->Summary->text()));
+  }
+};
+
+QTEST_MAIN(AppEvaluateTest)
+#include "tst_app_evaluate.moc"
