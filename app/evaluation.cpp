@@ -136,7 +136,7 @@ EvaluationWindow::EvaluationWindow() : QWidget(nullptr, Qt::Window), process_(ne
   layout->addLayout(frameRow);
   layout->addWidget(pictureArea, 2);
   layout->addWidget(Messages);
-  resize(760, 560);
+  resize(900, 560);  // room for every column of the table
 
   connect(FrameSpin, &QSpinBox::valueChanged, this, [this](int frame) { ShowFrame(frame); });
   connect(process_, &QProcess::finished, this, &EvaluationWindow::ToolEnded);

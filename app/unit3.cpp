@@ -251,7 +251,13 @@ void TForm3::Button2Click(QObject*) {
 }
 
 void TForm3::Button3Click(QObject*) {
-  if (Form1 != nullptr) Form1->StartStop();
+  if (Form1 == nullptr) return;
+  // A new run would rewrite the files the evaluation is reading.
+  if (!Form1->Running() && evaluation_ && evaluation_->Running()) {
+    ShowStatus(QStringLiteral("Start: wait for the evaluation to end"));
+    return;
+  }
+  Form1->StartStop();
 }
 
 void TForm3::ExportAviClick(QObject*) {

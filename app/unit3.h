@@ -36,7 +36,7 @@ class TForm3 : public QWidget {
 
   // Event handlers.
   void Button2Click(QObject* sender);      // "Apply": the viewer's resolution
-  void Button3Click(QObject* sender);      // "Start" / "Stop"
+  void Button3Click(QObject* sender);      // "Start" / "Stop"; no start during an evaluation
   void Button4Click(QObject* sender);      // "Select": the output folder
   void RadioGroup2Click(QObject* sender);  // camera choice: inverts the viewer's CheckBox1
   void CheckBox3Click(QObject* sender);    // palette: redraws the editor's id chart

@@ -1,7 +1,7 @@
 // "Evaluate" on the control panel: refused before any run and during one, a
 // missing tool named, then a real stereo pair (left, then right run) scored
 // by tovimar-eval, whose JSON and error pictures the window must show as
-// written; a failing tool leaves no table.
+// written; "Start" waits for an evaluation; a failing tool leaves no table.
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -74,7 +74,7 @@ class AppEvaluateTest : public QObject {
   }
   void cleanupTestCase() { StopWindows(); }
 
-  void refusedBeforeAnyRunAndWithoutTheTool() {
+  void refusedBeforeAnyRun() {
     QTest::mouseClick(Form3->EvaluateButton, Qt::LeftButton);
     QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: no run has written frames")), qPrintable(Status()));
     QVERIFY(Form3->Evaluation() == nullptr);
@@ -174,6 +174,15 @@ class AppEvaluateTest : public QObject {
     // The run's folder holds what the runs wrote and nothing else.
     QCOMPARE(FilesUnder(Sequence()), runFiles);
     QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+  }
+
+  void startWaitsForTheEvaluation() {
+    QTest::mouseClick(Form3->EvaluateButton, Qt::LeftButton);
+    QVERIFY(Form3->Evaluation()->Running());
+    QTest::mouseClick(Form3->Button3, Qt::LeftButton);
+    QVERIFY(!Form1->Running());
+    QCOMPARE(Status(), QStringLiteral("Start: wait for the evaluation to end"));
+    QTRY_VERIFY_WITH_TIMEOUT(!Form3->Evaluation()->Running(), 120000);
   }
 
   void aFailingToolLeavesNoTableAndShowsWhatItSaid() {
