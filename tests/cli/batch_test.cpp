@@ -19,7 +19,7 @@
 #include "io/run_files.h"
 #include "json_reader.h"
 #include "scenegen/generator.h"
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace tovimar::cli {
 namespace {

@@ -21,7 +21,7 @@
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
 #include "sequence/viewer_frame_source.h"
-#include "temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #ifndef TOVIMAR_RENDER_BINARY
 #error "TOVIMAR_RENDER_BINARY must name the tovimar-render executable"

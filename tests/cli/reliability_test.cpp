@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "io/bytes.h"
+#include "tests/support/temp_dir.h"
 
 #ifndef TOVIMAR_RENDER_BINARY
 #error "TOVIMAR_RENDER_BINARY must name the tovimar-render executable"
@@ -32,12 +33,7 @@ using Clock = std::chrono::steady_clock;
 
 class Work : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tovimar-rel-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { dir_ = tmp_.path(); }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   void Write(const std::string& name, const std::string& text) const {
@@ -99,6 +95,7 @@ class Work : public ::testing::Test {
     return names;
   }
 
+  ::tovimar::testing::TempDir tmp_;
   std::string dir_;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
-// Temporary directories and synthetic ground truth and predictions for the
-// evaluation tests.
+// Synthetic ground truth and predictions for the evaluation tests (and the
+// shared temporary folder).
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
@@ -14,30 +14,13 @@
 #include "io/pfm.h"
 #include "io/png.h"
 #include "io/run_files.h"
+#include "tests/support/temp_dir.h"
 
 namespace tovimar::eval::testing {
 
 namespace fs = std::filesystem;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "tovimar-eval-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (fs::path(path_) / name).string(); }
-
- private:
-  std::string path_;
-};
+using ::tovimar::testing::TempDir;
 
 inline std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

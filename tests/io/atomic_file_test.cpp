@@ -15,6 +15,7 @@
 #include "io/error.h"
 #include "io/file.h"
 #include "io/text.h"
+#include "tests/support/temp_dir.h"
 
 namespace tovimar {
 namespace {
@@ -23,12 +24,7 @@ namespace fs = std::filesystem;
 
 class AtomicFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "tovimar-atomic-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
+  void SetUp() override { dir_ = tmp_.path(); }
   std::string File(const std::string& name) const { return dir_ + "/" + name; }
   std::string Read(const std::string& path) const {
     std::ifstream in(path, std::ios::binary);
@@ -47,6 +43,7 @@ class AtomicFileTest : public ::testing::Test {
     }
     return "no error";
   }
+  ::tovimar::testing::TempDir tmp_;
   std::string dir_;
 };
 

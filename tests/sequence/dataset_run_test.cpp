@@ -21,6 +21,7 @@
 #include "sequence/ground_truth.h"
 #include "sequence/viewer_frame_source.h"
 #include "test_files.h"
+#include "viewer_stage.h"
 
 namespace tovimar {
 namespace {
@@ -28,41 +29,14 @@ namespace {
 namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
-struct Quiet : Notifier {
-  void Notify(const std::string&, const std::string&) override {}
-};
-
 // Both cameras of a scene rendered into one folder, as --camera both does.
-struct PairRun {
-  PlainSettings settings;
-  PlainEditor editor;
-  Quiet notifier;
-  std::unique_ptr<Viewer> viewer;
-  std::unique_ptr<ViewerFrameSource> source;
-  std::string error;
-
+struct PairRun : ViewerStage {
   PairRun(std::vector<std::string> lines, int w, int h, const std::string& folder, const std::string& outputs,
-          DatasetLayout layout = DatasetLayout::Classic) {
-    editor.lines = std::move(lines);
-    settings.outputFolder = folder;
+          DatasetLayout layout = DatasetLayout::Classic)
+      : ViewerStage(std::move(lines), w, h, folder) {
     settings.outputs = ParseOutputList(outputs);
     settings.outputs.layout = layout;
-    viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', w, h);
-    if (!viewer->Initialise()) return;
-    viewer->ResetViewAndDraw();
-    source = std::make_unique<ViewerFrameSource>(*viewer, settings);
   }
-  bool Run(bool right) {
-    if (right != settings.rightCamera) {
-      settings.rightCamera = right;
-      viewer->CameraSwitch(right);
-    }
-    SequenceHooks hooks;
-    hooks.showError = [this](const std::string& m) { error = m; };
-    SequenceDriver driver(*source, hooks);
-    return driver.Run();
-  }
-  std::string Dir() const { return OutputDirectory(settings.outputFolder, settings.sequenceNumber); }
 };
 
 std::string Slurp(const std::string& path) {

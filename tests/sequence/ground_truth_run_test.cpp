@@ -21,49 +21,14 @@
 #include "sequence/segmentation_palette.h"
 #include "sequence/sequence_driver.h"
 #include "test_files.h"
+#include "viewer_stage.h"
 
 namespace tovimar {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct CollectingNotifier : Notifier {
-  std::vector<std::string> messages;
-  void Notify(const std::string& caption, const std::string& text) override {
-    messages.push_back(caption + "|" + text);
-  }
-};
-
-// A viewer with plain settings, prepared as the desktop program starts it.
-struct Stage {
-  PlainSettings settings;
-  PlainEditor editor;
-  CollectingNotifier notifier;
-  std::unique_ptr<Viewer> viewer;
-  std::unique_ptr<ViewerFrameSource> source;
-  std::string error;
-
-  Stage(std::vector<std::string> lines, int width, int height, const std::string& outputFolder) {
-    editor.lines = std::move(lines);
-    settings.outputFolder = outputFolder;
-    viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', width, height);
-    ready = viewer->Initialise();
-    if (ready) viewer->ResetViewAndDraw();
-    source = std::make_unique<ViewerFrameSource>(*viewer, settings);
-  }
-
-  // One whole run of the chosen camera; false when it ended with an error.
-  bool Run(bool right) {
-    settings.rightCamera = right;
-    SequenceHooks hooks;
-    hooks.showError = [this](const std::string& m) { error = m; };
-    SequenceDriver driver(*source, hooks);
-    return driver.Run();
-  }
-
-  std::string Dir() const { return OutputDirectory(settings.outputFolder, settings.sequenceNumber); }
-  bool ready = false;
-};
+using Stage = ViewerStage;
 
 std::set<std::string> Listing(const std::string& dir) {
   std::set<std::string> names;

@@ -1,5 +1,6 @@
 #pragma once
-// Temporary directories and whole-file reads for the sequence tests.
+// Whole-file reads and BMP checks for the sequence tests (and the shared
+// temporary folder).
 #include <charconv>
 #include <cstdint>
 #include <cstdlib>
@@ -11,27 +12,11 @@
 #include <vector>
 
 #include "io/bmp.h"
+#include "tests/support/temp_dir.h"
 
 namespace tovimar {
 
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tovimar-seq-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using ::tovimar::testing::TempDir;
 
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

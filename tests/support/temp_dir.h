@@ -1,6 +1,5 @@
 #pragma once
-// A fresh, empty temporary folder for the command-line tests, removed with
-// the object.
+// A fresh, empty temporary folder for the tests, removed with the object.
 #include <stdlib.h>
 
 #include <filesystem>
@@ -12,7 +11,7 @@ namespace tovimar::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tovimar-cli-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "tovimar-test-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
   }
