@@ -294,12 +294,8 @@ std::string DecodeBmpTopLeft(const ByteSource& source, const BmpLayout& l, int m
 
 RgbPicture LoadBmpTopLeft(const std::string& path, int maxWidth, int maxHeight, FileIdentity* identity) {
   ReadOnlyFile file;
-  const std::string opened = file.Open(path);
-  if (opened == kFileMissing) throw Error("'" + path + "' does not exist");
-  const auto refuse = [&path](const std::string& why) {
-    return Error("'" + path + "' is not a readable bitmap (" + why + ")");
-  };
-  if (!opened.empty()) throw refuse(opened);
+  OpenForReading(file, path, "bitmap");
+  const auto refuse = [&path](const std::string& why) { return NotReadable(path, "bitmap", why); };
   const FileByteSource source(file);
   BmpLayout layout;
   std::string why = ReadBmpLayout(source, layout);

@@ -54,12 +54,8 @@ std::string ParseDisparityText(const char* data, std::size_t size, DisparityText
 
 DisparityText ReadDisparityText(const std::string& path) {
   ReadOnlyFile file;
-  const std::string opened = file.Open(path);
-  if (opened == kFileMissing) throw Error("'" + path + "' does not exist");
-  const auto refuse = [&path](const std::string& why) {
-    return Error("'" + path + "' is not a readable disparity file (" + why + ")");
-  };
-  if (!opened.empty()) throw refuse(opened);
+  OpenForReading(file, path, "disparity file");
+  const auto refuse = [&path](const std::string& why) { return NotReadable(path, "disparity file", why); };
   if (file.Size() > (uint64_t{1} << 34)) throw refuse("file too large");
   std::string text(static_cast<std::size_t>(file.Size()), '\0');
   if (!text.empty() && !file.ReadAt(0, text.data(), text.size())) throw refuse("read failed");

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "io/atomic_file.h"
+#include "io/error.h"
 
 namespace tovimar {
 
@@ -84,6 +85,16 @@ bool ReadOnlyFile::ReadAt(uint64_t offset, void* out, std::size_t n) const {
     offset += static_cast<uint64_t>(got);
   }
   return true;
+}
+
+Error NotReadable(const std::string& path, const std::string& what, const std::string& why) {
+  return Error("'" + path + "' is not a readable " + what + " (" + why + ")");
+}
+
+void OpenForReading(ReadOnlyFile& file, const std::string& path, const std::string& what) {
+  const std::string opened = file.Open(path);
+  if (opened == kFileMissing) throw Error("'" + path + "' does not exist");
+  if (!opened.empty()) throw NotReadable(path, what, opened);
 }
 
 }  // namespace tovimar

@@ -54,4 +54,15 @@ class ReadOnlyFile {
   FileIdentity identity_;
 };
 
+class Error;
+
+// The one error of the strict readers for a file they refuse:
+// "'path' is not a readable WHAT (why)".
+Error NotReadable(const std::string& path, const std::string& what, const std::string& why);
+
+// Opens path for a strict reader of `what` ("PFM", "PNG", "bitmap", ...).
+// Throws Error("'path' does not exist") when nothing is there, else
+// NotReadable with the reason it could not be opened.
+void OpenForReading(ReadOnlyFile& file, const std::string& path, const std::string& what);
+
 }  // namespace tovimar

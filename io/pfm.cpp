@@ -160,12 +160,8 @@ std::string DecodePfm(const uint8_t* data, std::size_t size, PfmImage& image) {
 
 PfmImage ReadPfm(const std::string& path) {
   ReadOnlyFile file;
-  const std::string opened = file.Open(path);
-  if (opened == kFileMissing) throw Error("'" + path + "' does not exist");
-  const auto refuse = [&path](const std::string& why) {
-    return Error("'" + path + "' is not a readable PFM (" + why + ")");
-  };
-  if (!opened.empty()) throw refuse(opened);
+  OpenForReading(file, path, "PFM");
+  const auto refuse = [&path](const std::string& why) { return NotReadable(path, "PFM", why); };
   // The header first; the samples are read only when the size matches it.
   uint8_t head[kMaxPfmHeader];
   const std::size_t headSize = static_cast<std::size_t>(file.Size() < kMaxPfmHeader ? file.Size() : kMaxPfmHeader);

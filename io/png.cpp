@@ -203,12 +203,8 @@ std::string DecodePng(const uint8_t* data, std::size_t size, PngImage& image) {
 
 PngImage ReadPng(const std::string& path) {
   ReadOnlyFile file;
-  const std::string opened = file.Open(path);
-  if (opened == kFileMissing) throw Error("'" + path + "' does not exist");
-  const auto refuse = [&path](const std::string& why) {
-    return Error("'" + path + "' is not a readable PNG (" + why + ")");
-  };
-  if (!opened.empty()) throw refuse(opened);
+  OpenForReading(file, path, "PNG");
+  const auto refuse = [&path](const std::string& why) { return NotReadable(path, "PNG", why); };
   // Compressed data is never larger than this for an accepted picture.
   constexpr uint64_t kMaxBytes = uint64_t{1} << 30;
   if (file.Size() > kMaxBytes) throw refuse("file too large");
