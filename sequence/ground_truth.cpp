@@ -174,6 +174,10 @@ std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBu
     const int y = H - 1 - i;
     const float* d = buffers.depth.data() + static_cast<std::size_t>(i) * W;
     double* out = buffers.disparity.data() + static_cast<std::size_t>(y) * W;
+    if (!buffers.classicProducts) {
+      for (int x = 0; x < W; ++x) out[x] = DisparityFromDepth(d[x], B, F);
+      continue;
+    }
     uint8_t* sub = buffers.subPixelMap.Row(y);
     uint8_t* pix = buffers.pixelMap.Row(y);
     for (int x = 0; x < W; ++x, sub += 3, pix += 3) {
@@ -262,7 +266,10 @@ void GenerateFrameFiles(Viewer& viewer, const OutputSettings& output, CaptureBuf
   viewer.DrawScene(false, Viewer::kSkipNone, viewer.viewAzimuth, viewer.viewElevation, viewer.viewDistance);
   clock.Lap(&CaptureTimings::drawing);
   const std::string segmentationPath = CaptureFrame(viewer, output, buffers);
-  if (buffers.referencePaths) {
+  if (!buffers.classicProducts && !buffers.referencePaths && !viewer.Editor().MatrixLogEnabled()) {
+    // Nothing uses the map; the matrix log, when on, wants the redraws.
+    StepRandomAsSegmentation(viewer);
+  } else if (buffers.referencePaths) {
     BuildSegmentationMap(viewer, palette, buffers);
   } else {
     BuildSegmentationMapFast(viewer, palette, buffers);

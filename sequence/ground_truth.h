@@ -82,6 +82,9 @@ struct CaptureBuffers {
   std::vector<uint32_t> noiseDraws;  // accepted generator pairs, one per channel
   bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
   bool writeClassicFiles = true;  // false: the five classic files are computed but not written
+  // false: the 8-bit maps and the segmentation map are not made (no output
+  // uses them); the random state is stepped as their drawings would step it.
+  bool classicProducts = true;
   FrameTruth* truth = nullptr;    // when set, filled with the frame's float ground truth after capture
   bool truthWithDepth = false;    // the truth's depth too (depth maps, flow)
   bool referencePaths = false;    // the plain serial noise and per-id redraws (benchmark, tests)

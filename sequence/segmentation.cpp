@@ -133,11 +133,16 @@ bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buff
   }
   buffers.depthIsCurrent = false;
 
-  // The reference's redraws step the random state once per plane drawing.
-  RandomState& random = viewer.Rig().random;
-  for (uint64_t s = ReferencePlaneDrawings(scene, histogram); s > 0; --s) random.NextPlaneShade();
+  StepRandomAsSegmentation(viewer);
   lap(&CaptureTimings::segmentationCompare);
   return true;
+}
+
+void StepRandomAsSegmentation(Viewer& viewer) {
+  // The reference's redraws step the random state once per plane drawing.
+  RandomState& random = viewer.Rig().random;
+  for (uint64_t s = ReferencePlaneDrawings(viewer.Scene(), IdHistogram(viewer.Scene())); s > 0; --s)
+    random.NextPlaneShade();
 }
 
 }  // namespace tovimar

@@ -39,4 +39,7 @@ uint64_t ReferencePlaneDrawings(const SceneModel& scene, const std::array<int32_
 // reference path.
 bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buffers);
 
+// No map: only the random state, stepped as the redraws would step it.
+void StepRandomAsSegmentation(Viewer& viewer);
+
 }  // namespace tovimar

@@ -70,6 +70,7 @@ void ViewerFrameSource::GenerateFrame() {
   // The frame is made whole in memory first and written after, so a stop in
   // the middle of it leaves none of its files.
   buffers_.writeClassicFiles = false;
+  buffers_.classicProducts = classic;
   buffers_.truth = run_ ? &truth_ : nullptr;
   buffers_.truthWithDepth = outputs.depth || outputs.flow;
   const bool right = viewer_.GetRenderSettings().RightCamera();

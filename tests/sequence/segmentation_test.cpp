@@ -70,10 +70,6 @@ struct Runner {
   }
 };
 
-std::vector<std::string> SceneFile(const std::string& relative) {
-  return SplitLines(ReadFileBytes(std::string(TOVIMAR_SOURCE_DIR) + "/" + relative));
-}
-
 // Runs both paths in step; returns the frames whose segmentation took the
 // per-id redraws on the fast side.
 int CompareRuns(const std::vector<std::string>& lines, const Config& c, const std::string& name) {

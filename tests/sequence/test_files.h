@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "io/bmp.h"
+#include "io/file.h"
+#include "scene/scene_text.h"
 #include "tests/support/temp_dir.h"
 
 namespace tovimar {
@@ -22,6 +24,13 @@ inline std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+#ifdef TOVIMAR_SOURCE_DIR
+// The lines of a scene file of the source tree.
+inline std::vector<std::string> SceneFile(const std::string& relative) {
+  return SplitLines(ReadFileBytes(std::string(TOVIMAR_SOURCE_DIR) + "/" + relative));
+}
+#endif
 
 }  // namespace tovimar
 
