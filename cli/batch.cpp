@@ -20,6 +20,7 @@
 #include "scene/assembly.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
+#include "sequence/manifest.h"
 #include "sequence/output_files.h"
 #include "sequence/output_settings.h"
 #include "sequence/sequence_driver.h"
@@ -264,6 +265,7 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
   hooks.showError = [&runError](const std::string& message) { runError = message; };
   ViewerFrameSource source(*b.viewer, b.settings);
   source.SetWriteBehind(true);
+  source.SetResume(!b.o.force);
   source.SetCancelCheck([] { return StopSignalled(); });
   SequenceDriver driver(source, hooks);
   std::vector<bool> cameras;
@@ -465,8 +467,10 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
       if (!o.quiet) Print(err, label + ": " + directory + " is complete, skipped\n");
       continue;
     }
-    if (!o.preview) {
-      // An incomplete (or forced) sequence starts again without its old files.
+    if (!o.preview && (o.force || !SequenceManifest(directory).HasAnyFrame())) {
+      // A forced sequence, or one with no complete frame to go on from,
+      // starts again without its old files; otherwise the run goes on from
+      // the frames its manifest lists as complete.
       ClearSequenceFolder(directory);
     }
     const auto sceneStart = Clock::now();

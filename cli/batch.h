@@ -47,7 +47,8 @@ std::string BatchSequenceDirectory(const CliOptions& options, const std::string&
 // skipped. At the end a summary on `err` (with --quiet only when a scene
 // failed) and in DIR/batch.json (shards:
 // DIR/batch.shard-I-of-N.json), written under a temporary name and renamed.
-// Complete sequences are skipped unless options.force. Returns 0, 1 when a
+// Complete sequences are skipped and incomplete ones go on from their first
+// missing frame (ViewerFrameSource::SetResume), unless options.force. Returns 0, 1 when a
 // scene failed (or nothing could start), 2 for bad options, 130 when stopped
 // by SIGINT / SIGTERM (after the frame in progress).
 int RunBatch(const CliOptions& options, std::FILE* err);

@@ -246,14 +246,7 @@ void Viewer::DrawScene(bool applyEgo, int skipId, double azimuth, double elevati
   if (applyEgo && rig_.FrameCounter >= 0 &&
       static_cast<std::size_t>(rig_.FrameCounter) < scene_.egoFrames.size()) {
     const Ego& ego = *scene_.egoFrames[static_cast<std::size_t>(rig_.FrameCounter)];
-    const double tx = ego.position[0] / 256.0, ty = ego.position[1] / 256.0, tz = ego.position[2] / 256.0;
-    const double ax = ego.rotation[0] / 256.0, ay = ego.rotation[1] / 256.0, az = ego.rotation[2] / 256.0;
-    for (double step = 0.0; step < 256.0; step += 1.0) {
-      glTranslated(tx, ty, tz);
-      glRotated(ax, 1.0, 0.0, 0.0);
-      glRotated(ay, 0.0, 1.0, 0.0);
-      glRotated(az, 0.0, 0.0, 1.0);
-    }
+    ApplyEgoMotion(ego);
     const MotionLogLines lines = FormatMotionLog(ego.position, ego.rotation, decimalSeparator_);
     editor_.AppendMotionLog(lines.table, lines.plain);
     // A motion that overflows (an EGO of 1e308, or many that add up) would
@@ -275,6 +268,31 @@ void Viewer::DrawScene(bool applyEgo, int skipId, double azimuth, double elevati
 
   context_->SwapBuffers();
   if (onPresented) onPresented();
+}
+
+void Viewer::ApplyEgoMotion(const Ego& ego) {
+  const double tx = ego.position[0] / 256.0, ty = ego.position[1] / 256.0, tz = ego.position[2] / 256.0;
+  const double ax = ego.rotation[0] / 256.0, ay = ego.rotation[1] / 256.0, az = ego.rotation[2] / 256.0;
+  for (double step = 0.0; step < 256.0; step += 1.0) {
+    glTranslated(tx, ty, tz);
+    glRotated(ax, 1.0, 0.0, 0.0);
+    glRotated(ay, 0.0, 1.0, 0.0);
+    glRotated(az, 0.0, 0.0, 1.0);
+  }
+}
+
+void Viewer::ReplayCameraMotion(std::size_t frames) {
+  if (!Current()) return;
+  glMatrixMode(GL_PROJECTION);
+  for (std::size_t f = 0; f < frames && f < scene_.egoFrames.size(); ++f) ApplyEgoMotion(*scene_.egoFrames[f]);
+  glMatrixMode(GL_MODELVIEW);
+}
+
+void Viewer::LoadProjectionMatrix(const std::array<double, 16>& m) {
+  if (!Current()) return;
+  glMatrixMode(GL_PROJECTION);
+  glLoadMatrixd(m.data());
+  glMatrixMode(GL_MODELVIEW);
 }
 
 void Viewer::Redraw() { DrawScene(false, kSkipNone, viewAzimuth, viewElevation, viewDistance); }

@@ -113,6 +113,12 @@ class Viewer {
   // and the current view (modelview) matrix.
   std::array<double, 16> ProjectionMatrix();
   std::array<double, 16> ModelViewMatrix();
+  // Replaces the current projection (one that ProjectionMatrix returned).
+  void LoadProjectionMatrix(const std::array<double, 16>& m);
+  // Applies the camera motion of frames 0..frames-1 to the projection as
+  // their drawings did, without drawing or logging: a run can then go on
+  // from frame `frames` as if it had drawn those before.
+  void ReplayCameraMotion(std::size_t frames);
 
   // --- read-back of the last presented drawing (bottom row first) ---
   void ReadColour(uint8_t* rgb);  // W*H*3 bytes, pack alignment 1
@@ -160,6 +166,10 @@ class Viewer {
   char DecimalSeparator() const { return decimalSeparator_; }
 
  private:
+  // One frame's camera motion, multiplied onto the current matrix (the
+  // projection) in 256 steps, as the renderer accumulates it.
+  static void ApplyEgoMotion(const Ego& ego);
+
   RenderSettings& settings_;
   EditorLink& editor_;
   Notifier& notifier_;

@@ -62,9 +62,7 @@ std::string DatasetRun::Relative(const std::string& path) const {
   return path.compare(0, directory_.size(), directory_) == 0 ? path.substr(directory_.size()) : path;
 }
 
-void DatasetRun::WriteFrame(int32_t frame, FrameTruth& truth, const BmpImage24& cameraImage,
-                            const Mat4& cameraToWorld, double seconds,
-                            const std::vector<std::string>& classicFiles) {
+void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImage24& cameraImage) {
   if (!sceneWritten_) {
     WriteWholeFile(directory_ + "scene.txt", sceneText_.data(), sceneText_.size());
     sceneWritten_ = true;
@@ -72,8 +70,9 @@ void DatasetRun::WriteFrame(int32_t frame, FrameTruth& truth, const BmpImage24& 
   const OutputChoice& o = run_.outputs;
   const bool right = run_.rightCamera;
   const int W = truth.width, H = truth.height;
+  const int32_t frame = record.frame;
   const DatasetFileNames n = MakeDatasetFileNames(directory_, o.layout, right, frame);
-  std::vector<std::string> files = classicFiles;
+  std::vector<std::string>& files = record.files;
   auto written = [&](const std::string& path) { files.push_back(Relative(path)); };
   long notFitting = 0;
 
@@ -141,22 +140,21 @@ void DatasetRun::WriteFrame(int32_t frame, FrameTruth& truth, const BmpImage24& 
       break;
     }
   }
-  manifest_.CountNotFitting("kitti16", notFitting);
+  record.kitti16NotFitting = notFitting;
 
-  if (o.flow) WriteFlowOfPrevious(frame, truth, cameraToWorld);
+  if (o.flow) WriteFlowOfPrevious(frame, truth, record.cameraToWorld);
 
   const bool wantMasks = o.masks || o.layout != DatasetLayout::Classic;
   if (wantMasks) MakeMasks(frame, truth, files);
 
-  float lo = 0, hi = 0;
-  DisparityRange(truth, lo, hi);
+  DisparityRange(truth, record.minDisparity, record.maxDisparity);
   if (o.flow) {
     previous_.frame = frame;
     std::swap(previous_.truth, truth);
-    previous_.pose = cameraToWorld;
+    previous_.pose = record.cameraToWorld;
   }
   filesWritten_ += files.size();
-  manifest_.AddFrame(right, frame, cameraToWorld, files, seconds, lo, hi);
+  manifest_.AddFrame(right, record);
   // The manifest grows with every frame: past a thousand frames it is saved
   // every tenth frame (and at the end), so long runs do not rewrite it
   // quadratically. It lists only complete frames either way.
@@ -234,9 +232,9 @@ void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, con
           WritePfm(n.disparityChange, flow_.disparityChange.data(), W, H);
       }
     });
-    flowNotFitting_ += notFitting;
     manifest_.AddFiles(run_.rightCamera, previous_.frame,
                        {Relative(n.flowFlo), Relative(n.flow16), Relative(n.disparityChange), Relative(n.flowMask)});
+    manifest_.CountNotFitting(run_.rightCamera, previous_.frame, "kittiFlow16", notFitting);
     filesWritten_ += 4;
   }
 }
@@ -246,7 +244,6 @@ void DatasetRun::End(bool complete) {
     manifest_.SetRunNote(run_.rightCamera, "flow",
                          "frame " + std::to_string(previous_.frame) +
                              " is the last of the run and has no forward flow");
-    manifest_.CountNotFitting("kittiFlow16", flowNotFitting_);
   }
   manifest_.EndRun(run_.rightCamera, complete);
   manifest_.Save();

@@ -23,12 +23,11 @@ class DatasetRun {
   DatasetRun(std::string directory, const RunDescription& run, std::string sceneText);
 
   // Writes the frame's products (after its classic files) and records it.
-  // classicFiles: names of the classic files already written, relative to
-  // the folder. With flow, `truth` is kept for the flow to the next frame and
-  // left holding an earlier frame's buffers. Throws
-  // Error("Cannot create file ...").
-  void WriteFrame(int32_t frame, FrameTruth& truth, const BmpImage24& cameraImage, const Mat4& cameraToWorld,
-                  double seconds, const std::vector<std::string>& classicFiles);
+  // record: the frame, its pose, wall time and random states, and in files
+  // the names of the classic files already written, relative to the folder.
+  // With flow, `truth` is kept for the flow to the next frame and left
+  // holding an earlier frame's buffers. Throws Error("Cannot create file ...").
+  void WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImage24& cameraImage);
 
   // Records the end of the run and saves the manifest.
   void End(bool complete);
@@ -61,7 +60,6 @@ class DatasetRun {
   };
   Previous previous_;
   SceneFlow flow_;  // buffers kept from frame to frame
-  long flowNotFitting_ = 0;
   std::string maskNote_;
 };
 

@@ -1,5 +1,6 @@
 #include "sequence/manifest.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -32,6 +33,28 @@ bool SamePair(const Json& a, const RunDescription& run) {
          a.value("baseline", 0.0) == run.baseline;
 }
 
+Json RenderingJson(const RunDescription& run) {
+  return {{"background", run.background}, {"antiAlias", run.antiAlias}, {"palette", run.palette}};
+}
+
+// A camera's record in `doc` is of the run `run` describes: what decides its
+// files' bytes agrees.
+bool SameRun(const Json& doc, const Json& record, const RunDescription& run) {
+  return SamePair(doc, run) && record.is_object() && record.value("outputs", "") == OutputListText(run.outputs) &&
+         record.value("layout", "") == LayoutName(run.outputs.layout) &&
+         record.value("noiseSigma", -1.0) == run.noiseSigma && record.contains("rendering") &&
+         record["rendering"] == RenderingJson(run);
+}
+
+Json RandomJson(const RandomState& r) { return {{"low", r.low}, {"high", r.high}}; }
+
+RandomState RandomOf(const Json& j) {
+  RandomState r;
+  r.low = j.at("low").get<uint32_t>();
+  r.high = j.at("high").get<uint32_t>();
+  return r;
+}
+
 }  // namespace
 
 struct SequenceManifest::Data {
@@ -59,7 +82,18 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
   Json& doc = data_->doc;
   Json keepOther;
   const char* other = CameraKey(!run.rightCamera);
+  const char* own = CameraKey(run.rightCamera);
   if (doc.contains("runs") && doc["runs"].contains(other) && SamePair(doc, run)) keepOther = doc["runs"][other];
+  // A run that goes on keeps the frames before its first, and the state its
+  // first run started from.
+  Json keptFrames = Json::array();
+  Json keptStart;
+  if (run.firstFrame > 0 && doc.contains("runs") && doc["runs"].contains(own) &&
+      SameRun(doc, doc["runs"][own], run)) {
+    for (const Json& f : doc["runs"][own]["frames"])
+      if (f.value("frame", -1) < run.firstFrame) keptFrames.push_back(f);
+    keptStart = doc["runs"][own]["randomStateAtStart"];
+  }
   Json fresh = Json::object();
   fresh["program"] = "tovimar";
   fresh["version"] = TOVIMAR_VERSION;
@@ -85,9 +119,11 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
       {"noGroundTruth",
        "where nothing was drawn: far-plane values in the disparity text and classic PFM files, 0 in masks and "
        "KITTI PNGs, inf in the Middlebury layout"},
-      {"randomState", "the shared random state starts afresh in every process; recorded at the start of each run"}};
+      {"randomState",
+       "the shared random state starts afresh for every scene; recorded at the start of each run and before and "
+       "after each frame"}};
   fresh["maskTolerance"] = kMaskTolerance;
-  fresh["notFitting"] = doc.contains("notFitting") && keepOther.is_object() ? doc["notFitting"] : Json::object();
+  fresh["notFitting"] = Json::object();
   fresh["runs"] = Json::object();
   if (keepOther.is_object()) fresh["runs"][other] = keepOther;
   Json r = Json::object();
@@ -97,24 +133,74 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
   for (const auto& [key, value] : run.invocation) invocation[key] = value;
   r["invocation"] = invocation;
   r["noiseSigma"] = run.noiseSigma;
-  r["randomStateAtStart"] = {{"low", run.randomAtStart.low}, {"high", run.randomAtStart.high}};
+  r["rendering"] = RenderingJson(run);
+  r["randomStateAtStart"] = keptStart.is_object() ? keptStart : RandomJson(run.randomAtStart);
+  if (!keptFrames.empty()) r["continuedAtFrame"] = run.firstFrame;
   r["complete"] = false;
-  r["frames"] = Json::array();
-  fresh["runs"][CameraKey(run.rightCamera)] = r;
+  r["frames"] = std::move(keptFrames);
+  fresh["runs"][own] = r;
   doc = std::move(fresh);
+  RecountNotFitting();
 }
 
-void SequenceManifest::AddFrame(bool right, int32_t frame, const Mat4& cameraToWorld,
-                                const std::vector<std::string>& files, double seconds, float minDisparity,
-                                float maxDisparity) {
+ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t frameCount) const {
+  const Json& doc = data_->doc;
+  const char* own = CameraKey(run.rightCamera);
+  ResumePoint point;
+  if (frameCount <= 0 || !doc.contains("runs") || !doc["runs"].contains(own)) return point;
+  const Json& record = doc["runs"][own];
+  if (!SameRun(doc, record, run) || !record.contains("frames") || !record["frames"].is_array()) return point;
+  try {
+    // The complete frames from the first on: listed in order, with their
+    // random states and every file they list.
+    std::vector<const Json*> frames;
+    for (const Json& f : record["frames"]) {
+      if (f.value("frame", -1) != static_cast<int32_t>(frames.size()) || !f.contains("randomStateAtEnd") ||
+          !f.contains("pose") || !f.contains("files")) {
+        break;
+      }
+      bool filesThere = true;
+      for (const Json& name : f["files"])
+        filesThere = filesThere && InspectFile(directory_ + name.get<std::string>()) == FileKind::Regular;
+      if (!filesThere) break;
+      frames.push_back(&f);
+    }
+    const auto listed = static_cast<int32_t>(frames.size());
+    if (record.value("complete", false) && listed == frameCount) {
+      point.kind = ResumePoint::Kind::Complete;
+      point.frame = frameCount;
+      point.random = RandomOf(frames.back()->at("randomStateAtEnd"));
+      return point;
+    }
+    int32_t first = listed;
+    if (run.outputs.flow && first > 0) --first;  // its flow waits for the next frame
+    first = std::min(first, frameCount - 1);      // the end of the run is recorded by a frame made again
+    if (first <= 0) return point;
+    const Json& before = *frames[static_cast<std::size_t>(first - 1)];
+    point.random = RandomOf(before.at("randomStateAtEnd"));
+    const std::vector<double> pose = before.at("pose").get<std::vector<double>>();
+    if (pose.size() != point.poseBefore.size()) return point;
+    std::copy(pose.begin(), pose.end(), point.poseBefore.begin());
+    point.kind = ResumePoint::Kind::Continue;
+    point.frame = first;
+  } catch (const Json::exception&) {
+    point = ResumePoint{};  // a record that is not as written: start afresh
+  }
+  return point;
+}
+
+void SequenceManifest::AddFrame(bool right, const FrameRecord& record) {
   Json& frames = data_->doc["runs"][CameraKey(right)]["frames"];
   Json f = Json::object();
-  f["frame"] = frame;
-  f["pose"] = cameraToWorld;
-  f["files"] = files;
-  f["seconds"] = seconds;
-  if (minDisparity <= maxDisparity) f["disparityRange"] = {minDisparity, maxDisparity};
+  f["frame"] = record.frame;
+  f["pose"] = record.cameraToWorld;
+  f["files"] = record.files;
+  f["seconds"] = record.seconds;
+  if (record.minDisparity <= record.maxDisparity) f["disparityRange"] = {record.minDisparity, record.maxDisparity};
+  f["randomStateAtStart"] = RandomJson(record.randomAtStart);
+  f["randomStateAtEnd"] = RandomJson(record.randomAtEnd);
   frames.push_back(std::move(f));
+  CountNotFitting(right, record.frame, "kitti16", record.kitti16NotFitting);
 }
 
 void SequenceManifest::AddFiles(bool right, int32_t frame, const std::vector<std::string>& files) {
@@ -134,10 +220,38 @@ bool SequenceManifest::HasFrame(bool right, int32_t frame) const {
   return false;
 }
 
-void SequenceManifest::CountNotFitting(const std::string& what, long count) {
+bool SequenceManifest::HasAnyFrame() const {
+  const Json& doc = data_->doc;
+  if (!doc.contains("runs")) return false;
+  for (const auto& [camera, run] : doc["runs"].items())
+    if (run.is_object() && run.contains("frames") && run["frames"].is_array() && !run["frames"].empty()) return true;
+  return false;
+}
+
+void SequenceManifest::CountNotFitting(bool right, int32_t frame, const std::string& what, long count) {
   if (count <= 0) return;
-  Json& n = data_->doc["notFitting"];
-  n[what] = n.value(what, 0L) + count;
+  Json& runs = data_->doc["runs"];
+  if (!runs.contains(CameraKey(right))) return;
+  for (Json& f : runs[CameraKey(right)]["frames"]) {
+    if (f.value("frame", -1) != frame) continue;
+    Json& own = f["notFitting"];
+    own[what] = own.value(what, 0L) + count;
+    Json& total = data_->doc["notFitting"];
+    total[what] = total.value(what, 0L) + count;
+  }
+}
+
+void SequenceManifest::RecountNotFitting() {
+  Json& doc = data_->doc;
+  Json total = Json::object();
+  for (const auto& [camera, run] : doc["runs"].items()) {
+    for (const Json& f : run["frames"]) {
+      if (!f.contains("notFitting") || !f["notFitting"].is_object()) continue;
+      for (const auto& [what, count] : f["notFitting"].items())
+        if (count.is_number_integer()) total[what] = total.value(what, 0L) + count.get<long>();
+    }
+  }
+  doc["notFitting"] = std::move(total);
 }
 
 void SequenceManifest::SetRunNote(bool right, const std::string& key, const std::string& text) {

@@ -3,6 +3,7 @@
 // which frames are complete), poses_left.txt / poses_right.txt (KITTI
 // odometry form) and calib.txt (Middlebury form). Both camera runs of a
 // stereo pair share it; every save rewrites the files whole.
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -33,6 +34,42 @@ struct RunDescription {
   std::vector<std::pair<std::string, std::string>> invocation;
   // "left", "right", "both" or "" (every recorded run): what complete means.
   std::string plannedCameras;
+  // What else decides the pixels: background colour, antialiasing, palette.
+  std::array<int, 3> background{};
+  bool antiAlias = false;
+  bool palette = false;
+  // The first frame the run makes: later than 0 when it goes on from a run
+  // that stopped, whose earlier frames the manifest keeps.
+  int32_t firstFrame = 0;
+};
+
+// One complete frame of a camera run.
+struct FrameRecord {
+  int32_t frame = 0;
+  Mat4 cameraToWorld{};  // OpenCV axes
+  std::vector<std::string> files;  // relative to the folder
+  double seconds = 0;              // wall time
+  float minDisparity = 1, maxDisparity = 0;  // no range recorded when min > max
+  // The shared random state before and after the frame: what the frame, and
+  // the next, need to be made again alone.
+  RandomState randomAtStart, randomAtEnd;
+  long kitti16NotFitting = 0;
+};
+
+// Where a new run of a camera can start, from what the manifest records of
+// the same run (same scene, rig, size, outputs and rendering settings).
+struct ResumePoint {
+  enum class Kind {
+    Start,     // nothing to go on from
+    Continue,  // frames 0..frame-1 are complete with their files
+    Complete,  // the run is complete: nothing to make
+  };
+  Kind kind = Kind::Start;
+  int32_t frame = 0;
+  // Continue: the state at the start of `frame`; Complete: at the run's end.
+  RandomState random;
+  // Continue: the pose of frame - 1, which the replayed motion must give.
+  Mat4 poseBefore{};
 };
 
 class SequenceManifest {
@@ -46,18 +83,25 @@ class SequenceManifest {
   SequenceManifest(const SequenceManifest&) = delete;
   SequenceManifest& operator=(const SequenceManifest&) = delete;
 
-  // Starts a run of one camera: its earlier record is dropped; the other
-  // camera's record stays only when it is the other half of the same pair.
+  // Starts a run of one camera: its earlier record is dropped (but for the
+  // frames before run.firstFrame); the other camera's record stays only when
+  // it is the other half of the same pair.
   void BeginRun(const RunDescription& run);
-  // A complete frame: its pose (camera-to-world, OpenCV axes), the files
-  // written (relative to the folder) and its wall time.
-  void AddFrame(bool right, int32_t frame, const Mat4& cameraToWorld, const std::vector<std::string>& files,
-                double seconds, float minDisparity, float maxDisparity);
-  // Files made later for a frame already listed (its masks).
+  // Where a run like `run` (of frameCount frames) can start: a complete
+  // record of the same run, or its first frames when every file listed for
+  // them is there. With flow the frame before the first missing one is made
+  // again, since its flow needs the next frame.
+  ResumePoint ResumePointOf(const RunDescription& run, int32_t frameCount) const;
+  void AddFrame(bool right, const FrameRecord& record);
+  // Files made later for a frame already listed (its masks, its flow).
   void AddFiles(bool right, int32_t frame, const std::vector<std::string>& files);
   // True when the given camera's run of the same pair has frame `frame`.
   bool HasFrame(bool right, int32_t frame) const;
-  void CountNotFitting(const std::string& what, long count);
+  // True when some camera run lists a complete frame.
+  bool HasAnyFrame() const;
+  // Values of a listed frame that did not fit a format (counted per frame,
+  // and in total over the folder).
+  void CountNotFitting(bool right, int32_t frame, const std::string& what, long count);
   void EndRun(bool right, bool complete);
   // A note on one camera's run (key: text).
   void SetRunNote(bool right, const std::string& key, const std::string& text);
@@ -73,6 +117,7 @@ class SequenceManifest {
 
  private:
   struct Data;
+  void RecountNotFitting();
   std::string directory_;
   std::unique_ptr<Data> data_;
 };

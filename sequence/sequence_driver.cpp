@@ -62,7 +62,8 @@ void SequenceDriver::Start() {
   framesMade_ = 0;
   source_.PrepareSequence();
   if (hooks_.setProgressMax) hooks_.setProgressMax(static_cast<int>(source_.FrameCount()));
-  source_.FrameCounter() = 0;
+  source_.FrameCounter() = source_.FirstFrame();
+  if (source_.FirstFrame() > 0 && hooks_.setProgressPosition) hooks_.setProgressPosition(source_.FirstFrame());
   if (hooks_.hideDeveloperControls) hooks_.hideDeveloperControls();
   source_.ClearMotionLogs();
   StartTimer();

@@ -24,6 +24,9 @@ class FrameSource {
   // Entries of egoFrames, read afresh at every step.
   virtual std::size_t FrameCount() const = 0;
   virtual int32_t& FrameCounter() = 0;
+  // The frame a run starts at, asked after the preparation: later than 0 when
+  // the run goes on from the frames an earlier one completed.
+  virtual int32_t FirstFrame() const { return 0; }
   // Preview only (draw, write nothing), read at every step.
   virtual bool PreviewOnly() const = 0;
   // Empties the editor's two motion logs.
@@ -73,7 +76,7 @@ class SequenceDriver {
   void StartStop();
 
   // The start of a run: prepare the scene, progress maximum =
-  // frame count, FrameCounter = 0, hide the developer controls, clear the
+  // frame count, FrameCounter = the source's first frame, hide the developer controls, clear the
   // motion logs, enable the timer. May throw Error from the preparation.
   void Start();
 

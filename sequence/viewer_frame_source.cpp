@@ -1,8 +1,14 @@
 #include "sequence/viewer_frame_source.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+#include <vector>
 #include <utility>
 
+#include "io/atomic_file.h"
 #include "io/error.h"
 #include "io/folder_lock.h"
 #include "io/sha256.h"
@@ -39,9 +45,13 @@ void ViewerFrameSource::PrepareSequence() {
   run.outputs = output_.Outputs();
   run.invocation = output_.Invocation();
   run.plannedCameras = output_.PlannedCameras();
+  run.background = viewer_.GetRenderSettings().BackgroundColour();
+  run.antiAlias = viewer_.GetRenderSettings().AntiAlias();
+  run.palette = output_.Palette();
   sceneText_.clear();
   for (const std::string& line : viewer_.Editor().SceneLines()) sceneText_ += line + "\n";
   run.sceneSha256 = Sha256Hex(sceneText_);
+  firstFrame_ = 0;
   run_ = run;
   if (output_.PreviewOnly()) return;
   const std::string directory = output_.SequenceDirectory();
@@ -49,6 +59,50 @@ void ViewerFrameSource::PrepareSequence() {
   std::string refusal;
   lock_ = FolderLock::Acquire(directory, &refusal);
   if (!refusal.empty()) throw Error(refusal);
+  if (resume_) GoOnFromManifest(directory);
+}
+
+namespace {
+
+// Unfinished files that a killed process left in the sequence folder (and its
+// frame folders): hidden temporary names, never a result. Called with the
+// folder's lock held, so no live run is writing them.
+void RemoveUnfinishedFiles(const std::string& directory) {
+  std::error_code ec;
+  std::vector<std::filesystem::path> doomed;
+  for (auto it = std::filesystem::recursive_directory_iterator(directory, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_regular_file(ec) && IsTemporaryOutputName(it->path().filename().string())) doomed.push_back(it->path());
+  }
+  for (const std::filesystem::path& path : doomed) std::filesystem::remove(path, ec);
+}
+
+}  // namespace
+
+void ViewerFrameSource::GoOnFromManifest(const std::string& directory) {
+  RemoveUnfinishedFiles(directory);
+  const auto frameCount = static_cast<int32_t>(std::min<std::size_t>(FrameCount(), INT32_MAX));
+  const ResumePoint point = SequenceManifest(directory).ResumePointOf(*run_, frameCount);
+  if (point.kind == ResumePoint::Kind::Complete) {
+    firstFrame_ = point.frame;
+    framesWritten_ = static_cast<std::size_t>(point.frame);
+    viewer_.Rig().random = point.random;
+    return;
+  }
+  if (point.kind != ResumePoint::Kind::Continue) return;
+  // The camera as the frame before left it; a replay that does not give the
+  // recorded pose (another GL, another view) makes the whole run afresh.
+  const std::array<double, 16> prepared = viewer_.ProjectionMatrix();
+  viewer_.ReplayCameraMotion(static_cast<std::size_t>(point.frame));
+  if (CameraToWorld(viewer_.PerspectiveMatrix(), viewer_.ProjectionMatrix(), viewer_.ModelViewMatrix()) !=
+      point.poseBefore) {
+    viewer_.LoadProjectionMatrix(prepared);
+    return;
+  }
+  firstFrame_ = point.frame;
+  framesWritten_ = static_cast<std::size_t>(point.frame);
+  viewer_.Rig().random = point.random;
+  run_->firstFrame = point.frame;
 }
 
 std::size_t ViewerFrameSource::FrameCount() const { return viewer_.Scene().egoFrames.size(); }
@@ -86,7 +140,9 @@ void ViewerFrameSource::GenerateFrame() {
     run_->rightCamera = right;
     run_->randomAtStart = viewer_.Rig().random;
   }
+  const RandomState randomAtStart = viewer_.Rig().random;
   GenerateFrameFiles(viewer_, output_, buffers_);
+  const RandomState randomAtEnd = viewer_.Rig().random;
 
   const int32_t frame = viewer_.Rig().FrameCounter;
   const FrameFileNames names = MakeFrameFileNames(output_.SequenceDirectory(), right, frame);
@@ -102,17 +158,21 @@ void ViewerFrameSource::GenerateFrame() {
   std::swap(products_.disparity, buffers_.disparity);
   std::swap(productsTruth_, truth_);
   if (run_ && !dataset_) dataset_ = std::make_unique<DatasetRun>(output_.SequenceDirectory(), *run_, sceneText_);
-  auto write = [this, names, classic, frame, pose, start] {
+  auto write = [this, names, classic, frame, pose, start, randomAtStart, randomAtEnd] {
     const auto writing = std::chrono::steady_clock::now();
     if (classic) WriteClassicFiles(names, products_, text_);
     if (dataset_) {
-      std::vector<std::string> classicFiles;
+      FrameRecord record;
+      record.frame = frame;
+      record.cameraToWorld = pose;
+      record.randomAtStart = randomAtStart;
+      record.randomAtEnd = randomAtEnd;
       if (classic) {
         const FrameFileNames n = MakeFrameFileNames("", run_->rightCamera, frame);
-        classicFiles = {n.cameraImage, n.subPixelMap, n.pixelMap, n.disparityText, n.segmentation};
+        record.files = {n.cameraImage, n.subPixelMap, n.pixelMap, n.disparityText, n.segmentation};
       }
-      const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      dataset_->WriteFrame(frame, productsTruth_, products_.cameraImage, pose, seconds, classicFiles);
+      record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      dataset_->WriteFrame(std::move(record), productsTruth_, products_.cameraImage);
     }
     if (buffers_.timings)
       buffers_.timings->fileWriting += std::chrono::duration<double>(std::chrono::steady_clock::now() - writing).count();

@@ -30,6 +30,7 @@ class ViewerFrameSource : public FrameSource {
   void PrepareSequence() override;
   std::size_t FrameCount() const override;
   int32_t& FrameCounter() override;
+  int32_t FirstFrame() const override { return firstFrame_; }
   bool PreviewOnly() const override;
   void ClearMotionLogs() override;
   void DrawPreviewFrame() override;
@@ -48,6 +49,13 @@ class ViewerFrameSource : public FrameSource {
   // was the last. Off by default; a run going on must not be changed.
   void SetWriteBehind(bool on);
 
+  // Going on: a run that writes continues what the folder's manifest records
+  // of the same run. A complete camera run makes nothing (the random state is
+  // left as its end left it); an incomplete one goes on from its first
+  // missing frame with that frame's random state and the camera motion
+  // replayed, so the files are those of a run never stopped. Off by default.
+  void SetResume(bool on) { resume_ = on; }
+
   CaptureBuffers& Buffers() { return buffers_; }
   // Why the last run wrote no occlusion masks although they were asked for
   // ("" when it wrote them or was not asked).
@@ -59,6 +67,8 @@ class ViewerFrameSource : public FrameSource {
   std::size_t FilesWritten() const { return filesWritten_; }
 
  private:
+  void GoOnFromManifest(const std::string& directory);
+
   Viewer& viewer_;
   const OutputSettings& output_;
   CaptureBuffers buffers_;
@@ -67,6 +77,8 @@ class ViewerFrameSource : public FrameSource {
   std::string sceneText_;
   std::unique_ptr<DatasetRun> dataset_;
   std::size_t framesWritten_ = 0;
+  bool resume_ = false;
+  int32_t firstFrame_ = 0;
   std::size_t filesWritten_ = 0;
   std::string maskNote_;
   std::string endError_;

@@ -3,6 +3,7 @@
 // renders it; broken scenes are skipped and reported; complete sequences are
 // skipped on a second run.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -176,9 +177,12 @@ TEST(BatchRun, CompleteSequencesAreSkippedIncompleteOnesRedoneForceRedoesAll) {
 }
 
 // SIGTERM stops a batch at once with 143 (within the frame being made); the
-// next batch skips what is complete, redoes the rest, and the files equal
-// those of a batch that was never stopped.
-TEST(BatchRun, AStoppedBatchEndsWith143AndResumesToTheSameFiles) {
+// next batch skips what is complete and goes on from the first missing frame,
+// so frames completed before a stop are not made again, and the files equal
+// those of a batch that was never stopped. Both cameras, with masks and flow
+// (whose frame before the first missing one is made again): a SIGTERM in the
+// left run, a SIGKILL in the right run, whose random state follows the left's.
+TEST(BatchRun, AStoppedBatchEndsWith143AndGoesOnFromItsFirstMissingFrame) {
   TempDir t;
   fs::create_directories(t / "scenes");
   scenegen::GeneratorOptions flying;
@@ -190,21 +194,43 @@ TEST(BatchRun, AStoppedBatchEndsWith143AndResumesToTheSameFiles) {
     WriteText(t / ("scenes/s" + std::to_string(i) + ".txt"), scenegen::GenerateScene(flying, i));
     list += " scenes/s" + std::to_string(i) + ".txt";
   }
-  const std::string args = kSmall + std::string("-c left ") + list;
+  const std::string args = kSmall + std::string("-c both --outputs classic,pfm,masks,flow ") + list;
   ASSERT_EQ(RunTool(t.path(), args + " -o whole").exitCode, 0);
 
-  const std::string cmd = "cd '" + t.path() + "' || exit 1; env -u SLURM_ARRAY_TASK_ID -u SLURM_ARRAY_TASK_COUNT '" +
-                          TOVIMAR_RENDER_BINARY + "' " + args +
-                          " -o cut 2>/dev/null & p=$!; n=0; "
-                          "while [ ! -e cut/0/left_0003.bmp ] && [ $n -lt 6000 ]; do "
-                          "sleep 0.01; n=$((n+1)); done; kill -TERM $p; wait $p; echo $? > '" +
-                          t.path() + "/code.txt'";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  EXPECT_EQ(ReadText(t / "code.txt"), "143\n");
-  EXPECT_FALSE(fs::exists(t / "cut/2/meta.json"));
+  // Runs the batch into cut/ and stops it with `signal` once `file` is there.
+  auto stopAt = [&](const std::string& file, const std::string& signal) {
+    const std::string cmd = "cd '" + t.path() + "' || exit 1; env -u SLURM_ARRAY_TASK_ID -u SLURM_ARRAY_TASK_COUNT '" +
+                            TOVIMAR_RENDER_BINARY + "' " + args + " -o cut 2>/dev/null & p=$!; n=0; while [ ! -e " +
+                            file + " ] && [ $n -lt 6000 ]; do sleep 0.01; n=$((n+1)); done; kill -" + signal + " $p; wait $p; " +
+                            "echo $? > '" + t.path() + "/code.txt'";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    return ReadText(t / "code.txt");
+  };
+  auto inode = [&](const std::string& file) {
+    struct stat st {};
+    return ::stat((t / file).c_str(), &st) == 0 ? static_cast<long long>(st.st_ino) : -1LL;
+  };
+  ASSERT_EQ(stopAt("cut/0/left_0003.bmp", "TERM"), "143\n");
+  EXPECT_FALSE(fs::exists(t / "cut/1/meta.json"));
+  const long long left0 = inode("cut/0/left_0000.bmp");
+  ASSERT_NE(left0, -1);
+  // Killed outright: what is under a final name is complete, and what is
+  // not is under a temporary name that the next run removes.
+  ASSERT_EQ(stopAt("cut/0/right_0005.bmp", "KILL"), "137\n");
+  EXPECT_EQ(inode("cut/0/left_0000.bmp"), left0) << "a frame completed before the stop was made again";
+  const long long right1 = inode("cut/0/right_0001.bmp");
+  ASSERT_NE(right1, -1);
+
   const Result resumed = RunTool(t.path(), args + " -o cut");
   ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+  EXPECT_EQ(inode("cut/0/left_0000.bmp"), left0);
+  EXPECT_EQ(inode("cut/0/right_0001.bmp"), right1);
   EXPECT_TRUE(Files(t / "cut") == Files(t / "whole"));
+  const auto meta = tovimar::testing::JsonReader::Read(ReadText(t / "cut/0/meta.json"));
+  ASSERT_TRUE(meta.has_value());
+  EXPECT_TRUE((*meta)["complete"].boolean);
+  EXPECT_GT((*meta)["runs"]["right"]["continuedAtFrame"].number, 0);
+  EXPECT_EQ((*meta)["runs"]["right"]["frames"].items.size(), 40u);
 }
 
 TEST(BatchParts, SequenceCompleteReadsOnlyTheTopLevelFlag) {

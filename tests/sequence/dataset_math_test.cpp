@@ -1,13 +1,18 @@
 // Dataset products without rendering: output lists, KITTI quantisation, the
-// occlusion rule, the camera model's intrinsics and poses.
+// occlusion rule, the camera model's intrinsics and poses, where a stopped
+// run's manifest lets the next one go on.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 
 #include "io/error.h"
 #include "sequence/camera_geometry.h"
 #include "sequence/dataset_outputs.h"
+#include "sequence/manifest.h"
+#include "test_files.h"
 
 namespace tovimar {
 namespace {
@@ -132,6 +137,88 @@ TEST(CameraGeometry, IntrinsicsAndPoseOfTheDefaultView) {
   // Above the axis (world +z) is up in the picture: smaller v.
   ASSERT_TRUE(ProjectPoint(k, left, {0.0, 2.0, 1.0}, u, v));
   EXPECT_LT(v, k.cy);
+}
+
+// A run goes on only from frames whose files are all there, of the same run;
+// with flow one frame earlier (its flow needs the next frame); a run that
+// ended complete makes nothing and hands on the random state of its end.
+TEST(Manifest, ResumePointOfAStoppedRun) {
+  TempDir tmp;
+  const std::string dir = tmp.path() + "/";
+  RunDescription run;
+  run.width = 8;
+  run.height = 6;
+  run.focalLength = 389;
+  run.baseline = 0.12;
+  run.sceneSha256 = "abc";
+  run.outputs = ParseOutputList("classic,pfm");
+  auto record = [&](SequenceManifest& m, int frames) {
+    for (int f = 0; f < frames; ++f) {
+      FrameRecord r;
+      r.frame = f;
+      r.cameraToWorld[3] = f;
+      r.files = {"f" + std::to_string(f)};
+      r.randomAtEnd.low = static_cast<uint32_t>(100 + f);
+      std::ofstream(dir + r.files[0]) << "x";
+      m.AddFrame(false, r);
+    }
+  };
+  {
+    SequenceManifest m(dir);
+    m.BeginRun(run);
+    record(m, 4);
+    m.Save();
+  }
+  auto pointOf = [&](const RunDescription& r) { return SequenceManifest(dir).ResumePointOf(r, 10); };
+  ResumePoint p = pointOf(run);
+  ASSERT_EQ(p.kind, ResumePoint::Kind::Continue);
+  EXPECT_EQ(p.frame, 4);
+  EXPECT_EQ(p.random.low, 103u) << "the state at the end of the frame before";
+  EXPECT_EQ(p.poseBefore[3], 3.0);
+
+  RunDescription flow = run;
+  flow.outputs.flow = true;
+  EXPECT_EQ(pointOf(flow).kind, ResumePoint::Kind::Start) << "other outputs: another run";
+  RunDescription palette = run;
+  palette.palette = true;
+  EXPECT_EQ(pointOf(palette).kind, ResumePoint::Kind::Start);
+  EXPECT_EQ(SequenceManifest(dir).ResumePointOf(run, 3).frame, 2) << "the last frame is made again to end the run";
+
+  std::filesystem::remove(dir + "f2");
+  p = pointOf(run);
+  EXPECT_EQ(p.frame, 2) << "a frame with a missing file is made again, and all after it";
+  std::filesystem::remove(dir + "f0");
+  EXPECT_EQ(pointOf(run).kind, ResumePoint::Kind::Start);
+
+  // Going on keeps the frames before the first; the ending run is complete.
+  {
+    SequenceManifest m(dir);
+    RunDescription on = run;
+    on.firstFrame = 2;
+    m.BeginRun(on);
+    record(m, 0);
+    EXPECT_TRUE(m.HasFrame(false, 1));
+    EXPECT_FALSE(m.HasFrame(false, 2));
+  }
+  {
+    SequenceManifest m(dir);
+    m.BeginRun(run);
+    record(m, 10);
+    m.EndRun(false, true);
+    m.Save();
+  }
+  p = pointOf(run);
+  EXPECT_EQ(p.kind, ResumePoint::Kind::Complete);
+  EXPECT_EQ(p.random.low, 109u);
+
+  flow.outputs.flow = true;
+  {
+    SequenceManifest m(dir);
+    m.BeginRun(flow);
+    record(m, 5);
+    m.Save();
+  }
+  EXPECT_EQ(pointOf(flow).frame, 4) << "the flow of frame 4 waits for frame 5";
 }
 
 }  // namespace
