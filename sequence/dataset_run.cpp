@@ -157,8 +157,9 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
   manifest_.AddFrame(right, record);
   // The manifest grows with every frame: past a thousand frames it is saved
   // every tenth frame (and at the end), so long runs do not rewrite it
-  // quadratically. It lists only complete frames either way.
-  if (++framesRecorded_ <= 1000 || framesRecorded_ % 10 == 0) manifest_.Save();
+  // quadratically. It lists only complete frames either way. The poses and
+  // calibration follow at the end of the run.
+  if (++framesRecorded_ <= 1000 || framesRecorded_ % 10 == 0) manifest_.SaveProgress();
 }
 
 void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std::string>& ownFiles) {

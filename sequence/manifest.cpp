@@ -288,7 +288,6 @@ std::string SequenceManifest::CalibText(const Intrinsics& k, double baseline, in
 
 void SequenceManifest::Save() const {
   const Json& doc = data_->doc;
-  const std::string json = doc.dump(1) + "\n";
   double vmin = INFINITY, vmax = -INFINITY;
   for (const auto& [camera, run] : doc["runs"].items()) {
     std::string poses;
@@ -326,6 +325,11 @@ void SequenceManifest::Save() const {
     WriteWholeFile(directory_ + "calib_cam_to_cam.txt", text.data(), text.size());
   }
   // The manifest last: it lists only what is already on disk.
+  SaveProgress();
+}
+
+void SequenceManifest::SaveProgress() const {
+  const std::string json = data_->doc.dump(1) + "\n";
   WriteWholeFile(directory_ + kFileName, json.data(), json.size());
 }
 

@@ -107,6 +107,9 @@ class SequenceManifest {
   void SetRunNote(bool right, const std::string& key, const std::string& text);
   // Writes meta.json, the poses of each camera and calib.txt. Throws Error.
   void Save() const;
+  // Writes meta.json alone (after a frame; the poses and calibration, which
+  // follow from it, are written by Save at the end of a run). Throws Error.
+  void SaveProgress() const;
   // The planned camera runs (or, when none were named, every run recorded)
   // are complete.
   bool Complete() const;
