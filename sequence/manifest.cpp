@@ -206,9 +206,12 @@ void SequenceManifest::AddFrame(bool right, const FrameRecord& record) {
 void SequenceManifest::AddFiles(bool right, int32_t frame, const std::vector<std::string>& files) {
   Json& runs = data_->doc["runs"];
   if (!runs.contains(CameraKey(right))) return;
-  for (Json& f : runs[CameraKey(right)]["frames"]) {
-    if (f.value("frame", -1) != frame) continue;
-    for (const std::string& name : files) f["files"].push_back(name);
+  // From the back: the frame is one of the last.
+  Json& frames = runs[CameraKey(right)]["frames"];
+  for (auto f = frames.rbegin(); f != frames.rend(); ++f) {
+    if (f->value("frame", -1) != frame) continue;
+    for (const std::string& name : files) (*f)["files"].push_back(name);
+    break;
   }
 }
 
@@ -232,12 +235,14 @@ void SequenceManifest::CountNotFitting(bool right, int32_t frame, const std::str
   if (count <= 0) return;
   Json& runs = data_->doc["runs"];
   if (!runs.contains(CameraKey(right))) return;
-  for (Json& f : runs[CameraKey(right)]["frames"]) {
-    if (f.value("frame", -1) != frame) continue;
-    Json& own = f["notFitting"];
+  Json& frames = runs[CameraKey(right)]["frames"];
+  for (auto f = frames.rbegin(); f != frames.rend(); ++f) {
+    if (f->value("frame", -1) != frame) continue;
+    Json& own = (*f)["notFitting"];
     own[what] = own.value(what, 0L) + count;
     Json& total = data_->doc["notFitting"];
     total[what] = total.value(what, 0L) + count;
+    break;
   }
 }
 
