@@ -211,6 +211,7 @@ struct SceneRun {
   std::string error;  // empty: done
   std::size_t frames = 0;
   std::vector<std::pair<bool, int>> cameras;  // right?, frames
+  std::vector<std::string> wentOn;             // camera runs that went on from an earlier batch's frames
 };
 
 // One scene, with the steps of a single-scene run: a viewer in its starting
@@ -280,6 +281,11 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
     if (driver.GetState() == SequenceDriver::State::Idle) {
       run.error = runError;
       return run;
+    }
+    if (const int32_t first = source.FirstFrame(); first > 0) {
+      const bool whole = static_cast<std::size_t>(first) >= b.viewer->Scene().egoFrames.size();
+      run.wentOn.push_back(std::string(right ? "right" : "left") +
+                           (whole ? " camera complete" : " camera went on from frame " + std::to_string(first)));
     }
     while (driver.TimerEnabled()) {
       if (StopSignalled() && !driver.StopRequested()) driver.StartStop();
@@ -498,8 +504,11 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
     }
     ++rendered;
     if (!o.quiet) {
+      std::string wentOn;
+      for (const std::string& note : run.wentOn) wentOn += (wentOn.empty() ? " (" : "; ") + note;
       Print(err, label + " -> " + (o.preview ? std::string("preview") : directory) + ": " +
-                     std::to_string(run.frames) + " frames, " + Fixed(seconds, 2) + " s\n");
+                     std::to_string(run.frames) + " frames, " + Fixed(seconds, 2) + " s" +
+                     (wentOn.empty() ? "" : wentOn + ")") + "\n");
     }
   }
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();

@@ -221,8 +221,11 @@ TEST(BatchRun, AStoppedBatchEndsWith143AndGoesOnFromItsFirstMissingFrame) {
   const long long right1 = inode("cut/0/right_0001.bmp");
   ASSERT_NE(right1, -1);
 
-  const Result resumed = RunTool(t.path(), args + " -o cut");
+  const Result resumed = RunTool(t.path(), args.substr(3) + " -o cut");  // not quiet
   ASSERT_EQ(resumed.exitCode, 0) << resumed.err;
+  EXPECT_NE(resumed.err.find("cut/0/: "), std::string::npos) << resumed.err;
+  EXPECT_NE(resumed.err.find("(left camera complete; right camera went on from frame "), std::string::npos)
+      << resumed.err;
   EXPECT_EQ(inode("cut/0/left_0000.bmp"), left0);
   EXPECT_EQ(inode("cut/0/right_0001.bmp"), right1);
   EXPECT_TRUE(Files(t / "cut") == Files(t / "whole"));
