@@ -26,6 +26,11 @@ bool DrawablePlane(const Obiekt& object) {
   return plane != nullptr && PlaneLayoutFor(*plane, layout);
 }
 
+// The reference's redraws step the random state once per plane drawing.
+void StepRandomAsRedraws(RandomState& random, const SceneModel& scene, const std::array<int32_t, 256>& histogram) {
+  for (uint64_t s = ReferencePlaneDrawings(scene, histogram); s > 0; --s) random.NextPlaneShade();
+}
+
 class Lap {
  public:
   explicit Lap(CaptureTimings* t) : t_(t), last_(std::chrono::steady_clock::now()) {}
@@ -133,16 +138,13 @@ bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buff
   }
   buffers.depthIsCurrent = false;
 
-  StepRandomAsSegmentation(viewer);
+  StepRandomAsRedraws(viewer.Rig().random, scene, histogram);
   lap(&CaptureTimings::segmentationCompare);
   return true;
 }
 
 void StepRandomAsSegmentation(Viewer& viewer) {
-  // The reference's redraws step the random state once per plane drawing.
-  RandomState& random = viewer.Rig().random;
-  for (uint64_t s = ReferencePlaneDrawings(viewer.Scene(), IdHistogram(viewer.Scene())); s > 0; --s)
-    random.NextPlaneShade();
+  StepRandomAsRedraws(viewer.Rig().random, viewer.Scene(), IdHistogram(viewer.Scene()));
 }
 
 }  // namespace tovimar

@@ -83,26 +83,24 @@ void ViewerFrameSource::GoOnFromManifest(const std::string& directory) {
   RemoveUnfinishedFiles(directory);
   const auto frameCount = static_cast<int32_t>(std::min<std::size_t>(FrameCount(), INT32_MAX));
   const ResumePoint point = SequenceManifest(directory).ResumePointOf(*run_, frameCount);
-  if (point.kind == ResumePoint::Kind::Complete) {
-    firstFrame_ = point.frame;
-    framesWritten_ = static_cast<std::size_t>(point.frame);
-    viewer_.Rig().random = point.random;
-    return;
+  if (point.kind == ResumePoint::Kind::Start) return;
+  if (point.kind == ResumePoint::Kind::Continue) {
+    // The camera as the frame before left it; a replay that does not give
+    // the recorded pose (another GL, another view) makes the whole run afresh.
+    const std::array<double, 16> prepared = viewer_.ProjectionMatrix();
+    viewer_.ReplayCameraMotion(static_cast<std::size_t>(point.frame));
+    if (CameraToWorld(viewer_.PerspectiveMatrix(), viewer_.ProjectionMatrix(), viewer_.ModelViewMatrix()) !=
+        point.poseBefore) {
+      viewer_.LoadProjectionMatrix(prepared);
+      return;
+    }
+    run_->firstFrame = point.frame;
   }
-  if (point.kind != ResumePoint::Kind::Continue) return;
-  // The camera as the frame before left it; a replay that does not give the
-  // recorded pose (another GL, another view) makes the whole run afresh.
-  const std::array<double, 16> prepared = viewer_.ProjectionMatrix();
-  viewer_.ReplayCameraMotion(static_cast<std::size_t>(point.frame));
-  if (CameraToWorld(viewer_.PerspectiveMatrix(), viewer_.ProjectionMatrix(), viewer_.ModelViewMatrix()) !=
-      point.poseBefore) {
-    viewer_.LoadProjectionMatrix(prepared);
-    return;
-  }
+  // A complete run starts at its end: it makes nothing and leaves the random
+  // state as its last frame did.
   firstFrame_ = point.frame;
   framesWritten_ = static_cast<std::size_t>(point.frame);
   viewer_.Rig().random = point.random;
-  run_->firstFrame = point.frame;
 }
 
 std::size_t ViewerFrameSource::FrameCount() const { return viewer_.Scene().egoFrames.size(); }
