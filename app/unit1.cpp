@@ -20,10 +20,10 @@
 #include "app/unit3.h"
 #include "app/window_placement.h"
 #include "io/run_files.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
-#include "sequence/viewer_frame_source.h"
+#include "sequence/render_frame_source.h"
 
 namespace {
 
@@ -186,7 +186,7 @@ TForm1::TForm1(QWidget* parent)
   connect(Timer2, &QTimer::timeout, this, [this] { tovimar::Guarded([&] { Timer2Timer(Timer2); }); });
 
   // The core: scene state, the rendering context and the sequence driver.
-  viewer_ = std::make_unique<tovimar::Viewer>(*settings_, *editor_, notifier_, tovimar::AppDecimalSeparator(),
+  viewer_ = std::make_unique<tovimar::Renderer>(*settings_, *editor_, notifier_, tovimar::AppDecimalSeparator(),
                                               width(), height());
   viewer_->Rig().StartDirectory = tovimar::ToStd(tovimar::TextureDirectory());
   viewer_->onPresented = [this] { Presented(); };
@@ -223,7 +223,7 @@ TForm1::TForm1(QWidget* parent)
     tovimar::AppNotifier().Notify("", message);
   });
   hooks.runEnded = onUi([this] { RunEnded(); });
-  frameSource_ = std::make_unique<tovimar::ViewerFrameSource>(*viewer_, *settings_);
+  frameSource_ = std::make_unique<tovimar::RenderFrameSource>(*viewer_, *settings_);
   frameSource_->SetCancelCheck([this] { return stop_.load(); });
   driver_ = std::make_unique<tovimar::SequenceDriver>(*frameSource_, hooks);
 
@@ -488,7 +488,7 @@ void TForm1::Timer1Timer(QObject*) {
       [this] {
         // Every drawing of the step asks first: a stop waits for one drawing at most.
         struct Asking {
-          tovimar::Viewer& viewer;
+          tovimar::Renderer& viewer;
           ~Asking() { viewer.SetCancelCheck(nullptr); }
         } asking{*viewer_};
         viewer_->SetCancelCheck([this] { return stop_.load(); });

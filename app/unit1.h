@@ -30,9 +30,9 @@
 #include "sequence/output_settings.h"
 
 namespace tovimar {
-class Viewer;
+class Renderer;
 class SequenceDriver;
-class ViewerFrameSource;
+class RenderFrameSource;
 }  // namespace tovimar
 class RunWorker;
 
@@ -42,7 +42,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   explicit TForm1(QWidget* parent = nullptr);
   ~TForm1() override;  // FormDestroy
 
-  tovimar::Viewer& GetViewer() { return *viewer_; }
+  tovimar::Renderer& GetViewer() { return *viewer_; }
   tovimar::SequenceDriver& Driver() { return *driver_; }
 
   // Window events.
@@ -202,8 +202,8 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   JobSettings jobSettings_;        // the worker's own: set as each job starts
   bool presentedInJob_ = false;    // the worker's own
   tovimar::AppNotifierForwarder notifier_;
-  std::unique_ptr<tovimar::Viewer> viewer_;
-  std::unique_ptr<tovimar::ViewerFrameSource> frameSource_;
+  std::unique_ptr<tovimar::Renderer> viewer_;
+  std::unique_ptr<tovimar::RenderFrameSource> frameSource_;
   std::unique_ptr<tovimar::SequenceDriver> driver_;
   QImage shown_;
   bool shownStale_ = false;

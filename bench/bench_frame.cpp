@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "render/settings.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
 #include "sequence/ground_truth.h"
-#include "sequence/viewer_frame_source.h"
+#include "sequence/render_frame_source.h"
 #include "sequence/sequence_driver.h"
 
 namespace {
@@ -72,20 +72,20 @@ void PrintRow(const char* name, double reference, double fast, int nr, int nf) {
 }
 
 // Runs of the reference paths (serial noise, one redraw per id) and of the
-// fast paths alternate on one viewer, so both see the same machine load.
+// fast paths alternate on one renderer, so both see the same machine load.
 int Bench(const std::vector<std::string>& lines, int width, int height, int runs, const std::string& out) {
   PlainSettings settings;
   settings.outputFolder = out;
   PlainEditor editor;
   editor.lines = lines;
   QuietNotifier notifier;
-  Viewer viewer(settings, editor, notifier, '.', width, height);
-  if (!viewer.Initialise()) {
+  Renderer renderer(settings, editor, notifier, '.', width, height);
+  if (!renderer.Initialise()) {
     std::fprintf(stderr, "bench_frame: no OpenGL context\n");
     return 1;
   }
-  viewer.ResetViewAndDraw();
-  ViewerFrameSource source(viewer, settings);
+  renderer.ResetViewAndDraw();
+  RenderFrameSource source(renderer, settings);
   CaptureTimings warm;
   source.Buffers().timings = &warm;
   // Errors end the run and are reported below (without this hook they would

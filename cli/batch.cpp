@@ -16,7 +16,7 @@
 #include "cli/render_run.h"
 #include "cli/scene_dump.h"
 #include "io/file.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
@@ -24,7 +24,7 @@
 #include "sequence/output_files.h"
 #include "sequence/output_settings.h"
 #include "sequence/sequence_driver.h"
-#include "sequence/viewer_frame_source.h"
+#include "sequence/render_frame_source.h"
 
 namespace tovimar::cli {
 
@@ -184,7 +184,7 @@ struct Failure {
   std::string message;
 };
 
-// What the scenes of a batch share: one viewer (one context) and its surroundings.
+// What the scenes of a batch share: one renderer (one context) and its surroundings.
 struct Batch {
   Batch(const CliOptions& options, std::FILE* errStream)
       : o(options), err(errStream), notifier(errStream), lines(errStream) {
@@ -202,7 +202,7 @@ struct Batch {
   PlainEditor editor;
   ErrNotifier notifier;
   SceneNotifier lines;
-  std::unique_ptr<Viewer> viewer;
+  std::unique_ptr<Renderer> renderer;
   bool contextLost = false;
 };
 
@@ -214,7 +214,7 @@ struct SceneRun {
   std::vector<std::string> wentOn;             // camera runs that went on from an earlier batch's frames
 };
 
-// One scene, with the steps of a single-scene run: a viewer in its starting
+// One scene, with the steps of a single-scene run: a renderer in its starting
 // state, the default view, the prepared scene, then a run per camera.
 SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& directory, int sequenceNumber) {
   SceneRun run;
@@ -239,23 +239,23 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
   b.editor.baselineText = b.o.baselineText;
   b.lines.Begin(scene);
 
-  // The camera as a new viewer has it: left, no baseline shift.
+  // The camera as a new renderer has it: left, no baseline shift.
   b.settings.rightCamera = false;
-  if (!b.viewer) {
-    b.viewer = std::make_unique<Viewer>(b.settings, b.editor, b.notifier, '.', b.o.width, b.o.height);
-    b.viewer->SetLineNotifier(&b.lines);
-    if (!b.o.textureFolder.empty()) b.viewer->Rig().StartDirectory = b.o.textureFolder;
-    if (!b.viewer->Initialise()) b.contextLost = true;
-  } else if (!b.viewer->StartOver()) {
+  if (!b.renderer) {
+    b.renderer = std::make_unique<Renderer>(b.settings, b.editor, b.notifier, '.', b.o.width, b.o.height);
+    b.renderer->SetLineNotifier(&b.lines);
+    if (!b.o.textureFolder.empty()) b.renderer->Rig().StartDirectory = b.o.textureFolder;
+    if (!b.renderer->Initialise()) b.contextLost = true;
+  } else if (!b.renderer->StartOver()) {
     b.contextLost = true;
   }
   if (b.contextLost) {
     run.error = "cannot create the OpenGL rendering context";
     return run;
   }
-  b.viewer->ResetViewAndDraw();
+  b.renderer->ResetViewAndDraw();
   try {
-    b.viewer->PrepareScene();
+    b.renderer->PrepareScene();
   } catch (const Error& e) {
     run.error = e.message();
     return run;
@@ -264,7 +264,7 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
   std::string runError;
   SequenceHooks hooks;
   hooks.showError = [&runError](const std::string& message) { runError = message; };
-  ViewerFrameSource source(*b.viewer, b.settings);
+  RenderFrameSource source(*b.renderer, b.settings);
   source.SetWriteBehind(true);
   source.SetResume(!b.o.force);
   source.SetCancelCheck([] { return StopSignalled(); });
@@ -275,7 +275,7 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
   for (const bool right : cameras) {
     if (right != b.settings.rightCamera) {
       b.settings.rightCamera = right;
-      b.viewer->CameraSwitch(right);
+      b.renderer->CameraSwitch(right);
     }
     driver.StartStop();
     if (driver.GetState() == SequenceDriver::State::Idle) {
@@ -283,7 +283,7 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
       return run;
     }
     if (const int32_t first = source.FirstFrame(); first > 0) {
-      const bool whole = static_cast<std::size_t>(first) >= b.viewer->Scene().egoFrames.size();
+      const bool whole = static_cast<std::size_t>(first) >= b.renderer->Scene().egoFrames.size();
       run.wentOn.push_back(std::string(right ? "right" : "left") +
                            (whole ? " camera complete" : " camera went on from frame " + std::to_string(first)));
     }
@@ -297,7 +297,7 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
       return run;
     }
     if (StopSignalled()) return run;
-    run.cameras.emplace_back(right, static_cast<int>(b.viewer->Scene().egoFrames.size()));
+    run.cameras.emplace_back(right, static_cast<int>(b.renderer->Scene().egoFrames.size()));
   }
   if (b.o.avi && !b.o.preview) {
     std::error_code ec;

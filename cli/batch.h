@@ -48,7 +48,7 @@ std::string BatchSequenceDirectory(const CliOptions& options, const std::string&
 // failed) and in DIR/batch.json (shards:
 // DIR/batch.shard-I-of-N.json), written under a temporary name and renamed.
 // Complete sequences are skipped and incomplete ones go on from their first
-// missing frame (ViewerFrameSource::SetResume), unless options.force. Returns 0, 1 when a
+// missing frame (RenderFrameSource::SetResume), unless options.force. Returns 0, 1 when a
 // scene failed (or nothing could start), 2 for bad options, 130 when stopped
 // by SIGINT / SIGTERM (after the frame in progress).
 int RunBatch(const CliOptions& options, std::FILE* err);

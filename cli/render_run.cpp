@@ -23,14 +23,14 @@
 #include "io/text.h"
 #include "cli/scene_dump.h"
 #include "render/settings.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
 #include "scene/prefs.h"
 #include "scene/scene_text.h"
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
-#include "sequence/viewer_frame_source.h"
+#include "sequence/render_frame_source.h"
 
 namespace tovimar::cli {
 
@@ -207,8 +207,8 @@ struct RenderSession {
   StderrNotifier notifier;
   SceneLineNotifier lineNotifier;
   Progress progress;
-  std::unique_ptr<Viewer> viewer;
-  std::unique_ptr<ViewerFrameSource> source;
+  std::unique_ptr<Renderer> renderer;
+  std::unique_ptr<RenderFrameSource> source;
   std::unique_ptr<SequenceDriver> driver;
   std::string runError;
 
@@ -248,7 +248,7 @@ int CheckInputs(RenderSession& s, std::string& sceneBytes) {
 // rendering context, the default view, then the prepared and drawn scene.
 // Every drawing of a plane steps the random state that plane shades and
 // noise come from, so the same steps give the same files byte for byte.
-int OpenViewer(RenderSession& s, const std::string& sceneBytes) {
+int OpenRenderer(RenderSession& s, const std::string& sceneBytes) {
   const CliOptions& o = s.o;
   s.settings.background = o.background;
   s.settings.antiAlias = o.antiAlias;
@@ -268,16 +268,16 @@ int OpenViewer(RenderSession& s, const std::string& sceneBytes) {
   s.editor.keepLogs = false;
 
   // The command line reads and writes numbers with a point.
-  s.viewer = std::make_unique<Viewer>(s.settings, s.editor, s.notifier, '.', o.width, o.height);
-  s.viewer->SetLineNotifier(&s.lineNotifier);
-  if (!o.textureFolder.empty()) s.viewer->Rig().StartDirectory = o.textureFolder;
-  if (!s.viewer->Initialise()) {
+  s.renderer = std::make_unique<Renderer>(s.settings, s.editor, s.notifier, '.', o.width, o.height);
+  s.renderer->SetLineNotifier(&s.lineNotifier);
+  if (!o.textureFolder.empty()) s.renderer->Rig().StartDirectory = o.textureFolder;
+  if (!s.renderer->Initialise()) {
     PrintError(s.err, "cannot create the OpenGL rendering context");
     return kExitFailure;
   }
-  s.viewer->ResetViewAndDraw();
+  s.renderer->ResetViewAndDraw();
   try {
-    s.viewer->PrepareScene();
+    s.renderer->PrepareScene();
   } catch (const Error& e) {
     PrintError(s.err, e.message());
     return kExitFailure;
@@ -288,18 +288,18 @@ int OpenViewer(RenderSession& s, const std::string& sceneBytes) {
     if (done > 0) s.progress.Frame(done);
   };
   hooks.showError = [&s](const std::string& message) { s.runError = message; };
-  s.source = std::make_unique<ViewerFrameSource>(*s.viewer, s.settings);
+  s.source = std::make_unique<RenderFrameSource>(*s.renderer, s.settings);
   s.source->SetWriteBehind(true);
   s.driver = std::make_unique<SequenceDriver>(*s.source, hooks);
   return kExitOk;
 }
 
 // One run of one camera, switched as the panel's camera radio group does (the
-// viewer's camera box flips, its handler shifts the projection and redraws).
+// renderer's camera box flips, its handler shifts the projection and redraws).
 int RunCamera(RenderSession& s, bool right, bool otherRunFollows) {
   if (right != s.settings.rightCamera) {
     s.settings.rightCamera = right;
-    s.viewer->CameraSwitch(right);
+    s.renderer->CameraSwitch(right);
   }
   SequenceDriver& driver = *s.driver;
   const auto start = Clock::now();
@@ -312,7 +312,7 @@ int RunCamera(RenderSession& s, bool right, bool otherRunFollows) {
     PrintError(s.err, s.runError);  // the preparation failed
     return kExitFailure;
   }
-  const int frames = static_cast<int>(s.viewer->Scene().egoFrames.size());
+  const int frames = static_cast<int>(s.renderer->Scene().egoFrames.size());
   s.progress.Begin(right ? "right" : "left ", frames);
   while (driver.TimerEnabled()) {
     if (StopSignalled() && !driver.StopRequested()) driver.StartStop();
@@ -465,11 +465,11 @@ int RunRender(const CliOptions& o, std::FILE* err) {
   RenderSession session(o, err);
   std::string sceneBytes;
   if (const int code = CheckInputs(session, sceneBytes); code != kExitOk) return code;
-  if (const int code = OpenViewer(session, sceneBytes); code != kExitOk) return code;
+  if (const int code = OpenRenderer(session, sceneBytes); code != kExitOk) return code;
   if (StopSignalled()) return InterruptedExitCode();  // stopped while preparing: nothing written
   session.source->SetCancelCheck([] { return StopSignalled(); });
   if (o.avi && o.preview) Print(err, "tovimar-render: note: --preview writes nothing, so no AVI is made\n");
-  if (o.avi && !o.preview && session.viewer->Scene().egoFrames.empty()) {
+  if (o.avi && !o.preview && session.renderer->Scene().egoFrames.empty()) {
     PrintError(err, "--avi: the scene " + EscapeForMessage(o.scenePath) +
                         " has no EGO lines, so there are no frames to make an AVI of");
     return kExitFailure;

@@ -8,7 +8,7 @@
 #include "scene/assembly.h"
 #include "scene/locale_number.h"
 #include "scene/notifier.h"
-#include "scene/obiekt.h"
+#include "scene/scene_objects.h"
 #include "scene/scene_model.h"
 
 namespace tovimar::cli {
@@ -30,13 +30,13 @@ class CollectingNotifier : public LineNotifier {
 
 const char* ClassName(int32_t kind) {
   switch (kind) {
-    case kEgo: return "Ego";
-    case kKula: return "Kula";
-    case kProstopadloscian: return "Prostopadloscian";
+    case kCameraMotion: return "CameraMotion";
+    case kSphere: return "Sphere";
+    case kCuboid: return "Cuboid";
     case kPlane: return "Plane";
-    case kCzworobok: return "Czworobok";
+    case kQuad: return "Quad";
     case kCylinder: return "Cylinder";
-    default: return "Obiekt";
+    default: return "SceneObject";
   }
 }
 
@@ -48,8 +48,8 @@ std::string Vec(const Vec3& v) {
 class FieldWriter : public ObjectPainter {
  public:
   explicit FieldWriter(std::string& out) : out_(out) {}
-  void Paint(const Kula& o) override { Field("radius", JsonNumber(o.radius)); }
-  void Paint(const Prostopadloscian& o) override { Field("halfSize", Vec(o.halfSize)); }
+  void Paint(const Sphere& o) override { Field("radius", JsonNumber(o.radius)); }
+  void Paint(const Cuboid& o) override { Field("halfSize", Vec(o.halfSize)); }
   void Paint(const Cylinder& o) override {
     Field("baseRadius", JsonNumber(o.baseRadius));
     Field("topRadius", JsonNumber(o.topRadius));
@@ -60,7 +60,7 @@ class FieldWriter : public ObjectPainter {
     Field("offset", JsonNumber(o.offset));
     Field("point", Vec(o.point));
   }
-  void Paint(const Czworobok& o) override {
+  void Paint(const Quad& o) override {
     Field("vertices", "[" + Vec(o.vertices[0]) + ", " + Vec(o.vertices[1]) + ", " + Vec(o.vertices[2]) + ", " +
                           Vec(o.vertices[3]) + "]");
   }
@@ -75,7 +75,7 @@ class FieldWriter : public ObjectPainter {
   std::string& out_;
 };
 
-void WriteObject(std::string& out, const Obiekt& o) {
+void WriteObject(std::string& out, const SceneObject& o) {
   out += "{\"kind\": " + std::to_string(o.kind);
   FieldWriter writer(out);
   writer.Field("class", JsonString(ClassName(o.kind)));
@@ -120,7 +120,7 @@ Prefs EditorPrefs(const std::string& focalText, const std::string& baselineText,
     return *value;
   };
   prefs.focalLength = read("focal length", focalText);
-  // The viewer refuses a focal length that is not positive.
+  // The renderer refuses a focal length that is not positive.
   if (!(prefs.focalLength > 0.0)) {
     throw Error("'" + focalText + "' is not a valid focal length: it must be a positive number of pixels");
   }

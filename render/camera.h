@@ -4,7 +4,7 @@
 #include <array>
 #include <string>
 
-#include "scene/obiekt.h"
+#include "scene/scene_objects.h"
 
 namespace tovimar {
 

@@ -1,8 +1,8 @@
 #pragma once
-// The viewer's OpenGL context behind a small platform interface. The one
+// The renderer's OpenGL context behind a small platform interface. The one
 // implementation is a headless EGL context (Mesa's surfaceless platform, an
 // EGL device, or the default display, in this order of preference) with a
-// pbuffer surface of the viewer's client size, so the renderer runs without
+// pbuffer surface of the renderer's client size, so the renderer runs without
 // any display server.
 #include <functional>
 #include <memory>
@@ -11,7 +11,7 @@
 
 namespace tovimar {
 
-// What the viewer asks of the platform.
+// What the renderer asks of the platform.
 struct GlContextRequest {
   int width = 512;   // client size in pixels
   int height = 384;

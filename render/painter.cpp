@@ -21,7 +21,7 @@ void BindObjectTexture(uint32_t texture) {
   }
 }
 
-void PositionAndRotation(const Obiekt& o) {
+void PositionAndRotation(const SceneObject& o) {
   glTranslated(o.position[0], o.position[1], o.position[2]);
   glRotated(o.rotation[0], 1.0, 0.0, 0.0);
   glRotated(o.rotation[1], 0.0, 1.0, 0.0);
@@ -66,7 +66,7 @@ std::array<Vec3, 4> PlaneStripCorners(const Plane& plane, const PlaneLayout& lay
 
 Vec3 FaceNormal(const Vec3& p1, const Vec3& p2, const Vec3& p3) {
   Vec3 n{};
-  Obiekt::planeNormal(p1[0], p2[0], p3[0], p1[1], p2[1], p3[1], p1[2], p2[2], p3[2], n[0], n[1], n[2]);
+  SceneObject::planeNormal(p1[0], p2[0], p3[0], p1[1], p2[1], p3[1], p1[2], p2[2], p3[2], n[0], n[1], n[2]);
   return n;
 }
 
@@ -98,7 +98,7 @@ GLUquadric* GlPainter::Quadric() {
   return quadric_;
 }
 
-void GlPainter::Paint(const Kula& o) {
+void GlPainter::Paint(const Sphere& o) {
   if (!flat_) BindObjectTexture(o.texture);
   Colour3d(o.colour[0], o.colour[1], o.colour[2]);
   glTranslated(o.position[0], o.position[1], o.position[2]);
@@ -106,7 +106,7 @@ void GlPainter::Paint(const Kula& o) {
   glDisable(GL_TEXTURE_2D);
 }
 
-void GlPainter::Paint(const Prostopadloscian& o) {
+void GlPainter::Paint(const Cuboid& o) {
   if (!flat_) BindObjectTexture(o.texture);
   Colour3d(o.colour[0], o.colour[1], o.colour[2]);
   PositionAndRotation(o);
@@ -156,7 +156,7 @@ void GlPainter::Paint(const Plane& o) {
   }
 }
 
-void GlPainter::Paint(const Czworobok& o) {
+void GlPainter::Paint(const Quad& o) {
   if (!flat_) {
     BindObjectTexture(o.texture);
     glColor3f(static_cast<float>(o.colour[0]), static_cast<float>(o.colour[1]), static_cast<float>(o.colour[2]));

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "render/rig_state.h"
-#include "scene/obiekt.h"
+#include "scene/scene_objects.h"
 
 struct GLUquadric;
 
@@ -49,11 +49,11 @@ class GlPainter final : public ObjectPainter {
   GlPainter(const GlPainter&) = delete;
   GlPainter& operator=(const GlPainter&) = delete;
 
-  void Paint(const Kula& o) override;
-  void Paint(const Prostopadloscian& o) override;
+  void Paint(const Sphere& o) override;
+  void Paint(const Cuboid& o) override;
   void Paint(const Cylinder& o) override;
   void Paint(const Plane& o) override;
-  void Paint(const Czworobok& o) override;
+  void Paint(const Quad& o) override;
 
   // A box with half extents a, b, c centred on the origin, with its face
   // table of normals and texture coordinates.

@@ -1,7 +1,7 @@
 #pragma once
-// The values that the viewer shares with everything it drives: rig values,
+// The values that the renderer shares with everything it drives: rig values,
 // the frame counter, the light, the start directory and the runtime's
-// pseudo-random state. One object per viewer, so tests can make fresh ones.
+// pseudo-random state. One object per renderer, so tests can make fresh ones.
 #include <array>
 #include <cstdint>
 #include <string>

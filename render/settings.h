@@ -1,5 +1,5 @@
 #pragma once
-// What the viewer reads from its surroundings at the moment of use. The
+// What the renderer reads from its surroundings at the moment of use. The
 // desktop windows implement these; the command-line tool and the tests use
 // the plain versions below.
 #include <array>
@@ -23,7 +23,7 @@ class RenderSettings {
   virtual bool RightCamera() const = 0;                     // false: left camera
 };
 
-// The scene editor as the viewer uses it: the scene text, the focal length
+// The scene editor as the renderer uses it: the scene text, the focal length
 // and baseline fields, the object and frame counts and the motion logs.
 class EditorLink {
  public:

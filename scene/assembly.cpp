@@ -5,7 +5,7 @@
 #include <string_view>
 #include <utility>
 
-#include "scene/analiza.h"
+#include "scene/scene_line_parser.h"
 #include "scene/locale_number.h"
 
 namespace tovimar {
@@ -38,7 +38,7 @@ std::string LineLocation(const std::string& sceneName, int lineNumber) {
 void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_t>& textures,
                 char decimalSeparator, Prefs& prefs, SceneModel& model, LineNotifier& notifier) {
   LineAdapter adapter(notifier);
-  const Analiza parser(decimalSeparator, adapter);
+  const SceneLineParser parser(decimalSeparator, adapter);
   const std::size_t count = lines.size();
   for (std::size_t i = 0; i < count; ++i) {
     const int lineNumber = static_cast<int>(i + 1);
@@ -47,7 +47,7 @@ void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_
     // Editors that save UTF-8 with a byte order mark would hide the first
     // line's keyword behind it.
     const bool markedFirstLine = i == 0 && std::string_view(lines[i]).starts_with(kByteOrderMark);
-    std::unique_ptr<Obiekt> object =
+    std::unique_ptr<SceneObject> object =
         parser.ParseLine(markedFirstLine ? lines[i].substr(kByteOrderMark.size()) : lines[i], textures, prefs);
     // A focal length that is not positive would turn the picture inside out
     // (or make it degenerate): such a FOCALLENGTH line is ignored.
@@ -66,9 +66,9 @@ void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_
                                 " has no usable normal (a, b and c are all 0) and is not drawn");
       }
     }
-    if (object->kind == kEgo) {
-      // Only Ego objects carry kind 0.
-      model.egoFrames.emplace_back(static_cast<Ego*>(object.release()));
+    if (object->kind == kCameraMotion) {
+      // Only CameraMotion objects carry kind 0.
+      model.egoFrames.emplace_back(static_cast<CameraMotion*>(object.release()));
       model.egoFrames.back()->line = lineNumber;
     } else {
       model.solidObjects.push_back(std::move(object));

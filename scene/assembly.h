@@ -20,7 +20,7 @@ class LineNotifier {
   virtual void NotifyLine(int lineNumber, const std::string& caption, const std::string& text) = 0;
 };
 
-// Parses every line in order with one Analiza, appending Ego objects to
+// Parses every line in order with one SceneLineParser, appending CameraMotion objects to
 // model.egoFrames and every other object to model.solidObjects; setting lines
 // change prefs. The model is not cleared first. A UTF-8 byte order mark at the
 // start of the first line is not part of the scene. Besides the parser's own

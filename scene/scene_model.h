@@ -2,14 +2,14 @@
 #include <memory>
 #include <vector>
 
-#include "scene/obiekt.h"
+#include "scene/scene_objects.h"
 
 namespace tovimar {
 
-// The prepared scene: solids in the order of their lines, one Ego per frame.
+// The prepared scene: solids in the order of their lines, one CameraMotion per frame.
 struct SceneModel {
-  std::vector<std::unique_ptr<Obiekt>> solidObjects;
-  std::vector<std::unique_ptr<Ego>> egoFrames;
+  std::vector<std::unique_ptr<SceneObject>> solidObjects;
+  std::vector<std::unique_ptr<CameraMotion>> egoFrames;
 
   void Clear() {
     solidObjects.clear();

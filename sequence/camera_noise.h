@@ -4,7 +4,7 @@
 // and its accept/reject loop run serially on the calling thread and record
 // each accepted pair of draws; the logarithm, root and clamping, the costly
 // part, follow in row blocks on the calling thread and the helper of
-// ForEachChunk (two_threads.h), with the same functions
+// ForEachChunk (parallel_chunks.h), with the same functions
 // in the same order of operations, so every value is the same.
 #include <cstdint>
 #include <vector>
@@ -14,7 +14,7 @@
 
 namespace tovimar {
 
-// rgb: W*H*3 bytes red-green-blue, bottom row first (Viewer::ReadColour).
+// rgb: W*H*3 bytes red-green-blue, bottom row first (Renderer::ReadColour).
 // Writes the noisy picture into image (already W x H) and steps random as
 // the per-channel AddPixelNoise calls would. draws is working memory.
 void AddCameraNoise(const uint8_t* rgb, int width, int height, double sigma, RandomState& random,

@@ -14,7 +14,7 @@
 #include "io/png.h"
 #include "sequence/ground_truth.h"
 #include "sequence/scene_flow.h"
-#include "sequence/two_threads.h"
+#include "sequence/parallel_chunks.h"
 
 namespace tovimar {
 namespace {

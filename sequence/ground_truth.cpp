@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "io/error.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "sequence/camera_noise.h"
 #include "sequence/segmentation.h"
 #include "sequence/segmentation_palette.h"
@@ -117,15 +117,15 @@ void CaptureBuffers::Release() {
 
 // ---------------------------------------------------------------- capture
 
-std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBuffers& buffers) {
-  RigState& rig = viewer.Rig();
+std::string CaptureFrame(Renderer& renderer, const OutputSettings& output, CaptureBuffers& buffers) {
+  RigState& rig = renderer.Rig();
   const std::string directory = output.SequenceDirectory();
   const FrameFileNames names =
-      MakeFrameFileNames(directory, viewer.GetRenderSettings().RightCamera(), rig.FrameCounter);
+      MakeFrameFileNames(directory, renderer.GetRenderSettings().RightCamera(), rig.FrameCounter);
   CreateOutputDirectory(directory);
 
-  const int W = viewer.ClientWidth();
-  const int H = viewer.ClientHeight();
+  const int W = renderer.ClientWidth();
+  const int H = renderer.ClientHeight();
   buffers.Resize(W, H);
   buffers.depthIsCurrent = false;
   const std::size_t rowBytes = static_cast<std::size_t>(W) * 3;
@@ -133,7 +133,7 @@ std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBu
 
   // Camera image: buffer row i (bottom first) is picture row H-1-i; pixels
   // visited in buffer order, which fixes the order of the noise samples.
-  viewer.ReadColour(buffers.colour.data());
+  renderer.ReadColour(buffers.colour.data());
   clock.Lap(&CaptureTimings::readBack);
   const double sigma = rig.RigNoise;
   if (sigma != 0.0 && !buffers.referencePaths) {
@@ -165,7 +165,7 @@ std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBu
   clock.Lap(&CaptureTimings::fileWriting);
 
   // Depth to disparity.
-  viewer.ReadDepth(buffers.depth.data());
+  renderer.ReadDepth(buffers.depth.data());
   buffers.depthIsCurrent = true;
   clock.Lap(&CaptureTimings::readBack);
   const double B = rig.RigBaseline;
@@ -202,19 +202,19 @@ std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBu
 
 // ---------------------------------------------------------------- segmentation
 
-void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers) {
-  const int W = viewer.ClientWidth();
-  const int H = viewer.ClientHeight();
+void BuildSegmentationMap(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
+  const int W = renderer.ClientWidth();
+  const int H = renderer.ClientHeight();
   if (W != buffers.width || H != buffers.height) buffers.depthIsCurrent = false;
   buffers.Resize(W, H);
   PhaseClock clock(buffers.timings);
   BmpImage24& map = buffers.segmentation;
   map.Fill(255, 255, 255);
-  const std::array<int32_t, 256> histogram = IdHistogram(viewer.Scene());
+  const std::array<int32_t, 256> histogram = IdHistogram(renderer.Scene());
 
   // Full-frame depth: CaptureFrame has just read it, and nothing was drawn
   // since; otherwise read it now.
-  if (!buffers.depthIsCurrent) viewer.ReadDepth(buffers.depth.data());
+  if (!buffers.depthIsCurrent) renderer.ReadDepth(buffers.depth.data());
   buffers.depthIsCurrent = false;
   clock.Lap(&CaptureTimings::segmentationReadBack);
   const float* A = buffers.depth.data();
@@ -227,9 +227,9 @@ void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers)
         palette ? SegmentationPalette[static_cast<std::size_t>(k)]
                 : PaletteColour{static_cast<uint8_t>(k), static_cast<uint8_t>(k), static_cast<uint8_t>(k)};
     clock.Lap(&CaptureTimings::segmentationCompare);
-    viewer.DrawScene(false, k, viewer.viewAzimuth, viewer.viewElevation, viewer.viewDistance);
+    renderer.DrawScene(false, k, renderer.viewAzimuth, renderer.viewElevation, renderer.viewDistance);
     clock.Lap(&CaptureTimings::segmentationDrawing);
-    viewer.ReadDepth(B);
+    renderer.ReadDepth(B);
     clock.Lap(&CaptureTimings::segmentationReadBack);
     for (int i = 0; i < H; ++i) {
       const std::size_t base = static_cast<std::size_t>(i) * W;
@@ -249,7 +249,7 @@ void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers)
 
 // ---------------------------------------------------------------- one frame
 
-void GenerateFrameFiles(Viewer& viewer, const OutputSettings& output, CaptureBuffers& buffers) {
+void GenerateFrameFiles(Renderer& renderer, const OutputSettings& output, CaptureBuffers& buffers) {
   const bool palette = output.Palette();
   PhaseClock clock(buffers.timings);
   // The first drawing applies the frame's camera motion (and steps the random
@@ -257,22 +257,22 @@ void GenerateFrameFiles(Viewer& viewer, const OutputSettings& output, CaptureBuf
   // before anything reads them.
   {
     struct Discarding {
-      Viewer& v;
+      Renderer& v;
       ~Discarding() { v.SetPixelsDiscarded(false); }
-    } discarding{viewer};
-    viewer.SetPixelsDiscarded(!buffers.referencePaths);
-    viewer.DrawScene(true, Viewer::kSkipNone, viewer.viewAzimuth, viewer.viewElevation, viewer.viewDistance);
+    } discarding{renderer};
+    renderer.SetPixelsDiscarded(!buffers.referencePaths);
+    renderer.DrawScene(true, Renderer::kSkipNone, renderer.viewAzimuth, renderer.viewElevation, renderer.viewDistance);
   }
-  viewer.DrawScene(false, Viewer::kSkipNone, viewer.viewAzimuth, viewer.viewElevation, viewer.viewDistance);
+  renderer.DrawScene(false, Renderer::kSkipNone, renderer.viewAzimuth, renderer.viewElevation, renderer.viewDistance);
   clock.Lap(&CaptureTimings::drawing);
-  const std::string segmentationPath = CaptureFrame(viewer, output, buffers);
-  if (!buffers.classicProducts && !buffers.referencePaths && !viewer.Editor().MatrixLogEnabled()) {
+  const std::string segmentationPath = CaptureFrame(renderer, output, buffers);
+  if (!buffers.classicProducts && !buffers.referencePaths && !renderer.Editor().MatrixLogEnabled()) {
     // Nothing uses the map; the matrix log, when on, wants the redraws.
-    StepRandomAsSegmentation(viewer);
+    StepRandomAsSegmentation(renderer);
   } else if (buffers.referencePaths) {
-    BuildSegmentationMap(viewer, palette, buffers);
+    BuildSegmentationMap(renderer, palette, buffers);
   } else {
-    BuildSegmentationMapFast(viewer, palette, buffers);
+    BuildSegmentationMapFast(renderer, palette, buffers);
   }
   PhaseClock writing(buffers.timings);
   if (buffers.writeClassicFiles) buffers.segmentation.Save(segmentationPath);

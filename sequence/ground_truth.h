@@ -19,7 +19,7 @@
 
 namespace tovimar {
 
-class Viewer;
+class Renderer;
 
 // The disparity that the 8-bit maps show as 255.
 inline constexpr int kDisparityFullScale = 60;  // pixels, mapped to 255
@@ -97,23 +97,23 @@ struct CaptureBuffers {
   void Release();
 };
 
-// Reads the viewer's current rendering and writes the camera image, the
+// Reads the renderer's current rendering and writes the camera image, the
 // sub-pixel map, the pixel map and the disparity text file of frame
 // FrameCounter into the output settings' sequence folder (created first, one
-// level). Names come from the settings and the viewer's camera at the moment
+// level). Names come from the settings and the renderer's camera at the moment
 // of the call. Returns the segmentation map's path. Throws
 // Error("Cannot create file ...").
-std::string CaptureFrame(Viewer& viewer, const OutputSettings& output, CaptureBuffers& buffers);
+std::string CaptureFrame(Renderer& renderer, const OutputSettings& output, CaptureBuffers& buffers);
 
 // The segmentation passes: one redraw per id in use leaving that id out,
 // painting (k, k, k) or SegmentationPalette[k] where the depth changed,
 // white elsewhere. The result is left in buffers.segmentation.
-void BuildSegmentationMap(Viewer& viewer, bool palette, CaptureBuffers& buffers);
+void BuildSegmentationMap(Renderer& renderer, bool palette, CaptureBuffers& buffers);
 
 // One generated frame: the drawing that applies the frame's camera motion, the
 // drawing that is read back, CaptureFrame, the segmentation passes and the
 // segmentation map's file.
-void GenerateFrameFiles(Viewer& viewer, const OutputSettings& output, CaptureBuffers& buffers);
+void GenerateFrameFiles(Renderer& renderer, const OutputSettings& output, CaptureBuffers& buffers);
 
 // The five classic files of a frame whose products are already computed, in
 // the order CaptureFrame writes them. `text` is the disparity text buffer.

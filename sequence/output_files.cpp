@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "io/atomic_file.h"
-#include "sequence/two_threads.h"
+#include "sequence/parallel_chunks.h"
 
 namespace tovimar {
 

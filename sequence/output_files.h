@@ -22,7 +22,7 @@ void AppendDisparityValue(std::string& out, double v);
 // The disparity text file: "W\r\nH\r\n", then W*H lines, one value each in
 // array order (top row first, left to right), each ended by "\r\n", then one
 // more "\r\n" (the file ends with an empty line). The text is formatted on
-// both threads (two_threads.h) into `buffer` (reused between calls when
+// both threads (parallel_chunks.h) into `buffer` (reused between calls when
 // given), at most kDisparityChunkBytes at a time, so memory does not grow
 // with the frame; the file appears under its name only when complete
 // (AtomicFile). Returns +1.

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "io/bytes.h"
-#include "sequence/two_threads.h"
+#include "sequence/parallel_chunks.h"
 
 namespace tovimar {
 

@@ -31,7 +31,7 @@ struct SceneFlow {
 // from: frame k (depth, valid); to: frame k + 1 of the same camera (its
 // rendered depth decides visibility). Poses are camera-to-world (OpenCV
 // axes); disparity is baseline * focalLength / depth.
-// The rows are shared between both threads (two_threads.h); `out` keeps its
+// The rows are shared between both threads (parallel_chunks.h); `out` keeps its
 // buffers from call to call.
 void ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameTruth& to, const Mat4& poseTo,
                       const Intrinsics& k, double baseline, double focalLength, double nearPlane, double farPlane,

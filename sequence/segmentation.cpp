@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "render/painter.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "sequence/ground_truth.h"
 #include "sequence/segmentation_palette.h"
 
@@ -20,7 +20,7 @@ int ClassOf(int32_t id) { return id >= 0 && id <= 255 ? id : kOtherClass; }
 // Class c as a drawing code: c + 1 (0 is the cleared background).
 uint16_t ClassCode(int c) { return static_cast<uint16_t>(c + 1); }
 
-bool DrawablePlane(const Obiekt& object) {
+bool DrawablePlane(const SceneObject& object) {
   const auto* plane = dynamic_cast<const Plane*>(&object);
   PlaneLayout layout;
   return plane != nullptr && PlaneLayoutFor(*plane, layout);
@@ -61,13 +61,13 @@ uint64_t ReferencePlaneDrawings(const SceneModel& scene, const std::array<int32_
   return drawings;
 }
 
-bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buffers) {
-  const int W = viewer.ClientWidth();
-  const int H = viewer.ClientHeight();
+bool BuildSegmentationMapFast(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
+  const int W = renderer.ClientWidth();
+  const int H = renderer.ClientHeight();
   if (W != buffers.width || H != buffers.height) buffers.depthIsCurrent = false;
   buffers.Resize(W, H);
   Lap lap(buffers.timings);
-  const SceneModel& scene = viewer.Scene();
+  const SceneModel& scene = renderer.Scene();
   const std::array<int32_t, 256> histogram = IdHistogram(scene);
   if (std::all_of(histogram.begin(), histogram.end(), [](int32_t n) { return n <= 0; })) {
     buffers.segmentation.Fill(255, 255, 255);
@@ -80,8 +80,8 @@ bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buff
   // the window is shown (CaptureFrame has just read both when the depth is
   // current).
   if (!buffers.depthIsCurrent) {
-    viewer.ReadDepth(buffers.depth.data());
-    viewer.ReadColour(buffers.colour.data());
+    renderer.ReadDepth(buffers.depth.data());
+    renderer.ReadColour(buffers.colour.data());
   }
   lap(&CaptureTimings::segmentationReadBack);
 
@@ -98,7 +98,7 @@ bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buff
   const std::size_t n = static_cast<std::size_t>(W) * static_cast<std::size_t>(H);
   buffers.idPasses.resize(n * 4);
   const uint8_t* front = buffers.idPasses.data();
-  bool drawn = viewer.DrawFrontCodes(order, codes, buffers.idPasses.data(), buffers.passDepth.data());
+  bool drawn = renderer.DrawFrontCodes(order, codes, buffers.idPasses.data(), buffers.passDepth.data());
   lap(&CaptureTimings::segmentationDrawing);
   if (drawn) {
     const float* A = buffers.depth.data();
@@ -111,10 +111,10 @@ bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buff
   if (!drawn) {
     if (buffers.timings) ++buffers.timings->segmentationFallbacks;
     buffers.depthIsCurrent = true;  // buffers.depth still holds the camera drawing's depth
-    BuildSegmentationMap(viewer, palette, buffers);
+    BuildSegmentationMap(renderer, palette, buffers);
     return false;
   }
-  if (viewer.onPresented) viewer.WriteColour(buffers.colour.data());  // someone shows the window
+  if (renderer.onPresented) renderer.WriteColour(buffers.colour.data());  // someone shows the window
   lap(&CaptureTimings::segmentationDrawing);
 
   BmpImage24& map = buffers.segmentation;
@@ -138,13 +138,13 @@ bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buff
   }
   buffers.depthIsCurrent = false;
 
-  StepRandomAsRedraws(viewer.Rig().random, scene, histogram);
+  StepRandomAsRedraws(renderer.Rig().random, scene, histogram);
   lap(&CaptureTimings::segmentationCompare);
   return true;
 }
 
-void StepRandomAsSegmentation(Viewer& viewer) {
-  StepRandomAsRedraws(viewer.Rig().random, viewer.Scene(), IdHistogram(viewer.Scene()));
+void StepRandomAsSegmentation(Renderer& renderer) {
+  StepRandomAsRedraws(renderer.Rig().random, renderer.Scene(), IdHistogram(renderer.Scene()));
 }
 
 }  // namespace tovimar

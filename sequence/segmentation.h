@@ -19,7 +19,7 @@
 // framebuffer may rasterise differently), whose colours are put back after.
 // The second drawing's depth must equal the camera drawing's everywhere, or
 // the reference path is taken; it is also taken where flat drawing could
-// cover other pixels or is not possible (Viewer::DrawFrontCodes).
+// cover other pixels or is not possible (Renderer::DrawFrontCodes).
 #include <array>
 #include <cstdint>
 
@@ -27,7 +27,7 @@
 
 namespace tovimar {
 
-class Viewer;
+class Renderer;
 struct CaptureBuffers;
 
 // The number of plane drawings that the reference's redraws make: one per
@@ -37,9 +37,9 @@ uint64_t ReferencePlaneDrawings(const SceneModel& scene, const std::array<int32_
 // As BuildSegmentationMap: the map in buffers.segmentation, the random state
 // stepped as the reference's redraws step it. Returns false when it took the
 // reference path.
-bool BuildSegmentationMapFast(Viewer& viewer, bool palette, CaptureBuffers& buffers);
+bool BuildSegmentationMapFast(Renderer& renderer, bool palette, CaptureBuffers& buffers);
 
 // No map: only the random state, stepped as the redraws would step it.
-void StepRandomAsSegmentation(Viewer& viewer);
+void StepRandomAsSegmentation(Renderer& renderer);
 
 }  // namespace tovimar

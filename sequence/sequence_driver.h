@@ -1,6 +1,6 @@
 #pragma once
 // The sequence driver: turns a prepared scene into a sequence, one frame per
-// Ego entry, clocked by a frame timer that the host provides (the desktop
+// CameraMotion entry, clocked by a frame timer that the host provides (the desktop
 // window binds the hooks to a QTimer, a progress bar and the Start/Stop
 // button; the command-line tool runs the steps back to back with RunToEnd).
 //
@@ -14,8 +14,8 @@
 
 namespace tovimar {
 
-// What the driver needs from the viewer. ViewerFrameSource
-// (viewer_frame_source.h) is the real one; tests substitute a fake.
+// What the driver needs from the renderer. RenderFrameSource
+// (render_frame_source.h) is the real one; tests substitute a fake.
 class FrameSource {
  public:
   virtual ~FrameSource() = default;
@@ -69,7 +69,7 @@ class SequenceDriver {
 
   SequenceHooks& Hooks() { return hooks_; }
 
-  // The Start/Stop command. Idle: progress 0, viewer to
+  // The Start/Stop command. Idle: progress 0, renderer to
   // the front, Start(), caption "Stop", SequenceRunning. Otherwise: request a
   // stop (the run ends after the next step; a second press changes nothing).
   // A failed preparation leaves the driver Idle and is reported.

@@ -8,7 +8,7 @@
 #include "app/unit2.h"
 #include "app/unit3.h"
 #include "app_test_support.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 
 namespace {
 

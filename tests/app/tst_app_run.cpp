@@ -13,7 +13,7 @@
 #include "app/unit3.h"
 #include "app/truth_view.h"
 #include "app_test_support.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "sequence/sequence_driver.h"
 
 namespace {
@@ -273,7 +273,7 @@ class AppRunTest : public QObject {
 
   void developerKeysMoveTheViewAndResetRestoresIt() {
     LoadScene(kThreeFrames);  // no plane: the same view draws the same picture
-    tovimar::Viewer& viewer = Form1->GetViewer();
+    tovimar::Renderer& viewer = Form1->GetViewer();
     Form1->FormPaint();
     const QImage before = Form1->ShownImage();
     QTest::keyClick(Form1, Qt::Key_Left);
@@ -316,7 +316,7 @@ class AppRunTest : public QObject {
   }
 
   void developerControlsDriveTheView() {
-    tovimar::Viewer& viewer = Form1->GetViewer();
+    tovimar::Renderer& viewer = Form1->GetViewer();
     Form1->FormPaint();
     for (int i = 0; i < 3; ++i) Form1->Button5Click(Form1->Button5);
     QVERIFY(qAbs(viewer.viewDistance - 3.6) < 1e-9);

@@ -10,7 +10,7 @@
 #include "app/unit3.h"
 #include "app/window_placement.h"
 #include "app_test_support.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "sequence/sequence_driver.h"
 
 namespace {

@@ -16,11 +16,11 @@
 #include "cli/options.h"
 #include "io/bytes.h"
 #include "render/settings.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "scene/notifier.h"
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
-#include "sequence/viewer_frame_source.h"
+#include "sequence/render_frame_source.h"
 #include "tests/support/temp_dir.h"
 
 #ifndef TOVIMAR_RENDER_BINARY
@@ -139,7 +139,7 @@ const char* kScene =
 
 // The desktop program's steps in this process: a fresh start, the editor's
 // "Load" (which prepares and draws the scene), then per camera the panel's
-// camera radio group when the camera changes (the viewer's box handler shifts
+// camera radio group when the camera changes (the renderer's box handler shifts
 // the projection and redraws) and "Start" until the run ends.
 void DesktopRuns(const std::string& folder, int sequenceNumber, const std::vector<bool>& cameras) {
   struct : Notifier {
@@ -161,16 +161,16 @@ void DesktopRuns(const std::string& folder, int sequenceNumber, const std::vecto
                   "EGO; 0; 0; 0.1; 1; 0; 0"};
   editor.focalText = "380,5";
   editor.baselineText = "0.15";
-  Viewer viewer(settings, editor, notifier, ',', 96, 64);
-  ASSERT_TRUE(viewer.Initialise());
-  viewer.ResetViewAndDraw();
-  viewer.PrepareScene();
-  ViewerFrameSource source(viewer, settings);
+  Renderer renderer(settings, editor, notifier, ',', 96, 64);
+  ASSERT_TRUE(renderer.Initialise());
+  renderer.ResetViewAndDraw();
+  renderer.PrepareScene();
+  RenderFrameSource source(renderer, settings);
   SequenceDriver driver(source);
   for (bool right : cameras) {
     if (right != settings.rightCamera) {
       settings.rightCamera = right;
-      viewer.CameraSwitch(right);
+      renderer.CameraSwitch(right);
     }
     ASSERT_TRUE(driver.Run());
   }

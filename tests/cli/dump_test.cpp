@@ -99,7 +99,7 @@ TEST(EditorPrefs, EitherMarkUnderEitherSeparator) {
     EXPECT_EQ(e.message(), "focal length: '38a' is not a valid floating point value");
   }
   EXPECT_THROW(EditorPrefs("389", "0.1.2", '.'), Error);
-  // The viewer refuses a focal length that is not positive; so does the check.
+  // The renderer refuses a focal length that is not positive; so does the check.
   EXPECT_THROW(EditorPrefs("0", "0,12", '.'), Error);
   EXPECT_THROW(EditorPrefs("-389", "0,12", '.'), Error);
 }

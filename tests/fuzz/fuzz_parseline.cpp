@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scene/analiza.h"
+#include "scene/scene_line_parser.h"
 #include "scene/assembly.h"
 #include "scene/locale_number.h"
 #include "scene/scene_text.h"
@@ -36,8 +36,8 @@ void CheckVec(const Vec3& v, char separator) {
 
 class Checker : public ObjectPainter {
  public:
-  void Paint(const Kula& o) override { CheckFinite(o.radius); }
-  void Paint(const Prostopadloscian& o) override { CheckVec(o.halfSize, '.'); }
+  void Paint(const Sphere& o) override { CheckFinite(o.radius); }
+  void Paint(const Cuboid& o) override { CheckVec(o.halfSize, '.'); }
   void Paint(const Cylinder& o) override {
     CheckFinite(o.baseRadius);
     CheckFinite(o.topRadius);
@@ -48,12 +48,12 @@ class Checker : public ObjectPainter {
     CheckFinite(o.offset);
     CheckVec(o.point, '.');
   }
-  void Paint(const Czworobok& o) override {
+  void Paint(const Quad& o) override {
     for (const auto& v : o.vertices) CheckVec(v, '.');
     // The face normal the renderer takes from the first three corners.
     const auto& p = o.vertices;
     double nx = 0, ny = 0, nz = 0;
-    Obiekt::planeNormal(p[0][0], p[1][0], p[2][0], p[0][1], p[1][1], p[2][1], p[0][2], p[1][2], p[2][2], nx, ny,
+    SceneObject::planeNormal(p[0][0], p[1][0], p[2][0], p[0][1], p[1][1], p[2][1], p[0][2], p[1][2], p[2][2], nx, ny,
                         nz);
     CheckFinite(nx);
     CheckFinite(ny);
@@ -64,8 +64,8 @@ class Checker : public ObjectPainter {
 
 const std::vector<uint32_t> kTextures{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
 
-void CheckObject(const Obiekt& o, char separator) {
-  if (o.kind < kEgo || o.kind > kCylinder) Fail();
+void CheckObject(const SceneObject& o, char separator) {
+  if (o.kind < kCameraMotion || o.kind > kCylinder) Fail();
   if (o.texture > 11) Fail();
   CheckVec(o.colour, separator);
   CheckVec(o.position, separator);
@@ -108,18 +108,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   Notes notes;
 
   Prefs prefs;
-  const Analiza parser(separator, notes);
+  const SceneLineParser parser(separator, notes);
   if (auto object = parser.ParseLine(std::string(text), kTextures, prefs)) CheckObject(*object, separator);
   CheckPrefs(prefs);
 
   SceneModel model;
   ParseScene(SplitLines(text), kTextures, separator, prefs, model, notes);
   for (const auto& o : model.solidObjects) {
-    if (o->kind == kEgo) Fail();
+    if (o->kind == kCameraMotion) Fail();
     CheckObject(*o, separator);
   }
   for (const auto& o : model.egoFrames) {
-    if (o->kind != kEgo) Fail();
+    if (o->kind != kCameraMotion) Fail();
     CheckObject(*o, separator);
   }
   CheckPrefs(prefs);

@@ -13,9 +13,9 @@ namespace {
 class PrepareTest : public ViewerTest {
  protected:
   void MakeCommaViewer() {
-    viewer = std::make_unique<Viewer>(settings, editor, notifier, ',', 64, 48);
-    viewer->SetLineNotifier(&lines);
-    ASSERT_TRUE(viewer->Initialise());
+    renderer = std::make_unique<Renderer>(settings, editor, notifier, ',', 64, 48);
+    renderer->SetLineNotifier(&lines);
+    ASSERT_TRUE(renderer->Initialise());
   }
 };
 
@@ -24,13 +24,13 @@ TEST_F(PrepareTest, EditorFieldsAreNormalisedAndSceneLinesOverrideThem) {
   editor.focalText = "389.5";
   editor.baselineText = "0.12";
   editor.lines = {"NOISE;1,5", "FOG;", "SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5", "EGO;0;0;0.1;0;0;0"};
-  viewer->PrepareScene();
+  renderer->PrepareScene();
   EXPECT_EQ(editor.focalText, "389,5");
   EXPECT_EQ(editor.baselineText, "0,12");
-  EXPECT_EQ(viewer->Rig().RigFocalLength, 389.5);
-  EXPECT_EQ(viewer->Rig().RigBaseline, 0.12);
-  EXPECT_EQ(viewer->Rig().RigNoise, 1.5);
-  EXPECT_TRUE(viewer->GetPrefs()->fog);
+  EXPECT_EQ(renderer->Rig().RigFocalLength, 389.5);
+  EXPECT_EQ(renderer->Rig().RigBaseline, 0.12);
+  EXPECT_EQ(renderer->Rig().RigNoise, 1.5);
+  EXPECT_TRUE(renderer->GetPrefs()->fog);
   // The drawing turned exponential grey fog of density 0.5 on.
   EXPECT_TRUE(glIsEnabled(GL_FOG));
   GLint fogMode = 0;
@@ -45,16 +45,16 @@ TEST_F(PrepareTest, EditorFieldsAreNormalisedAndSceneLinesOverrideThem) {
   EXPECT_EQ(fogColour[3], 1.0f);
   EXPECT_EQ(editor.objectCount, 1u);
   EXPECT_EQ(editor.frameCount, 1u);
-  EXPECT_TRUE(viewer->SceneReady());
+  EXPECT_TRUE(renderer->SceneReady());
 
   // A BASELINE line wins over the field, which keeps its text; a scene
   // without NOISE and FOG lines resets both.
   editor.lines = {"BASELINE;0,3", "FOCALLENGTH;400"};
-  viewer->PrepareScene();
-  EXPECT_EQ(viewer->Rig().RigBaseline, 0.3);
-  EXPECT_EQ(viewer->Rig().RigFocalLength, 400.0);
-  EXPECT_EQ(viewer->Rig().RigNoise, 0.0);
-  EXPECT_FALSE(viewer->GetPrefs()->fog);
+  renderer->PrepareScene();
+  EXPECT_EQ(renderer->Rig().RigBaseline, 0.3);
+  EXPECT_EQ(renderer->Rig().RigFocalLength, 400.0);
+  EXPECT_EQ(renderer->Rig().RigNoise, 0.0);
+  EXPECT_FALSE(renderer->GetPrefs()->fog);
   EXPECT_FALSE(glIsEnabled(GL_FOG));
   EXPECT_EQ(editor.baselineText, "0,12");
   EXPECT_EQ(editor.objectCount, 0u);
@@ -65,39 +65,39 @@ TEST_F(PrepareTest, EditorFieldsAreNormalisedAndSceneLinesOverrideThem) {
 TEST_F(PrepareTest, BadFieldTextsStopWithTheirPartialEffects) {
   MakeCommaViewer();
   editor.lines = {"SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5"};
-  viewer->PrepareScene();
-  const Obiekt* previous = viewer->Scene().solidObjects.at(0).get();
+  renderer->PrepareScene();
+  const SceneObject* previous = renderer->Scene().solidObjects.at(0).get();
 
   // Bad focal length: textures reloaded, the field normalised, nothing else.
   editor.lines = {};
   editor.focalText = "3.8x";
   try {
-    viewer->PrepareScene();
+    renderer->PrepareScene();
     FAIL() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()), "'3,8x' is not a valid floating point value");
   }
   EXPECT_EQ(editor.focalText, "3,8x");
-  EXPECT_EQ(viewer->TextureNames().size(), 11u);
-  EXPECT_EQ(viewer->Scene().solidObjects.at(0).get(), previous);
-  EXPECT_EQ(viewer->Rig().RigFocalLength, 389.0);
+  EXPECT_EQ(renderer->TextureNames().size(), 11u);
+  EXPECT_EQ(renderer->Scene().solidObjects.at(0).get(), previous);
+  EXPECT_EQ(renderer->Rig().RigFocalLength, 389.0);
 
   // Bad baseline: the focal length has already been taken over.
   editor.focalText = "420";
   editor.baselineText = "";
-  EXPECT_THROW(viewer->PrepareScene(), Error);
-  EXPECT_EQ(viewer->Rig().RigFocalLength, 420.0);
-  EXPECT_EQ(viewer->GetPrefs()->focalLength, 389.0);
-  EXPECT_EQ(viewer->Scene().solidObjects.at(0).get(), previous);
+  EXPECT_THROW(renderer->PrepareScene(), Error);
+  EXPECT_EQ(renderer->Rig().RigFocalLength, 420.0);
+  EXPECT_EQ(renderer->GetPrefs()->focalLength, 389.0);
+  EXPECT_EQ(renderer->Scene().solidObjects.at(0).get(), previous);
 
   // A focal length that is not positive would turn the picture over.
   editor.baselineText = "0,12";
   editor.focalText = "0";
-  EXPECT_THROW(viewer->PrepareScene(), Error);
+  EXPECT_THROW(renderer->PrepareScene(), Error);
   editor.focalText = "389";
   editor.lines = {"FOCALLENGTH;"};
-  viewer->PrepareScene();
-  EXPECT_EQ(viewer->Rig().RigFocalLength, 389.0);
+  renderer->PrepareScene();
+  EXPECT_EQ(renderer->Rig().RigFocalLength, 389.0);
   ASSERT_EQ(lines.messages.size(), 1u);
   EXPECT_EQ(lines.messages[0].line, 1);
   EXPECT_NE(lines.messages[0].text.find("FOCALLENGTH"), std::string::npos);
@@ -106,18 +106,18 @@ TEST_F(PrepareTest, BadFieldTextsStopWithTheirPartialEffects) {
 TEST_F(PrepareTest, ParserReportsCarryLineNumbers) {
   MakeViewer(64, 48);
   editor.lines = {"//a", "", "SPHERE;1;x1x2;1;1;1", "KULA;2;-1"};
-  viewer->PrepareScene();
+  renderer->PrepareScene();
   ASSERT_EQ(lines.messages.size(), 1u);
   EXPECT_EQ(lines.messages[0].line, 3);
   EXPECT_EQ(lines.messages[0].text.rfind("Convert error: ", 0), 0u) << lines.messages[0].text;
   EXPECT_EQ(editor.objectCount, 2u);
 
-  // Without a line notifier of its own the viewer forwards the text led by
+  // Without a line notifier of its own the renderer forwards the text led by
   // the scene's name and the line, as the desktop's message box shows it.
-  viewer->SetLineNotifier(nullptr);
-  viewer->PrepareScene();
+  renderer->SetLineNotifier(nullptr);
+  renderer->PrepareScene();
   editor.sceneName = "/home/u/room.txt";
-  viewer->PrepareScene();
+  renderer->PrepareScene();
   ASSERT_EQ(notifier.messages.size(), 2u);
   EXPECT_EQ(notifier.messages[0].text, "line 3: " + lines.messages[0].text);
   EXPECT_EQ(notifier.messages[1].text, "/home/u/room.txt:3: " + lines.messages[0].text);
@@ -126,11 +126,11 @@ TEST_F(PrepareTest, ParserReportsCarryLineNumbers) {
 TEST_F(PrepareTest, DestroyedViewerRefusesToPrepare) {
   MakeViewer(64, 48);
   Show({"SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5"});
-  viewer->Shutdown();
-  EXPECT_FALSE(viewer->HasContext());
-  EXPECT_TRUE(viewer->Scene().solidObjects.empty());
-  EXPECT_THROW(viewer->PrepareScene(), Error);
-  viewer->ResetViewAndDraw();
+  renderer->Shutdown();
+  EXPECT_FALSE(renderer->HasContext());
+  EXPECT_TRUE(renderer->Scene().solidObjects.empty());
+  EXPECT_THROW(renderer->PrepareScene(), Error);
+  renderer->ResetViewAndDraw();
 }
 
 void SaveBmp(const std::string& name, const Picture& p) {
@@ -157,9 +157,9 @@ TEST_F(ViewerTest, ExampleSceneRendersTheCorridor) {
   Show(SplitLines(text));
   EXPECT_EQ(editor.objectCount, 9u);
   EXPECT_EQ(editor.frameCount, 5u);
-  EXPECT_EQ(viewer->Rig().RigNoise, 2.0);
-  EXPECT_EQ(viewer->Rig().RigFocalLength, 389.0);
-  EXPECT_FALSE(viewer->GetPrefs()->fog);
+  EXPECT_EQ(renderer->Rig().RigNoise, 2.0);
+  EXPECT_EQ(renderer->Rig().RigFocalLength, 389.0);
+  EXPECT_FALSE(renderer->GetPrefs()->fog);
   EXPECT_TRUE(lines.messages.empty());
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
   const Picture left = Read();
@@ -177,16 +177,16 @@ TEST_F(ViewerTest, ExampleSceneRendersTheCorridor) {
   EXPECT_NEAR(DepthToDistance(left.Depth(256 + 120, 372)), 1.4 * 389.0 / 180.5, 0.05);
 
   settings.rightCamera = true;
-  viewer->PrepareScene();
-  viewer->ResetViewAndDraw();
+  renderer->PrepareScene();
+  renderer->ResetViewAndDraw();
   const Picture right = Read();
   SaveBmp("example_right.bmp", right);
   EXPECT_NE(right.rgb, left.rgb);
 
   // A few frames of the run.
   for (int frame = 0; frame < 5; ++frame) {
-    viewer->Rig().FrameCounter = frame;
-    viewer->DrawScene(true, -1, viewer->viewAzimuth, viewer->viewElevation, viewer->viewDistance);
+    renderer->Rig().FrameCounter = frame;
+    renderer->DrawScene(true, -1, renderer->viewAzimuth, renderer->viewElevation, renderer->viewDistance);
   }
   SaveBmp("example_right_frame4.bmp", Read());
 }

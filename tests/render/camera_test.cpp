@@ -77,7 +77,7 @@ TEST_F(ViewerTest, ContextMatchesTheClientSizeAndTheProjection) {
   glGetIntegerv(GL_VIEWPORT, viewport);
   EXPECT_EQ(viewport[2], 512);
   EXPECT_EQ(viewport[3], 384);
-  EXPECT_EQ(viewer->Rig().FrameCounter, -1);
+  EXPECT_EQ(renderer->Rig().FrameCounter, -1);
   EXPECT_TRUE(glIsEnabled(GL_BLEND));
   EXPECT_TRUE(glIsEnabled(GL_POLYGON_SMOOTH));
   EXPECT_TRUE(glIsEnabled(GL_LIGHTING));
@@ -121,8 +121,8 @@ TEST_F(ViewerTest, ContextMatchesTheClientSizeAndTheProjection) {
 
   // A resolution change: new context of the new size, wider field, same focal length.
   settings.antiAlias = false;
-  viewer->ChangeResolution(1024, 768);
-  ASSERT_TRUE(viewer->HasContext());
+  renderer->ChangeResolution(1024, 768);
+  ASSERT_TRUE(renderer->HasContext());
   glGetIntegerv(GL_VIEWPORT, viewport);
   EXPECT_EQ(viewport[2], 1024);
   EXPECT_EQ(viewport[3], 768);
@@ -136,7 +136,7 @@ TEST_F(ViewerTest, ContextMatchesTheClientSizeAndTheProjection) {
   GLint mode = 0;
   glGetIntegerv(GL_MATRIX_MODE, &mode);
   EXPECT_EQ(mode, GL_MODELVIEW);
-  viewer->SetupProjection(1024, 768, false);
+  renderer->SetupProjection(1024, 768, false);
   glGetIntegerv(GL_MATRIX_MODE, &mode);
   EXPECT_EQ(mode, GL_PROJECTION);
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
@@ -144,10 +144,10 @@ TEST_F(ViewerTest, ContextMatchesTheClientSizeAndTheProjection) {
 
 TEST_F(ViewerTest, ResolutionChangeKeepsTheSceneButNotTheTextures) {
   Show({"KULA;7;4;1;0;0;0;0;0;0;0;0;0.5"});
-  ASSERT_EQ(viewer->TextureNames().size(), 11u);
-  viewer->ChangeResolution(320, 240);
-  EXPECT_TRUE(viewer->TextureNames().empty());
-  viewer->ResetViewAndDraw();
+  ASSERT_EQ(renderer->TextureNames().size(), 11u);
+  renderer->ChangeResolution(320, 240);
+  EXPECT_TRUE(renderer->TextureNames().empty());
+  renderer->ResetViewAndDraw();
   const Picture p = Read();
   ASSERT_EQ(p.width, 320);
   const Picture::Blob blob = p.DrawnBlob();
@@ -176,38 +176,38 @@ TEST(RenderContext, FailuresReportWithTheirTexts) {
 }
 
 TEST_F(ViewerTest, ViewerWithoutContextRefusesToPrepareAndDrawsNothing) {
-  viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', 64, 48);
-  viewer->SetContextFactory([](const GlContextRequest& request, Notifier& n) {
+  renderer = std::make_unique<Renderer>(settings, editor, notifier, '.', 64, 48);
+  renderer->SetContextFactory([](const GlContextRequest& request, Notifier& n) {
     GlContextRequest impossible = request;
     impossible.depthBits = 99;
     return CreateEglContext(impossible, n);
   });
-  EXPECT_FALSE(viewer->Initialise());
-  EXPECT_FALSE(viewer->HasContext());
-  EXPECT_EQ(viewer->GetPrefs(), nullptr);
+  EXPECT_FALSE(renderer->Initialise());
+  EXPECT_FALSE(renderer->HasContext());
+  EXPECT_EQ(renderer->GetPrefs(), nullptr);
   ASSERT_EQ(notifier.messages.size(), 1u);
   EXPECT_EQ(notifier.messages[0].text, "Nie powiodlo sie wywolanie funkcji ChoosePixelFormat");
 
   editor.lines = {"SPHERE;1;-1;1;0;0;0;0;0;0;0;0;0.5"};
-  EXPECT_THROW(viewer->PrepareScene(), Error);
-  EXPECT_TRUE(viewer->Scene().solidObjects.empty());
+  EXPECT_THROW(renderer->PrepareScene(), Error);
+  EXPECT_TRUE(renderer->Scene().solidObjects.empty());
   bool presented = false;
-  viewer->onPresented = [&] { presented = true; };
-  viewer->ResetViewAndDraw();
-  viewer->CameraSwitch(true);
-  viewer->DrawScene(true, -1, 0, 90, 3);
+  renderer->onPresented = [&] { presented = true; };
+  renderer->ResetViewAndDraw();
+  renderer->CameraSwitch(true);
+  renderer->DrawScene(true, -1, 0, 90, 3);
   EXPECT_FALSE(presented);
   std::vector<uint8_t> rgb(64 * 48 * 3, 7);
-  viewer->ReadColour(rgb.data());
+  renderer->ReadColour(rgb.data());
   EXPECT_EQ(rgb[0], 0);
-  viewer->Shutdown();
+  renderer->Shutdown();
 }
 
 TEST_F(ViewerTest, NothingIsDrawnBeforeTheFirstPreparation) {
   MakeViewer(64, 48);
   int presented = 0;
-  viewer->onPresented = [&] { ++presented; };
-  viewer->ResetViewAndDraw();
+  renderer->onPresented = [&] { ++presented; };
+  renderer->ResetViewAndDraw();
   EXPECT_EQ(presented, 0);
   Show({});
   EXPECT_EQ(presented, 2);  // the preparation's drawing and the paint
@@ -229,14 +229,14 @@ TEST_F(ViewerTest, FrameMotionsAccumulateOnTheProjection) {
   const std::array<double, 16> perspective = Matrix(GL_PROJECTION_MATRIX);
   const std::array<double, 4> ahead{0, 0, -5, 1};
 
-  viewer->Rig().FrameCounter = 0;
-  viewer->DrawScene(true, -1, 0, 90, 3);
+  renderer->Rig().FrameCounter = 0;
+  renderer->DrawScene(true, -1, 0, 90, 3);
   std::array<double, 4> got = Apply(Matrix(GL_PROJECTION_MATRIX), ahead);
   std::array<double, 4> want = Apply(perspective, {-5, 0, 0, 1});
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], 1e-4) << i;
 
-  viewer->Rig().FrameCounter = 1;
-  viewer->DrawScene(true, -1, 0, 90, 3);
+  renderer->Rig().FrameCounter = 1;
+  renderer->DrawScene(true, -1, 0, 90, 3);
   got = Apply(Matrix(GL_PROJECTION_MATRIX), ahead);
   want = Apply(perspective, {-4, 0, 0, 1});
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], want[i], 1e-4) << i;
@@ -251,14 +251,14 @@ TEST_F(ViewerTest, FrameMotionsAccumulateOnTheProjection) {
 
   // Without ApplyEgo, or before a run, the projection stays as it is.
   const std::array<double, 16> before = Matrix(GL_PROJECTION_MATRIX);
-  viewer->DrawScene(false, -1, 0, 90, 3);
-  viewer->Rig().FrameCounter = -1;
-  viewer->DrawScene(true, -1, 0, 90, 3);
+  renderer->DrawScene(false, -1, 0, 90, 3);
+  renderer->Rig().FrameCounter = -1;
+  renderer->DrawScene(true, -1, 0, 90, 3);
   EXPECT_EQ(Matrix(GL_PROJECTION_MATRIX), before);
   EXPECT_EQ(editor.motionTable.size(), 2u);
 
   // A new preparation returns to the start pose.
-  viewer->PrepareScene();
+  renderer->PrepareScene();
   const std::array<double, 16> again = Matrix(GL_PROJECTION_MATRIX);
   for (int i = 0; i < 16; ++i) EXPECT_DOUBLE_EQ(again[static_cast<std::size_t>(i)], perspective[static_cast<std::size_t>(i)]);
 }
@@ -274,8 +274,8 @@ TEST_F(ViewerTest, TranslationTowardTheCameraShortensTheDistance) {
   EXPECT_NEAR(DepthToDistance(p.Depth(256, 192)), 7.95, 5e-3);
 
   for (int frame = 0; frame < 2; ++frame) {
-    viewer->Rig().FrameCounter = frame;
-    viewer->DrawScene(true, -1, 0, 90, 3);
+    renderer->Rig().FrameCounter = frame;
+    renderer->DrawScene(true, -1, 0, 90, 3);
   }
   p = Read();
   EXPECT_NEAR(DepthToDistance(p.Depth(256, 192)), 7.75, 5e-3);
@@ -288,7 +288,7 @@ TEST_F(ViewerTest, RightCameraShiftsImagePointsLeftByDisparity) {
   const Picture left = Read();
   const Picture::Blob l = left.DrawnBlob();
 
-  viewer->CameraSwitch(true);
+  renderer->CameraSwitch(true);
   const Picture switched = Read();
   const Picture::Blob r = switched.DrawnBlob();
   EXPECT_NEAR(l.x - r.x, 0.5 * 389.0 / 5.0, 0.25);
@@ -299,15 +299,15 @@ TEST_F(ViewerTest, RightCameraShiftsImagePointsLeftByDisparity) {
   EXPECT_EQ(mode, GL_MODELVIEW);
 
   // Unchecking restores the left view exactly.
-  viewer->CameraSwitch(false);
+  renderer->CameraSwitch(false);
   const Picture back = Read();
   EXPECT_EQ(back.rgb, left.rgb);
   EXPECT_EQ(back.depth, left.depth);
 
   // Preparing with the right camera selected gives the switched view.
   settings.rightCamera = true;
-  viewer->PrepareScene();
-  viewer->ResetViewAndDraw();
+  renderer->PrepareScene();
+  renderer->ResetViewAndDraw();
   const Picture prepared = Read();
   EXPECT_NEAR(prepared.DrawnBlob().x, r.x, 1e-6);
 }
@@ -315,17 +315,17 @@ TEST_F(ViewerTest, RightCameraShiftsImagePointsLeftByDisparity) {
 TEST_F(ViewerTest, ViewControlsAndLight) {
   Show({"SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5"});
   const Picture before = Read();
-  viewer->ChangeView(0, 0, 0.2);
-  viewer->ChangeView(0, 0, 0.2);
-  viewer->ChangeView(0, 0, 0.2);
-  EXPECT_NEAR(viewer->viewDistance, 3.6, 1e-9);
+  renderer->ChangeView(0, 0, 0.2);
+  renderer->ChangeView(0, 0, 0.2);
+  renderer->ChangeView(0, 0, 0.2);
+  EXPECT_NEAR(renderer->viewDistance, 3.6, 1e-9);
   EXPECT_LT(Read().DrawnBlob().count, before.DrawnBlob().count);
-  viewer->ResetViewAndDraw();
-  EXPECT_EQ(viewer->viewDistance, 3.0);
+  renderer->ResetViewAndDraw();
+  EXPECT_EQ(renderer->viewDistance, 3.0);
   EXPECT_EQ(Read().rgb, before.rgb);
 
-  viewer->SetLightZ(-50);
-  EXPECT_EQ(viewer->Rig().LightPosition[2], -50.0f);
+  renderer->SetLightZ(-50);
+  EXPECT_EQ(renderer->Rig().LightPosition[2], -50.0f);
   GLfloat light[4] = {};
   glGetLightfv(GL_LIGHT0, GL_POSITION, light);
   // Stored in eye coordinates: the default view turns world (-10, 20, -50)

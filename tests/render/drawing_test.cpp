@@ -54,7 +54,7 @@ TEST_F(ViewerTest, SkipIdLeavesOutEveryObjectOfThatId) {
   EXPECT_TRUE(full.Drawn(256 - 78, 192));
   EXPECT_TRUE(full.Drawn(256 + 78, 192));
 
-  viewer->DrawScene(false, 7, 0, 90, 3);
+  renderer->DrawScene(false, 7, 0, 90, 3);
   const Picture skipped = Read();
   EXPECT_FALSE(skipped.Drawn(256 - 78, 192));
   EXPECT_FALSE(skipped.Drawn(256 + 78, 192));
@@ -68,7 +68,7 @@ TEST_F(ViewerTest, SkipIdLeavesOutEveryObjectOfThatId) {
     }
   }
 
-  viewer->DrawScene(false, 99, 0, 90, 3);
+  renderer->DrawScene(false, 99, 0, 90, 3);
   EXPECT_EQ(Read().rgb, full.rgb);
 }
 
@@ -95,7 +95,7 @@ TEST_F(ViewerTest, MatrixLogHoldsTheViewTimesTheObjectsTransform) {
             "0.000; 0.000; -3.000; 1.000; ");
 
   editor.matrixLog = false;
-  viewer->ResetViewAndDraw();
+  renderer->ResetViewAndDraw();
   EXPECT_EQ(editor.matrixLines.size(), 4u);
 }
 
@@ -157,8 +157,8 @@ TEST_F(ViewerTest, PlaneThroughTwoIsDrawnAtXTwo) {
   RandomState expected;
   expected.NextPlaneShade();
   expected.NextPlaneShade();
-  EXPECT_EQ(viewer->Rig().random.low, expected.low);
-  EXPECT_EQ(viewer->Rig().random.high, expected.high);
+  EXPECT_EQ(renderer->Rig().random.low, expected.low);
+  EXPECT_EQ(renderer->Rig().random.high, expected.high);
 }
 
 TEST_F(ViewerTest, FloorAndFacingPlanesAreDrawn) {
@@ -185,9 +185,9 @@ TEST_F(ViewerTest, PlaneWithoutNormalIsReportedOnceAndNotDrawn) {
   EXPECT_NE(lines.messages[0].text.find("PLANE with id 5"), std::string::npos);
   const Picture p = Read();
   EXPECT_FALSE(p.Drawn(256, 192));
-  EXPECT_EQ(viewer->Rig().random.low, 1u);
-  EXPECT_EQ(viewer->Rig().random.high, 0u);
-  viewer->ResetViewAndDraw();
+  EXPECT_EQ(renderer->Rig().random.low, 1u);
+  EXPECT_EQ(renderer->Rig().random.high, 0u);
+  renderer->ResetViewAndDraw();
   EXPECT_EQ(lines.messages.size(), 1u);
 }
 

@@ -1,5 +1,5 @@
 #pragma once
-// A headless viewer with plain settings and editor, and helpers to read what
+// A headless renderer with plain settings and editor, and helpers to read what
 // it drew.
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -16,7 +16,7 @@
 #include "io/bytes.h"
 #include "render/camera.h"
 #include "render/settings.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
 
@@ -90,28 +90,28 @@ struct Picture {
 class ViewerTest : public ::testing::Test {
  protected:
   void MakeViewer(int width = 512, int height = 384, const std::string& startDirectory = {}) {
-    viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', width, height);
-    viewer->SetLineNotifier(&lines);
-    if (!startDirectory.empty()) viewer->Rig().StartDirectory = startDirectory;
-    ASSERT_TRUE(viewer->Initialise()) << (notifier.messages.empty() ? "" : notifier.messages[0].text);
+    renderer = std::make_unique<Renderer>(settings, editor, notifier, '.', width, height);
+    renderer->SetLineNotifier(&lines);
+    if (!startDirectory.empty()) renderer->Rig().StartDirectory = startDirectory;
+    ASSERT_TRUE(renderer->Initialise()) << (notifier.messages.empty() ? "" : notifier.messages[0].text);
   }
 
   // Prepares the scene text and paints it with the default view.
   void Show(const std::vector<std::string>& sceneLines) {
-    if (!viewer) MakeViewer();
+    if (!renderer) MakeViewer();
     editor.lines = sceneLines;
-    viewer->PrepareScene();
-    viewer->ResetViewAndDraw();
+    renderer->PrepareScene();
+    renderer->ResetViewAndDraw();
   }
 
   Picture Read() {
     Picture p;
-    p.width = viewer->ClientWidth();
-    p.height = viewer->ClientHeight();
+    p.width = renderer->ClientWidth();
+    p.height = renderer->ClientHeight();
     p.rgb.resize(static_cast<std::size_t>(p.width) * p.height * 3);
     p.depth.resize(static_cast<std::size_t>(p.width) * p.height);
-    viewer->ReadColour(p.rgb.data());
-    viewer->ReadDepth(p.depth.data());
+    renderer->ReadColour(p.rgb.data());
+    renderer->ReadDepth(p.depth.data());
     return p;
   }
 
@@ -119,7 +119,7 @@ class ViewerTest : public ::testing::Test {
   PlainEditor editor;
   CollectingNotifier notifier;
   CollectingLineNotifier lines;
-  std::unique_ptr<Viewer> viewer;
+  std::unique_ptr<Renderer> renderer;
 };
 
 // A fresh, empty temporary folder, removed with the object.

@@ -220,8 +220,8 @@ TEST_F(ViewerTest, TexturesAreLaidTransposed) {
   // A face toward the camera: (s, t) = (0, 0) at the bottom left, s to the
   // right, t upward. s runs down the bitmap's rows and t along its columns.
   Show({"QUAD;1;3;1;1;1;-1;0;-1;1;0;-1;1;0;1;-1;0;1"});
-  EXPECT_EQ(viewer->TextureDirectory(), dir.str());
-  ASSERT_EQ(viewer->TextureNames().size(), 11u);
+  EXPECT_EQ(renderer->TextureDirectory(), dir.str());
+  ASSERT_EQ(renderer->TextureNames().size(), 11u);
   const Picture p = Read();
   const int d = 65;  // the quad spans 389 / 3 = 130 pixels each way
   EXPECT_EQ(Dominant(p.Colour(256 - d, 192 + d)), 0) << "bottom left: bitmap top left (red)";
@@ -245,10 +245,10 @@ TEST_F(ViewerTest, EachTextureNameHoldsItsFile) {
   }
   MakeViewer(64, 48, dir.str());
   Show({});
-  ASSERT_EQ(viewer->TextureNames().size(), static_cast<std::size_t>(kTextureCount));
+  ASSERT_EQ(renderer->TextureNames().size(), static_cast<std::size_t>(kTextureCount));
   std::vector<uint8_t> image(128 * 128 * 4);
   for (int n = 0; n < kTextureCount; ++n) {
-    glBindTexture(GL_TEXTURE_2D, viewer->TextureNames()[static_cast<std::size_t>(n)]);
+    glBindTexture(GL_TEXTURE_2D, renderer->TextureNames()[static_cast<std::size_t>(n)]);
     GLint width = 0, wrapS = 0, wrapT = 0, mag = 0, min = 0;
     glGetTexLevelParameteriv(GL_TEXTURE_2D, 0, GL_TEXTURE_WIDTH, &width);
     glGetTexParameteriv(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, &wrapS);
@@ -281,7 +281,7 @@ TEST_F(ViewerTest, BoxFacesLayTheTextureByTheirTable) {
   // Front: s along x, t along y (image up). Back, seen from below with world
   // y pointing down the image: s against x, t along world y.
   for (const Case& c : {Case{"front", 0.0, 0, 2, 1, 3}, Case{"back", 180.0, 3, 1, 2, 0}}) {
-    viewer->DrawScene(false, -1, 0.0, c.elevation, 3.0);
+    renderer->DrawScene(false, -1, 0.0, c.elevation, 3.0);
     const Picture p = Read();
     const int d = 40;  // the face spans 389 * 0.5 / 2.5 = 78 pixels each way
     EXPECT_EQ(Dominant(p.Colour(256 - d, 192 + d)), c.bottomLeft) << c.face;
@@ -296,24 +296,24 @@ TEST_F(ViewerTest, MissingTextureStopsPreparationAndKeepsTheScene) {
   WriteQuadrantTextures(dir);
   MakeViewer(64, 48, dir.str());
   Show({"SPHERE;1;2;1;1;1;0;0;0;0;0;0;0.5", "EGO;0;0;0.1;0;0;0"});
-  const Obiekt* sphere = viewer->Scene().solidObjects.at(0).get();
+  const SceneObject* sphere = renderer->Scene().solidObjects.at(0).get();
   std::filesystem::remove(TexturePath(dir.str(), 5));
   editor.lines = {"SPHERE;1;2;1;1;1;0;0;0;0;0;0;0.5", "SPHERE;2;2;1;1;1;0;0;0;0;0;0;0.5"};
   editor.focalText = "500";
   try {
-    viewer->PrepareScene();
+    renderer->PrepareScene();
     FAIL() << "no error";
   } catch (const Error& e) {
     EXPECT_NE(std::string(e.what()).find(TexturePath(dir.str(), 5)), std::string::npos) << e.what();
   }
-  ASSERT_EQ(viewer->Scene().solidObjects.size(), 1u);
-  EXPECT_EQ(viewer->Scene().solidObjects[0].get(), sphere);
-  EXPECT_EQ(viewer->Scene().egoFrames.size(), 1u);
-  EXPECT_EQ(viewer->TextureNames().size(), 5u);  // tex0 .. tex4 were loaded
-  EXPECT_TRUE(viewer->SceneReady());
-  EXPECT_EQ(viewer->Rig().RigFocalLength, 389.0);
+  ASSERT_EQ(renderer->Scene().solidObjects.size(), 1u);
+  EXPECT_EQ(renderer->Scene().solidObjects[0].get(), sphere);
+  EXPECT_EQ(renderer->Scene().egoFrames.size(), 1u);
+  EXPECT_EQ(renderer->TextureNames().size(), 5u);  // tex0 .. tex4 were loaded
+  EXPECT_TRUE(renderer->SceneReady());
+  EXPECT_EQ(renderer->Rig().RigFocalLength, 389.0);
   EXPECT_EQ(editor.focalText, "500");
-  viewer->ResetViewAndDraw();  // still draws the previous scene
+  renderer->ResetViewAndDraw();  // still draws the previous scene
   EXPECT_TRUE(Read().Drawn(32, 24));
 }
 
@@ -321,10 +321,10 @@ TEST_F(ViewerTest, BundledTexturesServeAFolderWithoutTextures) {
   TempDir empty;
   MakeViewer(64, 48, empty.str());
   Show({"SPHERE;1;10;1;1;1;0;0;0;0;0;0;0.5"});
-  EXPECT_NE(viewer->TextureDirectory(), empty.str());
-  EXPECT_EQ(viewer->TextureDirectory(), BundledTextureDirectory());
-  EXPECT_EQ(viewer->TextureNames().size(), 11u);
-  EXPECT_EQ(viewer->Scene().solidObjects.at(0)->texture, viewer->TextureNames()[10]);
+  EXPECT_NE(renderer->TextureDirectory(), empty.str());
+  EXPECT_EQ(renderer->TextureDirectory(), BundledTextureDirectory());
+  EXPECT_EQ(renderer->TextureNames().size(), 11u);
+  EXPECT_EQ(renderer->Scene().solidObjects.at(0)->texture, renderer->TextureNames()[10]);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// Matrix, gaussSolve and planeNormal.
+// Matrix, SolveLinearSystem and planeNormal.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,9 +7,9 @@
 #include <random>
 #include <string>
 
-#include "scene/ge.h"
+#include "scene/linear_solve.h"
 #include "scene/matrix.h"
-#include "scene/obiekt.h"
+#include "scene/scene_objects.h"
 
 namespace tovimar {
 namespace {
@@ -92,11 +92,11 @@ TEST_F(MatrixDeathTest, FailedChecksReportAndEnd) {
   EXPECT_DEATH((void)cm(1, 0), "Assertion failed: j > 0 && j <= nCol_");
 
   Matrix x(2, 1);
-  EXPECT_DEATH(gaussSolve(Matrix(3, 3), Matrix(3, 1), x),
-               "Assertion failed: N == A\\.nCol\\(\\) && N == b\\.nRow\\(\\) && N == x\\.nRow\\(\\), file ge\\.cpp, "
+  EXPECT_DEATH(SolveLinearSystem(Matrix(3, 3), Matrix(3, 1), x),
+               "Assertion failed: N == A\\.nCol\\(\\) && N == b\\.nRow\\(\\) && N == x\\.nRow\\(\\), file linear_solve\\.cpp, "
                "line [0-9]+");
   Matrix x3(3, 1);
-  EXPECT_DEATH(gaussSolve(Matrix(3, 2), Matrix(3, 1), x3), "Assertion failed: N == A\\.nCol");
+  EXPECT_DEATH(SolveLinearSystem(Matrix(3, 2), Matrix(3, 1), x3), "Assertion failed: N == A\\.nCol");
 }
 
 TEST_F(MatrixDeathTest, ReporterReceivesTheMessage) {
@@ -109,25 +109,25 @@ TEST_F(MatrixDeathTest, ReporterReceivesTheMessage) {
       "reported<Assertion failed: nR > 0 && nC > 0, file matrix\\.cpp, line [0-9]+>");
 }
 
-TEST(GaussSolve, PivotsPastAZeroCorner) {
+TEST(SolveLinearSystem, PivotsPastAZeroCorner) {
   Matrix x(3, 1);
-  const double det = gaussSolve(Rows3({{{0, 1, 0}, {1, 0, 0}, {0, 0, 1}}}), Column({1, 2, 3}), x);
+  const double det = SolveLinearSystem(Rows3({{{0, 1, 0}, {1, 0, 0}, {0, 0, 1}}}), Column({1, 2, 3}), x);
   EXPECT_EQ(det, -1.0);
   EXPECT_EQ(x(1, 1), 2.0);
   EXPECT_EQ(x(2, 1), 1.0);
   EXPECT_EQ(x(3, 1), 3.0);
 }
 
-TEST(GaussSolve, TiesKeepTheEarliestRow) {
+TEST(SolveLinearSystem, TiesKeepTheEarliestRow) {
   Matrix x(3, 1);
-  const double det = gaussSolve(Rows3({{{1, 1, 0}, {1, 0, 0}, {0, 0, 1}}}), Column({-1, -1, -1}), x);
+  const double det = SolveLinearSystem(Rows3({{{1, 1, 0}, {1, 0, 0}, {0, 0, 1}}}), Column({-1, -1, -1}), x);
   EXPECT_EQ(det, -1.0);
   EXPECT_EQ(x(1, 1), -1.0);
   EXPECT_EQ(x(2, 1), 0.0);
   EXPECT_EQ(x(3, 1), -1.0);
 }
 
-TEST(GaussSolve, ScaledPivotingPicksTheRelativelyLargest) {
+TEST(SolveLinearSystem, ScaledPivotingPicksTheRelativelyLargest) {
   // Unscaled, row 1 (|2| > |1|) would win; scaled, row 2 (1/1 > 2/1e6) does.
   // The sign of the determinant shows which row was taken.
   Matrix A(2, 2);
@@ -136,15 +136,15 @@ TEST(GaussSolve, ScaledPivotingPicksTheRelativelyLargest) {
   A(2, 1) = 1;
   A(2, 2) = 1;
   Matrix x(2, 1);
-  const double det = gaussSolve(A, Column({1e6 + 2, 2}), x);
+  const double det = SolveLinearSystem(A, Column({1e6 + 2, 2}), x);
   EXPECT_DOUBLE_EQ(det, 2 - 1e6);
   EXPECT_DOUBLE_EQ(x(1, 1), 1.0);
   EXPECT_DOUBLE_EQ(x(2, 1), 1.0);
 }
 
-TEST(GaussSolve, SingularLeavesXUntouched) {
+TEST(SolveLinearSystem, SingularLeavesXUntouched) {
   Matrix x = Column({7, 8, 9});
-  const double det = gaussSolve(Rows3({{{1, 2, 3}, {2, 4, 6}, {1, 1, 1}}}), Column({1, 1, 1}), x);
+  const double det = SolveLinearSystem(Rows3({{{1, 2, 3}, {2, 4, 6}, {1, 1, 1}}}), Column({1, 1, 1}), x);
   EXPECT_EQ(det, 0.0);
   EXPECT_EQ(x(1, 1), 7.0);
   EXPECT_EQ(x(2, 1), 8.0);
@@ -152,27 +152,27 @@ TEST(GaussSolve, SingularLeavesXUntouched) {
 
   // All zeros: 0/0 pivots make the determinant NaN; x is still untouched.
   Matrix zero(3, 3);
-  EXPECT_TRUE(std::isnan(gaussSolve(zero, Column({1, 1, 1}), x)));
+  EXPECT_TRUE(std::isnan(SolveLinearSystem(zero, Column({1, 1, 1}), x)));
   EXPECT_EQ(x(2, 1), 8.0);
 
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double detNaN = gaussSolve(Rows3({{{nan, 0, 0}, {0, 1, 0}, {0, 0, 1}}}), Column({1, 1, 1}), x);
+  const double detNaN = SolveLinearSystem(Rows3({{{nan, 0, 0}, {0, 1, 0}, {0, 0, 1}}}), Column({1, 1, 1}), x);
   EXPECT_TRUE(std::isnan(detNaN));
   EXPECT_EQ(x(1, 1), 7.0);
 }
 
-TEST(GaussSolve, InputsAreCopiesAndSizesOneAndFourWork) {
+TEST(SolveLinearSystem, InputsAreCopiesAndSizesOneAndFourWork) {
   Matrix A = Rows3({{{2, 0, 0}, {0, 4, 0}, {0, 0, 8}}});
   Matrix b = Column({2, 4, 8});
   Matrix x(3, 1);
-  EXPECT_EQ(gaussSolve(A, b, x), 64.0);
+  EXPECT_EQ(SolveLinearSystem(A, b, x), 64.0);
   EXPECT_EQ(A(2, 2), 4.0);
   EXPECT_EQ(b(3, 1), 8.0);
 
   Matrix one(1, 1);
   one(1, 1) = 4;
   Matrix x1(1, 1);
-  EXPECT_EQ(gaussSolve(one, Column({2}), x1), 4.0);
+  EXPECT_EQ(SolveLinearSystem(one, Column({2}), x1), 4.0);
   EXPECT_EQ(x1(1, 1), 0.5);
 
   // A 4x4 system with a known integer solution.
@@ -189,7 +189,7 @@ TEST(GaussSolve, InputsAreCopiesAndSizesOneAndFourWork) {
     b4(i, 1) = sum;
   }
   Matrix x4(4, 1);
-  EXPECT_NE(gaussSolve(A4, b4, x4), 0.0);
+  EXPECT_NE(SolveLinearSystem(A4, b4, x4), 0.0);
   for (int i = 1; i <= 4; ++i) EXPECT_NEAR(x4(i, 1), solution[i - 1], 1e-12);
 
   // Twelve equations, rows given in reverse order of their pivots.
@@ -205,7 +205,7 @@ TEST(GaussSolve, InputsAreCopiesAndSizesOneAndFourWork) {
     b12(i, 1) = sum;
   }
   Matrix x12(n, 1);
-  EXPECT_NE(gaussSolve(A12, b12, x12), 0.0);
+  EXPECT_NE(SolveLinearSystem(A12, b12, x12), 0.0);
   for (int i = 1; i <= n; ++i) EXPECT_NEAR(x12(i, 1), i, 1e-9);
 }
 
@@ -215,7 +215,7 @@ struct Normal {
 
 Normal NormalOf(const Vec3& p1, const Vec3& p2, const Vec3& p3) {
   Normal n{};
-  Obiekt::planeNormal(p1[0], p2[0], p3[0], p1[1], p2[1], p3[1], p1[2], p2[2], p3[2], n.x, n.y, n.z);
+  SceneObject::planeNormal(p1[0], p2[0], p3[0], p1[1], p2[1], p3[1], p1[2], p2[2], p3[2], n.x, n.y, n.z);
   return n;
 }
 
@@ -251,7 +251,7 @@ TEST(PlaneNormal, DividesTheSolutionByTheRootOfItsSquares) {
     Matrix x(3, 1);
     Matrix b(3, 1);
     b.Fill(-1.0);
-    if (gaussSolve(Rows3({p[0], p[1], p[2]}), b, x) == 0.0) continue;
+    if (SolveLinearSystem(Rows3({p[0], p[1], p[2]}), b, x) == 0.0) continue;
     const double length = std::sqrt(x(1, 1) * x(1, 1) + x(2, 1) * x(2, 1) + x(3, 1) * x(3, 1));
     const Normal n = NormalOf(p[0], p[1], p[2]);
     ASSERT_EQ(n.x, x(1, 1) / length) << round;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "scene/analiza.h"
+#include "scene/scene_line_parser.h"
 
 namespace tovimar {
 namespace {
@@ -31,8 +31,8 @@ std::vector<uint32_t> ElevenTextures() {
 
 class ParseLineTest : public ::testing::TestWithParam<char> {
  protected:
-  std::unique_ptr<Obiekt> Parse(const std::string& line) {
-    const Analiza parser(GetParam(), notes);
+  std::unique_ptr<SceneObject> Parse(const std::string& line) {
+    const SceneLineParser parser(GetParam(), notes);
     return parser.ParseLine(line, textures, prefs);
   }
   // The conversion message as the user sees it under the current separator.
@@ -52,7 +52,7 @@ INSTANTIATE_TEST_SUITE_P(Separators, ParseLineTest, ::testing::Values('.', ','),
                          [](const auto& p) { return p.param == '.' ? "Point" : "Comma"; });
 
 template <typename T>
-const T& As(const std::unique_ptr<Obiekt>& o) {
+const T& As(const std::unique_ptr<SceneObject>& o) {
   const T* typed = dynamic_cast<const T*>(o.get());
   EXPECT_NE(typed, nullptr);
   return *typed;
@@ -62,18 +62,18 @@ TEST_P(ParseLineTest, EditorExampleLines) {
   auto sphere = Parse(
       "SPHERE;  id  25; texture:  9; colour: 1.0;  1.0;  1.0; position:  0.0; 1.0; -0.2; 0.0; 0.0; 0.0; dim:  0.65");
   ASSERT_TRUE(sphere);
-  EXPECT_EQ(sphere->kind, kKula);
+  EXPECT_EQ(sphere->kind, kSphere);
   EXPECT_EQ(sphere->id, 25);
   EXPECT_EQ(sphere->texture, 10u);
   EXPECT_EQ(sphere->colour, (Vec3{1, 1, 1}));
   EXPECT_EQ(sphere->position, (Vec3{0, 1, -0.2}));
-  EXPECT_EQ(As<Kula>(sphere).radius, 0.65);
+  EXPECT_EQ(As<Sphere>(sphere).radius, 0.65);
 
   auto cuboid = Parse(
       "CUBOID;  id  40; texture:  5; colour: 1.0;  1.0;  1.0; position: -1.5; 0.5; -0.5; 0.0; 0.0; 0.0; dim:  0.2;  0.2; 2");
   ASSERT_TRUE(cuboid);
-  EXPECT_EQ(cuboid->kind, kProstopadloscian);
-  EXPECT_EQ(As<Prostopadloscian>(cuboid).halfSize, (Vec3{0.2, 0.2, 2}));
+  EXPECT_EQ(cuboid->kind, kCuboid);
+  EXPECT_EQ(As<Cuboid>(cuboid).halfSize, (Vec3{0.2, 0.2, 2}));
   EXPECT_EQ(cuboid->position, (Vec3{-1.5, 0.5, -0.5}));
 
   auto quad = Parse(
@@ -81,7 +81,7 @@ TEST_P(ParseLineTest, EditorExampleLines) {
       "1.6; 6.0; -1.4;   -1.6;  6.0; -1.4;");
   ASSERT_TRUE(quad);
   EXPECT_EQ(quad->texture, 1u);
-  const auto& corners = As<Czworobok>(quad).vertices;
+  const auto& corners = As<Quad>(quad).vertices;
   EXPECT_EQ(corners[0], (Vec3{-1.6, -2, -1.4}));
   EXPECT_EQ(corners[1], (Vec3{1.6, -2, -1.4}));
   EXPECT_EQ(corners[2], (Vec3{1.6, 6, -1.4}));
@@ -95,9 +95,9 @@ TEST_P(ParseLineTest, EditorExampleLines) {
 TEST_P(ParseLineTest, EveryKeywordMakesItsKind) {
   const std::string numbers = ";1;2;3;4;5;6;7;8;9;10;11;12;13;14;15;16;17";
   const std::pair<const char*, int> cases[] = {
-      {"WALEC", kCylinder}, {"CYLINDER", kCylinder}, {"KULA", kKula},   {"SPHERE", kKula},
-      {"PROST", kProstopadloscian}, {"CUBOID", kProstopadloscian}, {"EGO", kEgo}, {"PLANE", kPlane},
-      {"CZWOR", kCzworobok}, {"QUADRILATERAL", kCzworobok}, {"QUAD", kCzworobok}};
+      {"WALEC", kCylinder}, {"CYLINDER", kCylinder}, {"KULA", kSphere},   {"SPHERE", kSphere},
+      {"PROST", kCuboid}, {"CUBOID", kCuboid}, {"EGO", kCameraMotion}, {"PLANE", kPlane},
+      {"CZWOR", kQuad}, {"QUADRILATERAL", kQuad}, {"QUAD", kQuad}};
   for (const auto& [keyword, kind] : cases) {
     auto o = Parse(keyword + numbers);
     ASSERT_TRUE(o) << keyword;
@@ -117,7 +117,7 @@ TEST_P(ParseLineTest, EveryKeywordMakesItsKind) {
   EXPECT_EQ(As<Plane>(plane).point, (Vec3{9, 10, 11}));
   EXPECT_EQ(As<Plane>(plane).offset, -(6 * 9 + 7 * 10 + 8 * 11));
   auto quad = Parse(std::string("CZWOR") + numbers);
-  EXPECT_EQ(As<Czworobok>(quad).vertices[3], (Vec3{15, 16, 17}));
+  EXPECT_EQ(As<Quad>(quad).vertices[3], (Vec3{15, 16, 17}));
   EXPECT_TRUE(notes.texts.empty());
 }
 
@@ -146,12 +146,12 @@ TEST_P(ParseLineTest, PlaneOffsetThatOverflowsStaysFinite) {
 TEST_P(ParseLineTest, EmptyFieldsTakeNoPlace) {
   auto o = Parse(";;KULA;;7;;-1;1;0;0;;0;0;0;0;0;0;0.5;;");
   ASSERT_TRUE(o);
-  EXPECT_EQ(o->kind, kKula);
+  EXPECT_EQ(o->kind, kSphere);
   EXPECT_EQ(o->id, 7);
   EXPECT_EQ(o->texture, 0u);  // -1: untextured
   EXPECT_EQ(o->colour, (Vec3{1, 0, 0}));
   EXPECT_EQ(o->position, (Vec3{0, 0, 0}));
-  EXPECT_EQ(As<Kula>(o).radius, 0.5);
+  EXPECT_EQ(As<Sphere>(o).radius, 0.5);
   EXPECT_TRUE(notes.texts.empty());
 }
 
@@ -170,7 +170,7 @@ TEST_P(ParseLineTest, KeywordAloneMakesADefaultObject) {
   EXPECT_EQ(o->id, 0);
   EXPECT_EQ(o->texture, 1u);  // a missing texture number selects texture 0
   EXPECT_EQ(o->colour, (Vec3{0, 0, 0}));
-  EXPECT_EQ(As<Kula>(o).radius, 0.0);
+  EXPECT_EQ(As<Sphere>(o).radius, 0.0);
 
   auto onlyId = Parse("SPHERE;12");
   EXPECT_EQ(onlyId->id, 12);
@@ -217,7 +217,7 @@ TEST_P(ParseLineTest, TextureLookup) {
 TEST_P(ParseLineTest, EgoShortAndLongForm) {
   auto shortForm = Parse("EGO;  0.0; 0.0; 0.1;  0; 5; 0");
   ASSERT_TRUE(shortForm);
-  EXPECT_EQ(shortForm->kind, kEgo);
+  EXPECT_EQ(shortForm->kind, kCameraMotion);
   EXPECT_EQ(shortForm->position, (Vec3{0, 0, 0.1}));
   EXPECT_EQ(shortForm->rotation, (Vec3{0, 5, 0}));
   EXPECT_EQ(shortForm->texture, 0u);
@@ -359,7 +359,7 @@ TEST_P(ParseLineTest, NumbersPastTheTableAreIgnoredOnce) {
   auto quad = Parse(line);
   ASSERT_TRUE(quad);
   EXPECT_EQ(quad->id, 1);
-  EXPECT_EQ(As<Czworobok>(quad).vertices[3], (Vec3{15, 16, 17}));
+  EXPECT_EQ(As<Quad>(quad).vertices[3], (Vec3{15, 16, 17}));
   ASSERT_EQ(notes.texts.size(), 1u);  // once, and the junk past the table is not converted
   EXPECT_EQ(notes.texts[0], "Too many numbers: a line holds at most 99 numbers; the numbers after them are ignored");
 

@@ -139,8 +139,8 @@ TEST(ParseScene, FilesObjectsAndNumbersReports) {
   ParseScene(scene, textures, ',', prefs, model, reports);
 
   ASSERT_EQ(model.solidObjects.size(), 3u);
-  EXPECT_EQ(model.solidObjects[0]->kind, kKula);
-  EXPECT_EQ(model.solidObjects[1]->kind, kCzworobok);
+  EXPECT_EQ(model.solidObjects[0]->kind, kSphere);
+  EXPECT_EQ(model.solidObjects[1]->kind, kQuad);
   EXPECT_EQ(model.solidObjects[2]->id, 3);
   ASSERT_EQ(model.egoFrames.size(), 2u);
   EXPECT_EQ(model.egoFrames[0]->position, (Vec3{0, 0, 0.1}));
@@ -216,7 +216,7 @@ TEST(ParseScene, ByteOrderMarkBeforeTheFirstKeywordIsIgnored) {
   // that line's keyword.
   ASSERT_EQ(model.solidObjects.size(), 2u);
   EXPECT_EQ(model.solidObjects[0]->id, 1);
-  EXPECT_EQ(model.solidObjects[0]->kind, kKula);
+  EXPECT_EQ(model.solidObjects[0]->kind, kSphere);
   EXPECT_EQ(model.solidObjects[1]->id, 3);
   EXPECT_TRUE(reports.texts.empty());
 }

@@ -60,12 +60,12 @@ double Length(double x, double y, double z) { return std::sqrt(x * x + y * y + z
 
 // The nearest any point of a solid can be to c (spheres around the position
 // for cuboids and cylinders, the supporting plane for quads).
-double Clearance(const Obiekt& o, const Vec3& c) {
+double Clearance(const SceneObject& o, const Vec3& c) {
   const double d = Length(o.position[0] - c[0], o.position[1] - c[1], o.position[2] - c[2]);
   switch (o.kind) {
-    case kKula: return d - static_cast<const Kula&>(o).radius;
-    case kProstopadloscian: {
-      const Vec3& h = static_cast<const Prostopadloscian&>(o).halfSize;
+    case kSphere: return d - static_cast<const Sphere&>(o).radius;
+    case kCuboid: {
+      const Vec3& h = static_cast<const Cuboid&>(o).halfSize;
       return d - Length(h[0], h[1], h[2]);
     }
     case kCylinder: {
@@ -77,8 +77,8 @@ double Clearance(const Obiekt& o, const Vec3& c) {
       return std::fabs(p.normal[0] * c[0] + p.normal[1] * c[1] + p.normal[2] * c[2] + p.offset) /
              Length(p.normal[0], p.normal[1], p.normal[2]);
     }
-    case kCzworobok: {
-      const auto& v = static_cast<const Czworobok&>(o).vertices;
+    case kQuad: {
+      const auto& v = static_cast<const Quad&>(o).vertices;
       const Vec3 a{v[1][0] - v[0][0], v[1][1] - v[0][1], v[1][2] - v[0][2]};
       const Vec3 b{v[2][0] - v[0][0], v[2][1] - v[0][1], v[2][2] - v[0][2]};
       const Vec3 n{a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2], a[0] * b[1] - a[1] * b[0]};

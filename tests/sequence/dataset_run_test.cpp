@@ -1,4 +1,4 @@
-// Dataset runs through a real headless viewer: the files read back with
+// Dataset runs through a real headless renderer: the files read back with
 // OpenCV, masks of a box in front of a wall, poses and calibration against
 // the segmentation, the manifest of an interrupted run, the layouts.
 #include <gtest/gtest.h>
@@ -15,13 +15,13 @@
 #include <string>
 #include <vector>
 
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "scene/notifier.h"
 #include "sequence/camera_geometry.h"
 #include "sequence/ground_truth.h"
-#include "sequence/viewer_frame_source.h"
+#include "sequence/render_frame_source.h"
 #include "test_files.h"
-#include "viewer_stage.h"
+#include "render_stage.h"
 
 namespace tovimar {
 namespace {
@@ -30,10 +30,10 @@ namespace fs = std::filesystem;
 using Json = nlohmann::json;
 
 // Both cameras of a scene rendered into one folder, as --camera both does.
-struct PairRun : ViewerStage {
+struct PairRun : RenderStage {
   PairRun(std::vector<std::string> lines, int w, int h, const std::string& folder, const std::string& outputs,
           DatasetLayout layout = DatasetLayout::Classic)
-      : ViewerStage(std::move(lines), w, h, folder) {
+      : RenderStage(std::move(lines), w, h, folder) {
     settings.outputs = ParseOutputList(outputs);
     settings.outputs.layout = layout;
   }

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "render/rig_state.h"
-#include "scene/obiekt.h"
+#include "scene/scene_objects.h"
 #include "sequence/ground_truth.h"
 
 namespace tovimar {
@@ -143,7 +143,7 @@ TEST(Disparity, MapRounding) {
 TEST(Segmentation, HistogramCountsOnlyIdsInRange) {
   SceneModel scene;
   for (int id : {25, 25, 160, -1, 256, 0, 255, 1000}) {
-    auto k = std::make_unique<Kula>(1.0);
+    auto k = std::make_unique<Sphere>(1.0);
     k->id = id;
     scene.solidObjects.push_back(std::move(k));
   }

@@ -1,4 +1,4 @@
-// Whole runs through a real headless viewer: the files of a run, their
+// Whole runs through a real headless renderer: the files of a run, their
 // contents for scenes whose ground truth is known, and the meaning of the
 // disparity (warping the right image by the left disparity gives the left).
 #include <gtest/gtest.h>
@@ -13,22 +13,22 @@
 #include <vector>
 
 #include "render/settings.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "scene/notifier.h"
 #include "sequence/ground_truth.h"
-#include "sequence/viewer_frame_source.h"
+#include "sequence/render_frame_source.h"
 #include "sequence/output_files.h"
 #include "sequence/segmentation_palette.h"
 #include "sequence/sequence_driver.h"
 #include "test_files.h"
-#include "viewer_stage.h"
+#include "render_stage.h"
 
 namespace tovimar {
 namespace {
 
 namespace fs = std::filesystem;
 
-using Stage = ViewerStage;
+using Stage = RenderStage;
 
 std::set<std::string> Listing(const std::string& dir) {
   std::set<std::string> names;
@@ -108,7 +108,7 @@ TEST(GroundTruthRun, BothCamerasLeaveTenFilesPerFrameSideBySide) {
   EXPECT_EQ(Listing(tmp.path() + "/7/"), expected);
   EXPECT_EQ(Listing(tmp.path()), std::set<std::string>{"7"});
   // Start-up and both runs prepared the scene three times: each file read once.
-  EXPECT_EQ(s.viewer->Textures().FilesRead(), kTextureCount);
+  EXPECT_EQ(s.renderer->Textures().FilesRead(), kTextureCount);
 }
 
 TEST(GroundTruthRun, PreviewWritesNothingNotEvenTheDirectory) {
@@ -137,7 +137,7 @@ TEST(GroundTruthRun, PreviewAndCameraChangesTakeEffectAtTheNextFrame) {
   s.settings.previewOnly = false;
   driver.Tick();  // frame 1 written, left camera
   s.settings.rightCamera = true;
-  s.viewer->CameraSwitch(true);
+  s.renderer->CameraSwitch(true);
   driver.Tick();  // frame 2 written under the right camera's names
   driver.Tick();
   ASSERT_EQ(driver.GetState(), SequenceDriver::State::Idle);
@@ -159,7 +159,7 @@ TEST(GroundTruthRun, MissingOutputFolderEndsTheRunWithTheFileName) {
   ASSERT_TRUE(s.ready);
   EXPECT_FALSE(s.Run(false));
   EXPECT_EQ(s.error, "Cannot create file " + tmp.path() + "/missing/parent/0/left_0000.bmp: the folder does not exist");
-  EXPECT_EQ(s.viewer->Rig().FrameCounter, -1);
+  EXPECT_EQ(s.renderer->Rig().FrameCounter, -1);
 }
 
 TEST(GroundTruthRun, NoiseOfTheFirstNoisyRun) {
@@ -210,7 +210,7 @@ TEST(WriteBehind, SameFilesAsWritingInTurn) {
     driver.Tick();
     driver.Tick();
     s.settings.rightCamera = true;  // frames 2 and 3 of the right camera
-    s.viewer->CameraSwitch(true);
+    s.renderer->CameraSwitch(true);
     driver.RunToEnd();
     EXPECT_EQ(driver.LastError(), "");
     EXPECT_EQ(s.source->EndError(), "");
@@ -234,7 +234,7 @@ TEST(WriteBehind, AFailedFrameEndsTheRun) {
   fs::create_directories(s.Dir() + "lbindisp_0001.dat");
   EXPECT_FALSE(s.Run(false));
   EXPECT_NE(s.error.find("Cannot create file " + s.Dir() + "lbindisp_0001.dat"), std::string::npos) << s.error;
-  EXPECT_EQ(s.viewer->Rig().FrameCounter, -1);
+  EXPECT_EQ(s.renderer->Rig().FrameCounter, -1);
   EXPECT_FALSE(fs::exists(s.Dir() + "left_0002.bmp"));
   EXPECT_NE(ReadAll(s.Dir() + "meta.json").size(), 0u);
 

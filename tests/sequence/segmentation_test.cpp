@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "render/settings.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
 #include "sequence/ground_truth.h"
 #include "sequence/output_files.h"
 #include "sequence/segmentation.h"
 #include "sequence/sequence_driver.h"
-#include "sequence/viewer_frame_source.h"
+#include "sequence/render_frame_source.h"
 #include "test_files.h"
 
 namespace tovimar {
@@ -39,13 +39,13 @@ struct Config {
   bool shown = false;  // a window shows the drawings (the desktop program)
 };
 
-// One viewer with its frame source and driver.
+// One renderer with its frame source and driver.
 struct Runner {
   PlainSettings settings;
   PlainEditor editor;
   QuietNotifier notifier;
-  std::unique_ptr<Viewer> viewer;
-  std::unique_ptr<ViewerFrameSource> source;
+  std::unique_ptr<Renderer> renderer;
+  std::unique_ptr<RenderFrameSource> source;
   std::unique_ptr<SequenceDriver> driver;
   CaptureTimings timings;
   std::string error;
@@ -57,11 +57,11 @@ struct Runner {
     settings.rightCamera = c.right;
     settings.palette = c.palette;
     settings.antiAlias = c.antiAlias;
-    viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', c.width, c.height);
-    if (!viewer->Initialise()) return;
-    viewer->ResetViewAndDraw();
-    if (c.shown) viewer->onPresented = [] {};
-    source = std::make_unique<ViewerFrameSource>(*viewer, settings);
+    renderer = std::make_unique<Renderer>(settings, editor, notifier, '.', c.width, c.height);
+    if (!renderer->Initialise()) return;
+    renderer->ResetViewAndDraw();
+    if (c.shown) renderer->onPresented = [] {};
+    source = std::make_unique<RenderFrameSource>(*renderer, settings);
     source->Buffers().referencePaths = reference;
     source->Buffers().timings = &timings;
     SequenceHooks hooks;
@@ -86,13 +86,13 @@ int CompareRuns(const std::vector<std::string>& lines, const Config& c, const st
   for (int step = 0; fast.driver->GetState() != SequenceDriver::State::Idle && step < 100; ++step) {
     fast.driver->Tick();
     reference.driver->Tick();
-    const RandomState& a = fast.viewer->Rig().random;
-    const RandomState& b = reference.viewer->Rig().random;
+    const RandomState& a = fast.renderer->Rig().random;
+    const RandomState& b = reference.renderer->Rig().random;
     EXPECT_TRUE(a.low == b.low && a.high == b.high) << "random state after step " << step;
     if (c.shown && fast.timings.frames > 0 && fast.driver->GetState() != SequenceDriver::State::Idle) {
       // A shown window holds the camera drawing again, not the flat drawings.
       std::vector<uint8_t> window(static_cast<std::size_t>(c.width) * c.height * 3);
-      fast.viewer->ReadColour(window.data());
+      fast.renderer->ReadColour(window.data());
       EXPECT_TRUE(window == fast.source->Buffers().colour) << "window after step " << step;
     }
   }
@@ -193,13 +193,13 @@ TEST(Segmentation, PlaneDrawingsOfTheRedrawsCountDrawablePlanesOfOtherIds) {
   PlainEditor editor;
   editor.lines = kTies;
   QuietNotifier notifier;
-  Viewer viewer(settings, editor, notifier, '.', 16, 16);
-  ASSERT_TRUE(viewer.Initialise());
-  viewer.PrepareScene();
+  Renderer renderer(settings, editor, notifier, '.', 16, 16);
+  ASSERT_TRUE(renderer.Initialise());
+  renderer.PrepareScene();
   // Ids in use: 0, 11..15, 18..23, 255 (13 ids). Drawable planes: two of id 19
   // and one of id 999 (the all-zero normal of id 23 has no strips): each
   // redraw draws 3 planes, the redraw without 19 only one.
-  EXPECT_EQ(ReferencePlaneDrawings(viewer.Scene(), IdHistogram(viewer.Scene())), 12u * 3u + 1u);
+  EXPECT_EQ(ReferencePlaneDrawings(renderer.Scene(), IdHistogram(renderer.Scene())), 12u * 3u + 1u);
 }
 
 }  // namespace

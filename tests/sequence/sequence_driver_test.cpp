@@ -1,4 +1,4 @@
-// The sequence driver's state machine against a fake viewer.
+// The sequence driver's state machine against a fake renderer.
 #include "sequence/sequence_driver.h"
 
 #include <gtest/gtest.h>

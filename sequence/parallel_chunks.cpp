@@ -1,4 +1,4 @@
-#include "sequence/two_threads.h"
+#include "sequence/parallel_chunks.h"
 
 #include <atomic>
 #include <condition_variable>

@@ -1,5 +1,5 @@
 #pragma once
-// The viewer as the sequence driver sees it: preparation, frame count, the
+// The renderer as the sequence driver sees it: preparation, frame count, the
 // preview drawing and the generation of one frame's files, with the dataset
 // products and the manifest the output settings ask for.
 #include <cstddef>
@@ -18,12 +18,12 @@
 namespace tovimar {
 
 class FolderLock;
-class Viewer;
+class Renderer;
 
-class ViewerFrameSource : public FrameSource {
+class RenderFrameSource : public FrameSource {
  public:
-  ViewerFrameSource(Viewer& viewer, const OutputSettings& output);
-  ~ViewerFrameSource() override;
+  RenderFrameSource(Renderer& renderer, const OutputSettings& output);
+  ~RenderFrameSource() override;
   // Preparation also takes the sequence folder's lock (FolderLock; the
   // folder is made first) for a run that writes; throws Error when another
   // process holds it. The lock is released when the run ends.
@@ -69,7 +69,7 @@ class ViewerFrameSource : public FrameSource {
  private:
   void GoOnFromManifest(const std::string& directory);
 
-  Viewer& viewer_;
+  Renderer& renderer_;
   const OutputSettings& output_;
   CaptureBuffers buffers_;
   FrameTruth truth_;

@@ -1,11 +1,11 @@
-// Viewer::DrawFrontCodes, SetPixelsDiscarded and WriteColour: drawings of
+// Renderer::DrawFrontCodes, SetPixelsDiscarded and WriteColour: drawings of
 // frame generation beside the camera drawing.
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
 #include <GL/glext.h>
 
 #include "render/painter.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 
 namespace tovimar {
 namespace {
@@ -18,7 +18,7 @@ GLint GetInteger(GLenum name) {
 
 }  // namespace
 
-bool Viewer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::vector<uint16_t>& codes,
+bool Renderer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::vector<uint16_t>& codes,
                             uint8_t* rgba, float* depth) {
   if (!sceneReady_ || prefs_ == nullptr || order.size() != codes.size() || !Current()) return false;
   ThrowIfCancelled();
@@ -95,7 +95,7 @@ bool Viewer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::ve
   return true;
 }
 
-void Viewer::SetPixelsDiscarded(bool discarded) {
+void Renderer::SetPixelsDiscarded(bool discarded) {
   if (!Current()) return;
   const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
   if (version == nullptr || version[0] < '3' || version[0] > '9' || version[1] != '.') return;
@@ -106,7 +106,7 @@ void Viewer::SetPixelsDiscarded(bool discarded) {
   }
 }
 
-void Viewer::WriteColour(const uint8_t* rgb) {
+void Renderer::WriteColour(const uint8_t* rgb) {
   if (!Current() || context_->Width() != clientWidth_ || context_->Height() != clientHeight_) return;
   glPushAttrib(GL_ALL_ATTRIB_BITS);
   glPushClientAttrib(GL_CLIENT_PIXEL_STORE_BIT);

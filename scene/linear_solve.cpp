@@ -1,4 +1,4 @@
-#include "scene/ge.h"
+#include "scene/linear_solve.h"
 
 #include <array>
 #include <cmath>
@@ -11,7 +11,7 @@ namespace tovimar {
 // idx maps a logical row to its row in A. No tolerance anywhere: a tiny pivot
 // is divided by like any other, and only an exact zero (or NaN) determinant
 // suppresses the back substitution.
-double gaussSolve(Matrix A, Matrix b, Matrix& x) {
+double SolveLinearSystem(Matrix A, Matrix b, Matrix& x) {
   const int N = A.nRow();
   TOVIMAR_CHECK(N == A.nCol() && N == b.nRow() && N == x.nRow());
 

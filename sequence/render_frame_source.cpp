@@ -1,4 +1,4 @@
-#include "sequence/viewer_frame_source.h"
+#include "sequence/render_frame_source.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,44 +12,44 @@
 #include "io/error.h"
 #include "io/folder_lock.h"
 #include "io/sha256.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "sequence/camera_geometry.h"
 
 namespace tovimar {
 
-ViewerFrameSource::ViewerFrameSource(Viewer& viewer, const OutputSettings& output)
-    : viewer_(viewer), output_(output) {}
+RenderFrameSource::RenderFrameSource(Renderer& renderer, const OutputSettings& output)
+    : renderer_(renderer), output_(output) {}
 
-ViewerFrameSource::~ViewerFrameSource() = default;
+RenderFrameSource::~RenderFrameSource() = default;
 
-void ViewerFrameSource::PrepareSequence() {
+void RenderFrameSource::PrepareSequence() {
   lock_.reset();
   dataset_.reset();
   framesWritten_ = 0;
   filesWritten_ = 0;
   maskNote_.clear();
-  viewer_.PrepareScene();
+  renderer_.PrepareScene();
   if (cancelled_ && cancelled_()) throw Cancelled("stopped during the preparation");
   // What the manifest records of this run, taken now: the random state after
   // the preparation is the one the first frame starts from.
   RunDescription run;
-  const RigState& rig = viewer_.Rig();
-  run.rightCamera = viewer_.GetRenderSettings().RightCamera();
-  run.width = viewer_.ClientWidth();
-  run.height = viewer_.ClientHeight();
+  const RigState& rig = renderer_.Rig();
+  run.rightCamera = renderer_.GetRenderSettings().RightCamera();
+  run.width = renderer_.ClientWidth();
+  run.height = renderer_.ClientHeight();
   run.focalLength = rig.RigFocalLength;
   run.baseline = rig.RigBaseline;
   run.noiseSigma = rig.RigNoise;
-  run.intrinsics = IntrinsicsFromPerspective(viewer_.PerspectiveMatrix(), run.width, run.height);
+  run.intrinsics = IntrinsicsFromPerspective(renderer_.PerspectiveMatrix(), run.width, run.height);
   run.randomAtStart = rig.random;
   run.outputs = output_.Outputs();
   run.invocation = output_.Invocation();
   run.plannedCameras = output_.PlannedCameras();
-  run.background = viewer_.GetRenderSettings().BackgroundColour();
-  run.antiAlias = viewer_.GetRenderSettings().AntiAlias();
+  run.background = renderer_.GetRenderSettings().BackgroundColour();
+  run.antiAlias = renderer_.GetRenderSettings().AntiAlias();
   run.palette = output_.Palette();
   sceneText_.clear();
-  for (const std::string& line : viewer_.Editor().SceneLines()) sceneText_ += line + "\n";
+  for (const std::string& line : renderer_.Editor().SceneLines()) sceneText_ += line + "\n";
   run.sceneSha256 = Sha256Hex(sceneText_);
   firstFrame_ = 0;
   run_ = run;
@@ -79,7 +79,7 @@ void RemoveUnfinishedFiles(const std::string& directory) {
 
 }  // namespace
 
-void ViewerFrameSource::GoOnFromManifest(const std::string& directory) {
+void RenderFrameSource::GoOnFromManifest(const std::string& directory) {
   RemoveUnfinishedFiles(directory);
   const auto frameCount = static_cast<int32_t>(std::min<std::size_t>(FrameCount(), INT32_MAX));
   const ResumePoint point = SequenceManifest(directory).ResumePointOf(*run_, frameCount);
@@ -87,11 +87,11 @@ void ViewerFrameSource::GoOnFromManifest(const std::string& directory) {
   if (point.kind == ResumePoint::Kind::Continue) {
     // The camera as the frame before left it; a replay that does not give
     // the recorded pose (another GL, another view) makes the whole run afresh.
-    const std::array<double, 16> prepared = viewer_.ProjectionMatrix();
-    viewer_.ReplayCameraMotion(static_cast<std::size_t>(point.frame));
-    if (CameraToWorld(viewer_.PerspectiveMatrix(), viewer_.ProjectionMatrix(), viewer_.ModelViewMatrix()) !=
+    const std::array<double, 16> prepared = renderer_.ProjectionMatrix();
+    renderer_.ReplayCameraMotion(static_cast<std::size_t>(point.frame));
+    if (CameraToWorld(renderer_.PerspectiveMatrix(), renderer_.ProjectionMatrix(), renderer_.ModelViewMatrix()) !=
         point.poseBefore) {
-      viewer_.LoadProjectionMatrix(prepared);
+      renderer_.LoadProjectionMatrix(prepared);
       return;
     }
     run_->firstFrame = point.frame;
@@ -100,22 +100,22 @@ void ViewerFrameSource::GoOnFromManifest(const std::string& directory) {
   // state as its last frame did.
   firstFrame_ = point.frame;
   framesWritten_ = static_cast<std::size_t>(point.frame);
-  viewer_.Rig().random = point.random;
+  renderer_.Rig().random = point.random;
 }
 
-std::size_t ViewerFrameSource::FrameCount() const { return viewer_.Scene().egoFrames.size(); }
+std::size_t RenderFrameSource::FrameCount() const { return renderer_.Scene().egoFrames.size(); }
 
-int32_t& ViewerFrameSource::FrameCounter() { return viewer_.Rig().FrameCounter; }
+int32_t& RenderFrameSource::FrameCounter() { return renderer_.Rig().FrameCounter; }
 
-bool ViewerFrameSource::PreviewOnly() const { return output_.PreviewOnly(); }
+bool RenderFrameSource::PreviewOnly() const { return output_.PreviewOnly(); }
 
-void ViewerFrameSource::ClearMotionLogs() { viewer_.Editor().ClearMotionLogs(); }
+void RenderFrameSource::ClearMotionLogs() { renderer_.Editor().ClearMotionLogs(); }
 
-void ViewerFrameSource::DrawPreviewFrame() {
-  viewer_.DrawScene(true, Viewer::kSkipNone, viewer_.viewAzimuth, viewer_.viewElevation, viewer_.viewDistance);
+void RenderFrameSource::DrawPreviewFrame() {
+  renderer_.DrawScene(true, Renderer::kSkipNone, renderer_.viewAzimuth, renderer_.viewElevation, renderer_.viewDistance);
 }
 
-void ViewerFrameSource::GenerateFrame() {
+void RenderFrameSource::GenerateFrame() {
   const auto start = std::chrono::steady_clock::now();
   const OutputChoice outputs = run_ ? run_->outputs : output_.Outputs();
   const bool classic = outputs.classic && outputs.layout == DatasetLayout::Classic;
@@ -125,7 +125,7 @@ void ViewerFrameSource::GenerateFrame() {
   buffers_.classicProducts = classic;
   buffers_.truth = run_ ? &truth_ : nullptr;
   buffers_.truthWithDepth = outputs.depth || outputs.flow;
-  const bool right = viewer_.GetRenderSettings().RightCamera();
+  const bool right = renderer_.GetRenderSettings().RightCamera();
   if (run_ && run_->rightCamera != right) {
     // The camera was switched during the run: what follows is a run of the
     // other camera, starting from here.
@@ -136,17 +136,17 @@ void ViewerFrameSource::GenerateFrame() {
     }
     dataset_.reset();
     run_->rightCamera = right;
-    run_->randomAtStart = viewer_.Rig().random;
+    run_->randomAtStart = renderer_.Rig().random;
   }
-  const RandomState randomAtStart = viewer_.Rig().random;
-  GenerateFrameFiles(viewer_, output_, buffers_);
-  const RandomState randomAtEnd = viewer_.Rig().random;
+  const RandomState randomAtStart = renderer_.Rig().random;
+  GenerateFrameFiles(renderer_, output_, buffers_);
+  const RandomState randomAtEnd = renderer_.Rig().random;
 
-  const int32_t frame = viewer_.Rig().FrameCounter;
+  const int32_t frame = renderer_.Rig().FrameCounter;
   const FrameFileNames names = MakeFrameFileNames(output_.SequenceDirectory(), right, frame);
   // The camera of this frame as the drawing applied it.
   const Mat4 pose =
-      run_ ? CameraToWorld(viewer_.PerspectiveMatrix(), viewer_.ProjectionMatrix(), viewer_.ModelViewMatrix())
+      run_ ? CameraToWorld(renderer_.PerspectiveMatrix(), renderer_.ProjectionMatrix(), renderer_.ModelViewMatrix())
            : Mat4{};
   if (writer_) writer_->Wait();  // the frame before is written (or its error ends the run here)
   std::swap(products_.cameraImage, buffers_.cameraImage);
@@ -183,7 +183,7 @@ void ViewerFrameSource::GenerateFrame() {
   }
 }
 
-void ViewerFrameSource::RunEnded() {
+void RenderFrameSource::RunEnded() {
   endError_.clear();
   if (writer_) {
     try {
@@ -213,12 +213,12 @@ void ViewerFrameSource::RunEnded() {
   lock_.reset();
 }
 
-void ViewerFrameSource::SetWriteBehind(bool on) {
+void RenderFrameSource::SetWriteBehind(bool on) {
   if (on && !writer_) writer_ = std::make_unique<BackgroundWriter>();
   if (!on) writer_.reset();
 }
 
-void ViewerFrameSource::SetCancelCheck(std::function<bool()> cancelled) {
+void RenderFrameSource::SetCancelCheck(std::function<bool()> cancelled) {
   cancelled_ = cancelled;
   buffers_.cancelled = std::move(cancelled);
 }

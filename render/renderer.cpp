@@ -1,4 +1,4 @@
-#include "render/viewer.h"
+#include "render/renderer.h"
 
 #include <GL/gl.h>
 #include <GL/glu.h>
@@ -32,7 +32,7 @@ double ReadFieldNumber(const std::string& text, char decimalSeparator) {
 
 }  // namespace
 
-Viewer::Viewer(RenderSettings& settings, EditorLink& editor, Notifier& notifier, char decimalSeparator, int clientWidth,
+Renderer::Renderer(RenderSettings& settings, EditorLink& editor, Notifier& notifier, char decimalSeparator, int clientWidth,
                int clientHeight)
     : settings_(settings),
       editor_(editor),
@@ -45,37 +45,37 @@ Viewer::Viewer(RenderSettings& settings, EditorLink& editor, Notifier& notifier,
       lineNotifier_(&defaultLineNotifier_),
       contextFactory_(CreateEglContext) {}
 
-Viewer::~Viewer() { Shutdown(); }
+Renderer::~Renderer() { Shutdown(); }
 
-void Viewer::SetLineNotifier(LineNotifier* notifier) {
+void Renderer::SetLineNotifier(LineNotifier* notifier) {
   lineNotifier_ = notifier != nullptr ? notifier : &defaultLineNotifier_;
 }
 
-void Viewer::SetContextFactory(GlContextFactory factory) {
+void Renderer::SetContextFactory(GlContextFactory factory) {
   contextFactory_ = factory ? std::move(factory) : GlContextFactory(CreateEglContext);
 }
 
 // ---------------------------------------------------------------- life cycle
 
-bool Viewer::Initialise() {
+bool Renderer::Initialise() {
   sceneReady_ = false;
   if (rig_.StartDirectory.empty()) {
     std::error_code ec;
     rig_.StartDirectory = std::filesystem::current_path(ec).string();
   }
-  analiza_ = std::make_unique<Analiza>(decimalSeparator_, notifier_);
+  lineParser_ = std::make_unique<SceneLineParser>(decimalSeparator_, notifier_);
   prefs_ = std::make_unique<Prefs>();
   prefs_->fog = false;
   return CreateRenderContext();
 }
 
-void Viewer::Shutdown() {
+void Renderer::Shutdown() {
   ReleaseSceneResources();
   ReleaseRenderContext();
 }
 
-void Viewer::ReleaseSceneResources() {
-  analiza_.reset();
+void Renderer::ReleaseSceneResources() {
+  lineParser_.reset();
   prefs_.reset();
   FreeTextures();
   scene_.Clear();
@@ -84,7 +84,7 @@ void Viewer::ReleaseSceneResources() {
   sceneReady_ = false;
 }
 
-bool Viewer::StartOver() {
+bool Renderer::StartOver() {
   if (context_ == nullptr) return false;
   const std::string startDirectory = rig_.StartDirectory;
   rig_ = RigState{};  // the painter keeps its reference to rig_.random
@@ -92,14 +92,14 @@ bool Viewer::StartOver() {
   FreeTextures();
   scene_.Clear();
   sceneReady_ = false;
-  analiza_ = std::make_unique<Analiza>(decimalSeparator_, notifier_);
+  lineParser_ = std::make_unique<SceneLineParser>(decimalSeparator_, notifier_);
   prefs_ = std::make_unique<Prefs>();
   prefs_->fog = false;
   SetupRendering(clientWidth_, clientHeight_, settings_.AntiAlias());
   return Current();
 }
 
-void Viewer::ResetViewAndDraw() {
+void Renderer::ResetViewAndDraw() {
   viewDistance = 3.0;
   viewElevation = 90.0f;
   viewAzimuth = 0.0f;
@@ -108,24 +108,24 @@ void Viewer::ResetViewAndDraw() {
 
 // ------------------------------------------------------- context and projection
 
-bool Viewer::HasContext() const { return context_ != nullptr; }
+bool Renderer::HasContext() const { return context_ != nullptr; }
 
-bool Viewer::Current() { return context_ != nullptr && context_->MakeCurrent(); }
+bool Renderer::Current() { return context_ != nullptr && context_->MakeCurrent(); }
 
-void Viewer::DetachFromThread() {
+void Renderer::DetachFromThread() {
   if (context_ != nullptr) context_->Release();
 }
 
-void Viewer::ThrowIfCancelled() const {
+void Renderer::ThrowIfCancelled() const {
   if (StopAsked()) throw Cancelled("stopped before a drawing");
 }
 
-void Viewer::SetClientSize(int width, int height) {
+void Renderer::SetClientSize(int width, int height) {
   clientWidth_ = ClampSize(width);
   clientHeight_ = ClampSize(height);
 }
 
-bool Viewer::CreateRenderContext() {
+bool Renderer::CreateRenderContext() {
   ReleaseRenderContext();
   GlContextRequest request;
   request.width = clientWidth_;
@@ -140,7 +140,7 @@ bool Viewer::CreateRenderContext() {
   return true;
 }
 
-void Viewer::ReleaseRenderContext() {
+void Renderer::ReleaseRenderContext() {
   if (context_ == nullptr) return;
   if (context_->MakeCurrent()) {
     // Textures and the quadric die with the context.
@@ -151,13 +151,13 @@ void Viewer::ReleaseRenderContext() {
   context_.reset();
 }
 
-void Viewer::ChangeResolution(int width, int height) {
+void Renderer::ChangeResolution(int width, int height) {
   SetClientSize(width, height);
   ReleaseRenderContext();
   CreateRenderContext();
 }
 
-void Viewer::SetupProjection(int width, int height, bool antiAlias) {
+void Renderer::SetupProjection(int width, int height, bool antiAlias) {
   if (!Current()) return;
   glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
   glClearDepth(1.0);
@@ -183,7 +183,7 @@ void Viewer::SetupProjection(int width, int height, bool antiAlias) {
   }
 }
 
-void Viewer::SetupRendering(int width, int height, bool antiAlias) {
+void Renderer::SetupRendering(int width, int height, bool antiAlias) {
   rig_.FrameCounter = -1;
   if (!Current()) return;
   SetupProjection(width, height, antiAlias);
@@ -213,7 +213,7 @@ void Viewer::SetupRendering(int width, int height, bool antiAlias) {
 
 // ------------------------------------------------------------------- drawing
 
-void Viewer::DrawScene(bool applyEgo, int skipId, double azimuth, double elevation, double distance) {
+void Renderer::DrawScene(bool applyEgo, int skipId, double azimuth, double elevation, double distance) {
   if (!sceneReady_ || prefs_ == nullptr || !Current()) return;
   ThrowIfCancelled();
 
@@ -245,8 +245,8 @@ void Viewer::DrawScene(bool applyEgo, int skipId, double azimuth, double elevati
   glMatrixMode(GL_PROJECTION);
   if (applyEgo && rig_.FrameCounter >= 0 &&
       static_cast<std::size_t>(rig_.FrameCounter) < scene_.egoFrames.size()) {
-    const Ego& ego = *scene_.egoFrames[static_cast<std::size_t>(rig_.FrameCounter)];
-    ApplyEgoMotion(ego);
+    const CameraMotion& ego = *scene_.egoFrames[static_cast<std::size_t>(rig_.FrameCounter)];
+    ApplyCameraMotion(ego);
     const MotionLogLines lines = FormatMotionLog(ego.position, ego.rotation, decimalSeparator_);
     editor_.AppendMotionLog(lines.table, lines.plain);
     // A motion that overflows (an EGO of 1e308, or many that add up) would
@@ -270,7 +270,7 @@ void Viewer::DrawScene(bool applyEgo, int skipId, double azimuth, double elevati
   if (onPresented) onPresented();
 }
 
-void Viewer::ApplyEgoMotion(const Ego& ego) {
+void Renderer::ApplyCameraMotion(const CameraMotion& ego) {
   const double tx = ego.position[0] / 256.0, ty = ego.position[1] / 256.0, tz = ego.position[2] / 256.0;
   const double ax = ego.rotation[0] / 256.0, ay = ego.rotation[1] / 256.0, az = ego.rotation[2] / 256.0;
   for (double step = 0.0; step < 256.0; step += 1.0) {
@@ -281,27 +281,27 @@ void Viewer::ApplyEgoMotion(const Ego& ego) {
   }
 }
 
-void Viewer::ReplayCameraMotion(std::size_t frames) {
+void Renderer::ReplayCameraMotion(std::size_t frames) {
   if (!Current()) return;
   glMatrixMode(GL_PROJECTION);
-  for (std::size_t f = 0; f < frames && f < scene_.egoFrames.size(); ++f) ApplyEgoMotion(*scene_.egoFrames[f]);
+  for (std::size_t f = 0; f < frames && f < scene_.egoFrames.size(); ++f) ApplyCameraMotion(*scene_.egoFrames[f]);
   glMatrixMode(GL_MODELVIEW);
 }
 
-void Viewer::LoadProjectionMatrix(const std::array<double, 16>& m) {
+void Renderer::LoadProjectionMatrix(const std::array<double, 16>& m) {
   if (!Current()) return;
   glMatrixMode(GL_PROJECTION);
   glLoadMatrixd(m.data());
   glMatrixMode(GL_MODELVIEW);
 }
 
-void Viewer::Redraw() { DrawScene(false, kSkipNone, viewAzimuth, viewElevation, viewDistance); }
+void Renderer::Redraw() { DrawScene(false, kSkipNone, viewAzimuth, viewElevation, viewDistance); }
 
-void Viewer::DrawObjects(int skipId) {
+void Renderer::DrawObjects(int skipId) {
   if (!Current()) return;
   const bool logMatrices = editor_.MatrixLogEnabled();
   std::array<double, 16> matrix{};
-  for (const std::unique_ptr<Obiekt>& object : scene_.solidObjects) {
+  for (const std::unique_ptr<SceneObject>& object : scene_.solidObjects) {
     if (skipId != kSkipNone && object->id == skipId) continue;
     glPushMatrix();
     object->Draw(*painter_);
@@ -313,7 +313,7 @@ void Viewer::DrawObjects(int skipId) {
   }
 }
 
-void Viewer::LoadTextures() {
+void Renderer::LoadTextures() {
   FreeTextures();
   if (!Current()) throw Error("The viewer has no OpenGL context; textures cannot be loaded");
   textureDirectory_ = ChooseTextureDirectory(rig_.StartDirectory);
@@ -333,7 +333,7 @@ void Viewer::LoadTextures() {
   }
 }
 
-void Viewer::FreeTextures() {
+void Renderer::FreeTextures() {
   if (!textureNames_.empty() && Current()) {
     for (uint32_t name : textureNames_) {
       const GLuint n = name;
@@ -345,13 +345,13 @@ void Viewer::FreeTextures() {
 
 // ------------------------------------------------------------- scene assembly
 
-void Viewer::ClearScene() {
+void Renderer::ClearScene() {
   scene_.Clear();
   if (prefs_ != nullptr) prefs_->fog = false;
 }
 
-void Viewer::PrepareScene() {
-  if (context_ == nullptr || analiza_ == nullptr || prefs_ == nullptr) {
+void Renderer::PrepareScene() {
+  if (context_ == nullptr || lineParser_ == nullptr || prefs_ == nullptr) {
     throw Error("The viewer has no OpenGL context, so no scene can be prepared");
   }
 
@@ -407,7 +407,7 @@ void Viewer::PrepareScene() {
 
 // ------------------------------------------------------ navigation and camera
 
-void Viewer::CameraSwitch(bool checked) {
+void Renderer::CameraSwitch(bool checked) {
   if (!Current()) return;
   glMatrixMode(GL_PROJECTION);
   glTranslated(checked ? -rig_.RigBaseline : rig_.RigBaseline, 0.0, 0.0);
@@ -415,12 +415,12 @@ void Viewer::CameraSwitch(bool checked) {
   Redraw();
 }
 
-void Viewer::SetLightZ(int trackBarPosition) {
+void Renderer::SetLightZ(int trackBarPosition) {
   rig_.LightPosition[2] = static_cast<float>(trackBarPosition);
   Redraw();
 }
 
-void Viewer::ChangeView(float dAzimuth, float dElevation, double dDistance) {
+void Renderer::ChangeView(float dAzimuth, float dElevation, double dDistance) {
   viewAzimuth += dAzimuth;
   viewElevation += dElevation;
   viewDistance += dDistance;
@@ -429,19 +429,19 @@ void Viewer::ChangeView(float dAzimuth, float dElevation, double dDistance) {
 
 // ------------------------------------------------------------------ read-back
 
-std::array<double, 16> Viewer::ProjectionMatrix() {
+std::array<double, 16> Renderer::ProjectionMatrix() {
   std::array<double, 16> m{};
   if (Current()) glGetDoublev(GL_PROJECTION_MATRIX, m.data());
   return m;
 }
 
-std::array<double, 16> Viewer::ModelViewMatrix() {
+std::array<double, 16> Renderer::ModelViewMatrix() {
   std::array<double, 16> m{};
   if (Current()) glGetDoublev(GL_MODELVIEW_MATRIX, m.data());
   return m;
 }
 
-void Viewer::ReadColour(uint8_t* rgb) {
+void Renderer::ReadColour(uint8_t* rgb) {
   const std::size_t bytes = static_cast<std::size_t>(clientWidth_) * clientHeight_ * 3;
   if (!Current()) {
     std::fill(rgb, rgb + bytes, uint8_t{0});
@@ -458,7 +458,7 @@ void Viewer::ReadColour(uint8_t* rgb) {
   glPixelStorei(GL_PACK_ROW_LENGTH, 0);
 }
 
-void Viewer::ReadDepth(float* depth) {
+void Renderer::ReadDepth(float* depth) {
   const std::size_t count = static_cast<std::size_t>(clientWidth_) * clientHeight_;
   if (!Current()) {
     std::fill(depth, depth + count, 1.0f);

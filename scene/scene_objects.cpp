@@ -1,9 +1,9 @@
-#include "scene/obiekt.h"
+#include "scene/scene_objects.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "scene/ge.h"
+#include "scene/linear_solve.h"
 #include "scene/matrix.h"
 
 namespace tovimar {
@@ -82,7 +82,7 @@ Vec3 EdgeNormal(const Vec3& p1, const Vec3& p2, const Vec3& p3) {
 
 }  // namespace
 
-void Obiekt::planeNormal(double x1, double x2, double x3, double y1, double y2, double y3, double z1,
+void SceneObject::planeNormal(double x1, double x2, double x3, double y1, double y2, double y3, double z1,
                          double z2, double z3, double& nx, double& ny, double& nz) {
   // Row r of A is point r; the solution of A n = (-1, -1, -1) is the plane
   // n . p + 1 = 0, with n pointing from the plane toward the origin's side.
@@ -100,7 +100,7 @@ void Obiekt::planeNormal(double x1, double x2, double x3, double y1, double y2, 
   b.Fill(-1.0);
   Matrix x(3, 1);
 
-  const double determinant = gaussSolve(A, b, x);
+  const double determinant = SolveLinearSystem(A, b, x);
   Vec3 n{x(1, 1), x(2, 1), x(3, 1)};
   const bool solved = determinant != 0.0 && !std::isnan(determinant) && Normalise(n);
   if (!solved) {

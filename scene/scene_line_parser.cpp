@@ -1,4 +1,4 @@
-#include "scene/analiza.h"
+#include "scene/scene_line_parser.h"
 
 #include <array>
 #include <charconv>
@@ -44,10 +44,10 @@ std::string NumberText(double v) {
 
 }  // namespace
 
-Analiza::Analiza(char decimalSeparator, Notifier& notifier)
+SceneLineParser::SceneLineParser(char decimalSeparator, Notifier& notifier)
     : decimalSeparator_(decimalSeparator), notifier_(notifier) {}
 
-std::unique_ptr<Obiekt> Analiza::ParseLine(std::string line, const std::vector<uint32_t>& textures,
+std::unique_ptr<SceneObject> SceneLineParser::ParseLine(std::string line, const std::vector<uint32_t>& textures,
                                            Prefs& prefs) const {
   line += ';';
 
@@ -84,15 +84,15 @@ std::unique_ptr<Obiekt> Analiza::ParseLine(std::string line, const std::vector<u
     ++counter;
   }
 
-  std::unique_ptr<Obiekt> object;
+  std::unique_ptr<SceneObject> object;
   if (keyword == "WALEC" || keyword == "CYLINDER") {
     object = std::make_unique<Cylinder>(num[12], num[13], num[14]);
   } else if (keyword == "KULA" || keyword == "SPHERE") {
-    object = std::make_unique<Kula>(num[12]);
+    object = std::make_unique<Sphere>(num[12]);
   } else if (keyword == "PROST" || keyword == "CUBOID") {
-    object = std::make_unique<Prostopadloscian>(num[12], num[13], num[14]);
+    object = std::make_unique<Cuboid>(num[12], num[13], num[14]);
   } else if (keyword == "EGO") {
-    object = std::make_unique<Ego>();
+    object = std::make_unique<CameraMotion>();
   } else if (keyword == "PLANE") {
     auto plane = std::make_unique<Plane>(num[6], num[7], num[8], num[9], num[10], num[11]);
     if (!std::isfinite(plane->offset)) {
@@ -117,11 +117,11 @@ std::unique_ptr<Obiekt> Analiza::ParseLine(std::string line, const std::vector<u
   } else if (keyword == "CZWOR" || keyword == "QUADRILATERAL" || keyword == "QUAD") {
     std::array<double, 12> corners{};
     for (std::size_t k = 0; k < 12; ++k) corners[k] = num[6 + k];
-    object = std::make_unique<Czworobok>(corners);
+    object = std::make_unique<Quad>(corners);
   }
 
   if (object) {
-    if (object->kind == kEgo && counter == 7) {
+    if (object->kind == kCameraMotion && counter == 7) {
       object->SetPosition(num[1], num[2], num[3]);
       object->SetRotation(num[4], num[5], num[6]);
     } else {

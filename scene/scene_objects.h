@@ -9,37 +9,37 @@ namespace tovimar {
 
 using Vec3 = std::array<double, 3>;
 
-class Kula;
-class Prostopadloscian;
+class Sphere;
+class Cuboid;
 class Cylinder;
 class Plane;
-class Czworobok;
+class Quad;
 
 // Implemented by the renderer: one drawing per solid kind.
 class ObjectPainter {
  public:
   virtual ~ObjectPainter() = default;
-  virtual void Paint(const Kula& o) = 0;
-  virtual void Paint(const Prostopadloscian& o) = 0;
+  virtual void Paint(const Sphere& o) = 0;
+  virtual void Paint(const Cuboid& o) = 0;
   virtual void Paint(const Cylinder& o) = 0;
   virtual void Paint(const Plane& o) = 0;
-  virtual void Paint(const Czworobok& o) = 0;
+  virtual void Paint(const Quad& o) = 0;
 };
 
 enum ObjectKind : int32_t {
-  kEgo = 0,
-  kKula = 1,
-  kProstopadloscian = 2,
+  kCameraMotion = 0,
+  kSphere = 1,
+  kCuboid = 2,
   kPlane = 3,
-  kCzworobok = 4,
+  kQuad = 4,
   kCylinder = 5,
 };
 
-class Obiekt {
+class SceneObject {
  public:
-  virtual ~Obiekt() = default;
+  virtual ~SceneObject() = default;
 
-  // Draws the object; the base version (and Ego's) draws nothing.
+  // Draws the object; the base version (and CameraMotion's) draws nothing.
   virtual void Draw(ObjectPainter& painter) const { (void)painter; }
 
   // Unit normal of the plane through three points, coordinates grouped by
@@ -55,61 +55,61 @@ class Obiekt {
 
   uint32_t texture = 0;  // OpenGL texture name; 0 = untextured
   int32_t id = 0;
-  int32_t kind = kEgo;
+  int32_t kind = kCameraMotion;
   Vec3 colour{0, 0, 0};
   Vec3 position{0, 0, 0};
   Vec3 rotation{0, 0, 0};  // degrees about x, y, z
 
  protected:
-  explicit Obiekt(int32_t k) : kind(k) {}
+  explicit SceneObject(int32_t k) : kind(k) {}
 };
 
-class Kula : public Obiekt {
+class Sphere : public SceneObject {
  public:
-  explicit Kula(double r) : Obiekt(kKula), radius(r) {}
+  explicit Sphere(double r) : SceneObject(kSphere), radius(r) {}
   void Draw(ObjectPainter& p) const override { p.Paint(*this); }
   double radius;
 };
 
-class Prostopadloscian : public Obiekt {
+class Cuboid : public SceneObject {
  public:
-  Prostopadloscian(double hx, double hy, double hz) : Obiekt(kProstopadloscian), halfSize{hx, hy, hz} {}
+  Cuboid(double hx, double hy, double hz) : SceneObject(kCuboid), halfSize{hx, hy, hz} {}
   void Draw(ObjectPainter& p) const override { p.Paint(*this); }
   Vec3 halfSize;
 };
 
-class Cylinder : public Obiekt {
+class Cylinder : public SceneObject {
  public:
   Cylinder(double base, double top, double h)
-      : Obiekt(kCylinder), baseRadius(base), topRadius(top), height(h) {}
+      : SceneObject(kCylinder), baseRadius(base), topRadius(top), height(h) {}
   void Draw(ObjectPainter& p) const override { p.Paint(*this); }
   double baseRadius;
   double topRadius;
   double height;
 };
 
-class Plane : public Obiekt {
+class Plane : public SceneObject {
  public:
   Plane(double a, double b, double c, double px, double py, double pz)
-      : Obiekt(kPlane), normal{a, b, c}, offset(-(a * px + b * py + c * pz)), point{px, py, pz} {}
+      : SceneObject(kPlane), normal{a, b, c}, offset(-(a * px + b * py + c * pz)), point{px, py, pz} {}
   void Draw(ObjectPainter& p) const override { p.Paint(*this); }
   Vec3 normal;  // a, b, c of a x + b y + c z + d = 0
   double offset;  // d
   Vec3 point;
 };
 
-class Czworobok : public Obiekt {
+class Quad : public SceneObject {
  public:
-  explicit Czworobok(const std::array<double, 12>& v)
-      : Obiekt(kCzworobok),
+  explicit Quad(const std::array<double, 12>& v)
+      : SceneObject(kQuad),
         vertices{{{v[0], v[1], v[2]}, {v[3], v[4], v[5]}, {v[6], v[7], v[8]}, {v[9], v[10], v[11]}}} {}
   void Draw(ObjectPainter& p) const override { p.Paint(*this); }
   std::array<Vec3, 4> vertices;
 };
 
-class Ego : public Obiekt {
+class CameraMotion : public SceneObject {
  public:
-  Ego() : Obiekt(kEgo) {}
+  CameraMotion() : SceneObject(kCameraMotion) {}
   int line = 0;  // scene line it came from (0: not from a scene file), for messages
 };
 

@@ -1,5 +1,5 @@
 #pragma once
-// A headless viewer with plain settings and its frame source, prepared as the
+// A headless renderer with plain settings and its frame source, prepared as the
 // desktop program starts it, for the tests of whole runs.
 #include <memory>
 #include <string>
@@ -8,10 +8,10 @@
 
 #include "io/run_files.h"
 #include "render/settings.h"
-#include "render/viewer.h"
+#include "render/renderer.h"
 #include "scene/notifier.h"
 #include "sequence/sequence_driver.h"
-#include "sequence/viewer_frame_source.h"
+#include "sequence/render_frame_source.h"
 
 namespace tovimar {
 
@@ -22,23 +22,23 @@ struct CollectingNotifier : Notifier {
   }
 };
 
-struct ViewerStage {
+struct RenderStage {
   PlainSettings settings;
   PlainEditor editor;
   CollectingNotifier notifier;
-  std::unique_ptr<Viewer> viewer;
-  std::unique_ptr<ViewerFrameSource> source;  // set when the viewer has a context
+  std::unique_ptr<Renderer> renderer;
+  std::unique_ptr<RenderFrameSource> source;  // set when the renderer has a context
   std::string error;                          // the message of the last failed run
   bool ready = false;
 
-  ViewerStage(std::vector<std::string> lines, int width, int height, const std::string& outputFolder) {
+  RenderStage(std::vector<std::string> lines, int width, int height, const std::string& outputFolder) {
     editor.lines = std::move(lines);
     settings.outputFolder = outputFolder;
-    viewer = std::make_unique<Viewer>(settings, editor, notifier, '.', width, height);
-    ready = viewer->Initialise();
+    renderer = std::make_unique<Renderer>(settings, editor, notifier, '.', width, height);
+    ready = renderer->Initialise();
     if (!ready) return;
-    viewer->ResetViewAndDraw();
-    source = std::make_unique<ViewerFrameSource>(*viewer, settings);
+    renderer->ResetViewAndDraw();
+    source = std::make_unique<RenderFrameSource>(*renderer, settings);
   }
 
   // One whole run of the camera, switched as the panel's camera radio group
@@ -46,7 +46,7 @@ struct ViewerStage {
   bool Run(bool right) {
     if (right != settings.rightCamera) {
       settings.rightCamera = right;
-      viewer->CameraSwitch(right);
+      renderer->CameraSwitch(right);
     }
     SequenceHooks hooks;
     hooks.showError = [this](const std::string& m) { error = m; };

@@ -1,5 +1,5 @@
 #pragma once
-// The stereo viewer's core: the one OpenGL context, the camera model, scene
+// The stereo renderer's core: the one OpenGL context, the camera model, scene
 // drawing, textures, scene assembly and the camera switch. The desktop
 // window, the command-line tool and the tests all drive this object.
 #include <array>
@@ -13,7 +13,7 @@
 #include "render/rig_state.h"
 #include "render/settings.h"
 #include "render/textures.h"
-#include "scene/analiza.h"
+#include "scene/scene_line_parser.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
 #include "scene/prefs.h"
@@ -23,15 +23,15 @@ namespace tovimar {
 
 class GlPainter;  // render/painter.h
 
-class Viewer {
+class Renderer {
  public:
   // decimalSeparator: the user's locale decimal mark, used by the parser,
   // NormaliseDecimalText and the memo logs.
-  Viewer(RenderSettings& settings, EditorLink& editor, Notifier& notifier, char decimalSeparator,
+  Renderer(RenderSettings& settings, EditorLink& editor, Notifier& notifier, char decimalSeparator,
          int clientWidth = 512, int clientHeight = 384);
-  ~Viewer();  // Shutdown
-  Viewer(const Viewer&) = delete;
-  Viewer& operator=(const Viewer&) = delete;
+  ~Renderer();  // Shutdown
+  Renderer(const Renderer&) = delete;
+  Renderer& operator=(const Renderer&) = delete;
 
   // Where the parser's reports go during PrepareScene, with line numbers
   // (nullptr: to the Notifier, the text led by "scene:line: "). Not owned;
@@ -51,7 +51,7 @@ class Viewer {
   void ResetViewAndDraw();  // view defaults (3.0, 90, 0), then one drawing
   // Back to the state Initialise leaves, keeping the rendering context (the
   // next scene of a batch): rig values (random state, frame counter, light,
-  // focal length, baseline, noise) as a new viewer has them, the start
+  // focal length, baseline, noise) as a new renderer has them, the start
   // directory kept, no scene, a new parser and Prefs, the rendering set-up
   // (projection and lighting) made afresh. False when there is no context.
   bool StartOver();
@@ -61,8 +61,8 @@ class Viewer {
   void ReleaseRenderContext();
   bool HasContext() const;
   // Leaves the context current on no thread (if it is current on the calling
-  // one): the viewer may then be used from another thread, whose first use
-  // makes the context current there. One thread at a time uses a viewer.
+  // one): the renderer may then be used from another thread, whose first use
+  // makes the context current there. One thread at a time uses a renderer.
   void DetachFromThread();
   int ClientWidth() const { return clientWidth_; }
   int ClientHeight() const { return clientHeight_; }
@@ -155,7 +155,7 @@ class Viewer {
   // set; true throws Cancelled there, the GL state left as it was.
   void SetCancelCheck(std::function<bool()> cancelled) { cancelCheck_ = std::move(cancelled); }
 
-  // Called after every presented drawing (the desktop viewer shows it).
+  // Called after every presented drawing (the desktop renderer shows it).
   std::function<void()> onPresented;
 
   RigState& Rig() { return rig_; }
@@ -168,7 +168,7 @@ class Viewer {
  private:
   // One frame's camera motion, multiplied onto the current matrix (the
   // projection) in 256 steps, as the renderer accumulates it.
-  static void ApplyEgoMotion(const Ego& ego);
+  static void ApplyCameraMotion(const CameraMotion& ego);
 
   RenderSettings& settings_;
   EditorLink& editor_;
@@ -178,7 +178,7 @@ class Viewer {
   int clientHeight_;
   RigState rig_;
   SceneModel scene_;
-  std::unique_ptr<Analiza> analiza_;
+  std::unique_ptr<SceneLineParser> lineParser_;
   std::unique_ptr<Prefs> prefs_;
   std::vector<uint32_t> textureNames_;
   std::unique_ptr<GlContext> context_;
