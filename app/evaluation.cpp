@@ -16,7 +16,7 @@
 #include <cmath>
 #include <limits>
 
-#include "io/run_files.h"
+#include "layout/file_names.h"
 
 namespace tovimar {
 

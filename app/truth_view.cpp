@@ -9,7 +9,7 @@
 #include "io/disparity_text.h"
 #include "io/error.h"
 #include "io/pfm.h"
-#include "io/run_files.h"
+#include "layout/file_names.h"
 
 namespace tovimar {
 

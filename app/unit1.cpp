@@ -19,7 +19,7 @@
 #include "app/unit2.h"
 #include "app/unit3.h"
 #include "app/window_placement.h"
-#include "io/run_files.h"
+#include "layout/file_names.h"
 #include "render/renderer.h"
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
@@ -510,7 +510,7 @@ void TForm1::Button10Click(QObject*) {
   const bool right = CheckBox1->isChecked();
   const std::string directory = tovimar::OutputDirectory(OutputFolder(), SequenceNumber());
   const int frames = static_cast<int>(viewer_->Scene().egoFrames.size());
-  LastAviExport = tovimar::ExportAvi(directory, right, frames, "wav.wav");  // shows nothing, whatever happens
+  LastAviExport = tovimar::ExportAvi(directory, right, frames, tovimar::kSoundFileName);  // shows nothing, whatever happens
 }
 
 void TForm1::Button13Click(QObject*) {

@@ -267,6 +267,9 @@ void TForm3::ExportAviClick(QObject*) {
   const QString path = tovimar::FromStd(avi.aviPath);
   if (!avi.opened) {
     ShowStatus(QStringLiteral("Export AVI: cannot create ") + path);
+  } else if (!avi.writeError.empty()) {
+    ShowStatus(QStringLiteral("Export AVI: cannot write %1: %2 (no AVI was written)")
+                   .arg(path, tovimar::FromStd(avi.writeError)));
   } else {
     ShowStatus(QStringLiteral("Export AVI: %1 frames into %2%3")
                    .arg(avi.framesWritten)

@@ -4,7 +4,7 @@
 #include "avi/bitmap_file.h"
 #include "io/atomic_file.h"
 #include "io/file.h"
-#include "io/run_files.h"
+#include "layout/file_names.h"
 
 namespace tovimar {
 
@@ -17,7 +17,7 @@ AviExportSummary ExportAvi(const std::string& directory, bool rightCamera, int f
   AviExportSummary summary;
   std::string dir = directory;
   if (!dir.empty() && dir.back() != kPathSeparator) dir += kPathSeparator;
-  summary.aviPath = dir + (rightCamera ? "P.avi" : "L.avi");
+  summary.aviPath = dir + AviFileName(rightCamera);
 
   AviWriter* writer = OpenAviWriter(summary.aviPath, kExportPeriodMs, nullptr);
   summary.opened = writer != nullptr;

@@ -17,7 +17,7 @@
 #include "io/file.h"
 #include "io/pfm.h"
 #include "io/png.h"
-#include "io/run_files.h"
+#include "layout/file_names.h"
 
 namespace fs = std::filesystem;
 using namespace tovimar;

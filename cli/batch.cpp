@@ -120,20 +120,12 @@ void WriteAtomically(const std::string& path, const std::string& text) {
   }
 }
 
-// Empties a sequence folder for a new start: only the files a run writes
-// (frame files, AVI files, meta.json) go, so a folder that is something else
-// too (a named folder that happens to hold scenes) keeps its other files.
+// Empties a sequence folder for a new start: only the files runs write go,
+// so a folder that is something else too (a named folder that happens to
+// hold scenes) keeps its other files.
 void ClearSequenceFolder(const std::string& directory) {
-  static const char* const kPrefixes[] = {"left_", "right_", "ldisp_", "disp_", "lbindisp_", "bindisp_", "seg_l_", "seg_r_"};
   std::error_code ec;
-  std::vector<fs::path> doomed;
-  for (const auto& entry : fs::directory_iterator(directory, ec)) {
-    const std::string name = entry.path().filename().string();
-    bool ours = name == "meta.json" || name == "L.avi" || name == "P.avi";
-    for (const char* prefix : kPrefixes) ours = ours || name.starts_with(prefix);
-    if (ours && entry.is_regular_file(ec)) doomed.push_back(entry.path());
-  }
-  for (const fs::path& path : doomed) fs::remove(path, ec);
+  for (const std::string& path : SequenceRunFiles(directory)) fs::remove(path, ec);
 }
 
 std::string Fixed(double v, int decimals) {
@@ -300,15 +292,7 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
     run.cameras.emplace_back(right, static_cast<int>(b.renderer->Scene().egoFrames.size()));
   }
   if (b.o.avi && !b.o.preview) {
-    std::error_code ec;
-    const std::string wav = fs::is_regular_file("wav.wav", ec) ? "wav.wav" : "";
-    for (const auto& [right, frames] : run.cameras) {
-      const AviExportSummary summary = ExportAvi(directory, right, frames, wav);
-      if (!summary.opened) {
-        run.error = "cannot create " + summary.aviPath;
-        return run;
-      }
-    }
+    run.error = ExportRunAvis(directory, run.cameras, b.o.quiet, b.err);
   }
   return run;
 }
@@ -332,7 +316,7 @@ Shard CheckedShard(int index, int count, const std::string& shown) {
 }  // namespace
 
 bool SequenceComplete(const std::string& dir) {
-  const std::string path = (fs::path(dir) / "meta.json").string();
+  const std::string path = (fs::path(dir) / kManifestFileName).string();
   if (InspectFile(path) != FileKind::Regular) return false;
   try {
     return TopLevelTrue(ReadFileBytes(path), "complete");

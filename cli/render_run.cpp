@@ -340,55 +340,11 @@ int RunCamera(RenderSession& s, bool right, bool otherRunFollows) {
 // L.avi / P.avi of the cameras that were rendered.
 int ExportAvis(const RenderSession& s) {
   const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
-  std::error_code ec;
-  const std::string wav = InspectFile("wav.wav") != FileKind::Missing ? "wav.wav" : "";
-  if (!wav.empty()) {
-    // Checked before any AVI is made: a sound track no player can read
-    // would spoil the whole file.
-    if (const std::string why = CheckWaveFile(wav); !why.empty()) {
-      PrintError(s.err, "wav.wav cannot be used as the sound track: " + why);
-      return kExitFailure;
-    }
-  }
-  for (const auto& [right, frames] : s.renderedRuns) {
-    const AviExportSummary summary = ExportAvi(directory, right, frames, wav);
-    if (!summary.opened) {
-      PrintError(s.err, "cannot create " + EscapeForMessage(summary.aviPath));
-      return kExitFailure;
-    }
-    if (!summary.writeError.empty()) {
-      PrintError(s.err, "cannot write " + EscapeForMessage(summary.aviPath) + ": " + summary.writeError +
-                            " (no AVI was written; an earlier one is left as it was)");
-      return kExitFailure;
-    }
-    if (!s.o.quiet) {
-      std::string skipped;
-      auto add = [&skipped](int n, const char* what) {
-        if (n > 0) skipped += ", " + std::to_string(n) + " " + what;
-      };
-      add(summary.framesMissing, "missing");
-      add(summary.framesUnreadable, "unreadable");
-      add(summary.framesOtherSize, "of another size");
-      Print(s.err, "wrote " + EscapeForMessage(summary.aviPath) + " (" + std::to_string(summary.framesWritten) +
-                       " frames" + skipped + (summary.audioAdded ? ", with wav.wav" : "") + ")\n");
-    }
+  if (const std::string why = ExportRunAvis(directory, s.renderedRuns, s.o.quiet, s.err); !why.empty()) {
+    PrintError(s.err, why);
+    return kExitFailure;
   }
   return kExitOk;
-}
-
-// Files in the sequence folder that belong to earlier runs of the camera:
-// its output names with frame numbers from `from` on, and temporary files
-// of its output names left by a killed run.
-std::vector<std::string> FilesOfOtherRuns(const std::string& directory, bool right, int64_t from) {
-  std::vector<std::string> found;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(directory, ec)) {
-    const std::string name = entry.path().filename().string();
-    std::string finalName;
-    const bool leftover = IsTemporaryOutputName(name, &finalName) && OutputFrameOfName(finalName, right) >= 0;
-    if (leftover || OutputFrameOfName(name, right) >= from) found.push_back(entry.path().string());
-  }
-  return found;
 }
 
 // --clean: removes the camera's files of earlier runs (every frame, and the
@@ -396,8 +352,8 @@ std::vector<std::string> FilesOfOtherRuns(const std::string& directory, bool rig
 // names are touched.
 bool CleanCamera(const RenderSession& s, bool right) {
   const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
-  std::vector<std::string> doomed = FilesOfOtherRuns(directory, right, 0);
-  doomed.push_back(directory + (right ? "P.avi" : "L.avi"));
+  std::vector<std::string> doomed = CameraRunFiles(directory, right, 0);
+  doomed.push_back(directory + AviFileName(right));
   int removed = 0;
   for (const std::string& path : doomed) {
     struct stat st {};
@@ -407,6 +363,9 @@ bool CleanCamera(const RenderSession& s, bool right) {
       return false;
     }
     ++removed;
+    // A layout's frame or product folder that is now empty goes too.
+    const std::string folder = std::filesystem::path(path).parent_path().string() + kPathSeparator;
+    if (folder != directory) ::rmdir(folder.c_str());
   }
   if (!s.o.quiet && removed > 0)
     Print(s.err, "removed " + std::to_string(removed) + " files of earlier " + (right ? "right" : "left") +
@@ -419,7 +378,7 @@ bool CleanCamera(const RenderSession& s, bool right) {
 void ReportFilesOfOtherRuns(const RenderSession& s) {
   const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
   for (const auto& [right, frames] : s.renderedRuns) {
-    const std::size_t n = FilesOfOtherRuns(directory, right, frames).size();
+    const std::size_t n = CameraRunFiles(directory, right, frames).size();
     if (n == 0) continue;
     Print(s.err, "tovimar-render: note: " + EscapeForMessage(directory) + " also holds " + std::to_string(n) +
                      " files of earlier " + (right ? "right" : "left") + " runs (frames from " +
@@ -442,6 +401,36 @@ void PrintSummary(const RenderSession& s) {
 }
 
 }  // namespace
+
+std::string ExportRunAvis(const std::string& directory, const std::vector<std::pair<bool, int>>& runs, bool quiet,
+                          std::FILE* err) {
+  const std::string wav = InspectFile(kSoundFileName) != FileKind::Missing ? kSoundFileName : "";
+  if (!wav.empty()) {
+    // Checked before any AVI is made: a sound track no player can read
+    // would spoil the whole file.
+    if (const std::string why = CheckWaveFile(wav); !why.empty())
+      return std::string(kSoundFileName) + " cannot be used as the sound track: " + why;
+  }
+  for (const auto& [right, frames] : runs) {
+    const AviExportSummary summary = ExportAvi(directory, right, frames, wav);
+    if (!summary.opened) return "cannot create " + EscapeForMessage(summary.aviPath);
+    if (!summary.writeError.empty())
+      return "cannot write " + EscapeForMessage(summary.aviPath) + ": " + summary.writeError +
+             " (no AVI was written; an earlier one is left as it was)";
+    if (!quiet) {
+      std::string skipped;
+      auto add = [&skipped](int n, const char* what) {
+        if (n > 0) skipped += ", " + std::to_string(n) + " " + what;
+      };
+      add(summary.framesMissing, "missing");
+      add(summary.framesUnreadable, "unreadable");
+      add(summary.framesOtherSize, "of another size");
+      Print(err, "wrote " + EscapeForMessage(summary.aviPath) + " (" + std::to_string(summary.framesWritten) +
+                     " frames" + skipped + (summary.audioAdded ? ", with wav.wav" : "") + ")\n");
+    }
+  }
+  return {};
+}
 
 bool StopSignalled() { return g_stopSignal.load() != 0; }
 int InterruptedExitCode() { return 128 + g_stopSignal.load(); }

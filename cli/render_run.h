@@ -2,6 +2,9 @@
 // The rendering mode of tovimar-render: one sequence run per camera with the
 // same core as the desktop program, so both write the same files byte for byte.
 #include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/options.h"
 
@@ -17,6 +20,13 @@ inline constexpr int kExitUsage = 2;        // bad option values
 // checked to be a writable folder before the first frame; in preview mode
 // nothing is created or written.
 int RunRender(const CliOptions& options, std::FILE* err);
+
+// L.avi / P.avi of each run (camera right?, frame count) into directory, with
+// wav.wav from the current folder when present (checked before any AVI is
+// made). A line per AVI goes to err unless quiet. Returns "" or why an AVI
+// could not be made (then no further AVI is made).
+std::string ExportRunAvis(const std::string& directory, const std::vector<std::pair<bool, int>>& runs, bool quiet,
+                          std::FILE* err);
 
 // Installs SIGINT / SIGTERM handlers (sigaction, no SA_RESTART) that ask
 // the current run to stop: between frames, after the preparation, or before

@@ -6,7 +6,7 @@
 
 #include "eval/format.h"
 #include "io/png.h"
-#include "io/run_files.h"
+#include "layout/file_names.h"
 
 namespace tovimar::eval {
 

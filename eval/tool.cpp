@@ -10,7 +10,7 @@
 #include "eval/report.h"
 #include "io/error.h"
 #include "io/file.h"
-#include "io/run_files.h"
+#include "layout/file_names.h"
 
 namespace tovimar::eval {
 

@@ -9,7 +9,7 @@
 #include "io/error.h"
 #include "io/file.h"
 #include "io/pfm.h"
-#include "io/run_files.h"
+#include "layout/file_names.h"
 #include "sequence/ground_truth.h"
 
 namespace tovimar {
@@ -165,50 +165,6 @@ std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& othe
     }
   }
   return mask;
-}
-
-std::string KittiFrameNumber(int32_t frame) {
-  std::string digits = std::to_string(frame < 0 ? 0 : frame);
-  if (digits.size() < 6) digits.insert(0, 6 - digits.size(), '0');
-  return digits;
-}
-
-DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayout layout, bool right,
-                                      int32_t frame) {
-  DatasetFileNames n;
-  const std::string nnnn = FrameNumber(frame);
-  const char* l = right ? "" : "l";
-  n.flowFlo = directory + l + "flow_" + nnnn + ".flo";
-  n.flow16 = directory + l + "flow16_" + nnnn + ".png";
-  n.disparityChange = directory + l + "dispchange_" + nnnn + ".pfm";
-  n.flowMask = directory + l + "flowmask_" + nnnn + ".png";
-  switch (layout) {
-    case DatasetLayout::Classic: {
-      n.disparityPfm = directory + (right ? "disp_" : "ldisp_") + nnnn + ".pfm";
-      n.depthPfm = directory + (right ? "depth_" : "ldepth_") + nnnn + ".pfm";
-      n.disparity16 = directory + (right ? "disp16_" : "ldisp16_") + nnnn + ".png";
-      n.imagePng = directory + (right ? "right_" : "left_") + nnnn + ".png";
-      n.mask = directory + (right ? "mask_" : "lmask_") + nnnn + ".png";
-      break;
-    }
-    case DatasetLayout::Middlebury: {
-      n.frameFolder = directory + FrameNumber(frame) + "/";
-      const char* k = right ? "1" : "0";
-      n.imagePng = n.frameFolder + "im" + k + ".png";
-      n.disparityPfm = n.frameFolder + "disp" + k + ".pfm";
-      n.mask = n.frameFolder + "mask" + k + "nocc.png";
-      break;
-    }
-    case DatasetLayout::Kitti: {
-      const std::string name = KittiFrameNumber(frame) + ".png";
-      n.imagePng = directory + (right ? "image_3/" : "image_2/") + name;
-      n.disparity16 = directory + (right ? "disp_occ_1/" : "disp_occ_0/") + name;
-      n.disparityNoc16 = directory + (right ? "disp_noc_1/" : "disp_noc_0/") + name;
-      n.scratchPfm = directory + ".scratch/" + (right ? "disp_" : "ldisp_") + FrameNumber(frame) + ".pfm";
-      break;
-    }
-  }
-  return n;
 }
 
 bool LoadOtherView(const std::string& directory, DatasetLayout layout, bool otherIsRight, int32_t frame, int width,

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace tovimar {
+#include "layout/file_names.h"
 
-enum class DatasetLayout { Classic, Middlebury, Kitti };
+namespace tovimar {
 
 struct OutputChoice {
   bool classic = true;  // the five classic files
@@ -75,30 +75,6 @@ std::vector<float> DisparityWithInfinity(const FrameTruth& truth);
 // (the point falls outside the other image) and no ground truth give 0.
 std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& other, bool ownIsRight,
                                    double tolerance = kMaskTolerance);
-
-// File names of one camera's products of one frame in a layout. Names that a
-// layout does not have are empty. directory: the sequence folder, ending in
-// '/'.
-struct DatasetFileNames {
-  std::string frameFolder;   // Middlebury: the frame's own folder; else empty
-  std::string disparityPfm;  // ldisp_NNNN.pfm / disp_NNNN.pfm; NNNN/disp0.pfm / disp1.pfm
-  std::string depthPfm;      // ldepth_NNNN.pfm / depth_NNNN.pfm
-  std::string disparity16;   // ldisp16_NNNN.png / disp16_NNNN.png; disp_occ_0/NNNNNN.png / disp_occ_1/...
-  std::string disparityNoc16;  // KITTI: disp_noc_0/NNNNNN.png / disp_noc_1/...
-  std::string imagePng;      // left_NNNN.png / right_NNNN.png; im0.png / im1.png; image_2/ / image_3/
-  std::string mask;          // lmask_NNNN.png / mask_NNNN.png; mask0nocc.png / mask1nocc.png
-  std::string scratchPfm;    // KITTI: float disparity kept for the other camera's masks
-  // Scene flow to the next frame, in the sequence folder in every layout.
-  std::string flowFlo;         // lflow_NNNN.flo / flow_NNNN.flo
-  std::string flow16;          // lflow16_NNNN.png / flow16_NNNN.png
-  std::string disparityChange; // ldispchange_NNNN.pfm / dispchange_NNNN.pfm
-  std::string flowMask;        // lflowmask_NNNN.png / flowmask_NNNN.png
-};
-DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayout layout, bool rightCamera,
-                                      int32_t frame);
-
-// KITTI's frame names: six digits, widening past 999999.
-std::string KittiFrameNumber(int32_t frame);
 
 // The other camera's disparity of a frame, read back from what its run wrote
 // (PFM or disparity text), as FrameTruth (depth left empty). farDisparity is

@@ -64,7 +64,7 @@ std::string DatasetRun::Relative(const std::string& path) const {
 
 void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImage24& cameraImage) {
   if (!sceneWritten_) {
-    WriteWholeFile(directory_ + "scene.txt", sceneText_.data(), sceneText_.size());
+    WriteWholeFile(directory_ + kSceneCopyFileName, sceneText_.data(), sceneText_.size());
     sceneWritten_ = true;
   }
   const OutputChoice& o = run_.outputs;
@@ -97,7 +97,7 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
       }
       if (o.masks && !o.classic && !o.pfm) {
         // The other camera's masks need this view's disparity.
-        const std::string scratch = directory_ + ".scratch/" + Relative(n.disparityPfm);
+        const std::string scratch = directory_ + kScratchFolderName + Relative(n.disparityPfm);
         MakeFolder(FolderOf(scratch));
         products.emplace_back("", [&truth, scratch, W, H] {
           const std::vector<float> d = DisparityWithInfinity(truth);
@@ -122,8 +122,8 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
       if (!(lo <= hi)) lo = hi = 0;
       const std::string calib = SequenceManifest::CalibText(
           run_.intrinsics, run_.baseline, W, H, DisparityLevels(run_.baseline, run_.focalLength), lo, hi);
-      WriteWholeFile(n.frameFolder + "calib.txt", calib.data(), calib.size());
-      written(n.frameFolder + "calib.txt");
+      WriteWholeFile(n.frameCalibration, calib.data(), calib.size());
+      written(n.frameCalibration);
       break;
     }
     case DatasetLayout::Kitti: {
@@ -169,7 +169,7 @@ void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std
   FrameTruth other;
   const float farDisparity = static_cast<float>(DisparityFromDepth(1.0f, run_.baseline, run_.focalLength));
   const bool haveOther = manifest_.HasFrame(!right, frame) &&
-                         (LoadOtherView(directory_ + ".scratch/", DatasetLayout::Classic, !right, frame, W, H,
+                         (LoadOtherView(directory_ + kScratchFolderName, DatasetLayout::Classic, !right, frame, W, H,
                                         farDisparity, other) ||
                           LoadOtherView(directory_, o.layout, !right, frame, W, H, farDisparity, other));
   if (!haveOther) {

@@ -99,7 +99,7 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
   fresh["version"] = TOVIMAR_VERSION;
   fresh["complete"] = false;
   fresh["plannedCameras"] = run.plannedCameras;
-  fresh["scene"] = {{"file", "scene.txt"}};
+  fresh["scene"] = {{"file", kSceneCopyFileName}};
   fresh["sceneSha256"] = run.sceneSha256;
   fresh["width"] = run.width;
   fresh["height"] = run.height;
@@ -305,7 +305,7 @@ void SequenceManifest::Save() const {
         vmax = std::max(vmax, f["disparityRange"][1].get<double>());
       }
     }
-    WriteWholeFile(directory_ + "poses_" + camera + ".txt", poses.data(), poses.size());
+    WriteWholeFile(directory_ + PosesFileName(camera == "right"), poses.data(), poses.size());
   }
   if (!(vmin <= vmax)) vmin = vmax = 0;
   Intrinsics k;
@@ -318,7 +318,7 @@ void SequenceManifest::Save() const {
   const int width = doc["width"].get<int>(), height = doc["height"].get<int>();
   const std::string calib = CalibText(k, baseline, width, height,
                                       DisparityLevels(baseline, doc["focalLength"].get<double>()), vmin, vmax);
-  WriteWholeFile(directory_ + "calib.txt", calib.data(), calib.size());
+  WriteWholeFile(directory_ + kCalibrationFileName, calib.data(), calib.size());
   bool kitti = false;
   for (const auto& [camera, run] : doc["runs"].items()) kitti = kitti || run.value("layout", "") == "kitti";
   if (kitti) {
@@ -327,7 +327,7 @@ void SequenceManifest::Save() const {
     const std::string text = "S_rect_02: " + std::to_string(width) + " " + std::to_string(height) + "\nP_rect_02: " +
                              row + "0" + rest + "S_rect_03: " + std::to_string(width) + " " +
                              std::to_string(height) + "\nP_rect_03: " + row + Number(-k.fx * baseline) + rest;
-    WriteWholeFile(directory_ + "calib_cam_to_cam.txt", text.data(), text.size());
+    WriteWholeFile(directory_ + kKittiCalibrationFileName, text.data(), text.size());
   }
   // The manifest last: it lists only what is already on disk.
   SaveProgress();

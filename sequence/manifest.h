@@ -74,7 +74,7 @@ struct ResumePoint {
 
 class SequenceManifest {
  public:
-  static constexpr const char* kFileName = "meta.json";
+  static constexpr const char* kFileName = kManifestFileName;
 
   // directory: the sequence folder, ending in '/'. An existing meta.json is
   // read; one that cannot be read is replaced when saved.

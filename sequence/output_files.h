@@ -1,5 +1,5 @@
 #pragma once
-// A run's files: where they go and how they are named (io/run_files.h), the
+// A run's files: where they go and how they are named (layout/file_names.h), the
 // 24-bit BMP writer (io/bmp.h) and the disparity text file writer.
 #include <cstddef>
 #include <cstdint>
@@ -7,7 +7,7 @@
 
 #include "io/bmp.h"        // BmpImage24, WriteBmp24
 #include "io/file.h"       // WriteWholeFile
-#include "io/run_files.h"  // OutputDirectory, FrameNumber, MakeFrameFileNames, CameraImageName
+#include "layout/file_names.h"  // OutputDirectory, FrameNumber, MakeFrameFileNames, CameraImageName
 
 namespace tovimar {
 

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "io/run_files.h"
+#include "layout/file_names.h"
 #include "render/settings.h"
 #include "sequence/dataset_outputs.h"
 

@@ -17,7 +17,7 @@
 
 #include "cli/batch.h"
 #include "io/error.h"
-#include "io/run_files.h"
+#include "layout/file_names.h"
 #include "json_reader.h"
 #include "scenegen/generator.h"
 #include "tests/support/temp_dir.h"

@@ -196,13 +196,48 @@ TEST_F(Work, ShorterRerunReportsEarlierFilesAndCleanRemovesOnlyThose) {
   EXPECT_EQ(names.count("notes.txt"), 1u);
 }
 
-TEST_F(Work, AviWriteFailureIsAFailure) {
+// The dataset products and layout folders of a longer earlier run are
+// reported and cleaned like the classic files, and only those.
+TEST_F(Work, EarlierDatasetFilesAreReportedAndCleaned) {
+  Write("long.txt", Scene(4));
+  Write("short.txt", Scene(2));
+  ASSERT_EQ(Run("-q -r 32x24 -o out --outputs pfm,png,masks,flow long.txt"), 0);
+  ASSERT_EQ(Run("-q -r 32x24 -o out --outputs pfm,png,masks,flow -s 1 --layout middlebury long.txt"), 0);
+  for (const char* seq : {"0", "1"}) {
+    const std::string args = std::string(" -r 32x24 -o out --outputs pfm,png,masks,flow -s ") + seq +
+                             (seq[0] == '1' ? " --layout middlebury" : "") + " short.txt";
+    ASSERT_EQ(Run("-q" + args), 0);
+    EXPECT_NE(Read(Path("err.txt")).find("files of earlier left runs (frames from 0002 on"), std::string::npos)
+        << seq << ": " << Read(Path("err.txt"));
+    ASSERT_EQ(Run("-q --clean" + args), 0);
+    EXPECT_EQ(Read(Path("err.txt")).find("earlier"), std::string::npos) << seq << ": " << Read(Path("err.txt"));
+  }
+  const std::set<std::string> classic = Names("out/0");
+  for (const char* gone : {"left_0002.png", "ldisp_0003.pfm", "lmask_0002.png", "lflow_0002.flo", "right_0003.png"})
+    EXPECT_EQ(classic.count(gone), 0u) << gone;
+  EXPECT_EQ(classic.count("left_0001.png"), 1u);
+  EXPECT_FALSE(fs::exists(Path("out/1/0002")));
+  EXPECT_TRUE(fs::exists(Path("out/1/0001/im1.png")));
+}
+
+// A single run and a batch (--force) alike.
+TEST_F(Work, AviWriteFailureAndABadSoundTrackAreFailures) {
   Write("s.txt", Scene(30));
-  const rlimit limit{24000, 24000};  // the frames and the manifest (18 kB) fit, the AVI (34 kB) does not
-  EXPECT_EQ(Wait(Start("-q -c left -r 16x16 --avi -o out s.txt", "err.txt", &limit)), 1) << Read(Path("err.txt"));
-  EXPECT_NE(Read(Path("err.txt")).find("cannot write out/0/L.avi: file too large"), std::string::npos)
-      << Read(Path("err.txt"));
-  EXPECT_FALSE(fs::exists(Path("out/0/L.avi")));
+  for (const char* batch : {"", "--force "}) {
+    const rlimit limit{24000, 24000};  // the frames and the manifest (18 kB) fit, the AVI (34 kB) does not
+    EXPECT_EQ(Wait(Start(std::string("-q -c left -r 16x16 --avi -o out ") + batch + "s.txt", "err.txt", &limit)), 1)
+        << batch << Read(Path("err.txt"));
+    EXPECT_NE(Read(Path("err.txt")).find("cannot write out/0/L.avi: file too large"), std::string::npos)
+        << batch << Read(Path("err.txt"));
+    EXPECT_FALSE(fs::exists(Path("out/0/L.avi")));
+  }
+  Write("wav.wav", "RIFF....WAVEfmt ");
+  for (const char* batch : {"", "--force "}) {
+    EXPECT_EQ(Run(std::string("-q -c left -r 16x16 --avi -o out ") + batch + "s.txt"), 1) << batch;
+    EXPECT_NE(Read(Path("err.txt")).find("wav.wav cannot be used as the sound track"), std::string::npos)
+        << batch << Read(Path("err.txt"));
+    EXPECT_FALSE(fs::exists(Path("out/0/L.avi")));
+  }
 }
 
 TEST_F(Work, MotionThatOverflowsNamesItsLine) {

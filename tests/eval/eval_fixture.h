@@ -13,7 +13,7 @@
 #include "io/bmp.h"
 #include "io/pfm.h"
 #include "io/png.h"
-#include "io/run_files.h"
+#include "layout/file_names.h"
 #include "tests/support/temp_dir.h"
 
 namespace tovimar::eval::testing {

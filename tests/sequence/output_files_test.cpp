@@ -20,42 +20,6 @@
 namespace tovimar {
 namespace {
 
-TEST(OutputNames, DirectoryAndFrameNumbers) {
-  EXPECT_EQ(OutputDirectory("/tmp/out", 3), "/tmp/out/3/");
-  EXPECT_EQ(OutputDirectory("/tmp/out/", 2), "/tmp/out/2/");
-  EXPECT_EQ(OutputDirectory("", 3), "3/");
-  EXPECT_EQ(OutputDirectory("rel", 100), "rel/100/");
-
-  EXPECT_EQ(FrameNumber(0), "0000");
-  EXPECT_EQ(FrameNumber(7), "0007");
-  EXPECT_EQ(FrameNumber(9), "0009");
-  EXPECT_EQ(FrameNumber(10), "0010");
-  EXPECT_EQ(FrameNumber(123), "0123");
-  EXPECT_EQ(FrameNumber(9999), "9999");
-  // Widening past 9999: no later frame reuses an earlier frame's name.
-  EXPECT_EQ(FrameNumber(10000), "10000");
-  EXPECT_EQ(FrameNumber(10007), "10007");
-  EXPECT_EQ(FrameNumber(123456), "123456");
-  EXPECT_NE(FrameNumber(10007), FrameNumber(7));
-}
-
-TEST(OutputNames, FiveNamesPerCamera) {
-  const FrameFileNames l = MakeFrameFileNames("/o/0/", false, 12);
-  EXPECT_EQ(l.cameraImage, "/o/0/left_0012.bmp");
-  EXPECT_EQ(l.subPixelMap, "/o/0/ldisp_0012.bmp");
-  EXPECT_EQ(l.pixelMap, "/o/0/ldisp_p_0012.bmp");
-  EXPECT_EQ(l.disparityText, "/o/0/lbindisp_0012.dat");
-  EXPECT_EQ(l.segmentation, "/o/0/seg_l_0012.bmp");
-  const FrameFileNames r = MakeFrameFileNames("3/", true, 0);
-  EXPECT_EQ(r.cameraImage, "3/right_0000.bmp");
-  EXPECT_EQ(r.subPixelMap, "3/disp_0000.bmp");
-  EXPECT_EQ(r.pixelMap, "3/disp_p_0000.bmp");
-  EXPECT_EQ(r.disparityText, "3/bindisp_0000.dat");
-  EXPECT_EQ(r.segmentation, "3/seg_r_0000.bmp");
-  EXPECT_EQ(CameraImageName(false, 7), "left_0007.bmp");
-  EXPECT_EQ(CameraImageName(true, 10000), "right_10000.bmp");
-}
-
 TEST(OutputNames, DirectoryCreationIsOneLevelAndSilent) {
   TempDir tmp;
   const std::string dir = OutputDirectory(tmp.path(), 4);

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "io/run_files.h"
+#include "layout/file_names.h"
 #include "render/settings.h"
 #include "render/renderer.h"
 #include "scene/notifier.h"
