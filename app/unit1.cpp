@@ -351,6 +351,7 @@ void TForm1::CheckBox1Click(QObject*) {
 }
 
 void TForm1::Button7Click(QObject*) {
+  if (Running()) return;  // a run in hand is never started again under itself
   stop_ = false;
   driver_->Start();
 }

@@ -62,14 +62,25 @@ const char* const kDefaultScene[] = {
     "EGO;  0.0; 0.0; 0.3;  0.1; 3.0; 0.0",
 };
 
+// Courier New where it is installed, else the system's monospace face: a
+// family name alone may fall back to a proportional face (which fonts are
+// installed differs from machine to machine), so the first candidate that
+// really is fixed pitch is taken.
 QFont SceneFont() {
-  QFont font = QFontDatabase::families().contains(QStringLiteral("Courier New"))
-                   ? QFont(QStringLiteral("Courier New"))
-                   : QFontDatabase::systemFont(QFontDatabase::FixedFont);
-  font.setStyleHint(QFont::TypeWriter);
-  font.setBold(true);
-  font.setPointSize(8);
-  return font;
+  auto styled = [](QFont font) {
+    font.setStyleHint(QFont::Monospace);
+    font.setFixedPitch(true);
+    font.setBold(true);
+    font.setPointSize(8);
+    return font;
+  };
+  QFont chosen;
+  for (const QFont& candidate : {QFont(QStringLiteral("Courier New")), QFont(QStringLiteral("monospace")),
+                                 QFontDatabase::systemFont(QFontDatabase::FixedFont)}) {
+    chosen = styled(candidate);
+    if (QFontInfo(chosen).fixedPitch()) break;
+  }
+  return chosen;
 }
 
 QPlainTextEdit* LogMemo(QWidget* parent, const char* name, bool horizontalScroll) {

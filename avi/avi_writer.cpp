@@ -12,7 +12,6 @@
 #include <memory>
 #include <vector>
 
-#include "avi/avi_writer_limits.h"
 #include "io/atomic_file.h"
 #include "io/bytes.h"
 #include "io/error.h"

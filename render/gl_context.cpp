@@ -5,23 +5,12 @@
 #include <GL/gl.h>
 
 #include <array>
+#include <mutex>
+#include <string>
 #include <string_view>
 
 namespace tovimar {
 namespace {
-
-// One EGL display for the whole process: it is initialised on first use and
-// never terminated, because terminating it would invalidate every other
-// context made on it (several viewers may live in one process, tests do so).
-struct DisplayState {
-  EGLDisplay display = EGL_NO_DISPLAY;
-  bool tried = false;
-};
-
-DisplayState& Display() {
-  static DisplayState state;
-  return state;
-}
 
 bool HasExtension(const char* list, const char* name) {
   if (list == nullptr) return false;
@@ -76,13 +65,14 @@ EGLDisplay OpenDisplay() {
   return TryInitialise(eglGetDisplay(EGL_DEFAULT_DISPLAY));
 }
 
+// One EGL display for the whole process, opened once (safely from any
+// thread) and never terminated, because terminating it would invalidate every
+// other context made on it (several renderers may live in one process).
 EGLDisplay SharedDisplay() {
-  DisplayState& state = Display();
-  if (!state.tried) {
-    state.tried = true;
-    state.display = OpenDisplay();
-  }
-  return state.display;
+  static std::once_flag opened;
+  static EGLDisplay display = EGL_NO_DISPLAY;
+  std::call_once(opened, [] { display = OpenDisplay(); });
+  return display;
 }
 
 EGLint ConfigAttrib(EGLDisplay display, EGLConfig config, EGLint name) {
@@ -173,26 +163,26 @@ class EglContext final : public GlContext {
 }  // namespace
 
 std::unique_ptr<GlContext> CreateEglContext(const GlContextRequest& request, Notifier& notifier) {
-  auto failNoFormat = [&]() -> std::unique_ptr<GlContext> {
-    notifier.Notify(kContextErrorCaption, kNoPixelFormatText);
+  auto fail = [&](const std::string& text) -> std::unique_ptr<GlContext> {
+    notifier.Notify(kContextErrorCaption, text);
     return nullptr;
   };
-  auto failSetFormat = [&]() -> std::unique_ptr<GlContext> {
-    notifier.Notify(kContextErrorCaption, kSetPixelFormatText);
-    return nullptr;
-  };
+  const std::string size = std::to_string(request.width) + "x" + std::to_string(request.height);
 
   const EGLDisplay display = SharedDisplay();
-  if (display == EGL_NO_DISPLAY) return failNoFormat();
-  if (eglBindAPI(EGL_OPENGL_API) != EGL_TRUE) return failNoFormat();
+  if (display == EGL_NO_DISPLAY) return fail(kNoDisplayText);
+  if (eglBindAPI(EGL_OPENGL_API) != EGL_TRUE) return fail(kNoOpenGlText);
 
   EGLConfig config = nullptr;
-  if (!ChooseConfig(display, request, config)) return failNoFormat();
+  if (!ChooseConfig(display, request, config))
+    return fail(std::string(kNoConfigText) + " (8 bits per colour channel, at least " +
+                std::to_string(request.depthBits) + " depth and " + std::to_string(request.stencilBits) +
+                " stencil bits)");
 
-  if (request.width < 1 || request.height < 1) return failSetFormat();
+  if (request.width < 1 || request.height < 1) return fail(kNoSurfaceText + (" of " + size));
   const EGLint surfaceAttributes[] = {EGL_WIDTH, request.width, EGL_HEIGHT, request.height, EGL_NONE};
   const EGLSurface surface = eglCreatePbufferSurface(display, config, surfaceAttributes);
-  if (surface == EGL_NO_SURFACE) return failSetFormat();
+  if (surface == EGL_NO_SURFACE) return fail(kNoSurfaceText + (" of " + size));
 
   // A compatibility-profile context; drivers without the profile attribute
   // get a plain legacy context, which is a compatibility context as well.
@@ -202,18 +192,20 @@ std::unique_ptr<GlContext> CreateEglContext(const GlContextRequest& request, Not
   if (context == EGL_NO_CONTEXT) context = eglCreateContext(display, config, EGL_NO_CONTEXT, nullptr);
   if (context == EGL_NO_CONTEXT) {
     eglDestroySurface(display, surface);
-    return failSetFormat();
+    return fail(kNoContextText);
   }
 
   auto result = std::make_unique<EglContext>(display, surface, context, request.width, request.height);
-  if (!result->MakeCurrent()) return failSetFormat();
+  if (!result->MakeCurrent()) return fail(kNotCurrentText);
 
   // The surface may come out smaller than asked (a driver's pbuffer limit):
   // the viewport must equal the client size, so that is a failure too.
   EGLint gotWidth = 0, gotHeight = 0;
   eglQuerySurface(display, surface, EGL_WIDTH, &gotWidth);
   eglQuerySurface(display, surface, EGL_HEIGHT, &gotHeight);
-  if (gotWidth != request.width || gotHeight != request.height) return failSetFormat();
+  if (gotWidth != request.width || gotHeight != request.height)
+    return fail(kNoSurfaceText + (" of " + size) + ": the driver gave " + std::to_string(gotWidth) + "x" +
+                std::to_string(gotHeight));
 
   GLint drawBuffer = GL_BACK;
   glGetIntegerv(GL_DRAW_BUFFER, &drawBuffer);

@@ -37,17 +37,21 @@ class GlContext {
   virtual int Height() const = 0;
 };
 
-// The message caption and texts of a failed context set-up.
+// The message caption and texts of a failed context set-up: each names the
+// step that failed (the text of a surface failure adds the size).
 inline constexpr const char* kContextErrorCaption = "Blad";
-inline constexpr const char* kNoPixelFormatText = "Nie powiodlo sie wywolanie funkcji ChoosePixelFormat";
-inline constexpr const char* kSetPixelFormatText = "NIe powiodlo sie wywolanie funkcji SetPixelFormat";
+inline constexpr const char* kNoDisplayText =
+    "No EGL display could be opened (no Mesa surfaceless platform, EGL device or default display)";
+inline constexpr const char* kNoOpenGlText = "The EGL display offers no desktop OpenGL";
+inline constexpr const char* kNoConfigText = "The EGL display has no OpenGL pbuffer configuration";
+inline constexpr const char* kNoSurfaceText = "No EGL pbuffer surface could be made";
+inline constexpr const char* kNoContextText = "No OpenGL context could be made on the EGL display";
+inline constexpr const char* kNotCurrentText = "The OpenGL context could not be made current";
 
 // Creates, makes current and returns a compatibility-profile OpenGL context
 // with an RGBA 8-bit, depth and stencil surface of the requested size.
-// On failure reports through notifier with caption "Blad" (no display or no
-// matching configuration: the ChoosePixelFormat text; the surface or the
-// context cannot be made or made current: the SetPixelFormat text) and
-// returns nullptr.
+// On failure reports through notifier with caption "Blad" and the text of
+// the step that failed, and returns nullptr.
 std::unique_ptr<GlContext> CreateEglContext(const GlContextRequest& request, Notifier& notifier);
 
 using GlContextFactory =

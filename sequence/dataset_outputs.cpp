@@ -10,7 +10,7 @@
 #include "io/file.h"
 #include "io/pfm.h"
 #include "layout/file_names.h"
-#include "sequence/ground_truth.h"
+#include "render/camera.h"
 
 namespace tovimar {
 namespace {

@@ -54,66 +54,13 @@ uint8_t PixelMapValue(double disparity) {
   return static_cast<uint8_t>(value > 255 ? 255 : value);
 }
 
-std::array<int32_t, 256> IdHistogram(const SceneModel& scene) {
-  std::array<int32_t, 256> counts{};
-  for (const auto& object : scene.solidObjects)
-    if (object && object->id >= 0 && object->id <= 255) ++counts[static_cast<std::size_t>(object->id)];
-  return counts;
-}
 
 // ---------------------------------------------------------------- buffers
 
 namespace {
 
-// Adds the time since the last Lap to one CaptureTimings field; does nothing
-// without timings.
-class PhaseClock {
- public:
-  explicit PhaseClock(CaptureTimings* t) : t_(t) {
-    if (t_) last_ = std::chrono::steady_clock::now();
-  }
-  void Lap(double CaptureTimings::*field) {
-    if (!t_) return;
-    const auto now = std::chrono::steady_clock::now();
-    t_->*field += std::chrono::duration<double>(now - last_).count();
-    last_ = now;
-  }
-
- private:
-  CaptureTimings* t_;
-  std::chrono::steady_clock::time_point last_;
-};
 
 }  // namespace
-
-void CaptureBuffers::Resize(int w, int h) {
-  if (w < 0 || h < 0) throw Error("Invalid frame size");
-  const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
-  if (w != width || h != height || depth.size() != n) {
-    width = w;
-    height = h;
-    colour.assign(n * 3, 0);
-    depth.assign(n, 0.0f);
-    passDepth.assign(n, 0.0f);
-    disparity.assign(n, 0.0);
-    depthIsCurrent = false;
-  }
-  if (disparity.size() != n) disparity.assign(n, 0.0);  // handed away with a written frame
-  cameraImage.Reset(w, h);
-  subPixelMap.Reset(w, h);
-  pixelMap.Reset(w, h);
-  segmentation.Reset(w, h);
-}
-
-void CaptureBuffers::Release() {
-  CaptureTimings* keep = timings;
-  const bool reference = referencePaths;
-  std::function<bool()> keepCancelled = std::move(cancelled);
-  *this = CaptureBuffers{};
-  timings = keep;
-  referencePaths = reference;
-  cancelled = std::move(keepCancelled);
-}
 
 // ---------------------------------------------------------------- capture
 
@@ -198,53 +145,6 @@ std::string CaptureFrame(Renderer& renderer, const OutputSettings& output, Captu
   if (buffers.truth) MakeFrameTruth(buffers.depth.data(), buffers.disparity.data(), W, H, buffers.truthWithDepth, *buffers.truth);
   clock.Lap(&CaptureTimings::fileWriting);
   return names.segmentation;
-}
-
-// ---------------------------------------------------------------- segmentation
-
-void BuildSegmentationMap(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
-  const int W = renderer.ClientWidth();
-  const int H = renderer.ClientHeight();
-  if (W != buffers.width || H != buffers.height) buffers.depthIsCurrent = false;
-  buffers.Resize(W, H);
-  PhaseClock clock(buffers.timings);
-  BmpImage24& map = buffers.segmentation;
-  map.Fill(255, 255, 255);
-  const std::array<int32_t, 256> histogram = IdHistogram(renderer.Scene());
-
-  // Full-frame depth: CaptureFrame has just read it, and nothing was drawn
-  // since; otherwise read it now.
-  if (!buffers.depthIsCurrent) renderer.ReadDepth(buffers.depth.data());
-  buffers.depthIsCurrent = false;
-  clock.Lap(&CaptureTimings::segmentationReadBack);
-  const float* A = buffers.depth.data();
-  float* B = buffers.passDepth.data();
-
-  for (int k = 0; k < 256; ++k) {
-    if (histogram[static_cast<std::size_t>(k)] <= 0) continue;
-    if (buffers.cancelled && buffers.cancelled()) throw Cancelled("stopped during the segmentation passes");
-    const PaletteColour colour =
-        palette ? SegmentationPalette[static_cast<std::size_t>(k)]
-                : PaletteColour{static_cast<uint8_t>(k), static_cast<uint8_t>(k), static_cast<uint8_t>(k)};
-    clock.Lap(&CaptureTimings::segmentationCompare);
-    renderer.DrawScene(false, k, renderer.viewAzimuth, renderer.viewElevation, renderer.viewDistance);
-    clock.Lap(&CaptureTimings::segmentationDrawing);
-    renderer.ReadDepth(B);
-    clock.Lap(&CaptureTimings::segmentationReadBack);
-    for (int i = 0; i < H; ++i) {
-      const std::size_t base = static_cast<std::size_t>(i) * W;
-      uint8_t* row = map.Row(H - 1 - i);
-      for (int x = 0; x < W; ++x) {
-        if (A[base + x] - B[base + x] != 0.0f) {
-          uint8_t* p = row + 3 * x;
-          p[0] = colour[2];
-          p[1] = colour[1];
-          p[2] = colour[0];
-        }
-      }
-    }
-  }
-  clock.Lap(&CaptureTimings::segmentationCompare);
 }
 
 // ---------------------------------------------------------------- one frame

@@ -149,6 +149,7 @@ void RenderFrameSource::GenerateFrame() {
       run_ ? CameraToWorld(renderer_.PerspectiveMatrix(), renderer_.ProjectionMatrix(), renderer_.ModelViewMatrix())
            : Mat4{};
   if (writer_) writer_->Wait();  // the frame before is written (or its error ends the run here)
+  TakeWritingTime();
   std::swap(products_.cameraImage, buffers_.cameraImage);
   std::swap(products_.subPixelMap, buffers_.subPixelMap);
   std::swap(products_.pixelMap, buffers_.pixelMap);
@@ -172,15 +173,20 @@ void RenderFrameSource::GenerateFrame() {
       record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       dataset_->WriteFrame(std::move(record), productsTruth_, products_.cameraImage);
     }
-    if (buffers_.timings)
-      buffers_.timings->fileWriting += std::chrono::duration<double>(std::chrono::steady_clock::now() - writing).count();
+    lastWritingSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - writing).count();
     ++framesWritten_;
   };
   if (writer_) {
     writer_->Submit(write);
   } else {
     write();
+    TakeWritingTime();
   }
+}
+
+void RenderFrameSource::TakeWritingTime() {
+  if (buffers_.timings) buffers_.timings->fileWriting += lastWritingSeconds_;
+  lastWritingSeconds_ = 0;
 }
 
 void RenderFrameSource::RunEnded() {
@@ -192,6 +198,7 @@ void RenderFrameSource::RunEnded() {
       // The last frame's files could not be written.
       endError_ = e.what();
     }
+    TakeWritingTime();
   }
   if (dataset_) {
     const bool complete = endError_.empty() && framesWritten_ == FrameCount();

@@ -2,6 +2,7 @@
 // The renderer as the sequence driver sees it: preparation, frame count, the
 // preview drawing and the generation of one frame's files, with the dataset
 // products and the manifest the output settings ask for.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -68,6 +69,8 @@ class RenderFrameSource : public FrameSource {
 
  private:
   void GoOnFromManifest(const std::string& directory);
+  // Adds the ended writing job's time to the timings (on the run's thread).
+  void TakeWritingTime();
 
   Renderer& renderer_;
   const OutputSettings& output_;
@@ -76,7 +79,11 @@ class RenderFrameSource : public FrameSource {
   std::optional<RunDescription> run_;  // set by the preparation, used from the first written frame
   std::string sceneText_;
   std::unique_ptr<DatasetRun> dataset_;
-  std::size_t framesWritten_ = 0;
+  // Counted by the writing job, read by the run's thread (progress) at any time.
+  std::atomic<std::size_t> framesWritten_ = 0;
+  // The writing job's time, handed to the timings on the run's thread once
+  // the job has ended (Wait), so the two threads never add to one field.
+  double lastWritingSeconds_ = 0;
   bool resume_ = false;
   int32_t firstFrame_ = 0;
   std::size_t filesWritten_ = 0;

@@ -7,7 +7,8 @@
 
 #include "render/painter.h"
 #include "render/renderer.h"
-#include "sequence/ground_truth.h"
+#include "io/error.h"
+#include "sequence/capture_buffers.h"
 #include "sequence/segmentation_palette.h"
 
 namespace tovimar {
@@ -31,19 +32,6 @@ void StepRandomAsRedraws(RandomState& random, const SceneModel& scene, const std
   for (uint64_t s = ReferencePlaneDrawings(scene, histogram); s > 0; --s) random.NextPlaneShade();
 }
 
-class Lap {
- public:
-  explicit Lap(CaptureTimings* t) : t_(t), last_(std::chrono::steady_clock::now()) {}
-  void operator()(double CaptureTimings::*field) {
-    const auto now = std::chrono::steady_clock::now();
-    if (t_) t_->*field += std::chrono::duration<double>(now - last_).count();
-    last_ = now;
-  }
-
- private:
-  CaptureTimings* t_;
-  std::chrono::steady_clock::time_point last_;
-};
 
 }  // namespace
 
@@ -66,7 +54,7 @@ bool BuildSegmentationMapFast(Renderer& renderer, bool palette, CaptureBuffers& 
   const int H = renderer.ClientHeight();
   if (W != buffers.width || H != buffers.height) buffers.depthIsCurrent = false;
   buffers.Resize(W, H);
-  Lap lap(buffers.timings);
+  PhaseClock lap(buffers.timings);
   const SceneModel& scene = renderer.Scene();
   const std::array<int32_t, 256> histogram = IdHistogram(scene);
   if (std::all_of(histogram.begin(), histogram.end(), [](int32_t n) { return n <= 0; })) {
@@ -83,7 +71,7 @@ bool BuildSegmentationMapFast(Renderer& renderer, bool palette, CaptureBuffers& 
     renderer.ReadDepth(buffers.depth.data());
     renderer.ReadColour(buffers.colour.data());
   }
-  lap(&CaptureTimings::segmentationReadBack);
+  lap.Lap(&CaptureTimings::segmentationReadBack);
 
   std::vector<std::size_t> order;
   order.reserve(scene.solidObjects.size());
@@ -99,7 +87,7 @@ bool BuildSegmentationMapFast(Renderer& renderer, bool palette, CaptureBuffers& 
   buffers.idPasses.resize(n * 4);
   const uint8_t* front = buffers.idPasses.data();
   bool drawn = renderer.DrawFrontCodes(order, codes, buffers.idPasses.data(), buffers.passDepth.data());
-  lap(&CaptureTimings::segmentationDrawing);
+  lap.Lap(&CaptureTimings::segmentationDrawing);
   if (drawn) {
     const float* A = buffers.depth.data();
     const float* D = buffers.passDepth.data();
@@ -107,7 +95,7 @@ bool BuildSegmentationMapFast(Renderer& renderer, bool palette, CaptureBuffers& 
     for (std::size_t i = 0; i < n; ++i) same &= A[i] == D[i];
     drawn = same;
   }
-  lap(&CaptureTimings::segmentationCompare);
+  lap.Lap(&CaptureTimings::segmentationCompare);
   if (!drawn) {
     if (buffers.timings) ++buffers.timings->segmentationFallbacks;
     buffers.depthIsCurrent = true;  // buffers.depth still holds the camera drawing's depth
@@ -115,7 +103,7 @@ bool BuildSegmentationMapFast(Renderer& renderer, bool palette, CaptureBuffers& 
     return false;
   }
   if (renderer.onPresented) renderer.WriteColour(buffers.colour.data());  // someone shows the window
-  lap(&CaptureTimings::segmentationDrawing);
+  lap.Lap(&CaptureTimings::segmentationDrawing);
 
   BmpImage24& map = buffers.segmentation;
   map.Fill(255, 255, 255);
@@ -139,12 +127,65 @@ bool BuildSegmentationMapFast(Renderer& renderer, bool palette, CaptureBuffers& 
   buffers.depthIsCurrent = false;
 
   StepRandomAsRedraws(renderer.Rig().random, scene, histogram);
-  lap(&CaptureTimings::segmentationCompare);
+  lap.Lap(&CaptureTimings::segmentationCompare);
   return true;
 }
 
 void StepRandomAsSegmentation(Renderer& renderer) {
   StepRandomAsRedraws(renderer.Rig().random, renderer.Scene(), IdHistogram(renderer.Scene()));
+}
+
+std::array<int32_t, 256> IdHistogram(const SceneModel& scene) {
+  std::array<int32_t, 256> counts{};
+  for (const auto& object : scene.solidObjects)
+    if (object && object->id >= 0 && object->id <= 255) ++counts[static_cast<std::size_t>(object->id)];
+  return counts;
+}
+
+// The reference: one redraw per id in use.
+void BuildSegmentationMap(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
+  const int W = renderer.ClientWidth();
+  const int H = renderer.ClientHeight();
+  if (W != buffers.width || H != buffers.height) buffers.depthIsCurrent = false;
+  buffers.Resize(W, H);
+  PhaseClock clock(buffers.timings);
+  BmpImage24& map = buffers.segmentation;
+  map.Fill(255, 255, 255);
+  const std::array<int32_t, 256> histogram = IdHistogram(renderer.Scene());
+
+  // Full-frame depth: CaptureFrame has just read it, and nothing was drawn
+  // since; otherwise read it now.
+  if (!buffers.depthIsCurrent) renderer.ReadDepth(buffers.depth.data());
+  buffers.depthIsCurrent = false;
+  clock.Lap(&CaptureTimings::segmentationReadBack);
+  const float* A = buffers.depth.data();
+  float* B = buffers.passDepth.data();
+
+  for (int k = 0; k < 256; ++k) {
+    if (histogram[static_cast<std::size_t>(k)] <= 0) continue;
+    if (buffers.cancelled && buffers.cancelled()) throw Cancelled("stopped during the segmentation passes");
+    const PaletteColour colour =
+        palette ? SegmentationPalette[static_cast<std::size_t>(k)]
+                : PaletteColour{static_cast<uint8_t>(k), static_cast<uint8_t>(k), static_cast<uint8_t>(k)};
+    clock.Lap(&CaptureTimings::segmentationCompare);
+    renderer.DrawScene(false, k, renderer.viewAzimuth, renderer.viewElevation, renderer.viewDistance);
+    clock.Lap(&CaptureTimings::segmentationDrawing);
+    renderer.ReadDepth(B);
+    clock.Lap(&CaptureTimings::segmentationReadBack);
+    for (int i = 0; i < H; ++i) {
+      const std::size_t base = static_cast<std::size_t>(i) * W;
+      uint8_t* row = map.Row(H - 1 - i);
+      for (int x = 0; x < W; ++x) {
+        if (A[base + x] - B[base + x] != 0.0f) {
+          uint8_t* p = row + 3 * x;
+          p[0] = colour[2];
+          p[1] = colour[1];
+          p[2] = colour[0];
+        }
+      }
+    }
+  }
+  clock.Lap(&CaptureTimings::segmentationCompare);
 }
 
 }  // namespace tovimar

@@ -1,6 +1,6 @@
 #pragma once
 // The segmentation map from two flat-colour drawings instead of one redraw
-// per id. It gives the map of BuildSegmentationMap (ground_truth.h), which
+// per id. It gives the map of BuildSegmentationMap (below), which
 // stays as the reference, byte for byte, and leaves the random state as its
 // redraws leave it.
 //
@@ -29,6 +29,15 @@ namespace tovimar {
 
 class Renderer;
 struct CaptureBuffers;
+
+// Object count per id 0..255 over the solid objects (other ids not counted).
+std::array<int32_t, 256> IdHistogram(const SceneModel& scene);
+
+// The segmentation passes: one redraw per id in use leaving that id out,
+// painting (k, k, k) or SegmentationPalette[k] where the depth changed,
+// white elsewhere. The result is left in buffers.segmentation.
+void BuildSegmentationMap(Renderer& renderer, bool palette, CaptureBuffers& buffers);
+
 
 // The number of plane drawings that the reference's redraws make: one per
 // drawable plane per id in use, leaving out the planes of that id.

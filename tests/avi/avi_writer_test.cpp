@@ -10,7 +10,6 @@
 #include <memory>
 #include <random>
 
-#include "avi/avi_writer_limits.h"
 #include "media_files.h"
 
 namespace tovimar {

@@ -6,6 +6,7 @@
 #include "render/rig_state.h"
 #include "scene/scene_objects.h"
 #include "sequence/ground_truth.h"
+#include "sequence/segmentation.h"
 
 namespace tovimar {
 namespace {

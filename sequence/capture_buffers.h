@@ -1,0 +1,79 @@
+#pragma once
+// The working memory of one frame's capture and where its time goes, shared
+// by the capture, the segmentation and the frame source.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "io/bmp.h"
+#include "sequence/dataset_outputs.h"
+
+namespace tovimar {
+
+// Where the time of generated frames goes, in seconds, summed over frames
+// (filled only when CaptureBuffers::timings is set; for the benchmark).
+struct CaptureTimings {
+  double drawing = 0;               // the frame's two drawings
+  double readBack = 0;              // colour and full-frame depth read-backs
+  double cameraImage = 0;           // flip, noise, colour order
+  double disparity = 0;             // depth to disparity, both maps, the array
+  double segmentationDrawing = 0;   // one drawing per id in use
+  double segmentationReadBack = 0;  // one depth read-back per id in use
+  double segmentationCompare = 0;   // depth compare and painting
+  double fileWriting = 0;           // all five files (disparity text formatting included)
+  int frames = 0;
+  int segmentationFallbacks = 0;    // frames whose segmentation took the per-id redraws
+};
+
+// Working memory of one frame's capture, kept between frames so a run does
+// not allocate per frame.
+struct CaptureBuffers {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> colour;    // W*H*3 read-back, bottom row first
+  std::vector<float> depth;       // full-frame depth, bottom row first
+  std::vector<float> passDepth;   // depth of one segmentation pass
+  std::vector<double> disparity;  // W*H, top row first
+  std::string text;               // disparity text
+  BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
+  std::vector<uint8_t> idPasses;  // segmentation: first and last class code at the front, RGBA
+  std::vector<uint32_t> noiseDraws;  // accepted generator pairs, one per channel
+  bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
+  bool writeClassicFiles = true;  // false: the five classic files are computed but not written
+  // false: the 8-bit maps and the segmentation map are not made (no output
+  // uses them); the random state is stepped as their drawings would step it.
+  bool classicProducts = true;
+  FrameTruth* truth = nullptr;    // when set, filled with the frame's float ground truth after capture
+  bool truthWithDepth = false;    // the truth's depth too (depth maps, flow)
+  bool referencePaths = false;    // the plain serial noise and per-id redraws (benchmark, tests)
+  CaptureTimings* timings = nullptr;  // not owned; kept by Release, as referencePaths and cancelled
+  // Asked before every segmentation pass; true throws Cancelled (a frame
+  // with many ids can take minutes). Kept by Release.
+  std::function<bool()> cancelled;
+
+  void Resize(int w, int h);
+  void Release();
+};
+
+// Adds the time since the last Lap to one CaptureTimings field; does nothing
+// without timings.
+class PhaseClock {
+ public:
+  explicit PhaseClock(CaptureTimings* t) : t_(t) {
+    if (t_) last_ = std::chrono::steady_clock::now();
+  }
+  void Lap(double CaptureTimings::*field) {
+    if (!t_) return;
+    const auto now = std::chrono::steady_clock::now();
+    t_->*field += std::chrono::duration<double>(now - last_).count();
+    last_ = now;
+  }
+
+ private:
+  CaptureTimings* t_;
+  std::chrono::steady_clock::time_point last_;
+};
+
+}  // namespace tovimar
