@@ -21,6 +21,7 @@
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
 #include "sequence/render_frame_source.h"
+#include "tests/support/collecting_notifier.h"
 #include "tests/support/temp_dir.h"
 
 #ifndef TOVIMAR_RENDER_BINARY
@@ -142,9 +143,7 @@ const char* kScene =
 // camera radio group when the camera changes (the renderer's box handler shifts
 // the projection and redraws) and "Start" until the run ends.
 void DesktopRuns(const std::string& folder, int sequenceNumber, const std::vector<bool>& cameras) {
-  struct : Notifier {
-    void Notify(const std::string&, const std::string&) override {}
-  } notifier;
+  tovimar::testing::QuietNotifier notifier;
   fs::create_directory(folder);
   PlainSettings settings;
   settings.outputFolder = folder;

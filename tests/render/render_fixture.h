@@ -19,30 +19,14 @@
 #include "render/renderer.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
+#include "tests/support/collecting_notifier.h"
 
 namespace tovimar::test {
 
-struct Message {
-  std::string caption;
-  std::string text;
-};
-
-struct CollectingNotifier : Notifier {
-  std::vector<Message> messages;
-  void Notify(const std::string& caption, const std::string& text) override { messages.push_back({caption, text}); }
-};
-
-struct LineMessage {
-  int line;
-  std::string text;
-};
-
-struct CollectingLineNotifier : LineNotifier {
-  std::vector<LineMessage> messages;
-  void NotifyLine(int lineNumber, const std::string&, const std::string& text) override {
-    messages.push_back({lineNumber, text});
-  }
-};
+using testing::CollectingLineNotifier;
+using testing::CollectingNotifier;
+using testing::LineMessage;
+using testing::Message;
 
 // Window depth (0 at the near plane, 1 at the far plane) to the distance
 // along the viewing axis.

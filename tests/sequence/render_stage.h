@@ -10,17 +10,13 @@
 #include "render/settings.h"
 #include "render/renderer.h"
 #include "scene/notifier.h"
+#include "tests/support/collecting_notifier.h"
 #include "sequence/sequence_driver.h"
 #include "sequence/render_frame_source.h"
 
 namespace tovimar {
 
-struct CollectingNotifier : Notifier {
-  std::vector<std::string> messages;
-  void Notify(const std::string& caption, const std::string& text) override {
-    messages.push_back(caption + "|" + text);
-  }
-};
+using testing::CollectingNotifier;
 
 struct RenderStage {
   PlainSettings settings;

@@ -19,15 +19,14 @@
 #include "sequence/sequence_driver.h"
 #include "sequence/render_frame_source.h"
 #include "test_files.h"
+#include "tests/support/collecting_notifier.h"
 
 namespace tovimar {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct QuietNotifier : Notifier {
-  void Notify(const std::string&, const std::string&) override {}
-};
+using testing::QuietNotifier;
 
 struct Config {
   int width = 64;
