@@ -47,18 +47,8 @@ class TForm1::EditorForward : public tovimar::EditorLink {
     if (OnWorker()) return form_.jobSettings_.sceneName;
     return Form2 != nullptr ? Form2->SceneName() : std::string();
   }
-  std::string FocalLengthText() const override {
-    return Form2 != nullptr ? Form2->FocalLengthText() : tovimar::kDefaultFocalLengthText;
-  }
-  void SetFocalLengthText(const std::string& text) override {
-    if (Form2 != nullptr) Form2->SetFocalLengthText(text);
-  }
-  std::string BaselineText() const override {
-    return Form2 != nullptr ? Form2->BaselineText() : tovimar::kDefaultBaselineText;
-  }
-  void SetBaselineText(const std::string& text) override {
-    if (Form2 != nullptr) Form2->SetBaselineText(text);
-  }
+  double FocalLength() override { return Form2 != nullptr ? Form2->FocalLength() : tovimar::kDefaultFocalLength; }
+  double Baseline() override { return Form2 != nullptr ? Form2->Baseline() : tovimar::kDefaultBaseline; }
   void ShowCounts(std::size_t objects, std::size_t frames) override {
     if (Form2 != nullptr) Form2->ShowCounts(objects, frames);
   }

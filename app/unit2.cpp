@@ -380,6 +380,16 @@ void TForm2::SetFocalLengthText(const std::string& text) { Edit6->setText(tovima
 std::string TForm2::BaselineText() const { return tovimar::ToStd(Edit5->text()); }
 void TForm2::SetBaselineText(const std::string& text) { Edit5->setText(tovimar::FromStd(text)); }
 
+double TForm2::FocalLength() {
+  SetFocalLengthText(tovimar::NormaliseDecimalText(FocalLengthText(), tovimar::AppDecimalSeparator()));
+  return tovimar::FocalLengthFieldValue(FocalLengthText(), tovimar::AppDecimalSeparator());
+}
+
+double TForm2::Baseline() {
+  SetBaselineText(tovimar::NormaliseDecimalText(BaselineText(), tovimar::AppDecimalSeparator()));
+  return tovimar::BaselineFieldValue(BaselineText(), tovimar::AppDecimalSeparator());
+}
+
 void TForm2::ShowCounts(std::size_t objects, std::size_t frames) {
   Label8->setText(QString::number(objects));
   Label5->setText(QString::number(frames));

@@ -62,10 +62,14 @@ class TForm2 : public QWidget, public tovimar::EditorLink {
   // tovimar::EditorLink
   std::vector<std::string> SceneLines() const override;
   std::string SceneName() const override;  // the file named in Edit1
-  std::string FocalLengthText() const override;
-  void SetFocalLengthText(const std::string& text) override;
-  std::string BaselineText() const override;
-  void SetBaselineText(const std::string& text) override;
+  // The fields' text normalised to the user's decimal mark, written back,
+  // then read (Error naming the text when it does not convert).
+  double FocalLength() override;
+  double Baseline() override;
+  std::string FocalLengthText() const;
+  void SetFocalLengthText(const std::string& text);
+  std::string BaselineText() const;
+  void SetBaselineText(const std::string& text);
   void ShowCounts(std::size_t objects, std::size_t frames) override;
   bool MatrixLogEnabled() const override;
   void AppendMotionLog(const std::string& tableLine, const std::string& plainLine) override;

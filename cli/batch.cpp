@@ -227,8 +227,9 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
       b.o.camera == CameraChoice::Both ? "both" : b.o.camera == CameraChoice::Left ? "left" : "right";
   b.editor.lines = SplitLines(bytes);
   b.editor.sceneName = scene;
-  b.editor.focalText = b.o.focalText;
-  b.editor.baselineText = b.o.baselineText;
+  const Prefs start = EditorPrefs(b.o.focalText, b.o.baselineText, '.');  // checked with the options
+  b.editor.focalLength = start.focalLength;
+  b.editor.baseline = start.baseline;
   b.lines.Begin(scene);
 
   // The camera as a new renderer has it: left, no baseline shift.

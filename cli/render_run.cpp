@@ -263,8 +263,10 @@ int OpenRenderer(RenderSession& s, const std::string& sceneBytes) {
   s.settings.plannedCameras = o.camera == CameraChoice::Both ? "both" : o.camera == CameraChoice::Left ? "left" : "right";
   s.editor.lines = SplitLines(sceneBytes);
   s.editor.sceneName = o.scenePath;
-  s.editor.focalText = o.focalText;
-  s.editor.baselineText = o.baselineText;
+  // The options were checked: the fields' texts convert.
+  const Prefs start = EditorPrefs(o.focalText, o.baselineText, '.');
+  s.editor.focalLength = start.focalLength;
+  s.editor.baseline = start.baseline;
   s.editor.keepLogs = false;
 
   // The command line reads and writes numbers with a point.

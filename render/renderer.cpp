@@ -22,14 +22,6 @@ constexpr int kMaxClientSize = 16384;
 
 int ClampSize(int value) { return std::clamp(value, 1, kMaxClientSize); }
 
-// Reads an edit box's number after its text has been normalised; the
-// conversion message names the text as the box holds it.
-double ReadFieldNumber(const std::string& text, char decimalSeparator) {
-  const std::optional<double> value = ParseLocaleDouble(text, decimalSeparator);
-  if (!value) throw Error(NotValidFloatMessage(text));
-  return *value;
-}
-
 }  // namespace
 
 Renderer::Renderer(RenderSettings& settings, EditorLink& editor, Notifier& notifier, char decimalSeparator, int clientWidth,
@@ -358,18 +350,12 @@ void Renderer::PrepareScene() {
   // Textures first: the parser looks texture numbers up in them.
   LoadTextures();
 
-  // Focal length and baseline from the editor's fields, written back in the
-  // user's notation; a bad field stops the preparation with its message.
-  editor_.SetFocalLengthText(NormaliseDecimalText(editor_.FocalLengthText(), decimalSeparator_));
-  const std::string focalText = editor_.FocalLengthText();
-  const double focal = ReadFieldNumber(focalText, decimalSeparator_);
-  if (!(focal > 0.0)) {
-    throw Error("'" + focalText + "' is not a valid focal length: it must be a positive number of pixels");
-  }
+  // Focal length and baseline as the editor gives them (its fields, read
+  // one after the other); a bad field stops the preparation with its message.
+  const double focal = editor_.FocalLength();
+  if (!(focal > 0.0)) throw Error("the focal length must be a positive number of pixels");
   rig_.RigFocalLength = focal;
-
-  editor_.SetBaselineText(NormaliseDecimalText(editor_.BaselineText(), decimalSeparator_));
-  rig_.RigBaseline = ReadFieldNumber(editor_.BaselineText(), decimalSeparator_);
+  rig_.RigBaseline = editor_.Baseline();
 
   // The fields are the scene's starting values; the scene text may override
   // them, and noise is off unless it asks for it.

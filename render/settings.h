@@ -12,6 +12,8 @@ namespace tovimar {
 // Defaults of the scene editor's number fields and of the background colour.
 inline constexpr const char* kDefaultFocalLengthText = "389,0";
 inline constexpr const char* kDefaultBaselineText = "0,12";
+inline constexpr double kDefaultFocalLength = 389.0;  // the fields' defaults as numbers
+inline constexpr double kDefaultBaseline = 0.12;
 inline constexpr std::array<int, 3> kDefaultBackground{0, 255, 255};
 
 // How the frames are drawn: background, antialiasing and which camera.
@@ -23,18 +25,21 @@ class RenderSettings {
   virtual bool RightCamera() const = 0;                     // false: left camera
 };
 
-// The scene editor as the renderer uses it: the scene text, the focal length
-// and baseline fields, the object and frame counts and the motion logs.
+// The scene editor as the renderer uses it: the scene text, the starting
+// focal length and baseline as numbers (the desktop's editor reads them from
+// its fields; the text handling stays there), the object and frame counts and
+// the motion logs.
 class EditorLink {
  public:
   virtual ~EditorLink() = default;
   virtual std::vector<std::string> SceneLines() const = 0;
   // The file the scene lines came from, for messages ("" when unnamed).
   virtual std::string SceneName() const { return ""; }
-  virtual std::string FocalLengthText() const = 0;
-  virtual void SetFocalLengthText(const std::string& text) = 0;
-  virtual std::string BaselineText() const = 0;
-  virtual void SetBaselineText(const std::string& text) = 0;
+  // The starting focal length (pixels, positive) and baseline (scene units)
+  // of a preparation, asked in this order; each throws Error when its value
+  // cannot be given (the desktop's field text that does not convert).
+  virtual double FocalLength() = 0;
+  virtual double Baseline() = 0;
   virtual void ShowCounts(std::size_t objects, std::size_t frames) = 0;
   virtual bool MatrixLogEnabled() const = 0;
   // One line per applied camera motion: the table form and the plain form.
@@ -57,8 +62,8 @@ struct PlainRenderSettings : RenderSettings {
 struct PlainEditor : EditorLink {
   std::vector<std::string> lines;
   std::string sceneName;
-  std::string focalText = kDefaultFocalLengthText;
-  std::string baselineText = kDefaultBaselineText;
+  double focalLength = kDefaultFocalLength;
+  double baseline = kDefaultBaseline;
   std::size_t objectCount = 0, frameCount = 0;
   bool matrixLog = false;
   bool keepLogs = false;  // the command-line tool drops the logs
@@ -66,10 +71,8 @@ struct PlainEditor : EditorLink {
 
   std::vector<std::string> SceneLines() const override { return lines; }
   std::string SceneName() const override { return sceneName; }
-  std::string FocalLengthText() const override { return focalText; }
-  void SetFocalLengthText(const std::string& t) override { focalText = t; }
-  std::string BaselineText() const override { return baselineText; }
-  void SetBaselineText(const std::string& t) override { baselineText = t; }
+  double FocalLength() override { return focalLength; }
+  double Baseline() override { return baseline; }
   void ShowCounts(std::size_t o, std::size_t f) override { objectCount = o; frameCount = f; }
   bool MatrixLogEnabled() const override { return matrixLog; }
   void AppendMotionLog(const std::string& t, const std::string& p) override {

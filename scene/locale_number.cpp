@@ -1,5 +1,7 @@
 #include "scene/locale_number.h"
 
+#include "io/error.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -194,6 +196,20 @@ std::string FormatThreeDecimals(double value, char decimalSeparator) {
   text += decimalSeparator;
   text += fractionPart;
   return text;
+}
+
+double BaselineFieldValue(const std::string& text, char decimalSeparator) {
+  const std::optional<double> value = ParseLocaleDouble(text, decimalSeparator);
+  if (!value) throw Error(NotValidFloatMessage(text));
+  return *value;
+}
+
+double FocalLengthFieldValue(const std::string& text, char decimalSeparator) {
+  const double focal = BaselineFieldValue(text, decimalSeparator);
+  if (!(focal > 0.0)) {
+    throw Error("'" + text + "' is not a valid focal length: it must be a positive number of pixels");
+  }
+  return focal;
 }
 
 }  // namespace tovimar

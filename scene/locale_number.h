@@ -19,6 +19,13 @@ std::string NotValidFloatMessage(std::string_view text);
 // Copy of text with every '.' and then every ',' replaced by decimalSeparator.
 std::string NormaliseDecimalText(std::string_view text, char decimalSeparator);
 
+// The scene editor's focal-length and baseline fields as numbers. text: as
+// the field holds it after NormaliseDecimalText. Throws Error naming the
+// text: NotValidFloatMessage, or for a focal length that is not positive
+// "'<text>' is not a valid focal length: it must be a positive number of pixels".
+double FocalLengthFieldValue(const std::string& text, char decimalSeparator);
+double BaselineFieldValue(const std::string& text, char decimalSeparator);
+
 // Three-decimal number text of the editor's memos: rounded to three
 // significant digits or three decimals, whichever is coarser, in fixed notation
 // with exactly three digits after decimalSeparator (0.25 -> "0,250",

@@ -158,8 +158,8 @@ void DesktopRuns(const std::string& folder, int sequenceNumber, const std::vecto
                   "EGO; 0; 0; 0.1; 0; 1; 0",
                   "EGO; 0.05; 0; 0.1; 0; 0; 1",
                   "EGO; 0; 0; 0.1; 1; 0; 0"};
-  editor.focalText = "380,5";
-  editor.baselineText = "0.15";
+  editor.focalLength = 380.5;  // the fields "380,5" and "0.15"
+  editor.baseline = 0.15;
   Renderer renderer(settings, editor, notifier, ',', 96, 64);
   ASSERT_TRUE(renderer.Initialise());
   renderer.ResetViewAndDraw();

@@ -1,9 +1,10 @@
-// Scene preparation: the editor's fields, partial effects of failures, the
+// Scene preparation: the editor's numbers, partial effects of failures, the
 // rig values, and the example scene drawn headless (stored as pictures in the
 // build tree for a person to look at).
 #include <GL/gl.h>
 
 #include "io/bmp.h"
+#include "scene/locale_number.h"
 #include "scene/scene_text.h"
 #include "render_fixture.h"
 
@@ -19,14 +20,12 @@ class PrepareTest : public ViewerTest {
   }
 };
 
-TEST_F(PrepareTest, EditorFieldsAreNormalisedAndSceneLinesOverrideThem) {
+TEST_F(PrepareTest, EditorNumbersStartAndSceneLinesOverrideThem) {
   MakeCommaViewer();
-  editor.focalText = "389.5";
-  editor.baselineText = "0.12";
+  editor.focalLength = 389.5;
+  editor.baseline = 0.12;
   editor.lines = {"NOISE;1,5", "FOG;", "SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5", "EGO;0;0;0.1;0;0;0"};
   renderer->PrepareScene();
-  EXPECT_EQ(editor.focalText, "389,5");
-  EXPECT_EQ(editor.baselineText, "0,12");
   EXPECT_EQ(renderer->Rig().RigFocalLength, 389.5);
   EXPECT_EQ(renderer->Rig().RigBaseline, 0.12);
   EXPECT_EQ(renderer->Rig().RigNoise, 1.5);
@@ -47,8 +46,8 @@ TEST_F(PrepareTest, EditorFieldsAreNormalisedAndSceneLinesOverrideThem) {
   EXPECT_EQ(editor.frameCount, 1u);
   EXPECT_TRUE(renderer->SceneReady());
 
-  // A BASELINE line wins over the field, which keeps its text; a scene
-  // without NOISE and FOG lines resets both.
+  // A BASELINE line wins over the editor's number; a scene without NOISE and
+  // FOG lines resets both.
   editor.lines = {"BASELINE;0,3", "FOCALLENGTH;400"};
   renderer->PrepareScene();
   EXPECT_EQ(renderer->Rig().RigBaseline, 0.3);
@@ -56,45 +55,57 @@ TEST_F(PrepareTest, EditorFieldsAreNormalisedAndSceneLinesOverrideThem) {
   EXPECT_EQ(renderer->Rig().RigNoise, 0.0);
   EXPECT_FALSE(renderer->GetPrefs()->fog);
   EXPECT_FALSE(glIsEnabled(GL_FOG));
-  EXPECT_EQ(editor.baselineText, "0,12");
   EXPECT_EQ(editor.objectCount, 0u);
   EXPECT_EQ(editor.frameCount, 0u);
   EXPECT_TRUE(lines.messages.empty());
 }
 
-TEST_F(PrepareTest, BadFieldTextsStopWithTheirPartialEffects) {
-  MakeCommaViewer();
-  editor.lines = {"SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5"};
+// The desktop's editor: numbers read from field texts, which may not convert.
+struct FieldEditor : PlainEditor {
+  std::string focalText = "389", baselineText = "0,12";
+  double FocalLength() override { return FocalLengthFieldValue(focalText, ','); }
+  double Baseline() override { return BaselineFieldValue(baselineText, ','); }
+};
+
+TEST_F(PrepareTest, BadEditorNumbersStopWithTheirPartialEffects) {
+  FieldEditor fields;
+  renderer = std::make_unique<Renderer>(settings, fields, notifier, ',', 64, 48);
+  renderer->SetLineNotifier(&lines);
+  ASSERT_TRUE(renderer->Initialise());
+  fields.lines = {"SPHERE;1;-1;1;1;1;0;0;0;0;0;0;0.5"};
   renderer->PrepareScene();
   const SceneObject* previous = renderer->Scene().solidObjects.at(0).get();
 
-  // Bad focal length: textures reloaded, the field normalised, nothing else.
-  editor.lines = {};
-  editor.focalText = "3.8x";
+  // Bad focal length: textures reloaded, nothing else.
+  fields.lines = {};
+  fields.focalText = "3,8x";
   try {
     renderer->PrepareScene();
     FAIL() << "no error";
   } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()), "'3,8x' is not a valid floating point value");
   }
-  EXPECT_EQ(editor.focalText, "3,8x");
   EXPECT_EQ(renderer->TextureNames().size(), 11u);
   EXPECT_EQ(renderer->Scene().solidObjects.at(0).get(), previous);
   EXPECT_EQ(renderer->Rig().RigFocalLength, 389.0);
 
   // Bad baseline: the focal length has already been taken over.
-  editor.focalText = "420";
-  editor.baselineText = "";
+  fields.focalText = "420";
+  fields.baselineText = "";
   EXPECT_THROW(renderer->PrepareScene(), Error);
   EXPECT_EQ(renderer->Rig().RigFocalLength, 420.0);
   EXPECT_EQ(renderer->GetPrefs()->focalLength, 389.0);
   EXPECT_EQ(renderer->Scene().solidObjects.at(0).get(), previous);
 
-  // A focal length that is not positive would turn the picture over.
-  editor.baselineText = "0,12";
-  editor.focalText = "0";
+  // A focal length that is not positive would turn the picture over: refused
+  // whatever the editor gives.
+  fields.baselineText = "0,12";
+  fields.focalText = "0";
   EXPECT_THROW(renderer->PrepareScene(), Error);
-  editor.focalText = "389";
+  editor.focalLength = -1;
+  MakeCommaViewer();
+  EXPECT_THROW(renderer->PrepareScene(), Error);
+  editor.focalLength = 389;
   editor.lines = {"FOCALLENGTH;"};
   renderer->PrepareScene();
   EXPECT_EQ(renderer->Rig().RigFocalLength, 389.0);

@@ -299,7 +299,7 @@ TEST_F(ViewerTest, MissingTextureStopsPreparationAndKeepsTheScene) {
   const SceneObject* sphere = renderer->Scene().solidObjects.at(0).get();
   std::filesystem::remove(TexturePath(dir.str(), 5));
   editor.lines = {"SPHERE;1;2;1;1;1;0;0;0;0;0;0;0.5", "SPHERE;2;2;1;1;1;0;0;0;0;0;0;0.5"};
-  editor.focalText = "500";
+  editor.focalLength = 500.0;
   try {
     renderer->PrepareScene();
     FAIL() << "no error";
@@ -312,7 +312,6 @@ TEST_F(ViewerTest, MissingTextureStopsPreparationAndKeepsTheScene) {
   EXPECT_EQ(renderer->TextureNames().size(), 5u);  // tex0 .. tex4 were loaded
   EXPECT_TRUE(renderer->SceneReady());
   EXPECT_EQ(renderer->Rig().RigFocalLength, 389.0);
-  EXPECT_EQ(editor.focalText, "500");
   renderer->ResetViewAndDraw();  // still draws the previous scene
   EXPECT_TRUE(Read().Drawn(32, 24));
 }
