@@ -13,28 +13,40 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/scene_dump.h"
-#include "json_reader.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
 
 namespace tovimar::cli {
 namespace {
 
-using tovimar::testing::Json;
-using tovimar::testing::JsonReader;
+using Json = nlohmann::json;
 
-std::string ReadJsonString(const std::string& literal) {
-  const auto value = JsonReader::Read(literal);
-  EXPECT_TRUE(value) << literal;
-  if (!value) return "<invalid>";
-  EXPECT_EQ(value->type, Json::String);
-  return value->string;
+// The JSON value of text, discarded unless text is valid UTF-8 JSON. The
+// parser skips a leading byte order mark, which JSON text must not have.
+Json Parse(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) return Json(Json::value_t::discarded);
+  return Json::parse(text, nullptr, /*allow_exceptions=*/false);
 }
 
-// What the reader gives back for bytes that JsonString had to escape.
+// The items of an array; any other type throws and fails the test (size() would count
+// an object's members or give 1 for a scalar).
+const Json::array_t& Items(const Json& value) { return value.get_ref<const Json::array_t&>(); }
+
+std::string ReadJsonString(const std::string& literal) {
+  const Json value = Parse(literal);
+  EXPECT_FALSE(value.is_discarded()) << literal;
+  if (value.is_discarded()) return "<invalid>";
+  EXPECT_TRUE(value.is_string()) << literal;
+  return value.is_string() ? value.get<std::string>() : "<not a string>";
+}
+
+// What the parser gives back for bytes that JsonString had to escape.
 std::string Latin1ToUtf8(unsigned char c) {
   std::string out;
   if (c < 0x80) {
@@ -67,7 +79,7 @@ TEST(JsonString, AnyBytesGiveValidJson) {
   for (int round = 0; round < 2000; ++round) {
     std::string bytes(random() % 24, '\0');
     for (char& b : bytes) b = static_cast<char>(random() % 256);
-    ASSERT_TRUE(JsonReader::Read(JsonString(bytes))) << JsonString(bytes);
+    ASSERT_FALSE(Parse(JsonString(bytes)).is_discarded()) << JsonString(bytes);
   }
 }
 
@@ -78,10 +90,10 @@ TEST(JsonNumber, ShortestRoundTrip) {
   EXPECT_EQ(JsonNumber(0.1 + 0.2), "0.30000000000000004");
   EXPECT_EQ(JsonNumber(std::numeric_limits<double>::infinity()), "null");
   const double tiny = std::numeric_limits<double>::denorm_min();
-  const auto back = JsonReader::Read(JsonNumber(tiny));
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->number, tiny);
-  EXPECT_TRUE(JsonReader::Read(JsonNumber(1e300)));
+  const Json back = Parse(JsonNumber(tiny));
+  ASSERT_FALSE(back.is_discarded());
+  EXPECT_EQ(back.get<double>(), tiny);
+  EXPECT_FALSE(Parse(JsonNumber(1e300)).is_discarded());
 }
 
 TEST(EditorPrefs, EitherMarkUnderEitherSeparator) {
@@ -106,9 +118,9 @@ TEST(EditorPrefs, EitherMarkUnderEitherSeparator) {
 
 Json Dump(const std::vector<std::string>& lines, const std::string& file = "scene.txt") {
   const std::string text = SceneDumpJson(file, lines, EditorPrefs("389,0", "0,12", '.'), '.');
-  const auto json = JsonReader::Read(text);
-  EXPECT_TRUE(json) << text;
-  return json ? *json : Json{};
+  const Json json = Parse(text);
+  EXPECT_FALSE(json.is_discarded()) << text;
+  return json.is_discarded() ? Json() : json;
 }
 
 std::vector<std::string> ExampleLines() {
@@ -117,64 +129,66 @@ std::vector<std::string> ExampleLines() {
 
 TEST(SceneDumpJson, EditorExampleScene) {
   const Json dump = Dump(ExampleLines());
-  EXPECT_EQ(dump["file"].string, "scene.txt");
-  EXPECT_FALSE(dump["prefs"]["fog"].boolean);
-  EXPECT_EQ(dump["prefs"]["fog"].type, Json::Bool);
-  EXPECT_EQ(dump["prefs"]["focalLength"].number, 389.0);
-  EXPECT_EQ(dump["prefs"]["baseline"].number, 0.12);
-  EXPECT_EQ(dump["prefs"]["noise"].number, 2.0);
+  EXPECT_EQ(dump.at("file").get<std::string>(), "scene.txt");
+  EXPECT_FALSE(dump.at("prefs").at("fog").get<bool>());
+  EXPECT_TRUE(dump.at("prefs").at("fog").is_boolean());
+  EXPECT_EQ(dump.at("prefs").at("focalLength").get<double>(), 389.0);
+  EXPECT_EQ(dump.at("prefs").at("baseline").get<double>(), 0.12);
+  EXPECT_EQ(dump.at("prefs").at("noise").get<double>(), 2.0);
 
-  const auto& solids = dump["solidObjects"].items;
+  const auto& solids = Items(dump.at("solidObjects"));
   ASSERT_EQ(solids.size(), 9u);
   const int kinds[] = {1, 1, 2, 2, 5, 4, 4, 4, 4};
   const int ids[] = {254, 25, 40, 45, 50, 100, 120, 140, 160};
   for (std::size_t k = 0; k < 9; ++k) {
-    EXPECT_EQ(solids[k]["kind"].number, kinds[k]) << k;
-    EXPECT_EQ(solids[k]["id"].number, ids[k]) << k;
-    for (const char* key : {"texture", "colour", "position", "rotation"}) EXPECT_TRUE(solids[k].Has(key)) << key;
+    EXPECT_EQ(solids.at(k).at("kind").get<double>(), kinds[k]) << k;
+    EXPECT_EQ(solids.at(k).at("id").get<double>(), ids[k]) << k;
+    for (const char* key : {"texture", "colour", "position", "rotation"}) {
+      EXPECT_TRUE(solids.at(k).contains(key)) << key;
+    }
   }
-  EXPECT_EQ(solids[0]["texture"].type, Json::Null);  // texture -1: untextured
-  EXPECT_EQ(solids[1]["texture"].string, "tex9.bmp");
-  EXPECT_EQ(solids[5]["texture"].string, "tex10.bmp");
-  EXPECT_EQ(solids[8]["texture"].string, "tex0.bmp");
-  EXPECT_EQ(solids[0]["colour"][2].number, 11.0);
-  EXPECT_EQ(solids[0]["radius"].number, 24.65);
-  EXPECT_EQ(solids[2]["halfSize"][2].number, 2.0);
-  EXPECT_EQ(solids[4]["baseRadius"].number, 0.45);
-  EXPECT_EQ(solids[4]["topRadius"].number, 0.1);
-  EXPECT_EQ(solids[4]["height"].number, 2.0);
-  EXPECT_EQ(solids[8]["vertices"][3][1].number, 6.0);
-  EXPECT_EQ(solids[8]["colour"][2].number, 0.5);
+  EXPECT_TRUE(solids.at(0).at("texture").is_null());  // texture -1: untextured
+  EXPECT_EQ(solids.at(1).at("texture").get<std::string>(), "tex9.bmp");
+  EXPECT_EQ(solids.at(5).at("texture").get<std::string>(), "tex10.bmp");
+  EXPECT_EQ(solids.at(8).at("texture").get<std::string>(), "tex0.bmp");
+  EXPECT_EQ(solids.at(0).at("colour").at(2).get<double>(), 11.0);
+  EXPECT_EQ(solids.at(0).at("radius").get<double>(), 24.65);
+  EXPECT_EQ(solids.at(2).at("halfSize").at(2).get<double>(), 2.0);
+  EXPECT_EQ(solids.at(4).at("baseRadius").get<double>(), 0.45);
+  EXPECT_EQ(solids.at(4).at("topRadius").get<double>(), 0.1);
+  EXPECT_EQ(solids.at(4).at("height").get<double>(), 2.0);
+  EXPECT_EQ(solids.at(8).at("vertices").at(3).at(1).get<double>(), 6.0);
+  EXPECT_EQ(solids.at(8).at("colour").at(2).get<double>(), 0.5);
 
-  const auto& frames = dump["egoFrames"].items;
+  const auto& frames = Items(dump.at("egoFrames"));
   ASSERT_EQ(frames.size(), 5u);
-  EXPECT_EQ(frames[2]["position"][2].number, 0.3);
-  EXPECT_EQ(frames[2]["rotation"][1].number, 3.0);
-  EXPECT_EQ(dump["errors"].type, Json::Array);
-  EXPECT_TRUE(dump["errors"].items.empty());
+  EXPECT_EQ(frames.at(2).at("position").at(2).get<double>(), 0.3);
+  EXPECT_EQ(frames.at(2).at("rotation").at(1).get<double>(), 3.0);
+  EXPECT_TRUE(dump.at("errors").is_array());
+  EXPECT_TRUE(Items(dump.at("errors")).empty());
 }
 
 TEST(SceneDumpJson, ErrorsCarryLineNumbers) {
   const Json dump = Dump({"NOISE;1e3", "PLANE;1;2;3;4;5;1;0;0;2;5;7", "// a; b", "KULA;1;12"});
-  const auto& errors = dump["errors"].items;
+  const auto& errors = Items(dump.at("errors"));
   ASSERT_EQ(errors.size(), 3u);
-  EXPECT_EQ(errors[0]["line"].number, 1);
-  EXPECT_EQ(errors[0]["message"].string, "Convert error: '1 3' is not a valid floating point value");
-  EXPECT_EQ(errors[1]["line"].number, 3);
-  EXPECT_EQ(errors[2]["line"].number, 4);
-  EXPECT_NE(errors[2]["message"].string.find("Texture 12"), std::string::npos);
-  const auto& plane = dump["solidObjects"][0];
-  EXPECT_EQ(plane["offset"].number, -2.0);
-  EXPECT_EQ(plane["normal"][0].number, 1.0);
-  EXPECT_EQ(plane["point"][2].number, 7.0);
+  EXPECT_EQ(errors.at(0).at("line").get<double>(), 1);
+  EXPECT_EQ(errors.at(0).at("message").get<std::string>(), "Convert error: '1 3' is not a valid floating point value");
+  EXPECT_EQ(errors.at(1).at("line").get<double>(), 3);
+  EXPECT_EQ(errors.at(2).at("line").get<double>(), 4);
+  EXPECT_NE(errors.at(2).at("message").get<std::string>().find("Texture 12"), std::string::npos);
+  const auto& plane = dump.at("solidObjects").at(0);
+  EXPECT_EQ(plane.at("offset").get<double>(), -2.0);
+  EXPECT_EQ(plane.at("normal").at(0).get<double>(), 1.0);
+  EXPECT_EQ(plane.at("point").at(2).get<double>(), 7.0);
 }
 
 TEST(SceneDumpJson, AnyFileNameAndAnyLines) {
   const std::string name = "odd \"name\"\\\n\xff\xfe.txt";
   const Json dump = Dump({std::string("KULA;\0\x01;\xff\"\\", 11), "EGO;\x80;1"}, name);
-  EXPECT_EQ(dump["file"].string, "odd \"name\"\\\n\xc3\xbf\xc3\xbe.txt");
-  EXPECT_EQ(dump["solidObjects"].items.size(), 1u);
-  EXPECT_EQ(dump["egoFrames"].items.size(), 1u);
+  EXPECT_EQ(dump.at("file").get<std::string>(), "odd \"name\"\\\n\xc3\xbf\xc3\xbe.txt");
+  EXPECT_EQ(Items(dump.at("solidObjects")).size(), 1u);
+  EXPECT_EQ(Items(dump.at("egoFrames")).size(), 1u);
 }
 
 // Runs the tool through the shell with the C locale; returns the exit code.
@@ -214,12 +228,12 @@ TEST_F(DumpProcess, ExampleSceneExitsZeroWithTheScene) {
   const ToolRun run = Tool("--dump '" TOVIMAR_SOURCE_DIR "/examples/sceneexample.txt'");
   EXPECT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.err, "");
-  const auto json = JsonReader::Read(run.out);
-  ASSERT_TRUE(json) << run.out;
-  EXPECT_EQ((*json)["solidObjects"].items.size(), 9u);
-  EXPECT_EQ((*json)["egoFrames"].items.size(), 5u);
-  EXPECT_EQ((*json)["prefs"]["focalLength"].number, 389.0);
-  EXPECT_EQ((*json)["prefs"]["noise"].number, 2.0);
+  const Json json = Parse(run.out);
+  ASSERT_FALSE(json.is_discarded()) << run.out;
+  EXPECT_EQ(Items(json.at("solidObjects")).size(), 9u);
+  EXPECT_EQ(Items(json.at("egoFrames")).size(), 5u);
+  EXPECT_EQ(json.at("prefs").at("focalLength").get<double>(), 389.0);
+  EXPECT_EQ(json.at("prefs").at("noise").get<double>(), 2.0);
 }
 
 TEST_F(DumpProcess, SceneWithErrorsStillExitsZero) {
@@ -227,10 +241,10 @@ TEST_F(DumpProcess, SceneWithErrorsStillExitsZero) {
   std::ofstream(scene, std::ios::binary) << "NOISE;x\r\nFOCALLENGTH;100";
   const ToolRun run = Tool("--focal 1.5 --dump '" + scene + "'");
   EXPECT_EQ(run.code, 0) << run.err;
-  const auto json = JsonReader::Read(run.out);
-  ASSERT_TRUE(json) << run.out;
-  EXPECT_EQ((*json)["errors"][0]["line"].number, 1);
-  EXPECT_EQ((*json)["prefs"]["focalLength"].number, 100.0);
+  const Json json = Parse(run.out);
+  ASSERT_FALSE(json.is_discarded()) << run.out;
+  EXPECT_EQ(json.at("errors").at(0).at("line").get<double>(), 1);
+  EXPECT_EQ(json.at("prefs").at("focalLength").get<double>(), 100.0);
 }
 
 TEST_F(DumpProcess, FailuresExitNonZeroWithAMessage) {
