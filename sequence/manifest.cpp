@@ -57,6 +57,13 @@ RandomState RandomOf(const Json& j) {
 
 }  // namespace
 
+// A record that cannot be kept (a value JSON cannot hold, a field of another
+// type) is this program's error, naming the file; the JSON library's message
+// only follows as the detail.
+Error SequenceManifest::RecordError(const std::exception& e) const {
+  return Error("Cannot record the run in " + directory_ + kFileName + ": " + e.what());
+}
+
 struct SequenceManifest::Data {
   Json doc = Json::object();
 };
@@ -189,7 +196,7 @@ ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t f
   return point;
 }
 
-void SequenceManifest::AddFrame(bool right, const FrameRecord& record) {
+void SequenceManifest::AddFrame(bool right, const FrameRecord& record) try {
   Json& frames = data_->doc["runs"][CameraKey(right)]["frames"];
   Json f = Json::object();
   f["frame"] = record.frame;
@@ -201,9 +208,11 @@ void SequenceManifest::AddFrame(bool right, const FrameRecord& record) {
   f["randomStateAtEnd"] = RandomJson(record.randomAtEnd);
   frames.push_back(std::move(f));
   CountNotFitting(right, record.frame, "kitti16", record.kitti16NotFitting);
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
-void SequenceManifest::AddFiles(bool right, int32_t frame, const std::vector<std::string>& files) {
+void SequenceManifest::AddFiles(bool right, int32_t frame, const std::vector<std::string>& files) try {
   Json& runs = data_->doc["runs"];
   if (!runs.contains(CameraKey(right))) return;
   // From the back: the frame is one of the last.
@@ -213,6 +222,8 @@ void SequenceManifest::AddFiles(bool right, int32_t frame, const std::vector<std
     for (const std::string& name : files) (*f)["files"].push_back(name);
     break;
   }
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
 bool SequenceManifest::HasFrame(bool right, int32_t frame) const {
@@ -231,19 +242,24 @@ bool SequenceManifest::HasAnyFrame() const {
   return false;
 }
 
-void SequenceManifest::CountNotFitting(bool right, int32_t frame, const std::string& what, long count) {
+void SequenceManifest::CountNotFitting(bool right, int32_t frame, const std::string& what, long count) try {
   if (count <= 0) return;
   Json& runs = data_->doc["runs"];
   if (!runs.contains(CameraKey(right))) return;
   Json& frames = runs[CameraKey(right)]["frames"];
   for (auto f = frames.rbegin(); f != frames.rend(); ++f) {
     if (f->value("frame", -1) != frame) continue;
+    // A frame's own counts start with its first value that did not fit.
     Json& own = (*f)["notFitting"];
+    if (!own.is_object()) own = Json::object();
     own[what] = own.value(what, 0L) + count;
     Json& total = data_->doc["notFitting"];
+    if (!total.is_object()) total = Json::object();
     total[what] = total.value(what, 0L) + count;
     break;
   }
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
 void SequenceManifest::RecountNotFitting() {
@@ -259,14 +275,18 @@ void SequenceManifest::RecountNotFitting() {
   doc["notFitting"] = std::move(total);
 }
 
-void SequenceManifest::SetRunNote(bool right, const std::string& key, const std::string& text) {
+void SequenceManifest::SetRunNote(bool right, const std::string& key, const std::string& text) try {
   data_->doc["runs"][CameraKey(right)][key] = text;
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
-void SequenceManifest::EndRun(bool right, bool complete) {
+void SequenceManifest::EndRun(bool right, bool complete) try {
   Json& doc = data_->doc;
   doc["runs"][CameraKey(right)]["complete"] = complete;
   doc["complete"] = Complete();
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
 bool SequenceManifest::Complete() const {
@@ -291,7 +311,7 @@ std::string SequenceManifest::CalibText(const Intrinsics& k, double baseline, in
          "\nndisp=" + std::to_string(ndisp) + "\nvmin=" + Number(vmin) + "\nvmax=" + Number(vmax) + "\n";
 }
 
-void SequenceManifest::Save() const {
+void SequenceManifest::Save() const try {
   const Json& doc = data_->doc;
   double vmin = INFINITY, vmax = -INFINITY;
   for (const auto& [camera, run] : doc["runs"].items()) {
@@ -331,11 +351,15 @@ void SequenceManifest::Save() const {
   }
   // The manifest last: it lists only what is already on disk.
   SaveProgress();
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
-void SequenceManifest::SaveProgress() const {
+void SequenceManifest::SaveProgress() const try {
   const std::string json = data_->doc.dump(1) + "\n";
   WriteWholeFile(directory_ + kFileName, json.data(), json.size());
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
 }  // namespace tovimar

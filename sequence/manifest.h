@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/error.h"
 #include "render/rig_state.h"
 #include "sequence/camera_geometry.h"
 #include "sequence/dataset_outputs.h"
@@ -121,6 +122,8 @@ class SequenceManifest {
  private:
   struct Data;
   void RecountNotFitting();
+  // A JSON library error while recording, as an Error that names meta.json.
+  Error RecordError(const std::exception& e) const;
   std::string directory_;
   std::unique_ptr<Data> data_;
 };

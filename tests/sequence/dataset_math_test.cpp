@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <nlohmann/json.hpp>
 
 #include "io/error.h"
 #include "sequence/camera_geometry.h"
@@ -219,6 +220,36 @@ TEST(Manifest, ResumePointOfAStoppedRun) {
     m.Save();
   }
   EXPECT_EQ(pointOf(flow).frame, 4) << "the flow of frame 4 waits for frame 5";
+}
+
+// Values that do not fit a format are counted per frame and in total: the
+// flow of a frame is counted when the next frame is made, after the frame was
+// recorded.
+TEST(Manifest, ValuesThatDidNotFitAreCountedPerFrameAndInTotal) {
+  TempDir tmp;
+  const std::string dir = tmp.path() + "/";
+  RunDescription run;
+  run.width = 8;
+  run.height = 6;
+  run.outputs = ParseOutputList("kitti,flow");
+  SequenceManifest m(dir);
+  m.BeginRun(run);
+  for (int frame = 0; frame < 2; ++frame) {
+    FrameRecord r;
+    r.frame = frame;
+    r.kitti16NotFitting = frame == 1 ? 2 : 0;
+    m.AddFrame(false, r);
+  }
+  m.CountNotFitting(false, 0, "kittiFlow16", 7);
+  m.CountNotFitting(false, 1, "kittiFlow16", 3);
+  m.EndRun(false, true);
+  ASSERT_NO_THROW(m.Save());
+  const nlohmann::json meta = nlohmann::json::parse(ReadAll(dir + "meta.json"));
+  EXPECT_EQ(meta["notFitting"]["kittiFlow16"], 10);
+  EXPECT_EQ(meta["notFitting"]["kitti16"], 2);
+  const auto& frames = meta["runs"]["left"]["frames"];
+  EXPECT_EQ(frames[0]["notFitting"], nlohmann::json({{"kittiFlow16", 7}}));
+  EXPECT_EQ(frames[1]["notFitting"], nlohmann::json({{"kitti16", 2}, {"kittiFlow16", 3}}));
 }
 
 }  // namespace
