@@ -121,7 +121,12 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
       {"depth", "z, the distance along the viewing axis, in scene units"},
       {"pixelCentres", "the centre of the top-left pixel is (0, 0); u to the right, v down"},
       {"cameraAxes", "x right, y down, z forward (OpenCV, KITTI)"},
-      {"pose", "camera-to-world 4x4, row-major; K * inverse(pose) * (X, 1) projects world point X"},
+      {"pose",
+       "camera-to-world 4x4, row-major, rigid (a rotation and a translation, bottom row 0 0 0 1): the nearest to "
+       "rendererPose; K * inverse(pose) * (X, 1) projects world point X"},
+      {"rendererPose",
+       "the camera-to-world 4x4 (row-major) of the renderer's float matrices exactly, slightly off rigid; the flow "
+       "files are computed with it"},
       {"rightCamera", "the left camera moved by the baseline along its x axis"},
       {"noGroundTruth",
        "where nothing was drawn: far-plane values in the disparity text and classic PFM files, 0 in masks and "
@@ -185,7 +190,10 @@ ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t f
     if (first <= 0) return point;
     const Json& before = *frames[static_cast<std::size_t>(first - 1)];
     point.random = RandomOf(before.at("randomStateAtEnd"));
-    const std::vector<double> pose = before.at("pose").get<std::vector<double>>();
+    // The renderer's matrix, which the replay must give exactly (records
+    // that have none kept it as the pose).
+    const char* exact = before.contains("rendererPose") ? "rendererPose" : "pose";
+    const std::vector<double> pose = before.at(exact).get<std::vector<double>>();
     if (pose.size() != point.poseBefore.size()) return point;
     std::copy(pose.begin(), pose.end(), point.poseBefore.begin());
     point.kind = ResumePoint::Kind::Continue;
@@ -200,7 +208,8 @@ void SequenceManifest::AddFrame(bool right, const FrameRecord& record) try {
   Json& frames = data_->doc["runs"][CameraKey(right)]["frames"];
   Json f = Json::object();
   f["frame"] = record.frame;
-  f["pose"] = record.cameraToWorld;
+  f["pose"] = NearestRigidMotion(record.cameraToWorld);
+  f["rendererPose"] = record.cameraToWorld;
   f["files"] = record.files;
   f["seconds"] = record.seconds;
   if (record.minDisparity <= record.maxDisparity) f["disparityRange"] = {record.minDisparity, record.maxDisparity};

@@ -47,7 +47,9 @@ struct RunDescription {
 // One complete frame of a camera run.
 struct FrameRecord {
   int32_t frame = 0;
-  Mat4 cameraToWorld{};  // OpenCV axes
+  // OpenCV axes, as the renderer's matrices give it; the manifest records
+  // its nearest rigid motion as the pose.
+  Mat4 cameraToWorld{};
   std::vector<std::string> files;  // relative to the folder
   double seconds = 0;              // wall time
   float minDisparity = 1, maxDisparity = 0;  // no range recorded when min > max
