@@ -3,6 +3,7 @@
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -358,6 +359,10 @@ void TForm1::Button7Click(QObject*) {
 void TForm1::StartStop() {
   if (!Running()) {
     stop_ = false;
+    // The folder typed on the panel is made with its parents, as the command
+    // line makes its output folder; one that cannot be made is reported by
+    // the run's first file.
+    if (!PreviewOnly()) QDir().mkpath(tovimar::FromStd(OutputFolder()));
     driver_->StartStop();
     return;
   }

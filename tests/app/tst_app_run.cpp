@@ -409,6 +409,17 @@ class AppRunTest : public QObject {
     QCOMPARE(Form1->size(), QSize(320, 240));
     QVERIFY(notifier_.messages.isEmpty());
   }
+
+  // A typed folder that does not exist yet is made, parents included.
+  void startMakesTheTypedFolder() {
+    LoadScene(kThreeFrames);
+    Form3->Edit2->setText(Path(QStringLiteral("typed/new")));
+    Form3->UpDown1->setValue(0);
+    Form3->Button3Click(Form3->Button3);
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+    QVERIFY(QFileInfo::exists(Path(QStringLiteral("typed/new/0/left_0002.bmp"))));
+  }
 };
 
 QTEST_MAIN(AppRunTest)
