@@ -11,6 +11,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -22,6 +23,7 @@
 #include "app/window_placement.h"
 #include "io/run_files.h"
 #include "render/viewer.h"
+#include "sequence/manifest.h"
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
 #include "sequence/viewer_frame_source.h"
@@ -514,8 +516,21 @@ void TForm1::Timer1Timer(QObject*) {
 void TForm1::Button10Click(QObject*) {
   const bool right = CheckBox1->isChecked();
   const std::string directory = tovimar::OutputDirectory(OutputFolder(), SequenceNumber());
-  const int frames = static_cast<int>(viewer_->Scene().egoFrames.size());
+  // The frames the folder's manifest lists for the camera's last run; an
+  // earlier, longer run may have left later images beside them.
+  const int32_t listed = tovimar::SequenceManifest(directory).ListedFrameCount(right);
+  const int frames = listed >= 0 ? listed : static_cast<int>(viewer_->Scene().egoFrames.size());
   LastAviExport = tovimar::ExportAvi(directory, right, frames, "wav.wav");  // shows nothing, whatever happens
+  LastAviLeftOut.clear();
+  const QString prefix = right ? QStringLiteral("right_") : QStringLiteral("left_");
+  const QStringList images = QDir(tovimar::FromStd(directory)).entryList({prefix + QStringLiteral("*.bmp")}, QDir::Files);
+  for (const QString& name : images) {
+    bool number = false;
+    const int frame = name.mid(prefix.size(), name.size() - prefix.size() - 4).toInt(&number);
+    if (number && frame >= frames && name == tovimar::FromStd(tovimar::CameraImageName(right, frame)))
+      LastAviLeftOut.push_back(frame);
+  }
+  std::sort(LastAviLeftOut.begin(), LastAviLeftOut.end());
 }
 
 void TForm1::Button13Click(QObject*) {

@@ -243,6 +243,19 @@ bool SequenceManifest::HasFrame(bool right, int32_t frame) const {
   return false;
 }
 
+int32_t SequenceManifest::ListedFrameCount(bool right) const {
+  const Json& doc = data_->doc;
+  if (!doc.contains("runs") || !doc["runs"].contains(CameraKey(right))) return -1;
+  const Json& run = doc["runs"][CameraKey(right)];
+  if (!run.is_object() || !run.contains("frames") || !run["frames"].is_array()) return -1;
+  int32_t count = 0;
+  for (const Json& f : run["frames"]) {
+    if (!f.is_object() || f.value("frame", -1) != count) break;
+    ++count;
+  }
+  return count;
+}
+
 bool SequenceManifest::HasAnyFrame() const {
   const Json& doc = data_->doc;
   if (!doc.contains("runs")) return false;

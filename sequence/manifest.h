@@ -100,6 +100,9 @@ class SequenceManifest {
   void AddFiles(bool right, int32_t frame, const std::vector<std::string>& files);
   // True when the given camera's run of the same pair has frame `frame`.
   bool HasFrame(bool right, int32_t frame) const;
+  // How many frames from frame 0 on the camera's run lists (later frames
+  // after a gap do not count); -1 when there is no record of that camera.
+  int32_t ListedFrameCount(bool right) const;
   // True when some camera run lists a complete frame.
   bool HasAnyFrame() const;
   // Values of a listed frame that did not fit a format (counted per frame,
