@@ -123,10 +123,8 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
       {"cameraAxes", "x right, y down, z forward (OpenCV, KITTI)"},
       {"pose",
        "camera-to-world 4x4, row-major, rigid (a rotation and a translation, bottom row 0 0 0 1): the nearest to "
-       "rendererPose; K * inverse(pose) * (X, 1) projects world point X"},
-      {"rendererPose",
-       "the camera-to-world 4x4 (row-major) of the renderer's float matrices exactly, slightly off rigid; the flow "
-       "files are computed with it"},
+       "the matrix of the renderer's float matrices, which is slightly off rigid and which the flow files are "
+       "computed with; K * inverse(pose) * (X, 1) projects world point X"},
       {"rightCamera", "the left camera moved by the baseline along its x axis"},
       {"noGroundTruth",
        "where nothing was drawn: far-plane values in the disparity text and classic PFM files, 0 in masks and "
@@ -190,10 +188,7 @@ ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t f
     if (first <= 0) return point;
     const Json& before = *frames[static_cast<std::size_t>(first - 1)];
     point.random = RandomOf(before.at("randomStateAtEnd"));
-    // The renderer's matrix, which the replay must give exactly (records
-    // that have none kept it as the pose).
-    const char* exact = before.contains("rendererPose") ? "rendererPose" : "pose";
-    const std::vector<double> pose = before.at(exact).get<std::vector<double>>();
+    const std::vector<double> pose = before.at("pose").get<std::vector<double>>();
     if (pose.size() != point.poseBefore.size()) return point;
     std::copy(pose.begin(), pose.end(), point.poseBefore.begin());
     point.kind = ResumePoint::Kind::Continue;
@@ -209,7 +204,6 @@ void SequenceManifest::AddFrame(bool right, const FrameRecord& record) try {
   Json f = Json::object();
   f["frame"] = record.frame;
   f["pose"] = NearestRigidMotion(record.cameraToWorld);
-  f["rendererPose"] = record.cameraToWorld;
   f["files"] = record.files;
   f["seconds"] = record.seconds;
   if (record.minDisparity <= record.maxDisparity) f["disparityRange"] = {record.minDisparity, record.maxDisparity};

@@ -71,7 +71,8 @@ struct ResumePoint {
   int32_t frame = 0;
   // Continue: the state at the start of `frame`; Complete: at the run's end.
   RandomState random;
-  // Continue: the pose of frame - 1, which the replayed motion must give.
+  // Continue: the recorded pose of frame - 1 (the nearest rigid motion to
+  // the renderer's matrix), which the replayed motion must give.
   Mat4 poseBefore{};
 };
 

@@ -89,8 +89,11 @@ void ViewerFrameSource::GoOnFromManifest(const std::string& directory) {
     // the recorded pose (another GL, another view) makes the whole run afresh.
     const std::array<double, 16> prepared = viewer_.ProjectionMatrix();
     viewer_.ReplayCameraMotion(static_cast<std::size_t>(point.frame));
-    if (CameraToWorld(viewer_.PerspectiveMatrix(), viewer_.ProjectionMatrix(), viewer_.ModelViewMatrix()) !=
-        point.poseBefore) {
+    // The manifest records the nearest rigid motion to the renderer's matrix
+    // (records of earlier versions the matrix itself).
+    const Mat4 replayed =
+        CameraToWorld(viewer_.PerspectiveMatrix(), viewer_.ProjectionMatrix(), viewer_.ModelViewMatrix());
+    if (NearestRigidMotion(replayed) != point.poseBefore && replayed != point.poseBefore) {
       viewer_.LoadProjectionMatrix(prepared);
       return;
     }
