@@ -523,8 +523,8 @@ void TForm1::Button10Click(QObject*) {
   LastAviExport = tovimar::ExportAvi(directory, right, frames, "wav.wav");  // shows nothing, whatever happens
   LastAviLeftOut.clear();
   const QString prefix = right ? QStringLiteral("right_") : QStringLiteral("left_");
-  const QStringList images = QDir(tovimar::FromStd(directory)).entryList({prefix + QStringLiteral("*.bmp")}, QDir::Files);
-  for (const QString& name : images) {
+  const QDir folder(tovimar::FromStd(directory));
+  for (const QString& name : folder.entryList({prefix + QStringLiteral("*.bmp")}, QDir::Files)) {
     bool number = false;
     const int frame = name.mid(prefix.size(), name.size() - prefix.size() - 4).toInt(&number);
     if (number && frame >= frames && name == tovimar::FromStd(tovimar::CameraImageName(right, frame)))

@@ -155,7 +155,8 @@ class AppRunTest : public QObject {
     QTest::mouseClick(Form3->ExportAviButton, Qt::LeftButton);
     const QString status = Form3->StatusLine->toolTip();
     QVERIFY2(status.startsWith(QStringLiteral("Export AVI: 2 frames into ")), qPrintable(status));
-    QVERIFY2(status.contains(QStringLiteral("left out 1 camera image of an earlier run (frame 2)")), qPrintable(status));
+    QVERIFY2(status.contains(QStringLiteral("left out 1 camera image of an earlier run (frame 2)")),
+             qPrintable(status));
     QFile::remove(Path(QStringLiteral("stop/0/left_0002.bmp")));
     QVERIFY(notifier_.messages.isEmpty());
   }
