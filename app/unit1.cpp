@@ -3,6 +3,7 @@
 #include <QActionGroup>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -10,6 +11,7 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 #include <QWheelEvent>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -21,6 +23,7 @@
 #include "app/window_placement.h"
 #include "layout/file_names.h"
 #include "render/renderer.h"
+#include "sequence/manifest.h"
 #include "sequence/output_files.h"
 #include "sequence/sequence_driver.h"
 #include "sequence/render_frame_source.h"
@@ -349,6 +352,10 @@ void TForm1::Button7Click(QObject*) {
 void TForm1::StartStop() {
   if (!Running()) {
     stop_ = false;
+    // The folder typed on the panel is made with its parents, as the command
+    // line makes its output folder; one that cannot be made is reported by
+    // the run's first file.
+    if (!PreviewOnly()) QDir().mkpath(tovimar::FromStd(OutputFolder()));
     driver_->StartStop();
     return;
   }
@@ -500,8 +507,20 @@ void TForm1::Timer1Timer(QObject*) {
 void TForm1::Button10Click(QObject*) {
   const bool right = CheckBox1->isChecked();
   const std::string directory = tovimar::OutputDirectory(OutputFolder(), SequenceNumber());
-  const int frames = static_cast<int>(viewer_->Scene().egoFrames.size());
+  // The frames the folder's manifest lists for the camera's last run; an
+  // earlier, longer run may have left later images beside them.
+  const int32_t listed = tovimar::SequenceManifest(directory).ListedFrameCount(right);
+  const int frames = listed >= 0 ? listed : static_cast<int>(viewer_->Scene().egoFrames.size());
   LastAviExport = tovimar::ExportAvi(directory, right, frames, tovimar::kSoundFileName);  // shows nothing, whatever happens
+  LastAviLeftOut.clear();
+  const QDir folder(tovimar::FromStd(directory));
+  for (const QString& name : folder.entryList(QDir::Files)) {
+    const std::string bare = tovimar::ToStd(name);
+    const int64_t frame = tovimar::OutputFrameOfName(bare, right);
+    if (frame >= frames && bare == tovimar::CameraImageName(right, static_cast<int32_t>(frame)))
+      LastAviLeftOut.push_back(static_cast<int>(frame));
+  }
+  std::sort(LastAviLeftOut.begin(), LastAviLeftOut.end());
 }
 
 void TForm1::Button13Click(QObject*) {

@@ -104,8 +104,10 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void Timer2Timer(QObject* sender);     // the delayed picture save
   void HideDeveloperControls();
 
-  // What the last AVI export did (Button10Click).
+  // What the last AVI export did (Button10Click), and the frames of the
+  // camera images it left out: in the folder, but not of the last run.
   tovimar::AviExportSummary LastAviExport;
+  std::vector<int32_t> LastAviLeftOut;
 
   // The save-picture dialog: returns the chosen file name, or an empty text
   // when the user cancels. Tests replace it.

@@ -271,11 +271,22 @@ void TForm3::ExportAviClick(QObject*) {
     ShowStatus(QStringLiteral("Export AVI: cannot write %1: %2 (no AVI was written)")
                    .arg(path, tovimar::FromStd(avi.writeError)));
   } else {
-    ShowStatus(QStringLiteral("Export AVI: %1 frames into %2%3")
+    const std::vector<int32_t>& leftOut = Form1->LastAviLeftOut;
+    QString note;
+    if (!leftOut.empty()) {
+      note = QStringLiteral("; left out %1 camera image%2 of an earlier run (frame %3%4), which the last run did not "
+                            "write")
+                 .arg(leftOut.size())
+                 .arg(leftOut.size() == 1 ? QString() : QStringLiteral("s"))
+                 .arg(leftOut.front())
+                 .arg(leftOut.size() == 1 ? QString() : QStringLiteral(" to %1").arg(leftOut.back()));
+    }
+    ShowStatus(QStringLiteral("Export AVI: %1 frames into %2%3%4")
                    .arg(avi.framesWritten)
                    .arg(path)
                    .arg(avi.framesSkipped > 0 ? QStringLiteral(" (%1 images missing)").arg(avi.framesSkipped)
-                                              : QString()));
+                                              : QString())
+                   .arg(note));
   }
 }
 

@@ -255,8 +255,14 @@ GroundTruthFrame Dataset::Load(int frame) const {
 std::pair<std::string, std::string> Dataset::ImagePair(int frame) const {
   const std::string n = FrameName(frame);
   switch (layout_) {
-    case Layout::Classic:
-      return {Join(dir_, "left_" + n + ".bmp"), Join(dir_, "right_" + n + ".bmp")};
+    case Layout::Classic: {
+      // The classic set's BMP, else the PNG of a folder written without it.
+      auto image = [&](const char* prefix) {
+        const std::string bmp = Join(dir_, prefix + n + ".bmp"), png = Join(dir_, prefix + n + ".png");
+        return !Exists(bmp) && Exists(png) ? png : bmp;
+      };
+      return {image("left_"), image("right_")};
+    }
     case Layout::Middlebury:
       return {Join(Join(dir_, n), "im0.png"), Join(Join(dir_, n), "im1.png")};
     case Layout::Kitti:

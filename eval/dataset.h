@@ -62,7 +62,8 @@ class Dataset {
   // layout; nothing when it has none.
   std::optional<Dataset> OtherCamera() const;
 
-  // The stereo pair of a frame (left, right image paths) and the disparity
+  // The stereo pair of a frame (left, right image paths; in the classic
+  // layout the BMPs, or the PNGs where no BMP was written) and the disparity
   // range for matching: ndisp from a calib.txt "ndisp=N" line, else 64.
   std::pair<std::string, std::string> ImagePair(int frame) const;
   int NumDisparities(int frame) const;

@@ -1,5 +1,6 @@
 #include "sequence/camera_geometry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <utility>
@@ -77,6 +78,44 @@ Mat4 CameraToWorld(const std::array<double, 16>& perspectiveGL, const std::array
     worldToCamera[8 + c] = -worldToCamera[8 + c];
   }
   return Inverse(worldToCamera);
+}
+
+Mat4 NearestRigidMotion(const Mat4& m) {
+  const double scale = m[15];
+  if (!(std::isfinite(scale) && scale != 0.0)) return m;
+  // Newton's iteration for the polar factor, X <- (X + X^-T) / 2: quadratic
+  // convergence from a near-rotation, to rounding within a few steps.
+  double x[3][3];
+  for (std::size_t r = 0; r < 3; ++r)
+    for (std::size_t c = 0; c < 3; ++c) x[r][c] = m[r * 4 + c] / scale;
+  for (int step = 0; step < 30; ++step) {
+    // X^-T = cofactors / determinant.
+    double cof[3][3];
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t c = 0; c < 3; ++c) {
+        const std::size_t r1 = (r + 1) % 3, r2 = (r + 2) % 3, c1 = (c + 1) % 3, c2 = (c + 2) % 3;
+        cof[r][c] = x[r1][c1] * x[r2][c2] - x[r1][c2] * x[r2][c1];
+      }
+    }
+    const double det = x[0][0] * cof[0][0] + x[0][1] * cof[0][1] + x[0][2] * cof[0][2];
+    if (!(std::isfinite(det) && det > 0.0)) return m;
+    double change = 0;
+    for (std::size_t r = 0; r < 3; ++r) {
+      for (std::size_t c = 0; c < 3; ++c) {
+        const double next = 0.5 * (x[r][c] + cof[r][c] / det);
+        change = std::max(change, std::fabs(next - x[r][c]));
+        x[r][c] = next;
+      }
+    }
+    if (change < 1e-15) break;
+  }
+  Mat4 rigid{};
+  for (std::size_t r = 0; r < 3; ++r) {
+    for (std::size_t c = 0; c < 3; ++c) rigid[r * 4 + c] = x[r][c];
+    rigid[r * 4 + 3] = m[r * 4 + 3] / scale;
+  }
+  rigid[15] = 1.0;
+  return rigid;
 }
 
 bool ProjectPoint(const Intrinsics& k, const Mat4& cameraToWorld, const std::array<double, 3>& world, double& u,

@@ -32,6 +32,14 @@ Intrinsics IntrinsicsFromPerspective(const std::array<double, 16>& perspectiveGL
 Mat4 CameraToWorld(const std::array<double, 16>& perspectiveGL, const std::array<double, 16>& projectionGL,
                    const std::array<double, 16>& modelviewGL);
 
+// The rigid motion nearest to a camera-to-world matrix the renderer applied
+// (its float matrices are neither exactly orthonormal nor exactly affine):
+// the matrix scaled to 1 at the bottom right, its 3 x 3 block replaced by
+// the nearest rotation (the orthogonal polar factor), its translation kept,
+// bottom row exactly 0 0 0 1. A matrix whose block is singular or a
+// reflection has no nearest rotation and is returned unchanged.
+Mat4 NearestRigidMotion(const Mat4& m);
+
 // Projects a world point with K and a camera-to-world pose; false when the
 // point is not in front of the camera.
 bool ProjectPoint(const Intrinsics& k, const Mat4& cameraToWorld, const std::array<double, 3>& world, double& u,

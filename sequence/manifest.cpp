@@ -57,6 +57,13 @@ RandomState RandomOf(const Json& j) {
 
 }  // namespace
 
+// A record that cannot be kept (a value JSON cannot hold, a field of another
+// type) is this program's error, naming the file; the JSON library's message
+// only follows as the detail.
+Error SequenceManifest::RecordError(const std::exception& e) const {
+  return Error("Cannot record the run in " + directory_ + kFileName + ": " + e.what());
+}
+
 struct SequenceManifest::Data {
   Json doc = Json::object();
 };
@@ -114,7 +121,10 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
       {"depth", "z, the distance along the viewing axis, in scene units"},
       {"pixelCentres", "the centre of the top-left pixel is (0, 0); u to the right, v down"},
       {"cameraAxes", "x right, y down, z forward (OpenCV, KITTI)"},
-      {"pose", "camera-to-world 4x4, row-major; K * inverse(pose) * (X, 1) projects world point X"},
+      {"pose",
+       "camera-to-world 4x4, row-major, rigid (a rotation and a translation, bottom row 0 0 0 1): the nearest to "
+       "the matrix of the renderer's float matrices, which is slightly off rigid and which the flow files are "
+       "computed with; K * inverse(pose) * (X, 1) projects world point X"},
       {"rightCamera", "the left camera moved by the baseline along its x axis"},
       {"noGroundTruth",
        "where nothing was drawn: far-plane values in the disparity text and classic PFM files, 0 in masks and "
@@ -189,11 +199,11 @@ ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t f
   return point;
 }
 
-void SequenceManifest::AddFrame(bool right, const FrameRecord& record) {
+void SequenceManifest::AddFrame(bool right, const FrameRecord& record) try {
   Json& frames = data_->doc["runs"][CameraKey(right)]["frames"];
   Json f = Json::object();
   f["frame"] = record.frame;
-  f["pose"] = record.cameraToWorld;
+  f["pose"] = NearestRigidMotion(record.cameraToWorld);
   f["files"] = record.files;
   f["seconds"] = record.seconds;
   if (record.minDisparity <= record.maxDisparity) f["disparityRange"] = {record.minDisparity, record.maxDisparity};
@@ -201,9 +211,11 @@ void SequenceManifest::AddFrame(bool right, const FrameRecord& record) {
   f["randomStateAtEnd"] = RandomJson(record.randomAtEnd);
   frames.push_back(std::move(f));
   CountNotFitting(right, record.frame, "kitti16", record.kitti16NotFitting);
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
-void SequenceManifest::AddFiles(bool right, int32_t frame, const std::vector<std::string>& files) {
+void SequenceManifest::AddFiles(bool right, int32_t frame, const std::vector<std::string>& files) try {
   Json& runs = data_->doc["runs"];
   if (!runs.contains(CameraKey(right))) return;
   // From the back: the frame is one of the last.
@@ -213,6 +225,8 @@ void SequenceManifest::AddFiles(bool right, int32_t frame, const std::vector<std
     for (const std::string& name : files) (*f)["files"].push_back(name);
     break;
   }
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
 bool SequenceManifest::HasFrame(bool right, int32_t frame) const {
@@ -223,6 +237,19 @@ bool SequenceManifest::HasFrame(bool right, int32_t frame) const {
   return false;
 }
 
+int32_t SequenceManifest::ListedFrameCount(bool right) const {
+  const Json& doc = data_->doc;
+  if (!doc.contains("runs") || !doc["runs"].contains(CameraKey(right))) return -1;
+  const Json& run = doc["runs"][CameraKey(right)];
+  if (!run.is_object() || !run.contains("frames") || !run["frames"].is_array()) return -1;
+  int32_t count = 0;
+  for (const Json& f : run["frames"]) {
+    if (!f.is_object() || f.value("frame", -1) != count) break;
+    ++count;
+  }
+  return count;
+}
+
 bool SequenceManifest::HasAnyFrame() const {
   const Json& doc = data_->doc;
   if (!doc.contains("runs")) return false;
@@ -231,19 +258,24 @@ bool SequenceManifest::HasAnyFrame() const {
   return false;
 }
 
-void SequenceManifest::CountNotFitting(bool right, int32_t frame, const std::string& what, long count) {
+void SequenceManifest::CountNotFitting(bool right, int32_t frame, const std::string& what, long count) try {
   if (count <= 0) return;
   Json& runs = data_->doc["runs"];
   if (!runs.contains(CameraKey(right))) return;
   Json& frames = runs[CameraKey(right)]["frames"];
   for (auto f = frames.rbegin(); f != frames.rend(); ++f) {
     if (f->value("frame", -1) != frame) continue;
+    // A frame's own counts start with its first value that did not fit.
     Json& own = (*f)["notFitting"];
+    if (!own.is_object()) own = Json::object();
     own[what] = own.value(what, 0L) + count;
     Json& total = data_->doc["notFitting"];
+    if (!total.is_object()) total = Json::object();
     total[what] = total.value(what, 0L) + count;
     break;
   }
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
 void SequenceManifest::RecountNotFitting() {
@@ -259,14 +291,18 @@ void SequenceManifest::RecountNotFitting() {
   doc["notFitting"] = std::move(total);
 }
 
-void SequenceManifest::SetRunNote(bool right, const std::string& key, const std::string& text) {
+void SequenceManifest::SetRunNote(bool right, const std::string& key, const std::string& text) try {
   data_->doc["runs"][CameraKey(right)][key] = text;
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
-void SequenceManifest::EndRun(bool right, bool complete) {
+void SequenceManifest::EndRun(bool right, bool complete) try {
   Json& doc = data_->doc;
   doc["runs"][CameraKey(right)]["complete"] = complete;
   doc["complete"] = Complete();
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
 bool SequenceManifest::Complete() const {
@@ -291,7 +327,7 @@ std::string SequenceManifest::CalibText(const Intrinsics& k, double baseline, in
          "\nndisp=" + std::to_string(ndisp) + "\nvmin=" + Number(vmin) + "\nvmax=" + Number(vmax) + "\n";
 }
 
-void SequenceManifest::Save() const {
+void SequenceManifest::Save() const try {
   const Json& doc = data_->doc;
   double vmin = INFINITY, vmax = -INFINITY;
   for (const auto& [camera, run] : doc["runs"].items()) {
@@ -331,11 +367,15 @@ void SequenceManifest::Save() const {
   }
   // The manifest last: it lists only what is already on disk.
   SaveProgress();
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
-void SequenceManifest::SaveProgress() const {
+void SequenceManifest::SaveProgress() const try {
   const std::string json = data_->doc.dump(1) + "\n";
   WriteWholeFile(directory_ + kFileName, json.data(), json.size());
+} catch (const Json::exception& e) {
+  throw RecordError(e);
 }
 
 }  // namespace tovimar

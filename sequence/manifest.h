@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "io/error.h"
 #include "render/rig_state.h"
 #include "sequence/camera_geometry.h"
 #include "sequence/dataset_outputs.h"
@@ -46,7 +47,9 @@ struct RunDescription {
 // One complete frame of a camera run.
 struct FrameRecord {
   int32_t frame = 0;
-  Mat4 cameraToWorld{};  // OpenCV axes
+  // OpenCV axes, as the renderer's matrices give it; the manifest records
+  // its nearest rigid motion as the pose.
+  Mat4 cameraToWorld{};
   std::vector<std::string> files;  // relative to the folder
   double seconds = 0;              // wall time
   float minDisparity = 1, maxDisparity = 0;  // no range recorded when min > max
@@ -68,7 +71,8 @@ struct ResumePoint {
   int32_t frame = 0;
   // Continue: the state at the start of `frame`; Complete: at the run's end.
   RandomState random;
-  // Continue: the pose of frame - 1, which the replayed motion must give.
+  // Continue: the recorded pose of frame - 1 (the nearest rigid motion to
+  // the renderer's matrix), which the replayed motion must give.
   Mat4 poseBefore{};
 };
 
@@ -97,6 +101,9 @@ class SequenceManifest {
   void AddFiles(bool right, int32_t frame, const std::vector<std::string>& files);
   // True when the given camera's run of the same pair has frame `frame`.
   bool HasFrame(bool right, int32_t frame) const;
+  // How many frames from frame 0 on the camera's run lists (later frames
+  // after a gap do not count); -1 when there is no record of that camera.
+  int32_t ListedFrameCount(bool right) const;
   // True when some camera run lists a complete frame.
   bool HasAnyFrame() const;
   // Values of a listed frame that did not fit a format (counted per frame,
@@ -121,6 +128,8 @@ class SequenceManifest {
  private:
   struct Data;
   void RecountNotFitting();
+  // A JSON library error while recording, as an Error that names meta.json.
+  Error RecordError(const std::exception& e) const;
   std::string directory_;
   std::unique_ptr<Data> data_;
 };

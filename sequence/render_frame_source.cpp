@@ -89,8 +89,11 @@ void RenderFrameSource::GoOnFromManifest(const std::string& directory) {
     // the recorded pose (another GL, another view) makes the whole run afresh.
     const std::array<double, 16> prepared = renderer_.ProjectionMatrix();
     renderer_.ReplayCameraMotion(static_cast<std::size_t>(point.frame));
-    if (CameraToWorld(renderer_.PerspectiveMatrix(), renderer_.ProjectionMatrix(), renderer_.ModelViewMatrix()) !=
-        point.poseBefore) {
+    // The manifest records the nearest rigid motion to the renderer's matrix
+    // (records of earlier versions the matrix itself).
+    const Mat4 replayed =
+        CameraToWorld(renderer_.PerspectiveMatrix(), renderer_.ProjectionMatrix(), renderer_.ModelViewMatrix());
+    if (NearestRigidMotion(replayed) != point.poseBefore && replayed != point.poseBefore) {
       renderer_.LoadProjectionMatrix(prepared);
       return;
     }

@@ -49,18 +49,32 @@ void ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameT
         f.u[i] = static_cast<float>(u - x);
         f.v[i] = static_cast<float>(v - y);
         f.disparityChange[i] = static_cast<float>(bf / pz - bf / z);
-        // Visible when the depth drawn at the landing pixel, or at one of its
-        // neighbours, is the moved point's own.
+        // Visible when the depth drawn at the landing point is the moved
+        // point's own: the depth at one of the four nearest pixels, or the
+        // depth interpolated between them. A surface seen at a grazing angle
+        // changes its depth by more than the tolerance from pixel to pixel,
+        // so only the interpolation finds it there; it interpolates 1 / depth,
+        // which is exact on a plane.
         bool visible = false;
         if (sameSize) {
           const int x0 = static_cast<int>(std::floor(u)), y0 = static_cast<int>(std::floor(v));
+          bool allDrawn = true;
+          double inverseDepth[2][2] = {};
           for (int dy = 0; dy <= 1 && !visible; ++dy) {
             for (int dx = 0; dx <= 1 && !visible; ++dx) {
-              const int xs = x0 + dx, ys = y0 + dy;
-              if (xs < 0 || ys < 0 || xs >= W || ys >= H) continue;
+              // Beyond the border the nearest pixel inside stands in.
+              const int xs = std::clamp(x0 + dx, 0, W - 1), ys = std::clamp(y0 + dy, 0, H - 1);
               const std::size_t j = static_cast<std::size_t>(ys) * W + static_cast<std::size_t>(xs);
+              allDrawn = allDrawn && to.valid[j] && to.depth[j] > 0.0f;
+              if (allDrawn) inverseDepth[dy][dx] = 1.0 / to.depth[j];
               visible = to.valid[j] && std::fabs(to.depth[j] - pz) <= kFlowDepthTolerance * pz;
             }
+          }
+          if (!visible && allDrawn) {
+            const double tx = u - x0, ty = v - y0;
+            const double inverse = (1 - ty) * ((1 - tx) * inverseDepth[0][0] + tx * inverseDepth[0][1]) +
+                                   ty * ((1 - tx) * inverseDepth[1][0] + tx * inverseDepth[1][1]);
+            visible = std::fabs(1.0 - inverse * pz) <= kFlowDepthTolerance;
           }
         }
         f.mask[i] = visible ? 255 : 128;

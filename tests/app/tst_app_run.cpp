@@ -148,6 +148,19 @@ class AppRunTest : public QObject {
     QVERIFY(notifier_.messages.isEmpty());
   }
 
+  // An earlier, longer run left its image of frame 2 beside the stopped run's
+  // two frames: the export takes only the frames the last run wrote.
+  void aviExportLeavesOutAnEarlierRunsImages() {
+    QVERIFY(QFile::copy(Path(QStringLiteral("stop/0/left_0001.bmp")), Path(QStringLiteral("stop/0/left_0002.bmp"))));
+    QTest::mouseClick(Form3->ExportAviButton, Qt::LeftButton);
+    const QString status = Form3->StatusLine->toolTip();
+    QVERIFY2(status.startsWith(QStringLiteral("Export AVI: 2 frames into ")), qPrintable(status));
+    QVERIFY2(status.contains(QStringLiteral("left out 1 camera image of an earlier run (frame 2)")),
+             qPrintable(status));
+    QFile::remove(Path(QStringLiteral("stop/0/left_0002.bmp")));
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
   void aFrameThatCannotBeWrittenEndsTheRun() {
     WriteAll(Path(QStringLiteral("plain-file")), "x");
     Form3->Edit2->setText(Path(QStringLiteral("plain-file")));  // no folder can be made below a file
@@ -408,6 +421,17 @@ class AppRunTest : public QObject {
     Form3->Button2Click(Form3->Button2);
     QCOMPARE(Form1->size(), QSize(320, 240));
     QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  // A typed folder that does not exist yet is made, parents included.
+  void startMakesTheTypedFolder() {
+    LoadScene(kThreeFrames);
+    Form3->Edit2->setText(Path(QStringLiteral("typed/new")));
+    Form3->UpDown1->setValue(0);
+    Form3->Button3Click(Form3->Button3);
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+    QVERIFY(QFileInfo::exists(Path(QStringLiteral("typed/new/0/left_0002.bmp"))));
   }
 };
 

@@ -125,6 +125,22 @@ TEST(EvalTool, SgbmBaselineOnARenderedScene) {
   EXPECT_TRUE(std::isfinite(epe));
   EXPECT_LT(epe, 20);
 }
+
+// Without the classic set the camera images are PNGs only.
+TEST(EvalTool, SgbmBaselineOnAFolderWithoutTheClassicSet) {
+  TempDir run, pred, out;
+  WriteText(run / "scene.txt",
+            "SPHERE;1;-1;200;40;40;0;1;0;0;0;0;0.5;\n"
+            "PLANE;3;-1;100;100;100;0;1;0;0;4;0;\n"
+            "EGO;0;0;0;0;0;0;\nEGO;0;0.1;0;0;0;0;\n");
+  const std::string render = std::string(TOVIMAR_RENDER_BINARY) + " -q -c both -r 160x120 --outputs pfm,png -o " +
+                             Quote(run.path()) + " " + Quote(run / "scene.txt") + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(render.c_str()), 0);
+  ASSERT_FALSE(fs::exists(run / "0/left_0000.bmp"));
+  const ToolRun r = Eval("--match sgbm " + Quote(run / "0") + " " + Quote(pred.path()), out);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(fs::exists(pred / "pred_0001.pfm"));
+}
 #endif
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <nlohmann/json.hpp>
 
 #include "io/error.h"
 #include "sequence/camera_geometry.h"
@@ -219,6 +220,80 @@ TEST(Manifest, ResumePointOfAStoppedRun) {
     m.Save();
   }
   EXPECT_EQ(pointOf(flow).frame, 4) << "the flow of frame 4 waits for frame 5";
+}
+
+// Values that do not fit a format are counted per frame and in total: the
+// flow of a frame is counted when the next frame is made, after the frame was
+// recorded.
+TEST(Manifest, ValuesThatDidNotFitAreCountedPerFrameAndInTotal) {
+  TempDir tmp;
+  const std::string dir = tmp.path() + "/";
+  RunDescription run;
+  run.width = 8;
+  run.height = 6;
+  run.outputs = ParseOutputList("kitti,flow");
+  SequenceManifest m(dir);
+  m.BeginRun(run);
+  for (int frame = 0; frame < 2; ++frame) {
+    FrameRecord r;
+    r.frame = frame;
+    r.kitti16NotFitting = frame == 1 ? 2 : 0;
+    m.AddFrame(false, r);
+  }
+  m.CountNotFitting(false, 0, "kittiFlow16", 7);
+  m.CountNotFitting(false, 1, "kittiFlow16", 3);
+  m.EndRun(false, true);
+  ASSERT_NO_THROW(m.Save());
+  const nlohmann::json meta = nlohmann::json::parse(ReadAll(dir + "meta.json"));
+  EXPECT_EQ(meta["notFitting"]["kittiFlow16"], 10);
+  EXPECT_EQ(meta["notFitting"]["kitti16"], 2);
+  const auto& frames = meta["runs"]["left"]["frames"];
+  EXPECT_EQ(frames[0]["notFitting"], nlohmann::json({{"kittiFlow16", 7}}));
+  EXPECT_EQ(frames[1]["notFitting"], nlohmann::json({{"kitti16", 2}, {"kittiFlow16", 3}}));
+}
+
+// The poses a user reads are rigid, whatever the renderer's float matrices
+// drifted to.
+TEST(Manifest, PosesAreRigidMotionsNearestTheRenderersMatrix) {
+  TempDir tmp;
+  const std::string dir = tmp.path() + "/";
+  RunDescription run;
+  run.width = 8;
+  run.height = 6;
+  run.outputs = ParseOutputList("classic");
+  // A turn of 0.3 rad about z, scaled by 1 + 3e-4, a little shear, and a
+  // bottom row as read back from float matrices.
+  const double c = std::cos(0.3), s = std::sin(0.3), k = 1.0003;
+  const Mat4 drifted = {k * c, -k * s, 2e-5, 0.5,  k * s, k * c, 0, -3.0,
+                        -1e-5, 0,      k,    0.25, -3e-6, 0,     3.5e-5, 1.0000245};
+  SequenceManifest m(dir);
+  m.BeginRun(run);
+  FrameRecord r;
+  r.cameraToWorld = drifted;
+  m.AddFrame(false, r);
+  m.EndRun(false, true);
+  m.Save();
+  const nlohmann::json meta = nlohmann::json::parse(ReadAll(dir + "meta.json"));
+  const auto& frame = meta["runs"]["left"]["frames"][0];
+  const std::vector<double> pose = frame["pose"].get<std::vector<double>>();
+  ASSERT_EQ(pose.size(), 16u);
+  EXPECT_EQ(std::vector<double>(pose.begin() + 12, pose.end()), (std::vector<double>{0, 0, 0, 1}));
+  for (std::size_t a = 0; a < 3; ++a) {
+    for (std::size_t b = 0; b < 3; ++b) {
+      double dot = 0;
+      for (std::size_t i = 0; i < 3; ++i) dot += pose[i * 4 + a] * pose[i * 4 + b];
+      EXPECT_NEAR(dot, a == b ? 1.0 : 0.0, 1e-14) << a << "," << b;
+      EXPECT_NEAR(pose[a * 4 + b], drifted[a * 4 + b] / k, 3e-5) << "the nearest rotation";
+    }
+    EXPECT_NEAR(pose[a * 4 + 3], drifted[a * 4 + 3], 1e-4) << "the translation";
+  }
+  // poses_left.txt holds its first three rows.
+  std::ifstream poses(dir + "poses_left.txt");
+  for (std::size_t i = 0; i < 12; ++i) {
+    double v = 0;
+    ASSERT_TRUE(poses >> v);
+    EXPECT_EQ(v, pose[i]) << i;
+  }
 }
 
 }  // namespace

@@ -74,6 +74,34 @@ TEST(SceneFlow, TurnAboutTheVerticalAxisDoesNotDependOnDepth) {
   EXPECT_LT(near.u[At(31, 23)], -1.0);
 }
 
+// A ground plane towards the horizon changes its depth by 4 % and more from
+// row to row; moving forward, nothing hides any of it.
+TEST(SceneFlow, AGroundPlaneSeenAtAGrazingAngleStaysVisible) {
+  const double height = 1.0;  // the plane lies this far below the camera (y down)
+  FrameTruth ground;
+  ground.width = kW;
+  ground.height = kH;
+  ground.depth.assign(kW * kH, 0.0f);
+  ground.valid.assign(kW * kH, 0);
+  for (int y = 0; y < kH; ++y) {
+    if (y <= kK.cy) continue;  // the sky
+    for (int x = 0; x < kW; ++x) {
+      ground.depth[At(x, y)] = static_cast<float>(height * kK.fy / (y - kK.cy));
+      ground.valid[At(x, y)] = 1;
+    }
+  }
+  Mat4 forward = Identity();
+  forward[11] = 0.2;  // the plane keeps its place relative to the camera: the next depth is the same
+  const SceneFlow f = ComputeSceneFlow(ground, Identity(), ground, forward, kK, kB, kF, 0.5, 1000.0);
+  int visible = 0, hidden = 0;
+  for (std::size_t i = 0; i < f.mask.size(); ++i) {
+    visible += f.mask[i] == 255;
+    hidden += f.mask[i] == 128;
+  }
+  EXPECT_GT(visible, kW * kH / 3);
+  EXPECT_EQ(hidden, 0);
+}
+
 TEST(SceneFlow, HiddenPointsAndFileEncodings) {
   // At the next frame something nearer covers the middle: hidden, not invalid.
   FrameTruth next = Wall(5.0);
