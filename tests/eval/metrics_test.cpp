@@ -83,6 +83,24 @@ TEST(EvalMetrics, OneObjectOffByTenPixels) {
   EXPECT_NEAR(Region(r.total, "all").a90, 10, 1.0 / 16);
 }
 
+// The sequence's quantiles agree with the frame's exact ones to 1/512 px
+// however large the errors are.
+TEST(EvalMetrics, SequenceQuantilesAreExactToAHalfBinAtAnyError) {
+  for (float offset : {100.3f, 1500.7f, 40000.5f, 3.0e9f}) {
+    TempDir gt, pred;
+    WriteClassicFrame(gt.path(), 0, Truth());
+    std::vector<float> p = Truth(offset);
+    p[0] = Truth()[0] + 0.25f;  // one small error among the large ones
+    WritePfm(pred / "pred_0000.pfm", p.data(), kW, kH);
+    const EvalResult r = EvaluateDirs(gt.path(), pred.path());
+    const RegionMetrics& frame = Region(r.frames[0].regions, "all");
+    const RegionMetrics& total = Region(r.total, "all");
+    EXPECT_GT(frame.a50, offset * 0.99);
+    for (const auto& [exact, binned] : {std::pair{frame.a50, total.a50}, std::pair{frame.a99, total.a99}})
+      EXPECT_NEAR(binned, exact, 1.0 / 512) << offset;
+  }
+}
+
 TEST(EvalMetrics, D1NeedsBothThreePixelsAndFivePercent) {
   // Errors of 3.5 px: an outlier at a true disparity of 10..17 (5% < 1 px),
   // not when the truth is large enough that 3.5 px is within 5%.
