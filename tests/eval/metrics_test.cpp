@@ -2,6 +2,7 @@
 // offset, one object off by 10 px, invalid predictions under both rules,
 // per-object regions, and predictions numbered one frame off.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <limits>
@@ -202,6 +203,35 @@ TEST(EvalMetrics, UnreadableFramesAreNamedAndTheOthersEvaluated) {
   WriteText(gt / "ldisp_0000.pfm", "Pf\n8 4\n-1\n");
   const EvalResult damaged = EvaluateDirs(gt.path(), pred.path());
   EXPECT_NE(damaged.frames[0].error.find("ldisp_0000.pfm' is not a readable PFM"), std::string::npos);
+}
+
+long PeakKilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A prediction whose header gives another size than the ground truth, or
+// that is no PNG, is refused from its first bytes: huge files (sparse here)
+// are never read whole.
+TEST(EvalMetrics, PredictionsAreCheckedFromTheirHeadersBeforeTheirPixels) {
+  TempDir gt, pred;
+  for (int k = 0; k < 3; ++k) WriteClassicFrame(gt.path(), k, Truth());
+  const auto sparse = [&](const std::string& name, const std::string& head, std::uintmax_t size) {
+    WriteText(pred / name, head);
+    fs::resize_file(pred / name, size);
+  };
+  sparse("pred_0000.dat", "20000\r\n20000\r\n", std::uintmax_t{256} << 20);
+  sparse("pred_0001.pfm", "Pf\n4096 4096\n-1\n", 16 + (std::uintmax_t{64} << 20));
+  sparse("pred_0002.png", "GIF89a", std::uintmax_t{256} << 20);
+  const long before = PeakKilobytes();
+  const EvalResult r = EvaluateDirs(gt.path(), pred.path());
+  EXPECT_LT(PeakKilobytes() - before, 32 * 1024);
+  ASSERT_EQ(r.frames.size(), 3u);
+  EXPECT_NE(r.frames[0].error.find("pred_0000.dat' is 20000x20000, the ground truth is 8x4"), std::string::npos)
+      << r.frames[0].error;
+  EXPECT_NE(r.frames[1].error.find("pred_0001.pfm' is 4096x4096"), std::string::npos) << r.frames[1].error;
+  EXPECT_NE(r.frames[2].error.find("no PNG signature"), std::string::npos) << r.frames[2].error;
 }
 
 TEST(EvalDisparityText, RefusesDamagedFiles) {
