@@ -65,9 +65,9 @@ Options:
                                 mirrored pair)
   -h, --help                    this text
 
-Exit codes: 0 every frame evaluated, 1 some frames could not be read (each is
-named, the others are evaluated) or an output could not be written, 2 bad
-options.
+Exit codes: 0 every frame evaluated, 1 some frames could not be read or
+matched, or have no valid ground-truth pixel (each is named, the others are
+evaluated), or an output could not be written, 2 bad options.
 )";
 }
 
