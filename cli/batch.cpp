@@ -385,6 +385,8 @@ std::vector<std::string> CollectScenes(const CliOptions& o) {
     } catch (const Error& e) {
       throw Error("cannot read the scene list: " + e.message());
     }
+    // A UTF-8 byte order mark (an editor's) is not part of the first path.
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
     for (std::string line : SplitLines(bytes)) {
       while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.pop_back();
       if (line.empty() || line[0] == '#') continue;

@@ -288,6 +288,8 @@ TEST(BatchParts, FoldersGiveTheirScenesInNameOrderListsSkipCommentsAndBlanks) {
   o.listFile = t / "list";
   EXPECT_EQ(CollectScenes(o),
             (std::vector<std::string>{t / "d/A.txt", t / "d/a.txt", t / "d/b.txt", "z.txt", "x.txt", "y.txt"}));
+  WriteText(t / "list", "\xEF\xBB\xBFx.txt\n");  // an editor's byte order mark is no part of the path
+  EXPECT_EQ(CollectScenes(o).back(), "x.txt");
   o.listFile = t / "nothing";
   EXPECT_THROW(CollectScenes(o), Error);
   EXPECT_EQ(BatchSequenceDirectory(o, "p/q/scene_000007.txt", 4), OutputDirectory(o.outputFolder, 4));
