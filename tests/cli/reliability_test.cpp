@@ -198,7 +198,7 @@ TEST_F(Work, ShorterRerunReportsEarlierFilesAndCleanRemovesOnlyThose) {
 
 TEST_F(Work, AviWriteFailureIsAFailure) {
   Write("s.txt", Scene(30));
-  const rlimit limit{24000, 24000};  // the frames and the manifest (18 kB) fit, the AVI (34 kB) does not
+  const rlimit limit{30000, 30000};  // the frames and the manifest (25 kB) fit, the AVI (34 kB) does not
   EXPECT_EQ(Wait(Start("-q -c left -r 16x16 --avi -o out s.txt", "err.txt", &limit)), 1) << Read(Path("err.txt"));
   EXPECT_NE(Read(Path("err.txt")).find("cannot write out/0/L.avi: file too large"), std::string::npos)
       << Read(Path("err.txt"));
