@@ -69,8 +69,9 @@ std::shared_ptr<FolderLock> FolderLock::Acquire(const std::string& folder, std::
   for (int attempt = 0; attempt < 10; ++attempt) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0) {
-      // A folder or a link at the lock's name (ELOOP, EISDIR), a read-only folder, ...
+      // A link at the lock's name (never followed), a folder, a read-only folder, ...
       const int err = errno;
+      if (err == ELOOP) return cannotLock(std::string(kFolderLockName) + " is a symbolic link");
       return cannotLock(std::string(kFolderLockName) + ": " + std::strerror(err));
     }
     struct stat opened {};
