@@ -396,9 +396,12 @@ void SequenceManifest::CountNotFitting(bool right, int32_t frame, const std::str
   Json& frames = runs[CameraKey(right)]["frames"];
   for (auto f = frames.rbegin(); f != frames.rend(); ++f) {
     if (f->value("frame", -1) != frame) continue;
+    // The frame's first count makes its object (value() refuses a null).
     Json& own = (*f)["notFitting"];
+    if (!own.is_object()) own = Json::object();
     own[what] = own.value(what, 0L) + count;
     Json& total = data_->doc["notFitting"];
+    if (!total.is_object()) total = Json::object();
     total[what] = total.value(what, 0L) + count;
     break;
   }

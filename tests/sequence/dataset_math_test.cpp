@@ -250,6 +250,7 @@ TEST(Manifest, AnEditedOrDamagedRecordIsTreatedAsAbsent) {
       m.AddFrame(run.rightCamera, r);
       m.AddFiles(run.rightCamera, f, {"mask"});
       m.AddFiles(run.rightCamera, f, {"mask"});
+      m.CountNotFitting(run.rightCamera, f, "kitti16", 2);
     }
     m.EndRun(run.rightCamera, false);
     m.Save();
@@ -259,6 +260,8 @@ TEST(Manifest, AnEditedOrDamagedRecordIsTreatedAsAbsent) {
   using Json = nlohmann::json;
   const Json good = Json::parse(ReadFileBytes(dir + "meta.json"));
   EXPECT_EQ(good["runs"]["right"]["frames"][0]["files"], Json::array({"f0", "mask"}));
+  EXPECT_EQ(good["runs"]["right"]["frames"][2]["notFitting"]["kitti16"], 2);
+  EXPECT_EQ(good["notFitting"]["kitti16"], 12);
   EXPECT_EQ(SequenceManifest(dir).ReadProblem(), "");
   EXPECT_EQ(SequenceManifest(dir).ResumePointOf(left, 10).frame, 3);
   {
