@@ -16,6 +16,8 @@
 #include "cli/render_run.h"
 #include "cli/scene_dump.h"
 #include "io/file.h"
+#include "io/folder_lock.h"
+#include "io/text.h"
 #include "render/renderer.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
@@ -204,6 +206,8 @@ struct SceneRun {
   std::size_t frames = 0;
   std::vector<std::pair<bool, int>> cameras;  // right?, frames
   std::vector<std::string> wentOn;             // camera runs that went on from an earlier batch's frames
+  std::vector<std::string> notes;              // why records were not gone on from
+  bool allComplete = true;                     // every camera run was complete already: nothing made
 };
 
 // One scene, with the steps of a single-scene run: a renderer in its starting
@@ -253,6 +257,10 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
     run.error = e.message();
     return run;
   }
+  if (b.renderer->Scene().egoFrames.empty()) {
+    run.error = "the scene has no EGO lines, so it has no frames to render";
+    return run;
+  }
 
   std::string runError;
   SequenceHooks hooks;
@@ -275,9 +283,14 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
       run.error = runError;
       return run;
     }
-    if (const int32_t first = source.FirstFrame(); first > 0) {
-      const bool whole = static_cast<std::size_t>(first) >= b.renderer->Scene().egoFrames.size();
-      run.wentOn.push_back(std::string(right ? "right" : "left") +
+    const std::string camera = right ? "right" : "left";
+    if (!source.ManifestNote().empty()) run.notes.push_back(source.ManifestNote());
+    if (!source.ResumeNote().empty()) run.notes.push_back(camera + " camera made again: " + source.ResumeNote());
+    const int32_t first = source.FirstFrame();
+    const bool whole = static_cast<std::size_t>(first) >= b.renderer->Scene().egoFrames.size();
+    run.allComplete = run.allComplete && whole;
+    if (first > 0) {
+      run.wentOn.push_back(camera +
                            (whole ? " camera complete" : " camera went on from frame " + std::to_string(first)));
     }
     while (driver.TimerEnabled()) {
@@ -289,10 +302,14 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
       run.error = runError;
       return run;
     }
+    if (!source.EndError().empty()) {
+      run.error = source.EndError();
+      return run;
+    }
     if (StopSignalled()) return run;
     run.cameras.emplace_back(right, static_cast<int>(b.renderer->Scene().egoFrames.size()));
   }
-  if (b.o.avi && !b.o.preview) {
+  if (b.o.avi && !b.o.preview && !run.allComplete) {
     run.error = ExportRunAvis(directory, run.cameras, b.o.quiet, b.err);
   }
   return run;
@@ -370,6 +387,8 @@ std::vector<std::string> CollectScenes(const CliOptions& o) {
     } catch (const Error& e) {
       throw Error("cannot read the scene list: " + e.message());
     }
+    // A UTF-8 byte order mark (an editor's) is not part of the first path.
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
     for (std::string line : SplitLines(bytes)) {
       while (!line.empty() && (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) line.pop_back();
       if (line.empty() || line[0] == '#') continue;
@@ -385,7 +404,14 @@ std::string BatchSequenceDirectory(const CliOptions& o, const std::string& scene
   }
   std::string dir = o.outputFolder;
   if (!dir.empty() && dir.back() != '/') dir += '/';
-  return dir + fs::path(scene).stem().string() + "/";
+  // A sequence folder is a child of the output root: a scene named "..txt"
+  // or "...txt" must not make the root or its parent one.
+  const std::string name = fs::path(scene).stem().string();
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+    throw UsageError("--name-by-scene: the scene '" + EscapeForMessage(scene) + "' gives no folder name ('" +
+                     EscapeForMessage(name) + "')");
+  }
+  return dir + name + "/";
 }
 
 int RunBatch(const CliOptions& o, std::FILE* err) {
@@ -420,7 +446,12 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
   if (o.nameByScene) {
     std::set<std::string> names;
     for (std::size_t k = 0; k < scenes.size(); ++k) {
-      const std::string dir = BatchSequenceDirectory(o, scenes[k], k);
+      std::string dir;
+      try {
+        dir = BatchSequenceDirectory(o, scenes[k], k);
+      } catch (const UsageError& e) {
+        return fail(e.what(), kExitUsage);
+      }
       if (!names.insert(dir).second) {
         return fail("--name-by-scene: two scenes would share the folder " + dir + " ('" + scenes[k] + "')",
                     kExitUsage);
@@ -453,16 +484,35 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
     const std::string& scene = scenes[k];
     const std::string directory = BatchSequenceDirectory(o, scene, k);
     const std::string label = "[" + std::to_string(k + 1) + "/" + std::to_string(scenes.size()) + "] " + scene;
-    if (!o.preview && !o.force && SequenceComplete(directory)) {
-      ++skipped;
-      if (!o.quiet) Print(err, label + ": " + directory + " is complete, skipped\n");
-      continue;
-    }
-    if (!o.preview && (o.force || !SequenceManifest(directory).HasAnyFrame())) {
-      // A forced sequence, or one with no complete frame to go on from,
-      // starts again without its old files; otherwise the run goes on from
-      // the frames its manifest lists as complete.
-      ClearSequenceFolder(directory);
+    // The folder's lock first, held until the scene's last file and
+    // manifest are written: nothing in a folder that another run writes is
+    // touched, not even by --force.
+    std::shared_ptr<FolderLock> lock;
+    std::error_code ec;
+    const bool newFolder = !o.preview && !fs::exists(directory, ec);
+    if (!o.preview) {
+      std::string refusal;
+      try {
+        CreateOutputDirectory(directory);
+        lock = FolderLock::Acquire(directory, &refusal);
+      } catch (const Error& e) {
+        refusal = e.message();
+      }
+      if (!lock) {
+        failures.push_back({scene, refusal});
+        Print(err, label + ": failed: " + refusal + "\n");
+        continue;
+      }
+      const SequenceManifest manifest(directory);
+      if (!manifest.ReadProblem().empty())
+        Print(err, label + ": note: " + manifest.ReadProblem() + "; the sequence starts afresh\n");
+      if (o.force || !manifest.HasAnyFrame()) {
+        // A forced sequence, or one with no complete frame to go on from,
+        // starts again without its old files; otherwise the run goes on from
+        // the frames its manifest lists as complete. A complete sequence is
+        // not made again when its record is of the same runs (see below).
+        ClearSequenceFolder(directory);
+      }
     }
     const auto sceneStart = Clock::now();
     const SceneRun run = RenderScene(batch, scene, directory, o.sequenceNumber + static_cast<int>(k));
@@ -471,6 +521,8 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
     if (!run.error.empty()) {
       failures.push_back({scene, run.error});
       Print(err, label + ": failed: " + run.error + "\n");
+      lock.reset();
+      if (newFolder) fs::remove(directory, ec);  // the folder made for it, when it stayed empty
       if (batch.contextLost) break;  // nothing more can be drawn
       continue;
     }
@@ -485,6 +537,14 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
       const std::string message = "the manifest " + directory + "meta.json does not record the sequence as complete";
       failures.push_back({scene, message});
       Print(err, label + ": failed: " + message + "\n");
+      continue;
+    }
+    for (const std::string& note : run.notes) Print(err, label + ": note: " + note + "\n");
+    if (!o.preview && run.allComplete) {
+      // Every camera run's record is of this scene and these settings and
+      // complete with its files.
+      ++skipped;
+      if (!o.quiet) Print(err, label + ": " + directory + " is complete, skipped\n");
       continue;
     }
     ++rendered;

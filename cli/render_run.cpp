@@ -314,6 +314,8 @@ int RunCamera(RenderSession& s, bool right, bool otherRunFollows) {
     PrintError(s.err, s.runError);  // the preparation failed
     return kExitFailure;
   }
+  if (!s.source->ManifestNote().empty())
+    Print(s.err, "tovimar-render: note: " + s.source->ManifestNote() + "; it is written afresh\n");
   const int frames = static_cast<int>(s.renderer->Scene().egoFrames.size());
   s.progress.Begin(right ? "right" : "left ", frames);
   while (driver.TimerEnabled()) {

@@ -64,9 +64,14 @@ void CheckSize(const DisparityMap& gt, int width, int height, const std::string&
                 std::to_string(gt.width) + "x" + std::to_string(gt.height));
 }
 
+// The size check a reader makes on the header, before it reads the pixels.
+HeaderSizeCheck SameSizeAs(const DisparityMap& gt, const std::string& path) {
+  return [&gt, path](int width, int height) { CheckSize(gt, width, height, path); };
+}
+
 // Mask values 255 (visible in the other view), 128 (occluded), 0 (none).
 std::vector<uint8_t> ReadMask(const std::string& path, const DisparityMap& gt) {
-  const PngImage png = ReadPng(path);
+  const PngImage png = ReadPng(path, SameSizeAs(gt, path));
   if (png.channels != 1 || png.bitDepth != 8) throw Error("'" + path + "' is not an 8-bit grey mask");
   CheckSize(gt, png.width, png.height, path);
   std::vector<uint8_t> occlusion(png.samples.size());
@@ -79,14 +84,14 @@ std::vector<uint8_t> ReadMask(const std::string& path, const DisparityMap& gt) {
   return occlusion;
 }
 
-DisparityMap FromPfm(const std::string& path) {
-  PfmImage pfm = ReadPfm(path);
+DisparityMap FromPfm(const std::string& path, const HeaderSizeCheck& check = {}) {
+  PfmImage pfm = ReadPfm(path, check);
   if (pfm.channels != 1) throw Error("'" + path + "' has 3 channels (a disparity map has one)");
   return {pfm.width, pfm.height, std::move(pfm.values)};
 }
 
-DisparityMap From16BitPng(const std::string& path, double scale) {
-  const PngImage png = ReadPng(path);
+DisparityMap From16BitPng(const std::string& path, double scale, const HeaderSizeCheck& check = {}) {
+  const PngImage png = ReadPng(path, check);
   if (png.channels != 1 || png.bitDepth != 16) throw Error("'" + path + "' is not a 16-bit grey PNG");
   DisparityMap map{png.width, png.height, std::vector<float>(png.samples.size())};
   for (std::size_t i = 0; i < png.samples.size(); ++i)
@@ -137,6 +142,11 @@ int FrameOfName(const std::string& name) {
 
 Dataset Dataset::Open(const std::string& dir, Camera camera, const Layout* forced) {
   if (!IsDirectory(dir)) throw Error("'" + dir + "' is not a directory");
+  {
+    std::error_code ec;
+    fs::directory_iterator listing(dir, ec);
+    if (ec) throw Error("cannot read the folder '" + dir + "': " + ec.message());
+  }
   Dataset d;
   d.dir_ = dir;
   d.camera_ = camera;
@@ -213,7 +223,12 @@ GroundTruthFrame Dataset::Load(int frame) const {
   switch (layout_) {
     case Layout::Classic: {
       const std::string pfm = Join(dir_, (right ? "disp_" : "ldisp_") + n + ".pfm");
-      f.disparity = Exists(pfm) ? FromPfm(pfm) : ReadDisparityText(Join(dir_, (right ? "bindisp_" : "lbindisp_") + n + ".dat"));
+      // A name that is there is read, so a link loop or an unreadable file is
+      // named as such rather than passed over for the text file.
+      std::error_code ec;
+      f.disparity = fs::exists(fs::symlink_status(pfm, ec))
+                        ? FromPfm(pfm)
+                        : ReadDisparityText(Join(dir_, (right ? "bindisp_" : "lbindisp_") + n + ".dat"));
       const std::string mask = Join(dir_, (right ? "mask_" : "lmask_") + n + ".png");
       if (Exists(mask)) f.occlusion = ReadMask(mask, f.disparity);
       const std::string seg = Join(dir_, (right ? "seg_r_" : "seg_l_") + n + ".bmp");
@@ -232,7 +247,7 @@ GroundTruthFrame Dataset::Load(int frame) const {
       f.disparity = From16BitPng(Join(Join(dir_, "disp_occ_" + side), n), 256.0);
       const std::string noc = Join(Join(dir_, "disp_noc_" + side), n);
       if (Exists(noc)) {
-        const DisparityMap nonOccluded = From16BitPng(noc, 256.0);
+        const DisparityMap nonOccluded = From16BitPng(noc, 256.0, SameSizeAs(f.disparity, noc));
         CheckSize(f.disparity, nonOccluded.width, nonOccluded.height, noc);
         f.occlusion.resize(f.disparity.values.size());
         for (std::size_t i = 0; i < f.occlusion.size(); ++i)
@@ -312,11 +327,16 @@ std::map<int, std::string> FindPredictions(const std::string& dir, std::vector<s
   return found;
 }
 
-DisparityMap ReadPrediction(const std::string& path, double pngScale) {
+DisparityMap ReadPrediction(const std::string& path, double pngScale, int width, int height) {
+  const HeaderSizeCheck check = [&path, width, height](int w, int h) {
+    if (width > 0 && (w != width || h != height))
+      throw Error("'" + path + "' is " + std::to_string(w) + "x" + std::to_string(h) + ", the ground truth is " +
+                  std::to_string(width) + "x" + std::to_string(height));
+  };
   const std::string ext = fs::path(path).extension().string();
-  if (ext == ".pfm") return FromPfm(path);
-  if (ext == ".png") return From16BitPng(path, pngScale);
-  return ReadDisparityText(path);
+  if (ext == ".pfm") return FromPfm(path, check);
+  if (ext == ".png") return From16BitPng(path, pngScale, check);
+  return ReadDisparityText(path, check);
 }
 
 }  // namespace tovimar::eval

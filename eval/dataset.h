@@ -86,7 +86,8 @@ std::map<int, std::string> FindPredictions(const std::string& dir, std::vector<s
 
 // Reads a prediction: PFM (channel 1), 16-bit grey PNG divided by scale (0 =
 // none) or disparity text. Invalid values are kept as they are. Throws Error
-// naming the file.
-DisparityMap ReadPrediction(const std::string& path, double pngScale);
+// naming the file. With a width (> 0) and height, a file of another size is
+// refused from its header, before its pixels are read.
+DisparityMap ReadPrediction(const std::string& path, double pngScale, int width = 0, int height = 0);
 
 }  // namespace tovimar::eval

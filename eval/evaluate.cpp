@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <new>
 
 #include "eval/format.h"
 #include "io/error.h"
@@ -157,11 +158,14 @@ EvalResult Evaluate(const Dataset& dataset, const std::string& predictionDir, co
     }
     try {
       const GroundTruthFrame gt = dataset.Load(frame);
+      if (std::all_of(gt.disparity.values.begin(), gt.disparity.values.end(), [](float d) { return std::isnan(d); }))
+        throw Error("no pixel has ground truth (a finite disparity above 0 that its mask does not rule out)");
       for (const std::string& note : gt.notes) {
         // A palette note repeats for every frame; keep the first.
         if (out.notes.size() < 50) out.notes.push_back("frame " + std::to_string(frame) + ": " + note);
       }
-      DisparityMap prediction = ReadPrediction(found->second, options.pngScale);
+      DisparityMap prediction =
+          ReadPrediction(found->second, options.pngScale, gt.disparity.width, gt.disparity.height);
       const std::vector<float> raw = prediction.values;
       FrameRegions regions = Accumulate(gt, prediction, options, found->second, result, static_cast<bool>(onFrame));
       for (std::size_t s = 0; s < kSlots; ++s) {
@@ -199,10 +203,13 @@ EvalResult Evaluate(const Dataset& dataset, const std::string& predictionDir, co
           // The other camera's frame is unreadable: this check skips it.
         }
       }
-    } catch (const Error& e) {
+    } catch (const std::exception& e) {
+      // Error names the file; anything else (memory for a huge file) is
+      // this frame's failure too, and the others are evaluated.
       result = FrameResult{};
       result.frame = frame;
-      result.error = e.message();
+      result.error = dynamic_cast<const std::bad_alloc*>(&e) ? "out of memory while reading the frame's files"
+                                                                : std::string(e.what());
       previousFrame = -2;
     }
     if (onFrame) onFrame(result);

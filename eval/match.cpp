@@ -3,6 +3,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <new>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -34,6 +35,39 @@ cv::Mat Disparity(const cv::Mat& left, const cv::Mat& right, Matcher matcher, in
   return fixedPoint;  // CV_16S, 16 * d; negative where there is no match
 }
 
+// Matches one frame and writes its prediction; returns what went wrong, or "".
+std::string MatchFrame(const Dataset& dataset, int frame, Matcher matcher, bool right,
+                       const std::string& predictionDir) {
+  const auto [leftPath, rightPath] = dataset.ImagePair(frame);
+  cv::Mat leftImage = cv::imread(leftPath, cv::IMREAD_COLOR), rightImage = cv::imread(rightPath, cv::IMREAD_COLOR);
+  if (leftImage.empty() || rightImage.empty())
+    return "cannot read '" + (leftImage.empty() ? leftPath : rightPath) + "'";
+  if (leftImage.size() != rightImage.size()) return "'" + rightPath + "' differs in size from '" + leftPath + "'";
+  if (leftImage.cols < kBlockSize || leftImage.rows < kBlockSize)
+    return "the images are " + std::to_string(leftImage.cols) + "x" + std::to_string(leftImage.rows) +
+           ", smaller than the matcher's " + std::to_string(kBlockSize) + "x" + std::to_string(kBlockSize) + " blocks";
+  cv::Mat fixedPoint;
+  if (right) {
+    cv::Mat mirroredLeft, mirroredRight;
+    cv::flip(rightImage, mirroredLeft, 1);
+    cv::flip(leftImage, mirroredRight, 1);
+    cv::flip(Disparity(mirroredLeft, mirroredRight, matcher, dataset.NumDisparities(frame)), fixedPoint, 1);
+  } else {
+    fixedPoint = Disparity(leftImage, rightImage, matcher, dataset.NumDisparities(frame));
+  }
+  std::vector<float> values(static_cast<std::size_t>(fixedPoint.rows) * static_cast<std::size_t>(fixedPoint.cols));
+  for (int y = 0; y < fixedPoint.rows; ++y) {
+    const int16_t* row = fixedPoint.ptr<int16_t>(y);
+    for (int x = 0; x < fixedPoint.cols; ++x) {
+      values[static_cast<std::size_t>(y) * static_cast<std::size_t>(fixedPoint.cols) + static_cast<std::size_t>(x)] =
+          row[x] > 0 ? static_cast<float>(row[x]) / 16.0f : std::numeric_limits<float>::quiet_NaN();
+    }
+  }
+  WritePfm((std::filesystem::path(predictionDir) / ("pred_" + FrameNumber(frame) + ".pfm")).string(), values.data(),
+           fixedPoint.cols, fixedPoint.rows, 1);
+  return {};
+}
+
 }  // namespace
 
 std::vector<std::string> MatchSequence(const Dataset& dataset, Matcher matcher, const std::string& predictionDir) {
@@ -43,37 +77,16 @@ std::vector<std::string> MatchSequence(const Dataset& dataset, Matcher matcher, 
   const bool right = dataset.camera() == Camera::Right;
   std::vector<std::string> failures;
   for (int frame : dataset.Frames()) {
-    const auto [leftPath, rightPath] = dataset.ImagePair(frame);
-    cv::Mat leftImage = cv::imread(leftPath, cv::IMREAD_COLOR), rightImage = cv::imread(rightPath, cv::IMREAD_COLOR);
-    if (leftImage.empty() || rightImage.empty()) {
-      failures.push_back("frame " + std::to_string(frame) + ": cannot read '" +
-                         (leftImage.empty() ? leftPath : rightPath) + "'");
-      continue;
+    // One frame's failure (an unreadable image, OpenCV refusing a size or a
+    // header) is named, and the other frames are matched.
+    try {
+      const std::string failure = MatchFrame(dataset, frame, matcher, right, predictionDir);
+      if (!failure.empty()) failures.push_back("frame " + std::to_string(frame) + ": " + failure);
+    } catch (const std::bad_alloc&) {
+      failures.push_back("frame " + std::to_string(frame) + ": out of memory while matching");
+    } catch (const std::exception& e) {
+      failures.push_back("frame " + std::to_string(frame) + ": " + e.what());
     }
-    if (leftImage.size() != rightImage.size()) {
-      failures.push_back("frame " + std::to_string(frame) + ": '" + rightPath + "' differs in size from '" +
-                         leftPath + "'");
-      continue;
-    }
-    cv::Mat fixedPoint;
-    if (right) {
-      cv::Mat mirroredLeft, mirroredRight;
-      cv::flip(rightImage, mirroredLeft, 1);
-      cv::flip(leftImage, mirroredRight, 1);
-      cv::flip(Disparity(mirroredLeft, mirroredRight, matcher, dataset.NumDisparities(frame)), fixedPoint, 1);
-    } else {
-      fixedPoint = Disparity(leftImage, rightImage, matcher, dataset.NumDisparities(frame));
-    }
-    std::vector<float> values(static_cast<std::size_t>(fixedPoint.rows) * static_cast<std::size_t>(fixedPoint.cols));
-    for (int y = 0; y < fixedPoint.rows; ++y) {
-      const int16_t* row = fixedPoint.ptr<int16_t>(y);
-      for (int x = 0; x < fixedPoint.cols; ++x) {
-        values[static_cast<std::size_t>(y) * static_cast<std::size_t>(fixedPoint.cols) + static_cast<std::size_t>(x)] =
-            row[x] > 0 ? static_cast<float>(row[x]) / 16.0f : std::numeric_limits<float>::quiet_NaN();
-      }
-    }
-    WritePfm((std::filesystem::path(predictionDir) / ("pred_" + FrameNumber(frame) + ".pfm")).string(), values.data(),
-             fixedPoint.cols, fixedPoint.rows, 1);
   }
   return failures;
 }

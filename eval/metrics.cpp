@@ -1,7 +1,9 @@
 #include "eval/metrics.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace tovimar::eval {
@@ -11,20 +13,30 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::array<double, 4> kQuantiles{0.50, 0.90, 0.95, 0.99};
 
-constexpr int kFineBins = 64 * 256;           // 1/256 px up to 64 px
-constexpr int kCoarseBins = (1024 - 64) * 8;  // 1/8 px up to 1024 px
-constexpr int kBins = kFineBins + kCoarseBins + 1;
+constexpr int kFineBins = static_cast<int>(kFineLimit) * 256;  // 1/256 px below kFineLimit
+constexpr int kBins = kFineBins + 1;                            // and one for every larger error
 
-int BinOf(double e) {
-  if (e < 64) return static_cast<int>(e * 256);
-  if (e < 1024) return kFineBins + static_cast<int>((e - 64) * 8);
-  return kBins - 1;
+int BinOf(double e) { return e < kFineLimit ? static_cast<int>(e * 256) : kFineBins; }
+
+double BinMiddle(int b) { return (b + 0.5) / 256; }
+
+// Bin keys of large errors, ascending with the error: the 1/256 px bin up to
+// 2^40 px, then the float's own bits (floats there are 2^17 px apart and more).
+constexpr uint64_t kBitsKeys = uint64_t{1} << 48;
+
+uint64_t LargeKey(float e) {
+  if (e < 1099511627776.0f) return static_cast<uint64_t>(static_cast<double>(e) * 256);
+  uint32_t bits = 0;
+  std::memcpy(&bits, &e, sizeof bits);
+  return kBitsKeys + bits;
 }
 
-double BinMiddle(int b, double largest) {
-  if (b < kFineBins) return (b + 0.5) / 256;
-  if (b < kBins - 1) return 64 + (b - kFineBins + 0.5) / 8;
-  return largest;
+double LargeKeyValue(uint64_t key) {
+  if (key < kBitsKeys) return (static_cast<double>(key) + 0.5) / 256;
+  const auto bits = static_cast<uint32_t>(key - kBitsKeys);
+  float e = 0;
+  std::memcpy(&e, &bits, sizeof e);
+  return e;
 }
 
 // Index of quantile q among n sorted errors (n > 0).
@@ -110,12 +122,43 @@ RegionMetrics FrameRegion::Finish() {
   return m;
 }
 
-SequenceRegion::SequenceRegion() : histogram_(kBins, 0) {}
+LargeErrorCounts FrameRegion::LargeErrors() const {
+  std::vector<uint64_t> keys;
+  for (float e : errors_)
+    if (e >= kFineLimit) keys.push_back(LargeKey(e));
+  std::sort(keys.begin(), keys.end());
+  LargeErrorCounts counts;
+  for (uint64_t key : keys) {
+    if (counts.empty() || counts.back().first != key) counts.emplace_back(key, 0);
+    ++counts.back().second;
+  }
+  return counts;
+}
+
+SequenceRegion::SequenceRegion() : histogram_(kFineBins, 0) {}
 
 void SequenceRegion::Merge(FrameRegion& frame) {
   sums_.Merge(frame.Sums());
   const std::vector<uint32_t>& counts = frame.Histogram();
-  for (std::size_t b = 0; b < counts.size(); ++b) histogram_[b] += counts[b];
+  for (std::size_t b = 0; b < histogram_.size(); ++b) histogram_[b] += counts[b];
+  if (counts.back() == 0) return;
+  const LargeErrorCounts more = frame.LargeErrors();
+  LargeErrorCounts merged;
+  merged.reserve(large_.size() + more.size());
+  auto a = large_.cbegin();
+  auto b = more.cbegin();
+  while (a != large_.end() || b != more.end()) {
+    if (b == more.end() || (a != large_.end() && a->first < b->first)) {
+      merged.push_back(*a++);
+    } else if (a == large_.end() || b->first < a->first) {
+      merged.push_back(*b++);
+    } else {
+      merged.emplace_back(a->first, a->second + b->second);
+      ++a;
+      ++b;
+    }
+  }
+  large_ = std::move(merged);
 }
 
 RegionMetrics SequenceRegion::Finish() const {
@@ -124,10 +167,14 @@ RegionMetrics SequenceRegion::Finish() const {
   std::array<double, 4> q{};
   uint64_t seen = 0;
   std::size_t next = 0;
-  const double largest = 1024;
-  for (int b = 0; b < kBins && next < q.size(); ++b) {
-    seen += histogram_[static_cast<std::size_t>(b)];
-    while (next < q.size() && seen > QuantileIndex(kQuantiles[next], sums_.evaluated)) q[next++] = BinMiddle(b, largest);
+  const auto take = [&](uint64_t count, double value) {
+    seen += count;
+    while (next < q.size() && seen > QuantileIndex(kQuantiles[next], sums_.evaluated)) q[next++] = value;
+  };
+  for (int b = 0; b < kFineBins && next < q.size(); ++b) take(histogram_[static_cast<std::size_t>(b)], BinMiddle(b));
+  for (const auto& [key, count] : large_) {
+    if (next == q.size()) break;
+    take(count, LargeKeyValue(key));
   }
   SetQuantiles(m, q);
   return m;

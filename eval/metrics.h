@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tovimar::eval {
@@ -43,6 +44,13 @@ struct ErrorSums {
   RegionMetrics Finish() const;
 };
 
+// Sequence histograms: bins of 1/256 px below kFineLimit px; larger errors
+// are kept as sparse counts of their 1/256 px bins (of their exact values
+// past 2^40 px, where floats are further apart), so a quantile is the middle
+// of its bin over the whole range: exact to 1/512 px.
+inline constexpr double kFineLimit = 64;
+using LargeErrorCounts = std::vector<std::pair<uint64_t, uint64_t>>;  // bin key, count; keys ascending
+
 // A region within one frame: keeps every error for exact quantiles.
 class FrameRegion {
  public:
@@ -56,8 +64,11 @@ class FrameRegion {
   }
   void Reserve(std::size_t n) { errors_.reserve(n); }
   const ErrorSums& Sums() const { return sums_; }
-  // Counts per bin of SequenceRegion's histogram, made on first use.
+  // Counts per fine bin of the sequence histogram, and in a last bin the
+  // errors of kFineLimit px and more; made on first use.
   const std::vector<uint32_t>& Histogram();
+  // The errors of kFineLimit px and more, counted per bin key.
+  LargeErrorCounts LargeErrors() const;
   // The quantile is element ceil(q * n) - 1 of the sorted errors: found
   // exactly by sorting only the errors of the histogram bin that holds it.
   RegionMetrics Finish();
@@ -68,9 +79,8 @@ class FrameRegion {
   std::vector<uint32_t> histogram_;
 };
 
-// A region over a sequence. Quantiles come from a histogram: bins of 1/256
-// px up to 64 px, of 1/8 px up to 1024 px, then one bin; a quantile is the
-// middle of its bin (exact to 1/512 px below 64 px).
+// A region over a sequence. Quantiles come from the histogram above: a
+// quantile is the middle of its bin, exact to 1/512 px.
 class SequenceRegion {
  public:
   SequenceRegion();
@@ -79,7 +89,8 @@ class SequenceRegion {
 
  private:
   ErrorSums sums_;
-  std::vector<uint64_t> histogram_;
+  std::vector<uint64_t> histogram_;  // the fine bins
+  LargeErrorCounts large_;
 };
 
 }  // namespace tovimar::eval

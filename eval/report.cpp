@@ -76,6 +76,13 @@ std::string Pad(std::string s, std::size_t width) {
   return s;
 }
 
+// A table column: right-aligned in width characters, and at least one space
+// from the column before (a value wider than its column pushes the row on).
+std::string Column(std::string s, std::size_t width) {
+  s.insert(0, s.size() < width ? width - s.size() : 1, ' ');
+  return s;
+}
+
 const RegionMetrics* Find(const RegionList& regions, const std::string& name) {
   for (const auto& [n, m] : regions) {
     if (n == name) return &m;
@@ -119,19 +126,20 @@ void PrintTable(const EvalResult& result, std::ostream& out) {
     }
     const RegionMetrics* m = Find(f.regions, "all");
     if (m == nullptr) continue;
-    out << name << Pad(Fixed(m->epe, 3), 9) << Pad(Fixed(m->rmse, 3), 9) << Pad(Fixed(m->bad2, 2), 9)
-        << Pad(Fixed(m->d1, 2), 8) << Pad(Fixed(m->a90, 3), 9) << Pad(Fixed(m->density, 2), 10)
-        << Pad(std::to_string(m->pixels), 10) << "\n";
+    out << name << Column(Fixed(m->epe, 3), 9) << Column(Fixed(m->rmse, 3), 9) << Column(Fixed(m->bad2, 2), 9)
+        << Column(Fixed(m->d1, 2), 8) << Column(Fixed(m->a90, 3), 9) << Column(Fixed(m->density, 2), 10)
+        << Column(std::to_string(m->pixels), 10) << "\n";
   }
   out << "\nsequence total\nregion            EPE    RMSE  bad0.5%  bad1%  bad2%  bad4%    D1%     A50     A90     A95"
          "     A99 density%     pixels\n";
   for (const auto& [name, m] : result.total) {
     std::string label = name;
     label.resize(std::max<std::size_t>(label.size(), 13), ' ');
-    out << label << Pad(Fixed(m.epe, 3), 8) << Pad(Fixed(m.rmse, 3), 8) << Pad(Fixed(m.bad05, 2), 9)
-        << Pad(Fixed(m.bad1, 2), 7) << Pad(Fixed(m.bad2, 2), 7) << Pad(Fixed(m.bad4, 2), 7) << Pad(Fixed(m.d1, 2), 7)
-        << Pad(Fixed(m.a50, 3), 8) << Pad(Fixed(m.a90, 3), 8) << Pad(Fixed(m.a95, 3), 8) << Pad(Fixed(m.a99, 3), 8)
-        << Pad(Fixed(m.density, 2), 9) << Pad(std::to_string(m.pixels), 11) << "\n";
+    out << label << Column(Fixed(m.epe, 3), 8) << Column(Fixed(m.rmse, 3), 8) << Column(Fixed(m.bad05, 2), 9)
+        << Column(Fixed(m.bad1, 2), 7) << Column(Fixed(m.bad2, 2), 7) << Column(Fixed(m.bad4, 2), 7)
+        << Column(Fixed(m.d1, 2), 7) << Column(Fixed(m.a50, 3), 8) << Column(Fixed(m.a90, 3), 8)
+        << Column(Fixed(m.a95, 3), 8) << Column(Fixed(m.a99, 3), 8) << Column(Fixed(m.density, 2), 9)
+        << Column(std::to_string(m.pixels), 11) << "\n";
   }
   for (const std::string& n : result.notes) out << "note: " << n << "\n";
   for (const std::string& w : result.warnings) out << "warning: " << w << "\n";
@@ -222,8 +230,9 @@ void WritePlot(const EvalResult& result, const std::string& path) {
   maxEpe = maxEpe > 0 ? maxEpe * 1.1 : 1;
   const int firstFrame = points.empty() ? 0 : points.front().first;
   const int lastFrame = points.empty() ? 1 : std::max(points.back().first, firstFrame + 1);
-  const auto px = [&](int frame) {
-    return left + (width - left - right) * (frame - firstFrame) / (lastFrame - firstFrame);
+  const auto px = [&](int frame) {  // in 64 bits: frame numbers may lie far apart
+    return left + static_cast<int>(int64_t{width - left - right} * (int64_t{frame} - firstFrame) /
+                                   (int64_t{lastFrame} - firstFrame));
   };
   const auto py = [&](double v, double max) {
     return top + static_cast<int>(std::lround((height - top - bottom) * (1 - std::clamp(v / max, 0.0, 1.0))));

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <new>
 #include <optional>
 
 #include "eval/evaluate.h"
@@ -64,9 +65,9 @@ Options:
                                 mirrored pair)
   -h, --help                    this text
 
-Exit codes: 0 every frame evaluated, 1 some frames could not be read (each is
-named, the others are evaluated) or an output could not be written, 2 bad
-options.
+Exit codes: 0 every frame evaluated, 1 some frames could not be read or
+matched, or have no valid ground-truth pixel (each is named, the others are
+evaluated), or an output could not be written, 2 bad options.
 )";
 }
 
@@ -161,13 +162,22 @@ int RunEvalTool(const std::vector<std::string>& args, std::ostream& out, std::os
       if (ec) throw Error("Cannot create directory " + o.images + ": " + ec.message());
     }
     const std::string images = o.images;
-    const EvalResult result = Evaluate(dataset, o.predictions, o.eval, [&images](const FrameResult& f) {
-      if (!images.empty() && f.error.empty())
+    std::vector<std::string> pictureFailures;  // a picture that cannot be written loses nothing else
+    const EvalResult result = Evaluate(dataset, o.predictions, o.eval, [&](const FrameResult& f) {
+      if (images.empty() || !f.error.empty()) return;
+      try {
         WriteErrorPicture(f, (std::filesystem::path(images) / ("error_" + FrameNumber(f.frame) + ".png")).string());
+      } catch (const std::exception& e) {
+        pictureFailures.push_back(e.what());
+      }
     });
     PrintTable(result, out);
     for (const FrameResult& f : result.frames) {
       if (!f.error.empty()) err << "tovimar-eval: frame " << f.frame << ": " << f.error << "\n";
+    }
+    for (const std::string& failure : pictureFailures) {
+      err << "tovimar-eval: " << failure << "\n";
+      allRead = false;
     }
     if (!o.json.empty()) {
       const std::string text = ToJson(result);
@@ -181,6 +191,13 @@ int RunEvalTool(const std::vector<std::string>& args, std::ostream& out, std::os
     return allRead && result.AllRead() ? 0 : 1;
   } catch (const Error& e) {
     err << "tovimar-eval: " << e.message() << "\n";
+    return 1;
+  } catch (const std::bad_alloc&) {
+    err << "tovimar-eval: out of memory\n";
+    return 1;
+  } catch (const std::exception& e) {
+    // OpenCV's and the standard library's failures end the run with a message, never an abort.
+    err << "tovimar-eval: " << e.what() << "\n";
     return 1;
   }
 }

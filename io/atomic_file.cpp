@@ -77,6 +77,15 @@ bool IsTemporaryOutputName(const std::string& name, std::string* finalName) {
 
 AtomicFile::~AtomicFile() { Discard(); }
 
+namespace {
+
+bool FolderExists(const std::string& folder) {
+  struct stat st {};
+  return ::stat(folder.empty() ? "." : folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
 void AtomicFile::Create(const std::string& path) {
   Discard();
   path_ = path;
@@ -103,6 +112,10 @@ void AtomicFile::Create(const std::string& path) {
       temporary_ = candidate;
       appendAt_ = 0;
       return;
+    }
+    if (errno == ENOENT && FolderExists(folder)) {
+      // The folder is there but takes no new names (/proc, /sys).
+      ThrowCannotCreate(path, std::string("the folder does not accept new files"));
     }
     if (errno != EEXIST) ThrowCannotCreate(path, errno);
   }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "io/size_check.h"
+
 namespace tovimar {
 
 struct DisparityText {
@@ -17,7 +19,9 @@ struct DisparityText {
 std::string ParseDisparityText(const char* data, std::size_t size, DisparityText& map);
 
 // Reads a regular file. Throws Error("'path' does not exist") or
-// Error("'path' is not a readable disparity file (reason)").
-DisparityText ReadDisparityText(const std::string& path);
+// Error("'path' is not a readable disparity file (reason)"), or what check
+// throws for the size in the first two lines. The size is checked, against
+// check and against the file's length, before the file is read whole.
+DisparityText ReadDisparityText(const std::string& path, const HeaderSizeCheck& check = {});
 
 }  // namespace tovimar

@@ -52,8 +52,14 @@ std::string ReadOnlyFile::Open(const std::string& path) {
     fd_ = -1;
   }
   switch (InspectFile(path)) {
-    case FileKind::Missing:
+    case FileKind::Missing: {
+      // Only a name with nothing behind it is missing; a link loop or a
+      // folder that cannot be searched is named as what it is.
+      struct stat st {};
+      if (::stat(path.c_str(), &st) != 0 && errno != ENOENT && errno != ENOTDIR)
+        return std::string("cannot be opened: ") + std::strerror(errno);
       return kFileMissing;
+    }
     case FileKind::Other:
       return "not a regular file";
     case FileKind::Regular:

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -51,31 +52,48 @@ std::string DescribeHolder(const std::string& text) {
 
 std::shared_ptr<FolderLock> FolderLock::Acquire(const std::string& folder, std::string* refusal) {
   refusal->clear();
+  std::string shown = folder.empty() ? std::string(".") : folder;
+  if (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+  // Any failure to lock refuses the run: writing unlocked would let two runs
+  // interleave their frames.
+  auto cannotLock = [&](const std::string& why) -> std::shared_ptr<FolderLock> {
+    *refusal = "cannot lock the sequence folder '" + EscapeForMessage(shown) + "': " + why;
+    return nullptr;
+  };
   char real[PATH_MAX];
-  if (::realpath(folder.empty() ? "." : folder.c_str(), real) == nullptr) return nullptr;
+  if (::realpath(shown.c_str(), real) == nullptr) return cannotLock(std::strerror(errno));
   const std::string key = real;
   const std::lock_guard<std::mutex> guard(g_mutex);
   if (auto held = Held()[key].lock()) return held;
   const std::string path = key + "/" + kFolderLockName;
   for (int attempt = 0; attempt < 10; ++attempt) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+      // A link at the lock's name (never followed), a folder, a read-only folder, ...
+      const int err = errno;
+      if (err == ELOOP) return cannotLock(std::string(kFolderLockName) + " is a symbolic link");
+      return cannotLock(std::string(kFolderLockName) + ": " + std::strerror(err));
+    }
+    struct stat opened {};
+    if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+      ::close(fd);
+      return cannotLock(std::string(kFolderLockName) + " is not a regular file");
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int err = errno;
       std::string text(512, '\0');
       const ssize_t got = err == EWOULDBLOCK ? ::pread(fd, text.data(), text.size(), 0) : -1;
       ::close(fd);
-      if (err != EWOULDBLOCK) return nullptr;  // a file system without locks
+      // Another error than a held lock: a file system without locks, ...
+      if (err != EWOULDBLOCK) return cannotLock(std::string("flock: ") + std::strerror(err));
       text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-      std::string shown = folder;
-      if (shown.size() > 1 && shown.back() == '/') shown.pop_back();
       *refusal = "the sequence folder '" + EscapeForMessage(shown) + "' is in use by " + DescribeHolder(text);
       return nullptr;
     }
     // The holder before us may have removed the file between our open and
     // our flock: then the lock is on a file no one else will find.
-    struct stat opened {}, named {};
-    if (::fstat(fd, &opened) != 0 || ::lstat(path.c_str(), &named) != 0 || opened.st_dev != named.st_dev ||
+    struct stat named {};
+    if (::lstat(path.c_str(), &named) != 0 || opened.st_dev != named.st_dev ||
         opened.st_ino != named.st_ino) {
       ::close(fd);
       continue;
@@ -88,7 +106,7 @@ std::shared_ptr<FolderLock> FolderLock::Acquire(const std::string& folder, std::
     Held()[key] = lock;
     return lock;
   }
-  return nullptr;
+  return cannotLock(std::string(kFolderLockName) + " was replaced again and again while being locked");
 }
 
 FolderLock::~FolderLock() {

@@ -17,10 +17,11 @@ inline constexpr const char* kFolderLockName = ".tovimar.lock";
 class FolderLock {
  public:
   // Takes the lock of folder (an existing folder; a trailing '/' is fine).
-  // Returns null with *refusal set ("the sequence folder 'F' is in use by
-  // PROGRAM (pid N on HOST)") when another process holds it; null with
-  // *refusal empty when no lock file can be made there (a missing or
-  // read-only folder: the run's first file reports the cause).
+  // Returns null with *refusal set when the lock is not taken: "the sequence
+  // folder 'F' is in use by PROGRAM (pid N on HOST)" when another process
+  // holds it, "cannot lock the sequence folder 'F': REASON" for any other
+  // failure (a missing or read-only folder, a folder or link at the lock's
+  // name, a file system without flock).
   static std::shared_ptr<FolderLock> Acquire(const std::string& folder, std::string* refusal);
 
   ~FolderLock();  // removes the lock file and releases the lock

@@ -158,7 +158,7 @@ std::string DecodePfm(const uint8_t* data, std::size_t size, PfmImage& image) {
   return why;
 }
 
-PfmImage ReadPfm(const std::string& path) {
+PfmImage ReadPfm(const std::string& path, const HeaderSizeCheck& check) {
   ReadOnlyFile file;
   OpenForReading(file, path, "PFM");
   const auto refuse = [&path](const std::string& why) { return NotReadable(path, "PFM", why); };
@@ -170,6 +170,7 @@ PfmImage ReadPfm(const std::string& path) {
   std::string why = ParsePfmHeader(head, headSize, h);
   if (why.empty()) why = CheckDataSize(h, file.Size());
   if (!why.empty()) throw refuse(why);
+  if (check) check(h.width, h.height);
   std::vector<uint8_t> samples(h.dataBytes);
   if (!file.ReadAt(h.dataOffset, samples.data(), samples.size())) throw refuse("read failed");
   PfmImage image;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "io/size_check.h"
+
 namespace tovimar {
 
 // Largest width or height accepted by the reader.
@@ -35,7 +37,8 @@ struct PfmImage {
 std::string DecodePfm(const uint8_t* data, std::size_t size, PfmImage& image);
 
 // Reads a PFM file. Throws Error("'" + path + "' does not exist") or
-// Error("'" + path + "' is not a readable PFM (" + reason + ")").
-PfmImage ReadPfm(const std::string& path);
+// Error("'" + path + "' is not a readable PFM (" + reason + ")"), or what
+// check throws for the header's size (before the samples are read).
+PfmImage ReadPfm(const std::string& path, const HeaderSizeCheck& check = {});
 
 }  // namespace tovimar

@@ -201,10 +201,24 @@ std::string DecodePng(const uint8_t* data, std::size_t size, PngImage& image) {
   return {};
 }
 
-PngImage ReadPng(const std::string& path) {
+PngImage ReadPng(const std::string& path, const HeaderSizeCheck& check) {
   ReadOnlyFile file;
   OpenForReading(file, path, "PNG");
   const auto refuse = [&path](const std::string& why) { return NotReadable(path, "PNG", why); };
+  // The signature and the header chunk (IHDR: width and height, big-endian)
+  // before anything else is read.
+  uint8_t head[24];
+  if (file.Size() < sizeof head || !file.ReadAt(0, head, sizeof head) || png_sig_cmp(head, 0, 8) != 0)
+    throw refuse("no PNG signature");
+  if (std::memcmp(head + 12, "IHDR", 4) != 0) throw refuse("no header chunk");
+  const auto big32 = [](const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+  };
+  const uint32_t width = big32(head + 16), height = big32(head + 20);
+  if (width < 1 || height < 1 || width > uint32_t{kMaxPngSide} || height > uint32_t{kMaxPngSide})
+    throw refuse("size out of range");
+  if (uint64_t{width} * height > kMaxPngPixels) throw refuse("too many pixels");
+  if (check) check(static_cast<int>(width), static_cast<int>(height));
   // Compressed data is never larger than this for an accepted picture.
   constexpr uint64_t kMaxBytes = uint64_t{1} << 30;
   if (file.Size() > kMaxBytes) throw refuse("file too large");

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "io/size_check.h"
+
 namespace tovimar {
 
 // Largest width or height, and largest pixel count, accepted by the reader.
@@ -40,7 +42,9 @@ struct PngImage {
 std::string DecodePng(const uint8_t* data, std::size_t size, PngImage& image);
 
 // Reads a PNG file. Throws Error("'" + path + "' does not exist") or
-// Error("'" + path + "' is not a readable PNG (" + reason + ")").
-PngImage ReadPng(const std::string& path);
+// Error("'" + path + "' is not a readable PNG (" + reason + ")"), or what
+// check throws for the size in the header. The signature, the header's size
+// and check come before the file is read whole or decoded.
+PngImage ReadPng(const std::string& path, const HeaderSizeCheck& check = {});
 
 }  // namespace tovimar

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and
 # UndefinedBehaviorSanitizer, runs every test headless, then fuzzes the scene
-# line parser and the BMP reader for a short fixed time each.
+# line parser, the BMP reader and the manifest reader for a short fixed time
+# each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -20,7 +21,7 @@ ctest --test-dir build-test --output-on-failure -j2
 FUZZ_SECONDS="${FUZZ_SECONDS:-30}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTOVIMAR_FUZZ=ON -DTOVIMAR_BUILD_GUI=OFF -DTOVIMAR_BUILD_TESTS=ON -DTOVIMAR_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz --target fuzz_parseline fuzz_bmp
+cmake --build build-fuzz --target fuzz_parseline fuzz_bmp fuzz_manifest
 mkdir -p build-fuzz/corpus
 ./build-fuzz/tests/fuzz/fuzz_parseline -max_total_time="$FUZZ_SECONDS" -max_len=4096 \
   build-fuzz/corpus tests/fuzz/seeds
@@ -32,3 +33,10 @@ mkdir -p build-fuzz/bmp_corpus
 ./build-fuzz/tests/fuzz/fuzz_bmp -max_total_time="$BMP_FUZZ_SECONDS" -max_len=4096 \
   build-fuzz/bmp_corpus tests/fuzz/bmp_seeds
 echo "fuzz: BMP reader survived ${BMP_FUZZ_SECONDS}s"
+
+# Fuzz the manifest reader (meta.json of a sequence folder).
+MANIFEST_FUZZ_SECONDS="${MANIFEST_FUZZ_SECONDS:-20}"
+mkdir -p build-fuzz/manifest_corpus
+./build-fuzz/tests/fuzz/fuzz_manifest -max_total_time="$MANIFEST_FUZZ_SECONDS" -max_len=16384 \
+  build-fuzz/manifest_corpus tests/fuzz/manifest_seeds
+echo "fuzz: manifest reader survived ${MANIFEST_FUZZ_SECONDS}s"

@@ -7,6 +7,7 @@
 
 #include "io/error.h"
 #include "io/file.h"
+#include "io/sha256.h"
 #include "render/camera.h"
 
 #ifndef TOVIMAR_VERSION
@@ -37,22 +38,160 @@ Json RenderingJson(const RunDescription& run) {
   return {{"background", run.background}, {"antiAlias", run.antiAlias}, {"palette", run.palette}};
 }
 
+// What differs between a camera's record in `doc` and the run `run`
+// describes, of what decides its files' bytes ("" when nothing does).
+std::string RunDifference(const Json& doc, const Json& record, const RunDescription& run) {
+  if (doc.value("sceneSha256", "") != run.sceneSha256) return "the scene";
+  if (doc.value("width", 0) != run.width || doc.value("height", 0) != run.height) return "the size";
+  if (doc.value("focalLength", 0.0) != run.focalLength) return "the focal length";
+  if (doc.value("baseline", 0.0) != run.baseline) return "the baseline";
+  if (!record.is_object()) return "the record";
+  if (record.value("outputs", "") != OutputListText(run.outputs)) return "the outputs";
+  if (record.value("layout", "") != LayoutName(run.outputs.layout)) return "the layout";
+  if (record.value("noiseSigma", -1.0) != run.noiseSigma) return "the noise";
+  // Field by field: a record whose keys were reordered is the same.
+  const Json& rendering = record.contains("rendering") ? record["rendering"] : Json();
+  if (!rendering.is_object() || rendering.value("background", Json()) != Json(run.background) ||
+      rendering.value("antiAlias", !run.antiAlias) != run.antiAlias ||
+      rendering.value("palette", !run.palette) != run.palette)
+    return "the background, antialiasing or palette";
+  return "";
+}
+
 // A camera's record in `doc` is of the run `run` describes: what decides its
 // files' bytes agrees.
 bool SameRun(const Json& doc, const Json& record, const RunDescription& run) {
-  return SamePair(doc, run) && record.is_object() && record.value("outputs", "") == OutputListText(run.outputs) &&
-         record.value("layout", "") == LayoutName(run.outputs.layout) &&
-         record.value("noiseSigma", -1.0) == run.noiseSigma && record.contains("rendering") &&
-         record["rendering"] == RenderingJson(run);
+  return RunDifference(doc, record, run).empty();
+}
+
+// ---- checking a manifest read from disk: it is untrusted input, so every
+// field that is used is checked for its type before anything reads it.
+
+bool IsCount(const Json& j, int64_t largest) {
+  return j.is_number_integer() && j.get<int64_t>() >= 0 && j.get<int64_t>() <= largest;
+}
+
+bool IsRandomState(const Json& j) {
+  return j.is_object() && j.contains("low") && j.contains("high") && IsCount(j["low"], UINT32_MAX) &&
+         IsCount(j["high"], UINT32_MAX);
+}
+
+// A file name relative to the sequence folder that stays inside it.
+bool IsFolderFile(const Json& j) {
+  if (!j.is_string()) return false;
+  const std::string& name = j.get_ref<const std::string&>();
+  if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos) return false;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t slash = name.find('/', start);
+    const std::string part = name.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    if (part.empty() || part == "." || part == "..") return false;
+    if (slash == std::string::npos) return true;
+    start = slash + 1;
+  }
+}
+
+bool IsNumberArray(const Json& j, std::size_t size) {
+  if (!j.is_array() || j.size() != size) return false;
+  return std::all_of(j.begin(), j.end(), [](const Json& v) { return v.is_number(); });
+}
+
+bool IsCountObject(const Json& j) {
+  return j.is_object() && std::all_of(j.begin(), j.end(), [](const Json& v) { return v.is_number_integer(); });
+}
+
+// "" when `frame` is a frame record as BeginRun and AddFrame write it.
+std::string FrameProblem(const Json& f) {
+  if (!f.is_object()) return "is not an object";
+  if (!f.contains("frame") || !IsCount(f["frame"], INT32_MAX)) return "has no frame number";
+  if (!f.contains("pose") || !IsNumberArray(f["pose"], 16)) return "has no pose of 16 numbers";
+  if (!f.contains("files") || !f["files"].is_array() ||
+      !std::all_of(f["files"].begin(), f["files"].end(), IsFolderFile))
+    return "has no list of file names inside the folder";
+  if (f.contains("seconds") && !f["seconds"].is_number()) return "has a wall time that is not a number";
+  if (f.contains("disparityRange") && !IsNumberArray(f["disparityRange"], 2))
+    return "has a disparity range that is not two numbers";
+  if (!f.contains("randomStateAtStart") || !IsRandomState(f["randomStateAtStart"]) ||
+      !f.contains("randomStateAtEnd") || !IsRandomState(f["randomStateAtEnd"]))
+    return "has no random states";
+  if (f.contains("notFitting") && !IsCountObject(f["notFitting"])) return "has counts that are not integers";
+  if (f.contains("randomCheck") && !f["randomCheck"].is_string()) return "has a random state check that is not text";
+  return "";
+}
+
+// "" when `doc` is a manifest as this program writes it, else what is wrong.
+std::string ManifestProblem(const Json& doc) {
+  if (!doc.is_object()) return "it is not a JSON object";
+  for (const char* key : {"width", "height"})
+    if (!doc.contains(key) || !IsCount(doc[key], INT32_MAX)) return std::string("\"") + key + "\" is not a size";
+  for (const char* key : {"focalLength", "baseline"})
+    if (!doc.contains(key) || !doc[key].is_number()) return std::string("\"") + key + "\" is not a number";
+  if (!doc.contains("sceneSha256") || !doc["sceneSha256"].is_string()) return "\"sceneSha256\" is not a string";
+  if (doc.contains("plannedCameras") && !doc["plannedCameras"].is_string()) return "\"plannedCameras\" is not a string";
+  if (!doc.contains("intrinsics") || !doc["intrinsics"].is_object()) return "\"intrinsics\" is not an object";
+  for (const char* key : {"fx", "fy", "cx", "cy"})
+    if (!doc["intrinsics"].contains(key) || !doc["intrinsics"][key].is_number())
+      return std::string("\"intrinsics\" has no number \"") + key + "\"";
+  if (doc.contains("notFitting") && !IsCountObject(doc["notFitting"]))
+    return "\"notFitting\" holds other than integers";
+  if (!doc.contains("runs") || !doc["runs"].is_object()) return "\"runs\" is not an object";
+  for (const auto& [camera, run] : doc["runs"].items()) {
+    if (camera != "left" && camera != "right") return "\"runs\" has a run of no camera (\"" + camera + "\")";
+    const std::string where = "the " + camera + " camera's run ";
+    if (!run.is_object()) return where + "is not an object";
+    for (const char* key : {"outputs", "layout"})
+      if (!run.contains(key) || !run[key].is_string()) return where + "has no \"" + key + "\"";
+    if (!run.contains("noiseSigma") || !run["noiseSigma"].is_number()) return where + "has no noise";
+    if (!run.contains("rendering") || !run["rendering"].is_object() ||
+        !(run["rendering"].contains("background") && IsNumberArray(run["rendering"]["background"], 3)) ||
+        !(run["rendering"].contains("antiAlias") && run["rendering"]["antiAlias"].is_boolean()) ||
+        !(run["rendering"].contains("palette") && run["rendering"]["palette"].is_boolean()))
+      return where + "has no rendering settings";
+    if (!run.contains("randomStateAtStart") || !IsRandomState(run["randomStateAtStart"]))
+      return where + "has no random state at its start";
+    if (!run.contains("complete") || !run["complete"].is_boolean()) return where + "has no \"complete\" flag";
+    if (run.contains("continuedAtFrame") && !IsCount(run["continuedAtFrame"], INT32_MAX))
+      return where + "has a \"continuedAtFrame\" that is not a frame number";
+    if (!run.contains("frames") || !run["frames"].is_array()) return where + "has no list of frames";
+    for (const Json& f : run["frames"]) {
+      const std::string problem = FrameProblem(f);
+      if (!problem.empty()) return where + "has a frame that " + problem;
+    }
+  }
+  return "";
 }
 
 Json RandomJson(const RandomState& r) { return {{"low", r.low}, {"high", r.high}}; }
+
+// A check of a frame's random states, recorded with them: a state edited
+// by hand or damaged no longer matches it, and the frame is made again.
+std::string RandomCheck(int64_t frame, const Json& atStart, const Json& atEnd) {
+  std::string text = std::to_string(frame);
+  for (const Json* state : {&atStart, &atEnd})
+    text += " " + std::to_string(state->at("low").get<uint32_t>()) + " " +
+            std::to_string(state->at("high").get<uint32_t>());
+  return Sha256Hex(text).substr(0, 16);
+}
 
 RandomState RandomOf(const Json& j) {
   RandomState r;
   r.low = j.at("low").get<uint32_t>();
   r.high = j.at("high").get<uint32_t>();
   return r;
+}
+
+// Reads and checks a manifest: "" when doc holds it, else why not.
+std::string ReadManifest(const std::string& path, Json& doc) {
+  ReadOnlyFile file;
+  if (const std::string why = file.Open(path); !why.empty()) return "it " + why;
+  if (file.Size() > SequenceManifest::kMaxFileBytes)
+    return "it holds " + std::to_string(file.Size()) + " bytes, more than a manifest may (" +
+           std::to_string(SequenceManifest::kMaxFileBytes) + ")";
+  std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
+  if (!file.ReadAt(0, bytes.data(), bytes.size())) return "it cannot be read";
+  doc = Json::parse(bytes, nullptr, false);
+  if (doc.is_discarded()) return "it is not valid JSON";
+  return ManifestProblem(doc);
 }
 
 }  // namespace
@@ -75,12 +214,15 @@ int DisparityLevels(double baseline, double focalLength) {
 
 SequenceManifest::SequenceManifest(std::string directory)
     : directory_(std::move(directory)), data_(std::make_unique<Data>()) {
-  ReadOnlyFile file;
-  if (!file.Open(directory_ + kFileName).empty()) return;
-  std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
-  if (!file.ReadAt(0, bytes.data(), bytes.size())) return;
-  Json doc = Json::parse(bytes, nullptr, false);
-  if (doc.is_object() && doc.contains("runs") && doc["runs"].is_object()) data_->doc = std::move(doc);
+  const std::string path = directory_ + kFileName;
+  if (InspectFile(path) == FileKind::Missing) return;
+  Json doc;
+  const std::string problem = ReadManifest(path, doc);
+  if (problem.empty()) {
+    data_->doc = std::move(doc);
+  } else {
+    readProblem_ = std::string(kFileName) + " is not used: " + problem;
+  }
 }
 
 SequenceManifest::~SequenceManifest() = default;
@@ -159,16 +301,23 @@ ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t f
   ResumePoint point;
   if (frameCount <= 0 || !doc.contains("runs") || !doc["runs"].contains(own)) return point;
   const Json& record = doc["runs"][own];
-  if (!SameRun(doc, record, run) || !record.contains("frames") || !record["frames"].is_array()) return point;
+  if (const std::string differs = RunDifference(doc, record, run); !differs.empty()) {
+    point.note = differs + " differs from the record";
+    return point;
+  }
+  if (!record.contains("frames") || !record["frames"].is_array()) return point;
   try {
     // The complete frames from the first on: listed in order, with their
     // random states and every file they list.
+    // A frame's random states must match their recorded check.
     std::vector<const Json*> frames;
     for (const Json& f : record["frames"]) {
       if (f.value("frame", -1) != static_cast<int32_t>(frames.size()) || !f.contains("randomStateAtEnd") ||
           !f.contains("pose") || !f.contains("files")) {
         break;
       }
+      const std::string check = RandomCheck(f["frame"].get<int64_t>(), f["randomStateAtStart"], f["randomStateAtEnd"]);
+      if (f.value("randomCheck", "") != check) break;
       bool filesThere = true;
       for (const Json& name : f["files"])
         filesThere = filesThere && InspectFile(directory_ + name.get<std::string>()) == FileKind::Regular;
@@ -185,7 +334,10 @@ ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t f
     int32_t first = listed;
     if (run.outputs.flow && first > 0) --first;  // its flow waits for the next frame
     first = std::min(first, frameCount - 1);      // the end of the run is recorded by a frame made again
-    if (first <= 0) return point;
+    if (first <= 0) {
+      if (!record["frames"].empty()) point.note = "no frame from the first on is complete with its files";
+      return point;
+    }
     const Json& before = *frames[static_cast<std::size_t>(first - 1)];
     point.random = RandomOf(before.at("randomStateAtEnd"));
     const std::vector<double> pose = before.at("pose").get<std::vector<double>>();
@@ -195,6 +347,7 @@ ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t f
     point.frame = first;
   } catch (const Json::exception&) {
     point = ResumePoint{};  // a record that is not as written: start afresh
+    point.note = "the record cannot be read";
   }
   return point;
 }
@@ -209,6 +362,7 @@ void SequenceManifest::AddFrame(bool right, const FrameRecord& record) try {
   if (record.minDisparity <= record.maxDisparity) f["disparityRange"] = {record.minDisparity, record.maxDisparity};
   f["randomStateAtStart"] = RandomJson(record.randomAtStart);
   f["randomStateAtEnd"] = RandomJson(record.randomAtEnd);
+  f["randomCheck"] = RandomCheck(record.frame, f["randomStateAtStart"], f["randomStateAtEnd"]);
   frames.push_back(std::move(f));
   CountNotFitting(right, record.frame, "kitti16", record.kitti16NotFitting);
 } catch (const Json::exception& e) {
@@ -222,7 +376,11 @@ void SequenceManifest::AddFiles(bool right, int32_t frame, const std::vector<std
   Json& frames = runs[CameraKey(right)]["frames"];
   for (auto f = frames.rbegin(); f != frames.rend(); ++f) {
     if (f->value("frame", -1) != frame) continue;
-    for (const std::string& name : files) (*f)["files"].push_back(name);
+    // A file made again (the masks of a frame at every run of the other
+    // camera) is listed once.
+    Json& listed = (*f)["files"];
+    for (const std::string& name : files)
+      if (std::find(listed.begin(), listed.end(), name) == listed.end()) listed.push_back(name);
     break;
   }
 } catch (const Json::exception& e) {

@@ -74,14 +74,21 @@ struct ResumePoint {
   // Continue: the recorded pose of frame - 1 (the nearest rigid motion to
   // the renderer's matrix), which the replayed motion must give.
   Mat4 poseBefore{};
+  // Start although the camera has a record: why it is not gone on from.
+  std::string note;
 };
 
 class SequenceManifest {
  public:
   static constexpr const char* kFileName = kManifestFileName;
+  // A larger meta.json is not read (a sequence of about 150,000 frames per
+  // camera stays below it).
+  static constexpr uint64_t kMaxFileBytes = 256ull << 20;
 
   // directory: the sequence folder, ending in '/'. An existing meta.json is
-  // read; one that cannot be read is replaced when saved.
+  // read and checked whole; one that cannot be read, or is not as this
+  // program writes it, is treated as absent (ReadProblem says why) and
+  // replaced when saved.
   explicit SequenceManifest(std::string directory);
   ~SequenceManifest();
   SequenceManifest(const SequenceManifest&) = delete;
@@ -120,6 +127,9 @@ class SequenceManifest {
   // The planned camera runs (or, when none were named, every run recorded)
   // are complete.
   bool Complete() const;
+  // Why an existing meta.json was treated as absent ("" when it was read or
+  // there was none).
+  const std::string& ReadProblem() const { return readProblem_; }
 
   // Middlebury calib.txt text for a size, intrinsics and disparity range.
   static std::string CalibText(const Intrinsics& k, double baseline, int width, int height, int ndisp,
@@ -132,6 +142,7 @@ class SequenceManifest {
   Error RecordError(const std::exception& e) const;
   std::string directory_;
   std::unique_ptr<Data> data_;
+  std::string readProblem_;
 };
 
 // The disparity bound written as ndisp: B F / near, rounded up.

@@ -58,8 +58,14 @@ void RenderFrameSource::PrepareSequence() {
   CreateOutputDirectory(directory);
   std::string refusal;
   lock_ = FolderLock::Acquire(directory, &refusal);
-  if (!refusal.empty()) throw Error(refusal);
-  if (resume_) GoOnFromManifest(directory);
+  if (!lock_) throw Error(refusal);
+  manifestNote_.clear();
+  resumeNote_.clear();
+  if (resume_) {
+    GoOnFromManifest(directory);
+  } else {
+    manifestNote_ = SequenceManifest(directory).ReadProblem();
+  }
 }
 
 namespace {
@@ -82,8 +88,13 @@ void RemoveUnfinishedFiles(const std::string& directory) {
 void RenderFrameSource::GoOnFromManifest(const std::string& directory) {
   RemoveUnfinishedFiles(directory);
   const auto frameCount = static_cast<int32_t>(std::min<std::size_t>(FrameCount(), INT32_MAX));
-  const ResumePoint point = SequenceManifest(directory).ResumePointOf(*run_, frameCount);
-  if (point.kind == ResumePoint::Kind::Start) return;
+  const SequenceManifest manifest(directory);
+  manifestNote_ = manifest.ReadProblem();
+  const ResumePoint point = manifest.ResumePointOf(*run_, frameCount);
+  if (point.kind == ResumePoint::Kind::Start) {
+    resumeNote_ = point.note;
+    return;
+  }
   if (point.kind == ResumePoint::Kind::Continue) {
     // The camera as the frame before left it; a replay that does not give
     // the recorded pose (another GL, another view) makes the whole run afresh.
@@ -95,6 +106,7 @@ void RenderFrameSource::GoOnFromManifest(const std::string& directory) {
         CameraToWorld(renderer_.PerspectiveMatrix(), renderer_.ProjectionMatrix(), renderer_.ModelViewMatrix());
     if (NearestRigidMotion(replayed) != point.poseBefore && replayed != point.poseBefore) {
       renderer_.LoadProjectionMatrix(prepared);
+      resumeNote_ = "the replayed camera motion does not give the recorded pose";
       return;
     }
     run_->firstFrame = point.frame;

@@ -57,6 +57,13 @@ class RenderFrameSource : public FrameSource {
   // replayed, so the files are those of a run never stopped. Off by default.
   void SetResume(bool on) { resume_ = on; }
 
+  // Why the folder's meta.json was treated as absent by the last
+  // preparation ("" when it was read or there was none).
+  const std::string& ManifestNote() const { return manifestNote_; }
+  // Going on: why the last run started from its first frame although the
+  // manifest has a record of its camera ("" otherwise).
+  const std::string& ResumeNote() const { return resumeNote_; }
+
   CaptureBuffers& Buffers() { return buffers_; }
   // Why the last run wrote no occlusion masks although they were asked for
   // ("" when it wrote them or was not asked).
@@ -88,6 +95,8 @@ class RenderFrameSource : public FrameSource {
   int32_t firstFrame_ = 0;
   std::size_t filesWritten_ = 0;
   std::string maskNote_;
+  std::string manifestNote_;
+  std::string resumeNote_;
   std::string endError_;
   std::function<bool()> cancelled_;
   std::shared_ptr<FolderLock> lock_;

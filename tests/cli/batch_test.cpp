@@ -20,6 +20,7 @@
 
 #include "cli/batch.h"
 #include "io/error.h"
+#include "io/folder_lock.h"
 #include "layout/file_names.h"
 #include "scenegen/generator.h"
 #include "tests/support/temp_dir.h"
@@ -160,6 +161,11 @@ TEST(BatchRun, BrokenScenesAreReportedAndTheRestRendered) {
   EXPECT_EQ(summary.at("failures").at(0).at("scene").get<std::string>(), "missing.txt");
   EXPECT_NE(summary.at("failures").at(0).at("message").get<std::string>().find("missing.txt"), std::string::npos);
   EXPECT_GT(summary.at("framesPerSecond").get<double>(), 0);
+
+  WriteText(t / "still.txt", "SPHERE;1;-1;200;40;40;0;4;0;0;0;0;1\n");
+  const Result still = RunTool(t.path(), kSmall + std::string("-o out --shard 0/1 still.txt"));
+  EXPECT_EQ(still.exitCode, 1);
+  EXPECT_NE(still.err.find("no EGO lines"), std::string::npos) << still.err;
 }
 
 TEST(BatchRun, CompleteSequencesAreSkippedIncompleteOnesRedoneForceRedoesAll) {
@@ -187,6 +193,89 @@ TEST(BatchRun, CompleteSequencesAreSkippedIncompleteOnesRedoneForceRedoesAll) {
   WriteText(t / "out/0/left_0007.bmp", "stale");
   ASSERT_EQ(RunTool(t.path(), args + " --force").exitCode, 0);
   EXPECT_EQ(Files(t / "out"), first);
+}
+
+// A batch takes a sequence folder's lock before it touches anything there:
+// a folder that another run writes is neither emptied (--force, or no
+// complete frame) nor written, and the batch says so.
+TEST(BatchRun, AFolderInUseByAnotherRunIsLeftAlone) {
+  TempDir t;
+  const std::vector<std::string> scenes = MakeScenes(t);
+  const std::string args = kSmall + std::string("-c left -o out ") + scenes[0] + " " + scenes[1];
+  ASSERT_EQ(RunTool(t.path(), args).exitCode, 0);
+  fs::remove(t / "out/1/meta.json");  // out/1 has no complete frame now
+  std::string refusal;
+  const auto other0 = FolderLock::Acquire(t / "out/0", &refusal);
+  const auto other1 = FolderLock::Acquire(t / "out/1", &refusal);
+  ASSERT_TRUE(other0 && other1) << refusal;
+  const auto before = Files(t / "out");
+  for (const std::string& more : {std::string(" --force"), std::string()}) {
+    const Result r = RunTool(t.path(), args + more);
+    EXPECT_EQ(r.exitCode, 1) << more;
+    EXPECT_NE(r.err.find("'out/0' is in use by"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("'out/1' is in use by"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::exists(t / "out/0/meta.json")) << more;
+    EXPECT_TRUE(Files(t / "out") == before) << more;
+  }
+}
+
+// A sequence is skipped only when the record of every camera run is of the
+// same scene and settings and complete; otherwise it is made again and the
+// batch says why. A damaged meta.json is treated as absent, so the
+// sequence starts afresh instead of failing on every run.
+TEST(BatchRun, ARecordOfOtherSettingsOrADamagedOneIsMadeAgainNotSkipped) {
+  TempDir t;
+  const std::vector<std::string> scenes = MakeScenes(t);
+  const std::string args = "-c left -o out --shard 0/1 " + scenes[0];
+  ASSERT_EQ(RunTool(t.path(), kSmall + args).exitCode, 0);
+  const auto first = Files(t / "out");
+  Result r = RunTool(t.path(), "-r 48x32 " + args);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err.find("is complete, skipped"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("left camera made again: the size differs"), std::string::npos) << r.err;
+  auto meta = tovimar::testing::JsonReader::Read(ReadText(t / "out/0/meta.json"));
+  ASSERT_TRUE(meta.has_value());
+  EXPECT_EQ((*meta)["width"].number, 48);
+  EXPECT_TRUE((*meta)["complete"].boolean);
+  r = RunTool(t.path(), "-r 48x32 " + args);
+  EXPECT_NE(r.err.find("is complete, skipped"), std::string::npos) << r.err;
+  r = RunTool(t.path(), "-r 48x32 --outputs classic,pfm " + args);
+  EXPECT_NE(r.err.find("the outputs differs"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(t / "out/0/ldisp_0000.pfm"));
+  r = RunTool(t.path(), "-r 48x32 -c both " + args.substr(8));
+  EXPECT_EQ(r.err.find("is complete, skipped"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(t / "out/0/right_0001.bmp"));
+
+  // Damaged, in a sequence whose right run stopped: a wrongly typed field,
+  // a disparity range of no numbers in the left run's record.
+  const std::string damaged = "-c both -o dam --shard 0/1 " + scenes[0];
+  ASSERT_EQ(RunTool(t.path(), kSmall + damaged).exitCode, 0);
+  const auto whole = Files(t / "dam");
+  std::string good = ReadText(t / "dam/0/meta.json");
+  for (std::size_t at; (at = good.find("\"complete\": true")) != std::string::npos;)
+    good.replace(at, 16, "\"complete\": false");
+  for (const auto& [key, value] : {std::pair<std::string, std::string>{"width", "\"64\""}, {"disparityRange", "[]"}}) {
+    std::string text = good;
+    const std::size_t at = text.find("\"" + key + "\": ");
+    ASSERT_NE(at, std::string::npos) << key;
+    const std::size_t start = at + key.size() + 4;
+    const std::size_t end = text[start] == '[' ? text.find(']', start) + 1 : text.find_first_of(",\n", start);
+    text.replace(start, end - start, value);
+    WriteText(t / "dam/0/meta.json", text);
+    for (int again = 0; again < 2; ++again) {
+      r = RunTool(t.path(), kSmall + damaged);
+      EXPECT_EQ(r.exitCode, 0) << key << ": " << r.err;
+    }
+    EXPECT_EQ(Files(t / "dam"), whole) << key;
+    meta = tovimar::testing::JsonReader::Read(ReadText(t / "dam/0/meta.json"));
+    ASSERT_TRUE(meta.has_value());
+    EXPECT_TRUE((*meta)["complete"].boolean) << key;
+  }
+  WriteText(t / "dam/0/meta.json", "{\"width\": \"64\"");
+  r = RunTool(t.path(), "-r 64x48 " + damaged);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("meta.json is not used: it is not valid JSON; the sequence starts afresh"), std::string::npos)
+      << r.err;
 }
 
 // SIGTERM stops a batch at once with 143 (within the frame being made); the
@@ -301,6 +390,8 @@ TEST(BatchParts, FoldersGiveTheirScenesInNameOrderListsSkipCommentsAndBlanks) {
   o.listFile = t / "list";
   EXPECT_EQ(CollectScenes(o),
             (std::vector<std::string>{t / "d/A.txt", t / "d/a.txt", t / "d/b.txt", "z.txt", "x.txt", "y.txt"}));
+  WriteText(t / "list", "\xEF\xBB\xBFx.txt\n");  // an editor's byte order mark is no part of the path
+  EXPECT_EQ(CollectScenes(o).back(), "x.txt");
   o.listFile = t / "nothing";
   EXPECT_THROW(CollectScenes(o), Error);
   EXPECT_EQ(BatchSequenceDirectory(o, "p/q/scene_000007.txt", 4), OutputDirectory(o.outputFolder, 4));
@@ -320,6 +411,19 @@ TEST(BatchParts, BadBatchOptionsExitTwo) {
   const Result clash = RunTool(t.path(), "--name-by-scene scenes/s0.txt more/s0.txt");
   EXPECT_EQ(clash.exitCode, 2);
   EXPECT_NE(clash.err.find("share the folder"), std::string::npos) << clash.err;
+  // A sequence folder is a child of the output root: no scene name makes the
+  // root or its parent one (whose files a new start would remove).
+  fs::create_directories(t / "out");
+  WriteText(t / "left_keep.bmp", "not ours");
+  WriteText(t / "out/disp_keep.bmp", "not ours");
+  for (const char* name : {"...txt", "..txt"}) {
+    fs::copy_file(t / scenes[0], t / ("more/" + std::string(name)), fs::copy_options::overwrite_existing);
+    const Result r = RunTool(t.path(), kSmall + std::string("-o out --name-by-scene --force more/") + name);
+    EXPECT_EQ(r.exitCode, 2) << name;
+    EXPECT_NE(r.err.find("gives no folder name"), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(ReadText(t / "left_keep.bmp"), "not ours");
+  EXPECT_EQ(ReadText(t / "out/disp_keep.bmp"), "not ours");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // offset, one object off by 10 px, invalid predictions under both rules,
 // per-object regions, and predictions numbered one frame off.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <cmath>
 #include <limits>
@@ -81,6 +82,24 @@ TEST(EvalMetrics, OneObjectOffByTenPixels) {
   EXPECT_EQ(moved.bad4, 100);
   EXPECT_EQ(Region(r.frames[0].regions, "id:3").epe, 0);
   EXPECT_NEAR(Region(r.total, "all").a90, 10, 1.0 / 16);
+}
+
+// The sequence's quantiles agree with the frame's exact ones to 1/512 px
+// however large the errors are.
+TEST(EvalMetrics, SequenceQuantilesAreExactToAHalfBinAtAnyError) {
+  for (float offset : {100.3f, 1500.7f, 40000.5f, 3.0e9f}) {
+    TempDir gt, pred;
+    WriteClassicFrame(gt.path(), 0, Truth());
+    std::vector<float> p = Truth(offset);
+    p[0] = Truth()[0] + 0.25f;  // one small error among the large ones
+    WritePfm(pred / "pred_0000.pfm", p.data(), kW, kH);
+    const EvalResult r = EvaluateDirs(gt.path(), pred.path());
+    const RegionMetrics& frame = Region(r.frames[0].regions, "all");
+    const RegionMetrics& total = Region(r.total, "all");
+    EXPECT_GT(frame.a50, offset * 0.99);
+    for (const auto& [exact, binned] : {std::pair{frame.a50, total.a50}, std::pair{frame.a99, total.a99}})
+      EXPECT_NEAR(binned, exact, 1.0 / 512) << offset;
+  }
 }
 
 TEST(EvalMetrics, D1NeedsBothThreePixelsAndFivePercent) {
@@ -184,6 +203,35 @@ TEST(EvalMetrics, UnreadableFramesAreNamedAndTheOthersEvaluated) {
   WriteText(gt / "ldisp_0000.pfm", "Pf\n8 4\n-1\n");
   const EvalResult damaged = EvaluateDirs(gt.path(), pred.path());
   EXPECT_NE(damaged.frames[0].error.find("ldisp_0000.pfm' is not a readable PFM"), std::string::npos);
+}
+
+long PeakKilobytes() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A prediction whose header gives another size than the ground truth, or
+// that is no PNG, is refused from its first bytes: huge files (sparse here)
+// are never read whole.
+TEST(EvalMetrics, PredictionsAreCheckedFromTheirHeadersBeforeTheirPixels) {
+  TempDir gt, pred;
+  for (int k = 0; k < 3; ++k) WriteClassicFrame(gt.path(), k, Truth());
+  const auto sparse = [&](const std::string& name, const std::string& head, std::uintmax_t size) {
+    WriteText(pred / name, head);
+    fs::resize_file(pred / name, size);
+  };
+  sparse("pred_0000.dat", "20000\r\n20000\r\n", std::uintmax_t{256} << 20);
+  sparse("pred_0001.pfm", "Pf\n4096 4096\n-1\n", 16 + (std::uintmax_t{64} << 20));
+  sparse("pred_0002.png", "GIF89a", std::uintmax_t{256} << 20);
+  const long before = PeakKilobytes();
+  const EvalResult r = EvaluateDirs(gt.path(), pred.path());
+  EXPECT_LT(PeakKilobytes() - before, 32 * 1024);
+  ASSERT_EQ(r.frames.size(), 3u);
+  EXPECT_NE(r.frames[0].error.find("pred_0000.dat' is 20000x20000, the ground truth is 8x4"), std::string::npos)
+      << r.frames[0].error;
+  EXPECT_NE(r.frames[1].error.find("pred_0001.pfm' is 4096x4096"), std::string::npos) << r.frames[1].error;
+  EXPECT_NE(r.frames[2].error.find("no PNG signature"), std::string::npos) << r.frames[2].error;
 }
 
 TEST(EvalDisparityText, RefusesDamagedFiles) {

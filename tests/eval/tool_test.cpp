@@ -100,6 +100,27 @@ TEST(EvalTool, EachCameraIsMeasuredAgainstItsOwnFilesAndASwapIsDetected) {
             std::string::npos);
 }
 
+// What OpenCV refuses (frames smaller than the matcher's blocks, a camera
+// image whose header claims a huge width) is named per frame with exit code
+// 1, never an abort.
+TEST(EvalTool, MatcherRefusalsAreNamedPerFrame) {
+  TempDir gt, pred, out;
+  const std::vector<float> truth(16, 2.0f);
+  const std::vector<uint8_t> grey(16 * 3, 100);
+  for (int k = 0; k < 2; ++k) {
+    WritePfm(gt / ("ldisp_" + FrameNumber(k) + ".pfm"), truth.data(), 4, 4);
+    WriteBmp24(gt / ("left_" + FrameNumber(k) + ".bmp"), grey.data(), 4, 4);
+    WriteBmp24(gt / ("right_" + FrameNumber(k) + ".bmp"), grey.data(), 4, 4);
+  }
+  std::string huge = ReadText(gt / "left_0001.bmp");
+  huge[21] = 1;  // width field (bytes 18-21, little-endian): 2^24 + 4
+  WriteText(gt / "left_0001.bmp", huge);
+  const ToolRun r = Eval("--match bm " + Quote(gt.path()) + " " + Quote(pred.path()), out);
+  EXPECT_EQ(r.code, 1) << r.err;
+  EXPECT_NE(r.err.find("frame 0: the images are 4x4"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("frame 1: "), std::string::npos) << r.err;
+}
+
 #ifdef TOVIMAR_RENDER_BINARY
 TEST(EvalTool, SgbmBaselineOnARenderedScene) {
   TempDir run, pred, out;

@@ -14,6 +14,7 @@
 
 #include "io/error.h"
 #include "io/file.h"
+#include "io/folder_lock.h"
 #include "io/text.h"
 #include "tests/support/temp_dir.h"
 
@@ -99,6 +100,27 @@ TEST_F(AtomicFileTest, FailuresKeepTheStartAndGiveTheReason) {
   EXPECT_EQ(CreateError(File("no\nsuch/x")), "Cannot create file " + File("no\\nsuch/x") + ": the folder does not exist");
   EXPECT_EQ(FileErrorReason(ENOSPC), "no space left on the device");
   EXPECT_EQ(FileErrorReason(EACCES), "permission denied");
+}
+
+// A lock that cannot be taken refuses the run with the reason; it never
+// lets the run go on unlocked.
+TEST_F(AtomicFileTest, AFolderLockThatCannotBeTakenIsARefusal) {
+  const std::string lock = File(kFolderLockName);
+  std::string refusal;
+  fs::create_directory(lock);
+  EXPECT_EQ(FolderLock::Acquire(dir_, &refusal), nullptr);
+  EXPECT_NE(refusal.find("cannot lock the sequence folder"), std::string::npos) << refusal;
+  fs::remove(lock);
+  fs::create_symlink(File("nowhere"), lock);  // dangling
+  EXPECT_EQ(FolderLock::Acquire(dir_, &refusal), nullptr);
+  EXPECT_NE(refusal.find(std::string(kFolderLockName) + " is a symbolic link"), std::string::npos) << refusal;
+  EXPECT_FALSE(fs::exists(File("nowhere")));
+  fs::remove(lock);
+  EXPECT_EQ(FolderLock::Acquire(File("missing"), &refusal), nullptr);
+  EXPECT_NE(refusal.find("missing"), std::string::npos) << refusal;
+  const auto held = FolderLock::Acquire(dir_, &refusal);
+  EXPECT_NE(held, nullptr);
+  EXPECT_EQ(refusal, "");
 }
 
 TEST(MessageText, EscapesControlCharactersAndCutsLongFields) {

@@ -2,8 +2,11 @@
 // occlusion rule, the camera model's intrinsics and poses, where a stopped
 // run's manifest lets the next one go on.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -294,6 +297,92 @@ TEST(Manifest, PosesAreRigidMotionsNearestTheRenderersMatrix) {
     ASSERT_TRUE(poses >> v);
     EXPECT_EQ(v, pose[i]) << i;
   }
+}
+
+// meta.json is untrusted input: a record edited by hand or damaged is
+// treated as absent (and says why), never dereferenced; the next run
+// replaces it. A file made again is listed once.
+TEST(Manifest, AnEditedOrDamagedRecordIsTreatedAsAbsent) {
+  TempDir tmp;
+  const std::string dir = tmp.path() + "/";
+  RunDescription left;
+  left.width = 8;
+  left.height = 6;
+  left.sceneSha256 = "abc";
+  RunDescription right = left;
+  right.rightCamera = true;
+  auto record = [&](const RunDescription& run) {
+    SequenceManifest m(dir);
+    m.BeginRun(run);
+    for (int f = 0; f < 3; ++f) {
+      FrameRecord r;
+      r.frame = f;
+      r.files = {"f" + std::to_string(f)};
+      r.minDisparity = 1;
+      r.maxDisparity = 2;
+      std::ofstream(dir + r.files[0]) << "x";
+      std::ofstream(dir + "mask") << "x";
+      m.AddFrame(run.rightCamera, r);
+      m.AddFiles(run.rightCamera, f, {"mask"});
+      m.AddFiles(run.rightCamera, f, {"mask"});
+      m.CountNotFitting(run.rightCamera, f, "kitti16", 2);
+    }
+    m.EndRun(run.rightCamera, false);
+    m.Save();
+  };
+  record(left);
+  record(right);
+  using Json = nlohmann::json;
+  const Json good = Json::parse(ReadFileBytes(dir + "meta.json"));
+  EXPECT_EQ(good["runs"]["right"]["frames"][0]["files"], Json::array({"f0", "mask"}));
+  EXPECT_EQ(good["runs"]["right"]["frames"][2]["notFitting"]["kitti16"], 2);
+  EXPECT_EQ(good["notFitting"]["kitti16"], 12);
+  EXPECT_EQ(SequenceManifest(dir).ReadProblem(), "");
+  EXPECT_EQ(SequenceManifest(dir).ResumePointOf(left, 10).frame, 3);
+  {
+    // A random state edited (or damaged) into another valid one no longer
+    // matches its check: the frame and all after it are made again.
+    Json doc = good;
+    doc["runs"]["left"]["frames"][1]["randomStateAtEnd"]["low"] = 7;
+    const std::string text = doc.dump(1);
+    WriteWholeFile(dir + "meta.json", text.data(), text.size());
+    EXPECT_EQ(SequenceManifest(dir).ReadProblem(), "");
+    EXPECT_EQ(SequenceManifest(dir).ResumePointOf(left, 10).frame, 1);
+  }
+
+  const std::vector<std::pair<const char*, std::function<void(Json&)>>> edits = {
+      {"empty disparity range", [](Json& j) { j["runs"]["right"]["frames"][1]["disparityRange"] = Json::array(); }},
+      {"no pose", [](Json& j) { j["runs"]["right"]["frames"][0].erase("pose"); }},
+      {"short pose", [](Json& j) { j["runs"]["left"]["frames"][2]["pose"] = Json::array({1, 2}); }},
+      {"width as text", [](Json& j) { j["width"] = "8"; }},
+      {"no intrinsics", [](Json& j) { j.erase("intrinsics"); }},
+      {"frames not a list", [](Json& j) { j["runs"]["left"]["frames"] = 3; }},
+      {"a file outside", [](Json& j) { j["runs"]["left"]["frames"][0]["files"][0] = "../f0"; }},
+      {"a camera named as a path", [](Json& j) { j["runs"]["../x"] = j["runs"]["left"]; }},
+      {"a negative random state", [](Json& j) { j["runs"]["left"]["frames"][0]["randomStateAtEnd"]["low"] = -1; }},
+      {"complete as text", [](Json& j) { j["runs"]["left"]["complete"] = "true"; }},
+      {"not an object", [](Json& j) { j = Json::array({1}); }},
+  };
+  for (const auto& [what, edit] : edits) {
+    Json doc = good;
+    edit(doc);
+    const std::string text = doc.dump(1);
+    WriteWholeFile(dir + "meta.json", text.data(), text.size());
+    SequenceManifest m(dir);
+    EXPECT_NE(m.ReadProblem(), "") << what;
+    EXPECT_FALSE(m.HasAnyFrame()) << what;
+    EXPECT_EQ(m.ResumePointOf(left, 10).kind, ResumePoint::Kind::Start) << what;
+    EXPECT_NO_THROW({
+      m.BeginRun(left);
+      m.EndRun(false, false);
+      m.Save();
+    }) << what;
+    EXPECT_EQ(SequenceManifest(dir).ReadProblem(), "") << what << ": written afresh";
+  }
+  // Too large to be a manifest: refused before it is read.
+  std::ofstream(dir + "meta.json", std::ios::trunc).close();
+  ASSERT_EQ(::truncate((dir + "meta.json").c_str(), static_cast<off_t>(SequenceManifest::kMaxFileBytes + 1)), 0);
+  EXPECT_NE(SequenceManifest(dir).ReadProblem().find("bytes"), std::string::npos);
 }
 
 }  // namespace
