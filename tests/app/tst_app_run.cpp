@@ -168,7 +168,9 @@ class AppRunTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
     const QStringList messages = notifier_.TakeMessages();
     QCOMPARE(messages.size(), 1);
-    QVERIFY2(messages[0].startsWith(QStringLiteral("Cannot create file ")), qPrintable(messages[0]));
+    QVERIFY2(messages[0].startsWith(QStringLiteral("cannot lock the sequence folder ")) &&
+                 messages[0].endsWith(QStringLiteral("Not a directory")),
+             qPrintable(messages[0]));
     QCOMPARE(Form3->StatusLine->toolTip(), QStringLiteral("Error: ") + messages[0]);
     QCOMPARE(Form3->ProgressBar1->value(), 0);
     QVERIFY(!Form1->Timer1->isActive());

@@ -233,10 +233,10 @@ TEST(BatchRun, ARecordOfOtherSettingsOrADamagedOneIsMadeAgainNotSkipped) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.err.find("is complete, skipped"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("left camera made again: the size differs"), std::string::npos) << r.err;
-  auto meta = tovimar::testing::JsonReader::Read(ReadText(t / "out/0/meta.json"));
-  ASSERT_TRUE(meta.has_value());
-  EXPECT_EQ((*meta)["width"].number, 48);
-  EXPECT_TRUE((*meta)["complete"].boolean);
+  Json meta = Parse(ReadText(t / "out/0/meta.json"));
+  ASSERT_FALSE(meta.is_discarded());
+  EXPECT_EQ(meta.at("width").get<double>(), 48);
+  EXPECT_TRUE(meta.at("complete").get<bool>());
   r = RunTool(t.path(), "-r 48x32 " + args);
   EXPECT_NE(r.err.find("is complete, skipped"), std::string::npos) << r.err;
   r = RunTool(t.path(), "-r 48x32 --outputs classic,pfm " + args);
@@ -267,9 +267,9 @@ TEST(BatchRun, ARecordOfOtherSettingsOrADamagedOneIsMadeAgainNotSkipped) {
       EXPECT_EQ(r.exitCode, 0) << key << ": " << r.err;
     }
     EXPECT_EQ(Files(t / "dam"), whole) << key;
-    meta = tovimar::testing::JsonReader::Read(ReadText(t / "dam/0/meta.json"));
-    ASSERT_TRUE(meta.has_value());
-    EXPECT_TRUE((*meta)["complete"].boolean) << key;
+    meta = Parse(ReadText(t / "dam/0/meta.json"));
+    ASSERT_FALSE(meta.is_discarded());
+    EXPECT_TRUE(meta.at("complete").get<bool>()) << key;
   }
   WriteText(t / "dam/0/meta.json", "{\"width\": \"64\"");
   r = RunTool(t.path(), "-r 64x48 " + damaged);

@@ -153,12 +153,14 @@ TEST(GroundTruthRun, PreviewAndCameraChangesTakeEffectAtTheNextFrame) {
   EXPECT_EQ(Listing(s.Dir()), expected);
 }
 
-TEST(GroundTruthRun, MissingOutputFolderEndsTheRunWithTheFileName) {
+// The folder cannot be locked, so nothing is written.
+TEST(GroundTruthRun, MissingOutputFolderEndsTheRunWithTheFolderName) {
   TempDir tmp;
   Stage s(kEgoOnly, 16, 8, tmp.path() + "/missing/parent");
   ASSERT_TRUE(s.ready);
   EXPECT_FALSE(s.Run(false));
-  EXPECT_EQ(s.error, "Cannot create file " + tmp.path() + "/missing/parent/0/left_0000.bmp: the folder does not exist");
+  EXPECT_EQ(s.error,
+            "cannot lock the sequence folder '" + tmp.path() + "/missing/parent/0': No such file or directory");
   EXPECT_EQ(s.renderer->Rig().FrameCounter, -1);
 }
 
