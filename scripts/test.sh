@@ -17,6 +17,20 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure -j2
 
+# ThreadSanitizer: the threaded parts (each frame's files written behind the
+# next drawing, the per-pixel work split over two threads) through the
+# sequence tests and the command line's runs; Mesa, LLVM, GDAL and the
+# unwinder, which are not instrumented, are suppressed.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVIMAR_TSAN=ON -DTOVIMAR_WERROR=ON \
+  -DTOVIMAR_BUILD_GUI=OFF -DTOVIMAR_BUILD_BENCH=OFF >/dev/null
+cmake --build build-tsan --target test_sequence_unit test_sequence_runs test_dataset_runs \
+  test_sequence_segmentation test_cli_render tovimar-render
+for t in sequence/test_sequence_unit sequence/test_sequence_runs sequence/test_dataset_runs \
+         sequence/test_sequence_segmentation cli/test_cli_render; do
+  TSAN_OPTIONS="suppressions=$(pwd)/tests/tsan.supp halt_on_error=1" ./build-tsan/tests/$t --gtest_brief=1
+done
+echo "tsan: the sequence and command-line tests ran clean"
+
 # Fuzz the scene line parser (libFuzzer needs clang).
 FUZZ_SECONDS="${FUZZ_SECONDS:-30}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
