@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and
-# UndefinedBehaviorSanitizer, runs every test headless, then fuzzes the scene
-# line parser, the BMP reader and the manifest reader for a short fixed time
-# each.
+# UndefinedBehaviorSanitizer, runs every test headless, runs the threaded
+# parts' tests under ThreadSanitizer, then fuzzes the scene line parser, the
+# BMP reader and the manifest reader for a short fixed time each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
