@@ -5,7 +5,6 @@
 #include <GL/gl.h>
 
 #include <array>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -69,9 +68,7 @@ EGLDisplay OpenDisplay() {
 // thread) and never terminated, because terminating it would invalidate every
 // other context made on it (several renderers may live in one process).
 EGLDisplay SharedDisplay() {
-  static std::once_flag opened;
-  static EGLDisplay display = EGL_NO_DISPLAY;
-  std::call_once(opened, [] { display = OpenDisplay(); });
+  static const EGLDisplay display = OpenDisplay();  // a local static: initialised once, thread-safe
   return display;
 }
 
