@@ -21,6 +21,15 @@
 namespace tovimar {
 namespace {
 
+// A left run of 8x6 frames with the given outputs.
+RunDescription SmallRun(const char* outputs) {
+  RunDescription run;
+  run.width = 8;
+  run.height = 6;
+  run.outputs = ParseOutputList(outputs);
+  return run;
+}
+
 TEST(OutputList, NamesLayoutsAndErrors) {
   const OutputChoice c = ParseOutputList("pfm,kitti,masks,png");
   EXPECT_FALSE(c.classic);
@@ -231,10 +240,7 @@ TEST(Manifest, ResumePointOfAStoppedRun) {
 TEST(Manifest, ValuesThatDidNotFitAreCountedPerFrameAndInTotal) {
   TempDir tmp;
   const std::string dir = tmp.path() + "/";
-  RunDescription run;
-  run.width = 8;
-  run.height = 6;
-  run.outputs = ParseOutputList("kitti,flow");
+  const RunDescription run = SmallRun("kitti,flow");
   SequenceManifest m(dir);
   m.BeginRun(run);
   for (int frame = 0; frame < 2; ++frame) {
@@ -260,10 +266,7 @@ TEST(Manifest, ValuesThatDidNotFitAreCountedPerFrameAndInTotal) {
 TEST(Manifest, PosesAreRigidMotionsNearestTheRenderersMatrix) {
   TempDir tmp;
   const std::string dir = tmp.path() + "/";
-  RunDescription run;
-  run.width = 8;
-  run.height = 6;
-  run.outputs = ParseOutputList("classic");
+  const RunDescription run = SmallRun("classic");
   // A turn of 0.3 rad about z, scaled by 1 + 3e-4, a little shear, and a
   // bottom row as read back from float matrices.
   const double c = std::cos(0.3), s = std::sin(0.3), k = 1.0003;
