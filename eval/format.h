@@ -4,21 +4,13 @@
 #include <cmath>
 #include <string>
 
-namespace tovimar::eval {
+#include "io/number_text.h"
 
-// Fixed notation with the given decimals; "nan" or "inf" as such.
-inline std::string Fixed(double v, int decimals) {
-  if (std::isnan(v)) return "nan";
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-  return r.ec == std::errc{} ? std::string(buf, r.ptr) : std::string("inf");
-}
+namespace tovimar::eval {
 
 // The shortest text that reads back as v; "null" when it is not finite (JSON).
 inline std::string JsonNumber(double v) {
-  if (!std::isfinite(v)) return "null";
-  char buf[64];
-  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+  return std::isfinite(v) ? Shortest(v) : "null";
 }
 
 }  // namespace tovimar::eval

@@ -102,7 +102,7 @@ void GlPainter::Paint(const Sphere& o) {
   if (!flat_) BindObjectTexture(o.texture);
   Colour3d(o.colour[0], o.colour[1], o.colour[2]);
   glTranslated(o.position[0], o.position[1], o.position[2]);
-  if (GLUquadric* q = Quadric()) gluSphere(q, o.radius, 32, 32);
+  if (GLUquadric* q = Quadric()) gluSphere(q, o.radius, kRoundSolidSlices, kRoundSolidStacks);
   glDisable(GL_TEXTURE_2D);
 }
 
@@ -120,11 +120,11 @@ void GlPainter::Paint(const Cylinder& o) {
   glPushMatrix();
   PositionAndRotation(o);
   if (GLUquadric* q = Quadric()) {
-    gluCylinder(q, o.baseRadius, o.topRadius, o.height, 32, 32);
-    if (o.baseRadius > 0.0) gluDisk(q, 0.0, o.baseRadius, 32, 32);
+    gluCylinder(q, o.baseRadius, o.topRadius, o.height, kRoundSolidSlices, kRoundSolidStacks);
+    if (o.baseRadius > 0.0) gluDisk(q, 0.0, o.baseRadius, kRoundSolidSlices, kRoundSolidStacks);
     if (o.topRadius > 0.0 && o.height > 0.0) {
       glTranslated(0.0, 0.0, o.height);
-      gluDisk(q, 0.0, o.topRadius, 32, 32);
+      gluDisk(q, 0.0, o.topRadius, kRoundSolidSlices, kRoundSolidStacks);
     }
   }
   glPopMatrix();

@@ -23,6 +23,12 @@ struct PlaneLayout {
   int strip = 1;   // axis of the strip index
   int cross = 2;   // axis along which each strip runs from 40 to -30
 };
+// Spheres, cylinders and cones are drawn as GLU polygon meshes of this many
+// slices around their axis and stacks along it (caps: as many rings); their
+// ground truth is that of the mesh, as their pictures are.
+inline constexpr int kRoundSolidSlices = 32;
+inline constexpr int kRoundSolidStacks = 32;
+
 inline constexpr int kPlaneStripFirst = -1000;
 inline constexpr int kPlaneStripCount = 2000;
 inline constexpr double kPlaneCrossHigh = 40.0;

@@ -7,8 +7,10 @@
 
 #include "io/error.h"
 #include "io/file.h"
+#include "io/number_text.h"
 #include "io/sha256.h"
 #include "render/camera.h"
+#include "render/painter.h"
 
 #ifndef TOVIMAR_VERSION
 #define TOVIMAR_VERSION "unknown"
@@ -21,12 +23,6 @@ using Json = nlohmann::ordered_json;
 
 const char* CameraKey(bool right) { return right ? "right" : "left"; }
 
-// Shortest text that reads back to the same double.
-std::string Number(double v) {
-  char buf[64];
-  const auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
 
 bool SamePair(const Json& a, const RunDescription& run) {
   return a.value("sceneSha256", "") == run.sceneSha256 && a.value("width", 0) == run.width &&
@@ -35,7 +31,10 @@ bool SamePair(const Json& a, const RunDescription& run) {
 }
 
 Json RenderingJson(const RunDescription& run) {
-  return {{"background", run.background}, {"antiAlias", run.antiAlias}, {"palette", run.palette}};
+  return {{"background", run.background},
+          {"antiAlias", run.antiAlias},
+          {"palette", run.palette},
+          {"roundSolidMesh", {{"slices", kRoundSolidSlices}, {"stacks", kRoundSolidStacks}}}};
 }
 
 // What differs between a camera's record in `doc` and the run `run`
@@ -478,11 +477,11 @@ bool SequenceManifest::Complete() const {
 
 std::string SequenceManifest::CalibText(const Intrinsics& k, double baseline, int width, int height, int ndisp,
                                         double vmin, double vmax) {
-  const std::string camera = "[" + Number(k.fx) + " 0 " + Number(k.cx) + "; 0 " + Number(k.fy) + " " +
-                             Number(k.cy) + "; 0 0 1]";
-  return "cam0=" + camera + "\ncam1=" + camera + "\ndoffs=0\nbaseline=" + Number(baseline) +
+  const std::string camera = "[" + Shortest(k.fx) + " 0 " + Shortest(k.cx) + "; 0 " + Shortest(k.fy) + " " +
+                             Shortest(k.cy) + "; 0 0 1]";
+  return "cam0=" + camera + "\ncam1=" + camera + "\ndoffs=0\nbaseline=" + Shortest(baseline) +
          "\nwidth=" + std::to_string(width) + "\nheight=" + std::to_string(height) +
-         "\nndisp=" + std::to_string(ndisp) + "\nvmin=" + Number(vmin) + "\nvmax=" + Number(vmax) + "\n";
+         "\nndisp=" + std::to_string(ndisp) + "\nvmin=" + Shortest(vmin) + "\nvmax=" + Shortest(vmax) + "\n";
 }
 
 void SequenceManifest::Save() const try {
@@ -492,7 +491,7 @@ void SequenceManifest::Save() const try {
     std::string poses;
     for (const Json& f : run["frames"]) {
       const std::vector<double> m = f["pose"].get<std::vector<double>>();
-      for (std::size_t i = 0; i < 12 && i < m.size(); ++i) poses += (i ? " " : "") + Number(m[i]);
+      for (std::size_t i = 0; i < 12 && i < m.size(); ++i) poses += (i ? " " : "") + Shortest(m[i]);
       poses += "\n";
       if (f.contains("disparityRange")) {
         vmin = std::min(vmin, f["disparityRange"][0].get<double>());
@@ -516,11 +515,11 @@ void SequenceManifest::Save() const try {
   bool kitti = false;
   for (const auto& [camera, run] : doc["runs"].items()) kitti = kitti || run.value("layout", "") == "kitti";
   if (kitti) {
-    const std::string row = Number(k.fx) + " 0 " + Number(k.cx) + " ";
-    const std::string rest = " 0 " + Number(k.fy) + " " + Number(k.cy) + " 0 0 0 1 0\n";
+    const std::string row = Shortest(k.fx) + " 0 " + Shortest(k.cx) + " ";
+    const std::string rest = " 0 " + Shortest(k.fy) + " " + Shortest(k.cy) + " 0 0 0 1 0\n";
     const std::string text = "S_rect_02: " + std::to_string(width) + " " + std::to_string(height) + "\nP_rect_02: " +
                              row + "0" + rest + "S_rect_03: " + std::to_string(width) + " " +
-                             std::to_string(height) + "\nP_rect_03: " + row + Number(-k.fx * baseline) + rest;
+                             std::to_string(height) + "\nP_rect_03: " + row + Shortest(-k.fx * baseline) + rest;
     WriteWholeFile(directory_ + kKittiCalibrationFileName, text.data(), text.size());
   }
   // The manifest last: it lists only what is already on disk.

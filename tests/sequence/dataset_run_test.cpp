@@ -126,6 +126,8 @@ TEST(DatasetRun, FilesReadByOpenCvAgreeWithTheClassicFiles) {
   const Json meta = Json::parse(Slurp(dir + "meta.json"));
   EXPECT_TRUE(meta["complete"].get<bool>());
   EXPECT_EQ(meta["maskTolerance"].get<double>(), kMaskTolerance);
+  EXPECT_EQ(meta["runs"]["left"]["rendering"]["roundSolidMesh"], Json({{"slices", 32}, {"stacks", 32}}))
+      << "the ground truth of round solids is that of their mesh, so the mesh is recorded";
   const auto& leftFiles = meta["runs"]["left"]["frames"][0]["files"];
   EXPECT_NE(std::find(leftFiles.begin(), leftFiles.end(), "lmask_0000.png"), leftFiles.end())
       << "the left masks made by the right run are listed with the left frame";
