@@ -22,7 +22,7 @@ struct CaptureTimings {
   double segmentationDrawing = 0;   // one drawing per id in use
   double segmentationReadBack = 0;  // one depth read-back per id in use
   double segmentationCompare = 0;   // depth compare and painting
-  double fileWriting = 0;           // all five files (disparity text formatting included)
+  double fileWriting = 0;           // the frame's files (disparity text formatting included)
   int frames = 0;
   int segmentationFallbacks = 0;    // frames whose segmentation took the per-id redraws
 };
@@ -36,12 +36,10 @@ struct CaptureBuffers {
   std::vector<float> depth;       // full-frame depth, bottom row first
   std::vector<float> passDepth;   // depth of one segmentation pass
   std::vector<double> disparity;  // W*H, top row first
-  std::string text;               // disparity text
   BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
   std::vector<uint8_t> idPasses;  // segmentation: first and last class code at the front, RGBA
   std::vector<uint32_t> noiseDraws;  // accepted generator pairs, one per channel
   bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
-  bool writeClassicFiles = true;  // false: the five classic files are computed but not written
   // false: the 8-bit maps and the segmentation map are not made (no output
   // uses them); the random state is stepped as their drawings would step it.
   bool classicProducts = true;

@@ -64,13 +64,8 @@ namespace {
 
 // ---------------------------------------------------------------- capture
 
-std::string CaptureFrame(Renderer& renderer, const OutputSettings& output, CaptureBuffers& buffers) {
+void CaptureFrame(Renderer& renderer, CaptureBuffers& buffers) {
   RigState& rig = renderer.Rig();
-  const std::string directory = output.SequenceDirectory();
-  const FrameFileNames names =
-      MakeFrameFileNames(directory, renderer.GetRenderSettings().RightCamera(), rig.FrameCounter);
-  CreateOutputDirectory(directory);
-
   const int W = renderer.ClientWidth();
   const int H = renderer.ClientHeight();
   buffers.Resize(W, H);
@@ -108,8 +103,6 @@ std::string CaptureFrame(Renderer& renderer, const OutputSettings& output, Captu
     }
   }
   clock.Lap(&CaptureTimings::cameraImage);
-  if (buffers.writeClassicFiles) buffers.cameraImage.Save(names.cameraImage);
-  clock.Lap(&CaptureTimings::fileWriting);
 
   // Depth to disparity.
   renderer.ReadDepth(buffers.depth.data());
@@ -136,21 +129,13 @@ std::string CaptureFrame(Renderer& renderer, const OutputSettings& output, Captu
       pix[0] = pix[1] = pix[2] = p;
     }
   }
-  clock.Lap(&CaptureTimings::disparity);
-  if (buffers.writeClassicFiles) {
-    buffers.subPixelMap.Save(names.subPixelMap);
-    buffers.pixelMap.Save(names.pixelMap);
-    WriteDisparityFile(names.disparityText, buffers.disparity.data(), W, H, &buffers.text);
-  }
   if (buffers.truth) MakeFrameTruth(buffers.depth.data(), buffers.disparity.data(), W, H, buffers.truthWithDepth, *buffers.truth);
-  clock.Lap(&CaptureTimings::fileWriting);
-  return names.segmentation;
+  clock.Lap(&CaptureTimings::disparity);
 }
 
 // ---------------------------------------------------------------- one frame
 
-void GenerateFrameFiles(Renderer& renderer, const OutputSettings& output, CaptureBuffers& buffers) {
-  const bool palette = output.Palette();
+void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
   PhaseClock clock(buffers.timings);
   // The first drawing applies the frame's camera motion (and steps the random
   // state); its pixels are drawn over by the second, from the moved camera,
@@ -165,7 +150,7 @@ void GenerateFrameFiles(Renderer& renderer, const OutputSettings& output, Captur
   }
   renderer.DrawScene(false, Renderer::kSkipNone, renderer.viewAzimuth, renderer.viewElevation, renderer.viewDistance);
   clock.Lap(&CaptureTimings::drawing);
-  const std::string segmentationPath = CaptureFrame(renderer, output, buffers);
+  CaptureFrame(renderer, buffers);
   if (!buffers.classicProducts && !buffers.referencePaths && !renderer.Editor().MatrixLogEnabled()) {
     // Nothing uses the map; the matrix log, when on, wants the redraws.
     StepRandomAsSegmentation(renderer);
@@ -174,9 +159,6 @@ void GenerateFrameFiles(Renderer& renderer, const OutputSettings& output, Captur
   } else {
     BuildSegmentationMapFast(renderer, palette, buffers);
   }
-  PhaseClock writing(buffers.timings);
-  if (buffers.writeClassicFiles) buffers.segmentation.Save(segmentationPath);
-  writing.Lap(&CaptureTimings::fileWriting);
   if (buffers.timings) ++buffers.timings->frames;
 }
 

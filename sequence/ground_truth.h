@@ -16,7 +16,6 @@
 #include "sequence/output_files.h"
 #include "sequence/dataset_outputs.h"
 #include "sequence/capture_buffers.h"
-#include "sequence/output_settings.h"
 
 namespace tovimar {
 
@@ -50,21 +49,20 @@ uint8_t SubPixelMapValue(double disparity);
 // times 255, divided by 60 (integer division), capped at 255.
 uint8_t PixelMapValue(double disparity);
 
-// Reads the renderer's current rendering and writes the camera image, the
-// sub-pixel map, the pixel map and the disparity text file of frame
-// FrameCounter into the output settings' sequence folder (created first, one
-// level). Names come from the settings and the renderer's camera at the moment
-// of the call. Returns the segmentation map's path. Throws
-// Error("Cannot create file ...").
-std::string CaptureFrame(Renderer& renderer, const OutputSettings& output, CaptureBuffers& buffers);
+// Reads the renderer's current rendering into the buffers: the camera image
+// (with the scene's noise), the disparity, the two 8-bit maps (when
+// classicProducts) and the frame's float ground truth (when asked for).
+// Writes no file.
+void CaptureFrame(Renderer& renderer, CaptureBuffers& buffers);
 
-// One generated frame: the drawing that applies the frame's camera motion, the
-// drawing that is read back, CaptureFrame, the segmentation passes and the
-// segmentation map's file.
-void GenerateFrameFiles(Renderer& renderer, const OutputSettings& output, CaptureBuffers& buffers);
+// One frame's products in the buffers: the drawing that applies the frame's
+// camera motion, the drawing that is read back, CaptureFrame, the
+// segmentation passes and the segmentation map.
+void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers);
 
-// The five classic files of a frame whose products are already computed, in
-// the order CaptureFrame writes them. `text` is the disparity text buffer.
+// The five classic files of a frame whose products are already computed:
+// camera image, the two 8-bit maps, the disparity text, the segmentation map.
+// `text` is the disparity text buffer.
 // Throws Error("Cannot create file ...").
 struct ClassicProducts {
   BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;

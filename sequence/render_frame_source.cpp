@@ -136,7 +136,6 @@ void RenderFrameSource::GenerateFrame() {
   const bool classic = outputs.classic && outputs.layout == DatasetLayout::Classic;
   // The frame is made whole in memory first and written after, so a stop in
   // the middle of it leaves none of its files.
-  buffers_.writeClassicFiles = false;
   buffers_.classicProducts = classic;
   buffers_.truth = run_ ? &truth_ : nullptr;
   buffers_.truthWithDepth = outputs.depth || outputs.flow;
@@ -154,11 +153,13 @@ void RenderFrameSource::GenerateFrame() {
     run_->randomAtStart = renderer_.Rig().random;
   }
   const RandomState randomAtStart = renderer_.Rig().random;
-  GenerateFrameFiles(renderer_, output_, buffers_);
+  MakeFrame(renderer_, output_.Palette(), buffers_);
   const RandomState randomAtEnd = renderer_.Rig().random;
 
   const int32_t frame = renderer_.Rig().FrameCounter;
   const FrameFileNames names = MakeFrameFileNames(output_.SequenceDirectory(), right, frame);
+  // A run that began as a preview made no folder in its preparation.
+  CreateOutputDirectory(output_.SequenceDirectory());
   // The camera of this frame as the drawing applied it.
   const Mat4 pose =
       run_ ? CameraToWorld(renderer_.PerspectiveMatrix(), renderer_.ProjectionMatrix(), renderer_.ModelViewMatrix())
