@@ -12,21 +12,19 @@
 #include <system_error>
 #include <utility>
 
-#include "avi/avi_export.h"
+#include <nlohmann/json.hpp>
+
 #include "cli/render_run.h"
+#include "cli/reports.h"
 #include "cli/scene_dump.h"
 #include "io/file.h"
 #include "io/folder_lock.h"
+#include "io/number_text.h"
 #include "io/text.h"
-#include "render/renderer.h"
-#include "scene/assembly.h"
-#include "scene/notifier.h"
 #include "scene/scene_text.h"
 #include "sequence/manifest.h"
 #include "sequence/output_files.h"
-#include "sequence/output_settings.h"
-#include "sequence/sequence_driver.h"
-#include "sequence/render_frame_source.h"
+#include "sequence/run_session.h"
 
 namespace tovimar::cli {
 
@@ -35,81 +33,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-
-// ------------------------------------------------------------ meta.json
-
-// A small JSON reader: just enough to skip values and find a top-level key.
-struct JsonScan {
-  const std::string& s;
-  std::size_t i = 0;
-
-  void Space() {
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
-  }
-  bool String(std::string* out) {
-    if (i >= s.size() || s[i] != '"') return false;
-    for (++i; i < s.size(); ++i) {
-      if (s[i] == '\\') {
-        if (++i >= s.size()) return false;
-        if (out) out->push_back(s[i] == '"' || s[i] == '\\' ? s[i] : '?');
-      } else if (s[i] == '"') {
-        ++i;
-        return true;
-      } else if (out) {
-        out->push_back(s[i]);
-      }
-    }
-    return false;
-  }
-  // Skips one value of any kind.
-  bool Value() {
-    Space();
-    if (i >= s.size()) return false;
-    if (s[i] == '"') return String(nullptr);
-    if (s[i] == '{' || s[i] == '[') {
-      int depth = 0;
-      while (i < s.size()) {
-        if (s[i] == '"') {
-          if (!String(nullptr)) return false;
-          continue;
-        }
-        if (s[i] == '{' || s[i] == '[') ++depth;
-        if (s[i] == '}' || s[i] == ']') --depth;
-        ++i;
-        if (depth == 0) return true;
-      }
-      return false;
-    }
-    const std::size_t start = i;
-    while (i < s.size() && s[i] != ',' && s[i] != '}' && s[i] != ']' && s[i] != ' ' && s[i] != '\n' &&
-           s[i] != '\r' && s[i] != '\t') {
-      ++i;
-    }
-    return i > start;
-  }
-};
-
-bool TopLevelTrue(const std::string& text, const std::string& key) {
-  JsonScan j{text};
-  j.Space();
-  if (j.i >= text.size() || text[j.i] != '{') return false;
-  ++j.i;
-  for (;;) {
-    j.Space();
-    std::string name;
-    if (!j.String(&name)) return false;
-    j.Space();
-    if (j.i >= text.size() || text[j.i] != ':') return false;
-    ++j.i;
-    j.Space();
-    const std::size_t valueStart = j.i;
-    if (!j.Value()) return false;
-    if (name == key && text.compare(valueStart, j.i - valueStart, "true") == 0) return true;
-    j.Space();
-    if (j.i >= text.size() || text[j.i] != ',') return false;
-    ++j.i;
-  }
-}
 
 void WriteAtomically(const std::string& path, const std::string& text) {
   const std::string temporary = path + ".tmp." + std::to_string(getpid());
@@ -130,74 +53,29 @@ void ClearSequenceFolder(const std::string& directory) {
   for (const std::string& path : SequenceRunFiles(directory)) fs::remove(path, ec);
 }
 
-std::string Fixed(double v, int decimals) {
-  char buf[64];
-  const auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-  return std::string(buf, res.ptr);
-}
-
-// ------------------------------------------------------------ reports
-
-void Print(std::FILE* err, const std::string& text) {
-  std::fputs(text.c_str(), err);
-  std::fflush(err);
-}
-
-class ErrNotifier : public Notifier {
- public:
-  explicit ErrNotifier(std::FILE* err) : err_(err) {}
-  void Notify(const std::string& caption, const std::string& text) override {
-    Print(err_, "tovimar-render: " + (caption.empty() ? text : caption + ": " + text) + "\n");
-  }
-
- private:
-  std::FILE* err_;
-};
-
-// "scene.txt:7: Convert error: ...", each report of a scene once.
-class SceneNotifier : public LineNotifier {
- public:
-  explicit SceneNotifier(std::FILE* err) : err_(err) {}
-  void Begin(const std::string& scene) {
-    scene_ = scene;
-    seen_.clear();
-  }
-  void NotifyLine(int lineNumber, const std::string& caption, const std::string& text) override {
-    if (!seen_.emplace(lineNumber, text).second) return;
-    Print(err_, LineLocation(scene_, lineNumber) + (caption.empty() ? "" : caption + ": ") + text + "\n");
-  }
-
- private:
-  std::FILE* err_;
-  std::string scene_;
-  std::set<std::pair<int, std::string>> seen_;
-};
-
 struct Failure {
   std::string scene;
   std::string message;
 };
 
-// What the scenes of a batch share: one renderer (one context) and its surroundings.
+// What the scenes of a batch share: one run session (one rendering context).
 struct Batch {
   Batch(const CliOptions& options, std::FILE* errStream)
-      : o(options), err(errStream), notifier(errStream), lines(errStream) {
-    settings.background = o.background;
-    settings.antiAlias = o.antiAlias;
-    settings.outputFolder = o.outputFolder;
-    settings.previewOnly = o.preview;
-    settings.palette = o.palette;
-    editor.keepLogs = false;
+      : o(options), err(errStream), notifier(errStream), lines(errStream), runs(RunOptionsOf(options), notifier) {
+    runs.SetLineNotifier(&lines);
+    runs.SetStopCheck([] { return StopSignalled(); });
+  }
+  static RunOptions RunOptionsOf(const CliOptions& o) {
+    RunOptions run = o.ToRunOptions();
+    run.resume = !o.force;
+    return run;
   }
 
   const CliOptions& o;
   std::FILE* err;
-  PlainSettings settings;
-  PlainEditor editor;
-  ErrNotifier notifier;
-  SceneNotifier lines;
-  std::unique_ptr<Renderer> renderer;
-  bool contextLost = false;
+  StderrNotifier notifier;
+  SceneLineNotifier lines;
+  RunSession runs;
 };
 
 // The outcome of one scene.
@@ -210,104 +88,49 @@ struct SceneRun {
   bool allComplete = true;                     // every camera run was complete already: nothing made
 };
 
-// One scene, with the steps of a single-scene run: a renderer in its starting
-// state, the default view, the prepared scene, then a run per camera.
+// One scene, with the steps of a single-scene run.
 SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& directory, int sequenceNumber) {
   SceneRun run;
-  std::string bytes;
+  SceneInput input;
   try {
-    bytes = ReadFileBytes(scene);
+    input.bytes = ReadFileBytes(scene);
   } catch (const Error& e) {
     run.error = e.message();
     return run;
   }
-  b.settings.sequenceNumber = sequenceNumber;
-  b.settings.sequenceDirectory = directory;
-  b.settings.outputs = b.o.outputs;
   std::string commandLine = "tovimar-render";
   for (const std::string& a : b.o.arguments) commandLine += " " + a;
-  b.settings.invocation = {{"program", "tovimar-render"}, {"commandLine", commandLine}, {"scene", scene}};
-  b.settings.plannedCameras =
-      b.o.camera == CameraChoice::Both ? "both" : b.o.camera == CameraChoice::Left ? "left" : "right";
-  b.editor.lines = SplitLines(bytes);
-  b.editor.sceneName = scene;
-  const Prefs start = EditorPrefs(b.o.focalText, b.o.baselineText, '.');  // checked with the options
-  b.editor.focalLength = start.focalLength;
-  b.editor.baseline = start.baseline;
+  input.name = scene;
+  input.directory = directory;
+  input.sequenceNumber = sequenceNumber;
+  input.invocation = {{"program", "tovimar-render"}, {"commandLine", commandLine}, {"scene", scene}};
   b.lines.Begin(scene);
-
-  // The camera as a new renderer has it: left, no baseline shift.
-  b.settings.rightCamera = false;
-  if (!b.renderer) {
-    b.renderer = std::make_unique<Renderer>(b.settings, b.editor, b.notifier, '.', b.o.width, b.o.height);
-    b.renderer->SetLineNotifier(&b.lines);
-    if (!b.o.textureFolder.empty()) b.renderer->Rig().StartDirectory = b.o.textureFolder;
-    if (!b.renderer->Initialise()) b.contextLost = true;
-  } else if (!b.renderer->StartOver()) {
-    b.contextLost = true;
-  }
-  if (b.contextLost) {
-    run.error = "cannot create the OpenGL rendering context";
+  if (const std::string why = b.runs.Open(input); !why.empty()) {
+    run.error = why;
     return run;
   }
-  b.renderer->ResetViewAndDraw();
-  try {
-    b.renderer->PrepareScene();
-  } catch (const Error& e) {
-    run.error = e.message();
-    return run;
-  }
-  if (b.renderer->Scene().egoFrames.empty()) {
+  if (b.runs.FrameCount() == 0) {
     run.error = "the scene has no EGO lines, so it has no frames to render";
     return run;
   }
-
-  std::string runError;
-  SequenceHooks hooks;
-  hooks.showError = [&runError](const std::string& message) { runError = message; };
-  RenderFrameSource source(*b.renderer, b.settings);
-  source.SetWriteBehind(true);
-  source.SetResume(!b.o.force);
-  source.SetCancelCheck([] { return StopSignalled(); });
-  SequenceDriver driver(source, hooks);
-  std::vector<bool> cameras;
-  if (b.o.camera != CameraChoice::Right) cameras.push_back(false);
-  if (b.o.camera != CameraChoice::Left) cameras.push_back(true);
-  for (const bool right : cameras) {
-    if (right != b.settings.rightCamera) {
-      b.settings.rightCamera = right;
-      b.renderer->CameraSwitch(right);
-    }
-    driver.StartStop();
-    if (driver.GetState() == SequenceDriver::State::Idle) {
-      run.error = runError;
+  for (const bool right : CamerasOf(b.o.camera)) {
+    const CameraRun camera = b.runs.Run(right);
+    run.frames += b.o.preview ? camera.framesMade : camera.framesWritten;
+    if (!camera.error.empty() || !camera.prepared) {
+      run.error = camera.error;
       return run;
     }
-    const std::string camera = right ? "right" : "left";
-    if (!source.ManifestNote().empty()) run.notes.push_back(source.ManifestNote());
-    if (!source.ResumeNote().empty()) run.notes.push_back(camera + " camera made again: " + source.ResumeNote());
-    const int32_t first = source.FirstFrame();
-    const bool whole = static_cast<std::size_t>(first) >= b.renderer->Scene().egoFrames.size();
+    const std::string name = right ? "right" : "left";
+    if (!camera.manifestNote.empty()) run.notes.push_back(camera.manifestNote);
+    if (!camera.resumeNote.empty()) run.notes.push_back(name + " camera made again: " + camera.resumeNote);
+    const bool whole = camera.firstFrame >= camera.frames;
     run.allComplete = run.allComplete && whole;
-    if (first > 0) {
-      run.wentOn.push_back(camera +
-                           (whole ? " camera complete" : " camera went on from frame " + std::to_string(first)));
-    }
-    while (driver.TimerEnabled()) {
-      if (StopSignalled() && !driver.StopRequested()) driver.StartStop();
-      driver.Tick();
-    }
-    run.frames += b.o.preview ? driver.FramesMade() : driver.FramesWritten();
-    if (!runError.empty()) {
-      run.error = runError;
-      return run;
-    }
-    if (!source.EndError().empty()) {
-      run.error = source.EndError();
-      return run;
+    if (camera.firstFrame > 0) {
+      run.wentOn.push_back(name + (whole ? " camera complete"
+                                         : " camera went on from frame " + std::to_string(camera.firstFrame)));
     }
     if (StopSignalled()) return run;
-    run.cameras.emplace_back(right, static_cast<int>(b.renderer->Scene().egoFrames.size()));
+    run.cameras.emplace_back(right, camera.frames);
   }
   if (b.o.avi && !b.o.preview && !run.allComplete) {
     run.error = ExportRunAvis(directory, run.cameras, b.o.quiet, b.err);
@@ -337,8 +160,9 @@ bool SequenceComplete(const std::string& dir) {
   const std::string path = (fs::path(dir) / kManifestFileName).string();
   if (InspectFile(path) != FileKind::Regular) return false;
   try {
-    return TopLevelTrue(ReadFileBytes(path), "complete");
-  } catch (const Error&) {
+    const nlohmann::json doc = nlohmann::json::parse(ReadFileBytes(path));
+    return doc.is_object() && doc.contains("complete") && doc["complete"] == true;
+  } catch (const std::exception&) {
     return false;
   }
 }
@@ -523,7 +347,7 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
       Print(err, label + ": failed: " + run.error + "\n");
       lock.reset();
       if (newFolder) fs::remove(directory, ec);  // the folder made for it, when it stayed empty
-      if (batch.contextLost) break;  // nothing more can be drawn
+      if (batch.runs.ContextLost()) break;  // nothing more can be drawn
       continue;
     }
     if (StopSignalled()) {

@@ -188,10 +188,29 @@ void CliOptions::Check() const {
   } catch (const Error& e) {
     throw UsageError(e.message());
   }
-  if (outputs.layout != DatasetLayout::Classic && camera != CameraChoice::Both) {
-    throw UsageError(std::string("--layout ") + LayoutName(outputs.layout) +
-                     " needs both cameras (--camera both): its files pair the two views");
+  try {
+    ToRunOptions().Check();
+  } catch (const Error& e) {
+    throw UsageError(e.message());
   }
+}
+
+RunOptions CliOptions::ToRunOptions() const {
+  RunOptions run;
+  run.width = width;
+  run.height = height;
+  run.background = background;
+  run.antiAlias = antiAlias;
+  run.palette = palette;
+  run.preview = preview;
+  run.outputs = outputs;
+  // Either decimal mark is accepted, so the separator does not matter here.
+  const Prefs start = EditorPrefs(focalText, baselineText, '.');
+  run.focalLength = start.focalLength;
+  run.baseline = start.baseline;
+  run.textureFolder = textureFolder;
+  run.cameras = camera;
+  return run;
 }
 
 CliOptions ParseCommandLine(const std::vector<std::string>& args) {

@@ -12,10 +12,10 @@
 
 #include "render/settings.h"
 #include "sequence/dataset_outputs.h"
+#include "sequence/run_session.h"
 
 namespace tovimar::cli {
 
-enum class CameraChoice { Left, Right, Both };
 
 struct CliOptions {
   bool help = false;
@@ -59,10 +59,10 @@ struct CliOptions {
   // Checks the values that depend on each other or need reading (the focal
   // length and baseline fields); throws UsageError naming what is wrong.
   void Check() const;
+  // The run as numbers, for the run session; the options were checked.
+  RunOptions ToRunOptions() const;
 };
 
-// Largest frame side the tool accepts.
-inline constexpr int kMaxFrameSide = 8192;
 
 // A bad command line; the message names the option and what is wrong.
 class UsageError : public std::runtime_error {

@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <atomic>
-
-#include <charconv>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -20,17 +18,13 @@
 #include "avi/avi_writer.h"
 #include "io/atomic_file.h"
 #include "io/folder_lock.h"
+#include "io/number_text.h"
 #include "io/text.h"
+#include "cli/reports.h"
 #include "cli/scene_dump.h"
-#include "render/settings.h"
-#include "render/renderer.h"
-#include "scene/assembly.h"
-#include "scene/notifier.h"
-#include "scene/prefs.h"
 #include "scene/scene_text.h"
 #include "sequence/output_files.h"
-#include "sequence/sequence_driver.h"
-#include "sequence/render_frame_source.h"
+#include "sequence/run_session.h"
 
 namespace tovimar::cli {
 
@@ -48,51 +42,6 @@ extern "C" void OnStopSignal(int signal) {
 
 
 using Clock = std::chrono::steady_clock;
-
-std::string Fixed(double v, int decimals) {
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, decimals);
-  return res.ec == std::errc() ? std::string(buf, res.ptr) : std::string("?");
-}
-
-void Print(std::FILE* err, const std::string& text) {
-  std::fputs(text.c_str(), err);
-  std::fflush(err);
-}
-
-void PrintError(std::FILE* err, const std::string& message) {
-  Print(err, "tovimar-render: " + message + "\n");
-}
-
-// Reports that are not tied to a scene line ("Blad" set-up messages, ...).
-class StderrNotifier : public Notifier {
- public:
-  explicit StderrNotifier(std::FILE* err) : err_(err) {}
-  void Notify(const std::string& caption, const std::string& text) override {
-    PrintError(err_, caption.empty() ? text : caption + ": " + text);
-  }
-
- private:
-  std::FILE* err_;
-};
-
-// Conversion errors of the scene, as "scene.txt:12: Convert error: ...". A
-// report repeated by a later run's preparation is printed once.
-class SceneLineNotifier : public LineNotifier {
- public:
-  SceneLineNotifier(std::FILE* err, std::string sceneName) : err_(err), scene_(std::move(sceneName)) {}
-  void NotifyLine(int lineNumber, const std::string& caption, const std::string& text) override {
-    if (!seen_.emplace(lineNumber, text).second) return;
-    std::string line = scene_ + ":" + std::to_string(lineNumber) + ": ";
-    if (!caption.empty()) line += caption + ": ";
-    Print(err_, line + text + "\n");
-  }
-
- private:
-  std::FILE* err_;
-  std::string scene_;
-  std::set<std::pair<int, std::string>> seen_;
-};
 
 // Progress of one run on stderr: a redrawn bar on a terminal, plain lines
 // otherwise.
@@ -197,20 +146,18 @@ bool MakeOutputRoot(const CliOptions& o, std::FILE* err) {
 // What a command-line run shares between its steps.
 struct RenderSession {
   RenderSession(const CliOptions& options, std::FILE* errStream)
-      : o(options), err(errStream), notifier(errStream), lineNotifier(errStream, options.scenePath),
-        progress(errStream, options.quiet) {}
+      : o(options), err(errStream), notifier(errStream), lineNotifier(errStream),
+        progress(errStream, options.quiet), runs(options.ToRunOptions(), notifier) {
+    lineNotifier.Begin(options.scenePath);
+    runs.SetLineNotifier(&lineNotifier);
+  }
 
   const CliOptions& o;
   std::FILE* err;
-  PlainSettings settings;
-  PlainEditor editor;
   StderrNotifier notifier;
   SceneLineNotifier lineNotifier;
   Progress progress;
-  std::unique_ptr<Renderer> renderer;
-  std::unique_ptr<RenderFrameSource> source;
-  std::unique_ptr<SequenceDriver> driver;
-  std::string runError;
+  RunSession runs;
 
   std::size_t framesWritten = 0;
   std::size_t filesWritten = 0;
@@ -244,100 +191,49 @@ int CheckInputs(RenderSession& s, std::string& sceneBytes) {
   return kExitOk;
 }
 
-// The desktop's start-up and its editor's "Load" of the scene file: a
-// rendering context, the default view, then the prepared and drawn scene.
-// Every drawing of a plane steps the random state that plane shades and
-// noise come from, so the same steps give the same files byte for byte.
-int OpenRenderer(RenderSession& s, const std::string& sceneBytes) {
-  const CliOptions& o = s.o;
-  s.settings.background = o.background;
-  s.settings.antiAlias = o.antiAlias;
-  s.settings.outputFolder = o.outputFolder;
-  s.settings.sequenceNumber = o.sequenceNumber;
-  s.settings.previewOnly = o.preview;
-  s.settings.palette = o.palette;
-  s.settings.outputs = o.outputs;
+// The scene prepared in a renderer in its starting state.
+int OpenScene(RenderSession& s, const std::string& sceneBytes) {
   std::string commandLine = "tovimar-render";
-  for (const std::string& a : o.arguments) commandLine += " " + a;
-  s.settings.invocation = {{"program", "tovimar-render"}, {"commandLine", commandLine}};
-  s.settings.plannedCameras = o.camera == CameraChoice::Both ? "both" : o.camera == CameraChoice::Left ? "left" : "right";
-  s.editor.lines = SplitLines(sceneBytes);
-  s.editor.sceneName = o.scenePath;
-  // The options were checked: the fields' texts convert.
-  const Prefs start = EditorPrefs(o.focalText, o.baselineText, '.');
-  s.editor.focalLength = start.focalLength;
-  s.editor.baseline = start.baseline;
-  s.editor.keepLogs = false;
-
-  // The command line reads and writes numbers with a point.
-  s.renderer = std::make_unique<Renderer>(s.settings, s.editor, s.notifier, '.', o.width, o.height);
-  s.renderer->SetLineNotifier(&s.lineNotifier);
-  if (!o.textureFolder.empty()) s.renderer->Rig().StartDirectory = o.textureFolder;
-  if (!s.renderer->Initialise()) {
-    PrintError(s.err, "cannot create the OpenGL rendering context");
+  for (const std::string& a : s.o.arguments) commandLine += " " + a;
+  SceneInput scene;
+  scene.name = s.o.scenePath;
+  scene.bytes = sceneBytes;
+  scene.directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
+  scene.sequenceNumber = s.o.sequenceNumber;
+  scene.invocation = {{"program", "tovimar-render"}, {"commandLine", commandLine}};
+  if (const std::string why = s.runs.Open(scene); !why.empty()) {
+    PrintError(s.err, why);
     return kExitFailure;
   }
-  s.renderer->ResetViewAndDraw();
-  try {
-    s.renderer->PrepareScene();
-  } catch (const Error& e) {
-    PrintError(s.err, e.message());
-    return kExitFailure;
-  }
-
-  SequenceHooks hooks;
-  hooks.setProgressPosition = [&s](int done) {
-    if (done > 0) s.progress.Frame(done);
-  };
-  hooks.showError = [&s](const std::string& message) { s.runError = message; };
-  s.source = std::make_unique<RenderFrameSource>(*s.renderer, s.settings);
-  s.source->SetWriteBehind(true);
-  s.driver = std::make_unique<SequenceDriver>(*s.source, hooks);
   return kExitOk;
 }
 
-// One run of one camera, switched as the panel's camera radio group does (the
-// renderer's camera box flips, its handler shifts the projection and redraws).
+// One run of one camera.
 int RunCamera(RenderSession& s, bool right, bool otherRunFollows) {
-  if (right != s.settings.rightCamera) {
-    s.settings.rightCamera = right;
-    s.renderer->CameraSwitch(right);
-  }
-  SequenceDriver& driver = *s.driver;
-  const auto start = Clock::now();
-  driver.StartStop();
-  if (driver.GetState() == SequenceDriver::State::Idle) {
-    if (driver.WasCancelled()) {  // stopped during the preparation
-      s.interrupted = true;
-      return kExitOk;
-    }
-    PrintError(s.err, s.runError);  // the preparation failed
-    return kExitFailure;
-  }
-  if (!s.source->ManifestNote().empty())
-    Print(s.err, "tovimar-render: note: " + s.source->ManifestNote() + "; it is written afresh\n");
-  const int frames = static_cast<int>(s.renderer->Scene().egoFrames.size());
-  s.progress.Begin(right ? "right" : "left ", frames);
-  while (driver.TimerEnabled()) {
-    if (StopSignalled() && !driver.StopRequested()) driver.StartStop();
-    driver.Tick();
-  }
+  RunObserver observer;
+  observer.started = [&s](const CameraRun& run) {
+    if (!run.manifestNote.empty())
+      Print(s.err, "tovimar-render: note: " + run.manifestNote + "; it is written afresh\n");
+    s.progress.Begin(run.right ? "right" : "left ", run.frames);
+  };
+  observer.progress = [&s](int done) { s.progress.Frame(done); };
+  const CameraRun run = s.runs.Run(right, observer);
   s.progress.End();
-  s.seconds += std::chrono::duration<double>(Clock::now() - start).count();
-  s.framesWritten += driver.FramesWritten();
-  s.filesWritten += s.source->FilesWritten();
-  if (!s.source->MaskNote().empty() && !otherRunFollows) Print(s.err, "tovimar-render: note: " + s.source->MaskNote() + "\n");
-  s.framesMade += driver.FramesMade();
-  if (!s.runError.empty()) {
-    PrintError(s.err, s.runError);
+  s.seconds += run.seconds;
+  s.framesWritten += run.framesWritten;
+  s.filesWritten += run.filesWritten;
+  s.framesMade += run.framesMade;
+  if (!run.maskNote.empty() && !otherRunFollows)
+    Print(s.err, "tovimar-render: note: " + run.maskNote + "\n");
+  if (!run.error.empty()) {
+    PrintError(s.err, run.error);
     return kExitFailure;
   }
-  if (!s.source->EndError().empty()) {
-    PrintError(s.err, s.source->EndError());
-    return kExitFailure;
+  if (run.stopped) {
+    s.interrupted = true;
+    if (!run.prepared) return kExitOk;  // stopped during the preparation: nothing was made
   }
-  s.renderedRuns.emplace_back(right, frames);
-  if (StopSignalled() || driver.WasCancelled()) s.interrupted = true;
+  s.renderedRuns.emplace_back(right, run.frames);
   return kExitOk;
 }
 
@@ -458,20 +354,18 @@ int RunRender(const CliOptions& o, std::FILE* err) {
   RenderSession session(o, err);
   std::string sceneBytes;
   if (const int code = CheckInputs(session, sceneBytes); code != kExitOk) return code;
-  if (const int code = OpenRenderer(session, sceneBytes); code != kExitOk) return code;
+  if (const int code = OpenScene(session, sceneBytes); code != kExitOk) return code;
   if (StopSignalled()) return InterruptedExitCode();  // stopped while preparing: nothing written
-  session.source->SetCancelCheck([] { return StopSignalled(); });
+  session.runs.SetStopCheck([] { return StopSignalled(); });
   if (o.avi && o.preview) Print(err, "tovimar-render: note: --preview writes nothing, so no AVI is made\n");
-  if (o.avi && !o.preview && session.renderer->Scene().egoFrames.empty()) {
+  if (o.avi && !o.preview && session.runs.FrameCount() == 0) {
     PrintError(err, "--avi: the scene " + EscapeForMessage(o.scenePath) +
                         " has no EGO lines, so there are no frames to make an AVI of");
     return kExitFailure;
   }
   if (!o.preview && !MakeOutputRoot(o, err)) return kExitFailure;
 
-  std::vector<bool> cameras;
-  if (o.camera != CameraChoice::Right) cameras.push_back(false);
-  if (o.camera != CameraChoice::Left) cameras.push_back(true);
+  const std::vector<bool> cameras = CamerasOf(o.camera);
   if (!o.preview) {
     // One lock for all the runs and the export: a left and a right run of
     // one command are one use of the folder.

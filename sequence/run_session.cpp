@@ -1,0 +1,161 @@
+#include "sequence/run_session.h"
+
+#include <chrono>
+#include <cmath>
+#include <string>
+
+#include "io/error.h"
+#include "io/text.h"
+#include "render/renderer.h"
+#include "scene/notifier.h"
+#include "sequence/render_frame_source.h"
+#include "sequence/sequence_driver.h"
+
+namespace tovimar {
+
+std::vector<bool> CamerasOf(CameraChoice choice) {
+  std::vector<bool> cameras;
+  if (choice != CameraChoice::Right) cameras.push_back(false);
+  if (choice != CameraChoice::Left) cameras.push_back(true);
+  return cameras;
+}
+
+const char* CameraChoiceName(CameraChoice choice) {
+  switch (choice) {
+    case CameraChoice::Left: return "left";
+    case CameraChoice::Right: return "right";
+    case CameraChoice::Both: break;
+  }
+  return "both";
+}
+
+void RunOptions::Check() const {
+  if (width < 1 || height < 1 || width > kMaxFrameSide || height > kMaxFrameSide)
+    throw Error("the frame size " + std::to_string(width) + "x" + std::to_string(height) + " is not 1 to " +
+                std::to_string(kMaxFrameSide) + " pixels a side");
+  for (const int c : background)
+    if (c < 0 || c > 255) throw Error("a background colour value " + std::to_string(c) + " is not 0 to 255");
+  if (!std::isfinite(focalLength) || focalLength <= 0) throw Error("the focal length is not a positive number");
+  if (!std::isfinite(baseline)) throw Error("the baseline is not a number");
+  if (outputs.layout != DatasetLayout::Classic && cameras != CameraChoice::Both)
+    throw Error(std::string("--layout ") + LayoutName(outputs.layout) +
+                " needs both cameras (--camera both): its files pair the two views");
+}
+
+RunSession::RunSession(RunOptions options, Notifier& notifier) : options_(std::move(options)), notifier_(notifier) {
+  settings_.background = options_.background;
+  settings_.antiAlias = options_.antiAlias;
+  settings_.previewOnly = options_.preview;
+  settings_.palette = options_.palette;
+  settings_.outputs = options_.outputs;
+  settings_.plannedCameras = CameraChoiceName(options_.cameras);
+  editor_.keepLogs = false;
+}
+
+RunSession::~RunSession() = default;
+
+void RunSession::SetLineNotifier(LineNotifier* lines) {
+  lines_ = lines;
+  if (renderer_) renderer_->SetLineNotifier(lines);
+}
+
+void RunSession::SetStopCheck(std::function<bool()> stop) {
+  stop_ = std::move(stop);
+  if (source_) source_->SetCancelCheck(stop_);
+}
+
+std::string RunSession::Open(const SceneInput& scene) {
+  driver_.reset();
+  source_.reset();
+  if (contextLost_) return "cannot create the OpenGL rendering context";
+  settings_.sequenceNumber = scene.sequenceNumber;
+  settings_.sequenceDirectory = scene.directory;
+  settings_.invocation = scene.invocation;
+  editor_.lines = SplitLines(scene.bytes);
+  editor_.sceneName = scene.name;
+  editor_.focalLength = options_.focalLength;
+  editor_.baseline = options_.baseline;
+
+  // The camera as a new renderer has it: left, no baseline shift.
+  settings_.rightCamera = false;
+  if (!renderer_) {
+    renderer_ = std::make_unique<Renderer>(settings_, editor_, notifier_, '.', options_.width, options_.height);
+    renderer_->SetLineNotifier(lines_);
+    if (!options_.textureFolder.empty()) renderer_->Rig().StartDirectory = options_.textureFolder;
+    contextLost_ = !renderer_->Initialise();
+  } else {
+    contextLost_ = !renderer_->StartOver();
+  }
+  if (contextLost_) return "cannot create the OpenGL rendering context";
+  renderer_->ResetViewAndDraw();
+  try {
+    renderer_->PrepareScene();
+  } catch (const Error& e) {
+    return e.message();
+  }
+
+  SequenceHooks hooks;
+  hooks.setProgressPosition = [this](int done) {
+    if (done > 0 && progress_) progress_(done);
+  };
+  hooks.showError = [this](const std::string& message) { runError_ = message; };
+  source_ = std::make_unique<RenderFrameSource>(*renderer_, settings_);
+  source_->SetWriteBehind(options_.writeBehind);
+  source_->SetResume(options_.resume);
+  if (stop_) source_->SetCancelCheck(stop_);
+  driver_ = std::make_unique<SequenceDriver>(*source_, hooks);
+  return "";
+}
+
+std::size_t RunSession::FrameCount() const { return renderer_ ? renderer_->Scene().egoFrames.size() : 0; }
+
+CameraRun RunSession::Run(bool right, const RunObserver& observer) {
+  CameraRun run;
+  run.right = right;
+  if (!driver_) {
+    run.error = "no scene is prepared";
+    return run;
+  }
+  // Switched as the panel's camera radio group does: the camera box flips,
+  // its handler shifts the projection and redraws.
+  if (right != settings_.rightCamera) {
+    settings_.rightCamera = right;
+    renderer_->CameraSwitch(right);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  runError_.clear();
+  progress_ = observer.progress;
+  SequenceDriver& driver = *driver_;
+  driver.StartStop();
+  if (driver.GetState() == SequenceDriver::State::Idle) {
+    // The preparation was stopped or failed.
+    run.stopped = driver.WasCancelled();
+    if (!run.stopped) run.error = runError_.empty() ? driver.LastError() : runError_;
+    return run;
+  }
+  run.prepared = true;
+  run.frames = static_cast<int>(FrameCount());
+  run.firstFrame = source_->FirstFrame();
+  run.manifestNote = source_->ManifestNote();
+  run.resumeNote = source_->ResumeNote();
+  if (observer.started) observer.started(run);
+  while (driver.TimerEnabled()) {
+    if (stop_ && stop_() && !driver.StopRequested()) driver.StartStop();
+    driver.Tick();
+  }
+  progress_ = nullptr;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.framesWritten = driver.FramesWritten();
+  run.framesMade = driver.FramesMade();
+  run.filesWritten = source_->FilesWritten();
+  run.maskNote = source_->MaskNote();
+  if (!runError_.empty()) {
+    run.error = runError_;
+  } else if (!source_->EndError().empty()) {
+    run.error = source_->EndError();
+  }
+  run.stopped = (stop_ && stop_()) || driver.WasCancelled();
+  return run;
+}
+
+}  // namespace tovimar

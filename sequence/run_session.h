@@ -1,0 +1,130 @@
+#pragma once
+// One scene's runs, as every host that runs without a window makes them (the
+// command line's single run and its batch): a renderer in its starting state
+// (a new rendering context, or the previous scene's context started over), the
+// default view, the prepared scene, then one run per camera, left before
+// right, each made as the desktop's Start makes it. The renderer's random
+// state steps with every drawing, so the same steps give the same files byte
+// for byte, whichever host asked for them.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "render/settings.h"
+#include "sequence/output_settings.h"
+
+namespace tovimar {
+
+class LineNotifier;
+class Notifier;
+class Renderer;
+class RenderFrameSource;
+class SequenceDriver;
+
+enum class CameraChoice { Left, Right, Both };
+
+// Largest frame side a run accepts.
+inline constexpr int kMaxFrameSide = 8192;
+
+// The cameras a choice runs, in run order (false: left).
+std::vector<bool> CamerasOf(CameraChoice choice);
+// "left", "right" or "both", as the manifest records the planned cameras.
+const char* CameraChoiceName(CameraChoice choice);
+
+// How a session renders and stores, as numbers (no text fields).
+struct RunOptions {
+  int width = 640;
+  int height = 480;
+  std::array<int, 3> background = kDefaultBackground;
+  bool antiAlias = false;
+  bool palette = false;
+  bool preview = false;  // draw the frames, write nothing
+  OutputChoice outputs;
+  double focalLength = kDefaultFocalLength;  // before the scene's FOCALLENGTH
+  double baseline = kDefaultBaseline;        // before the scene's BASELINE
+  std::string textureFolder;                 // "": the bundled textures
+  CameraChoice cameras = CameraChoice::Left;
+  bool resume = false;       // go on from the frames the folder's manifest lists
+  bool writeBehind = true;   // write a frame's files while the next is drawn
+
+  // Throws Error naming the first value that cannot be used.
+  void Check() const;
+};
+
+// The scene of one sequence and where its files go.
+struct SceneInput {
+  std::string name;   // the file the text came from, for messages
+  std::string bytes;  // the scene text
+  std::string directory;  // the sequence folder, ending in the separator
+  int sequenceNumber = 0;
+  // How the run was asked for, recorded in the manifest (key, value).
+  std::vector<std::pair<std::string, std::string>> invocation;
+};
+
+// What one camera run did.
+struct CameraRun {
+  bool right = false;
+  int frames = 0;            // the scene's frame count
+  int32_t firstFrame = 0;    // later than 0: it went on from an earlier run's frames
+  std::size_t framesWritten = 0;
+  std::size_t framesMade = 0;  // drawn or written
+  std::size_t filesWritten = 0;
+  std::string manifestNote;  // why the folder's meta.json was not used
+  std::string resumeNote;    // why the run started afresh although meta.json has a record
+  std::string maskNote;      // why no occlusion masks were written
+  std::string error;         // "": the run ended normally
+  bool prepared = false;     // the preparation succeeded and the frames began
+  bool stopped = false;      // a stop request ended it (before or during the frames)
+  double seconds = 0;
+};
+
+// Called during a camera run.
+struct RunObserver {
+  std::function<void(const CameraRun&)> started;  // prepared, before the first frame
+  std::function<void(int framesDone)> progress;
+};
+
+class RunSession {
+ public:
+  RunSession(RunOptions options, Notifier& notifier);
+  ~RunSession();
+  RunSession(const RunSession&) = delete;
+  RunSession& operator=(const RunSession&) = delete;
+
+  // Scene conversion errors go here, each led by its line (nullptr: to the
+  // notifier). Not owned.
+  void SetLineNotifier(LineNotifier* lines);
+  // Asked between steps: true stops the run after the frame being made.
+  void SetStopCheck(std::function<bool()> stop);
+
+  // Brings the renderer to its starting state and prepares `scene`. Returns
+  // "" or why the scene cannot be run.
+  std::string Open(const SceneInput& scene);
+  // No rendering context could be made: no later scene can be drawn either.
+  bool ContextLost() const { return contextLost_; }
+  // The prepared scene's frame count.
+  std::size_t FrameCount() const;
+
+  CameraRun Run(bool right, const RunObserver& observer = {});
+
+ private:
+  RunOptions options_;
+  Notifier& notifier_;
+  LineNotifier* lines_ = nullptr;
+  std::function<bool()> stop_;
+  PlainSettings settings_;
+  PlainEditor editor_;
+  std::unique_ptr<Renderer> renderer_;
+  std::unique_ptr<RenderFrameSource> source_;
+  std::unique_ptr<SequenceDriver> driver_;
+  std::function<void(int)> progress_;
+  std::string runError_;
+  bool contextLost_ = false;
+};
+
+}  // namespace tovimar
