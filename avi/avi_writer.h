@@ -55,7 +55,8 @@ struct WaveImage {
 
 struct AviWriter;  // opaque; created by OpenAviWriter, freed by CloseAviWriter
 
-// Creates (or truncates) fileName. waveFormat, when given, fixes the audio
+// Starts fileName under a temporary name beside it (fileName itself is
+// replaced only by CloseAviWriter). waveFormat, when given, fixes the audio
 // format in advance. Returns null when the file cannot be created or
 // periodMs is not positive.
 AviWriter* OpenAviWriter(const std::string& fileName, int32_t periodMs, const WaveFormat* waveFormat);

@@ -50,9 +50,9 @@ class BmpImage24 {
   // The whole file, header included.
   const std::vector<uint8_t>& FileBytes() const { return bytes_; }
 
-  // Creates or truncates path and writes the file in one piece. Throws
-  // Error("Cannot create file " + path) when it cannot be opened or written
-  // completely (a partly written file is removed).
+  // Writes the file under a temporary name and renames it to path once it
+  // is complete (AtomicFile): path holds either what it held before or the
+  // whole new file. Throws Error("Cannot create file " + path + ": reason").
   void Save(const std::string& path) const;
 
  private:
