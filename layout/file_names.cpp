@@ -262,4 +262,12 @@ std::vector<std::string> SequenceRunFiles(const std::string& directory) {
   return found;
 }
 
+std::string SceneTextureFolder(const std::string& scenePath) {
+  std::filesystem::path path(scenePath);
+  path.replace_extension(".textures");
+  return path.string() + "/";
+}
+
+std::string TextureFileName(int n) { return "tex" + std::to_string(n) + ".bmp"; }
+
 }  // namespace tovimar

@@ -100,4 +100,10 @@ std::vector<std::string> CameraRunFiles(const std::string& directory, bool right
 // never the folder lock. What a fresh start of the sequence removes.
 std::vector<std::string> SequenceRunFiles(const std::string& directory);
 
+// A scene's own texture folder, beside it: "dir/scene_000042.txt" gives
+// "dir/scene_000042.textures/" (the last extension replaced).
+std::string SceneTextureFolder(const std::string& scenePath);
+// "tex0.bmp" ... "tex10.bmp": texture n of a texture folder.
+std::string TextureFileName(int n);
+
 }  // namespace tovimar

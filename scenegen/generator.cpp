@@ -9,6 +9,8 @@
 #include "io/error.h"
 #include "io/file.h"
 #include "scenegen/random.h"
+#include "scenegen/textures.h"
+#include "layout/file_names.h"
 
 namespace tovimar::scenegen {
 
@@ -427,6 +429,7 @@ std::vector<std::string> WriteScenes(const GeneratorOptions& options) {
   for (int i = 0; i < options.count; ++i) {
     const std::string path = (fs::path(options.outDir) / SceneFileName(i)).string();
     const std::string text = GenerateScene(options, i);
+    if (options.textures) WriteTextureSet(options.seed, i, SceneTextureFolder(path));
     WriteWholeFile(path, text.data(), text.size());
     written.push_back(path);
   }

@@ -33,6 +33,7 @@ struct GeneratorOptions {
   std::string outDir = "scenes";
   bool quiet = false;
   bool help = false;
+  bool textures = false;  // a texture set of its own beside each scene (the scene text is the same)
 
   // Unset ranges take the preset's default (see Resolved()).
   std::optional<Range> objects;  // number of solids (whole numbers)
@@ -86,8 +87,9 @@ struct EgoMotion {
 // (0, -3, 0) looking along +y with +z up.
 std::vector<std::array<double, 3>> CameraPositions(const std::vector<EgoMotion>& path);
 
-// Writes every scene of the options into outDir (created when missing).
-// Returns the paths written; throws tovimar::Error naming a folder or file
+// Writes every scene of the options into outDir (created when missing), and
+// with `textures` each scene's texture set into its texture folder. Returns
+// the scene paths written; throws tovimar::Error naming a folder or file
 // that cannot be made or written.
 std::vector<std::string> WriteScenes(const GeneratorOptions& options);
 

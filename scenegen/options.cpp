@@ -113,6 +113,10 @@ const std::vector<Row>& Rows() {
        [](GeneratorOptions& o, const std::string& v) { o.roomLength = ParseRange(v); }},
       {"room-height", "MIN,MAX", "room: height; default 2.6,3.4",
        [](GeneratorOptions& o, const std::string& v) { o.roomHeight = ParseRange(v); }},
+      {"textures", nullptr,
+       "draw a texture set of its own for each scene, written beside it (scene_NNNNNN.textures/tex0.bmp ... "
+       "tex10.bmp), which tovimar-render then uses",
+       [](GeneratorOptions& o, const std::string&) { o.textures = true; }},
       {"quiet", nullptr, "print nothing on success", [](GeneratorOptions& o, const std::string&) { o.quiet = true; }},
   };
   return rows;

@@ -17,6 +17,9 @@
 #include "scene/scene_text.h"
 #include "scenegen/generator.h"
 #include "scenegen/random.h"
+#include "scenegen/textures.h"
+#include "layout/file_names.h"
+#include "io/bmp.h"
 
 namespace tovimar::scenegen {
 namespace {
@@ -223,14 +226,40 @@ TEST(ScenegenTool, BadOptionsExitTwoNamingTheCause) {
   }
 }
 
+TEST(ScenegenTextures, ElevenDistinctPicturesPerSceneTheSameOnEveryMachine) {
+  const std::vector<BmpImage24> set = GenerateTextureSet(3, 0);
+  ASSERT_EQ(set.size(), 11u);
+  std::set<std::vector<uint8_t>> distinct;
+  std::string all;
+  for (const BmpImage24& t : set) {
+    EXPECT_EQ(t.Width(), 128);
+    EXPECT_EQ(t.Height(), 128);
+    distinct.insert(t.FileBytes());
+    all.append(t.FileBytes().begin(), t.FileBytes().end());
+  }
+  EXPECT_EQ(distinct.size(), 11u);
+  for (const BmpImage24& t : GenerateTextureSet(3, 1)) EXPECT_EQ(distinct.count(t.FileBytes()), 0u);
+  // A change of the families, their arithmetic or the random streams changes this.
+  EXPECT_EQ(Sha256(all), "1b503aa70bacc86dc850395ec673d0644699fb0b32891d3db3d562618873f1b4");
+}
+
 TEST(ScenegenTool, WritesNumberedFilesEqualToTheLibrary) {
   const fs::path dir = fs::temp_directory_path() / ("tovimar-scenegen-out-" + std::to_string(getpid()));
   fs::remove_all(dir);
   std::string err;
-  ASSERT_EQ(RunTool("--preset room --seed 5 --count 3 --frames 4 --quiet --out " + dir.string(), &err), 0) << err;
+  ASSERT_EQ(RunTool("--preset room --seed 5 --count 3 --frames 4 --quiet --textures --out " + dir.string(), &err), 0)
+      << err;
   GeneratorOptions o = Options(Preset::Room, 5, 4);
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(ReadFileBytes((dir / SceneFileName(i)).string()), GenerateScene(o, i));
+    // The scene text is the same with or without its textures.
+    const std::string scene = (dir / SceneFileName(i)).string();
+    EXPECT_EQ(ReadFileBytes(scene), GenerateScene(o, i));
+    const std::vector<BmpImage24> set = GenerateTextureSet(5, i);
+    for (int t = 0; t < 11; ++t) {
+      const std::string texture = SceneTextureFolder(scene) + TextureFileName(t);
+      const std::vector<uint8_t>& bytes = set[static_cast<std::size_t>(t)].FileBytes();
+      EXPECT_EQ(ReadFileBytes(texture), std::string(bytes.begin(), bytes.end())) << texture;
+    }
   }
   EXPECT_FALSE(fs::exists(dir / SceneFileName(3)));
   fs::remove_all(dir);
