@@ -5,6 +5,7 @@
 
 #include "io/bmp.h"
 #include "io/bundled.h"
+#include "layout/file_names.h"
 #include "scene/notifier.h"
 
 namespace tovimar {
@@ -46,10 +47,7 @@ std::vector<uint8_t> LoadTexture(const std::string& path, FileIdentity* identity
 std::string TexturePath(const std::string& directory, int n) {
   std::string path = directory;
   if (!path.empty() && path.back() != '/') path += '/';
-  path += "tex";
-  path += std::to_string(n);
-  path += ".bmp";
-  return path;
+  return path + TextureFileName(n);
 }
 
 std::string BundledTextureDirectory() { return FindBundledFolder("assets", "tex0.bmp"); }

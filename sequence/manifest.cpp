@@ -34,7 +34,9 @@ Json RenderingJson(const RunDescription& run) {
   return {{"background", run.background},
           {"antiAlias", run.antiAlias},
           {"palette", run.palette},
-          {"roundSolidMesh", {{"slices", kRoundSolidSlices}, {"stacks", kRoundSolidStacks}}}};
+          {"roundSolidMesh", {{"slices", kRoundSolidSlices}, {"stacks", kRoundSolidStacks}}},
+          {"textureFolder", run.textureFolder},
+          {"texturesSha256", run.texturesSha256}};
 }
 
 // What differs between a camera's record in `doc` and the run `run`
@@ -54,6 +56,9 @@ std::string RunDifference(const Json& doc, const Json& record, const RunDescript
       rendering.value("antiAlias", !run.antiAlias) != run.antiAlias ||
       rendering.value("palette", !run.palette) != run.palette)
     return "the background, antialiasing or palette";
+  // Records written before textures were recorded are taken as of the same ones.
+  if (rendering.contains("texturesSha256") && rendering["texturesSha256"] != Json(run.texturesSha256))
+    return "the texture set";
   return "";
 }
 
@@ -144,7 +149,8 @@ std::string ManifestProblem(const Json& doc) {
     if (!run.contains("rendering") || !run["rendering"].is_object() ||
         !(run["rendering"].contains("background") && IsNumberArray(run["rendering"]["background"], 3)) ||
         !(run["rendering"].contains("antiAlias") && run["rendering"]["antiAlias"].is_boolean()) ||
-        !(run["rendering"].contains("palette") && run["rendering"]["palette"].is_boolean()))
+        !(run["rendering"].contains("palette") && run["rendering"]["palette"].is_boolean()) ||
+        (run["rendering"].contains("texturesSha256") && !run["rendering"]["texturesSha256"].is_string()))
       return where + "has no rendering settings";
     if (!run.contains("randomStateAtStart") || !IsRandomState(run["randomStateAtStart"]))
       return where + "has no random state at its start";

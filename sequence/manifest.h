@@ -39,6 +39,9 @@ struct RunDescription {
   std::array<int, 3> background{};
   bool antiAlias = false;
   bool palette = false;
+  // The texture folder the renderer used and SHA-256 of its eleven files.
+  std::string textureFolder;
+  std::string texturesSha256;
   // The first frame the run makes: later than 0 when it goes on from a run
   // that stopped, whose earlier frames the manifest keeps.
   int32_t firstFrame = 0;

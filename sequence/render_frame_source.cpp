@@ -13,9 +13,28 @@
 #include "io/folder_lock.h"
 #include "io/sha256.h"
 #include "render/renderer.h"
+#include "render/textures.h"
+#include "scene/scene_text.h"
 #include "sequence/camera_geometry.h"
 
 namespace tovimar {
+
+namespace {
+
+// SHA-256 of a texture folder's eleven files one after the other ("" when
+// one cannot be read: the renderer has just read them, so that is a race
+// with whoever changed the folder, and the run is then not gone on from).
+std::string TexturesSha256(const std::string& folder) {
+  std::string bytes;
+  try {
+    for (int n = 0; n < kTextureCount; ++n) bytes += ReadFileBytes(TexturePath(folder, n));
+  } catch (const Error&) {
+    return "";
+  }
+  return Sha256Hex(bytes);
+}
+
+}  // namespace
 
 RenderFrameSource::RenderFrameSource(Renderer& renderer, const OutputSettings& output)
     : renderer_(renderer), output_(output) {}
@@ -48,6 +67,8 @@ void RenderFrameSource::PrepareSequence() {
   run.background = renderer_.GetRenderSettings().BackgroundColour();
   run.antiAlias = renderer_.GetRenderSettings().AntiAlias();
   run.palette = output_.Palette();
+  run.textureFolder = renderer_.TextureDirectory();
+  run.texturesSha256 = TexturesSha256(run.textureFolder);
   sceneText_.clear();
   for (const std::string& line : renderer_.Editor().SceneLines()) sceneText_ += line + "\n";
   run.sceneSha256 = Sha256Hex(sceneText_);

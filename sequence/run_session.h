@@ -47,7 +47,7 @@ struct RunOptions {
   OutputChoice outputs;
   double focalLength = kDefaultFocalLength;  // before the scene's FOCALLENGTH
   double baseline = kDefaultBaseline;        // before the scene's BASELINE
-  std::string textureFolder;                 // "": the bundled textures
+  std::string textureFolder;  // "": the scene's own (SceneTextureFolder) when it has one, else the bundled
   CameraChoice cameras = CameraChoice::Left;
   bool resume = false;       // go on from the frames the folder's manifest lists
   bool writeBehind = true;   // write a frame's files while the next is drawn
@@ -102,8 +102,9 @@ class RunSession {
   // Asked between steps: true stops the run after the frame being made.
   void SetStopCheck(std::function<bool()> stop);
 
-  // Brings the renderer to its starting state and prepares `scene`. Returns
-  // "" or why the scene cannot be run.
+  // Brings the renderer to its starting state and prepares `scene`, with
+  // the scene's own textures when it has a texture folder beside it and no
+  // folder was named. Returns "" or why the scene cannot be run.
   std::string Open(const SceneInput& scene);
   // No rendering context could be made: no later scene can be drawn either.
   bool ContextLost() const { return contextLost_; }
@@ -123,6 +124,7 @@ class RunSession {
   std::unique_ptr<RenderFrameSource> source_;
   std::unique_ptr<SequenceDriver> driver_;
   std::function<void(int)> progress_;
+  std::string textureStart_;  // the renderer's texture folder when no scene has its own
   std::string runError_;
   bool contextLost_ = false;
 };

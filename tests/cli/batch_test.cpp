@@ -23,6 +23,7 @@
 #include "io/folder_lock.h"
 #include "layout/file_names.h"
 #include "scenegen/generator.h"
+#include "scenegen/textures.h"
 #include "tests/support/temp_dir.h"
 
 namespace tovimar::cli {
@@ -276,6 +277,27 @@ TEST(BatchRun, ARecordOfOtherSettingsOrADamagedOneIsMadeAgainNotSkipped) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.err.find("meta.json is not used: it is not valid JSON; the sequence starts afresh"), std::string::npos)
       << r.err;
+}
+
+// A scene's own texture set beside it is used and recorded; a changed set
+// makes a complete sequence again, and --textures overrides the scene's own.
+TEST(BatchRun, AScenesOwnTexturesAreUsedAndAChangedSetMakesItAgain) {
+  TempDir t;
+  const std::vector<std::string> scenes = MakeScenes(t);
+  const std::string args = kSmall + std::string("-c left -o out --shard 0/1 ") + scenes[0];
+  ASSERT_EQ(RunTool(t.path(), args).exitCode, 0);
+  const std::string bundled = ReadText(t / "out/0/left_0000.bmp");
+  scenegen::WriteTextureSet(11, 0, t / SceneTextureFolder(scenes[0]));
+  Result r = RunTool(t.path(), args.substr(3));
+  EXPECT_NE(r.err.find("left camera made again: the texture set differs"), std::string::npos) << r.err;
+  EXPECT_NE(ReadText(t / "out/0/left_0000.bmp"), bundled);
+  const Json rendering = Parse(ReadText(t / "out/0/meta.json")).at("runs").at("left").at("rendering");
+  EXPECT_TRUE(rendering.at("textureFolder").get<std::string>().ends_with("s0.textures/"));
+  EXPECT_EQ(rendering.at("texturesSha256").get<std::string>().size(), 64u);
+  EXPECT_NE(RunTool(t.path(), args.substr(3)).err.find("is complete, skipped"), std::string::npos);
+  r = RunTool(t.path(), args + " --textures " + TOVIMAR_SOURCE_DIR + "/assets");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadText(t / "out/0/left_0000.bmp"), bundled);
 }
 
 // SIGTERM stops a batch at once with 143 (within the frame being made); the
