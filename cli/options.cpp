@@ -296,11 +296,18 @@ std::string UsageText() {
     text += option.help;
     text += '\n';
   }
-  text +=
-      "\nFiles of frame NNNN (0000, 0001, ...) in DIR/N/:\n"
-      "  left camera:  left_NNNN.bmp ldisp_NNNN.bmp ldisp_p_NNNN.bmp lbindisp_NNNN.dat seg_l_NNNN.bmp\n"
-      "  right camera: right_NNNN.bmp disp_NNNN.bmp disp_p_NNNN.bmp bindisp_NNNN.dat seg_r_NNNN.bmp\n"
-      "  (camera image, sub-pixel and whole-pixel disparity maps, disparity text, segmentation map)\n";
+  text += "\nFiles of frame NNNN (0000, 0001, ...) in DIR/N/:\n";
+  for (const bool right : {false, true}) {
+    // The names as the runs make them, with the frame number shown as NNNN.
+    const FrameFileNames n = MakeFrameFileNames("", right, 0);
+    std::string line = right ? "  right camera:" : "  left camera: ";
+    for (std::string name : {n.cameraImage, n.subPixelMap, n.pixelMap, n.disparityText, n.segmentation}) {
+      name.replace(name.find(FrameNumber(0)), FrameNumber(0).size(), "NNNN");
+      line += " " + name;
+    }
+    text += line + "\n";
+  }
+  text += "  (camera image, sub-pixel and whole-pixel disparity maps, disparity text, segmentation map)\n";
   return text;
 }
 
