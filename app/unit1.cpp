@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -106,10 +107,33 @@ class TForm1::SettingsRelay : public tovimar::RenderSettings, public tovimar::Ou
   TForm1& form_;
 };
 
+class TForm1::SceneReports : public tovimar::LineNotifier {
+ public:
+  void NotifyLine(int lineNumber, const std::string&, const std::string& text) override {
+    if (Form2 != nullptr) Form2->AddSceneReport(lineNumber, -1, QString(), tovimar::FromStd(text));
+  }
+  void NotifyFieldLine(int lineNumber, int field, const std::string& written, const std::string&,
+                       const std::string& text) override {
+    if (Form2 != nullptr) Form2->AddSceneReport(lineNumber, field, tovimar::FromStd(written), tovimar::FromStd(text));
+  }
+};
+
+template <class F>
+void TForm1::Preparing(F&& prepare) {
+  if (Form2 != nullptr) Form2->BeginSceneReports();
+  struct Shown {
+    ~Shown() {
+      if (Form2 != nullptr) Form2->EndSceneReports();
+    }
+  } shown;
+  prepare();
+}
+
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinMaxButtonsHint),
       editor_(std::make_unique<EditorForward>(*this)),
       settings_(std::make_unique<SettingsRelay>(*this)),
+      sceneReports_(std::make_unique<SceneReports>()),
       worker_(std::make_unique<RunWorker>()) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Stereo Viewer"));
@@ -182,6 +206,7 @@ TForm1::TForm1(QWidget* parent)
   viewer_ = std::make_unique<tovimar::Renderer>(*settings_, *editor_, notifier_, tovimar::AppDecimalSeparator(),
                                               width(), height());
   viewer_->Rig().StartDirectory = tovimar::ToStd(tovimar::TextureDirectory());
+  viewer_->SetLineNotifier(sceneReports_.get());
   viewer_->onPresented = [this] { Presented(); };
 
   // The driver calls its hooks from the worker during a step: they reach the
@@ -209,7 +234,10 @@ TForm1::TForm1(QWidget* parent)
   hooks.setButtonCaption = onUi([](const std::string& caption) {
     if (Form3 != nullptr) Form3->Button3->setText(tovimar::FromStd(caption));
   });
-  hooks.bringViewerToFront = onUi([this] { BringToFront(); });
+  hooks.bringViewerToFront = onUi([this] {
+    ShowSceneEditor();  // the text being run stays at hand
+    BringToFront();
+  });
   hooks.hideDeveloperControls = onUi([this] { HideDeveloperControls(); });
   hooks.showError = onUi([this](const std::string& message) {
     RunFailed(message);
@@ -346,7 +374,7 @@ void TForm1::CheckBox1Click(QObject*) {
 void TForm1::Button7Click(QObject*) {
   if (Running()) return;  // a run in hand is never started again under itself
   stop_ = false;
-  driver_->Start();
+  Preparing([this] { driver_->Start(); });
 }
 
 void TForm1::StartStop() {
@@ -356,7 +384,7 @@ void TForm1::StartStop() {
     // line makes its output folder; one that cannot be made is reported by
     // the run's first file.
     if (!PreviewOnly()) QDir().mkpath(tovimar::FromStd(OutputFolder()));
-    driver_->StartStop();
+    Preparing([this] { driver_->StartStop(); });
     return;
   }
   endReason_ = EndReason::User;
@@ -465,6 +493,7 @@ void TForm1::SetDisplayLimit(const QSize& limit) {
 }
 
 void TForm1::Button11Click(QObject*) {
+  ShowSceneEditor();
   BringToFront();
   // A preparation must never overlap a frame: frames drawn from a half-parsed
   // scene would spoil the sequence silently.
@@ -472,7 +501,7 @@ void TForm1::Button11Click(QObject*) {
     tovimar::AppNotifier().Notify("", "The run was stopped because the scene is being prepared again; the frames "
                                       "written so far stay.");
   }
-  viewer_->PrepareScene();
+  Preparing([this] { viewer_->PrepareScene(); });
 }
 
 void TForm1::Timer1Timer(QObject*) {
@@ -524,8 +553,10 @@ void TForm1::Button10Click(QObject*) {
 }
 
 void TForm1::Button13Click(QObject*) {
-  const QString name = SavePictureDialog1 ? SavePictureDialog1() : QString();
+  QString name = SavePictureDialog1 ? SavePictureDialog1() : QString();
   if (name.isEmpty()) return;
+  // The picture is a BMP: a name without an extension gets ".bmp".
+  if (QFileInfo(name).suffix().isEmpty()) name += name.endsWith(QLatin1Char('.')) ? QStringLiteral("bmp") : QStringLiteral(".bmp");
   pictureFileName_ = name;
   HideDeveloperControls();
   Timer2->start();
@@ -579,6 +610,10 @@ bool TForm1::Palette() const { return Form3 != nullptr && Form3->CheckBox3->isCh
 
 tovimar::OutputChoice TForm1::Outputs() const {
   return Form3 != nullptr ? Form3->DatasetOutputs() : tovimar::OutputChoice{};
+}
+
+std::string TForm1::PlannedCameras() const {
+  return Form3 != nullptr && Form3->BothCameras->isChecked() ? "both" : "";
 }
 
 std::vector<std::pair<std::string, std::string>> TForm1::Invocation() const {
@@ -717,6 +752,7 @@ void TForm1::RunEnded() {
   const QString count = QStringLiteral("%1 of %2 frames").arg(made).arg(runFrames_);
   const EndReason reason = endReason_;
   endReason_ = EndReason::None;
+  if (Form3 != nullptr) Form3->RunFinished(made >= static_cast<std::size_t>(runFrames_));
   if (made >= static_cast<std::size_t>(runFrames_)) {  // whatever came after the last frame
     const double seconds = static_cast<double>(runClock_.elapsed()) / 1000.0;
     Status(QStringLiteral("Done: %1 frames %2 in %3")

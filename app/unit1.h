@@ -128,6 +128,9 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   bool Palette() const override;
   tovimar::OutputChoice Outputs() const override;
   std::vector<std::pair<std::string, std::string>> Invocation() const override;
+  // "both" while the panel's "Both cameras" is ticked (the manifest then
+  // calls a sequence complete only with both runs), else "".
+  std::string PlannedCameras() const override;
 
   QPushButton* Button1;
   QPushButton* Button2;
@@ -163,6 +166,11 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   // The settings as the core sees them: the controls, or on the worker the
   // copy its job was handed.
   class SettingsRelay;
+  // The parser's reports, into the editor's list.
+  class SceneReports;
+  // Runs a preparation with its reports gathered into one list.
+  template <class F>
+  void Preparing(F&& prepare);
   // What a job of the worker reads instead of the controls.
   struct JobSettings {
     tovimar::PlainSettings settings;
@@ -199,6 +207,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
 
   std::unique_ptr<EditorForward> editor_;
   std::unique_ptr<SettingsRelay> settings_;
+  std::unique_ptr<SceneReports> sceneReports_;
   std::unique_ptr<RunWorker> worker_;
   std::atomic<bool> stop_{false};  // the run's cancel check
   JobSettings jobSettings_;        // the worker's own: set as each job starts

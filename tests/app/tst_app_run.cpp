@@ -195,8 +195,8 @@ class AppRunTest : public QObject {
     Form3->Button3Click(Form3->Button3);  // Start
     Form1->Timer1Timer(Form1->Timer1);    // frame 0
     Form1->WaitForWorker();
-    // A conversion error shows a box while the preparation runs; the run must
-    // already be over by then.
+    // The box that says the run was stopped comes before the preparation; the
+    // run must already be over by then. The conversion error goes to the list.
     Form2->Memo1->appendPlainText(QStringLiteral("SPHERE; 1x2"));
     bool runningDuringBox = true;
     notifier_.onNotify = [&runningDuringBox] {
@@ -209,17 +209,20 @@ class AppRunTest : public QObject {
     QVERIFY(!Form1->Timer1->isActive());
     QCOMPARE(Form3->Button3->text(), QStringLiteral("Start"));
     QCOMPARE(Form3->StatusLine->toolTip(),
-             QStringLiteral("Interrupted by a preparation of the scene after 1 of 3 frames."));
+             QStringLiteral("The scene text has 1 problem: see the list in the scene editor"));
     QCOMPARE(Form3->ProgressBar1->value(), 0);
     const QStringList messages = notifier_.TakeMessages();
-    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0].contains(QStringLiteral("run was stopped")), qPrintable(messages[0]));
-    // The box names the scene file and the line.
-    QVERIFY2(messages[1].contains(QStringLiteral("scene.txt:11: Convert error")), qPrintable(messages[1]));
+    // The list names the line, the number and the text as written.
+    QCOMPARE(Form2->SceneErrors->topLevelItemCount(), 1);
+    const QTreeWidgetItem* report = Form2->SceneErrors->topLevelItem(0);
+    QCOMPARE(report->text(0) + "|" + report->text(1) + "|" + report->text(2), QStringLiteral("11|1| 1x2"));
+    QVERIFY2(report->text(3).startsWith(QStringLiteral("Convert error: ")), qPrintable(report->text(3)));
     // Frame 0 of the left camera only, and calib, meta, scene, poses.
     QCOMPARE(FilesUnder(Path(QStringLiteral("prepare"))).size(), 5 + 4);
-    LoadScene(kThreeFrames);
-    QVERIFY(notifier_.messages.isEmpty());
+    LoadScene(kThreeFrames);  // over the line typed above, which was not saved
+    QCOMPARE(notifier_.TakeMessages(), QStringList{"<asked before replacing unsaved text>"});
   }
 
   void applyDuringARunEndsItAndSaysSo() {
@@ -425,6 +428,37 @@ class AppRunTest : public QObject {
     QVERIFY(notifier_.messages.isEmpty());
   }
 
+  // After Apply the prepared scene is shown as a preparation at the new size
+  // shows it: textured, from the camera chosen.
+  void applyKeepsTheTexturesOfThePreview() {
+    LoadScene(kThreeFrames);
+    for (int camera : {0, 1}) {
+      Form3->RadioGroup2->Item(camera)->click();
+      Form3->RadioGroup1->SetItemIndex(camera == 0 ? 0 : 1);
+      Form3->Button2Click(Form3->Button2);  // Apply
+      const QImage applied = Form1->ShownImage();
+      Form2->Button5Click(Form2->Button5);  // Prepare at the new size
+      QCOMPARE(applied.size(), Form3->GetResolution());
+      QVERIFY2(applied == Form1->ShownImage(), camera == 0 ? "left camera" : "right camera");
+    }
+    Form3->RadioGroup2->Item(0)->click();
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  // A name without an extension gets ".bmp".
+  void pictureSaveAddsTheBmpExtension() {
+    Form1->SavePictureDialog1 = [this] { return Path(QStringLiteral("bare")); };
+    Form1->Button13Click(Form1->Button13);
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer2->isActive(), 10000);
+    QVERIFY(QFileInfo::exists(Path(QStringLiteral("bare.bmp"))));
+    QVERIFY(!QFileInfo::exists(Path(QStringLiteral("bare"))));
+    Form1->SavePictureDialog1 = [this] { return Path(QStringLiteral("named.BMP")); };  // an extension stays
+    Form1->Button13Click(Form1->Button13);
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer2->isActive(), 10000);
+    QVERIFY(QFileInfo::exists(Path(QStringLiteral("named.BMP"))));
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
   // A typed folder that does not exist yet is made, parents included.
   void startMakesTheTypedFolder() {
     LoadScene(kThreeFrames);
@@ -434,6 +468,65 @@ class AppRunTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
     QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
     QVERIFY(QFileInfo::exists(Path(QStringLiteral("typed/new/0/left_0002.bmp"))));
+  }
+
+  // The resolution shown selected is the one written, Apply pressed or not.
+  void startRendersTheSelectedResolution() {
+    Form3->RadioGroup1->SetItemIndex(0);
+    Form3->Button2Click(Form3->Button2);
+    Form3->RadioGroup1->SetItemIndex(1);  // selected, not applied
+    Form3->Edit2->setText(Path(QStringLiteral("selected")));
+    Form3->Button3Click(Form3->Button3);
+    QVERIFY2(Form3->StatusLine->toolTip().contains(QStringLiteral("512 x 384 was applied first")),
+             qPrintable(Form3->StatusLine->toolTip()));
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    QCOMPARE(Form1->RenderSize(), QSize(512, 384));
+    QCOMPARE(QImage(Path(QStringLiteral("selected/0/left_0000.bmp"))).size(), QSize(512, 384));
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+  }
+
+  // "Both cameras": one Start writes the left run, then the right one, the
+  // same files as the command line's "--camera both".
+  void bothCamerasInOnePress() {
+    LoadScene(kThreeFrames);
+    // The random state and the light (moved by the developer slider above) as
+    // fresh as the command line's.
+    Form1->GetViewer().Rig().random = {};
+    Form1->GetViewer().Rig().LightPosition = tovimar::RigState{}.LightPosition;
+    Form3->Edit2->setText(Path(QStringLiteral("both")));
+    Form3->UpDown1->setValue(2);
+    Form3->RadioGroup2->Item(1)->click();  // whatever is selected, the left camera comes first
+    Form3->BothCameras->setChecked(true);
+    Form3->Button3Click(Form3->Button3);
+    QVERIFY(!Form1->RightCamera());
+    QVERIFY(Form3->BothCamerasPending());
+    QTRY_VERIFY_WITH_TIMEOUT(!Form3->BothCamerasPending() && !Form1->Running(), 300000);
+    QVERIFY(Form1->RightCamera());
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+    const QStringList files = FilesUnder(Path(QStringLiteral("both")));
+    QCOMPARE(files.size(), 30 + 5);
+#ifdef TOVIMAR_RENDER_EXE
+    QProcess cli;
+    cli.start(QStringLiteral(TOVIMAR_RENDER_EXE),
+              {"--out", Path(QStringLiteral("both-cli")), "--seq", "2", "--camera", "both", "--quiet", "--textures",
+               QStringLiteral(TOVIMAR_SOURCE_DIR "/assets"), Path(QStringLiteral("scene.txt"))});
+    QVERIFY(cli.waitForFinished(300000));
+    QCOMPARE(cli.exitCode(), 0);
+    QCOMPARE(FilesUnder(Path(QStringLiteral("both-cli"))), files);
+    for (const QString& file : files) {
+      if (file.endsWith(QStringLiteral("meta.json"))) continue;  // how each was asked for, wall times
+      QVERIFY2(ReadAll(Path("both/" + file)) == ReadAll(Path("both-cli/" + file)), qPrintable(file));
+    }
+#endif
+    // A stop during the left half ends the whole: no right run follows.
+    Form3->Edit2->setText(Path(QStringLiteral("both-stopped")));
+    Form3->Button3Click(Form3->Button3);  // Start
+    Form3->Button3Click(Form3->Button3);  // Stop
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Running(), 300000);
+    QTest::qWait(50);
+    QVERIFY(!Form3->BothCamerasPending() && !Form1->Running());
+    QVERIFY(!Form1->RightCamera());
+    Form3->BothCameras->setChecked(false);
   }
 };
 
