@@ -291,14 +291,17 @@ TForm1::TForm1(QWidget* parent)
       "<tr><td><b>Ctrl+S</b></td><td>save the picture</td></tr>"
       "<tr><td><b>1</b> <b>2</b> <b>3</b> <b>4</b></td><td>camera image, disparity, segmentation, "
       "occlusion mask of the frame just written</td></tr>"
-      "<tr><td><b>F1</b></td><td>this help</td></tr>"
+      "<tr><td><b>Left</b> / <b>Right</b>, <b>PgUp</b> / <b>PgDn</b> in views 2-4</td><td>the previous / next "
+      "frame of the run</td></tr>"
+      "<tr><td><b>F1</b></td><td>this help (<b>Esc</b> closes it)</td></tr>"
       "</table><p>Right-click the picture for the same commands. The view cannot be moved while a run is "
       "going, and only the camera image can be moved.</p>"),
       HelpWindow);
   helpText->setWordWrap(true);
   auto* helpLayout = new QVBoxLayout(HelpWindow);
   helpLayout->addWidget(helpText);
-  HelpWindow->resize(420, 260);
+  HelpWindow->resize(440, 300);
+  HelpWindow->installEventFilter(this);  // Esc closes it
 
   FormCreate();
 }
@@ -526,6 +529,7 @@ void TForm1::Timer1Timer(QObject*) {
       [this, written, next] {
         if (driver_->FramesWritten() != written) {
           lastWritten_ = next;
+          truthFrame_ = next;
           if (viewMode_ != tovimar::ViewMode::Camera) RefreshTruth();
         }
         // A stop that came after the step's last drawing.
@@ -784,19 +788,59 @@ void TForm1::SetViewMode(tovimar::ViewMode mode) {
   if (QAction* a = ViewMenu->findChild<QAction*>(QStringLiteral("view_%1").arg(static_cast<int>(mode) + 1)))
     a->setChecked(true);
   if (mode != tovimar::ViewMode::Camera) RefreshTruth();
-  ProbeLabel->hide();
+  ShowViewLabel(QString());
   update();
 }
 
 void TForm1::RefreshTruth() {
-  truth_ = tovimar::ReadWrittenFrame(lastWritten_);
+  truth_ = tovimar::ReadWrittenFrame(truthFrame_);
   switch (viewMode_) {
     case tovimar::ViewMode::Disparity: truthImage_ = tovimar::DisparityPicture(truth_); break;
     case tovimar::ViewMode::Segmentation: truthImage_ = truth_.segmentation; break;
     case tovimar::ViewMode::Occlusion: truthImage_ = truth_.mask; break;
     case tovimar::ViewMode::Camera: truthImage_ = QImage(); break;
   }
+  ShowViewLabel(QString());
   update();
+}
+
+QString TForm1::ViewDescription() const {
+  const QString camera = RightCamera() ? QStringLiteral("right camera") : QStringLiteral("left camera");
+  if (viewMode_ == tovimar::ViewMode::Camera) return QStringLiteral("Camera image, ") + camera;
+  const char* const names[] = {"", "Disparity", "Segmentation", "Occlusion mask"};
+  if (!truthFrame_.valid) return QString::fromLatin1(names[static_cast<int>(viewMode_)]) + QStringLiteral(": no frame written yet");
+  return QStringLiteral("%1, %2, frame %3")
+      .arg(QString::fromLatin1(names[static_cast<int>(viewMode_)]),
+           truthFrame_.rightCamera ? QStringLiteral("right camera") : QStringLiteral("left camera"))
+      .arg(truthFrame_.frame);
+}
+
+bool TForm1::ViewMoved() const {
+  return viewer_->viewAzimuth != 0.0f || viewer_->viewElevation != 90.0f || viewer_->viewDistance != 3.0;
+}
+
+void TForm1::ShowViewLabel(const QString& probe) {
+  // The ground-truth views always say what they show; the camera image only
+  // while the pointer is over it. Top left, clear of the colour bar below.
+  if (viewMode_ == tovimar::ViewMode::Camera && probe.isEmpty()) {
+    ProbeLabel->hide();
+    return;
+  }
+  ProbeLabel->setText(probe.isEmpty() ? ViewDescription() : ViewDescription() + QStringLiteral(" | ") + probe);
+  ProbeLabel->adjustSize();
+  ProbeLabel->move(0, 0);
+  ProbeLabel->show();
+}
+
+void TForm1::StepTruthFrame(int step) {
+  if (!truthFrame_.valid || viewMode_ == tovimar::ViewMode::Camera) return;
+  // The frames the folder's manifest lists for the camera's last run.
+  const int32_t listed = tovimar::SequenceManifest(truthFrame_.directory).ListedFrameCount(truthFrame_.rightCamera);
+  const int32_t last = std::max<int32_t>(listed - 1, 0);
+  const int32_t frame = std::clamp<int32_t>(truthFrame_.frame + step, 0, last);
+  if (frame == truthFrame_.frame) return;
+  truthFrame_.frame = frame;
+  RefreshTruth();
 }
 
 QString TForm1::ProbeText(int x, int y) const {
@@ -819,6 +863,15 @@ QString TForm1::ProbeText(int x, int y) const {
     }
   }
   return parts.join(QStringLiteral(", "));
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == HelpWindow && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    HelpWindow->hide();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::ShowHelp() {
@@ -846,6 +899,11 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
   }
   if (key == Qt::Key_F1) {
     ShowHelp();
+    return;
+  }
+  if (viewMode_ != tovimar::ViewMode::Camera &&
+      (key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
+    tovimar::Guarded([&] { StepTruthFrame(key == Qt::Key_Left || key == Qt::Key_PageUp ? -1 : 1); });
     return;
   }
   if (key >= Qt::Key_1 && key <= Qt::Key_4) {
@@ -890,15 +948,12 @@ void TForm1::mouseMoveEvent(QMouseEvent* event) {
     }
   }
   const QPoint p = FramePoint(at);
-  const QString probe = ProbeText(p.x(), p.y());
-  if (probe.isEmpty()) {
-    ProbeLabel->hide();
-  } else {
-    ProbeLabel->setText(probe);
-    ProbeLabel->adjustSize();
-    ProbeLabel->move(0, height() - ProbeLabel->height());
-    ProbeLabel->show();
-  }
+  QString probe = ProbeText(p.x(), p.y());
+  // The readout is of the frame's files: over a camera image seen from
+  // elsewhere it would describe something else.
+  if (!probe.isEmpty() && viewMode_ == tovimar::ViewMode::Camera && ViewMoved())
+    probe = QStringLiteral("the view has moved: Home returns to the frame's view and its readout");
+  ShowViewLabel(probe);
   QWidget::mouseMoveEvent(event);
 }
 
@@ -916,7 +971,7 @@ void TForm1::wheelEvent(QWheelEvent* event) {
 }
 
 void TForm1::leaveEvent(QEvent* event) {
-  ProbeLabel->hide();
+  ShowViewLabel(QString());
   QWidget::leaveEvent(event);
 }
 

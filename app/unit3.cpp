@@ -19,6 +19,7 @@
 #include "app/forms.h"
 #include "app/unit1.h"
 #include "app/unit2.h"
+#include "sequence/manifest.h"
 #include "sequence/sequence_driver.h"
 
 namespace {
@@ -414,6 +415,16 @@ void TForm3::EvaluateClick(QObject*) {
   const tovimar::WrittenFrame& last = Form1->LastWrittenFrame();
   if (!last.valid) {
     ShowStatus(QStringLiteral("Evaluate: no run has written frames yet (run both cameras into one folder first)"));
+    return;
+  }
+  // The tool scores a stereo pair: after one camera's run, say which to run next.
+  const tovimar::SequenceManifest manifest(last.directory);
+  if (manifest.ReadProblem().empty() && !manifest.HasFrame(!last.rightCamera, last.frame)) {
+    const QString other = last.rightCamera ? QStringLiteral("left") : QStringLiteral("right");
+    ShowStatus(QStringLiteral("Evaluate: the %1 camera has not written frame %2 here yet; run the %1 camera into "
+                              "the same folder and sequence number first")
+                   .arg(other)
+                   .arg(last.frame));
     return;
   }
   const tovimar::EvalToolSearch tool = tovimar::FindEvalTool();

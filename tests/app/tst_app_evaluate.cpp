@@ -93,6 +93,12 @@ class AppEvaluateTest : public QObject {
     QVERIFY(Form3->Evaluation() == nullptr);
     RunToTheEnd();
     if (QTest::currentTestFailed()) return;
+    // One camera's run: Evaluate says which camera to run next.
+    QTest::mouseClick(Form3->EvaluateButton, Qt::LeftButton);
+    QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: the right camera has not written frame 1 here yet; run "
+                                                "the right camera")),
+             qPrintable(Status()));
+    QVERIFY(Form3->Evaluation() == nullptr);
     Form3->RadioGroup2->Item(1)->click();
     QTest::mouseClick(Form3->Button3, Qt::LeftButton);
     RunToTheEnd();

@@ -3,6 +3,7 @@
 // group, "Apply", the picture save and the AVI export of the viewer.
 #include <QDir>
 #include <QDirIterator>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,6 +40,13 @@ const char* const kThreeFrames =
 // they draw the same number of times.
 const std::string kThreeFramesWithPlane =
     std::string(kThreeFrames) + "\r\nPLANE; id 170; texture: 2; colour: 1;1;1; normal: 1.0; 0.0; 0.0; point: 1.55; 0; 0";
+
+// The pointer moving over the viewer, as its mouse tracking receives it.
+void MovePointer(const QPoint& at) {
+  QMouseEvent move(QEvent::MouseMove, QPointF(at), Form1->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(Form1, &move);
+}
 
 }  // namespace
 
@@ -286,6 +294,55 @@ class AppRunTest : public QObject {
     // A file that is not a disparity text is refused.
     WriteAll(Path(QStringLiteral("bad.dat")), "3\r\n2\r\n1\r\n2\r\n");
     QVERIFY(!tovimar::ReadDisparityText(tovimar::ToStd(Path(QStringLiteral("bad.dat"))), w, h, d));
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  // The views say what they show, step through the run's frames, keep the
+  // readout off the colour bar, and say when the view has moved.
+  void truthViewsSayWhatTheyShowAndStepThroughTheFrames() {
+    QCOMPARE(Form1->LastWrittenFrame().frame, 2);  // the run of the test above
+    QTest::keyClick(Form1, Qt::Key_2);
+    QVERIFY(Form1->ProbeLabel->isVisible());
+    QCOMPARE(Form1->ProbeLabel->text(), QStringLiteral("Disparity, left camera, frame 2"));
+    QCOMPARE(Form1->ProbeLabel->pos(), QPoint(0, 0));  // the colour bar is at the bottom
+    int w = 0, h = 0;
+    std::vector<float> d;
+    QTest::keyClick(Form1, Qt::Key_Left);
+    QCOMPARE(Form1->TruthFrame().frame, 1);
+    QVERIFY(tovimar::ReadDisparityText(tovimar::ToStd(Path(QStringLiteral("truth/0/lbindisp_0001.dat"))), w, h, d));
+    QVERIFY(Form1->Truth().disparity == d);
+    QCOMPARE(Form1->ProbeLabel->text(), QStringLiteral("Disparity, left camera, frame 1"));
+    QTest::keyClick(Form1, Qt::Key_PageUp);
+    QTest::keyClick(Form1, Qt::Key_PageUp);  // no frame before 0
+    QCOMPARE(Form1->TruthFrame().frame, 0);
+    for (int i = 0; i < 4; ++i) QTest::keyClick(Form1, Qt::Key_Right);  // nor after the last one written
+    QCOMPARE(Form1->TruthFrame().frame, 2);
+    QCOMPARE(Form1->LastWrittenFrame().frame, 2);  // what Evaluate scores stays the last frame
+    QTest::keyClick(Form1, Qt::Key_3);
+    QVERIFY(Form1->ProbeLabel->text().startsWith(QStringLiteral("Segmentation, left camera, frame 2")));
+
+    // The camera image: the readout under the pointer, until the view moves.
+    QTest::keyClick(Form1, Qt::Key_1);
+    QVERIFY(!Form1->ProbeLabel->isVisible());
+    MovePointer(QPoint(100, 100));
+    QVERIFY2(Form1->ProbeLabel->text().startsWith(QStringLiteral("Camera image, left camera | x 100, y 100")),
+             qPrintable(Form1->ProbeLabel->text()));
+    QTest::keyClick(Form1, Qt::Key_Left);  // orbits
+    MovePointer(QPoint(101, 100));
+    QVERIFY2(Form1->ProbeLabel->text().contains(QStringLiteral("the view has moved")),
+             qPrintable(Form1->ProbeLabel->text()));
+    QTest::keyClick(Form1, Qt::Key_Home);
+    MovePointer(QPoint(100, 101));
+    QVERIFY(Form1->ProbeLabel->text().contains(QStringLiteral("x 100, y 101")));
+    QEvent leave(QEvent::Leave);  // the pointer leaves: the camera image shows alone
+    QApplication::sendEvent(Form1, &leave);
+    QVERIFY(!Form1->ProbeLabel->isVisible());
+
+    // Esc closes the help.
+    QTest::keyClick(Form1, Qt::Key_F1);
+    QVERIFY(Form1->HelpWindow->isVisible());
+    QTest::keyClick(Form1->HelpWindow, Qt::Key_Escape);
+    QVERIFY(!Form1->HelpWindow->isVisible());
     QVERIFY(notifier_.messages.isEmpty());
   }
 
