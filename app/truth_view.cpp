@@ -86,6 +86,25 @@ QRgb DisparityColour(float d, float maxDisparity) {
   return qRgb(c[0], c[1], c[2]);
 }
 
+QRgb SegmentIdColour(int id) {
+  const double hue = std::fmod(static_cast<double>(id) * 0.6180339887498949, 1.0);
+  // Every other id a little darker, so that hues that come close again differ.
+  return QColor::fromHsvF(static_cast<float>(hue), 0.8f, id % 2 == 0 ? 0.95f : 0.7f).rgb();
+}
+
+QImage SegmentationPicture(const QImage& map) {
+  if (map.isNull()) return {};
+  QImage picture = map.convertToFormat(QImage::Format_RGB888);
+  for (int y = 0; y < picture.height(); ++y) {
+    for (int x = 0; x < picture.width(); ++x) {
+      const QRgb c = picture.pixel(x, y);
+      if (qRed(c) != qGreen(c) || qGreen(c) != qBlue(c)) return map.convertToFormat(QImage::Format_RGB888);
+      if (c != qRgb(255, 255, 255)) picture.setPixel(x, y, SegmentIdColour(qRed(c)));
+    }
+  }
+  return picture;
+}
+
 QImage DisparityPicture(const TruthFiles& truth) {
   if (truth.disparity.empty() || truth.width <= 0 || truth.height <= 0) return {};
   QImage picture(truth.width, truth.height, QImage::Format_RGB888);

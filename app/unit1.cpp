@@ -796,7 +796,7 @@ void TForm1::RefreshTruth() {
   truth_ = tovimar::ReadWrittenFrame(truthFrame_);
   switch (viewMode_) {
     case tovimar::ViewMode::Disparity: truthImage_ = tovimar::DisparityPicture(truth_); break;
-    case tovimar::ViewMode::Segmentation: truthImage_ = truth_.segmentation; break;
+    case tovimar::ViewMode::Segmentation: truthImage_ = tovimar::SegmentationPicture(truth_.segmentation); break;
     case tovimar::ViewMode::Occlusion: truthImage_ = truth_.mask; break;
     case tovimar::ViewMode::Camera: truthImage_ = QImage(); break;
   }

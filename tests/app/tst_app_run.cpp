@@ -282,9 +282,19 @@ class AppRunTest : public QObject {
              qPrintable(probe));
     QVERIFY2(probe.contains(QStringLiteral("id %1").arg(qRed(seg.pixel(w / 2, h / 2)))), qPrintable(probe));
 
-    // Segmentation: the map as written; no masks were asked for.
+    // Segmentation: the map's ids in colours far apart; no masks were asked for.
     QTest::keyClick(Form1, Qt::Key_3);
-    QCOMPARE(Form1->ShownImage(), seg.convertToFormat(QImage::Format_RGB888));
+    const QImage segShown = Form1->ShownImage();
+    QCOMPARE(segShown.size(), seg.size());
+    for (int y = 0; y < h; y += 3) {
+      for (int x = 0; x < w; x += 3) {
+        const QRgb grey = seg.pixel(x, y);
+        QCOMPARE(segShown.pixel(x, y), grey == qRgb(255, 255, 255) ? grey : tovimar::SegmentIdColour(qRed(grey)));
+      }
+    }
+    // The cuboid's id 40 and the cylinder's 50, greys 10 apart in the map, are far apart on the screen.
+    const QColor c40(tovimar::SegmentIdColour(40)), c50(tovimar::SegmentIdColour(50));
+    QVERIFY(std::abs(c40.red() - c50.red()) + std::abs(c40.green() - c50.green()) + std::abs(c40.blue() - c50.blue()) > 150);
     QTest::keyClick(Form1, Qt::Key_4);
     QVERIFY(Form1->ShownImage().isNull());
     Form1->ViewMenu->findChild<QAction*>(QStringLiteral("view_1"))->trigger();
