@@ -105,6 +105,25 @@ QImage SegmentationPicture(const QImage& map) {
   return picture;
 }
 
+void DrawScaleBar(QPainter& painter, int width, int height, float maximum) {
+  // The scale bar: the colours from 0 to the largest disparity, in pixels.
+  if (height <= 3 * kScaleBarHeight || width <= 120) return;
+  const QRect bar(8, height - kScaleBarHeight + 2, width - 16, 8);
+  for (int x = 0; x < bar.width(); ++x) {
+    painter.setPen(QColor(DisparityColour(maximum * static_cast<float>(x + 1) / static_cast<float>(bar.width()), maximum)));
+    painter.drawLine(bar.left() + x, bar.top(), bar.left() + x, bar.bottom());
+  }
+  QFont font = painter.font();
+  font.setPixelSize(10);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  const QRect labels(bar.left(), bar.bottom() + 1, bar.width(), 11);
+  painter.fillRect(labels, Qt::black);
+  painter.drawText(labels, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("0 px"));
+  painter.drawText(labels, Qt::AlignHCenter | Qt::AlignVCenter, QString::number(maximum / 2, 'f', 1) + QStringLiteral(" px"));
+  painter.drawText(labels, Qt::AlignRight | Qt::AlignVCenter, QString::number(maximum, 'f', 1) + QStringLiteral(" px"));
+}
+
 QImage DisparityPicture(const TruthFiles& truth) {
   if (truth.disparity.empty() || truth.width <= 0 || truth.height <= 0) return {};
   QImage picture(truth.width, truth.height, QImage::Format_RGB888);
@@ -114,24 +133,8 @@ QImage DisparityPicture(const TruthFiles& truth) {
       picture.setPixel(x, y, DisparityColour(truth.disparity[static_cast<std::size_t>(y) * truth.width + x], maximum));
     }
   }
-  // The scale bar: the colours from 0 to the largest disparity, in pixels.
-  if (truth.height > 3 * kScaleBarHeight && truth.width > 120) {
-    QPainter painter(&picture);
-    const QRect bar(8, truth.height - kScaleBarHeight + 2, truth.width - 16, 8);
-    for (int x = 0; x < bar.width(); ++x) {
-      painter.setPen(QColor(DisparityColour(maximum * static_cast<float>(x + 1) / static_cast<float>(bar.width()), maximum)));
-      painter.drawLine(bar.left() + x, bar.top(), bar.left() + x, bar.bottom());
-    }
-    QFont font = painter.font();
-    font.setPixelSize(10);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    const QRect labels(bar.left(), bar.bottom() + 1, bar.width(), 11);
-    painter.fillRect(labels, Qt::black);
-    painter.drawText(labels, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("0 px"));
-    painter.drawText(labels, Qt::AlignHCenter | Qt::AlignVCenter, QString::number(maximum / 2, 'f', 1) + QStringLiteral(" px"));
-    painter.drawText(labels, Qt::AlignRight | Qt::AlignVCenter, QString::number(maximum, 'f', 1) + QStringLiteral(" px"));
-  }
+  QPainter painter(&picture);
+  DrawScaleBar(painter, truth.width, truth.height, maximum);
   return picture;
 }
 

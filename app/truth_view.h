@@ -9,6 +9,8 @@
 
 #include "sequence/dataset_outputs.h"
 
+class QPainter;
+
 namespace tovimar {
 
 enum class ViewMode { Camera = 0, Disparity = 1, Segmentation = 2, Occlusion = 3 };
@@ -56,5 +58,9 @@ QImage SegmentationPicture(const QImage& map);
 // The disparity as colours, with a scale bar in pixels along the bottom edge.
 QImage DisparityPicture(const TruthFiles& truth);
 inline constexpr int kScaleBarHeight = 22;  // rows at the bottom that the scale bar covers
+// Draws the scale bar along the bottom of a width x height area (nothing in
+// an area too small for it): the picture's own, and the viewer's again at
+// screen size over a frame shown scaled down, so that it stays readable.
+void DrawScaleBar(QPainter& painter, int width, int height, float maximum);
 
 }  // namespace tovimar

@@ -684,6 +684,9 @@ void TForm1::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const QSize target = picture.size().scaled(size(), Qt::KeepAspectRatio);
     painter.drawImage(QRect(QPoint(0, 0), target), picture);
+    if (viewMode_ == tovimar::ViewMode::Disparity && !truth_.disparity.empty()) {
+      tovimar::DrawScaleBar(painter, target.width(), target.height(), tovimar::DisparityScaleMax(truth_.disparity));
+    }
     painter.fillRect(QRect(target.width(), 0, width() - target.width(), height()), palette().window());
     painter.fillRect(QRect(0, target.height(), target.width(), height() - target.height()), palette().window());
     return;

@@ -282,6 +282,15 @@ class AppRunTest : public QObject {
              qPrintable(probe));
     QVERIFY2(probe.contains(QStringLiteral("id %1").arg(qRed(seg.pixel(w / 2, h / 2)))), qPrintable(probe));
 
+    // A frame shown scaled down gets its scale bar again at screen size.
+    Form1->SetDisplayLimit(QSize(256, 192));
+    const QImage small = Form1->grab().toImage();
+    QCOMPARE(small.size(), QSize(256, 192));
+    const int barY = 192 - tovimar::kScaleBarHeight + 2 + 4;
+    QCOMPARE(small.pixel(8 + 256 - 16 - 1, barY), tovimar::DisparityColour(maximum, maximum));
+    QCOMPARE(small.pixel(8, barY), tovimar::DisparityColour(maximum / (256 - 16), maximum));
+    Form1->SetDisplayLimit(QSize(16384, 16384));
+
     // Segmentation: the map's ids in colours far apart; no masks were asked for.
     QTest::keyClick(Form1, Qt::Key_3);
     const QImage segShown = Form1->ShownImage();
