@@ -868,6 +868,13 @@ QString TForm1::ProbeText(int x, int y) const {
   return parts.join(QStringLiteral(", "));
 }
 
+void TForm1::changeEvent(QEvent* event) {
+  // The keys go to the viewer whenever its window is active, whatever had
+  // the focus in it before.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) setFocus(Qt::ActiveWindowFocusReason);
+  QWidget::changeEvent(event);
+}
+
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   if (watched == HelpWindow && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {

@@ -167,6 +167,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void leaveEvent(QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   // The editor as the core sees it, reached through Form2 at each use.

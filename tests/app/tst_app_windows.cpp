@@ -443,6 +443,18 @@ class AppWindowsTest : public QObject {
     QVERIFY(notifier_.messages.isEmpty());
   }
 
+  // The keys reach the viewer whenever its window is active (it had no
+  // focus widget then, and the keys went nowhere).
+  void keysReachTheActiveViewer() {
+    QApplication::setActiveWindow(Form3);
+    QApplication::setActiveWindow(Form1);
+    QTRY_VERIFY(Form1->isActiveWindow());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(Form1));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+    QVERIFY(Form1->HelpWindow->isVisible());
+    Form1->HelpWindow->hide();
+  }
+
   // Kept last: these end the program's windows.
   void closingTheEditorOnlyHidesIt() {
     Form2->close();
