@@ -135,8 +135,8 @@ EvaluationWindow::EvaluationWindow() : QWidget(nullptr, Qt::Window), process_(ne
                                    "0 px, white 1.5 px (or 2.5 %), red 3 px (or 5 %) and more, a D1 outlier; grey "
                                    "where the prediction was excluded"));
   frameRow->addWidget(scale);
-  frameRow->addWidget(new QLabel(QStringLiteral("white: 1.5 px off, red: 3 px off and more (2.5 % and 5 % of a disparity above 60 px)"),
-                                 this));
+  frameRow->addWidget(new QLabel(
+      QStringLiteral("white: 1.5 px off, red: 3 px off and more (2.5 % and 5 % of a disparity above 60 px)"), this));
   frameRow->addStretch();
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Summary);

@@ -110,7 +110,8 @@ void DrawScaleBar(QPainter& painter, int width, int height, float maximum) {
   if (height <= 3 * kScaleBarHeight || width <= 120) return;
   const QRect bar(8, height - kScaleBarHeight + 2, width - 16, 8);
   for (int x = 0; x < bar.width(); ++x) {
-    painter.setPen(QColor(DisparityColour(maximum * static_cast<float>(x + 1) / static_cast<float>(bar.width()), maximum)));
+    const float d = maximum * static_cast<float>(x + 1) / static_cast<float>(bar.width());
+    painter.setPen(QColor(DisparityColour(d, maximum)));
     painter.drawLine(bar.left() + x, bar.top(), bar.left() + x, bar.bottom());
   }
   QFont font = painter.font();
@@ -120,7 +121,8 @@ void DrawScaleBar(QPainter& painter, int width, int height, float maximum) {
   const QRect labels(bar.left(), bar.bottom() + 1, bar.width(), 11);
   painter.fillRect(labels, Qt::black);
   painter.drawText(labels, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("0 px"));
-  painter.drawText(labels, Qt::AlignHCenter | Qt::AlignVCenter, QString::number(maximum / 2, 'f', 1) + QStringLiteral(" px"));
+  painter.drawText(labels, Qt::AlignHCenter | Qt::AlignVCenter,
+                   QString::number(maximum / 2, 'f', 1) + QStringLiteral(" px"));
   painter.drawText(labels, Qt::AlignRight | Qt::AlignVCenter, QString::number(maximum, 'f', 1) + QStringLiteral(" px"));
 }
 

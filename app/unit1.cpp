@@ -560,7 +560,8 @@ void TForm1::Button13Click(QObject*) {
   QString name = SavePictureDialog1 ? SavePictureDialog1() : QString();
   if (name.isEmpty()) return;
   // The picture is a BMP: a name without an extension gets ".bmp".
-  if (QFileInfo(name).suffix().isEmpty()) name += name.endsWith(QLatin1Char('.')) ? QStringLiteral("bmp") : QStringLiteral(".bmp");
+  if (QFileInfo(name).suffix().isEmpty())
+    name += name.endsWith(QLatin1Char('.')) ? QStringLiteral("bmp") : QStringLiteral(".bmp");
   pictureFileName_ = name;
   HideDeveloperControls();
   Timer2->start();
@@ -811,7 +812,8 @@ QString TForm1::ViewDescription() const {
   const QString camera = RightCamera() ? QStringLiteral("right camera") : QStringLiteral("left camera");
   if (viewMode_ == tovimar::ViewMode::Camera) return QStringLiteral("Camera image, ") + camera;
   const char* const names[] = {"", "Disparity", "Segmentation", "Occlusion mask"};
-  if (!truthFrame_.valid) return QString::fromLatin1(names[static_cast<int>(viewMode_)]) + QStringLiteral(": no frame written yet");
+  if (!truthFrame_.valid)
+    return QString::fromLatin1(names[static_cast<int>(viewMode_)]) + QStringLiteral(": no frame written yet");
   return QStringLiteral("%1, %2, frame %3")
       .arg(QString::fromLatin1(names[static_cast<int>(viewMode_)]),
            truthFrame_.rightCamera ? QStringLiteral("right camera") : QStringLiteral("left camera"))

@@ -303,7 +303,8 @@ class AppRunTest : public QObject {
     }
     // The cuboid's id 40 and the cylinder's 50, greys 10 apart in the map, are far apart on the screen.
     const QColor c40(tovimar::SegmentIdColour(40)), c50(tovimar::SegmentIdColour(50));
-    QVERIFY(std::abs(c40.red() - c50.red()) + std::abs(c40.green() - c50.green()) + std::abs(c40.blue() - c50.blue()) > 150);
+    QVERIFY(std::abs(c40.red() - c50.red()) + std::abs(c40.green() - c50.green()) +
+                std::abs(c40.blue() - c50.blue()) > 150);
     QTest::keyClick(Form1, Qt::Key_4);
     QVERIFY(Form1->ShownImage().isNull());
     Form1->ViewMenu->findChild<QAction*>(QStringLiteral("view_1"))->trigger();
