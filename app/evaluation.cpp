@@ -120,6 +120,8 @@ EvaluationWindow::EvaluationWindow() : QWidget(nullptr, Qt::Window), process_(ne
   auto* pictureArea = new QScrollArea(this);
   pictureArea->setWidget(ErrorPicture);
   pictureArea->setWidgetResizable(true);
+  pictureArea_ = pictureArea;
+  pictureArea->viewport()->installEventFilter(this);
   Messages = new QPlainTextEdit(this);
   Messages->setReadOnly(true);
   Messages->setMaximumHeight(120);
@@ -128,7 +130,13 @@ EvaluationWindow::EvaluationWindow() : QWidget(nullptr, Qt::Window), process_(ne
   auto* frameRow = new QHBoxLayout;
   frameRow->addWidget(new QLabel(QStringLiteral("Error picture of frame"), this));
   frameRow->addWidget(FrameSpin);
-  frameRow->addWidget(new QLabel(QStringLiteral("(blue small to red large, black: no ground truth)"), this));
+  auto* scale = new QLabel(QStringLiteral("(blue small to red large, black: no ground truth)"), this);
+  scale->setToolTip(QStringLiteral("The error against 3 px or 5 % of the true disparity, whichever is larger: blue "
+                                   "0 px, white 1.5 px (or 2.5 %), red 3 px (or 5 %) and more, a D1 outlier; grey "
+                                   "where the prediction was excluded"));
+  frameRow->addWidget(scale);
+  frameRow->addWidget(new QLabel(
+      QStringLiteral("white: 1.5 px off, red: 3 px off and more (2.5 % and 5 % of a disparity above 60 px)"), this));
   frameRow->addStretch();
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Summary);
@@ -264,8 +272,23 @@ void EvaluationWindow::ShowFrame(int frame) {
   if (errorImage_.isNull()) {
     ErrorPicture->setText(QStringLiteral("No error picture for frame %1").arg(frame));
   } else {
-    ErrorPicture->setPixmap(QPixmap::fromImage(errorImage_));
+    FitErrorPicture();
   }
+}
+
+void EvaluationWindow::FitErrorPicture() {
+  if (errorImage_.isNull()) return;
+  const QSize room = pictureArea_->viewport()->size() - QSize(2, 2);
+  const QSize shown = errorImage_.size().boundedTo(errorImage_.size().scaled(room, Qt::KeepAspectRatio));
+  ErrorPicture->setPixmap(QPixmap::fromImage(
+      shown == errorImage_.size() ? errorImage_
+                                  : errorImage_.scaled(shown.expandedTo(QSize(1, 1)), Qt::KeepAspectRatio,
+                                                       Qt::SmoothTransformation)));
+}
+
+bool EvaluationWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == pictureArea_->viewport() && event->type() == QEvent::Resize) FitErrorPicture();
+  return QWidget::eventFilter(watched, event);
 }
 
 }  // namespace tovimar

@@ -6,6 +6,7 @@
 // window of its own.
 #include <QImage>
 #include <QLabel>
+#include <QScrollArea>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QSpinBox>
@@ -81,7 +82,13 @@ class EvaluationWindow : public QWidget {
   // The tool has ended: ok when the table holds its figures.
   void Finished(bool ok, const QString& summary);
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;  // the picture area's resize
+
  private:
+  // The error picture scaled to the room the window gives it (proportions kept).
+  void FitErrorPicture();
+  QScrollArea* pictureArea_ = nullptr;
   void ToolEnded(int exitCode, QProcess::ExitStatus status);
   void Fail(const QString& why);
   void ShowReport(const EvalReport& report);

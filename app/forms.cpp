@@ -28,6 +28,7 @@ void CreateForms() {
   Form2->show();
   Form1 = new TForm1();
   Form1->show();
+  Form3->RestoreSettings();  // reads and sets the viewer too
   ArrangeWindows(false);
 }
 
@@ -47,6 +48,14 @@ void ArrangeWindows(bool viewerOnly) {
   }
   Form1->SetDisplayLimit(p.viewerLimit);
   Form1->move(p.viewerPos);
+}
+
+void ShowSceneEditor() {
+  if (Form2 == nullptr) return;
+  if (Form2->isHidden() || Form2->isMinimized()) {
+    Form2->showNormal();
+    Form2->raise();
+  }
 }
 
 void DestroyViewerAndEditor() {

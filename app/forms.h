@@ -25,6 +25,11 @@ void CreateForms();
 // new resolution, only the viewer moves.
 void ArrangeWindows(bool viewerOnly);
 
+// Shows the scene editor again when it was closed (hidden) or minimised;
+// its text was kept. A preparation, a Start and the panel's "Scene editor"
+// button bring it back, as they bring back the viewer.
+void ShowSceneEditor();
+
 // Destroys the viewer (releasing the scene, the textures and the OpenGL
 // context), then the editor, and nulls their references.
 void DestroyViewerAndEditor();

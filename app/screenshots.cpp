@@ -1,12 +1,15 @@
 // Pictures of the three windows for the documentation: starts the program's
 // windows off screen, prepares the example scene and saves each window as a
-// PNG with its caption drawn above it.
+// PNG with its caption drawn above it, then the three as a 1280 x 800 screen
+// places them (desktop-1280x800.png). Remembered panel settings are not read.
 //
 //   tovimar-screenshots DIR
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
 #include <QPixmap>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <cstdio>
 #include <string>
 
@@ -15,6 +18,7 @@
 #include "app/unit1.h"
 #include "app/unit2.h"
 #include "app/unit3.h"
+#include "app/window_placement.h"
 
 namespace {
 
@@ -28,9 +32,10 @@ class PrintingNotifier : public tovimar::Notifier {
 };
 
 // The window's client area with a plain title bar carrying its caption.
+constexpr int kBar = 26;  // the title bar drawn above each window
+
 QImage WithCaption(QWidget* window) {
   const QPixmap client = window->grab();
-  constexpr int kBar = 26;
   QImage picture(client.width(), client.height() + kBar, QImage::Format_RGB32);
   picture.fill(QColor(60, 64, 72));
   QPainter painter(&picture);
@@ -69,6 +74,8 @@ int main(int argc, char** argv) {
   }
   PrintingNotifier notifier;
   tovimar::SetAppNotifier(&notifier);
+  const QTemporaryDir settings;  // the defaults, whatever this machine's user chose
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
 
   CreateForms();
   QApplication::processEvents();
@@ -78,6 +85,29 @@ int main(int argc, char** argv) {
   bool ok = Save(Form3, folder + QStringLiteral("/control-panel.png"));
   ok = Save(Form2, folder + QStringLiteral("/scene-editor.png")) && ok;
   ok = Save(Form1, folder + QStringLiteral("/stereo-viewer.png")) && ok;
+
+  // The three as a 1280 x 800 screen places them.
+  const QRect screen(0, 0, 1280, 800);
+  const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen, Form3->size(), TForm2::DesignedSize(),
+                                                           Form1->RenderSize(), QMargins(0, kBar, 0, 0));
+  Form2->setFixedSize(p.editorSize);
+  Form1->SetDisplayLimit(p.viewerLimit);
+  QApplication::processEvents();
+  QImage desktop(screen.size(), QImage::Format_RGB32);
+  desktop.fill(QColor(32, 36, 40));
+  {
+    QPainter painter(&desktop);
+    painter.drawImage(p.panelPos, WithCaption(Form3));
+    painter.drawImage(p.editorPos, WithCaption(Form2));
+    painter.drawImage(p.viewerPos, WithCaption(Form1));
+  }
+  const QString desktopPath = folder + QStringLiteral("/desktop-1280x800.png");
+  if (desktop.save(desktopPath, "PNG")) {
+    std::printf("%s\n", qPrintable(desktopPath));
+  } else {
+    std::fprintf(stderr, "tovimar-screenshots: cannot write %s\n", qPrintable(desktopPath));
+    ok = false;
+  }
 
   DestroyForms();
   tovimar::SetAppNotifier(nullptr);

@@ -86,6 +86,46 @@ QRgb DisparityColour(float d, float maxDisparity) {
   return qRgb(c[0], c[1], c[2]);
 }
 
+QRgb SegmentIdColour(int id) {
+  const double hue = std::fmod(static_cast<double>(id) * 0.6180339887498949, 1.0);
+  // Every other id a little darker, so that hues that come close again differ.
+  return QColor::fromHsvF(static_cast<float>(hue), 0.8f, id % 2 == 0 ? 0.95f : 0.7f).rgb();
+}
+
+QImage SegmentationPicture(const QImage& map) {
+  if (map.isNull()) return {};
+  QImage picture = map.convertToFormat(QImage::Format_RGB888);
+  for (int y = 0; y < picture.height(); ++y) {
+    for (int x = 0; x < picture.width(); ++x) {
+      const QRgb c = picture.pixel(x, y);
+      if (qRed(c) != qGreen(c) || qGreen(c) != qBlue(c)) return map.convertToFormat(QImage::Format_RGB888);
+      if (c != qRgb(255, 255, 255)) picture.setPixel(x, y, SegmentIdColour(qRed(c)));
+    }
+  }
+  return picture;
+}
+
+void DrawScaleBar(QPainter& painter, int width, int height, float maximum) {
+  // The scale bar: the colours from 0 to the largest disparity, in pixels.
+  if (height <= 3 * kScaleBarHeight || width <= 120) return;
+  const QRect bar(8, height - kScaleBarHeight + 2, width - 16, 8);
+  for (int x = 0; x < bar.width(); ++x) {
+    const float d = maximum * static_cast<float>(x + 1) / static_cast<float>(bar.width());
+    painter.setPen(QColor(DisparityColour(d, maximum)));
+    painter.drawLine(bar.left() + x, bar.top(), bar.left() + x, bar.bottom());
+  }
+  QFont font = painter.font();
+  font.setPixelSize(10);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  const QRect labels(bar.left(), bar.bottom() + 1, bar.width(), 11);
+  painter.fillRect(labels, Qt::black);
+  painter.drawText(labels, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("0 px"));
+  painter.drawText(labels, Qt::AlignHCenter | Qt::AlignVCenter,
+                   QString::number(maximum / 2, 'f', 1) + QStringLiteral(" px"));
+  painter.drawText(labels, Qt::AlignRight | Qt::AlignVCenter, QString::number(maximum, 'f', 1) + QStringLiteral(" px"));
+}
+
 QImage DisparityPicture(const TruthFiles& truth) {
   if (truth.disparity.empty() || truth.width <= 0 || truth.height <= 0) return {};
   QImage picture(truth.width, truth.height, QImage::Format_RGB888);
@@ -95,24 +135,8 @@ QImage DisparityPicture(const TruthFiles& truth) {
       picture.setPixel(x, y, DisparityColour(truth.disparity[static_cast<std::size_t>(y) * truth.width + x], maximum));
     }
   }
-  // The scale bar: the colours from 0 to the largest disparity, in pixels.
-  if (truth.height > 3 * kScaleBarHeight && truth.width > 120) {
-    QPainter painter(&picture);
-    const QRect bar(8, truth.height - kScaleBarHeight + 2, truth.width - 16, 8);
-    for (int x = 0; x < bar.width(); ++x) {
-      painter.setPen(QColor(DisparityColour(maximum * static_cast<float>(x + 1) / static_cast<float>(bar.width()), maximum)));
-      painter.drawLine(bar.left() + x, bar.top(), bar.left() + x, bar.bottom());
-    }
-    QFont font = painter.font();
-    font.setPixelSize(10);
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    const QRect labels(bar.left(), bar.bottom() + 1, bar.width(), 11);
-    painter.fillRect(labels, Qt::black);
-    painter.drawText(labels, Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("0 px"));
-    painter.drawText(labels, Qt::AlignHCenter | Qt::AlignVCenter, QString::number(maximum / 2, 'f', 1) + QStringLiteral(" px"));
-    painter.drawText(labels, Qt::AlignRight | Qt::AlignVCenter, QString::number(maximum, 'f', 1) + QStringLiteral(" px"));
-  }
+  QPainter painter(&picture);
+  DrawScaleBar(painter, truth.width, truth.height, maximum);
   return picture;
 }
 

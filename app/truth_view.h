@@ -9,6 +9,8 @@
 
 #include "sequence/dataset_outputs.h"
 
+class QPainter;
+
 namespace tovimar {
 
 enum class ViewMode { Camera = 0, Disparity = 1, Segmentation = 2, Occlusion = 3 };
@@ -45,8 +47,20 @@ QRgb DisparityColour(float d, float maxDisparity);
 // The largest finite disparity of the frame (at least 1).
 float DisparityScaleMax(const std::vector<float>& disparity);
 
+// The colour the viewer shows object id k in (0..254): neighbouring ids get
+// hues far apart (a golden-ratio step round the colour circle), so that ids
+// such as 40 and 45, nearly the same grey in the map, are told apart.
+QRgb SegmentIdColour(int id);
+// The segmentation map as the viewer shows it: a grey map's ids in
+// SegmentIdColour, white ("no id") kept; a map in the palette's colours as written.
+QImage SegmentationPicture(const QImage& map);
+
 // The disparity as colours, with a scale bar in pixels along the bottom edge.
 QImage DisparityPicture(const TruthFiles& truth);
 inline constexpr int kScaleBarHeight = 22;  // rows at the bottom that the scale bar covers
+// Draws the scale bar along the bottom of a width x height area (nothing in
+// an area too small for it): the picture's own, and the viewer's again at
+// screen size over a frame shown scaled down, so that it stays readable.
+void DrawScaleBar(QPainter& painter, int width, int height, float maximum);
 
 }  // namespace tovimar

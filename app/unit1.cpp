@@ -5,6 +5,7 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -106,10 +107,33 @@ class TForm1::SettingsRelay : public tovimar::RenderSettings, public tovimar::Ou
   TForm1& form_;
 };
 
+class TForm1::SceneReports : public tovimar::LineNotifier {
+ public:
+  void NotifyLine(int lineNumber, const std::string&, const std::string& text) override {
+    if (Form2 != nullptr) Form2->AddSceneReport(lineNumber, -1, QString(), tovimar::FromStd(text));
+  }
+  void NotifyFieldLine(int lineNumber, int field, const std::string& written, const std::string&,
+                       const std::string& text) override {
+    if (Form2 != nullptr) Form2->AddSceneReport(lineNumber, field, tovimar::FromStd(written), tovimar::FromStd(text));
+  }
+};
+
+template <class F>
+void TForm1::Preparing(F&& prepare) {
+  if (Form2 != nullptr) Form2->BeginSceneReports();
+  struct Shown {
+    ~Shown() {
+      if (Form2 != nullptr) Form2->EndSceneReports();
+    }
+  } shown;
+  prepare();
+}
+
 TForm1::TForm1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinMaxButtonsHint),
       editor_(std::make_unique<EditorForward>(*this)),
       settings_(std::make_unique<SettingsRelay>(*this)),
+      sceneReports_(std::make_unique<SceneReports>()),
       worker_(std::make_unique<RunWorker>()) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Stereo Viewer"));
@@ -182,6 +206,7 @@ TForm1::TForm1(QWidget* parent)
   viewer_ = std::make_unique<tovimar::Renderer>(*settings_, *editor_, notifier_, tovimar::AppDecimalSeparator(),
                                               width(), height());
   viewer_->Rig().StartDirectory = tovimar::ToStd(tovimar::TextureDirectory());
+  viewer_->SetLineNotifier(sceneReports_.get());
   viewer_->onPresented = [this] { Presented(); };
 
   // The driver calls its hooks from the worker during a step: they reach the
@@ -209,7 +234,10 @@ TForm1::TForm1(QWidget* parent)
   hooks.setButtonCaption = onUi([](const std::string& caption) {
     if (Form3 != nullptr) Form3->Button3->setText(tovimar::FromStd(caption));
   });
-  hooks.bringViewerToFront = onUi([this] { BringToFront(); });
+  hooks.bringViewerToFront = onUi([this] {
+    ShowSceneEditor();  // the text being run stays at hand
+    BringToFront();
+  });
   hooks.hideDeveloperControls = onUi([this] { HideDeveloperControls(); });
   hooks.showError = onUi([this](const std::string& message) {
     RunFailed(message);
@@ -263,14 +291,17 @@ TForm1::TForm1(QWidget* parent)
       "<tr><td><b>Ctrl+S</b></td><td>save the picture</td></tr>"
       "<tr><td><b>1</b> <b>2</b> <b>3</b> <b>4</b></td><td>camera image, disparity, segmentation, "
       "occlusion mask of the frame just written</td></tr>"
-      "<tr><td><b>F1</b></td><td>this help</td></tr>"
+      "<tr><td><b>Left</b> / <b>Right</b>, <b>PgUp</b> / <b>PgDn</b> in views 2-4</td><td>the previous / next "
+      "frame of the run</td></tr>"
+      "<tr><td><b>F1</b></td><td>this help (<b>Esc</b> closes it)</td></tr>"
       "</table><p>Right-click the picture for the same commands. The view cannot be moved while a run is "
       "going, and only the camera image can be moved.</p>"),
       HelpWindow);
   helpText->setWordWrap(true);
   auto* helpLayout = new QVBoxLayout(HelpWindow);
   helpLayout->addWidget(helpText);
-  HelpWindow->resize(420, 260);
+  HelpWindow->resize(440, 300);
+  HelpWindow->installEventFilter(this);  // Esc closes it
 
   FormCreate();
 }
@@ -346,7 +377,7 @@ void TForm1::CheckBox1Click(QObject*) {
 void TForm1::Button7Click(QObject*) {
   if (Running()) return;  // a run in hand is never started again under itself
   stop_ = false;
-  driver_->Start();
+  Preparing([this] { driver_->Start(); });
 }
 
 void TForm1::StartStop() {
@@ -356,7 +387,7 @@ void TForm1::StartStop() {
     // line makes its output folder; one that cannot be made is reported by
     // the run's first file.
     if (!PreviewOnly()) QDir().mkpath(tovimar::FromStd(OutputFolder()));
-    driver_->StartStop();
+    Preparing([this] { driver_->StartStop(); });
     return;
   }
   endReason_ = EndReason::User;
@@ -465,6 +496,7 @@ void TForm1::SetDisplayLimit(const QSize& limit) {
 }
 
 void TForm1::Button11Click(QObject*) {
+  ShowSceneEditor();
   BringToFront();
   // A preparation must never overlap a frame: frames drawn from a half-parsed
   // scene would spoil the sequence silently.
@@ -472,7 +504,7 @@ void TForm1::Button11Click(QObject*) {
     tovimar::AppNotifier().Notify("", "The run was stopped because the scene is being prepared again; the frames "
                                       "written so far stay.");
   }
-  viewer_->PrepareScene();
+  Preparing([this] { viewer_->PrepareScene(); });
 }
 
 void TForm1::Timer1Timer(QObject*) {
@@ -497,6 +529,7 @@ void TForm1::Timer1Timer(QObject*) {
       [this, written, next] {
         if (driver_->FramesWritten() != written) {
           lastWritten_ = next;
+          truthFrame_ = next;
           if (viewMode_ != tovimar::ViewMode::Camera) RefreshTruth();
         }
         // A stop that came after the step's last drawing.
@@ -524,8 +557,11 @@ void TForm1::Button10Click(QObject*) {
 }
 
 void TForm1::Button13Click(QObject*) {
-  const QString name = SavePictureDialog1 ? SavePictureDialog1() : QString();
+  QString name = SavePictureDialog1 ? SavePictureDialog1() : QString();
   if (name.isEmpty()) return;
+  // The picture is a BMP: a name without an extension gets ".bmp".
+  if (QFileInfo(name).suffix().isEmpty())
+    name += name.endsWith(QLatin1Char('.')) ? QStringLiteral("bmp") : QStringLiteral(".bmp");
   pictureFileName_ = name;
   HideDeveloperControls();
   Timer2->start();
@@ -579,6 +615,10 @@ bool TForm1::Palette() const { return Form3 != nullptr && Form3->CheckBox3->isCh
 
 tovimar::OutputChoice TForm1::Outputs() const {
   return Form3 != nullptr ? Form3->DatasetOutputs() : tovimar::OutputChoice{};
+}
+
+std::string TForm1::PlannedCameras() const {
+  return Form3 != nullptr && Form3->BothCameras->isChecked() ? "both" : "";
 }
 
 std::vector<std::pair<std::string, std::string>> TForm1::Invocation() const {
@@ -645,6 +685,9 @@ void TForm1::paintEvent(QPaintEvent*) {
     painter.setRenderHint(QPainter::SmoothPixmapTransform);
     const QSize target = picture.size().scaled(size(), Qt::KeepAspectRatio);
     painter.drawImage(QRect(QPoint(0, 0), target), picture);
+    if (viewMode_ == tovimar::ViewMode::Disparity && !truth_.disparity.empty()) {
+      tovimar::DrawScaleBar(painter, target.width(), target.height(), tovimar::DisparityScaleMax(truth_.disparity));
+    }
     painter.fillRect(QRect(target.width(), 0, width() - target.width(), height()), palette().window());
     painter.fillRect(QRect(0, target.height(), target.width(), height() - target.height()), palette().window());
     return;
@@ -717,6 +760,7 @@ void TForm1::RunEnded() {
   const QString count = QStringLiteral("%1 of %2 frames").arg(made).arg(runFrames_);
   const EndReason reason = endReason_;
   endReason_ = EndReason::None;
+  if (Form3 != nullptr) Form3->RunFinished(made >= static_cast<std::size_t>(runFrames_));
   if (made >= static_cast<std::size_t>(runFrames_)) {  // whatever came after the last frame
     const double seconds = static_cast<double>(runClock_.elapsed()) / 1000.0;
     Status(QStringLiteral("Done: %1 frames %2 in %3")
@@ -748,19 +792,60 @@ void TForm1::SetViewMode(tovimar::ViewMode mode) {
   if (QAction* a = ViewMenu->findChild<QAction*>(QStringLiteral("view_%1").arg(static_cast<int>(mode) + 1)))
     a->setChecked(true);
   if (mode != tovimar::ViewMode::Camera) RefreshTruth();
-  ProbeLabel->hide();
+  ShowViewLabel(QString());
   update();
 }
 
 void TForm1::RefreshTruth() {
-  truth_ = tovimar::ReadWrittenFrame(lastWritten_);
+  truth_ = tovimar::ReadWrittenFrame(truthFrame_);
   switch (viewMode_) {
     case tovimar::ViewMode::Disparity: truthImage_ = tovimar::DisparityPicture(truth_); break;
-    case tovimar::ViewMode::Segmentation: truthImage_ = truth_.segmentation; break;
+    case tovimar::ViewMode::Segmentation: truthImage_ = tovimar::SegmentationPicture(truth_.segmentation); break;
     case tovimar::ViewMode::Occlusion: truthImage_ = truth_.mask; break;
     case tovimar::ViewMode::Camera: truthImage_ = QImage(); break;
   }
+  ShowViewLabel(QString());
   update();
+}
+
+QString TForm1::ViewDescription() const {
+  const QString camera = RightCamera() ? QStringLiteral("right camera") : QStringLiteral("left camera");
+  if (viewMode_ == tovimar::ViewMode::Camera) return QStringLiteral("Camera image, ") + camera;
+  const char* const names[] = {"", "Disparity", "Segmentation", "Occlusion mask"};
+  if (!truthFrame_.valid)
+    return QString::fromLatin1(names[static_cast<int>(viewMode_)]) + QStringLiteral(": no frame written yet");
+  return QStringLiteral("%1, %2, frame %3")
+      .arg(QString::fromLatin1(names[static_cast<int>(viewMode_)]),
+           truthFrame_.rightCamera ? QStringLiteral("right camera") : QStringLiteral("left camera"))
+      .arg(truthFrame_.frame);
+}
+
+bool TForm1::ViewMoved() const {
+  return viewer_->viewAzimuth != 0.0f || viewer_->viewElevation != 90.0f || viewer_->viewDistance != 3.0;
+}
+
+void TForm1::ShowViewLabel(const QString& probe) {
+  // The ground-truth views always say what they show; the camera image only
+  // while the pointer is over it. Top left, clear of the colour bar below.
+  if (viewMode_ == tovimar::ViewMode::Camera && probe.isEmpty()) {
+    ProbeLabel->hide();
+    return;
+  }
+  ProbeLabel->setText(probe.isEmpty() ? ViewDescription() : ViewDescription() + QStringLiteral(" | ") + probe);
+  ProbeLabel->adjustSize();
+  ProbeLabel->move(0, 0);
+  ProbeLabel->show();
+}
+
+void TForm1::StepTruthFrame(int step) {
+  if (!truthFrame_.valid || viewMode_ == tovimar::ViewMode::Camera) return;
+  // The frames the folder's manifest lists for the camera's last run.
+  const int32_t listed = tovimar::SequenceManifest(truthFrame_.directory).ListedFrameCount(truthFrame_.rightCamera);
+  const int32_t last = std::max<int32_t>(listed - 1, 0);
+  const int32_t frame = std::clamp<int32_t>(truthFrame_.frame + step, 0, last);
+  if (frame == truthFrame_.frame) return;
+  truthFrame_.frame = frame;
+  RefreshTruth();
 }
 
 QString TForm1::ProbeText(int x, int y) const {
@@ -783,6 +868,22 @@ QString TForm1::ProbeText(int x, int y) const {
     }
   }
   return parts.join(QStringLiteral(", "));
+}
+
+void TForm1::changeEvent(QEvent* event) {
+  // The keys go to the viewer whenever its window is active, whatever had
+  // the focus in it before.
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) setFocus(Qt::ActiveWindowFocusReason);
+  QWidget::changeEvent(event);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == HelpWindow && event->type() == QEvent::KeyPress &&
+      static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+    HelpWindow->hide();
+    return true;
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::ShowHelp() {
@@ -810,6 +911,11 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
   }
   if (key == Qt::Key_F1) {
     ShowHelp();
+    return;
+  }
+  if (viewMode_ != tovimar::ViewMode::Camera &&
+      (key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
+    tovimar::Guarded([&] { StepTruthFrame(key == Qt::Key_Left || key == Qt::Key_PageUp ? -1 : 1); });
     return;
   }
   if (key >= Qt::Key_1 && key <= Qt::Key_4) {
@@ -854,15 +960,12 @@ void TForm1::mouseMoveEvent(QMouseEvent* event) {
     }
   }
   const QPoint p = FramePoint(at);
-  const QString probe = ProbeText(p.x(), p.y());
-  if (probe.isEmpty()) {
-    ProbeLabel->hide();
-  } else {
-    ProbeLabel->setText(probe);
-    ProbeLabel->adjustSize();
-    ProbeLabel->move(0, height() - ProbeLabel->height());
-    ProbeLabel->show();
-  }
+  QString probe = ProbeText(p.x(), p.y());
+  // The readout is of the frame's files: over a camera image seen from
+  // elsewhere it would describe something else.
+  if (!probe.isEmpty() && viewMode_ == tovimar::ViewMode::Camera && ViewMoved())
+    probe = QStringLiteral("the view has moved: Home returns to the frame's view and its readout");
+  ShowViewLabel(probe);
   QWidget::mouseMoveEvent(event);
 }
 
@@ -880,7 +983,7 @@ void TForm1::wheelEvent(QWheelEvent* event) {
 }
 
 void TForm1::leaveEvent(QEvent* event) {
-  ProbeLabel->hide();
+  ShowViewLabel(QString());
   QWidget::leaveEvent(event);
 }
 

@@ -81,6 +81,13 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   const tovimar::TruthFiles& Truth() const { return truth_; }
   // The disparity and id at a pixel of the frame, as the status label shows them.
   QString ProbeText(int x, int y) const;
+  // What the window shows: the view, the camera, the frame ("Disparity, left
+  // camera, frame 2"); ProbeLabel shows it, with the readout under the pointer.
+  QString ViewDescription() const;
+  // The ground-truth views step through the frames the run wrote (keys Left,
+  // Right, PgUp, PgDn); a new frame written shows that one again.
+  void StepTruthFrame(int step);
+  const tovimar::WrittenFrame& TruthFrame() const { return truthFrame_; }
   QLabel* ProbeLabel;   // under the pointer: disparity and id
   QWidget* HelpWindow;  // keys and mouse, F1
   QMenu* ViewMenu;      // the context menu: views, reset, save, help
@@ -128,6 +135,9 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   bool Palette() const override;
   tovimar::OutputChoice Outputs() const override;
   std::vector<std::pair<std::string, std::string>> Invocation() const override;
+  // "both" while the panel's "Both cameras" is ticked (the manifest then
+  // calls a sequence complete only with both runs), else "".
+  std::string PlannedCameras() const override;
 
   QPushButton* Button1;
   QPushButton* Button2;
@@ -156,6 +166,8 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void wheelEvent(QWheelEvent* event) override;
   void leaveEvent(QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   // The editor as the core sees it, reached through Form2 at each use.
@@ -163,6 +175,11 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   // The settings as the core sees them: the controls, or on the worker the
   // copy its job was handed.
   class SettingsRelay;
+  // The parser's reports, into the editor's list.
+  class SceneReports;
+  // Runs a preparation with its reports gathered into one list.
+  template <class F>
+  void Preparing(F&& prepare);
   // What a job of the worker reads instead of the controls.
   struct JobSettings {
     tovimar::PlainSettings settings;
@@ -195,10 +212,13 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void RunEnded();
   void RunFailed(const std::string& message);
   void ResetProgress();
+  bool ViewMoved() const;  // orbited or zoomed away from the frame's view
+  void ShowViewLabel(const QString& probe);
   QPoint FramePoint(const QPoint& widgetPoint) const;
 
   std::unique_ptr<EditorForward> editor_;
   std::unique_ptr<SettingsRelay> settings_;
+  std::unique_ptr<SceneReports> sceneReports_;
   std::unique_ptr<RunWorker> worker_;
   std::atomic<bool> stop_{false};  // the run's cancel check
   JobSettings jobSettings_;        // the worker's own: set as each job starts
@@ -219,6 +239,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   int runFrames_ = 0;
   tovimar::ViewMode viewMode_ = tovimar::ViewMode::Camera;
   tovimar::WrittenFrame lastWritten_;
+  tovimar::WrittenFrame truthFrame_;  // the frame the ground-truth views show
   tovimar::TruthFiles truth_;
   QImage truthImage_;
   QPoint dragFrom_;

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QMessageBox>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStringDecoder>
@@ -105,20 +106,31 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   content->setObjectName(QStringLiteral("EditorPage"));
   content->setFixedSize(900, 936);
 
+  // The commands a user needs first (file, Load, Save, Prepare, the counts,
+  // baseline and focal length) sit in the left 560 pixels, which a 1280 x
+  // 800 screen shows without scrolling; the movement generator is right.
   Edit1 = Named(new QLineEdit(tovimar::ExampleScenePath(), content), "Edit1");
-  Edit1->setGeometry(8, 8, 540, 27);
+  Edit1->setGeometry(8, 8, 548, 27);
+  Edit1->setToolTip(QStringLiteral("The scene file that Load reads and Save writes"));
   Button1 = Named(new QPushButton(QStringLiteral("Select File"), content), "Button1");
-  Button1->setGeometry(556, 8, 90, 27);
+  Button1->setGeometry(8, 40, 90, 27);
+  Button1->setToolTip(QStringLiteral("Choose the scene file (nothing is read until Load)"));
   Button2 = Named(new QPushButton(QStringLiteral("Load"), content), "Button2");
-  Button2->setGeometry(652, 8, 76, 27);
+  Button2->setGeometry(104, 40, 64, 27);
+  Button2->setToolTip(QStringLiteral("Replace the text with the file's and prepare the scene"));
   Button3 = Named(new QPushButton(QStringLiteral("Save"), content), "Button3");
-  Button3->setGeometry(734, 8, 76, 27);
+  Button3->setGeometry(174, 40, 64, 27);
+  Button3->setToolTip(QStringLiteral("Write the text to the file"));
   Button5 = Named(new QPushButton(QStringLiteral("Prepare"), content), "Button5");
-  Button5->setGeometry(816, 8, 76, 27);
+  Button5->setGeometry(244, 40, 72, 27);
+  Button5->setToolTip(QStringLiteral("Read the text into the scene and draw it in the viewer"));
+  ModifiedLabel = Named(new QLabel(content), "ModifiedLabel");
+  ModifiedLabel->setGeometry(324, 40, 232, 27);
+  ModifiedLabel->setToolTip(QStringLiteral("The text has changes that are not saved to the file"));
 
   // Movement generator.
   GroupBox1 = Named(new QGroupBox(QStringLiteral("Movement generator"), content), "GroupBox1");
-  GroupBox1->setGeometry(8, 44, 560, 112);
+  GroupBox1->setGeometry(332, 70, 560, 112);
   struct Axis {
     QCheckBox** box;
     const char* name;
@@ -164,33 +176,33 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
 
   // Counts and camera values.
   Label4 = Named(new QLabel(QStringLiteral("Number of Frames"), content), "Label4");
-  Label4->setGeometry(584, 50, 150, 22);
+  Label4->setGeometry(8, 76, 150, 22);
   Label5 = Named(new QLabel(QString(), content), "Label5");
-  Label5->setGeometry(740, 50, 100, 22);
+  Label5->setGeometry(160, 76, 100, 22);
   Label7 = Named(new QLabel(QStringLiteral("Number of Objects:"), content), "Label7");
-  Label7->setGeometry(584, 74, 150, 22);
+  Label7->setGeometry(8, 98, 150, 22);
   Label8 = Named(new QLabel(QString(), content), "Label8");
-  Label8->setGeometry(740, 74, 100, 22);
+  Label8->setGeometry(160, 98, 100, 22);
   Label9 = Named(new QLabel(QStringLiteral("Baseline"), content), "Label9");
-  Label9->setGeometry(584, 100, 110, 26);
+  Label9->setGeometry(8, 122, 110, 26);
   Edit5 = Named(new QLineEdit(QString::fromLatin1(tovimar::kDefaultBaselineText), content), "Edit5");
-  Edit5->setGeometry(696, 100, 110, 26);
+  Edit5->setGeometry(120, 122, 110, 26);
   Edit5->setToolTip(QStringLiteral("baseline between cameras"));
   Label10 = Named(new QLabel(QStringLiteral("Focal length:"), content), "Label10");
-  Label10->setGeometry(584, 128, 110, 26);
+  Label10->setGeometry(8, 152, 110, 26);
   Edit6 = Named(new QLineEdit(QString::fromLatin1(tovimar::kDefaultFocalLengthText), content), "Edit6");
-  Edit6->setGeometry(696, 128, 110, 26);
+  Edit6->setGeometry(120, 152, 110, 26);
   Edit6->setToolTip(QStringLiteral("Focal length of the cameras"));
 
   // Id colour chart.
   Image1 = Named(new tovimar::ImageBox(833, 41, content), "Image1");
-  Image1->move(8, 164);
+  Image1->move(8, 188);
   Label11 = Named(new QLabel(QStringLiteral("Label11"), content), "Label11");
-  Label11->setGeometry(848, 174, 48, 20);
+  Label11->setGeometry(848, 198, 48, 20);
 
   // Scene text and logs.
   Memo1 = Named(new QPlainTextEdit(content), "Memo1");
-  Memo1->setGeometry(8, 212, 881, 361);
+  Memo1->setGeometry(8, 234, 881, 361);
   Memo1->setFont(SceneFont());
   Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -198,13 +210,30 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
   QStringList scene;
   for (const char* line : kDefaultScene) scene << QString::fromLatin1(line);
   Memo1->setPlainText(scene.join(QLatin1Char('\n')));
+  Memo1->document()->setModified(false);
+  connect(Memo1->document(), &QTextDocument::modificationChanged, this, [this] { ShowModified(); });
+  ShowModified();
+
+  SceneErrors = Named(new QTreeWidget(content), "SceneErrors");
+  SceneErrors->setGeometry(8, 600, 881, 70);
+  SceneErrors->setRootIsDecorated(false);
+  SceneErrors->setHeaderLabels({QStringLiteral("Line"), QStringLiteral("Number"), QStringLiteral("As written"),
+                                QStringLiteral("Problems of the last preparation (click one to go to its line)")});
+  SceneErrors->setColumnWidth(0, 50);
+  SceneErrors->setColumnWidth(1, 80);
+  SceneErrors->setColumnWidth(2, 150);
+  SceneErrors->setToolTip(QStringLiteral("What Prepare, Load or Start found wrong in the scene text; the scene is "
+                                         "prepared all the same (a field that does not convert reads as 0)"));
+  connect(SceneErrors, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
+    GoToSceneReport(item->data(0, Qt::UserRole).toInt(), item->data(1, Qt::UserRole).toInt());
+  });
 
   Memo2 = LogMemo(content, "Memo2", true);
-  Memo2->setGeometry(8, 578, 881, 106);
+  Memo2->setGeometry(8, 674, 881, 76);
   Memo3 = LogMemo(content, "Memo3", true);
-  Memo3->setGeometry(8, 688, 881, 106);
+  Memo3->setGeometry(8, 754, 881, 74);
   Memo4 = LogMemo(content, "Memo4", false);
-  Memo4->setGeometry(8, 798, 881, 106);
+  Memo4->setGeometry(8, 832, 881, 72);
   // The matrix log's switch, below the logs.
   CheckBox4 = Named(new QCheckBox(QStringLiteral("4 - macierze transf. obiektow"), content), "CheckBox4");
   CheckBox4->setGeometry(8, 908, 300, 22);
@@ -224,6 +253,16 @@ TForm2::TForm2(QWidget* parent) : QWidget(parent) {
     return QFileDialog::getSaveFileName(this, QStringLiteral("Save the scene as"),
                                         QDir::homePath() + QLatin1Char('/') + QFileInfo(Edit1->text()).fileName(),
                                         QStringLiteral("Scenes (*.txt);;All files (*)"));
+  };
+
+  AskReplaceUnsaved = [this]() {
+    // Only Discard or Cancel: Edit1 may already name the file to be read, so
+    // saving here would overwrite it with the text being replaced.
+    return QMessageBox::question(this, QStringLiteral("Load"),
+                                 QStringLiteral("The scene text has changes that are not saved. Discard them and "
+                                                "load %1?")
+                                     .arg(QDir::toNativeSeparators(Edit1->text())),
+                                 QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Cancel);
   };
 
   auto on = [this](QPushButton* button, void (TForm2::*handler)(QObject*)) {
@@ -260,6 +299,8 @@ void TForm2::Button2Click(QObject* sender) {
     tovimar::AppNotifier().Notify("", "File does not exist");
     return;
   }
+  // Unsaved edits are replaced only when the user says so.
+  if (TextModified() && (!AskReplaceUnsaved || AskReplaceUnsaved() != QMessageBox::Discard)) return;
   SetMemo1FromFileBytes(tovimar::ReadFileBytes(LocalPath(Edit1->text())));
   if (Form1 != nullptr) Form1->Button11Click(sender);
 }
@@ -277,7 +318,11 @@ void TForm2::Button3Click(QObject*) {
     Edit1->setText(name);
   }
   const tovimar::SaveResult result = tovimar::SaveSceneFile(LocalPath(Edit1->text()), Memo1FileBytes());
-  if (result != tovimar::SaveResult::Saved) tovimar::AppNotifier().Notify("", "Cannot save file!");
+  if (result != tovimar::SaveResult::Saved) {
+    tovimar::AppNotifier().Notify("", "Cannot save file!");
+    return;
+  }
+  Memo1->document()->setModified(false);
 }
 
 void TForm2::Button4Click(QObject*) {
@@ -361,6 +406,66 @@ void TForm2::SetMemo1FromFileBytes(const std::string& bytes) {
     text << (latin1Text_ ? QString::fromLatin1(bytesOfLine) : QString(utf8.decode(bytesOfLine)));
   }
   Memo1->setPlainText(text.join(QLatin1Char('\n')));
+  Memo1->document()->setModified(false);
+}
+
+bool TForm2::TextModified() const { return Memo1->document()->isModified(); }
+
+void TForm2::ShowModified() {
+  ModifiedLabel->setText(TextModified() ? QStringLiteral("<b>*</b> Modified, not saved") : QString());
+}
+
+void TForm2::BeginSceneReports() { SceneErrors->clear(); }
+
+void TForm2::AddSceneReport(int line, int field, const QString& written, const QString& text) {
+  auto* item = new QTreeWidgetItem(SceneErrors);
+  item->setText(0, QString::number(line));
+  item->setText(1, field > 0 ? QString::number(field) : field == 0 ? QStringLiteral("keyword") : QString());
+  item->setText(2, written);
+  item->setText(3, text);
+  item->setToolTip(3, text);
+  item->setData(0, Qt::UserRole, line);
+  item->setData(1, Qt::UserRole, field);
+}
+
+void TForm2::EndSceneReports() {
+  const int count = SceneErrors->topLevelItemCount();
+  if (count > 0) SceneErrors->scrollToItem(SceneErrors->topLevelItem(0));
+  if (count > 0 && Form3 != nullptr) {
+    Form3->ShowStatus(QStringLiteral("The scene text has %1 problem%2: see the list in the scene editor")
+                          .arg(count)
+                          .arg(count == 1 ? QString() : QStringLiteral("s")));
+  }
+}
+
+void TForm2::GoToSceneReport(int line, int field) {
+  const QTextBlock block = Memo1->document()->findBlockByNumber(line - 1);
+  if (!block.isValid()) return;
+  const QString text = block.text();
+  int from = 0, length = static_cast<int>(text.size());
+  if (field >= 0) {
+    // The field'th non-empty field of the line (the keyword is field 0), as the parser counts them.
+    int counter = 0, start = 0;
+    while (start <= text.size()) {
+      int end = static_cast<int>(text.indexOf(QLatin1Char(';'), start));
+      if (end < 0) end = static_cast<int>(text.size());
+      if (end > start) {
+        if (counter == field) {
+          from = start;
+          length = end - start;
+          break;
+        }
+        ++counter;
+      }
+      start = end + 1;
+    }
+  }
+  QTextCursor cursor(Memo1->document());
+  cursor.setPosition(block.position() + from);
+  cursor.setPosition(block.position() + from + length, QTextCursor::KeepAnchor);
+  Memo1->setTextCursor(cursor);
+  Memo1->ensureCursorVisible();
+  Memo1->setFocus();
 }
 
 std::string TForm2::SceneName() const { return tovimar::ToStd(Edit1->text()); }

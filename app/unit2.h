@@ -7,10 +7,12 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStringList>
+#include <QTreeWidget>
 #include <QWidget>
 #include <functional>
 
@@ -40,6 +42,11 @@ class TForm2 : public QWidget, public tovimar::EditorLink {
   // example: returns the chosen file name, or an empty text when the user
   // cancels. Tests replace it.
   std::function<QString()> SaveDialog1;
+  // Load's question when the text has unsaved changes: Discard (replace
+  // them) or Cancel (keep the text, read nothing). Tests replace it.
+  std::function<QMessageBox::StandardButton()> AskReplaceUnsaved;
+  // The text was changed since it was loaded, saved or first shown.
+  bool TextModified() const;
   // The path names the bundled example scene (examples/sceneexample.txt).
   static bool IsBundledExample(const QString& path);
   // The size the editor's controls were laid out for; the window may be
@@ -59,6 +66,17 @@ class TForm2 : public QWidget, public tovimar::EditorLink {
   // Replaces Memo1 with the lines of a file's bytes (Load).
   void SetMemo1FromFileBytes(const std::string& bytes);
 
+  // The reports of the last preparation, one row each: line, number (the
+  // field's place among the line's numbers, or "keyword"), the field as
+  // written, the problem. A click on a row selects that field (or the whole
+  // line) in Memo1. Each preparation replaces the rows.
+  QTreeWidget* SceneErrors;
+  void BeginSceneReports();
+  // field: as Notifier::NotifyField, -1 for a report about the whole line.
+  void AddSceneReport(int line, int field, const QString& written, const QString& text);
+  void EndSceneReports();
+  void GoToSceneReport(int line, int field);
+
   // tovimar::EditorLink
   std::vector<std::string> SceneLines() const override;
   std::string SceneName() const override;  // the file named in Edit1
@@ -77,6 +95,7 @@ class TForm2 : public QWidget, public tovimar::EditorLink {
   void ClearMotionLogs() override;
 
   QLineEdit* Edit1;
+  QLabel* ModifiedLabel;  // beside the commands: says the text is not saved
   QPushButton* Button1;
   QPushButton* Button2;
   QPushButton* Button3;
@@ -115,6 +134,7 @@ class TForm2 : public QWidget, public tovimar::EditorLink {
   QCheckBox* CheckBox4;
 
  private:
+  void ShowModified();
   bool latin1Text_ = false;  // Memo1 came from a file that is not UTF-8
   // Text goes back to 8-bit Latin-1 when it came from such a file and every
   // character still fits; otherwise it is written as UTF-8.

@@ -11,12 +11,15 @@
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSettings>
+#include <QTimer>
 
 #include "app/app_support.h"
 #include "app/evaluation.h"
 #include "app/forms.h"
 #include "app/unit1.h"
 #include "app/unit2.h"
+#include "sequence/manifest.h"
 #include "sequence/sequence_driver.h"
 
 namespace {
@@ -49,10 +52,16 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
                       "RadioGroup1");
   RadioGroup1->setGeometry(8, 8, 185, 128);
   RadioGroup1->SetItemIndex(1);
+  RadioGroup1->setToolTip(QStringLiteral("The size of the frames: Apply shows it in the viewer now, Start applies it "
+                                         "before a run"));
 
   Button2 = Named(new QPushButton(QStringLiteral("Apply"), this), "Button2");
   Button2->setGeometry(8, 142, 80, 27);
   Button2->setToolTip(QStringLiteral("Click to change the resolution"));
+
+  ShowEditorButton = Named(new QPushButton(QStringLiteral("Scene editor"), this), "ShowEditorButton");
+  ShowEditorButton->setGeometry(96, 142, 97, 27);
+  ShowEditorButton->setToolTip(QStringLiteral("Show the scene editor (closing it only hides it; its text is kept)"));
 
   CheckBox1 = Named(new QCheckBox(QStringLiteral("Subpixel Disparity"), this), "CheckBox1");
   CheckBox1->setGeometry(8, 178, 185, 22);
@@ -93,9 +102,13 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   RadioGroup2 = Named(new tovimar::RadioGroup(QStringLiteral("Select camera:"),
                                               {QStringLiteral("Left"), QStringLiteral("Right")}, Rendering),
                       "RadioGroup2");
-  RadioGroup2->setGeometry(14, 120, 200, 80);
+  RadioGroup2->setGeometry(14, 120, 112, 80);
   RadioGroup2->SetItemIndex(0);
   RadioGroup2->setToolTip(QStringLiteral("Select stereovision camera"));
+  BothCameras = Named(new QCheckBox(QStringLiteral("Both cameras"), Rendering), "BothCameras");
+  BothCameras->setGeometry(132, 168, 128, 22);
+  BothCameras->setToolTip(QStringLiteral("Start runs the left camera, then the right one, into the same folder "
+                                         "(as tovimar-render --camera both)"));
 
   CheckBox2 = Named(new QCheckBox(QStringLiteral("Preview only"), Rendering), "CheckBox2");
   CheckBox2->setGeometry(14, 214, 200, 22);
@@ -105,7 +118,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   Button3->setGeometry(14, 250, 120, 34);
 
   GroupBox1 = Named(new QGroupBox(QStringLiteral("Background color"), Rendering), "GroupBox1");
-  GroupBox1->setGeometry(240, 120, 229, 128);
+  GroupBox1->setGeometry(266, 120, 203, 128);
   Label3 = Named(new QLabel(QStringLiteral("R:"), GroupBox1), "Label3");
   Label4 = Named(new QLabel(QStringLiteral("G:"), GroupBox1), "Label4");
   Label5 = Named(new QLabel(QStringLiteral("B:"), GroupBox1), "Label5");
@@ -179,6 +192,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
           [this] { tovimar::Guarded([&] { ExportAviClick(ExportAviButton); }); });
   connect(EvaluateButton, &QPushButton::clicked, this,
           [this] { tovimar::Guarded([&] { EvaluateClick(EvaluateButton); }); });
+  connect(ShowEditorButton, &QPushButton::clicked, this, [] { ShowSceneEditor(); });
   connect(RadioGroup2, &tovimar::RadioGroup::Click, this,
           [this] { tovimar::Guarded([&] { RadioGroup2Click(RadioGroup2); }); });
   connect(CheckBox3, &QCheckBox::toggled, this, [this] { tovimar::Guarded([&] { CheckBox3Click(CheckBox3); }); });
@@ -257,7 +271,104 @@ void TForm3::Button3Click(QObject*) {
     ShowStatus(QStringLiteral("Start: wait for the evaluation to end"));
     return;
   }
+  const bool starting = !Form1->Running();
+  if (starting) {
+    SaveSettings();
+    bothStage_ = BothCameras->isChecked() ? BothStage::Left : BothStage::None;
+    if (bothStage_ == BothStage::Left) SelectCamera(false);
+  }
+  // The resolution shown selected is the one rendered: Start applies it.
+  const bool apply = starting && GetResolution() != Form1->RenderSize();
+  if (apply) Button2Click(Button2);
   Form1->StartStop();
+  if (!Form1->Running()) bothStage_ = BothStage::None;  // stopped, or the preparation failed
+  if (apply && Form1->Running()) {
+    const QSize size = GetResolution();
+    ShowStatus(StatusLine->toolTip() + QStringLiteral(" (the selected %1 x %2 was applied first)")
+                                           .arg(size.width())
+                                           .arg(size.height()));
+  }
+}
+
+void TForm3::SelectCamera(bool right) {
+  if (RadioGroup2->ItemIndex() != (right ? 1 : 0)) RadioGroup2->SetItemIndex(right ? 1 : 0);  // switches the viewer
+  if (Form1 != nullptr && Form1->CheckBox1->isChecked() != right) Form1->CheckBox1->setChecked(right);
+}
+
+void TForm3::RunFinished(bool complete) {
+  if (bothStage_ == BothStage::Left && complete) {
+    bothStage_ = BothStage::Right;
+    // Started once the left run's last step has left the stack.
+    QTimer::singleShot(0, this, [this] { tovimar::Guarded([&] { StartRightHalf(); }); });
+    return;
+  }
+  bothStage_ = BothStage::None;
+}
+
+void TForm3::StartRightHalf() {
+  if (bothStage_ != BothStage::Right || Form1 == nullptr || Form1->Running()) {
+    bothStage_ = BothStage::None;
+    return;
+  }
+  SelectCamera(true);
+  Form1->StartStop();
+  if (!Form1->Running()) bothStage_ = BothStage::None;
+}
+
+namespace {
+
+QSettings PanelSettings() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tovimar"), QStringLiteral("tovimar"));
+}
+
+const char* const kOutputNames[] = {"classic", "pfm", "depth", "kitti", "png", "masks", "flow"};
+
+}  // namespace
+
+void TForm3::SaveSettings() const {
+  QSettings settings = PanelSettings();
+  settings.setValue(QStringLiteral("panel/folder"), Edit2->text());
+  settings.setValue(QStringLiteral("panel/resolution"), RadioGroup1->ItemIndex());
+  settings.setValue(QStringLiteral("panel/sequence"), UpDown1->value());
+  settings.setValue(QStringLiteral("panel/camera"), BothCameras->isChecked() ? QStringLiteral("both")
+                                                    : RadioGroup2->ItemIndex() == 1 ? QStringLiteral("right")
+                                                                                    : QStringLiteral("left"));
+  const tovimar::OutputChoice outputs = DatasetOutputs();
+  settings.setValue(QStringLiteral("panel/outputs"), QString::fromStdString(tovimar::OutputListText(outputs)));
+  settings.setValue(QStringLiteral("panel/layout"), QString::fromLatin1(tovimar::LayoutName(outputs.layout)));
+}
+
+void TForm3::RestoreSettings() {
+  QSettings settings = PanelSettings();
+  const QString folder = settings.value(QStringLiteral("panel/folder")).toString();
+  if (!folder.isEmpty()) Edit2->setText(folder);
+  bool ok = false;
+  const int resolution = settings.value(QStringLiteral("panel/resolution")).toInt(&ok);
+  if (ok && resolution >= 0 && resolution < RadioGroup1->ItemCount()) {
+    RadioGroup1->SetItemIndex(resolution);
+    const QSize size = GetResolution();
+    if (Form1 != nullptr && Form1->RenderSize() != size) Form1->ChangeResolution(size.width(), size.height());
+  }
+  const int sequence = settings.value(QStringLiteral("panel/sequence")).toInt(&ok);
+  if (ok) UpDown1->setValue(sequence);
+  const QString camera = settings.value(QStringLiteral("panel/camera")).toString();
+  BothCameras->setChecked(camera == QStringLiteral("both"));
+  if (camera == QStringLiteral("right")) SelectCamera(true);
+  // Outputs that this version does not know are left out, not refused.
+  if (settings.contains(QStringLiteral("panel/outputs"))) {
+    const QStringList stored = settings.value(QStringLiteral("panel/outputs")).toString().split(QLatin1Char(','));
+    std::string known;
+    for (const char* name : kOutputNames) {
+      if (stored.contains(QString::fromLatin1(name))) known += (known.empty() ? "" : ",") + std::string(name);
+    }
+    tovimar::OutputChoice outputs = known.empty() ? tovimar::OutputChoice{} : tovimar::ParseOutputList(known);
+    const QString layout = settings.value(QStringLiteral("panel/layout")).toString();
+    for (tovimar::DatasetLayout l :
+         {tovimar::DatasetLayout::Classic, tovimar::DatasetLayout::Middlebury, tovimar::DatasetLayout::Kitti}) {
+      if (layout == QString::fromLatin1(tovimar::LayoutName(l))) outputs.layout = l;
+    }
+    SetDatasetOutputs(outputs);
+  }
 }
 
 void TForm3::ExportAviClick(QObject*) {
@@ -306,6 +417,16 @@ void TForm3::EvaluateClick(QObject*) {
     ShowStatus(QStringLiteral("Evaluate: no run has written frames yet (run both cameras into one folder first)"));
     return;
   }
+  // The tool scores a stereo pair: after one camera's run, say which to run next.
+  const tovimar::SequenceManifest manifest(last.directory);
+  if (manifest.ReadProblem().empty() && !manifest.HasFrame(!last.rightCamera, last.frame)) {
+    const QString other = last.rightCamera ? QStringLiteral("left") : QStringLiteral("right");
+    ShowStatus(QStringLiteral("Evaluate: the %1 camera has not written frame %2 here yet; run the %1 camera into "
+                              "the same folder and sequence number first")
+                   .arg(other)
+                   .arg(last.frame));
+    return;
+  }
   const tovimar::EvalToolSearch tool = tovimar::FindEvalTool();
   if (tool.found.isEmpty()) {
     const QString message = QStringLiteral("Evaluate: tovimar-eval not found; looked for ") +
@@ -347,6 +468,7 @@ void TForm3::CheckBox3Click(QObject*) {
 }
 
 void TForm3::FormClose() {
+  SaveSettings();
   if (Form1 != nullptr) {
     Form1->AllowClose();
     Form1->close();

@@ -82,6 +82,22 @@ class TForm3 : public QWidget {
   QLabel* StatusLine;
   QPushButton* ExportAviButton;
   QPushButton* EvaluateButton;
+  // "Scene editor": shows the editor again after it was closed.
+  QPushButton* ShowEditorButton;
+  // "Both cameras": Start runs the left camera, then the right one, into the
+  // same folder, as the command line's "--camera both" does.
+  QCheckBox* BothCameras;
+  // A run of both cameras has its second half still to come or going.
+  bool BothCamerasPending() const { return bothStage_ != BothStage::None; }
+  // The viewer reports the end of each run: complete when every frame was made.
+  void RunFinished(bool complete);
+
+  // The folder, resolution, sequence number, camera and outputs are kept
+  // between sessions (QSettings, "Tovimar/tovimar.ini" of the user): saved
+  // at each Start and when the program ends, restored at start-up (the
+  // resolution applied, the camera switched) once all windows exist.
+  void SaveSettings() const;
+  void RestoreSettings();
 
   // The "Evaluation" window of the last "Evaluate" (null before the first).
   tovimar::EvaluationWindow* Evaluation() const { return evaluation_.get(); }
@@ -96,5 +112,10 @@ class TForm3 : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  enum class BothStage { None, Left, Right };
+  // Selects the camera on the radio group and the viewer's switch alike.
+  void SelectCamera(bool right);
+  void StartRightHalf();
   std::unique_ptr<tovimar::EvaluationWindow> evaluation_;
+  BothStage bothStage_ = BothStage::None;
 };

@@ -144,9 +144,29 @@ void Renderer::ReleaseRenderContext() {
 }
 
 void Renderer::ChangeResolution(int width, int height) {
+  const std::vector<uint32_t> oldNames = textureNames_;
   SetClientSize(width, height);
   ReleaseRenderContext();
-  CreateRenderContext();
+  if (!CreateRenderContext() || !sceneReady_) return;
+  // The textures died with the old context: they are loaded into the new one
+  // and every object points at the new name of its texture, so that the
+  // prepared scene looks as before, only larger or smaller.
+  if (!oldNames.empty()) {
+    LoadTextures();
+    for (const std::unique_ptr<SceneObject>& object : scene_.solidObjects) {
+      for (std::size_t n = 0; n < oldNames.size() && n < textureNames_.size(); ++n) {
+        if (object->texture != 0 && object->texture == oldNames[n]) {
+          object->SetTexture(textureNames_[n]);
+          break;
+        }
+      }
+    }
+  }
+  // The camera chosen stays the one drawn, as after a preparation.
+  glMatrixMode(GL_PROJECTION);
+  if (settings_.RightCamera()) glTranslated(-rig_.RigBaseline, 0.0, 0.0);
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
 }
 
 void Renderer::SetupProjection(int width, int height, bool antiAlias) {

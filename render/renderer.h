@@ -67,7 +67,9 @@ class Renderer {
   int ClientWidth() const { return clientWidth_; }
   int ClientHeight() const { return clientHeight_; }
   void SetClientSize(int width, int height);
-  void ChangeResolution(int width, int height);  // "Apply": size, release, create
+  // "Apply": size, release, create; a prepared scene keeps its textures
+  // (loaded into the new context) and the chosen camera's projection.
+  void ChangeResolution(int width, int height);
   void SetupProjection(int width, int height, bool antiAlias);
   void SetupRendering(int width, int height, bool antiAlias);
 

@@ -20,6 +20,10 @@ class LineAdapter : public Notifier {
   void Notify(const std::string& caption, const std::string& text) override {
     target_.NotifyLine(lineNumber_, caption, text);
   }
+  void NotifyField(int field, const std::string& written, const std::string& caption,
+                   const std::string& text) override {
+    target_.NotifyFieldLine(lineNumber_, field, written, caption, text);
+  }
 
  private:
   LineNotifier& target_;

@@ -18,6 +18,14 @@ class LineNotifier {
  public:
   virtual ~LineNotifier() = default;
   virtual void NotifyLine(int lineNumber, const std::string& caption, const std::string& text) = 0;
+  // A report about one field of the line (Notifier::NotifyField); by default
+  // the text alone, as NotifyLine.
+  virtual void NotifyFieldLine(int lineNumber, int field, const std::string& written, const std::string& caption,
+                               const std::string& text) {
+    static_cast<void>(field);
+    static_cast<void>(written);
+    NotifyLine(lineNumber, caption, text);
+  }
 };
 
 // Parses every line in order with one SceneLineParser, appending CameraMotion objects to

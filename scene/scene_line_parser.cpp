@@ -42,7 +42,43 @@ std::string NumberText(double v) {
   return std::string(buffer, r.ptr);
 }
 
+constexpr std::string_view kKeywords[] = {"WALEC", "CYLINDER", "KULA", "SPHERE", "PROST", "CUBOID",
+                                          "EGO", "PLANE", "CZWOR", "QUADRILATERAL", "QUAD", "FOG",
+                                          "BASELINE", "FOCALLENGTH", "NOISE"};
+
+bool IsKeyword(std::string_view word) {
+  for (std::string_view k : kKeywords) {
+    if (word == k) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+std::string UnknownKeywordWarning(const std::string& keyword) {
+  // A statement's first field is one word of letters (digits and '_' after
+  // the first); comments ("//"), blank lines and prose are left alone.
+  std::size_t first = 0;
+  while (first < keyword.size() && (keyword[first] == ' ' || keyword[first] == '\t')) ++first;
+  const std::string_view word = std::string_view(keyword).substr(first);
+  if (word.empty() || IsKeyword(keyword)) return {};
+  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (!letter(word[0])) return {};
+  for (char c : word) {
+    if (!letter(c) && !(c >= '0' && c <= '9') && c != '_') return {};
+  }
+  std::string text = "Warning: unknown keyword '" + keyword + "'; the line is ignored";
+  std::string upper(word);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  if (first > 0 && IsKeyword(word)) {
+    text += " (no space may stand before the keyword " + upper + ")";
+  } else if (IsKeyword(upper)) {
+    text += " (keywords are written in capitals: " + upper + ")";
+  }
+  return text;
+}
 
 SceneLineParser::SceneLineParser(char decimalSeparator, Notifier& notifier)
     : decimalSeparator_(decimalSeparator), notifier_(notifier) {}
@@ -74,7 +110,8 @@ std::unique_ptr<SceneObject> SceneLineParser::ParseLine(std::string line, const 
       if (const auto value = ParseLocaleDouble(filtered, decimalSeparator_)) {
         num[counter] = *value;
       } else {
-        notifier_.Notify("", "Convert error: " + NotValidFloatMessage(filtered));
+        notifier_.NotifyField(static_cast<int>(counter), std::string(field), "",
+                              "Convert error: " + NotValidFloatMessage(filtered));
       }
     } else if (!tooManyReported) {
       tooManyReported = true;
@@ -154,6 +191,8 @@ std::unique_ptr<SceneObject> SceneLineParser::ParseLine(std::string line, const 
     prefs.focalLength = num[1];
   } else if (keyword == "NOISE") {
     prefs.noise = num[1];
+  } else if (const std::string warning = UnknownKeywordWarning(keyword); !warning.empty()) {
+    notifier_.NotifyField(0, keyword, "", warning);
   }
   return nullptr;
 }

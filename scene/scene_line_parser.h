@@ -11,12 +11,19 @@
 
 namespace tovimar {
 
+// The warning for a line whose first field looks like a statement's keyword
+// but is none ("SPHRE", "sphere", " SPHERE"): the line makes nothing, and
+// the text says so; empty for a known keyword, a comment, a blank line or
+// any other text.
+std::string UnknownKeywordWarning(const std::string& keyword);
+
 class SceneLineParser {
  public:
   // decimalSeparator: the user's locale decimal mark ('.' or ','); both '.' and
   // ',' in the text are read as decimal marks whatever it is, it only shapes
   // the text of conversion messages. notifier receives one "Convert error: "
-  // report per field that does not convert (and the other parse reports).
+  // report per field that does not convert (NotifyField, with the field as
+  // written), a warning for an unknown keyword, and the other parse reports.
   SceneLineParser(char decimalSeparator, Notifier& notifier);
 
   // Turns one scene line into a new object, a change of prefs, or nothing.

@@ -6,12 +6,15 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QStringList>
 #include <functional>
 #include <string>
 
 #include "app/app_support.h"
 #include "app/forms.h"
+#include "app/unit2.h"
 #include "scene/notifier.h"
 
 class CollectingNotifier : public tovimar::Notifier {
@@ -32,12 +35,26 @@ class CollectingNotifier : public tovimar::Notifier {
   QStringList messages;
 };
 
+// The program's remembered settings live in a folder of the test process,
+// empty at its start: nothing depends on the machine's own settings.
+inline QString TestSettingsFolder() {
+  static QTemporaryDir folder;
+  return folder.path();
+}
+
 // The windows as the program starts them, with the given decimal separator.
+// Load's question about unsaved text is answered "Discard" and noted among
+// the messages, so that a question nobody expected fails a test.
 inline void StartWindows(CollectingNotifier& notifier, char separator) {
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, TestSettingsFolder());
   SetUpApplication();
   tovimar::SetAppNotifier(&notifier);
   tovimar::SetAppDecimalSeparator(separator);
   CreateForms();
+  Form2->AskReplaceUnsaved = [&notifier] {
+    notifier.Notify("", "<asked before replacing unsaved text>");
+    return QMessageBox::Discard;
+  };
   QApplication::processEvents();
 }
 

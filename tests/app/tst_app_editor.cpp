@@ -150,6 +150,89 @@ class AppEditorTest : public QObject {
     QVERIFY(Form1->GetViewer().SceneReady());
   }
 
+  // Load replaces edits that are not saved only when the user says so; the
+  // editor shows whether the text is saved.
+  void loadAsksBeforeReplacingUnsavedText() {
+    WriteAll(Path("other.txt"), "SPHERE; id 9; texture: -1; colour: 1; 1; 1; position: 0; 1; 0; 0; 0; 0; dim: 0.5\n");
+    Form2->Edit1->setText(Path("other.txt"));
+    Form2->Button2Click(Form2->Button2);  // a text nobody changed is replaced without a question
+    QVERIFY(notifier_.messages.isEmpty());
+    QVERIFY(!Form2->TextModified());
+    QVERIFY(Form2->ModifiedLabel->text().isEmpty());
+
+    QTest::keyClicks(Form2->Memo1, "// mine");
+    QVERIFY(Form2->TextModified());
+    QVERIFY(Form2->ModifiedLabel->text().contains(QStringLiteral("Modified")));
+    const QString edited = Form2->Memo1->toPlainText();
+    int asked = 0;
+    QMessageBox::StandardButton answer = QMessageBox::Cancel;
+    const auto noting = Form2->AskReplaceUnsaved;
+    Form2->AskReplaceUnsaved = [&] {
+      ++asked;
+      return answer;
+    };
+    Form2->Button2Click(Form2->Button2);
+    QCOMPARE(asked, 1);
+    QCOMPARE(Form2->Memo1->toPlainText(), edited);  // cancelled: the text stays
+    QVERIFY(Form2->TextModified());
+    answer = QMessageBox::Discard;
+    Form2->Button2Click(Form2->Button2);
+    QCOMPARE(asked, 2);
+    QCOMPARE(Lines(Form2->Memo1).first(), QStringLiteral("SPHERE; id 9; texture: -1; colour: 1; 1; 1; position: "
+                                                         "0; 1; 0; 0; 0; 0; dim: 0.5"));
+    QVERIFY(!Form2->TextModified());
+    QVERIFY(Form2->ModifiedLabel->text().isEmpty());
+    // Save marks the text saved; Generate changes it.
+    Form2->Button4Click(Form2->Button4);
+    QVERIFY(Form2->TextModified());
+    Form2->Edit1->setText(Path("generated.txt"));
+    Form2->Button3Click(Form2->Button3);
+    QVERIFY(!Form2->TextModified());
+    Form2->Button2Click(Form2->Button2);
+    QCOMPARE(asked, 2);
+    QVERIFY(notifier_.messages.isEmpty());
+    Form2->AskReplaceUnsaved = noting;
+  }
+
+  // A preparation's problems in one list, without message boxes; a click
+  // selects the field (or the line) in the text.
+  void sceneProblemsInOneList() {
+    Form2->Memo1->setPlainText(QStringLiteral("//Background\n"
+                                              "SPHERE; id 1x2; texture: -1; colour: 1; 1; 1; dim: 0.5\n"
+                                              "SPHRE; id 2\n"
+                                              "\n"
+                                              "CUBOID; id 3; texture: 99"));
+    Form2->Button5Click(Form2->Button5);
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+    QCOMPARE(Form2->Label8->text(), QStringLiteral("2"));  // prepared all the same
+    QTreeWidget* list = Form2->SceneErrors;
+    QCOMPARE(list->topLevelItemCount(), 3);
+    QStringList rows;
+    for (int i = 0; i < 3; ++i) {
+      const QTreeWidgetItem* item = list->topLevelItem(i);
+      rows << item->text(0) + "|" + item->text(1) + "|" + item->text(2);
+    }
+    QCOMPARE(rows, QStringList({"2|1| id 1x2", "3|keyword|SPHRE", "5||"}));
+    QVERIFY(list->topLevelItem(0)->text(3).startsWith(QStringLiteral("Convert error: '")));
+    QCOMPARE(list->topLevelItem(1)->text(3), QStringLiteral("Warning: unknown keyword 'SPHRE'; the line is ignored"));
+    QVERIFY(list->topLevelItem(2)->text(3).startsWith(QStringLiteral("Texture 99 is not loaded")));
+
+    emit list->itemClicked(list->topLevelItem(0), 0);
+    QCOMPARE(Form2->Memo1->textCursor().selectedText(), QStringLiteral(" id 1x2"));
+    QCOMPARE(Form2->Memo1->textCursor().blockNumber(), 1);
+    emit list->itemClicked(list->topLevelItem(1), 3);
+    QCOMPARE(Form2->Memo1->textCursor().selectedText(), QStringLiteral("SPHRE"));
+    emit list->itemClicked(list->topLevelItem(2), 0);
+    QCOMPARE(Form2->Memo1->textCursor().selectedText(), QStringLiteral("CUBOID; id 3; texture: 99"));
+    QVERIFY(Form2->Memo1->hasFocus() || !Form2->isActiveWindow());
+
+    // The next preparation replaces the list; a clean scene leaves it empty.
+    Form2->Memo1->setPlainText(defaultScene_.join(QLatin1Char('\n')));
+    Form2->Button5Click(Form2->Button5);
+    QCOMPARE(list->topLevelItemCount(), 0);
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
   void prepareNormalisesTheFieldsUnderACommaLocale() {
     Form2->Edit5->setText(QStringLiteral("0.12"));
     Form2->Button5Click(Form2->Button5);

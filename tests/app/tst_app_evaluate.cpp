@@ -93,6 +93,12 @@ class AppEvaluateTest : public QObject {
     QVERIFY(Form3->Evaluation() == nullptr);
     RunToTheEnd();
     if (QTest::currentTestFailed()) return;
+    // One camera's run: Evaluate says which camera to run next.
+    QTest::mouseClick(Form3->EvaluateButton, Qt::LeftButton);
+    QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: the right camera has not written frame 1 here yet; run "
+                                                "the right camera")),
+             qPrintable(Status()));
+    QVERIFY(Form3->Evaluation() == nullptr);
     Form3->RadioGroup2->Item(1)->click();
     QTest::mouseClick(Form3->Button3, Qt::LeftButton);
     RunToTheEnd();
@@ -170,6 +176,13 @@ class AppEvaluateTest : public QObject {
     w->FrameSpin->setValue(0);
     QCOMPARE(w->ErrorImage().convertToFormat(QImage::Format_RGB32),
              QImage(images + QStringLiteral("error_0000.png")).convertToFormat(QImage::Format_RGB32));
+    // The picture fits the room the window gives it, proportions kept.
+    w->resize(420, 400);
+    QApplication::processEvents();
+    const QSize shown = w->ErrorPicture->pixmap().size();
+    QVERIFY2(shown.width() < 320 && shown.width() > 0, qPrintable(QString::number(shown.width())));
+    QVERIFY(std::abs(shown.width() * 240 - shown.height() * 320) <= 320);
+    w->resize(900, 560);
 
     // The run's folder holds what the runs wrote and nothing else.
     QCOMPARE(FilesUnder(Sequence()), runFiles);

@@ -3,6 +3,7 @@
 // group, "Apply", the picture save and the AVI export of the viewer.
 #include <QDir>
 #include <QDirIterator>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,6 +40,13 @@ const char* const kThreeFrames =
 // they draw the same number of times.
 const std::string kThreeFramesWithPlane =
     std::string(kThreeFrames) + "\r\nPLANE; id 170; texture: 2; colour: 1;1;1; normal: 1.0; 0.0; 0.0; point: 1.55; 0; 0";
+
+// The pointer moving over the viewer, as its mouse tracking receives it.
+void MovePointer(const QPoint& at) {
+  QMouseEvent move(QEvent::MouseMove, QPointF(at), Form1->mapToGlobal(QPointF(at)), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
+  QApplication::sendEvent(Form1, &move);
+}
 
 }  // namespace
 
@@ -195,8 +203,8 @@ class AppRunTest : public QObject {
     Form3->Button3Click(Form3->Button3);  // Start
     Form1->Timer1Timer(Form1->Timer1);    // frame 0
     Form1->WaitForWorker();
-    // A conversion error shows a box while the preparation runs; the run must
-    // already be over by then.
+    // The box that says the run was stopped comes before the preparation; the
+    // run must already be over by then. The conversion error goes to the list.
     Form2->Memo1->appendPlainText(QStringLiteral("SPHERE; 1x2"));
     bool runningDuringBox = true;
     notifier_.onNotify = [&runningDuringBox] {
@@ -209,17 +217,20 @@ class AppRunTest : public QObject {
     QVERIFY(!Form1->Timer1->isActive());
     QCOMPARE(Form3->Button3->text(), QStringLiteral("Start"));
     QCOMPARE(Form3->StatusLine->toolTip(),
-             QStringLiteral("Interrupted by a preparation of the scene after 1 of 3 frames."));
+             QStringLiteral("The scene text has 1 problem: see the list in the scene editor"));
     QCOMPARE(Form3->ProgressBar1->value(), 0);
     const QStringList messages = notifier_.TakeMessages();
-    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages.size(), 1);
     QVERIFY2(messages[0].contains(QStringLiteral("run was stopped")), qPrintable(messages[0]));
-    // The box names the scene file and the line.
-    QVERIFY2(messages[1].contains(QStringLiteral("scene.txt:11: Convert error")), qPrintable(messages[1]));
+    // The list names the line, the number and the text as written.
+    QCOMPARE(Form2->SceneErrors->topLevelItemCount(), 1);
+    const QTreeWidgetItem* report = Form2->SceneErrors->topLevelItem(0);
+    QCOMPARE(report->text(0) + "|" + report->text(1) + "|" + report->text(2), QStringLiteral("11|1| 1x2"));
+    QVERIFY2(report->text(3).startsWith(QStringLiteral("Convert error: ")), qPrintable(report->text(3)));
     // Frame 0 of the left camera only, and calib, meta, scene, poses.
     QCOMPARE(FilesUnder(Path(QStringLiteral("prepare"))).size(), 5 + 4);
-    LoadScene(kThreeFrames);
-    QVERIFY(notifier_.messages.isEmpty());
+    LoadScene(kThreeFrames);  // over the line typed above, which was not saved
+    QCOMPARE(notifier_.TakeMessages(), QStringList{"<asked before replacing unsaved text>"});
   }
 
   void applyDuringARunEndsItAndSaysSo() {
@@ -271,9 +282,29 @@ class AppRunTest : public QObject {
              qPrintable(probe));
     QVERIFY2(probe.contains(QStringLiteral("id %1").arg(qRed(seg.pixel(w / 2, h / 2)))), qPrintable(probe));
 
-    // Segmentation: the map as written; no masks were asked for.
+    // A frame shown scaled down gets its scale bar again at screen size.
+    Form1->SetDisplayLimit(QSize(256, 192));
+    const QImage small = Form1->grab().toImage();
+    QCOMPARE(small.size(), QSize(256, 192));
+    const int barY = 192 - tovimar::kScaleBarHeight + 2 + 4;
+    QCOMPARE(small.pixel(8 + 256 - 16 - 1, barY), tovimar::DisparityColour(maximum, maximum));
+    QCOMPARE(small.pixel(8, barY), tovimar::DisparityColour(maximum / (256 - 16), maximum));
+    Form1->SetDisplayLimit(QSize(16384, 16384));
+
+    // Segmentation: the map's ids in colours far apart; no masks were asked for.
     QTest::keyClick(Form1, Qt::Key_3);
-    QCOMPARE(Form1->ShownImage(), seg.convertToFormat(QImage::Format_RGB888));
+    const QImage segShown = Form1->ShownImage();
+    QCOMPARE(segShown.size(), seg.size());
+    for (int y = 0; y < h; y += 3) {
+      for (int x = 0; x < w; x += 3) {
+        const QRgb grey = seg.pixel(x, y);
+        QCOMPARE(segShown.pixel(x, y), grey == qRgb(255, 255, 255) ? grey : tovimar::SegmentIdColour(qRed(grey)));
+      }
+    }
+    // The cuboid's id 40 and the cylinder's 50, greys 10 apart in the map, are far apart on the screen.
+    const QColor c40(tovimar::SegmentIdColour(40)), c50(tovimar::SegmentIdColour(50));
+    QVERIFY(std::abs(c40.red() - c50.red()) + std::abs(c40.green() - c50.green()) +
+                std::abs(c40.blue() - c50.blue()) > 150);
     QTest::keyClick(Form1, Qt::Key_4);
     QVERIFY(Form1->ShownImage().isNull());
     Form1->ViewMenu->findChild<QAction*>(QStringLiteral("view_1"))->trigger();
@@ -283,6 +314,55 @@ class AppRunTest : public QObject {
     // A file that is not a disparity text is refused.
     WriteAll(Path(QStringLiteral("bad.dat")), "3\r\n2\r\n1\r\n2\r\n");
     QVERIFY(!tovimar::ReadDisparityText(tovimar::ToStd(Path(QStringLiteral("bad.dat"))), w, h, d));
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  // The views say what they show, step through the run's frames, keep the
+  // readout off the colour bar, and say when the view has moved.
+  void truthViewsSayWhatTheyShowAndStepThroughTheFrames() {
+    QCOMPARE(Form1->LastWrittenFrame().frame, 2);  // the run of the test above
+    QTest::keyClick(Form1, Qt::Key_2);
+    QVERIFY(Form1->ProbeLabel->isVisible());
+    QCOMPARE(Form1->ProbeLabel->text(), QStringLiteral("Disparity, left camera, frame 2"));
+    QCOMPARE(Form1->ProbeLabel->pos(), QPoint(0, 0));  // the colour bar is at the bottom
+    int w = 0, h = 0;
+    std::vector<float> d;
+    QTest::keyClick(Form1, Qt::Key_Left);
+    QCOMPARE(Form1->TruthFrame().frame, 1);
+    QVERIFY(tovimar::ReadDisparityText(tovimar::ToStd(Path(QStringLiteral("truth/0/lbindisp_0001.dat"))), w, h, d));
+    QVERIFY(Form1->Truth().disparity == d);
+    QCOMPARE(Form1->ProbeLabel->text(), QStringLiteral("Disparity, left camera, frame 1"));
+    QTest::keyClick(Form1, Qt::Key_PageUp);
+    QTest::keyClick(Form1, Qt::Key_PageUp);  // no frame before 0
+    QCOMPARE(Form1->TruthFrame().frame, 0);
+    for (int i = 0; i < 4; ++i) QTest::keyClick(Form1, Qt::Key_Right);  // nor after the last one written
+    QCOMPARE(Form1->TruthFrame().frame, 2);
+    QCOMPARE(Form1->LastWrittenFrame().frame, 2);  // what Evaluate scores stays the last frame
+    QTest::keyClick(Form1, Qt::Key_3);
+    QVERIFY(Form1->ProbeLabel->text().startsWith(QStringLiteral("Segmentation, left camera, frame 2")));
+
+    // The camera image: the readout under the pointer, until the view moves.
+    QTest::keyClick(Form1, Qt::Key_1);
+    QVERIFY(!Form1->ProbeLabel->isVisible());
+    MovePointer(QPoint(100, 100));
+    QVERIFY2(Form1->ProbeLabel->text().startsWith(QStringLiteral("Camera image, left camera | x 100, y 100")),
+             qPrintable(Form1->ProbeLabel->text()));
+    QTest::keyClick(Form1, Qt::Key_Left);  // orbits
+    MovePointer(QPoint(101, 100));
+    QVERIFY2(Form1->ProbeLabel->text().contains(QStringLiteral("the view has moved")),
+             qPrintable(Form1->ProbeLabel->text()));
+    QTest::keyClick(Form1, Qt::Key_Home);
+    MovePointer(QPoint(100, 101));
+    QVERIFY(Form1->ProbeLabel->text().contains(QStringLiteral("x 100, y 101")));
+    QEvent leave(QEvent::Leave);  // the pointer leaves: the camera image shows alone
+    QApplication::sendEvent(Form1, &leave);
+    QVERIFY(!Form1->ProbeLabel->isVisible());
+
+    // Esc closes the help.
+    QTest::keyClick(Form1, Qt::Key_F1);
+    QVERIFY(Form1->HelpWindow->isVisible());
+    QTest::keyClick(Form1->HelpWindow, Qt::Key_Escape);
+    QVERIFY(!Form1->HelpWindow->isVisible());
     QVERIFY(notifier_.messages.isEmpty());
   }
 
@@ -425,6 +505,37 @@ class AppRunTest : public QObject {
     QVERIFY(notifier_.messages.isEmpty());
   }
 
+  // After Apply the prepared scene is shown as a preparation at the new size
+  // shows it: textured, from the camera chosen.
+  void applyKeepsTheTexturesOfThePreview() {
+    LoadScene(kThreeFrames);
+    for (int camera : {0, 1}) {
+      Form3->RadioGroup2->Item(camera)->click();
+      Form3->RadioGroup1->SetItemIndex(camera == 0 ? 0 : 1);
+      Form3->Button2Click(Form3->Button2);  // Apply
+      const QImage applied = Form1->ShownImage();
+      Form2->Button5Click(Form2->Button5);  // Prepare at the new size
+      QCOMPARE(applied.size(), Form3->GetResolution());
+      QVERIFY2(applied == Form1->ShownImage(), camera == 0 ? "left camera" : "right camera");
+    }
+    Form3->RadioGroup2->Item(0)->click();
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  // A name without an extension gets ".bmp".
+  void pictureSaveAddsTheBmpExtension() {
+    Form1->SavePictureDialog1 = [this] { return Path(QStringLiteral("bare")); };
+    Form1->Button13Click(Form1->Button13);
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer2->isActive(), 10000);
+    QVERIFY(QFileInfo::exists(Path(QStringLiteral("bare.bmp"))));
+    QVERIFY(!QFileInfo::exists(Path(QStringLiteral("bare"))));
+    Form1->SavePictureDialog1 = [this] { return Path(QStringLiteral("named.BMP")); };  // an extension stays
+    Form1->Button13Click(Form1->Button13);
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Timer2->isActive(), 10000);
+    QVERIFY(QFileInfo::exists(Path(QStringLiteral("named.BMP"))));
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
   // A typed folder that does not exist yet is made, parents included.
   void startMakesTheTypedFolder() {
     LoadScene(kThreeFrames);
@@ -434,6 +545,65 @@ class AppRunTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
     QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
     QVERIFY(QFileInfo::exists(Path(QStringLiteral("typed/new/0/left_0002.bmp"))));
+  }
+
+  // The resolution shown selected is the one written, Apply pressed or not.
+  void startRendersTheSelectedResolution() {
+    Form3->RadioGroup1->SetItemIndex(0);
+    Form3->Button2Click(Form3->Button2);
+    Form3->RadioGroup1->SetItemIndex(1);  // selected, not applied
+    Form3->Edit2->setText(Path(QStringLiteral("selected")));
+    Form3->Button3Click(Form3->Button3);
+    QVERIFY2(Form3->StatusLine->toolTip().contains(QStringLiteral("512 x 384 was applied first")),
+             qPrintable(Form3->StatusLine->toolTip()));
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    QCOMPARE(Form1->RenderSize(), QSize(512, 384));
+    QCOMPARE(QImage(Path(QStringLiteral("selected/0/left_0000.bmp"))).size(), QSize(512, 384));
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+  }
+
+  // "Both cameras": one Start writes the left run, then the right one, the
+  // same files as the command line's "--camera both".
+  void bothCamerasInOnePress() {
+    LoadScene(kThreeFrames);
+    // The random state and the light (moved by the developer slider above) as
+    // fresh as the command line's.
+    Form1->GetViewer().Rig().random = {};
+    Form1->GetViewer().Rig().LightPosition = tovimar::RigState{}.LightPosition;
+    Form3->Edit2->setText(Path(QStringLiteral("both")));
+    Form3->UpDown1->setValue(2);
+    Form3->RadioGroup2->Item(1)->click();  // whatever is selected, the left camera comes first
+    Form3->BothCameras->setChecked(true);
+    Form3->Button3Click(Form3->Button3);
+    QVERIFY(!Form1->RightCamera());
+    QVERIFY(Form3->BothCamerasPending());
+    QTRY_VERIFY_WITH_TIMEOUT(!Form3->BothCamerasPending() && !Form1->Running(), 300000);
+    QVERIFY(Form1->RightCamera());
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+    const QStringList files = FilesUnder(Path(QStringLiteral("both")));
+    QCOMPARE(files.size(), 30 + 5);
+#ifdef TOVIMAR_RENDER_EXE
+    QProcess cli;
+    cli.start(QStringLiteral(TOVIMAR_RENDER_EXE),
+              {"--out", Path(QStringLiteral("both-cli")), "--seq", "2", "--camera", "both", "--quiet", "--textures",
+               QStringLiteral(TOVIMAR_SOURCE_DIR "/assets"), Path(QStringLiteral("scene.txt"))});
+    QVERIFY(cli.waitForFinished(300000));
+    QCOMPARE(cli.exitCode(), 0);
+    QCOMPARE(FilesUnder(Path(QStringLiteral("both-cli"))), files);
+    for (const QString& file : files) {
+      if (file.endsWith(QStringLiteral("meta.json"))) continue;  // how each was asked for, wall times
+      QVERIFY2(ReadAll(Path("both/" + file)) == ReadAll(Path("both-cli/" + file)), qPrintable(file));
+    }
+#endif
+    // A stop during the left half ends the whole: no right run follows.
+    Form3->Edit2->setText(Path(QStringLiteral("both-stopped")));
+    Form3->Button3Click(Form3->Button3);  // Start
+    Form3->Button3Click(Form3->Button3);  // Stop
+    QTRY_VERIFY_WITH_TIMEOUT(!Form1->Running(), 300000);
+    QTest::qWait(50);
+    QVERIFY(!Form3->BothCamerasPending() && !Form1->Running());
+    QVERIFY(!Form1->RightCamera());
+    Form3->BothCameras->setChecked(false);
   }
 };
 

@@ -2,6 +2,8 @@
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QSettings>
 #include <QTest>
 #include <QTextBlock>
 
@@ -172,6 +174,31 @@ class AppWindowsTest : public QObject {
       QVERIFY2(column[i - 1]->geometry().bottom() < column[i]->geometry().top(), qPrintable(column[i]->objectName()));
     }
     QVERIFY(Form2->Label11->geometry().left() > Form2->Image1->geometry().right());  // right of the chart
+  }
+
+  // On a 1280 x 800 screen the editor is narrower than designed and scrolls:
+  // the commands a new user needs first, and the list of problems, are still
+  // in view without scrolling.
+  void editorCommandsInViewAt1280x800() {
+    const tovimar::WindowPlacement p = tovimar::PlaceWindows(QRect(0, 0, 1280, 800), Form3->size(),
+                                                             TForm2::DesignedSize(), {512, 384}, QMargins(2, 30, 2, 2));
+    QVERIFY(p.editorSize.width() < 600);
+    Form2->setFixedSize(p.editorSize);
+    QApplication::processEvents();
+    const QWidget* view = Form2->findChild<QScrollArea*>()->viewport();
+    for (QWidget* w : std::initializer_list<QWidget*>{
+             Form2->Edit1, Form2->Button1, Form2->Button2, Form2->Button3, Form2->Button5, Form2->ModifiedLabel,
+             Form2->Label4, Form2->Label5, Form2->Label7, Form2->Label8, Form2->Label9, Form2->Edit5,
+             Form2->Label10, Form2->Edit6}) {
+      const QRect shown(w->mapTo(view, QPoint(0, 0)), w->size());
+      QVERIFY2(view->rect().contains(shown), qPrintable(w->objectName()));
+    }
+    // The scene text and the list of problems start in view.
+    for (QWidget* w : std::initializer_list<QWidget*>{Form2->Memo1, Form2->SceneErrors}) {
+      const QRect shown(w->mapTo(view, QPoint(0, 0)), QSize(100, w->height()));
+      QVERIFY2(view->rect().contains(shown), qPrintable(w->objectName()));
+    }
+    Form2->setFixedSize(TForm2::DesignedSize());
   }
 
   void controlPanelDefaults() {
@@ -345,6 +372,87 @@ class AppWindowsTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
     Form3->CheckBox2->setChecked(false);
     QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  // The panel's folder, resolution, sequence number, camera and outputs come
+  // back in the next session.
+  void panelRemembersItsSettings() {
+    const QString folder = TestSettingsFolder() + QStringLiteral("/frames");
+    Form3->Edit2->setText(folder);
+    Form3->RadioGroup1->SetItemIndex(0);
+    Form3->UpDown1->setValue(7);
+    Form3->RadioGroup2->Item(1)->click();
+    tovimar::OutputChoice outputs;
+    outputs.classic = false;
+    outputs.pfm = true;
+    outputs.flow = true;
+    outputs.layout = tovimar::DatasetLayout::Kitti;
+    Form3->SetDatasetOutputs(outputs);
+    Form3->SaveSettings();
+    StopWindows();
+    StartWindows(notifier_, ',');
+    QCOMPARE(Form3->Edit2->text(), folder);
+    QCOMPARE(Form3->RadioGroup1->ItemIndex(), 0);
+    QCOMPARE(Form1->RenderSize(), QSize(320, 240));  // applied
+    QCOMPARE(Form1->GetViewer().ClientWidth(), 320);
+    QCOMPARE(Form3->UpDown1->value(), 7);
+    QCOMPARE(Form3->RadioGroup2->ItemIndex(), 1);
+    QVERIFY(Form1->RightCamera());
+    QVERIFY(!Form3->BothCameras->isChecked());
+    QVERIFY(Form3->DatasetOutputs() == outputs);
+    // "Both cameras" is remembered as the camera choice.
+    Form3->BothCameras->setChecked(true);
+    Form3->FormClose();  // the end of the program saves too
+    QVERIFY(Form1 == nullptr && Form2 == nullptr);
+    DestroyForms();
+    StartWindows(notifier_, ',');
+    QVERIFY(Form3->BothCameras->isChecked());
+    // Forgotten settings give the defaults again (for the slots that follow).
+    QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tovimar"), QStringLiteral("tovimar")).clear();
+    StopWindows();
+    StartWindows(notifier_, ',');
+    QCOMPARE(Form3->Edit2->text(), tovimar::DefaultOutputFolder());
+    QCOMPARE(Form1->RenderSize(), QSize(512, 384));
+    QVERIFY(!Form1->RightCamera() && !Form3->BothCameras->isChecked());
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  // The editor comes back after a close: by a preparation, a Start and the
+  // panel's button; its text is kept.
+  void closedEditorComesBack() {
+    Form2->Memo1->appendPlainText(QStringLiteral("// kept"));
+    const QString text = Form2->Memo1->toPlainText();
+    Form2->close();
+    QVERIFY(!Form2->isVisible());
+    Form1->Button11Click(nullptr);  // a preparation (Prepare, Load)
+    QVERIFY(Form2->isVisible());
+    Form2->close();
+    QTest::mouseClick(Form3->ShowEditorButton, Qt::LeftButton);
+    QVERIFY(Form2->isVisible());
+    Form2->showMinimized();
+    Form3->ShowEditorButton->click();
+    QVERIFY(!Form2->isMinimized());
+    Form2->close();
+    Form3->CheckBox2->setChecked(true);  // preview: nothing is written
+    Form3->Button3Click(Form3->Button3);  // Start
+    QVERIFY(Form2->isVisible());
+    Form3->Button3Click(Form3->Button3);  // Stop
+    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
+    Form3->CheckBox2->setChecked(false);
+    QCOMPARE(Form2->Memo1->toPlainText(), text);
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  // The keys reach the viewer whenever its window is active (it had no
+  // focus widget then, and the keys went nowhere).
+  void keysReachTheActiveViewer() {
+    QApplication::setActiveWindow(Form3);
+    QApplication::setActiveWindow(Form1);
+    QTRY_VERIFY(Form1->isActiveWindow());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(Form1));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+    QVERIFY(Form1->HelpWindow->isVisible());
+    Form1->HelpWindow->hide();
   }
 
   // Kept last: these end the program's windows.

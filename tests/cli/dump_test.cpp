@@ -183,6 +183,15 @@ TEST(SceneDumpJson, ErrorsCarryLineNumbers) {
   EXPECT_EQ(plane.at("point").at(2).get<double>(), 7.0);
 }
 
+TEST(SceneDumpJson, UnknownKeywordIsWarnedWithItsLine) {
+  const Json dump = Dump({"//Background", "SPHRE; id 2; texture: -1", "SPHERE; id 3"});
+  const auto& errors = Items(dump.at("errors"));
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors.at(0).at("line").get<double>(), 2);
+  EXPECT_EQ(errors.at(0).at("message").get<std::string>(), "Warning: unknown keyword 'SPHRE'; the line is ignored");
+  EXPECT_EQ(Items(dump.at("solidObjects")).size(), 1u);
+}
+
 TEST(SceneDumpJson, AnyFileNameAndAnyLines) {
   const std::string name = "odd \"name\"\\\n\xff\xfe.txt";
   const Json dump = Dump({std::string("KULA;\0\x01;\xff\"\\", 11), "EGO;\x80;1"}, name);

@@ -142,11 +142,13 @@ TEST_F(ViewerTest, ContextMatchesTheClientSizeAndTheProjection) {
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
-TEST_F(ViewerTest, ResolutionChangeKeepsTheSceneButNotTheTextures) {
+TEST_F(ViewerTest, ResolutionChangeKeepsTheSceneAndItsTextures) {
   Show({"KULA;7;4;1;0;0;0;0;0;0;0;0;0.5"});
   ASSERT_EQ(renderer->TextureNames().size(), 11u);
   renderer->ChangeResolution(320, 240);
-  EXPECT_TRUE(renderer->TextureNames().empty());
+  // Loaded again into the new context, the sphere pointing at texture 4's new name.
+  ASSERT_EQ(renderer->TextureNames().size(), 11u);
+  EXPECT_EQ(renderer->Scene().solidObjects[0]->texture, renderer->TextureNames()[4]);
   renderer->ResetViewAndDraw();
   const Picture p = Read();
   ASSERT_EQ(p.width, 320);
@@ -156,6 +158,20 @@ TEST_F(ViewerTest, ResolutionChangeKeepsTheSceneButNotTheTextures) {
   // The focal length stays 389 pixels, so the sphere keeps its size in pixels.
   const double radius = 389.0 * 0.5 / std::sqrt(9.0 - 0.25);
   EXPECT_NEAR(blob.count, M_PI * radius * radius, 0.02 * M_PI * radius * radius);
+  // The picture is the one a preparation at the new size draws, texture included.
+  renderer->PrepareScene();
+  renderer->ResetViewAndDraw();
+  EXPECT_EQ(Read().rgb, p.rgb);
+
+  // The right camera stays the one drawn.
+  settings.rightCamera = true;
+  renderer->PrepareScene();
+  renderer->ResetViewAndDraw();
+  const Picture right = Read();
+  renderer->ChangeResolution(320, 240);
+  renderer->ResetViewAndDraw();
+  EXPECT_EQ(Read().rgb, right.rgb);
+  EXPECT_NE(right.rgb, p.rgb);
 }
 
 TEST(RenderContext, FailuresReportWithTheirTexts) {

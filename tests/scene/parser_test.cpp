@@ -18,8 +18,14 @@ class Collect : public Notifier {
     captions.push_back(caption);
     texts.push_back(text);
   }
+  void NotifyField(int field, const std::string& written, const std::string& caption,
+                   const std::string& text) override {
+    fields.push_back({field, written});
+    Notify(caption, text);
+  }
   std::vector<std::string> captions;
   std::vector<std::string> texts;
+  std::vector<std::pair<int, std::string>> fields;  // of the reports about one field
 };
 
 // Texture names as a rendering context hands them out: number n is name n + 1.
@@ -161,7 +167,32 @@ TEST_P(ParseLineTest, KeywordMatching) {
   EXPECT_FALSE(Parse("sphere;1"));    // letter case counts
   EXPECT_FALSE(Parse("SPHERE\t;1"));  // only code 32 is trimmed
   EXPECT_FALSE(Parse("SPHERES;1"));
+  // A first field that looks like a keyword but is none is ignored with a warning.
+  EXPECT_EQ(notes.texts,
+            (std::vector<std::string>{
+                "Warning: unknown keyword ' SPHERE'; the line is ignored (no space may stand before the keyword "
+                "SPHERE)",
+                "Warning: unknown keyword 'sphere'; the line is ignored (keywords are written in capitals: SPHERE)",
+                "Warning: unknown keyword 'SPHERES'; the line is ignored"}));
+  EXPECT_EQ(notes.fields, (std::vector<std::pair<int, std::string>>{{0, " SPHERE"}, {0, "sphere"}, {0, "SPHERES"}}));
+}
+
+TEST_P(ParseLineTest, OnlyWordsThatLookLikeKeywordsAreWarned) {
+  for (const char* quiet : {"//FOG;", "// SPHRE; 1", "# note", "two words; 1", "", "   ", "1;2", "-;x1", "EGO"}) {
+    Parse(quiet);
+  }
   EXPECT_TRUE(notes.texts.empty());
+  for (const char* warned : {"SPHRE; id 2", "Background", "CUBE2;1", "fog"}) {
+    notes.texts.clear();
+    EXPECT_FALSE(Parse(warned));
+    ASSERT_EQ(notes.texts.size(), 1u) << warned;
+    EXPECT_TRUE(notes.texts[0].starts_with("Warning: unknown keyword '")) << notes.texts[0];
+  }
+}
+
+TEST_P(ParseLineTest, ConversionErrorsNameTheFieldAsWritten) {
+  Parse("SPHERE;  id 1x2; texture: -1;; colour: 1,,2");
+  EXPECT_EQ(notes.fields, (std::vector<std::pair<int, std::string>>{{1, "  id 1x2"}, {3, " colour: 1,,2"}}));
 }
 
 TEST_P(ParseLineTest, KeywordAloneMakesADefaultObject) {
