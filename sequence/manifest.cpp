@@ -48,6 +48,8 @@ std::string RunDifference(const Json& doc, const Json& record, const RunDescript
   if (!record.is_object()) return "the record";
   if (record.value("outputs", "") != OutputListText(run.outputs)) return "the outputs";
   if (record.value("layout", "") != LayoutName(run.outputs.layout)) return "the layout";
+  if (run.outputs.layout == DatasetLayout::SceneFlow && record.value("split", "") != run.outputs.split)
+    return "the split";
   if (record.value("noiseSigma", -1.0) != run.noiseSigma) return "the noise";
   // Field by field: a record whose keys were reordered is the same.
   const Json& rendering = record.contains("rendering") ? record["rendering"] : Json();
@@ -79,7 +81,9 @@ bool IsRandomState(const Json& j) {
 // A file name relative to the sequence folder that stays inside it.
 bool IsFolderFile(const Json& j) {
   if (!j.is_string()) return false;
-  const std::string& name = j.get_ref<const std::string&>();
+  // The scene-flow layout's files are in the tree beside the folder.
+  const std::string& whole = j.get_ref<const std::string&>();
+  const std::string name = InSceneFlowTree(whole) ? whole.substr(3) : whole;
   if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos) return false;
   std::size_t start = 0;
   for (;;) {
@@ -281,6 +285,7 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
   Json r = Json::object();
   r["outputs"] = OutputListText(run.outputs);
   r["layout"] = LayoutName(run.outputs.layout);
+  if (run.outputs.layout == DatasetLayout::SceneFlow) r["split"] = run.outputs.split;
   Json invocation = Json::object();
   for (const auto& [key, value] : run.invocation) invocation[key] = value;
   r["invocation"] = invocation;
@@ -477,12 +482,39 @@ bool SequenceManifest::Complete() const {
 }
 
 std::string SequenceManifest::CalibText(const Intrinsics& k, double baseline, int width, int height, int ndisp,
-                                        double vmin, double vmax) {
+                                        double vmin, double vmax, bool middEval3) {
   const std::string camera = "[" + Number(k.fx) + " 0 " + Number(k.cx) + "; 0 " + Number(k.fy) + " " +
                              Number(k.cy) + "; 0 0 1]";
-  return "cam0=" + camera + "\ncam1=" + camera + "\ndoffs=0\nbaseline=" + Number(baseline) +
-         "\nwidth=" + std::to_string(width) + "\nheight=" + std::to_string(height) +
-         "\nndisp=" + std::to_string(ndisp) + "\nvmin=" + Number(vmin) + "\nvmax=" + Number(vmax) + "\n";
+  const std::string head = "cam0=" + camera + "\ncam1=" + camera + "\ndoffs=0\nbaseline=" + Number(baseline) +
+                           "\nwidth=" + std::to_string(width) + "\nheight=" + std::to_string(height) +
+                           "\nndisp=" + std::to_string(ndisp);
+  if (middEval3) {
+    return head + "\nisint=0\nvmin=" + Number(std::floor(vmin)) + "\nvmax=" + Number(std::ceil(vmax)) +
+           "\ndyavg=0\ndymax=0\n";
+  }
+  return head + "\nvmin=" + Number(vmin) + "\nvmax=" + Number(vmax) + "\n";
+}
+
+std::string SequenceManifest::KittiCamToCamText(const Intrinsics& k, double baseline, int width, int height) {
+  const std::string size = Number(width) + " " + Number(height);
+  const std::string kMatrix =
+      Number(k.fx) + " 0 " + Number(k.cx) + " 0 " + Number(k.fy) + " " + Number(k.cy) + " 0 0 1";
+  std::string text;
+  for (const char* camera : {"00", "01", "02", "03"}) {
+    const bool right = camera[1] == '1' || camera[1] == '3';
+    const std::string c(camera);
+    text += "S_" + c + ": " + size + "\n";
+    text += "K_" + c + ": " + kMatrix + "\n";
+    text += "D_" + c + ": 0 0 0 0 0\n";
+    text += "R_" + c + ": 1 0 0 0 1 0 0 0 1\n";
+    text += "T_" + c + ": " + (right ? Number(-baseline) : std::string("0")) + " 0 0\n";
+    text += "S_rect_" + c + ": " + size + "\n";
+    text += "R_rect_" + c + ": 1 0 0 0 1 0 0 0 1\n";
+    text += "P_rect_" + c + ": " + Number(k.fx) + " 0 " + Number(k.cx) + " " +
+            (right ? Number(-k.fx * baseline) : std::string("0")) + " 0 " + Number(k.fy) + " " + Number(k.cy) +
+            " 0 0 0 1 0\n";
+  }
+  return text;
 }
 
 void SequenceManifest::Save() const try {
@@ -513,16 +545,6 @@ void SequenceManifest::Save() const try {
   const std::string calib = CalibText(k, baseline, width, height,
                                       DisparityLevels(baseline, doc["focalLength"].get<double>()), vmin, vmax);
   WriteWholeFile(directory_ + kCalibrationFileName, calib.data(), calib.size());
-  bool kitti = false;
-  for (const auto& [camera, run] : doc["runs"].items()) kitti = kitti || run.value("layout", "") == "kitti";
-  if (kitti) {
-    const std::string row = Number(k.fx) + " 0 " + Number(k.cx) + " ";
-    const std::string rest = " 0 " + Number(k.fy) + " " + Number(k.cy) + " 0 0 0 1 0\n";
-    const std::string text = "S_rect_02: " + std::to_string(width) + " " + std::to_string(height) + "\nP_rect_02: " +
-                             row + "0" + rest + "S_rect_03: " + std::to_string(width) + " " +
-                             std::to_string(height) + "\nP_rect_03: " + row + Number(-k.fx * baseline) + rest;
-    WriteWholeFile(directory_ + kKittiCalibrationFileName, text.data(), text.size());
-  }
   // The manifest last: it lists only what is already on disk.
   SaveProgress();
 } catch (const Json::exception& e) {
