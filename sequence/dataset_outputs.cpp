@@ -182,8 +182,12 @@ std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& othe
       if (!own.valid[i]) continue;
       const double d = own.disparity[i];
       const double xo = x + sign * d;
-      // Inside the other image: within its pixels' area.
-      if (!(xo >= -0.5 && xo < W - 0.5)) continue;
+      // Outside the other image the point is not visible there, although
+      // its disparity is known: occluded, as Middlebury and KITTI count it.
+      if (!(xo >= -0.5 && xo < W - 0.5)) {
+        mask[i] = kMaskOccluded;
+        continue;
+      }
       const int x0 = std::clamp(static_cast<int>(std::floor(xo)), 0, W - 1);
       const int x1 = std::min(x0 + 1, W - 1);
       const double t = std::clamp(xo - x0, 0.0, 1.0);

@@ -50,7 +50,7 @@ inline constexpr double kMaskTolerance = 0.25;
 // Mask values (Middlebury's convention for its non-occlusion masks).
 inline constexpr uint8_t kMaskVisible = 255;
 inline constexpr uint8_t kMaskOccluded = 128;
-inline constexpr uint8_t kMaskNone = 0;  // out of the other view, or no ground truth
+inline constexpr uint8_t kMaskNone = 0;  // no ground truth
 
 // One camera's frame, top row first.
 struct FrameTruth {
@@ -81,7 +81,8 @@ std::vector<float> DisparityWithInfinity(const FrameTruth& truth);
 // (interpolated between the two nearest pixels, or either of them where it
 // has weight) agrees within the tolerance; occluded: something nearer hides
 // it (all of them are larger by more than the tolerance); otherwise visible. Out of view
-// (the point falls outside the other image) and no ground truth give 0.
+// (the point falls outside the other image) is occluded too; only no ground
+// truth gives 0.
 std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& other, bool ownIsRight,
                                    double tolerance = kMaskTolerance);
 
