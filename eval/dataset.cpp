@@ -348,7 +348,9 @@ std::pair<std::string, std::string> Dataset::ImagePair(int frame) const {
 
 int Dataset::NumDisparities(int frame) const {
   const std::string calib =
-      layout_ == Layout::Middlebury ? FileNames(false, frame).frameCalibration : Join(dir_, kCalibrationFileName);
+      layout_ == Layout::Middlebury ? FileNames(false, frame).frameCalibration
+      : layout_ == Layout::Kitti    ? Join(dir_, kMiddleburyCalibrationFileName)
+                                    : Join(dir_, kCalibrationFileName);
   ReadOnlyFile file;
   int ndisp = 64;
   if (file.Open(calib).empty() && file.Size() < (1u << 20)) {

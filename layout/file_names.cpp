@@ -395,9 +395,12 @@ std::vector<std::string> CameraRunFiles(const std::string& directory, bool right
 }
 
 std::vector<std::string> SequenceRunFiles(const std::string& directory) {
-  const std::array<std::string, 8> own{kManifestFileName,    kSceneCopyFileName, kCalibrationFileName,
-                                       kKittiCalibrationFileName, PosesFileName(false), PosesFileName(true),
-                                       AviFileName(false),   AviFileName(true)};
+  const std::array<std::string, 11> own{kManifestFileName,         kSceneCopyFileName,
+                                        kCalibrationFileName,      kMiddleburyCalibrationFileName,
+                                        kOdometryTimesFileName,    kOdometryPosesFileName,
+                                        kKittiCalibrationFileName, PosesFileName(false),
+                                        PosesFileName(true),       AviFileName(false),
+                                        AviFileName(true)};
   const std::string scene = SceneFlowScene(directory);
   std::vector<std::string> found;
   auto visit = [&](const std::string& path, const std::string& relative) {

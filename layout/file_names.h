@@ -48,6 +48,13 @@ std::string KittiFrameNumber(int32_t frame);
 inline constexpr const char* kManifestFileName = "meta.json";
 inline constexpr const char* kSceneCopyFileName = "scene.txt";
 inline constexpr const char* kCalibrationFileName = "calib.txt";  // also each Middlebury frame folder's
+// KITTI layout: the sequence folder's calib.txt is in KITTI's odometry form
+// (P0: to P3:, Tr:), beside times.txt and poses.txt (the left camera's poses
+// relative to its first, as KITTI's odometry has them); the Middlebury-form
+// calibration is under its own name.
+inline constexpr const char* kMiddleburyCalibrationFileName = "calib_middlebury.txt";
+inline constexpr const char* kOdometryTimesFileName = "times.txt";
+inline constexpr const char* kOdometryPosesFileName = "poses.txt";
 // What runs of earlier versions wrote for the KITTI layout (now one
 // calib_cam_to_cam/NNNNNN.txt per frame); still removed with a sequence's files.
 inline constexpr const char* kKittiCalibrationFileName = "calib_cam_to_cam.txt";

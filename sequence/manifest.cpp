@@ -21,6 +21,10 @@ using Json = nlohmann::ordered_json;
 
 const char* CameraKey(bool right) { return right ? "right" : "left"; }
 
+// Seconds between frames in KITTI's times.txt: the period of the AVI files
+// the export makes (avi/avi_export.cpp, two frames a second).
+constexpr double kFrameSeconds = 0.5;
+
 // Shortest text that reads back to the same double.
 std::string Number(double v) {
   char buf[64];
@@ -544,7 +548,41 @@ void SequenceManifest::Save() const try {
   const int width = doc["width"].get<int>(), height = doc["height"].get<int>();
   const std::string calib = CalibText(k, baseline, width, height,
                                       DisparityLevels(baseline, doc["focalLength"].get<double>()), vmin, vmax);
-  WriteWholeFile(directory_ + kCalibrationFileName, calib.data(), calib.size());
+  bool kitti = false;
+  for (const auto& [camera, run] : doc["runs"].items()) kitti = kitti || run.value("layout", "") == "kitti";
+  WriteWholeFile(directory_ + (kitti ? kMiddleburyCalibrationFileName : kCalibrationFileName), calib.data(),
+                 calib.size());
+  if (kitti) {
+    // KITTI's odometry files: the projections of cameras 0 to 3 (0 and 2
+    // the left camera, 1 and 3 the right) and Tr (scanner to camera 0, here
+    // the identity); the left camera's frame times and its poses relative to
+    // its first frame.
+    const std::string left = "0 " + Number(k.fy) + " " + Number(k.cy) + " 0 0 0 1 0\n";
+    const std::string p0 = Number(k.fx) + " 0 " + Number(k.cx) + " 0 " + left;
+    const std::string p1 = Number(k.fx) + " 0 " + Number(k.cx) + " " + Number(-k.fx * baseline) + " " + left;
+    const std::string odometry =
+        "P0: " + p0 + "P1: " + p1 + "P2: " + p0 + "P3: " + p1 + "Tr: 1 0 0 0 0 1 0 0 0 0 1 0\n";
+    WriteWholeFile(directory_ + kCalibrationFileName, odometry.data(), odometry.size());
+    std::string times, poses;
+    if (doc["runs"].contains("left")) {
+      Mat4 first{};
+      bool haveFirst = false;
+      for (const Json& f : doc["runs"]["left"]["frames"]) {
+        const std::vector<double> m = f["pose"].get<std::vector<double>>();
+        Mat4 pose{};
+        std::copy_n(m.begin(), std::min<std::size_t>(16, m.size()), pose.begin());
+        // Line 0 is exactly the identity, as KITTI's.
+        const Mat4 relative = haveFirst ? Multiply(first, pose) : Mat4{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+        if (!haveFirst) first = Inverse(pose), haveFirst = true;
+        for (std::size_t i = 0; i < 12; ++i) poses += (i ? " " : "") + Number(relative[i]);
+        poses += "\n";
+        // The time the frame has in the sequence's AVI (two frames a second).
+        times += Number(f["frame"].get<double>() * kFrameSeconds) + "\n";
+      }
+    }
+    WriteWholeFile(directory_ + kOdometryTimesFileName, times.data(), times.size());
+    WriteWholeFile(directory_ + kOdometryPosesFileName, poses.data(), poses.size());
+  }
   // The manifest last: it lists only what is already on disk.
   SaveProgress();
 } catch (const Json::exception& e) {

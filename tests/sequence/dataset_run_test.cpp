@@ -441,6 +441,23 @@ TEST(DatasetRun, MiddleburyAndKittiLayouts) {
       EXPECT_GT(compared, 1000);
       const cv::Mat flow = cv::imread(dir + "flow_occ/000000_10.png", cv::IMREAD_UNCHANGED);
       ASSERT_EQ(flow.type(), CV_16UC3);
+      // Odometry tools' files: calib.txt in the odometry form, the left
+      // camera's poses relative to its first (line 0 the identity), the times;
+      // the Middlebury-form calibration under its own name.
+      const std::string odometry = Slurp(dir + "calib.txt");
+      for (const char* key : {"P0: ", "\nP1: ", "\nP2: ", "\nP3: ", "\nTr: "})
+        EXPECT_NE(odometry.find(key), std::string::npos) << key << odometry;
+      EXPECT_NE(Slurp(dir + "calib_middlebury.txt").find("\nndisp="), std::string::npos);
+      const std::string poses = Slurp(dir + "poses.txt");
+      EXPECT_EQ(poses.substr(0, poses.find('\n')), "1 0 0 0 0 1 0 0 0 0 1 0");
+      EXPECT_EQ(std::count(poses.begin(), poses.end(), '\n'), 3);
+      const std::string second = poses.substr(poses.find('\n') + 1);
+      double m[12] = {};
+      ASSERT_EQ(std::sscanf(second.c_str(), "%lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf", &m[0], &m[1], &m[2],
+                            &m[3], &m[4], &m[5], &m[6], &m[7], &m[8], &m[9], &m[10], &m[11]),
+                12);
+      EXPECT_NEAR(std::fabs(m[3]) + std::fabs(m[7]) + std::fabs(m[11]), 0.1, 1e-4) << "moved 0.1 from the first";
+      EXPECT_EQ(Slurp(dir + "times.txt"), "0\n0.5\n1\n");
       // The right camera's disparity is there under a name no KITTI loader reads.
       EXPECT_TRUE(fs::exists(dir + "disp_occ_right/000000_10.png"));
     }
