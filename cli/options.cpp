@@ -106,16 +106,20 @@ std::vector<OptionDefinition> MakeTable() {
                    "files per frame, comma separated: classic, pfm, depth, kitti, png, masks, flow; default classic",
                    [](CliOptions& o, const std::string& v) {
                      o.outputsText = v;
+                     o.outputsGiven = true;
                      const DatasetLayout layout = o.outputs.layout;
+                     const std::string split = o.outputs.split;
                      try {
                        o.outputs = ParseOutputList(v);
                      } catch (const Error& e) {
                        throw UsageError(e.message());
                      }
                      o.outputs.layout = layout;
+                     o.outputs.split = split;
                    }});
   table.push_back({"layout", 0, "NAME",
-                   "classic, middlebury or kitti (the benchmarks' folder layouts, both cameras); default classic",
+                   "classic, middlebury, kitti or sceneflow (the benchmarks' folder layouts, both cameras); "
+                   "default classic",
                    [](CliOptions& o, const std::string& v) {
                      o.layoutText = v;
                      try {
@@ -123,6 +127,16 @@ std::vector<OptionDefinition> MakeTable() {
                      } catch (const Error& e) {
                        throw UsageError(e.message());
                      }
+                   }});
+  table.push_back({"split", 0, "A/B",
+                   "the sceneflow layout's split folders; default TRAIN/A",
+                   [](CliOptions& o, const std::string& v) {
+                     try {
+                       o.outputs.split = ParseSplit(v);
+                     } catch (const Error& e) {
+                       throw UsageError(e.message());
+                     }
+                     o.splitGiven = true;
                    }});
   table.push_back({"clean", 0, nullptr,
                    "first remove the files of earlier runs of the same camera from the sequence folder",
@@ -193,6 +207,12 @@ void CliOptions::Check() const {
   } catch (const Error& e) {
     throw UsageError(e.message());
   }
+  if (outputsGiven) {
+    if (const std::string product = ProductOutsideLayout(outputs); !product.empty())
+      throw UsageError("--outputs " + product + ": the " + LayoutName(outputs.layout) + " layout has no place for it");
+  }
+  if (splitGiven && outputs.layout != DatasetLayout::SceneFlow)
+    throw UsageError("--split is for --layout sceneflow");
 }
 
 RunOptions CliOptions::ToRunOptions() const {

@@ -48,6 +48,8 @@ struct CliOptions {
   std::string outputsText = "classic";  // --outputs
   std::string layoutText = "classic";   // --layout
   OutputChoice outputs;                 // both, parsed
+  bool outputsGiven = false;            // --outputs was given (its products must fit the layout)
+  bool splitGiven = false;              // --split was given
   std::vector<std::string> arguments;   // the command line as given, for the manifest
   bool clean = false;                   // remove the camera's files of earlier runs first
 

@@ -263,9 +263,12 @@ bool CleanCamera(const RenderSession& s, bool right) {
       return false;
     }
     ++removed;
-    // A layout's frame or product folder that is now empty goes too.
-    const std::string folder = std::filesystem::path(path).parent_path().string() + kPathSeparator;
-    if (folder != directory) ::rmdir(folder.c_str());
+    // A layout's frame or product folders that are now empty go too, up to
+    // the sequence folder (or, for the scene-flow tree, the output root).
+    const std::filesystem::path top = std::filesystem::path(directory).parent_path();
+    for (std::filesystem::path folder = std::filesystem::path(path).parent_path();
+         folder != top && folder.filename() != ".." && !folder.empty() && ::rmdir(folder.c_str()) == 0;)
+      folder = folder.parent_path();
   }
   if (!s.o.quiet && removed > 0)
     Print(s.err, "removed " + std::to_string(removed) + " files of earlier " + (right ? "right" : "left") +

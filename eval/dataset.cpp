@@ -19,6 +19,16 @@ namespace tovimar::eval {
 
 namespace {
 
+DatasetLayout ToLayout(Layout layout) {
+  switch (layout) {
+    case Layout::Middlebury: return DatasetLayout::Middlebury;
+    case Layout::Kitti: return DatasetLayout::Kitti;
+    case Layout::SceneFlow: return DatasetLayout::SceneFlow;
+    case Layout::Classic: break;
+  }
+  return DatasetLayout::Classic;
+}
+
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 bool Exists(const std::string& path) { return InspectFile(path) == FileKind::Regular; }
@@ -126,6 +136,8 @@ const char* LayoutName(Layout layout) {
       return "middlebury";
     case Layout::Kitti:
       return "kitti";
+    case Layout::SceneFlow:
+      return "sceneflow";
   }
   return "";
 }
@@ -151,16 +163,44 @@ Dataset Dataset::Open(const std::string& dir, Camera camera, const Layout* force
   d.dir_ = dir;
   d.camera_ = camera;
   const bool right = camera == Camera::Right;
-  const std::string side = right ? "1" : "0";
+  const std::string folder = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+  auto names = [&](Layout layout, bool ofRight, int frame) {
+    return MakeDatasetFileNames(folder, ToLayout(layout), ofRight, frame);
+  };
+  // The folder that holds a layout's disparity files, relative ("trainingF/").
+  auto folderOf = [&](Layout layout, bool ofRight) {
+    const std::string path = names(layout, ofRight, 0).disparityPfm.empty() ? names(layout, ofRight, 0).disparity16
+                                                                             : names(layout, ofRight, 0).disparityPfm;
+    std::string relative = path.substr(folder.size());
+    relative = relative.substr(0, relative.find('/'));
+    return relative;
+  };
+  // The scene-flow tree's disparity files of the sequence: frame -> path.
+  auto sceneFlowFrames = [&](bool ofRight) {
+    std::map<int, std::string> found;
+    const std::string scene = SceneFlowScene(folder);
+    for (const std::string& path : CameraRunFiles(folder, ofRight, 0)) {
+      // The tree's files are listed as folder + "../" + their place in the tree.
+      const std::size_t up = path.rfind("/../");
+      if (up == std::string::npos) continue;
+      const std::string relative = path.substr(up + 1);
+      if (!relative.starts_with("../disparity/") || !relative.ends_with(".pfm")) continue;
+      const int64_t f = FrameOfRunFile(relative, ofRight, scene);
+      if (f >= 0 && f <= INT32_MAX) found.emplace(static_cast<int>(f), path);
+    }
+    return found;
+  };
   if (forced) {
     d.layout_ = *forced;
-  } else if (IsDirectory(Join(dir, "disp_occ_" + side)) || IsDirectory(Join(dir, "disp_occ_0"))) {
+  } else if (IsDirectory(Join(dir, folderOf(Layout::Kitti, right))) ||
+             IsDirectory(Join(dir, folderOf(Layout::Kitti, false)))) {
     d.layout_ = Layout::Kitti;
+  } else if (IsDirectory(Join(dir, folderOf(Layout::Middlebury, false)))) {
+    d.layout_ = Layout::Middlebury;
+  } else if (!sceneFlowFrames(right).empty() || !sceneFlowFrames(false).empty()) {
+    d.layout_ = Layout::SceneFlow;
   } else {
     d.layout_ = Layout::Classic;
-    for (const std::string& n : Names(dir)) {
-      if (AllDigits(n) && Exists(Join(Join(dir, n), "disp0.pfm"))) d.layout_ = Layout::Middlebury;
-    }
   }
   std::vector<int> frames;
   switch (d.layout_) {
@@ -172,19 +212,24 @@ Dataset Dataset::Open(const std::string& dir, Camera camera, const Layout* force
       }
       break;
     case Layout::Middlebury:
-      for (const std::string& n : Names(dir)) {
-        if (AllDigits(n) && Exists(Join(Join(dir, n), right ? "disp1.pfm" : "disp0.pfm")))
-          frames.push_back(ParseFrame(n));
+    case Layout::Kitti: {
+      // Every frame folder (Middlebury) or file (KITTI) of the disparity
+      // folder whose leading number names a frame whose disparity is there.
+      const std::string top = folderOf(d.layout_, right);
+      for (const std::string& n : Names(Join(dir, top))) {
+        const std::size_t digits = n.find_first_not_of("0123456789");
+        const int f = ParseFrame(std::string_view(n).substr(0, digits == std::string::npos ? n.size() : digits));
+        if (f < 0) continue;
+        const DatasetFileNames at = names(d.layout_, right, f);
+        const std::string& disparity = d.layout_ == Layout::Kitti ? at.disparity16 : at.disparityPfm;
+        if (disparity.substr(folder.size(), top.size() + 1 + n.size()) == top + "/" + n && Exists(disparity))
+          frames.push_back(f);
       }
       break;
-    case Layout::Kitti:
-      for (const std::string& n : Names(Join(dir, "disp_occ_" + side))) {
-        // NNNNNN.png or NNNNNN_10.png: the frame is the leading number.
-        const std::size_t digits = n.find_first_not_of("0123456789");
-        if (digits == 0 || digits == std::string::npos || n.size() < 4 || n.substr(n.size() - 4) != ".png") continue;
-        const int f = ParseFrame(std::string_view(n).substr(0, digits));
-        if (f >= 0 && d.kittiNames_.emplace(f, n).second) frames.push_back(f);
-      }
+    }
+    case Layout::SceneFlow:
+      d.sceneFlowDisparity_ = sceneFlowFrames(right);
+      for (const auto& [f, path] : d.sceneFlowDisparity_) frames.push_back(f);
       break;
   }
   std::sort(frames.begin(), frames.end());
@@ -205,14 +250,11 @@ std::optional<Dataset> Dataset::OtherCamera() const {
   }
 }
 
-std::string Dataset::FrameName(int frame) const {
-  if (layout_ == Layout::Kitti) {
-    const auto it = kittiNames_.find(frame);
-    if (it != kittiNames_.end()) return it->second;
-    std::string n = std::to_string(frame);
-    return std::string(n.size() < 6 ? 6 - n.size() : 0, '0') + n + ".png";
-  }
-  return FrameNumber(frame);
+std::string Dataset::FrameName(int frame) const { return FrameNumber(frame); }
+
+DatasetFileNames Dataset::FileNames(bool right, int frame) const {
+  const std::string folder = dir_.empty() || dir_.back() == '/' ? dir_ : dir_ + "/";
+  return MakeDatasetFileNames(folder, ToLayout(layout_), right, frame);
 }
 
 GroundTruthFrame Dataset::Load(int frame) const {
@@ -236,16 +278,20 @@ GroundTruthFrame Dataset::Load(int frame) const {
       break;
     }
     case Layout::Middlebury: {
-      const std::string sub = Join(dir_, n);
-      f.disparity = FromPfm(Join(sub, right ? "disp1.pfm" : "disp0.pfm"));
-      const std::string mask = Join(sub, right ? "mask1nocc.png" : "mask0nocc.png");
-      if (Exists(mask)) f.occlusion = ReadMask(mask, f.disparity);
+      const DatasetFileNames names = FileNames(right, frame);
+      f.disparity = FromPfm(names.disparityPfm);
+      if (Exists(names.mask)) f.occlusion = ReadMask(names.mask, f.disparity);
+      break;
+    }
+    case Layout::SceneFlow: {
+      const auto it = sceneFlowDisparity_.find(frame);
+      f.disparity = FromPfm(it != sceneFlowDisparity_.end() ? it->second : FileNames(right, frame).disparityPfm);
       break;
     }
     case Layout::Kitti: {
-      const std::string side = right ? "1" : "0";
-      f.disparity = From16BitPng(Join(Join(dir_, "disp_occ_" + side), n), 256.0);
-      const std::string noc = Join(Join(dir_, "disp_noc_" + side), n);
+      const DatasetFileNames names = FileNames(right, frame);
+      f.disparity = From16BitPng(names.disparity16, 256.0);
+      const std::string& noc = names.disparityNoc16;
       if (Exists(noc)) {
         const DisparityMap nonOccluded = From16BitPng(noc, 256.0, SameSizeAs(f.disparity, noc));
         CheckSize(f.disparity, nonOccluded.width, nonOccluded.height, noc);
@@ -279,16 +325,32 @@ std::pair<std::string, std::string> Dataset::ImagePair(int frame) const {
       return {image("left_"), image("right_")};
     }
     case Layout::Middlebury:
-      return {Join(Join(dir_, n), "im0.png"), Join(Join(dir_, n), "im1.png")};
     case Layout::Kitti:
-      return {Join(Join(dir_, "image_2"), n), Join(Join(dir_, "image_3"), n)};
+      return {FileNames(false, frame).imagePng, FileNames(true, frame).imagePng};
+    case Layout::SceneFlow: {
+      // The final pass beside the disparity file, as the field's loaders find it.
+      const auto it = sceneFlowDisparity_.find(frame);
+      if (it == sceneFlowDisparity_.end()) return {FileNames(false, frame).imagePng, FileNames(true, frame).imagePng};
+      std::string image = it->second;
+      const std::size_t at = image.rfind("/disparity/");
+      image.replace(at, 11, "/frames_finalpass/");
+      image.replace(image.size() - 4, 4, ".png");
+      const std::string side = camera_ == Camera::Right ? "/right/" : "/left/";
+      const std::size_t sideAt = image.rfind(side);
+      std::string left = image, rightImage = image;
+      left.replace(sideAt, side.size(), "/left/");
+      rightImage.replace(sideAt, side.size(), "/right/");
+      return {left, rightImage};
+    }
   }
   return {};
 }
 
 int Dataset::NumDisparities(int frame) const {
   const std::string calib =
-      layout_ == Layout::Middlebury ? Join(Join(dir_, FrameName(frame)), "calib.txt") : Join(dir_, "calib.txt");
+      layout_ == Layout::Middlebury ? FileNames(false, frame).frameCalibration
+      : layout_ == Layout::Kitti    ? Join(dir_, kMiddleburyCalibrationFileName)
+                                    : Join(dir_, kCalibrationFileName);
   ReadOnlyFile file;
   int ndisp = 64;
   if (file.Open(calib).empty() && file.Size() < (1u << 20)) {

@@ -6,10 +6,15 @@
 //   ldisp_NNNN.pfm, preferred when present), lmask_NNNN.png, seg_l_NNNN.bmp,
 //   images left_NNNN.bmp / right_NNNN.bmp; right camera: bindisp_NNNN.dat,
 //   disp_NNNN.pfm, mask_NNNN.png, seg_r_NNNN.bmp.
-// middlebury: NNNN/disp0.pfm, disp1.pfm (inf = no ground truth),
-//   mask0nocc.png, mask1nocc.png, im0.png, im1.png, calib.txt.
-// kitti: disp_occ_0/NNNNNN.png (16-bit, round(256 d), 0 = none), disp_noc_0/
-//   (non-occluded only), _1 for the right camera, image_2/ and image_3/.
+// middlebury: trainingF/NNNN/disp0GT.pfm, disp1GT.pfm (inf = no ground
+//   truth), mask0nocc.png, mask1nocc.png, im0.png, im1.png, calib.txt.
+// kitti: disp_occ_0/NNNNNN_10.png (16-bit, round(256 d), 0 = none),
+//   disp_noc_0/ (non-occluded only), disp_occ_right/ and disp_noc_right/ for
+//   the right camera, image_2/ and image_3/.
+// sceneflow: a sequence folder whose frames are in the scene-flow tree
+//   beside it: disparity/SPLIT/NNNN/{left,right}/FFFF.pfm (inf = none) and
+//   frames_finalpass/ for the images; no masks.
+// The names are layout/file_names.h's.
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -17,10 +22,11 @@
 #include <vector>
 
 #include "io/disparity_text.h"
+#include "layout/file_names.h"
 
 namespace tovimar::eval {
 
-enum class Layout { Classic, Middlebury, Kitti };
+enum class Layout { Classic, Middlebury, Kitti, SceneFlow };
 enum class Camera { Left, Right };
 
 const char* LayoutName(Layout layout);
@@ -70,11 +76,12 @@ class Dataset {
 
  private:
   std::string FrameName(int frame) const;
+  DatasetFileNames FileNames(bool right, int frame) const;
   std::string dir_;
   Layout layout_ = Layout::Classic;
   Camera camera_ = Camera::Left;
   std::vector<int> frames_;
-  std::map<int, std::string> kittiNames_;  // frame -> file name in disp_occ_N
+  std::map<int, std::string> sceneFlowDisparity_;  // frame -> its disparity file (scene-flow layout)
 };
 
 // The number of the last run of digits in a file name's stem, or -1.

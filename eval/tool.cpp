@@ -25,8 +25,9 @@ GT_DIR layouts (detected, or --layout):
   classic     a tovimar-render directory: lbindisp_NNNN.dat or ldisp_NNNN.pfm
               (PFM preferred), lmask_NNNN.png, seg_l_NNNN.bmp (right camera:
               bindisp_, disp_, mask_, seg_r_)
-  middlebury  NNNN/disp0.pfm, disp1.pfm, mask0nocc.png, mask1nocc.png
-  kitti       disp_occ_0/NNNNNN.png, disp_noc_0/ (_1: right camera)
+  middlebury  trainingF/NNNN/disp0GT.pfm, disp1GT.pfm, mask0nocc.png, mask1nocc.png
+  kitti       disp_occ_0/NNNNNN_10.png, disp_noc_0/ (right camera: disp_occ_right/, disp_noc_right/)
+  sceneflow   ../disparity/SPLIT/NNNN/left/FFFF.pfm (right/: right camera)
 PRED_DIR: .pfm, 16-bit .png (value / --scale, 0 = none) or .dat files; a file
 belongs to the frame given by the last run of digits in its name.
 
@@ -48,7 +49,7 @@ sequence), density (%).
 
 Options:
   -c, --camera left|right       the camera predicted (default left)
-      --layout classic|middlebury|kitti   the GT_DIR layout (default: detected)
+      --layout classic|middlebury|kitti|sceneflow   the GT_DIR layout (default: detected)
       --scale S                 16-bit PNG predictions hold round(S * d)
                                 (256 KITTI, 16 OpenCV fixed point; default 256)
       --invalid fill|exclude    rule for invalid predictions (default fill)
@@ -100,11 +101,12 @@ std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
       if (!value(v) || (v != "left" && v != "right")) return "--camera takes left or right";
       o.camera = v == "right" ? Camera::Right : Camera::Left;
     } else if (a == "--layout") {
-      if (!value(v)) return "--layout takes classic, middlebury or kitti";
+      if (!value(v)) return "--layout takes classic, middlebury, kitti or sceneflow";
       if (v == "classic") o.layout = Layout::Classic;
       else if (v == "middlebury") o.layout = Layout::Middlebury;
       else if (v == "kitti") o.layout = Layout::Kitti;
-      else return "--layout takes classic, middlebury or kitti";
+      else if (v == "sceneflow") o.layout = Layout::SceneFlow;
+      else return "--layout takes classic, middlebury, kitti or sceneflow";
     } else if (a == "--scale") {
       double s = 0;
       if (!value(v)) return "--scale takes a positive number";

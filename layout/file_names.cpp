@@ -1,5 +1,6 @@
 #include "layout/file_names.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <filesystem>
@@ -24,15 +25,18 @@ std::string ZeroPadded(int32_t value, std::size_t width) {
   return std::string(width - digits.size(), '0') + digits;
 }
 
-// Where a per-frame name sits and for which camera. '#' in a pattern stands
-// for FrameNumber, '$' for KittiFrameNumber.
+// Where a per-frame name sits and for which camera. In a pattern '#' stands
+// for FrameNumber, '$' for KittiFrameNumber, '%' for the scene-flow layout's
+// frame number (SceneFlowNaming::frameDigits wide) and '&' for its split and
+// scene folders ("TRAIN/A/0003").
 enum class Camera { Left, Right, Both };
-enum class LayoutOf { Any, Classic, Middlebury, Kitti };
+enum class LayoutOf { Any, NotSceneFlow, Classic, Middlebury, Kitti, SceneFlow };
 
 enum class Product {
   CameraImage, SubPixelMap, PixelMap, DisparityText, Segmentation,
-  DisparityPfm, DepthPfm, Disparity16, DisparityNoc16, ImagePng, Mask, ScratchPfm, FrameCalibration,
+  DisparityPfm, DepthPfm, Disparity16, DisparityNoc16, ImagePng, CleanImagePng, Mask, ScratchPfm, FrameCalibration,
   FlowFlo, Flow16, DisparityChange, FlowMask,
+  NextImagePng, NextDisparity16, NextDisparityNoc16, FlowNoc16, FlowFuturePfm, FlowPastPfm, DisparityChangePast,
 };
 
 struct Pattern {
@@ -55,15 +59,16 @@ constexpr std::array kPatterns{
     Pattern{LayoutOf::Any, Product::DisparityText, Camera::Right, "bindisp_#.dat"},
     Pattern{LayoutOf::Any, Product::Segmentation, Camera::Left, "seg_l_#.bmp"},
     Pattern{LayoutOf::Any, Product::Segmentation, Camera::Right, "seg_r_#.bmp"},
-    // Scene flow, in the sequence folder in every layout.
-    Pattern{LayoutOf::Any, Product::FlowFlo, Camera::Left, "lflow_#.flo"},
-    Pattern{LayoutOf::Any, Product::FlowFlo, Camera::Right, "flow_#.flo"},
-    Pattern{LayoutOf::Any, Product::Flow16, Camera::Left, "lflow16_#.png"},
-    Pattern{LayoutOf::Any, Product::Flow16, Camera::Right, "flow16_#.png"},
-    Pattern{LayoutOf::Any, Product::DisparityChange, Camera::Left, "ldispchange_#.pfm"},
-    Pattern{LayoutOf::Any, Product::DisparityChange, Camera::Right, "dispchange_#.pfm"},
-    Pattern{LayoutOf::Any, Product::FlowMask, Camera::Left, "lflowmask_#.png"},
-    Pattern{LayoutOf::Any, Product::FlowMask, Camera::Right, "flowmask_#.png"},
+    // Scene flow, in the sequence folder in every layout but the scene-flow
+    // one (a layout's own name below comes first).
+    Pattern{LayoutOf::NotSceneFlow, Product::FlowFlo, Camera::Left, "lflow_#.flo"},
+    Pattern{LayoutOf::NotSceneFlow, Product::FlowFlo, Camera::Right, "flow_#.flo"},
+    Pattern{LayoutOf::NotSceneFlow, Product::Flow16, Camera::Left, "lflow16_#.png"},
+    Pattern{LayoutOf::NotSceneFlow, Product::Flow16, Camera::Right, "flow16_#.png"},
+    Pattern{LayoutOf::NotSceneFlow, Product::DisparityChange, Camera::Left, "ldispchange_#.pfm"},
+    Pattern{LayoutOf::NotSceneFlow, Product::DisparityChange, Camera::Right, "dispchange_#.pfm"},
+    Pattern{LayoutOf::NotSceneFlow, Product::FlowMask, Camera::Left, "lflowmask_#.png"},
+    Pattern{LayoutOf::NotSceneFlow, Product::FlowMask, Camera::Right, "flowmask_#.png"},
     // Classic layout's dataset products.
     Pattern{LayoutOf::Classic, Product::DisparityPfm, Camera::Left, "ldisp_#.pfm"},
     Pattern{LayoutOf::Classic, Product::DisparityPfm, Camera::Right, "disp_#.pfm"},
@@ -75,24 +80,60 @@ constexpr std::array kPatterns{
     Pattern{LayoutOf::Classic, Product::ImagePng, Camera::Right, "right_#.png"},
     Pattern{LayoutOf::Classic, Product::Mask, Camera::Left, "lmask_#.png"},
     Pattern{LayoutOf::Classic, Product::Mask, Camera::Right, "mask_#.png"},
-    // Middlebury: one folder per frame.
-    Pattern{LayoutOf::Middlebury, Product::ImagePng, Camera::Left, "#/im0.png"},
-    Pattern{LayoutOf::Middlebury, Product::ImagePng, Camera::Right, "#/im1.png"},
-    Pattern{LayoutOf::Middlebury, Product::DisparityPfm, Camera::Left, "#/disp0.pfm"},
-    Pattern{LayoutOf::Middlebury, Product::DisparityPfm, Camera::Right, "#/disp1.pfm"},
-    Pattern{LayoutOf::Middlebury, Product::Mask, Camera::Left, "#/mask0nocc.png"},
-    Pattern{LayoutOf::Middlebury, Product::Mask, Camera::Right, "#/mask1nocc.png"},
-    Pattern{LayoutOf::Middlebury, Product::FrameCalibration, Camera::Both, "#/calib.txt"},
-    // KITTI: one folder per product and camera.
-    Pattern{LayoutOf::Kitti, Product::ImagePng, Camera::Left, "image_2/$.png"},
-    Pattern{LayoutOf::Kitti, Product::ImagePng, Camera::Right, "image_3/$.png"},
-    Pattern{LayoutOf::Kitti, Product::Disparity16, Camera::Left, "disp_occ_0/$.png"},
-    Pattern{LayoutOf::Kitti, Product::Disparity16, Camera::Right, "disp_occ_1/$.png"},
-    Pattern{LayoutOf::Kitti, Product::DisparityNoc16, Camera::Left, "disp_noc_0/$.png"},
-    Pattern{LayoutOf::Kitti, Product::DisparityNoc16, Camera::Right, "disp_noc_1/$.png"},
-    Pattern{LayoutOf::Kitti, Product::ScratchPfm, Camera::Left, ".scratch/ldisp_#.pfm"},
-    Pattern{LayoutOf::Kitti, Product::ScratchPfm, Camera::Right, ".scratch/disp_#.pfm"},
+    Pattern{LayoutOf::Classic, Product::ScratchPfm, Camera::Left, ".scratch/ldisp_#.pfm"},
+    Pattern{LayoutOf::Classic, Product::ScratchPfm, Camera::Right, ".scratch/disp_#.pfm"},
+    // MiddEval3's training names, one folder per frame in "trainingF"; the
+    // frame's calib.txt describes the left view.
+    Pattern{LayoutOf::Middlebury, Product::ImagePng, Camera::Left, "trainingF/#/im0.png"},
+    Pattern{LayoutOf::Middlebury, Product::ImagePng, Camera::Right, "trainingF/#/im1.png"},
+    Pattern{LayoutOf::Middlebury, Product::DisparityPfm, Camera::Left, "trainingF/#/disp0GT.pfm"},
+    Pattern{LayoutOf::Middlebury, Product::DisparityPfm, Camera::Right, "trainingF/#/disp1GT.pfm"},
+    Pattern{LayoutOf::Middlebury, Product::Mask, Camera::Left, "trainingF/#/mask0nocc.png"},
+    Pattern{LayoutOf::Middlebury, Product::Mask, Camera::Right, "trainingF/#/mask1nocc.png"},
+    Pattern{LayoutOf::Middlebury, Product::FrameCalibration, Camera::Left, "trainingF/#/calib.txt"},
+    // KITTI 2015: one folder per product, frame F as F_10 and the frame after
+    // as F_11. KITTI has no right-camera disparity: it gets names of its own.
+    Pattern{LayoutOf::Kitti, Product::ImagePng, Camera::Left, "image_2/$_10.png"},
+    Pattern{LayoutOf::Kitti, Product::ImagePng, Camera::Right, "image_3/$_10.png"},
+    Pattern{LayoutOf::Kitti, Product::NextImagePng, Camera::Left, "image_2/$_11.png"},
+    Pattern{LayoutOf::Kitti, Product::NextImagePng, Camera::Right, "image_3/$_11.png"},
+    Pattern{LayoutOf::Kitti, Product::Disparity16, Camera::Left, "disp_occ_0/$_10.png"},
+    Pattern{LayoutOf::Kitti, Product::Disparity16, Camera::Right, "disp_occ_right/$_10.png"},
+    Pattern{LayoutOf::Kitti, Product::DisparityNoc16, Camera::Left, "disp_noc_0/$_10.png"},
+    Pattern{LayoutOf::Kitti, Product::DisparityNoc16, Camera::Right, "disp_noc_right/$_10.png"},
+    Pattern{LayoutOf::Kitti, Product::NextDisparity16, Camera::Left, "disp_occ_1/$_10.png"},
+    Pattern{LayoutOf::Kitti, Product::NextDisparityNoc16, Camera::Left, "disp_noc_1/$_10.png"},
+    Pattern{LayoutOf::Kitti, Product::Flow16, Camera::Left, "flow_occ/$_10.png"},
+    Pattern{LayoutOf::Kitti, Product::FlowNoc16, Camera::Left, "flow_noc/$_10.png"},
+    Pattern{LayoutOf::Kitti, Product::FrameCalibration, Camera::Left, "calib_cam_to_cam/$.txt"},
+    // FlyingThings3D's tree, in the output root beside the sequence folders.
+    Pattern{LayoutOf::SceneFlow, Product::CleanImagePng, Camera::Left, "../frames_cleanpass/&/left/%.png"},
+    Pattern{LayoutOf::SceneFlow, Product::CleanImagePng, Camera::Right, "../frames_cleanpass/&/right/%.png"},
+    Pattern{LayoutOf::SceneFlow, Product::ImagePng, Camera::Left, "../frames_finalpass/&/left/%.png"},
+    Pattern{LayoutOf::SceneFlow, Product::ImagePng, Camera::Right, "../frames_finalpass/&/right/%.png"},
+    Pattern{LayoutOf::SceneFlow, Product::DisparityPfm, Camera::Left, "../disparity/&/left/%.pfm"},
+    Pattern{LayoutOf::SceneFlow, Product::DisparityPfm, Camera::Right, "../disparity/&/right/%.pfm"},
+    Pattern{LayoutOf::SceneFlow, Product::FlowFuturePfm, Camera::Left,
+            "../optical_flow/&/into_future/left/OpticalFlowIntoFuture_%_L.pfm"},
+    Pattern{LayoutOf::SceneFlow, Product::FlowFuturePfm, Camera::Right,
+            "../optical_flow/&/into_future/right/OpticalFlowIntoFuture_%_R.pfm"},
+    Pattern{LayoutOf::SceneFlow, Product::FlowPastPfm, Camera::Left,
+            "../optical_flow/&/into_past/left/OpticalFlowIntoPast_%_L.pfm"},
+    Pattern{LayoutOf::SceneFlow, Product::FlowPastPfm, Camera::Right,
+            "../optical_flow/&/into_past/right/OpticalFlowIntoPast_%_R.pfm"},
+    Pattern{LayoutOf::SceneFlow, Product::DisparityChange, Camera::Left,
+            "../disparity_change/&/into_future/left/%.pfm"},
+    Pattern{LayoutOf::SceneFlow, Product::DisparityChange, Camera::Right,
+            "../disparity_change/&/into_future/right/%.pfm"},
+    Pattern{LayoutOf::SceneFlow, Product::DisparityChangePast, Camera::Left,
+            "../disparity_change/&/into_past/left/%.pfm"},
+    Pattern{LayoutOf::SceneFlow, Product::DisparityChangePast, Camera::Right,
+            "../disparity_change/&/into_past/right/%.pfm"},
 };
+
+// The top folders of the scene-flow tree in the output root.
+constexpr std::array<std::string_view, 5> kSceneFlowProducts{"frames_cleanpass", "frames_finalpass", "disparity",
+                                                             "optical_flow", "disparity_change"};
 
 bool Matches(Camera camera, bool right) {
   return camera == Camera::Both || (camera == Camera::Right) == right;
@@ -101,40 +142,79 @@ bool Matches(Camera camera, bool right) {
 bool Matches(LayoutOf of, DatasetLayout layout) {
   switch (of) {
     case LayoutOf::Any: return true;
+    case LayoutOf::NotSceneFlow: return layout != DatasetLayout::SceneFlow;
     case LayoutOf::Classic: return layout == DatasetLayout::Classic;
     case LayoutOf::Middlebury: return layout == DatasetLayout::Middlebury;
     case LayoutOf::Kitti: return layout == DatasetLayout::Kitti;
+    case LayoutOf::SceneFlow: return layout == DatasetLayout::SceneFlow;
   }
   return false;
 }
 
-std::size_t Marker(std::string_view text) { return text.find_first_of("#$"); }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-std::string Spell(std::string_view text, int32_t frame) {
-  const std::size_t at = Marker(text);
-  return std::string(text.substr(0, at)) + (text[at] == '$' ? KittiFrameNumber(frame) : FrameNumber(frame)) +
-         std::string(text.substr(at + 1));
+std::string Spell(std::string_view text, int32_t frame, const SceneFlowNaming& naming, std::string_view scene) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '#': out += FrameNumber(frame); break;
+      case '$': out += KittiFrameNumber(frame); break;
+      case '%': out += ZeroPadded(frame, static_cast<std::size_t>(std::max(naming.frameDigits, 4))); break;
+      case '&': out += naming.split + kPathSeparator + std::string(scene); break;
+      default: out += c;
+    }
+  }
+  return out;
 }
 
 // The frame of `path` when it is spelt as `text` spells some frame, else -1.
-int64_t FrameOf(std::string_view text, std::string_view path) {
-  const std::size_t at = Marker(text);
-  const std::string_view prefix = text.substr(0, at), suffix = text.substr(at + 1);
-  if (path.size() <= prefix.size() + suffix.size() || !path.starts_with(prefix) || !path.ends_with(suffix))
-    return -1;
-  const std::string_view digits = path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
-  int32_t frame = 0;
-  const auto res = std::from_chars(digits.data(), digits.data() + digits.size(), frame);
-  // Only the spelling the writers give ("0012", "10000"), not "012" or "+12".
-  if (res.ec != std::errc() || res.ptr != digits.data() + digits.size() || frame < 0) return -1;
-  if ((text[at] == '$' ? KittiFrameNumber(frame) : FrameNumber(frame)) != digits) return -1;
-  return frame;
+// '&' takes any two folder names and then `scene`.
+int64_t FrameOf(std::string_view text, std::string_view path, std::string_view scene) {
+  std::size_t at = 0;
+  int64_t frame = -1;
+  for (const char c : text) {
+    if (c == '&') {
+      if (scene.empty()) return -1;
+      for (int part = 0; part < 2; ++part) {
+        const std::size_t slash = path.find(kPathSeparator, at);
+        if (slash == std::string_view::npos) return -1;
+        const std::string_view name = path.substr(at, slash - at);
+        if (name.empty() || name == "." || name == "..") return -1;
+        at = slash + 1;
+      }
+      if (path.substr(at, scene.size()) != scene) return -1;
+      at += scene.size();
+    } else if (c == '#' || c == '$' || c == '%') {
+      std::size_t end = at;
+      while (end < path.size() && IsDigit(path[end])) ++end;
+      const std::string_view digits = path.substr(at, end - at);
+      int32_t value = 0;
+      const auto res = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+      if (digits.empty() || res.ec != std::errc() || res.ptr != digits.data() + digits.size()) return -1;
+      // Only the spelling the writers give ("0012", "10000"), not "012".
+      const std::string spelt = c == '#'   ? FrameNumber(value)
+                                : c == '$' ? KittiFrameNumber(value)
+                                           : ZeroPadded(value, std::max<std::size_t>(digits.size(), 4));
+      if (spelt != digits) return -1;
+      frame = value;
+      at = end;
+    } else {
+      if (at >= path.size() || path[at] != c) return -1;
+      ++at;
+    }
+  }
+  return at == path.size() ? frame : -1;
 }
 
-std::string Name(const std::string& directory, DatasetLayout layout, Product product, bool right, int32_t frame) {
-  for (const Pattern& p : kPatterns) {
-    if (p.product == product && Matches(p.camera, right) && Matches(p.layout, layout))
-      return directory + Spell(p.text, frame);
+std::string Name(const std::string& directory, DatasetLayout layout, Product product, bool right, int32_t frame,
+                 const SceneFlowNaming& naming = {}) {
+  // A layout's own name first, then the one every layout shares.
+  for (const bool own : {true, false}) {
+    for (const Pattern& p : kPatterns) {
+      const bool isOwn = p.layout != LayoutOf::Any && p.layout != LayoutOf::NotSceneFlow;
+      if (isOwn == own && p.product == product && Matches(p.camera, right) && Matches(p.layout, layout))
+        return directory + Spell(p.text, frame, naming, SceneFlowScene(directory));
+    }
   }
   return {};
 }
@@ -156,6 +236,37 @@ void ForEachFile(const std::string& directory, Visit visit) {
     const auto status = it->symlink_status(kindError);
     if (kindError || !(std::filesystem::is_regular_file(status) || std::filesystem::is_symlink(status))) continue;
     visit(it->path().string(), RelativeTo(it->path(), root));
+  }
+}
+
+// Calls visit(fullPath, relativePath) for every file of the sequence's scene
+// folders in the scene-flow tree beside it (any split), relativePath from the
+// sequence folder ("../disparity/TRAIN/A/0003/left/0000.pfm").
+template <typename Visit>
+void ForEachSceneFlowFile(const std::string& directory, Visit visit) {
+  const std::string scene = SceneFlowScene(directory);
+  if (scene.empty()) return;
+  const std::filesystem::path root = std::filesystem::path(directory + "..");
+  auto folders = [](const std::filesystem::path& in) {
+    std::vector<std::filesystem::path> found;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(in, ec), end; !ec && it != end; it.increment(ec)) {
+      std::error_code kindError;
+      if (it->symlink_status(kindError).type() == std::filesystem::file_type::directory) found.push_back(it->path());
+    }
+    return found;
+  };
+  for (const std::string_view product : kSceneFlowProducts) {
+    for (const auto& first : folders(root / product)) {
+      for (const auto& second : folders(first)) {
+        const std::filesystem::path sceneFolder = second / scene;
+        std::error_code ec;
+        if (std::filesystem::symlink_status(sceneFolder, ec).type() != std::filesystem::file_type::directory) continue;
+        ForEachFile(sceneFolder.string(), [&](const std::string& path, const std::string&) {
+          visit(path, "../" + RelativeTo(path, root));
+        });
+      }
+    }
   }
 }
 
@@ -182,6 +293,22 @@ std::string FrameNumber(int32_t frameCounter) { return ZeroPadded(frameCounter, 
 
 std::string KittiFrameNumber(int32_t frame) { return ZeroPadded(frame < 0 ? 0 : frame, 6); }
 
+int SceneFlowFrameDigits(int64_t frameCount) {
+  int digits = 1;
+  for (int64_t last = frameCount - 1; last >= 10; last /= 10) ++digits;
+  return std::max(digits, 4);
+}
+
+std::string SceneFlowScene(const std::string& directory) {
+  std::string_view d = directory;
+  while (!d.empty() && d.back() == kPathSeparator) d.remove_suffix(1);
+  const std::size_t slash = d.rfind(kPathSeparator);
+  const std::string_view name = slash == std::string_view::npos ? d : d.substr(slash + 1);
+  if (name.empty() || name == "." || name == "..") return {};
+  const bool number = std::all_of(name.begin(), name.end(), IsDigit);
+  return number && name.size() < 4 ? std::string(4 - name.size(), '0') + std::string(name) : std::string(name);
+}
+
 std::string PosesFileName(bool rightCamera) { return rightCamera ? "poses_right.txt" : "poses_left.txt"; }
 
 std::string AviFileName(bool rightCamera) { return rightCamera ? "P.avi" : "L.avi"; }
@@ -202,63 +329,89 @@ FrameFileNames MakeFrameFileNames(const std::string& directory, bool right, int3
 }
 
 DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayout layout, bool right,
-                                      int32_t frame) {
+                                      int32_t frame, const SceneFlowNaming& sceneFlow) {
+  auto name = [&](Product product) { return Name(directory, layout, product, right, frame, sceneFlow); };
   DatasetFileNames n;
-  if (layout == DatasetLayout::Middlebury) n.frameFolder = directory + FrameNumber(frame) + kPathSeparator;
-  n.frameCalibration = Name(directory, layout, Product::FrameCalibration, right, frame);
-  n.disparityPfm = Name(directory, layout, Product::DisparityPfm, right, frame);
-  n.depthPfm = Name(directory, layout, Product::DepthPfm, right, frame);
-  n.disparity16 = Name(directory, layout, Product::Disparity16, right, frame);
-  n.disparityNoc16 = Name(directory, layout, Product::DisparityNoc16, right, frame);
-  n.imagePng = Name(directory, layout, Product::ImagePng, right, frame);
-  n.mask = Name(directory, layout, Product::Mask, right, frame);
-  n.scratchPfm = Name(directory, layout, Product::ScratchPfm, right, frame);
-  n.flowFlo = Name(directory, layout, Product::FlowFlo, right, frame);
-  n.flow16 = Name(directory, layout, Product::Flow16, right, frame);
-  n.disparityChange = Name(directory, layout, Product::DisparityChange, right, frame);
-  n.flowMask = Name(directory, layout, Product::FlowMask, right, frame);
+  n.frameCalibration = name(Product::FrameCalibration);
+  n.disparityPfm = name(Product::DisparityPfm);
+  if (layout == DatasetLayout::Middlebury) n.frameFolder = n.disparityPfm.substr(0, n.disparityPfm.rfind('/') + 1);
+  n.depthPfm = name(Product::DepthPfm);
+  n.disparity16 = name(Product::Disparity16);
+  n.disparityNoc16 = name(Product::DisparityNoc16);
+  n.imagePng = name(Product::ImagePng);
+  n.cleanImagePng = name(Product::CleanImagePng);
+  n.mask = name(Product::Mask);
+  n.scratchPfm = name(Product::ScratchPfm);
+  n.flowFlo = name(Product::FlowFlo);
+  n.flow16 = name(Product::Flow16);
+  n.disparityChange = name(Product::DisparityChange);
+  n.flowMask = name(Product::FlowMask);
+  n.nextImagePng = name(Product::NextImagePng);
+  n.nextDisparity16 = name(Product::NextDisparity16);
+  n.nextDisparityNoc16 = name(Product::NextDisparityNoc16);
+  n.flowNoc16 = name(Product::FlowNoc16);
+  n.flowFuturePfm = name(Product::FlowFuturePfm);
+  n.flowPastPfm = name(Product::FlowPastPfm);
+  n.disparityChangePast = name(Product::DisparityChangePast);
   return n;
 }
 
 int64_t OutputFrameOfName(const std::string& name, bool rightCamera) {
   for (const Pattern& p : kPatterns) {
     if (p.layout != LayoutOf::Any || p.product > Product::Segmentation || !Matches(p.camera, rightCamera)) continue;
-    if (const int64_t frame = FrameOf(p.text, name); frame >= 0) return frame;
+    if (const int64_t frame = FrameOf(p.text, name, {}); frame >= 0) return frame;
   }
   return -1;
 }
 
-int64_t FrameOfRunFile(std::string_view relativePath, bool rightCamera) {
+int64_t FrameOfRunFile(std::string_view relativePath, bool rightCamera, std::string_view scene) {
   for (const Pattern& p : kPatterns) {
     if (!Matches(p.camera, rightCamera)) continue;
-    if (const int64_t frame = FrameOf(p.text, relativePath); frame >= 0) return frame;
+    if (const int64_t frame = FrameOf(p.text, relativePath, scene); frame >= 0) return frame;
   }
   return -1;
+}
+
+bool InSceneFlowTree(std::string_view relativePath) {
+  if (!relativePath.starts_with("../")) return false;
+  relativePath.remove_prefix(3);
+  for (const std::string_view product : kSceneFlowProducts)
+    if (relativePath.starts_with(product) && relativePath.substr(product.size()).starts_with("/")) return true;
+  return false;
 }
 
 std::vector<std::string> CameraRunFiles(const std::string& directory, bool rightCamera, int64_t fromFrame) {
+  const std::string scene = SceneFlowScene(directory);
   std::vector<std::string> found;
-  ForEachFile(directory, [&](const std::string& path, const std::string& relative) {
+  auto visit = [&](const std::string& path, const std::string& relative) {
     const std::string unfinished = FinalOfTemporary(relative);
-    if (!unfinished.empty() ? FrameOfRunFile(unfinished, rightCamera) >= 0
-                            : FrameOfRunFile(relative, rightCamera) >= fromFrame)
+    if (!unfinished.empty() ? FrameOfRunFile(unfinished, rightCamera, scene) >= 0
+                            : FrameOfRunFile(relative, rightCamera, scene) >= fromFrame)
       found.push_back(path);
-  });
+  };
+  ForEachFile(directory, visit);
+  ForEachSceneFlowFile(directory, visit);
   return found;
 }
 
 std::vector<std::string> SequenceRunFiles(const std::string& directory) {
-  const std::array<std::string, 8> own{kManifestFileName,    kSceneCopyFileName, kCalibrationFileName,
-                                       kKittiCalibrationFileName, PosesFileName(false), PosesFileName(true),
-                                       AviFileName(false),   AviFileName(true)};
+  const std::array<std::string, 11> own{kManifestFileName,         kSceneCopyFileName,
+                                        kCalibrationFileName,      kMiddleburyCalibrationFileName,
+                                        kOdometryTimesFileName,    kOdometryPosesFileName,
+                                        kKittiCalibrationFileName, PosesFileName(false),
+                                        PosesFileName(true),       AviFileName(false),
+                                        AviFileName(true)};
+  const std::string scene = SceneFlowScene(directory);
   std::vector<std::string> found;
-  ForEachFile(directory, [&](const std::string& path, const std::string& relative) {
+  auto visit = [&](const std::string& path, const std::string& relative) {
     const std::string unfinished = FinalOfTemporary(relative);
     const std::string& name = unfinished.empty() ? relative : unfinished;
-    bool ours = FrameOfRunFile(name, false) >= 0 || FrameOfRunFile(name, true) >= 0;
+    bool ours = FrameOfRunFile(name, false, scene) >= 0 || FrameOfRunFile(name, true, scene) >= 0;
     for (const std::string& n : own) ours = ours || name == n;
     if (ours) found.push_back(path);
-  });
+  };
+  ForEachFile(directory, visit);
+  ForEachSceneFlowFile(directory, visit);
   return found;
 }
 

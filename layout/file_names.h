@@ -1,8 +1,9 @@
 #pragma once
 // Every file name of every layout, defined once, both ways: the names a run
 // gives its files (the classic five per frame, the dataset products in the
-// classic, Middlebury and KITTI layouts, scene flow, the sequence's own
-// files), and from a name back to its frame and camera. The writers, --clean,
+// classic, Middlebury, KITTI and scene-flow layouts, scene flow, the sequence's own
+// files), and from a name back to its frame and camera. The scene-flow
+// layout's tree sits beside the sequence folders, in the output root. The writers, --clean,
 // --force, resume, the note about earlier frames, the evaluator and the
 // desktop's views all name files through here.
 #include <cstdint>
@@ -14,7 +15,23 @@ namespace tovimar {
 
 inline constexpr char kPathSeparator = '/';
 
-enum class DatasetLayout { Classic, Middlebury, Kitti };
+enum class DatasetLayout { Classic, Middlebury, Kitti, SceneFlow };
+
+// The scene-flow layout's split folder when no other is chosen.
+inline constexpr const char* kDefaultSceneFlowSplit = "TRAIN/A";
+// How the scene-flow layout spells a run's names: its split folder (two
+// names, "TRAIN/A") and the width of its frame numbers, at least 4 and wide
+// enough for the run's last frame (SceneFlowFrameDigits).
+struct SceneFlowNaming {
+  std::string split = kDefaultSceneFlowSplit;
+  int frameDigits = 4;
+};
+// The frame number width of a run of frameCount frames: 4, or the width of
+// its last frame's number.
+int SceneFlowFrameDigits(int64_t frameCount);
+// The scene folder name of a sequence folder: its name, zero-padded to four
+// digits when it is a number ("/out/3/" -> "0003").
+std::string SceneFlowScene(const std::string& directory);
 
 // folder + '/' (unless folder is empty or already ends with '/') + decimal
 // sequence number + '/'. "/tmp/out", 3 -> "/tmp/out/3/"; "", 3 -> "3/".
@@ -31,8 +48,18 @@ std::string KittiFrameNumber(int32_t frame);
 inline constexpr const char* kManifestFileName = "meta.json";
 inline constexpr const char* kSceneCopyFileName = "scene.txt";
 inline constexpr const char* kCalibrationFileName = "calib.txt";  // also each Middlebury frame folder's
+// KITTI layout: the sequence folder's calib.txt is in KITTI's odometry form
+// (P0: to P3:, Tr:), beside times.txt and poses.txt (the left camera's poses
+// relative to its first, as KITTI's odometry has them); the Middlebury-form
+// calibration is under its own name.
+inline constexpr const char* kMiddleburyCalibrationFileName = "calib_middlebury.txt";
+inline constexpr const char* kOdometryTimesFileName = "times.txt";
+inline constexpr const char* kOdometryPosesFileName = "poses.txt";
+// What runs of earlier versions wrote for the KITTI layout (now one
+// calib_cam_to_cam/NNNNNN.txt per frame); still removed with a sequence's files.
 inline constexpr const char* kKittiCalibrationFileName = "calib_cam_to_cam.txt";
-// KITTI layout: float disparities kept for the other camera's masks.
+// Classic layout: float disparities kept for the other camera's masks until
+// they are made.
 inline constexpr const char* kScratchFolderName = ".scratch/";
 // Read from the current folder by the AVI export when present.
 inline constexpr const char* kSoundFileName = "wav.wav";
@@ -57,25 +84,41 @@ std::string CameraImageName(bool rightCamera, int32_t frameCounter);
 
 // File names of one camera's dataset products of one frame in a layout.
 // Names that a layout does not have are empty. directory: the sequence
-// folder, ending in '/'.
+// folder, ending in '/'. The scene-flow layout's names start with "../":
+// its tree is in the output root.
 struct DatasetFileNames {
-  std::string frameFolder;     // Middlebury: the frame's own folder "NNNN/"; else empty
-  std::string frameCalibration;  // Middlebury: NNNN/calib.txt
-  std::string disparityPfm;    // ldisp_NNNN.pfm / disp_NNNN.pfm; NNNN/disp0.pfm / disp1.pfm
+  std::string frameFolder;     // Middlebury: the frame's own folder "trainingF/NNNN/"; else empty
+  std::string frameCalibration;  // Middlebury: trainingF/NNNN/calib.txt (left camera); KITTI: calib_cam_to_cam/
+  std::string disparityPfm;    // ldisp_NNNN.pfm / disp_NNNN.pfm; disp0GT.pfm / disp1GT.pfm; disparity/.../FFFF.pfm
   std::string depthPfm;        // ldepth_NNNN.pfm / depth_NNNN.pfm
-  std::string disparity16;     // ldisp16_NNNN.png / disp16_NNNN.png; disp_occ_0/NNNNNN.png / disp_occ_1/...
-  std::string disparityNoc16;  // KITTI: disp_noc_0/NNNNNN.png / disp_noc_1/...
+  std::string disparity16;     // ldisp16_NNNN.png / disp16_NNNN.png; disp_occ_0/NNNNNN_10.png / disp_occ_right/
+  std::string disparityNoc16;  // KITTI: disp_noc_0/NNNNNN_10.png / disp_noc_right/
   std::string imagePng;        // left_NNNN.png / right_NNNN.png; im0.png / im1.png; image_2/ / image_3/
+                               // NNNNNN_10.png; frames_finalpass/.../{left,right}/FFFF.png
+  std::string cleanImagePng;   // scene flow: frames_cleanpass/.../{left,right}/FFFF.png
   std::string mask;            // lmask_NNNN.png / mask_NNNN.png; mask0nocc.png / mask1nocc.png
-  std::string scratchPfm;      // KITTI: .scratch/ldisp_NNNN.pfm / .scratch/disp_NNNN.pfm
-  // Scene flow to the next frame, in the sequence folder in every layout.
+  std::string scratchPfm;      // classic: .scratch/ldisp_NNNN.pfm / .scratch/disp_NNNN.pfm
+  // Scene flow to the next frame, in the sequence folder in the classic,
+  // Middlebury and KITTI layouts.
   std::string flowFlo;          // lflow_NNNN.flo / flow_NNNN.flo
-  std::string flow16;           // lflow16_NNNN.png / flow16_NNNN.png
-  std::string disparityChange;  // ldispchange_NNNN.pfm / dispchange_NNNN.pfm
+  std::string flow16;           // lflow16_NNNN.png / flow16_NNNN.png; KITTI left: flow_occ/NNNNNN_10.png
+  std::string disparityChange;  // ldispchange_NNNN.pfm / dispchange_NNNN.pfm; disparity_change/.../into_future/
   std::string flowMask;         // lflowmask_NNNN.png / flowmask_NNNN.png
+  // KITTI's second time step of the left camera: the frame after as
+  // image_2/NNNNNN_11.png (image_3/ for the right camera), disp_occ_1/ and
+  // disp_noc_1/ (disparity at the next frame at this frame's pixels), flow_noc/.
+  std::string nextImagePng;
+  std::string nextDisparity16;
+  std::string nextDisparityNoc16;
+  std::string flowNoc16;
+  // Scene flow layout: flow to the next and to the previous frame (3-channel
+  // PFM), and the disparity change to the previous frame.
+  std::string flowFuturePfm;  // optical_flow/.../into_future/left/OpticalFlowIntoFuture_FFFF_L.pfm
+  std::string flowPastPfm;    // optical_flow/.../into_past/left/OpticalFlowIntoPast_FFFF_L.pfm
+  std::string disparityChangePast;  // disparity_change/.../into_past/left/FFFF.pfm
 };
 DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayout layout, bool rightCamera,
-                                      int32_t frame);
+                                      int32_t frame, const SceneFlowNaming& sceneFlow = {});
 
 // The frame number when name (a bare file name) is one of the five classic
 // names of that camera spelt as MakeFrameFileNames spells them
@@ -84,12 +127,18 @@ int64_t OutputFrameOfName(const std::string& name, bool rightCamera);
 
 // The frame number when relativePath (inside a sequence folder, '/' between
 // folders) is any per-frame file of that camera in any layout and output set
-// ("ldisp_0012.pfm", "0012/im0.png", "image_2/000012.png",
-// ".scratch/ldisp_0012.pfm", "lflow_0012.flo"), else -1. A Middlebury frame
-// folder's calib.txt belongs to both cameras.
-int64_t FrameOfRunFile(std::string_view relativePath, bool rightCamera);
+// ("ldisp_0012.pfm", "trainingF/0012/im0.png", "image_2/000012_10.png",
+// ".scratch/ldisp_0012.pfm", "lflow_0012.flo"), else -1. Names of the
+// scene-flow tree ("../disparity/TRAIN/A/0003/left/0012.pfm", any split)
+// count only when scene names their scene folder.
+int64_t FrameOfRunFile(std::string_view relativePath, bool rightCamera, std::string_view scene = {});
 
-// Full paths of the files in a sequence folder (and its layout folders) that
+// True when relativePath (from a sequence folder) leads into the scene-flow
+// tree beside it: "../" and one of that tree's top folders, then more.
+bool InSceneFlowTree(std::string_view relativePath);
+
+// Full paths of the files in a sequence folder (and its layout folders, and
+// its scene folders of the scene-flow tree in the output root) that
 // runs of the camera wrote for frames from `fromFrame` on, and the unfinished
 // temporary files of any of its per-frame names. Nothing else is listed.
 std::vector<std::string> CameraRunFiles(const std::string& directory, bool rightCamera, int64_t fromFrame);

@@ -45,6 +45,8 @@ struct CaptureBuffers {
   bool classicProducts = true;
   FrameTruth* truth = nullptr;    // when set, filled with the frame's float ground truth after capture
   bool truthWithDepth = false;    // the truth's depth too (depth maps, flow)
+  // When set, filled with the camera image before its noise, RGB, top row first.
+  std::vector<uint8_t>* cleanImage = nullptr;
   bool referencePaths = false;    // the plain serial noise and per-id redraws (benchmark, tests)
   CaptureTimings* timings = nullptr;  // not owned; kept by Release, as referencePaths and cancelled
   // Asked before every segmentation pass; true throws Cancelled (a frame

@@ -9,6 +9,7 @@
 #include "io/error.h"
 #include "io/file.h"
 #include "io/pfm.h"
+#include "io/png.h"
 #include "layout/file_names.h"
 #include "render/camera.h"
 
@@ -61,7 +62,37 @@ DatasetLayout ParseLayout(const std::string& text) {
   if (text == "classic") return DatasetLayout::Classic;
   if (text == "middlebury") return DatasetLayout::Middlebury;
   if (text == "kitti") return DatasetLayout::Kitti;
-  throw Error("unknown layout '" + text + "' (known: classic, middlebury, kitti)");
+  if (text == "sceneflow") return DatasetLayout::SceneFlow;
+  throw Error("unknown layout '" + text + "' (known: classic, middlebury, kitti, sceneflow)");
+}
+
+std::string ParseSplit(const std::string& text) {
+  const std::size_t slash = text.find('/');
+  if (slash == std::string::npos || text.find('/', slash + 1) != std::string::npos)
+    throw Error("the split '" + text + "' is not two folder names such as TRAIN/A");
+  for (const std::string& part : {text.substr(0, slash), text.substr(slash + 1)}) {
+    if (part.empty() || part == "." || part == ".." || part.find('\0') != std::string::npos)
+      throw Error("the split '" + text + "' is not two folder names such as TRAIN/A");
+  }
+  return text;
+}
+
+std::string ProductOutsideLayout(const OutputChoice& choice) {
+  // What each layout has a place for, besides the files it always writes.
+  bool OutputChoice::*const held[] = {&OutputChoice::png, &OutputChoice::pfm, &OutputChoice::kitti,
+                                      &OutputChoice::masks, &OutputChoice::flow};
+  auto holds = [&](bool OutputChoice::*flag) {
+    switch (choice.layout) {
+      case DatasetLayout::Classic: return true;
+      case DatasetLayout::Middlebury: return flag == held[0] || flag == held[1] || flag == held[3] || flag == held[4];
+      case DatasetLayout::Kitti: return flag == held[0] || flag == held[2] || flag == held[3] || flag == held[4];
+      case DatasetLayout::SceneFlow: return flag == held[0] || flag == held[1] || flag == held[4];
+    }
+    return false;
+  };
+  for (const NamedOutput& o : kOutputs)
+    if (choice.*(o.flag) && !holds(o.flag)) return o.name;
+  return {};
 }
 
 const char* LayoutName(DatasetLayout layout) {
@@ -70,6 +101,8 @@ const char* LayoutName(DatasetLayout layout) {
       return "middlebury";
     case DatasetLayout::Kitti:
       return "kitti";
+    case DatasetLayout::SceneFlow:
+      return "sceneflow";
     case DatasetLayout::Classic:
       break;
   }
@@ -149,8 +182,12 @@ std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& othe
       if (!own.valid[i]) continue;
       const double d = own.disparity[i];
       const double xo = x + sign * d;
-      // Inside the other image: within its pixels' area.
-      if (!(xo >= -0.5 && xo < W - 0.5)) continue;
+      // Outside the other image the point is not visible there, although
+      // its disparity is known: occluded, as Middlebury and KITTI count it.
+      if (!(xo >= -0.5 && xo < W - 0.5)) {
+        mask[i] = kMaskOccluded;
+        continue;
+      }
       const int x0 = std::clamp(static_cast<int>(std::floor(xo)), 0, W - 1);
       const int x1 = std::min(x0 + 1, W - 1);
       const double t = std::clamp(xo - x0, 0.0, 1.0);
@@ -172,7 +209,20 @@ bool LoadOtherView(const std::string& directory, DatasetLayout layout, bool othe
   const DatasetFileNames names = MakeDatasetFileNames(directory, layout, otherIsRight, frame);
   std::vector<float> values;
   bool infinityMeansNone = false;
+  if (layout == DatasetLayout::Kitti) {
+    // KITTI keeps no float disparity: its 16-bit one, 1/256 px steps.
+    try {
+      const PngImage png = ReadPng(names.disparity16);
+      if (png.width != width || png.height != height || png.channels != 1 || png.bitDepth != 16) return false;
+      for (const uint16_t v : png.samples)
+        values.push_back(v == 0 ? std::numeric_limits<float>::infinity() : static_cast<float>(v / 256.0));
+      infinityMeansNone = true;
+    } catch (const Error&) {
+      return false;
+    }
+  }
   for (const std::string& path : {names.scratchPfm, names.disparityPfm}) {
+    if (!values.empty()) break;
     if (path.empty()) continue;
     try {
       PfmImage image = ReadPfm(path);

@@ -1,7 +1,7 @@
 #pragma once
 // Dataset products beside (or instead of) the classic five files: float
 // disparity and depth (PFM), 16-bit KITTI disparity, the camera image as PNG,
-// occlusion masks, and the Middlebury and KITTI folder layouts.
+// occlusion masks, and the Middlebury, KITTI and scene-flow folder layouts.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +19,8 @@ struct OutputChoice {
   bool masks = false;   // occlusion masks (need both cameras)
   bool flow = false;    // optical flow and disparity change to the next frame
   DatasetLayout layout = DatasetLayout::Classic;
+  // The scene-flow layout's split folder ("TRAIN/A"); no other layout uses it.
+  std::string split = kDefaultSceneFlowSplit;
 
   bool operator==(const OutputChoice&) const = default;
   // Anything the classic layout writes besides the five classic files.
@@ -28,8 +30,15 @@ struct OutputChoice {
 // "classic,pfm,masks": comma-separated names. Throws Error naming an unknown
 // or empty name and listing the known ones.
 OutputChoice ParseOutputList(const std::string& list);
-// "classic", "middlebury" or "kitti"; throws Error otherwise.
+// "classic", "middlebury", "kitti" or "sceneflow"; throws Error otherwise.
 DatasetLayout ParseLayout(const std::string& text);
+// A scene-flow split folder: two plain folder names ("TRAIN/A", "TEST/B");
+// throws Error naming what is wrong otherwise.
+std::string ParseSplit(const std::string& text);
+// The first product of `choice` that its layout has no place for ("" when it
+// has a place for every one). The classic layout holds every product; the
+// others write their own set whatever is asked for, and hold the flow.
+std::string ProductOutsideLayout(const OutputChoice& choice);
 const char* LayoutName(DatasetLayout layout);
 // The names in `choice`, comma separated, in a fixed order.
 std::string OutputListText(const OutputChoice& choice);
@@ -41,7 +50,7 @@ inline constexpr double kMaskTolerance = 0.25;
 // Mask values (Middlebury's convention for its non-occlusion masks).
 inline constexpr uint8_t kMaskVisible = 255;
 inline constexpr uint8_t kMaskOccluded = 128;
-inline constexpr uint8_t kMaskNone = 0;  // out of the other view, or no ground truth
+inline constexpr uint8_t kMaskNone = 0;  // no ground truth
 
 // One camera's frame, top row first.
 struct FrameTruth {
@@ -72,12 +81,13 @@ std::vector<float> DisparityWithInfinity(const FrameTruth& truth);
 // (interpolated between the two nearest pixels, or either of them where it
 // has weight) agrees within the tolerance; occluded: something nearer hides
 // it (all of them are larger by more than the tolerance); otherwise visible. Out of view
-// (the point falls outside the other image) and no ground truth give 0.
+// (the point falls outside the other image) is occluded too; only no ground
+// truth gives 0.
 std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& other, bool ownIsRight,
                                    double tolerance = kMaskTolerance);
 
 // The other camera's disparity of a frame, read back from what its run wrote
-// (PFM or disparity text), as FrameTruth (depth left empty). farDisparity is
+// (PFM, KITTI's 16-bit PNG or disparity text), as FrameTruth (depth left empty). farDisparity is
 // the value of pixels where nothing was drawn. False when no readable file of
 // that size is there.
 bool LoadOtherView(const std::string& directory, DatasetLayout layout, bool otherIsRight, int32_t frame, int width,

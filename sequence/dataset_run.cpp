@@ -51,18 +51,46 @@ void DisparityRange(const FrameTruth& t, float& lo, float& hi) {
   }
 }
 
+// Flow as a scene-flow layout PFM: (u, v, 0), +inf in u and v where invalid.
+std::vector<float> FlowChannels(const SceneFlow& flow) {
+  std::vector<float> out(flow.u.size() * 3, 0.0f);
+  for (std::size_t i = 0; i < flow.u.size(); ++i) {
+    const bool valid = flow.mask[i] != 0;
+    out[3 * i] = valid ? flow.u[i] : INFINITY;
+    out[3 * i + 1] = valid ? flow.v[i] : INFINITY;
+  }
+  return out;
+}
+
+// The frame's image as the next frame's KITTI "_11" name: a hard link, or a
+// copy where the file system has none.
+void LinkOrCopy(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  std::filesystem::remove(to, ec);
+  std::filesystem::create_hard_link(from, to, ec);
+  if (ec && !std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing, ec))
+    throw Error("Cannot create file " + to + ": " + ec.message());
+}
+
 }  // namespace
 
 DatasetRun::DatasetRun(std::string directory, const RunDescription& run, std::string sceneText)
     : directory_(std::move(directory)), run_(run), sceneText_(std::move(sceneText)), manifest_(directory_) {
+  sceneFlowNaming_.split = run_.outputs.split;
+  sceneFlowNaming_.frameDigits = SceneFlowFrameDigits(run_.frameCount);
   manifest_.BeginRun(run_);
+}
+
+DatasetFileNames DatasetRun::Names(bool right, int32_t frame) const {
+  return MakeDatasetFileNames(directory_, run_.outputs.layout, right, frame, sceneFlowNaming_);
 }
 
 std::string DatasetRun::Relative(const std::string& path) const {
   return path.compare(0, directory_.size(), directory_) == 0 ? path.substr(directory_.size()) : path;
 }
 
-void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImage24& cameraImage) {
+void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImage24& cameraImage,
+                            const std::vector<uint8_t>* cleanImage) {
   if (!sceneWritten_) {
     WriteWholeFile(directory_ + kSceneCopyFileName, sceneText_.data(), sceneText_.size());
     sceneWritten_ = true;
@@ -71,7 +99,7 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
   const bool right = run_.rightCamera;
   const int W = truth.width, H = truth.height;
   const int32_t frame = record.frame;
-  const DatasetFileNames n = MakeDatasetFileNames(directory_, o.layout, right, frame);
+  const DatasetFileNames n = Names(right, frame);
   std::vector<std::string>& files = record.files;
   auto written = [&](const std::string& path) { files.push_back(Relative(path)); };
   long notFitting = 0;
@@ -117,34 +145,67 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
       const std::vector<float> d = DisparityWithInfinity(truth);
       WritePfm(n.disparityPfm, d.data(), W, H);
       written(n.disparityPfm);
-      float lo = 0, hi = 0;
-      DisparityRange(truth, lo, hi);
-      if (!(lo <= hi)) lo = hi = 0;
-      const std::string calib = SequenceManifest::CalibText(
-          run_.intrinsics, run_.baseline, W, H, DisparityLevels(run_.baseline, run_.focalLength), lo, hi);
-      WriteWholeFile(n.frameCalibration, calib.data(), calib.size());
-      written(n.frameCalibration);
+      if (!n.frameCalibration.empty()) {
+        // The left view's: its disparity range.
+        float lo = 0, hi = 0;
+        DisparityRange(truth, lo, hi);
+        if (!(lo <= hi)) lo = hi = 0;
+        const std::string calib = SequenceManifest::CalibText(
+            run_.intrinsics, run_.baseline, W, H, DisparityLevels(run_.baseline, run_.focalLength), lo, hi, true);
+        WriteWholeFile(n.frameCalibration, calib.data(), calib.size());
+        written(n.frameCalibration);
+      }
       break;
     }
     case DatasetLayout::Kitti: {
-      for (const std::string* path : {&n.imagePng, &n.disparity16, &n.disparityNoc16, &n.scratchPfm})
-        MakeFolder(FolderOf(*path));
+      for (const std::string* path : {&n.imagePng, &n.disparity16, &n.disparityNoc16, &n.frameCalibration})
+        if (!path->empty()) MakeFolder(FolderOf(*path));
       const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
       WritePng8(n.imagePng, rgb.data(), W, H, 3);
       written(n.imagePng);
       const std::vector<uint16_t> d16 = KittiDisparity(truth, nullptr, notFitting);
       WritePng16(n.disparity16, d16.data(), W, H, 1);
       written(n.disparity16);
-      const std::vector<float> d = DisparityWithInfinity(truth);
-      WritePfm(n.scratchPfm, d.data(), W, H);
+      if (!n.frameCalibration.empty()) {
+        const std::string calib = SequenceManifest::KittiCamToCamText(run_.intrinsics, run_.baseline, W, H);
+        WriteWholeFile(n.frameCalibration, calib.data(), calib.size());
+        written(n.frameCalibration);
+      }
+      if (frame > 0) {
+        // This image is the frame before's second time step.
+        const DatasetFileNames before = Names(right, frame - 1);
+        if (InspectFile(before.imagePng) == FileKind::Regular) {
+          LinkOrCopy(n.imagePng, before.nextImagePng);
+          manifest_.AddFiles(right, frame - 1, {Relative(before.nextImagePng)});
+          ++filesWritten_;
+        }
+      }
+      break;
+    }
+    case DatasetLayout::SceneFlow: {
+      for (const std::string* path : {&n.imagePng, &n.cleanImagePng, &n.disparityPfm}) MakeFolder(FolderOf(*path));
+      ForEachChunk(3, [&](int file) {
+        if (file == 0) {
+          const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
+          WritePng8(n.imagePng, rgb.data(), W, H, 3);
+          if (!cleanImage) WritePng8(n.cleanImagePng, rgb.data(), W, H, 3);
+        } else if (file == 1) {
+          if (cleanImage) WritePng8(n.cleanImagePng, cleanImage->data(), W, H, 3);
+        } else {
+          const std::vector<float> d = DisparityWithInfinity(truth);
+          WritePfm(n.disparityPfm, d.data(), W, H);
+        }
+      });
+      for (const std::string* path : {&n.cleanImagePng, &n.imagePng, &n.disparityPfm}) written(*path);
       break;
     }
   }
   record.kitti16NotFitting = notFitting;
 
-  if (o.flow) WriteFlowOfPrevious(frame, truth, record.cameraToWorld);
+  if (o.flow) WriteFlowOfPrevious(frame, truth, record.cameraToWorld, files);
 
-  const bool wantMasks = o.masks || o.layout != DatasetLayout::Classic;
+  const bool wantMasks =
+      o.masks || o.layout == DatasetLayout::Middlebury || o.layout == DatasetLayout::Kitti;
   if (wantMasks) MakeMasks(frame, truth, files);
 
   DisparityRange(truth, record.minDisparity, record.maxDisparity);
@@ -179,8 +240,8 @@ void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std
     }
     return;
   }
-  const DatasetFileNames ownNames = MakeDatasetFileNames(directory_, o.layout, right, frame);
-  const DatasetFileNames otherNames = MakeDatasetFileNames(directory_, o.layout, !right, frame);
+  const DatasetFileNames ownNames = Names(right, frame);
+  const DatasetFileNames otherNames = Names(!right, frame);
   const bool kitti = o.layout == DatasetLayout::Kitti;
   long notFitting[2] = {0, 0};
   // This view's mask or KITTI non-occluded disparity, and the other's.
@@ -203,18 +264,49 @@ void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std
   filesWritten_ += otherFiles.size();
   ++masksWritten_;
   maskNote_.clear();
+  // The float disparities kept for these masks are not needed any more.
+  const std::string scratch = directory_ + kScratchFolderName;
+  std::error_code ec;
+  for (const bool camera : {false, true})
+    std::filesystem::remove(MakeDatasetFileNames(scratch, DatasetLayout::Classic, camera, frame).disparityPfm, ec);
+  std::filesystem::remove(scratch, ec);  // only when empty
 }
 
-void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, const Mat4& cameraToWorld) {
-  if (previous_.frame >= 0 && previous_.frame + 1 == frame) {
-    ComputeSceneFlow(previous_.truth, previous_.pose, truth, cameraToWorld, run_.intrinsics, run_.baseline,
-                     run_.focalLength, kNearPlane, kFarPlane, flow_);
-    const DatasetFileNames n = MakeDatasetFileNames(directory_, run_.outputs.layout, run_.rightCamera,
-                                                    previous_.frame);
-    const int W = flow_.width, H = flow_.height;
-    long notFitting = 0;
-    // Four files of their own: encoded and written on both threads.
+void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, const Mat4& cameraToWorld,
+                                     std::vector<std::string>& ownFiles) {
+  if (previous_.frame < 0 || previous_.frame + 1 != frame) return;
+  const bool right = run_.rightCamera;
+  ComputeSceneFlow(previous_.truth, previous_.pose, truth, cameraToWorld, run_.intrinsics, run_.baseline,
+                   run_.focalLength, kNearPlane, kFarPlane, flow_);
+  const DatasetFileNames n = Names(right, previous_.frame);
+  const int W = flow_.width, H = flow_.height;
+  long notFitting = 0;
+  std::vector<std::string> files;
+  if (run_.outputs.layout == DatasetLayout::SceneFlow) {
+    // Into the future for the frame before, into the past for this one.
+    const SceneFlow past = ComputeSceneFlow(truth, cameraToWorld, previous_.truth, previous_.pose, run_.intrinsics,
+                                            run_.baseline, run_.focalLength, kNearPlane, kFarPlane);
+    const DatasetFileNames now = Names(right, frame);
+    for (const std::string* path : {&n.flowFuturePfm, &n.disparityChange, &now.flowPastPfm, &now.disparityChangePast})
+      MakeFolder(FolderOf(*path));
     ForEachChunk(4, [&](int file) {
+      const SceneFlow& f = file < 2 ? flow_ : past;
+      if (file % 2 == 0) {
+        const std::vector<float> uv0 = FlowChannels(f);
+        WritePfm(file < 2 ? n.flowFuturePfm : now.flowPastPfm, uv0.data(), W, H, 3);
+      } else {
+        WritePfm(file < 2 ? n.disparityChange : now.disparityChangePast, f.disparityChange.data(), W, H);
+      }
+    });
+    files = {Relative(n.flowFuturePfm), Relative(n.disparityChange)};
+    ownFiles.push_back(Relative(now.flowPastPfm));
+    ownFiles.push_back(Relative(now.disparityChangePast));
+  } else {
+    const bool kittiLeft = !n.flowNoc16.empty();
+    for (const std::string* path : {&n.flow16, &n.flowNoc16, &n.nextDisparity16, &n.nextDisparityNoc16})
+      if (!path->empty()) MakeFolder(FolderOf(*path));
+    // Files of their own: encoded and written on both threads.
+    ForEachChunk(kittiLeft ? 6 : 4, [&](int file) {
       switch (file) {
         case 0: {
           const std::vector<uint16_t> k16 = KittiFlow(flow_, notFitting);
@@ -229,15 +321,47 @@ void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, con
         case 2:
           WritePng8(n.flowMask, flow_.mask.data(), W, H, 1);
           break;
-        default:
+        case 3:
           WritePfm(n.disparityChange, flow_.disparityChange.data(), W, H);
+          break;
+        case 4: {
+          // KITTI's flow_noc: only where the point is visible at the next frame.
+          SceneFlow visible = flow_;
+          for (uint8_t& m : visible.mask) m = m == kMaskVisible ? m : kMaskNone;
+          long ignored = 0;
+          const std::vector<uint16_t> k16 = KittiFlow(visible, ignored);
+          WritePng16(n.flowNoc16, k16.data(), W, H, 3);
+          break;
+        }
+        default: {
+          // KITTI's second time step: the disparity at the next frame of the
+          // points this frame shows, at this frame's pixels.
+          FrameTruth next;
+          next.width = W;
+          next.height = H;
+          next.disparity.resize(flow_.disparityChange.size());
+          next.valid.resize(flow_.mask.size());
+          for (std::size_t i = 0; i < next.disparity.size(); ++i) {
+            next.valid[i] = flow_.mask[i] != kMaskNone && previous_.truth.valid[i];
+            next.disparity[i] = next.valid[i] ? previous_.truth.disparity[i] + flow_.disparityChange[i] : 0.0f;
+          }
+          long ignored = 0;
+          const std::vector<uint16_t> occ = KittiDisparity(next, nullptr, ignored);
+          WritePng16(n.nextDisparity16, occ.data(), W, H, 1);
+          const std::vector<uint16_t> noc = KittiDisparity(next, &flow_.mask, ignored);
+          WritePng16(n.nextDisparityNoc16, noc.data(), W, H, 1);
+        }
       }
     });
-    manifest_.AddFiles(run_.rightCamera, previous_.frame,
-                       {Relative(n.flowFlo), Relative(n.flow16), Relative(n.disparityChange), Relative(n.flowMask)});
-    manifest_.CountNotFitting(run_.rightCamera, previous_.frame, "kittiFlow16", notFitting);
-    filesWritten_ += 4;
+    files = {Relative(n.flowFlo), Relative(n.flow16), Relative(n.disparityChange), Relative(n.flowMask)};
+    if (kittiLeft) {
+      for (const std::string* path : {&n.flowNoc16, &n.nextDisparity16, &n.nextDisparityNoc16})
+        files.push_back(Relative(*path));
+    }
   }
+  manifest_.AddFiles(right, previous_.frame, files);
+  manifest_.CountNotFitting(right, previous_.frame, "kittiFlow16", notFitting);
+  filesWritten_ += files.size();
 }
 
 void DatasetRun::End(bool complete) {

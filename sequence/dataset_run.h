@@ -26,8 +26,11 @@ class DatasetRun {
   // record: the frame, its pose, wall time and random states, and in files
   // the names of the classic files already written, relative to the folder.
   // With flow, `truth` is kept for the flow to the next frame and left
-  // holding an earlier frame's buffers. Throws Error("Cannot create file ...").
-  void WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImage24& cameraImage);
+  // holding an earlier frame's buffers. cleanImage: the camera image before
+  // its noise (RGB, top row first) for the scene-flow layout's clean pass;
+  // null: the camera image. Throws Error("Cannot create file ...").
+  void WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImage24& cameraImage,
+                  const std::vector<uint8_t>* cleanImage = nullptr);
 
   // Records the end of the run and saves the manifest.
   void End(bool complete);
@@ -41,7 +44,9 @@ class DatasetRun {
 
  private:
   void MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std::string>& ownFiles);
-  void WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, const Mat4& cameraToWorld);
+  void WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, const Mat4& cameraToWorld,
+                           std::vector<std::string>& ownFiles);
+  DatasetFileNames Names(bool right, int32_t frame) const;
   std::string Relative(const std::string& path) const;
 
   std::string directory_;
@@ -60,6 +65,7 @@ class DatasetRun {
   };
   Previous previous_;
   SceneFlow flow_;  // buffers kept from frame to frame
+  SceneFlowNaming sceneFlowNaming_;
   std::string maskNote_;
 };
 

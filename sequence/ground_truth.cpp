@@ -1,5 +1,7 @@
 #include "sequence/ground_truth.h"
 
+#include <algorithm>
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -77,6 +79,12 @@ void CaptureFrame(Renderer& renderer, CaptureBuffers& buffers) {
   // visited in buffer order, which fixes the order of the noise samples.
   renderer.ReadColour(buffers.colour.data());
   clock.Lap(&CaptureTimings::readBack);
+  if (buffers.cleanImage) {
+    buffers.cleanImage->resize(static_cast<std::size_t>(H) * rowBytes);
+    for (int i = 0; i < H; ++i)
+      std::copy_n(buffers.colour.data() + static_cast<std::size_t>(i) * rowBytes, rowBytes,
+                  buffers.cleanImage->data() + static_cast<std::size_t>(H - 1 - i) * rowBytes);
+  }
   const double sigma = rig.RigNoise;
   if (sigma != 0.0 && !buffers.referencePaths) {
     AddCameraNoise(buffers.colour.data(), W, H, sigma, rig.random, buffers.cameraImage, buffers.noiseDraws);

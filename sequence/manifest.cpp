@@ -23,6 +23,10 @@ using Json = nlohmann::ordered_json;
 
 const char* CameraKey(bool right) { return right ? "right" : "left"; }
 
+// Seconds between frames in KITTI's times.txt: the period of the AVI files
+// the export makes (avi/avi_export.cpp, two frames a second).
+constexpr double kFrameSeconds = 0.5;
+
 
 bool SamePair(const Json& a, const RunDescription& run) {
   return a.value("sceneSha256", "") == run.sceneSha256 && a.value("width", 0) == run.width &&
@@ -49,6 +53,8 @@ std::string RunDifference(const Json& doc, const Json& record, const RunDescript
   if (!record.is_object()) return "the record";
   if (record.value("outputs", "") != OutputListText(run.outputs)) return "the outputs";
   if (record.value("layout", "") != LayoutName(run.outputs.layout)) return "the layout";
+  if (run.outputs.layout == DatasetLayout::SceneFlow && record.value("split", "") != run.outputs.split)
+    return "the split";
   if (record.value("noiseSigma", -1.0) != run.noiseSigma) return "the noise";
   // Field by field: a record whose keys were reordered is the same.
   const Json& rendering = record.contains("rendering") ? record["rendering"] : Json();
@@ -83,7 +89,9 @@ bool IsRandomState(const Json& j) {
 // A file name relative to the sequence folder that stays inside it.
 bool IsFolderFile(const Json& j) {
   if (!j.is_string()) return false;
-  const std::string& name = j.get_ref<const std::string&>();
+  // The scene-flow layout's files are in the tree beside the folder.
+  const std::string& whole = j.get_ref<const std::string&>();
+  const std::string name = InSceneFlowTree(whole) ? whole.substr(3) : whole;
   if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos) return false;
   std::size_t start = 0;
   for (;;) {
@@ -286,6 +294,7 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
   Json r = Json::object();
   r["outputs"] = OutputListText(run.outputs);
   r["layout"] = LayoutName(run.outputs.layout);
+  if (run.outputs.layout == DatasetLayout::SceneFlow) r["split"] = run.outputs.split;
   Json invocation = Json::object();
   for (const auto& [key, value] : run.invocation) invocation[key] = value;
   r["invocation"] = invocation;
@@ -482,12 +491,39 @@ bool SequenceManifest::Complete() const {
 }
 
 std::string SequenceManifest::CalibText(const Intrinsics& k, double baseline, int width, int height, int ndisp,
-                                        double vmin, double vmax) {
+                                        double vmin, double vmax, bool middEval3) {
   const std::string camera = "[" + Shortest(k.fx) + " 0 " + Shortest(k.cx) + "; 0 " + Shortest(k.fy) + " " +
                              Shortest(k.cy) + "; 0 0 1]";
-  return "cam0=" + camera + "\ncam1=" + camera + "\ndoffs=0\nbaseline=" + Shortest(baseline) +
-         "\nwidth=" + std::to_string(width) + "\nheight=" + std::to_string(height) +
-         "\nndisp=" + std::to_string(ndisp) + "\nvmin=" + Shortest(vmin) + "\nvmax=" + Shortest(vmax) + "\n";
+  const std::string head = "cam0=" + camera + "\ncam1=" + camera + "\ndoffs=0\nbaseline=" + Shortest(baseline) +
+                           "\nwidth=" + std::to_string(width) + "\nheight=" + std::to_string(height) +
+                           "\nndisp=" + std::to_string(ndisp);
+  if (middEval3) {
+    return head + "\nisint=0\nvmin=" + Shortest(std::floor(vmin)) + "\nvmax=" + Shortest(std::ceil(vmax)) +
+           "\ndyavg=0\ndymax=0\n";
+  }
+  return head + "\nvmin=" + Shortest(vmin) + "\nvmax=" + Shortest(vmax) + "\n";
+}
+
+std::string SequenceManifest::KittiCamToCamText(const Intrinsics& k, double baseline, int width, int height) {
+  const std::string size = Shortest(width) + " " + Shortest(height);
+  const std::string kMatrix =
+      Shortest(k.fx) + " 0 " + Shortest(k.cx) + " 0 " + Shortest(k.fy) + " " + Shortest(k.cy) + " 0 0 1";
+  std::string text;
+  for (const char* camera : {"00", "01", "02", "03"}) {
+    const bool right = camera[1] == '1' || camera[1] == '3';
+    const std::string c(camera);
+    text += "S_" + c + ": " + size + "\n";
+    text += "K_" + c + ": " + kMatrix + "\n";
+    text += "D_" + c + ": 0 0 0 0 0\n";
+    text += "R_" + c + ": 1 0 0 0 1 0 0 0 1\n";
+    text += "T_" + c + ": " + (right ? Shortest(-baseline) : std::string("0")) + " 0 0\n";
+    text += "S_rect_" + c + ": " + size + "\n";
+    text += "R_rect_" + c + ": 1 0 0 0 1 0 0 0 1\n";
+    text += "P_rect_" + c + ": " + Shortest(k.fx) + " 0 " + Shortest(k.cx) + " " +
+            (right ? Shortest(-k.fx * baseline) : std::string("0")) + " 0 " + Shortest(k.fy) + " " + Shortest(k.cy) +
+            " 0 0 0 1 0\n";
+  }
+  return text;
 }
 
 void SequenceManifest::Save() const try {
@@ -517,16 +553,40 @@ void SequenceManifest::Save() const try {
   const int width = doc["width"].get<int>(), height = doc["height"].get<int>();
   const std::string calib = CalibText(k, baseline, width, height,
                                       DisparityLevels(baseline, doc["focalLength"].get<double>()), vmin, vmax);
-  WriteWholeFile(directory_ + kCalibrationFileName, calib.data(), calib.size());
   bool kitti = false;
   for (const auto& [camera, run] : doc["runs"].items()) kitti = kitti || run.value("layout", "") == "kitti";
+  WriteWholeFile(directory_ + (kitti ? kMiddleburyCalibrationFileName : kCalibrationFileName), calib.data(),
+                 calib.size());
   if (kitti) {
-    const std::string row = Shortest(k.fx) + " 0 " + Shortest(k.cx) + " ";
-    const std::string rest = " 0 " + Shortest(k.fy) + " " + Shortest(k.cy) + " 0 0 0 1 0\n";
-    const std::string text = "S_rect_02: " + std::to_string(width) + " " + std::to_string(height) + "\nP_rect_02: " +
-                             row + "0" + rest + "S_rect_03: " + std::to_string(width) + " " +
-                             std::to_string(height) + "\nP_rect_03: " + row + Shortest(-k.fx * baseline) + rest;
-    WriteWholeFile(directory_ + kKittiCalibrationFileName, text.data(), text.size());
+    // KITTI's odometry files: the projections of cameras 0 to 3 (0 and 2
+    // the left camera, 1 and 3 the right) and Tr (scanner to camera 0, here
+    // the identity); the left camera's frame times and its poses relative to
+    // its first frame.
+    const std::string left = "0 " + Shortest(k.fy) + " " + Shortest(k.cy) + " 0 0 0 1 0\n";
+    const std::string p0 = Shortest(k.fx) + " 0 " + Shortest(k.cx) + " 0 " + left;
+    const std::string p1 = Shortest(k.fx) + " 0 " + Shortest(k.cx) + " " + Shortest(-k.fx * baseline) + " " + left;
+    const std::string odometry =
+        "P0: " + p0 + "P1: " + p1 + "P2: " + p0 + "P3: " + p1 + "Tr: 1 0 0 0 0 1 0 0 0 0 1 0\n";
+    WriteWholeFile(directory_ + kCalibrationFileName, odometry.data(), odometry.size());
+    std::string times, poses;
+    if (doc["runs"].contains("left")) {
+      Mat4 first{};
+      bool haveFirst = false;
+      for (const Json& f : doc["runs"]["left"]["frames"]) {
+        const std::vector<double> m = f["pose"].get<std::vector<double>>();
+        Mat4 pose{};
+        std::copy_n(m.begin(), std::min<std::size_t>(16, m.size()), pose.begin());
+        // Line 0 is exactly the identity, as KITTI's.
+        const Mat4 relative = haveFirst ? Multiply(first, pose) : Mat4{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+        if (!haveFirst) first = Inverse(pose), haveFirst = true;
+        for (std::size_t i = 0; i < 12; ++i) poses += (i ? " " : "") + Shortest(relative[i]);
+        poses += "\n";
+        // The time the frame has in the sequence's AVI (two frames a second).
+        times += Shortest(f["frame"].get<double>() * kFrameSeconds) + "\n";
+      }
+    }
+    WriteWholeFile(directory_ + kOdometryTimesFileName, times.data(), times.size());
+    WriteWholeFile(directory_ + kOdometryPosesFileName, poses.data(), poses.size());
   }
   // The manifest last: it lists only what is already on disk.
   SaveProgress();

@@ -45,6 +45,9 @@ struct RunDescription {
   // The first frame the run makes: later than 0 when it goes on from a run
   // that stopped, whose earlier frames the manifest keeps.
   int32_t firstFrame = 0;
+  // The frames the run is to make (the scene-flow layout's names are as wide
+  // as its last frame's number); not recorded.
+  int64_t frameCount = 0;
 };
 
 // One complete frame of a camera run.
@@ -134,9 +137,15 @@ class SequenceManifest {
   // there was none).
   const std::string& ReadProblem() const { return readProblem_; }
 
+  // KITTI's raw calib_cam_to_cam: cameras 00 to 03 (00 and 02 the left
+  // camera, 01 and 03 the right), sizes, intrinsics, no distortion, the right
+  // camera at T = (-baseline, 0, 0), rectified projections P_rect.
+  static std::string KittiCamToCamText(const Intrinsics& k, double baseline, int width, int height);
   // Middlebury calib.txt text for a size, intrinsics and disparity range.
+  // middEval3: as a MiddEval3 frame's (isint=0, the range in whole pixels
+  // that hold it, dyavg and dymax 0 for rectified views).
   static std::string CalibText(const Intrinsics& k, double baseline, int width, int height, int ndisp,
-                               double vmin, double vmax);
+                               double vmin, double vmax, bool middEval3 = false);
 
  private:
   struct Data;

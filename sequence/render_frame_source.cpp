@@ -62,6 +62,7 @@ void RenderFrameSource::PrepareSequence() {
   run.intrinsics = IntrinsicsFromPerspective(renderer_.PerspectiveMatrix(), run.width, run.height);
   run.randomAtStart = rig.random;
   run.outputs = output_.Outputs();
+  run.frameCount = static_cast<int64_t>(FrameCount());
   run.invocation = output_.Invocation();
   run.plannedCameras = output_.PlannedCameras();
   run.background = renderer_.GetRenderSettings().BackgroundColour();
@@ -160,6 +161,7 @@ void RenderFrameSource::GenerateFrame() {
   buffers_.classicProducts = classic;
   buffers_.truth = run_ ? &truth_ : nullptr;
   buffers_.truthWithDepth = outputs.depth || outputs.flow;
+  buffers_.cleanImage = run_ && outputs.layout == DatasetLayout::SceneFlow ? &clean_ : nullptr;
   const bool right = renderer_.GetRenderSettings().RightCamera();
   if (run_ && run_->rightCamera != right) {
     // The camera was switched during the run: what follows is a run of the
@@ -193,6 +195,7 @@ void RenderFrameSource::GenerateFrame() {
   std::swap(products_.segmentation, buffers_.segmentation);
   std::swap(products_.disparity, buffers_.disparity);
   std::swap(productsTruth_, truth_);
+  std::swap(productsClean_, clean_);
   if (run_ && !dataset_) dataset_ = std::make_unique<DatasetRun>(output_.SequenceDirectory(), *run_, sceneText_);
   auto write = [this, names, classic, frame, pose, start, randomAtStart, randomAtEnd] {
     const auto writing = std::chrono::steady_clock::now();
@@ -208,7 +211,8 @@ void RenderFrameSource::GenerateFrame() {
         record.files = {n.cameraImage, n.subPixelMap, n.pixelMap, n.disparityText, n.segmentation};
       }
       record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      dataset_->WriteFrame(std::move(record), productsTruth_, products_.cameraImage);
+      dataset_->WriteFrame(std::move(record), productsTruth_, products_.cameraImage,
+                           productsClean_.empty() ? nullptr : &productsClean_);
     }
     lastWritingSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - writing).count();
     ++framesWritten_;
@@ -254,6 +258,7 @@ void RenderFrameSource::RunEnded() {
   products_ = ClassicProducts{};
   text_ = std::string();
   productsTruth_ = FrameTruth{};
+  clean_ = productsClean_ = std::vector<uint8_t>();
   lock_.reset();
 }
 

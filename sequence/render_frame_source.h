@@ -103,6 +103,7 @@ class RenderFrameSource : public FrameSource {
   // The frame being written: its products, moved out of the capture buffers.
   ClassicProducts products_;
   FrameTruth productsTruth_;
+  std::vector<uint8_t> clean_, productsClean_;  // the camera image before noise (scene-flow layout)
   std::string text_;  // the disparity text, formatted a piece at a time
   std::unique_ptr<BackgroundWriter> writer_;  // last: it ends before what its job uses
 };

@@ -23,6 +23,7 @@ void ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameT
   f.mask.resize(n);
   // Camera k to camera k + 1: inverse(pose k+1) * pose k.
   const Mat4 m = Multiply(Inverse(poseTo), poseFrom);
+  (void)farPlane;  // a point moved beyond the far plane still projects: it keeps its flow
   const double bf = baseline * focalLength;
   const bool sameSize = to.width == W && to.height == H;
   constexpr int kRowsPerChunk = 16;
@@ -42,10 +43,12 @@ void ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameT
         const double px = m[0] * cx + m[1] * cy + m[2] * z + m[3];
         const double py = m[4] * cx + m[5] * cy + m[6] * z + m[7];
         const double pz = m[8] * cx + m[9] * cy + m[10] * z + m[11];
-        if (!(pz >= nearPlane && pz <= farPlane)) continue;
+        // Only a point that cannot be projected (behind the near plane) has
+        // no flow; one that leaves the picture keeps its vector.
+        if (!(pz >= nearPlane)) continue;
         const double u = k.fx * px / pz + k.cx;
         const double v = k.fy * py / pz + k.cy;
-        if (!(u >= -0.5 && u < W - 0.5 && v >= -0.5 && v < H - 0.5)) continue;
+        const bool inside = u >= -0.5 && u < W - 0.5 && v >= -0.5 && v < H - 0.5;
         f.u[i] = static_cast<float>(u - x);
         f.v[i] = static_cast<float>(v - y);
         f.disparityChange[i] = static_cast<float>(bf / pz - bf / z);
@@ -56,7 +59,7 @@ void ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameT
         // so only the interpolation finds it there; it interpolates 1 / depth,
         // which is exact on a plane.
         bool visible = false;
-        if (sameSize) {
+        if (sameSize && inside) {
           const int x0 = static_cast<int>(std::floor(u)), y0 = static_cast<int>(std::floor(v));
           bool allDrawn = true;
           double inverseDepth[2][2] = {};
@@ -77,7 +80,7 @@ void ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameT
             visible = std::fabs(1.0 - inverse * pz) <= kFlowDepthTolerance;
           }
         }
-        f.mask[i] = visible ? 255 : 128;
+        f.mask[i] = visible ? 255 : 128;  // outside the picture: not visible there
       }
     }
   });

@@ -25,7 +25,9 @@ struct SceneFlow {
   int height = 0;
   std::vector<float> u, v;              // pixels; kUnknownFlow where invalid
   std::vector<float> disparityChange;   // d(k+1) - d(k), pixels; +inf where invalid
-  std::vector<uint8_t> mask;            // 255 visible at k+1, 128 hidden there, 0 invalid
+  // 255 visible at k+1; 128 hidden there or outside the picture (the flow is
+  // kept); 0 invalid: the point cannot be projected (behind the near plane).
+  std::vector<uint8_t> mask;
 };
 
 // from: frame k (depth, valid); to: frame k + 1 of the same camera (its

@@ -53,6 +53,32 @@ TEST(ParseCommandLine, Errors) {
   EXPECT_EQ(ErrorOf({"--dump=yes", "a.txt"}), "--dump takes no value");
 }
 
+// A product a layout has no place for is refused with both named, not dropped.
+TEST(CliOptionsCheck, LayoutsRefuseProductsTheyHaveNoPlaceFor) {
+  auto refusal = [](std::vector<std::string> args) {
+    args.insert(args.end(), {"--camera", "both", "s.txt"});
+    try {
+      Parse(args).Check();
+    } catch (const UsageError& e) {
+      return std::string(e.what());
+    }
+    return std::string("(no error)");
+  };
+  EXPECT_EQ(refusal({"--layout", "sceneflow", "--outputs", "png,masks"}),
+            "--outputs masks: the sceneflow layout has no place for it");
+  EXPECT_EQ(refusal({"--outputs", "depth", "--layout", "kitti"}),
+            "--outputs depth: the kitti layout has no place for it");
+  EXPECT_EQ(refusal({"--layout", "middlebury", "--outputs", "classic"}),
+            "--outputs classic: the middlebury layout has no place for it");
+  EXPECT_EQ(refusal({"--layout", "kitti", "--outputs", "png,kitti,masks,flow"}), "(no error)");
+  EXPECT_EQ(refusal({"--layout", "sceneflow", "--outputs", "png,pfm,flow", "--split", "TEST/B"}), "(no error)");
+  EXPECT_EQ(refusal({"--layout", "kitti"}), "(no error)") << "the default outputs are the layout's own set";
+  EXPECT_EQ(refusal({"--split", "TEST/B"}), "--split is for --layout sceneflow");
+  EXPECT_EQ(ErrorOf({"--split", "TEST", "s.txt"}), "--split: the split 'TEST' is not two folder names such as TRAIN/A");
+  EXPECT_EQ(ErrorOf({"--split", "A/../B", "s.txt"}),
+            "--split: the split 'A/../B' is not two folder names such as TRAIN/A");
+}
+
 TEST(UsageText, ListsEveryOption) {
   const std::string usage = UsageText();
   EXPECT_EQ(usage.rfind("Usage: tovimar-render [options] SCENE", 0), 0u);

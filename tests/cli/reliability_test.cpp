@@ -216,8 +216,8 @@ TEST_F(Work, EarlierDatasetFilesAreReportedAndCleaned) {
   for (const char* gone : {"left_0002.png", "ldisp_0003.pfm", "lmask_0002.png", "lflow_0002.flo", "right_0003.png"})
     EXPECT_EQ(classic.count(gone), 0u) << gone;
   EXPECT_EQ(classic.count("left_0001.png"), 1u);
-  EXPECT_FALSE(fs::exists(Path("out/1/0002")));
-  EXPECT_TRUE(fs::exists(Path("out/1/0001/im1.png")));
+  EXPECT_FALSE(fs::exists(Path("out/1/trainingF/0002")));
+  EXPECT_TRUE(fs::exists(Path("out/1/trainingF/0001/im1.png")));
 }
 
 // A single run and a batch (--force) alike.

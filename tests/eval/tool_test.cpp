@@ -162,6 +162,40 @@ TEST(EvalTool, SgbmBaselineOnAFolderWithoutTheClassicSet) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(fs::exists(pred / "pred_0001.pfm"));
 }
+
+// The same predictions get the same figures in every layout: "all" is every
+// ground-truth pixel whatever the layout holds it in (KITTI's 1/256 px steps
+// aside).
+TEST(EvalTool, SamePredictionsSameFiguresInEveryLayout) {
+  TempDir run, pred, out;
+  WriteText(run / "scene.txt",
+            "BASELINE;0.3;\n"
+            "CUBOID;2;-1;40;200;40;0.8;2;0.3;0;0;0;0.3;0.3;0.3;\n"
+            "PLANE;3;-1;100;100;100;0;1;0;0;4;0;\n"
+            "EGO;0;0;0;0;0;0;\nEGO;0;0.1;0;0;0;0;\n");
+  const std::vector<std::pair<std::string, std::string>> layouts{{"classic", "classic,pfm,png,masks"},
+                                                                  {"middlebury", "png,pfm,masks"},
+                                                                  {"kitti", "png,kitti,masks"},
+                                                                  {"sceneflow", "png,pfm"}};
+  for (const auto& [layout, outputs] : layouts) {
+    const std::string render = std::string(TOVIMAR_RENDER_BINARY) + " -q -c both -r 160x120 --layout " + layout +
+                               " --outputs " + outputs + " -o " + Quote(run / layout) + " " +
+                               Quote(run / "scene.txt") + " >/dev/null 2>&1";
+    ASSERT_EQ(std::system(render.c_str()), 0) << layout;
+  }
+  ASSERT_EQ(Eval("--match sgbm " + Quote(run / "classic/0") + " " + Quote(pred.path()), out).code, 0);
+  std::vector<std::pair<double, long>> figures;
+  for (const auto& [layout, outputs] : layouts) {
+    const std::string json = out / (layout + ".json");
+    const ToolRun r = Eval(Quote(run / (layout + "/0")) + " " + Quote(pred.path()) + " --json " + Quote(json), out);
+    ASSERT_EQ(r.code, 0) << layout << ": " << r.err;
+    const auto all = nlohmann::json::parse(ReadText(json))["total"]["regions"]["all"];
+    figures.emplace_back(all["epe"].get<double>(), all["pixels"].get<long>());
+    EXPECT_EQ(figures.back().second, figures.front().second) << layout;
+    EXPECT_NEAR(figures.back().first, figures.front().first, 0.002) << layout;
+  }
+  EXPECT_GT(figures.front().second, 160 * 120 / 2);
+}
 #endif
 
 }  // namespace

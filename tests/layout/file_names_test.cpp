@@ -51,62 +51,98 @@ TEST(OutputNames, FiveNamesPerCamera) {
 }
 
 // Every name a layout gives is read back as its frame and camera, and as no
-// frame of the other camera (a Middlebury frame's calib.txt is both's).
+// frame of the other camera.
 TEST(OutputNames, EveryNameIsReadBackAsItsFrameAndCamera) {
-  for (const DatasetLayout layout : {DatasetLayout::Classic, DatasetLayout::Middlebury, DatasetLayout::Kitti}) {
+  const std::string dir = "o/3/";
+  for (const DatasetLayout layout :
+       {DatasetLayout::Classic, DatasetLayout::Middlebury, DatasetLayout::Kitti, DatasetLayout::SceneFlow}) {
     for (const bool right : {false, true}) {
       for (const int32_t frame : {0, 12, 9999, 10000, 1234567}) {
-        const FrameFileNames c = MakeFrameFileNames("", right, frame);
-        const DatasetFileNames d = MakeDatasetFileNames("", layout, right, frame);
+        const FrameFileNames c = MakeFrameFileNames(dir, right, frame);
+        const DatasetFileNames d = MakeDatasetFileNames(dir, layout, right, frame, {"TEST/B", 5});
         std::vector<std::string> names{c.cameraImage, c.subPixelMap, c.pixelMap, c.disparityText, c.segmentation,
-                                       d.disparityPfm, d.depthPfm, d.disparity16, d.disparityNoc16, d.imagePng,
-                                       d.mask, d.scratchPfm, d.flowFlo, d.flow16, d.disparityChange, d.flowMask};
+                                       d.frameCalibration, d.disparityPfm, d.depthPfm, d.disparity16,
+                                       d.disparityNoc16, d.imagePng, d.cleanImagePng, d.mask, d.scratchPfm,
+                                       d.flowFlo, d.flow16, d.disparityChange, d.flowMask, d.nextImagePng,
+                                       d.nextDisparity16, d.nextDisparityNoc16, d.flowNoc16, d.flowFuturePfm,
+                                       d.flowPastPfm, d.disparityChangePast};
         names.erase(std::remove(names.begin(), names.end(), std::string()), names.end());
-        EXPECT_GE(names.size(), 11u);
+        EXPECT_GE(names.size(), 9u);
         for (const std::string& name : names) {
-          EXPECT_EQ(FrameOfRunFile(name, right), frame) << name;
-          EXPECT_EQ(FrameOfRunFile(name, !right), -1) << name;
-        }
-        if (!d.frameCalibration.empty()) {
-          EXPECT_EQ(FrameOfRunFile(d.frameCalibration, right), frame);
-          EXPECT_EQ(FrameOfRunFile(d.frameCalibration, !right), frame);
+          const std::string relative = name.substr(dir.size());
+          EXPECT_EQ(FrameOfRunFile(relative, right, "0003"), frame) << relative;
+          EXPECT_EQ(FrameOfRunFile(relative, !right, "0003"), -1) << relative;
         }
       }
     }
   }
   for (const char* other : {"left_012.bmp", "left_+012.bmp", "left_0012.bmp.bak", "notes.txt", "0012/notes.txt",
-                            "image_2/0012.png", "image_2/000012_10.png", "meta.json", "calib.txt"}) {
-    EXPECT_EQ(FrameOfRunFile(other, false), -1) << other;
+                            "image_2/000012.png", "image_2/000012_12.png", "0012/im0.png", "meta.json",
+                            "calib.txt", "../disparity/TRAIN/A/0004/left/0012.pfm",
+                            "../disparity/TRAIN/0003/left/0012.pfm", "../disparity/TRAIN/A/0003/left/012.pfm"}) {
+    EXPECT_EQ(FrameOfRunFile(other, false, "0003"), -1) << other;
   }
+}
+
+// FlyingThings3D's tree: the split and scene folders, and frame numbers as
+// wide as the run's last frame needs so that sorted names keep frame order.
+TEST(OutputNames, SceneFlowTree) {
+  const DatasetFileNames l = MakeDatasetFileNames("/o/3/", DatasetLayout::SceneFlow, false, 7);
+  EXPECT_EQ(l.cleanImagePng, "/o/3/../frames_cleanpass/TRAIN/A/0003/left/0007.png");
+  EXPECT_EQ(l.imagePng, "/o/3/../frames_finalpass/TRAIN/A/0003/left/0007.png");
+  EXPECT_EQ(l.disparityPfm, "/o/3/../disparity/TRAIN/A/0003/left/0007.pfm");
+  EXPECT_EQ(l.flowFuturePfm, "/o/3/../optical_flow/TRAIN/A/0003/into_future/left/OpticalFlowIntoFuture_0007_L.pfm");
+  EXPECT_EQ(l.flowPastPfm, "/o/3/../optical_flow/TRAIN/A/0003/into_past/left/OpticalFlowIntoPast_0007_L.pfm");
+  EXPECT_EQ(l.disparityChange, "/o/3/../disparity_change/TRAIN/A/0003/into_future/left/0007.pfm");
+  EXPECT_EQ(l.disparityChangePast, "/o/3/../disparity_change/TRAIN/A/0003/into_past/left/0007.pfm");
+  EXPECT_EQ(l.flowFlo, "");
+  EXPECT_EQ(l.mask, "");
+  const DatasetFileNames r =
+      MakeDatasetFileNames("/o/12345/", DatasetLayout::SceneFlow, true, 7, {"TEST/B", SceneFlowFrameDigits(10001)});
+  EXPECT_EQ(r.flowFuturePfm,
+            "/o/12345/../optical_flow/TEST/B/12345/into_future/right/OpticalFlowIntoFuture_00007_R.pfm");
+  EXPECT_EQ(SceneFlowFrameDigits(1), 4);
+  EXPECT_EQ(SceneFlowFrameDigits(10000), 4);  // last frame 9999
+  EXPECT_EQ(SceneFlowFrameDigits(10001), 5);
+  EXPECT_EQ(SceneFlowScene("out/3/"), "0003");
+  EXPECT_EQ(SceneFlowScene("out/street/"), "street");
 }
 
 // The files of earlier runs are found in the layout folders too, with the
 // unfinished ones, and nothing else.
 TEST(OutputNames, RunFilesOfACameraAndOfASequence) {
   testing::TempDir tmp;
-  const std::string dir = tmp.path() + "/";
-  const std::vector<std::string> files{"left_0000.bmp", "ldisp_0003.pfm", "lflow_0003.flo", "0003/im0.png",
-                                       "0003/calib.txt", "image_2/000004.png", ".scratch/ldisp_0004.pfm",
-                                       "image_2/.000001.png.tmpAb12Cd", "right_0003.bmp", "0003/im1.png",
-                                       "meta.json", "scene.txt", "poses_left.txt", "L.avi", "notes.txt",
-                                       "0003/notes.txt", ".tovimar.lock"};
+  const std::string dir = tmp.path() + "/3/";
+  const std::vector<std::string> files{"left_0000.bmp", "ldisp_0003.pfm", "lflow_0003.flo",
+                                       "trainingF/0003/im0.png", "trainingF/0003/calib.txt",
+                                       "image_2/000004_10.png", ".scratch/ldisp_0004.pfm",
+                                       "image_2/.000001_10.png.tmpAb12Cd", "../disparity/TRAIN/A/0003/left/0003.pfm",
+                                       "../optical_flow/TEST/B/0003/into_past/left/OpticalFlowIntoPast_0005_L.pfm",
+                                       "right_0003.bmp", "trainingF/0003/im1.png",
+                                       "../frames_cleanpass/TRAIN/A/0003/right/0003.png", "meta.json", "scene.txt",
+                                       "poses_left.txt", "L.avi", "notes.txt", "trainingF/0003/notes.txt",
+                                       "../disparity/TRAIN/A/0004/left/0003.pfm", ".tovimar.lock"};
   for (const std::string& f : files) {
     std::filesystem::create_directories(std::filesystem::path(dir + f).parent_path());
     std::ofstream(dir + f) << "x";
   }
   auto relative = [&](std::vector<std::string> paths) {
-    for (std::string& p : paths) p = p.substr(dir.size());
+    for (std::string& p : paths) p = std::filesystem::path(p).lexically_relative(tmp.path() + "/3").generic_string();
     std::sort(paths.begin(), paths.end());
     return paths;
   };
-  EXPECT_EQ(relative(CameraRunFiles(dir, false, 3)),
-            (std::vector<std::string>{".scratch/ldisp_0004.pfm", "0003/calib.txt", "0003/im0.png",
-                                      "image_2/.000001.png.tmpAb12Cd", "image_2/000004.png", "ldisp_0003.pfm",
-                                      "lflow_0003.flo"}));
+  std::vector<std::string> left{".scratch/ldisp_0004.pfm", "../disparity/TRAIN/A/0003/left/0003.pfm",
+                                      "../optical_flow/TEST/B/0003/into_past/left/OpticalFlowIntoPast_0005_L.pfm",
+                                      "image_2/.000001_10.png.tmpAb12Cd", "image_2/000004_10.png",
+                                      "ldisp_0003.pfm", "lflow_0003.flo", "trainingF/0003/calib.txt",
+                                      "trainingF/0003/im0.png"};
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(relative(CameraRunFiles(dir, false, 3)), left);
   EXPECT_EQ(relative(CameraRunFiles(dir, true, 4)), std::vector<std::string>{});
   std::vector<std::string> all = relative(SequenceRunFiles(dir));
   std::vector<std::string> expected(files.begin(), files.end());
-  for (const char* kept : {"notes.txt", "0003/notes.txt", ".tovimar.lock"})
+  for (const char* kept : {"notes.txt", "trainingF/0003/notes.txt", "../disparity/TRAIN/A/0004/left/0003.pfm",
+                           ".tovimar.lock"})
     expected.erase(std::find(expected.begin(), expected.end(), kept));
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(all, expected);

@@ -3,6 +3,7 @@
 // the segmentation, the manifest of an interrupted run, the layouts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -104,9 +105,14 @@ TEST(DatasetRun, FilesReadByOpenCvAgreeWithTheClassicFiles) {
     const DatasetFileNames n = MakeDatasetFileNames(dir, DatasetLayout::Classic, right, 0);
     const cv::Mat mask = cv::imread(n.mask, cv::IMREAD_UNCHANGED);
     ASSERT_EQ(mask.type(), CV_8UC1) << n.mask;
-    int occluded = 0, firstOccluded = -1;
+    // The band, away from the strip at the border that falls outside the
+    // other view (x < 20 in the left view, x >= 140 in the right).
+    int occluded = 0, firstOccluded = -1, border = 0;
     for (int x = 0; x < 160; ++x) {
-      if (mask.at<uint8_t>(60, x) == 128) {
+      if (mask.at<uint8_t>(60, x) != 128) continue;
+      if (right ? x >= 140 : x < 20) {
+        ++border;
+      } else {
         ++occluded;
         if (firstOccluded < 0) firstOccluded = x;
       }
@@ -119,8 +125,11 @@ TEST(DatasetRun, FilesReadByOpenCvAgreeWithTheClassicFiles) {
     } else {
       EXPECT_NEAR(firstOccluded + occluded, 48.5, 1.5);
     }
-    // Top-left corner (left view) or top-right (right view): out of the other view.
-    EXPECT_EQ(mask.at<uint8_t>(2, right ? 157 : 2), 0);
+    // The wall's strip at the border, as wide as its disparity, falls outside
+    // the other view: its disparity is known but the other camera does not
+    // see it, so it is occluded (128), as Middlebury and KITTI count it.
+    EXPECT_NEAR(border, 0.3 * 389.0 / 8.0, 1.0) << (right ? "right" : "left");
+    EXPECT_EQ(mask.at<uint8_t>(2, right ? 157 : 2), 128);
     EXPECT_EQ(mask.at<uint8_t>(60, right ? 48 : 80), 255) << "the box itself is seen by both";
   }
   const Json meta = Json::parse(Slurp(dir + "meta.json"));
@@ -317,42 +326,218 @@ TEST(DatasetRun, AStoppedRunLeavesAManifestOfItsCompleteFramesOnly) {
   EXPECT_FALSE(fs::exists(p.Dir() + "left_0002.bmp"));
 }
 
+// Regular files below `dir` whose path from it matches a loader's glob
+// (std::filesystem, '*' within one folder name).
+std::vector<std::string> Glob(const std::string& dir, const std::string& pattern) {
+  std::vector<std::string> parts;
+  for (std::size_t start = 0;;) {
+    const std::size_t slash = pattern.find('/', start);
+    parts.push_back(pattern.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  auto matches = [](const std::string& glob, const std::string& name) {
+    const std::size_t star = glob.find('*');
+    if (star == std::string::npos) return glob == name;
+    const std::string head = glob.substr(0, star), tail = glob.substr(star + 1);
+    return name.size() >= head.size() + tail.size() && name.starts_with(head) && name.ends_with(tail);
+  };
+  std::vector<std::string> level{dir};
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    std::vector<std::string> next;
+    for (const std::string& d : level) {
+      std::error_code ec;
+      for (fs::directory_iterator it(d, ec), end; !ec && it != end; it.increment(ec))
+        if (matches(parts[i], it->path().filename().string())) next.push_back(it->path().string());
+    }
+    level = std::move(next);
+  }
+  std::sort(level.begin(), level.end());
+  return level;
+}
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+  const std::size_t at = s.rfind(from);
+  return at == std::string::npos ? s : s.replace(at, from.size(), to);
+}
+
 TEST(DatasetRun, MiddleburyAndKittiLayouts) {
   for (DatasetLayout layout : {DatasetLayout::Middlebury, DatasetLayout::Kitti}) {
     TempDir tmp;
-    PairRun p({kBoxWall[0], kBoxWall[2], "EGO;0;0;0;0;0;0", "EGO;0;0;0.1;0;0;0"}, 96, 64, tmp.path(), "classic",
-              layout);
+    PairRun p({kBoxWall[0], kBoxWall[2], "EGO;0;0;0;0;0;0", "EGO;0;0;0.1;0;0;0", "EGO;0;0;0.2;0;0;0"}, 96, 64,
+              tmp.path(), "flow", layout);
     ASSERT_TRUE(p.source);
     ASSERT_TRUE(p.Run(false)) << p.error;
     ASSERT_TRUE(p.Run(true)) << p.error;
     const std::string dir = p.Dir();
     EXPECT_FALSE(fs::exists(dir + "left_0000.bmp")) << "a layout writes only its own files";
+    EXPECT_FALSE(fs::exists(dir + ".scratch")) << "no hidden files are left";
     if (layout == DatasetLayout::Middlebury) {
-      for (const char* name : {"im0.png", "im1.png", "disp0.pfm", "disp1.pfm", "mask0nocc.png", "mask1nocc.png",
-                               "calib.txt"}) {
-        EXPECT_TRUE(fs::exists(dir + "0001/" + name)) << name;
+      // MiddEval3's training names; the frame folders' folder holds nothing else.
+      const std::vector<std::string> gt = Glob(dir, "trainingF/*/disp0GT.pfm");
+      ASSERT_EQ(gt.size(), 3u);
+      EXPECT_EQ(Glob(dir, "trainingF/*").size(), 3u);
+      for (const std::string& d0 : gt) {
+        for (const char* name : {"im0.png", "im1.png", "disp1GT.pfm", "mask0nocc.png", "mask1nocc.png", "calib.txt"})
+          EXPECT_TRUE(fs::exists(Replace(d0, "disp0GT.pfm", name))) << d0 << " " << name;
       }
-      const cv::Mat d = cv::imread(dir + "0000/disp0.pfm", cv::IMREAD_UNCHANGED);
+      const cv::Mat d = cv::imread(gt[0], cv::IMREAD_UNCHANGED);
       ASSERT_EQ(d.type(), CV_32FC1);
       EXPECT_TRUE(std::isinf(d.at<float>(1, 1))) << "no ground truth is inf";
       EXPECT_NEAR(d.at<float>(32, 48), 0.3 * 389.0 / 3.7, 0.05);
-    } else {
-      for (const char* name : {"image_2/", "image_3/", "disp_occ_0/", "disp_noc_0/", "disp_occ_1/", "disp_noc_1/"}) {
-        EXPECT_TRUE(fs::exists(dir + name + "000001.png")) << name;
+      // The frame's calib.txt describes the left view: disp0's range.
+      double lo = INFINITY, hi = -INFINITY;
+      for (int y = 0; y < d.rows; ++y) {
+        for (int x = 0; x < d.cols; ++x) {
+          const double v = d.at<float>(y, x);
+          if (std::isfinite(v)) lo = std::min(lo, v), hi = std::max(hi, v);
+        }
       }
-      const std::string calib = Slurp(dir + "calib_cam_to_cam.txt");
+      const std::string calib = Slurp(Replace(gt[0], "disp0GT.pfm", "calib.txt"));
+      double vmin = 0, vmax = 0;
+      ASSERT_EQ(std::sscanf(calib.c_str() + calib.find("vmin="), "vmin=%lf\nvmax=%lf", &vmin, &vmax), 2) << calib;
+      // In integers, as MiddEval3 writes them, holding the range.
+      EXPECT_EQ(vmin, std::floor(lo));
+      EXPECT_EQ(vmax, std::ceil(hi));
+      EXPECT_NE(calib.find("\nisint=0\n"), std::string::npos) << calib;
+    } else {
+      // A KITTI loader's globs, matched one to one.
+      const std::vector<std::string> left = Glob(dir, "image_2/*_10.png");
+      ASSERT_EQ(left.size(), 3u);
+      for (const std::string& l : left) {
+        for (const char* folder : {"image_3", "disp_occ_0", "disp_noc_0"})
+          EXPECT_TRUE(fs::exists(Replace(l, "image_2", folder))) << l << " " << folder;
+      }
+      EXPECT_EQ(Glob(dir, "flow_occ/*_10.png").size(), 2u) << "the last frame has no next frame";
+      EXPECT_EQ(Glob(dir, "disp_occ_1/*_10.png").size(), 2u);
+      // The second time step's image is the next frame's.
+      EXPECT_EQ(Slurp(dir + "image_2/000000_11.png"), Slurp(dir + "image_2/000001_10.png"));
+      EXPECT_EQ(Slurp(dir + "image_3/000001_11.png"), Slurp(dir + "image_3/000002_10.png"));
+      const std::string calib = Slurp(dir + "calib_cam_to_cam/000000.txt");
       double fx = 0, cx = 0, tx = 0;
       const std::size_t at = calib.find("P_rect_03: ");
       ASSERT_NE(at, std::string::npos);
       ASSERT_EQ(std::sscanf(calib.c_str() + at, "P_rect_03: %lf 0 %lf %lf", &fx, &cx, &tx), 3);
       EXPECT_NEAR(tx, -fx * 0.3, 1e-9);
-      const cv::Mat noc = cv::imread(dir + "disp_noc_0/000000.png", cv::IMREAD_UNCHANGED);
-      const cv::Mat occ = cv::imread(dir + "disp_occ_0/000000.png", cv::IMREAD_UNCHANGED);
+      for (const char* key : {"K_00:", "D_01:", "R_02:", "T_03:", "S_rect_00:", "R_rect_01:", "P_rect_02:"})
+        EXPECT_NE(calib.find(key), std::string::npos) << key;
+      const cv::Mat noc = cv::imread(dir + "disp_noc_0/000000_10.png", cv::IMREAD_UNCHANGED);
+      const cv::Mat occ = cv::imread(dir + "disp_occ_0/000000_10.png", cv::IMREAD_UNCHANGED);
       ASSERT_EQ(noc.type(), CV_16UC1);
       EXPECT_LE(cv::countNonZero(noc), cv::countNonZero(occ));
       EXPECT_GT(cv::countNonZero(noc), 0);
+      // disp_occ_1: the disparity at the next frame, d + disparity change, at this frame's pixels.
+      const cv::Mat next = cv::imread(dir + "disp_occ_1/000000_10.png", cv::IMREAD_UNCHANGED);
+      const cv::Mat change = cv::imread(dir + "ldispchange_0000.pfm", cv::IMREAD_UNCHANGED);
+      ASSERT_EQ(next.type(), CV_16UC1);
+      ASSERT_EQ(change.type(), CV_32FC1);
+      int compared = 0;
+      for (int y = 0; y < occ.rows; ++y) {
+        for (int x = 0; x < occ.cols; ++x) {
+          if (occ.at<uint16_t>(y, x) == 0 || !std::isfinite(change.at<float>(y, x))) continue;
+          EXPECT_NEAR(next.at<uint16_t>(y, x) / 256.0, occ.at<uint16_t>(y, x) / 256.0 + change.at<float>(y, x),
+                      1.0 / 256);
+          ++compared;
+        }
+      }
+      EXPECT_GT(compared, 1000);
+      const cv::Mat flow = cv::imread(dir + "flow_occ/000000_10.png", cv::IMREAD_UNCHANGED);
+      ASSERT_EQ(flow.type(), CV_16UC3);
+      // Odometry tools' files: calib.txt in the odometry form, the left
+      // camera's poses relative to its first (line 0 the identity), the times;
+      // the Middlebury-form calibration under its own name.
+      const std::string odometry = Slurp(dir + "calib.txt");
+      for (const char* key : {"P0: ", "\nP1: ", "\nP2: ", "\nP3: ", "\nTr: "})
+        EXPECT_NE(odometry.find(key), std::string::npos) << key << odometry;
+      EXPECT_NE(Slurp(dir + "calib_middlebury.txt").find("\nndisp="), std::string::npos);
+      const std::string poses = Slurp(dir + "poses.txt");
+      EXPECT_EQ(poses.substr(0, poses.find('\n')), "1 0 0 0 0 1 0 0 0 0 1 0");
+      EXPECT_EQ(std::count(poses.begin(), poses.end(), '\n'), 3);
+      const std::string second = poses.substr(poses.find('\n') + 1);
+      double m[12] = {};
+      ASSERT_EQ(std::sscanf(second.c_str(), "%lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf", &m[0], &m[1], &m[2],
+                            &m[3], &m[4], &m[5], &m[6], &m[7], &m[8], &m[9], &m[10], &m[11]),
+                12);
+      EXPECT_NEAR(std::fabs(m[3]) + std::fabs(m[7]) + std::fabs(m[11]), 0.1, 1e-4) << "moved 0.1 from the first";
+      EXPECT_EQ(Slurp(dir + "times.txt"), "0\n0.5\n1\n");
+      // The right camera's disparity is there under a name no KITTI loader reads.
+      EXPECT_TRUE(fs::exists(dir + "disp_occ_right/000000_10.png"));
     }
   }
+}
+
+// FlyingThings3D's tree as its loaders find it: the disparity and the other
+// view beside every clean-pass image, +inf exactly where nothing was drawn,
+// flow both ways, and the noise only in the final pass.
+TEST(DatasetRun, SceneFlowLayout) {
+  TempDir tmp;
+  PairRun p({"NOISE;3.5;", kBoxWall[0], kBoxWall[2], "EGO;0;0;0;0;0;0", "EGO;0;0;0.1;0;0;0", "EGO;0;0;0.2;0;0;0"},
+            96, 64, tmp.path(), "png,pfm,flow", DatasetLayout::SceneFlow);
+  p.settings.sequenceNumber = 7;
+  ASSERT_TRUE(p.source);
+  ASSERT_TRUE(p.Run(false)) << p.error;
+  ASSERT_TRUE(p.Run(true)) << p.error;
+  const std::string root = tmp.path();
+  const std::vector<std::string> clean = Glob(root, "frames_cleanpass/TRAIN/*/*/left/*.png");
+  ASSERT_EQ(clean.size(), 3u);
+  EXPECT_EQ(clean[0], root + "/frames_cleanpass/TRAIN/A/0007/left/0000.png");
+  for (const std::string& c : clean) {
+    const std::string disparity = Replace(Replace(c, "frames_cleanpass", "disparity"), ".png", ".pfm");
+    for (const std::string& path : {disparity, Replace(disparity, "left", "right"), Replace(c, "left", "right"),
+                                    Replace(c, "frames_cleanpass", "frames_finalpass")})
+      EXPECT_TRUE(fs::exists(path)) << path;
+  }
+  const cv::Mat d = cv::imread(Replace(Replace(clean[0], "frames_cleanpass", "disparity"), ".png", ".pfm"),
+                               cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(d.type(), CV_32FC1);
+  EXPECT_TRUE(std::isinf(d.at<float>(1, 1)) && d.at<float>(1, 1) > 0) << "nothing drawn is +inf";
+  EXPECT_NEAR(d.at<float>(32, 48), 0.3 * 389.0 / 3.7, 0.05);
+  const cv::Mat cleanImage = cv::imread(clean[0], cv::IMREAD_UNCHANGED);
+  const cv::Mat finalImage =
+      cv::imread(Replace(clean[0], "frames_cleanpass", "frames_finalpass"), cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(cleanImage.type(), CV_8UC3);
+  EXPECT_GT(cv::norm(cleanImage, finalImage, cv::NORM_L1), 0.0) << "the noise is in the final pass only";
+  // Flow: none into the future for the last frame, none into the past for the first.
+  const std::vector<std::string> future = Glob(root, "optical_flow/TRAIN/*/*/into_future/left/*.pfm");
+  const std::vector<std::string> past = Glob(root, "optical_flow/TRAIN/*/*/into_past/right/*.pfm");
+  ASSERT_EQ(future.size(), 2u);
+  ASSERT_EQ(past.size(), 2u);
+  EXPECT_EQ(fs::path(future[0]).filename(), "OpticalFlowIntoFuture_0000_L.pfm");
+  EXPECT_EQ(fs::path(past[0]).filename(), "OpticalFlowIntoPast_0001_R.pfm");
+  EXPECT_EQ(Glob(root, "disparity_change/TRAIN/*/*/into_future/left/*.pfm").size(), 2u);
+  EXPECT_EQ(Glob(root, "disparity_change/TRAIN/*/*/into_past/left/*.pfm").size(), 2u);
+  const cv::Mat flow = cv::imread(future[0], cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(flow.type(), CV_32FC3);
+  const cv::Mat change = cv::imread(root + "/disparity_change/TRAIN/A/0007/into_future/left/0000.pfm",
+                                    cv::IMREAD_UNCHANGED);
+  const cv::Mat nextDisparity = cv::imread(root + "/disparity/TRAIN/A/0007/left/0001.pfm", cv::IMREAD_UNCHANGED);
+  int compared = 0, valid = 0;
+  for (int y = 0; y < d.rows; ++y) {
+    for (int x = 0; x < d.cols; ++x) {
+      const cv::Vec3f f = flow.at<cv::Vec3f>(y, x);  // OpenCV's channel order: (0, v, u)
+      EXPECT_EQ(f[0], 0.0f);
+      // Invalid exactly where nothing was drawn: a point leaving the picture keeps its flow.
+      EXPECT_EQ(std::isinf(f[2]), std::isinf(d.at<float>(y, x))) << x << "," << y;
+      if (std::isinf(f[2])) continue;
+      // The disparity at the next frame where the point lands (bilinear,
+      // on smooth surfaces) is d + change.
+      ++valid;
+      const double fx = x + double(f[2]), fy = y + double(f[1]);
+      const int x0 = static_cast<int>(std::floor(fx)), y0 = static_cast<int>(std::floor(fy));
+      if (x0 < 0 || y0 < 0 || x0 + 1 >= d.cols || y0 + 1 >= d.rows) continue;
+      const float a = nextDisparity.at<float>(y0, x0), b = nextDisparity.at<float>(y0, x0 + 1),
+                  c = nextDisparity.at<float>(y0 + 1, x0), e = nextDisparity.at<float>(y0 + 1, x0 + 1);
+      if (std::max({a, b, c, e}) - std::min({a, b, c, e}) > 0.1f) continue;
+      const double tx = fx - x0, ty = fy - y0;
+      const double there = (1 - ty) * ((1 - tx) * a + tx * b) + ty * ((1 - tx) * c + tx * e);
+      EXPECT_NEAR(there, d.at<float>(y, x) + change.at<float>(y, x), 0.02) << x << "," << y;
+      ++compared;
+    }
+  }
+  EXPECT_GT(compared, valid / 2);
+  // The sequence's own files stay in the sequence folder, and no loader's glob finds them.
+  EXPECT_TRUE(fs::exists(p.Dir() + "meta.json"));
+  EXPECT_TRUE(Glob(root, "frames_cleanpass/TRAIN/*/*/left/*.json").empty());
 }
 
 }  // namespace

@@ -45,9 +45,11 @@ TEST(SceneFlow, ForwardMotionGivesTheRadialFieldScaledByDepth) {
     EXPECT_NEAR(f.v[At(40, 30)], (30 - 23.5) * grow, 1e-4);
     EXPECT_NEAR(f.disparityChange[At(40, 30)], kB * kF / (z - t) - kB * kF / z, 1e-4);
     EXPECT_EQ(f.mask[At(40, 30)], 255) << "the wall drawn at the next frame is the moved point";
-    // Near the border the point leaves the picture.
-    EXPECT_EQ(f.mask[At(0, 0)], 0);
-    EXPECT_EQ(f.u[At(0, 0)], kUnknownFlow);
+    // Near the border the point leaves the picture: its flow is kept and
+    // marked as not visible there.
+    EXPECT_EQ(f.mask[At(0, 0)], 128);
+    EXPECT_NEAR(f.u[At(0, 0)], (0 - 31.5) * grow, 1e-4);
+    EXPECT_NEAR(f.v[At(0, 0)], (0 - 23.5) * grow, 1e-4);
   }
 }
 
@@ -93,13 +95,20 @@ TEST(SceneFlow, AGroundPlaneSeenAtAGrazingAngleStaysVisible) {
   Mat4 forward = Identity();
   forward[11] = 0.2;  // the plane keeps its place relative to the camera: the next depth is the same
   const SceneFlow f = ComputeSceneFlow(ground, Identity(), ground, forward, kK, kB, kF, 0.5, 1000.0);
-  int visible = 0, hidden = 0;
-  for (std::size_t i = 0; i < f.mask.size(); ++i) {
-    visible += f.mask[i] == 255;
-    hidden += f.mask[i] == 128;
+  int visible = 0, hidden = 0, leaving = 0;
+  for (int y = 0; y < kH; ++y) {
+    for (int x = 0; x < kW; ++x) {
+      const std::size_t i = At(x, y);
+      const double u = x + double(f.u[i]), v = y + double(f.v[i]);
+      const bool inside = u >= -0.5 && u < kW - 0.5 && v >= -0.5 && v < kH - 0.5;
+      visible += f.mask[i] == 255;
+      hidden += f.mask[i] == 128 && inside;
+      leaving += f.mask[i] == 128 && !inside;  // the nearest rows leave the picture, flow kept
+    }
   }
   EXPECT_GT(visible, kW * kH / 3);
   EXPECT_EQ(hidden, 0);
+  EXPECT_GT(leaving, 0);
 }
 
 TEST(SceneFlow, HiddenPointsAndFileEncodings) {
