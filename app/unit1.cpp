@@ -206,6 +206,7 @@ TForm1::TForm1(QWidget* parent)
   viewer_ = std::make_unique<tovimar::Renderer>(*settings_, *editor_, notifier_, tovimar::AppDecimalSeparator(),
                                               width(), height());
   viewer_->Rig().StartDirectory = tovimar::ToStd(tovimar::TextureDirectory());
+  viewer_->SetSceneTexturesPreferred(true);  // a loaded scene's own texture set, when it has one
   viewer_->SetLineNotifier(sceneReports_.get());
   viewer_->onPresented = [this] { Presented(); };
 

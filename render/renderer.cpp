@@ -12,6 +12,7 @@
 #include "render/camera.h"
 #include "render/painter.h"
 #include "render/textures.h"
+#include "layout/file_names.h"
 #include "scene/locale_number.h"
 
 namespace tovimar {
@@ -329,6 +330,11 @@ void Renderer::LoadTextures() {
   FreeTextures();
   if (!Current()) throw Error("The viewer has no OpenGL context; textures cannot be loaded");
   textureDirectory_ = ChooseTextureDirectory(rig_.StartDirectory);
+  if (sceneTexturesPreferred_ && !editor_.SceneName().empty()) {
+    const std::string own = SceneTextureFolder(editor_.SceneName());
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(own + TextureFileName(0), ec)) textureDirectory_ = own;
+  }
   for (int n = 0; n < kTextureCount; ++n) {
     const std::vector<uint8_t>& image = textureCache_.Load(TexturePath(textureDirectory_, n));
     glPixelStorei(GL_UNPACK_ALIGNMENT, 4);

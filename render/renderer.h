@@ -82,9 +82,14 @@ class Renderer {
   void LoadTextures();  // throws Error naming the file that cannot be read
   void FreeTextures();
   const std::vector<uint32_t>& TextureNames() const { return textureNames_; }
-  // The folder the last LoadTextures read (the start directory, or the
-  // bundled textures when the start directory has no tex0.bmp).
+  // The folder the last LoadTextures read (the scene's own texture set when
+  // preferred and present, else the start directory, or the bundled textures
+  // when the start directory has no tex0.bmp).
   const std::string& TextureDirectory() const { return textureDirectory_; }
+  // A scene read from a file with a texture set beside it (SceneTextureFolder
+  // of the editor's SceneName) is drawn with that set; off when a host was
+  // told which folder to use.
+  void SetSceneTexturesPreferred(bool on) { sceneTexturesPreferred_ = on; }
   // Decoded texture files: each is read once while it does not change.
   const TextureCache& Textures() const { return textureCache_; }
 
@@ -196,6 +201,7 @@ class Renderer {
   LineNotifier* lineNotifier_;
   GlContextFactory contextFactory_;
   std::string textureDirectory_;
+  bool sceneTexturesPreferred_ = false;
   TextureCache textureCache_;
   std::array<double, 16> perspective_{};
 };

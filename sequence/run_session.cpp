@@ -1,14 +1,11 @@
 #include "sequence/run_session.h"
 
 #include <chrono>
-#include <filesystem>
-#include <system_error>
 #include <cmath>
 #include <string>
 
 #include "io/error.h"
 #include "io/text.h"
-#include "layout/file_names.h"
 #include "render/renderer.h"
 #include "scene/notifier.h"
 #include "sequence/render_frame_source.h"
@@ -85,19 +82,13 @@ std::string RunSession::Open(const SceneInput& scene) {
     renderer_ = std::make_unique<Renderer>(settings_, editor_, notifier_, '.', options_.width, options_.height);
     renderer_->SetLineNotifier(lines_);
     if (!options_.textureFolder.empty()) renderer_->Rig().StartDirectory = options_.textureFolder;
+    // A scene's own texture set beside it is used unless a folder was named.
+    renderer_->SetSceneTexturesPreferred(options_.textureFolder.empty());
     contextLost_ = !renderer_->Initialise();
-    textureStart_ = renderer_->Rig().StartDirectory;
   } else {
     contextLost_ = !renderer_->StartOver();
   }
   if (contextLost_) return "cannot create the OpenGL rendering context";
-  // A scene's own texture set beside it is used unless a folder was named.
-  renderer_->Rig().StartDirectory = textureStart_;
-  if (options_.textureFolder.empty() && !scene.name.empty()) {
-    const std::string own = SceneTextureFolder(scene.name);
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(own + TextureFileName(0), ec)) renderer_->Rig().StartDirectory = own;
-  }
   renderer_->ResetViewAndDraw();
   try {
     renderer_->PrepareScene();

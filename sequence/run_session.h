@@ -124,7 +124,6 @@ class RunSession {
   std::unique_ptr<RenderFrameSource> source_;
   std::unique_ptr<SequenceDriver> driver_;
   std::function<void(int)> progress_;
-  std::string textureStart_;  // the renderer's texture folder when no scene has its own
   std::string runError_;
   bool contextLost_ = false;
 };

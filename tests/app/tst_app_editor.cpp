@@ -1,6 +1,8 @@
 // The scene editor at work: Load and Save with their messages and line ends,
 // preparation counts, the movement generator under a comma locale, and the
 // id colour chart with the panel's palette box.
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -148,6 +150,26 @@ class AppEditorTest : public QObject {
     QCOMPARE(Form2->Label8->text(), QStringLiteral("1"));
     QCOMPARE(Form2->Label5->text(), QStringLiteral("2"));
     QVERIFY(Form1->GetViewer().SceneReady());
+  }
+
+  // A scene with a texture set of its own beside it is drawn with it.
+  void loadUsesTheScenesOwnTextureSet() {
+    const QString own = Path("own.textures");
+    QVERIFY(QDir().mkpath(own));
+    for (int n = 0; n < 11; ++n) {
+      const QString name = QStringLiteral("tex%1.bmp").arg(n);
+      QVERIFY(QFile::copy(QStringLiteral(TOVIMAR_SOURCE_DIR "/assets/") + name, own + QLatin1Char('/') + name));
+    }
+    const char* text = "SPHERE; id 7; texture: 3; colour: 1; 1; 1; position: 0; 1; 0; 0; 0; 0; dim: 0.5\n";
+    WriteAll(Path("own.txt"), text);
+    WriteAll(Path("plain.txt"), text);
+    for (const char* scene : {"own.txt", "plain.txt"}) {
+      Form2->Edit1->setText(Path(scene));
+      Form2->Button2Click(Form2->Button2);
+      QVERIFY(Form1->GetViewer().SceneReady());
+      QCOMPARE(QString::fromStdString(Form1->GetViewer().TextureDirectory()).startsWith(own),
+               scene == std::string("own.txt"));
+    }
   }
 
   // Load replaces edits that are not saved only when the user says so; the
