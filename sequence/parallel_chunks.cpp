@@ -7,6 +7,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 namespace tovimar {
 namespace {
@@ -103,7 +104,15 @@ void ForEachChunk(int count, const std::function<void(int)>& work) {
   // (spinning would take the processor from it on a busy machine).
   for (int d = job->done.load(std::memory_order_acquire); d < count; d = job->done.load(std::memory_order_acquire))
     job->done.wait(d, std::memory_order_acquire);
-  if (job->error) std::rethrow_exception(job->error);
+  // The error leaves the job before it is thrown: the helper may drop the
+  // last reference to the job at any time, and must not destroy the
+  // exception while this thread handles it.
+  std::exception_ptr error;
+  {
+    std::lock_guard<std::mutex> lock(job->errorMutex);
+    error = std::exchange(job->error, nullptr);
+  }
+  if (error) std::rethrow_exception(error);
 }
 
 }  // namespace tovimar
