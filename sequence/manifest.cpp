@@ -526,20 +526,54 @@ std::string SequenceManifest::KittiCamToCamText(const Intrinsics& k, double base
   return text;
 }
 
+namespace {
+
+constexpr Mat4 kIdentity{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+
+Mat4 PoseOfRecord(const Json& frame) {
+  const std::vector<double> m = frame["pose"].get<std::vector<double>>();
+  Mat4 pose{};
+  std::copy_n(m.begin(), std::min<std::size_t>(16, m.size()), pose.begin());
+  return pose;
+}
+
+// The first left camera's camera-to-world pose, which the pose files are
+// relative to: the left run's first frame, or the right run's first frame
+// moved back by the baseline along its own x axis when only the right camera
+// ran (the identity when no frame is recorded).
+Mat4 FirstLeftPose(const Json& runs, double baseline) {
+  if (runs.contains("left") && !runs["left"]["frames"].empty()) return PoseOfRecord(runs["left"]["frames"][0]);
+  if (runs.contains("right") && !runs["right"]["frames"].empty()) {
+    const Mat4 shift{1, 0, 0, -baseline, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+    return Multiply(PoseOfRecord(runs["right"]["frames"][0]), shift);
+  }
+  return kIdentity;
+}
+
+}  // namespace
+
 void SequenceManifest::Save() const try {
   const Json& doc = data_->doc;
+  const double baseline = doc["baseline"].get<double>();
+  // The pose files hold each pose relative to the first left camera, as
+  // KITTI's odometry poses (the left file's line 0 exactly the identity).
+  const Mat4 toFirst = Inverse(FirstLeftPose(doc["runs"], baseline));
   double vmin = INFINITY, vmax = -INFINITY;
+  std::string leftPoses;
   for (const auto& [camera, run] : doc["runs"].items()) {
     std::string poses;
+    bool first = camera == "left";
     for (const Json& f : run["frames"]) {
-      const std::vector<double> m = f["pose"].get<std::vector<double>>();
-      for (std::size_t i = 0; i < 12 && i < m.size(); ++i) poses += (i ? " " : "") + Shortest(m[i]);
+      const Mat4 relative = first ? kIdentity : Multiply(toFirst, PoseOfRecord(f));
+      first = false;
+      for (std::size_t i = 0; i < 12; ++i) poses += (i ? " " : "") + Shortest(relative[i]);
       poses += "\n";
       if (f.contains("disparityRange")) {
         vmin = std::min(vmin, f["disparityRange"][0].get<double>());
         vmax = std::max(vmax, f["disparityRange"][1].get<double>());
       }
     }
+    if (camera == "left") leftPoses = poses;
     WriteWholeFile(directory_ + PosesFileName(camera == "right"), poses.data(), poses.size());
   }
   if (!(vmin <= vmax)) vmin = vmax = 0;
@@ -549,7 +583,6 @@ void SequenceManifest::Save() const try {
   k.fy = in["fy"].get<double>();
   k.cx = in["cx"].get<double>();
   k.cy = in["cy"].get<double>();
-  const double baseline = doc["baseline"].get<double>();
   const int width = doc["width"].get<int>(), height = doc["height"].get<int>();
   const std::string calib = CalibText(k, baseline, width, height,
                                       DisparityLevels(baseline, doc["focalLength"].get<double>()), vmin, vmax);
@@ -568,25 +601,13 @@ void SequenceManifest::Save() const try {
     const std::string odometry =
         "P0: " + p0 + "P1: " + p1 + "P2: " + p0 + "P3: " + p1 + "Tr: 1 0 0 0 0 1 0 0 0 0 1 0\n";
     WriteWholeFile(directory_ + kCalibrationFileName, odometry.data(), odometry.size());
-    std::string times, poses;
-    if (doc["runs"].contains("left")) {
-      Mat4 first{};
-      bool haveFirst = false;
-      for (const Json& f : doc["runs"]["left"]["frames"]) {
-        const std::vector<double> m = f["pose"].get<std::vector<double>>();
-        Mat4 pose{};
-        std::copy_n(m.begin(), std::min<std::size_t>(16, m.size()), pose.begin());
-        // Line 0 is exactly the identity, as KITTI's.
-        const Mat4 relative = haveFirst ? Multiply(first, pose) : Mat4{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-        if (!haveFirst) first = Inverse(pose), haveFirst = true;
-        for (std::size_t i = 0; i < 12; ++i) poses += (i ? " " : "") + Shortest(relative[i]);
-        poses += "\n";
-        // The time the frame has in the sequence's AVI (two frames a second).
-        times += Shortest(f["frame"].get<double>() * kFrameSeconds) + "\n";
-      }
-    }
+    // The left camera's frame times (the time a frame has in the
+    // sequence's AVI, two frames a second) and its poses.
+    std::string times;
+    if (doc["runs"].contains("left"))
+      for (const Json& f : doc["runs"]["left"]["frames"]) times += Shortest(f["frame"].get<double>() * kFrameSeconds) + "\n";
     WriteWholeFile(directory_ + kOdometryTimesFileName, times.data(), times.size());
-    WriteWholeFile(directory_ + kOdometryPosesFileName, poses.data(), poses.size());
+    WriteWholeFile(directory_ + kOdometryPosesFileName, leftPoses.data(), leftPoses.size());
   }
   // The manifest last: it lists only what is already on disk.
   SaveProgress();

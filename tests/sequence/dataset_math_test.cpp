@@ -293,12 +293,34 @@ TEST(Manifest, PosesAreRigidMotionsNearestTheRenderersMatrix) {
     }
     EXPECT_NEAR(pose[a * 4 + 3], drifted[a * 4 + 3], 1e-4) << "the translation";
   }
-  // poses_left.txt holds its first three rows.
-  std::ifstream poses(dir + "poses_left.txt");
-  for (std::size_t i = 0; i < 12; ++i) {
+  // The pose files are relative to the first left camera: poses_left.txt
+  // starts with exactly the identity.
+  const std::vector<uint8_t> poses = ReadAll(dir + "poses_left.txt");
+  EXPECT_EQ(std::string(poses.begin(), poses.end()), "1 0 0 0 0 1 0 0 0 0 1 0\n");
+}
+
+// With the right camera alone, the first left camera is the right one's
+// first pose moved back by the baseline: poses_right.txt starts with the
+// baseline along x.
+TEST(Manifest, RightPosesAreRelativeToTheFirstLeftCamera) {
+  TempDir tmp;
+  const std::string dir = tmp.path() + "/";
+  RunDescription run = SmallRun("classic");
+  run.baseline = 0.25;
+  SequenceManifest m(dir);
+  m.BeginRun(run);
+  FrameRecord r;
+  const double c = std::cos(0.3), s = std::sin(0.3);
+  r.cameraToWorld = {c, -s, 0, 0.5, s, c, 0, -3.0, 0, 0, 1, 0.25, 0, 0, 0, 1};
+  m.AddFrame(true, r);
+  m.EndRun(true, true);
+  m.Save();
+  std::ifstream poses(dir + "poses_right.txt");
+  const double expected[12] = {1, 0, 0, 0.25, 0, 1, 0, 0, 0, 0, 1, 0};
+  for (const double e : expected) {
     double v = 0;
     ASSERT_TRUE(poses >> v);
-    EXPECT_EQ(v, pose[i]) << i;
+    EXPECT_NEAR(v, e, 1e-12);
   }
 }
 

@@ -193,12 +193,18 @@ TEST(DatasetRun, PosesAndCalibrationProjectPointsOntoTheirPixels) {
   const std::string calib = Slurp(dir + "calib.txt");
   ASSERT_EQ(std::sscanf(calib.c_str(), "cam0=[%lf 0 %lf; 0 %lf %lf;", &k.fx, &k.cx, &k.fy, &k.cy), 4) << calib;
   EXPECT_NEAR(k.fx, 389.0, 0.05) << "the effective focal length is the nominal one within rounding";
+  // The pose files are relative to the first left camera, whose world pose
+  // meta.json keeps.
+  const auto firstLeft = nlohmann::json::parse(Slurp(dir + "meta.json"))["runs"]["left"]["frames"][0]["pose"];
+  Mat4 world{};
+  for (std::size_t i = 0; i < 16; ++i) world[i] = firstLeft[i].get<double>();
   for (bool right : {false, true}) {
     std::ifstream poses(dir + (right ? "poses_right.txt" : "poses_left.txt"));
     for (int frame = 0; frame < 4; ++frame) {
-      Mat4 pose{};
-      for (std::size_t i = 0; i < 12; ++i) ASSERT_TRUE(poses >> pose[i]) << frame;
-      pose[15] = 1;
+      Mat4 relative{};
+      for (std::size_t i = 0; i < 12; ++i) ASSERT_TRUE(poses >> relative[i]) << frame;
+      relative[15] = 1;
+      const Mat4 pose = Multiply(world, relative);
       const TestPicture seg = ReadBmp24(MakeFrameFileNames(dir, right, frame).segmentation);
       for (std::size_t s = 0; s < centres.size(); ++s) {
         const int id = static_cast<int>(10 * (s + 1));
