@@ -152,7 +152,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
   }
   outputsMenu->addSeparator();
   auto* layouts = new QActionGroup(outputsMenu);
-  for (const char* name : {"classic", "middlebury", "kitti"}) {
+  for (const char* name : {"classic", "middlebury", "kitti", "sceneflow"}) {
     QAction* action = outputsMenu->addAction(QStringLiteral("layout: ") + QString::fromLatin1(name));
     action->setObjectName(QStringLiteral("layout_") + QString::fromLatin1(name));
     action->setCheckable(true);
@@ -218,6 +218,7 @@ tovimar::OutputChoice TForm3::DatasetOutputs() const {
   choice.flow = checked("output_flow");
   if (checked("layout_middlebury")) choice.layout = tovimar::DatasetLayout::Middlebury;
   if (checked("layout_kitti")) choice.layout = tovimar::DatasetLayout::Kitti;
+  if (checked("layout_sceneflow")) choice.layout = tovimar::DatasetLayout::SceneFlow;
   // Nothing ticked in the classic layout would write no frame at all.
   if (choice.layout == tovimar::DatasetLayout::Classic && !choice.classic && !choice.AnyExtra()) choice.classic = true;
   return choice;
@@ -238,6 +239,7 @@ void TForm3::SetDatasetOutputs(const tovimar::OutputChoice& choice) {
   set("layout_classic", choice.layout == tovimar::DatasetLayout::Classic);
   set("layout_middlebury", choice.layout == tovimar::DatasetLayout::Middlebury);
   set("layout_kitti", choice.layout == tovimar::DatasetLayout::Kitti);
+  set("layout_sceneflow", choice.layout == tovimar::DatasetLayout::SceneFlow);
   QString text = QStringLiteral("Dataset outputs: ") + QString::fromStdString(tovimar::OutputListText(choice));
   if (choice.layout != tovimar::DatasetLayout::Classic)
     text += QStringLiteral(" (") + QString::fromLatin1(tovimar::LayoutName(choice.layout)) + QStringLiteral(")");
