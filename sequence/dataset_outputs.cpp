@@ -168,12 +168,13 @@ std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& othe
   const int H = own.height;
   std::vector<uint8_t> mask(own.disparity.size(), kMaskNone);
   if (other.width != W || other.height != H) return mask;
+  // Other-view column = own column + sign * disparity.
   const double sign = ownIsRight ? 1.0 : -1.0;
-  // The other view's disparity at column x of a row; nothing drawn counts as
+  // A view's disparity at column x of a row; nothing drawn counts as
   // infinitely far (disparity 0).
-  auto otherAt = [&](std::size_t row, int x) {
+  auto at = [](const FrameTruth& view, std::size_t row, int x) {
     const std::size_t i = row + static_cast<std::size_t>(x);
-    return other.valid[i] ? static_cast<double>(other.disparity[i]) : 0.0;
+    return view.valid[i] ? static_cast<double>(view.disparity[i]) : 0.0;
   };
   for (int y = 0; y < H; ++y) {
     const std::size_t row = static_cast<std::size_t>(y) * W;
@@ -190,15 +191,40 @@ std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& othe
       }
       const int x0 = std::clamp(static_cast<int>(std::floor(xo)), 0, W - 1);
       const int x1 = std::min(x0 + 1, W - 1);
-      const double t = std::clamp(xo - x0, 0.0, 1.0);
-      const double d0 = otherAt(row, x0);
-      const double d1 = otherAt(row, x1);
-      const double di = (1.0 - t) * d0 + t * d1;
-      // A neighbour counts only where it has weight (t = 0 lands on x0 alone).
-      const bool agrees = std::fabs(di - d) <= tolerance || std::fabs(d0 - d) <= tolerance ||
-                          (t > 0.0 && std::fabs(d1 - d) <= tolerance);
-      const bool hidden = di > d + tolerance && d0 > d + tolerance && (t <= 0.0 || d1 > d + tolerance);
-      mask[i] = agrees || !hidden ? kMaskVisible : kMaskOccluded;
+      const double d0 = at(other, row, x0);
+      const double d1 = at(other, row, x1);
+      const bool nearer0 = d0 > d + tolerance;
+      const bool nearer1 = d1 > d + tolerance;
+      if (xo <= x0 || x1 == x0 || nearer0 == nearer1) {
+        // Both samples around the point (or the one it lands on) agree on
+        // whether something nearer is there.
+        mask[i] = (xo <= x0 || x1 == x0 ? nearer0 : nearer0 && nearer1) ? kMaskOccluded : kMaskVisible;
+        continue;
+      }
+      // An edge of something nearer lies between the two samples: the point
+      // is hidden when it falls on the nearer sample's side of that edge.
+      // The edge is taken halfway between them, or halfway in the part of
+      // that interval that the own view's sample of the same edge leaves.
+      const int nearSide = nearer1 ? x1 : x0;
+      const double dn = nearer1 ? d1 : d0;
+      double lo = x0, hi = x1;
+      // The interval in own columns, for a surface at the nearer disparity.
+      const double ownLo = x0 - sign * dn, ownHi = x1 - sign * dn;
+      const int q = static_cast<int>(std::floor(ownLo)) + 1;
+      if (q < ownHi && q >= 0 && q < W) {
+        const double edge = q + sign * dn;  // q in other columns
+        // The own view's sample q shows the nearer thing: the edge is on the
+        // far side of it from the nearer sample; else on the near side.
+        const bool coveredAtQ = at(own, row, q) > d + tolerance;
+        if (coveredAtQ == (nearSide == x1)) {
+          hi = edge;
+        } else {
+          lo = edge;
+        }
+      }
+      const double edgeAt = 0.5 * (lo + hi);
+      const bool hidden = nearSide == x1 ? xo > edgeAt : xo < edgeAt;
+      mask[i] = hidden ? kMaskOccluded : kMaskVisible;
     }
   }
   return mask;

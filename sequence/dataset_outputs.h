@@ -77,12 +77,13 @@ std::vector<float> DisparityWithInfinity(const FrameTruth& truth);
 
 // Occlusion mask of one view given the other view of the same frame. A left
 // pixel with disparity d shows a point that the right camera sees at x - d
-// (x + d for a right pixel). Visible: the other view's disparity there
-// (interpolated between the two nearest pixels, or either of them where it
-// has weight) agrees within the tolerance; occluded: something nearer hides
-// it (all of them are larger by more than the tolerance); otherwise visible. Out of view
-// (the point falls outside the other image) is occluded too; only no ground
-// truth gives 0.
+// (x + d for a right pixel). Outside the other image: occluded. Otherwise the
+// other view's two samples around that place decide, a sample being nearer
+// when its disparity exceeds d by more than the tolerance: both nearer,
+// occluded; neither, visible; one, an edge lies between them and the point
+// is occluded on the nearer sample's side of it (the edge halfway between
+// the samples, or halfway in the part that this view's sample of the same
+// edge leaves). Only no ground truth gives 0.
 std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& other, bool ownIsRight,
                                    double tolerance = kMaskTolerance);
 
