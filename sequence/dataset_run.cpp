@@ -197,6 +197,28 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
         }
       });
       for (const std::string* path : {&n.cleanImagePng, &n.imagePng, &n.disparityPfm}) written(*path);
+      // The first frame has no past and the last no future, but their files
+      // are there, invalid (+inf) everywhere: loaders pair the i-th sorted
+      // flow file with the i-th image, as FlyingThings3D, which has them.
+      const bool first = frame == 0, last = frame + 1 == run_.frameCount;
+      if (o.flow && (first || last)) {
+        SceneFlow none;
+        none.u.assign(static_cast<std::size_t>(W) * H, 0.0f);
+        none.v = none.u;
+        none.mask.assign(none.u.size(), kMaskNone);
+        const std::vector<float> invalidFlow = FlowChannels(none);
+        const std::vector<float> invalidChange(none.u.size(), INFINITY);
+        for (const bool future : {false, true}) {
+          if (future ? !last : !first) continue;
+          const std::string& flowPath = future ? n.flowFuturePfm : n.flowPastPfm;
+          const std::string& changePath = future ? n.disparityChange : n.disparityChangePast;
+          for (const std::string* path : {&flowPath, &changePath}) MakeFolder(FolderOf(*path));
+          WritePfm(flowPath, invalidFlow.data(), W, H, 3);
+          WritePfm(changePath, invalidChange.data(), W, H);
+          written(flowPath);
+          written(changePath);
+        }
+      }
       break;
     }
   }

@@ -630,15 +630,24 @@ TEST(DatasetRun, SceneFlowLayout) {
       cv::imread(Replace(clean[0], "frames_cleanpass", "frames_finalpass"), cv::IMREAD_UNCHANGED);
   ASSERT_EQ(cleanImage.type(), CV_8UC3);
   EXPECT_GT(cv::norm(cleanImage, finalImage, cv::NORM_L1), 0.0) << "the noise is in the final pass only";
-  // Flow: none into the future for the last frame, none into the past for the first.
+  // Flow: a file for every frame both ways, so that the i-th sorted flow file
+  // is the i-th image's (loaders pair images[i + 1] with flows[i + 1] into
+  // the past); the first frame's past and the last frame's future invalid.
   const std::vector<std::string> future = Glob(root, "optical_flow/TRAIN/*/*/into_future/left/*.pfm");
   const std::vector<std::string> past = Glob(root, "optical_flow/TRAIN/*/*/into_past/right/*.pfm");
-  ASSERT_EQ(future.size(), 2u);
-  ASSERT_EQ(past.size(), 2u);
-  EXPECT_EQ(fs::path(future[0]).filename(), "OpticalFlowIntoFuture_0000_L.pfm");
-  EXPECT_EQ(fs::path(past[0]).filename(), "OpticalFlowIntoPast_0001_R.pfm");
-  EXPECT_EQ(Glob(root, "disparity_change/TRAIN/*/*/into_future/left/*.pfm").size(), 2u);
-  EXPECT_EQ(Glob(root, "disparity_change/TRAIN/*/*/into_past/left/*.pfm").size(), 2u);
+  ASSERT_EQ(future.size(), 3u);
+  ASSERT_EQ(past.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(fs::path(future[i]).filename(), "OpticalFlowIntoFuture_000" + std::to_string(i) + "_L.pfm");
+    EXPECT_EQ(fs::path(past[i]).filename(), "OpticalFlowIntoPast_000" + std::to_string(i) + "_R.pfm");
+  }
+  for (const std::string& path : {past[0], future[2]}) {
+    const cv::Mat none = cv::imread(path, cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(none.type(), CV_32FC3) << path;
+    EXPECT_TRUE(std::isinf(none.at<cv::Vec3f>(32, 48)[2])) << path;
+  }
+  EXPECT_EQ(Glob(root, "disparity_change/TRAIN/*/*/into_future/left/*.pfm").size(), 3u);
+  EXPECT_EQ(Glob(root, "disparity_change/TRAIN/*/*/into_past/left/*.pfm").size(), 3u);
   const cv::Mat flow = cv::imread(future[0], cv::IMREAD_UNCHANGED);
   ASSERT_EQ(flow.type(), CV_32FC3);
   const cv::Mat change = cv::imread(root + "/disparity_change/TRAIN/A/0007/into_future/left/0000.pfm",
