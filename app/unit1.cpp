@@ -215,7 +215,7 @@ TForm1::TForm1(QWidget* parent)
   auto onUi = [this](auto hook) {
     return [this, hook](auto... args) { OnUi([hook, args...] { hook(args...); }); };
   };
-  tovimar::SequenceHooks hooks;
+  tovimar::SequenceObserver hooks;
   hooks.startTimer = onUi([this](int intervalMs) {
     Timer1->setInterval(intervalMs);
     Timer1->start();
@@ -232,14 +232,14 @@ TForm1::TForm1(QWidget* parent)
     if (Form3 != nullptr) Form3->ProgressBar1->setValue(position);
     RunProgress(position);
   });
-  hooks.setButtonCaption = onUi([](const std::string& caption) {
-    if (Form3 != nullptr) Form3->Button3->setText(tovimar::FromStd(caption));
+  hooks.runningChanged = onUi([](bool running) {
+    if (Form3 != nullptr) Form3->Button3->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
   });
-  hooks.bringViewerToFront = onUi([this] {
+  hooks.starting = onUi([this] {
     ShowSceneEditor();  // the text being run stays at hand
     BringToFront();
   });
-  hooks.hideDeveloperControls = onUi([this] { HideDeveloperControls(); });
+  hooks.prepared = onUi([this] { HideDeveloperControls(); });
   hooks.showError = onUi([this](const std::string& message) {
     RunFailed(message);
     tovimar::AppNotifier().Notify("", message);

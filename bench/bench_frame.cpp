@@ -90,7 +90,7 @@ int Bench(const std::vector<std::string>& lines, int width, int height, int runs
   source.Buffers().timings = &warm;
   // Errors end the run and are reported below (without this hook they would
   // escape the driver as exceptions).
-  SequenceHooks hooks;
+  SequenceObserver hooks;
   hooks.showError = [](const std::string&) {};
   SequenceDriver driver(source, hooks);
   for (bool reference : {true, false}) {  // warm-up: first texture uploads, page cache, allocations

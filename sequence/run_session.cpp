@@ -96,7 +96,7 @@ std::string RunSession::Open(const SceneInput& scene) {
     return e.message();
   }
 
-  SequenceHooks hooks;
+  SequenceObserver hooks;
   hooks.setProgressPosition = [this](int done) {
     if (done > 0 && progress_) progress_(done);
   };

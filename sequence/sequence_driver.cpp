@@ -6,8 +6,8 @@
 
 namespace tovimar {
 
-SequenceDriver::SequenceDriver(FrameSource& source, SequenceHooks hooks)
-    : source_(source), hooks_(std::move(hooks)) {}
+SequenceDriver::SequenceDriver(FrameSource& source, SequenceObserver observer)
+    : source_(source), observer_(std::move(observer)) {}
 
 SequenceDriver::~SequenceDriver() = default;
 
@@ -18,18 +18,18 @@ SequenceDriver::State SequenceDriver::GetState() const {
 
 void SequenceDriver::StopTimer() {
   timerEnabled_ = false;
-  if (hooks_.stopTimer) hooks_.stopTimer();
+  if (observer_.stopTimer) observer_.stopTimer();
 }
 
 void SequenceDriver::StartTimer() {
   timerEnabled_ = true;
-  if (hooks_.startTimer) hooks_.startTimer(timerInterval_);
+  if (observer_.startTimer) observer_.startTimer(timerInterval_);
 }
 
 void SequenceDriver::Fail(const std::string& message) {
   lastError_ = message;
-  if (!hooks_.showError) throw Error(message);
-  hooks_.showError(message);
+  if (!observer_.showError) throw Error(message);
+  observer_.showError(message);
 }
 
 void SequenceDriver::StartStop() {
@@ -37,8 +37,8 @@ void SequenceDriver::StartStop() {
     stopRequested_ = true;
     return;
   }
-  if (hooks_.setProgressPosition) hooks_.setProgressPosition(0);
-  if (hooks_.bringViewerToFront) hooks_.bringViewerToFront();
+  if (observer_.setProgressPosition) observer_.setProgressPosition(0);
+  if (observer_.starting) observer_.starting();
   cancelled_ = false;
   try {
     Start();
@@ -52,7 +52,7 @@ void SequenceDriver::StartStop() {
     Fail(e.what());
     return;
   }
-  if (hooks_.setButtonCaption) hooks_.setButtonCaption("Stop");
+  if (observer_.runningChanged) observer_.runningChanged(true);
   sequenceRunning_ = true;
 }
 
@@ -61,10 +61,10 @@ void SequenceDriver::Start() {
   framesWritten_ = 0;
   framesMade_ = 0;
   source_.PrepareSequence();
-  if (hooks_.setProgressMax) hooks_.setProgressMax(static_cast<int>(source_.FrameCount()));
+  if (observer_.setProgressMax) observer_.setProgressMax(static_cast<int>(source_.FrameCount()));
   source_.FrameCounter() = source_.FirstFrame();
-  if (source_.FirstFrame() > 0 && hooks_.setProgressPosition) hooks_.setProgressPosition(source_.FirstFrame());
-  if (hooks_.hideDeveloperControls) hooks_.hideDeveloperControls();
+  if (source_.FirstFrame() > 0 && observer_.setProgressPosition) observer_.setProgressPosition(source_.FirstFrame());
+  if (observer_.prepared) observer_.prepared();
   source_.ClearMotionLogs();
   StartTimer();
 }
@@ -109,7 +109,7 @@ void SequenceDriver::Tick() {
   }
   StartTimer();
   ++frameCounter;
-  if (hooks_.setProgressPosition) hooks_.setProgressPosition(frameCounter);
+  if (observer_.setProgressPosition) observer_.setProgressPosition(frameCounter);
 }
 
 bool SequenceDriver::Abort() {
@@ -120,14 +120,14 @@ bool SequenceDriver::Abort() {
 
 void SequenceDriver::EndRun() {
   StopTimer();
-  if (hooks_.setButtonCaption) hooks_.setButtonCaption("Start");
+  if (observer_.runningChanged) observer_.runningChanged(false);
   source_.FrameCounter() = -1;
   stopRequested_ = false;
   const bool wasRunning = sequenceRunning_;
   sequenceRunning_ = false;
   if (wasRunning) {
     source_.RunEnded();
-    if (hooks_.runEnded) hooks_.runEnded();
+    if (observer_.runEnded) observer_.runEnded();
   }
 }
 

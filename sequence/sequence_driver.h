@@ -1,7 +1,7 @@
 #pragma once
 // The sequence driver: turns a prepared scene into a sequence, one frame per
 // CameraMotion entry, clocked by a frame timer that the host provides (the desktop
-// window binds the hooks to a QTimer, a progress bar and the Start/Stop
+// window binds the observer to a QTimer, a progress bar and the Start/Stop
 // button; the command-line tool runs the steps back to back with RunToEnd).
 //
 // States: Idle (not running, no stop request, FrameCounter -1, timer off),
@@ -40,17 +40,18 @@ class FrameSource {
   virtual void RunEnded() {}
 };
 
-// Everything the driver does to the windows around it. Unset hooks are
-// skipped, except showError: without it the error propagates to the caller
-// (after the driver has returned to Idle).
-struct SequenceHooks {
+// What a run tells its host (the desktop's timer, progress bar and windows;
+// the command line's progress). Unset members are skipped, except showError:
+// without it the error propagates to the caller (after the driver has
+// returned to Idle).
+struct SequenceObserver {
   std::function<void(int intervalMs)> startTimer;  // set the interval, enable
   std::function<void()> stopTimer;                 // disable
   std::function<void(int)> setProgressMax;
   std::function<void(int)> setProgressPosition;
-  std::function<void(const std::string&)> setButtonCaption;  // "Start" / "Stop"
-  std::function<void()> bringViewerToFront;
-  std::function<void()> hideDeveloperControls;
+  std::function<void(bool running)> runningChanged;  // a run began its frames, or ended
+  std::function<void()> starting;                    // a start was asked for, before the preparation
+  std::function<void()> prepared;                    // the preparation succeeded, before the first frame
   std::function<void(const std::string&)> showError;  // the message of a failed step
   std::function<void()> runEnded;                      // after the end of a run
 };
@@ -62,12 +63,12 @@ class SequenceDriver {
   static constexpr int kGenerationIntervalMs = 20;
   static constexpr int kPreviewIntervalMs = 200;
 
-  explicit SequenceDriver(FrameSource& source, SequenceHooks hooks = {});
+  explicit SequenceDriver(FrameSource& source, SequenceObserver observer = {});
   ~SequenceDriver();
   SequenceDriver(const SequenceDriver&) = delete;
   SequenceDriver& operator=(const SequenceDriver&) = delete;
 
-  SequenceHooks& Hooks() { return hooks_; }
+  SequenceObserver& Observer() { return observer_; }
 
   // The Start/Stop command. Idle: progress 0, renderer to
   // the front, Start(), caption "Stop", SequenceRunning. Otherwise: request a
@@ -117,7 +118,7 @@ class SequenceDriver {
   void Fail(const std::string& message);
 
   FrameSource& source_;
-  SequenceHooks hooks_;
+  SequenceObserver observer_;
   bool sequenceRunning_ = false;
   bool stopRequested_ = false;
   bool timerEnabled_ = false;

@@ -444,7 +444,7 @@ TEST(DatasetRun, AStoppedRunLeavesAManifestOfItsCompleteFramesOnly) {
   for (int i = 0; i < 6; ++i) lines.push_back("EGO;0;0;0.05;0;0;0");
   PairRun p(lines, 64, 48, tmp.path(), "classic,pfm");
   ASSERT_TRUE(p.source);
-  SequenceHooks hooks;
+  SequenceObserver hooks;
   SequenceDriver driver(*p.source, hooks);
   driver.StartStop();
   driver.Tick();

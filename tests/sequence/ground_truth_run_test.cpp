@@ -128,7 +128,7 @@ TEST(GroundTruthRun, PreviewAndCameraChangesTakeEffectAtTheNextFrame) {
   Stage s({"EGO;0;0;0.1;0;0;0", "EGO;0;0;0.1;0;0;0", "EGO;0;0;0.1;0;0;0"}, 16, 8, tmp.path());
   ASSERT_TRUE(s.ready);
   s.settings.previewOnly = true;
-  SequenceHooks hooks;
+  SequenceObserver hooks;
   hooks.showError = [&s](const std::string& m) { s.error = m; };
   SequenceDriver driver(*s.source, hooks);
   driver.StartStop();

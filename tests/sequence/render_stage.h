@@ -44,7 +44,7 @@ struct RenderStage {
       settings.rightCamera = right;
       renderer->CameraSwitch(right);
     }
-    SequenceHooks hooks;
+    SequenceObserver hooks;
     hooks.showError = [this](const std::string& m) { error = m; };
     SequenceDriver driver(*source, hooks);
     return driver.Run();

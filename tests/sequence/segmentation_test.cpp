@@ -63,7 +63,7 @@ struct Runner {
     source = std::make_unique<RenderFrameSource>(*renderer, settings);
     source->Buffers().referencePaths = reference;
     source->Buffers().timings = &timings;
-    SequenceHooks hooks;
+    SequenceObserver hooks;
     hooks.showError = [this](const std::string& m) { error = m; };
     driver = std::make_unique<SequenceDriver>(*source, hooks);
   }

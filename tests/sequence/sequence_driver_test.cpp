@@ -40,16 +40,16 @@ struct FakeSource : FrameSource {
 struct Recorder {
   std::vector<std::string> events;
   int progress = -100, progressMax = -100;
-  std::string caption = "Start";
-  SequenceHooks Hooks(bool withErrors = true) {
-    SequenceHooks h;
+  bool running = false;
+  SequenceObserver Observer(bool withErrors = true) {
+    SequenceObserver h;
     h.startTimer = [this](int ms) { events.push_back("timer on " + std::to_string(ms)); };
     h.stopTimer = [this] { events.push_back("timer off"); };
     h.setProgressMax = [this](int m) { progressMax = m; };
     h.setProgressPosition = [this](int p) { progress = p; };
-    h.setButtonCaption = [this](const std::string& c) { caption = c; };
-    h.bringViewerToFront = [this] { events.push_back("front"); };
-    h.hideDeveloperControls = [this] { events.push_back("hide"); };
+    h.runningChanged = [this](bool r) { running = r; };
+    h.starting = [this] { events.push_back("starting"); };
+    h.prepared = [this] { events.push_back("prepared"); };
     if (withErrors) h.showError = [this](const std::string& m) { events.push_back("error: " + m); };
     return h;
   }
@@ -58,18 +58,18 @@ struct Recorder {
 TEST(SequenceDriver, WholeRunMakesEveryFrameThenEnds) {
   FakeSource src;
   Recorder rec;
-  SequenceDriver drv(src, rec.Hooks());
+  SequenceDriver drv(src, rec.Observer());
   EXPECT_EQ(drv.GetState(), SequenceDriver::State::Idle);
 
   drv.StartStop();
   EXPECT_EQ(drv.GetState(), SequenceDriver::State::Running);
-  EXPECT_EQ(rec.caption, "Stop");
+  EXPECT_TRUE(rec.running);
   EXPECT_EQ(rec.progress, 0);
   EXPECT_EQ(rec.progressMax, 3);
   EXPECT_EQ(src.counter, 0);
   EXPECT_TRUE(drv.TimerEnabled());
   EXPECT_EQ(src.log, (std::vector<std::string>{"prepare", "clear-logs"}));
-  EXPECT_EQ(rec.events, (std::vector<std::string>{"front", "hide", "timer on 20"}));
+  EXPECT_EQ(rec.events, (std::vector<std::string>{"starting", "prepared", "timer on 20"}));
 
   for (int k = 0; k < 3; ++k) {
     drv.Tick();
@@ -81,7 +81,7 @@ TEST(SequenceDriver, WholeRunMakesEveryFrameThenEnds) {
   drv.Tick();  // the tick after the last frame ends the run
   EXPECT_EQ(drv.GetState(), SequenceDriver::State::Idle);
   EXPECT_EQ(src.counter, -1);
-  EXPECT_EQ(rec.caption, "Start");
+  EXPECT_FALSE(rec.running);
   EXPECT_EQ(rec.progress, 3);  // keeps its last position
   EXPECT_FALSE(drv.TimerEnabled());
   EXPECT_EQ(drv.FramesWritten(), 3u);
@@ -93,7 +93,7 @@ TEST(SequenceDriver, StopAfterAFrameWritesOneMoreThenEnds) {
   FakeSource src;
   src.frames = 5;
   Recorder rec;
-  SequenceDriver drv(src, rec.Hooks());
+  SequenceDriver drv(src, rec.Observer());
   drv.StartStop();
   drv.Tick();  // frame 0
   drv.Tick();  // frame 1
@@ -108,7 +108,7 @@ TEST(SequenceDriver, StopAfterAFrameWritesOneMoreThenEnds) {
   EXPECT_EQ(src.log[src.log.size() - 2], "frame 2");
   EXPECT_EQ(src.counter, -1);
   EXPECT_EQ(rec.progress, 2);
-  EXPECT_EQ(rec.caption, "Start");
+  EXPECT_FALSE(rec.running);
   EXPECT_FALSE(drv.TimerEnabled());
   drv.Tick();  // a stray tick while idle draws nothing
   EXPECT_EQ(src.log.back(), "ended");
@@ -119,7 +119,7 @@ TEST(SequenceDriver, StopAfterTheLastFrameEndsWithoutAnotherFrame) {
   FakeSource src;
   src.frames = 2;
   Recorder rec;
-  SequenceDriver drv(src, rec.Hooks());
+  SequenceDriver drv(src, rec.Observer());
   drv.StartStop();
   drv.Tick();
   drv.Tick();
@@ -134,11 +134,11 @@ TEST(SequenceDriver, SceneWithoutFramesEndsAtTheFirstTick) {
   FakeSource src;
   src.frames = 0;
   Recorder rec;
-  SequenceDriver drv(src, rec.Hooks());
+  SequenceDriver drv(src, rec.Observer());
   EXPECT_TRUE(drv.Run());
   EXPECT_EQ(drv.FramesMade(), 0u);
   EXPECT_EQ(src.log, (std::vector<std::string>{"prepare", "clear-logs", "ended"}));
-  EXPECT_EQ(rec.caption, "Start");
+  EXPECT_FALSE(rec.running);
 }
 
 TEST(SequenceDriver, PreviewSwitchTakesEffectAtTheNextStep) {
@@ -146,7 +146,7 @@ TEST(SequenceDriver, PreviewSwitchTakesEffectAtTheNextStep) {
   src.frames = 4;
   src.preview = true;
   Recorder rec;
-  SequenceDriver drv(src, rec.Hooks());
+  SequenceDriver drv(src, rec.Observer());
   drv.StartStop();
   drv.Tick();
   EXPECT_EQ(drv.TimerInterval(), 200);
@@ -169,10 +169,10 @@ TEST(SequenceDriver, WriteErrorEndsTheRunAndANewRunCanStart) {
   FakeSource src;
   src.failOnFrame = 1;
   Recorder rec;
-  SequenceDriver drv(src, rec.Hooks());
+  SequenceDriver drv(src, rec.Observer());
   EXPECT_FALSE(drv.Run());
   EXPECT_EQ(drv.GetState(), SequenceDriver::State::Idle);
-  EXPECT_EQ(rec.caption, "Start");
+  EXPECT_FALSE(rec.running);
   EXPECT_EQ(src.counter, -1);
   EXPECT_FALSE(drv.TimerEnabled());
   EXPECT_EQ(rec.events.back(), "error: Cannot create file /x/left_0001.bmp");
@@ -189,21 +189,21 @@ TEST(SequenceDriver, ErrorsPropagateWithoutAnErrorHook) {
   FakeSource src;
   src.failOnFrame = 0;
   Recorder rec;
-  SequenceDriver drv(src, rec.Hooks(false));
+  SequenceDriver drv(src, rec.Observer(false));
   drv.StartStop();
   EXPECT_THROW(drv.Tick(), Error);
   EXPECT_EQ(drv.GetState(), SequenceDriver::State::Idle);
-  EXPECT_EQ(rec.caption, "Start");
+  EXPECT_FALSE(rec.running);
 }
 
 TEST(SequenceDriver, FailedPreparationStaysIdle) {
   FakeSource src;
   src.failPrepare = true;
   Recorder rec;
-  SequenceDriver drv(src, rec.Hooks());
+  SequenceDriver drv(src, rec.Observer());
   drv.StartStop();
   EXPECT_EQ(drv.GetState(), SequenceDriver::State::Idle);
-  EXPECT_EQ(rec.caption, "Start");
+  EXPECT_FALSE(rec.running);
   EXPECT_FALSE(drv.TimerEnabled());
   EXPECT_EQ(rec.events.back(), "error: 'x' is not a valid floating point value");
   src.failPrepare = false;
@@ -214,7 +214,7 @@ TEST(SequenceDriver, FailedPreparationStaysIdle) {
 TEST(SequenceDriver, EveryRunStartsAfresh) {
   FakeSource src;
   Recorder rec;
-  SequenceDriver drv(src, rec.Hooks());
+  SequenceDriver drv(src, rec.Observer());
   drv.StartStop();
   drv.Tick();
   drv.StartStop();
