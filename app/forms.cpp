@@ -6,9 +6,9 @@
 #include "app/app_support.h"
 #include "scene/matrix.h"
 
-#include "app/unit1.h"
-#include "app/unit2.h"
-#include "app/unit3.h"
+#include "app/viewer_window.h"
+#include "app/scene_editor.h"
+#include "app/control_panel.h"
 #include "app/window_placement.h"
 
 TForm1* Form1 = nullptr;

@@ -2,9 +2,9 @@
 // The three windows of the desktop program and the global references through
 // which they reach one another. A reference is null before its window is
 // created and after the shut-down has destroyed it.
-class TForm1;  // stereo viewer   (app/unit1.h)
-class TForm2;  // scene editor    (app/unit2.h)
-class TForm3;  // control panel   (app/unit3.h)
+class TForm1;  // stereo viewer   (app/viewer_window.h)
+class TForm2;  // scene editor    (app/scene_editor.h)
+class TForm3;  // control panel   (app/control_panel.h)
 
 extern TForm1* Form1;
 extern TForm2* Form2;

@@ -14,7 +14,7 @@
 
 #include "app/app_support.h"
 #include "app/forms.h"
-#include "app/unit2.h"
+#include "app/scene_editor.h"
 #include "scene/notifier.h"
 
 class CollectingNotifier : public tovimar::Notifier {

@@ -6,9 +6,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/unit1.h"
-#include "app/unit2.h"
-#include "app/unit3.h"
+#include "app/viewer_window.h"
+#include "app/scene_editor.h"
+#include "app/control_panel.h"
 #include "app_test_support.h"
 #include "render/renderer.h"
 

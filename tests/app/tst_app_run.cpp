@@ -9,9 +9,9 @@
 #include <QTest>
 #include <string>
 
-#include "app/unit1.h"
-#include "app/unit2.h"
-#include "app/unit3.h"
+#include "app/viewer_window.h"
+#include "app/scene_editor.h"
+#include "app/control_panel.h"
 #include "app/truth_view.h"
 #include "app_test_support.h"
 #include "render/renderer.h"

@@ -7,9 +7,9 @@
 #include <QTest>
 #include <QTextBlock>
 
-#include "app/unit1.h"
-#include "app/unit2.h"
-#include "app/unit3.h"
+#include "app/viewer_window.h"
+#include "app/scene_editor.h"
+#include "app/control_panel.h"
 #include "app/window_placement.h"
 #include "app_test_support.h"
 #include "render/renderer.h"

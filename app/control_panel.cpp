@@ -1,4 +1,4 @@
-#include "app/unit3.h"
+#include "app/control_panel.h"
 
 #include <QActionGroup>
 #include <QMenu>
@@ -17,8 +17,8 @@
 #include "app/app_support.h"
 #include "app/evaluation.h"
 #include "app/forms.h"
-#include "app/unit1.h"
-#include "app/unit2.h"
+#include "app/viewer_window.h"
+#include "app/scene_editor.h"
 #include "sequence/manifest.h"
 #include "sequence/sequence_driver.h"
 

@@ -1,4 +1,4 @@
-#include "app/unit1.h"
+#include "app/viewer_window.h"
 
 #include <QActionGroup>
 #include <QCloseEvent>
@@ -19,8 +19,8 @@
 #include "avi/avi_export.h"
 #include "app/forms.h"
 #include "app/run_worker.h"
-#include "app/unit2.h"
-#include "app/unit3.h"
+#include "app/scene_editor.h"
+#include "app/control_panel.h"
 #include "app/window_placement.h"
 #include "layout/file_names.h"
 #include "render/renderer.h"

@@ -1,4 +1,4 @@
-#include "app/unit2.h"
+#include "app/scene_editor.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,8 +19,8 @@
 #include "app/id_chart.h"
 #include "app/movement_generator.h"
 #include "app/scene_file.h"
-#include "app/unit1.h"
-#include "app/unit3.h"
+#include "app/viewer_window.h"
+#include "app/control_panel.h"
 #include "scene/locale_number.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
