@@ -4,7 +4,7 @@
 #include <QScreen>
 
 #include "app/app_support.h"
-#include "scene/matrix.h"
+#include "base/check.h"
 
 #include "app/viewer_window.h"
 #include "app/scene_editor.h"

@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
 
 namespace tovimar {

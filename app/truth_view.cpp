@@ -7,7 +7,7 @@
 #include <cmath>
 
 #include "io/disparity_text.h"
-#include "io/error.h"
+#include "base/error.h"
 #include "io/pfm.h"
 #include "layout/file_names.h"
 

@@ -14,7 +14,7 @@
 
 #include "io/atomic_file.h"
 #include "io/bytes.h"
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
 
 // File layout written here:

@@ -19,7 +19,7 @@
 #include "cli/scene_dump.h"
 #include "io/file.h"
 #include "io/folder_lock.h"
-#include "io/number_text.h"
+#include "base/number_text.h"
 #include "io/text.h"
 #include "scene/scene_text.h"
 #include "sequence/manifest.h"

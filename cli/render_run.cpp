@@ -18,7 +18,7 @@
 #include "avi/avi_writer.h"
 #include "io/atomic_file.h"
 #include "io/folder_lock.h"
-#include "io/number_text.h"
+#include "base/number_text.h"
 #include "io/text.h"
 #include "cli/reports.h"
 #include "cli/scene_dump.h"

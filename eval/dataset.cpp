@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "io/bmp.h"
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
 #include "io/pfm.h"
 #include "io/png.h"

@@ -6,7 +6,7 @@
 #include <new>
 
 #include "eval/format.h"
-#include "io/error.h"
+#include "base/error.h"
 
 namespace tovimar::eval {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "io/number_text.h"
+#include "base/number_text.h"
 
 namespace tovimar::eval {
 

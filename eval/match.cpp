@@ -8,7 +8,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "io/pfm.h"
 #include "layout/file_names.h"
 

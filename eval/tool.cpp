@@ -9,7 +9,7 @@
 #include "eval/evaluate.h"
 #include "eval/match.h"
 #include "eval/report.h"
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
 #include "layout/file_names.h"
 

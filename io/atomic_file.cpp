@@ -9,7 +9,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "io/text.h"
 
 namespace tovimar {

@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "io/bytes.h"
-#include "io/error.h"
+#include "base/error.h"
 
 namespace tovimar {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
 
 namespace tovimar {

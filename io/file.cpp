@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "io/atomic_file.h"
-#include "io/error.h"
+#include "base/error.h"
 
 namespace tovimar {
 

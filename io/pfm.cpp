@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "io/bytes.h"
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
 
 namespace tovimar {

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
 
 // libpng reports errors through longjmp. Every function below that calls

@@ -2,7 +2,7 @@
 
 #include <openssl/evp.h>
 
-#include "io/error.h"
+#include "base/error.h"
 
 namespace tovimar {
 

@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/check.h"
+
 namespace tovimar {
 
 // Gaussian elimination with scaled partial pivoting. Rows are never moved:

@@ -1,6 +1,6 @@
 #include "scene/locale_number.h"
 
-#include "io/error.h"
+#include "base/error.h"
 
 #include <algorithm>
 #include <charconv>

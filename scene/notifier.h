@@ -3,7 +3,7 @@
 // modal message box, the command-line tool prints to stderr, tests collect.
 #include <string>
 
-#include "io/error.h"  // Error
+#include "base/error.h"  // Error
 
 namespace tovimar {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "layout/file_names.h"
 #include "scenegen/random.h"
 

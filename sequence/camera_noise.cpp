@@ -1,6 +1,6 @@
 #include "sequence/camera_noise.h"
 
-#include "sequence/parallel_chunks.h"
+#include "base/parallel_chunks.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "io/error.h"
+#include "base/error.h"
 
 namespace tovimar {
 

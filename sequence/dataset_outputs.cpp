@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "io/disparity_text.h"
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
 #include "io/pfm.h"
 #include "io/png.h"

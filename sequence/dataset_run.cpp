@@ -8,13 +8,13 @@
 #include <functional>
 #include <utility>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
 #include "io/pfm.h"
 #include "io/png.h"
 #include "sequence/ground_truth.h"
 #include "sequence/scene_flow.h"
-#include "sequence/parallel_chunks.h"
+#include "base/parallel_chunks.h"
 
 namespace tovimar {
 namespace {

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "render/renderer.h"
 #include "sequence/camera_noise.h"
 #include "sequence/segmentation.h"

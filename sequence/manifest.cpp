@@ -5,9 +5,9 @@
 #include <cmath>
 #include <nlohmann/json.hpp>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
-#include "io/number_text.h"
+#include "base/number_text.h"
 #include "io/sha256.h"
 #include "render/camera.h"
 #include "render/painter.h"

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "render/rig_state.h"
 #include "sequence/camera_geometry.h"
 #include "sequence/dataset_outputs.h"

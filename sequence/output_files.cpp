@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "io/atomic_file.h"
-#include "sequence/parallel_chunks.h"
+#include "base/parallel_chunks.h"
 
 namespace tovimar {
 

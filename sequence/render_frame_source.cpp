@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "io/atomic_file.h"
-#include "io/error.h"
+#include "base/error.h"
 #include "io/folder_lock.h"
 #include "io/sha256.h"
 #include "render/renderer.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <string>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "io/text.h"
 #include "render/renderer.h"
 #include "scene/notifier.h"

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "io/bytes.h"
-#include "sequence/parallel_chunks.h"
+#include "base/parallel_chunks.h"
 
 namespace tovimar {
 

@@ -7,7 +7,7 @@
 
 #include "render/painter.h"
 #include "render/renderer.h"
-#include "io/error.h"
+#include "base/error.h"
 #include "sequence/capture_buffers.h"
 #include "sequence/segmentation_palette.h"
 

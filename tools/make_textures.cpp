@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "io/bmp.h"
-#include "io/error.h"
+#include "base/error.h"
 
 namespace {
 

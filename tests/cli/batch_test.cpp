@@ -19,7 +19,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/batch.h"
-#include "io/error.h"
+#include "base/error.h"
 #include "io/folder_lock.h"
 #include "layout/file_names.h"
 #include "scenegen/generator.h"

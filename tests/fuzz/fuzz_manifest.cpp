@@ -11,7 +11,7 @@
 #include <filesystem>
 #include <string>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
 #include "layout/file_names.h"
 #include "sequence/manifest.h"

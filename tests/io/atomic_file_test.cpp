@@ -12,7 +12,7 @@
 #include <set>
 #include <string>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "io/file.h"
 #include "io/folder_lock.h"
 #include "io/text.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "io/pfm.h"
 #include "io/png.h"
 

@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "base/check.h"
 #include "scene/linear_solve.h"
 #include "scene/matrix.h"
 #include "scene/scene_objects.h"

@@ -12,7 +12,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "sequence/camera_geometry.h"
 #include "sequence/dataset_outputs.h"
 #include "sequence/manifest.h"

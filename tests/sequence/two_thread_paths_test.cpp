@@ -10,7 +10,7 @@
 #include "render/rig_state.h"
 #include "sequence/camera_noise.h"
 #include "sequence/ground_truth.h"
-#include "sequence/parallel_chunks.h"
+#include "base/parallel_chunks.h"
 
 namespace tovimar {
 namespace {

@@ -1,4 +1,4 @@
-#include "sequence/parallel_chunks.h"
+#include "base/parallel_chunks.h"
 
 #include <atomic>
 #include <condition_variable>
