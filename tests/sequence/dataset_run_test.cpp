@@ -305,6 +305,96 @@ TEST(DatasetRun, FlowWarpsTheNextFrameBackOntoThisOne) {
   }
 }
 
+// Objects that move on their own while the camera moves: a small sphere
+// sliding and a box turning about its centre. Their flow is checked against
+// the analytic motion of known points, and the 16-bit id map against the
+// drawing (an id beyond 255, an id that is never labelled).
+TEST(DatasetRun, FlowFollowsObjectsThatMoveOnTheirOwn) {
+  TempDir tmp;
+  const std::vector<std::string> lines = {
+      "QUAD; id 300; texture: 10; colour: 1; 1; 1; vertices: -6; 6; -4; 6; 6; -4; 6; 6; 4; -6; 6; 4",
+      "CUBOID; id 9; texture: 5; colour: 1; 1; 1; position: -0.4; 1.5; 0; 0; 0; 0; dim: 0.4; 0.4; 0.4",
+      "SPHERE; id 8; texture: -1; colour: 1; 1; 1; position: 0.2; 1; -0.3; 0; 0; 0; dim: 0.05",
+      "SPHERE; id -1; texture: 9; colour: 1; 1; 1; position: 0.9; 2; 0.4; 0; 0; 0; dim: 0.2",
+      "EGO;0;0;0;0;0;0", "EGO;0.03;0.01;0.08;0.5;1;0.5", "EGO;-0.02;0;0.08;0;-1;0",
+      "MOVE;8;0;0;0;0;0;0", "MOVE;8;0.06;0;0.03;0;0;0", "MOVE;8;0.05;-0.04;0;0;0;0",
+      "MOVE;9;0;0;0;0;0;0", "MOVE;9;0.03;0;0;0;0;8", "MOVE;9;0;0.02;0;0;0;8"};
+  PairRun p(lines, 160, 120, tmp.path(), "classic,flow,ids16");
+  ASSERT_TRUE(p.source);
+  ASSERT_TRUE(p.Run(false)) << p.error;
+  const std::string dir = p.Dir();
+  const Json meta = Json::parse(Slurp(dir + "meta.json"));
+  const auto& frames = meta["runs"]["left"]["frames"];
+  ASSERT_EQ(frames.size(), 3u);
+  Intrinsics k;
+  k.fx = meta["intrinsics"]["fx"].get<double>();
+  k.fy = meta["intrinsics"]["fy"].get<double>();
+  k.cx = meta["intrinsics"]["cx"].get<double>();
+  k.cy = meta["intrinsics"]["cy"].get<double>();
+  std::vector<Mat4> poses(3);
+  for (std::size_t f = 0; f < 3; ++f)
+    for (std::size_t i = 0; i < 16; ++i) poses[f][i] = frames[f]["pose"][i].get<double>();
+  // The sphere's centre and the middle of the box's front face at each frame.
+  const double pi = std::acos(-1.0);
+  const std::array<std::array<double, 3>, 3> sphere = {{{0.2, 1.0, -0.3}, {0.26, 1.0, -0.27}, {0.31, 0.96, -0.27}}};
+  std::array<std::array<double, 3>, 3> face{};
+  const std::array<std::array<double, 2>, 3> boxCentre = {{{-0.4, 1.5}, {-0.37, 1.5}, {-0.37, 1.52}}};
+  for (std::size_t f = 0; f < 3; ++f) {
+    const double turn = 8.0 * static_cast<double>(f) * pi / 180.0;
+    face[f] = {boxCentre[f][0] + 0.4 * std::sin(turn), boxCentre[f][1] - 0.4 * std::cos(turn), 0.0};
+  }
+  for (int frame = 0; frame < 3; ++frame) {
+    const DatasetFileNames n = MakeDatasetFileNames(dir, DatasetLayout::Classic, false, frame);
+    const cv::Mat ids = cv::imread(n.ids16, cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(ids.type(), CV_16UC1) << n.ids16;
+    // The sphere is drawn where its moved centre projects.
+    double sx = 0, sy = 0, count = 0;
+    int wall = 0, unlabelled = 0;
+    for (int y = 0; y < ids.rows; ++y) {
+      for (int x = 0; x < ids.cols; ++x) {
+        const int id = ids.at<uint16_t>(y, x);
+        wall += id == 300;
+        unlabelled += id == 65535;
+        if (id != 8) continue;
+        sx += x;
+        sy += y;
+        count += 1;
+      }
+    }
+    ASSERT_GT(count, 10) << "frame " << frame;
+    double u = 0, v = 0;
+    ASSERT_TRUE(ProjectPoint(k, poses[static_cast<std::size_t>(frame)], sphere[static_cast<std::size_t>(frame)], u, v));
+    EXPECT_NEAR(u, sx / count, 0.5) << "frame " << frame;
+    EXPECT_NEAR(v, sy / count, 0.5) << "frame " << frame;
+    EXPECT_GT(wall, 160 * 120 / 3) << "ids beyond 255 are labelled";
+    EXPECT_GT(unlabelled, 200) << "the sphere with id -1 is not";
+    if (frame == 2) break;
+
+    const cv::Mat flow = cv::readOpticalFlow(n.flowFlo);
+    ASSERT_EQ(flow.type(), CV_32FC2) << n.flowFlo;
+    const std::size_t f0 = static_cast<std::size_t>(frame), f1 = f0 + 1;
+    using Track = std::array<std::array<double, 3>, 3>;
+    for (const Track* points : {&sphere, static_cast<const Track*>(&face)}) {
+      double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
+      ASSERT_TRUE(ProjectPoint(k, poses[f0], (*points)[f0], u0, v0));
+      ASSERT_TRUE(ProjectPoint(k, poses[f1], (*points)[f1], u1, v1));
+      const cv::Vec2f at = flow.at<cv::Vec2f>(static_cast<int>(std::lround(v0)), static_cast<int>(std::lround(u0)));
+      const char* what = points == &sphere ? "sphere" : "box";
+      EXPECT_NEAR(at[0], u1 - u0, 0.15) << what << " frame " << frame;
+      EXPECT_NEAR(at[1], v1 - v0, 0.15) << what << " frame " << frame;
+    }
+    // The turning box's texture warps onto the next frame.
+    const cv::Mat visible = cv::imread(n.flowMask, cv::IMREAD_UNCHANGED) == 255;
+    const cv::Mat box = visible & (ids == 9);
+    ASSERT_GT(cv::countNonZero(box), 500);
+    const cv::Mat img0 = cv::imread(MakeFrameFileNames(dir, false, frame).cameraImage, cv::IMREAD_COLOR);
+    const cv::Mat img1 = cv::imread(MakeFrameFileNames(dir, false, frame + 1).cameraImage, cv::IMREAD_COLOR);
+    const double fit = WarpError(img0, img1, flow, box, 1.0, 0.0);
+    EXPECT_LT(fit, 6.0) << "frame " << frame;
+    EXPECT_GT(WarpError(img0, img1, flow, box, 1.0, 1.0), 1.5 * fit + 0.5) << "one pixel off fits worse";
+  }
+}
+
 TEST(DatasetRun, AStoppedRunLeavesAManifestOfItsCompleteFramesOnly) {
   TempDir tmp;
   std::vector<std::string> lines = {"SPHERE; id 4; texture: -1; colour: 1; 1; 1; position: 0; 1; 0; 0; 0; 0; dim: 0.3"};
