@@ -23,6 +23,8 @@
 #include "sequence/render_frame_source.h"
 #include "test_files.h"
 #include "render_stage.h"
+#include "scene/scene_text.h"
+#include "scenegen/generator.h"
 
 namespace tovimar {
 namespace {
@@ -393,6 +395,40 @@ TEST(DatasetRun, FlowFollowsObjectsThatMoveOnTheirOwn) {
     EXPECT_LT(fit, 6.0) << "frame " << frame;
     EXPECT_GT(WarpError(img0, img1, flow, box, 1.0, 1.0), 1.5 * fit + 0.5) << "one pixel off fits worse";
   }
+}
+
+// tovimar-scenegen's street preset in the KITTI layout at KITTI's size:
+// every file is there, the disparities are in KITTI's range, and the
+// vehicles' own motion shows in the flow.
+TEST(DatasetRun, AStreetSceneRendersInTheKittiLayout) {
+  TempDir tmp;
+  scenegen::GeneratorOptions o;
+  o.preset = scenegen::Preset::Street;
+  o.seed = 11;
+  o.frames = 2;
+  PairRun p(SplitLines(scenegen::GenerateScene(o, 0)), 1242, 375, tmp.path(), "flow", DatasetLayout::Kitti);
+  ASSERT_TRUE(p.source);
+  ASSERT_TRUE(p.Run(false)) << p.error;
+  ASSERT_TRUE(p.Run(true)) << p.error;
+  const DatasetFileNames n = MakeDatasetFileNames(p.Dir(), DatasetLayout::Kitti, false, 0);
+  for (const std::string* path : {&n.imagePng, &n.nextImagePng, &n.disparity16, &n.disparityNoc16, &n.flow16,
+                                   &n.flowNoc16, &n.nextDisparity16})
+    EXPECT_TRUE(fs::exists(*path)) << *path;
+  const cv::Mat d16 = cv::imread(n.disparity16, cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(d16.type(), CV_16UC1);
+  ASSERT_EQ(d16.cols, 1242);
+  ASSERT_EQ(d16.rows, 375);
+  double lo = 0, hi = 0;
+  cv::minMaxLoc(d16, &lo, &hi);
+  EXPECT_GT(lo / 256.0, 5.0) << "the sky and everything else is nearer than the far plane";
+  EXPECT_GT(hi / 256.0, 40.0);
+  EXPECT_LT(hi / 256.0, 230.0);
+  // The camera drives forward: the flow at the road below the centre points down.
+  const cv::Mat flow = cv::imread(n.flow16, cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(flow.type(), CV_16UC3);
+  const cv::Vec3w road = flow.at<cv::Vec3w>(360, 621);  // OpenCV's order: valid, v, u
+  EXPECT_EQ(road[0], 1);
+  EXPECT_GT((road[1] - 32768.0) / 64.0, 1.0);
 }
 
 TEST(DatasetRun, AStoppedRunLeavesAManifestOfItsCompleteFramesOnly) {
