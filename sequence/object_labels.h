@@ -14,7 +14,8 @@ struct FrameTruth;
 // has MOVE lines) and truth.ids (when `ids`), clearing what is not made.
 // Needs the camera drawing's depth in buffers.depth (CaptureFrame) and its
 // colours in buffers.colour (put back into a shown window). Pixels whose flat
-// depth differs from the camera drawing's are left unlabelled. Throws Error
+// depth differs from the camera drawing's by more than rounding are left
+// unlabelled. Throws Error
 // when the flat drawing cannot be made (anti-aliasing, matrix log) or the
 // scene has more than 65535 solids.
 void LabelFrontSolids(Renderer& renderer, CaptureBuffers& buffers, bool motion, bool ids, FrameTruth& truth);
