@@ -395,6 +395,36 @@ TEST(DatasetRun, FlowFollowsObjectsThatMoveOnTheirOwn) {
     EXPECT_LT(fit, 6.0) << "frame " << frame;
     EXPECT_GT(WarpError(img0, img1, flow, box, 1.0, 1.0), 1.5 * fit + 0.5) << "one pixel off fits worse";
   }
+
+  // The scene-flow layout: the same flow into the future, and into the past
+  // the sphere comes back to where it was.
+  TempDir other;
+  PairRun s(lines, 160, 120, other.path(), "flow,ids16", DatasetLayout::SceneFlow);
+  ASSERT_TRUE(s.Run(false)) << s.error;
+  ASSERT_TRUE(s.Run(true)) << s.error;
+  const DatasetFileNames n0 = MakeDatasetFileNames(s.Dir(), DatasetLayout::SceneFlow, false, 0);
+  const DatasetFileNames n1 = MakeDatasetFileNames(s.Dir(), DatasetLayout::SceneFlow, false, 1);
+  const cv::Mat future = cv::imread(n0.flowFuturePfm, cv::IMREAD_UNCHANGED);
+  const cv::Mat past = cv::imread(n1.flowPastPfm, cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(future.type(), CV_32FC3) << n0.flowFuturePfm;
+  ASSERT_EQ(past.type(), CV_32FC3) << n1.flowPastPfm;
+  EXPECT_EQ(cv::imread(n0.ids16, cv::IMREAD_UNCHANGED).type(), CV_16UC1) << n0.ids16;
+  const cv::Mat classic = cv::readOpticalFlow(MakeDatasetFileNames(dir, DatasetLayout::Classic, false, 0).flowFlo);
+  int differ = 0;
+  for (int y = 0; y < 120; ++y) {
+    for (int x = 0; x < 160; ++x) {
+      const cv::Vec3f f = future.at<cv::Vec3f>(y, x);  // OpenCV's channel order: (0, v, u)
+      const cv::Vec2f c = classic.at<cv::Vec2f>(y, x);
+      differ += f[2] != c[0] || f[1] != c[1];
+    }
+  }
+  EXPECT_EQ(differ, 0);
+  double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
+  ASSERT_TRUE(ProjectPoint(k, poses[1], sphere[1], u1, v1));
+  ASSERT_TRUE(ProjectPoint(k, poses[0], sphere[0], u0, v0));
+  const cv::Vec3f back = past.at<cv::Vec3f>(static_cast<int>(std::lround(v1)), static_cast<int>(std::lround(u1)));
+  EXPECT_NEAR(back[2], u0 - u1, 0.15);
+  EXPECT_NEAR(back[1], v0 - v1, 0.15);
 }
 
 // tovimar-scenegen's street preset in the KITTI layout at KITTI's size:
