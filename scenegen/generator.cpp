@@ -491,7 +491,10 @@ void StreetScene(Writer& w) {
     return Vec{g, g, g};
   };
   // Ground, road and pavements (ids 1, 2, 3), in segments so textures keep their scale.
-  line("PLANE", 1, w.Texture(0.5), grey(0.3, 0.6), {0.0, 0.0, 1.0, 0.0, 0.0, kStreetGround});
+  // Draws in separate statements: the order of a call's arguments is not fixed.
+  const int groundTexture = w.Texture(0.5);
+  const Vec ground = grey(0.3, 0.6);
+  line("PLANE", 1, groundTexture, ground, {0.0, 0.0, 1.0, 0.0, 0.0, kStreetGround});
   const int roadTexture = static_cast<int>(rng.Below(kTextureCount));
   const int walkTexture = static_cast<int>(rng.Below(kTextureCount));
   const Vec road = grey(0.3, 0.5), pavement = grey(0.6, 0.85);
@@ -543,14 +546,18 @@ void StreetScene(Writer& w) {
     const double edge = side > 0 ? roadRight + walk : roadLeft - walk;
     for (double y = y0 + rng.Uniform(0.0, 10.0); y < y1; y += rng.Uniform(12.0, 25.0)) {
       const double r = Q(rng.Uniform(0.08, 0.14));
-      line("CYLINDER", nextId++, w.Texture(0.3), grey(0.3, 0.7),
-           {Q(side > 0 ? roadRight + 0.5 : roadLeft - 0.5), Q(y), Q(kerb), 0.0, 0.0, 0.0, r, r, Q(rng.Uniform(4.0, 7.0))});
+      const int texture = w.Texture(0.3);
+      const Vec colour = grey(0.3, 0.7);
+      const double height = Q(rng.Uniform(4.0, 7.0));
+      line("CYLINDER", nextId++, texture, colour,
+           {Q(side > 0 ? roadRight + 0.5 : roadLeft - 0.5), Q(y), Q(kerb), 0.0, 0.0, 0.0, r, r, height});
     }
     for (double y = y0; y < y1;) {
       const double length = rng.Uniform(6.0, 14.0), depth = rng.Uniform(6.0, 10.0), height = rng.Uniform(4.0, 12.0);
       const double setback = rng.Uniform(0.0, 2.0);
       const Vec colour{Q(rng.Uniform(0.4, 1.0)), Q(rng.Uniform(0.4, 1.0)), Q(rng.Uniform(0.4, 1.0))};
-      line("CUBOID", nextId++, static_cast<int>(rng.Below(kTextureCount)), colour,
+      const int texture = static_cast<int>(rng.Below(kTextureCount));
+      line("CUBOID", nextId++, texture, colour,
            {Q(edge + side * (setback + 0.5 * depth)), Q(y + 0.5 * length), Q(kStreetGround + 0.5 * height), 0.0, 0.0,
             0.0, Q(0.5 * depth), Q(0.5 * length), Q(0.5 * height)});
       y += length + rng.Uniform(0.5, 4.0);

@@ -131,6 +131,11 @@ TEST(ScenegenDeterminism, SameSeedSameBytesAndAGoldenDigest) {
   // A change of the generator, its arithmetic or its number text changes these.
   EXPECT_EQ(Sha256(GenerateScene(Options(Preset::Flying, 20240611, 12), 2)), "6162fb463cab9b002904fe9c4d1d82dd8e766d9827049ad1db5fd48249cee781");
   EXPECT_EQ(Sha256(GenerateScene(Options(Preset::Room, 20240611, 12), 2)), "67fbe4776c8b4f56123ecbfac31bf044bb2bfe3568adfd551beefa9357fd7c6f");
+  EXPECT_EQ(Sha256(GenerateScene(Options(Preset::Street, 20240611, 12), 2)),
+            "600546fdbf0f37802cfc643aba5c3e804b2686508d00b47a0e2e1d6eb0bd9801");
+  GeneratorOptions moving = Options(Preset::Flying, 20240611, 12);
+  moving.moving = 0.5;
+  EXPECT_EQ(Sha256(GenerateScene(moving, 2)), "9a4fa791e69e8fde91df65a81c92d4802c6282de97a1c2f21616fe99b4e8c605");
 }
 
 TEST(ScenegenDeterminism, SeedsAndIndicesGiveDifferentScenes) {
