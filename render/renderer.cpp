@@ -262,6 +262,10 @@ void Renderer::DrawScene(bool applyEgo, int skipId, double azimuth, double eleva
     const CameraMotion& ego = *scene_.egoFrames[static_cast<std::size_t>(rig_.FrameCounter)];
     ApplyCameraMotion(ego);
     objectFrame_ = rig_.FrameCounter;
+    if (const ObjectMotionTable::Overflow o = scene_.motion.OverflowAt(objectFrame_); o.line != 0) {
+      throw Error(LineLocation(editor_.SceneName(), o.line) + "MOVE: the motion of id " + std::to_string(o.id) +
+                  " is no longer a finite number (the accumulated motion overflows)");
+    }
     const MotionLogLines lines = FormatMotionLog(ego.position, ego.rotation, decimalSeparator_);
     editor_.AppendMotionLog(lines.table, lines.plain);
     // A motion that overflows (an EGO of 1e308, or many that add up) would

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <numbers>
 #include <unordered_map>
 
@@ -76,8 +78,23 @@ void ObjectMotionTable::Build(const std::vector<std::unique_ptr<SceneObject>>& s
                           (next[row * 3] * c[0] + next[row * 3 + 1] * c[1] + next[row * 3 + 2] * c[2]);
     }
     pose[15] = 1.0;
-    groups_[g].poses.push_back(pose);
+    Group& group = groups_[g];
+    const bool fits = std::all_of(pose.begin(), pose.end(),
+                                  [](double v) { return std::fabs(v) <= std::numeric_limits<float>::max(); });
+    if (!fits && group.firstOverflow == SIZE_MAX) {
+      group.firstOverflow = group.poses.size();
+      group.overflowLine = move->line;
+    }
+    group.poses.push_back(pose);
   }
+}
+
+ObjectMotionTable::Overflow ObjectMotionTable::OverflowAt(int64_t frame) const {
+  if (frame < 0) return {};
+  for (const Group& g : groups_) {
+    if (g.firstOverflow != SIZE_MAX && static_cast<uint64_t>(frame) >= g.firstOverflow) return {g.overflowLine, g.id};
+  }
+  return {};
 }
 
 const RigidPose& ObjectMotionTable::Pose(std::size_t group, int64_t frame) const {

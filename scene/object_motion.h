@@ -48,11 +48,21 @@ class ObjectMotionTable {
   }
   // The group's pose at a frame (identity before frame 0).
   const RigidPose& Pose(std::size_t group, int64_t frame) const;
+  // A MOVE line from which a pose at `frame` no longer fits the renderer's
+  // float matrices (an accumulated motion that overflows): its line and id,
+  // or line 0 when every pose of that frame fits.
+  struct Overflow {
+    int line = 0;
+    int32_t id = 0;
+  };
+  Overflow OverflowAt(int64_t frame) const;
 
  private:
   struct Group {
     int32_t id = 0;
     std::vector<RigidPose> poses;  // after MOVE line 0, 1, ...
+    std::size_t firstOverflow = SIZE_MAX;  // index of the first pose that does not fit a float
+    int overflowLine = 0;
   };
   std::vector<Group> groups_;
   std::vector<int> solidGroup_;
