@@ -103,7 +103,8 @@ std::vector<OptionDefinition> MakeTable() {
   table.push_back({"avi", 0, nullptr, "after the runs, build L.avi / P.avi in the output directory",
                    [](CliOptions& o, const std::string&) { o.avi = true; }});
   table.push_back({"outputs", 0, "LIST",
-                   "files per frame, comma separated: classic, pfm, depth, kitti, png, masks, flow; default classic",
+                   "files per frame, comma separated: classic, pfm, depth, kitti, png, masks, flow, ids16; "
+                   "default classic",
                    [](CliOptions& o, const std::string& v) {
                      o.outputsText = v;
                      o.outputsGiven = true;

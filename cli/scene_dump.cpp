@@ -36,6 +36,7 @@ const char* ClassName(int32_t kind) {
     case kPlane: return "Plane";
     case kQuad: return "Quad";
     case kCylinder: return "Cylinder";
+    case kObjectMove: return "ObjectMove";
     default: return "SceneObject";
   }
 }
@@ -148,6 +149,8 @@ std::string SceneDumpJson(const std::string& fileName, const std::vector<std::st
   out += ", \"noise\": " + JsonNumber(prefs.noise) + "},\n";
   WriteObjectList(out, "solidObjects", model.solidObjects);
   WriteObjectList(out, "egoFrames", model.egoFrames);
+  // Only scenes with MOVE lines have the list: older dumps keep their text.
+  if (!model.objectMoves.empty()) WriteObjectList(out, "objectMoves", model.objectMoves);
   out += "  \"errors\": [";
   for (std::size_t k = 0; k < notifier.messages.size(); ++k) {
     out += k == 0 ? "\n    " : ",\n    ";

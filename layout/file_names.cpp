@@ -37,6 +37,7 @@ enum class Product {
   DisparityPfm, DepthPfm, Disparity16, DisparityNoc16, ImagePng, CleanImagePng, Mask, ScratchPfm, FrameCalibration,
   FlowFlo, Flow16, DisparityChange, FlowMask,
   NextImagePng, NextDisparity16, NextDisparityNoc16, FlowNoc16, FlowFuturePfm, FlowPastPfm, DisparityChangePast,
+  Ids16,
 };
 
 struct Pattern {
@@ -69,6 +70,9 @@ constexpr std::array kPatterns{
     Pattern{LayoutOf::NotSceneFlow, Product::DisparityChange, Camera::Right, "dispchange_#.pfm"},
     Pattern{LayoutOf::NotSceneFlow, Product::FlowMask, Camera::Left, "lflowmask_#.png"},
     Pattern{LayoutOf::NotSceneFlow, Product::FlowMask, Camera::Right, "flowmask_#.png"},
+    // The 16-bit id map, beside the flow.
+    Pattern{LayoutOf::NotSceneFlow, Product::Ids16, Camera::Left, "lids16_#.png"},
+    Pattern{LayoutOf::NotSceneFlow, Product::Ids16, Camera::Right, "ids16_#.png"},
     // Classic layout's dataset products.
     Pattern{LayoutOf::Classic, Product::DisparityPfm, Camera::Left, "ldisp_#.pfm"},
     Pattern{LayoutOf::Classic, Product::DisparityPfm, Camera::Right, "disp_#.pfm"},
@@ -129,11 +133,13 @@ constexpr std::array kPatterns{
             "../disparity_change/&/into_past/left/%.pfm"},
     Pattern{LayoutOf::SceneFlow, Product::DisparityChangePast, Camera::Right,
             "../disparity_change/&/into_past/right/%.pfm"},
+    Pattern{LayoutOf::SceneFlow, Product::Ids16, Camera::Left, "../object_ids/&/left/%.png"},
+    Pattern{LayoutOf::SceneFlow, Product::Ids16, Camera::Right, "../object_ids/&/right/%.png"},
 };
 
 // The top folders of the scene-flow tree in the output root.
-constexpr std::array<std::string_view, 5> kSceneFlowProducts{"frames_cleanpass", "frames_finalpass", "disparity",
-                                                             "optical_flow", "disparity_change"};
+constexpr std::array<std::string_view, 6> kSceneFlowProducts{"frames_cleanpass", "frames_finalpass", "disparity",
+                                                             "optical_flow", "disparity_change", "object_ids"};
 
 bool Matches(Camera camera, bool right) {
   return camera == Camera::Both || (camera == Camera::Right) == right;
@@ -353,6 +359,7 @@ DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayou
   n.flowFuturePfm = name(Product::FlowFuturePfm);
   n.flowPastPfm = name(Product::FlowPastPfm);
   n.disparityChangePast = name(Product::DisparityChangePast);
+  n.ids16 = name(Product::Ids16);
   return n;
 }
 

@@ -116,6 +116,9 @@ struct DatasetFileNames {
   std::string flowFuturePfm;  // optical_flow/.../into_future/left/OpticalFlowIntoFuture_FFFF_L.pfm
   std::string flowPastPfm;    // optical_flow/.../into_past/left/OpticalFlowIntoPast_FFFF_L.pfm
   std::string disparityChangePast;  // disparity_change/.../into_past/left/FFFF.pfm
+  // The 16-bit id map: lids16_NNNN.png / ids16_NNNN.png in the sequence
+  // folder; scene flow: object_ids/.../{left,right}/FFFF.png.
+  std::string ids16;
 };
 DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayout layout, bool rightCamera,
                                       int32_t frame, const SceneFlowNaming& sceneFlow = {});

@@ -198,6 +198,7 @@ void Renderer::SetupProjection(int width, int height, bool antiAlias) {
 
 void Renderer::SetupRendering(int width, int height, bool antiAlias) {
   rig_.FrameCounter = -1;
+  objectFrame_ = -1;  // the camera starts again: so do the solids
   if (!Current()) return;
   SetupProjection(width, height, antiAlias);
   glMatrixMode(GL_MODELVIEW);
@@ -260,6 +261,11 @@ void Renderer::DrawScene(bool applyEgo, int skipId, double azimuth, double eleva
       static_cast<std::size_t>(rig_.FrameCounter) < scene_.egoFrames.size()) {
     const CameraMotion& ego = *scene_.egoFrames[static_cast<std::size_t>(rig_.FrameCounter)];
     ApplyCameraMotion(ego);
+    objectFrame_ = rig_.FrameCounter;
+    if (const ObjectMotionTable::Overflow o = scene_.motion.OverflowAt(objectFrame_); o.line != 0) {
+      throw Error(LineLocation(editor_.SceneName(), o.line) + "MOVE: the motion of id " + std::to_string(o.id) +
+                  " is no longer a finite number (the accumulated motion overflows)");
+    }
     const MotionLogLines lines = FormatMotionLog(ego.position, ego.rotation, decimalSeparator_);
     editor_.AppendMotionLog(lines.table, lines.plain);
     // A motion that overflows (an EGO of 1e308, or many that add up) would
@@ -299,6 +305,17 @@ void Renderer::ReplayCameraMotion(std::size_t frames) {
   glMatrixMode(GL_PROJECTION);
   for (std::size_t f = 0; f < frames && f < scene_.egoFrames.size(); ++f) ApplyCameraMotion(*scene_.egoFrames[f]);
   glMatrixMode(GL_MODELVIEW);
+  objectFrame_ = static_cast<int32_t>(std::min(frames, scene_.egoFrames.size())) - 1;
+}
+
+void Renderer::ApplyObjectMotion(std::size_t index) const {
+  const int group = scene_.motion.GroupOfSolid(index);
+  if (group < 0) return;
+  const RigidPose& p = scene_.motion.Pose(static_cast<std::size_t>(group), objectFrame_);
+  // Row-major to the GL's column-major order.
+  const GLdouble m[16] = {p[0], p[4], p[8],  p[12], p[1], p[5], p[9],  p[13],
+                          p[2], p[6], p[10], p[14], p[3], p[7], p[11], p[15]};
+  glMultMatrixd(m);
 }
 
 void Renderer::LoadProjectionMatrix(const std::array<double, 16>& m) {
@@ -314,9 +331,12 @@ void Renderer::DrawObjects(int skipId) {
   if (!Current()) return;
   const bool logMatrices = editor_.MatrixLogEnabled();
   std::array<double, 16> matrix{};
-  for (const std::unique_ptr<SceneObject>& object : scene_.solidObjects) {
+  const bool moving = !scene_.motion.Empty();
+  for (std::size_t index = 0; index < scene_.solidObjects.size(); ++index) {
+    const std::unique_ptr<SceneObject>& object = scene_.solidObjects[index];
     if (skipId != kSkipNone && object->id == skipId) continue;
     glPushMatrix();
+    if (moving) ApplyObjectMotion(index);
     object->Draw(*painter_);
     if (logMatrices) {
       glGetDoublev(GL_MODELVIEW_MATRIX, matrix.data());
@@ -365,6 +385,7 @@ void Renderer::FreeTextures() {
 
 void Renderer::ClearScene() {
   scene_.Clear();
+  objectFrame_ = -1;
   if (prefs_ != nullptr) prefs_->fog = false;
 }
 

@@ -162,6 +162,11 @@ class Renderer {
   // set; true throws Cancelled there, the GL state left as it was.
   void SetCancelCheck(std::function<bool()> cancelled) { cancelCheck_ = std::move(cancelled); }
 
+  // The frame whose MOVE poses the solids are drawn in: set by every drawing
+  // that applies a frame's camera motion (and by ReplayCameraMotion), -1
+  // (as written) for a new scene.
+  int32_t ObjectFrame() const { return objectFrame_; }
+
   // Called after every presented drawing (the desktop renderer shows it).
   std::function<void()> onPresented;
 
@@ -176,6 +181,10 @@ class Renderer {
   // One frame's camera motion, multiplied onto the current matrix (the
   // projection) in 256 steps, as the renderer accumulates it.
   static void ApplyCameraMotion(const CameraMotion& ego);
+  // Multiplies solid `index`'s MOVE pose at ObjectFrame onto the modelview
+  // matrix; nothing for a solid that does not move.
+  void ApplyObjectMotion(std::size_t index) const;
+  int32_t objectFrame_ = -1;
 
   RenderSettings& settings_;
   EditorLink& editor_;

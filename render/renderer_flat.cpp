@@ -79,6 +79,7 @@ bool Renderer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::
       const auto high = static_cast<GLubyte>(codes[i] >> 8);
       glColor4ub(low, high, low, high);
       glPushMatrix();
+      if (!scene_.motion.Empty()) ApplyObjectMotion(order[i]);
       scene_.solidObjects[order[i]]->Draw(*painter_);
       glPopMatrix();
     }

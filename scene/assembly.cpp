@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include "scene/scene_line_parser.h"
@@ -70,7 +71,10 @@ void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_
                                 " has no usable normal (a, b and c are all 0) and is not drawn");
       }
     }
-    if (object->kind == kCameraMotion) {
+    if (object->kind == kObjectMove) {
+      model.objectMoves.emplace_back(static_cast<ObjectMove*>(object.release()));
+      model.objectMoves.back()->line = lineNumber;
+    } else if (object->kind == kCameraMotion) {
       // Only CameraMotion objects carry kind 0.
       model.egoFrames.emplace_back(static_cast<CameraMotion*>(object.release()));
       model.egoFrames.back()->line = lineNumber;
@@ -78,6 +82,17 @@ void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_
       model.solidObjects.push_back(std::move(object));
     }
   }
+  // A MOVE line whose id no solid has moves nothing: said once per id.
+  std::unordered_set<int32_t> seen;
+  for (const auto& solid : model.solidObjects)
+    if (solid) seen.insert(solid->id);
+  for (const auto& move : model.objectMoves) {
+    if (!seen.insert(move->id).second) continue;
+    notifier.NotifyLine(move->line, "",
+                        "Warning: MOVE names id " + std::to_string(move->id) +
+                            ", which no solid has; it moves nothing");
+  }
+  model.motion.Build(model.solidObjects, model.objectMoves);
 }
 
 }  // namespace tovimar

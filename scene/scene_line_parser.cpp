@@ -44,7 +44,7 @@ std::string NumberText(double v) {
 
 constexpr std::string_view kKeywords[] = {"WALEC", "CYLINDER", "KULA", "SPHERE", "PROST", "CUBOID",
                                           "EGO", "PLANE", "CZWOR", "QUADRILATERAL", "QUAD", "FOG",
-                                          "BASELINE", "FOCALLENGTH", "NOISE"};
+                                          "BASELINE", "FOCALLENGTH", "NOISE", "MOVE"};
 
 bool IsKeyword(std::string_view word) {
   for (std::string_view k : kKeywords) {
@@ -119,6 +119,21 @@ std::unique_ptr<SceneObject> SceneLineParser::ParseLine(std::string line, const 
                                " numbers; the numbers after them are ignored");
     }
     ++counter;
+  }
+
+  if (keyword == "MOVE") {
+    // MOVE; id; tx; ty; tz; ax; ay; az: exactly seven numbers, or the line
+    // moves nothing (a frame's motion must not be guessed).
+    if (counter != 8) {
+      notifier_.Notify("", "MOVE needs an id and six numbers (MOVE; id; tx; ty; tz; ax; ay; az), this line has " +
+                               std::to_string(counter - 1) + "; the line is ignored");
+      return nullptr;
+    }
+    auto move = std::make_unique<ObjectMove>();
+    move->SetId(TruncatedId(num[1]));
+    move->SetPosition(num[2], num[3], num[4]);
+    move->SetRotation(num[5], num[6], num[7]);
+    return move;
   }
 
   std::unique_ptr<SceneObject> object;

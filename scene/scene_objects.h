@@ -33,6 +33,7 @@ enum ObjectKind : int32_t {
   kPlane = 3,
   kQuad = 4,
   kCylinder = 5,
+  kObjectMove = 6,
 };
 
 class SceneObject {
@@ -111,6 +112,14 @@ class CameraMotion : public SceneObject {
  public:
   CameraMotion() : SceneObject(kCameraMotion) {}
   int line = 0;  // scene line it came from (0: not from a scene file), for messages
+};
+
+// One MOVE line: the motion of the solids with `id` at one frame; position
+// holds the translation, rotation the angles in degrees about world x, y, z.
+class ObjectMove : public SceneObject {
+ public:
+  ObjectMove() : SceneObject(kObjectMove) {}
+  int line = 0;  // scene line it came from, for messages
 };
 
 }  // namespace tovimar

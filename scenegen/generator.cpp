@@ -129,8 +129,16 @@ bool InsideRegion(const Vec& p, double roam) {
 
 // ------------------------------------------------------------ scene lines
 
+// A solid as written: for the motions drawn after the scene.
+struct Placed {
+  int id = 0;
+  Vec position{};
+  double bound = 0.0;
+};
+
 struct Writer {
   std::string text;
+  std::vector<Placed> placed;  // the solids written by WriteSolid
   std::vector<int> ids;  // shuffled 1..255, taken from the back
   Pcg32& rng;
   const GeneratorOptions& o;
@@ -190,6 +198,7 @@ struct Shape {
 
 void WriteSolid(Writer& w, const Shape& s, const Vec& p, const Vec& rotation) {
   std::vector<double> n = w.Head(w.Texture(w.o.textureChance), 0.1);
+  w.placed.push_back({static_cast<int>(n[0]), p, s.Bound()});
   n.insert(n.end(), {p[0], p[1], p[2], rotation[0], rotation[1], rotation[2]});
   switch (s.kind) {
     case Kind::Sphere:
@@ -358,12 +367,223 @@ void CameraPath(Writer& w) {
   }
 }
 
+// flying with `moving`: FlyingThings-style motion, a constant random step
+// and turn per frame for a share of the solids (frame 0 as written). From a
+// stream of its own, so the lines before are those of a scene without it. A
+// solid whose steps would bring it too near the camera's region only turns.
+void FlyingMotion(Writer& w, int index) {
+  const GeneratorOptions& o = w.o;
+  uint64_t mix = o.seed ^ 0x6d6f76656d656e74ULL;  // "movement"
+  Pcg32 rng(SplitMix64(mix), static_cast<uint64_t>(index));
+  struct Mover {
+    int id;
+    Vec step, turn;
+  };
+  std::vector<Mover> movers;
+  for (const Placed& solid : w.placed) {
+    if (!rng.Chance(o.moving)) continue;
+    Mover m{solid.id, {}, {}};
+    for (int i = 0; i < 3; ++i) m.step[i] = Q(rng.Uniform(-o.moveSpeed, o.moveSpeed));
+    for (int i = 0; i < 3; ++i) m.turn[i] = Q(rng.Uniform(-o.moveTurn, o.moveTurn));
+    for (int frame = 1; frame < o.frames; ++frame) {
+      const Vec p{solid.position[0] + frame * m.step[0], solid.position[1] + frame * m.step[1],
+                  solid.position[2] + frame * m.step[2]};
+      if (DistanceToRegion(p, o.roam) <= solid.bound + kNearPlane + kClearance) {
+        m.step = {};
+        break;
+      }
+    }
+    movers.push_back(m);
+  }
+  for (int frame = 0; frame < o.frames; ++frame) {
+    for (const Mover& m : movers) {
+      const Vec& t = frame == 0 ? Vec{} : m.step;
+      const Vec& a = frame == 0 ? Vec{} : m.turn;
+      w.Line("MOVE", {static_cast<double>(m.id), t[0], t[1], t[2], a[0], a[1], a[2]}, 1);
+    }
+  }
+}
+
+// ------------------------------------------------------------ street
+
+// Metres, with KITTI's camera: 1.65 above the ground, 0.54 baseline, 721.5 px
+// focal length. The road runs along +y; the camera drives in the lane at
+// x = 0, the oncoming lane is at x = -3.5.
+constexpr double kStreetGround = -1.65;
+constexpr double kLane = 3.5;
+constexpr double kSegment = 10.0;   // length of one road and pavement quad
+constexpr double kSkyAhead = 33.0;  // the sky quad, inside the far plane (34)
+
+// The camera's path: a constant step along its heading, with small turns
+// that keep it near the lane's centre. Returns the camera position after
+// each EGO line (entry 0: the start).
+std::vector<Vec> StreetCamera(Writer& w) {
+  const GeneratorOptions& o = w.o;
+  Pcg32& rng = w.rng;
+  Rigid eye;
+  std::vector<Vec> positions;
+  double heading = 0.0, rate = 0.0;  // degrees, to the right
+  for (int frame = 0; frame < o.frames; ++frame) {
+    const Vec now = CameraOf(eye);
+    EgoMotion m;
+    if (frame > 0) {
+      rate = std::clamp(0.7 * rate + 0.3 * rng.Uniform(-1.0, 1.0) * o.turn - 0.15 * heading - 0.5 * now[0], -o.turn,
+                        o.turn);
+      m.a = {0.0, Q(rate), 0.0};
+      const double turned = heading + m.a[1];
+      const Vec target{now[0] + o.streetSpeed * SinDeg(turned), now[1] + o.streetSpeed * CosDeg(turned), now[2]};
+      // The new camera is R^T (c - T) of the old one (eye axes: x, z, -y from
+      // the start); T = A t is linear in the line's translation t.
+      const Rigid turn = Motion(EgoMotion{{0, 0, 0}, m.a});
+      const Vec c{now[0] - kCameraStart[0], now[2] - kCameraStart[2], -(now[1] - kCameraStart[1])};
+      const Vec e{target[0] - kCameraStart[0], target[2] - kCameraStart[2], -(target[1] - kCameraStart[1])};
+      Vec need{};
+      for (int i = 0; i < 3; ++i)
+        need[i] = c[i] - (turn.r[i][0] * e[0] + turn.r[i][1] * e[1] + turn.r[i][2] * e[2]) - turn.t[i];
+      double a[3][3];
+      for (int j = 0; j < 3; ++j) {
+        EgoMotion unit{{0, 0, 0}, m.a};
+        unit.t[j] = 1.0;
+        const Rigid column = Motion(unit);
+        for (int i = 0; i < 3; ++i) a[i][j] = column.t[i] - turn.t[i];
+      }
+      auto det = [](const double (&x)[3][3]) {
+        return x[0][0] * (x[1][1] * x[2][2] - x[1][2] * x[2][1]) - x[0][1] * (x[1][0] * x[2][2] - x[1][2] * x[2][0]) +
+               x[0][2] * (x[1][0] * x[2][1] - x[1][1] * x[2][0]);
+      };
+      const double d = det(a);
+      for (int j = 0; j < 3; ++j) {
+        double b[3][3];
+        for (int i = 0; i < 3; ++i)
+          for (int k = 0; k < 3; ++k) b[i][k] = k == j ? need[i] : a[i][k];
+        m.t[j] = Q(det(b) / d);
+      }
+    }
+    eye = Compose(eye, Motion(m));
+    heading += m.a[1];
+    positions.push_back(CameraOf(eye));
+    w.Line("EGO", {m.t[0], m.t[1], m.t[2], m.a[0], m.a[1], m.a[2]});
+  }
+  return positions;
+}
+
+void StreetScene(Writer& w) {
+  const GeneratorOptions& o = w.o;
+  Pcg32& rng = w.rng;
+  w.Line("FOCALLENGTH", {721.5});
+  w.Line("BASELINE", {0.54});
+  const double travel = o.streetSpeed * (o.frames - 1);
+  const double y0 = kCameraStart[1] - kSegment;
+  const double y1 = kCameraStart[1] + travel + kSkyAhead + kSegment;
+  const double roadLeft = -1.5 * kLane, roadRight = 0.5 * kLane;
+  const double walk = Q(rng.Uniform(2.5, 4.0));
+  const double kerb = kStreetGround + 0.15;
+  auto line = [&w](const char* keyword, int id, int texture, const Vec& colour, const std::vector<double>& rest) {
+    std::vector<double> n{static_cast<double>(id), static_cast<double>(texture), colour[0], colour[1], colour[2]};
+    n.insert(n.end(), rest.begin(), rest.end());
+    w.Line(keyword, n, 2);
+  };
+  auto flat = [&](int id, int texture, const Vec& colour, double xa, double xb, double ya, double yb, double z) {
+    line("QUAD", id, texture, colour, {xa, ya, z, xb, ya, z, xb, yb, z, xa, yb, z});
+  };
+  auto grey = [&rng](double lo, double hi) {
+    const double g = Q(rng.Uniform(lo, hi));
+    return Vec{g, g, g};
+  };
+  // Ground, road and pavements (ids 1, 2, 3), in segments so textures keep their scale.
+  // Draws in separate statements: the order of a call's arguments is not fixed.
+  const int groundTexture = w.Texture(0.5);
+  const Vec ground = grey(0.3, 0.6);
+  line("PLANE", 1, groundTexture, ground, {0.0, 0.0, 1.0, 0.0, 0.0, kStreetGround});
+  const int roadTexture = static_cast<int>(rng.Below(kTextureCount));
+  const int walkTexture = static_cast<int>(rng.Below(kTextureCount));
+  const Vec road = grey(0.3, 0.5), pavement = grey(0.6, 0.85);
+  for (double y = y0; y < y1; y += kSegment) {
+    const double ya = Q(y), yb = Q(y + kSegment);
+    flat(2, roadTexture, road, roadLeft, roadRight, ya, yb, Q(kStreetGround + 0.01));
+    flat(3, walkTexture, pavement, roadRight, Q(roadRight + walk), ya, yb, Q(kerb));
+    flat(3, walkTexture, pavement, Q(roadLeft - walk), roadLeft, ya, yb, Q(kerb));
+  }
+  // The sky (id 4): a quad ahead that moves with the camera.
+  const double skyY = Q(kCameraStart[1] + kSkyAhead);
+  line("QUAD", 4, -1, {Q(rng.Uniform(0.55, 0.7)), Q(rng.Uniform(0.7, 0.8)), Q(rng.Uniform(0.85, 1.0))},
+       {-40.0, skyY, kStreetGround, 40.0, skyY, kStreetGround, 40.0, skyY, 30.0, -40.0, skyY, 30.0});
+  int nextId = 5;
+  // Vehicles: boxes and cylinders lying along the road, each lane at one
+  // speed (so none drives into another), the own lane's no slower than the
+  // camera and starting ahead of it.
+  struct Vehicle {
+    int id;
+    double step;
+  };
+  std::vector<Vehicle> vehicles;
+  const double ownSpeed = o.streetSpeed * rng.Uniform(1.0, 1.3);
+  const double otherSpeed = -o.streetSpeed * rng.Uniform(0.8, 1.3);
+  double ownY = kCameraStart[1] + 8.0, otherY = kCameraStart[1] + 4.0;
+  const int count = DrawCount(rng, *o.objects);
+  for (int k = 0; k < count; ++k) {
+    const bool own = rng.Chance(0.5);
+    double& y = own ? ownY : otherY;
+    const double x = own ? 0.0 : -kLane;
+    const int id = nextId++;
+    const int texture = w.Texture(0.5);
+    const Vec colour{Q(rng.Uniform(0.1, 1.0)), Q(rng.Uniform(0.1, 1.0)), Q(rng.Uniform(0.1, 1.0))};
+    double length = 0.0;
+    if (rng.Chance(0.7)) {  // a car or a van
+      const double hx = Q(rng.Uniform(0.8, 1.0)), hy = Q(rng.Uniform(1.9, 2.6)), hz = Q(rng.Uniform(0.6, 1.1));
+      length = 2.0 * hy;
+      line("CUBOID", id, texture, colour, {Q(x), Q(y + hy), Q(kStreetGround + 0.3 + hz), 0.0, 0.0, 0.0, hx, hy, hz});
+    } else {  // a tanker: a cylinder lying along the road
+      const double r = Q(rng.Uniform(0.9, 1.2));
+      length = Q(rng.Uniform(5.0, 8.0));
+      line("CYLINDER", id, texture, colour, {Q(x), Q(y), Q(kStreetGround + 0.4 + r), -90.0, 0.0, 0.0, r, r, length});
+    }
+    y += length + rng.Uniform(6.0, 18.0);
+    vehicles.push_back({id, Q(own ? ownSpeed : otherSpeed)});
+  }
+  // Poles and houses along both sides.
+  for (const double side : {1.0, -1.0}) {
+    const double edge = side > 0 ? roadRight + walk : roadLeft - walk;
+    for (double y = y0 + rng.Uniform(0.0, 10.0); y < y1; y += rng.Uniform(12.0, 25.0)) {
+      const double r = Q(rng.Uniform(0.08, 0.14));
+      const int texture = w.Texture(0.3);
+      const Vec colour = grey(0.3, 0.7);
+      const double height = Q(rng.Uniform(4.0, 7.0));
+      line("CYLINDER", nextId++, texture, colour,
+           {Q(side > 0 ? roadRight + 0.5 : roadLeft - 0.5), Q(y), Q(kerb), 0.0, 0.0, 0.0, r, r, height});
+    }
+    for (double y = y0; y < y1;) {
+      const double length = rng.Uniform(6.0, 14.0), depth = rng.Uniform(6.0, 10.0), height = rng.Uniform(4.0, 12.0);
+      const double setback = rng.Uniform(0.0, 2.0);
+      const Vec colour{Q(rng.Uniform(0.4, 1.0)), Q(rng.Uniform(0.4, 1.0)), Q(rng.Uniform(0.4, 1.0))};
+      const int texture = static_cast<int>(rng.Below(kTextureCount));
+      line("CUBOID", nextId++, texture, colour,
+           {Q(edge + side * (setback + 0.5 * depth)), Q(y + 0.5 * length), Q(kStreetGround + 0.5 * height), 0.0, 0.0,
+            0.0, Q(0.5 * depth), Q(0.5 * length), Q(0.5 * height)});
+      y += length + rng.Uniform(0.5, 4.0);
+    }
+  }
+  const std::vector<Vec> camera = StreetCamera(w);
+  // Frame 0 as written; then the vehicles drive and the sky keeps its place
+  // ahead of the camera.
+  for (int frame = 0; frame < o.frames; ++frame) {
+    const std::size_t f = static_cast<std::size_t>(frame);
+    Vec sky{};
+    if (frame > 0) {
+      for (int i = 0; i < 3; ++i) sky[i] = Q(camera[f][i] - camera[f - 1][i]);
+    }
+    w.Line("MOVE", {4.0, sky[0], sky[1], sky[2], 0.0, 0.0, 0.0}, 1);
+    for (const Vehicle& v : vehicles)
+      w.Line("MOVE", {static_cast<double>(v.id), 0.0, frame == 0 ? 0.0 : v.step, 0.0, 0.0, 0.0, 0.0}, 1);
+  }
+}
+
 std::string RangeText(const Range& r) { return Shortest(r.lo) + "," + Shortest(r.hi); }
 
 // The comment lines at the top: no ';' and no keyword, so they never convert.
 std::string Header(const GeneratorOptions& o, int index) {
   std::string text = "// tovimar-scenegen preset ";
-  text += o.preset == Preset::Flying ? "flying" : "room";
+  text += o.preset == Preset::Flying ? "flying" : o.preset == Preset::Room ? "room" : "street";
   text += " seed " + std::to_string(o.seed) + " scene " + std::to_string(index) + "\n";
   text += "// options --frames " + std::to_string(o.frames) + " --objects " + RangeText(*o.objects) + " --size " +
           RangeText(*o.size) + " --depth " + RangeText(o.depth) + " --noise " + RangeText(o.noise) +
@@ -372,6 +592,12 @@ std::string Header(const GeneratorOptions& o, int index) {
           "\n// options --speed " + Shortest(o.speed) + " --turn " + Shortest(o.turn) + " --roam " +
           Shortest(o.roam) + " --room-width " + RangeText(o.roomWidth) + " --room-length " +
           RangeText(o.roomLength) + " --room-height " + RangeText(o.roomHeight) + "\n";
+  // Options that older scenes did not have appear only when they act.
+  if (o.preset == Preset::Flying && o.moving > 0.0) {
+    text += "// options --moving " + Shortest(o.moving) + " --move-speed " + Shortest(o.moveSpeed) +
+            " --move-turn " + Shortest(o.moveTurn) + "\n";
+  }
+  if (o.preset == Preset::Street) text += "// options --street-speed " + Shortest(o.streetSpeed) + "\n";
   return text;
 }
 
@@ -380,7 +606,7 @@ std::string Header(const GeneratorOptions& o, int index) {
 GeneratorOptions GeneratorOptions::Resolved() const {
   GeneratorOptions r = *this;
   const bool flying = preset == Preset::Flying;
-  if (!r.objects) r.objects = flying ? Range{8, 20} : Range{4, 10};
+  if (!r.objects) r.objects = flying ? Range{8, 20} : Range{4, 10};  // street: vehicles
   if (!r.size) r.size = flying ? Range{0.15, 0.7} : Range{0.2, 0.6};
   return r;
 }
@@ -399,12 +625,17 @@ std::string GenerateScene(const GeneratorOptions& options, int index) {
   w.text = Header(o, index);
   w.Line("NOISE", {Q(rng.Uniform(o.noise.lo, o.noise.hi))});
   if (rng.Chance(o.fogChance)) w.text += "FOG;\n";
+  if (o.preset == Preset::Street) {
+    StreetScene(w);
+    return w.text;
+  }
   if (o.preset == Preset::Flying) {
     FlyingScene(w);
   } else {
     RoomScene(w);
   }
   CameraPath(w);
+  if (o.preset == Preset::Flying && o.moving > 0.0) FlyingMotion(w, index);
   return w.text;
 }
 

@@ -1,12 +1,17 @@
 #pragma once
-// Random scenes in Tovimar's scene language. Two presets:
+// Random scenes in Tovimar's scene language. Three presets:
 //  flying: many solids floating at random depths in front of a textured
-//          background quad (optionally over a floor plane);
+//          background quad (optionally over a floor plane); with `moving`,
+//          a share of them move on their own (MOVE lines);
 //  room:   a textured room (QUAD walls, floor and ceiling) with furniture-like
-//          boxes, cylinders, cones and balls standing on the floor.
-// Every scene has a smooth random camera path (one EGO line per frame) that
-// keeps the camera within `roam` of its start on each axis, and no solid comes
-// nearer than the near clipping plane to that region.
+//          boxes, cylinders, cones and balls standing on the floor;
+//  street: a road with pavements on a ground plane, houses and poles along
+//          it, vehicles (boxes and cylinders) driving both ways, a sky quad;
+//          the camera drives along the road with small turns (KITTI-like
+//          focal length and baseline).
+// Flying and room scenes have a smooth random camera path (one EGO line per
+// frame) that keeps the camera within `roam` of its start on each axis, and
+// no solid comes nearer than the near clipping plane to that region.
 // Scene k of a seed depends only on the seed, k and the options: the draws
 // come from PCG32 stream k seeded by SplitMix64(seed).
 #include <array>
@@ -18,7 +23,7 @@
 
 namespace tovimar::scenegen {
 
-enum class Preset { Flying, Room };
+enum class Preset { Flying, Room, Street };
 
 struct Range {
   double lo = 0.0;
@@ -50,6 +55,14 @@ struct GeneratorOptions {
   Range roomWidth{3.0, 6.0};
   Range roomLength{8.0, 14.0};
   Range roomHeight{2.6, 3.4};
+  // flying: the share of solids that move on their own, their largest step
+  // per frame and axis and their largest turn per frame and axis (degrees).
+  // Drawn from a random stream of their own: 0 (the default) leaves the
+  // scene text as it was without them.
+  double moving = 0.0;
+  double moveSpeed = 0.05;
+  double moveTurn = 2.0;
+  double streetSpeed = 0.8;  // street: the camera's step per frame, metres
 
   // The options with the preset's defaults filled in.
   GeneratorOptions Resolved() const;

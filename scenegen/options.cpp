@@ -66,11 +66,12 @@ struct Row {
 const std::vector<Row>& Rows() {
   static const std::vector<Row> rows = {
       {"help", nullptr, "show this help and exit", [](GeneratorOptions& o, const std::string&) { o.help = true; }},
-      {"preset", "NAME", "flying or room; default flying",
+      {"preset", "NAME", "flying, room or street; default flying",
        [](GeneratorOptions& o, const std::string& v) {
          if (v == "flying") o.preset = Preset::Flying;
          else if (v == "room") o.preset = Preset::Room;
-         else throw OptionError("'" + v + "' is not flying or room");
+         else if (v == "street") o.preset = Preset::Street;
+         else throw OptionError("'" + v + "' is not flying, room or street");
        }},
       {"seed", "S", "seed, a whole number 0..2^64-1; default 0",
        [](GeneratorOptions& o, const std::string& v) {
@@ -85,7 +86,7 @@ const std::vector<Row>& Rows() {
          if (v.empty()) throw OptionError("the folder name is empty");
          o.outDir = v;
        }},
-      {"objects", "MIN,MAX", "number of solids; default 8,20 (flying), 4,10 (room)",
+      {"objects", "MIN,MAX", "number of solids; default 8,20 (flying), 4,10 (room), vehicles 4,10 (street)",
        [](GeneratorOptions& o, const std::string& v) { o.objects = ParseRange(v); }},
       {"size", "MIN,MAX", "radius or half size of a solid; default 0.15,0.7 (flying), 0.2,0.6 (room)",
        [](GeneratorOptions& o, const std::string& v) { o.size = ParseRange(v); }},
@@ -113,6 +114,14 @@ const std::vector<Row>& Rows() {
        [](GeneratorOptions& o, const std::string& v) { o.roomLength = ParseRange(v); }},
       {"room-height", "MIN,MAX", "room: height; default 2.6,3.4",
        [](GeneratorOptions& o, const std::string& v) { o.roomHeight = ParseRange(v); }},
+      {"moving", "P", "flying: share of the solids that move on their own; default 0",
+       [](GeneratorOptions& o, const std::string& v) { o.moving = ParseNumber(v); }},
+      {"move-speed", "V", "flying: largest step of a moving solid per frame and axis; default 0.05",
+       [](GeneratorOptions& o, const std::string& v) { o.moveSpeed = ParseNumber(v); }},
+      {"move-turn", "DEG", "flying: largest turn of a moving solid per frame and axis, degrees; default 2",
+       [](GeneratorOptions& o, const std::string& v) { o.moveTurn = ParseNumber(v); }},
+      {"street-speed", "V", "street: the camera's step per frame, metres; default 0.8",
+       [](GeneratorOptions& o, const std::string& v) { o.streetSpeed = ParseNumber(v); }},
       {"textures", nullptr,
        "draw a texture set of its own for each scene, written beside it (scene_NNNNNN.textures/tex0.bmp ... "
        "tex10.bmp), which tovimar-render then uses",
@@ -139,6 +148,10 @@ void GeneratorOptions::Check() const {
   Within("--speed", r.speed, 0.0, 1.0);
   Within("--turn", r.turn, 0.0, 10.0);
   Within("--roam", r.roam, 0.0, 2.0);
+  Within("--moving", r.moving, 0.0, 1.0);
+  Within("--move-speed", r.moveSpeed, 0.0, 1.0);
+  Within("--move-turn", r.moveTurn, 0.0, 20.0);
+  Within("--street-speed", r.streetSpeed, 0.0, 3.0);
   // The renderer's far plane is 34 units away; the background stands 2 beyond the farthest solid.
   RangeWithin("--depth", r.depth, r.roam + 0.6, 28.0);
   const double wall = 2.0 * (r.roam + 0.6);  // the camera's region plus the near plane on both sides

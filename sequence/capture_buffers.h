@@ -45,6 +45,8 @@ struct CaptureBuffers {
   bool classicProducts = true;
   FrameTruth* truth = nullptr;    // when set, filled with the frame's float ground truth after capture
   bool truthWithDepth = false;    // the truth's depth too (depth maps, flow)
+  bool truthWithMotion = false;   // the truth's MOVE groups and poses (flow of a scene with MOVE lines)
+  bool truthWithIds = false;      // the truth's 16-bit id map
   // When set, filled with the camera image before its noise, RGB, top row first.
   std::vector<uint8_t>* cleanImage = nullptr;
   bool referencePaths = false;    // the plain serial noise and per-id redraws (benchmark, tests)

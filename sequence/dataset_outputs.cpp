@@ -23,7 +23,7 @@ struct NamedOutput {
 constexpr NamedOutput kOutputs[] = {
     {"classic", &OutputChoice::classic}, {"pfm", &OutputChoice::pfm},   {"depth", &OutputChoice::depth},
     {"kitti", &OutputChoice::kitti},     {"png", &OutputChoice::png},   {"masks", &OutputChoice::masks},
-    {"flow", &OutputChoice::flow},
+    {"flow", &OutputChoice::flow},       {"ids16", &OutputChoice::ids16},
 };
 
 std::string KnownOutputs() {
@@ -91,7 +91,7 @@ std::string ProductOutsideLayout(const OutputChoice& choice) {
     return false;
   };
   for (const NamedOutput& o : kOutputs)
-    if (choice.*(o.flag) && !holds(o.flag)) return o.name;
+    if (choice.*(o.flag) && o.flag != &OutputChoice::ids16 && !holds(o.flag)) return o.name;  // every layout holds ids
   return {};
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "layout/file_names.h"
+#include "scene/object_motion.h"
 
 namespace tovimar {
 
@@ -18,13 +19,14 @@ struct OutputChoice {
   bool png = false;     // camera image as PNG
   bool masks = false;   // occlusion masks (need both cameras)
   bool flow = false;    // optical flow and disparity change to the next frame
+  bool ids16 = false;   // 16-bit id map (ids 0..65534, 65535 unlabelled)
   DatasetLayout layout = DatasetLayout::Classic;
   // The scene-flow layout's split folder ("TRAIN/A"); no other layout uses it.
   std::string split = kDefaultSceneFlowSplit;
 
   bool operator==(const OutputChoice&) const = default;
   // Anything the classic layout writes besides the five classic files.
-  bool AnyExtra() const { return pfm || depth || kitti || png || masks || flow; }
+  bool AnyExtra() const { return pfm || depth || kitti || png || masks || flow || ids16; }
 };
 
 // "classic,pfm,masks": comma-separated names. Throws Error naming an unknown
@@ -59,7 +61,18 @@ struct FrameTruth {
   std::vector<float> disparity;  // float of the disparity text value; far plane where nothing was drawn
   std::vector<float> depth;      // distance along the viewing axis; far plane where nothing was drawn
   std::vector<uint8_t> valid;    // 1 where something was drawn (ground truth), else 0
+  // Scenes with MOVE lines (for flow): per pixel the MOVE group of the solid
+  // in front (ObjectMotionTable), -1 for still solids and the background,
+  // and each group's pose at this frame. Empty otherwise.
+  std::vector<int32_t> motionGroup;
+  std::vector<RigidPose> groupPoses;
+  // The 16-bit id map when asked for: the id of the solid in front, 65535
+  // where no id 0..65534 holds the pixel alone. Empty otherwise.
+  std::vector<uint16_t> ids;
 };
+
+// The value of the 16-bit id map where nothing is labelled.
+inline constexpr uint16_t kNoId16 = 65535;
 
 // From the read-back window depth (bottom row first) and the disparity values
 // (top row first) of one frame. The depth is filled only when withDepth is

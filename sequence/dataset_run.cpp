@@ -224,6 +224,14 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
   }
   record.kitti16NotFitting = notFitting;
 
+  if (o.ids16) {
+    if (truth.ids.size() != static_cast<std::size_t>(W) * static_cast<std::size_t>(H))
+      throw Error("Cannot create file " + n.ids16 + ": the frame has no id map");
+    MakeFolder(FolderOf(n.ids16));
+    WritePng16(n.ids16, truth.ids.data(), W, H, 1);
+    written(n.ids16);
+  }
+
   if (o.flow) WriteFlowOfPrevious(frame, truth, record.cameraToWorld, files);
 
   const bool wantMasks =

@@ -9,6 +9,7 @@
 #include "base/error.h"
 #include "render/renderer.h"
 #include "sequence/camera_noise.h"
+#include "sequence/object_labels.h"
 #include "sequence/segmentation.h"
 #include "sequence/segmentation_palette.h"
 
@@ -166,6 +167,10 @@ void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
     BuildSegmentationMap(renderer, palette, buffers);
   } else {
     BuildSegmentationMapFast(renderer, palette, buffers);
+  }
+  if (buffers.truth) {
+    // Only a scene with MOVE lines, or a run asking for the id map, draws once more.
+    LabelFrontSolids(renderer, buffers, buffers.truthWithMotion, buffers.truthWithIds, *buffers.truth);
   }
   if (buffers.timings) ++buffers.timings->frames;
 }

@@ -161,6 +161,8 @@ void RenderFrameSource::GenerateFrame() {
   buffers_.classicProducts = classic;
   buffers_.truth = run_ ? &truth_ : nullptr;
   buffers_.truthWithDepth = outputs.depth || outputs.flow;
+  buffers_.truthWithMotion = outputs.flow;
+  buffers_.truthWithIds = outputs.ids16;
   buffers_.cleanImage = run_ && outputs.layout == DatasetLayout::SceneFlow ? &clean_ : nullptr;
   const bool right = renderer_.GetRenderSettings().RightCamera();
   if (run_ && run_->rightCamera != right) {

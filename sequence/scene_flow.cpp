@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "io/bytes.h"
 #include "base/parallel_chunks.h"
@@ -22,7 +23,19 @@ void ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameT
   f.disparityChange.resize(n);
   f.mask.resize(n);
   // Camera k to camera k + 1: inverse(pose k+1) * pose k.
-  const Mat4 m = Multiply(Inverse(poseTo), poseFrom);
+  const Mat4 still = Multiply(Inverse(poseTo), poseFrom);
+  // A pixel of a solid that moves on its own: its point moves with its group
+  // from the pose at k to the pose at k + 1 (in world space) between the two
+  // cameras: inverse(pose k+1) * group(k+1) * inverse(group(k)) * pose k.
+  std::vector<Mat4> moved;
+  const bool moving = from.motionGroup.size() == static_cast<std::size_t>(W) * static_cast<std::size_t>(H) &&
+                      !from.groupPoses.empty() && from.groupPoses.size() == to.groupPoses.size();
+  if (moving) {
+    for (std::size_t g = 0; g < from.groupPoses.size(); ++g) {
+      const Mat4 world = Multiply(to.groupPoses[g], Inverse(from.groupPoses[g]));
+      moved.push_back(Multiply(Inverse(poseTo), Multiply(world, poseFrom)));
+    }
+  }
   (void)farPlane;  // a point moved beyond the far plane still projects: it keeps its flow
   const double bf = baseline * focalLength;
   const bool sameSize = to.width == W && to.height == H;
@@ -40,6 +53,8 @@ void ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameT
         const double z = from.depth[i];
         const double cx = (x - k.cx) * z / k.fx;
         const double cy = (y - k.cy) * z / k.fy;
+        const int group = moving ? from.motionGroup[i] : -1;
+        const Mat4& m = group >= 0 && static_cast<std::size_t>(group) < moved.size() ? moved[group] : still;
         const double px = m[0] * cx + m[1] * cy + m[2] * z + m[3];
         const double py = m[4] * cx + m[5] * cy + m[6] * z + m[7];
         const double pz = m[8] * cx + m[9] * cy + m[10] * z + m[11];

@@ -1,8 +1,9 @@
 #pragma once
 // Scene flow between two frames of one camera run: where the point a pixel
 // shows at frame k lands at frame k + 1 (optical flow), how its disparity
-// changes, and whether it is still visible there. Exact, because only the
-// camera moves and every pixel's depth and every pose are known.
+// changes, and whether it is still visible there. Exact, because every
+// pixel's depth, every camera pose and the pose of every solid that moves on
+// its own (MOVE lines) are known.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -31,7 +32,8 @@ struct SceneFlow {
 };
 
 // from: frame k (depth, valid); to: frame k + 1 of the same camera (its
-// rendered depth decides visibility). Poses are camera-to-world (OpenCV
+// rendered depth decides visibility). When `from` carries MOVE groups and
+// both frames carry their poses, a pixel of a moving solid moves with it. Poses are camera-to-world (OpenCV
 // axes); disparity is baseline * focalLength / depth.
 // The rows are shared between both threads (parallel_chunks.h); `out` keeps its
 // buffers from call to call.

@@ -192,6 +192,30 @@ TEST(SceneDumpJson, UnknownKeywordIsWarnedWithItsLine) {
   EXPECT_EQ(Items(dump.at("solidObjects")).size(), 1u);
 }
 
+TEST(SceneDumpJson, MoveLinesAreListedAndBadOnesReportedWithTheirLine) {
+  const Json dump = Dump({"SPHERE;7;-1;1;1;1;0;2;0;0;0;0;0.5", "MOVE;7;0.1;0;0;0;90;0", "MOVE;7;1;2",
+                          "MOVE;7;x;0;0;0;0;0", "MOVE;9;0;0;0;0;0;0", "EGO;0;0;0;0;0;0"});
+  const auto& moves = Items(dump.at("objectMoves"));
+  ASSERT_EQ(moves.size(), 3u);  // the line with too few numbers makes none
+  EXPECT_EQ(moves.at(0).at("class").get<std::string>(), "ObjectMove");
+  EXPECT_EQ(moves.at(0).at("id").get<double>(), 7);
+  EXPECT_EQ(moves.at(0).at("position").at(0).get<double>(), 0.1);
+  EXPECT_EQ(moves.at(0).at("rotation").at(1).get<double>(), 90.0);
+  const auto& errors = Items(dump.at("errors"));
+  ASSERT_EQ(errors.size(), 3u);
+  EXPECT_EQ(errors.at(0).at("line").get<double>(), 3);
+  EXPECT_EQ(errors.at(0).at("message").get<std::string>(),
+            "MOVE needs an id and six numbers (MOVE; id; tx; ty; tz; ax; ay; az), this line has 3; the line is "
+            "ignored");
+  EXPECT_EQ(errors.at(1).at("line").get<double>(), 4);
+  EXPECT_NE(errors.at(1).at("message").get<std::string>().find("Convert error"), std::string::npos);
+  EXPECT_EQ(errors.at(2).at("line").get<double>(), 5);
+  EXPECT_EQ(errors.at(2).at("message").get<std::string>(),
+            "Warning: MOVE names id 9, which no solid has; it moves nothing");
+  // A scene without MOVE lines has no such list (its dump is as before).
+  EXPECT_FALSE(Dump({"SPHERE;7"}).contains("objectMoves"));
+}
+
 TEST(SceneDumpJson, AnyFileNameAndAnyLines) {
   const std::string name = "odd \"name\"\\\n\xff\xfe.txt";
   const Json dump = Dump({std::string("KULA;\0\x01;\xff\"\\", 11), "EGO;\x80;1"}, name);

@@ -247,6 +247,13 @@ TEST_F(Work, MotionThatOverflowsNamesItsLine) {
   EXPECT_NE(Read(Path("err.txt")).find("s.txt:4: EGO: the camera motion is no longer a finite number"),
             std::string::npos)
       << Read(Path("err.txt"));
+  // An object's motion beyond the renderer's float matrices stops the run at its frame, naming its line.
+  Write("m.txt", "SPHERE;7;-1;200;40;40;0;4;0;0;0;0;1\nEGO;0;0;0;0;0;0\nEGO;0;0;0;0;0;0\nMOVE;7;0;0;0;0;0;0\nMOVE;7;1" +
+                     std::string(300, '0') + ";0;0;0;0;0\n");
+  EXPECT_EQ(Run("-q -r 32x24 -o out2 m.txt"), 1);
+  EXPECT_NE(Read(Path("err.txt")).find("m.txt:5: MOVE: the motion of id 7 is no longer a finite number"),
+            std::string::npos)
+      << Read(Path("err.txt"));
 }
 
 TEST_F(Work, AviNeedsFrames) {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -130,6 +131,11 @@ TEST(ScenegenDeterminism, SameSeedSameBytesAndAGoldenDigest) {
   // A change of the generator, its arithmetic or its number text changes these.
   EXPECT_EQ(Sha256(GenerateScene(Options(Preset::Flying, 20240611, 12), 2)), "6162fb463cab9b002904fe9c4d1d82dd8e766d9827049ad1db5fd48249cee781");
   EXPECT_EQ(Sha256(GenerateScene(Options(Preset::Room, 20240611, 12), 2)), "67fbe4776c8b4f56123ecbfac31bf044bb2bfe3568adfd551beefa9357fd7c6f");
+  EXPECT_EQ(Sha256(GenerateScene(Options(Preset::Street, 20240611, 12), 2)),
+            "600546fdbf0f37802cfc643aba5c3e804b2686508d00b47a0e2e1d6eb0bd9801");
+  GeneratorOptions moving = Options(Preset::Flying, 20240611, 12);
+  moving.moving = 0.5;
+  EXPECT_EQ(Sha256(GenerateScene(moving, 2)), "9a4fa791e69e8fde91df65a81c92d4802c6282de97a1c2f21616fe99b4e8c605");
 }
 
 TEST(ScenegenDeterminism, SeedsAndIndicesGiveDifferentScenes) {
@@ -192,6 +198,87 @@ TEST(ScenegenScenes, ThePathMovesAndTurnsTheCamera) {
   EXPECT_NEAR(path[1][2], 0.0, 1e-9);
 }
 
+TEST(ScenegenMotion, FlyingSolidsMoveFromAStreamOfTheirOwnAndStayClear) {
+  for (uint64_t seed = 0; seed < 40; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const GeneratorOptions still = Options(Preset::Flying, seed, 12);
+    GeneratorOptions moving = still;
+    moving.moving = 0.5;
+    const std::string before = GenerateScene(still, 1);
+    const std::string after = GenerateScene(moving, 1);
+    EXPECT_EQ(after, GenerateScene(moving, 1));
+    // The same scene and camera path, one header line and the MOVE lines added.
+    const std::size_t body = before.find("NOISE");
+    ASSERT_EQ(after.substr(after.find("NOISE"), before.size() - body), before.substr(body));
+    const Parsed p = Parse(after);
+    ASSERT_TRUE(p.reports.empty()) << p.reports.front();
+    const ObjectMotionTable& motion = p.model.motion;
+    EXPECT_EQ(p.model.objectMoves.size(), motion.GroupCount() * 12);
+    // Every moving solid's centre stays clear of the camera's region on every frame.
+    for (std::size_t i = 0; i < p.model.solidObjects.size(); ++i) {
+      const int group = motion.GroupOfSolid(i);
+      if (group < 0) continue;
+      const SceneObject& solid = *p.model.solidObjects[i];
+      const double bound = -Clearance(solid, solid.position);  // of a solid about its position
+      for (int frame = 0; frame < 12; ++frame) {
+        // A solid turns about its own position: only the translation moves it.
+        const RigidPose& pose = motion.Pose(static_cast<std::size_t>(group), frame);
+        const Vec3 at{pose[0] * solid.position[0] + pose[1] * solid.position[1] + pose[2] * solid.position[2] + pose[3],
+                      pose[4] * solid.position[0] + pose[5] * solid.position[1] + pose[6] * solid.position[2] + pose[7],
+                      pose[8] * solid.position[0] + pose[9] * solid.position[1] + pose[10] * solid.position[2] +
+                          pose[11]};
+        const Vec3 start{0.0, -3.0, 0.0};
+        const double dx = std::max(std::fabs(at[0] - start[0]) - still.roam, 0.0);
+        const double dy = std::max(std::fabs(at[1] - start[1]) - still.roam, 0.0);
+        const double dz = std::max(std::fabs(at[2] - start[2]) - still.roam, 0.0);
+        ASSERT_GT(Length(dx, dy, dz) - bound, 0.5) << "solid " << solid.id << " frame " << frame;
+      }
+    }
+  }
+  // Some seed moves something.
+  GeneratorOptions o = Options(Preset::Flying, 3, 5);
+  o.moving = 1.0;
+  EXPECT_NE(GenerateScene(o, 0).find("\nMOVE;"), std::string::npos);
+}
+
+TEST(ScenegenStreet, DeterministicParsesCleanlyAndDrivesAlongTheRoad) {
+  for (uint64_t seed = 0; seed < 30; ++seed) {
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    const GeneratorOptions o = Options(Preset::Street, seed, 20);
+    const std::string text = GenerateScene(o, 2);
+    ASSERT_EQ(text, GenerateScene(o, 2));
+    const Parsed p = Parse(text);
+    ASSERT_TRUE(p.reports.empty()) << p.reports.front();
+    EXPECT_EQ(p.prefs.focalLength, 721.5);
+    EXPECT_EQ(p.prefs.baseline, 0.54);
+    ASSERT_EQ(p.model.egoFrames.size(), 20u);
+    std::vector<EgoMotion> path;
+    for (const auto& ego : p.model.egoFrames) {
+      path.push_back({{ego->position[0], ego->position[1], ego->position[2]},
+                      {ego->rotation[0], ego->rotation[1], ego->rotation[2]}});
+    }
+    // Forward 0.8 a frame, in its lane, at its height.
+    const auto camera = CameraPositions(path);
+    for (std::size_t f = 0; f < camera.size(); ++f) {
+      EXPECT_NEAR(camera[f][1], -3.0 + 0.8 * static_cast<double>(f), 0.05) << "frame " << f;
+      EXPECT_LT(std::fabs(camera[f][0]), 1.0) << "frame " << f;
+      EXPECT_NEAR(camera[f][2], 0.0, 1e-3) << "frame " << f;
+    }
+    // The sky and the vehicles move; vehicles drive both ways in the lanes.
+    const ObjectMotionTable& motion = p.model.motion;
+    ASSERT_GE(motion.GroupCount(), 5u);  // sky and at least four vehicles
+    for (std::size_t g = 0; g < motion.GroupCount(); ++g) {
+      const RigidPose& last = motion.Pose(g, 19);
+      if (motion.GroupId(g) == 4) {
+        EXPECT_NEAR(last[7], 0.8 * 19, 0.05) << "the sky keeps ahead of the camera";
+      } else {
+        EXPECT_GT(std::fabs(last[7]), 0.8 * 19 * 0.75) << "vehicle " << motion.GroupId(g);
+      }
+    }
+  }
+  EXPECT_NE(GenerateScene(Options(Preset::Street, 1), 0), GenerateScene(Options(Preset::Street, 2), 0));
+}
+
 int RunTool(const std::string& args, std::string* err) {
   const std::string command = std::string(TOVIMAR_SCENEGEN_BIN) + " " + args + " 2>&1";
   std::FILE* pipe = popen(command.c_str(), "r");
@@ -205,7 +292,7 @@ int RunTool(const std::string& args, std::string* err) {
 
 TEST(ScenegenTool, BadOptionsExitTwoNamingTheCause) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {"--preset forest", "--preset: 'forest' is not flying or room"},
+      {"--preset forest", "--preset: 'forest' is not flying, room or street"},
       {"--seed -1", "--seed"},
       {"--count 0", "--count"},
       {"--frames", "--frames needs a value"},

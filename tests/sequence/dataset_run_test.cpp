@@ -23,6 +23,8 @@
 #include "sequence/render_frame_source.h"
 #include "test_files.h"
 #include "render_stage.h"
+#include "scene/scene_text.h"
+#include "scenegen/generator.h"
 
 namespace tovimar {
 namespace {
@@ -436,6 +438,160 @@ TEST(DatasetRun, FlowWarpsTheNextFrameBackOntoThisOne) {
     EXPECT_NEAR(f[0], u1 - u0, 0.15) << "frame " << frame;
     EXPECT_NEAR(f[1], v1 - v0, 0.15) << "frame " << frame;
   }
+}
+
+// Objects that move on their own while the camera moves: a small sphere
+// sliding and a box turning about its centre. Their flow is checked against
+// the analytic motion of known points, and the 16-bit id map against the
+// drawing (an id beyond 255, an id that is never labelled).
+TEST(DatasetRun, FlowFollowsObjectsThatMoveOnTheirOwn) {
+  TempDir tmp;
+  const std::vector<std::string> lines = {
+      "QUAD; id 300; texture: 10; colour: 1; 1; 1; vertices: -6; 6; -4; 6; 6; -4; 6; 6; 4; -6; 6; 4",
+      "CUBOID; id 9; texture: 5; colour: 1; 1; 1; position: -0.4; 1.5; 0; 0; 0; 0; dim: 0.4; 0.4; 0.4",
+      "SPHERE; id 8; texture: -1; colour: 1; 1; 1; position: 0.2; 1; -0.3; 0; 0; 0; dim: 0.05",
+      "SPHERE; id -1; texture: 9; colour: 1; 1; 1; position: 0.9; 2; 0.4; 0; 0; 0; dim: 0.2",
+      "EGO;0;0;0;0;0;0", "EGO;0.03;0.01;0.08;0.5;1;0.5", "EGO;-0.02;0;0.08;0;-1;0",
+      "MOVE;8;0;0;0;0;0;0", "MOVE;8;0.06;0;0.03;0;0;0", "MOVE;8;0.05;-0.04;0;0;0;0",
+      "MOVE;9;0;0;0;0;0;0", "MOVE;9;0.03;0;0;0;0;8", "MOVE;9;0;0.02;0;0;0;8"};
+  PairRun p(lines, 160, 120, tmp.path(), "classic,flow,ids16");
+  ASSERT_TRUE(p.source);
+  ASSERT_TRUE(p.Run(false)) << p.error;
+  const std::string dir = p.Dir();
+  const Json meta = Json::parse(Slurp(dir + "meta.json"));
+  const auto& frames = meta["runs"]["left"]["frames"];
+  ASSERT_EQ(frames.size(), 3u);
+  Intrinsics k;
+  k.fx = meta["intrinsics"]["fx"].get<double>();
+  k.fy = meta["intrinsics"]["fy"].get<double>();
+  k.cx = meta["intrinsics"]["cx"].get<double>();
+  k.cy = meta["intrinsics"]["cy"].get<double>();
+  std::vector<Mat4> poses(3);
+  for (std::size_t f = 0; f < 3; ++f)
+    for (std::size_t i = 0; i < 16; ++i) poses[f][i] = frames[f]["pose"][i].get<double>();
+  // The sphere's centre and the middle of the box's front face at each frame.
+  const double pi = std::acos(-1.0);
+  const std::array<std::array<double, 3>, 3> sphere = {{{0.2, 1.0, -0.3}, {0.26, 1.0, -0.27}, {0.31, 0.96, -0.27}}};
+  std::array<std::array<double, 3>, 3> face{};
+  const std::array<std::array<double, 2>, 3> boxCentre = {{{-0.4, 1.5}, {-0.37, 1.5}, {-0.37, 1.52}}};
+  for (std::size_t f = 0; f < 3; ++f) {
+    const double turn = 8.0 * static_cast<double>(f) * pi / 180.0;
+    face[f] = {boxCentre[f][0] + 0.4 * std::sin(turn), boxCentre[f][1] - 0.4 * std::cos(turn), 0.0};
+  }
+  for (int frame = 0; frame < 3; ++frame) {
+    const DatasetFileNames n = MakeDatasetFileNames(dir, DatasetLayout::Classic, false, frame);
+    const cv::Mat ids = cv::imread(n.ids16, cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(ids.type(), CV_16UC1) << n.ids16;
+    // The sphere is drawn where its moved centre projects.
+    double sx = 0, sy = 0, count = 0;
+    int wall = 0, unlabelled = 0;
+    for (int y = 0; y < ids.rows; ++y) {
+      for (int x = 0; x < ids.cols; ++x) {
+        const int id = ids.at<uint16_t>(y, x);
+        wall += id == 300;
+        unlabelled += id == 65535;
+        if (id != 8) continue;
+        sx += x;
+        sy += y;
+        count += 1;
+      }
+    }
+    ASSERT_GT(count, 10) << "frame " << frame;
+    double u = 0, v = 0;
+    ASSERT_TRUE(ProjectPoint(k, poses[static_cast<std::size_t>(frame)], sphere[static_cast<std::size_t>(frame)], u, v));
+    EXPECT_NEAR(u, sx / count, 0.5) << "frame " << frame;
+    EXPECT_NEAR(v, sy / count, 0.5) << "frame " << frame;
+    EXPECT_GT(wall, 160 * 120 / 3) << "ids beyond 255 are labelled";
+    EXPECT_GT(unlabelled, 200) << "the sphere with id -1 is not";
+    if (frame == 2) break;
+
+    const cv::Mat flow = cv::readOpticalFlow(n.flowFlo);
+    ASSERT_EQ(flow.type(), CV_32FC2) << n.flowFlo;
+    const std::size_t f0 = static_cast<std::size_t>(frame), f1 = f0 + 1;
+    using Track = std::array<std::array<double, 3>, 3>;
+    for (const Track* points : {&sphere, static_cast<const Track*>(&face)}) {
+      double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
+      ASSERT_TRUE(ProjectPoint(k, poses[f0], (*points)[f0], u0, v0));
+      ASSERT_TRUE(ProjectPoint(k, poses[f1], (*points)[f1], u1, v1));
+      const cv::Vec2f at = flow.at<cv::Vec2f>(static_cast<int>(std::lround(v0)), static_cast<int>(std::lround(u0)));
+      const char* what = points == &sphere ? "sphere" : "box";
+      EXPECT_NEAR(at[0], u1 - u0, 0.15) << what << " frame " << frame;
+      EXPECT_NEAR(at[1], v1 - v0, 0.15) << what << " frame " << frame;
+    }
+    // The turning box's texture warps onto the next frame.
+    const cv::Mat visible = cv::imread(n.flowMask, cv::IMREAD_UNCHANGED) == 255;
+    const cv::Mat box = visible & (ids == 9);
+    ASSERT_GT(cv::countNonZero(box), 500);
+    const cv::Mat img0 = cv::imread(MakeFrameFileNames(dir, false, frame).cameraImage, cv::IMREAD_COLOR);
+    const cv::Mat img1 = cv::imread(MakeFrameFileNames(dir, false, frame + 1).cameraImage, cv::IMREAD_COLOR);
+    const double fit = WarpError(img0, img1, flow, box, 1.0, 0.0);
+    EXPECT_LT(fit, 6.0) << "frame " << frame;
+    EXPECT_GT(WarpError(img0, img1, flow, box, 1.0, 1.0), 1.5 * fit + 0.5) << "one pixel off fits worse";
+  }
+
+  // The scene-flow layout: the same flow into the future, and into the past
+  // the sphere comes back to where it was.
+  TempDir other;
+  PairRun s(lines, 160, 120, other.path(), "flow,ids16", DatasetLayout::SceneFlow);
+  ASSERT_TRUE(s.Run(false)) << s.error;
+  ASSERT_TRUE(s.Run(true)) << s.error;
+  const DatasetFileNames n0 = MakeDatasetFileNames(s.Dir(), DatasetLayout::SceneFlow, false, 0);
+  const DatasetFileNames n1 = MakeDatasetFileNames(s.Dir(), DatasetLayout::SceneFlow, false, 1);
+  const cv::Mat future = cv::imread(n0.flowFuturePfm, cv::IMREAD_UNCHANGED);
+  const cv::Mat past = cv::imread(n1.flowPastPfm, cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(future.type(), CV_32FC3) << n0.flowFuturePfm;
+  ASSERT_EQ(past.type(), CV_32FC3) << n1.flowPastPfm;
+  EXPECT_EQ(cv::imread(n0.ids16, cv::IMREAD_UNCHANGED).type(), CV_16UC1) << n0.ids16;
+  const cv::Mat classic = cv::readOpticalFlow(MakeDatasetFileNames(dir, DatasetLayout::Classic, false, 0).flowFlo);
+  int differ = 0;
+  for (int y = 0; y < 120; ++y) {
+    for (int x = 0; x < 160; ++x) {
+      const cv::Vec3f f = future.at<cv::Vec3f>(y, x);  // OpenCV's channel order: (0, v, u)
+      const cv::Vec2f c = classic.at<cv::Vec2f>(y, x);
+      differ += f[2] != c[0] || f[1] != c[1];
+    }
+  }
+  EXPECT_EQ(differ, 0);
+  double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
+  ASSERT_TRUE(ProjectPoint(k, poses[1], sphere[1], u1, v1));
+  ASSERT_TRUE(ProjectPoint(k, poses[0], sphere[0], u0, v0));
+  const cv::Vec3f back = past.at<cv::Vec3f>(static_cast<int>(std::lround(v1)), static_cast<int>(std::lround(u1)));
+  EXPECT_NEAR(back[2], u0 - u1, 0.15);
+  EXPECT_NEAR(back[1], v0 - v1, 0.15);
+}
+
+// tovimar-scenegen's street preset in the KITTI layout at KITTI's size:
+// every file is there, the disparities are in KITTI's range, and the
+// vehicles' own motion shows in the flow.
+TEST(DatasetRun, AStreetSceneRendersInTheKittiLayout) {
+  TempDir tmp;
+  scenegen::GeneratorOptions o;
+  o.preset = scenegen::Preset::Street;
+  o.seed = 11;
+  o.frames = 2;
+  PairRun p(SplitLines(scenegen::GenerateScene(o, 0)), 1242, 375, tmp.path(), "flow", DatasetLayout::Kitti);
+  ASSERT_TRUE(p.source);
+  ASSERT_TRUE(p.Run(false)) << p.error;
+  ASSERT_TRUE(p.Run(true)) << p.error;
+  const DatasetFileNames n = MakeDatasetFileNames(p.Dir(), DatasetLayout::Kitti, false, 0);
+  for (const std::string* path : {&n.imagePng, &n.nextImagePng, &n.disparity16, &n.disparityNoc16, &n.flow16,
+                                   &n.flowNoc16, &n.nextDisparity16})
+    EXPECT_TRUE(fs::exists(*path)) << *path;
+  const cv::Mat d16 = cv::imread(n.disparity16, cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(d16.type(), CV_16UC1);
+  ASSERT_EQ(d16.cols, 1242);
+  ASSERT_EQ(d16.rows, 375);
+  double lo = 0, hi = 0;
+  cv::minMaxLoc(d16, &lo, &hi);
+  EXPECT_GT(lo / 256.0, 5.0) << "the sky and everything else is nearer than the far plane";
+  EXPECT_GT(hi / 256.0, 40.0);
+  EXPECT_LT(hi / 256.0, 230.0);
+  // The camera drives forward: the flow at the road below the centre points down.
+  const cv::Mat flow = cv::imread(n.flow16, cv::IMREAD_UNCHANGED);
+  ASSERT_EQ(flow.type(), CV_16UC3);
+  const cv::Vec3w road = flow.at<cv::Vec3w>(360, 621);  // OpenCV's order: valid, v, u
+  EXPECT_EQ(road[0], 1);
+  EXPECT_GT((road[1] - 32768.0) / 64.0, 1.0);
 }
 
 TEST(DatasetRun, AStoppedRunLeavesAManifestOfItsCompleteFramesOnly) {
