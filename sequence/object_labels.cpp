@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "io/error.h"
+#include "base/error.h"
 #include "render/renderer.h"
 #include "sequence/capture_buffers.h"
 #include "sequence/dataset_outputs.h"
