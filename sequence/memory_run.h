@@ -11,8 +11,12 @@
 // come together: the right session first goes through the left run's
 // preparation and steps the random state as the left run's frames would
 // (RunSession::SkipRemainingFrames), drawing nothing, then makes its own run;
-// so it starts its frames from the state a single session would have.
+// so it starts its frames from the state a single session would have. The
+// two sessions share nothing, so the right one works on a thread of its own
+// (where its rendering context stays) while the left one works on the
+// caller's: the frames are the same, made side by side.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +30,8 @@ namespace tovimar {
 
 class LineNotifier;
 class Notifier;
+class CameraThread;
+class LockedNotifier;
 
 // What the frames carry besides the camera image, the float disparity and
 // the valid pixels.
@@ -72,7 +78,14 @@ class MemoryRun {
     std::vector<FrameProducts> made;     // handed by the sink, not yet taken
     std::optional<CameraProducts> held;  // waiting for the next frame's flow
     bool ended = false;
+    std::unique_ptr<CameraThread> thread;  // null: the caller's thread
   };
+  // Runs task for each camera, on its thread, all at once; rethrows the
+  // first exception once every camera's task has ended.
+  void ForEachCamera(const std::function<void(Camera&)>& task);
+  // Opens one camera's session and begins its run.
+  void OpenCamera(Camera& camera, const SceneInput& scene);
+  void CloseCameras();
   // Makes the camera's next frame; false when its run has ended.
   bool MakeFrame(Camera& camera, FrameProducts& out);
   // The camera's next frame with its flow (when asked for); false at the end.
@@ -80,8 +93,7 @@ class MemoryRun {
 
   RunOptions options_;
   MemoryProducts products_;
-  Notifier& notifier_;
-  LineNotifier* lines_;
+  std::unique_ptr<LockedNotifier> notifier_;
   std::vector<std::unique_ptr<Camera>> cameras_;
 };
 

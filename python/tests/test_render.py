@@ -106,6 +106,8 @@ def test_memory_stays_flat_over_many_frames():
     assert len(frames) == 1000
     sizes = []
     for i, frame in enumerate(frames):
-        if i in (100, 999):
+        if i in (200, 999):
             sizes.append(rss_kib())
-    assert sizes[1] - sizes[0] < 4096, sizes
+    # A frame's products at this size are about 40 KiB: a leak of one per
+    # frame would add 30 MiB; the allocators settle within a few.
+    assert sizes[1] - sizes[0] < 6144, sizes
