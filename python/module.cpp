@@ -19,6 +19,7 @@
 #include "io/error.h"
 #include "io/text.h"
 #include "scene/assembly.h"
+#include "scene/matrix.h"
 #include "scene/notifier.h"
 #include "scenegen/generator.h"
 #include "sequence/memory_run.h"
@@ -228,6 +229,8 @@ PYBIND11_MODULE(_tovimar, m) {
   m.doc() = "Tovimar's compiled core: exact stereo ground truth rendered in memory.";
   // Errors of the scene or the run, with the message the command line prints.
   py::register_exception<Error>(m, "Error", PyExc_RuntimeError);
+  // An internal check that fails raises instead of ending the interpreter.
+  SetAssertionReporter([](const std::string& message) { throw Error("internal check failed: " + message); });
 
   m.def("scene_dump", [](const std::string& text, const std::string& name) {
     const Prefs prefs = cli::EditorPrefs(kDefaultFocalLengthText, kDefaultBaselineText, '.');
