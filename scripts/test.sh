@@ -43,7 +43,8 @@ assert tovimar.__file__.startswith('$install_root'), tovimar.__file__
 frame = next(iter(tovimar.Renderer(64, 48).render(tovimar.generate_scene(frames=1), camera='left')))
 assert frame['left']['image'].shape == (48, 64, 3)
 ")
-(cd build-install && cpack -G DEB >/dev/null && dpkg-deb -c tovimar_*.deb | grep 'usr/lib/python3/dist-packages/tovimar/_tovimar' >/dev/null)
+(cd build-install && cpack -G DEB >/dev/null &&
+  dpkg-deb -c tovimar_*.deb | grep 'usr/lib/python3/dist-packages/tovimar/_tovimar' >/dev/null)
 rm -rf "$install_root"
 echo "install: the installed programs and module work; the .deb holds them"
 

@@ -128,7 +128,8 @@ class Renderer:
             if name in ("image", "disparity", "valid"):
                 continue
             if name not in OUTPUTS:
-                raise ValueError("unknown output '%s' (known: image, disparity, valid, %s)" % (name, ", ".join(OUTPUTS)))
+                raise ValueError("unknown output '%s' (known: image, disparity, valid, %s)"
+                                 % (name, ", ".join(OUTPUTS)))
             setattr(products, name, True)
         if camera not in ("left", "right", "both"):
             raise ValueError("camera must be 'left', 'right' or 'both', not %r" % (camera,))
