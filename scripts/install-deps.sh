@@ -13,6 +13,7 @@ PACKAGES=(
   libpng-dev
   libssl-dev
   libopencv-dev python3-opencv python3-numpy nlohmann-json3-dev
+  pybind11-dev python3-dev python3-pytest python3-torch
   slurm-wlm munge
 )
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything with AddressSanitizer and
 # UndefinedBehaviorSanitizer, runs every test headless, runs the threaded
-# parts' tests under ThreadSanitizer, then fuzzes the scene line parser, the
+# parts' tests under ThreadSanitizer, checks the Python module and the
+# installation in a plain build, then fuzzes the scene line parser, the
 # BMP reader and the manifest reader for a short fixed time each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +22,31 @@ cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DTOVIMAR_SANITIZE=ON -DTOVIMAR_WERROR=ON >/dev/null
 cmake --build build-test
 ctest --test-dir build-test --output-on-failure -j2
+
+# The Python module (not built with the sanitizers: an instrumented module
+# cannot be loaded into the interpreter) and the installation: a plain build
+# for /usr runs the module's tests, installs into a temporary root, runs the
+# installed tovimar-render on the example, imports the installed module (which
+# must find the installed textures) and makes the .deb.
+cmake -S . -B build-install -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVIMAR_WERROR=ON \
+  -DCMAKE_INSTALL_PREFIX=/usr -DTOVIMAR_BUILD_BENCH=OFF >/dev/null
+cmake --build build-install --target _tovimar tovimar-render tovimar-scenegen tovimar-eval tovimar
+ctest --test-dir build-install --output-on-failure -L python
+install_root=$(mktemp -d)
+DESTDIR="$install_root" cmake --install build-install >/dev/null
+"$install_root/usr/bin/tovimar-render" -q -o "$install_root/out" -r 64x48 examples/sceneexample.txt
+test -f "$install_root/out/0/right_0002.bmp"
+test -x "$install_root/usr/bin/tovimar" && test -x "$install_root/usr/bin/tovimar-scenegen"
+(cd "$install_root" && PYTHONPATH="$install_root/usr/lib/python3/dist-packages" /usr/bin/python3 -c "
+import tovimar
+assert tovimar.__file__.startswith('$install_root'), tovimar.__file__
+frame = next(iter(tovimar.Renderer(64, 48).render(tovimar.generate_scene(frames=1), camera='left')))
+assert frame['left']['image'].shape == (48, 64, 3)
+")
+(cd build-install && cpack -G DEB >/dev/null &&
+  dpkg-deb -c tovimar_*.deb | grep 'usr/lib/python3/dist-packages/tovimar/_tovimar' >/dev/null)
+rm -rf "$install_root"
+echo "install: the installed programs and module work; the .deb holds them"
 
 # ThreadSanitizer: the threaded parts (each frame's files written behind the
 # next drawing, the per-pixel work split over two threads) through the

@@ -77,16 +77,10 @@ struct NoiseJob {
 
 };
 
-}  // namespace
-
-void AddCameraNoise(const uint8_t* rgb, int width, int height, double sigma, RandomState& random,
-                    BmpImage24& image, std::vector<uint32_t>& draws) {
-  if (width <= 0 || height <= 0) return;
-  const std::size_t rowSamples = static_cast<std::size_t>(width) * 3;
-  draws.resize(rowSamples * static_cast<std::size_t>(height));
+// The generator's part of the noise: one accepted pair of draws per sample,
+// first draw in the high half, stepping random as GaussianSample does.
+void DrawAcceptedPairs(RandomState& random, std::vector<uint32_t>& draws) {
   const double* uniform = UniformOfDraw().data();
-
-  NoiseJob job{rgb, width, height, sigma, &image, draws.data(), uniform, (height + kRowsPerChunk - 1) / kRowsPerChunk};
   // The polar method's loop, as GaussianSample runs it: pairs with s = 0 or
   // s > 1 are drawn again. Every pair is stored at the next free place, which
   // moves on only when the pair is accepted (no branch to mispredict); four
@@ -115,9 +109,28 @@ void AddCameraNoise(const uint8_t* rgb, int width, int height, double sigma, Ran
     out += accepted(r1, r2) ? 1 : 0;
   }
   random.low = low;
+}
+
+}  // namespace
+
+void AddCameraNoise(const uint8_t* rgb, int width, int height, double sigma, RandomState& random,
+                    BmpImage24& image, std::vector<uint32_t>& draws) {
+  if (width <= 0 || height <= 0) return;
+  const std::size_t rowSamples = static_cast<std::size_t>(width) * 3;
+  draws.resize(rowSamples * static_cast<std::size_t>(height));
+  const double* uniform = UniformOfDraw().data();
+
+  NoiseJob job{rgb, width, height, sigma, &image, draws.data(), uniform, (height + kRowsPerChunk - 1) / kRowsPerChunk};
+  DrawAcceptedPairs(random, draws);
 
   // The costly part only now, so the helper never waits on the generator.
   ForEachChunk(job.chunks, [&job](int c) { job.Transform(c); });
+}
+
+void StepRandomAsCameraNoise(int width, int height, RandomState& random, std::vector<uint32_t>& draws) {
+  if (width <= 0 || height <= 0) return;
+  draws.resize(static_cast<std::size_t>(width) * 3 * static_cast<std::size_t>(height));
+  DrawAcceptedPairs(random, draws);
 }
 
 }  // namespace tovimar

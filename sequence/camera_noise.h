@@ -20,4 +20,7 @@ namespace tovimar {
 void AddCameraNoise(const uint8_t* rgb, int width, int height, double sigma, RandomState& random,
                     BmpImage24& image, std::vector<uint32_t>& draws);
 
+// Steps random as AddCameraNoise does for a W x H picture, making no picture.
+void StepRandomAsCameraNoise(int width, int height, RandomState& random, std::vector<uint32_t>& draws);
+
 }  // namespace tovimar

@@ -175,6 +175,14 @@ void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
   if (buffers.timings) ++buffers.timings->frames;
 }
 
+void StepRandomAsFrame(Renderer& renderer, std::vector<uint32_t>& draws) {
+  RigState& rig = renderer.Rig();
+  // MakeFrame's two drawings, then CaptureFrame's noise, then the segmentation.
+  for (uint64_t s = 2 * DrawablePlanes(renderer.Scene()); s > 0; --s) rig.random.NextPlaneShade();
+  if (rig.RigNoise != 0.0) StepRandomAsCameraNoise(renderer.ClientWidth(), renderer.ClientHeight(), rig.random, draws);
+  StepRandomAsSegmentation(renderer);
+}
+
 void WriteClassicFiles(const FrameFileNames& names, const ClassicProducts& products, std::string& text) {
   products.cameraImage.Save(names.cameraImage);
   products.subPixelMap.Save(names.subPixelMap);

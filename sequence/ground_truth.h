@@ -60,6 +60,13 @@ void CaptureFrame(Renderer& renderer, CaptureBuffers& buffers);
 // segmentation passes and the segmentation map.
 void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers);
 
+// Steps the random state as MakeFrame steps it for one frame of the prepared
+// scene (the planes of its two drawings, the camera image's noise, the
+// segmentation passes), drawing nothing. A run can so start where a run of
+// the same scene before it would have left the state without being made.
+// draws: working memory.
+void StepRandomAsFrame(Renderer& renderer, std::vector<uint32_t>& draws);
+
 // The five classic files of a frame whose products are already computed:
 // camera image, the two 8-bit maps, the disparity text, the segmentation map.
 // `text` is the disparity text buffer.

@@ -75,7 +75,7 @@ void RenderFrameSource::PrepareSequence() {
   run.sceneSha256 = Sha256Hex(sceneText_);
   firstFrame_ = 0;
   run_ = run;
-  if (output_.PreviewOnly()) return;
+  if (output_.PreviewOnly() || sink_) return;
   const std::string directory = output_.SequenceDirectory();
   CreateOutputDirectory(directory);
   std::string refusal;
@@ -164,6 +164,10 @@ void RenderFrameSource::GenerateFrame() {
   buffers_.truthWithMotion = outputs.flow;
   buffers_.truthWithIds = outputs.ids16;
   buffers_.cleanImage = run_ && outputs.layout == DatasetLayout::SceneFlow ? &clean_ : nullptr;
+  if (sink_) {
+    GiveFrame(outputs);
+    return;
+  }
   const bool right = renderer_.GetRenderSettings().RightCamera();
   if (run_ && run_->rightCamera != right) {
     // The camera was switched during the run: what follows is a run of the
@@ -225,6 +229,36 @@ void RenderFrameSource::GenerateFrame() {
     write();
     TakeWritingTime();
   }
+}
+
+void RenderFrameSource::GiveFrame(const OutputChoice& outputs) {
+  FrameProducts& p = sinkProducts_;
+  buffers_.truth = &p.truth;
+  buffers_.cleanImage = sinkCleanImage_ ? &p.cleanImage : nullptr;
+  if (!sinkCleanImage_) p.cleanImage.clear();
+  p.randomAtStart = renderer_.Rig().random;
+  MakeFrame(renderer_, output_.Palette(), buffers_);
+  p.randomAtEnd = renderer_.Rig().random;
+  p.right = renderer_.GetRenderSettings().RightCamera();
+  p.frame = renderer_.Rig().FrameCounter;
+  p.cameraToWorld =
+      CameraToWorld(renderer_.PerspectiveMatrix(), renderer_.ProjectionMatrix(), renderer_.ModelViewMatrix());
+  p.intrinsics = run_->intrinsics;
+  p.baseline = run_->baseline;
+  p.focalLength = run_->focalLength;
+  p.noiseSigma = run_->noiseSigma;
+  // The buffers' images go out and the previous frame's come back to be
+  // drawn into, so no frame allocates.
+  std::swap(p.cameraImage, buffers_.cameraImage);
+  if (outputs.classic) {
+    std::swap(p.segmentation, buffers_.segmentation);
+  } else {
+    p.segmentation = BmpImage24();
+  }
+  buffers_.truth = nullptr;
+  buffers_.cleanImage = nullptr;
+  sink_(p);
+  ++framesWritten_;
 }
 
 void RenderFrameSource::TakeWritingTime() {

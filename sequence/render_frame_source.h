@@ -12,6 +12,7 @@
 
 #include "sequence/background_writer.h"
 #include "sequence/dataset_run.h"
+#include "sequence/frame_products.h"
 #include "sequence/ground_truth.h"
 #include "sequence/output_settings.h"
 #include "sequence/sequence_driver.h"
@@ -57,6 +58,15 @@ class RenderFrameSource : public FrameSource {
   // replayed, so the files are those of a run never stopped. Off by default.
   void SetResume(bool on) { resume_ = on; }
 
+  // In memory: each frame's products go to `sink` (on the run's thread,
+  // before the next frame is made) and nothing is written, no folder made.
+  // The outputs' classic flag asks for the segmentation map, depth or flow
+  // for the depth; cleanImage for the camera image before its noise.
+  void SetFrameSink(FrameSink sink, bool cleanImage) {
+    sink_ = std::move(sink);
+    sinkCleanImage_ = cleanImage;
+  }
+
   // Why the folder's meta.json was treated as absent by the last
   // preparation ("" when it was read or there was none).
   const std::string& ManifestNote() const { return manifestNote_; }
@@ -76,6 +86,8 @@ class RenderFrameSource : public FrameSource {
 
  private:
   void GoOnFromManifest(const std::string& directory);
+  // The frame's products made and handed to the sink.
+  void GiveFrame(const OutputChoice& outputs);
   // Adds the ended writing job's time to the timings (on the run's thread).
   void TakeWritingTime();
 
@@ -99,6 +111,9 @@ class RenderFrameSource : public FrameSource {
   std::string resumeNote_;
   std::string endError_;
   std::function<bool()> cancelled_;
+  FrameSink sink_;
+  bool sinkCleanImage_ = false;
+  FrameProducts sinkProducts_;  // its buffers kept from frame to frame
   std::shared_ptr<FolderLock> lock_;
   // The frame being written: its products, moved out of the capture buffers.
   ClassicProducts products_;

@@ -8,6 +8,7 @@
 #include "io/text.h"
 #include "render/renderer.h"
 #include "scene/notifier.h"
+#include "sequence/ground_truth.h"
 #include "sequence/render_frame_source.h"
 #include "sequence/sequence_driver.h"
 
@@ -104,6 +105,7 @@ std::string RunSession::Open(const SceneInput& scene) {
   source_ = std::make_unique<RenderFrameSource>(*renderer_, settings_);
   source_->SetWriteBehind(options_.writeBehind);
   source_->SetResume(options_.resume);
+  if (sink_) source_->SetFrameSink(sink_, sinkCleanImage_);
   if (stop_) source_->SetCancelCheck(stop_);
   driver_ = std::make_unique<SequenceDriver>(*source_, hooks);
   return "";
@@ -111,12 +113,26 @@ std::string RunSession::Open(const SceneInput& scene) {
 
 std::size_t RunSession::FrameCount() const { return renderer_ ? renderer_->Scene().egoFrames.size() : 0; }
 
+void RunSession::SetFrameSink(FrameSink sink, bool cleanImage) {
+  sink_ = std::move(sink);
+  sinkCleanImage_ = cleanImage;
+}
+
 CameraRun RunSession::Run(bool right, const RunObserver& observer) {
-  CameraRun run;
-  run.right = right;
+  if (Begin(right, observer)) {
+    while (Step()) {
+    }
+  }
+  return Finish();
+}
+
+bool RunSession::Begin(bool right, const RunObserver& observer) {
+  current_ = CameraRun{};
+  current_.right = right;
+  progress_ = nullptr;
   if (!driver_) {
-    run.error = "no scene is prepared";
-    return run;
+    current_.error = "no scene is prepared";
+    return false;
   }
   // Switched as the panel's camera radio group does: the camera box flips,
   // its handler shifts the projection and redraws.
@@ -124,29 +140,51 @@ CameraRun RunSession::Run(bool right, const RunObserver& observer) {
     settings_.rightCamera = right;
     renderer_->CameraSwitch(right);
   }
-  const auto start = std::chrono::steady_clock::now();
+  start_ = std::chrono::steady_clock::now();
   runError_.clear();
   progress_ = observer.progress;
   SequenceDriver& driver = *driver_;
   driver.StartStop();
   if (driver.GetState() == SequenceDriver::State::Idle) {
     // The preparation was stopped or failed.
-    run.stopped = driver.WasCancelled();
-    if (!run.stopped) run.error = runError_.empty() ? driver.LastError() : runError_;
-    return run;
+    progress_ = nullptr;
+    current_.stopped = driver.WasCancelled();
+    if (!current_.stopped) current_.error = runError_.empty() ? driver.LastError() : runError_;
+    return false;
   }
-  run.prepared = true;
-  run.frames = static_cast<int>(FrameCount());
-  run.firstFrame = source_->FirstFrame();
-  run.manifestNote = source_->ManifestNote();
-  run.resumeNote = source_->ResumeNote();
-  if (observer.started) observer.started(run);
-  while (driver.TimerEnabled()) {
-    if (stop_ && stop_() && !driver.StopRequested()) driver.StartStop();
-    driver.Tick();
-  }
+  current_.prepared = true;
+  current_.frames = static_cast<int>(FrameCount());
+  current_.firstFrame = source_->FirstFrame();
+  current_.manifestNote = source_->ManifestNote();
+  current_.resumeNote = source_->ResumeNote();
+  if (observer.started) observer.started(current_);
+  return true;
+}
+
+bool RunSession::Step() {
+  if (!driver_) return false;
+  SequenceDriver& driver = *driver_;
+  if (!driver.TimerEnabled()) return false;
+  if (stop_ && stop_() && !driver.StopRequested()) driver.StartStop();
+  driver.Tick();
+  return driver.TimerEnabled();
+}
+
+void RunSession::SkipRemainingFrames() {
+  if (!driver_ || !driver_->TimerEnabled()) return;
+  std::vector<uint32_t> draws;
+  for (int32_t frame = renderer_->Rig().FrameCounter; frame >= 0 && static_cast<std::size_t>(frame) < FrameCount();
+       ++frame)
+    StepRandomAsFrame(*renderer_, draws);
+  driver_->Abort();
+}
+
+CameraRun RunSession::Finish() {
+  CameraRun& run = current_;
   progress_ = nullptr;
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (!run.prepared || !driver_) return run;
+  const SequenceDriver& driver = *driver_;
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
   run.framesWritten = driver.FramesWritten();
   run.framesMade = driver.FramesMade();
   run.filesWritten = source_->FilesWritten();

@@ -7,6 +7,7 @@
 // state steps with every drawing, so the same steps give the same files byte
 // for byte, whichever host asked for them.
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "render/settings.h"
+#include "sequence/frame_products.h"
 #include "sequence/output_settings.h"
 
 namespace tovimar {
@@ -113,6 +115,21 @@ class RunSession {
 
   CameraRun Run(bool right, const RunObserver& observer = {});
 
+  // In memory (before Open): frames go to `sink` and nothing is written
+  // (RenderFrameSource::SetFrameSink).
+  void SetFrameSink(FrameSink sink, bool cleanImage);
+
+  // Run a step at a time: Begin prepares the camera's run (false when it
+  // could not start; Finish says why), each Step makes at most one frame
+  // (false once the run has ended), Finish reports it. Run is these three.
+  bool Begin(bool right, const RunObserver& observer = {});
+  bool Step();
+  CameraRun Finish();
+  // Ends a begun run as if its remaining frames had been made: the random
+  // state steps as their making would step it (StepRandomAsFrame), nothing
+  // is drawn or handed on. The next run starts as it would after them.
+  void SkipRemainingFrames();
+
  private:
   RunOptions options_;
   Notifier& notifier_;
@@ -124,6 +141,10 @@ class RunSession {
   std::unique_ptr<RenderFrameSource> source_;
   std::unique_ptr<SequenceDriver> driver_;
   std::function<void(int)> progress_;
+  FrameSink sink_;
+  bool sinkCleanImage_ = false;
+  CameraRun current_;
+  std::chrono::steady_clock::time_point start_;
   std::string runError_;
   bool contextLost_ = false;
 };

@@ -35,6 +35,13 @@ void StepRandomAsRedraws(RandomState& random, const SceneModel& scene, const std
 
 }  // namespace
 
+uint64_t DrawablePlanes(const SceneModel& scene) {
+  uint64_t planes = 0;
+  for (const auto& object : scene.solidObjects)
+    if (object && DrawablePlane(*object)) ++planes;
+  return planes;
+}
+
 uint64_t ReferencePlaneDrawings(const SceneModel& scene, const std::array<int32_t, 256>& histogram) {
   uint64_t planes = 0;
   std::array<uint64_t, 256> planesOfId{};

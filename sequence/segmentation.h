@@ -39,6 +39,9 @@ std::array<int32_t, 256> IdHistogram(const SceneModel& scene);
 void BuildSegmentationMap(Renderer& renderer, bool palette, CaptureBuffers& buffers);
 
 
+// The planes that one drawing of the scene draws (each steps the random state once).
+uint64_t DrawablePlanes(const SceneModel& scene);
+
 // The number of plane drawings that the reference's redraws make: one per
 // drawable plane per id in use, leaving out the planes of that id.
 uint64_t ReferencePlaneDrawings(const SceneModel& scene, const std::array<int32_t, 256>& histogram);

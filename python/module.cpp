@@ -1,0 +1,277 @@
+// The compiled part of the Python package `tovimar`: scene checking, scene
+// generation and in-memory rendering, with numpy arrays. Argument checking
+// and the friendly signatures live in the package's Python part.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cli/scene_dump.h"
+#include "base/error.h"
+#include "io/text.h"
+#include "scene/assembly.h"
+#include "base/check.h"
+#include "scene/notifier.h"
+#include "scenegen/generator.h"
+#include "sequence/memory_run.h"
+
+namespace py = pybind11;
+
+namespace tovimar {
+namespace {
+
+// The run's messages, kept for Python (as warnings): scene line reports led
+// by "scene:line: " and printed once, as the command line prints them.
+class CollectingNotifier : public Notifier, public LineNotifier {
+ public:
+  void Begin(const std::string& scene) {
+    scene_ = scene;
+    seen_.clear();
+  }
+  void Notify(const std::string& caption, const std::string& text) override {
+    messages.push_back(caption.empty() ? text : caption + ": " + text);
+  }
+  void NotifyLine(int lineNumber, const std::string& caption, const std::string& text) override {
+    if (!seen_.emplace(lineNumber, text).second) return;
+    messages.push_back(LineLocation(scene_, lineNumber) + (caption.empty() ? "" : caption + ": ") + text);
+  }
+  std::vector<std::string> messages;
+
+ private:
+  std::string scene_;
+  std::set<std::pair<int, std::string>> seen_;
+};
+
+template <typename T>
+py::array_t<T> ArrayOf(const std::vector<T>& values, std::vector<py::ssize_t> shape) {
+  py::array_t<T> out(shape);
+  std::memcpy(out.mutable_data(), values.data(), values.size() * sizeof(T));
+  return out;
+}
+
+// RGB (H, W, 3) of a picture stored as BMP rows (blue, green, red).
+py::array_t<uint8_t> RgbOf(const BmpImage24& image) {
+  const int W = image.Width(), H = image.Height();
+  py::array_t<uint8_t> out({static_cast<py::ssize_t>(H), static_cast<py::ssize_t>(W), py::ssize_t{3}});
+  uint8_t* dst = out.mutable_data();
+  for (int y = 0; y < H; ++y) {
+    const uint8_t* src = image.Row(y);
+    for (int x = 0; x < W; ++x, src += 3, dst += 3) {
+      dst[0] = src[2];
+      dst[1] = src[1];
+      dst[2] = src[0];
+    }
+  }
+  return out;
+}
+
+// The map's grey value (H, W): the id, 255 where no labelled object is.
+py::array_t<uint8_t> GreyOf(const BmpImage24& image) {
+  const int W = image.Width(), H = image.Height();
+  py::array_t<uint8_t> out({static_cast<py::ssize_t>(H), static_cast<py::ssize_t>(W)});
+  uint8_t* dst = out.mutable_data();
+  for (int y = 0; y < H; ++y) {
+    const uint8_t* src = image.Row(y);
+    for (int x = 0; x < W; ++x, src += 3) *dst++ = src[2];
+  }
+  return out;
+}
+
+py::dict CameraDict(const CameraProducts& c, const MemoryProducts& wanted, bool palette) {
+  const FrameProducts& f = c.frame;
+  const auto H = static_cast<py::ssize_t>(f.truth.height), W = static_cast<py::ssize_t>(f.truth.width);
+  py::dict d;
+  d["frame"] = f.frame;
+  d["image"] = RgbOf(f.cameraImage);
+  if (wanted.cleanImage) d["image_clean"] = ArrayOf(f.cleanImage, {H, W, 3});
+  d["disparity"] = ArrayOf(f.truth.disparity, {H, W});
+  py::array_t<bool> valid({H, W});
+  std::transform(f.truth.valid.begin(), f.truth.valid.end(), valid.mutable_data(), [](uint8_t v) { return v != 0; });
+  d["valid"] = valid;
+  if (wanted.depth) d["depth"] = ArrayOf(f.truth.depth, {H, W});
+  if (wanted.masks) d["mask"] = ArrayOf(c.mask, {H, W});
+  if (wanted.segmentation) d["segmentation"] = palette ? py::object(RgbOf(f.segmentation)) : GreyOf(f.segmentation);
+  if (c.flow) {
+    const SceneFlow& flow = *c.flow;
+    py::array_t<float> uv({H, W, py::ssize_t{2}});
+    float* p = uv.mutable_data();
+    for (std::size_t i = 0; i < flow.u.size(); ++i) {
+      p[2 * i] = flow.u[i];
+      p[2 * i + 1] = flow.v[i];
+    }
+    d["flow"] = uv;
+    d["flow_mask"] = ArrayOf(flow.mask, {H, W});
+    d["disparity_change"] = ArrayOf(flow.disparityChange, {H, W});
+  }
+  py::array_t<double> k({3, 3});
+  const Intrinsics& in = f.intrinsics;
+  const double kv[9] = {in.fx, 0, in.cx, 0, in.fy, in.cy, 0, 0, 1};
+  std::copy_n(kv, 9, k.mutable_data());
+  d["K"] = k;
+  py::array_t<double> pose({4, 4});
+  const Mat4 rigid = NearestRigidMotion(f.cameraToWorld);
+  std::copy_n(rigid.data(), 16, pose.mutable_data());
+  d["pose"] = pose;
+  d["baseline"] = f.baseline;
+  d["focal_length"] = f.focalLength;
+  d["noise"] = f.noiseSigma;
+  return d;
+}
+
+// One Renderer: its options and, once used, its sessions (rendering
+// contexts), kept from scene to scene.
+class PyRenderer;
+
+class PyRun {
+ public:
+  PyRun(std::shared_ptr<PyRenderer> owner, uint64_t generation) : owner_(std::move(owner)), generation_(generation) {}
+  py::object Next();
+  std::size_t FrameCount() const;
+
+ private:
+  std::shared_ptr<PyRenderer> owner_;
+  uint64_t generation_;
+};
+
+class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
+ public:
+  PyRenderer(int width, int height, std::string textures, std::array<int, 3> background, bool antialias, bool palette) {
+    options_.width = width;
+    options_.height = height;
+    options_.textureFolder = std::move(textures);
+    options_.background = background;
+    options_.antiAlias = antialias;
+    options_.palette = palette;
+    options_.Check();
+  }
+
+  PyRun Start(const std::string& text, const std::string& name, const std::string& camera, MemoryProducts products) {
+    RunOptions options = options_;
+    if (camera == "left") {
+      options.cameras = CameraChoice::Left;
+    } else if (camera == "right") {
+      options.cameras = CameraChoice::Right;
+    } else if (camera == "both") {
+      options.cameras = CameraChoice::Both;
+    } else {
+      throw py::value_error("camera must be 'left', 'right' or 'both', not '" + camera + "'");
+    }
+    ++generation_;
+    run_.reset();
+    notifier_.messages.clear();
+    notifier_.Begin(name);
+    SceneInput scene;
+    scene.name = name;
+    scene.bytes = text;
+    wanted_ = products;
+    try {
+      run_ = std::make_unique<MemoryRun>(options, products, notifier_, &notifier_);
+    } catch (const Error& e) {
+      throw py::value_error(e.message());
+    }
+    {
+      py::gil_scoped_release release;
+      run_->Open(scene);
+    }
+    return PyRun(shared_from_this(), generation_);
+  }
+
+  py::object NextOf(uint64_t generation) {
+    if (generation != generation_ || !run_)
+      throw std::runtime_error("this run was replaced by a later render() of the same renderer");
+    auto frame = std::make_unique<MemoryFrame>();
+    bool more = false;
+    {
+      py::gil_scoped_release release;
+      more = run_->Next(*frame);
+    }
+    if (!more) {
+      run_.reset();
+      throw py::stop_iteration();
+    }
+    py::dict out;
+    out["frame"] = frame->frame;
+    if (frame->left) out["left"] = CameraDict(*frame->left, wanted_, options_.palette);
+    if (frame->right) out["right"] = CameraDict(*frame->right, wanted_, options_.palette);
+    return out;
+  }
+
+  std::size_t FrameCount(uint64_t generation) const {
+    return generation == generation_ && run_ ? run_->FrameCount() : 0;
+  }
+  std::vector<std::string> TakeMessages() { return std::exchange(notifier_.messages, {}); }
+
+ private:
+  RunOptions options_;
+  CollectingNotifier notifier_;
+  std::unique_ptr<MemoryRun> run_;
+  MemoryProducts wanted_;
+  uint64_t generation_ = 0;
+};
+
+py::object PyRun::Next() { return owner_->NextOf(generation_); }
+std::size_t PyRun::FrameCount() const { return owner_->FrameCount(generation_); }
+
+}  // namespace
+}  // namespace tovimar
+
+PYBIND11_MODULE(_tovimar, m) {
+  using namespace tovimar;
+  m.doc() = "Tovimar's compiled core: exact stereo ground truth rendered in memory.";
+  // Errors of the scene or the run, with the message the command line prints.
+  py::register_exception<Error>(m, "Error", PyExc_RuntimeError);
+  // An internal check that fails raises instead of ending the interpreter.
+  SetAssertionReporter([](const std::string& message) { throw Error("internal check failed: " + message); });
+
+  m.def("scene_dump", [](const std::string& text, const std::string& name) {
+    const Prefs prefs = cli::EditorPrefs(kDefaultFocalLengthText, kDefaultBaselineText, '.');
+    return cli::SceneDumpJson(name, SplitLines(text), prefs, '.');
+  });
+
+  m.def("generate_scene", [](const std::vector<std::string>& args, int index) {
+    scenegen::GeneratorOptions options;
+    try {
+      options = scenegen::ParseArguments(args);
+    } catch (const scenegen::OptionError& e) {
+      throw py::value_error(e.what());
+    }
+    if (index < 0) throw py::value_error("index must be 0 or more");
+    return scenegen::GenerateScene(options, index);
+  });
+
+  py::class_<MemoryProducts>(m, "Products")
+      .def(py::init<>())
+      .def_readwrite("image_clean", &MemoryProducts::cleanImage)
+      .def_readwrite("depth", &MemoryProducts::depth)
+      .def_readwrite("segmentation", &MemoryProducts::segmentation)
+      .def_readwrite("mask", &MemoryProducts::masks)
+      .def_readwrite("flow", &MemoryProducts::flow);
+
+  py::class_<PyRun>(m, "Run")
+      .def("__iter__", [](PyRun& r) -> PyRun& { return r; })
+      .def("__next__", &PyRun::Next)
+      .def("__len__", &PyRun::FrameCount);
+
+  py::class_<PyRenderer, std::shared_ptr<PyRenderer>>(m, "Renderer")
+      .def(py::init([](int width, int height, const std::string& textures, std::array<int, 3> background,
+                       bool antialias, bool palette) {
+             try {
+               return std::make_shared<PyRenderer>(width, height, textures, background, antialias, palette);
+             } catch (const Error& e) {
+               throw py::value_error(e.message());
+             }
+           }),
+           py::arg("width"), py::arg("height"), py::arg("textures"), py::arg("background"), py::arg("antialias"),
+           py::arg("palette"))
+      .def("start", &PyRenderer::Start, py::arg("text"), py::arg("name"), py::arg("camera"), py::arg("products"))
+      .def("take_messages", &PyRenderer::TakeMessages);
+}

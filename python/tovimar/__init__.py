@@ -1,0 +1,169 @@
+"""Tovimar in Python: synthetic stereo sequences with exact ground truth,
+rendered in memory as numpy arrays.
+
+    import tovimar
+    scene = tovimar.generate_scene("flying", seed=1, frames=5)
+    renderer = tovimar.Renderer(width=512, height=384)
+    for frame in renderer.render(scene, camera="both", outputs=("mask", "flow")):
+        left, right = frame["left"], frame["right"]
+        left["image"], left["disparity"], left["mask"], left["flow"]
+
+Every array equals what ``tovimar-render`` writes for the same scene and
+settings. A renderer is used by one thread at a time; rendering releases the
+GIL. Scene and run errors raise ``tovimar.Error`` with the message the
+command line prints (``scene:line:`` first for a scene line); bad arguments
+raise ValueError or TypeError.
+"""
+
+import json
+import os
+import warnings
+
+from . import _tovimar
+
+Error = _tovimar.Error
+
+__all__ = ["Error", "Renderer", "generate_scene", "parse", "OUTPUTS"]
+
+# The process whose rendering started the OpenGL library (its state does not
+# survive a fork: a child that rendered with it would wait forever).
+_rendering_process = None
+
+# The products a frame can carry besides image, disparity and valid (always there).
+OUTPUTS = ("image_clean", "depth", "segmentation", "mask", "flow")
+
+
+def _scene_text(scene):
+    """(text, name) of a scene given as its text or as a path to its file."""
+    if isinstance(scene, os.PathLike):
+        scene = os.fspath(scene)
+        if isinstance(scene, bytes):
+            scene = os.fsdecode(scene)
+        with open(scene, "r", encoding="latin-1", newline="") as f:
+            return f.read(), scene
+    if isinstance(scene, bytes):
+        return scene.decode("latin-1"), "<scene>"
+    if not isinstance(scene, str):
+        raise TypeError("a scene is its text or the path of its file, not %s" % type(scene).__name__)
+    if "\n" not in scene and ";" not in scene and os.path.isfile(scene):
+        with open(scene, "r", encoding="latin-1", newline="") as f:
+            return f.read(), scene
+    return scene, "<scene>"
+
+
+def parse(scene):
+    """The scene as a dict, as ``tovimar-render --dump`` prints it (file,
+    prefs, solidObjects, egoFrames, errors; errors with their line numbers)."""
+    text, name = _scene_text(scene)
+    return json.loads(_tovimar.scene_dump(text, name))
+
+
+def generate_scene(preset="flying", seed=0, index=0, frames=10, **options):
+    """The text of scene ``index``, byte for byte the file ``tovimar-scenegen``
+    writes with the same options (``room_width=(3, 5)`` is ``--room-width 3,5``;
+    ``textures=True`` is ``--textures``, which does not change the text)."""
+    for name, value in (("seed", seed), ("index", index), ("frames", frames)):
+        if isinstance(value, bool) or not isinstance(value, int):
+            raise TypeError("%s must be a whole number" % name)
+    args = ["--preset", str(preset), "--seed", str(seed), "--frames", str(frames), "--count", str(index + 1)]
+    for key, value in options.items():
+        flag = "--" + key.replace("_", "-")
+        if isinstance(value, bool):
+            if value:
+                args.append(flag)
+            continue
+        if isinstance(value, (tuple, list)):
+            if len(value) != 2:
+                raise ValueError("%s: a range is two numbers (min, max)" % key)
+            value = "%r,%r" % (float(value[0]), float(value[1]))
+        elif isinstance(value, float):
+            value = repr(value)
+        args += [flag, str(value)]
+    return _tovimar.generate_scene(args, index)
+
+
+class Renderer:
+    """Renders scenes in memory. ``textures``: a texture folder (None: the
+    scene's own set beside its file, else the bundled one); ``background``:
+    RGB 0..255; ``palette``: segmentation maps in palette colours.
+
+    One thread at a time uses a renderer (each has its own OpenGL contexts,
+    made at the first render). A process forked after its parent rendered
+    cannot render (tovimar.Error says so): render after the fork, or use
+    'spawn' or 'forkserver' processes."""
+
+    def __init__(self, width=512, height=384, textures=None, background=(0, 255, 255), antialias=False,
+                 palette=False):
+        for name, value in (("width", width), ("height", height)):
+            if isinstance(value, bool) or not isinstance(value, int):
+                raise TypeError("%s must be a whole number of pixels" % name)
+        background = tuple(background)
+        if len(background) != 3 or not all(isinstance(c, int) and not isinstance(c, bool) for c in background):
+            raise TypeError("background is three whole numbers (red, green, blue)")
+        if textures is not None:
+            textures = os.fspath(textures)
+            if not os.path.isfile(os.path.join(textures, "tex0.bmp")):
+                raise ValueError("the texture folder '%s' has no tex0.bmp" % textures)
+        self.width, self.height = width, height
+        self.palette = bool(palette)
+        self._core = _tovimar.Renderer(width, height, textures or "", background, bool(antialias), self.palette)
+
+    def render(self, scene, camera="both", outputs=()):
+        """Iterates the scene's frames. Each frame is a dict: ``frame`` (its
+        number) and ``left`` and/or ``right``, each a dict of numpy arrays:
+        ``image`` (H, W, 3 uint8 RGB, noise included), ``disparity`` (float32,
+        the PFM's values; the far plane's disparity where nothing was drawn),
+        ``valid`` (bool), and ``K`` (3x3), ``pose`` (4x4 camera-to-world,
+        OpenCV axes), ``baseline``, ``focal_length``, ``noise``. ``outputs``
+        adds: ``image_clean`` (before noise), ``depth`` (float32),
+        ``segmentation`` (uint8 ids, 255 where none; RGB with palette),
+        ``mask`` (uint8 255 visible / 128 occluded / 0 no truth; camera
+        "both"), ``flow`` (``flow`` H, W, 2 float32 as the .flo, 1e10 where
+        unknown; ``flow_mask``; ``disparity_change``; absent on the last
+        frame)."""
+        if isinstance(outputs, str):
+            outputs = tuple(o for o in outputs.split(",") if o)
+        products = _tovimar.Products()
+        for name in outputs:
+            if name in ("image", "disparity", "valid"):
+                continue
+            if name not in OUTPUTS:
+                raise ValueError("unknown output '%s' (known: image, disparity, valid, %s)"
+                                 % (name, ", ".join(OUTPUTS)))
+            setattr(products, name, True)
+        if camera not in ("left", "right", "both"):
+            raise ValueError("camera must be 'left', 'right' or 'both', not %r" % (camera,))
+        text, name = _scene_text(scene)
+        global _rendering_process
+        if _rendering_process not in (None, os.getpid()):
+            raise Error("this process was forked from one that had rendered, and OpenGL cannot be used after "
+                        "such a fork: render nothing before the fork (e.g. before a DataLoader's workers start) "
+                        "or start the workers with multiprocessing_context='spawn' or 'forkserver'")
+        _rendering_process = os.getpid()
+        run = self._core.start(text, name, camera, products)
+        self._warn()
+        return _Frames(self, run)
+
+    def _warn(self):
+        for message in self._core.take_messages():
+            warnings.warn(message, stacklevel=3)
+
+
+class _Frames:
+    """The frames of one render(); len() is the scene's frame count."""
+
+    def __init__(self, renderer, run):
+        self._renderer = renderer
+        self._run = run
+
+    def __iter__(self):
+        return self
+
+    def __len__(self):
+        return len(self._run)
+
+    def __next__(self):
+        try:
+            return next(self._run)
+        finally:
+            self._renderer._warn()

@@ -1,0 +1,106 @@
+"""PyTorch datasets over Tovimar scenes; torch is imported when this module is.
+
+    from tovimar.torch import RandomScenes
+    data = RandomScenes(preset="flying", seeds=range(1000), frames=8, size=(384, 512), crop=(256, 320))
+    loader = torch.utils.data.DataLoader(data, batch_size=4, num_workers=2)
+
+Each seed is one scene (``tovimar.generate_scene(preset, seed, frames=...)``);
+its frames are rendered on the fly. The seeds are shared among the loader's
+workers by position (seed i goes to worker i mod workers), and every sample,
+its crop included, depends only on its seed and frame: the samples do not
+depend on the number of workers (their order does, as with any iterable
+dataset). Each worker makes its own renderer, so its own OpenGL contexts,
+when it starts iterating, after the fork.
+"""
+
+import numpy as np
+import torch
+from torch.utils.data import IterableDataset, get_worker_info
+
+import tovimar
+
+__all__ = ["RandomScenes"]
+
+
+def _tensor_image(rgb):
+    return torch.from_numpy(np.ascontiguousarray(rgb.transpose(2, 0, 1))).float().div_(255.0)
+
+
+class RandomScenes(IterableDataset):
+    """Samples of random scenes: dicts of tensors ``left``, ``right`` (3, H, W
+    float in 0..1), ``disparity`` (H, W float32, the left view's),
+    ``valid`` (H, W bool), ``seed`` and ``frame``; with ``flow=True`` also
+    ``flow`` (2, H, W) and ``flow_valid`` (H, W bool) of the left view to the
+    next frame (the last frame of each scene, which has none, is left out).
+
+    size: (height, width) rendered; crop: (height, width) cut at a place
+    drawn from the seed and frame (None: the whole frame). scene_options go
+    to tovimar.generate_scene; renderer_options to tovimar.Renderer."""
+
+    def __init__(self, preset="flying", seeds=range(100), frames=4, size=(384, 512), crop=None, flow=False,
+                 scene_options=None, renderer_options=None):
+        super().__init__()
+        self.preset = preset
+        self.seeds = list(seeds)
+        self.frames = int(frames)
+        self.size = (int(size[0]), int(size[1]))
+        if crop is not None:
+            crop = (int(crop[0]), int(crop[1]))
+            if not (0 < crop[0] <= self.size[0] and 0 < crop[1] <= self.size[1]):
+                raise ValueError("the crop %r does not fit in the size %r" % (crop, self.size))
+        self.crop = crop
+        self.flow = bool(flow)
+        self.scene_options = dict(scene_options or {})
+        self.renderer_options = dict(renderer_options or {})
+        if self.frames < 1:
+            raise ValueError("frames must be 1 or more")
+
+    def __len__(self):
+        return len(self.seeds) * (self.frames - 1 if self.flow else self.frames)
+
+    def _seeds_of_this_worker(self):
+        info = get_worker_info()
+        if info is None:
+            return self.seeds
+        return self.seeds[info.id :: info.num_workers]
+
+    def __iter__(self):
+        # Made here, in the worker, after the fork.
+        renderer = tovimar.Renderer(height=self.size[0], width=self.size[1], **self.renderer_options)
+        outputs = ("flow",) if self.flow else ()
+        for seed in self._seeds_of_this_worker():
+            scene = tovimar.generate_scene(self.preset, seed=seed, frames=self.frames, **self.scene_options)
+            for frame in renderer.render(scene, camera="both", outputs=outputs):
+                left, right = frame["left"], frame["right"]
+                if self.flow and "flow" not in left:
+                    continue
+                yield self._sample(seed, frame["frame"], left, right)
+
+    def _sample(self, seed, number, left, right):
+        sample = {
+            "left": left["image"],
+            "right": right["image"],
+            "disparity": left["disparity"],
+            "valid": left["valid"],
+        }
+        if self.flow:
+            sample["flow"] = left["flow"]
+            sample["flow_valid"] = left["flow_mask"] != 0
+        if self.crop is not None:
+            h, w = self.size
+            ch, cw = self.crop
+            place = np.random.default_rng([seed, number])
+            y, x = int(place.integers(0, h - ch + 1)), int(place.integers(0, w - cw + 1))
+            sample = {k: v[y : y + ch, x : x + cw] for k, v in sample.items()}
+        out = {
+            "left": _tensor_image(sample["left"]),
+            "right": _tensor_image(sample["right"]),
+            "disparity": torch.from_numpy(np.ascontiguousarray(sample["disparity"])),
+            "valid": torch.from_numpy(np.ascontiguousarray(sample["valid"])),
+            "seed": seed,
+            "frame": number,
+        }
+        if self.flow:
+            out["flow"] = torch.from_numpy(np.ascontiguousarray(sample["flow"].transpose(2, 0, 1)))
+            out["flow_valid"] = torch.from_numpy(np.ascontiguousarray(sample["flow_valid"]))
+        return out
