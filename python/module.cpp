@@ -99,6 +99,7 @@ py::dict CameraDict(const CameraProducts& c, const MemoryProducts& wanted, bool 
   d["valid"] = valid;
   if (wanted.depth) d["depth"] = ArrayOf(f.truth.depth, {H, W});
   if (wanted.masks) d["mask"] = ArrayOf(c.mask, {H, W});
+  if (wanted.ids16) d["ids16"] = ArrayOf(f.truth.ids, {H, W});
   if (wanted.segmentation) d["segmentation"] = palette ? py::object(RgbOf(f.segmentation)) : GreyOf(f.segmentation);
   if (c.flow) {
     const SceneFlow& flow = *c.flow;
@@ -254,7 +255,8 @@ PYBIND11_MODULE(_tovimar, m) {
       .def_readwrite("depth", &MemoryProducts::depth)
       .def_readwrite("segmentation", &MemoryProducts::segmentation)
       .def_readwrite("mask", &MemoryProducts::masks)
-      .def_readwrite("flow", &MemoryProducts::flow);
+      .def_readwrite("flow", &MemoryProducts::flow)
+      .def_readwrite("ids16", &MemoryProducts::ids16);
 
   py::class_<PyRun>(m, "Run")
       .def("__iter__", [](PyRun& r) -> PyRun& { return r; })

@@ -124,6 +124,7 @@ MemoryRun::MemoryRun(RunOptions options, MemoryProducts products, Notifier& noti
   outputs.depth = products_.depth;
   outputs.masks = products_.masks;
   outputs.flow = products_.flow;
+  outputs.ids16 = products_.ids16;
   options_.outputs = outputs;
   if (products_.masks && options_.cameras != CameraChoice::Both)
     throw Error("occlusion masks need both cameras: each view's mask needs the other view");

@@ -41,6 +41,7 @@ struct MemoryProducts {
   bool segmentation = false;
   bool masks = false;  // both cameras only
   bool flow = false;
+  bool ids16 = false;  // the 16-bit id map (FrameTruth::ids)
 };
 
 struct CameraProducts {

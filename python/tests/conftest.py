@@ -49,29 +49,31 @@ def read_pfm(path):
 
 
 def read_png(path):
-    """An 8-bit grey PNG's samples (H, W), unfiltered."""
+    """A grey PNG's samples (H, W): 8-bit as uint8, 16-bit as uint16."""
     data = open(path, "rb").read()
-    pos, idat, width, height = 8, b"", 0, 0
+    pos, idat, width, height, depth = 8, b"", 0, 0, 8
     while pos < len(data):
         length, kind = struct.unpack_from(">I4s", data, pos)
         body = data[pos + 8 : pos + 8 + length]
         if kind == b"IHDR":
             width, height, depth, colour = struct.unpack_from(">IIBB", body)
-            assert depth == 8 and colour == 0, "only 8-bit grey PNGs"
+            assert depth in (8, 16) and colour == 0, "only 8- and 16-bit grey PNGs"
         elif kind == b"IDAT":
             idat += body
         pos += 12 + length
     raw = zlib.decompress(idat)
-    out = np.zeros((height, width), np.uint8)
-    prev = np.zeros(width, np.int32)
+    step = depth // 8  # bytes per pixel: the filters look that far back
+    stride = width * step
+    out = np.zeros((height, stride), np.uint8)
+    prev = np.zeros(stride, np.int32)
     for y in range(height):
-        kind = raw[y * (width + 1)]
-        line = np.frombuffer(raw, np.uint8, width, y * (width + 1) + 1).astype(np.int32)
-        row = np.zeros(width, np.int32)
-        for x in range(width):
-            a = row[x - 1] if x else 0
+        kind = raw[y * (stride + 1)]
+        line = np.frombuffer(raw, np.uint8, stride, y * (stride + 1) + 1).astype(np.int32)
+        row = np.zeros(stride, np.int32)
+        for x in range(stride):
+            a = row[x - step] if x >= step else 0
             b = prev[x]
-            c = prev[x - 1] if x else 0
+            c = prev[x - step] if x >= step else 0
             if kind == 0:
                 p = 0
             elif kind == 1:
@@ -86,7 +88,7 @@ def read_png(path):
             row[x] = (line[x] + p) & 255
         out[y] = row
         prev = row
-    return out
+    return out if step == 1 else out.view(">u2").astype(np.uint16)
 
 
 def read_flo(path):

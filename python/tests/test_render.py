@@ -55,6 +55,39 @@ def test_frames_equal_the_command_lines_files(tmp_path, camera):
             assert c["baseline"] == 0.2 and c["noise"] == 3.5
 
 
+# A sphere and a box that move on their own while the camera moves too.
+MOVING = """SPHERE; id 7; texture: -1; colour: 1;0.5;0.2; position: -0.4;2;0;0;0;0; dim: 0.35
+CUBOID; id 300; texture: 5; colour: 1;1;1; position: 0.5;2.5;0.1;0;0;20; dim: 0.3;0.3;0.3
+QUAD; id 5; texture: 10; colour: 1;1;1; vertices: -6;5;-4; 6;5;-4; 6;5;4; -6;5;4
+EGO; 0;0;0;0;0;0
+EGO; 0.02;0;0.05;0;0;1
+EGO; 0.02;0;0.05;0;0;1
+MOVE; 7; 0.05;0;0.02;0;0;0
+MOVE; 7; 0.05;0;0.02;0;0;0
+MOVE; 7; 0.05;0;0.02;0;0;0
+MOVE; 300; 0;0;0;0;0;8
+MOVE; 300; 0;0;0;0;0;8
+MOVE; 300; 0;0;0;0;0;8
+"""
+
+
+def test_moving_objects_flow_and_ids_equal_the_command_lines_files(tmp_path):
+    scene = tmp_path / "moving.txt"
+    scene.write_text(MOVING)
+    run([program("tovimar-render"), "-q", "-o", str(tmp_path), "-r", "%dx%d" % (WIDTH, HEIGHT),
+         "--outputs", "pfm,flow,ids16", str(scene)])
+    folder = tmp_path / "0"
+    frames = list(tovimar.Renderer(WIDTH, HEIGHT).render(str(scene), camera="both", outputs=("flow", "ids16")))
+    for f in frames:
+        n = "%04d" % f["frame"]
+        for side, prefix in (("left", "l"), ("right", "")):
+            c = f[side]
+            np.testing.assert_array_equal(c["ids16"], read_png(folder / ("%sids16_%s.png" % (prefix, n))))
+            if f["frame"] < 2:
+                np.testing.assert_array_equal(c["flow"], read_flo(folder / ("%sflow_%s.flo" % (prefix, n))))
+    assert (frames[0]["left"]["ids16"] == 300).any() and (frames[0]["left"]["ids16"] == 7).any()
+
+
 def test_scene_text_and_dump_equal_the_programs(tmp_path):
     run([program("tovimar-scenegen"), "--out", str(tmp_path), "--preset", "room", "--seed", "7", "--count", "3",
          "--frames", "4", "--noise", "0.5,1", "--quiet"])

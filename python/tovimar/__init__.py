@@ -30,7 +30,7 @@ __all__ = ["Error", "Renderer", "generate_scene", "parse", "OUTPUTS"]
 _rendering_process = None
 
 # The products a frame can carry besides image, disparity and valid (always there).
-OUTPUTS = ("image_clean", "depth", "segmentation", "mask", "flow")
+OUTPUTS = ("image_clean", "depth", "segmentation", "ids16", "mask", "flow")
 
 
 def _scene_text(scene):
@@ -117,6 +117,7 @@ class Renderer:
         OpenCV axes), ``baseline``, ``focal_length``, ``noise``. ``outputs``
         adds: ``image_clean`` (before noise), ``depth`` (float32),
         ``segmentation`` (uint8 ids, 255 where none; RGB with palette),
+        ``ids16`` (uint16 ids 0..65534, 65535 where nothing is labelled),
         ``mask`` (uint8 255 visible / 128 occluded / 0 no truth; camera
         "both"), ``flow`` (``flow`` H, W, 2 float32 as the .flo, 1e10 where
         unknown; ``flow_mask``; ``disparity_change``; absent on the last
