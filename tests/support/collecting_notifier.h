@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "scene/assembly.h"
 #include "scene/notifier.h"
 
 namespace tovimar::testing {
