@@ -1,12 +1,11 @@
 #include "sequence/memory_run.h"
 
-#include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 #include "base/error.h"
+#include "base/job_thread.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
 #include "render/camera.h"
@@ -43,65 +42,6 @@ class LockedNotifier : public Notifier, public LineNotifier {
   std::mutex mutex_;
   Notifier& notifier_;
   LineNotifier* lines_;
-};
-
-// One camera's own thread: its session is made, used and destroyed there, so
-// its rendering context is current on no other thread.
-class CameraThread {
- public:
-  CameraThread() : thread_([this] { Loop(); }) {}
-  ~CameraThread() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
-    }
-    wake_.notify_all();
-    thread_.join();
-  }
-  void Start(std::function<void()> task) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      task_ = std::move(task);
-      done_ = false;
-      error_ = nullptr;
-    }
-    wake_.notify_all();
-  }
-  void Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, [this] { return done_; });
-    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
-  }
-
- private:
-  void Loop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return stop_ || task_ != nullptr; });
-      if (stop_) return;
-      std::function<void()> task = std::move(task_);
-      task_ = nullptr;
-      lock.unlock();
-      std::exception_ptr error;
-      try {
-        task();
-      } catch (...) {
-        error = std::current_exception();
-      }
-      lock.lock();
-      error_ = error;
-      done_ = true;
-      wake_.notify_all();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::function<void()> task_;
-  std::exception_ptr error_;
-  bool done_ = true;
-  bool stop_ = false;
-  std::thread thread_;
 };
 
 namespace {
@@ -144,7 +84,7 @@ void MemoryRun::CloseCameras() {
 
 void MemoryRun::ForEachCamera(const std::function<void(Camera&)>& task) {
   for (const std::unique_ptr<Camera>& camera : cameras_)
-    if (camera->thread) camera->thread->Start([&task, &camera] { task(*camera); });
+    if (camera->thread) camera->thread->Submit([&task, &camera] { task(*camera); });
   std::exception_ptr error;
   for (const std::unique_ptr<Camera>& camera : cameras_) {
     if (camera->thread) continue;
@@ -170,7 +110,7 @@ void MemoryRun::Open(const SceneInput& scene) {
   for (const bool right : CamerasOf(options_.cameras)) {
     auto camera = std::make_unique<Camera>();
     camera->right = right;
-    if (right && options_.cameras == CameraChoice::Both) camera->thread = std::make_unique<CameraThread>();
+    if (right && options_.cameras == CameraChoice::Both) camera->thread = std::make_unique<JobThread>();
     cameras_.push_back(std::move(camera));
   }
   ForEachCamera([this, &scene](Camera& camera) { OpenCamera(camera, scene); });

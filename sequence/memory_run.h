@@ -30,7 +30,7 @@ namespace tovimar {
 
 class LineNotifier;
 class Notifier;
-class CameraThread;
+class JobThread;
 class LockedNotifier;
 
 // What the frames carry besides the camera image, the float disparity and
@@ -79,7 +79,7 @@ class MemoryRun {
     std::vector<FrameProducts> made;     // handed by the sink, not yet taken
     std::optional<CameraProducts> held;  // waiting for the next frame's flow
     bool ended = false;
-    std::unique_ptr<CameraThread> thread;  // null: the caller's thread
+    std::unique_ptr<JobThread> thread;  // null: the caller's thread; its session is made, used and destroyed there
   };
   // Runs task for each camera, on its thread, all at once; rethrows the
   // first exception once every camera's task has ended.

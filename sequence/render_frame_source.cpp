@@ -299,7 +299,7 @@ void RenderFrameSource::RunEnded() {
 }
 
 void RenderFrameSource::SetWriteBehind(bool on) {
-  if (on && !writer_) writer_ = std::make_unique<BackgroundWriter>();
+  if (on && !writer_) writer_ = std::make_unique<JobThread>();
   if (!on) writer_.reset();
 }
 

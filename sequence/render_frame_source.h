@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 
-#include "sequence/background_writer.h"
+#include "base/job_thread.h"
 #include "sequence/dataset_run.h"
 #include "sequence/frame_products.h"
 #include "sequence/ground_truth.h"
@@ -120,7 +120,7 @@ class RenderFrameSource : public FrameSource {
   FrameTruth productsTruth_;
   std::vector<uint8_t> clean_, productsClean_;  // the camera image before noise (scene-flow layout)
   std::string text_;  // the disparity text, formatted a piece at a time
-  std::unique_ptr<BackgroundWriter> writer_;  // last: it ends before what its job uses
+  std::unique_ptr<JobThread> writer_;  // last: it ends before what its job uses
 };
 
 }  // namespace tovimar

@@ -1,4 +1,4 @@
-#include "sequence/background_writer.h"
+#include "base/job_thread.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -8,7 +8,7 @@
 
 namespace tovimar {
 
-BackgroundWriter::BackgroundWriter() {
+JobThread::JobThread() {
   // The new thread inherits the signal mask of this one at its creation.
   sigset_t stopSignals, previous;
   sigemptyset(&stopSignals);
@@ -23,7 +23,7 @@ BackgroundWriter::BackgroundWriter() {
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
-BackgroundWriter::~BackgroundWriter() {
+JobThread::~JobThread() {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait(lock, [this] { return !busy_; });
@@ -33,7 +33,7 @@ BackgroundWriter::~BackgroundWriter() {
   if (thread_.joinable()) thread_.join();
 }
 
-void BackgroundWriter::Submit(std::function<void()> job) {
+void JobThread::Submit(std::function<void()> job) {
   Wait();
   if (!thread_.joinable()) {
     job();
@@ -47,13 +47,13 @@ void BackgroundWriter::Submit(std::function<void()> job) {
   changed_.notify_all();
 }
 
-void BackgroundWriter::Wait() {
+void JobThread::Wait() {
   std::unique_lock<std::mutex> lock(mutex_);
   changed_.wait(lock, [this] { return !busy_; });
   if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
 }
 
-void BackgroundWriter::Loop() {
+void JobThread::Loop() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return stop_ || busy_; });

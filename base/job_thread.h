@@ -1,8 +1,8 @@
 #pragma once
-// One job at a time on a thread of its own, so that a frame's files are
-// written while the next frame is drawn. The thread never takes the stop
-// signals (SIGINT, SIGTERM): they reach the thread that checks for them, and
-// the file writes here are not interrupted.
+// One job at a time on a thread of its own: a frame's files written while
+// the next frame is drawn, a camera's rendering context kept on one thread.
+// The thread never takes the stop signals (SIGINT, SIGTERM): they reach the
+// thread that checks for them, and the jobs here are not interrupted.
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -11,13 +11,13 @@
 
 namespace tovimar {
 
-class BackgroundWriter {
+class JobThread {
  public:
-  BackgroundWriter();
+  JobThread();
   // Waits for the job in hand; an error of it is dropped (call Wait first).
-  ~BackgroundWriter();
-  BackgroundWriter(const BackgroundWriter&) = delete;
-  BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+  ~JobThread();
+  JobThread(const JobThread&) = delete;
+  JobThread& operator=(const JobThread&) = delete;
 
   // Waits for the job before (rethrowing its exception, and then `job` is
   // not started), then starts `job`. Without a thread (none could be
