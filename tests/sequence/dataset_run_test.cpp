@@ -49,6 +49,23 @@ std::string Slurp(const std::string& path) {
   return s.str();
 }
 
+// A run's intrinsics and a camera's frame pose (world, 4 x 4) as meta.json records them.
+Intrinsics IntrinsicsOf(const Json& meta) {
+  const Json& in = meta["intrinsics"];
+  Intrinsics k;
+  k.fx = in["fx"].get<double>();
+  k.fy = in["fy"].get<double>();
+  k.cx = in["cx"].get<double>();
+  k.cy = in["cy"].get<double>();
+  return k;
+}
+Mat4 PoseOf(const Json& meta, bool right, int frame) {
+  const Json& pose = meta["runs"][right ? "right" : "left"]["frames"][static_cast<std::size_t>(frame)]["pose"];
+  Mat4 m{};
+  for (std::size_t i = 0; i < 16; ++i) m[i] = pose[i].get<double>();
+  return m;
+}
+
 // A wall 8 units from the camera and a box whose front is 3.7 away, 0.3 baseline.
 const std::vector<std::string> kBoxWall = {
     "BASELINE;0.3;",
@@ -206,16 +223,8 @@ TEST(DatasetRun, OcclusionMasksAgreeWithRayCastVisibility) {
   ASSERT_TRUE(p.Run(false)) << p.error;
   ASSERT_TRUE(p.Run(true)) << p.error;
   const std::string dir = p.Dir();
-  Intrinsics k;
-  const std::string calib = Slurp(dir + "calib.txt");
-  ASSERT_EQ(std::sscanf(calib.c_str(), "cam0=[%lf 0 %lf; 0 %lf %lf;", &k.fx, &k.cx, &k.fy, &k.cy), 4) << calib;
   const Json meta = Json::parse(Slurp(dir + "meta.json"));
-  auto poseOf = [&](bool right, int frame) {
-    Mat4 m{};
-    const Json& pose = meta["runs"][right ? "right" : "left"]["frames"][frame]["pose"];
-    for (std::size_t i = 0; i < 16; ++i) m[i] = pose[i].get<double>();
-    return m;
-  };
+  const Intrinsics k = IntrinsicsOf(meta);
   // The nearest box entry along a ray, or the wall (y = 5) behind them.
   auto cast = [&](const std::array<double, 3>& o, const std::array<double, 3>& dir3) {
     double t = dir3[1] > 0 ? (5.0 - o[1]) / dir3[1] : INFINITY;
@@ -225,7 +234,7 @@ TEST(DatasetRun, OcclusionMasksAgreeWithRayCastVisibility) {
   long truthOccluded = 0, missed = 0, truthVisible = 0, wrongOccluded = 0;
   for (int frame = 0; frame < 2; ++frame) {
     for (bool right : {false, true}) {
-      const Mat4 own = poseOf(right, frame), other = poseOf(!right, frame);
+      const Mat4 own = PoseOf(meta, right, frame), other = PoseOf(meta, !right, frame);
       const DatasetFileNames n = MakeDatasetFileNames(dir, DatasetLayout::Classic, right, frame);
       const cv::Mat mask = cv::imread(n.mask, cv::IMREAD_UNCHANGED);
       const cv::Mat disparity = cv::imread(n.disparityPfm, cv::IMREAD_UNCHANGED);
@@ -324,9 +333,7 @@ TEST(DatasetRun, PosesAndCalibrationProjectPointsOntoTheirPixels) {
   EXPECT_NEAR(k.fx, 389.0, 0.05) << "the effective focal length is the nominal one within rounding";
   // The pose files are relative to the first left camera, whose world pose
   // meta.json keeps.
-  const auto firstLeft = nlohmann::json::parse(Slurp(dir + "meta.json"))["runs"]["left"]["frames"][0]["pose"];
-  Mat4 world{};
-  for (std::size_t i = 0; i < 16; ++i) world[i] = firstLeft[i].get<double>();
+  const Mat4 world = PoseOf(Json::parse(Slurp(dir + "meta.json")), false, 0);
   for (bool right : {false, true}) {
     std::ifstream poses(dir + (right ? "poses_right.txt" : "poses_left.txt"));
     for (int frame = 0; frame < 4; ++frame) {
@@ -403,11 +410,7 @@ TEST(DatasetRun, FlowWarpsTheNextFrameBackOntoThisOne) {
   ASSERT_EQ(frames.size(), 3u);
   EXPECT_NE(meta["runs"]["left"]["flow"].get<std::string>().find("frame 2"), std::string::npos);
   EXPECT_FALSE(fs::exists(dir + "lflow_0002.flo")) << "the last frame has no forward flow";
-  Intrinsics k;
-  k.fx = meta["intrinsics"]["fx"].get<double>();
-  k.fy = meta["intrinsics"]["fy"].get<double>();
-  k.cx = meta["intrinsics"]["cx"].get<double>();
-  k.cy = meta["intrinsics"]["cy"].get<double>();
+  const Intrinsics k = IntrinsicsOf(meta);
   for (int frame = 0; frame < 2; ++frame) {
     const DatasetFileNames n = MakeDatasetFileNames(dir, DatasetLayout::Classic, false, frame);
     const cv::Mat flow = cv::readOpticalFlow(n.flowFlo);
@@ -423,11 +426,7 @@ TEST(DatasetRun, FlowWarpsTheNextFrameBackOntoThisOne) {
 
     // The small sphere's centre: its flow is the difference of its
     // projections with the two poses of the manifest.
-    Mat4 pose0{}, pose1{};
-    for (std::size_t i = 0; i < 16; ++i) {
-      pose0[i] = frames[static_cast<std::size_t>(frame)]["pose"][i].get<double>();
-      pose1[i] = frames[static_cast<std::size_t>(frame + 1)]["pose"][i].get<double>();
-    }
+    const Mat4 pose0 = PoseOf(meta, false, frame), pose1 = PoseOf(meta, false, frame + 1);
     double u0 = 0, v0 = 0, u1 = 0, v1 = 0;
     ASSERT_TRUE(ProjectPoint(k, pose0, {0.2, 1.0, -0.3}, u0, v0));
     ASSERT_TRUE(ProjectPoint(k, pose1, {0.2, 1.0, -0.3}, u1, v1));
@@ -461,14 +460,8 @@ TEST(DatasetRun, FlowFollowsObjectsThatMoveOnTheirOwn) {
   const Json meta = Json::parse(Slurp(dir + "meta.json"));
   const auto& frames = meta["runs"]["left"]["frames"];
   ASSERT_EQ(frames.size(), 3u);
-  Intrinsics k;
-  k.fx = meta["intrinsics"]["fx"].get<double>();
-  k.fy = meta["intrinsics"]["fy"].get<double>();
-  k.cx = meta["intrinsics"]["cx"].get<double>();
-  k.cy = meta["intrinsics"]["cy"].get<double>();
-  std::vector<Mat4> poses(3);
-  for (std::size_t f = 0; f < 3; ++f)
-    for (std::size_t i = 0; i < 16; ++i) poses[f][i] = frames[f]["pose"][i].get<double>();
+  const Intrinsics k = IntrinsicsOf(meta);
+  const std::vector<Mat4> poses = {PoseOf(meta, false, 0), PoseOf(meta, false, 1), PoseOf(meta, false, 2)};
   // The sphere's centre and the middle of the box's front face at each frame.
   const double pi = std::acos(-1.0);
   const std::array<std::array<double, 3>, 3> sphere = {{{0.2, 1.0, -0.3}, {0.26, 1.0, -0.27}, {0.31, 0.96, -0.27}}};
