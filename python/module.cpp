@@ -167,18 +167,24 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
       throw py::value_error("camera must be 'left', 'right' or 'both', not '" + camera + "'");
     }
     ++generation_;
-    run_.reset();
+    // The same cameras and products go on in the same run, whose rendering
+    // contexts then serve the next scene too.
+    if (run_ && (options.cameras != runCameras_ || products != wanted_)) run_.reset();
     notifier_.messages.clear();
     notifier_.Begin(name);
     SceneInput scene;
     scene.name = name;
     scene.bytes = text;
     wanted_ = products;
-    try {
-      run_ = std::make_unique<MemoryRun>(options, products, notifier_, &notifier_);
-    } catch (const Error& e) {
-      throw py::value_error(e.message());
+    if (!run_) {
+      try {
+        run_ = std::make_unique<MemoryRun>(options, products, notifier_, &notifier_);
+      } catch (const Error& e) {
+        throw py::value_error(e.message());
+      }
+      runCameras_ = options.cameras;
     }
+    ended_ = false;
     {
       py::gil_scoped_release release;
       run_->Open(scene);
@@ -189,6 +195,7 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
   py::object NextOf(uint64_t generation) {
     if (generation != generation_ || !run_)
       throw std::runtime_error("this run was replaced by a later render() of the same renderer");
+    if (ended_) throw py::stop_iteration();
     auto frame = std::make_unique<MemoryFrame>();
     bool more = false;
     {
@@ -196,7 +203,7 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
       more = run_->Next(*frame);
     }
     if (!more) {
-      run_.reset();
+      ended_ = true;
       throw py::stop_iteration();
     }
     py::dict out;
@@ -215,6 +222,8 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
   RunOptions options_;
   CollectingNotifier notifier_;
   std::unique_ptr<MemoryRun> run_;
+  CameraChoice runCameras_ = CameraChoice::Both;
+  bool ended_ = false;  // the current run has handed on its last frame
   MemoryProducts wanted_;
   uint64_t generation_ = 0;
 };

@@ -215,4 +215,18 @@ class Renderer {
   std::array<double, 16> perspective_{};
 };
 
+// Pixels discarded (Renderer::SetPixelsDiscarded) while this lives.
+class DiscardedPixels {
+ public:
+  DiscardedPixels(Renderer& renderer, bool discarded) : renderer_(renderer) {
+    renderer_.SetPixelsDiscarded(discarded);
+  }
+  ~DiscardedPixels() { renderer_.SetPixelsDiscarded(false); }
+  DiscardedPixels(const DiscardedPixels&) = delete;
+  DiscardedPixels& operator=(const DiscardedPixels&) = delete;
+
+ private:
+  Renderer& renderer_;
+};
+
 }  // namespace tovimar

@@ -150,11 +150,7 @@ void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
   // state); its pixels are drawn over by the second, from the moved camera,
   // before anything reads them.
   {
-    struct Discarding {
-      Renderer& v;
-      ~Discarding() { v.SetPixelsDiscarded(false); }
-    } discarding{renderer};
-    renderer.SetPixelsDiscarded(!buffers.referencePaths);
+    const DiscardedPixels discarded(renderer, !buffers.referencePaths);
     renderer.DrawScene(true, Renderer::kSkipNone, renderer.viewAzimuth, renderer.viewElevation, renderer.viewDistance);
   }
   renderer.DrawScene(false, Renderer::kSkipNone, renderer.viewAzimuth, renderer.viewElevation, renderer.viewDistance);

@@ -106,27 +106,35 @@ void MemoryRun::ForEachCamera(const std::function<void(Camera&)>& task) {
 }
 
 void MemoryRun::Open(const SceneInput& scene) {
-  CloseCameras();
-  for (const bool right : CamerasOf(options_.cameras)) {
-    auto camera = std::make_unique<Camera>();
-    camera->right = right;
-    if (right && options_.cameras == CameraChoice::Both) camera->thread = std::make_unique<JobThread>();
-    cameras_.push_back(std::move(camera));
+  // The sessions, their rendering contexts and threads stay from scene to
+  // scene, as a batch's session does: a context costs more than a frame.
+  if (cameras_.empty()) {
+    for (const bool right : CamerasOf(options_.cameras)) {
+      auto camera = std::make_unique<Camera>();
+      camera->right = right;
+      if (right && options_.cameras == CameraChoice::Both) camera->thread = std::make_unique<JobThread>();
+      cameras_.push_back(std::move(camera));
+    }
   }
   ForEachCamera([this, &scene](Camera& camera) { OpenCamera(camera, scene); });
 }
 
 void MemoryRun::OpenCamera(Camera& camera, const SceneInput& scene) {
   const bool right = camera.right;
-  camera.session = std::make_unique<RunSession>(options_, *notifier_);
-  camera.session->SetLineNotifier(notifier_->Lines());
-  Camera* raw = &camera;
-  camera.session->SetFrameSink(
-      [raw](FrameProducts& made) {
-        raw->made.emplace_back();
-        std::swap(raw->made.back(), made);
-      },
-      products_.cleanImage);
+  camera.made.clear();
+  camera.held.reset();
+  camera.ended = false;
+  if (!camera.session) {
+    camera.session = std::make_unique<RunSession>(options_, *notifier_);
+    camera.session->SetLineNotifier(notifier_->Lines());
+    Camera* raw = &camera;
+    camera.session->SetFrameSink(
+        [raw](FrameProducts& made) {
+          raw->made.emplace_back();
+          std::swap(raw->made.back(), made);
+        },
+        products_.cleanImage);
+  }
   RunSession& session = *camera.session;
   if (const std::string why = session.Open(scene); !why.empty()) throw Error(why);
   if (right && options_.cameras == CameraChoice::Both) {

@@ -42,6 +42,7 @@ struct MemoryProducts {
   bool masks = false;  // both cameras only
   bool flow = false;
   bool ids16 = false;  // the 16-bit id map (FrameTruth::ids)
+  bool operator==(const MemoryProducts&) const = default;
 };
 
 struct CameraProducts {
@@ -65,7 +66,8 @@ class MemoryRun {
   MemoryRun& operator=(const MemoryRun&) = delete;
 
   // Prepares the scene in every session and begins the runs; throws Error
-  // with the message a run would report.
+  // with the message a run would report. A later Open starts the next scene
+  // in the same sessions (the same rendering contexts).
   void Open(const SceneInput& scene);
   std::size_t FrameCount() const;
   // The next frame into `out`; false after the last. Throws Error when a

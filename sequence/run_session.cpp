@@ -90,8 +90,10 @@ std::string RunSession::Open(const SceneInput& scene) {
     contextLost_ = !renderer_->StartOver();
   }
   if (contextLost_) return "cannot create the OpenGL rendering context";
-  renderer_->ResetViewAndDraw();
   try {
+    // The drawings that show the scene prepared are seen by no one here.
+    const DiscardedPixels unseen(*renderer_, true);
+    renderer_->ResetViewAndDraw();
     renderer_->PrepareScene();
   } catch (const Error& e) {
     return e.message();
@@ -136,15 +138,19 @@ bool RunSession::Begin(bool right, const RunObserver& observer) {
   }
   // Switched as the panel's camera radio group does: the camera box flips,
   // its handler shifts the projection and redraws.
-  if (right != settings_.rightCamera) {
-    settings_.rightCamera = right;
-    renderer_->CameraSwitch(right);
-  }
   start_ = std::chrono::steady_clock::now();
   runError_.clear();
   progress_ = observer.progress;
   SequenceDriver& driver = *driver_;
-  driver.StartStop();
+  {
+    // The camera switch and the preparation draw what every frame draws over.
+    const DiscardedPixels unseen(*renderer_, true);
+    if (right != settings_.rightCamera) {
+      settings_.rightCamera = right;
+      renderer_->CameraSwitch(right);
+    }
+    driver.StartStop();
+  }
   if (driver.GetState() == SequenceDriver::State::Idle) {
     // The preparation was stopped or failed.
     progress_ = nullptr;

@@ -25,7 +25,10 @@ def test_frames_equal_the_command_lines_files(tmp_path, camera):
     folder = tmp_path / "0"
     meta = json.load(open(folder / "meta.json"))
     outputs = ["depth", "segmentation", "flow"] + (["mask"] if camera == "both" else [])
-    frames = list(tovimar.Renderer(WIDTH, HEIGHT).render(PLANES_NOISE, camera=camera, outputs=outputs))
+    renderer = tovimar.Renderer(WIDTH, HEIGHT)
+    # The renderer's contexts go on from scene to scene: an earlier scene changes nothing.
+    list(renderer.render(MOVING, camera=camera, outputs=outputs))
+    frames = list(renderer.render(PLANES_NOISE, camera=camera, outputs=outputs))
     assert [f["frame"] for f in frames] == [0, 1, 2]
     for f in frames:
         n = "%04d" % f["frame"]
