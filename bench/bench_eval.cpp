@@ -3,7 +3,6 @@
 // as PFM and as disparity text. Prints figures only.
 #include <time.h>
 
-#include <chrono>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/stopwatch.h"
 #include "eval/evaluate.h"
 #include "io/bmp.h"
 #include "io/file.h"
@@ -48,10 +48,10 @@ double CpuSeconds() {
 // Wall-clock and CPU seconds of one evaluation (the CPU figure is the one to
 // compare on a busy machine).
 std::pair<double, double> Seconds(const std::string& gt, const std::string& pred) {
-  const auto start = std::chrono::steady_clock::now();
+  const tovimar::Stopwatch clock;
   const double cpu = CpuSeconds();
   const eval::EvalResult r = eval::Evaluate(eval::Dataset::Open(gt, eval::Camera::Left), pred, eval::EvalOptions{});
-  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double s = clock.Seconds();
   if (!r.AllRead() || r.total.empty()) std::printf("evaluation failed\n");
   return {s, CpuSeconds() - cpu};
 }

@@ -8,13 +8,13 @@
 #include <unistd.h>
 
 #include <charconv>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "base/stopwatch.h"
 #include "render/settings.h"
 #include "render/renderer.h"
 #include "scene/notifier.h"
@@ -110,15 +110,13 @@ int Bench(const std::vector<std::string>& lines, int width, int height, int runs
     source.Buffers().referencePaths = reference;
     source.Buffers().timings = &result.timings;
     source.SetWriteBehind(path == 2);
-    const auto t0 = std::chrono::steady_clock::now();
+    tovimar::Stopwatch clock;
     driver.StartStop();
-    const auto t1 = std::chrono::steady_clock::now();
+    result.preparation += clock.Lap();
     const double cpu0 = ProcessCpuSeconds();
     driver.RunToEnd();
     result.cpu += ProcessCpuSeconds() - cpu0;
-    const auto t2 = std::chrono::steady_clock::now();
-    result.preparation += std::chrono::duration<double>(t1 - t0).count();
-    result.total += std::chrono::duration<double>(t2 - t1).count();
+    result.total += clock.Lap();
     ++result.runs;
     if (!driver.LastError().empty()) {
       std::fprintf(stderr, "bench_frame: %s\n", driver.LastError().c_str());

@@ -1,12 +1,12 @@
 #pragma once
 // The working memory of one frame's capture and where its time goes, shared
 // by the capture, the segmentation and the frame source.
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "base/stopwatch.h"
 #include "io/bmp.h"
 #include "sequence/dataset_outputs.h"
 
@@ -59,23 +59,7 @@ struct CaptureBuffers {
   void Release();
 };
 
-// Adds the time since the last Lap to one CaptureTimings field; does nothing
-// without timings.
-class PhaseClock {
- public:
-  explicit PhaseClock(CaptureTimings* t) : t_(t) {
-    if (t_) last_ = std::chrono::steady_clock::now();
-  }
-  void Lap(double CaptureTimings::*field) {
-    if (!t_) return;
-    const auto now = std::chrono::steady_clock::now();
-    t_->*field += std::chrono::duration<double>(now - last_).count();
-    last_ = now;
-  }
-
- private:
-  CaptureTimings* t_;
-  std::chrono::steady_clock::time_point last_;
-};
+// Adds each phase's time to a CaptureTimings field; nothing without timings.
+using CaptureClock = PhaseClock<CaptureTimings>;
 
 }  // namespace tovimar

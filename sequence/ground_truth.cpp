@@ -74,7 +74,7 @@ void CaptureFrame(Renderer& renderer, CaptureBuffers& buffers) {
   buffers.Resize(W, H);
   buffers.depthIsCurrent = false;
   const std::size_t rowBytes = static_cast<std::size_t>(W) * 3;
-  PhaseClock clock(buffers.timings);
+  CaptureClock clock(buffers.timings);
 
   // Camera image: buffer row i (bottom first) is picture row H-1-i; pixels
   // visited in buffer order, which fixes the order of the noise samples.
@@ -145,7 +145,7 @@ void CaptureFrame(Renderer& renderer, CaptureBuffers& buffers) {
 // ---------------------------------------------------------------- one frame
 
 void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
-  PhaseClock clock(buffers.timings);
+  CaptureClock clock(buffers.timings);
   // The first drawing applies the frame's camera motion (and steps the random
   // state); its pixels are drawn over by the second, from the moved camera,
   // before anything reads them.

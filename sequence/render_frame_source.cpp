@@ -1,13 +1,13 @@
 #include "sequence/render_frame_source.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 #include <utility>
 
+#include "base/stopwatch.h"
 #include "io/atomic_file.h"
 #include "base/error.h"
 #include "io/folder_lock.h"
@@ -153,7 +153,7 @@ void RenderFrameSource::DrawPreviewFrame() {
 }
 
 void RenderFrameSource::GenerateFrame() {
-  const auto start = std::chrono::steady_clock::now();
+  const Stopwatch frameClock;
   const OutputChoice outputs = run_ ? run_->outputs : output_.Outputs();
   const bool classic = outputs.classic && outputs.layout == DatasetLayout::Classic;
   // The frame is made whole in memory first and written after, so a stop in
@@ -203,8 +203,8 @@ void RenderFrameSource::GenerateFrame() {
   std::swap(productsTruth_, truth_);
   std::swap(productsClean_, clean_);
   if (run_ && !dataset_) dataset_ = std::make_unique<DatasetRun>(output_.SequenceDirectory(), *run_, sceneText_);
-  auto write = [this, names, classic, frame, pose, start, randomAtStart, randomAtEnd] {
-    const auto writing = std::chrono::steady_clock::now();
+  auto write = [this, names, classic, frame, pose, frameClock, randomAtStart, randomAtEnd] {
+    const Stopwatch writing;
     if (classic) WriteClassicFiles(names, products_, text_);
     if (dataset_) {
       FrameRecord record;
@@ -216,11 +216,11 @@ void RenderFrameSource::GenerateFrame() {
         const FrameFileNames n = MakeFrameFileNames("", run_->rightCamera, frame);
         record.files = {n.cameraImage, n.subPixelMap, n.pixelMap, n.disparityText, n.segmentation};
       }
-      record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      record.seconds = frameClock.Seconds();
       dataset_->WriteFrame(std::move(record), productsTruth_, products_.cameraImage,
                            productsClean_.empty() ? nullptr : &productsClean_);
     }
-    lastWritingSeconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - writing).count();
+    lastWritingSeconds_ = writing.Seconds();
     ++framesWritten_;
   };
   if (writer_) {

@@ -1,6 +1,5 @@
 #include "sequence/run_session.h"
 
-#include <chrono>
 #include <cmath>
 #include <string>
 
@@ -138,7 +137,7 @@ bool RunSession::Begin(bool right, const RunObserver& observer) {
   }
   // Switched as the panel's camera radio group does: the camera box flips,
   // its handler shifts the projection and redraws.
-  start_ = std::chrono::steady_clock::now();
+  clock_.Restart();
   runError_.clear();
   progress_ = observer.progress;
   SequenceDriver& driver = *driver_;
@@ -190,7 +189,7 @@ CameraRun RunSession::Finish() {
   progress_ = nullptr;
   if (!run.prepared || !driver_) return run;
   const SequenceDriver& driver = *driver_;
-  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  run.seconds = clock_.Seconds();
   run.framesWritten = driver.FramesWritten();
   run.framesMade = driver.FramesMade();
   run.filesWritten = source_->FilesWritten();

@@ -7,7 +7,6 @@
 // state steps with every drawing, so the same steps give the same files byte
 // for byte, whichever host asked for them.
 #include <array>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/stopwatch.h"
 #include "render/settings.h"
 #include "sequence/frame_products.h"
 #include "sequence/output_settings.h"
@@ -144,7 +144,7 @@ class RunSession {
   FrameSink sink_;
   bool sinkCleanImage_ = false;
   CameraRun current_;
-  std::chrono::steady_clock::time_point start_;
+  Stopwatch clock_;  // the camera run's, from Begin
   std::string runError_;
   bool contextLost_ = false;
 };

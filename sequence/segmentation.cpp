@@ -61,7 +61,7 @@ bool BuildSegmentationMapFast(Renderer& renderer, bool palette, CaptureBuffers& 
   const int H = renderer.ClientHeight();
   if (W != buffers.width || H != buffers.height) buffers.depthIsCurrent = false;
   buffers.Resize(W, H);
-  PhaseClock lap(buffers.timings);
+  CaptureClock lap(buffers.timings);
   const SceneModel& scene = renderer.Scene();
   const std::array<int32_t, 256> histogram = IdHistogram(scene);
   if (std::all_of(histogram.begin(), histogram.end(), [](int32_t n) { return n <= 0; })) {
@@ -155,7 +155,7 @@ void BuildSegmentationMap(Renderer& renderer, bool palette, CaptureBuffers& buff
   const int H = renderer.ClientHeight();
   if (W != buffers.width || H != buffers.height) buffers.depthIsCurrent = false;
   buffers.Resize(W, H);
-  PhaseClock clock(buffers.timings);
+  CaptureClock clock(buffers.timings);
   BmpImage24& map = buffers.segmentation;
   map.Fill(255, 255, 255);
   const std::array<int32_t, 256> histogram = IdHistogram(renderer.Scene());
