@@ -241,6 +241,8 @@ PYBIND11_MODULE(_tovimar, m) {
   py::register_exception<Error>(m, "Error", PyExc_RuntimeError);
   // An internal check that fails raises instead of ending the interpreter.
   SetAssertionReporter([](const std::string& message) { throw Error("internal check failed: " + message); });
+  // A failing internal check, for the tests that it raises.
+  m.def("_fail_internal_check", [] { TOVIMAR_CHECK(false); });
 
   m.def("scene_dump", [](const std::string& text, const std::string& name) {
     const Prefs prefs = cli::EditorPrefs(kDefaultFocalLengthText, kDefaultBaselineText, '.');

@@ -128,6 +128,10 @@ def test_bad_input_raises():
     with pytest.raises(tovimar.Error, match=r"^<scene>:\d: EGO: the camera motion is no longer a finite number"):
         list(renderer.render("SPHERE; id 1; texture: -1; colour: 1;1;1; position: 0;2;0;0;0;0; dim: 0.5\n"
                              + ("EGO; 1%s;0;0;0;0;0\n" % ("0" * 307)) * 3, camera="left"))
+    # The renderer goes on after a failed run, and an internal check raises instead of ending the interpreter.
+    assert [f["frame"] for f in renderer.render(PLANES_NOISE, camera="left")] == [0, 1, 2]
+    with pytest.raises(tovimar.Error, match="internal check failed: Assertion failed: false"):
+        tovimar._tovimar._fail_internal_check()
 
 
 def rss_kib():
