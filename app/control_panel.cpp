@@ -379,10 +379,9 @@ void TForm3::ExportAviClick(QObject*) {
   const tovimar::AviExportSummary& avi = Form1->LastAviExport;
   const QString path = tovimar::FromStd(avi.aviPath);
   if (!avi.opened) {
-    ShowStatus(QStringLiteral("Export AVI: cannot create ") + path);
+    ShowStatus(QStringLiteral("Export AVI: ") + tovimar::FromStd(avi.writeError));
   } else if (!avi.writeError.empty()) {
-    ShowStatus(QStringLiteral("Export AVI: cannot write %1: %2 (no AVI was written)")
-                   .arg(path, tovimar::FromStd(avi.writeError)));
+    ShowStatus(QStringLiteral("Export AVI: cannot write %1 (no AVI was written)").arg(tovimar::FromStd(avi.writeError)));
   } else {
     const std::vector<int32_t>& leftOut = Form1->LastAviLeftOut;
     QString note;

@@ -2,6 +2,7 @@
 
 #include "avi/avi_writer.h"
 #include "avi/bitmap_file.h"
+#include "base/error.h"
 #include "io/atomic_file.h"
 #include "io/file.h"
 #include "layout/file_names.h"
@@ -19,38 +20,29 @@ AviExportSummary ExportAvi(const std::string& directory, bool rightCamera, int f
   if (!dir.empty() && dir.back() != kPathSeparator) dir += kPathSeparator;
   summary.aviPath = dir + AviFileName(rightCamera);
 
-  AviWriter* writer = OpenAviWriter(summary.aviPath, kExportPeriodMs, nullptr);
-  summary.opened = writer != nullptr;
-  // Like every step below, a writer that could not be opened only makes the
-  // appends refuse their input.
-  bool writeFailed = false;
-  for (int i = 0; i < frameCount && !writeFailed; ++i) {
-    const std::string path = dir + CameraImageName(rightCamera, i);
-    const std::unique_ptr<Bitmap> frame = LoadBitmapFile(path);
-    const int32_t r = AppendBitmapFrame(writer, frame.get());
-    if (r == AVIERR_OK) {
-      ++summary.framesWritten;
-      continue;
+  // A frame that cannot be read or has another layout is skipped; a write
+  // error ends the export, and the unfinished file is removed with `avi`.
+  try {
+    AviFile avi(summary.aviPath, kExportPeriodMs);
+    summary.opened = true;
+    for (int i = 0; i < frameCount; ++i) {
+      const std::string path = dir + CameraImageName(rightCamera, i);
+      const std::unique_ptr<Bitmap> frame = LoadBitmapFile(path);
+      if (frame != nullptr && avi.AppendFrame(*frame)) {
+        ++summary.framesWritten;
+        continue;
+      }
+      ++summary.framesSkipped;
+      if (frame == nullptr) {
+        ++(InspectFile(path) == FileKind::Missing ? summary.framesMissing : summary.framesUnreadable);
+      } else {
+        ++summary.framesOtherSize;
+      }
     }
-    ++summary.framesSkipped;
-    if (frame == nullptr) {
-      ++(InspectFile(path) == FileKind::Missing ? summary.framesMissing : summary.framesUnreadable);
-    } else if (r == AVIERR_BADFORMAT) {
-      ++summary.framesOtherSize;
-    } else if (writer != nullptr) {
-      writeFailed = true;
-    }
-  }
-  if (!wavPath.empty() && !writeFailed) {
-    const int32_t r = AppendWaveAudio(writer, wavPath.c_str(), kWaveSourceFile);
-    summary.audioAdded = r == AVIERR_OK;
-    writeFailed = r == AVIERR_FILEWRITE || r == AVIERR_ERROR;
-  }
-  if (writer != nullptr && writeFailed) {
-    summary.writeError = FileErrorReason(AviWriterErrno(writer));
-    AbandonAviWriter(writer);
-  } else if (writer != nullptr && CloseAviWriter(writer) != AVIERR_OK) {
-    summary.writeError = "the file could not be completed";
+    if (!wavPath.empty()) summary.audioAdded = avi.AppendAudioFile(wavPath);
+    avi.Close();
+  } catch (const Error& e) {
+    summary.writeError = e.message();
   }
   return summary;
 }

@@ -12,9 +12,10 @@
 #include <memory>
 #include <vector>
 
+#include "base/check.h"
+#include "base/error.h"
 #include "io/atomic_file.h"
 #include "io/bytes.h"
-#include "base/error.h"
 #include "io/file.h"
 
 // File layout written here:
@@ -39,6 +40,15 @@
 namespace tovimar {
 
 namespace {
+
+// What an append did.
+enum AppendResult : int32_t {
+  kWritten = 0,
+  kOtherFormat,  // not the stream's format: nothing written, the file goes on
+  kFull,         // beyond the size limits: the file has failed
+  kWriteFailed,  // a write error: the file has failed
+  kReadFailed,   // the sound file could not be read: the file has failed
+};
 
 constexpr uint32_t kAvifHasIndex = 0x10;
 constexpr uint32_t kAviifKeyframe = 0x10;
@@ -298,17 +308,17 @@ int32_t MakeRoom(AviWriter& w, int stream, uint64_t dataBytes) {
   auto fits = [&] {
     return w.end + chunk + RiffTailBytes(w, stream, 1) - w.riffStart <= w.limits.riffBytes;
   };
-  if (fits()) return AVIERR_OK;
+  if (fits()) return kWritten;
   // A chunk that does not fit even an empty list, or no index entry left for
   // another list: the file is as large as it can be.
-  if (!RiffHasChunks(w) || w.riffIndex + 1 >= w.limits.riffCount) return AVIERR_ERROR;
-  if (!CloseRiff(w) || !OpenRiffExtension(w)) return AVIERR_FILEWRITE;
-  return fits() ? AVIERR_OK : AVIERR_ERROR;
+  if (!RiffHasChunks(w) || w.riffIndex + 1 >= w.limits.riffCount) return kFull;
+  if (!CloseRiff(w) || !OpenRiffExtension(w)) return kWriteFailed;
+  return fits() ? kWritten : kFull;
 }
 
 int32_t WriteChunk(AviWriter& w, int stream, const uint8_t* data, uint32_t size, uint64_t duration) {
   const int32_t room = MakeRoom(w, stream, size);
-  if (room != AVIERR_OK) return room;
+  if (room != kWritten) return room;
   Stream& s = w.streams[static_cast<size_t>(stream)];
   uint8_t header[8];
   io::PutLe32(header, s.chunkId);
@@ -316,7 +326,7 @@ int32_t WriteChunk(AviWriter& w, int stream, const uint8_t* data, uint32_t size,
   const uint8_t pad = 0;
   if (!WriteAt(w, w.end, header, 8) || !WriteAt(w, w.end + 8, data, size) ||
       ((size & 1) != 0 && !WriteAt(w, w.end + 8 + size, &pad, 1)))
-    return AVIERR_FILEWRITE;
+    return kWriteFailed;
   s.riffChunks.push_back({w.end + 8, size});
   s.riffDuration += duration;
   if (w.riffIndex == 0)
@@ -324,7 +334,7 @@ int32_t WriteChunk(AviWriter& w, int stream, const uint8_t* data, uint32_t size,
   s.maxChunk = std::max(s.maxChunk, size);
   s.length += duration;
   w.end += 8 + uint64_t{size} + (size & 1);
-  return AVIERR_OK;
+  return kWritten;
 }
 
 int AddStream(AviWriter& w, bool video) {
@@ -524,7 +534,7 @@ int32_t AppendWave(AviWriter& w, WaveSource& src) {
   WaveFormat f;
   uint64_t dataOffset = 0;
   uint32_t dataBytes = 0;
-  if (!ParseWave(w, src, f, dataOffset, dataBytes).empty()) return AVIERR_BADFORMAT;
+  if (!ParseWave(w, src, f, dataOffset, dataBytes).empty()) return kOtherFormat;
 
   WaveFormat& wf = w.waveFormat;
   if (wf.channels == 0) {
@@ -533,7 +543,7 @@ int32_t AppendWave(AviWriter& w, WaveSource& src) {
   } else if (wf.formatTag != f.formatTag || wf.channels != f.channels ||
              wf.samplesPerSec != f.samplesPerSec || wf.avgBytesPerSec != f.avgBytesPerSec ||
              wf.blockAlign != f.blockAlign || wf.bitsPerSample != f.bitsPerSample) {
-    return AVIERR_BADFORMAT;
+    return kOtherFormat;
   }
   if (w.audioStream < 0) w.audioStream = AddStream(w, false);
 
@@ -549,34 +559,33 @@ int32_t AppendWave(AviWriter& w, WaveSource& src) {
     const uint8_t* data = ReadWave(w, src, dataOffset + done, n);
     if (data == nullptr) {
       w.failed = true;
-      return AVIERR_FILEREAD;
+      return kReadFailed;
     }
     const int32_t r = WriteChunk(w, w.audioStream, data, n, n / block);
-    if (r != AVIERR_OK) {
+    if (r != kWritten) {
       w.failed = true;
       return r;
     }
     w.audioSamplesWritten += n / block;
     done += n;
   }
-  return AVIERR_OK;
+  return kWritten;
 }
 
 }  // namespace
 
-AviWriter* OpenAviWriterWithLimits(const std::string& fileName, int32_t periodMs,
-                                   const WaveFormat* waveFormat, const AviWriterLimits& limits) {
-  if (periodMs <= 0) return nullptr;
+namespace {
+
+// The writer's state set up and the file started; throws Error.
+std::unique_ptr<AviWriter> StartAvi(const std::string& fileName, int32_t periodMs, const WaveFormat* waveFormat,
+                                    const AviWriterLimits& limits) {
+  if (periodMs <= 0) throw Error(fileName + ": the frame period " + std::to_string(periodMs) + " ms is not positive");
   auto w = std::make_unique<AviWriter>();
   w->limits.riffCount = std::clamp<uint32_t>(limits.riffCount, 1, 4096);
   w->headerArea = HeaderAreaBytes(w->limits.riffCount);
   w->limits.riffBytes = std::clamp<uint64_t>(limits.riffBytes, std::max<uint64_t>(65536, 2 * w->headerArea),
                                              uint64_t{1} << 31);
-  try {
-    w->file.Create(fileName);
-  } catch (const Error&) {
-    return nullptr;
-  }
+  w->file.Create(fileName);
   if (waveFormat != nullptr) {
     w->waveFormat = *waveFormat;
     w->waveFormat.extraSize = 0;
@@ -596,64 +605,81 @@ AviWriter* OpenAviWriterWithLimits(const std::string& fileName, int32_t periodMs
   w->end = b.Size();
   if (!WriteAt(*w, 0, b.Data(), b.Size()) || !WriteHeaders(*w)) {
     // Not even the header fits (a full disk): no file rather than a broken one.
-    return nullptr;
+    throw Error(fileName + ": " + FileErrorReason(w->file.LastError()));
   }
-  return w.release();
+  return w;
 }
 
-AviWriter* OpenAviWriter(const std::string& fileName, int32_t periodMs, const WaveFormat* waveFormat) {
-  return OpenAviWriterWithLimits(fileName, periodMs, waveFormat, AviWriterLimits{});
+}  // namespace
+
+AviFile::AviFile(const std::string& fileName, int32_t periodMs, const WaveFormat* waveFormat)
+    : AviFile(fileName, periodMs, waveFormat, AviWriterLimits{}) {}
+
+AviFile::AviFile(const std::string& fileName, int32_t periodMs, const WaveFormat* waveFormat,
+                 const AviWriterLimits& limits)
+    : writer_(StartAvi(fileName, periodMs, waveFormat, limits)), fileName_(fileName) {}
+
+AviFile::~AviFile() = default;  // an AtomicFile not committed removes its temporary file
+
+namespace {
+
+// Throws for an append that failed the file; true when written.
+bool Appended(const AviWriter& w, const std::string& fileName, int32_t result) {
+  switch (result) {
+    case kWritten: return true;
+    case kOtherFormat: return false;
+    case kFull: throw Error(fileName + ": the file has reached the largest size an AVI file is written to");
+    case kReadFailed: throw Error(fileName + ": the sound file could not be read");
+    default: break;
+  }
+  throw Error(fileName + ": " + FileErrorReason(w.file.LastError()));
 }
 
-int32_t AppendBitmapFrame(AviWriter* writer, const Bitmap* bitmap) {
-  if (writer == nullptr) return AVIERR_BADHANDLE;
-  if (bitmap == nullptr || !IsLoadedBitmap(*bitmap)) return AVIERR_BADPARAM;
-  AviWriter& w = *writer;
-  if (w.failed) return AVIERR_ERROR;
+void ThrowIfFailed(const AviWriter& w, const std::string& fileName) {
+  if (w.failed) throw Error(fileName + ": an earlier write failed, so nothing more is written");
+}
+
+}  // namespace
+
+bool AviFile::AppendFrame(const Bitmap& bitmap) {
+  AviWriter& w = *writer_;
+  ThrowIfFailed(w, fileName_);
+  TOVIMAR_CHECK(IsLoadedBitmap(bitmap));
   if (w.videoStream < 0) {
     w.videoStream = AddStream(w, true);
-    w.videoFormat = bitmap->header;
-    w.videoColourTable = bitmap->colourTable;
-  } else if (!SameLayout(w.videoFormat, w.videoColourTable, *bitmap)) {
+    w.videoFormat = bitmap.header;
+    w.videoColourTable = bitmap.colourTable;
+  } else if (!SameLayout(w.videoFormat, w.videoColourTable, bitmap)) {
     // The stream's size and pixel format are those of its first frame.
-    return AVIERR_BADFORMAT;
+    return false;
   }
-  const int32_t r = WriteChunk(w, w.videoStream, bitmap->bits.data(),
-                               static_cast<uint32_t>(bitmap->bits.size()), 1);
-  if (r != AVIERR_OK) {
-    w.failed = true;
-    return r;
-  }
+  const int32_t r = WriteChunk(w, w.videoStream, bitmap.bits.data(), static_cast<uint32_t>(bitmap.bits.size()), 1);
+  if (r != kWritten) w.failed = true;
+  if (!Appended(w, fileName_, r)) return false;
   ++w.framesWritten;
-  return AVIERR_OK;
+  return true;
 }
 
-int32_t AppendWaveAudio(AviWriter* writer, const void* source, uint32_t flag) {
-  if (writer == nullptr) return AVIERR_BADHANDLE;
-  if (flag != kWaveSourceMemory && flag != kWaveSourceFile) return AVIERR_BADFLAGS;
-  if (source == nullptr) return AVIERR_BADPARAM;
-  AviWriter& w = *writer;
-  if (w.failed) return AVIERR_ERROR;
-
+bool AviFile::AppendAudio(const WaveImage& image) {
+  AviWriter& w = *writer_;
+  ThrowIfFailed(w, fileName_);
   WaveSource src;
-  if (flag == kWaveSourceMemory) {
-    const auto* image = static_cast<const WaveImage*>(source);
-    if (image->data == nullptr && image->size != 0) return AVIERR_BADPARAM;
-    src.memory = image->data;
-    src.size = image->data != nullptr ? image->size : 0;
-    return AppendWave(w, src);
-  }
+  src.memory = image.data;
+  src.size = image.data != nullptr ? image.size : 0;
+  return Appended(w, fileName_, AppendWave(w, src));
+}
 
+bool AviFile::AppendAudioFile(const std::string& path) {
+  AviWriter& w = *writer_;
+  ThrowIfFailed(w, fileName_);
   // A regular file only: a FIFO or device is never opened (it could block
   // or never end).
   ReadOnlyFile file;
-  if (!file.Open(static_cast<const char*>(source)).empty()) {
-    w.failed = true;
-    return AVIERR_FILEOPEN;
-  }
+  if (!file.Open(path).empty()) return false;
+  WaveSource src;
   src.file = &file;
   src.size = file.Size();
-  return AppendWave(w, src);
+  return Appended(w, fileName_, AppendWave(w, src));
 }
 
 std::string CheckWaveFile(const std::string& path) {
@@ -670,32 +696,21 @@ std::string CheckWaveFile(const std::string& path) {
   return ParseWave(scratch, src, f, dataOffset, dataBytes);
 }
 
-int32_t CloseAviWriter(AviWriter* writer) {
-  if (writer == nullptr) return AVIERR_BADHANDLE;
-  std::unique_ptr<AviWriter> w(writer);
+void AviFile::Close() {
+  AviWriter& w = *writer_;
   // The file is completed as far as the disk allows (after a failed chunk
   // the frames before it stay playable), then put under its name.
   // (A list is left closed only when opening the next one failed.)
-  bool ok = !w->riffOpen || CloseRiff(*w);
-  ok = WriteHeaders(*w) && ok;
+  bool ok = !w.riffOpen || CloseRiff(w);
+  ok = WriteHeaders(w) && ok;
   // Drop the remains of a chunk whose writing failed.
-  ok = w->file.Truncate(w->end) && ok;
-  try {
-    w->file.Commit();
-  } catch (const Error&) {
-    return AVIERR_FILEWRITE;
-  }
-  return ok ? AVIERR_OK : AVIERR_FILEWRITE;
+  ok = w.file.Truncate(w.end) && ok;
+  if (!ok) throw Error(fileName_ + ": " + FileErrorReason(w.file.LastError()));
+  w.file.Commit();
 }
 
-void AbandonAviWriter(AviWriter* writer) { delete writer; }
+int64_t AviFile::FramesWritten() const { return writer_->framesWritten; }
 
-int AviWriterErrno(const AviWriter* writer) { return writer != nullptr ? writer->file.LastError() : 0; }
-
-int64_t AviFramesWritten(const AviWriter* writer) { return writer != nullptr ? writer->framesWritten : 0; }
-
-int64_t AviAudioSamplesWritten(const AviWriter* writer) {
-  return writer != nullptr ? writer->audioSamplesWritten : 0;
-}
+int64_t AviFile::AudioSamplesWritten() const { return writer_->audioSamplesWritten; }
 
 }  // namespace tovimar

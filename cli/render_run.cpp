@@ -316,10 +316,9 @@ std::string ExportRunAvis(const std::string& directory, const std::vector<std::p
   }
   for (const auto& [right, frames] : runs) {
     const AviExportSummary summary = ExportAvi(directory, right, frames, wav);
-    if (!summary.opened) return "cannot create " + EscapeForMessage(summary.aviPath);
+    if (!summary.opened) return summary.writeError;
     if (!summary.writeError.empty())
-      return "cannot write " + EscapeForMessage(summary.aviPath) + ": " + summary.writeError +
-             " (no AVI was written; an earlier one is left as it was)";
+      return "cannot write " + summary.writeError + " (no AVI was written; an earlier one is left as it was)";
     if (!quiet) {
       std::string skipped;
       auto add = [&skipped](int n, const char* what) {

@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 
+#include "base/error.h"
 #include "media_files.h"
 
 namespace tovimar {
@@ -19,22 +21,17 @@ using avitest::Chunk;
 using avitest::Le16;
 using avitest::Le32;
 
-struct CloseWriter {
-  void operator()(AviWriter* w) const { CloseAviWriter(w); }
-};
-using WriterPtr = std::unique_ptr<AviWriter, CloseWriter>;
-
 std::unique_ptr<Bitmap> Frame24(int w, int h, int frame) {
   const auto file = avitest::Bmp24(avitest::PatternPicture(w, h, frame), w, h);
   return ParseBitmapImage(file.data(), file.size());
 }
 
-int32_t AppendImage(AviWriter* w, const std::vector<uint8_t>& bytes) {
+bool AppendImage(AviFile& w, const std::vector<uint8_t>& bytes) {
   // An exactly sized heap copy: a read outside the image trips the address sanitizer.
   std::unique_ptr<uint8_t[]> copy(new uint8_t[bytes.size() + 1]);
   if (!bytes.empty()) std::memcpy(copy.get(), bytes.data(), bytes.size());
   const WaveImage image{copy.get(), bytes.size()};
-  return AppendWaveAudio(w, &image, kWaveSourceMemory);
+  return w.AppendAudio(image);
 }
 
 std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
@@ -48,42 +45,21 @@ std::vector<uint8_t> Samples(const std::vector<uint8_t>& wave) { return {wave.be
 #define REQUIRE_FFMPEG() \
   if (!avitest::HaveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed"
 
-TEST(AviWriter, ResultCodesAndFailedState) {
+TEST(AviWriter, OtherFormatsAndAMissingSoundFileAreSkipped) {
   avitest::TempDir dir;
   const auto frame = Frame24(8, 6, 0);
-  const auto wave = avitest::Wave16(1, 8000, 100, 1);
-  const WaveImage image{wave.data(), wave.size()};
 
-  EXPECT_EQ(AppendBitmapFrame(nullptr, frame.get()), AVIERR_BADHANDLE);
-  EXPECT_EQ(AppendWaveAudio(nullptr, &image, kWaveSourceMemory), AVIERR_BADHANDLE);
-  EXPECT_EQ(CloseAviWriter(nullptr), AVIERR_BADHANDLE);
-
-  AviWriter* w = OpenAviWriter(dir.file("a.avi"), 500, nullptr);
-  ASSERT_NE(w, nullptr);
-  EXPECT_EQ(AppendBitmapFrame(w, nullptr), AVIERR_BADPARAM);
-  Bitmap notLoaded = *frame;
-  notLoaded.bits.pop_back();
-  EXPECT_EQ(AppendBitmapFrame(w, &notLoaded), AVIERR_BADPARAM);
-  EXPECT_EQ(AppendWaveAudio(w, &image, 5), AVIERR_BADFLAGS);
-  EXPECT_EQ(AppendWaveAudio(w, nullptr, 0x10000), AVIERR_BADFLAGS);
-  EXPECT_EQ(AppendWaveAudio(w, nullptr, kWaveSourceFile), AVIERR_BADPARAM);
-  const WaveImage nullImage{nullptr, 50};
-  EXPECT_EQ(AppendWaveAudio(w, &nullImage, kWaveSourceMemory), AVIERR_BADPARAM);
-
-  EXPECT_EQ(AppendBitmapFrame(w, frame.get()), AVIERR_OK);
+  AviFile w(dir.file("a.avi"), 500);
+  EXPECT_TRUE(w.AppendFrame(*frame));
   // Another layout than the first frame's is refused; the writer goes on.
-  EXPECT_EQ(AppendBitmapFrame(w, Frame24(9, 6, 0).get()), AVIERR_BADFORMAT);
-  EXPECT_EQ(AppendBitmapFrame(w, Frame24(8, 6, 1).get()), AVIERR_OK);
-  EXPECT_EQ(AviFramesWritten(w), 2);
-
-  // A sound file that cannot be opened fails the writer for good.
-  EXPECT_EQ(AppendWaveAudio(w, dir.file("none.wav").c_str(), kWaveSourceFile), AVIERR_FILEOPEN);
-  EXPECT_EQ(AppendBitmapFrame(w, frame.get()), AVIERR_ERROR);
-  EXPECT_EQ(AppendWaveAudio(w, &image, kWaveSourceMemory), AVIERR_ERROR);
-  EXPECT_EQ(AppendBitmapFrame(w, nullptr), AVIERR_BADPARAM);  // checked before the failed state
-  EXPECT_EQ(AppendWaveAudio(w, &image, 7), AVIERR_BADFLAGS);
-  EXPECT_EQ(AviFramesWritten(w), 2);
-  EXPECT_EQ(CloseAviWriter(w), AVIERR_OK);
+  EXPECT_FALSE(w.AppendFrame(*Frame24(9, 6, 0)));
+  EXPECT_TRUE(w.AppendFrame(*Frame24(8, 6, 1)));
+  EXPECT_EQ(w.FramesWritten(), 2);
+  // A sound file that cannot be opened adds nothing and fails nothing.
+  EXPECT_FALSE(w.AppendAudioFile(dir.file("none.wav")));
+  EXPECT_TRUE(w.AppendFrame(*frame));
+  EXPECT_EQ(w.FramesWritten(), 3);
+  w.Close();
 
   const auto file = avitest::ReadFile(dir.file("a.avi"));
   const auto riff = avitest::ParseRiff(file);
@@ -92,46 +68,56 @@ TEST(AviWriter, ResultCodesAndFailedState) {
   ASSERT_NE(riff[0].Find("movi"), nullptr);
   size_t frames = 0;
   for (const Chunk& c : riff[0].Find("movi")->children) frames += c.id == "00db";
-  EXPECT_EQ(frames, 2u);
+  EXPECT_EQ(frames, 3u);
 }
 
 TEST(AviWriter, OpenRefusesUnusableFilesAndPeriods) {
   avitest::TempDir dir;
-  EXPECT_EQ(OpenAviWriter(dir.file("no/such/folder.avi"), 500, nullptr), nullptr);
-  EXPECT_EQ(OpenAviWriter(dir.path().string(), 500, nullptr), nullptr);  // a folder
-  EXPECT_EQ(OpenAviWriter(dir.file("a.avi"), 0, nullptr), nullptr);
-  EXPECT_EQ(OpenAviWriter(dir.file("a.avi"), -500, nullptr), nullptr);
+  auto refusal = [](const std::string& path, int32_t period) {
+    try {
+      AviFile w(path, period);
+    } catch (const Error& e) {
+      return e.message();
+    }
+    return std::string("opened");
+  };
+  EXPECT_NE(refusal(dir.file("no/such/folder.avi"), 500).find("folder.avi"), std::string::npos);
+  EXPECT_NE(refusal(dir.path().string(), 500), "opened");  // a folder
+  EXPECT_NE(refusal(dir.file("a.avi"), 0).find("a.avi: the frame period 0 ms is not positive"), std::string::npos);
+  EXPECT_NE(refusal(dir.file("a.avi"), -500), "opened");
+  // Never closed: nothing is left under the name.
+  { AviFile w(dir.file("b.avi"), 500); }
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 }
 
 TEST(AviWriter, WaveImagesAreReadOnlyWithinTheirBounds) {
   avitest::TempDir dir;
-  WriterPtr w(OpenAviWriter(dir.file("a.avi"), 500, nullptr));
-  ASSERT_NE(w, nullptr);
+  AviFile w(dir.file("a.avi"), 500);
   const auto good = avitest::Wave16(2, 8000, 10, 3);
   auto with = [&](size_t at, uint32_t value, int bytes) {
     auto f = good;
     for (int i = 0; i < bytes; ++i) f[at + i] = static_cast<uint8_t>(value >> (8 * i));
     return f;
   };
-  EXPECT_EQ(AppendImage(w.get(), {}), AVIERR_BADFORMAT);
-  EXPECT_EQ(AppendImage(w.get(), {good.begin(), good.begin() + 43}), AVIERR_BADFORMAT);
-  EXPECT_EQ(AppendImage(w.get(), {good.begin(), good.end() - 1}), AVIERR_BADFORMAT);  // data length past the end
-  EXPECT_EQ(AppendImage(w.get(), with(40, 0xFFFFFFFFu, 4)), AVIERR_BADFORMAT);
-  EXPECT_EQ(AppendImage(w.get(), with(34, 0, 2)), AVIERR_BADFORMAT);  // 0 bits per sample
-  EXPECT_EQ(AppendImage(w.get(), with(32, 0, 2)), AVIERR_BADFORMAT);  // 0 block alignment
-  EXPECT_EQ(AppendImage(w.get(), with(22, 0, 2)), AVIERR_BADFORMAT);  // 0 channels
-  EXPECT_EQ(AppendImage(w.get(), with(36, 'x', 1)), AVIERR_BADFORMAT);  // no "data" chunk at 36
-  EXPECT_EQ(AppendImage(w.get(), with(8, 'x', 1)), AVIERR_BADFORMAT);   // not WAVE
-  EXPECT_EQ(AviAudioSamplesWritten(w.get()), 0);
+  EXPECT_FALSE(AppendImage(w, {}));
+  EXPECT_FALSE(AppendImage(w, {good.begin(), good.begin() + 43}));
+  EXPECT_FALSE(AppendImage(w, {good.begin(), good.end() - 1}));  // data length past the end
+  EXPECT_FALSE(AppendImage(w, with(40, 0xFFFFFFFFu, 4)));
+  EXPECT_FALSE(AppendImage(w, with(34, 0, 2)));  // 0 bits per sample
+  EXPECT_FALSE(AppendImage(w, with(32, 0, 2)));  // 0 block alignment
+  EXPECT_FALSE(AppendImage(w, with(22, 0, 2)));  // 0 channels
+  EXPECT_FALSE(AppendImage(w, with(36, 'x', 1)));  // no "data" chunk at 36
+  EXPECT_FALSE(AppendImage(w, with(8, 'x', 1)));   // not WAVE
+  EXPECT_EQ(w.AudioSamplesWritten(), 0);
 
   // None of that failed the writer, nor fixed the audio format.
-  EXPECT_EQ(AppendImage(w.get(), good), AVIERR_OK);
-  EXPECT_EQ(AviAudioSamplesWritten(w.get()), 10);
+  EXPECT_TRUE(AppendImage(w, good));
+  EXPECT_EQ(w.AudioSamplesWritten(), 10);
   // Data shorter than the image (trailing bytes after the data chunk) is fine.
   auto longer = avitest::Wave16(2, 8000, 4, 4);
   longer.resize(longer.size() + 7, 0xEE);
-  EXPECT_EQ(AppendImage(w.get(), longer), AVIERR_OK);
-  EXPECT_EQ(AviAudioSamplesWritten(w.get()), 14);
+  EXPECT_TRUE(AppendImage(w, longer));
+  EXPECT_EQ(w.AudioSamplesWritten(), 14);
 
   // Random damage, under the sanitizers: never a read outside the image.
   std::mt19937 rng(99);
@@ -139,8 +125,7 @@ TEST(AviWriter, WaveImagesAreReadOnlyWithinTheirBounds) {
     auto f = good;
     for (int i = 0; i < 3; ++i) f[rng() % 44] = static_cast<uint8_t>(rng());
     if (rng() % 3 == 0) f.resize(rng() % f.size());
-    const int32_t r = AppendImage(w.get(), f);
-    EXPECT_TRUE(r == AVIERR_OK || r == AVIERR_BADFORMAT) << r;
+    AppendImage(w, f);  // written or refused, and nothing thrown
   }
 }
 
@@ -153,21 +138,20 @@ TEST(AviWriter, FormatGivenAtOpeningFixesTheAudioFormat) {
   format.avgBytesPerSec = 16000;
   format.blockAlign = 2;
   format.bitsPerSample = 16;
-  WriterPtr w(OpenAviWriter(dir.file("a.avi"), 500, &format));
-  ASSERT_NE(w, nullptr);
-  EXPECT_EQ(AppendImage(w.get(), avitest::Wave16(2, 8000, 10, 0)), AVIERR_BADFORMAT);
-  EXPECT_EQ(AppendImage(w.get(), avitest::Wave16(1, 11025, 10, 0)), AVIERR_BADFORMAT);
-  EXPECT_EQ(AppendImage(w.get(), avitest::Wave16(1, 8000, 10, 0)), AVIERR_OK);
+  AviFile w(dir.file("a.avi"), 500, &format);
+  EXPECT_FALSE(AppendImage(w, avitest::Wave16(2, 8000, 10, 0)));
+  EXPECT_FALSE(AppendImage(w, avitest::Wave16(1, 11025, 10, 0)));
+  EXPECT_TRUE(AppendImage(w, avitest::Wave16(1, 8000, 10, 0)));
 }
 
 TEST(AviWriter, HeadersDescribeTheStreams) {
   avitest::TempDir dir;
   const std::string path = dir.file("a.avi");
   {
-    WriterPtr w(OpenAviWriter(path, 500, nullptr));
-    ASSERT_NE(w, nullptr);
-    for (int i = 0; i < 3; ++i) ASSERT_EQ(AppendBitmapFrame(w.get(), Frame24(61, 48, i).get()), AVIERR_OK);
-    ASSERT_EQ(AppendImage(w.get(), avitest::Wave16(2, 22050, 1001, 0)), AVIERR_OK);
+    AviFile w(path, 500);
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(w.AppendFrame(*Frame24(61, 48, i)));
+    ASSERT_TRUE(AppendImage(w, avitest::Wave16(2, 22050, 1001, 0)));
+    w.Close();
   }
   const auto f = avitest::ReadFile(path);
   const auto riff = avitest::ParseRiff(f);
@@ -237,12 +221,13 @@ TEST(AviWriter, VideoDecodesToTheBitmapsPixels) {
   const std::string path = dir.file("a.avi");
   std::vector<uint8_t> expected;
   {
-    WriterPtr w(OpenAviWriter(path, 500, nullptr));
+    AviFile w(path, 500);
     for (int i = 0; i < 5; ++i) {
-      ASSERT_EQ(AppendBitmapFrame(w.get(), Frame24(61, 48, i).get()), AVIERR_OK);
+      ASSERT_TRUE(w.AppendFrame(*Frame24(61, 48, i)));
       const auto p = avitest::PatternPicture(61, 48, i);
       expected.insert(expected.end(), p.begin(), p.end());
     }
+    w.Close();
   }
   bool ok = false;
   const auto streams = avitest::ProbeStreams(path, &ok);
@@ -270,9 +255,10 @@ TEST(AviWriter, EightBitFramesDecodeThroughTheirColourTable) {
   }
   const auto file = avitest::Bmp8(indices, w, h, 256);
   {
-    WriterPtr writer(OpenAviWriter(path, 250, nullptr));
+    AviFile writer(path, 250);
     const auto frame = ParseBitmapImage(file.data(), file.size());
-    ASSERT_EQ(AppendBitmapFrame(writer.get(), frame.get()), AVIERR_OK);
+    ASSERT_TRUE(writer.AppendFrame(*frame));
+    writer.Close();
   }
   bool ok = false;
   const auto streams = avitest::ProbeStreams(path, &ok);
@@ -290,14 +276,15 @@ TEST(AviWriter, AudioAppendsContinueTheStream) {
   const auto second = avitest::Wave16(2, 8000, 501, 2);
   avitest::WriteFile(dir.file("second.wav"), second);
   {
-    WriterPtr w(OpenAviWriter(path, 500, nullptr));
-    ASSERT_EQ(AppendBitmapFrame(w.get(), Frame24(16, 8, 0).get()), AVIERR_OK);
-    ASSERT_EQ(AppendImage(w.get(), first), AVIERR_OK);
-    ASSERT_EQ(AppendWaveAudio(w.get(), dir.file("second.wav").c_str(), kWaveSourceFile), AVIERR_OK);
-    EXPECT_EQ(AppendImage(w.get(), avitest::Wave16(2, 44100, 10, 3)), AVIERR_BADFORMAT);
-    EXPECT_EQ(AppendImage(w.get(), avitest::Wave16(1, 8000, 10, 3)), AVIERR_BADFORMAT);
-    EXPECT_EQ(AviAudioSamplesWritten(w.get()), 1501);
-    ASSERT_EQ(AppendBitmapFrame(w.get(), Frame24(16, 8, 1).get()), AVIERR_OK);  // still writing
+    AviFile w(path, 500);
+    ASSERT_TRUE(w.AppendFrame(*Frame24(16, 8, 0)));
+    ASSERT_TRUE(AppendImage(w, first));
+    ASSERT_TRUE(w.AppendAudioFile(dir.file("second.wav")));
+    EXPECT_FALSE(AppendImage(w, avitest::Wave16(2, 44100, 10, 3)));
+    EXPECT_FALSE(AppendImage(w, avitest::Wave16(1, 8000, 10, 3)));
+    EXPECT_EQ(w.AudioSamplesWritten(), 1501);
+    ASSERT_TRUE(w.AppendFrame(*Frame24(16, 8, 1)));  // still writing
+    w.Close();
   }
   bool ok = false;
   const auto streams = avitest::ProbeStreams(path, &ok);
@@ -317,9 +304,10 @@ TEST(AviWriter, StreamsAreNumberedInCreationOrder) {
   const std::string path = dir.file("a.avi");
   const auto wave = avitest::Wave16(1, 11025, 300, 5);
   {
-    WriterPtr w(OpenAviWriter(path, 500, nullptr));
-    ASSERT_EQ(AppendImage(w.get(), wave), AVIERR_OK);
-    ASSERT_EQ(AppendBitmapFrame(w.get(), Frame24(16, 8, 0).get()), AVIERR_OK);
+    AviFile w(path, 500);
+    ASSERT_TRUE(AppendImage(w, wave));
+    ASSERT_TRUE(w.AppendFrame(*Frame24(16, 8, 0)));
+    w.Close();
   }
   bool ok = false;
   const auto streams = avitest::ProbeStreams(path, &ok);
@@ -336,8 +324,9 @@ TEST(AviWriter, WithoutFramesThereIsNoVideoStream) {
   avitest::TempDir dir;
   const auto wave = avitest::Wave16(1, 8000, 800, 6);
   {
-    WriterPtr w(OpenAviWriter(dir.file("sound.avi"), 500, nullptr));
-    ASSERT_EQ(AppendImage(w.get(), wave), AVIERR_OK);
+    AviFile w(dir.file("sound.avi"), 500);
+    ASSERT_TRUE(AppendImage(w, wave));
+    w.Close();
   }
   bool ok = false;
   const auto streams = avitest::ProbeStreams(dir.file("sound.avi"), &ok);
@@ -347,7 +336,7 @@ TEST(AviWriter, WithoutFramesThereIsNoVideoStream) {
   EXPECT_TRUE(avitest::DecodeAudioS16(dir.file("sound.avi")) == Samples(wave));
 
   // Nothing at all: still a complete RIFF file, with no stream.
-  ASSERT_EQ(CloseAviWriter(OpenAviWriter(dir.file("empty.avi"), 500, nullptr)), AVIERR_OK);
+  AviFile(dir.file("empty.avi"), 500).Close();
   const auto f = avitest::ReadFile(dir.file("empty.avi"));
   const auto riff = avitest::ParseRiff(f);
   ASSERT_EQ(riff.size(), 1u);
@@ -367,23 +356,26 @@ TEST(AviWriter, LargeFilesContinueInFurtherRiffListsUntilTheIndexIsFull) {
   const auto wave = avitest::Wave16(1, 8000, 40000, 7);  // 80000 bytes: split over chunks and lists
   int written = 0;
   {
-    WriterPtr w(OpenAviWriterWithLimits(path, 500, nullptr, limits));
-    ASSERT_NE(w, nullptr);
-    int32_t r = AVIERR_OK;
-    for (int i = 0; i < 100 && r == AVIERR_OK; ++i) {
+    AviFile w(path, 500, nullptr, limits);
+    bool full = false;
+    for (int i = 0; i < 100 && !full; ++i) {
       if (i == 9) {
-        ASSERT_EQ(AppendImage(w.get(), wave), AVIERR_OK);
+        ASSERT_TRUE(AppendImage(w, wave));
       }
-      r = AppendBitmapFrame(w.get(), Frame24(64, 48, i).get());
-      if (r == AVIERR_OK) {
+      try {
+        ASSERT_TRUE(w.AppendFrame(*Frame24(64, 48, i)));
         const auto p = avitest::PatternPicture(64, 48, i);
         expected.insert(expected.end(), p.begin(), p.end());
         ++written;
+      } catch (const Error& e) {
+        EXPECT_NE(std::string(e.message()).find("largest size"), std::string::npos) << e.message();
+        full = true;
       }
     }
-    EXPECT_EQ(r, AVIERR_ERROR);  // full: refused, and the writer has failed
-    EXPECT_EQ(AppendBitmapFrame(w.get(), Frame24(64, 48, 0).get()), AVIERR_ERROR);
-    EXPECT_EQ(AviFramesWritten(w.get()), written);
+    EXPECT_TRUE(full);  // refused, and the writer has failed
+    EXPECT_THROW(w.AppendFrame(*Frame24(64, 48, 0)), Error);
+    EXPECT_EQ(w.FramesWritten(), written);
+    w.Close();
   }
   EXPECT_GT(written, 20);
 
@@ -411,8 +403,9 @@ TEST(AviWriter, LargeFilesContinueInFurtherRiffListsUntilTheIndexIsFull) {
 
   // A frame larger than a whole RIFF list can never be written.
   {
-    WriterPtr w(OpenAviWriterWithLimits(dir.file("b.avi"), 500, nullptr, limits));
-    EXPECT_EQ(AppendBitmapFrame(w.get(), Frame24(200, 200, 0).get()), AVIERR_ERROR);
+    AviFile w(dir.file("b.avi"), 500, nullptr, limits);
+    EXPECT_THROW(w.AppendFrame(*Frame24(200, 200, 0)), Error);
+    w.Close();
   }
   EXPECT_TRUE(avitest::ProbeStreams(dir.file("b.avi"), &ok).size() <= 1);
   EXPECT_TRUE(ok);
@@ -431,12 +424,23 @@ TEST(AviWriter, AWriteFailureKeepsTheFramesBeforeIt) {
     ::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{65536, 65536};
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    AviWriter* w = OpenAviWriter(path, 500, nullptr);
     int written = 0;
-    int32_t r = AVIERR_OK;
-    while (w != nullptr && written < 12 && (r = AppendBitmapFrame(w, frames[written].get())) == AVIERR_OK) ++written;
-    const bool refused = r == AVIERR_FILEWRITE && AppendBitmapFrame(w, frames[0].get()) == AVIERR_ERROR;
-    CloseAviWriter(w);
+    bool refused = false;
+    try {
+      AviFile w(path, 500);
+      try {
+        while (written < 12 && w.AppendFrame(*frames[static_cast<size_t>(written)])) ++written;
+      } catch (const Error&) {
+        try {
+          w.AppendFrame(*frames[0]);
+        } catch (const Error&) {
+          refused = true;  // failed for good
+        }
+      }
+      w.Close();
+    } catch (const Error&) {
+      ::_exit(101);
+    }
     ::_exit(refused ? written : 100);
   }
   int status = 0;
