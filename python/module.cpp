@@ -15,11 +15,14 @@
 #include <utility>
 #include <vector>
 
-#include "cli/scene_dump.h"
+#include "base/check.h"
 #include "base/error.h"
+#include "cli/scene_dump.h"
+#include "eval/dataset.h"
+#include "io/bmp.h"
+#include "io/png.h"
 #include "io/text.h"
 #include "scene/assembly.h"
-#include "base/check.h"
 #include "scene/notifier.h"
 #include "scenegen/generator.h"
 #include "sequence/memory_run.h"
@@ -228,6 +231,53 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
   uint64_t generation_ = 0;
 };
 
+// A camera image file as RGB (H, W, 3): an 8-bit RGB PNG or a BMP.
+py::array_t<uint8_t> ReadRgb(const std::string& path) {
+  const auto H = [](int v) { return static_cast<py::ssize_t>(v); };
+  if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".png") == 0) {
+    const PngImage png = ReadPng(path);
+    if (png.channels != 3 || png.bitDepth != 8) throw Error("'" + path + "' is not an 8-bit RGB PNG");
+    py::array_t<uint8_t> out({H(png.height), H(png.width), py::ssize_t{3}});
+    std::transform(png.samples.begin(), png.samples.end(), out.mutable_data(),
+                   [](uint16_t v) { return static_cast<uint8_t>(v); });
+    return out;
+  }
+  const RgbPicture picture = LoadBmpTopLeft(path, kMaxPngSide, kMaxPngSide);
+  return ArrayOf(picture.rgb, {H(picture.height), H(picture.width), 3});
+}
+
+// One camera's ground truth of a sequence folder in any layout (the
+// evaluator's reader): a frame's disparity (NaN where there is none) and its
+// occlusion classes (None without masks), and the paths of its image pair.
+class PyFolder {
+ public:
+  PyFolder(const std::string& directory, const std::string& camera)
+      : data_(eval::Dataset::Open(directory, CameraOf(camera))) {}
+  std::string Layout() const { return eval::LayoutName(data_.layout()); }
+  std::vector<int> Frames() const { return data_.Frames(); }
+  py::tuple Load(int frame) const {
+    eval::GroundTruthFrame truth;
+    {
+      py::gil_scoped_release release;
+      truth = data_.Load(frame);
+    }
+    const auto H = static_cast<py::ssize_t>(truth.disparity.height);
+    const auto W = static_cast<py::ssize_t>(truth.disparity.width);
+    py::object occlusion = py::none();
+    if (!truth.occlusion.empty()) occlusion = ArrayOf(truth.occlusion, {H, W});
+    return py::make_tuple(ArrayOf(truth.disparity.values, {H, W}), occlusion);
+  }
+  std::pair<std::string, std::string> ImagePair(int frame) const { return data_.ImagePair(frame); }
+
+ private:
+  static eval::Camera CameraOf(const std::string& camera) {
+    if (camera == "left") return eval::Camera::Left;
+    if (camera == "right") return eval::Camera::Right;
+    throw py::value_error("camera must be 'left' or 'right', not '" + camera + "'");
+  }
+  eval::Dataset data_;
+};
+
 py::object PyRun::Next() { return owner_->NextOf(generation_); }
 std::size_t PyRun::FrameCount() const { return owner_->FrameCount(generation_); }
 
@@ -273,6 +323,14 @@ PYBIND11_MODULE(_tovimar, m) {
       .def("__iter__", [](PyRun& r) -> PyRun& { return r; })
       .def("__next__", &PyRun::Next)
       .def("__len__", &PyRun::FrameCount);
+
+  m.def("read_rgb", &ReadRgb, py::arg("path"));
+  py::class_<PyFolder>(m, "Folder")
+      .def(py::init<const std::string&, const std::string&>(), py::arg("directory"), py::arg("camera"))
+      .def_property_readonly("layout", &PyFolder::Layout)
+      .def_property_readonly("frames", &PyFolder::Frames)
+      .def("load", &PyFolder::Load, py::arg("frame"))
+      .def("image_pair", &PyFolder::ImagePair, py::arg("frame"));
 
   py::class_<PyRenderer, std::shared_ptr<PyRenderer>>(m, "Renderer")
       .def(py::init([](int width, int height, const std::string& textures, std::array<int, 3> background,

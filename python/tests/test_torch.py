@@ -1,5 +1,6 @@
-"""The PyTorch dataset: the same samples whatever the number of workers, and
-a clear error where a fork made rendering impossible."""
+"""The PyTorch datasets: the same samples whatever the number of workers, a
+clear error where a fork made rendering impossible, and the frames of
+written folders read back as they were rendered."""
 
 import hashlib
 import json
@@ -7,12 +8,16 @@ import os
 import subprocess
 import sys
 
+import numpy as np
 import pytest
 
 torch = pytest.importorskip("torch")
 
 import tovimar  # noqa: E402
-from tovimar.torch import RandomScenes  # noqa: E402
+from conftest import SOURCE, program, run  # noqa: E402
+from tovimar.torch import RandomScenes, RenderedFolder  # noqa: E402
+
+PLANES_NOISE = os.path.join(SOURCE, "tests", "golden", "scenes", "planes_noise.txt")
 
 
 def dataset():
@@ -45,3 +50,28 @@ def test_a_worker_forked_after_rendering_raises():
     list(tovimar.Renderer(16, 12).render("EGO; 0;0;0;0;0;0\n", camera="left"))
     with pytest.raises(RuntimeError, match="forked from one that had rendered"):
         list(torch.utils.data.DataLoader(dataset(), batch_size=None, num_workers=1))
+
+
+@pytest.mark.parametrize("layout", ["classic", "middlebury", "kitti", "sceneflow"])
+def test_written_folders_of_every_layout_read_back_as_rendered(tmp_path, layout):
+    outputs = ["--outputs", "png,pfm,masks"] if layout == "classic" else []
+    run([program("tovimar-render"), "-q", "-o", str(tmp_path), "-r", "32x24", "-c", "both", "--layout", layout]
+        + outputs + [PLANES_NOISE])
+    data = RenderedFolder(tmp_path)
+    frames = list(tovimar.Renderer(32, 24).render(PLANES_NOISE, camera="both", outputs=("mask",)))
+    assert [s["frame"] for s in data] == [f["frame"] for f in frames] == [0, 1, 2]
+    for f in frames:
+        sample, left = data[f["frame"]], f["left"]
+        for side in ("left", "right"):
+            image = (sample[side] * 255).round().to(torch.uint8).permute(1, 2, 0).numpy()
+            np.testing.assert_array_equal(image, f[side]["image"])
+        valid = sample["valid"].numpy()
+        assert valid.any() and not (valid & ~left["valid"]).any()
+        # KITTI keeps round(256 d) in 16 bits.
+        tolerance = 0.5 / 256 if layout == "kitti" else 0
+        np.testing.assert_allclose(sample["disparity"].numpy()[valid], left["disparity"][valid], rtol=0,
+                                   atol=tolerance)
+        if layout == "sceneflow":
+            assert "non_occluded" not in sample  # the layout has no masks
+        else:
+            np.testing.assert_array_equal(sample["non_occluded"].numpy(), left["mask"] == 255)

@@ -22,8 +22,15 @@ import warnings
 from . import _tovimar
 
 Error = _tovimar.Error
+# One camera's ground truth of a folder tovimar-render wrote, in any layout:
+# Folder(path, "left").frames, .layout, .load(frame) -> (disparity, NaN where
+# there is none; occlusion classes 0 none, 1 occluded, 2 visible, or None
+# without masks), .image_pair(frame) -> (left path, right path).
+Folder = _tovimar.Folder
+# A camera image file (8-bit RGB PNG or BMP) as an (H, W, 3) uint8 array.
+read_rgb = _tovimar.read_rgb
 
-__all__ = ["Error", "Renderer", "generate_scene", "parse", "OUTPUTS"]
+__all__ = ["Error", "Folder", "Renderer", "generate_scene", "parse", "read_rgb", "OUTPUTS"]
 
 # The process whose rendering started the OpenGL library (its state does not
 # survive a fork: a child that rendered with it would wait forever).

@@ -1,4 +1,6 @@
-"""PyTorch datasets over Tovimar scenes; torch is imported when this module is.
+"""PyTorch datasets over Tovimar scenes, rendered on the fly (RandomScenes) or
+read from the folders tovimar-render wrote (RenderedFolder); torch is
+imported when this module is.
 
     from tovimar.torch import RandomScenes
     data = RandomScenes(preset="flying", seeds=range(1000), frames=8, size=(384, 512), crop=(256, 320))
@@ -13,13 +15,15 @@ dataset). Each worker makes its own renderer, so its own OpenGL contexts,
 when it starts iterating, after the fork.
 """
 
+import os
+
 import numpy as np
 import torch
-from torch.utils.data import IterableDataset, get_worker_info
+from torch.utils.data import Dataset, IterableDataset, get_worker_info
 
 import tovimar
 
-__all__ = ["RandomScenes"]
+__all__ = ["RandomScenes", "RenderedFolder"]
 
 
 def _tensor_image(rgb):
@@ -104,3 +108,63 @@ class RandomScenes(IterableDataset):
             out["flow"] = torch.from_numpy(np.ascontiguousarray(sample["flow"].transpose(2, 0, 1)))
             out["flow_valid"] = torch.from_numpy(np.ascontiguousarray(sample["flow_valid"]))
         return out
+
+
+class RenderedFolder(Dataset):
+    """Frames that tovimar-render wrote, in any layout (classic with PFM or
+    disparity text, Middlebury, KITTI 2015, scene flow): a map-style dataset
+    of the left view's samples, dicts of ``left``, ``right`` (3, H, W float
+    in 0..1), ``disparity`` (H, W float32, 0 where there is no ground truth),
+    ``valid`` (H, W bool), ``sequence`` (the folder) and ``frame``; where the
+    layout has occlusion masks, also ``non_occluded`` (H, W bool).
+
+    root: a sequence folder (the one holding meta.json) or a folder of them,
+    such as an output root (its subfolders holding a meta.json, in name
+    order). The files are read as the evaluator reads them (KITTI's 16-bit
+    disparities divided by 256)."""
+
+    def __init__(self, root):
+        super().__init__()
+        root = os.fspath(root)
+        if os.path.isfile(os.path.join(root, "meta.json")):
+            sequences = [root]
+        else:
+            sequences = sorted(os.path.join(root, name) for name in os.listdir(root)
+                               if os.path.isfile(os.path.join(root, name, "meta.json")))
+        if not sequences:
+            raise ValueError("%s holds no sequence folder (no meta.json in it or in its subfolders)" % root)
+        self.items = []
+        for sequence in sequences:
+            folder = os.path.join(sequence, "")
+            self.items += [(folder, frame) for frame in tovimar.Folder(folder, "left").frames]
+        self._folders = {}  # opened in each process when first used
+
+    def __getstate__(self):
+        state = dict(self.__dict__)
+        state["_folders"] = {}
+        return state
+
+    def __len__(self):
+        return len(self.items)
+
+    def __getitem__(self, index):
+        folder, frame = self.items[index]
+        data = self._folders.get(folder)
+        if data is None:
+            data = self._folders[folder] = tovimar.Folder(folder, "left")
+        disparity, occlusion = data.load(frame)
+        valid = np.isfinite(disparity) & (disparity > 0)
+        if occlusion is not None:
+            valid &= occlusion != 0
+        left, right = data.image_pair(frame)
+        sample = {
+            "left": _tensor_image(tovimar.read_rgb(left)),
+            "right": _tensor_image(tovimar.read_rgb(right)),
+            "disparity": torch.from_numpy(np.where(valid, disparity, np.float32(0))),
+            "valid": torch.from_numpy(valid),
+            "sequence": folder,
+            "frame": frame,
+        }
+        if occlusion is not None:
+            sample["non_occluded"] = torch.from_numpy(occlusion == 2)
+        return sample
