@@ -69,7 +69,8 @@ void RenderFrameSource::PrepareSequence() {
   run.antiAlias = renderer_.GetRenderSettings().AntiAlias();
   run.palette = output_.Palette();
   run.textureFolder = renderer_.TextureDirectory();
-  run.texturesSha256 = TexturesSha256(run.textureFolder);
+  // The manifest's; frames handed on in memory have none.
+  if (!sink_) run.texturesSha256 = TexturesSha256(run.textureFolder);
   sceneText_.clear();
   for (const std::string& line : renderer_.Editor().SceneLines()) sceneText_ += line + "\n";
   run.sceneSha256 = Sha256Hex(sceneText_);
