@@ -26,8 +26,7 @@
 #include "render/renderer.h"
 #include "sequence/manifest.h"
 #include "sequence/output_files.h"
-#include "sequence/sequence_driver.h"
-#include "sequence/render_frame_source.h"
+#include "sequence/run_session.h"
 
 namespace {
 
@@ -202,7 +201,7 @@ TForm1::TForm1(QWidget* parent)
   connect(Timer1, &QTimer::timeout, this, [this] { tovimar::Guarded([&] { Timer1Timer(Timer1); }); });
   connect(Timer2, &QTimer::timeout, this, [this] { tovimar::Guarded([&] { Timer2Timer(Timer2); }); });
 
-  // The core: scene state, the rendering context and the sequence driver.
+  // The core: scene state, the rendering context and the run session.
   viewer_ = std::make_unique<tovimar::Renderer>(*settings_, *editor_, notifier_, tovimar::AppDecimalSeparator(),
                                               width(), height());
   viewer_->Rig().StartDirectory = tovimar::ToStd(tovimar::TextureDirectory());
@@ -210,7 +209,7 @@ TForm1::TForm1(QWidget* parent)
   viewer_->SetLineNotifier(sceneReports_.get());
   viewer_->onPresented = [this] { Presented(); };
 
-  // The driver calls its hooks from the worker during a step: they reach the
+  // The session calls its hooks from the worker during a step: they reach the
   // widgets once the step is done.
   auto onUi = [this](auto hook) {
     return [this, hook](auto... args) { OnUi([hook, args...] { hook(args...); }); };
@@ -245,9 +244,8 @@ TForm1::TForm1(QWidget* parent)
     tovimar::AppNotifier().Notify("", message);
   });
   hooks.runEnded = onUi([this] { RunEnded(); });
-  frameSource_ = std::make_unique<tovimar::RenderFrameSource>(*viewer_, *settings_);
-  frameSource_->SetCancelCheck([this] { return stop_.load(); });
-  driver_ = std::make_unique<tovimar::SequenceDriver>(*frameSource_, hooks);
+  session_ = std::make_unique<tovimar::RunSession>(*viewer_, *settings_, std::move(hooks),
+                                                  [this] { return stop_.load(); });
 
   // Keys, mouse and the context menu of the developer controls and views.
   setFocusPolicy(Qt::StrongFocus);
@@ -319,8 +317,7 @@ void TForm1::FormDestroy() {
   worker_->Join();  // the step in hand ends at its next drawing
   worker_.reset();
   viewer_->onPresented = nullptr;
-  driver_.reset();
-  frameSource_.reset();
+  session_.reset();
   viewer_->Shutdown();
   viewer_.reset();
 }
@@ -378,7 +375,7 @@ void TForm1::CheckBox1Click(QObject*) {
 void TForm1::Button7Click(QObject*) {
   if (Running()) return;  // a run in hand is never started again under itself
   stop_ = false;
-  Preparing([this] { driver_->Start(); });
+  Preparing([this] { session_->Start(); });
 }
 
 void TForm1::StartStop() {
@@ -388,7 +385,7 @@ void TForm1::StartStop() {
     // line makes its output folder; one that cannot be made is reported by
     // the run's first file.
     if (!PreviewOnly()) QDir().mkpath(tovimar::FromStd(OutputFolder()));
-    Preparing([this] { driver_->StartStop(); });
+    Preparing([this] { session_->StartStop(); });
     return;
   }
   endReason_ = EndReason::User;
@@ -397,7 +394,7 @@ void TForm1::StartStop() {
   if (!WorkerBusy()) AbortBetweenSteps();
 }
 
-bool TForm1::Running() const { return WorkerBusy() || (driver_ && driver_->SequenceRunning()); }
+bool TForm1::Running() const { return WorkerBusy() || (session_ && session_->Running()); }
 
 bool TForm1::WorkerBusy() const { return worker_ && worker_->Busy(); }
 
@@ -416,7 +413,7 @@ bool TForm1::InterruptRun(EndReason reason) {
 void TForm1::AbortBetweenSteps() {
   // Another job may still be in hand (a camera switch queued during the step).
   worker_->Wait();
-  driver_->Abort();
+  session_->Abort();
 }
 
 bool TForm1::OnWorkerThread() const { return worker_ && worker_->OnWorker(); }
@@ -511,7 +508,7 @@ void TForm1::Button11Click(QObject*) {
 void TForm1::Timer1Timer(QObject*) {
   if (WorkerBusy()) return;  // a step never overlaps another
   const int32_t frame = viewer_->Rig().FrameCounter;
-  const std::size_t written = driver_->FramesWritten();
+  const std::size_t written = session_->FramesWritten();
   tovimar::WrittenFrame next{true, tovimar::OutputDirectory(OutputFolder(), SequenceNumber()), RightCamera(), frame,
                              Outputs()};
   Timer1->stop();  // the step restarts it
@@ -523,18 +520,18 @@ void TForm1::Timer1Timer(QObject*) {
           ~Asking() { viewer.SetCancelCheck(nullptr); }
         } asking{*viewer_};
         viewer_->SetCancelCheck([this] { return stop_.load(); });
-        driver_->Tick();
+        session_->Step();
         // A step stopped half-way leaves a half-made picture: the last one stays.
-        if (driver_->WasCancelled()) presentedInJob_ = false;
+        if (session_->Cancelled()) presentedInJob_ = false;
       },
       [this, written, next] {
-        if (driver_->FramesWritten() != written) {
+        if (session_->FramesWritten() != written) {
           lastWritten_ = next;
           truthFrame_ = next;
           if (viewMode_ != tovimar::ViewMode::Camera) RefreshTruth();
         }
         // A stop that came after the step's last drawing.
-        if (stop_ && driver_->SequenceRunning()) AbortBetweenSteps();
+        if (stop_ && session_->Running()) AbortBetweenSteps();
       });
 }
 
@@ -757,7 +754,8 @@ void TForm1::ResetProgress() {
 }
 
 void TForm1::RunEnded() {
-  const std::size_t made = driver_->FramesMade();
+  const tovimar::CameraRun run = session_->Finish();
+  const std::size_t made = run.framesMade;
   const QString count = QStringLiteral("%1 of %2 frames").arg(made).arg(runFrames_);
   const EndReason reason = endReason_;
   endReason_ = EndReason::None;
@@ -766,7 +764,7 @@ void TForm1::RunEnded() {
     const double seconds = static_cast<double>(runClock_.elapsed()) / 1000.0;
     Status(QStringLiteral("Done: %1 frames %2 in %3")
                .arg(made)
-               .arg(driver_->FramesWritten() > 0 ? QStringLiteral("written") : QStringLiteral("previewed"))
+               .arg(run.framesWritten > 0 ? QStringLiteral("written") : QStringLiteral("previewed"))
                .arg(Duration(seconds)));
     return;
   }

@@ -1,6 +1,6 @@
 #pragma once
 // The stereo viewer window: shows every drawing of the viewer core, owns the
-// frame timer of the sequence driver, and carries the (hidden) developer
+// frame timer of its run session, and carries the (hidden) developer
 // controls. It answers the core's questions about the settings by reading
 // the control panel and its own camera check box at the moment of use.
 //
@@ -31,8 +31,7 @@
 
 namespace tovimar {
 class Renderer;
-class SequenceDriver;
-class RenderFrameSource;
+class RunSession;
 }  // namespace tovimar
 class RunWorker;
 
@@ -43,7 +42,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   ~TForm1() override;  // FormDestroy
 
   tovimar::Renderer& GetViewer() { return *viewer_; }
-  tovimar::SequenceDriver& Driver() { return *driver_; }
+  tovimar::RunSession& Session() { return *session_; }
 
   // Window events.
   void FormCreate();
@@ -225,8 +224,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   bool presentedInJob_ = false;    // the worker's own
   tovimar::AppNotifierForwarder notifier_;
   std::unique_ptr<tovimar::Renderer> viewer_;
-  std::unique_ptr<tovimar::RenderFrameSource> frameSource_;
-  std::unique_ptr<tovimar::SequenceDriver> driver_;
+  std::unique_ptr<tovimar::RunSession> session_;  // the runs, over viewer_ and settings_
   QImage shown_;
   bool shownStale_ = false;
   QString pictureFileName_;

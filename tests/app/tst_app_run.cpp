@@ -15,7 +15,7 @@
 #include "app/truth_view.h"
 #include "app_test_support.h"
 #include "render/renderer.h"
-#include "sequence/sequence_driver.h"
+#include "sequence/run_session.h"
 
 namespace {
 
@@ -208,12 +208,12 @@ class AppRunTest : public QObject {
     Form2->Memo1->appendPlainText(QStringLiteral("SPHERE; 1x2"));
     bool runningDuringBox = true;
     notifier_.onNotify = [&runningDuringBox] {
-      runningDuringBox = Form1->Driver().SequenceRunning() || Form1->Timer1->isActive();
+      runningDuringBox = Form1->Session().Running() || Form1->Timer1->isActive();
     };
     Form2->Button5Click(Form2->Button5);  // Prepare
     notifier_.onNotify = nullptr;
     QVERIFY(!runningDuringBox);
-    QVERIFY(!Form1->Driver().SequenceRunning());
+    QVERIFY(!Form1->Session().Running());
     QVERIFY(!Form1->Timer1->isActive());
     QCOMPARE(Form3->Button3->text(), QStringLiteral("Start"));
     QCOMPARE(Form3->StatusLine->toolTip(),
@@ -239,7 +239,7 @@ class AppRunTest : public QObject {
     Form1->Timer1Timer(Form1->Timer1);    // frame 0
     Form1->WaitForWorker();
     Form3->Button2Click(Form3->Button2);  // Apply, the same resolution
-    QVERIFY(!Form1->Driver().SequenceRunning());
+    QVERIFY(!Form1->Session().Running());
     QVERIFY(!Form1->Timer1->isActive());
     QCOMPARE(Form3->StatusLine->toolTip(), QStringLiteral("Interrupted by Apply (new resolution) after 1 of 3 frames."));
     QCOMPARE(Form3->ProgressBar1->value(), 0);
