@@ -34,11 +34,12 @@ class Renderer;
 class RunSession;
 }  // namespace tovimar
 class RunWorker;
+class Desktop;
 
 class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::OutputSettings {
   Q_OBJECT
  public:
-  explicit TForm1(QWidget* parent = nullptr);
+  explicit TForm1(Desktop& desktop, QWidget* parent = nullptr);
   ~TForm1() override;  // FormDestroy
 
   tovimar::Renderer& GetViewer() { return *viewer_; }
@@ -169,7 +170,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void changeEvent(QEvent* event) override;
 
  private:
-  // The editor as the core sees it, reached through Form2 at each use.
+  // The editor as the core sees it, reached through the desktop at each use.
   class EditorForward;
   // The settings as the core sees them: the controls, or on the worker the
   // copy its job was handed.
@@ -215,6 +216,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void ShowViewLabel(const QString& probe);
   QPoint FramePoint(const QPoint& widgetPoint) const;
 
+  Desktop& desktop_;  // the other windows
   std::unique_ptr<EditorForward> editor_;
   std::unique_ptr<SettingsRelay> settings_;
   std::unique_ptr<SceneReports> sceneReports_;
