@@ -16,7 +16,7 @@
 
 #include "app/app_support.h"
 #include "app/evaluation.h"
-#include "app/forms.h"
+#include "app/desktop.h"
 #include "app/viewer_window.h"
 #include "app/scene_editor.h"
 #include "sequence/manifest.h"
@@ -39,7 +39,7 @@ QSpinBox* Spinner(QWidget* parent, const char* name, int maximum, int value) {
 
 }  // namespace
 
-TForm3::TForm3(QWidget* parent) : QWidget(parent) {
+TForm3::TForm3(Desktop& desktop, QWidget* parent) : QWidget(parent), desktop_(desktop) {
   setObjectName(QStringLiteral("Form3"));
   setWindowTitle(QStringLiteral("Tovimar"));
   setFixedSize(695, 417);
@@ -192,7 +192,7 @@ TForm3::TForm3(QWidget* parent) : QWidget(parent) {
           [this] { tovimar::Guarded([&] { ExportAviClick(ExportAviButton); }); });
   connect(EvaluateButton, &QPushButton::clicked, this,
           [this] { tovimar::Guarded([&] { EvaluateClick(EvaluateButton); }); });
-  connect(ShowEditorButton, &QPushButton::clicked, this, [] { ShowSceneEditor(); });
+  connect(ShowEditorButton, &QPushButton::clicked, this, [this] { desktop_.ShowSceneEditor(); });
   connect(RadioGroup2, &tovimar::RadioGroup::Click, this,
           [this] { tovimar::Guarded([&] { RadioGroup2Click(RadioGroup2); }); });
   connect(CheckBox3, &QCheckBox::toggled, this, [this] { tovimar::Guarded([&] { CheckBox3Click(CheckBox3); }); });
@@ -260,31 +260,31 @@ QSize TForm3::GetResolution() const {
 
 void TForm3::Button2Click(QObject*) {
   const QSize size = GetResolution();
-  if (Form1 != nullptr) {
-    Form1->ChangeResolution(size.width(), size.height());
-    ArrangeWindows(true);  // the viewer stays on the screen
+  if (desktop_.Form1() != nullptr) {
+    desktop_.Form1()->ChangeResolution(size.width(), size.height());
+    desktop_.ArrangeWindows(true);  // the viewer stays on the screen
   }
 }
 
 void TForm3::Button3Click(QObject*) {
-  if (Form1 == nullptr) return;
+  if (desktop_.Form1() == nullptr) return;
   // A new run would rewrite the files the evaluation is reading.
-  if (!Form1->Running() && evaluation_ && evaluation_->Running()) {
+  if (!desktop_.Form1()->Running() && evaluation_ && evaluation_->Running()) {
     ShowStatus(QStringLiteral("Start: wait for the evaluation to end"));
     return;
   }
-  const bool starting = !Form1->Running();
+  const bool starting = !desktop_.Form1()->Running();
   if (starting) {
     SaveSettings();
     bothStage_ = BothCameras->isChecked() ? BothStage::Left : BothStage::None;
     if (bothStage_ == BothStage::Left) SelectCamera(false);
   }
   // The resolution shown selected is the one rendered: Start applies it.
-  const bool apply = starting && GetResolution() != Form1->RenderSize();
+  const bool apply = starting && GetResolution() != desktop_.Form1()->RenderSize();
   if (apply) Button2Click(Button2);
-  Form1->StartStop();
-  if (!Form1->Running()) bothStage_ = BothStage::None;  // stopped, or the preparation failed
-  if (apply && Form1->Running()) {
+  desktop_.Form1()->StartStop();
+  if (!desktop_.Form1()->Running()) bothStage_ = BothStage::None;  // stopped, or the preparation failed
+  if (apply && desktop_.Form1()->Running()) {
     const QSize size = GetResolution();
     ShowStatus(StatusLine->toolTip() + QStringLiteral(" (the selected %1 x %2 was applied first)")
                                            .arg(size.width())
@@ -294,7 +294,8 @@ void TForm3::Button3Click(QObject*) {
 
 void TForm3::SelectCamera(bool right) {
   if (RadioGroup2->ItemIndex() != (right ? 1 : 0)) RadioGroup2->SetItemIndex(right ? 1 : 0);  // switches the viewer
-  if (Form1 != nullptr && Form1->CheckBox1->isChecked() != right) Form1->CheckBox1->setChecked(right);
+  TForm1* viewer = desktop_.Form1();
+  if (viewer != nullptr && viewer->CheckBox1->isChecked() != right) viewer->CheckBox1->setChecked(right);
 }
 
 void TForm3::RunFinished(bool complete) {
@@ -308,13 +309,13 @@ void TForm3::RunFinished(bool complete) {
 }
 
 void TForm3::StartRightHalf() {
-  if (bothStage_ != BothStage::Right || Form1 == nullptr || Form1->Running()) {
+  if (bothStage_ != BothStage::Right || desktop_.Form1() == nullptr || desktop_.Form1()->Running()) {
     bothStage_ = BothStage::None;
     return;
   }
   SelectCamera(true);
-  Form1->StartStop();
-  if (!Form1->Running()) bothStage_ = BothStage::None;
+  desktop_.Form1()->StartStop();
+  if (!desktop_.Form1()->Running()) bothStage_ = BothStage::None;
 }
 
 namespace {
@@ -349,7 +350,8 @@ void TForm3::RestoreSettings() {
   if (ok && resolution >= 0 && resolution < RadioGroup1->ItemCount()) {
     RadioGroup1->SetItemIndex(resolution);
     const QSize size = GetResolution();
-    if (Form1 != nullptr && Form1->RenderSize() != size) Form1->ChangeResolution(size.width(), size.height());
+    TForm1* viewer = desktop_.Form1();
+    if (viewer != nullptr && viewer->RenderSize() != size) viewer->ChangeResolution(size.width(), size.height());
   }
   const int sequence = settings.value(QStringLiteral("panel/sequence")).toInt(&ok);
   if (ok) UpDown1->setValue(sequence);
@@ -374,16 +376,16 @@ void TForm3::RestoreSettings() {
 }
 
 void TForm3::ExportAviClick(QObject*) {
-  if (Form1 == nullptr) return;
-  Form1->Button10Click(Form1->Button10);
-  const tovimar::AviExportSummary& avi = Form1->LastAviExport;
+  if (desktop_.Form1() == nullptr) return;
+  desktop_.Form1()->Button10Click(desktop_.Form1()->Button10);
+  const tovimar::AviExportSummary& avi = desktop_.Form1()->LastAviExport;
   const QString path = tovimar::FromStd(avi.aviPath);
   if (!avi.opened) {
     ShowStatus(QStringLiteral("Export AVI: ") + tovimar::FromStd(avi.writeError));
   } else if (!avi.writeError.empty()) {
     ShowStatus(QStringLiteral("Export AVI: cannot write %1 (no AVI was written)").arg(tovimar::FromStd(avi.writeError)));
   } else {
-    const std::vector<int32_t>& leftOut = Form1->LastAviLeftOut;
+    const std::vector<int32_t>& leftOut = desktop_.Form1()->LastAviLeftOut;
     QString note;
     if (!leftOut.empty()) {
       note = QStringLiteral("; left out %1 camera image%2 of an earlier run (frame %3%4), which the last run did not "
@@ -403,9 +405,9 @@ void TForm3::ExportAviClick(QObject*) {
 }
 
 void TForm3::EvaluateClick(QObject*) {
-  if (Form1 == nullptr) return;
+  if (desktop_.Form1() == nullptr) return;
   // The tool reads the run's files: not while a run is writing them.
-  if (Form1->Running()) {
+  if (desktop_.Form1()->Running()) {
     ShowStatus(QStringLiteral("Evaluate: not while a run is going; stop it or wait for its end"));
     return;
   }
@@ -413,7 +415,7 @@ void TForm3::EvaluateClick(QObject*) {
     ShowStatus(QStringLiteral("Evaluate: an evaluation is going already"));
     return;
   }
-  const tovimar::WrittenFrame& last = Form1->LastWrittenFrame();
+  const tovimar::WrittenFrame& last = desktop_.Form1()->LastWrittenFrame();
   if (!last.valid) {
     ShowStatus(QStringLiteral("Evaluate: no run has written frames yet (run both cameras into one folder first)"));
     return;
@@ -461,22 +463,22 @@ void TForm3::Button4Click(QObject*) {
 }
 
 void TForm3::RadioGroup2Click(QObject*) {
-  if (Form1 != nullptr) Form1->CheckBox1->setChecked(!Form1->CheckBox1->isChecked());
+  if (desktop_.Form1() != nullptr) desktop_.Form1()->CheckBox1->setChecked(!desktop_.Form1()->CheckBox1->isChecked());
 }
 
 void TForm3::CheckBox3Click(QObject*) {
-  if (Form2 != nullptr) Form2->Image1Rysuj();
+  if (desktop_.Form2() != nullptr) desktop_.Form2()->Image1Rysuj();
 }
 
 void TForm3::FormClose() {
   SaveSettings();
-  if (Form1 != nullptr) {
-    Form1->AllowClose();
-    Form1->close();
+  if (desktop_.Form1() != nullptr) {
+    desktop_.Form1()->AllowClose();
+    desktop_.Form1()->close();
   }
-  if (Form2 != nullptr) Form2->close();
+  if (desktop_.Form2() != nullptr) desktop_.Form2()->close();
   evaluation_.reset();  // ends a tool still going
-  DestroyViewerAndEditor();
+  desktop_.DestroyViewerAndEditor();
   QCoreApplication::quit();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The control panel, the main window: the settings of a rendering run, the
 // Start/Stop command, the progress bar and the about text. Other windows read
-// its controls through Form3 at the moment they need them.
+// its controls through the desktop's Form3 at the moment they need them.
 #include <QCheckBox>
 #include <QToolButton>
 #include <QGroupBox>
@@ -24,10 +24,12 @@ namespace tovimar {
 class EvaluationWindow;
 }
 
+class Desktop;
+
 class TForm3 : public QWidget {
   Q_OBJECT
  public:
-  explicit TForm3(QWidget* parent = nullptr);
+  explicit TForm3(Desktop& desktop, QWidget* parent = nullptr);
   ~TForm3() override;
 
   // The width and height of the resolution group's item: 1 -> 512 x 384,
@@ -112,6 +114,7 @@ class TForm3 : public QWidget {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  Desktop& desktop_;  // the other windows
   enum class BothStage { None, Left, Right };
   // Selects the camera on the radio group and the viewer's switch alike.
   void SelectCamera(bool right);

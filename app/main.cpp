@@ -4,17 +4,18 @@
 #include <exception>
 
 #include "app/app_support.h"
-#include "app/forms.h"
+#include "app/desktop.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   SetUpApplication();
+  Desktop desktop;
   try {
-    CreateForms();
+    desktop.CreateForms();
     QApplication::exec();
   } catch (...) {
     tovimar::ReportHandlerException(std::current_exception());
   }
-  DestroyForms();
+  desktop.DestroyForms();
   return 0;
 }

@@ -15,7 +15,7 @@
 #include <QTextCursor>
 
 #include "app/app_support.h"
-#include "app/forms.h"
+#include "app/desktop.h"
 #include "app/id_chart.h"
 #include "app/movement_generator.h"
 #include "app/scene_file.h"
@@ -96,7 +96,7 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 }  // namespace
 
-TForm2::TForm2(QWidget* parent) : QWidget(parent) {
+TForm2::TForm2(Desktop& desktop, QWidget* parent) : QWidget(parent), desktop_(desktop) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Tovimar Scene editor"));
   setFixedSize(900, 936);
@@ -302,7 +302,7 @@ void TForm2::Button2Click(QObject* sender) {
   // Unsaved edits are replaced only when the user says so.
   if (TextModified() && (!AskReplaceUnsaved || AskReplaceUnsaved() != QMessageBox::Discard)) return;
   SetMemo1FromFileBytes(tovimar::ReadFileBytes(LocalPath(Edit1->text())));
-  if (Form1 != nullptr) Form1->Button11Click(sender);
+  if (desktop_.Form1() != nullptr) desktop_.Form1()->Button11Click(sender);
 }
 
 bool TForm2::IsBundledExample(const QString& path) {
@@ -342,11 +342,11 @@ void TForm2::Button4Click(QObject*) {
 }
 
 void TForm2::Button5Click(QObject* sender) {
-  if (Form1 != nullptr) Form1->Button11Click(sender);
+  if (desktop_.Form1() != nullptr) desktop_.Form1()->Button11Click(sender);
 }
 
 void TForm2::Image1Rysuj() {
-  const bool palette = Form3 != nullptr && Form3->CheckBox3->isChecked();
+  const bool palette = desktop_.Form3() != nullptr && desktop_.Form3()->CheckBox3->isChecked();
   Label11->setText(QStringLiteral("--"));
   QImage& picture = Image1->Picture;
   tovimar::DrawIdChart(reinterpret_cast<uint32_t*>(picture.bits()), picture.width(), picture.height(),
@@ -431,8 +431,8 @@ void TForm2::AddSceneReport(int line, int field, const QString& written, const Q
 void TForm2::EndSceneReports() {
   const int count = SceneErrors->topLevelItemCount();
   if (count > 0) SceneErrors->scrollToItem(SceneErrors->topLevelItem(0));
-  if (count > 0 && Form3 != nullptr) {
-    Form3->ShowStatus(QStringLiteral("The scene text has %1 problem%2: see the list in the scene editor")
+  if (count > 0 && desktop_.Form3() != nullptr) {
+    desktop_.Form3()->ShowStatus(QStringLiteral("The scene text has %1 problem%2: see the list in the scene editor")
                           .arg(count)
                           .arg(count == 1 ? QString() : QStringLiteral("s")));
   }

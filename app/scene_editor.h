@@ -19,10 +19,12 @@
 #include "app/widgets.h"
 #include "render/settings.h"
 
+class Desktop;
+
 class TForm2 : public QWidget, public tovimar::EditorLink {
   Q_OBJECT
  public:
-  explicit TForm2(QWidget* parent = nullptr);
+  explicit TForm2(Desktop& desktop, QWidget* parent = nullptr);
   ~TForm2() override;
 
   // Event handlers.
@@ -134,6 +136,7 @@ class TForm2 : public QWidget, public tovimar::EditorLink {
   QCheckBox* CheckBox4;
 
  private:
+  Desktop& desktop_;  // the other windows
   void ShowModified();
   bool latin1Text_ = false;  // Memo1 came from a file that is not UTF-8
   // Text goes back to 8-bit Latin-1 when it came from such a file and every

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "app/app_support.h"
-#include "app/forms.h"
+#include "app/desktop.h"
 #include "app/viewer_window.h"
 #include "app/scene_editor.h"
 #include "app/control_panel.h"
@@ -77,29 +77,30 @@ int main(int argc, char** argv) {
   const QTemporaryDir settings;  // the defaults, whatever this machine's user chose
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
 
-  CreateForms();
+  Desktop windows;
+  windows.CreateForms();
   QApplication::processEvents();
-  tovimar::Guarded([] { Form2->Button5Click(Form2->Button5); });  // "Prepare"
+  tovimar::Guarded([&windows] { windows.Form2()->Button5Click(windows.Form2()->Button5); });  // "Prepare"
   QApplication::processEvents();
 
-  bool ok = Save(Form3, folder + QStringLiteral("/control-panel.png"));
-  ok = Save(Form2, folder + QStringLiteral("/scene-editor.png")) && ok;
-  ok = Save(Form1, folder + QStringLiteral("/stereo-viewer.png")) && ok;
+  bool ok = Save(windows.Form3(), folder + QStringLiteral("/control-panel.png"));
+  ok = Save(windows.Form2(), folder + QStringLiteral("/scene-editor.png")) && ok;
+  ok = Save(windows.Form1(), folder + QStringLiteral("/stereo-viewer.png")) && ok;
 
   // The three as a 1280 x 800 screen places them.
   const QRect screen(0, 0, 1280, 800);
-  const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen, Form3->size(), TForm2::DesignedSize(),
-                                                           Form1->RenderSize(), QMargins(0, kBar, 0, 0));
-  Form2->setFixedSize(p.editorSize);
-  Form1->SetDisplayLimit(p.viewerLimit);
+  const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen, windows.Form3()->size(), TForm2::DesignedSize(),
+                                                           windows.Form1()->RenderSize(), QMargins(0, kBar, 0, 0));
+  windows.Form2()->setFixedSize(p.editorSize);
+  windows.Form1()->SetDisplayLimit(p.viewerLimit);
   QApplication::processEvents();
   QImage desktop(screen.size(), QImage::Format_RGB32);
   desktop.fill(QColor(32, 36, 40));
   {
     QPainter painter(&desktop);
-    painter.drawImage(p.panelPos, WithCaption(Form3));
-    painter.drawImage(p.editorPos, WithCaption(Form2));
-    painter.drawImage(p.viewerPos, WithCaption(Form1));
+    painter.drawImage(p.panelPos, WithCaption(windows.Form3()));
+    painter.drawImage(p.editorPos, WithCaption(windows.Form2()));
+    painter.drawImage(p.viewerPos, WithCaption(windows.Form1()));
   }
   const QString desktopPath = folder + QStringLiteral("/desktop-1280x800.png");
   if (desktop.save(desktopPath, "PNG")) {
@@ -109,7 +110,7 @@ int main(int argc, char** argv) {
     ok = false;
   }
 
-  DestroyForms();
+  windows.DestroyForms();
   tovimar::SetAppNotifier(nullptr);
   return ok ? 0 : 1;
 }

@@ -17,7 +17,7 @@
 #include <cstring>
 
 #include "avi/avi_export.h"
-#include "app/forms.h"
+#include "app/desktop.h"
 #include "app/run_worker.h"
 #include "app/scene_editor.h"
 #include "app/control_panel.h"
@@ -26,8 +26,7 @@
 #include "render/renderer.h"
 #include "sequence/manifest.h"
 #include "sequence/output_files.h"
-#include "sequence/sequence_driver.h"
-#include "sequence/render_frame_source.h"
+#include "sequence/run_session.h"
 
 namespace {
 
@@ -45,37 +44,40 @@ class TForm1::EditorForward : public tovimar::EditorLink {
  public:
   explicit EditorForward(TForm1& form) : form_(form) {}
   std::vector<std::string> SceneLines() const override {
-    return Form2 != nullptr ? Form2->SceneLines() : std::vector<std::string>{};
+    return Form2() != nullptr ? Form2()->SceneLines() : std::vector<std::string>{};
   }
   std::string SceneName() const override {
     if (OnWorker()) return form_.jobSettings_.sceneName;
-    return Form2 != nullptr ? Form2->SceneName() : std::string();
+    return Form2() != nullptr ? Form2()->SceneName() : std::string();
   }
-  double FocalLength() override { return Form2 != nullptr ? Form2->FocalLength() : tovimar::kDefaultFocalLength; }
-  double Baseline() override { return Form2 != nullptr ? Form2->Baseline() : tovimar::kDefaultBaseline; }
+  double FocalLength() override {
+    return Form2() != nullptr ? Form2()->FocalLength() : tovimar::kDefaultFocalLength;
+  }
+  double Baseline() override { return Form2() != nullptr ? Form2()->Baseline() : tovimar::kDefaultBaseline; }
   void ShowCounts(std::size_t objects, std::size_t frames) override {
-    if (Form2 != nullptr) Form2->ShowCounts(objects, frames);
+    if (Form2() != nullptr) Form2()->ShowCounts(objects, frames);
   }
   bool MatrixLogEnabled() const override {
     if (OnWorker()) return form_.jobSettings_.matrixLog;
-    return Form2 != nullptr && Form2->MatrixLogEnabled();
+    return Form2() != nullptr && Form2()->MatrixLogEnabled();
   }
   void AppendMotionLog(const std::string& tableLine, const std::string& plainLine) override {
-    form_.OnUi([tableLine, plainLine] {
-      if (Form2 != nullptr) Form2->AppendMotionLog(tableLine, plainLine);
+    form_.OnUi([&desktop = form_.desktop_, tableLine, plainLine] {
+      if (desktop.Form2() != nullptr) desktop.Form2()->AppendMotionLog(tableLine, plainLine);
     });
   }
   void AppendMatrixLog(const std::string& line) override {
-    form_.OnUi([line] {
-      if (Form2 != nullptr) Form2->AppendMatrixLog(line);
+    form_.OnUi([&desktop = form_.desktop_, line] {
+      if (desktop.Form2() != nullptr) desktop.Form2()->AppendMatrixLog(line);
     });
   }
   void ClearMotionLogs() override {
-    if (Form2 != nullptr) Form2->ClearMotionLogs();
+    if (Form2() != nullptr) Form2()->ClearMotionLogs();
   }
 
  private:
   bool OnWorker() const { return form_.OnWorkerThread(); }
+  TForm2* Form2() const { return form_.desktop_.Form2(); }
   TForm1& form_;
 };
 
@@ -109,31 +111,39 @@ class TForm1::SettingsRelay : public tovimar::RenderSettings, public tovimar::Ou
 
 class TForm1::SceneReports : public tovimar::LineNotifier {
  public:
+  explicit SceneReports(Desktop& desktop) : desktop_(desktop) {}
   void NotifyLine(int lineNumber, const std::string&, const std::string& text) override {
-    if (Form2 != nullptr) Form2->AddSceneReport(lineNumber, -1, QString(), tovimar::FromStd(text));
+    if (desktop_.Form2() != nullptr)
+      desktop_.Form2()->AddSceneReport(lineNumber, -1, QString(), tovimar::FromStd(text));
   }
   void NotifyFieldLine(int lineNumber, int field, const std::string& written, const std::string&,
                        const std::string& text) override {
-    if (Form2 != nullptr) Form2->AddSceneReport(lineNumber, field, tovimar::FromStd(written), tovimar::FromStd(text));
+    if (desktop_.Form2() != nullptr)
+      desktop_.Form2()->AddSceneReport(lineNumber, field, tovimar::FromStd(written), tovimar::FromStd(text));
   }
+
+ private:
+  Desktop& desktop_;
 };
 
 template <class F>
 void TForm1::Preparing(F&& prepare) {
-  if (Form2 != nullptr) Form2->BeginSceneReports();
+  if (desktop_.Form2() != nullptr) desktop_.Form2()->BeginSceneReports();
   struct Shown {
+    Desktop& desktop;
     ~Shown() {
-      if (Form2 != nullptr) Form2->EndSceneReports();
+      if (desktop.Form2() != nullptr) desktop.Form2()->EndSceneReports();
     }
-  } shown;
+  } shown{desktop_};
   prepare();
 }
 
-TForm1::TForm1(QWidget* parent)
+TForm1::TForm1(Desktop& desktop, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinMaxButtonsHint),
+      desktop_(desktop),
       editor_(std::make_unique<EditorForward>(*this)),
       settings_(std::make_unique<SettingsRelay>(*this)),
-      sceneReports_(std::make_unique<SceneReports>()),
+      sceneReports_(std::make_unique<SceneReports>(desktop)),
       worker_(std::make_unique<RunWorker>()) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Stereo Viewer"));
@@ -202,7 +212,7 @@ TForm1::TForm1(QWidget* parent)
   connect(Timer1, &QTimer::timeout, this, [this] { tovimar::Guarded([&] { Timer1Timer(Timer1); }); });
   connect(Timer2, &QTimer::timeout, this, [this] { tovimar::Guarded([&] { Timer2Timer(Timer2); }); });
 
-  // The core: scene state, the rendering context and the sequence driver.
+  // The core: scene state, the rendering context and the run session.
   viewer_ = std::make_unique<tovimar::Renderer>(*settings_, *editor_, notifier_, tovimar::AppDecimalSeparator(),
                                               width(), height());
   viewer_->Rig().StartDirectory = tovimar::ToStd(tovimar::TextureDirectory());
@@ -210,7 +220,7 @@ TForm1::TForm1(QWidget* parent)
   viewer_->SetLineNotifier(sceneReports_.get());
   viewer_->onPresented = [this] { Presented(); };
 
-  // The driver calls its hooks from the worker during a step: they reach the
+  // The session calls its hooks from the worker during a step: they reach the
   // widgets once the step is done.
   auto onUi = [this](auto hook) {
     return [this, hook](auto... args) { OnUi([hook, args...] { hook(args...); }); };
@@ -223,20 +233,21 @@ TForm1::TForm1(QWidget* parent)
   hooks.stopTimer = onUi([this] { Timer1->stop(); });
   hooks.setProgressMax = onUi([this](int maximum) {
     // A maximum of 0 would turn the bar into a busy indicator.
-    if (Form3 != nullptr) Form3->ProgressBar1->setRange(0, maximum > 0 ? maximum : 1);
+    if (desktop_.Form3() != nullptr) desktop_.Form3()->ProgressBar1->setRange(0, maximum > 0 ? maximum : 1);
     runFrames_ = maximum;
     runClock_.start();
     RunProgress(0);
   });
   hooks.setProgressPosition = onUi([this](int position) {
-    if (Form3 != nullptr) Form3->ProgressBar1->setValue(position);
+    if (desktop_.Form3() != nullptr) desktop_.Form3()->ProgressBar1->setValue(position);
     RunProgress(position);
   });
-  hooks.runningChanged = onUi([](bool running) {
-    if (Form3 != nullptr) Form3->Button3->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+  hooks.runningChanged = onUi([this](bool running) {
+    if (desktop_.Form3() != nullptr)
+      desktop_.Form3()->Button3->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
   });
   hooks.starting = onUi([this] {
-    ShowSceneEditor();  // the text being run stays at hand
+    desktop_.ShowSceneEditor();  // the text being run stays at hand
     BringToFront();
   });
   hooks.prepared = onUi([this] { HideDeveloperControls(); });
@@ -245,9 +256,8 @@ TForm1::TForm1(QWidget* parent)
     tovimar::AppNotifier().Notify("", message);
   });
   hooks.runEnded = onUi([this] { RunEnded(); });
-  frameSource_ = std::make_unique<tovimar::RenderFrameSource>(*viewer_, *settings_);
-  frameSource_->SetCancelCheck([this] { return stop_.load(); });
-  driver_ = std::make_unique<tovimar::SequenceDriver>(*frameSource_, hooks);
+  session_ = std::make_unique<tovimar::RunSession>(*viewer_, *settings_, std::move(hooks),
+                                                  [this] { return stop_.load(); });
 
   // Keys, mouse and the context menu of the developer controls and views.
   setFocusPolicy(Qt::StrongFocus);
@@ -319,8 +329,7 @@ void TForm1::FormDestroy() {
   worker_->Join();  // the step in hand ends at its next drawing
   worker_.reset();
   viewer_->onPresented = nullptr;
-  driver_.reset();
-  frameSource_.reset();
+  session_.reset();
   viewer_->Shutdown();
   viewer_.reset();
 }
@@ -378,7 +387,7 @@ void TForm1::CheckBox1Click(QObject*) {
 void TForm1::Button7Click(QObject*) {
   if (Running()) return;  // a run in hand is never started again under itself
   stop_ = false;
-  Preparing([this] { driver_->Start(); });
+  Preparing([this] { session_->Start(); });
 }
 
 void TForm1::StartStop() {
@@ -388,7 +397,7 @@ void TForm1::StartStop() {
     // line makes its output folder; one that cannot be made is reported by
     // the run's first file.
     if (!PreviewOnly()) QDir().mkpath(tovimar::FromStd(OutputFolder()));
-    Preparing([this] { driver_->StartStop(); });
+    Preparing([this] { session_->StartStop(); });
     return;
   }
   endReason_ = EndReason::User;
@@ -397,7 +406,7 @@ void TForm1::StartStop() {
   if (!WorkerBusy()) AbortBetweenSteps();
 }
 
-bool TForm1::Running() const { return WorkerBusy() || (driver_ && driver_->SequenceRunning()); }
+bool TForm1::Running() const { return WorkerBusy() || (session_ && session_->Running()); }
 
 bool TForm1::WorkerBusy() const { return worker_ && worker_->Busy(); }
 
@@ -416,7 +425,7 @@ bool TForm1::InterruptRun(EndReason reason) {
 void TForm1::AbortBetweenSteps() {
   // Another job may still be in hand (a camera switch queued during the step).
   worker_->Wait();
-  driver_->Abort();
+  session_->Abort();
 }
 
 bool TForm1::OnWorkerThread() const { return worker_ && worker_->OnWorker(); }
@@ -450,8 +459,8 @@ TForm1::JobSettings TForm1::TakeJobSettings() const {
   s.outputs = Outputs();
   s.invocation = Invocation();
   s.plannedCameras = PlannedCameras();
-  job.matrixLog = Form2 != nullptr && Form2->MatrixLogEnabled();
-  job.sceneName = Form2 != nullptr ? Form2->SceneName() : std::string();
+  job.matrixLog = desktop_.Form2() != nullptr && desktop_.Form2()->MatrixLogEnabled();
+  job.sceneName = desktop_.Form2() != nullptr ? desktop_.Form2()->SceneName() : std::string();
   return job;
 }
 
@@ -497,7 +506,7 @@ void TForm1::SetDisplayLimit(const QSize& limit) {
 }
 
 void TForm1::Button11Click(QObject*) {
-  ShowSceneEditor();
+  desktop_.ShowSceneEditor();
   BringToFront();
   // A preparation must never overlap a frame: frames drawn from a half-parsed
   // scene would spoil the sequence silently.
@@ -511,7 +520,7 @@ void TForm1::Button11Click(QObject*) {
 void TForm1::Timer1Timer(QObject*) {
   if (WorkerBusy()) return;  // a step never overlaps another
   const int32_t frame = viewer_->Rig().FrameCounter;
-  const std::size_t written = driver_->FramesWritten();
+  const std::size_t written = session_->FramesWritten();
   tovimar::WrittenFrame next{true, tovimar::OutputDirectory(OutputFolder(), SequenceNumber()), RightCamera(), frame,
                              Outputs()};
   Timer1->stop();  // the step restarts it
@@ -523,18 +532,18 @@ void TForm1::Timer1Timer(QObject*) {
           ~Asking() { viewer.SetCancelCheck(nullptr); }
         } asking{*viewer_};
         viewer_->SetCancelCheck([this] { return stop_.load(); });
-        driver_->Tick();
+        session_->Step();
         // A step stopped half-way leaves a half-made picture: the last one stays.
-        if (driver_->WasCancelled()) presentedInJob_ = false;
+        if (session_->Cancelled()) presentedInJob_ = false;
       },
       [this, written, next] {
-        if (driver_->FramesWritten() != written) {
+        if (session_->FramesWritten() != written) {
           lastWritten_ = next;
           truthFrame_ = next;
           if (viewMode_ != tovimar::ViewMode::Camera) RefreshTruth();
         }
         // A stop that came after the step's last drawing.
-        if (stop_ && driver_->SequenceRunning()) AbortBetweenSteps();
+        if (stop_ && session_->Running()) AbortBetweenSteps();
       });
 }
 
@@ -599,27 +608,28 @@ void TForm1::HideDeveloperControls() {
 }
 
 std::array<int, 3> TForm1::BackgroundColour() const {
-  if (Form3 == nullptr) return tovimar::kDefaultBackground;
-  return {Form3->UpDown2->value(), Form3->UpDown3->value(), Form3->UpDown4->value()};
+  if (desktop_.Form3() == nullptr) return tovimar::kDefaultBackground;
+  return {desktop_.Form3()->UpDown2->value(), desktop_.Form3()->UpDown3->value(), desktop_.Form3()->UpDown4->value()};
 }
 
-bool TForm1::AntiAlias() const { return Form3 != nullptr && Form3->CheckBox4->isChecked(); }
+bool TForm1::AntiAlias() const { return desktop_.Form3() != nullptr && desktop_.Form3()->CheckBox4->isChecked(); }
 bool TForm1::RightCamera() const { return CheckBox1->isChecked(); }
 
 std::string TForm1::OutputFolder() const {
-  return Form3 != nullptr ? tovimar::ToStd(Form3->Edit2->text()) : tovimar::ToStd(tovimar::DefaultOutputFolder());
+  const QString folder = desktop_.Form3() != nullptr ? desktop_.Form3()->Edit2->text() : tovimar::DefaultOutputFolder();
+  return tovimar::ToStd(folder);
 }
 
-int TForm1::SequenceNumber() const { return Form3 != nullptr ? Form3->UpDown1->value() : 0; }
-bool TForm1::PreviewOnly() const { return Form3 != nullptr && Form3->CheckBox2->isChecked(); }
-bool TForm1::Palette() const { return Form3 != nullptr && Form3->CheckBox3->isChecked(); }
+int TForm1::SequenceNumber() const { return desktop_.Form3() != nullptr ? desktop_.Form3()->UpDown1->value() : 0; }
+bool TForm1::PreviewOnly() const { return desktop_.Form3() != nullptr && desktop_.Form3()->CheckBox2->isChecked(); }
+bool TForm1::Palette() const { return desktop_.Form3() != nullptr && desktop_.Form3()->CheckBox3->isChecked(); }
 
 tovimar::OutputChoice TForm1::Outputs() const {
-  return Form3 != nullptr ? Form3->DatasetOutputs() : tovimar::OutputChoice{};
+  return desktop_.Form3() != nullptr ? desktop_.Form3()->DatasetOutputs() : tovimar::OutputChoice{};
 }
 
 std::string TForm1::PlannedCameras() const {
-  return Form3 != nullptr && Form3->BothCameras->isChecked() ? "both" : "";
+  return desktop_.Form3() != nullptr && desktop_.Form3()->BothCameras->isChecked() ? "both" : "";
 }
 
 std::vector<std::pair<std::string, std::string>> TForm1::Invocation() const {
@@ -732,20 +742,20 @@ QString Duration(double seconds) {
   return QStringLiteral("%1 h %2 min").arg(s / 3600).arg((s / 60) % 60);
 }
 
-void Status(const QString& text) {
-  if (Form3 != nullptr) Form3->ShowStatus(text);
+void Status(const Desktop& desktop, const QString& text) {
+  if (desktop.Form3() != nullptr) desktop.Form3()->ShowStatus(text);
 }
 
 }  // namespace
 
 void TForm1::RunProgress(int position) {
   if (position <= 0) {
-    Status(QStringLiteral("Frame 0 of %1").arg(runFrames_));
+    Status(desktop_, QStringLiteral("Frame 0 of %1").arg(runFrames_));
     return;
   }
   const double seconds = std::max(1e-3, static_cast<double>(runClock_.elapsed()) / 1000.0);
   const double fps = position / seconds;
-  Status(QStringLiteral("Frame %1 of %2, %3 frames/s, %4 left")
+  Status(desktop_, QStringLiteral("Frame %1 of %2, %3 frames/s, %4 left")
              .arg(position)
              .arg(runFrames_)
              .arg(fps, 0, 'f', fps < 10 ? 2 : 1)
@@ -753,37 +763,40 @@ void TForm1::RunProgress(int position) {
 }
 
 void TForm1::ResetProgress() {
-  if (Form3 != nullptr) Form3->ProgressBar1->setValue(0);
+  if (desktop_.Form3() != nullptr) desktop_.Form3()->ProgressBar1->setValue(0);
 }
 
 void TForm1::RunEnded() {
-  const std::size_t made = driver_->FramesMade();
+  const tovimar::CameraRun run = session_->Finish();
+  const std::size_t made = run.framesMade;
   const QString count = QStringLiteral("%1 of %2 frames").arg(made).arg(runFrames_);
   const EndReason reason = endReason_;
   endReason_ = EndReason::None;
-  if (Form3 != nullptr) Form3->RunFinished(made >= static_cast<std::size_t>(runFrames_));
+  if (desktop_.Form3() != nullptr) desktop_.Form3()->RunFinished(made >= static_cast<std::size_t>(runFrames_));
   if (made >= static_cast<std::size_t>(runFrames_)) {  // whatever came after the last frame
     const double seconds = static_cast<double>(runClock_.elapsed()) / 1000.0;
-    Status(QStringLiteral("Done: %1 frames %2 in %3")
+    Status(desktop_, QStringLiteral("Done: %1 frames %2 in %3")
                .arg(made)
-               .arg(driver_->FramesWritten() > 0 ? QStringLiteral("written") : QStringLiteral("previewed"))
+               .arg(run.framesWritten > 0 ? QStringLiteral("written") : QStringLiteral("previewed"))
                .arg(Duration(seconds)));
     return;
   }
   ResetProgress();
   switch (reason) {
-    case EndReason::User: Status(QStringLiteral("Stopped by the user after %1.").arg(count)); break;
+    case EndReason::User: Status(desktop_, QStringLiteral("Stopped by the user after %1.").arg(count)); break;
     case EndReason::Preparation:
-      Status(QStringLiteral("Interrupted by a preparation of the scene after %1.").arg(count));
+      Status(desktop_, QStringLiteral("Interrupted by a preparation of the scene after %1.").arg(count));
       break;
-    case EndReason::Apply: Status(QStringLiteral("Interrupted by Apply (new resolution) after %1.").arg(count)); break;
-    case EndReason::None: Status(QStringLiteral("Ended after %1.").arg(count)); break;  // an error follows
+    case EndReason::Apply:
+      Status(desktop_, QStringLiteral("Interrupted by Apply (new resolution) after %1.").arg(count));
+      break;
+    case EndReason::None: Status(desktop_, QStringLiteral("Ended after %1.").arg(count)); break;  // an error follows
   }
 }
 
 void TForm1::RunFailed(const std::string& message) {
   ResetProgress();
-  Status(QStringLiteral("Error: ") + tovimar::FromStd(message));
+  Status(desktop_, QStringLiteral("Error: ") + tovimar::FromStd(message));
 }
 
 // --- ground-truth views ---

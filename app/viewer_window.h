@@ -1,6 +1,6 @@
 #pragma once
 // The stereo viewer window: shows every drawing of the viewer core, owns the
-// frame timer of the sequence driver, and carries the (hidden) developer
+// frame timer of its run session, and carries the (hidden) developer
 // controls. It answers the core's questions about the settings by reading
 // the control panel and its own camera check box at the moment of use.
 //
@@ -31,19 +31,19 @@
 
 namespace tovimar {
 class Renderer;
-class SequenceDriver;
-class RenderFrameSource;
+class RunSession;
 }  // namespace tovimar
 class RunWorker;
+class Desktop;
 
 class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::OutputSettings {
   Q_OBJECT
  public:
-  explicit TForm1(QWidget* parent = nullptr);
+  explicit TForm1(Desktop& desktop, QWidget* parent = nullptr);
   ~TForm1() override;  // FormDestroy
 
   tovimar::Renderer& GetViewer() { return *viewer_; }
-  tovimar::SequenceDriver& Driver() { return *driver_; }
+  tovimar::RunSession& Session() { return *session_; }
 
   // Window events.
   void FormCreate();
@@ -170,7 +170,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void changeEvent(QEvent* event) override;
 
  private:
-  // The editor as the core sees it, reached through Form2 at each use.
+  // The editor as the core sees it, reached through the desktop at each use.
   class EditorForward;
   // The settings as the core sees them: the controls, or on the worker the
   // copy its job was handed.
@@ -216,6 +216,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void ShowViewLabel(const QString& probe);
   QPoint FramePoint(const QPoint& widgetPoint) const;
 
+  Desktop& desktop_;  // the other windows
   std::unique_ptr<EditorForward> editor_;
   std::unique_ptr<SettingsRelay> settings_;
   std::unique_ptr<SceneReports> sceneReports_;
@@ -225,8 +226,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   bool presentedInJob_ = false;    // the worker's own
   tovimar::AppNotifierForwarder notifier_;
   std::unique_ptr<tovimar::Renderer> viewer_;
-  std::unique_ptr<tovimar::RenderFrameSource> frameSource_;
-  std::unique_ptr<tovimar::SequenceDriver> driver_;
+  std::unique_ptr<tovimar::RunSession> session_;  // the runs, over viewer_ and settings_
   QImage shown_;
   bool shownStale_ = false;
   QString pictureFileName_;

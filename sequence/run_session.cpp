@@ -42,7 +42,7 @@ void RunOptions::Check() const {
                 " needs both cameras (--camera both): its files pair the two views");
 }
 
-RunSession::RunSession(RunOptions options, Notifier& notifier) : options_(std::move(options)), notifier_(notifier) {
+RunSession::RunSession(RunOptions options, Notifier& notifier) : options_(std::move(options)), notifier_(&notifier) {
   settings_.background = options_.background;
   settings_.antiAlias = options_.antiAlias;
   settings_.previewOnly = options_.preview;
@@ -50,6 +50,27 @@ RunSession::RunSession(RunOptions options, Notifier& notifier) : options_(std::m
   settings_.outputs = options_.outputs;
   settings_.plannedCameras = CameraChoiceName(options_.cameras);
   editor_.keepLogs = false;
+}
+
+RunSession::RunSession(Renderer& renderer, const OutputSettings& settings, SequenceObserver hooks,
+                       std::function<bool()> cancelled) {
+  hosted_ = true;
+  renderer_ = &renderer;
+  stop_ = std::move(cancelled);
+  // The report follows the run whatever the host's hooks do with it.
+  hooks.prepared = [this, prepared = std::move(hooks.prepared)] {
+    Prepared();
+    if (prepared) prepared();
+  };
+  if (hooks.showError) {
+    hooks.showError = [this, show = std::move(hooks.showError)](const std::string& message) {
+      runError_ = message;
+      show(message);
+    };
+  }
+  source_ = std::make_unique<RenderFrameSource>(renderer, settings);
+  if (stop_) source_->SetCancelCheck(stop_);
+  driver_ = std::make_unique<SequenceDriver>(*source_, std::move(hooks));
 }
 
 RunSession::~RunSession() = default;
@@ -65,6 +86,7 @@ void RunSession::SetStopCheck(std::function<bool()> stop) {
 }
 
 std::string RunSession::Open(const SceneInput& scene) {
+  if (hosted_) return "a host's session runs the scene its host prepared";
   driver_.reset();
   source_.reset();
   if (contextLost_) return "cannot create the OpenGL rendering context";
@@ -79,7 +101,8 @@ std::string RunSession::Open(const SceneInput& scene) {
   // The camera as a new renderer has it: left, no baseline shift.
   settings_.rightCamera = false;
   if (!renderer_) {
-    renderer_ = std::make_unique<Renderer>(settings_, editor_, notifier_, '.', options_.width, options_.height);
+    ownRenderer_ = std::make_unique<Renderer>(settings_, editor_, *notifier_, '.', options_.width, options_.height);
+    renderer_ = ownRenderer_.get();
     renderer_->SetLineNotifier(lines_);
     if (!options_.textureFolder.empty()) renderer_->Rig().StartDirectory = options_.textureFolder;
     // A scene's own texture set beside it is used unless a folder was named.
@@ -157,20 +180,26 @@ bool RunSession::Begin(bool right, const RunObserver& observer) {
     if (!current_.stopped) current_.error = runError_.empty() ? driver.LastError() : runError_;
     return false;
   }
+  Prepared();
+  if (observer.started) observer.started(current_);
+  return true;
+}
+
+void RunSession::Prepared() {
   current_.prepared = true;
   current_.frames = static_cast<int>(FrameCount());
   current_.firstFrame = source_->FirstFrame();
   current_.manifestNote = source_->ManifestNote();
   current_.resumeNote = source_->ResumeNote();
-  if (observer.started) observer.started(current_);
-  return true;
 }
 
 bool RunSession::Step() {
   if (!driver_) return false;
   SequenceDriver& driver = *driver_;
   if (!driver.TimerEnabled()) return false;
-  if (stop_ && stop_() && !driver.StopRequested()) driver.StartStop();
+  // A session of its own asks between steps; a host's cancel check ends the
+  // frame in hand itself, and the host ends the run between steps (Abort).
+  if (!hosted_ && stop_ && stop_() && !driver.StopRequested()) driver.StartStop();
   driver.Tick();
   return driver.TimerEnabled();
 }
@@ -202,5 +231,31 @@ CameraRun RunSession::Finish() {
   run.stopped = (stop_ && stop_()) || driver.WasCancelled();
   return run;
 }
+
+void RunSession::StartStop() {
+  if (!driver_) return;
+  if (!driver_->SequenceRunning()) {
+    current_ = CameraRun{};
+    current_.right = renderer_->GetRenderSettings().RightCamera();
+    start_ = std::chrono::steady_clock::now();
+    runError_.clear();
+  }
+  driver_->StartStop();
+}
+
+void RunSession::Start() {
+  if (!driver_) return;
+  current_ = CameraRun{};
+  current_.right = renderer_->GetRenderSettings().RightCamera();
+  start_ = std::chrono::steady_clock::now();
+  runError_.clear();
+  driver_->Start();
+}
+
+bool RunSession::Abort() { return driver_ && driver_->Abort(); }
+bool RunSession::Running() const { return driver_ && driver_->SequenceRunning(); }
+bool RunSession::Cancelled() const { return driver_ && driver_->WasCancelled(); }
+std::size_t RunSession::FramesWritten() const { return driver_ ? driver_->FramesWritten() : 0; }
+std::size_t RunSession::FramesMade() const { return driver_ ? driver_->FramesMade() : 0; }
 
 }  // namespace tovimar

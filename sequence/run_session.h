@@ -1,11 +1,13 @@
 #pragma once
-// One scene's runs, as every host that runs without a window makes them (the
-// command line's single run and its batch): a renderer in its starting state
-// (a new rendering context, or the previous scene's context started over), the
-// default view, the prepared scene, then one run per camera, left before
-// right, each made as the desktop's Start makes it. The renderer's random
-// state steps with every drawing, so the same steps give the same files byte
-// for byte, whichever host asked for them.
+// One scene's runs, as every host makes them. A session of its own (the
+// command line's single run and its batch, the in-memory run) holds a
+// renderer in its starting state (a new rendering context, or the previous
+// scene's context started over), the default view, the prepared scene, then
+// one run per camera, left before right, each made as the desktop's Start
+// makes it. A host's session (the desktop) runs over the host's renderer and
+// settings, which are also its live view, with the host's own hooks. The
+// renderer's random state steps with every drawing, so the same steps give the
+// same files byte for byte, whichever host asked for them.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -19,6 +21,7 @@
 #include "render/settings.h"
 #include "sequence/frame_products.h"
 #include "sequence/output_settings.h"
+#include "sequence/sequence_driver.h"
 
 namespace tovimar {
 
@@ -26,7 +29,6 @@ class LineNotifier;
 class Notifier;
 class Renderer;
 class RenderFrameSource;
-class SequenceDriver;
 
 enum class CameraChoice { Left, Right, Both };
 
@@ -94,6 +96,12 @@ struct RunObserver {
 class RunSession {
  public:
   RunSession(RunOptions options, Notifier& notifier);
+  // A host's session over its own renderer (a scene it prepares itself) and
+  // settings, both borrowed and outliving the session: the runs report to
+  // `hooks` and stop inside a frame once `cancelled` says so. Open,
+  // SetFrameSink and the whole-run calls are for sessions of their own.
+  RunSession(Renderer& renderer, const OutputSettings& settings, SequenceObserver hooks,
+             std::function<bool()> cancelled);
   ~RunSession();
   RunSession(const RunSession&) = delete;
   RunSession& operator=(const RunSession&) = delete;
@@ -122,6 +130,8 @@ class RunSession {
   // Run a step at a time: Begin prepares the camera's run (false when it
   // could not start; Finish says why), each Step makes at most one frame
   // (false once the run has ended), Finish reports it. Run is these three.
+  // A host's session starts with StartStop or Start instead of Begin, steps
+  // when its frame timer fires, and may ask Finish once the run has ended.
   bool Begin(bool right, const RunObserver& observer = {});
   bool Step();
   CameraRun Finish();
@@ -130,14 +140,35 @@ class RunSession {
   // is drawn or handed on. The next run starts as it would after them.
   void SkipRemainingFrames();
 
+  // A host's session, driven by its own frame timer. The Start/Stop command
+  // (SequenceDriver::StartStop): starts a run, or asks a going one to end
+  // after its next step.
+  void StartStop();
+  // The hidden developer "Start" (SequenceDriver::Start): prepares and
+  // enables the steps without the command's reports; throws what the
+  // preparation throws.
+  void Start();
+  // Ends a going run at once, between steps. True when a run was going.
+  bool Abort();
+  bool Running() const;
+  // The last run was ended by the cancel check in the middle of a step.
+  bool Cancelled() const;
+  std::size_t FramesWritten() const;
+  std::size_t FramesMade() const;
+
  private:
+  // The run the prepared scene begins: its frame count, first frame, notes.
+  void Prepared();
+
+  bool hosted_ = false;  // over a host's renderer and settings
   RunOptions options_;
-  Notifier& notifier_;
+  Notifier* notifier_ = nullptr;  // a session of its own
   LineNotifier* lines_ = nullptr;
   std::function<bool()> stop_;
   PlainSettings settings_;
   PlainEditor editor_;
-  std::unique_ptr<Renderer> renderer_;
+  std::unique_ptr<Renderer> ownRenderer_;
+  Renderer* renderer_ = nullptr;  // the own one, or the host's
   std::unique_ptr<RenderFrameSource> source_;
   std::unique_ptr<SequenceDriver> driver_;
   std::function<void(int)> progress_;

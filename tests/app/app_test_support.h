@@ -13,7 +13,7 @@
 #include <string>
 
 #include "app/app_support.h"
-#include "app/forms.h"
+#include "app/desktop.h"
 #include "app/scene_editor.h"
 #include "scene/notifier.h"
 
@@ -42,6 +42,17 @@ inline QString TestSettingsFolder() {
   return folder.path();
 }
 
+// The desktop of the test process, kept to its end (the windows it holds are
+// destroyed by StopWindows, before the application object goes).
+inline Desktop& TestDesktop() {
+  static Desktop* const desktop = new Desktop();
+  return *desktop;
+}
+// Its windows, null when not started.
+inline TForm1* Form1() { return TestDesktop().Form1(); }
+inline TForm2* Form2() { return TestDesktop().Form2(); }
+inline TForm3* Form3() { return TestDesktop().Form3(); }
+
 // The windows as the program starts them, with the given decimal separator.
 // Load's question about unsaved text is answered "Discard" and noted among
 // the messages, so that a question nobody expected fails a test.
@@ -50,8 +61,8 @@ inline void StartWindows(CollectingNotifier& notifier, char separator) {
   SetUpApplication();
   tovimar::SetAppNotifier(&notifier);
   tovimar::SetAppDecimalSeparator(separator);
-  CreateForms();
-  Form2->AskReplaceUnsaved = [&notifier] {
+  TestDesktop().CreateForms();
+  Form2()->AskReplaceUnsaved = [&notifier] {
     notifier.Notify("", "<asked before replacing unsaved text>");
     return QMessageBox::Discard;
   };
@@ -59,7 +70,7 @@ inline void StartWindows(CollectingNotifier& notifier, char separator) {
 }
 
 inline void StopWindows() {
-  DestroyForms();
+  TestDesktop().DestroyForms();
   tovimar::SetAppNotifier(nullptr);
 }
 

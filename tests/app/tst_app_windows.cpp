@@ -82,15 +82,15 @@ class AppWindowsTest : public QObject {
   void cleanupTestCase() { StopWindows(); }
 
   void startsThreeWindowsInOrder() {
-    QVERIFY(Form3 != nullptr && Form2 != nullptr && Form1 != nullptr);
+    QVERIFY(Form3() != nullptr && Form2() != nullptr && Form1() != nullptr);
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Tovimar"));
-    QVERIFY(Form3->isVisible() && Form2->isVisible() && Form1->isVisible());
+    QVERIFY(Form3()->isVisible() && Form2()->isVisible() && Form1()->isVisible());
     // The editor drew its chart at creation, reading the panel; the viewer
     // made its context, reading the panel's antialiasing box.
-    QCOMPARE(Form2->Label11->text(), QStringLiteral("--"));
-    QCOMPARE(Form2->Image1->Picture.pixel(6, 5), qRgb(0, 0, 0));
-    QVERIFY(Form1->GetViewer().HasContext());
-    QVERIFY(!Form1->GetViewer().SceneReady());  // nothing is prepared at start
+    QCOMPARE(Form2()->Label11->text(), QStringLiteral("--"));
+    QCOMPARE(Form2()->Image1->Picture.pixel(6, 5), qRgb(0, 0, 0));
+    QVERIFY(Form1()->GetViewer().HasContext());
+    QVERIFY(!Form1()->GetViewer().SceneReady());  // nothing is prepared at start
     QVERIFY(notifier_.messages.isEmpty());
   }
 
@@ -100,26 +100,26 @@ class AppWindowsTest : public QObject {
       const char* caption;
       int w, h;
     };
-    for (const Expect& e : {Expect{Form3, "Tovimar", 695, 417}, Expect{Form2, "Tovimar Scene editor", 900, 936},
-                            Expect{Form1, "Stereo Viewer", 512, 384}}) {
+    for (const Expect& e : {Expect{Form3(), "Tovimar", 695, 417}, Expect{Form2(), "Tovimar Scene editor", 900, 936},
+                            Expect{Form1(), "Stereo Viewer", 512, 384}}) {
       QCOMPARE(e.window->windowTitle(), QString::fromLatin1(e.caption));
       QCOMPARE(e.window->size(), QSize(e.w, e.h));
       QCOMPARE(e.window->minimumSize(), e.window->maximumSize());  // not resizable
     }
-    const Qt::WindowFlags flags = Form1->windowFlags();
+    const Qt::WindowFlags flags = Form1()->windowFlags();
     QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
     QVERIFY(!flags.testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint) && flags.testFlag(Qt::WindowMaximizeButtonHint));
     // The offscreen screen is smaller than 1280 x 800: the designed places,
     // with the viewer kept on the screen.
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    const QRect outer = Form1->frameGeometry(), inner = Form1->geometry();
+    const QRect outer = Form1()->frameGeometry(), inner = Form1()->geometry();
     const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
                          outer.bottom() - inner.bottom());
     const tovimar::WindowPlacement p =
-        tovimar::PlaceWindows(screen, Form3->size(), TForm2::DesignedSize(), Form1->RenderSize(), frame);
-    QCOMPARE(Form1->pos(), p.viewerPos);
-    QVERIFY(screen.contains(Form1->frameGeometry()));
+        tovimar::PlaceWindows(screen, Form3()->size(), TForm2::DesignedSize(), Form1()->RenderSize(), frame);
+    QCOMPARE(Form1()->pos(), p.viewerPos);
+    QVERIFY(screen.contains(Form1()->frameGeometry()));
   }
 
   void placementOnCommonScreens() {
@@ -164,45 +164,45 @@ class AppWindowsTest : public QObject {
   }
 
   void controlsFitTheirWindows() {
-    CheckLayout(Form3);
-    CheckLayout(Form2);
+    CheckLayout(Form3());
+    CheckLayout(Form2());
     // The editor's controls from top to bottom: chart, scene text, the three
     // logs, then the matrix log's switch.
-    const QWidget* column[] = {Form2->Image1, Form2->Memo1, Form2->Memo2, Form2->Memo3, Form2->Memo4,
-                               Form2->CheckBox4};
+    const QWidget* column[] = {Form2()->Image1, Form2()->Memo1, Form2()->Memo2, Form2()->Memo3, Form2()->Memo4,
+                               Form2()->CheckBox4};
     for (std::size_t i = 1; i < std::size(column); ++i) {
       QVERIFY2(column[i - 1]->geometry().bottom() < column[i]->geometry().top(), qPrintable(column[i]->objectName()));
     }
-    QVERIFY(Form2->Label11->geometry().left() > Form2->Image1->geometry().right());  // right of the chart
+    QVERIFY(Form2()->Label11->geometry().left() > Form2()->Image1->geometry().right());  // right of the chart
   }
 
   // On a 1280 x 800 screen the editor is narrower than designed and scrolls:
   // the commands a new user needs first, and the list of problems, are still
   // in view without scrolling.
   void editorCommandsInViewAt1280x800() {
-    const tovimar::WindowPlacement p = tovimar::PlaceWindows(QRect(0, 0, 1280, 800), Form3->size(),
+    const tovimar::WindowPlacement p = tovimar::PlaceWindows(QRect(0, 0, 1280, 800), Form3()->size(),
                                                              TForm2::DesignedSize(), {512, 384}, QMargins(2, 30, 2, 2));
     QVERIFY(p.editorSize.width() < 600);
-    Form2->setFixedSize(p.editorSize);
+    Form2()->setFixedSize(p.editorSize);
     QApplication::processEvents();
-    const QWidget* view = Form2->findChild<QScrollArea*>()->viewport();
+    const QWidget* view = Form2()->findChild<QScrollArea*>()->viewport();
     for (QWidget* w : std::initializer_list<QWidget*>{
-             Form2->Edit1, Form2->Button1, Form2->Button2, Form2->Button3, Form2->Button5, Form2->ModifiedLabel,
-             Form2->Label4, Form2->Label5, Form2->Label7, Form2->Label8, Form2->Label9, Form2->Edit5,
-             Form2->Label10, Form2->Edit6}) {
+             Form2()->Edit1, Form2()->Button1, Form2()->Button2, Form2()->Button3, Form2()->Button5,
+             Form2()->ModifiedLabel, Form2()->Label4, Form2()->Label5, Form2()->Label7, Form2()->Label8,
+             Form2()->Label9, Form2()->Edit5, Form2()->Label10, Form2()->Edit6}) {
       const QRect shown(w->mapTo(view, QPoint(0, 0)), w->size());
       QVERIFY2(view->rect().contains(shown), qPrintable(w->objectName()));
     }
     // The scene text and the list of problems start in view.
-    for (QWidget* w : std::initializer_list<QWidget*>{Form2->Memo1, Form2->SceneErrors}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{Form2()->Memo1, Form2()->SceneErrors}) {
       const QRect shown(w->mapTo(view, QPoint(0, 0)), QSize(100, w->height()));
       QVERIFY2(view->rect().contains(shown), qPrintable(w->objectName()));
     }
-    Form2->setFixedSize(TForm2::DesignedSize());
+    Form2()->setFixedSize(TForm2::DesignedSize());
   }
 
   void controlPanelDefaults() {
-    TForm3* f = Form3;
+    TForm3* f = Form3();
     QCOMPARE(f->RadioGroup1->title(), QStringLiteral("Choose resolution"));
     QCOMPARE(f->RadioGroup1->ItemCount(), 4);
     QCOMPARE(f->RadioGroup1->Item(0)->text(), QStringLiteral("320 x 240"));
@@ -251,29 +251,29 @@ class AppWindowsTest : public QObject {
   void resolutionItems() {
     const QSize expected[] = {{320, 240}, {512, 384}, {800, 600}, {1024, 768}};
     for (int i = 0; i < 4; ++i) {
-      Form3->RadioGroup1->SetItemIndex(i);
-      QCOMPARE(Form3->GetResolution(), expected[i]);
+      Form3()->RadioGroup1->SetItemIndex(i);
+      QCOMPARE(Form3()->GetResolution(), expected[i]);
     }
-    Form3->RadioGroup1->SetItemIndex(-1);
-    QCOMPARE(Form3->RadioGroup1->ItemIndex(), -1);
-    QCOMPARE(Form3->GetResolution(), QSize(320, 240));
-    Form3->RadioGroup1->SetItemIndex(1);
+    Form3()->RadioGroup1->SetItemIndex(-1);
+    QCOMPARE(Form3()->RadioGroup1->ItemIndex(), -1);
+    QCOMPARE(Form3()->GetResolution(), QSize(320, 240));
+    Form3()->RadioGroup1->SetItemIndex(1);
   }
 
   void folderSelection() {
-    const QString before = Form3->Edit2->text();
-    Form3->SaveDialog1 = [] { return QString(); };  // cancelled
-    Form3->Button4Click(Form3->Button4);
-    QCOMPARE(Form3->Edit2->text(), before);
-    Form3->SaveDialog1 = [] { return QStringLiteral("/srv/frames"); };
-    Form3->Button4Click(Form3->Button4);
-    QCOMPARE(Form3->Edit2->text(), QStringLiteral("/srv/frames"));
-    QCOMPARE(Form1->OutputFolder(), std::string("/srv/frames"));
-    Form3->Edit2->setText(before);
+    const QString before = Form3()->Edit2->text();
+    Form3()->SaveDialog1 = [] { return QString(); };  // cancelled
+    Form3()->Button4Click(Form3()->Button4);
+    QCOMPARE(Form3()->Edit2->text(), before);
+    Form3()->SaveDialog1 = [] { return QStringLiteral("/srv/frames"); };
+    Form3()->Button4Click(Form3()->Button4);
+    QCOMPARE(Form3()->Edit2->text(), QStringLiteral("/srv/frames"));
+    QCOMPARE(Form1()->OutputFolder(), std::string("/srv/frames"));
+    Form3()->Edit2->setText(before);
   }
 
   void sceneEditorDefaults() {
-    TForm2* f = Form2;
+    TForm2* f = Form2();
     QCOMPARE(f->Edit1->text(), tovimar::ExampleScenePath());
     QVERIFY(QFileInfo::exists(f->Edit1->text()));
     // The memo holds exactly the lines of the bundled example scene.
@@ -330,7 +330,7 @@ class AppWindowsTest : public QObject {
   }
 
   void viewerDefaults() {
-    TForm1* f = Form1;
+    TForm1* f = Form1();
     struct Control {
       QWidget* widget;
       const char* caption;
@@ -358,19 +358,19 @@ class AppWindowsTest : public QObject {
   }
 
   void viewerIgnoresACloseAndComesBackForAPreparation() {
-    QVERIFY(!Form1->close());
-    QVERIFY(Form1->isVisible());
-    Form1->showMinimized();
-    QVERIFY(Form1->isMinimized());
-    Form2->Button5Click(Form2->Button5);  // Prepare
-    QVERIFY(!Form1->isMinimized());
-    Form1->hide();
-    Form3->CheckBox2->setChecked(true);  // preview: nothing is written
-    Form3->Button3Click(Form3->Button3);  // Start
-    QVERIFY(Form1->isVisible());
-    Form3->Button3Click(Form3->Button3);  // Stop
-    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
-    Form3->CheckBox2->setChecked(false);
+    QVERIFY(!Form1()->close());
+    QVERIFY(Form1()->isVisible());
+    Form1()->showMinimized();
+    QVERIFY(Form1()->isMinimized());
+    Form2()->Button5Click(Form2()->Button5);  // Prepare
+    QVERIFY(!Form1()->isMinimized());
+    Form1()->hide();
+    Form3()->CheckBox2->setChecked(true);  // preview: nothing is written
+    Form3()->Button3Click(Form3()->Button3);  // Start
+    QVERIFY(Form1()->isVisible());
+    Form3()->Button3Click(Form3()->Button3);  // Stop
+    QTRY_COMPARE_WITH_TIMEOUT(Form3()->Button3->text(), QStringLiteral("Start"), 300000);
+    Form3()->CheckBox2->setChecked(false);
     QVERIFY(notifier_.messages.isEmpty());
   }
 
@@ -378,104 +378,104 @@ class AppWindowsTest : public QObject {
   // back in the next session.
   void panelRemembersItsSettings() {
     const QString folder = TestSettingsFolder() + QStringLiteral("/frames");
-    Form3->Edit2->setText(folder);
-    Form3->RadioGroup1->SetItemIndex(0);
-    Form3->UpDown1->setValue(7);
-    Form3->RadioGroup2->Item(1)->click();
+    Form3()->Edit2->setText(folder);
+    Form3()->RadioGroup1->SetItemIndex(0);
+    Form3()->UpDown1->setValue(7);
+    Form3()->RadioGroup2->Item(1)->click();
     tovimar::OutputChoice outputs;
     outputs.classic = false;
     outputs.pfm = true;
     outputs.flow = true;
     outputs.layout = tovimar::DatasetLayout::Kitti;
-    Form3->SetDatasetOutputs(outputs);
-    Form3->SaveSettings();
+    Form3()->SetDatasetOutputs(outputs);
+    Form3()->SaveSettings();
     StopWindows();
     StartWindows(notifier_, ',');
-    QCOMPARE(Form3->Edit2->text(), folder);
-    QCOMPARE(Form3->RadioGroup1->ItemIndex(), 0);
-    QCOMPARE(Form1->RenderSize(), QSize(320, 240));  // applied
-    QCOMPARE(Form1->GetViewer().ClientWidth(), 320);
-    QCOMPARE(Form3->UpDown1->value(), 7);
-    QCOMPARE(Form3->RadioGroup2->ItemIndex(), 1);
-    QVERIFY(Form1->RightCamera());
-    QVERIFY(!Form3->BothCameras->isChecked());
-    QVERIFY(Form3->DatasetOutputs() == outputs);
+    QCOMPARE(Form3()->Edit2->text(), folder);
+    QCOMPARE(Form3()->RadioGroup1->ItemIndex(), 0);
+    QCOMPARE(Form1()->RenderSize(), QSize(320, 240));  // applied
+    QCOMPARE(Form1()->GetViewer().ClientWidth(), 320);
+    QCOMPARE(Form3()->UpDown1->value(), 7);
+    QCOMPARE(Form3()->RadioGroup2->ItemIndex(), 1);
+    QVERIFY(Form1()->RightCamera());
+    QVERIFY(!Form3()->BothCameras->isChecked());
+    QVERIFY(Form3()->DatasetOutputs() == outputs);
     // "Both cameras" is remembered as the camera choice.
-    Form3->BothCameras->setChecked(true);
-    Form3->FormClose();  // the end of the program saves too
-    QVERIFY(Form1 == nullptr && Form2 == nullptr);
-    DestroyForms();
+    Form3()->BothCameras->setChecked(true);
+    Form3()->FormClose();  // the end of the program saves too
+    QVERIFY(Form1() == nullptr && Form2() == nullptr);
+    TestDesktop().DestroyForms();
     StartWindows(notifier_, ',');
-    QVERIFY(Form3->BothCameras->isChecked());
+    QVERIFY(Form3()->BothCameras->isChecked());
     // Forgotten settings give the defaults again (for the slots that follow).
     QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tovimar"), QStringLiteral("tovimar")).clear();
     StopWindows();
     StartWindows(notifier_, ',');
-    QCOMPARE(Form3->Edit2->text(), tovimar::DefaultOutputFolder());
-    QCOMPARE(Form1->RenderSize(), QSize(512, 384));
-    QVERIFY(!Form1->RightCamera() && !Form3->BothCameras->isChecked());
+    QCOMPARE(Form3()->Edit2->text(), tovimar::DefaultOutputFolder());
+    QCOMPARE(Form1()->RenderSize(), QSize(512, 384));
+    QVERIFY(!Form1()->RightCamera() && !Form3()->BothCameras->isChecked());
     QVERIFY(notifier_.messages.isEmpty());
   }
 
   // The editor comes back after a close: by a preparation, a Start and the
   // panel's button; its text is kept.
   void closedEditorComesBack() {
-    Form2->Memo1->appendPlainText(QStringLiteral("// kept"));
-    const QString text = Form2->Memo1->toPlainText();
-    Form2->close();
-    QVERIFY(!Form2->isVisible());
-    Form1->Button11Click(nullptr);  // a preparation (Prepare, Load)
-    QVERIFY(Form2->isVisible());
-    Form2->close();
-    QTest::mouseClick(Form3->ShowEditorButton, Qt::LeftButton);
-    QVERIFY(Form2->isVisible());
-    Form2->showMinimized();
-    Form3->ShowEditorButton->click();
-    QVERIFY(!Form2->isMinimized());
-    Form2->close();
-    Form3->CheckBox2->setChecked(true);  // preview: nothing is written
-    Form3->Button3Click(Form3->Button3);  // Start
-    QVERIFY(Form2->isVisible());
-    Form3->Button3Click(Form3->Button3);  // Stop
-    QTRY_COMPARE_WITH_TIMEOUT(Form3->Button3->text(), QStringLiteral("Start"), 300000);
-    Form3->CheckBox2->setChecked(false);
-    QCOMPARE(Form2->Memo1->toPlainText(), text);
+    Form2()->Memo1->appendPlainText(QStringLiteral("// kept"));
+    const QString text = Form2()->Memo1->toPlainText();
+    Form2()->close();
+    QVERIFY(!Form2()->isVisible());
+    Form1()->Button11Click(nullptr);  // a preparation (Prepare, Load)
+    QVERIFY(Form2()->isVisible());
+    Form2()->close();
+    QTest::mouseClick(Form3()->ShowEditorButton, Qt::LeftButton);
+    QVERIFY(Form2()->isVisible());
+    Form2()->showMinimized();
+    Form3()->ShowEditorButton->click();
+    QVERIFY(!Form2()->isMinimized());
+    Form2()->close();
+    Form3()->CheckBox2->setChecked(true);  // preview: nothing is written
+    Form3()->Button3Click(Form3()->Button3);  // Start
+    QVERIFY(Form2()->isVisible());
+    Form3()->Button3Click(Form3()->Button3);  // Stop
+    QTRY_COMPARE_WITH_TIMEOUT(Form3()->Button3->text(), QStringLiteral("Start"), 300000);
+    Form3()->CheckBox2->setChecked(false);
+    QCOMPARE(Form2()->Memo1->toPlainText(), text);
     QVERIFY(notifier_.messages.isEmpty());
   }
 
   // The keys reach the viewer whenever its window is active (it had no
   // focus widget then, and the keys went nowhere).
   void keysReachTheActiveViewer() {
-    QApplication::setActiveWindow(Form3);
-    QApplication::setActiveWindow(Form1);
-    QTRY_VERIFY(Form1->isActiveWindow());
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(Form1));
+    QApplication::setActiveWindow(Form3());
+    QApplication::setActiveWindow(Form1());
+    QTRY_VERIFY(Form1()->isActiveWindow());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(Form1()));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
-    QVERIFY(Form1->HelpWindow->isVisible());
-    Form1->HelpWindow->hide();
+    QVERIFY(Form1()->HelpWindow->isVisible());
+    Form1()->HelpWindow->hide();
   }
 
   // Kept last: these end the program's windows.
   void closingTheEditorOnlyHidesIt() {
-    Form2->close();
-    QVERIFY(Form2 != nullptr);
-    QVERIFY(!Form2->isVisible());
-    Form1->close();
-    QVERIFY(Form1 != nullptr);
-    QVERIFY(Form1->isVisible());  // the viewer is not closed on its own
+    Form2()->close();
+    QVERIFY(Form2() != nullptr);
+    QVERIFY(!Form2()->isVisible());
+    Form1()->close();
+    QVERIFY(Form1() != nullptr);
+    QVERIFY(Form1()->isVisible());  // the viewer is not closed on its own
   }
 
   void closingThePanelEndsEverythingEvenDuringARun() {
-    Form3->CheckBox2->setChecked(true);  // preview: nothing is written
-    Form2->Button5Click(nullptr);        // prepare the example
-    Form3->Button3Click(Form3->Button3);
-    QCOMPARE(Form3->Button3->text(), QStringLiteral("Stop"));
-    QVERIFY(Form1->Timer1->isActive());
-    Form3->close();
-    QVERIFY(Form1 == nullptr);
-    QVERIFY(Form2 == nullptr);
+    Form3()->CheckBox2->setChecked(true);  // preview: nothing is written
+    Form2()->Button5Click(nullptr);        // prepare the example
+    Form3()->Button3Click(Form3()->Button3);
+    QCOMPARE(Form3()->Button3->text(), QStringLiteral("Stop"));
+    QVERIFY(Form1()->Timer1->isActive());
+    Form3()->close();
+    QVERIFY(Form1() == nullptr);
+    QVERIFY(Form2() == nullptr);
     QVERIFY(notifier_.messages.isEmpty());
-    QVERIFY(Form3 != nullptr);  // destroyed by the end of the program
+    QVERIFY(Form3() != nullptr);  // destroyed by the end of the program
     QTest::qWait(50);           // no tick arrives for the destroyed viewer
     QVERIFY(notifier_.messages.isEmpty());
   }

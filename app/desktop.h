@@ -1,0 +1,53 @@
+#pragma once
+// The three windows of the desktop program: one Desktop creates, places,
+// shows and destroys them, and each window reaches the others through the
+// Desktop it was given at construction. A window's accessor is null before
+// the window is created and after the shut-down has destroyed it.
+class TForm1;  // stereo viewer   (app/viewer_window.h)
+class TForm2;  // scene editor    (app/scene_editor.h)
+class TForm3;  // control panel   (app/control_panel.h)
+
+// The application object's settings: the title "Tovimar" (task bar text),
+// the end of the program by the control panel only, and the message box
+// that reports a failed internal check.
+void SetUpApplication();
+
+class Desktop {
+ public:
+  Desktop() = default;
+  ~Desktop();  // DestroyForms
+  Desktop(const Desktop&) = delete;
+  Desktop& operator=(const Desktop&) = delete;
+
+  TForm1* Form1() const { return form1_; }
+  TForm2* Form2() const { return form2_; }
+  TForm3* Form3() const { return form3_; }
+
+  // Start-up: creates the control panel, the scene editor and the viewer, in
+  // this order, and shows all three.
+  void CreateForms();
+
+  // Places the windows on the primary screen (app/window_placement.h): the
+  // designed places where they fit, else side by side; the viewer's picture
+  // is scaled down where the chosen resolution does not fit. viewerOnly:
+  // after a new resolution, only the viewer moves.
+  void ArrangeWindows(bool viewerOnly);
+
+  // Shows the scene editor again when it was closed (hidden) or minimised;
+  // its text was kept. A preparation, a Start and the panel's "Scene editor"
+  // button bring it back, as they bring back the viewer.
+  void ShowSceneEditor();
+
+  // Destroys the viewer (releasing the scene, the textures and the OpenGL
+  // context), then the editor; their accessors give null from then on.
+  void DestroyViewerAndEditor();
+
+  // Destroys whatever windows remain (viewer, editor, then control panel);
+  // what the end of the program does after the loop.
+  void DestroyForms();
+
+ private:
+  TForm1* form1_ = nullptr;
+  TForm2* form2_ = nullptr;
+  TForm3* form3_ = nullptr;
+};
