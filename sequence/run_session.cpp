@@ -158,14 +158,14 @@ bool RunSession::Begin(bool right, const RunObserver& observer) {
     current_.error = "no scene is prepared";
     return false;
   }
-  // Switched as the panel's camera radio group does: the camera box flips,
-  // its handler shifts the projection and redraws.
   clock_.Restart();
   runError_.clear();
   progress_ = observer.progress;
   SequenceDriver& driver = *driver_;
   {
-    // The camera switch and the preparation draw what every frame draws over.
+    // The camera switch and the preparation draw what every frame draws
+    // over. Switched as the panel's camera radio group does: the camera box
+    // flips, its handler shifts the projection and redraws.
     const DiscardedPixels unseen(*renderer_, true);
     if (right != settings_.rightCamera) {
       settings_.rightCamera = right;
@@ -232,23 +232,22 @@ CameraRun RunSession::Finish() {
   return run;
 }
 
+void RunSession::NewReport() {
+  current_ = CameraRun{};
+  current_.right = renderer_->GetRenderSettings().RightCamera();
+  clock_.Restart();
+  runError_.clear();
+}
+
 void RunSession::StartStop() {
   if (!driver_) return;
-  if (!driver_->SequenceRunning()) {
-    current_ = CameraRun{};
-    current_.right = renderer_->GetRenderSettings().RightCamera();
-    start_ = std::chrono::steady_clock::now();
-    runError_.clear();
-  }
+  if (!driver_->SequenceRunning()) NewReport();
   driver_->StartStop();
 }
 
 void RunSession::Start() {
   if (!driver_) return;
-  current_ = CameraRun{};
-  current_.right = renderer_->GetRenderSettings().RightCamera();
-  start_ = std::chrono::steady_clock::now();
-  runError_.clear();
+  NewReport();
   driver_->Start();
 }
 

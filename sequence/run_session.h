@@ -159,6 +159,8 @@ class RunSession {
  private:
   // The run the prepared scene begins: its frame count, first frame, notes.
   void Prepared();
+  // A host's run starting: a fresh report of the camera the host has chosen.
+  void NewReport();
 
   bool hosted_ = false;  // over a host's renderer and settings
   RunOptions options_;
