@@ -16,7 +16,6 @@
 
 #include "app/app_support.h"
 #include "app/evaluation.h"
-#include "app/desktop.h"
 #include "app/viewer_window.h"
 #include "app/scene_editor.h"
 #include "sequence/manifest.h"
@@ -39,7 +38,7 @@ QSpinBox* Spinner(QWidget* parent, const char* name, int maximum, int value) {
 
 }  // namespace
 
-TForm3::TForm3(Desktop& desktop, QWidget* parent) : QWidget(parent), desktop_(desktop) {
+TForm3::TForm3(PanelHost& host, QWidget* parent) : QWidget(parent), desktop_(host) {
   setObjectName(QStringLiteral("Form3"));
   setWindowTitle(QStringLiteral("Tovimar"));
   setFixedSize(695, 417);
@@ -248,6 +247,10 @@ void TForm3::SetDatasetOutputs(const tovimar::OutputChoice& choice) {
 }
 
 TForm3::~TForm3() = default;
+
+std::array<int, 3> TForm3::BackgroundChosen() const {
+  return {UpDown2->value(), UpDown3->value(), UpDown4->value()};
+}
 
 QSize TForm3::GetResolution() const {
   switch (RadioGroup1->ItemIndex()) {

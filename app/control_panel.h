@@ -1,7 +1,8 @@
 #pragma once
 // The control panel, the main window: the settings of a rendering run, the
-// Start/Stop command, the progress bar and the about text. Other windows read
-// its controls through the desktop's Form3 at the moment they need them.
+// Start/Stop command, the progress bar and the about text. The viewer and the
+// editor read its controls through the ViewerPanel interface at the moment
+// they need them.
 #include <QCheckBox>
 #include <QToolButton>
 #include <QGroupBox>
@@ -16,20 +17,32 @@
 #include <functional>
 #include <memory>
 
-#include "sequence/dataset_outputs.h"
-
+#include "app/viewer_window.h"
 #include "app/widgets.h"
+#include "sequence/dataset_outputs.h"
 
 namespace tovimar {
 class EvaluationWindow;
 }
+class TForm2;
 
-class Desktop;
+// What the panel asks of the program around it (Desktop): the other two
+// windows (null before they are made and after they are destroyed), their
+// placement, and the end of the program.
+class PanelHost {
+ public:
+  virtual ~PanelHost() = default;
+  virtual TForm1* Form1() const = 0;
+  virtual TForm2* Form2() const = 0;
+  virtual void ArrangeWindows(bool viewerOnly) = 0;
+  virtual void ShowSceneEditor() = 0;
+  virtual void DestroyViewerAndEditor() = 0;
+};
 
-class TForm3 : public QWidget {
+class TForm3 : public QWidget, public ViewerPanel {
   Q_OBJECT
  public:
-  explicit TForm3(Desktop& desktop, QWidget* parent = nullptr);
+  explicit TForm3(PanelHost& host, QWidget* parent = nullptr);
   ~TForm3() override;
 
   // The width and height of the resolution group's item: 1 -> 512 x 384,
@@ -48,7 +61,7 @@ class TForm3 : public QWidget {
 
   // The status line: a run's progress (frame i of N, frames per second,
   // time left) and why it ended.
-  void ShowStatus(const QString& text);
+  void ShowStatus(const QString& text) override;
 
   // The folder dialog: returns the chosen folder, or an empty text when the
   // user cancels. Tests replace it.
@@ -92,7 +105,7 @@ class TForm3 : public QWidget {
   // A run of both cameras has its second half still to come or going.
   bool BothCamerasPending() const { return bothStage_ != BothStage::None; }
   // The viewer reports the end of each run: complete when every frame was made.
-  void RunFinished(bool complete);
+  void RunFinished(bool complete) override;
 
   // The folder, resolution, sequence number, camera and outputs are kept
   // between sessions (QSettings, "Tovimar/tovimar.ini" of the user): saved
@@ -107,14 +120,26 @@ class TForm3 : public QWidget {
   // "Dataset outputs": which files each frame gets beside (or instead of) the
   // classic five, and the folder layout; a menu of check marks.
   QToolButton* DatasetOutputsButton;
-  tovimar::OutputChoice DatasetOutputs() const;
+  tovimar::OutputChoice DatasetOutputs() const override;
   void SetDatasetOutputs(const tovimar::OutputChoice& choice);
+
+  // ViewerPanel: the settings as the controls show them, and the progress.
+  std::array<int, 3> BackgroundChosen() const override;
+  bool AntiAliasChosen() const override { return CheckBox4->isChecked(); }
+  QString OutputFolderText() const override { return Edit2->text(); }
+  int SequenceNumberChosen() const override { return UpDown1->value(); }
+  bool PreviewChosen() const override { return CheckBox2->isChecked(); }
+  bool PaletteChosen() const override { return CheckBox3->isChecked(); }
+  bool BothCamerasChosen() const override { return BothCameras->isChecked(); }
+  void SetProgressRange(int maximum) override { ProgressBar1->setRange(0, maximum > 0 ? maximum : 1); }
+  void SetProgress(int position) override { ProgressBar1->setValue(position); }
+  void SetStartStopCaption(const QString& caption) override { Button3->setText(caption); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
-  Desktop& desktop_;  // the other windows
+  PanelHost& desktop_;  // the other windows
   enum class BothStage { None, Left, Right };
   // Selects the camera on the radio group and the viewer's switch alike.
   void SelectCamera(bool right);

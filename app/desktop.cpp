@@ -4,12 +4,8 @@
 #include <QScreen>
 
 #include "app/app_support.h"
-#include "base/check.h"
-
-#include "app/viewer_window.h"
-#include "app/scene_editor.h"
-#include "app/control_panel.h"
 #include "app/window_placement.h"
+#include "base/check.h"
 
 void SetUpApplication() {
   QApplication::setApplicationName(QStringLiteral("Tovimar"));
@@ -20,11 +16,11 @@ void SetUpApplication() {
 Desktop::~Desktop() { DestroyForms(); }
 
 void Desktop::CreateForms() {
-  form3_ = new TForm3(*this);
+  form3_ = new TForm3(static_cast<PanelHost&>(*this));
   form3_->show();
-  form2_ = new TForm2(*this);
+  form2_ = new TForm2(static_cast<EditorHost&>(*this));
   form2_->show();
-  form1_ = new TForm1(*this);
+  form1_ = new TForm1(static_cast<ViewerHost&>(*this));
   form1_->show();
   form3_->RestoreSettings();  // reads and sets the viewer too
   ArrangeWindows(false);

@@ -1,27 +1,31 @@
 #pragma once
 // The three windows of the desktop program: one Desktop creates, places,
-// shows and destroys them, and each window reaches the others through the
-// Desktop it was given at construction. A window's accessor is null before
-// the window is created and after the shut-down has destroyed it.
-class TForm1;  // stereo viewer   (app/viewer_window.h)
-class TForm2;  // scene editor    (app/scene_editor.h)
-class TForm3;  // control panel   (app/control_panel.h)
+// shows and destroys them. Each window reaches the others through the host
+// interface its own header declares (ViewerHost, EditorHost, PanelHost),
+// which the Desktop implements, so no window's code includes this file. A
+// window's accessor is null before the window is created and after the
+// shut-down has destroyed it.
+#include "app/control_panel.h"
+#include "app/scene_editor.h"
+#include "app/viewer_window.h"
 
 // The application object's settings: the title "Tovimar" (task bar text),
 // the end of the program by the control panel only, and the message box
 // that reports a failed internal check.
 void SetUpApplication();
 
-class Desktop {
+class Desktop : public ViewerHost, public EditorHost, public PanelHost {
  public:
   Desktop() = default;
-  ~Desktop();  // DestroyForms
+  ~Desktop() override;  // DestroyForms
   Desktop(const Desktop&) = delete;
   Desktop& operator=(const Desktop&) = delete;
 
-  TForm1* Form1() const { return form1_; }
-  TForm2* Form2() const { return form2_; }
+  TForm1* Form1() const override { return form1_; }
+  TForm2* Form2() const override { return form2_; }
   TForm3* Form3() const { return form3_; }
+  ViewerEditor* Editor() const override { return form2_; }
+  ViewerPanel* Panel() const override { return form3_; }
 
   // Start-up: creates the control panel, the scene editor and the viewer, in
   // this order, and shows all three.
@@ -31,16 +35,16 @@ class Desktop {
   // designed places where they fit, else side by side; the viewer's picture
   // is scaled down where the chosen resolution does not fit. viewerOnly:
   // after a new resolution, only the viewer moves.
-  void ArrangeWindows(bool viewerOnly);
+  void ArrangeWindows(bool viewerOnly) override;
 
   // Shows the scene editor again when it was closed (hidden) or minimised;
   // its text was kept. A preparation, a Start and the panel's "Scene editor"
   // button bring it back, as they bring back the viewer.
-  void ShowSceneEditor();
+  void ShowSceneEditor() override;
 
   // Destroys the viewer (releasing the scene, the textures and the OpenGL
   // context), then the editor; their accessors give null from then on.
-  void DestroyViewerAndEditor();
+  void DestroyViewerAndEditor() override;
 
   // Destroys whatever windows remain (viewer, editor, then control panel);
   // what the end of the program does after the loop.

@@ -15,12 +15,10 @@
 #include <QTextCursor>
 
 #include "app/app_support.h"
-#include "app/desktop.h"
 #include "app/id_chart.h"
 #include "app/movement_generator.h"
 #include "app/scene_file.h"
 #include "app/viewer_window.h"
-#include "app/control_panel.h"
 #include "scene/locale_number.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
@@ -96,7 +94,7 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 }  // namespace
 
-TForm2::TForm2(Desktop& desktop, QWidget* parent) : QWidget(parent), desktop_(desktop) {
+TForm2::TForm2(EditorHost& host, QWidget* parent) : QWidget(parent), desktop_(host) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Tovimar Scene editor"));
   setFixedSize(900, 936);
@@ -346,7 +344,7 @@ void TForm2::Button5Click(QObject* sender) {
 }
 
 void TForm2::Image1Rysuj() {
-  const bool palette = desktop_.Form3() != nullptr && desktop_.Form3()->CheckBox3->isChecked();
+  const bool palette = desktop_.Panel() != nullptr && desktop_.Panel()->PaletteChosen();
   Label11->setText(QStringLiteral("--"));
   QImage& picture = Image1->Picture;
   tovimar::DrawIdChart(reinterpret_cast<uint32_t*>(picture.bits()), picture.width(), picture.height(),
@@ -431,8 +429,8 @@ void TForm2::AddSceneReport(int line, int field, const QString& written, const Q
 void TForm2::EndSceneReports() {
   const int count = SceneErrors->topLevelItemCount();
   if (count > 0) SceneErrors->scrollToItem(SceneErrors->topLevelItem(0));
-  if (count > 0 && desktop_.Form3() != nullptr) {
-    desktop_.Form3()->ShowStatus(QStringLiteral("The scene text has %1 problem%2: see the list in the scene editor")
+  if (count > 0 && desktop_.Panel() != nullptr) {
+    desktop_.Panel()->ShowStatus(QStringLiteral("The scene text has %1 problem%2: see the list in the scene editor")
                           .arg(count)
                           .arg(count == 1 ? QString() : QStringLiteral("s")));
   }

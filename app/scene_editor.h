@@ -1,7 +1,7 @@
 #pragma once
 // The scene editor: the scene text, its file, the preparation command, the
 // movement generator, the id colour chart, and the logs that the drawing
-// writes. Scene assembly and the drawing reach it through the EditorLink
+// writes. Scene assembly and the drawing reach it through the ViewerEditor
 // interface it implements.
 #include <QCheckBox>
 #include <QGroupBox>
@@ -16,15 +16,24 @@
 #include <QWidget>
 #include <functional>
 
+#include "app/viewer_window.h"
 #include "app/widgets.h"
 #include "render/settings.h"
 
-class Desktop;
+// What the editor asks of the program around it (Desktop): the viewer,
+// whose "Prepare" the editor's Load and "Prepare" buttons press, and the
+// control panel; each null before it is made and after it is destroyed.
+class EditorHost {
+ public:
+  virtual ~EditorHost() = default;
+  virtual TForm1* Form1() const = 0;
+  virtual ViewerPanel* Panel() const = 0;
+};
 
-class TForm2 : public QWidget, public tovimar::EditorLink {
+class TForm2 : public QWidget, public ViewerEditor {
   Q_OBJECT
  public:
-  explicit TForm2(Desktop& desktop, QWidget* parent = nullptr);
+  explicit TForm2(EditorHost& host, QWidget* parent = nullptr);
   ~TForm2() override;
 
   // Event handlers.
@@ -73,13 +82,13 @@ class TForm2 : public QWidget, public tovimar::EditorLink {
   // written, the problem. A click on a row selects that field (or the whole
   // line) in Memo1. Each preparation replaces the rows.
   QTreeWidget* SceneErrors;
-  void BeginSceneReports();
+  void BeginSceneReports() override;
   // field: as Notifier::NotifyField, -1 for a report about the whole line.
-  void AddSceneReport(int line, int field, const QString& written, const QString& text);
-  void EndSceneReports();
+  void AddSceneReport(int line, int field, const QString& written, const QString& text) override;
+  void EndSceneReports() override;
   void GoToSceneReport(int line, int field);
 
-  // tovimar::EditorLink
+  // ViewerEditor (tovimar::EditorLink)
   std::vector<std::string> SceneLines() const override;
   std::string SceneName() const override;  // the file named in Edit1
   // The fields' text normalised to the user's decimal mark, written back,
@@ -136,7 +145,7 @@ class TForm2 : public QWidget, public tovimar::EditorLink {
   QCheckBox* CheckBox4;
 
  private:
-  Desktop& desktop_;  // the other windows
+  EditorHost& desktop_;  // the other windows
   void ShowModified();
   bool latin1Text_ = false;  // Memo1 came from a file that is not UTF-8
   // Text goes back to 8-bit Latin-1 when it came from such a file and every

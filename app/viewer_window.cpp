@@ -17,10 +17,7 @@
 #include <cstring>
 
 #include "avi/avi_export.h"
-#include "app/desktop.h"
 #include "app/run_worker.h"
-#include "app/scene_editor.h"
-#include "app/control_panel.h"
 #include "app/window_placement.h"
 #include "layout/file_names.h"
 #include "render/renderer.h"
@@ -44,40 +41,40 @@ class TForm1::EditorForward : public tovimar::EditorLink {
  public:
   explicit EditorForward(TForm1& form) : form_(form) {}
   std::vector<std::string> SceneLines() const override {
-    return Form2() != nullptr ? Form2()->SceneLines() : std::vector<std::string>{};
+    return Editor() != nullptr ? Editor()->SceneLines() : std::vector<std::string>{};
   }
   std::string SceneName() const override {
     if (OnWorker()) return form_.jobSettings_.sceneName;
-    return Form2() != nullptr ? Form2()->SceneName() : std::string();
+    return Editor() != nullptr ? Editor()->SceneName() : std::string();
   }
   double FocalLength() override {
-    return Form2() != nullptr ? Form2()->FocalLength() : tovimar::kDefaultFocalLength;
+    return Editor() != nullptr ? Editor()->FocalLength() : tovimar::kDefaultFocalLength;
   }
-  double Baseline() override { return Form2() != nullptr ? Form2()->Baseline() : tovimar::kDefaultBaseline; }
+  double Baseline() override { return Editor() != nullptr ? Editor()->Baseline() : tovimar::kDefaultBaseline; }
   void ShowCounts(std::size_t objects, std::size_t frames) override {
-    if (Form2() != nullptr) Form2()->ShowCounts(objects, frames);
+    if (Editor() != nullptr) Editor()->ShowCounts(objects, frames);
   }
   bool MatrixLogEnabled() const override {
     if (OnWorker()) return form_.jobSettings_.matrixLog;
-    return Form2() != nullptr && Form2()->MatrixLogEnabled();
+    return Editor() != nullptr && Editor()->MatrixLogEnabled();
   }
   void AppendMotionLog(const std::string& tableLine, const std::string& plainLine) override {
     form_.OnUi([&desktop = form_.desktop_, tableLine, plainLine] {
-      if (desktop.Form2() != nullptr) desktop.Form2()->AppendMotionLog(tableLine, plainLine);
+      if (desktop.Editor() != nullptr) desktop.Editor()->AppendMotionLog(tableLine, plainLine);
     });
   }
   void AppendMatrixLog(const std::string& line) override {
     form_.OnUi([&desktop = form_.desktop_, line] {
-      if (desktop.Form2() != nullptr) desktop.Form2()->AppendMatrixLog(line);
+      if (desktop.Editor() != nullptr) desktop.Editor()->AppendMatrixLog(line);
     });
   }
   void ClearMotionLogs() override {
-    if (Form2() != nullptr) Form2()->ClearMotionLogs();
+    if (Editor() != nullptr) Editor()->ClearMotionLogs();
   }
 
  private:
   bool OnWorker() const { return form_.OnWorkerThread(); }
-  TForm2* Form2() const { return form_.desktop_.Form2(); }
+  ViewerEditor* Editor() const { return form_.desktop_.Editor(); }
   TForm1& form_;
 };
 
@@ -111,39 +108,39 @@ class TForm1::SettingsRelay : public tovimar::RenderSettings, public tovimar::Ou
 
 class TForm1::SceneReports : public tovimar::LineNotifier {
  public:
-  explicit SceneReports(Desktop& desktop) : desktop_(desktop) {}
+  explicit SceneReports(ViewerHost& desktop) : desktop_(desktop) {}
   void NotifyLine(int lineNumber, const std::string&, const std::string& text) override {
-    if (desktop_.Form2() != nullptr)
-      desktop_.Form2()->AddSceneReport(lineNumber, -1, QString(), tovimar::FromStd(text));
+    if (desktop_.Editor() != nullptr)
+      desktop_.Editor()->AddSceneReport(lineNumber, -1, QString(), tovimar::FromStd(text));
   }
   void NotifyFieldLine(int lineNumber, int field, const std::string& written, const std::string&,
                        const std::string& text) override {
-    if (desktop_.Form2() != nullptr)
-      desktop_.Form2()->AddSceneReport(lineNumber, field, tovimar::FromStd(written), tovimar::FromStd(text));
+    if (desktop_.Editor() != nullptr)
+      desktop_.Editor()->AddSceneReport(lineNumber, field, tovimar::FromStd(written), tovimar::FromStd(text));
   }
 
  private:
-  Desktop& desktop_;
+  ViewerHost& desktop_;
 };
 
 template <class F>
 void TForm1::Preparing(F&& prepare) {
-  if (desktop_.Form2() != nullptr) desktop_.Form2()->BeginSceneReports();
+  if (desktop_.Editor() != nullptr) desktop_.Editor()->BeginSceneReports();
   struct Shown {
-    Desktop& desktop;
+    ViewerHost& desktop;
     ~Shown() {
-      if (desktop.Form2() != nullptr) desktop.Form2()->EndSceneReports();
+      if (desktop.Editor() != nullptr) desktop.Editor()->EndSceneReports();
     }
   } shown{desktop_};
   prepare();
 }
 
-TForm1::TForm1(Desktop& desktop, QWidget* parent)
+TForm1::TForm1(ViewerHost& host, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinMaxButtonsHint),
-      desktop_(desktop),
+      desktop_(host),
       editor_(std::make_unique<EditorForward>(*this)),
       settings_(std::make_unique<SettingsRelay>(*this)),
-      sceneReports_(std::make_unique<SceneReports>(desktop)),
+      sceneReports_(std::make_unique<SceneReports>(host)),
       worker_(std::make_unique<RunWorker>()) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Stereo Viewer"));
@@ -233,18 +230,18 @@ TForm1::TForm1(Desktop& desktop, QWidget* parent)
   hooks.stopTimer = onUi([this] { Timer1->stop(); });
   hooks.setProgressMax = onUi([this](int maximum) {
     // A maximum of 0 would turn the bar into a busy indicator.
-    if (desktop_.Form3() != nullptr) desktop_.Form3()->ProgressBar1->setRange(0, maximum > 0 ? maximum : 1);
+    if (desktop_.Panel() != nullptr) desktop_.Panel()->SetProgressRange(maximum);
     runFrames_ = maximum;
     runClock_.start();
     RunProgress(0);
   });
   hooks.setProgressPosition = onUi([this](int position) {
-    if (desktop_.Form3() != nullptr) desktop_.Form3()->ProgressBar1->setValue(position);
+    if (desktop_.Panel() != nullptr) desktop_.Panel()->SetProgress(position);
     RunProgress(position);
   });
   hooks.runningChanged = onUi([this](bool running) {
-    if (desktop_.Form3() != nullptr)
-      desktop_.Form3()->Button3->setText(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    if (desktop_.Panel() != nullptr)
+      desktop_.Panel()->SetStartStopCaption(running ? QStringLiteral("Stop") : QStringLiteral("Start"));
   });
   hooks.starting = onUi([this] {
     desktop_.ShowSceneEditor();  // the text being run stays at hand
@@ -459,8 +456,8 @@ TForm1::JobSettings TForm1::TakeJobSettings() const {
   s.outputs = Outputs();
   s.invocation = Invocation();
   s.plannedCameras = PlannedCameras();
-  job.matrixLog = desktop_.Form2() != nullptr && desktop_.Form2()->MatrixLogEnabled();
-  job.sceneName = desktop_.Form2() != nullptr ? desktop_.Form2()->SceneName() : std::string();
+  job.matrixLog = desktop_.Editor() != nullptr && desktop_.Editor()->MatrixLogEnabled();
+  job.sceneName = desktop_.Editor() != nullptr ? desktop_.Editor()->SceneName() : std::string();
   return job;
 }
 
@@ -608,28 +605,28 @@ void TForm1::HideDeveloperControls() {
 }
 
 std::array<int, 3> TForm1::BackgroundColour() const {
-  if (desktop_.Form3() == nullptr) return tovimar::kDefaultBackground;
-  return {desktop_.Form3()->UpDown2->value(), desktop_.Form3()->UpDown3->value(), desktop_.Form3()->UpDown4->value()};
+  if (desktop_.Panel() == nullptr) return tovimar::kDefaultBackground;
+  return desktop_.Panel()->BackgroundChosen();
 }
 
-bool TForm1::AntiAlias() const { return desktop_.Form3() != nullptr && desktop_.Form3()->CheckBox4->isChecked(); }
+bool TForm1::AntiAlias() const { return desktop_.Panel() != nullptr && desktop_.Panel()->AntiAliasChosen(); }
 bool TForm1::RightCamera() const { return CheckBox1->isChecked(); }
 
 std::string TForm1::OutputFolder() const {
-  const QString folder = desktop_.Form3() != nullptr ? desktop_.Form3()->Edit2->text() : tovimar::DefaultOutputFolder();
+  const QString folder = desktop_.Panel() != nullptr ? desktop_.Panel()->OutputFolderText() : tovimar::DefaultOutputFolder();
   return tovimar::ToStd(folder);
 }
 
-int TForm1::SequenceNumber() const { return desktop_.Form3() != nullptr ? desktop_.Form3()->UpDown1->value() : 0; }
-bool TForm1::PreviewOnly() const { return desktop_.Form3() != nullptr && desktop_.Form3()->CheckBox2->isChecked(); }
-bool TForm1::Palette() const { return desktop_.Form3() != nullptr && desktop_.Form3()->CheckBox3->isChecked(); }
+int TForm1::SequenceNumber() const { return desktop_.Panel() != nullptr ? desktop_.Panel()->SequenceNumberChosen() : 0; }
+bool TForm1::PreviewOnly() const { return desktop_.Panel() != nullptr && desktop_.Panel()->PreviewChosen(); }
+bool TForm1::Palette() const { return desktop_.Panel() != nullptr && desktop_.Panel()->PaletteChosen(); }
 
 tovimar::OutputChoice TForm1::Outputs() const {
-  return desktop_.Form3() != nullptr ? desktop_.Form3()->DatasetOutputs() : tovimar::OutputChoice{};
+  return desktop_.Panel() != nullptr ? desktop_.Panel()->DatasetOutputs() : tovimar::OutputChoice{};
 }
 
 std::string TForm1::PlannedCameras() const {
-  return desktop_.Form3() != nullptr && desktop_.Form3()->BothCameras->isChecked() ? "both" : "";
+  return desktop_.Panel() != nullptr && desktop_.Panel()->BothCamerasChosen() ? "both" : "";
 }
 
 std::vector<std::pair<std::string, std::string>> TForm1::Invocation() const {
@@ -742,8 +739,8 @@ QString Duration(double seconds) {
   return QStringLiteral("%1 h %2 min").arg(s / 3600).arg((s / 60) % 60);
 }
 
-void Status(const Desktop& desktop, const QString& text) {
-  if (desktop.Form3() != nullptr) desktop.Form3()->ShowStatus(text);
+void Status(const ViewerHost& desktop, const QString& text) {
+  if (desktop.Panel() != nullptr) desktop.Panel()->ShowStatus(text);
 }
 
 }  // namespace
@@ -763,7 +760,7 @@ void TForm1::RunProgress(int position) {
 }
 
 void TForm1::ResetProgress() {
-  if (desktop_.Form3() != nullptr) desktop_.Form3()->ProgressBar1->setValue(0);
+  if (desktop_.Panel() != nullptr) desktop_.Panel()->SetProgress(0);
 }
 
 void TForm1::RunEnded() {
@@ -772,7 +769,7 @@ void TForm1::RunEnded() {
   const QString count = QStringLiteral("%1 of %2 frames").arg(made).arg(runFrames_);
   const EndReason reason = endReason_;
   endReason_ = EndReason::None;
-  if (desktop_.Form3() != nullptr) desktop_.Form3()->RunFinished(made >= static_cast<std::size_t>(runFrames_));
+  if (desktop_.Panel() != nullptr) desktop_.Panel()->RunFinished(made >= static_cast<std::size_t>(runFrames_));
   if (made >= static_cast<std::size_t>(runFrames_)) {  // whatever came after the last frame
     const double seconds = static_cast<double>(runClock_.elapsed()) / 1000.0;
     Status(desktop_, QStringLiteral("Done: %1 frames %2 in %3")

@@ -17,6 +17,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <QWidget>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -34,12 +35,54 @@ class Renderer;
 class RunSession;
 }  // namespace tovimar
 class RunWorker;
-class Desktop;
+class QString;
+
+// The scene editor as the viewer uses it: the core's editor link, and the
+// list of scene problems a preparation fills (implemented by TForm2).
+class ViewerEditor : public tovimar::EditorLink {
+ public:
+  virtual void BeginSceneReports() = 0;
+  // field: -1 for a problem of the whole line; written: the field as written.
+  virtual void AddSceneReport(int line, int field, const QString& written, const QString& text) = 0;
+  virtual void EndSceneReports() = 0;
+};
+
+// The control panel as the viewer and the editor use it: the run's settings
+// as it shows them, and where a run's progress and status go (implemented by
+// TForm3).
+class ViewerPanel {
+ public:
+  virtual ~ViewerPanel() = default;
+  virtual std::array<int, 3> BackgroundChosen() const = 0;
+  virtual bool AntiAliasChosen() const = 0;
+  virtual QString OutputFolderText() const = 0;
+  virtual int SequenceNumberChosen() const = 0;
+  virtual bool PreviewChosen() const = 0;
+  virtual bool PaletteChosen() const = 0;
+  virtual bool BothCamerasChosen() const = 0;
+  virtual tovimar::OutputChoice DatasetOutputs() const = 0;
+  // A maximum of 0 would turn the bar into a busy indicator: at least 1.
+  virtual void SetProgressRange(int maximum) = 0;
+  virtual void SetProgress(int position) = 0;
+  virtual void SetStartStopCaption(const QString& caption) = 0;
+  virtual void ShowStatus(const QString& text) = 0;
+  virtual void RunFinished(bool complete) = 0;
+};
+
+// What the viewer asks of the program around it (Desktop): the other two
+// windows, each null before it is made and after it is destroyed.
+class ViewerHost {
+ public:
+  virtual ~ViewerHost() = default;
+  virtual ViewerEditor* Editor() const = 0;
+  virtual ViewerPanel* Panel() const = 0;
+  virtual void ShowSceneEditor() = 0;
+};
 
 class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::OutputSettings {
   Q_OBJECT
  public:
-  explicit TForm1(Desktop& desktop, QWidget* parent = nullptr);
+  explicit TForm1(ViewerHost& host, QWidget* parent = nullptr);
   ~TForm1() override;  // FormDestroy
 
   tovimar::Renderer& GetViewer() { return *viewer_; }
@@ -216,7 +259,7 @@ class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::O
   void ShowViewLabel(const QString& probe);
   QPoint FramePoint(const QPoint& widgetPoint) const;
 
-  Desktop& desktop_;  // the other windows
+  ViewerHost& desktop_;  // the other windows
   std::unique_ptr<EditorForward> editor_;
   std::unique_ptr<SettingsRelay> settings_;
   std::unique_ptr<SceneReports> sceneReports_;
