@@ -152,10 +152,8 @@ class RenderedFolder(Dataset):
         data = self._folders.get(folder)
         if data is None:
             data = self._folders[folder] = tovimar.Folder(folder, "left")
-        disparity, occlusion = data.load(frame)
-        valid = np.isfinite(disparity) & (disparity > 0)
-        if occlusion is not None:
-            valid &= occlusion != 0
+        disparity, occlusion = data.load(frame)  # NaN wherever there is no ground truth
+        valid = ~np.isnan(disparity)
         left, right = data.image_pair(frame)
         sample = {
             "left": _tensor_image(tovimar.read_rgb(left)),
@@ -166,5 +164,5 @@ class RenderedFolder(Dataset):
             "frame": frame,
         }
         if occlusion is not None:
-            sample["non_occluded"] = torch.from_numpy(occlusion == 2)
+            sample["non_occluded"] = torch.from_numpy(occlusion == 2)  # 2: visible in both views
         return sample
