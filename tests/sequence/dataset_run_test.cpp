@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -731,6 +732,25 @@ TEST(DatasetRun, MiddleburyAndKittiLayouts) {
       const std::string odometry = Slurp(dir + "calib.txt");
       for (const char* key : {"P0: ", "\nP1: ", "\nP2: ", "\nP3: ", "\nTr: "})
         EXPECT_NE(odometry.find(key), std::string::npos) << key << odometry;
+      // The right camera's projection as KITTI writes it: [f 0 cx -f*B; 0 f cy 0; 0 0 1 0],
+      // with the f and B the run records.
+      const Json meta = Json::parse(Slurp(dir + "meta.json"));
+      const double f = meta["intrinsics"]["fx"].get<double>(), baseline = meta["baseline"].get<double>();
+      ASSERT_NEAR(baseline, 0.3, 1e-6) << "the scene's BASELINE";
+      for (const char* key : {"\nP1: ", "\nP3: "}) {
+        double row[12] = {};
+        const std::size_t from = odometry.find(key);
+        ASSERT_NE(from, std::string::npos) << key;
+        ASSERT_EQ(std::sscanf(odometry.c_str() + from + std::strlen(key), "%lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf %lf",
+                              &row[0], &row[1], &row[2], &row[3], &row[4], &row[5], &row[6], &row[7], &row[8], &row[9],
+                              &row[10], &row[11]),
+                  12)
+            << odometry;
+        EXPECT_EQ(row[0], f) << key;
+        EXPECT_EQ(row[3], -f * baseline) << key << ": the baseline term is -f*B";
+        EXPECT_EQ(row[7], 0.0) << key;
+        EXPECT_EQ(row[11], 0.0) << key;
+      }
       EXPECT_NE(Slurp(dir + "calib_middlebury.txt").find("\nndisp="), std::string::npos);
       const std::string poses = Slurp(dir + "poses.txt");
       EXPECT_EQ(poses.substr(0, poses.find('\n')), "1 0 0 0 0 1 0 0 0 0 1 0");
