@@ -273,7 +273,10 @@ void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std
   const DatasetFileNames ownNames = Names(right, frame);
   const DatasetFileNames otherNames = Names(!right, frame);
   const bool kitti = o.layout == DatasetLayout::Kitti;
-  long notFitting[2] = {0, 0};
+  // A non-occluded disparity holds some of its view's disp_occ values, whose
+  // clamped ones that view's frame has counted already ("kitti16"); the other
+  // view's, read back from its 16-bit file, never clamp again.
+  long countedAlready[2] = {0, 0};
   // This view's mask or KITTI non-occluded disparity, and the other's.
   ForEachChunk(2, [&](int view) {
     const bool mine = view == 0;
@@ -282,7 +285,7 @@ void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std
     const DatasetFileNames& names = mine ? ownNames : otherNames;
     const std::vector<uint8_t> mask = OcclusionMask(a, b, mine ? right : !right);
     if (kitti) {
-      const std::vector<uint16_t> noc = KittiDisparity(a, &mask, notFitting[view]);
+      const std::vector<uint16_t> noc = KittiDisparity(a, &mask, countedAlready[view]);
       WritePng16(names.disparityNoc16, noc.data(), W, H, 1);
     } else {
       WritePng8(names.mask, mask.data(), W, H, 1);
@@ -311,6 +314,7 @@ void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, con
   const DatasetFileNames n = Names(right, previous_.frame);
   const int W = flow_.width, H = flow_.height;
   long notFitting = 0;
+  long nextNotFitting = 0;  // KITTI's second time step (disp_occ_1)
   std::vector<std::string> files;
   if (run_.outputs.layout == DatasetLayout::SceneFlow) {
     // Into the future for the frame before, into the past for this one.
@@ -358,8 +362,8 @@ void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, con
           // KITTI's flow_noc: only where the point is visible at the next frame.
           SceneFlow visible = flow_;
           for (uint8_t& m : visible.mask) m = m == kMaskVisible ? m : kMaskNone;
-          long ignored = 0;
-          const std::vector<uint16_t> k16 = KittiFlow(visible, ignored);
+          long countedAlready = 0;  // some of flow_occ's values, counted there
+          const std::vector<uint16_t> k16 = KittiFlow(visible, countedAlready);
           WritePng16(n.flowNoc16, k16.data(), W, H, 3);
           break;
         }
@@ -375,10 +379,10 @@ void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, con
             next.valid[i] = flow_.mask[i] != kMaskNone && previous_.truth.valid[i];
             next.disparity[i] = next.valid[i] ? previous_.truth.disparity[i] + flow_.disparityChange[i] : 0.0f;
           }
-          long ignored = 0;
-          const std::vector<uint16_t> occ = KittiDisparity(next, nullptr, ignored);
+          const std::vector<uint16_t> occ = KittiDisparity(next, nullptr, nextNotFitting);
           WritePng16(n.nextDisparity16, occ.data(), W, H, 1);
-          const std::vector<uint16_t> noc = KittiDisparity(next, &flow_.mask, ignored);
+          long countedAlready = 0;  // some of disp_occ_1's values, counted there
+          const std::vector<uint16_t> noc = KittiDisparity(next, &flow_.mask, countedAlready);
           WritePng16(n.nextDisparityNoc16, noc.data(), W, H, 1);
         }
       }
@@ -391,6 +395,7 @@ void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, con
   }
   manifest_.AddFiles(right, previous_.frame, files);
   manifest_.CountNotFitting(right, previous_.frame, "kittiFlow16", notFitting);
+  manifest_.CountNotFitting(right, previous_.frame, "kitti16NextFrame", nextNotFitting);
   filesWritten_ += files.size();
 }
 

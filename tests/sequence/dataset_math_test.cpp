@@ -1,6 +1,7 @@
 // Dataset products without rendering: output lists, KITTI quantisation, the
 // occlusion rule, the camera model's intrinsics and poses, where a stopped
-// run's manifest lets the next one go on.
+// run's manifest lets the next one go on, KITTI-layout runs of frames made by
+// hand.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,8 +14,11 @@
 #include <nlohmann/json.hpp>
 
 #include "base/error.h"
+#include "io/png.h"
+#include "render/camera.h"
 #include "sequence/camera_geometry.h"
 #include "sequence/dataset_outputs.h"
+#include "sequence/dataset_run.h"
 #include "sequence/manifest.h"
 #include "test_files.h"
 
@@ -101,6 +105,35 @@ TEST(OcclusionMask, NoGroundTruthAndSubPixelAgreement) {
   const std::vector<uint8_t> m = OcclusionMask(l, r, false);
   EXPECT_EQ(m, (std::vector<uint8_t>{128, 128, 128, 255, 255, 0}));
 }
+
+constexpr Mat4 kIdentity4{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+
+// A camera run of the KITTI layout without rendering: its frames' truth made
+// by hand, written by DatasetRun into `dir`.
+RunDescription KittiRun(bool right, int width, int height, const char* outputs, int frames) {
+  RunDescription run;
+  run.rightCamera = right;
+  run.width = width;
+  run.height = height;
+  run.focalLength = 200;
+  run.baseline = 1;
+  run.intrinsics = {200, 200, 0.5 * (width - 1), 0.5 * (height - 1)};
+  run.outputs = ParseOutputList(outputs);
+  run.outputs.layout = DatasetLayout::Kitti;
+  run.sceneSha256 = "synthetic";
+  run.plannedCameras = "both";
+  run.frameCount = frames;
+  return run;
+}
+
+void WriteKittiFrame(DatasetRun& run, int32_t frame, FrameTruth truth, const Mat4& cameraToWorld = kIdentity4) {
+  FrameRecord record;
+  record.frame = frame;
+  record.cameraToWorld = cameraToWorld;
+  run.WriteFrame(record, truth, BmpImage24(truth.width, truth.height));
+}
+
+std::vector<uint16_t> Png16(const std::string& path) { return ReadPng(path).samples; }
 
 TEST(CameraGeometry, IntrinsicsAndPoseOfTheDefaultView) {
   // gluPerspective(fovy, aspect, 0.5, 34): f = cot(fovy / 2).
@@ -259,6 +292,53 @@ TEST(Manifest, ValuesThatDidNotFitAreCountedPerFrameAndInTotal) {
   const auto& frames = meta["runs"]["left"]["frames"];
   EXPECT_EQ(frames[0]["notFitting"], nlohmann::json({{"kittiFlow16", 7}}));
   EXPECT_EQ(frames[1]["notFitting"], nlohmann::json({{"kitti16", 2}, {"kittiFlow16", 3}}));
+}
+
+// The KITTI layout's counts of disparities and flow that do not fit its
+// 16-bit files reach meta.json, each under its own name: an 8x4 frame (its
+// last row without ground truth) whose three pixel columns at depth 0.5 have
+// d = 400 (disp_occ_0), whose six at depth 1 come to 0.7 at the next frame,
+// d = 286 there (disp_occ_1), and whose nine at depth 1 or 2 move more than
+// 512 px to the side (flow_occ).
+TEST(Manifest, KittiValuesThatDidNotFitReachTheManifest) {
+  TempDir tmp;
+  const std::string dir = tmp.path() + "/";
+  const int W = 8, H = 4;
+  RunDescription description = KittiRun(false, W, H, "kitti,flow", 2);
+  description.intrinsics.fx = description.intrinsics.fy = 1e5;  // 0.01 to the side: 1000 px / depth
+  const double bf = description.baseline * description.focalLength;
+  auto frameAt = [&](auto depthOfColumn) {
+    FrameTruth t;
+    t.width = W;
+    t.height = H;
+    for (int y = 0; y < H; ++y) {
+      for (int x = 0; x < W; ++x) {
+        const float z = y == H - 1 ? static_cast<float>(kFarPlane) : depthOfColumn(x);
+        t.depth.push_back(z);
+        t.disparity.push_back(static_cast<float>(bf / z));
+        t.valid.push_back(y == H - 1 ? 0 : 1);
+      }
+    }
+    return t;
+  };
+  DatasetRun run(dir, description, "synthetic");
+  WriteKittiFrame(run, 0, frameAt([](int x) { return x == 0 ? 0.5f : x <= 2 ? 1.0f : x == 3 ? 2.0f : 10.0f; }));
+  // 0.3 forward (depth 0.5 goes behind the near plane) and 0.01 to the left.
+  Mat4 moved = kIdentity4;
+  moved[3] = -0.01;
+  moved[11] = 0.3;
+  WriteKittiFrame(run, 1, frameAt([](int) { return 10.0f; }), moved);
+  run.End(true);
+  const nlohmann::json meta = nlohmann::json::parse(ReadAll(dir + "meta.json"));
+  const nlohmann::json counts = {{"kitti16", 3}, {"kittiFlow16", 9}, {"kitti16NextFrame", 6}};
+  EXPECT_EQ(meta["runs"]["left"]["frames"][0]["notFitting"], counts);
+  EXPECT_FALSE(meta["runs"]["left"]["frames"][1].contains("notFitting"));
+  EXPECT_EQ(meta["notFitting"], counts);
+  // The clamped values themselves.
+  const DatasetFileNames n = MakeDatasetFileNames(dir, DatasetLayout::Kitti, false, 0);
+  EXPECT_EQ(Png16(n.disparity16)[0], 65535);
+  EXPECT_EQ(Png16(n.nextDisparity16)[1], 65535);
+  EXPECT_EQ(Png16(n.nextDisparity16)[3], static_cast<uint16_t>(std::floor(256 * bf / 1.7 + 0.5)));
 }
 
 // The poses a user reads are rigid, whatever the renderer's float matrices
