@@ -135,6 +135,35 @@ void WriteKittiFrame(DatasetRun& run, int32_t frame, FrameTruth truth, const Mat
 
 std::vector<uint16_t> Png16(const std::string& path) { return ReadPng(path).samples; }
 
+// KITTI's non-occluded disparity of both views, made by the second camera's
+// run from its own disparity and the first's 16-bit file: the row of the box
+// before the wall above, where a view that read the other at twice its
+// disparity would find other pixels hidden.
+TEST(OcclusionMask, KittiNonOccludedDisparityOfBothViews) {
+  TempDir tmp;
+  const std::string dir = tmp.path() + "/";
+  const int W = 24;
+  std::vector<float> left(W, 2.0f), right(W, 2.0f);
+  for (int x = 10; x <= 14; ++x) left[static_cast<std::size_t>(x)] = 6.0f;
+  for (int x = 4; x <= 8; ++x) right[static_cast<std::size_t>(x)] = 6.0f;
+  for (const bool camera : {false, true}) {
+    DatasetRun run(dir, KittiRun(camera, W, 1, "kitti", 1), "synthetic");
+    WriteKittiFrame(run, 0, Row(camera ? right : left, std::vector<uint8_t>(W, 1)));
+    run.End(true);
+  }
+  // round(256 d) where the other view sees the point, 0 where it does not.
+  auto expected = [](const std::vector<float>& d, const std::string& classes) {
+    std::vector<uint16_t> out(d.size(), 0);
+    for (std::size_t x = 0; x < d.size(); ++x) out[x] = classes[x] == 'v' ? static_cast<uint16_t>(256 * d[x]) : 0;
+    return out;
+  };
+  const DatasetFileNames l = MakeDatasetFileNames(dir, DatasetLayout::Kitti, false, 0);
+  const DatasetFileNames r = MakeDatasetFileNames(dir, DatasetLayout::Kitti, true, 0);
+  EXPECT_EQ(Png16(l.disparityNoc16), expected(left, "oovvvvoooovvvvvvvvvvvvvv"));
+  EXPECT_EQ(Png16(r.disparityNoc16), expected(right, "vvvvvvvvvoooovvvvvvvvvoo"));
+  EXPECT_EQ(Png16(l.disparity16), expected(left, std::string(W, 'v'))) << "disp_occ holds every value";
+}
+
 TEST(CameraGeometry, IntrinsicsAndPoseOfTheDefaultView) {
   // gluPerspective(fovy, aspect, 0.5, 34): f = cot(fovy / 2).
   const double f = 1.5, aspect = 4.0 / 3.0;
