@@ -64,8 +64,10 @@ class Checker : public ObjectPainter {
 
 const std::vector<uint32_t> kTextures{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
 
+// Every kind a line can give: the solids, a camera motion (EGO) and an
+// object motion (MOVE).
 void CheckObject(const SceneObject& o, char separator) {
-  if (o.kind < kCameraMotion || o.kind > kCylinder) Fail();
+  if (o.kind < kCameraMotion || o.kind > kObjectMove) Fail();
   if (o.texture > 11) Fail();
   CheckVec(o.colour, separator);
   CheckVec(o.position, separator);
@@ -121,6 +123,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   for (const auto& o : model.egoFrames) {
     if (o->kind != kCameraMotion) Fail();
     CheckObject(*o, separator);
+  }
+  for (const auto& o : model.objectMoves) {
+    if (o->kind != kObjectMove || o->line < 1) Fail();
+    CheckObject(*o, separator);
+  }
+  // Every pose of every moving group is finite up to its first overflow.
+  for (std::size_t group = 0; group < model.motion.GroupCount(); ++group) {
+    for (int64_t frame = 0; frame < static_cast<int64_t>(model.objectMoves.size()); ++frame) {
+      if (model.motion.OverflowAt(frame).line != 0) break;
+      for (double v : model.motion.Pose(group, frame)) CheckFinite(v);
+    }
   }
   CheckPrefs(prefs);
   return 0;
