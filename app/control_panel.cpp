@@ -38,8 +38,8 @@ QSpinBox* Spinner(QWidget* parent, const char* name, int maximum, int value) {
 
 }  // namespace
 
-TForm3::TForm3(PanelHost& host, QWidget* parent) : QWidget(parent), desktop_(host) {
-  setObjectName(QStringLiteral("Form3"));
+ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), desktop_(host) {
+  setObjectName(QStringLiteral("ControlPanel"));
   setWindowTitle(QStringLiteral("Tovimar"));
   setFixedSize(695, 417);
 
@@ -201,7 +201,7 @@ TForm3::TForm3(PanelHost& host, QWidget* parent) : QWidget(parent), desktop_(hos
   }
 }
 
-tovimar::OutputChoice TForm3::DatasetOutputs() const {
+tovimar::OutputChoice ControlPanel::DatasetOutputs() const {
   tovimar::OutputChoice choice;
   const QMenu* menu = DatasetOutputsButton->menu();
   auto checked = [menu](const char* name) {
@@ -223,7 +223,7 @@ tovimar::OutputChoice TForm3::DatasetOutputs() const {
   return choice;
 }
 
-void TForm3::SetDatasetOutputs(const tovimar::OutputChoice& choice) {
+void ControlPanel::SetDatasetOutputs(const tovimar::OutputChoice& choice) {
   QMenu* menu = DatasetOutputsButton->menu();
   auto set = [menu](const char* name, bool on) {
     if (QAction* a = menu->findChild<QAction*>(QString::fromLatin1(name))) a->setChecked(on);
@@ -246,13 +246,13 @@ void TForm3::SetDatasetOutputs(const tovimar::OutputChoice& choice) {
   DatasetOutputsButton->setToolTip(text);
 }
 
-TForm3::~TForm3() = default;
+ControlPanel::~ControlPanel() = default;
 
-std::array<int, 3> TForm3::BackgroundChosen() const {
+std::array<int, 3> ControlPanel::BackgroundChosen() const {
   return {UpDown2->value(), UpDown3->value(), UpDown4->value()};
 }
 
-QSize TForm3::GetResolution() const {
+QSize ControlPanel::GetResolution() const {
   switch (RadioGroup1->ItemIndex()) {
     case 1: return {512, 384};
     case 2: return {800, 600};
@@ -261,33 +261,33 @@ QSize TForm3::GetResolution() const {
   }
 }
 
-void TForm3::Button2Click(QObject*) {
+void ControlPanel::Button2Click(QObject*) {
   const QSize size = GetResolution();
-  if (desktop_.Form1() != nullptr) {
-    desktop_.Form1()->ChangeResolution(size.width(), size.height());
+  if (desktop_.Viewer() != nullptr) {
+    desktop_.Viewer()->ChangeResolution(size.width(), size.height());
     desktop_.ArrangeWindows(true);  // the viewer stays on the screen
   }
 }
 
-void TForm3::Button3Click(QObject*) {
-  if (desktop_.Form1() == nullptr) return;
+void ControlPanel::Button3Click(QObject*) {
+  if (desktop_.Viewer() == nullptr) return;
   // A new run would rewrite the files the evaluation is reading.
-  if (!desktop_.Form1()->Running() && evaluation_ && evaluation_->Running()) {
+  if (!desktop_.Viewer()->Running() && evaluation_ && evaluation_->Running()) {
     ShowStatus(QStringLiteral("Start: wait for the evaluation to end"));
     return;
   }
-  const bool starting = !desktop_.Form1()->Running();
+  const bool starting = !desktop_.Viewer()->Running();
   if (starting) {
     SaveSettings();
     bothStage_ = BothCameras->isChecked() ? BothStage::Left : BothStage::None;
     if (bothStage_ == BothStage::Left) SelectCamera(false);
   }
   // The resolution shown selected is the one rendered: Start applies it.
-  const bool apply = starting && GetResolution() != desktop_.Form1()->RenderSize();
+  const bool apply = starting && GetResolution() != desktop_.Viewer()->RenderSize();
   if (apply) Button2Click(Button2);
-  desktop_.Form1()->StartStop();
-  if (!desktop_.Form1()->Running()) bothStage_ = BothStage::None;  // stopped, or the preparation failed
-  if (apply && desktop_.Form1()->Running()) {
+  desktop_.Viewer()->StartStop();
+  if (!desktop_.Viewer()->Running()) bothStage_ = BothStage::None;  // stopped, or the preparation failed
+  if (apply && desktop_.Viewer()->Running()) {
     const QSize size = GetResolution();
     ShowStatus(StatusLine->toolTip() + QStringLiteral(" (the selected %1 x %2 was applied first)")
                                            .arg(size.width())
@@ -295,13 +295,13 @@ void TForm3::Button3Click(QObject*) {
   }
 }
 
-void TForm3::SelectCamera(bool right) {
+void ControlPanel::SelectCamera(bool right) {
   if (RadioGroup2->ItemIndex() != (right ? 1 : 0)) RadioGroup2->SetItemIndex(right ? 1 : 0);  // switches the viewer
-  TForm1* viewer = desktop_.Form1();
+  ViewerWindow* viewer = desktop_.Viewer();
   if (viewer != nullptr && viewer->CheckBox1->isChecked() != right) viewer->CheckBox1->setChecked(right);
 }
 
-void TForm3::RunFinished(bool complete) {
+void ControlPanel::RunFinished(bool complete) {
   if (bothStage_ == BothStage::Left && complete) {
     bothStage_ = BothStage::Right;
     // Started once the left run's last step has left the stack.
@@ -311,14 +311,14 @@ void TForm3::RunFinished(bool complete) {
   bothStage_ = BothStage::None;
 }
 
-void TForm3::StartRightHalf() {
-  if (bothStage_ != BothStage::Right || desktop_.Form1() == nullptr || desktop_.Form1()->Running()) {
+void ControlPanel::StartRightHalf() {
+  if (bothStage_ != BothStage::Right || desktop_.Viewer() == nullptr || desktop_.Viewer()->Running()) {
     bothStage_ = BothStage::None;
     return;
   }
   SelectCamera(true);
-  desktop_.Form1()->StartStop();
-  if (!desktop_.Form1()->Running()) bothStage_ = BothStage::None;
+  desktop_.Viewer()->StartStop();
+  if (!desktop_.Viewer()->Running()) bothStage_ = BothStage::None;
 }
 
 namespace {
@@ -331,7 +331,7 @@ const char* const kOutputNames[] = {"classic", "pfm", "depth", "kitti", "png", "
 
 }  // namespace
 
-void TForm3::SaveSettings() const {
+void ControlPanel::SaveSettings() const {
   QSettings settings = PanelSettings();
   settings.setValue(QStringLiteral("panel/folder"), Edit2->text());
   settings.setValue(QStringLiteral("panel/resolution"), RadioGroup1->ItemIndex());
@@ -344,7 +344,7 @@ void TForm3::SaveSettings() const {
   settings.setValue(QStringLiteral("panel/layout"), QString::fromLatin1(tovimar::LayoutName(outputs.layout)));
 }
 
-void TForm3::RestoreSettings() {
+void ControlPanel::RestoreSettings() {
   QSettings settings = PanelSettings();
   const QString folder = settings.value(QStringLiteral("panel/folder")).toString();
   if (!folder.isEmpty()) Edit2->setText(folder);
@@ -353,7 +353,7 @@ void TForm3::RestoreSettings() {
   if (ok && resolution >= 0 && resolution < RadioGroup1->ItemCount()) {
     RadioGroup1->SetItemIndex(resolution);
     const QSize size = GetResolution();
-    TForm1* viewer = desktop_.Form1();
+    ViewerWindow* viewer = desktop_.Viewer();
     if (viewer != nullptr && viewer->RenderSize() != size) viewer->ChangeResolution(size.width(), size.height());
   }
   const int sequence = settings.value(QStringLiteral("panel/sequence")).toInt(&ok);
@@ -378,17 +378,17 @@ void TForm3::RestoreSettings() {
   }
 }
 
-void TForm3::ExportAviClick(QObject*) {
-  if (desktop_.Form1() == nullptr) return;
-  desktop_.Form1()->Button10Click(desktop_.Form1()->Button10);
-  const tovimar::AviExportSummary& avi = desktop_.Form1()->LastAviExport;
+void ControlPanel::ExportAviClick(QObject*) {
+  if (desktop_.Viewer() == nullptr) return;
+  desktop_.Viewer()->Button10Click(desktop_.Viewer()->Button10);
+  const tovimar::AviExportSummary& avi = desktop_.Viewer()->LastAviExport;
   const QString path = tovimar::FromStd(avi.aviPath);
   if (!avi.opened) {
     ShowStatus(QStringLiteral("Export AVI: ") + tovimar::FromStd(avi.writeError));
   } else if (!avi.writeError.empty()) {
     ShowStatus(QStringLiteral("Export AVI: cannot write %1 (no AVI was written)").arg(tovimar::FromStd(avi.writeError)));
   } else {
-    const std::vector<int32_t>& leftOut = desktop_.Form1()->LastAviLeftOut;
+    const std::vector<int32_t>& leftOut = desktop_.Viewer()->LastAviLeftOut;
     QString note;
     if (!leftOut.empty()) {
       note = QStringLiteral("; left out %1 camera image%2 of an earlier run (frame %3%4), which the last run did not "
@@ -407,10 +407,10 @@ void TForm3::ExportAviClick(QObject*) {
   }
 }
 
-void TForm3::EvaluateClick(QObject*) {
-  if (desktop_.Form1() == nullptr) return;
+void ControlPanel::EvaluateClick(QObject*) {
+  if (desktop_.Viewer() == nullptr) return;
   // The tool reads the run's files: not while a run is writing them.
-  if (desktop_.Form1()->Running()) {
+  if (desktop_.Viewer()->Running()) {
     ShowStatus(QStringLiteral("Evaluate: not while a run is going; stop it or wait for its end"));
     return;
   }
@@ -418,7 +418,7 @@ void TForm3::EvaluateClick(QObject*) {
     ShowStatus(QStringLiteral("Evaluate: an evaluation is going already"));
     return;
   }
-  const tovimar::WrittenFrame& last = desktop_.Form1()->LastWrittenFrame();
+  const tovimar::WrittenFrame& last = desktop_.Viewer()->LastWrittenFrame();
   if (!last.valid) {
     ShowStatus(QStringLiteral("Evaluate: no run has written frames yet (run both cameras into one folder first)"));
     return;
@@ -454,38 +454,38 @@ void TForm3::EvaluateClick(QObject*) {
   evaluation_->Start(tool.found, directory, last.rightCamera, last.frame);
 }
 
-void TForm3::ShowStatus(const QString& text) {
+void ControlPanel::ShowStatus(const QString& text) {
   StatusLine->setToolTip(text);
   StatusLine->setText(StatusLine->fontMetrics().elidedText(text, Qt::ElideMiddle, StatusLine->width() - 8));
 }
 
-void TForm3::Button4Click(QObject*) {
+void ControlPanel::Button4Click(QObject*) {
   const QString folder = SaveDialog1 ? SaveDialog1() : QString();
   if (folder.isEmpty()) return;  // cancelled: nothing changes
   Edit2->setText(folder);
 }
 
-void TForm3::RadioGroup2Click(QObject*) {
-  if (desktop_.Form1() != nullptr) desktop_.Form1()->CheckBox1->setChecked(!desktop_.Form1()->CheckBox1->isChecked());
+void ControlPanel::RadioGroup2Click(QObject*) {
+  if (desktop_.Viewer() != nullptr) desktop_.Viewer()->CheckBox1->setChecked(!desktop_.Viewer()->CheckBox1->isChecked());
 }
 
-void TForm3::CheckBox3Click(QObject*) {
-  if (desktop_.Form2() != nullptr) desktop_.Form2()->Image1Rysuj();
+void ControlPanel::CheckBox3Click(QObject*) {
+  if (desktop_.SceneEditorWindow() != nullptr) desktop_.SceneEditorWindow()->Image1Rysuj();
 }
 
-void TForm3::FormClose() {
+void ControlPanel::FormClose() {
   SaveSettings();
-  if (desktop_.Form1() != nullptr) {
-    desktop_.Form1()->AllowClose();
-    desktop_.Form1()->close();
+  if (desktop_.Viewer() != nullptr) {
+    desktop_.Viewer()->AllowClose();
+    desktop_.Viewer()->close();
   }
-  if (desktop_.Form2() != nullptr) desktop_.Form2()->close();
+  if (desktop_.SceneEditorWindow() != nullptr) desktop_.SceneEditorWindow()->close();
   evaluation_.reset();  // ends a tool still going
   desktop_.DestroyViewerAndEditor();
   QCoreApplication::quit();
 }
 
-void TForm3::closeEvent(QCloseEvent* event) {
+void ControlPanel::closeEvent(QCloseEvent* event) {
   tovimar::Guarded([&] { FormClose(); });
   event->accept();
 }

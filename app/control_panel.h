@@ -24,7 +24,7 @@
 namespace tovimar {
 class EvaluationWindow;
 }
-class TForm2;
+class SceneEditor;
 
 // What the panel asks of the program around it (Desktop): the other two
 // windows (null before they are made and after they are destroyed), their
@@ -32,18 +32,18 @@ class TForm2;
 class PanelHost {
  public:
   virtual ~PanelHost() = default;
-  virtual TForm1* Form1() const = 0;
-  virtual TForm2* Form2() const = 0;
+  virtual ViewerWindow* Viewer() const = 0;
+  virtual SceneEditor* SceneEditorWindow() const = 0;
   virtual void ArrangeWindows(bool viewerOnly) = 0;
   virtual void ShowSceneEditor() = 0;
   virtual void DestroyViewerAndEditor() = 0;
 };
 
-class TForm3 : public QWidget, public ViewerPanel {
+class ControlPanel : public QWidget, public ViewerPanel {
   Q_OBJECT
  public:
-  explicit TForm3(PanelHost& host, QWidget* parent = nullptr);
-  ~TForm3() override;
+  explicit ControlPanel(PanelHost& host, QWidget* parent = nullptr);
+  ~ControlPanel() override;
 
   // The width and height of the resolution group's item: 1 -> 512 x 384,
   // 2 -> 800 x 600, 3 -> 1024 x 768, 0 or none -> 320 x 240.

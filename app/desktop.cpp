@@ -13,60 +13,60 @@ void SetUpApplication() {
   tovimar::SetAssertionReporter([](const std::string& report) { tovimar::AppNotifier().Notify("", report); });
 }
 
-Desktop::~Desktop() { DestroyForms(); }
+Desktop::~Desktop() { DestroyWindows(); }
 
-void Desktop::CreateForms() {
-  form3_ = new TForm3(static_cast<PanelHost&>(*this));
-  form3_->show();
-  form2_ = new TForm2(static_cast<EditorHost&>(*this));
-  form2_->show();
-  form1_ = new TForm1(static_cast<ViewerHost&>(*this));
-  form1_->show();
-  form3_->RestoreSettings();  // reads and sets the viewer too
+void Desktop::CreateWindows() {
+  panel_ = new ControlPanel(static_cast<PanelHost&>(*this));
+  panel_->show();
+  editor_ = new SceneEditor(static_cast<EditorHost&>(*this));
+  editor_->show();
+  viewer_ = new ViewerWindow(static_cast<ViewerHost&>(*this));
+  viewer_->show();
+  panel_->RestoreSettings();  // reads and sets the viewer too
   ArrangeWindows(false);
 }
 
 void Desktop::ArrangeWindows(bool viewerOnly) {
   const QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen == nullptr || form1_ == nullptr || form2_ == nullptr || form3_ == nullptr) return;
-  const QRect outer = form3_->frameGeometry();
-  const QRect inner = form3_->geometry();
+  if (screen == nullptr || viewer_ == nullptr || editor_ == nullptr || panel_ == nullptr) return;
+  const QRect outer = panel_->frameGeometry();
+  const QRect inner = panel_->geometry();
   const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
                        outer.bottom() - inner.bottom());
-  const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen->availableGeometry(), form3_->size(),
-                                                           form2_->DesignedSize(), form1_->RenderSize(), frame);
+  const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen->availableGeometry(), panel_->size(),
+                                                           editor_->DesignedSize(), viewer_->RenderSize(), frame);
   if (!viewerOnly) {
-    form3_->move(p.panelPos);
-    form2_->setFixedSize(p.editorSize);
-    form2_->move(p.editorPos);
+    panel_->move(p.panelPos);
+    editor_->setFixedSize(p.editorSize);
+    editor_->move(p.editorPos);
   }
-  form1_->SetDisplayLimit(p.viewerLimit);
-  form1_->move(p.viewerPos);
+  viewer_->SetDisplayLimit(p.viewerLimit);
+  viewer_->move(p.viewerPos);
 }
 
 void Desktop::ShowSceneEditor() {
-  if (form2_ == nullptr) return;
-  if (form2_->isHidden() || form2_->isMinimized()) {
-    form2_->showNormal();
-    form2_->raise();
+  if (editor_ == nullptr) return;
+  if (editor_->isHidden() || editor_->isMinimized()) {
+    editor_->showNormal();
+    editor_->raise();
   }
 }
 
 void Desktop::DestroyViewerAndEditor() {
-  if (form1_ != nullptr) {
-    delete form1_;
-    form1_ = nullptr;
+  if (viewer_ != nullptr) {
+    delete viewer_;
+    viewer_ = nullptr;
   }
-  if (form2_ != nullptr) {
-    delete form2_;
-    form2_ = nullptr;
+  if (editor_ != nullptr) {
+    delete editor_;
+    editor_ = nullptr;
   }
 }
 
-void Desktop::DestroyForms() {
+void Desktop::DestroyWindows() {
   DestroyViewerAndEditor();
-  if (form3_ != nullptr) {
-    delete form3_;
-    form3_ = nullptr;
+  if (panel_ != nullptr) {
+    delete panel_;
+    panel_ = nullptr;
   }
 }

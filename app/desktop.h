@@ -17,19 +17,19 @@ void SetUpApplication();
 class Desktop : public ViewerHost, public EditorHost, public PanelHost {
  public:
   Desktop() = default;
-  ~Desktop() override;  // DestroyForms
+  ~Desktop() override;  // DestroyWindows
   Desktop(const Desktop&) = delete;
   Desktop& operator=(const Desktop&) = delete;
 
-  TForm1* Form1() const override { return form1_; }
-  TForm2* Form2() const override { return form2_; }
-  TForm3* Form3() const { return form3_; }
-  ViewerEditor* Editor() const override { return form2_; }
-  ViewerPanel* Panel() const override { return form3_; }
+  ViewerWindow* Viewer() const override { return viewer_; }
+  SceneEditor* SceneEditorWindow() const override { return editor_; }
+  ControlPanel* ControlPanelWindow() const { return panel_; }
+  ViewerEditor* Editor() const override { return editor_; }
+  ViewerPanel* Panel() const override { return panel_; }
 
   // Start-up: creates the control panel, the scene editor and the viewer, in
   // this order, and shows all three.
-  void CreateForms();
+  void CreateWindows();
 
   // Places the windows on the primary screen (app/window_placement.h): the
   // designed places where they fit, else side by side; the viewer's picture
@@ -48,10 +48,10 @@ class Desktop : public ViewerHost, public EditorHost, public PanelHost {
 
   // Destroys whatever windows remain (viewer, editor, then control panel);
   // what the end of the program does after the loop.
-  void DestroyForms();
+  void DestroyWindows();
 
  private:
-  TForm1* form1_ = nullptr;
-  TForm2* form2_ = nullptr;
-  TForm3* form3_ = nullptr;
+  ViewerWindow* viewer_ = nullptr;
+  SceneEditor* editor_ = nullptr;
+  ControlPanel* panel_ = nullptr;
 };

@@ -11,11 +11,11 @@ int main(int argc, char** argv) {
   SetUpApplication();
   Desktop desktop;
   try {
-    desktop.CreateForms();
+    desktop.CreateWindows();
     QApplication::exec();
   } catch (...) {
     tovimar::ReportHandlerException(std::current_exception());
   }
-  desktop.DestroyForms();
+  desktop.DestroyWindows();
   return 0;
 }

@@ -94,8 +94,8 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 }  // namespace
 
-TForm2::TForm2(EditorHost& host, QWidget* parent) : QWidget(parent), desktop_(host) {
-  setObjectName(QStringLiteral("Form2"));
+SceneEditor::SceneEditor(EditorHost& host, QWidget* parent) : QWidget(parent), desktop_(host) {
+  setObjectName(QStringLiteral("SceneEditor"));
   setWindowTitle(QStringLiteral("Tovimar Scene editor"));
   setFixedSize(900, 936);
   // The controls sit on a page of the designed size; the window scrolls it
@@ -263,15 +263,15 @@ TForm2::TForm2(EditorHost& host, QWidget* parent) : QWidget(parent), desktop_(ho
                                  QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Cancel);
   };
 
-  auto on = [this](QPushButton* button, void (TForm2::*handler)(QObject*)) {
+  auto on = [this](QPushButton* button, void (SceneEditor::*handler)(QObject*)) {
     connect(button, &QPushButton::clicked, this,
             [this, button, handler] { tovimar::Guarded([&] { (this->*handler)(button); }); });
   };
-  on(Button1, &TForm2::Button1Click);
-  on(Button2, &TForm2::Button2Click);
-  on(Button3, &TForm2::Button3Click);
-  on(Button4, &TForm2::Button4Click);
-  on(Button5, &TForm2::Button5Click);
+  on(Button1, &SceneEditor::Button1Click);
+  on(Button2, &SceneEditor::Button2Click);
+  on(Button3, &SceneEditor::Button3Click);
+  on(Button4, &SceneEditor::Button4Click);
+  on(Button5, &SceneEditor::Button5Click);
   connect(Image1, &tovimar::ImageBox::MouseDown, this, [this](Qt::MouseButton button, int px, int py) {
     tovimar::Guarded([&] { Image1MouseDown(button, px, py); });
   });
@@ -282,16 +282,16 @@ TForm2::TForm2(EditorHost& host, QWidget* parent) : QWidget(parent), desktop_(ho
   FormCreate();
 }
 
-TForm2::~TForm2() = default;
+SceneEditor::~SceneEditor() = default;
 
-void TForm2::FormCreate() { Image1Rysuj(); }
+void SceneEditor::FormCreate() { Image1Rysuj(); }
 
-void TForm2::Button1Click(QObject*) {
+void SceneEditor::Button1Click(QObject*) {
   const QString name = OpenDialog1 ? OpenDialog1() : QString();
   if (!name.isEmpty()) Edit1->setText(name);
 }
 
-void TForm2::Button2Click(QObject* sender) {
+void SceneEditor::Button2Click(QObject* sender) {
   const QFileInfo info(Edit1->text());
   if (Edit1->text().isEmpty() || !info.exists() || info.isDir()) {
     tovimar::AppNotifier().Notify("", "File does not exist");
@@ -300,15 +300,15 @@ void TForm2::Button2Click(QObject* sender) {
   // Unsaved edits are replaced only when the user says so.
   if (TextModified() && (!AskReplaceUnsaved || AskReplaceUnsaved() != QMessageBox::Discard)) return;
   SetMemo1FromFileBytes(tovimar::ReadFileBytes(LocalPath(Edit1->text())));
-  if (desktop_.Form1() != nullptr) desktop_.Form1()->Button11Click(sender);
+  if (desktop_.Viewer() != nullptr) desktop_.Viewer()->Button11Click(sender);
 }
 
-bool TForm2::IsBundledExample(const QString& path) {
+bool SceneEditor::IsBundledExample(const QString& path) {
   const QString example = QFileInfo(tovimar::ExampleScenePath()).canonicalFilePath();
   return !path.isEmpty() && !example.isEmpty() && QFileInfo(path).canonicalFilePath() == example;
 }
 
-void TForm2::Button3Click(QObject*) {
+void SceneEditor::Button3Click(QObject*) {
   if (IsBundledExample(Edit1->text())) {
     // The bundled example stays as shipped: Save asks where to put the text.
     const QString name = SaveDialog1 ? SaveDialog1() : QString();
@@ -323,7 +323,7 @@ void TForm2::Button3Click(QObject*) {
   Memo1->document()->setModified(false);
 }
 
-void TForm2::Button4Click(QObject*) {
+void SceneEditor::Button4Click(QObject*) {
   const char separator = tovimar::AppDecimalSeparator();
   const std::string stepText = tovimar::ToStd(Edit3->text());
   const std::optional<double> step = tovimar::ParseUserNumber(stepText, separator);
@@ -339,11 +339,11 @@ void TForm2::Button4Click(QObject*) {
   for (const std::string& line : lines) AddMemoLine(Memo1, QString::fromStdString(line));
 }
 
-void TForm2::Button5Click(QObject* sender) {
-  if (desktop_.Form1() != nullptr) desktop_.Form1()->Button11Click(sender);
+void SceneEditor::Button5Click(QObject* sender) {
+  if (desktop_.Viewer() != nullptr) desktop_.Viewer()->Button11Click(sender);
 }
 
-void TForm2::Image1Rysuj() {
+void SceneEditor::Image1Rysuj() {
   const bool palette = desktop_.Panel() != nullptr && desktop_.Panel()->PaletteChosen();
   Label11->setText(QStringLiteral("--"));
   QImage& picture = Image1->Picture;
@@ -352,19 +352,19 @@ void TForm2::Image1Rysuj() {
   Image1->update();
 }
 
-void TForm2::Image1MouseDown(Qt::MouseButton, int x, int y) {
+void SceneEditor::Image1MouseDown(Qt::MouseButton, int x, int y) {
   const std::optional<int> id = tovimar::IdChartCellAt(x, y, Image1->Picture.width(), Image1->Picture.height());
   if (id) Label11->setText(QString::number(*id));
 }
 
-QStringList TForm2::MemoLines(const QPlainTextEdit* memo) {
+QStringList SceneEditor::MemoLines(const QPlainTextEdit* memo) {
   QStringList lines;
   const QTextDocument* document = memo->document();
   for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) lines << block.text();
   return lines;
 }
 
-void TForm2::AddMemoLine(QPlainTextEdit* memo, const QString& line) {
+void SceneEditor::AddMemoLine(QPlainTextEdit* memo, const QString& line) {
   QTextCursor cursor(memo->document());
   cursor.movePosition(QTextCursor::End);
   if (cursor.block().text().isEmpty()) {
@@ -378,7 +378,7 @@ void TForm2::AddMemoLine(QPlainTextEdit* memo, const QString& line) {
   }
 }
 
-bool TForm2::WriteAsLatin1(const QString& text) const {
+bool SceneEditor::WriteAsLatin1(const QString& text) const {
   if (!latin1Text_) return false;
   for (QChar c : text) {
     if (c.unicode() > 0xFF) return false;
@@ -386,13 +386,13 @@ bool TForm2::WriteAsLatin1(const QString& text) const {
   return true;
 }
 
-std::string TForm2::Memo1FileBytes() const {
+std::string SceneEditor::Memo1FileBytes() const {
   const QStringList lines = MemoLines(Memo1);
   const QString text = lines.join(QStringLiteral("\r\n"));
   return (WriteAsLatin1(text) ? text.toLatin1() : text.toUtf8()).toStdString();
 }
 
-void TForm2::SetMemo1FromFileBytes(const std::string& bytes) {
+void SceneEditor::SetMemo1FromFileBytes(const std::string& bytes) {
   const std::vector<std::string> lines = tovimar::SplitFileLines(bytes);
   latin1Text_ = !tovimar::IsValidUtf8(bytes);
   // A byte order mark stays in the text, so that it is written back.
@@ -407,15 +407,15 @@ void TForm2::SetMemo1FromFileBytes(const std::string& bytes) {
   Memo1->document()->setModified(false);
 }
 
-bool TForm2::TextModified() const { return Memo1->document()->isModified(); }
+bool SceneEditor::TextModified() const { return Memo1->document()->isModified(); }
 
-void TForm2::ShowModified() {
+void SceneEditor::ShowModified() {
   ModifiedLabel->setText(TextModified() ? QStringLiteral("<b>*</b> Modified, not saved") : QString());
 }
 
-void TForm2::BeginSceneReports() { SceneErrors->clear(); }
+void SceneEditor::BeginSceneReports() { SceneErrors->clear(); }
 
-void TForm2::AddSceneReport(int line, int field, const QString& written, const QString& text) {
+void SceneEditor::AddSceneReport(int line, int field, const QString& written, const QString& text) {
   auto* item = new QTreeWidgetItem(SceneErrors);
   item->setText(0, QString::number(line));
   item->setText(1, field > 0 ? QString::number(field) : field == 0 ? QStringLiteral("keyword") : QString());
@@ -426,7 +426,7 @@ void TForm2::AddSceneReport(int line, int field, const QString& written, const Q
   item->setData(1, Qt::UserRole, field);
 }
 
-void TForm2::EndSceneReports() {
+void SceneEditor::EndSceneReports() {
   const int count = SceneErrors->topLevelItemCount();
   if (count > 0) SceneErrors->scrollToItem(SceneErrors->topLevelItem(0));
   if (count > 0 && desktop_.Panel() != nullptr) {
@@ -436,7 +436,7 @@ void TForm2::EndSceneReports() {
   }
 }
 
-void TForm2::GoToSceneReport(int line, int field) {
+void SceneEditor::GoToSceneReport(int line, int field) {
   const QTextBlock block = Memo1->document()->findBlockByNumber(line - 1);
   if (!block.isValid()) return;
   const QString text = block.text();
@@ -466,9 +466,9 @@ void TForm2::GoToSceneReport(int line, int field) {
   Memo1->setFocus();
 }
 
-std::string TForm2::SceneName() const { return tovimar::ToStd(Edit1->text()); }
+std::string SceneEditor::SceneName() const { return tovimar::ToStd(Edit1->text()); }
 
-std::vector<std::string> TForm2::SceneLines() const {
+std::vector<std::string> SceneEditor::SceneLines() const {
   QStringList lines = MemoLines(Memo1);
   if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();  // a final line break adds no line
   const bool latin1 = WriteAsLatin1(lines.join(QString()));
@@ -478,36 +478,36 @@ std::vector<std::string> TForm2::SceneLines() const {
   return result;
 }
 
-std::string TForm2::FocalLengthText() const { return tovimar::ToStd(Edit6->text()); }
-void TForm2::SetFocalLengthText(const std::string& text) { Edit6->setText(tovimar::FromStd(text)); }
-std::string TForm2::BaselineText() const { return tovimar::ToStd(Edit5->text()); }
-void TForm2::SetBaselineText(const std::string& text) { Edit5->setText(tovimar::FromStd(text)); }
+std::string SceneEditor::FocalLengthText() const { return tovimar::ToStd(Edit6->text()); }
+void SceneEditor::SetFocalLengthText(const std::string& text) { Edit6->setText(tovimar::FromStd(text)); }
+std::string SceneEditor::BaselineText() const { return tovimar::ToStd(Edit5->text()); }
+void SceneEditor::SetBaselineText(const std::string& text) { Edit5->setText(tovimar::FromStd(text)); }
 
-double TForm2::FocalLength() {
+double SceneEditor::FocalLength() {
   SetFocalLengthText(tovimar::NormaliseDecimalText(FocalLengthText(), tovimar::AppDecimalSeparator()));
   return tovimar::FocalLengthFieldValue(FocalLengthText(), tovimar::AppDecimalSeparator());
 }
 
-double TForm2::Baseline() {
+double SceneEditor::Baseline() {
   SetBaselineText(tovimar::NormaliseDecimalText(BaselineText(), tovimar::AppDecimalSeparator()));
   return tovimar::BaselineFieldValue(BaselineText(), tovimar::AppDecimalSeparator());
 }
 
-void TForm2::ShowCounts(std::size_t objects, std::size_t frames) {
+void SceneEditor::ShowCounts(std::size_t objects, std::size_t frames) {
   Label8->setText(QString::number(objects));
   Label5->setText(QString::number(frames));
 }
 
-bool TForm2::MatrixLogEnabled() const { return CheckBox4->isChecked(); }
+bool SceneEditor::MatrixLogEnabled() const { return CheckBox4->isChecked(); }
 
-void TForm2::AppendMotionLog(const std::string& tableLine, const std::string& plainLine) {
+void SceneEditor::AppendMotionLog(const std::string& tableLine, const std::string& plainLine) {
   AddMemoLine(Memo2, tovimar::FromStd(tableLine));
   AddMemoLine(Memo3, tovimar::FromStd(plainLine));
 }
 
-void TForm2::AppendMatrixLog(const std::string& line) { AddMemoLine(Memo4, tovimar::FromStd(line)); }
+void SceneEditor::AppendMatrixLog(const std::string& line) { AddMemoLine(Memo4, tovimar::FromStd(line)); }
 
-void TForm2::ClearMotionLogs() {
+void SceneEditor::ClearMotionLogs() {
   Memo2->clear();
   Memo3->clear();
 }

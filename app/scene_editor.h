@@ -26,15 +26,15 @@
 class EditorHost {
  public:
   virtual ~EditorHost() = default;
-  virtual TForm1* Form1() const = 0;
+  virtual ViewerWindow* Viewer() const = 0;
   virtual ViewerPanel* Panel() const = 0;
 };
 
-class TForm2 : public QWidget, public ViewerEditor {
+class SceneEditor : public QWidget, public ViewerEditor {
   Q_OBJECT
  public:
-  explicit TForm2(EditorHost& host, QWidget* parent = nullptr);
-  ~TForm2() override;
+  explicit SceneEditor(EditorHost& host, QWidget* parent = nullptr);
+  ~SceneEditor() override;
 
   // Event handlers.
   void FormCreate();

@@ -78,29 +78,29 @@ int main(int argc, char** argv) {
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settings.path());
 
   Desktop windows;
-  windows.CreateForms();
+  windows.CreateWindows();
   QApplication::processEvents();
-  tovimar::Guarded([&windows] { windows.Form2()->Button5Click(windows.Form2()->Button5); });  // "Prepare"
+  tovimar::Guarded([&windows] { windows.SceneEditorWindow()->Button5Click(windows.SceneEditorWindow()->Button5); });  // "Prepare"
   QApplication::processEvents();
 
-  bool ok = Save(windows.Form3(), folder + QStringLiteral("/control-panel.png"));
-  ok = Save(windows.Form2(), folder + QStringLiteral("/scene-editor.png")) && ok;
-  ok = Save(windows.Form1(), folder + QStringLiteral("/stereo-viewer.png")) && ok;
+  bool ok = Save(windows.ControlPanelWindow(), folder + QStringLiteral("/control-panel.png"));
+  ok = Save(windows.SceneEditorWindow(), folder + QStringLiteral("/scene-editor.png")) && ok;
+  ok = Save(windows.Viewer(), folder + QStringLiteral("/stereo-viewer.png")) && ok;
 
   // The three as a 1280 x 800 screen places them.
   const QRect screen(0, 0, 1280, 800);
-  const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen, windows.Form3()->size(), TForm2::DesignedSize(),
-                                                           windows.Form1()->RenderSize(), QMargins(0, kBar, 0, 0));
-  windows.Form2()->setFixedSize(p.editorSize);
-  windows.Form1()->SetDisplayLimit(p.viewerLimit);
+  const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen, windows.ControlPanelWindow()->size(), SceneEditor::DesignedSize(),
+                                                           windows.Viewer()->RenderSize(), QMargins(0, kBar, 0, 0));
+  windows.SceneEditorWindow()->setFixedSize(p.editorSize);
+  windows.Viewer()->SetDisplayLimit(p.viewerLimit);
   QApplication::processEvents();
   QImage desktop(screen.size(), QImage::Format_RGB32);
   desktop.fill(QColor(32, 36, 40));
   {
     QPainter painter(&desktop);
-    painter.drawImage(p.panelPos, WithCaption(windows.Form3()));
-    painter.drawImage(p.editorPos, WithCaption(windows.Form2()));
-    painter.drawImage(p.viewerPos, WithCaption(windows.Form1()));
+    painter.drawImage(p.panelPos, WithCaption(windows.ControlPanelWindow()));
+    painter.drawImage(p.editorPos, WithCaption(windows.SceneEditorWindow()));
+    painter.drawImage(p.viewerPos, WithCaption(windows.Viewer()));
   }
   const QString desktopPath = folder + QStringLiteral("/desktop-1280x800.png");
   if (desktop.save(desktopPath, "PNG")) {
@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
     ok = false;
   }
 
-  windows.DestroyForms();
+  windows.DestroyWindows();
   tovimar::SetAppNotifier(nullptr);
   return ok ? 0 : 1;
 }

@@ -37,14 +37,14 @@ T* Named(T* widget, const char* name) {
 
 // Scene lines, fields and counts are used by the preparation, on this
 // thread; the worker's drawings read the job's copy and hand the logs over.
-class TForm1::EditorForward : public tovimar::EditorLink {
+class ViewerWindow::EditorForward : public tovimar::EditorLink {
  public:
-  explicit EditorForward(TForm1& form) : form_(form) {}
+  explicit EditorForward(ViewerWindow& window) : window_(window) {}
   std::vector<std::string> SceneLines() const override {
     return Editor() != nullptr ? Editor()->SceneLines() : std::vector<std::string>{};
   }
   std::string SceneName() const override {
-    if (OnWorker()) return form_.jobSettings_.sceneName;
+    if (OnWorker()) return window_.jobSettings_.sceneName;
     return Editor() != nullptr ? Editor()->SceneName() : std::string();
   }
   double FocalLength() override {
@@ -55,16 +55,16 @@ class TForm1::EditorForward : public tovimar::EditorLink {
     if (Editor() != nullptr) Editor()->ShowCounts(objects, frames);
   }
   bool MatrixLogEnabled() const override {
-    if (OnWorker()) return form_.jobSettings_.matrixLog;
+    if (OnWorker()) return window_.jobSettings_.matrixLog;
     return Editor() != nullptr && Editor()->MatrixLogEnabled();
   }
   void AppendMotionLog(const std::string& tableLine, const std::string& plainLine) override {
-    form_.OnUi([&desktop = form_.desktop_, tableLine, plainLine] {
+    window_.OnUi([&desktop = window_.desktop_, tableLine, plainLine] {
       if (desktop.Editor() != nullptr) desktop.Editor()->AppendMotionLog(tableLine, plainLine);
     });
   }
   void AppendMatrixLog(const std::string& line) override {
-    form_.OnUi([&desktop = form_.desktop_, line] {
+    window_.OnUi([&desktop = window_.desktop_, line] {
       if (desktop.Editor() != nullptr) desktop.Editor()->AppendMatrixLog(line);
     });
   }
@@ -73,14 +73,14 @@ class TForm1::EditorForward : public tovimar::EditorLink {
   }
 
  private:
-  bool OnWorker() const { return form_.OnWorkerThread(); }
-  ViewerEditor* Editor() const { return form_.desktop_.Editor(); }
-  TForm1& form_;
+  bool OnWorker() const { return window_.OnWorkerThread(); }
+  ViewerEditor* Editor() const { return window_.desktop_.Editor(); }
+  ViewerWindow& window_;
 };
 
-class TForm1::SettingsRelay : public tovimar::RenderSettings, public tovimar::OutputSettings {
+class ViewerWindow::SettingsRelay : public tovimar::RenderSettings, public tovimar::OutputSettings {
  public:
-  explicit SettingsRelay(TForm1& form) : form_(form) {}
+  explicit SettingsRelay(ViewerWindow& window) : window_(window) {}
   std::array<int, 3> BackgroundColour() const override { return Render().BackgroundColour(); }
   bool AntiAlias() const override { return Render().AntiAlias(); }
   bool RightCamera() const override { return Render().RightCamera(); }
@@ -94,19 +94,19 @@ class TForm1::SettingsRelay : public tovimar::RenderSettings, public tovimar::Ou
   std::string SequenceDirectory() const override { return Output().SequenceDirectory(); }
 
  private:
-  bool OnWorker() const { return form_.OnWorkerThread(); }
+  bool OnWorker() const { return window_.OnWorkerThread(); }
   const tovimar::RenderSettings& Render() const {
-    if (OnWorker()) return form_.jobSettings_.settings;
-    return form_;
+    if (OnWorker()) return window_.jobSettings_.settings;
+    return window_;
   }
   const tovimar::OutputSettings& Output() const {
-    if (OnWorker()) return form_.jobSettings_.settings;
-    return form_;
+    if (OnWorker()) return window_.jobSettings_.settings;
+    return window_;
   }
-  TForm1& form_;
+  ViewerWindow& window_;
 };
 
-class TForm1::SceneReports : public tovimar::LineNotifier {
+class ViewerWindow::SceneReports : public tovimar::LineNotifier {
  public:
   explicit SceneReports(ViewerHost& desktop) : desktop_(desktop) {}
   void NotifyLine(int lineNumber, const std::string&, const std::string& text) override {
@@ -124,7 +124,7 @@ class TForm1::SceneReports : public tovimar::LineNotifier {
 };
 
 template <class F>
-void TForm1::Preparing(F&& prepare) {
+void ViewerWindow::Preparing(F&& prepare) {
   if (desktop_.Editor() != nullptr) desktop_.Editor()->BeginSceneReports();
   struct Shown {
     ViewerHost& desktop;
@@ -135,14 +135,14 @@ void TForm1::Preparing(F&& prepare) {
   prepare();
 }
 
-TForm1::TForm1(ViewerHost& host, QWidget* parent)
+ViewerWindow::ViewerWindow(ViewerHost& host, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinMaxButtonsHint),
       desktop_(host),
       editor_(std::make_unique<EditorForward>(*this)),
       settings_(std::make_unique<SettingsRelay>(*this)),
       sceneReports_(std::make_unique<SceneReports>(host)),
       worker_(std::make_unique<RunWorker>()) {
-  setObjectName(QStringLiteral("Form1"));
+  setObjectName(QStringLiteral("ViewerWindow"));
   setWindowTitle(QStringLiteral("Stereo Viewer"));
   setFixedSize(512, 384);
   setAttribute(Qt::WA_OpaquePaintEvent);
@@ -189,21 +189,21 @@ TForm1::TForm1(ViewerHost& host, QWidget* parent)
     return QFileDialog::getSaveFileName(this, QString(), QString(), QStringLiteral("Bitmaps (*.bmp)"));
   };
 
-  auto on = [this](QPushButton* button, void (TForm1::*handler)(QObject*)) {
+  auto on = [this](QPushButton* button, void (ViewerWindow::*handler)(QObject*)) {
     connect(button, &QPushButton::clicked, this,
             [this, button, handler] { tovimar::Guarded([&] { (this->*handler)(button); }); });
   };
-  on(Button1, &TForm1::Button1Click);
-  on(Button2, &TForm1::Button2Click);
-  on(Button3, &TForm1::Button3Click);
-  on(Button4, &TForm1::Button4Click);
-  on(Button5, &TForm1::Button5Click);
-  on(Button6, &TForm1::Button6Click);
-  on(Button7, &TForm1::Button7Click);
-  on(Button9, &TForm1::Button9Click);
-  on(Button10, &TForm1::Button10Click);
-  on(Button11, &TForm1::Button11Click);
-  on(Button13, &TForm1::Button13Click);
+  on(Button1, &ViewerWindow::Button1Click);
+  on(Button2, &ViewerWindow::Button2Click);
+  on(Button3, &ViewerWindow::Button3Click);
+  on(Button4, &ViewerWindow::Button4Click);
+  on(Button5, &ViewerWindow::Button5Click);
+  on(Button6, &ViewerWindow::Button6Click);
+  on(Button7, &ViewerWindow::Button7Click);
+  on(Button9, &ViewerWindow::Button9Click);
+  on(Button10, &ViewerWindow::Button10Click);
+  on(Button11, &ViewerWindow::Button11Click);
+  on(Button13, &ViewerWindow::Button13Click);
   connect(TrackBar1, &QSlider::valueChanged, this, [this] { tovimar::Guarded([&] { TrackBar1Change(TrackBar1); }); });
   connect(CheckBox1, &QCheckBox::toggled, this, [this] { tovimar::Guarded([&] { CheckBox1Click(CheckBox1); }); });
   connect(Timer1, &QTimer::timeout, this, [this] { tovimar::Guarded([&] { Timer1Timer(Timer1); }); });
@@ -314,11 +314,11 @@ TForm1::TForm1(ViewerHost& host, QWidget* parent)
   FormCreate();
 }
 
-TForm1::~TForm1() { FormDestroy(); }
+ViewerWindow::~ViewerWindow() { FormDestroy(); }
 
-void TForm1::FormCreate() { viewer_->Initialise(); }
+void ViewerWindow::FormCreate() { viewer_->Initialise(); }
 
-void TForm1::FormDestroy() {
+void ViewerWindow::FormDestroy() {
   if (!viewer_) return;
   Timer1->stop();
   Timer2->stop();
@@ -331,9 +331,9 @@ void TForm1::FormDestroy() {
   viewer_.reset();
 }
 
-void TForm1::FormPaint() { viewer_->ResetViewAndDraw(); }
+void ViewerWindow::FormPaint() { viewer_->ResetViewAndDraw(); }
 
-void TForm1::ChangeResolution(int width, int height) {
+void ViewerWindow::ChangeResolution(int width, int height) {
   // A run must not go on in a context of another size.
   InterruptRun(EndReason::Apply);
   renderSize_ = QSize(width, height);
@@ -344,50 +344,50 @@ void TForm1::ChangeResolution(int width, int height) {
   FormPaint();
 }
 
-void TForm1::Button1Click(QObject*) {
+void ViewerWindow::Button1Click(QObject*) {
   UseViewer([this] { viewer_->ChangeView(0.0f, -2.0f, 0.0); });
 }
 
-void TForm1::Button4Click(QObject*) {
+void ViewerWindow::Button4Click(QObject*) {
   UseViewer([this] { viewer_->ChangeView(0.0f, 2.0f, 0.0); });
 }
 
-void TForm1::Button2Click(QObject*) {
+void ViewerWindow::Button2Click(QObject*) {
   UseViewer([this] { viewer_->ChangeView(2.0f, 0.0f, 0.0); });
 }
 
-void TForm1::Button3Click(QObject*) {
+void ViewerWindow::Button3Click(QObject*) {
   UseViewer([this] { viewer_->ChangeView(-2.0f, 0.0f, 0.0); });
 }
 
-void TForm1::Button5Click(QObject*) {
+void ViewerWindow::Button5Click(QObject*) {
   UseViewer([this] { viewer_->ChangeView(0.0f, 0.0f, 0.2); });
 }
 
-void TForm1::Button6Click(QObject*) {
+void ViewerWindow::Button6Click(QObject*) {
   UseViewer([this] { viewer_->ChangeView(0.0f, 0.0f, -0.2); });
 }
 
-void TForm1::Button9Click(QObject*) {
+void ViewerWindow::Button9Click(QObject*) {
   UseViewer([this] { viewer_->Redraw(); });
 }
 
-void TForm1::TrackBar1Change(QObject*) {
+void ViewerWindow::TrackBar1Change(QObject*) {
   // Moves the light and redraws.
   UseViewer([this, z = TrackBar1->value()] { viewer_->SetLightZ(z); });
 }
 
-void TForm1::CheckBox1Click(QObject*) {
+void ViewerWindow::CheckBox1Click(QObject*) {
   UseViewer([this, checked = CheckBox1->isChecked()] { viewer_->CameraSwitch(checked); });
 }
 
-void TForm1::Button7Click(QObject*) {
+void ViewerWindow::Button7Click(QObject*) {
   if (Running()) return;  // a run in hand is never started again under itself
   stop_ = false;
   Preparing([this] { session_->Start(); });
 }
 
-void TForm1::StartStop() {
+void ViewerWindow::StartStop() {
   if (!Running()) {
     stop_ = false;
     // The folder typed on the panel is made with its parents, as the command
@@ -403,13 +403,13 @@ void TForm1::StartStop() {
   if (!WorkerBusy()) AbortBetweenSteps();
 }
 
-bool TForm1::Running() const { return WorkerBusy() || (session_ && session_->Running()); }
+bool ViewerWindow::Running() const { return WorkerBusy() || (session_ && session_->Running()); }
 
-bool TForm1::WorkerBusy() const { return worker_ && worker_->Busy(); }
+bool ViewerWindow::WorkerBusy() const { return worker_ && worker_->Busy(); }
 
-void TForm1::WaitForWorker() { worker_->Wait(); }
+void ViewerWindow::WaitForWorker() { worker_->Wait(); }
 
-bool TForm1::InterruptRun(EndReason reason) {
+bool ViewerWindow::InterruptRun(EndReason reason) {
   if (!Running()) return false;
   endReason_ = reason;
   stop_ = true;
@@ -419,15 +419,15 @@ bool TForm1::InterruptRun(EndReason reason) {
   return true;
 }
 
-void TForm1::AbortBetweenSteps() {
+void ViewerWindow::AbortBetweenSteps() {
   // Another job may still be in hand (a camera switch queued during the step).
   worker_->Wait();
   session_->Abort();
 }
 
-bool TForm1::OnWorkerThread() const { return worker_ && worker_->OnWorker(); }
+bool ViewerWindow::OnWorkerThread() const { return worker_ && worker_->OnWorker(); }
 
-void TForm1::OnUi(std::function<void()> task) {
+void ViewerWindow::OnUi(std::function<void()> task) {
   if (OnWorkerThread()) {
     worker_->Defer([task = std::move(task)] { tovimar::Guarded(task); });
   } else {
@@ -435,7 +435,7 @@ void TForm1::OnUi(std::function<void()> task) {
   }
 }
 
-void TForm1::UseViewer(std::function<void()> use) {
+void ViewerWindow::UseViewer(std::function<void()> use) {
   if (Running()) {
     PostJob(std::move(use), nullptr);
   } else {
@@ -443,7 +443,7 @@ void TForm1::UseViewer(std::function<void()> use) {
   }
 }
 
-TForm1::JobSettings TForm1::TakeJobSettings() const {
+ViewerWindow::JobSettings ViewerWindow::TakeJobSettings() const {
   JobSettings job;
   tovimar::PlainSettings& s = job.settings;
   s.background = BackgroundColour();
@@ -461,7 +461,7 @@ TForm1::JobSettings TForm1::TakeJobSettings() const {
   return job;
 }
 
-void TForm1::PostJob(std::function<void()> job, std::function<void()> after) {
+void ViewerWindow::PostJob(std::function<void()> job, std::function<void()> after) {
   // The picture drawn here is read while the context is still this thread's.
   if (shownStale_) RefreshShownImage();
   viewer_->DetachFromThread();
@@ -485,7 +485,7 @@ void TForm1::PostJob(std::function<void()> job, std::function<void()> after) {
   });
 }
 
-void TForm1::BringToFront() {
+void ViewerWindow::BringToFront() {
   // Showing again redraws nothing: the picture kept is shown (a drawing
   // would step the random state of the run to come).
   bringing_ = true;
@@ -496,13 +496,13 @@ void TForm1::BringToFront() {
   activateWindow();
 }
 
-void TForm1::SetDisplayLimit(const QSize& limit) {
+void ViewerWindow::SetDisplayLimit(const QSize& limit) {
   displayLimit_ = limit;
   setFixedSize(tovimar::FitInside(renderSize_, displayLimit_));
   update();
 }
 
-void TForm1::Button11Click(QObject*) {
+void ViewerWindow::Button11Click(QObject*) {
   desktop_.ShowSceneEditor();
   BringToFront();
   // A preparation must never overlap a frame: frames drawn from a half-parsed
@@ -514,7 +514,7 @@ void TForm1::Button11Click(QObject*) {
   Preparing([this] { viewer_->PrepareScene(); });
 }
 
-void TForm1::Timer1Timer(QObject*) {
+void ViewerWindow::Timer1Timer(QObject*) {
   if (WorkerBusy()) return;  // a step never overlaps another
   const int32_t frame = viewer_->Rig().FrameCounter;
   const std::size_t written = session_->FramesWritten();
@@ -544,7 +544,7 @@ void TForm1::Timer1Timer(QObject*) {
       });
 }
 
-void TForm1::Button10Click(QObject*) {
+void ViewerWindow::Button10Click(QObject*) {
   const bool right = CheckBox1->isChecked();
   const std::string directory = tovimar::OutputDirectory(OutputFolder(), SequenceNumber());
   // The frames the folder's manifest lists for the camera's last run; an
@@ -563,7 +563,7 @@ void TForm1::Button10Click(QObject*) {
   std::sort(LastAviLeftOut.begin(), LastAviLeftOut.end());
 }
 
-void TForm1::Button13Click(QObject*) {
+void ViewerWindow::Button13Click(QObject*) {
   QString name = SavePictureDialog1 ? SavePictureDialog1() : QString();
   if (name.isEmpty()) return;
   // The picture is a BMP: a name without an extension gets ".bmp".
@@ -574,7 +574,7 @@ void TForm1::Button13Click(QObject*) {
   Timer2->start();
 }
 
-void TForm1::Timer2Timer(QObject*) {
+void ViewerWindow::Timer2Timer(QObject*) {
   // Disabled first: a picture that cannot be written is reported once.
   Timer2->stop();
   // The picture at the rendered size, whatever size the window shows it at.
@@ -596,7 +596,7 @@ void TForm1::Timer2Timer(QObject*) {
   tovimar::WriteBmp24(tovimar::ToStd(pictureFileName_), bgr.data(), w, h);
 }
 
-void TForm1::HideDeveloperControls() {
+void ViewerWindow::HideDeveloperControls() {
   for (QWidget* control : std::initializer_list<QWidget*>{Button1, Button2, Button3, Button4, Button5, Button6,
                                                            Button9, TrackBar1, CheckBox1, Button10, Button11,
                                                            Button13}) {
@@ -604,32 +604,32 @@ void TForm1::HideDeveloperControls() {
   }
 }
 
-std::array<int, 3> TForm1::BackgroundColour() const {
+std::array<int, 3> ViewerWindow::BackgroundColour() const {
   if (desktop_.Panel() == nullptr) return tovimar::kDefaultBackground;
   return desktop_.Panel()->BackgroundChosen();
 }
 
-bool TForm1::AntiAlias() const { return desktop_.Panel() != nullptr && desktop_.Panel()->AntiAliasChosen(); }
-bool TForm1::RightCamera() const { return CheckBox1->isChecked(); }
+bool ViewerWindow::AntiAlias() const { return desktop_.Panel() != nullptr && desktop_.Panel()->AntiAliasChosen(); }
+bool ViewerWindow::RightCamera() const { return CheckBox1->isChecked(); }
 
-std::string TForm1::OutputFolder() const {
+std::string ViewerWindow::OutputFolder() const {
   const QString folder = desktop_.Panel() != nullptr ? desktop_.Panel()->OutputFolderText() : tovimar::DefaultOutputFolder();
   return tovimar::ToStd(folder);
 }
 
-int TForm1::SequenceNumber() const { return desktop_.Panel() != nullptr ? desktop_.Panel()->SequenceNumberChosen() : 0; }
-bool TForm1::PreviewOnly() const { return desktop_.Panel() != nullptr && desktop_.Panel()->PreviewChosen(); }
-bool TForm1::Palette() const { return desktop_.Panel() != nullptr && desktop_.Panel()->PaletteChosen(); }
+int ViewerWindow::SequenceNumber() const { return desktop_.Panel() != nullptr ? desktop_.Panel()->SequenceNumberChosen() : 0; }
+bool ViewerWindow::PreviewOnly() const { return desktop_.Panel() != nullptr && desktop_.Panel()->PreviewChosen(); }
+bool ViewerWindow::Palette() const { return desktop_.Panel() != nullptr && desktop_.Panel()->PaletteChosen(); }
 
-tovimar::OutputChoice TForm1::Outputs() const {
+tovimar::OutputChoice ViewerWindow::Outputs() const {
   return desktop_.Panel() != nullptr ? desktop_.Panel()->DatasetOutputs() : tovimar::OutputChoice{};
 }
 
-std::string TForm1::PlannedCameras() const {
+std::string ViewerWindow::PlannedCameras() const {
   return desktop_.Panel() != nullptr && desktop_.Panel()->BothCamerasChosen() ? "both" : "";
 }
 
-std::vector<std::pair<std::string, std::string>> TForm1::Invocation() const {
+std::vector<std::pair<std::string, std::string>> ViewerWindow::Invocation() const {
   const std::array<int, 3> bg = BackgroundColour();
   const tovimar::OutputChoice outputs = Outputs();
   return {{"program", "tovimar (desktop)"},
@@ -644,7 +644,7 @@ std::vector<std::pair<std::string, std::string>> TForm1::Invocation() const {
           {"layout", tovimar::LayoutName(outputs.layout)}};
 }
 
-void TForm1::Presented() {
+void ViewerWindow::Presented() {
   if (OnWorkerThread()) {
     presentedInJob_ = true;  // read when the job is done
     return;
@@ -653,7 +653,7 @@ void TForm1::Presented() {
   update();
 }
 
-QImage TForm1::ReadPresented() {
+QImage ViewerWindow::ReadPresented() {
   if (!viewer_ || !viewer_->HasContext()) return {};
   const int w = viewer_->ClientWidth();
   const int h = viewer_->ClientHeight();
@@ -668,13 +668,13 @@ QImage TForm1::ReadPresented() {
   return picture;
 }
 
-void TForm1::RefreshShownImage() {
+void ViewerWindow::RefreshShownImage() {
   shownStale_ = false;
   QImage picture = ReadPresented();
   if (!picture.isNull()) shown_ = std::move(picture);
 }
 
-void TForm1::paintEvent(QPaintEvent*) {
+void ViewerWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (shownStale_) RefreshShownImage();
   if (viewMode_ == tovimar::ViewMode::Camera && shown_.isNull()) {
@@ -707,13 +707,13 @@ void TForm1::paintEvent(QPaintEvent*) {
   }
 }
 
-void TForm1::showEvent(QShowEvent* event) {
+void ViewerWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (event->spontaneous() || bringing_ || Running()) return;
   tovimar::Guarded([&] { FormPaint(); });
 }
 
-void TForm1::closeEvent(QCloseEvent* event) {
+void ViewerWindow::closeEvent(QCloseEvent* event) {
   // Only the end of the program closes the viewer.
   if (closeAllowed_) {
     event->accept();
@@ -722,7 +722,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   }
 }
 
-QImage TForm1::ShownImage() {
+QImage ViewerWindow::ShownImage() {
   if (viewMode_ != tovimar::ViewMode::Camera) return truthImage_;
   if (shownStale_) RefreshShownImage();
   return shown_;
@@ -745,7 +745,7 @@ void Status(const ViewerHost& desktop, const QString& text) {
 
 }  // namespace
 
-void TForm1::RunProgress(int position) {
+void ViewerWindow::RunProgress(int position) {
   if (position <= 0) {
     Status(desktop_, QStringLiteral("Frame 0 of %1").arg(runFrames_));
     return;
@@ -759,11 +759,11 @@ void TForm1::RunProgress(int position) {
              .arg(Duration((runFrames_ - position) / fps)));
 }
 
-void TForm1::ResetProgress() {
+void ViewerWindow::ResetProgress() {
   if (desktop_.Panel() != nullptr) desktop_.Panel()->SetProgress(0);
 }
 
-void TForm1::RunEnded() {
+void ViewerWindow::RunEnded() {
   const tovimar::CameraRun run = session_->Finish();
   const std::size_t made = run.framesMade;
   const QString count = QStringLiteral("%1 of %2 frames").arg(made).arg(runFrames_);
@@ -791,14 +791,14 @@ void TForm1::RunEnded() {
   }
 }
 
-void TForm1::RunFailed(const std::string& message) {
+void ViewerWindow::RunFailed(const std::string& message) {
   ResetProgress();
   Status(desktop_, QStringLiteral("Error: ") + tovimar::FromStd(message));
 }
 
 // --- ground-truth views ---
 
-void TForm1::SetViewMode(tovimar::ViewMode mode) {
+void ViewerWindow::SetViewMode(tovimar::ViewMode mode) {
   viewMode_ = mode;
   if (QAction* a = ViewMenu->findChild<QAction*>(QStringLiteral("view_%1").arg(static_cast<int>(mode) + 1)))
     a->setChecked(true);
@@ -807,7 +807,7 @@ void TForm1::SetViewMode(tovimar::ViewMode mode) {
   update();
 }
 
-void TForm1::RefreshTruth() {
+void ViewerWindow::RefreshTruth() {
   truth_ = tovimar::ReadWrittenFrame(truthFrame_);
   switch (viewMode_) {
     case tovimar::ViewMode::Disparity: truthImage_ = tovimar::DisparityPicture(truth_); break;
@@ -819,7 +819,7 @@ void TForm1::RefreshTruth() {
   update();
 }
 
-QString TForm1::ViewDescription() const {
+QString ViewerWindow::ViewDescription() const {
   const QString camera = RightCamera() ? QStringLiteral("right camera") : QStringLiteral("left camera");
   if (viewMode_ == tovimar::ViewMode::Camera) return QStringLiteral("Camera image, ") + camera;
   const char* const names[] = {"", "Disparity", "Segmentation", "Occlusion mask"};
@@ -831,11 +831,11 @@ QString TForm1::ViewDescription() const {
       .arg(truthFrame_.frame);
 }
 
-bool TForm1::ViewMoved() const {
+bool ViewerWindow::ViewMoved() const {
   return viewer_->viewAzimuth != 0.0f || viewer_->viewElevation != 90.0f || viewer_->viewDistance != 3.0;
 }
 
-void TForm1::ShowViewLabel(const QString& probe) {
+void ViewerWindow::ShowViewLabel(const QString& probe) {
   // The ground-truth views always say what they show; the camera image only
   // while the pointer is over it. Top left, clear of the colour bar below.
   if (viewMode_ == tovimar::ViewMode::Camera && probe.isEmpty()) {
@@ -848,7 +848,7 @@ void TForm1::ShowViewLabel(const QString& probe) {
   ProbeLabel->show();
 }
 
-void TForm1::StepTruthFrame(int step) {
+void ViewerWindow::StepTruthFrame(int step) {
   if (!truthFrame_.valid || viewMode_ == tovimar::ViewMode::Camera) return;
   // The frames the folder's manifest lists for the camera's last run.
   const int32_t listed = tovimar::SequenceManifest(truthFrame_.directory).ListedFrameCount(truthFrame_.rightCamera);
@@ -859,7 +859,7 @@ void TForm1::StepTruthFrame(int step) {
   RefreshTruth();
 }
 
-QString TForm1::ProbeText(int x, int y) const {
+QString ViewerWindow::ProbeText(int x, int y) const {
   if (x < 0 || y < 0 || x >= truth_.width || y >= truth_.height) return {};
   QStringList parts;
   parts << QStringLiteral("x %1, y %2").arg(x).arg(y);
@@ -881,14 +881,14 @@ QString TForm1::ProbeText(int x, int y) const {
   return parts.join(QStringLiteral(", "));
 }
 
-void TForm1::changeEvent(QEvent* event) {
+void ViewerWindow::changeEvent(QEvent* event) {
   // The keys go to the viewer whenever its window is active, whatever had
   // the focus in it before.
   if (event->type() == QEvent::ActivationChange && isActiveWindow()) setFocus(Qt::ActiveWindowFocusReason);
   QWidget::changeEvent(event);
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
   if (watched == HelpWindow && event->type() == QEvent::KeyPress &&
       static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
     HelpWindow->hide();
@@ -897,24 +897,24 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void TForm1::ShowHelp() {
+void ViewerWindow::ShowHelp() {
   HelpWindow->show();
   HelpWindow->raise();
 }
 
 // --- keys and mouse ---
 
-bool TForm1::ViewControlsFree() const {
+bool ViewerWindow::ViewControlsFree() const {
   // A drawing during a run would change the frames: the view stays put.
   return !Running() && viewMode_ == tovimar::ViewMode::Camera;
 }
 
-QPoint TForm1::FramePoint(const QPoint& p) const {
+QPoint ViewerWindow::FramePoint(const QPoint& p) const {
   if (width() <= 0 || height() <= 0) return p;
   return {p.x() * renderSize_.width() / width(), p.y() * renderSize_.height() / height()};
 }
 
-void TForm1::keyPressEvent(QKeyEvent* event) {
+void ViewerWindow::keyPressEvent(QKeyEvent* event) {
   const int key = event->key();
   if (key == Qt::Key_S && event->modifiers().testFlag(Qt::ControlModifier)) {
     tovimar::Guarded([&] { Button13Click(Button13); });
@@ -933,15 +933,15 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
     tovimar::Guarded([&] { SetViewMode(static_cast<tovimar::ViewMode>(key - Qt::Key_1)); });
     return;
   }
-  void (TForm1::*handler)(QObject*) = nullptr;
+  void (ViewerWindow::*handler)(QObject*) = nullptr;
   switch (key) {
-    case Qt::Key_Up: handler = &TForm1::Button1Click; break;
-    case Qt::Key_Down: handler = &TForm1::Button4Click; break;
-    case Qt::Key_Left: handler = &TForm1::Button2Click; break;
-    case Qt::Key_Right: handler = &TForm1::Button3Click; break;
+    case Qt::Key_Up: handler = &ViewerWindow::Button1Click; break;
+    case Qt::Key_Down: handler = &ViewerWindow::Button4Click; break;
+    case Qt::Key_Left: handler = &ViewerWindow::Button2Click; break;
+    case Qt::Key_Right: handler = &ViewerWindow::Button3Click; break;
     case Qt::Key_Plus:
-    case Qt::Key_Equal: handler = &TForm1::Button6Click; break;
-    case Qt::Key_Minus: handler = &TForm1::Button5Click; break;
+    case Qt::Key_Equal: handler = &ViewerWindow::Button6Click; break;
+    case Qt::Key_Minus: handler = &ViewerWindow::Button5Click; break;
     case Qt::Key_Home:
     case Qt::Key_R:
       if (ViewControlsFree()) tovimar::Guarded([&] { FormPaint(); });
@@ -951,7 +951,7 @@ void TForm1::keyPressEvent(QKeyEvent* event) {
   if (ViewControlsFree()) tovimar::Guarded([&] { (this->*handler)(nullptr); });
 }
 
-void TForm1::mousePressEvent(QMouseEvent* event) {
+void ViewerWindow::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) {
     dragging_ = true;
     dragFrom_ = event->position().toPoint();
@@ -959,7 +959,7 @@ void TForm1::mousePressEvent(QMouseEvent* event) {
   QWidget::mousePressEvent(event);
 }
 
-void TForm1::mouseMoveEvent(QMouseEvent* event) {
+void ViewerWindow::mouseMoveEvent(QMouseEvent* event) {
   const QPoint at = event->position().toPoint();
   if (dragging_ && event->buttons().testFlag(Qt::LeftButton)) {
     // Two degrees for every 4 pixels of drag, as the buttons step.
@@ -980,12 +980,12 @@ void TForm1::mouseMoveEvent(QMouseEvent* event) {
   QWidget::mouseMoveEvent(event);
 }
 
-void TForm1::mouseReleaseEvent(QMouseEvent* event) {
+void ViewerWindow::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton) dragging_ = false;
   QWidget::mouseReleaseEvent(event);
 }
 
-void TForm1::wheelEvent(QWheelEvent* event) {
+void ViewerWindow::wheelEvent(QWheelEvent* event) {
   const int steps = event->angleDelta().y() / 120;
   if (steps != 0 && ViewControlsFree()) {
     tovimar::Guarded([&] { viewer_->ChangeView(0.0f, 0.0f, -0.2 * steps); });
@@ -993,9 +993,9 @@ void TForm1::wheelEvent(QWheelEvent* event) {
   event->accept();
 }
 
-void TForm1::leaveEvent(QEvent* event) {
+void ViewerWindow::leaveEvent(QEvent* event) {
   ShowViewLabel(QString());
   QWidget::leaveEvent(event);
 }
 
-void TForm1::contextMenuEvent(QContextMenuEvent* event) { ViewMenu->popup(event->globalPos()); }
+void ViewerWindow::contextMenuEvent(QContextMenuEvent* event) { ViewMenu->popup(event->globalPos()); }

@@ -38,7 +38,7 @@ class RunWorker;
 class QString;
 
 // The scene editor as the viewer uses it: the core's editor link, and the
-// list of scene problems a preparation fills (implemented by TForm2).
+// list of scene problems a preparation fills (implemented by SceneEditor).
 class ViewerEditor : public tovimar::EditorLink {
  public:
   virtual void BeginSceneReports() = 0;
@@ -49,7 +49,7 @@ class ViewerEditor : public tovimar::EditorLink {
 
 // The control panel as the viewer and the editor use it: the run's settings
 // as it shows them, and where a run's progress and status go (implemented by
-// TForm3).
+// ControlPanel).
 class ViewerPanel {
  public:
   virtual ~ViewerPanel() = default;
@@ -79,11 +79,11 @@ class ViewerHost {
   virtual void ShowSceneEditor() = 0;
 };
 
-class TForm1 : public QWidget, public tovimar::RenderSettings, public tovimar::OutputSettings {
+class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovimar::OutputSettings {
   Q_OBJECT
  public:
-  explicit TForm1(ViewerHost& host, QWidget* parent = nullptr);
-  ~TForm1() override;  // FormDestroy
+  explicit ViewerWindow(ViewerHost& host, QWidget* parent = nullptr);
+  ~ViewerWindow() override;  // FormDestroy
 
   tovimar::Renderer& GetViewer() { return *viewer_; }
   tovimar::RunSession& Session() { return *session_; }

@@ -49,9 +49,9 @@ inline Desktop& TestDesktop() {
   return *desktop;
 }
 // Its windows, null when not started.
-inline TForm1* Form1() { return TestDesktop().Form1(); }
-inline TForm2* Form2() { return TestDesktop().Form2(); }
-inline TForm3* Form3() { return TestDesktop().Form3(); }
+inline ViewerWindow* Viewer() { return TestDesktop().Viewer(); }
+inline SceneEditor* SceneEditorWindow() { return TestDesktop().SceneEditorWindow(); }
+inline ControlPanel* ControlPanelWindow() { return TestDesktop().ControlPanelWindow(); }
 
 // The windows as the program starts them, with the given decimal separator.
 // Load's question about unsaved text is answered "Discard" and noted among
@@ -61,8 +61,8 @@ inline void StartWindows(CollectingNotifier& notifier, char separator) {
   SetUpApplication();
   tovimar::SetAppNotifier(&notifier);
   tovimar::SetAppDecimalSeparator(separator);
-  TestDesktop().CreateForms();
-  Form2()->AskReplaceUnsaved = [&notifier] {
+  TestDesktop().CreateWindows();
+  SceneEditorWindow()->AskReplaceUnsaved = [&notifier] {
     notifier.Notify("", "<asked before replacing unsaved text>");
     return QMessageBox::Discard;
   };
@@ -70,7 +70,7 @@ inline void StartWindows(CollectingNotifier& notifier, char separator) {
 }
 
 inline void StopWindows() {
-  TestDesktop().DestroyForms();
+  TestDesktop().DestroyWindows();
   tovimar::SetAppNotifier(nullptr);
 }
 

@@ -14,7 +14,7 @@
 
 namespace {
 
-QStringList Lines(const QPlainTextEdit* memo) { return TForm2::MemoLines(memo); }
+QStringList Lines(const QPlainTextEdit* memo) { return SceneEditor::MemoLines(memo); }
 
 }  // namespace
 
@@ -31,10 +31,10 @@ class AppEditorTest : public QObject {
     const QString in = Path("in.txt");
     const QString out = Path("out.txt");
     if (!WriteAll(in, bytes)) return "<cannot write>";
-    Form2()->Edit1->setText(in);
-    Form2()->Button2Click(Form2()->Button2);
-    Form2()->Edit1->setText(out);
-    Form2()->Button3Click(Form2()->Button3);
+    SceneEditorWindow()->Edit1->setText(in);
+    SceneEditorWindow()->Button2Click(SceneEditorWindow()->Button2);
+    SceneEditorWindow()->Edit1->setText(out);
+    SceneEditorWindow()->Button3Click(SceneEditorWindow()->Button3);
     return ReadAll(out);
   }
 
@@ -42,47 +42,47 @@ class AppEditorTest : public QObject {
   void initTestCase() {
     QVERIFY(dir_.isValid());
     StartWindows(notifier_, ',');
-    defaultScene_ = Lines(Form2()->Memo1);
+    defaultScene_ = Lines(SceneEditorWindow()->Memo1);
   }
   void cleanupTestCase() { StopWindows(); }
   void init() {
     notifier_.TakeMessages();
-    Form2()->Memo1->setPlainText(defaultScene_.join(QLatin1Char('\n')));
+    SceneEditorWindow()->Memo1->setPlainText(defaultScene_.join(QLatin1Char('\n')));
   }
 
   void loadOfMissingFileChangesNothing() {
-    Form2()->Button5Click(Form2()->Button5);
-    QCOMPARE(Form2()->Label8->text(), QStringLiteral("9"));
-    QCOMPARE(Form2()->Label5->text(), QStringLiteral("5"));
-    Form2()->Memo1->setPlainText(QStringLiteral("SPHERE; id 1; texture: -1; colour: 1; 1; 1; position: 0; 1; 0; "
+    SceneEditorWindow()->Button5Click(SceneEditorWindow()->Button5);
+    QCOMPARE(SceneEditorWindow()->Label8->text(), QStringLiteral("9"));
+    QCOMPARE(SceneEditorWindow()->Label5->text(), QStringLiteral("5"));
+    SceneEditorWindow()->Memo1->setPlainText(QStringLiteral("SPHERE; id 1; texture: -1; colour: 1; 1; 1; position: 0; 1; 0; "
                                               "0; 0; 0; dim: 0.5"));
     for (const QString& path : {Path("no-such-file.txt"), dir_.path(), QString()}) {
-      Form2()->Edit1->setText(path);
-      Form2()->Button2Click(Form2()->Button2);
+      SceneEditorWindow()->Edit1->setText(path);
+      SceneEditorWindow()->Button2Click(SceneEditorWindow()->Button2);
       QCOMPARE(notifier_.TakeMessages(), QStringList{"File does not exist"});
-      QCOMPARE(Lines(Form2()->Memo1).size(), 1);
+      QCOMPARE(Lines(SceneEditorWindow()->Memo1).size(), 1);
     }
     // The prepared scene is the one from before.
-    QCOMPARE(Form1()->GetViewer().Scene().solidObjects.size(), std::size_t{9});
-    QCOMPARE(Form2()->Label8->text(), QStringLiteral("9"));
+    QCOMPARE(Viewer()->GetViewer().Scene().solidObjects.size(), std::size_t{9});
+    QCOMPARE(SceneEditorWindow()->Label8->text(), QStringLiteral("9"));
   }
 
   void saveIntoMissingFolderWritesNothing() {
     const QString missing = Path("missing/scene.txt");
-    Form2()->Edit1->setText(missing);
-    Form2()->Button3Click(Form2()->Button3);
+    SceneEditorWindow()->Edit1->setText(missing);
+    SceneEditorWindow()->Button3Click(SceneEditorWindow()->Button3);
     QCOMPARE(notifier_.TakeMessages(), QStringList{"Cannot save file!"});
     QVERIFY(!QFileInfo::exists(Path("missing")));
     // A path naming a folder fails when written.
-    Form2()->Edit1->setText(dir_.path());
-    Form2()->Button3Click(Form2()->Button3);
+    SceneEditorWindow()->Edit1->setText(dir_.path());
+    SceneEditorWindow()->Button3Click(SceneEditorWindow()->Button3);
     QCOMPARE(notifier_.TakeMessages(), QStringList{"Cannot save file!"});
-    QCOMPARE(Lines(Form2()->Memo1), defaultScene_);
+    QCOMPARE(Lines(SceneEditorWindow()->Memo1), defaultScene_);
   }
 
   void defaultSceneSavesAsTheBundledFile() {
-    Form2()->Edit1->setText(Path("saved.txt"));
-    Form2()->Button3Click(Form2()->Button3);
+    SceneEditorWindow()->Edit1->setText(Path("saved.txt"));
+    SceneEditorWindow()->Button3Click(SceneEditorWindow()->Button3);
     QVERIFY(notifier_.messages.isEmpty());
     QCOMPARE(ReadAll(Path("saved.txt")), ReadAll(QStringLiteral(TOVIMAR_SOURCE_DIR "/examples/sceneexample.txt")));
   }
@@ -90,32 +90,32 @@ class AppEditorTest : public QObject {
   void saveOfTheBundledExampleAsksForAPath() {
     const QString example = tovimar::ExampleScenePath();
     const QByteArray shipped = ReadAll(example);
-    QVERIFY(TForm2::IsBundledExample(example));
-    Form2()->Edit1->setText(example);
-    Form2()->Memo1->appendPlainText(QStringLiteral("// changed"));
+    QVERIFY(SceneEditor::IsBundledExample(example));
+    SceneEditorWindow()->Edit1->setText(example);
+    SceneEditorWindow()->Memo1->appendPlainText(QStringLiteral("// changed"));
     int asked = 0;
-    Form2()->SaveDialog1 = [&asked] {
+    SceneEditorWindow()->SaveDialog1 = [&asked] {
       ++asked;
       return QString();  // cancelled
     };
-    Form2()->Button3Click(Form2()->Button3);
+    SceneEditorWindow()->Button3Click(SceneEditorWindow()->Button3);
     QCOMPARE(asked, 1);
     QCOMPARE(ReadAll(example), shipped);
-    QCOMPARE(Form2()->Edit1->text(), example);
-    Form2()->SaveDialog1 = [&asked, this] {
+    QCOMPARE(SceneEditorWindow()->Edit1->text(), example);
+    SceneEditorWindow()->SaveDialog1 = [&asked, this] {
       ++asked;
       return Path("copy.txt");
     };
-    Form2()->Button3Click(Form2()->Button3);
+    SceneEditorWindow()->Button3Click(SceneEditorWindow()->Button3);
     QCOMPARE(asked, 2);
     QCOMPARE(ReadAll(example), shipped);
-    QCOMPARE(Form2()->Edit1->text(), Path("copy.txt"));
+    QCOMPARE(SceneEditorWindow()->Edit1->text(), Path("copy.txt"));
     QVERIFY(ReadAll(Path("copy.txt")).endsWith("// changed"));
     // Any other file is saved in place without a question.
-    Form2()->Button3Click(Form2()->Button3);
+    SceneEditorWindow()->Button3Click(SceneEditorWindow()->Button3);
     QCOMPARE(asked, 2);
     QVERIFY(notifier_.messages.isEmpty());
-    Form2()->SaveDialog1 = nullptr;
+    SceneEditorWindow()->SaveDialog1 = nullptr;
   }
 
   void loadAndSaveLineEnds() {
@@ -123,8 +123,8 @@ class AppEditorTest : public QObject {
     QCOMPARE(LoadAndSave("a\rb\nc\r\n\r\nd\n"), QByteArray("a\r\nb\r\nc\r\n\r\nd\r\n"));
     QCOMPARE(LoadAndSave("x\r\ny\r\n"), QByteArray("x\r\ny\r\n"));
     QCOMPARE(LoadAndSave(""), QByteArray(""));
-    QCOMPARE(Form2()->Label8->text(), QStringLiteral("0"));  // Load prepared the empty scene
-    QCOMPARE(Form2()->Label5->text(), QStringLiteral("0"));
+    QCOMPARE(SceneEditorWindow()->Label8->text(), QStringLiteral("0"));  // Load prepared the empty scene
+    QCOMPARE(SceneEditorWindow()->Label5->text(), QStringLiteral("0"));
     QVERIFY(notifier_.messages.isEmpty());
   }
 
@@ -145,11 +145,11 @@ class AppEditorTest : public QObject {
   void loadPreparesTheScene() {
     WriteAll(Path("two.txt"), "SPHERE; id 7; texture: -1; colour: 1; 1; 1; position: 0; 1; 0; 0; 0; 0; dim: 0.5\n"
                               "EGO; 0; 0; 0.1; 0; 0; 0\nEGO; 0; 0; 0.1; 0; 0; 0\n");
-    Form2()->Edit1->setText(Path("two.txt"));
-    Form2()->Button2Click(Form2()->Button2);
-    QCOMPARE(Form2()->Label8->text(), QStringLiteral("1"));
-    QCOMPARE(Form2()->Label5->text(), QStringLiteral("2"));
-    QVERIFY(Form1()->GetViewer().SceneReady());
+    SceneEditorWindow()->Edit1->setText(Path("two.txt"));
+    SceneEditorWindow()->Button2Click(SceneEditorWindow()->Button2);
+    QCOMPARE(SceneEditorWindow()->Label8->text(), QStringLiteral("1"));
+    QCOMPARE(SceneEditorWindow()->Label5->text(), QStringLiteral("2"));
+    QVERIFY(Viewer()->GetViewer().SceneReady());
   }
 
   // A scene with a texture set of its own beside it is drawn with it.
@@ -164,10 +164,10 @@ class AppEditorTest : public QObject {
     WriteAll(Path("own.txt"), text);
     WriteAll(Path("plain.txt"), text);
     for (const char* scene : {"own.txt", "plain.txt"}) {
-      Form2()->Edit1->setText(Path(scene));
-      Form2()->Button2Click(Form2()->Button2);
-      QVERIFY(Form1()->GetViewer().SceneReady());
-      QCOMPARE(QString::fromStdString(Form1()->GetViewer().TextureDirectory()).startsWith(own),
+      SceneEditorWindow()->Edit1->setText(Path(scene));
+      SceneEditorWindow()->Button2Click(SceneEditorWindow()->Button2);
+      QVERIFY(Viewer()->GetViewer().SceneReady());
+      QCOMPARE(QString::fromStdString(Viewer()->GetViewer().TextureDirectory()).startsWith(own),
                scene == std::string("own.txt"));
     }
   }
@@ -176,58 +176,58 @@ class AppEditorTest : public QObject {
   // editor shows whether the text is saved.
   void loadAsksBeforeReplacingUnsavedText() {
     WriteAll(Path("other.txt"), "SPHERE; id 9; texture: -1; colour: 1; 1; 1; position: 0; 1; 0; 0; 0; 0; dim: 0.5\n");
-    Form2()->Edit1->setText(Path("other.txt"));
-    Form2()->Button2Click(Form2()->Button2);  // a text nobody changed is replaced without a question
+    SceneEditorWindow()->Edit1->setText(Path("other.txt"));
+    SceneEditorWindow()->Button2Click(SceneEditorWindow()->Button2);  // a text nobody changed is replaced without a question
     QVERIFY(notifier_.messages.isEmpty());
-    QVERIFY(!Form2()->TextModified());
-    QVERIFY(Form2()->ModifiedLabel->text().isEmpty());
+    QVERIFY(!SceneEditorWindow()->TextModified());
+    QVERIFY(SceneEditorWindow()->ModifiedLabel->text().isEmpty());
 
-    QTest::keyClicks(Form2()->Memo1, "// mine");
-    QVERIFY(Form2()->TextModified());
-    QVERIFY(Form2()->ModifiedLabel->text().contains(QStringLiteral("Modified")));
-    const QString edited = Form2()->Memo1->toPlainText();
+    QTest::keyClicks(SceneEditorWindow()->Memo1, "// mine");
+    QVERIFY(SceneEditorWindow()->TextModified());
+    QVERIFY(SceneEditorWindow()->ModifiedLabel->text().contains(QStringLiteral("Modified")));
+    const QString edited = SceneEditorWindow()->Memo1->toPlainText();
     int asked = 0;
     QMessageBox::StandardButton answer = QMessageBox::Cancel;
-    const auto noting = Form2()->AskReplaceUnsaved;
-    Form2()->AskReplaceUnsaved = [&] {
+    const auto noting = SceneEditorWindow()->AskReplaceUnsaved;
+    SceneEditorWindow()->AskReplaceUnsaved = [&] {
       ++asked;
       return answer;
     };
-    Form2()->Button2Click(Form2()->Button2);
+    SceneEditorWindow()->Button2Click(SceneEditorWindow()->Button2);
     QCOMPARE(asked, 1);
-    QCOMPARE(Form2()->Memo1->toPlainText(), edited);  // cancelled: the text stays
-    QVERIFY(Form2()->TextModified());
+    QCOMPARE(SceneEditorWindow()->Memo1->toPlainText(), edited);  // cancelled: the text stays
+    QVERIFY(SceneEditorWindow()->TextModified());
     answer = QMessageBox::Discard;
-    Form2()->Button2Click(Form2()->Button2);
+    SceneEditorWindow()->Button2Click(SceneEditorWindow()->Button2);
     QCOMPARE(asked, 2);
-    QCOMPARE(Lines(Form2()->Memo1).first(), QStringLiteral("SPHERE; id 9; texture: -1; colour: 1; 1; 1; position: "
+    QCOMPARE(Lines(SceneEditorWindow()->Memo1).first(), QStringLiteral("SPHERE; id 9; texture: -1; colour: 1; 1; 1; position: "
                                                          "0; 1; 0; 0; 0; 0; dim: 0.5"));
-    QVERIFY(!Form2()->TextModified());
-    QVERIFY(Form2()->ModifiedLabel->text().isEmpty());
+    QVERIFY(!SceneEditorWindow()->TextModified());
+    QVERIFY(SceneEditorWindow()->ModifiedLabel->text().isEmpty());
     // Save marks the text saved; Generate changes it.
-    Form2()->Button4Click(Form2()->Button4);
-    QVERIFY(Form2()->TextModified());
-    Form2()->Edit1->setText(Path("generated.txt"));
-    Form2()->Button3Click(Form2()->Button3);
-    QVERIFY(!Form2()->TextModified());
-    Form2()->Button2Click(Form2()->Button2);
+    SceneEditorWindow()->Button4Click(SceneEditorWindow()->Button4);
+    QVERIFY(SceneEditorWindow()->TextModified());
+    SceneEditorWindow()->Edit1->setText(Path("generated.txt"));
+    SceneEditorWindow()->Button3Click(SceneEditorWindow()->Button3);
+    QVERIFY(!SceneEditorWindow()->TextModified());
+    SceneEditorWindow()->Button2Click(SceneEditorWindow()->Button2);
     QCOMPARE(asked, 2);
     QVERIFY(notifier_.messages.isEmpty());
-    Form2()->AskReplaceUnsaved = noting;
+    SceneEditorWindow()->AskReplaceUnsaved = noting;
   }
 
   // A preparation's problems in one list, without message boxes; a click
   // selects the field (or the line) in the text.
   void sceneProblemsInOneList() {
-    Form2()->Memo1->setPlainText(QStringLiteral("//Background\n"
+    SceneEditorWindow()->Memo1->setPlainText(QStringLiteral("//Background\n"
                                               "SPHERE; id 1x2; texture: -1; colour: 1; 1; 1; dim: 0.5\n"
                                               "SPHRE; id 2\n"
                                               "\n"
                                               "CUBOID; id 3; texture: 99"));
-    Form2()->Button5Click(Form2()->Button5);
+    SceneEditorWindow()->Button5Click(SceneEditorWindow()->Button5);
     QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
-    QCOMPARE(Form2()->Label8->text(), QStringLiteral("2"));  // prepared all the same
-    QTreeWidget* list = Form2()->SceneErrors;
+    QCOMPARE(SceneEditorWindow()->Label8->text(), QStringLiteral("2"));  // prepared all the same
+    QTreeWidget* list = SceneEditorWindow()->SceneErrors;
     QCOMPARE(list->topLevelItemCount(), 3);
     QStringList rows;
     for (int i = 0; i < 3; ++i) {
@@ -240,37 +240,37 @@ class AppEditorTest : public QObject {
     QVERIFY(list->topLevelItem(2)->text(3).startsWith(QStringLiteral("Texture 99 is not loaded")));
 
     emit list->itemClicked(list->topLevelItem(0), 0);
-    QCOMPARE(Form2()->Memo1->textCursor().selectedText(), QStringLiteral(" id 1x2"));
-    QCOMPARE(Form2()->Memo1->textCursor().blockNumber(), 1);
+    QCOMPARE(SceneEditorWindow()->Memo1->textCursor().selectedText(), QStringLiteral(" id 1x2"));
+    QCOMPARE(SceneEditorWindow()->Memo1->textCursor().blockNumber(), 1);
     emit list->itemClicked(list->topLevelItem(1), 3);
-    QCOMPARE(Form2()->Memo1->textCursor().selectedText(), QStringLiteral("SPHRE"));
+    QCOMPARE(SceneEditorWindow()->Memo1->textCursor().selectedText(), QStringLiteral("SPHRE"));
     emit list->itemClicked(list->topLevelItem(2), 0);
-    QCOMPARE(Form2()->Memo1->textCursor().selectedText(), QStringLiteral("CUBOID; id 3; texture: 99"));
-    QVERIFY(Form2()->Memo1->hasFocus() || !Form2()->isActiveWindow());
+    QCOMPARE(SceneEditorWindow()->Memo1->textCursor().selectedText(), QStringLiteral("CUBOID; id 3; texture: 99"));
+    QVERIFY(SceneEditorWindow()->Memo1->hasFocus() || !SceneEditorWindow()->isActiveWindow());
 
     // The next preparation replaces the list; a clean scene leaves it empty.
-    Form2()->Memo1->setPlainText(defaultScene_.join(QLatin1Char('\n')));
-    Form2()->Button5Click(Form2()->Button5);
+    SceneEditorWindow()->Memo1->setPlainText(defaultScene_.join(QLatin1Char('\n')));
+    SceneEditorWindow()->Button5Click(SceneEditorWindow()->Button5);
     QCOMPARE(list->topLevelItemCount(), 0);
     QVERIFY(notifier_.messages.isEmpty());
   }
 
   void prepareNormalisesTheFieldsUnderACommaLocale() {
-    Form2()->Edit5->setText(QStringLiteral("0.12"));
-    Form2()->Button5Click(Form2()->Button5);
-    QCOMPARE(Form2()->Edit5->text(), QStringLiteral("0,12"));
-    QCOMPARE(Form2()->Edit6->text(), QStringLiteral("389,0"));
-    QCOMPARE(Form1()->GetViewer().Rig().RigBaseline, 0.12);
-    QCOMPARE(Form2()->Label8->text(), QStringLiteral("9"));
-    QCOMPARE(Form2()->Label5->text(), QStringLiteral("5"));
+    SceneEditorWindow()->Edit5->setText(QStringLiteral("0.12"));
+    SceneEditorWindow()->Button5Click(SceneEditorWindow()->Button5);
+    QCOMPARE(SceneEditorWindow()->Edit5->text(), QStringLiteral("0,12"));
+    QCOMPARE(SceneEditorWindow()->Edit6->text(), QStringLiteral("389,0"));
+    QCOMPARE(Viewer()->GetViewer().Rig().RigBaseline, 0.12);
+    QCOMPARE(SceneEditorWindow()->Label8->text(), QStringLiteral("9"));
+    QCOMPARE(SceneEditorWindow()->Label5->text(), QStringLiteral("5"));
   }
 
   void generatorWorkedExample() {
-    Form2()->CheckBox5->setChecked(true);  // only Z; defaults Start 0,25, Step 0,25, 20 frames, return frames
-    Form2()->Button4Click(Form2()->Button4);
-    Form2()->CheckBox5->setChecked(false);
+    SceneEditorWindow()->CheckBox5->setChecked(true);  // only Z; defaults Start 0,25, Step 0,25, 20 frames, return frames
+    SceneEditorWindow()->Button4Click(SceneEditorWindow()->Button4);
+    SceneEditorWindow()->CheckBox5->setChecked(false);
     QVERIFY(notifier_.messages.isEmpty());
-    const QStringList lines = Lines(Form2()->Memo1);
+    const QStringList lines = Lines(SceneEditorWindow()->Memo1);
     QCOMPARE(lines.size(), 22 + 20);
     QCOMPARE(lines.mid(0, 22), defaultScene_);
     QCOMPARE(lines.mid(22, 4), QStringList({"EGO; 0,000;0,000;0,250;0,000;0,000;0,000;",
@@ -279,50 +279,50 @@ class AppEditorTest : public QObject {
                                             "EGO; 0,000;0,000;-0,500;0,000;0,000;0,000;"}));
     QCOMPARE(lines.last(), QStringLiteral("EGO; 0,000;0,000;-2,500;0,000;0,000;0,000;"));
     // A second press appends another run; nothing is prepared by it.
-    Form2()->Button4Click(Form2()->Button4);
-    QCOMPARE(Lines(Form2()->Memo1).size(), 22 + 40);
-    Form2()->Button5Click(Form2()->Button5);
-    QCOMPARE(Form2()->Label5->text(), QStringLiteral("45"));
+    SceneEditorWindow()->Button4Click(SceneEditorWindow()->Button4);
+    QCOMPARE(Lines(SceneEditorWindow()->Memo1).size(), 22 + 40);
+    SceneEditorWindow()->Button5Click(SceneEditorWindow()->Button5);
+    QCOMPARE(SceneEditorWindow()->Label5->text(), QStringLiteral("45"));
   }
 
   void generatorAppendsIntoATrailingEmptyLine() {
-    Form2()->Memo1->setPlainText(QStringLiteral("a\n"));
-    Form2()->UpDown1->setValue(1);
-    Form2()->Button4Click(Form2()->Button4);
-    QCOMPARE(Lines(Form2()->Memo1), QStringList({"a", "EGO; 0,000;0,000;0,000;0,000;0,000;0,000;", ""}));
-    Form2()->UpDown1->setValue(20);
+    SceneEditorWindow()->Memo1->setPlainText(QStringLiteral("a\n"));
+    SceneEditorWindow()->UpDown1->setValue(1);
+    SceneEditorWindow()->Button4Click(SceneEditorWindow()->Button4);
+    QCOMPARE(Lines(SceneEditorWindow()->Memo1), QStringList({"a", "EGO; 0,000;0,000;0,000;0,000;0,000;0,000;", ""}));
+    SceneEditorWindow()->UpDown1->setValue(20);
   }
 
   void generatorReportsTheTextThatDoesNotConvert() {
-    Form2()->Edit3->setText(QStringLiteral("abc"));  // Step is read first
-    Form2()->Edit2->setText(QStringLiteral("x"));
-    tovimar::Guarded([] { Form2()->Button4Click(Form2()->Button4); });
+    SceneEditorWindow()->Edit3->setText(QStringLiteral("abc"));  // Step is read first
+    SceneEditorWindow()->Edit2->setText(QStringLiteral("x"));
+    tovimar::Guarded([] { SceneEditorWindow()->Button4Click(SceneEditorWindow()->Button4); });
     QCOMPARE(notifier_.TakeMessages(), QStringList{"'abc' is not a valid floating point value"});
-    Form2()->Edit3->setText(QStringLiteral("0,25"));
-    Form2()->Edit2->setText(QStringLiteral("0.25"));  // a point is no decimal mark under a comma locale
-    tovimar::Guarded([] { Form2()->Button4Click(Form2()->Button4); });
+    SceneEditorWindow()->Edit3->setText(QStringLiteral("0,25"));
+    SceneEditorWindow()->Edit2->setText(QStringLiteral("0.25"));  // a point is no decimal mark under a comma locale
+    tovimar::Guarded([] { SceneEditorWindow()->Button4Click(SceneEditorWindow()->Button4); });
     QCOMPARE(notifier_.TakeMessages(), QStringList{"'0.25' is not a valid floating point value"});
-    Form2()->Edit2->setText(QStringLiteral("0,25"));
-    QCOMPARE(Lines(Form2()->Memo1), defaultScene_);
+    SceneEditorWindow()->Edit2->setText(QStringLiteral("0,25"));
+    QCOMPARE(Lines(SceneEditorWindow()->Memo1), defaultScene_);
     // Through the button, the handler's error is reported and the program goes on.
-    Form2()->Edit3->setText(QStringLiteral("?"));
-    QTest::mouseClick(Form2()->Button4, Qt::LeftButton);
+    SceneEditorWindow()->Edit3->setText(QStringLiteral("?"));
+    QTest::mouseClick(SceneEditorWindow()->Button4, Qt::LeftButton);
     QCOMPARE(notifier_.TakeMessages(), QStringList{"'?' is not a valid floating point value"});
-    Form2()->Edit3->setText(QStringLiteral("0,25"));
+    SceneEditorWindow()->Edit3->setText(QStringLiteral("0,25"));
   }
 
   void chartFollowsThePaletteBox() {
-    const QImage& picture = Form2()->Image1->Picture;
+    const QImage& picture = SceneEditorWindow()->Image1->Picture;
     const QPoint first(6, 5), last(63 * 13 + 6, 3 * 10 + 5);
     QCOMPARE(picture.pixel(first), qRgb(0, 0, 0));
     QCOMPARE(picture.pixel(last), qRgb(255, 255, 255));
-    Form2()->Image1MouseDown(Qt::LeftButton, 20, 15);
-    QCOMPARE(Form2()->Label11->text(), QStringLiteral("65"));
-    Form3()->CheckBox3->setChecked(true);  // the panel's palette box redraws the chart
-    QCOMPARE(Form2()->Label11->text(), QStringLiteral("--"));
+    SceneEditorWindow()->Image1MouseDown(Qt::LeftButton, 20, 15);
+    QCOMPARE(SceneEditorWindow()->Label11->text(), QStringLiteral("65"));
+    ControlPanelWindow()->CheckBox3->setChecked(true);  // the panel's palette box redraws the chart
+    QCOMPARE(SceneEditorWindow()->Label11->text(), QStringLiteral("--"));
     QCOMPARE(picture.pixel(first), qRgb(0, 0, 131));
     QCOMPARE(picture.pixel(last), qRgb(127, 0, 0));
-    Form3()->CheckBox3->setChecked(false);
+    ControlPanelWindow()->CheckBox3->setChecked(false);
     QCOMPARE(picture.pixel(first), qRgb(0, 0, 0));
     QCOMPARE(picture.pixel(last), qRgb(255, 255, 255));
   }
@@ -336,8 +336,8 @@ class AppEditorTest : public QObject {
     for (const Click& c : {Click{{832, 5}, Qt::LeftButton, "64"}, Click{{832, 35}, Qt::RightButton, "256"},
                            Click{{0, 40}, Qt::LeftButton, "256"}, Click{{100, 40}, Qt::MiddleButton, "263"},
                            Click{{1, 1}, Qt::LeftButton, "0"}, Click{{831, 39}, Qt::LeftButton, "255"}}) {
-      QTest::mouseClick(Form2()->Image1, c.button, {}, c.at);
-      QCOMPARE(Form2()->Label11->text(), QString::fromLatin1(c.id));
+      QTest::mouseClick(SceneEditorWindow()->Image1, c.button, {}, c.at);
+      QCOMPARE(SceneEditorWindow()->Label11->text(), QString::fromLatin1(c.id));
     }
   }
 };

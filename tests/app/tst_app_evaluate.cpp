@@ -28,7 +28,7 @@ const char* const kTwoTexturedFrames =
     "EGO;  0.0; 0.0; 0.1;  0.1; 0.0; 0.0\r\n"
     "EGO;  0.0; 0.0; 0.2;  0.1; 2.0; 0.0";
 
-QString Status() { return Form3()->StatusLine->toolTip(); }
+QString Status() { return ControlPanelWindow()->StatusLine->toolTip(); }
 
 void UseTool(const QByteArray& path) { qputenv("TOVIMAR_EVAL", path); }
 
@@ -48,16 +48,16 @@ class AppEvaluateTest : public QObject {
   QString Sequence() const { return Path(QStringLiteral("pair/0")); }
 
   void RunToTheEnd() {
-    QTRY_COMPARE_WITH_TIMEOUT(Form3()->Button3->text(), QStringLiteral("Start"), 300000);
+    QTRY_COMPARE_WITH_TIMEOUT(ControlPanelWindow()->Button3->text(), QStringLiteral("Start"), 300000);
     QVERIFY2(Status().startsWith(QStringLiteral("Done: 2 frames written")), qPrintable(Status()));
   }
 
   // Clicks "Evaluate" and waits for the tool's end.
   void EvaluateToTheEnd() {
-    QTest::mouseClick(Form3()->EvaluateButton, Qt::LeftButton);
+    QTest::mouseClick(ControlPanelWindow()->EvaluateButton, Qt::LeftButton);
     QVERIFY2(Status().contains(QStringLiteral("started")), qPrintable(Status()));
-    QVERIFY(Form3()->Evaluation() != nullptr && Form3()->Evaluation()->isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(!Form3()->Evaluation()->Running(), 120000);
+    QVERIFY(ControlPanelWindow()->Evaluation() != nullptr && ControlPanelWindow()->Evaluation()->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!ControlPanelWindow()->Evaluation()->Running(), 120000);
     QCoreApplication::processEvents();
   }
 
@@ -65,42 +65,42 @@ class AppEvaluateTest : public QObject {
   void initTestCase() {
     QVERIFY(dir_.isValid());
     StartWindows(notifier_, ',');
-    Form3()->RadioGroup1->SetItemIndex(0);  // 320 x 240
-    Form3()->Button2Click(Form3()->Button2);
+    ControlPanelWindow()->RadioGroup1->SetItemIndex(0);  // 320 x 240
+    ControlPanelWindow()->Button2Click(ControlPanelWindow()->Button2);
     WriteAll(Path(QStringLiteral("scene.txt")), kTwoTexturedFrames);
-    Form2()->Edit1->setText(Path(QStringLiteral("scene.txt")));
-    Form2()->Button2Click(Form2()->Button2);  // Load
+    SceneEditorWindow()->Edit1->setText(Path(QStringLiteral("scene.txt")));
+    SceneEditorWindow()->Button2Click(SceneEditorWindow()->Button2);  // Load
     QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
   }
   void cleanupTestCase() { StopWindows(); }
 
   void refusedBeforeAnyRun() {
-    QTest::mouseClick(Form3()->EvaluateButton, Qt::LeftButton);
+    QTest::mouseClick(ControlPanelWindow()->EvaluateButton, Qt::LeftButton);
     QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: no run has written frames")), qPrintable(Status()));
-    QVERIFY(Form3()->Evaluation() == nullptr);
+    QVERIFY(ControlPanelWindow()->Evaluation() == nullptr);
   }
 
   // The left run, with "Evaluate" refused while it goes, then the right run.
   void stereoPairWithEvaluateRefusedDuringTheRun() {
-    Form3()->Edit2->setText(Path(QStringLiteral("pair")));
-    Form3()->UpDown1->setValue(0);
+    ControlPanelWindow()->Edit2->setText(Path(QStringLiteral("pair")));
+    ControlPanelWindow()->UpDown1->setValue(0);
     QDir().mkpath(Path(QStringLiteral("pair")));
-    QTest::mouseClick(Form3()->Button3, Qt::LeftButton);
-    QVERIFY(Form1()->Running());
+    QTest::mouseClick(ControlPanelWindow()->Button3, Qt::LeftButton);
+    QVERIFY(Viewer()->Running());
     UseTool(TOVIMAR_EVAL_EXE);
-    QTest::mouseClick(Form3()->EvaluateButton, Qt::LeftButton);
+    QTest::mouseClick(ControlPanelWindow()->EvaluateButton, Qt::LeftButton);
     QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: not while a run is going")), qPrintable(Status()));
-    QVERIFY(Form3()->Evaluation() == nullptr);
+    QVERIFY(ControlPanelWindow()->Evaluation() == nullptr);
     RunToTheEnd();
     if (QTest::currentTestFailed()) return;
     // One camera's run: Evaluate says which camera to run next.
-    QTest::mouseClick(Form3()->EvaluateButton, Qt::LeftButton);
+    QTest::mouseClick(ControlPanelWindow()->EvaluateButton, Qt::LeftButton);
     QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: the right camera has not written frame 1 here yet; run "
                                                 "the right camera")),
              qPrintable(Status()));
-    QVERIFY(Form3()->Evaluation() == nullptr);
-    Form3()->RadioGroup2->Item(1)->click();
-    QTest::mouseClick(Form3()->Button3, Qt::LeftButton);
+    QVERIFY(ControlPanelWindow()->Evaluation() == nullptr);
+    ControlPanelWindow()->RadioGroup2->Item(1)->click();
+    QTest::mouseClick(ControlPanelWindow()->Button3, Qt::LeftButton);
     RunToTheEnd();
     QVERIFY(QFileInfo::exists(Sequence() + QStringLiteral("/left_0001.bmp")));
     QVERIFY(QFileInfo::exists(Sequence() + QStringLiteral("/right_0001.bmp")));
@@ -109,13 +109,13 @@ class AppEvaluateTest : public QObject {
   void aMissingToolIsNamedAndNoWindowOpens() {
     const QByteArray missing = QFile::encodeName(Path(QStringLiteral("nowhere/tovimar-eval")));
     UseTool(missing);
-    QTest::mouseClick(Form3()->EvaluateButton, Qt::LeftButton);
+    QTest::mouseClick(ControlPanelWindow()->EvaluateButton, Qt::LeftButton);
     QVERIFY2(Status().contains(QStringLiteral("tovimar-eval not found")) && Status().contains(QString(missing)),
              qPrintable(Status()));
     const QStringList boxes = notifier_.TakeMessages();
     QCOMPARE(boxes.size(), 1);
     QVERIFY2(boxes[0].contains(QString(missing)), qPrintable(boxes[0]));
-    QVERIFY(Form3()->Evaluation() == nullptr);
+    QVERIFY(ControlPanelWindow()->Evaluation() == nullptr);
     // The search says where it looked when nothing is forced.
     qunsetenv("TOVIMAR_EVAL");
     const tovimar::EvalToolSearch search = tovimar::FindEvalTool();
@@ -128,7 +128,7 @@ class AppEvaluateTest : public QObject {
     UseTool(TOVIMAR_EVAL_EXE);
     EvaluateToTheEnd();
     if (QTest::currentTestFailed()) return;
-    tovimar::EvaluationWindow* w = Form3()->Evaluation();
+    tovimar::EvaluationWindow* w = ControlPanelWindow()->Evaluation();
     QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: done, 2 frames, all: EPE ")), qPrintable(Status()));
     QVERIFY2(w->Summary->text().contains(QStringLiteral("right camera")), qPrintable(w->Summary->text()));
     QVERIFY(w->Messages->isHidden());
@@ -190,19 +190,19 @@ class AppEvaluateTest : public QObject {
   }
 
   void startWaitsForTheEvaluation() {
-    QTest::mouseClick(Form3()->EvaluateButton, Qt::LeftButton);
-    QVERIFY(Form3()->Evaluation()->Running());
-    QTest::mouseClick(Form3()->Button3, Qt::LeftButton);
-    QVERIFY(!Form1()->Running());
+    QTest::mouseClick(ControlPanelWindow()->EvaluateButton, Qt::LeftButton);
+    QVERIFY(ControlPanelWindow()->Evaluation()->Running());
+    QTest::mouseClick(ControlPanelWindow()->Button3, Qt::LeftButton);
+    QVERIFY(!Viewer()->Running());
     QCOMPARE(Status(), QStringLiteral("Start: wait for the evaluation to end"));
-    QTRY_VERIFY_WITH_TIMEOUT(!Form3()->Evaluation()->Running(), 120000);
+    QTRY_VERIFY_WITH_TIMEOUT(!ControlPanelWindow()->Evaluation()->Running(), 120000);
   }
 
   void aFailingToolLeavesNoTableAndShowsWhatItSaid() {
     QVERIFY(QFile::remove(Sequence() + QStringLiteral("/left_0001.bmp")));
     EvaluateToTheEnd();
     if (QTest::currentTestFailed()) return;
-    tovimar::EvaluationWindow* w = Form3()->Evaluation();
+    tovimar::EvaluationWindow* w = ControlPanelWindow()->Evaluation();
     QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: failed: tovimar-eval failed (exit code 1)")),
              qPrintable(Status()));
     QCOMPARE(w->Table->rowCount(), 0);

@@ -17,7 +17,7 @@
 
 namespace {
 
-QStringList Lines(const QPlainTextEdit* memo) { return TForm2::MemoLines(memo); }
+QStringList Lines(const QPlainTextEdit* memo) { return SceneEditor::MemoLines(memo); }
 
 void CheckSpinner(const QSpinBox* spin, int minimum, int maximum, int value) {
   QCOMPARE(spin->minimum(), minimum);
@@ -74,12 +74,12 @@ void CheckLayout(QWidget* window) {
 // A preview run (nothing written) started and stopped on the panel; the
 // Start brings `shown` back into view.
 void StartAndStopPreview(QWidget* shown) {
-  Form3()->CheckBox2->setChecked(true);
-  Form3()->Button3Click(Form3()->Button3);  // Start
+  ControlPanelWindow()->CheckBox2->setChecked(true);
+  ControlPanelWindow()->Button3Click(ControlPanelWindow()->Button3);  // Start
   QVERIFY(shown->isVisible());
-  Form3()->Button3Click(Form3()->Button3);  // Stop
-  QTRY_COMPARE_WITH_TIMEOUT(Form3()->Button3->text(), QStringLiteral("Start"), 300000);
-  Form3()->CheckBox2->setChecked(false);
+  ControlPanelWindow()->Button3Click(ControlPanelWindow()->Button3);  // Stop
+  QTRY_COMPARE_WITH_TIMEOUT(ControlPanelWindow()->Button3->text(), QStringLiteral("Start"), 300000);
+  ControlPanelWindow()->CheckBox2->setChecked(false);
 }
 
 }  // namespace
@@ -93,15 +93,15 @@ class AppWindowsTest : public QObject {
   void cleanupTestCase() { StopWindows(); }
 
   void startsThreeWindowsInOrder() {
-    QVERIFY(Form3() != nullptr && Form2() != nullptr && Form1() != nullptr);
+    QVERIFY(ControlPanelWindow() != nullptr && SceneEditorWindow() != nullptr && Viewer() != nullptr);
     QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Tovimar"));
-    QVERIFY(Form3()->isVisible() && Form2()->isVisible() && Form1()->isVisible());
+    QVERIFY(ControlPanelWindow()->isVisible() && SceneEditorWindow()->isVisible() && Viewer()->isVisible());
     // The editor drew its chart at creation, reading the panel; the viewer
     // made its context, reading the panel's antialiasing box.
-    QCOMPARE(Form2()->Label11->text(), QStringLiteral("--"));
-    QCOMPARE(Form2()->Image1->Picture.pixel(6, 5), qRgb(0, 0, 0));
-    QVERIFY(Form1()->GetViewer().HasContext());
-    QVERIFY(!Form1()->GetViewer().SceneReady());  // nothing is prepared at start
+    QCOMPARE(SceneEditorWindow()->Label11->text(), QStringLiteral("--"));
+    QCOMPARE(SceneEditorWindow()->Image1->Picture.pixel(6, 5), qRgb(0, 0, 0));
+    QVERIFY(Viewer()->GetViewer().HasContext());
+    QVERIFY(!Viewer()->GetViewer().SceneReady());  // nothing is prepared at start
     QVERIFY(notifier_.messages.isEmpty());
   }
 
@@ -111,30 +111,30 @@ class AppWindowsTest : public QObject {
       const char* caption;
       int w, h;
     };
-    for (const Expect& e : {Expect{Form3(), "Tovimar", 695, 417}, Expect{Form2(), "Tovimar Scene editor", 900, 936},
-                            Expect{Form1(), "Stereo Viewer", 512, 384}}) {
+    for (const Expect& e : {Expect{ControlPanelWindow(), "Tovimar", 695, 417}, Expect{SceneEditorWindow(), "Tovimar Scene editor", 900, 936},
+                            Expect{Viewer(), "Stereo Viewer", 512, 384}}) {
       QCOMPARE(e.window->windowTitle(), QString::fromLatin1(e.caption));
       QCOMPARE(e.window->size(), QSize(e.w, e.h));
       QCOMPARE(e.window->minimumSize(), e.window->maximumSize());  // not resizable
     }
-    const Qt::WindowFlags flags = Form1()->windowFlags();
+    const Qt::WindowFlags flags = Viewer()->windowFlags();
     QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
     QVERIFY(!flags.testFlag(Qt::WindowCloseButtonHint));
     QVERIFY(flags.testFlag(Qt::WindowMinimizeButtonHint) && flags.testFlag(Qt::WindowMaximizeButtonHint));
     // The offscreen screen is smaller than 1280 x 800: the designed places,
     // with the viewer kept on the screen.
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    const QRect outer = Form1()->frameGeometry(), inner = Form1()->geometry();
+    const QRect outer = Viewer()->frameGeometry(), inner = Viewer()->geometry();
     const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
                          outer.bottom() - inner.bottom());
     const tovimar::WindowPlacement p =
-        tovimar::PlaceWindows(screen, Form3()->size(), TForm2::DesignedSize(), Form1()->RenderSize(), frame);
-    QCOMPARE(Form1()->pos(), p.viewerPos);
-    QVERIFY(screen.contains(Form1()->frameGeometry()));
+        tovimar::PlaceWindows(screen, ControlPanelWindow()->size(), SceneEditor::DesignedSize(), Viewer()->RenderSize(), frame);
+    QCOMPARE(Viewer()->pos(), p.viewerPos);
+    QVERIFY(screen.contains(Viewer()->frameGeometry()));
   }
 
   void placementOnCommonScreens() {
-    const QSize panel(695, 417), editor = TForm2::DesignedSize();
+    const QSize panel(695, 417), editor = SceneEditor::DesignedSize();
     const QMargins frame(2, 30, 2, 2);
     const QSize resolutions[] = {{320, 240}, {512, 384}, {800, 600}, {1024, 768}};
     for (const QRect& screen : {QRect(0, 0, 1280, 800), QRect(0, 0, 1920, 1080), QRect(0, 28, 1920, 1052),
@@ -175,45 +175,45 @@ class AppWindowsTest : public QObject {
   }
 
   void controlsFitTheirWindows() {
-    CheckLayout(Form3());
-    CheckLayout(Form2());
+    CheckLayout(ControlPanelWindow());
+    CheckLayout(SceneEditorWindow());
     // The editor's controls from top to bottom: chart, scene text, the three
     // logs, then the matrix log's switch.
-    const QWidget* column[] = {Form2()->Image1, Form2()->Memo1, Form2()->Memo2, Form2()->Memo3, Form2()->Memo4,
-                               Form2()->CheckBox4};
+    const QWidget* column[] = {SceneEditorWindow()->Image1, SceneEditorWindow()->Memo1, SceneEditorWindow()->Memo2, SceneEditorWindow()->Memo3, SceneEditorWindow()->Memo4,
+                               SceneEditorWindow()->CheckBox4};
     for (std::size_t i = 1; i < std::size(column); ++i) {
       QVERIFY2(column[i - 1]->geometry().bottom() < column[i]->geometry().top(), qPrintable(column[i]->objectName()));
     }
-    QVERIFY(Form2()->Label11->geometry().left() > Form2()->Image1->geometry().right());  // right of the chart
+    QVERIFY(SceneEditorWindow()->Label11->geometry().left() > SceneEditorWindow()->Image1->geometry().right());  // right of the chart
   }
 
   // On a 1280 x 800 screen the editor is narrower than designed and scrolls:
   // the commands a new user needs first, and the list of problems, are still
   // in view without scrolling.
   void editorCommandsInViewAt1280x800() {
-    const tovimar::WindowPlacement p = tovimar::PlaceWindows(QRect(0, 0, 1280, 800), Form3()->size(),
-                                                             TForm2::DesignedSize(), {512, 384}, QMargins(2, 30, 2, 2));
+    const tovimar::WindowPlacement p = tovimar::PlaceWindows(QRect(0, 0, 1280, 800), ControlPanelWindow()->size(),
+                                                             SceneEditor::DesignedSize(), {512, 384}, QMargins(2, 30, 2, 2));
     QVERIFY(p.editorSize.width() < 600);
-    Form2()->setFixedSize(p.editorSize);
+    SceneEditorWindow()->setFixedSize(p.editorSize);
     QApplication::processEvents();
-    const QWidget* view = Form2()->findChild<QScrollArea*>()->viewport();
+    const QWidget* view = SceneEditorWindow()->findChild<QScrollArea*>()->viewport();
     for (QWidget* w : std::initializer_list<QWidget*>{
-             Form2()->Edit1, Form2()->Button1, Form2()->Button2, Form2()->Button3, Form2()->Button5,
-             Form2()->ModifiedLabel, Form2()->Label4, Form2()->Label5, Form2()->Label7, Form2()->Label8,
-             Form2()->Label9, Form2()->Edit5, Form2()->Label10, Form2()->Edit6}) {
+             SceneEditorWindow()->Edit1, SceneEditorWindow()->Button1, SceneEditorWindow()->Button2, SceneEditorWindow()->Button3, SceneEditorWindow()->Button5,
+             SceneEditorWindow()->ModifiedLabel, SceneEditorWindow()->Label4, SceneEditorWindow()->Label5, SceneEditorWindow()->Label7, SceneEditorWindow()->Label8,
+             SceneEditorWindow()->Label9, SceneEditorWindow()->Edit5, SceneEditorWindow()->Label10, SceneEditorWindow()->Edit6}) {
       const QRect shown(w->mapTo(view, QPoint(0, 0)), w->size());
       QVERIFY2(view->rect().contains(shown), qPrintable(w->objectName()));
     }
     // The scene text and the list of problems start in view.
-    for (QWidget* w : std::initializer_list<QWidget*>{Form2()->Memo1, Form2()->SceneErrors}) {
+    for (QWidget* w : std::initializer_list<QWidget*>{SceneEditorWindow()->Memo1, SceneEditorWindow()->SceneErrors}) {
       const QRect shown(w->mapTo(view, QPoint(0, 0)), QSize(100, w->height()));
       QVERIFY2(view->rect().contains(shown), qPrintable(w->objectName()));
     }
-    Form2()->setFixedSize(TForm2::DesignedSize());
+    SceneEditorWindow()->setFixedSize(SceneEditor::DesignedSize());
   }
 
   void controlPanelDefaults() {
-    TForm3* f = Form3();
+    ControlPanel* f = ControlPanelWindow();
     QCOMPARE(f->RadioGroup1->title(), QStringLiteral("Choose resolution"));
     QCOMPARE(f->RadioGroup1->ItemCount(), 4);
     QCOMPARE(f->RadioGroup1->Item(0)->text(), QStringLiteral("320 x 240"));
@@ -262,29 +262,29 @@ class AppWindowsTest : public QObject {
   void resolutionItems() {
     const QSize expected[] = {{320, 240}, {512, 384}, {800, 600}, {1024, 768}};
     for (int i = 0; i < 4; ++i) {
-      Form3()->RadioGroup1->SetItemIndex(i);
-      QCOMPARE(Form3()->GetResolution(), expected[i]);
+      ControlPanelWindow()->RadioGroup1->SetItemIndex(i);
+      QCOMPARE(ControlPanelWindow()->GetResolution(), expected[i]);
     }
-    Form3()->RadioGroup1->SetItemIndex(-1);
-    QCOMPARE(Form3()->RadioGroup1->ItemIndex(), -1);
-    QCOMPARE(Form3()->GetResolution(), QSize(320, 240));
-    Form3()->RadioGroup1->SetItemIndex(1);
+    ControlPanelWindow()->RadioGroup1->SetItemIndex(-1);
+    QCOMPARE(ControlPanelWindow()->RadioGroup1->ItemIndex(), -1);
+    QCOMPARE(ControlPanelWindow()->GetResolution(), QSize(320, 240));
+    ControlPanelWindow()->RadioGroup1->SetItemIndex(1);
   }
 
   void folderSelection() {
-    const QString before = Form3()->Edit2->text();
-    Form3()->SaveDialog1 = [] { return QString(); };  // cancelled
-    Form3()->Button4Click(Form3()->Button4);
-    QCOMPARE(Form3()->Edit2->text(), before);
-    Form3()->SaveDialog1 = [] { return QStringLiteral("/srv/frames"); };
-    Form3()->Button4Click(Form3()->Button4);
-    QCOMPARE(Form3()->Edit2->text(), QStringLiteral("/srv/frames"));
-    QCOMPARE(Form1()->OutputFolder(), std::string("/srv/frames"));
-    Form3()->Edit2->setText(before);
+    const QString before = ControlPanelWindow()->Edit2->text();
+    ControlPanelWindow()->SaveDialog1 = [] { return QString(); };  // cancelled
+    ControlPanelWindow()->Button4Click(ControlPanelWindow()->Button4);
+    QCOMPARE(ControlPanelWindow()->Edit2->text(), before);
+    ControlPanelWindow()->SaveDialog1 = [] { return QStringLiteral("/srv/frames"); };
+    ControlPanelWindow()->Button4Click(ControlPanelWindow()->Button4);
+    QCOMPARE(ControlPanelWindow()->Edit2->text(), QStringLiteral("/srv/frames"));
+    QCOMPARE(Viewer()->OutputFolder(), std::string("/srv/frames"));
+    ControlPanelWindow()->Edit2->setText(before);
   }
 
   void sceneEditorDefaults() {
-    TForm2* f = Form2();
+    SceneEditor* f = SceneEditorWindow();
     QCOMPARE(f->Edit1->text(), tovimar::ExampleScenePath());
     QVERIFY(QFileInfo::exists(f->Edit1->text()));
     // The memo holds exactly the lines of the bundled example scene.
@@ -341,7 +341,7 @@ class AppWindowsTest : public QObject {
   }
 
   void viewerDefaults() {
-    TForm1* f = Form1();
+    ViewerWindow* f = Viewer();
     struct Control {
       QWidget* widget;
       const char* caption;
@@ -369,14 +369,14 @@ class AppWindowsTest : public QObject {
   }
 
   void viewerIgnoresACloseAndComesBackForAPreparation() {
-    QVERIFY(!Form1()->close());
-    QVERIFY(Form1()->isVisible());
-    Form1()->showMinimized();
-    QVERIFY(Form1()->isMinimized());
-    Form2()->Button5Click(Form2()->Button5);  // Prepare
-    QVERIFY(!Form1()->isMinimized());
-    Form1()->hide();
-    StartAndStopPreview(Form1());
+    QVERIFY(!Viewer()->close());
+    QVERIFY(Viewer()->isVisible());
+    Viewer()->showMinimized();
+    QVERIFY(Viewer()->isMinimized());
+    SceneEditorWindow()->Button5Click(SceneEditorWindow()->Button5);  // Prepare
+    QVERIFY(!Viewer()->isMinimized());
+    Viewer()->hide();
+    StartAndStopPreview(Viewer());
     if (QTest::currentTestFailed()) return;
     QVERIFY(notifier_.messages.isEmpty());
   }
@@ -385,100 +385,100 @@ class AppWindowsTest : public QObject {
   // back in the next session.
   void panelRemembersItsSettings() {
     const QString folder = TestSettingsFolder() + QStringLiteral("/frames");
-    Form3()->Edit2->setText(folder);
-    Form3()->RadioGroup1->SetItemIndex(0);
-    Form3()->UpDown1->setValue(7);
-    Form3()->RadioGroup2->Item(1)->click();
+    ControlPanelWindow()->Edit2->setText(folder);
+    ControlPanelWindow()->RadioGroup1->SetItemIndex(0);
+    ControlPanelWindow()->UpDown1->setValue(7);
+    ControlPanelWindow()->RadioGroup2->Item(1)->click();
     tovimar::OutputChoice outputs;
     outputs.classic = false;
     outputs.pfm = true;
     outputs.flow = true;
     outputs.layout = tovimar::DatasetLayout::Kitti;
-    Form3()->SetDatasetOutputs(outputs);
-    Form3()->SaveSettings();
+    ControlPanelWindow()->SetDatasetOutputs(outputs);
+    ControlPanelWindow()->SaveSettings();
     StopWindows();
     StartWindows(notifier_, ',');
-    QCOMPARE(Form3()->Edit2->text(), folder);
-    QCOMPARE(Form3()->RadioGroup1->ItemIndex(), 0);
-    QCOMPARE(Form1()->RenderSize(), QSize(320, 240));  // applied
-    QCOMPARE(Form1()->GetViewer().ClientWidth(), 320);
-    QCOMPARE(Form3()->UpDown1->value(), 7);
-    QCOMPARE(Form3()->RadioGroup2->ItemIndex(), 1);
-    QVERIFY(Form1()->RightCamera());
-    QVERIFY(!Form3()->BothCameras->isChecked());
-    QVERIFY(Form3()->DatasetOutputs() == outputs);
+    QCOMPARE(ControlPanelWindow()->Edit2->text(), folder);
+    QCOMPARE(ControlPanelWindow()->RadioGroup1->ItemIndex(), 0);
+    QCOMPARE(Viewer()->RenderSize(), QSize(320, 240));  // applied
+    QCOMPARE(Viewer()->GetViewer().ClientWidth(), 320);
+    QCOMPARE(ControlPanelWindow()->UpDown1->value(), 7);
+    QCOMPARE(ControlPanelWindow()->RadioGroup2->ItemIndex(), 1);
+    QVERIFY(Viewer()->RightCamera());
+    QVERIFY(!ControlPanelWindow()->BothCameras->isChecked());
+    QVERIFY(ControlPanelWindow()->DatasetOutputs() == outputs);
     // "Both cameras" is remembered as the camera choice.
-    Form3()->BothCameras->setChecked(true);
-    Form3()->FormClose();  // the end of the program saves too
-    QVERIFY(Form1() == nullptr && Form2() == nullptr);
-    TestDesktop().DestroyForms();
+    ControlPanelWindow()->BothCameras->setChecked(true);
+    ControlPanelWindow()->FormClose();  // the end of the program saves too
+    QVERIFY(Viewer() == nullptr && SceneEditorWindow() == nullptr);
+    TestDesktop().DestroyWindows();
     StartWindows(notifier_, ',');
-    QVERIFY(Form3()->BothCameras->isChecked());
+    QVERIFY(ControlPanelWindow()->BothCameras->isChecked());
     // Forgotten settings give the defaults again (for the slots that follow).
     QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tovimar"), QStringLiteral("tovimar")).clear();
     StopWindows();
     StartWindows(notifier_, ',');
-    QCOMPARE(Form3()->Edit2->text(), tovimar::DefaultOutputFolder());
-    QCOMPARE(Form1()->RenderSize(), QSize(512, 384));
-    QVERIFY(!Form1()->RightCamera() && !Form3()->BothCameras->isChecked());
+    QCOMPARE(ControlPanelWindow()->Edit2->text(), tovimar::DefaultOutputFolder());
+    QCOMPARE(Viewer()->RenderSize(), QSize(512, 384));
+    QVERIFY(!Viewer()->RightCamera() && !ControlPanelWindow()->BothCameras->isChecked());
     QVERIFY(notifier_.messages.isEmpty());
   }
 
   // The editor comes back after a close: by a preparation, a Start and the
   // panel's button; its text is kept.
   void closedEditorComesBack() {
-    Form2()->Memo1->appendPlainText(QStringLiteral("// kept"));
-    const QString text = Form2()->Memo1->toPlainText();
-    Form2()->close();
-    QVERIFY(!Form2()->isVisible());
-    Form1()->Button11Click(nullptr);  // a preparation (Prepare, Load)
-    QVERIFY(Form2()->isVisible());
-    Form2()->close();
-    QTest::mouseClick(Form3()->ShowEditorButton, Qt::LeftButton);
-    QVERIFY(Form2()->isVisible());
-    Form2()->showMinimized();
-    Form3()->ShowEditorButton->click();
-    QVERIFY(!Form2()->isMinimized());
-    Form2()->close();
-    StartAndStopPreview(Form2());
+    SceneEditorWindow()->Memo1->appendPlainText(QStringLiteral("// kept"));
+    const QString text = SceneEditorWindow()->Memo1->toPlainText();
+    SceneEditorWindow()->close();
+    QVERIFY(!SceneEditorWindow()->isVisible());
+    Viewer()->Button11Click(nullptr);  // a preparation (Prepare, Load)
+    QVERIFY(SceneEditorWindow()->isVisible());
+    SceneEditorWindow()->close();
+    QTest::mouseClick(ControlPanelWindow()->ShowEditorButton, Qt::LeftButton);
+    QVERIFY(SceneEditorWindow()->isVisible());
+    SceneEditorWindow()->showMinimized();
+    ControlPanelWindow()->ShowEditorButton->click();
+    QVERIFY(!SceneEditorWindow()->isMinimized());
+    SceneEditorWindow()->close();
+    StartAndStopPreview(SceneEditorWindow());
     if (QTest::currentTestFailed()) return;
-    QCOMPARE(Form2()->Memo1->toPlainText(), text);
+    QCOMPARE(SceneEditorWindow()->Memo1->toPlainText(), text);
     QVERIFY(notifier_.messages.isEmpty());
   }
 
   // The keys reach the viewer whenever its window is active (it had no
   // focus widget then, and the keys went nowhere).
   void keysReachTheActiveViewer() {
-    QApplication::setActiveWindow(Form3());
-    QApplication::setActiveWindow(Form1());
-    QTRY_VERIFY(Form1()->isActiveWindow());
-    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(Form1()));
+    QApplication::setActiveWindow(ControlPanelWindow());
+    QApplication::setActiveWindow(Viewer());
+    QTRY_VERIFY(Viewer()->isActiveWindow());
+    QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(Viewer()));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
-    QVERIFY(Form1()->HelpWindow->isVisible());
-    Form1()->HelpWindow->hide();
+    QVERIFY(Viewer()->HelpWindow->isVisible());
+    Viewer()->HelpWindow->hide();
   }
 
   // Kept last: these end the program's windows.
   void closingTheEditorOnlyHidesIt() {
-    Form2()->close();
-    QVERIFY(Form2() != nullptr);
-    QVERIFY(!Form2()->isVisible());
-    Form1()->close();
-    QVERIFY(Form1() != nullptr);
-    QVERIFY(Form1()->isVisible());  // the viewer is not closed on its own
+    SceneEditorWindow()->close();
+    QVERIFY(SceneEditorWindow() != nullptr);
+    QVERIFY(!SceneEditorWindow()->isVisible());
+    Viewer()->close();
+    QVERIFY(Viewer() != nullptr);
+    QVERIFY(Viewer()->isVisible());  // the viewer is not closed on its own
   }
 
   void closingThePanelEndsEverythingEvenDuringARun() {
-    Form3()->CheckBox2->setChecked(true);  // preview: nothing is written
-    Form2()->Button5Click(nullptr);        // prepare the example
-    Form3()->Button3Click(Form3()->Button3);
-    QCOMPARE(Form3()->Button3->text(), QStringLiteral("Stop"));
-    QVERIFY(Form1()->Timer1->isActive());
-    Form3()->close();
-    QVERIFY(Form1() == nullptr);
-    QVERIFY(Form2() == nullptr);
+    ControlPanelWindow()->CheckBox2->setChecked(true);  // preview: nothing is written
+    SceneEditorWindow()->Button5Click(nullptr);        // prepare the example
+    ControlPanelWindow()->Button3Click(ControlPanelWindow()->Button3);
+    QCOMPARE(ControlPanelWindow()->Button3->text(), QStringLiteral("Stop"));
+    QVERIFY(Viewer()->Timer1->isActive());
+    ControlPanelWindow()->close();
+    QVERIFY(Viewer() == nullptr);
+    QVERIFY(SceneEditorWindow() == nullptr);
     QVERIFY(notifier_.messages.isEmpty());
-    QVERIFY(Form3() != nullptr);  // destroyed by the end of the program
+    QVERIFY(ControlPanelWindow() != nullptr);  // destroyed by the end of the program
     QTest::qWait(50);           // no tick arrives for the destroyed viewer
     QVERIFY(notifier_.messages.isEmpty());
   }

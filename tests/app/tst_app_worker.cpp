@@ -38,7 +38,7 @@ class PaintsDuringStep : public QObject {
  public:
   int count = 0;
   bool eventFilter(QObject*, QEvent* event) override {
-    if (event->type() == QEvent::Paint && Form1() != nullptr && Form1()->WorkerBusy()) ++count;
+    if (event->type() == QEvent::Paint && Viewer() != nullptr && Viewer()->WorkerBusy()) ++count;
     return false;
   }
 };
@@ -55,12 +55,12 @@ class AppWorkerTest : public QObject {
 
   // Starts a run into <dir>/<name>/0 and returns once its first step is in hand.
   void StartInto(const QString& name) {
-    Form3()->Edit2->setText(Path(name));
-    Form3()->UpDown1->setValue(0);
+    ControlPanelWindow()->Edit2->setText(Path(name));
+    ControlPanelWindow()->UpDown1->setValue(0);
     QDir().mkpath(Path(name));
-    Form3()->Button3Click(Form3()->Button3);
-    QCOMPARE(Form3()->Button3->text(), QStringLiteral("Stop"));
-    QTRY_VERIFY_WITH_TIMEOUT(Form1()->WorkerBusy(), 10000);
+    ControlPanelWindow()->Button3Click(ControlPanelWindow()->Button3);
+    QCOMPARE(ControlPanelWindow()->Button3->text(), QStringLiteral("Stop"));
+    QTRY_VERIFY_WITH_TIMEOUT(Viewer()->WorkerBusy(), 10000);
   }
 
   // A stop waits for the drawing in hand and the reading and writing after
@@ -75,12 +75,12 @@ class AppWorkerTest : public QObject {
     QVERIFY(dir_.isValid());
     StartWindows(notifier_, ',');
     WriteAll(Path(QStringLiteral("slow.txt")), SlowScene());
-    Form2()->Edit1->setText(Path(QStringLiteral("slow.txt")));
-    Form2()->Button2Click(Form2()->Button2);  // Load
-    QVERIFY(Form1()->GetViewer().SceneReady());
+    SceneEditorWindow()->Edit1->setText(Path(QStringLiteral("slow.txt")));
+    SceneEditorWindow()->Button2Click(SceneEditorWindow()->Button2);  // Load
+    QVERIFY(Viewer()->GetViewer().SceneReady());
     QElapsedTimer clock;
     clock.start();
-    Form1()->Button9Click(Form1()->Button9);  // one drawing, timed
+    Viewer()->Button9Click(Viewer()->Button9);  // one drawing, timed
     drawingMs_ = clock.elapsed();
     qInfo("one drawing: %lld ms", drawingMs_);
   }
@@ -88,42 +88,42 @@ class AppWorkerTest : public QObject {
 
   void theWindowsRepaintDuringAStepAndShowItsFrame() {
     PaintsDuringStep paints;
-    Form3()->installEventFilter(&paints);
+    ControlPanelWindow()->installEventFilter(&paints);
     StartInto(QStringLiteral("repaint"));
     QElapsedTimer step;
     step.start();
-    Form3()->update();
+    ControlPanelWindow()->update();
     QTRY_VERIFY_WITH_TIMEOUT(paints.count > 0, 10000);
-    Form3()->removeEventFilter(&paints);
-    Form1()->Button7Click(Form1()->Button7);  // the developer "Start" during the run: ignored, the run goes on
+    ControlPanelWindow()->removeEventFilter(&paints);
+    Viewer()->Button7Click(Viewer()->Button7);  // the developer "Start" during the run: ignored, the run goes on
     // The status line shows frame i of N, the rate and the time left.
-    QTRY_COMPARE_WITH_TIMEOUT(Form3()->ProgressBar1->value(), 1, 300000);
+    QTRY_COMPARE_WITH_TIMEOUT(ControlPanelWindow()->ProgressBar1->value(), 1, 300000);
     qInfo("first frame step: %lld ms", step.elapsed());
-    QVERIFY2(Form3()->StatusLine->toolTip().contains(QRegularExpression(
+    QVERIFY2(ControlPanelWindow()->StatusLine->toolTip().contains(QRegularExpression(
                  QStringLiteral("^Frame 1 of 3, [0-9.]+ frames/s, [0-9]+ (s|min [0-9]+ s) left$"))),
-             qPrintable(Form3()->StatusLine->toolTip()));
+             qPrintable(ControlPanelWindow()->StatusLine->toolTip()));
     // The viewer shows the picture the worker drew for frame 0, as written.
     const QImage written(Path(QStringLiteral("repaint/0/left_0000.bmp")));
-    QCOMPARE(Form1()->ShownImage(), written.convertToFormat(QImage::Format_RGB888));
-    QTRY_COMPARE_WITH_TIMEOUT(Form3()->Button3->text(), QStringLiteral("Start"), 300000);
-    QCOMPARE(Form3()->StatusLine->toolTip().left(22), QStringLiteral("Done: 3 frames written"));
+    QCOMPARE(Viewer()->ShownImage(), written.convertToFormat(QImage::Format_RGB888));
+    QTRY_COMPARE_WITH_TIMEOUT(ControlPanelWindow()->Button3->text(), QStringLiteral("Start"), 300000);
+    QCOMPARE(ControlPanelWindow()->StatusLine->toolTip().left(22), QStringLiteral("Done: 3 frames written"));
     QVERIFY(notifier_.messages.isEmpty());
   }
 
   void stopDuringAStepEndsItAtTheNextDrawing() {
     StartInto(QStringLiteral("stop"));
-    QTRY_COMPARE_WITH_TIMEOUT(Form3()->ProgressBar1->value(), 1, 300000);
-    QTRY_VERIFY_WITH_TIMEOUT(Form1()->WorkerBusy(), 10000);  // frame 1 in hand
+    QTRY_COMPARE_WITH_TIMEOUT(ControlPanelWindow()->ProgressBar1->value(), 1, 300000);
+    QTRY_VERIFY_WITH_TIMEOUT(Viewer()->WorkerBusy(), 10000);  // frame 1 in hand
     QTest::qWait(static_cast<int>(drawingMs_ / 2));
     QElapsedTimer clock;
     clock.start();
-    QTest::mouseClick(Form3()->Button3, Qt::LeftButton);  // Stop
-    QTRY_COMPARE_WITH_TIMEOUT(Form3()->Button3->text(), QStringLiteral("Start"), 300000);
+    QTest::mouseClick(ControlPanelWindow()->Button3, Qt::LeftButton);  // Stop
+    QTRY_COMPARE_WITH_TIMEOUT(ControlPanelWindow()->Button3->text(), QStringLiteral("Start"), 300000);
     qInfo("Stop during a step: %lld ms", clock.elapsed());
     VerifyWithinOneDrawing(clock.elapsed());
-    QCOMPARE(Form3()->StatusLine->toolTip(), QStringLiteral("Stopped by the user after 1 of 3 frames."));
-    QCOMPARE(Form3()->ProgressBar1->value(), 0);
-    QVERIFY(!Form1()->Timer1->isActive());
+    QCOMPARE(ControlPanelWindow()->StatusLine->toolTip(), QStringLiteral("Stopped by the user after 1 of 3 frames."));
+    QCOMPARE(ControlPanelWindow()->ProgressBar1->value(), 0);
+    QVERIFY(!Viewer()->Timer1->isActive());
     // Frame 0 whole, nothing of frame 1.
     const QStringList files = FilesUnder(Path(QStringLiteral("stop/0")));
     QVERIFY2(files.contains(QStringLiteral("seg_l_0000.bmp")), qPrintable(files.join(' ')));
@@ -141,17 +141,17 @@ class AppWorkerTest : public QObject {
     notifier_.onNotify = [&] {
       if (stoppedAfter >= 0) return;
       stoppedAfter = clock.elapsed();
-      runningAtTheBox = Form1()->Running();
+      runningAtTheBox = Viewer()->Running();
     };
-    Form2()->Button5Click(Form2()->Button5);  // Prepare
+    SceneEditorWindow()->Button5Click(SceneEditorWindow()->Button5);  // Prepare
     notifier_.onNotify = nullptr;
     qInfo("Prepare during a step: stopped after %lld ms", stoppedAfter);
     QVERIFY(stoppedAfter >= 0);
     VerifyWithinOneDrawing(stoppedAfter);
     QVERIFY(!runningAtTheBox);
-    QVERIFY(!Form1()->Running());
-    QCOMPARE(Form3()->Button3->text(), QStringLiteral("Start"));
-    QCOMPARE(Form3()->StatusLine->toolTip(),
+    QVERIFY(!Viewer()->Running());
+    QCOMPARE(ControlPanelWindow()->Button3->text(), QStringLiteral("Start"));
+    QCOMPARE(ControlPanelWindow()->StatusLine->toolTip(),
              QStringLiteral("Interrupted by a preparation of the scene after 0 of 3 frames."));
     const QStringList messages = notifier_.TakeMessages();
     QCOMPARE(messages.size(), 1);
@@ -166,7 +166,7 @@ class AppWorkerTest : public QObject {
     clock.start();
     StopWindows();
     VerifyWithinOneDrawing(clock.elapsed());
-    QVERIFY(Form1() == nullptr);
+    QVERIFY(Viewer() == nullptr);
   }
 };
 
