@@ -103,7 +103,7 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
 
   // The control panel's Start/Stop: a stop asked for here is reported as
   // the user's. Between frames it ends the run at once; during a frame step
-  // the step ends before its next drawing (the frame's files are removed).
+  // the step ends before its next drawing (an unfinished frame writes none of its files).
   void StartStop();
   // A run is going, or the worker has a job in hand.
   bool Running() const;

@@ -30,7 +30,7 @@ std::string ExportRunAvis(const std::string& directory, const std::vector<std::p
 
 // Installs SIGINT / SIGTERM handlers (sigaction, no SA_RESTART) that ask
 // the current run to stop: between frames, after the preparation, or before
-// the next segmentation pass (the unfinished frame's files are removed). A
+// the next segmentation pass (an unfinished frame writes none of its files). A
 // second signal ends the process at once. The exit code is 128 + signal.
 void InstallStopSignalHandlers();
 // A stop was asked for; the exit code it gives.

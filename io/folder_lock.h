@@ -28,8 +28,6 @@ class FolderLock {
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
 
-  const std::string& LockPath() const { return path_; }
-
  private:
   FolderLock(int fd, std::string path, std::string key) : fd_(fd), path_(std::move(path)), key_(std::move(key)) {}
   int fd_;

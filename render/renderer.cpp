@@ -56,7 +56,6 @@ bool Renderer::Initialise() {
     std::error_code ec;
     rig_.StartDirectory = std::filesystem::current_path(ec).string();
   }
-  lineParser_ = std::make_unique<SceneLineParser>(decimalSeparator_, notifier_);
   prefs_ = std::make_unique<Prefs>();
   prefs_->fog = false;
   return CreateRenderContext();
@@ -68,7 +67,6 @@ void Renderer::Shutdown() {
 }
 
 void Renderer::ReleaseSceneResources() {
-  lineParser_.reset();
   prefs_.reset();
   FreeTextures();
   scene_.Clear();
@@ -85,7 +83,6 @@ bool Renderer::StartOver() {
   FreeTextures();
   scene_.Clear();
   sceneReady_ = false;
-  lineParser_ = std::make_unique<SceneLineParser>(decimalSeparator_, notifier_);
   prefs_ = std::make_unique<Prefs>();
   prefs_->fog = false;
   SetupRendering(clientWidth_, clientHeight_, settings_.AntiAlias());
@@ -390,7 +387,7 @@ void Renderer::ClearScene() {
 }
 
 void Renderer::PrepareScene() {
-  if (context_ == nullptr || lineParser_ == nullptr || prefs_ == nullptr) {
+  if (context_ == nullptr || prefs_ == nullptr) {
     throw Error("The viewer has no OpenGL context, so no scene can be prepared");
   }
 

@@ -174,8 +174,6 @@ class Renderer {
   const RigState& Rig() const { return rig_; }
   RenderSettings& GetRenderSettings() { return settings_; }
   EditorLink& Editor() { return editor_; }
-  Notifier& GetNotifier() { return notifier_; }
-  char DecimalSeparator() const { return decimalSeparator_; }
 
  private:
   // One frame's camera motion, multiplied onto the current matrix (the
@@ -194,7 +192,6 @@ class Renderer {
   int clientHeight_;
   RigState rig_;
   SceneModel scene_;
-  std::unique_ptr<SceneLineParser> lineParser_;
   std::unique_ptr<Prefs> prefs_;
   std::vector<uint32_t> textureNames_;
   std::unique_ptr<GlContext> context_;
