@@ -2,7 +2,9 @@
 
 #include <charconv>
 #include <clocale>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 #include <langinfo.h>
 #include <locale.h>
@@ -24,6 +26,16 @@ int ParseInt(const std::string& text, int low, int high, const char* what) {
   if (text.empty() || ec != std::errc() || ptr != last || value < low || value > high) {
     throw UsageError("'" + EchoField(text) + "' is not " + what);
   }
+  return value;
+}
+
+// A whole decimal number from 0 to 2^32 - 1, nothing else.
+std::optional<uint32_t> ParseUint32(const std::string& text) {
+  uint32_t value = 0;
+  const char* first = text.data();
+  const char* last = first + text.size();
+  auto [ptr, ec] = std::from_chars(first, last, value);
+  if (text.empty() || ec != std::errc() || ptr != last) return std::nullopt;
   return value;
 }
 
@@ -52,6 +64,16 @@ void ParseResolution(CliOptions& o, const std::string& v) {
   } catch (const UsageError&) {
     throw UsageError("'" + EchoField(v) + "' is not " + what);
   }
+}
+
+void ParseRandomState(CliOptions& o, const std::string& v) {
+  const auto parts = Split(v, ',');
+  const auto low = parts.size() == 2 ? ParseUint32(parts[0]) : std::nullopt;
+  const auto high = parts.size() == 2 ? ParseUint32(parts[1]) : std::nullopt;
+  if (!low || !high) {
+    throw UsageError("'" + EchoField(v) + "' is not two whole numbers LOW,HIGH from 0 to 4294967295");
+  }
+  o.randomState = RandomState{*low, *high};
 }
 
 void ParseBackground(CliOptions& o, const std::string& v) {
@@ -142,6 +164,10 @@ std::vector<OptionDefinition> MakeTable() {
   table.push_back({"clean", 0, nullptr,
                    "first remove the files of earlier runs of the same camera from the sequence folder",
                    [](CliOptions& o, const std::string&) { o.clean = true; }});
+  table.push_back({"random-state", 0, "LOW,HIGH",
+                   "start the first run's frames from this random state (a meta.json's randomStateAtStart) "
+                   "to make that run again; one scene only",
+                   ParseRandomState});
   table.push_back({"quiet", 'q', nullptr, "no progress output",
                    [](CliOptions& o, const std::string&) { o.quiet = true; }});
   table.push_back({"dump", 0, nullptr, "print the parsed scene as JSON and exit",
@@ -214,6 +240,7 @@ void CliOptions::Check() const {
   }
   if (splitGiven && outputs.layout != DatasetLayout::SceneFlow)
     throw UsageError("--split is for --layout sceneflow");
+  if (randomState && BatchMode()) throw UsageError("--random-state makes one recorded run again: give one scene file");
 }
 
 RunOptions CliOptions::ToRunOptions() const {
@@ -231,6 +258,7 @@ RunOptions CliOptions::ToRunOptions() const {
   run.baseline = start.baseline;
   run.textureFolder = textureFolder;
   run.cameras = camera;
+  run.randomAtStart = randomState;
   return run;
 }
 

@@ -6,6 +6,7 @@
 // A new option is a new field here and a new row in options.cpp.
 #include <array>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -52,6 +53,7 @@ struct CliOptions {
   bool splitGiven = false;              // --split was given
   std::vector<std::string> arguments;   // the command line as given, for the manifest
   bool clean = false;                   // remove the camera's files of earlier runs first
+  std::optional<RandomState> randomState;  // --random-state: the first run's frames start from it
 
   // More than one scene, a folder, a list, a shard or named sequence folders:
   // the run goes through RunBatch. One scene file and none of these keeps the

@@ -49,6 +49,10 @@ void RenderFrameSource::PrepareSequence() {
   maskNote_.clear();
   renderer_.PrepareScene();
   if (cancelled_ && cancelled_()) throw Cancelled("stopped during the preparation");
+  if (startingRandom_) {
+    renderer_.Rig().random = *startingRandom_;
+    startingRandom_.reset();
+  }
   // What the manifest records of this run, taken now: the random state after
   // the preparation is the one the first frame starts from.
   RunDescription run;

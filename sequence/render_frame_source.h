@@ -58,6 +58,12 @@ class RenderFrameSource : public FrameSource {
   // replayed, so the files are those of a run never stopped. Off by default.
   void SetResume(bool on) { resume_ = on; }
 
+  // The random state the next run's first frame starts from, in place of the
+  // one its preparation leaves: a run recorded in a manifest
+  // (randomStateAtStart) is made again byte for byte. Used by the next
+  // preparation only; a run of the other camera after it goes on from there.
+  void SetStartingRandomState(std::optional<RandomState> state) { startingRandom_ = state; }
+
   // In memory: each frame's products go to `sink` (on the run's thread,
   // before the next frame is made) and nothing is written, no folder made.
   // The outputs' classic flag asks for the segmentation map, depth or flow
@@ -104,6 +110,7 @@ class RenderFrameSource : public FrameSource {
   // the job has ended (Wait), so the two threads never add to one field.
   double lastWritingSeconds_ = 0;
   bool resume_ = false;
+  std::optional<RandomState> startingRandom_;
   int32_t firstFrame_ = 0;
   std::size_t filesWritten_ = 0;
   std::string maskNote_;

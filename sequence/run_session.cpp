@@ -129,6 +129,7 @@ std::string RunSession::Open(const SceneInput& scene) {
   source_ = std::make_unique<RenderFrameSource>(*renderer_, settings_);
   source_->SetWriteBehind(options_.writeBehind);
   source_->SetResume(options_.resume);
+  source_->SetStartingRandomState(options_.randomAtStart);
   if (sink_) source_->SetFrameSink(sink_, sinkCleanImage_);
   if (stop_) source_->SetCancelCheck(stop_);
   driver_ = std::make_unique<SequenceDriver>(*source_, hooks);

@@ -13,11 +13,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "base/stopwatch.h"
+#include "render/rig_state.h"
 #include "render/settings.h"
 #include "sequence/frame_products.h"
 #include "sequence/output_settings.h"
@@ -55,6 +57,10 @@ struct RunOptions {
   CameraChoice cameras = CameraChoice::Left;
   bool resume = false;       // go on from the frames the folder's manifest lists
   bool writeBehind = true;   // write a frame's files while the next is drawn
+  // The first run's random state after its preparation (a manifest's
+  // randomStateAtStart), to make a recorded run again; unset: the state the
+  // preparation leaves, from a renderer started afresh for every scene.
+  std::optional<RandomState> randomAtStart;
 
   // Throws Error naming the first value that cannot be used.
   void Check() const;

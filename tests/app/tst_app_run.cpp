@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QMouseEvent>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -605,6 +607,51 @@ class AppRunTest : public QObject {
     QVERIFY(!ControlPanelWindow()->BothCamerasPending() && !Viewer()->Running());
     QVERIFY(!Viewer()->RightCamera());
     ControlPanelWindow()->BothCameras->setChecked(false);
+  }
+
+  // Each Start goes on from the random state the process's earlier runs left
+  // (the desktop never starts it afresh); the command line makes any such run
+  // again from the state its meta.json records, byte for byte.
+  void laterStartsAreMadeAgainFromTheirRecordedRandomState() {
+#ifdef TOVIMAR_RENDER_EXE
+    LoadScene(kThreeFrames);
+    Viewer()->GetViewer().Rig().LightPosition = tovimar::RigState{}.LightPosition;
+    ControlPanelWindow()->BothCameras->setChecked(true);
+    ControlPanelWindow()->UpDown1->setValue(0);
+    QStringList states;
+    for (const QString& name : {QStringLiteral("again1"), QStringLiteral("again2")}) {
+      ControlPanelWindow()->Edit2->setText(Path(name));
+      ControlPanelWindow()->Button3Click(ControlPanelWindow()->Button3);
+      QTRY_VERIFY_WITH_TIMEOUT(!ControlPanelWindow()->BothCamerasPending() && !Viewer()->Running(), 300000);
+      QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+      const QJsonObject start = QJsonDocument::fromJson(ReadAll(Path(name + "/0/meta.json")))
+                                    .object()[QStringLiteral("runs")]
+                                    .toObject()[QStringLiteral("left")]
+                                    .toObject()[QStringLiteral("randomStateAtStart")]
+                                    .toObject();
+      QVERIFY(start.contains(QStringLiteral("low")) && start.contains(QStringLiteral("high")));
+      const QString state = QString::number(static_cast<qint64>(start[QStringLiteral("low")].toDouble())) + "," +
+                            QString::number(static_cast<qint64>(start[QStringLiteral("high")].toDouble()));
+      states << state;
+      QProcess cli;
+      cli.start(QStringLiteral(TOVIMAR_RENDER_EXE),
+                {"--out", Path(name + "-cli"), "--camera", "both", "--quiet", "--random-state", state, "--textures",
+                 QStringLiteral(TOVIMAR_SOURCE_DIR "/assets"), Path(QStringLiteral("scene.txt"))});
+      QVERIFY(cli.waitForFinished(300000));
+      QCOMPARE(cli.exitCode(), 0);
+      const QStringList files = FilesUnder(Path(name));
+      QCOMPARE(files.size(), 30 + 5);
+      QCOMPARE(FilesUnder(Path(name + "-cli")), files);
+      for (const QString& file : files) {
+        if (file.endsWith(QStringLiteral("meta.json"))) continue;  // how each was asked for, wall times
+        QVERIFY2(ReadAll(Path(name + "/" + file)) == ReadAll(Path(name + "-cli/" + file)), qPrintable(file));
+      }
+    }
+    QVERIFY2(states[0] != states[1], qPrintable(states.join(" ")));  // the second Start went on from the first
+    ControlPanelWindow()->BothCameras->setChecked(false);
+#else
+    QSKIP("tovimar-render is not built");
+#endif
   }
 };
 

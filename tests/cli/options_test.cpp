@@ -79,6 +79,28 @@ TEST(CliOptionsCheck, LayoutsRefuseProductsTheyHaveNoPlaceFor) {
             "--split: the split 'A/../B' is not two folder names such as TRAIN/A");
 }
 
+// --random-state: the two words of a recorded state, whole and in range; one
+// scene, since a batch's scenes each start afresh.
+TEST(CliOptionsCheck, RandomStateIsTwoWordsForOneScene) {
+  const CliOptions o = Parse({"--random-state", "4294967295,0", "s.txt"});
+  ASSERT_TRUE(o.randomState.has_value());
+  EXPECT_EQ(o.randomState->low, 4294967295u);
+  EXPECT_EQ(o.randomState->high, 0u);
+  EXPECT_EQ(o.ToRunOptions().randomAtStart->low, 4294967295u);
+  EXPECT_FALSE(Parse({"s.txt"}).ToRunOptions().randomAtStart.has_value());
+  for (const char* bad : {"1", "1,2,3", "4294967296,0", "-1,0", "1, 2", "a,b", ","}) {
+    EXPECT_EQ(ErrorOf({"--random-state", bad, "s.txt"}),
+              std::string("--random-state: '") + bad + "' is not two whole numbers LOW,HIGH from 0 to 4294967295")
+        << bad;
+  }
+  try {
+    Parse({"--random-state", "1,0", "a.txt", "b.txt"}).Check();
+    ADD_FAILURE() << "a batch was accepted";
+  } catch (const UsageError& e) {
+    EXPECT_STREQ(e.what(), "--random-state makes one recorded run again: give one scene file");
+  }
+}
+
 TEST(UsageText, ListsEveryOption) {
   const std::string usage = UsageText();
   EXPECT_EQ(usage.rfind("Usage: tovimar-render [options] SCENE", 0), 0u);
