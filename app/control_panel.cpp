@@ -383,7 +383,7 @@ void ControlPanel::ExportAviClick(QObject*) {
   desktop_.Viewer()->Button10Click(desktop_.Viewer()->Button10);
   const tovimar::AviExportSummary& avi = desktop_.Viewer()->LastAviExport;
   const QString path = tovimar::FromStd(avi.aviPath);
-  if (!avi.opened) {
+  if (!avi.opened || avi.noImages) {
     ShowStatus(QStringLiteral("Export AVI: ") + tovimar::FromStd(avi.writeError));
   } else if (!avi.writeError.empty()) {
     ShowStatus(QStringLiteral("Export AVI: cannot write %1 (no AVI was written)").arg(tovimar::FromStd(avi.writeError)));

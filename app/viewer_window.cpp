@@ -551,7 +551,9 @@ void ViewerWindow::Button10Click(QObject*) {
   // earlier, longer run may have left later images beside them.
   const int32_t listed = tovimar::SequenceManifest(directory).ListedFrameCount(right);
   const int frames = listed >= 0 ? listed : static_cast<int>(viewer_->Scene().egoFrames.size());
-  LastAviExport = tovimar::ExportAvi(directory, right, frames, tovimar::kSoundFileName);  // shows nothing, whatever happens
+  // The images as the chosen outputs and layout store them; shows nothing, whatever happens.
+  LastAviExport = tovimar::ExportAvi(directory, right, tovimar::StoredCameraImages(directory, Outputs(), right, frames),
+                                     tovimar::kSoundFileName);
   LastAviLeftOut.clear();
   const QDir folder(tovimar::FromStd(directory));
   for (const QString& name : folder.entryList(QDir::Files)) {

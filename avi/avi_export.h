@@ -1,9 +1,14 @@
 #pragma once
-// The export command: assembles the stored camera images of one camera in a
-// run's output directory into "L.avi" (left) or "P.avi" (right) at 2 frames
-// per second, with an optional WAVE sound track.
+// The export command: assembles the stored camera images of one camera's run
+// (the classic BMPs or a layout's PNGs) into "L.avi" (left) or "P.avi"
+// (right) in the run's output directory at 2 frames per second, with an
+// optional WAVE sound track.
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "avi/bitmap_file.h"
 
 namespace tovimar {
 
@@ -18,16 +23,22 @@ struct AviExportSummary {
   std::string writeError;   // why the AVI could not be made, naming the file;
                             // then no file was put under aviPath (an earlier
                             // one stays)
+  bool noImages = false;    // not one image was found: writeError says so
   std::string aviPath;      // the file written (or attempted)
 };
 
-// directory: the run's output directory (a separator is added when missing).
-// For i = 0 .. frameCount-1 reads directory + ("right_" | "left_") +
-// FrameNumber(i) + ".bmp"; missing images are skipped. Then appends wavPath
-// (if not empty and readable) as audio and closes the file. Nothing is
-// thrown: the summary tells what happened. A write error (a full disk)
-// abandons the file: aviPath keeps what it held before.
-AviExportSummary ExportAvi(const std::string& directory, bool rightCamera, int frameCount,
+// directory: the run's output directory (a separator is added when missing),
+// where "L.avi" or "P.avi" goes. framePaths: the camera image of each frame
+// as the run stored it, a BMP or (by its ".png" ending) an 8-bit RGB PNG;
+// missing or unreadable images are skipped. Then appends wavPath (if not
+// empty and readable) as audio and closes the file. Nothing is thrown: the
+// summary tells what happened. A write error (a full disk), or not one image
+// to put in, abandons the file: aviPath keeps what it held before.
+AviExportSummary ExportAvi(const std::string& directory, bool rightCamera, const std::vector<std::string>& framePaths,
                            const std::string& wavPath);
+
+// An 8-bit RGB PNG as the AVI writer takes a frame: 24 bits per pixel, rows
+// bottom-up, blue first. Null for a missing file or another kind of PNG.
+std::unique_ptr<Bitmap> LoadPngAsBitmap(const std::string& path);
 
 }  // namespace tovimar

@@ -133,7 +133,7 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
     run.cameras.emplace_back(right, camera.frames);
   }
   if (b.o.avi && !b.o.preview && !run.allComplete) {
-    run.error = ExportRunAvis(directory, run.cameras, b.o.quiet, b.err);
+    run.error = ExportRunAvis(directory, b.o.outputs, run.cameras, b.o.quiet, b.err);
   }
   return run;
 }

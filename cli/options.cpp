@@ -240,6 +240,8 @@ void CliOptions::Check() const {
   }
   if (splitGiven && outputs.layout != DatasetLayout::SceneFlow)
     throw UsageError("--split is for --layout sceneflow");
+  if (avi && outputs.layout == DatasetLayout::Classic && !outputs.classic && !outputs.png)
+    throw UsageError("--avi is made of the camera images: --outputs needs classic or png");
   if (randomState && BatchMode()) throw UsageError("--random-state makes one recorded run again: give one scene file");
 }
 

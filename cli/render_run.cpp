@@ -240,7 +240,7 @@ int RunCamera(RenderSession& s, bool right, bool otherRunFollows) {
 // L.avi / P.avi of the cameras that were rendered.
 int ExportAvis(const RenderSession& s) {
   const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
-  if (const std::string why = ExportRunAvis(directory, s.renderedRuns, s.o.quiet, s.err); !why.empty()) {
+  if (const std::string why = ExportRunAvis(directory, s.o.outputs, s.renderedRuns, s.o.quiet, s.err); !why.empty()) {
     PrintError(s.err, why);
     return kExitFailure;
   }
@@ -305,8 +305,8 @@ void PrintSummary(const RenderSession& s) {
 
 }  // namespace
 
-std::string ExportRunAvis(const std::string& directory, const std::vector<std::pair<bool, int>>& runs, bool quiet,
-                          std::FILE* err) {
+std::string ExportRunAvis(const std::string& directory, const OutputChoice& outputs,
+                          const std::vector<std::pair<bool, int>>& runs, bool quiet, std::FILE* err) {
   const std::string wav = InspectFile(kSoundFileName) != FileKind::Missing ? kSoundFileName : "";
   if (!wav.empty()) {
     // Checked before any AVI is made: a sound track no player can read
@@ -315,8 +315,9 @@ std::string ExportRunAvis(const std::string& directory, const std::vector<std::p
       return std::string(kSoundFileName) + " cannot be used as the sound track: " + why;
   }
   for (const auto& [right, frames] : runs) {
-    const AviExportSummary summary = ExportAvi(directory, right, frames, wav);
-    if (!summary.opened) return summary.writeError;
+    const AviExportSummary summary =
+        ExportAvi(directory, right, StoredCameraImages(directory, outputs, right, frames), wav);
+    if (!summary.opened || summary.noImages) return summary.writeError;
     if (!summary.writeError.empty())
       return "cannot write " + summary.writeError + " (no AVI was written; an earlier one is left as it was)";
     if (!quiet) {

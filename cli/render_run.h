@@ -21,12 +21,13 @@ inline constexpr int kExitUsage = 2;        // bad option values
 // nothing is created or written.
 int RunRender(const CliOptions& options, std::FILE* err);
 
-// L.avi / P.avi of each run (camera right?, frame count) into directory, with
+// L.avi / P.avi of each run (camera right?, frame count) into directory,
+// from the camera images as a run with `outputs` stores them, with
 // wav.wav from the current folder when present (checked before any AVI is
 // made). A line per AVI goes to err unless quiet. Returns "" or why an AVI
 // could not be made (then no further AVI is made).
-std::string ExportRunAvis(const std::string& directory, const std::vector<std::pair<bool, int>>& runs, bool quiet,
-                          std::FILE* err);
+std::string ExportRunAvis(const std::string& directory, const OutputChoice& outputs,
+                          const std::vector<std::pair<bool, int>>& runs, bool quiet, std::FILE* err);
 
 // Installs SIGINT / SIGTERM handlers (sigaction, no SA_RESTART) that ask
 // the current run to stop: between frames, after the preparation, or before

@@ -77,6 +77,19 @@ std::string ParseSplit(const std::string& text) {
   return text;
 }
 
+std::vector<std::string> StoredCameraImages(const std::string& directory, const OutputChoice& choice, bool right,
+                                            int32_t frameCount) {
+  std::vector<std::string> paths;
+  const bool classicImages = choice.layout == DatasetLayout::Classic && choice.classic;
+  if (choice.layout == DatasetLayout::Classic && !choice.classic && !choice.png) return paths;
+  const SceneFlowNaming naming{choice.split, SceneFlowFrameDigits(frameCount)};
+  for (int32_t frame = 0; frame < frameCount; ++frame) {
+    paths.push_back(classicImages ? MakeFrameFileNames(directory, right, frame).cameraImage
+                                  : MakeDatasetFileNames(directory, choice.layout, right, frame, naming).imagePng);
+  }
+  return paths;
+}
+
 std::string ProductOutsideLayout(const OutputChoice& choice) {
   // What each layout has a place for, besides the files it always writes.
   bool OutputChoice::*const held[] = {&OutputChoice::png, &OutputChoice::pfm, &OutputChoice::kitti,

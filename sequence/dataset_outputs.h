@@ -42,6 +42,12 @@ std::string ParseSplit(const std::string& text);
 // others write their own set whatever is asked for, and hold the flow.
 std::string ProductOutsideLayout(const OutputChoice& choice);
 const char* LayoutName(DatasetLayout layout);
+// The camera image of each frame of a run of frameCount frames with `choice`
+// in the sequence folder `directory`, as the run stores it: the classic BMP
+// when it writes the classic files, else the layout's PNG; none when it
+// stores no camera image.
+std::vector<std::string> StoredCameraImages(const std::string& directory, const OutputChoice& choice, bool right,
+                                            int32_t frameCount);
 // The names in `choice`, comma separated, in a fixed order.
 std::string OutputListText(const OutputChoice& choice);
 

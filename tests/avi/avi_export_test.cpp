@@ -8,11 +8,20 @@
 #include <csignal>
 
 #include "avi/avi_writer.h"
+#include "io/png.h"
+#include "layout/file_names.h"
 
 #include "media_files.h"
 
 namespace tovimar {
 namespace {
+
+// The classic camera images of frames 0 .. count-1 in a folder.
+std::vector<std::string> ClassicImages(const std::string& folder, bool right, int count) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < count; ++i) paths.push_back(folder + "/" + CameraImageName(right, i));
+  return paths;
+}
 
 TEST(AviExport, AssemblesTheCameraImagesSkippingMissingOnes) {
   if (!avitest::HaveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
@@ -29,7 +38,7 @@ TEST(AviExport, AssemblesTheCameraImagesSkippingMissingOnes) {
   const auto wave = avitest::Wave16(1, 8000, 4000, 1);
   avitest::WriteFile(dir.file("wav.wav"), wave);
 
-  const AviExportSummary s = ExportAvi(dir.path().string(), true, 4, dir.file("wav.wav"));
+  const AviExportSummary s = ExportAvi(dir.path().string(), true, ClassicImages(dir.path().string(), true, 4), dir.file("wav.wav"));
   EXPECT_TRUE(s.opened);
   EXPECT_EQ(s.framesWritten, 3);
   EXPECT_EQ(s.framesSkipped, 1);
@@ -50,23 +59,57 @@ TEST(AviExport, LeftCameraWithoutSoundOrFrames) {
   avitest::TempDir dir;
   avitest::WriteFile(dir.file("left_0000.bmp"), avitest::Bmp24(avitest::PatternPicture(8, 8, 0), 8, 8));
   // A missing sound file leaves the video as it is.
-  AviExportSummary s = ExportAvi(dir.path().string() + "/", false, 1, dir.file("wav.wav"));
+  AviExportSummary s =
+      ExportAvi(dir.path().string() + "/", false, ClassicImages(dir.path().string(), false, 1), dir.file("wav.wav"));
   EXPECT_TRUE(s.opened);
   EXPECT_EQ(s.framesWritten, 1);
   EXPECT_FALSE(s.audioAdded);
   EXPECT_EQ(s.aviPath, dir.file("L.avi"));
 
-  // A scene without frames and without sound still gives a (streamless) file.
-  s = ExportAvi(dir.path().string(), true, 0, "");
-  EXPECT_TRUE(s.opened);
-  EXPECT_EQ(s.framesWritten + s.framesSkipped, 0);
-  EXPECT_TRUE(std::filesystem::exists(dir.file("P.avi")));
+  // Not one picture (a run without frames, or images stored under other
+  // names): no AVI is made, and the reason names the first image looked for.
+  s = ExportAvi(dir.path().string(), true, {}, "");
+  EXPECT_TRUE(s.noImages);
+  EXPECT_EQ(s.writeError, "no right camera image to put in " + dir.file("P.avi") + " (the run stored no camera images)");
+  s = ExportAvi(dir.path().string(), true, ClassicImages(dir.path().string(), true, 2), "");
+  EXPECT_TRUE(s.noImages);
+  EXPECT_EQ(s.framesMissing, 2);
+  EXPECT_EQ(s.writeError, "no right camera image to put in " + dir.file("P.avi") + " (the first would be " +
+                              dir.file("right_0000.bmp") + ")");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("P.avi")));
 
   // A folder that does not exist: nothing is read, and the reason names the file.
-  s = ExportAvi(dir.file("missing"), true, 3, dir.file("wav.wav"));
+  s = ExportAvi(dir.file("missing"), true, ClassicImages(dir.file("missing"), true, 3), dir.file("wav.wav"));
   EXPECT_FALSE(s.opened);
   EXPECT_EQ(s.framesWritten + s.framesSkipped, 0);
   EXPECT_NE(s.writeError.find(dir.file("missing") + "/P.avi"), std::string::npos) << s.writeError;
+}
+
+// The layouts store the camera images as PNG: they go into the AVI as the
+// same pictures the BMPs would give.
+TEST(AviExport, PngCameraImagesGiveTheSamePictures) {
+  if (!avitest::HaveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
+  avitest::TempDir dir;
+  std::vector<uint8_t> expected;
+  std::vector<std::string> paths;
+  for (int i = 0; i < 2; ++i) {
+    const auto bgr = avitest::PatternPicture(10, 6, i);  // top row first, blue first
+    std::vector<uint8_t> rgb(bgr.size());
+    for (std::size_t k = 0; k < bgr.size(); k += 3) {
+      rgb[k] = bgr[k + 2];
+      rgb[k + 1] = bgr[k + 1];
+      rgb[k + 2] = bgr[k];
+    }
+    paths.push_back(dir.file("im" + std::to_string(i) + ".png"));
+    WritePng8(paths.back(), rgb.data(), 10, 6, 3);
+    expected.insert(expected.end(), bgr.begin(), bgr.end());
+  }
+  const AviExportSummary s = ExportAvi(dir.path().string(), false, paths, "");
+  EXPECT_EQ(s.framesWritten, 2);
+  EXPECT_TRUE(s.writeError.empty()) << s.writeError;
+  EXPECT_TRUE(avitest::DecodeVideoBgr24(dir.file("L.avi")) == expected);
+  WritePng8(dir.file("grey.png"), expected.data(), 10, 6, 1);
+  EXPECT_EQ(LoadPngAsBitmap(dir.file("grey.png")), nullptr);  // not a camera image
 }
 
 // Sound files as common tools write them: a LIST (INFO) chunk between "fmt "
@@ -86,7 +129,7 @@ TEST(AviExport, WaveChunksAreWalkedAndInconsistentFieldsRefused) {
   tagged[5] = static_cast<uint8_t>((tagged.size() - 8) >> 8);
   avitest::WriteFile(dir.file("tagged.wav"), tagged);
   EXPECT_EQ(CheckWaveFile(dir.file("tagged.wav")), "");
-  const AviExportSummary s = ExportAvi(dir.path().string(), false, 1, dir.file("tagged.wav"));
+  const AviExportSummary s = ExportAvi(dir.path().string(), false, ClassicImages(dir.path().string(), false, 1), dir.file("tagged.wav"));
   EXPECT_TRUE(s.audioAdded);
   EXPECT_TRUE(avitest::DecodeAudioS16(dir.file("L.avi")) == std::vector<uint8_t>(plain.begin() + 44, plain.end()));
 
@@ -110,7 +153,7 @@ TEST(AviExport, WriteFailureKeepsTheEarlierFileAndSaysWhy) {
     avitest::WriteFile(dir.file("left_00" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".bmp"),
                        avitest::Bmp24(avitest::PatternPicture(16, 16, i), 16, 16));
   }
-  ASSERT_TRUE(ExportAvi(dir.path().string(), false, 1, "").writeError.empty());
+  ASSERT_TRUE(ExportAvi(dir.path().string(), false, ClassicImages(dir.path().string(), false, 1), "").writeError.empty());
   const auto earlier = avitest::ReadFile(dir.file("L.avi"));
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
@@ -118,7 +161,7 @@ TEST(AviExport, WriteFailureKeepsTheEarlierFileAndSaysWhy) {
     ::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{20000, 20000};  // the header fits, 40 frames do not
     ::setrlimit(RLIMIT_FSIZE, &limit);
-    const AviExportSummary s = ExportAvi(dir.path().string(), false, 40, "");
+    const AviExportSummary s = ExportAvi(dir.path().string(), false, ClassicImages(dir.path().string(), false, 40), "");
     ::_exit(s.opened && s.writeError == dir.file("L.avi") + ": file too large" ? 0 : 1);
   }
   int status = 0;

@@ -339,6 +339,22 @@ TEST(CliRender, AviOfEachRenderedCameraWithTheSoundTrack) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.err.find("out/0/L.avi (3 frames, with wav.wav)"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("out/0/P.avi (3 frames, with wav.wav)"), std::string::npos) << r.err;
+  fs::remove(tmp.path() + "/wav.wav");
+
+  // The layouts store PNG camera images: every frame goes in, from where
+  // each layout keeps it.
+  for (const std::string layout : {"middlebury", "kitti", "sceneflow"}) {
+    r = RunTool("-r 16x8 --avi --layout " + layout + " -o " + layout + " s.txt", tmp.path());
+    ASSERT_EQ(r.exitCode, 0) << layout << r.err;
+    EXPECT_NE(r.err.find(layout + "/0/L.avi (3 frames)"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(layout + "/0/P.avi (3 frames)"), std::string::npos) << r.err;
+  }
+  // Outputs without a camera image: refused before anything is made.
+  r = RunTool("-r 16x8 -c left --avi --outputs pfm -o noimages s.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 2) << r.err;
+  EXPECT_NE(r.err.find("--avi is made of the camera images: --outputs needs classic or png"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(tmp.path() + "/noimages"));
 }
 
 }  // namespace
