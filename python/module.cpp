@@ -306,9 +306,12 @@ PYBIND11_MODULE(_tovimar, m) {
     } catch (const scenegen::OptionError& e) {
       throw py::value_error(e.what());
     }
-    if (index < 0) throw py::value_error("index must be 0 or more");
+    if (index < 0 || index >= scenegen::kMaxSceneCount) throw py::value_error("index out of range");
     return scenegen::GenerateScene(options, index);
   });
+  // The limits the package's argument checks name.
+  m.attr("MAX_SCENE_COUNT") = scenegen::kMaxSceneCount;
+  m.attr("MAX_FRAME_SIDE") = kMaxFrameSide;
 
   py::class_<MemoryProducts>(m, "Products")
       .def(py::init<>())

@@ -115,8 +115,6 @@ def test_bad_input_raises():
         tovimar.Renderer("wide", 24)
     with pytest.raises(TypeError):
         renderer.render(42)
-    with pytest.raises(ValueError, match="--objects"):
-        tovimar.generate_scene(objects=(5, 1000))
     # A scene line the parser reports: a warning led by its line, as the command line prints it.
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
@@ -132,6 +130,30 @@ def test_bad_input_raises():
     assert [f["frame"] for f in renderer.render(PLANES_NOISE, camera="left")] == [0, 1, 2]
     with pytest.raises(tovimar.Error, match="internal check failed: Assertion failed: false"):
         tovimar._tovimar._fail_internal_check()
+
+
+@pytest.mark.parametrize("call, message", [
+    # The generator's limits, named as the arguments (not as its command line's options).
+    (lambda: tovimar.generate_scene(index=-1), r"^index must be 0 to 999999, not -1$"),
+    (lambda: tovimar.generate_scene(index=2**70), r"^index must be 0 to 999999"),
+    (lambda: tovimar.generate_scene(seed=2**64), r"^seed: '18446744073709551616' is not a whole number"),
+    (lambda: tovimar.generate_scene(frames=0), r"^frames: '0' is not a count 1\.\.100000$"),
+    (lambda: tovimar.generate_scene(objects=(5, 1000)), r"^objects: the range must lie within"),
+    (lambda: tovimar.generate_scene(objects=(5, 10**400)), r"^objects: a range is two numbers"),
+    (lambda: tovimar.generate_scene(no_such=1), r"^unknown option no_such$"),
+    # Numbers too large for the compiled part.
+    (lambda: tovimar.Renderer(2**70, 24), r"^width: the frame size \d+x24 is not 1 to 8192 pixels a side$"),
+    (lambda: tovimar.Renderer(32, 0), r"^height: the frame size 32x0 is not"),
+    (lambda: tovimar.Renderer(32, 24, background=(0, 2**64, 0)), r"^background: a colour value \d+ is not 0 to 255$"),
+    # Lone surrogates, which have no UTF-8 form.
+    (lambda: tovimar.generate_scene("fl\udcffying"), r"^preset holds '\\udcff' at position 2, a lone surrogate"),
+    (lambda: tovimar.generate_scene(room_width="\ud800"), r"^room_width holds '\\ud800'"),
+    (lambda: tovimar.parse("EGO; 0;0;0;0;0;0 \ud800"), r"^the scene text holds '\\ud800' at position 17"),
+    (lambda: tovimar.Renderer(32, 24).render("EGO; 0;0;0;0;0;0 \udc80"), r"^the scene text holds '\\udc80'"),
+])
+def test_bad_arguments_raise_value_errors_naming_them(call, message):
+    with pytest.raises(ValueError, match=message):
+        call()
 
 
 def rss_kib():

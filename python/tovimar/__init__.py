@@ -17,6 +17,7 @@ raise ValueError or TypeError.
 
 import json
 import os
+import re
 import warnings
 
 from . import _tovimar
@@ -41,21 +42,27 @@ OUTPUTS = ("image_clean", "depth", "segmentation", "ids16", "mask", "flow")
 
 
 def _scene_text(scene):
-    """(text, name) of a scene given as its text or as a path to its file."""
+    """(text, name) of a scene given as its text or as a path to its file, as
+    the bytes the compiled part takes."""
     if isinstance(scene, os.PathLike):
         scene = os.fspath(scene)
         if isinstance(scene, bytes):
             scene = os.fsdecode(scene)
-        with open(scene, "r", encoding="latin-1", newline="") as f:
-            return f.read(), scene
+        with open(scene, "rb") as f:
+            return f.read(), _shown(scene)
     if isinstance(scene, bytes):
-        return scene.decode("latin-1"), "<scene>"
+        return scene, b"<scene>"
     if not isinstance(scene, str):
         raise TypeError("a scene is its text or the path of its file, not %s" % type(scene).__name__)
     if "\n" not in scene and ";" not in scene and os.path.isfile(scene):
-        with open(scene, "r", encoding="latin-1", newline="") as f:
-            return f.read(), scene
-    return scene, "<scene>"
+        with open(scene, "rb") as f:
+            return f.read(), _shown(scene)
+    return _encoded(scene, "the scene text"), b"<scene>"
+
+
+def _shown(path):
+    """A path as messages show it (a byte that is not UTF-8 as \\xNN)."""
+    return path.encode("utf-8", "backslashreplace")
 
 
 def parse(scene):
@@ -65,28 +72,63 @@ def parse(scene):
     return json.loads(_tovimar.scene_dump(text, name))
 
 
+def _whole(value, name):
+    """value, when it is a whole number (not a bool); TypeError naming it else."""
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError("%s must be a whole number, not %s" % (name, type(value).__name__))
+    return value
+
+
+def _encoded(text, name):
+    """text as UTF-8 bytes; ValueError naming the argument where it holds a
+    lone surrogate, which is no character and has no UTF-8 form."""
+    try:
+        return text.encode("utf-8")
+    except UnicodeEncodeError as e:
+        raise ValueError("%s holds %r at position %d, a lone surrogate, which is not a character"
+                         % (name, text[e.start], e.start)) from None
+
+
+def _argument_names(message, flags):
+    """The generator's message with its options named as generate_scene's arguments."""
+    return re.sub(r"--([a-z][a-z-]*)", lambda m: flags.get(m.group(1), m.group(0)), message)
+
+
 def generate_scene(preset="flying", seed=0, index=0, frames=10, **options):
     """The text of scene ``index``, byte for byte the file ``tovimar-scenegen``
     writes with the same options (``room_width=(3, 5)`` is ``--room-width 3,5``;
     ``textures=True`` is ``--textures``, which does not change the text)."""
-    for name, value in (("seed", seed), ("index", index), ("frames", frames)):
-        if isinstance(value, bool) or not isinstance(value, int):
-            raise TypeError("%s must be a whole number" % name)
-    args = ["--preset", str(preset), "--seed", str(seed), "--frames", str(frames), "--count", str(index + 1)]
+    _whole(seed, "seed")
+    _whole(frames, "frames")
+    if not 0 <= _whole(index, "index") < _tovimar.MAX_SCENE_COUNT:
+        raise ValueError("index must be 0 to %d, not %d"
+                         % (_tovimar.MAX_SCENE_COUNT - 1, index))
+    if not isinstance(preset, str):
+        raise TypeError("preset must be a string, not %s" % type(preset).__name__)
+    flags = {"preset": "preset", "seed": "seed", "frames": "frames"}
+    args = [b"--preset", _encoded(preset, "preset"), b"--seed", str(seed).encode(), b"--frames",
+            str(frames).encode()]
     for key, value in options.items():
-        flag = "--" + key.replace("_", "-")
+        flag = key.replace("_", "-")
+        flags[flag] = key
         if isinstance(value, bool):
             if value:
-                args.append(flag)
+                args.append(_encoded("--" + flag, key))
             continue
         if isinstance(value, (tuple, list)):
             if len(value) != 2:
                 raise ValueError("%s: a range is two numbers (min, max)" % key)
-            value = "%r,%r" % (float(value[0]), float(value[1]))
+            try:
+                value = "%r,%r" % (float(value[0]), float(value[1]))
+            except (TypeError, ValueError, OverflowError):
+                raise ValueError("%s: a range is two numbers (min, max), not %r" % (key, value)) from None
         elif isinstance(value, float):
             value = repr(value)
-        args += [flag, str(value)]
-    return _tovimar.generate_scene(args, index)
+        args += [_encoded("--" + flag, key), _encoded(str(value), key)]
+    try:
+        return _tovimar.generate_scene(args, index)
+    except ValueError as e:
+        raise ValueError(_argument_names(str(e), flags)) from None
 
 
 class Renderer:
@@ -104,16 +146,23 @@ class Renderer:
         for name, value in (("width", width), ("height", height)):
             if isinstance(value, bool) or not isinstance(value, int):
                 raise TypeError("%s must be a whole number of pixels" % name)
+            if not 1 <= value <= _tovimar.MAX_FRAME_SIDE:
+                raise ValueError("%s: the frame size %dx%d is not 1 to %d pixels a side"
+                                 % (name, width, height, _tovimar.MAX_FRAME_SIDE))
         background = tuple(background)
         if len(background) != 3 or not all(isinstance(c, int) and not isinstance(c, bool) for c in background):
             raise TypeError("background is three whole numbers (red, green, blue)")
+        for c in background:
+            if not 0 <= c <= 255:
+                raise ValueError("background: a colour value %d is not 0 to 255" % c)
         if textures is not None:
             textures = os.fspath(textures)
             if not os.path.isfile(os.path.join(textures, "tex0.bmp")):
                 raise ValueError("the texture folder '%s' has no tex0.bmp" % textures)
         self.width, self.height = width, height
         self.palette = bool(palette)
-        self._core = _tovimar.Renderer(width, height, textures or "", background, bool(antialias), self.palette)
+        self._core = _tovimar.Renderer(width, height, os.fsencode(textures or ""), background, bool(antialias),
+                                       self.palette)
 
     def render(self, scene, camera="both", outputs=()):
         """Iterates the scene's frames. Each frame is a dict: ``frame`` (its
