@@ -24,6 +24,7 @@
 #include "io/text.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
+#include "scene/scene_text.h"
 #include "scenegen/generator.h"
 #include "sequence/memory_run.h"
 
@@ -293,6 +294,17 @@ PYBIND11_MODULE(_tovimar, m) {
   SetAssertionReporter([](const std::string& message) { throw Error("internal check failed: " + message); });
   // A failing internal check, for the tests that it raises.
   m.def("_fail_internal_check", [] { TOVIMAR_CHECK(false); });
+
+  // A scene file's bytes, read as tovimar-render reads them: a regular file
+  // of at most kMaxSceneFileBytes (a FIFO or device is refused unopened).
+  m.def("read_scene_file", [](const std::string& path) {
+    std::string bytes;
+    {
+      py::gil_scoped_release release;
+      bytes = ReadFileBytes(path);
+    }
+    return py::bytes(bytes);
+  }, py::arg("path"));
 
   m.def("scene_dump", [](const std::string& text, const std::string& name) {
     const Prefs prefs = cli::EditorPrefs(kDefaultFocalLengthText, kDefaultBaselineText, '.');

@@ -3,6 +3,7 @@ its memory over many frames."""
 
 import json
 import os
+import pathlib
 import resource
 import warnings
 
@@ -154,6 +155,35 @@ def test_bad_input_raises():
 def test_bad_arguments_raise_value_errors_naming_them(call, message):
     with pytest.raises(ValueError, match=message):
         call()
+
+
+def test_scene_paths_are_read_as_the_command_line_reads_them_and_a_mistyped_one_raises(tmp_path):
+    text = open(PLANES_NOISE).read()
+    by_text = tovimar.parse(text)
+    named = dict(by_text, file=PLANES_NOISE)
+    assert tovimar.parse(path=PLANES_NOISE) == tovimar.parse(pathlib.Path(PLANES_NOISE)) == named
+    assert tovimar.parse(PLANES_NOISE) == named  # a one-line string without ';' that names a file
+    renderer = tovimar.Renderer(32, 24)
+    assert len(renderer.render(path=PLANES_NOISE, camera="left")) == len(renderer.render(text, camera="left")) == 3
+    # A mistyped path is no scene text (every scene line holds ';').
+    for call in (lambda: tovimar.parse("planes_noise.txt"), lambda: renderer.render("planes_noise.txt")):
+        with pytest.raises(tovimar.Error, match=r"^no such scene file: planes_noise\.txt \("):
+            call()
+    with pytest.raises(tovimar.Error, match="^Cannot open file .*missing.txt: does not exist$"):
+        tovimar.parse(tmp_path / "missing.txt")
+    with pytest.raises(TypeError, match="not both"):
+        tovimar.parse(text, path=PLANES_NOISE)
+    # Devices, FIFOs and files larger than a scene may be are refused unopened, at once.
+    fifo, huge = tmp_path / "fifo.txt", tmp_path / "huge.txt"
+    os.mkfifo(fifo)
+    with open(huge, "wb") as f:
+        f.truncate((64 << 20) + 1)  # sparse
+    for path, why in (("/dev/zero", "not a regular file"), (fifo, "not a regular file"),
+                      (tmp_path, "not a regular file"), (huge, "it holds 67108865 bytes, more than a scene may")):
+        with pytest.raises(tovimar.Error, match="^Cannot open file .*: " + why):
+            tovimar.parse(path=path)
+    with pytest.raises(tovimar.Error, match="^Cannot open file /dev/zero: not a regular file$"):
+        renderer.render("/dev/zero")
 
 
 def rss_kib():

@@ -41,23 +41,37 @@ _rendering_process = None
 OUTPUTS = ("image_clean", "depth", "segmentation", "ids16", "mask", "flow")
 
 
-def _scene_text(scene):
-    """(text, name) of a scene given as its text or as a path to its file, as
-    the bytes the compiled part takes."""
+def _scene_text(scene, path):
+    """(text, name) of a scene, as the bytes the compiled part takes: ``path``
+    (or a ``scene`` that is an os.PathLike) is read as tovimar-render reads a
+    scene file; a ``scene`` string is its text, unless it is one line without
+    ';' (which every scene line holds), which is taken as a file's path."""
+    if path is not None:
+        if scene is not None:
+            raise TypeError("give the scene as its text or as path=, not both")
+        if not isinstance(path, (str, bytes, os.PathLike)):
+            raise TypeError("path must be a str, bytes or os.PathLike, not %s" % type(path).__name__)
+        return _read_scene_file(path, guessed=False)
     if isinstance(scene, os.PathLike):
-        scene = os.fspath(scene)
-        if isinstance(scene, bytes):
-            scene = os.fsdecode(scene)
-        with open(scene, "rb") as f:
-            return f.read(), _shown(scene)
+        return _read_scene_file(scene, guessed=False)
     if isinstance(scene, bytes):
         return scene, b"<scene>"
     if not isinstance(scene, str):
         raise TypeError("a scene is its text or the path of its file, not %s" % type(scene).__name__)
-    if "\n" not in scene and ";" not in scene and os.path.isfile(scene):
-        with open(scene, "rb") as f:
-            return f.read(), _shown(scene)
+    if scene and not any(c in scene for c in ";\r\n"):
+        return _read_scene_file(scene, guessed=True)
     return _encoded(scene, "the scene text"), b"<scene>"
+
+
+def _read_scene_file(path, guessed):
+    path = os.fsdecode(os.fspath(path))
+    try:
+        return _tovimar.read_scene_file(os.fsencode(path)), _shown(path)
+    except Error:
+        if guessed and not os.path.lexists(path):
+            raise Error("no such scene file: %s (a string without ';' or a line break is taken as a file's "
+                        "path; scene text has ';' in each line)" % _shown(path).decode()) from None
+        raise
 
 
 def _shown(path):
@@ -65,10 +79,12 @@ def _shown(path):
     return path.encode("utf-8", "backslashreplace")
 
 
-def parse(scene):
+def parse(scene=None, *, path=None):
     """The scene as a dict, as ``tovimar-render --dump`` prints it (file,
-    prefs, solidObjects, egoFrames, errors; errors with their line numbers)."""
-    text, name = _scene_text(scene)
+    prefs, solidObjects, egoFrames, errors; errors with their line numbers).
+    ``scene``: its text (str or bytes) or its file (an os.PathLike, or a
+    one-line str without ';'); ``path=``: its file."""
+    text, name = _scene_text(scene, path)
     return json.loads(_tovimar.scene_dump(text, name))
 
 
@@ -164,8 +180,9 @@ class Renderer:
         self._core = _tovimar.Renderer(width, height, os.fsencode(textures or ""), background, bool(antialias),
                                        self.palette)
 
-    def render(self, scene, camera="both", outputs=()):
-        """Iterates the scene's frames. Each frame is a dict: ``frame`` (its
+    def render(self, scene=None, camera="both", outputs=(), *, path=None):
+        """Iterates the frames of the scene, given as in tovimar.parse (its
+        text, or its file as ``path=`` or an os.PathLike). Each frame is a dict: ``frame`` (its
         number) and ``left`` and/or ``right``, each a dict of numpy arrays:
         ``image`` (H, W, 3 uint8 RGB, noise included), ``disparity`` (float32,
         the PFM's values; the far plane's disparity where nothing was drawn),
@@ -190,7 +207,7 @@ class Renderer:
             setattr(products, name, True)
         if camera not in ("left", "right", "both"):
             raise ValueError("camera must be 'left', 'right' or 'both', not %r" % (camera,))
-        text, name = _scene_text(scene)
+        text, name = _scene_text(scene, path)
         global _rendering_process
         if _rendering_process not in (None, os.getpid()):
             raise Error("this process was forked from one that had rendered, and OpenGL cannot be used after "
