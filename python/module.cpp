@@ -12,6 +12,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -136,15 +137,32 @@ py::dict CameraDict(const CameraProducts& c, const MemoryProducts& wanted, bool 
 // contexts), kept from scene to scene.
 class PyRenderer;
 
+// The frames of one render(): `held` lives as long as the iterator does.
 class PyRun {
  public:
-  PyRun(std::shared_ptr<PyRenderer> owner, uint64_t generation) : owner_(std::move(owner)), generation_(generation) {}
+  PyRun(std::shared_ptr<PyRenderer> owner, uint64_t generation, std::shared_ptr<const void> held)
+      : owner_(std::move(owner)), generation_(generation), held_(std::move(held)) {}
   py::object Next();
   std::size_t FrameCount() const;
 
  private:
   std::shared_ptr<PyRenderer> owner_;
   uint64_t generation_;
+  std::shared_ptr<const void> held_;
+};
+
+// One call into a renderer at a time. Every member of PyRenderer is used
+// with the GIL held, except the MemoryRun while a call renders with the GIL
+// released: `busy` marks that time, and is cleared with the GIL held again.
+class BusyMark {
+ public:
+  explicit BusyMark(bool& busy) : busy_(busy) { busy_ = true; }
+  ~BusyMark() { busy_ = false; }
+  BusyMark(const BusyMark&) = delete;
+  BusyMark& operator=(const BusyMark&) = delete;
+
+ private:
+  bool& busy_;
 };
 
 class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
@@ -160,6 +178,12 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
   }
 
   PyRun Start(const std::string& text, const std::string& name, const std::string& camera, MemoryProducts products) {
+    RefuseBusy();
+    // Another thread's render() with frames left is that thread's: starting a
+    // scene here would end it under that thread's loop.
+    if (holder_ != std::this_thread::get_id() && !ended_ && !held_.expired())
+      throw Error("this Renderer is in use by another thread, whose render() has frames left: a renderer serves one "
+                  "thread at a time (make one in each thread, or end or drop that thread's render() first)");
     RunOptions options = options_;
     if (camera == "left") {
       options.cameras = CameraChoice::Left;
@@ -170,7 +194,9 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
     } else {
       throw py::value_error("camera must be 'left', 'right' or 'both', not '" + camera + "'");
     }
+    BusyMark busy(busy_);
     ++generation_;
+    frameCount_ = 0;
     // The same cameras and products go on in the same run, whose rendering
     // contexts then serve the next scene too.
     if (run_ && (options.cameras != runCameras_ || products != wanted_)) run_.reset();
@@ -193,13 +219,19 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
       py::gil_scoped_release release;
       run_->Open(scene);
     }
-    return PyRun(shared_from_this(), generation_);
+    frameCount_ = run_->FrameCount();
+    holder_ = std::this_thread::get_id();
+    auto held = std::make_shared<char>();
+    held_ = held;
+    return PyRun(shared_from_this(), generation_, std::move(held));
   }
 
   py::object NextOf(uint64_t generation) {
+    RefuseBusy();
     if (generation != generation_ || !run_)
       throw std::runtime_error("this run was replaced by a later render() of the same renderer");
     if (ended_) throw py::stop_iteration();
+    BusyMark busy(busy_);
     auto frame = std::make_unique<MemoryFrame>();
     bool more = false;
     {
@@ -217,12 +249,23 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
     return out;
   }
 
-  std::size_t FrameCount(uint64_t generation) const {
-    return generation == generation_ && run_ ? run_->FrameCount() : 0;
+  std::size_t FrameCount(uint64_t generation) const { return generation == generation_ ? frameCount_ : 0; }
+  // The messages of the calls made so far; none while a call renders (that
+  // call's thread takes them when it has ended).
+  std::vector<std::string> TakeMessages() {
+    if (busy_) return {};
+    return std::exchange(notifier_.messages, {});
   }
-  std::vector<std::string> TakeMessages() { return std::exchange(notifier_.messages, {}); }
 
  private:
+  // Its sessions work on threads of their own (MemoryRun), so any thread may
+  // use a renderer, one call at a time.
+  void RefuseBusy() const {
+    if (busy_)
+      throw Error("this Renderer is rendering in another thread: a renderer serves one thread at a time (make "
+                  "one in each thread)");
+  }
+
   RunOptions options_;
   CollectingNotifier notifier_;
   std::unique_ptr<MemoryRun> run_;
@@ -230,6 +273,10 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
   bool ended_ = false;  // the current run has handed on its last frame
   MemoryProducts wanted_;
   uint64_t generation_ = 0;
+  std::size_t frameCount_ = 0;  // of the current run
+  bool busy_ = false;           // a call renders, the GIL released
+  std::thread::id holder_;      // the thread of the current run's render()
+  std::weak_ptr<const void> held_;  // the current run's iterator, while it lives
 };
 
 // A camera image file as RGB (H, W, 3): an 8-bit RGB PNG or a BMP.

@@ -5,6 +5,7 @@ import json
 import os
 import pathlib
 import resource
+import threading
 import warnings
 
 import numpy as np
@@ -184,6 +185,59 @@ def test_scene_paths_are_read_as_the_command_line_reads_them_and_a_mistyped_one_
             tovimar.parse(path=path)
     with pytest.raises(tovimar.Error, match="^Cannot open file /dev/zero: not a regular file$"):
         renderer.render("/dev/zero")
+
+
+def images(frames):
+    return [f["left"]["image"].tobytes() + f["right"]["image"].tobytes() for f in frames]
+
+
+def test_a_renderer_serves_one_thread_at_a_time_and_any_thread_in_turn():
+    scenes = {"a": open(PLANES_NOISE).read(), "b": tovimar.generate_scene(seed=1, frames=3, objects=(2, 3))}
+    alone = {k: images(tovimar.Renderer(48, 36).render(text)) for k, text in scenes.items()}
+    shared = tovimar.Renderer(48, 36)
+
+    def in_thread(task):
+        out = []
+        thread = threading.Thread(target=lambda: out.append(task()))
+        thread.start()
+        thread.join(120)
+        assert not thread.is_alive()
+        return out[0]
+
+    def attempt(call):
+        try:
+            return call()
+        except tovimar.Error as e:
+            return e
+
+    # A render() with frames left belongs to its thread; its frames stay its scene's.
+    frames = shared.render(scenes["a"])
+    first = next(frames)
+    refused = in_thread(lambda: attempt(lambda: shared.render(scenes["b"])))
+    assert isinstance(refused, tovimar.Error) and "in use by another thread" in str(refused)
+    assert images([first] + list(frames)) == alone["a"]
+    # Once it has ended, another thread renders with the same contexts, and may drop the renderer.
+    assert in_thread(lambda: images(shared.render(scenes["b"]))) == alone["b"]
+    assert images(shared.render(scenes["a"])) == alone["a"]
+    in_thread(lambda: images(tovimar.Renderer(48, 36).render(scenes["b"])))
+    # Two threads at once: each gets its own scene's frames or is refused, never the other's.
+    start = threading.Barrier(2)
+    results = {}
+
+    def race(key):
+        start.wait()
+        results[key] = [attempt(lambda: images(shared.render(scenes[key]))) for _ in range(4)]
+
+    threads = [threading.Thread(target=race, args=(key,)) for key in scenes]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(300)
+        assert not thread.is_alive()
+    for key, outcomes in results.items():
+        for outcome in outcomes:
+            assert outcome == alone[key] or (isinstance(outcome, tovimar.Error)
+                                             and "another thread" in str(outcome)), (key, outcome)
 
 
 def rss_kib():

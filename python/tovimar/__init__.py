@@ -9,8 +9,8 @@ rendered in memory as numpy arrays.
         left["image"], left["disparity"], left["mask"], left["flow"]
 
 Every array equals what ``tovimar-render`` writes for the same scene and
-settings. A renderer is used by one thread at a time; rendering releases the
-GIL. Scene and run errors raise ``tovimar.Error`` with the message the
+settings. A renderer serves one thread at a time (another thread's call
+raises tovimar.Error); rendering releases the GIL. Scene and run errors raise ``tovimar.Error`` with the message the
 command line prints (``scene:line:`` first for a scene line); bad arguments
 raise ValueError or TypeError.
 """
@@ -152,8 +152,10 @@ class Renderer:
     scene's own set beside its file, else the bundled one); ``background``:
     RGB 0..255; ``palette``: segmentation maps in palette colours.
 
-    One thread at a time uses a renderer (each has its own OpenGL contexts,
-    made at the first render). A process forked after its parent rendered
+    A renderer serves one thread at a time: its OpenGL contexts, made at the
+    first render, live on threads of its own, so any thread may use it in
+    turn, but a call while another thread renders, or a render() while
+    another thread's render() has frames left, raises tovimar.Error. A process forked after its parent rendered
     cannot render (tovimar.Error says so): render after the fork, or use
     'spawn' or 'forkserver' processes."""
 
