@@ -4,6 +4,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -23,6 +24,7 @@
 #include "io/bmp.h"
 #include "io/png.h"
 #include "io/text.h"
+#include "render/gl_context.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
@@ -165,6 +167,12 @@ class BusyMark {
   bool& busy_;
 };
 
+// The renderers alive in this process (used with the GIL held).
+std::set<PyRenderer*>& LiveRenderers() {
+  static std::set<PyRenderer*> live;
+  return live;
+}
+
 class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
  public:
   PyRenderer(int width, int height, std::string textures, std::array<int, 3> background, bool antialias, bool palette) {
@@ -175,10 +183,26 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
     options_.antiAlias = antialias;
     options_.palette = palette;
     options_.Check();
+    LiveRenderers().insert(this);
+  }
+  ~PyRenderer() {
+    LiveRenderers().erase(this);
+    DropInherited();
+  }
+  PyRenderer(const PyRenderer&) = delete;
+  PyRenderer& operator=(const PyRenderer&) = delete;
+
+  // Before a fork: ends the rendering state when no call and no iterator
+  // with frames left needs it, so that the process's EGL display can be
+  // terminated and the child (and this process, later) make their own.
+  void ReleaseForFork() {
+    if (!run_ || process_ != getpid() || busy_ || (!ended_ && !held_.expired())) return;
+    run_.reset();  // an ended iterator still ends; none other lives
   }
 
   PyRun Start(const std::string& text, const std::string& name, const std::string& camera, MemoryProducts products) {
     RefuseBusy();
+    DropInherited();
     // Another thread's render() with frames left is that thread's: starting a
     // scene here would end it under that thread's loop.
     if (holder_ != std::this_thread::get_id() && !ended_ && !held_.expired())
@@ -213,11 +237,20 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
         throw py::value_error(e.message());
       }
       runCameras_ = options.cameras;
+      process_ = getpid();
     }
     ended_ = false;
-    {
+    try {
       py::gil_scoped_release release;
       run_->Open(scene);
+    } catch (const Error& e) {
+      // No context in a process forked while its parent's renderer needed its
+      // own: the cause, besides the run's message.
+      for (const std::string& message : notifier_.messages)
+        if (message.find(kForkedDisplayText) != std::string::npos)
+          throw Error(e.message() + ": " + kForkedDisplayText + " (before the fork, a render() there had frames "
+                      "left or was rendering: end or drop it before forking, or render in a 'spawn' process)");
+      throw;
     }
     frameCount_ = run_->FrameCount();
     holder_ = std::this_thread::get_id();
@@ -228,9 +261,13 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
 
   py::object NextOf(uint64_t generation) {
     RefuseBusy();
-    if (generation != generation_ || !run_)
+    if (run_ && process_ != getpid())
+      throw Error("this render() began in the process this one was forked from, whose rendering state stays there: "
+                  "call render() again in this process");
+    if (generation != generation_)
       throw std::runtime_error("this run was replaced by a later render() of the same renderer");
     if (ended_) throw py::stop_iteration();
+    if (!run_) throw std::runtime_error("this run was replaced by a later render() of the same renderer");
     BusyMark busy(busy_);
     auto frame = std::make_unique<MemoryFrame>();
     bool more = false;
@@ -260,6 +297,15 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
  private:
   // Its sessions work on threads of their own (MemoryRun), so any thread may
   // use a renderer, one call at a time.
+  // A rendering state made before this process was forked from its parent is
+  // left as it is, never used nor destroyed: its threads stay in the parent.
+  void DropInherited() {
+    if (run_ && process_ != getpid()) {
+      static_cast<void>(run_.release());
+      ++generation_;
+    }
+  }
+
   void RefuseBusy() const {
     if (busy_)
       throw Error("this Renderer is rendering in another thread: a renderer serves one thread at a time (make "
@@ -276,6 +322,7 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
   std::size_t frameCount_ = 0;  // of the current run
   bool busy_ = false;           // a call renders, the GIL released
   std::thread::id holder_;      // the thread of the current run's render()
+  pid_t process_ = 0;           // the process that made run_
   std::weak_ptr<const void> held_;  // the current run's iterator, while it lives
 };
 
@@ -344,6 +391,12 @@ PYBIND11_MODULE(_tovimar, m) {
 
   // A scene file's bytes, read as tovimar-render reads them: a regular file
   // of at most kMaxSceneFileBytes (a FIFO or device is refused unopened).
+  // Registered with os.register_at_fork(before=...).
+  m.def("_release_for_fork", [] {
+    for (PyRenderer* renderer : LiveRenderers()) renderer->ReleaseForFork();
+    return ReleaseEglDisplay();
+  });
+
   m.def("read_scene_file", [](const std::string& path) {
     std::string bytes;
     {

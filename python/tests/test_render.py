@@ -5,6 +5,8 @@ import json
 import os
 import pathlib
 import resource
+import subprocess
+import sys
 import threading
 import warnings
 
@@ -238,6 +240,53 @@ def test_a_renderer_serves_one_thread_at_a_time_and_any_thread_in_turn():
         for outcome in outcomes:
             assert outcome == alone[key] or (isinstance(outcome, tovimar.Error)
                                              and "another thread" in str(outcome)), (key, outcome)
+
+
+# Run in a process of its own, so that a hang fails the test (timeout) instead of blocking.
+FORK_SCRIPT = r"""
+import os, sys, tovimar
+scene = tovimar.generate_scene(frames=3, seed=2, objects=(2, 3))
+def images(frames):
+    return [f["left"]["image"].tobytes() + f["right"]["image"].tobytes() for f in frames]
+def in_child(task):
+    pid = os.fork()
+    if pid == 0:
+        try:
+            task()
+        except BaseException as e:
+            print("child:", repr(e), flush=True)
+            sys.exit(3)
+        sys.exit(0)  # a normal exit: the interpreter's and the libraries' finalisers run
+    return os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+renderer = tovimar.Renderer(32, 24)
+alone = images(renderer.render(scene))
+ended = renderer.render(scene)
+assert images(ended) == alone
+def after_an_ended_render():
+    assert next(ended, None) is None
+    assert images(tovimar.Renderer(32, 24).render(scene)) == alone
+    assert images(renderer.render(scene)) == alone
+assert in_child(after_an_ended_render) == 0
+live = renderer.render(scene)
+first = next(live)
+def during_a_render():
+    for call, message in ((lambda: next(live), "began in the process this one was forked from"),
+                          (lambda: tovimar.Renderer(32, 24).render(scene), "forked from its parent")):
+        try:
+            call()
+        except tovimar.Error as e:
+            assert message in str(e), e
+        else:
+            raise AssertionError("no error")
+assert in_child(during_a_render) == 0
+assert images([first] + list(live)) == alone  # the parent's render goes on
+print("ok")
+"""
+
+
+def test_a_forked_child_renders_anew_refuses_inherited_state_and_exits():
+    result = subprocess.run([sys.executable, "-c", FORK_SCRIPT], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0 and result.stdout.endswith("ok\n"), result.stdout + result.stderr
 
 
 def rss_kib():

@@ -33,9 +33,11 @@ read_rgb = _tovimar.read_rgb
 
 __all__ = ["Error", "Folder", "Renderer", "generate_scene", "parse", "read_rgb", "OUTPUTS"]
 
-# The process whose rendering started the OpenGL library (its state does not
-# survive a fork: a child that rendered with it would wait forever).
-_rendering_process = None
+# Mesa's state does not survive a fork (its threads stay in the parent): before
+# a fork the renderers that nothing needs end their rendering contexts and the
+# EGL display is closed, so that the child, and later this process, make their
+# own.
+os.register_at_fork(before=_tovimar._release_for_fork)
 
 # The products a frame can carry besides image, disparity and valid (always there).
 OUTPUTS = ("image_clean", "depth", "segmentation", "ids16", "mask", "flow")
@@ -155,9 +157,12 @@ class Renderer:
     A renderer serves one thread at a time: its OpenGL contexts, made at the
     first render, live on threads of its own, so any thread may use it in
     turn, but a call while another thread renders, or a render() while
-    another thread's render() has frames left, raises tovimar.Error. A process forked after its parent rendered
-    cannot render (tovimar.Error says so): render after the fork, or use
-    'spawn' or 'forkserver' processes."""
+    another thread's render() has frames left, raises tovimar.Error.
+
+    Before os.fork, a renderer that nothing needs (no render() iterator
+    with frames left) ends its contexts, and the child and this process
+    make new ones at their next render(); an iterator inherited by a child,
+    or rendering in a child forked during a render(), raises tovimar.Error."""
 
     def __init__(self, width=512, height=384, textures=None, background=(0, 255, 255), antialias=False,
                  palette=False):
@@ -210,12 +215,6 @@ class Renderer:
         if camera not in ("left", "right", "both"):
             raise ValueError("camera must be 'left', 'right' or 'both', not %r" % (camera,))
         text, name = _scene_text(scene, path)
-        global _rendering_process
-        if _rendering_process not in (None, os.getpid()):
-            raise Error("this process was forked from one that had rendered, and OpenGL cannot be used after "
-                        "such a fork: render nothing before the fork (e.g. before a DataLoader's workers start) "
-                        "or start the workers with multiprocessing_context='spawn' or 'forkserver'")
-        _rendering_process = os.getpid()
         run = self._core.start(text, name, camera, products)
         self._warn()
         return _Frames(self, run)
