@@ -1,5 +1,7 @@
 #include "base/parallel_chunks.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <exception>
@@ -42,50 +44,65 @@ struct Job {
 
 class Helper {
  public:
-  Helper() {
+  Helper() : process_(getpid()), state_(std::make_unique<State>()) {
     try {
-      thread_ = std::thread([this] { Loop(); });
+      state_->thread = std::thread([state = state_.get()] { state->Loop(); });
     } catch (const std::system_error&) {
       // No helper: the caller does every chunk.
     }
   }
   ~Helper() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stop_ = true;
+    if (process_ != getpid()) {
+      // A process forked from the one that started the helper has no helper
+      // thread: its state (a wait on it) is left as it is, neither joined nor
+      // destroyed, either of which would wait for ever.
+      static_cast<void>(state_.release());
+      return;
     }
-    wake_.notify_one();
-    if (thread_.joinable()) thread_.join();
+    {
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->stop = true;
+    }
+    state_->wake.notify_one();
+    if (state_->thread.joinable()) state_->thread.join();
   }
+  Helper(const Helper&) = delete;
+  Helper& operator=(const Helper&) = delete;
 
   void Offer(const std::shared_ptr<Job>& job) {
-    if (!thread_.joinable()) return;
+    // In a forked process the caller does every chunk.
+    if (!state_->thread.joinable() || process_ != getpid()) return;
     {
-      std::lock_guard<std::mutex> lock(mutex_);
-      job_ = job;
+      std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->job = job;
     }
-    wake_.notify_one();
+    state_->wake.notify_one();
   }
 
  private:
-  void Loop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      wake_.wait(lock, [this] { return stop_ || job_ != nullptr; });
-      if (stop_) return;
-      const std::shared_ptr<Job> job = std::move(job_);
-      job_.reset();
-      lock.unlock();
-      job->RunChunks();
-      lock.lock();
+  struct State {
+    void Loop() {
+      std::unique_lock<std::mutex> lock(mutex);
+      for (;;) {
+        wake.wait(lock, [this] { return stop || job != nullptr; });
+        if (stop) return;
+        const std::shared_ptr<Job> taken = std::move(job);
+        job.reset();
+        lock.unlock();
+        taken->RunChunks();
+        lock.lock();
+      }
     }
-  }
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::shared_ptr<Job> job_;
-  bool stop_ = false;
-  std::thread thread_;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::shared_ptr<Job> job;
+    bool stop = false;
+    std::thread thread;
+  };
+
+  pid_t process_;  // the process whose thread the helper is
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,8 +24,10 @@
 #include "io/bmp.h"
 #include "io/png.h"
 #include "io/text.h"
+#include "render/gl_context.h"
 #include "scene/assembly.h"
 #include "scene/notifier.h"
+#include "scene/scene_text.h"
 #include "scenegen/generator.h"
 #include "sequence/memory_run.h"
 
@@ -135,16 +139,39 @@ py::dict CameraDict(const CameraProducts& c, const MemoryProducts& wanted, bool 
 // contexts), kept from scene to scene.
 class PyRenderer;
 
+// The frames of one render(): `held` lives as long as the iterator does.
 class PyRun {
  public:
-  PyRun(std::shared_ptr<PyRenderer> owner, uint64_t generation) : owner_(std::move(owner)), generation_(generation) {}
+  PyRun(std::shared_ptr<PyRenderer> owner, uint64_t generation, std::shared_ptr<const void> held)
+      : owner_(std::move(owner)), generation_(generation), held_(std::move(held)) {}
   py::object Next();
   std::size_t FrameCount() const;
 
  private:
   std::shared_ptr<PyRenderer> owner_;
   uint64_t generation_;
+  std::shared_ptr<const void> held_;
 };
+
+// One call into a renderer at a time. Every member of PyRenderer is used
+// with the GIL held, except the MemoryRun while a call renders with the GIL
+// released: `busy` marks that time, and is cleared with the GIL held again.
+class BusyMark {
+ public:
+  explicit BusyMark(bool& busy) : busy_(busy) { busy_ = true; }
+  ~BusyMark() { busy_ = false; }
+  BusyMark(const BusyMark&) = delete;
+  BusyMark& operator=(const BusyMark&) = delete;
+
+ private:
+  bool& busy_;
+};
+
+// The renderers alive in this process (used with the GIL held).
+std::set<PyRenderer*>& LiveRenderers() {
+  static std::set<PyRenderer*> live;
+  return live;
+}
 
 class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
  public:
@@ -156,9 +183,31 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
     options_.antiAlias = antialias;
     options_.palette = palette;
     options_.Check();
+    LiveRenderers().insert(this);
+  }
+  ~PyRenderer() {
+    LiveRenderers().erase(this);
+    DropInherited();
+  }
+  PyRenderer(const PyRenderer&) = delete;
+  PyRenderer& operator=(const PyRenderer&) = delete;
+
+  // Before a fork: ends the rendering state when no call and no iterator
+  // with frames left needs it, so that the process's EGL display can be
+  // terminated and the child (and this process, later) make their own.
+  void ReleaseForFork() {
+    if (!run_ || process_ != getpid() || busy_ || (!ended_ && !held_.expired())) return;
+    run_.reset();  // an ended iterator still ends; none other lives
   }
 
   PyRun Start(const std::string& text, const std::string& name, const std::string& camera, MemoryProducts products) {
+    RefuseBusy();
+    DropInherited();
+    // Another thread's render() with frames left is that thread's: starting a
+    // scene here would end it under that thread's loop.
+    if (holder_ != std::this_thread::get_id() && !ended_ && !held_.expired())
+      throw Error("this Renderer is in use by another thread, whose render() has frames left: a renderer serves one "
+                  "thread at a time (make one in each thread, or end or drop that thread's render() first)");
     RunOptions options = options_;
     if (camera == "left") {
       options.cameras = CameraChoice::Left;
@@ -169,7 +218,9 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
     } else {
       throw py::value_error("camera must be 'left', 'right' or 'both', not '" + camera + "'");
     }
+    BusyMark busy(busy_);
     ++generation_;
+    frameCount_ = 0;
     // The same cameras and products go on in the same run, whose rendering
     // contexts then serve the next scene too.
     if (run_ && (options.cameras != runCameras_ || products != wanted_)) run_.reset();
@@ -186,19 +237,38 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
         throw py::value_error(e.message());
       }
       runCameras_ = options.cameras;
+      process_ = getpid();
     }
     ended_ = false;
-    {
+    try {
       py::gil_scoped_release release;
       run_->Open(scene);
+    } catch (const Error& e) {
+      // No context in a process forked while its parent's renderer needed its
+      // own: the cause, besides the run's message.
+      for (const std::string& message : notifier_.messages)
+        if (message.find(kForkedDisplayText) != std::string::npos)
+          throw Error(e.message() + ": " + kForkedDisplayText + " (before the fork, a render() there had frames "
+                      "left or was rendering: end or drop it before forking, or render in a 'spawn' process)");
+      throw;
     }
-    return PyRun(shared_from_this(), generation_);
+    frameCount_ = run_->FrameCount();
+    holder_ = std::this_thread::get_id();
+    auto held = std::make_shared<char>();
+    held_ = held;
+    return PyRun(shared_from_this(), generation_, std::move(held));
   }
 
   py::object NextOf(uint64_t generation) {
-    if (generation != generation_ || !run_)
+    RefuseBusy();
+    if (run_ && process_ != getpid())
+      throw Error("this render() began in the process this one was forked from, whose rendering state stays there: "
+                  "call render() again in this process");
+    if (generation != generation_)
       throw std::runtime_error("this run was replaced by a later render() of the same renderer");
     if (ended_) throw py::stop_iteration();
+    if (!run_) throw std::runtime_error("this run was replaced by a later render() of the same renderer");
+    BusyMark busy(busy_);
     auto frame = std::make_unique<MemoryFrame>();
     bool more = false;
     {
@@ -216,12 +286,32 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
     return out;
   }
 
-  std::size_t FrameCount(uint64_t generation) const {
-    return generation == generation_ && run_ ? run_->FrameCount() : 0;
+  std::size_t FrameCount(uint64_t generation) const { return generation == generation_ ? frameCount_ : 0; }
+  // The messages of the calls made so far; none while a call renders (that
+  // call's thread takes them when it has ended).
+  std::vector<std::string> TakeMessages() {
+    if (busy_) return {};
+    return std::exchange(notifier_.messages, {});
   }
-  std::vector<std::string> TakeMessages() { return std::exchange(notifier_.messages, {}); }
 
  private:
+  // Its sessions work on threads of their own (MemoryRun), so any thread may
+  // use a renderer, one call at a time.
+  // A rendering state made before this process was forked from its parent is
+  // left as it is, never used nor destroyed: its threads stay in the parent.
+  void DropInherited() {
+    if (run_ && process_ != getpid()) {
+      static_cast<void>(run_.release());
+      ++generation_;
+    }
+  }
+
+  void RefuseBusy() const {
+    if (busy_)
+      throw Error("this Renderer is rendering in another thread: a renderer serves one thread at a time (make "
+                  "one in each thread)");
+  }
+
   RunOptions options_;
   CollectingNotifier notifier_;
   std::unique_ptr<MemoryRun> run_;
@@ -229,6 +319,11 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
   bool ended_ = false;  // the current run has handed on its last frame
   MemoryProducts wanted_;
   uint64_t generation_ = 0;
+  std::size_t frameCount_ = 0;  // of the current run
+  bool busy_ = false;           // a call renders, the GIL released
+  std::thread::id holder_;      // the thread of the current run's render()
+  pid_t process_ = 0;           // the process that made run_
+  std::weak_ptr<const void> held_;  // the current run's iterator, while it lives
 };
 
 // A camera image file as RGB (H, W, 3): an 8-bit RGB PNG or a BMP.
@@ -294,6 +389,23 @@ PYBIND11_MODULE(_tovimar, m) {
   // A failing internal check, for the tests that it raises.
   m.def("_fail_internal_check", [] { TOVIMAR_CHECK(false); });
 
+  // A scene file's bytes, read as tovimar-render reads them: a regular file
+  // of at most kMaxSceneFileBytes (a FIFO or device is refused unopened).
+  // Registered with os.register_at_fork(before=...).
+  m.def("_release_for_fork", [] {
+    for (PyRenderer* renderer : LiveRenderers()) renderer->ReleaseForFork();
+    return ReleaseEglDisplay();
+  });
+
+  m.def("read_scene_file", [](const std::string& path) {
+    std::string bytes;
+    {
+      py::gil_scoped_release release;
+      bytes = ReadFileBytes(path);
+    }
+    return py::bytes(bytes);
+  }, py::arg("path"));
+
   m.def("scene_dump", [](const std::string& text, const std::string& name) {
     const Prefs prefs = cli::EditorPrefs(kDefaultFocalLengthText, kDefaultBaselineText, '.');
     return cli::SceneDumpJson(name, SplitLines(text), prefs, '.');
@@ -306,9 +418,12 @@ PYBIND11_MODULE(_tovimar, m) {
     } catch (const scenegen::OptionError& e) {
       throw py::value_error(e.what());
     }
-    if (index < 0) throw py::value_error("index must be 0 or more");
+    if (index < 0 || index >= scenegen::kMaxSceneCount) throw py::value_error("index out of range");
     return scenegen::GenerateScene(options, index);
   });
+  // The limits the package's argument checks name.
+  m.attr("MAX_SCENE_COUNT") = scenegen::kMaxSceneCount;
+  m.attr("MAX_FRAME_SIDE") = kMaxFrameSide;
 
   py::class_<MemoryProducts>(m, "Products")
       .def(py::init<>())

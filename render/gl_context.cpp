@@ -4,7 +4,10 @@
 #include <EGL/eglext.h>
 #include <GL/gl.h>
 
+#include <unistd.h>
+
 #include <array>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -64,12 +67,21 @@ EGLDisplay OpenDisplay() {
   return TryInitialise(eglGetDisplay(EGL_DEFAULT_DISPLAY));
 }
 
-// One EGL display for the whole process, opened once (safely from any
-// thread) and never terminated, because terminating it would invalidate every
-// other context made on it (several renderers may live in one process).
-EGLDisplay SharedDisplay() {
-  static const EGLDisplay display = OpenDisplay();  // a local static: initialised once, thread-safe
-  return display;
+// One EGL display for the whole process, opened at the first context and
+// terminated only by ReleaseEglDisplay when no context lives on it (several
+// renderers may live in one process). The process that opened it is kept: the
+// driver's threads behind it are not in a process forked from that one.
+struct SharedDisplay {
+  std::mutex mutex;
+  bool opened = false;
+  EGLDisplay display = EGL_NO_DISPLAY;
+  pid_t process = 0;
+  int contexts = 0;  // live EglContexts
+};
+
+SharedDisplay& Shared() {
+  static SharedDisplay shared;
+  return shared;
 }
 
 EGLint ConfigAttrib(EGLDisplay display, EGLConfig config, EGLint name) {
@@ -110,7 +122,10 @@ bool ChooseConfig(EGLDisplay display, const GlContextRequest& request, EGLConfig
 class EglContext final : public GlContext {
  public:
   EglContext(EGLDisplay display, EGLSurface surface, EGLContext context, int width, int height)
-      : display_(display), surface_(surface), context_(context), width_(width), height_(height) {}
+      : display_(display), surface_(surface), context_(context), width_(width), height_(height) {
+    std::lock_guard<std::mutex> lock(Shared().mutex);
+    ++Shared().contexts;
+  }
 
   ~EglContext() override {
     eglBindAPI(EGL_OPENGL_API);
@@ -119,6 +134,8 @@ class EglContext final : public GlContext {
     }
     eglDestroyContext(display_, context_);
     eglDestroySurface(display_, surface_);
+    std::lock_guard<std::mutex> lock(Shared().mutex);
+    --Shared().contexts;
   }
 
   EglContext(const EglContext&) = delete;
@@ -159,6 +176,17 @@ class EglContext final : public GlContext {
 
 }  // namespace
 
+bool ReleaseEglDisplay() {
+  SharedDisplay& shared = Shared();
+  std::lock_guard<std::mutex> lock(shared.mutex);
+  if (!shared.opened) return true;
+  if (shared.process != getpid() || shared.contexts > 0) return false;
+  if (shared.display != EGL_NO_DISPLAY) eglTerminate(shared.display);
+  shared.display = EGL_NO_DISPLAY;
+  shared.opened = false;
+  return true;
+}
+
 std::unique_ptr<GlContext> CreateEglContext(const GlContextRequest& request, Notifier& notifier) {
   auto fail = [&](const std::string& text) -> std::unique_ptr<GlContext> {
     notifier.Notify(kContextErrorCaption, text);
@@ -166,7 +194,18 @@ std::unique_ptr<GlContext> CreateEglContext(const GlContextRequest& request, Not
   };
   const std::string size = std::to_string(request.width) + "x" + std::to_string(request.height);
 
-  const EGLDisplay display = SharedDisplay();
+  EGLDisplay display = EGL_NO_DISPLAY;
+  {
+    SharedDisplay& shared = Shared();
+    std::lock_guard<std::mutex> lock(shared.mutex);
+    if (shared.opened && shared.process != getpid()) return fail(kForkedDisplayText);
+    if (!shared.opened) {
+      shared.display = OpenDisplay();
+      shared.opened = true;
+      shared.process = getpid();
+    }
+    display = shared.display;
+  }
   if (display == EGL_NO_DISPLAY) return fail(kNoDisplayText);
   if (eglBindAPI(EGL_OPENGL_API) != EGL_TRUE) return fail(kNoOpenGlText);
 

@@ -47,12 +47,22 @@ inline constexpr const char* kNoConfigText = "The EGL display has no OpenGL pbuf
 inline constexpr const char* kNoSurfaceText = "No EGL pbuffer surface could be made";
 inline constexpr const char* kNoContextText = "No OpenGL context could be made on the EGL display";
 inline constexpr const char* kNotCurrentText = "The OpenGL context could not be made current";
+inline constexpr const char* kForkedDisplayText =
+    "The EGL display was opened before this process was forked from its parent, with contexts still made on it; "
+    "the driver's threads behind it are not in this process";
 
 // Creates, makes current and returns a compatibility-profile OpenGL context
 // with an RGBA 8-bit, depth and stencil surface of the requested size.
 // On failure reports through notifier with caption "Blad" and the text of
 // the step that failed, and returns nullptr.
 std::unique_ptr<GlContext> CreateEglContext(const GlContextRequest& request, Notifier& notifier);
+
+// Terminates the process's EGL display when no context lives on it, so that
+// a process forked next starts with none (a display opened before a fork
+// cannot be used or terminated in the child: the driver's threads stay in the
+// parent); the next context opens it again. True when no display is open
+// afterwards.
+bool ReleaseEglDisplay();
 
 using GlContextFactory =
     std::function<std::unique_ptr<GlContext>(const GlContextRequest& request, Notifier& notifier)>;

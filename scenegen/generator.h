@@ -30,6 +30,9 @@ struct Range {
   double hi = 0.0;
 };
 
+// The most scenes one run writes (--count): their indices are 0 .. kMaxSceneCount-1.
+inline constexpr int kMaxSceneCount = 1000000;
+
 struct GeneratorOptions {
   Preset preset = Preset::Flying;
   uint64_t seed = 0;

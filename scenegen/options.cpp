@@ -78,7 +78,9 @@ const std::vector<Row>& Rows() {
          o.seed = ParseWhole<uint64_t>(v, 0, UINT64_MAX, "a whole number from 0 to 2^64-1");
        }},
       {"count", "N", "number of scenes; default 1",
-       [](GeneratorOptions& o, const std::string& v) { o.count = ParseWhole<int>(v, 1, 1000000, "a count 1..1000000"); }},
+       [](GeneratorOptions& o, const std::string& v) {
+         o.count = ParseWhole<int>(v, 1, kMaxSceneCount, "a count 1.." + std::to_string(kMaxSceneCount));
+       }},
       {"frames", "F", "EGO lines (frames) per scene; default 10",
        [](GeneratorOptions& o, const std::string& v) { o.frames = ParseWhole<int>(v, 1, 100000, "a count 1..100000"); }},
       {"out", "DIR", "folder for scene_000000.txt ...; default ./scenes",

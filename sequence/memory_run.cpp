@@ -112,7 +112,7 @@ void MemoryRun::Open(const SceneInput& scene) {
     for (const bool right : CamerasOf(options_.cameras)) {
       auto camera = std::make_unique<Camera>();
       camera->right = right;
-      if (right && options_.cameras == CameraChoice::Both) camera->thread = std::make_unique<JobThread>();
+      camera->thread = std::make_unique<JobThread>();
       cameras_.push_back(std::move(camera));
     }
   }

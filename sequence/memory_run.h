@@ -12,9 +12,13 @@
 // preparation and steps the random state as the left run's frames would
 // (RunSession::SkipRemainingFrames), drawing nothing, then makes its own run;
 // so it starts its frames from the state a single session would have. The
-// two sessions share nothing, so the right one works on a thread of its own
-// (where its rendering context stays) while the left one works on the
-// caller's: the frames are the same, made side by side.
+// two sessions share nothing, so they work side by side: the frames are the
+// same.
+//
+// Each session works on a thread of its own, where its rendering context is
+// made, stays current and is destroyed: an OpenGL context is current on one
+// thread at a time, so the caller's thread holds none, and a MemoryRun may be
+// used (one call at a time) and destroyed from any thread.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -81,7 +85,7 @@ class MemoryRun {
     std::vector<FrameProducts> made;     // handed by the sink, not yet taken
     std::optional<CameraProducts> held;  // waiting for the next frame's flow
     bool ended = false;
-    std::unique_ptr<JobThread> thread;  // null: the caller's thread; its session is made, used and destroyed there
+    std::unique_ptr<JobThread> thread;  // where its session is made, used and destroyed
   };
   // Runs task for each camera, on its thread, all at once; rethrows the
   // first exception once every camera's task has ended.

@@ -3,7 +3,11 @@ its memory over many frames."""
 
 import json
 import os
+import pathlib
 import resource
+import subprocess
+import sys
+import threading
 import warnings
 
 import numpy as np
@@ -115,8 +119,6 @@ def test_bad_input_raises():
         tovimar.Renderer("wide", 24)
     with pytest.raises(TypeError):
         renderer.render(42)
-    with pytest.raises(ValueError, match="--objects"):
-        tovimar.generate_scene(objects=(5, 1000))
     # A scene line the parser reports: a warning led by its line, as the command line prints it.
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
@@ -132,6 +134,159 @@ def test_bad_input_raises():
     assert [f["frame"] for f in renderer.render(PLANES_NOISE, camera="left")] == [0, 1, 2]
     with pytest.raises(tovimar.Error, match="internal check failed: Assertion failed: false"):
         tovimar._tovimar._fail_internal_check()
+
+
+@pytest.mark.parametrize("call, message", [
+    # The generator's limits, named as the arguments (not as its command line's options).
+    (lambda: tovimar.generate_scene(index=-1), r"^index must be 0 to 999999, not -1$"),
+    (lambda: tovimar.generate_scene(index=2**70), r"^index must be 0 to 999999"),
+    (lambda: tovimar.generate_scene(seed=2**64), r"^seed: '18446744073709551616' is not a whole number"),
+    (lambda: tovimar.generate_scene(frames=0), r"^frames: '0' is not a count 1\.\.100000$"),
+    (lambda: tovimar.generate_scene(objects=(5, 1000)), r"^objects: the range must lie within"),
+    (lambda: tovimar.generate_scene(objects=(5, 10**400)), r"^objects: a range is two numbers"),
+    (lambda: tovimar.generate_scene(no_such=1), r"^unknown option no_such$"),
+    # Numbers too large for the compiled part.
+    (lambda: tovimar.Renderer(2**70, 24), r"^width: the frame size \d+x24 is not 1 to 8192 pixels a side$"),
+    (lambda: tovimar.Renderer(32, 0), r"^height: the frame size 32x0 is not"),
+    (lambda: tovimar.Renderer(32, 24, background=(0, 2**64, 0)), r"^background: a colour value \d+ is not 0 to 255$"),
+    # Lone surrogates, which have no UTF-8 form.
+    (lambda: tovimar.generate_scene("fl\udcffying"), r"^preset holds '\\udcff' at position 2, a lone surrogate"),
+    (lambda: tovimar.generate_scene(room_width="\ud800"), r"^room_width holds '\\ud800'"),
+    (lambda: tovimar.parse("EGO; 0;0;0;0;0;0 \ud800"), r"^the scene text holds '\\ud800' at position 17"),
+    (lambda: tovimar.Renderer(32, 24).render("EGO; 0;0;0;0;0;0 \udc80"), r"^the scene text holds '\\udc80'"),
+])
+def test_bad_arguments_raise_value_errors_naming_them(call, message):
+    with pytest.raises(ValueError, match=message):
+        call()
+
+
+def test_scene_paths_are_read_as_the_command_line_reads_them_and_a_mistyped_one_raises(tmp_path):
+    text = open(PLANES_NOISE).read()
+    by_text = tovimar.parse(text)
+    named = dict(by_text, file=PLANES_NOISE)
+    assert tovimar.parse(path=PLANES_NOISE) == tovimar.parse(pathlib.Path(PLANES_NOISE)) == named
+    assert tovimar.parse(PLANES_NOISE) == named  # a one-line string without ';' that names a file
+    renderer = tovimar.Renderer(32, 24)
+    assert len(renderer.render(path=PLANES_NOISE, camera="left")) == len(renderer.render(text, camera="left")) == 3
+    # A mistyped path is no scene text (every scene line holds ';').
+    for call in (lambda: tovimar.parse("planes_noise.txt"), lambda: renderer.render("planes_noise.txt")):
+        with pytest.raises(tovimar.Error, match=r"^no such scene file: planes_noise\.txt \("):
+            call()
+    with pytest.raises(tovimar.Error, match="^Cannot open file .*missing.txt: does not exist$"):
+        tovimar.parse(tmp_path / "missing.txt")
+    with pytest.raises(TypeError, match="not both"):
+        tovimar.parse(text, path=PLANES_NOISE)
+    # Devices, FIFOs and files larger than a scene may be are refused unopened, at once.
+    fifo, huge = tmp_path / "fifo.txt", tmp_path / "huge.txt"
+    os.mkfifo(fifo)
+    with open(huge, "wb") as f:
+        f.truncate((64 << 20) + 1)  # sparse
+    for path, why in (("/dev/zero", "not a regular file"), (fifo, "not a regular file"),
+                      (tmp_path, "not a regular file"), (huge, "it holds 67108865 bytes, more than a scene may")):
+        with pytest.raises(tovimar.Error, match="^Cannot open file .*: " + why):
+            tovimar.parse(path=path)
+    with pytest.raises(tovimar.Error, match="^Cannot open file /dev/zero: not a regular file$"):
+        renderer.render("/dev/zero")
+
+
+def images(frames):
+    return [f["left"]["image"].tobytes() + f["right"]["image"].tobytes() for f in frames]
+
+
+def test_a_renderer_serves_one_thread_at_a_time_and_any_thread_in_turn():
+    scenes = {"a": open(PLANES_NOISE).read(), "b": tovimar.generate_scene(seed=1, frames=3, objects=(2, 3))}
+    alone = {k: images(tovimar.Renderer(48, 36).render(text)) for k, text in scenes.items()}
+    shared = tovimar.Renderer(48, 36)
+
+    def in_thread(task):
+        out = []
+        thread = threading.Thread(target=lambda: out.append(task()))
+        thread.start()
+        thread.join(120)
+        assert not thread.is_alive()
+        return out[0]
+
+    def attempt(call):
+        try:
+            return call()
+        except tovimar.Error as e:
+            return e
+
+    # A render() with frames left belongs to its thread; its frames stay its scene's.
+    frames = shared.render(scenes["a"])
+    first = next(frames)
+    refused = in_thread(lambda: attempt(lambda: shared.render(scenes["b"])))
+    assert isinstance(refused, tovimar.Error) and "in use by another thread" in str(refused)
+    assert images([first] + list(frames)) == alone["a"]
+    # Once it has ended, another thread renders with the same contexts, and may drop the renderer.
+    assert in_thread(lambda: images(shared.render(scenes["b"]))) == alone["b"]
+    assert images(shared.render(scenes["a"])) == alone["a"]
+    in_thread(lambda: images(tovimar.Renderer(48, 36).render(scenes["b"])))
+    # Two threads at once: each gets its own scene's frames or is refused, never the other's.
+    start = threading.Barrier(2)
+    results = {}
+
+    def race(key):
+        start.wait()
+        results[key] = [attempt(lambda: images(shared.render(scenes[key]))) for _ in range(4)]
+
+    threads = [threading.Thread(target=race, args=(key,)) for key in scenes]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join(300)
+        assert not thread.is_alive()
+    for key, outcomes in results.items():
+        for outcome in outcomes:
+            assert outcome == alone[key] or (isinstance(outcome, tovimar.Error)
+                                             and "another thread" in str(outcome)), (key, outcome)
+
+
+# Run in a process of its own, so that a hang fails the test (timeout) instead of blocking.
+FORK_SCRIPT = r"""
+import os, sys, tovimar
+scene = tovimar.generate_scene(frames=3, seed=2, objects=(2, 3))
+def images(frames):
+    return [f["left"]["image"].tobytes() + f["right"]["image"].tobytes() for f in frames]
+def in_child(task):
+    pid = os.fork()
+    if pid == 0:
+        try:
+            task()
+        except BaseException as e:
+            print("child:", repr(e), flush=True)
+            sys.exit(3)
+        sys.exit(0)  # a normal exit: the interpreter's and the libraries' finalisers run
+    return os.waitstatus_to_exitcode(os.waitpid(pid, 0)[1])
+renderer = tovimar.Renderer(32, 24)
+alone = images(renderer.render(scene))
+ended = renderer.render(scene)
+assert images(ended) == alone
+def after_an_ended_render():
+    assert next(ended, None) is None
+    assert images(tovimar.Renderer(32, 24).render(scene)) == alone
+    assert images(renderer.render(scene)) == alone
+assert in_child(after_an_ended_render) == 0
+live = renderer.render(scene)
+first = next(live)
+def during_a_render():
+    for call, message in ((lambda: next(live), "began in the process this one was forked from"),
+                          (lambda: tovimar.Renderer(32, 24).render(scene), "forked from its parent")):
+        try:
+            call()
+        except tovimar.Error as e:
+            assert message in str(e), e
+        else:
+            raise AssertionError("no error")
+assert in_child(during_a_render) == 0
+assert images([first] + list(live)) == alone  # the parent's render goes on
+print("ok")
+"""
+
+
+def test_a_forked_child_renders_anew_refuses_inherited_state_and_exits():
+    result = subprocess.run([sys.executable, "-c", FORK_SCRIPT], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0 and result.stdout.endswith("ok\n"), result.stdout + result.stderr
 
 
 def rss_kib():

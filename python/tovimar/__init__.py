@@ -9,14 +9,15 @@ rendered in memory as numpy arrays.
         left["image"], left["disparity"], left["mask"], left["flow"]
 
 Every array equals what ``tovimar-render`` writes for the same scene and
-settings. A renderer is used by one thread at a time; rendering releases the
-GIL. Scene and run errors raise ``tovimar.Error`` with the message the
+settings. A renderer serves one thread at a time (another thread's call
+raises tovimar.Error); rendering releases the GIL. Scene and run errors raise ``tovimar.Error`` with the message the
 command line prints (``scene:line:`` first for a scene line); bad arguments
 raise ValueError or TypeError.
 """
 
 import json
 import os
+import re
 import warnings
 
 from . import _tovimar
@@ -32,61 +33,120 @@ read_rgb = _tovimar.read_rgb
 
 __all__ = ["Error", "Folder", "Renderer", "generate_scene", "parse", "read_rgb", "OUTPUTS"]
 
-# The process whose rendering started the OpenGL library (its state does not
-# survive a fork: a child that rendered with it would wait forever).
-_rendering_process = None
+# Mesa's state does not survive a fork (its threads stay in the parent): before
+# a fork the renderers that nothing needs end their rendering contexts and the
+# EGL display is closed, so that the child, and later this process, make their
+# own.
+os.register_at_fork(before=_tovimar._release_for_fork)
 
 # The products a frame can carry besides image, disparity and valid (always there).
 OUTPUTS = ("image_clean", "depth", "segmentation", "ids16", "mask", "flow")
 
 
-def _scene_text(scene):
-    """(text, name) of a scene given as its text or as a path to its file."""
+def _scene_text(scene, path):
+    """(text, name) of a scene, as the bytes the compiled part takes: ``path``
+    (or a ``scene`` that is an os.PathLike) is read as tovimar-render reads a
+    scene file; a ``scene`` string is its text, unless it is one line without
+    ';' (which every scene line holds), which is taken as a file's path."""
+    if path is not None:
+        if scene is not None:
+            raise TypeError("give the scene as its text or as path=, not both")
+        if not isinstance(path, (str, bytes, os.PathLike)):
+            raise TypeError("path must be a str, bytes or os.PathLike, not %s" % type(path).__name__)
+        return _read_scene_file(path, guessed=False)
     if isinstance(scene, os.PathLike):
-        scene = os.fspath(scene)
-        if isinstance(scene, bytes):
-            scene = os.fsdecode(scene)
-        with open(scene, "r", encoding="latin-1", newline="") as f:
-            return f.read(), scene
+        return _read_scene_file(scene, guessed=False)
     if isinstance(scene, bytes):
-        return scene.decode("latin-1"), "<scene>"
+        return scene, b"<scene>"
     if not isinstance(scene, str):
         raise TypeError("a scene is its text or the path of its file, not %s" % type(scene).__name__)
-    if "\n" not in scene and ";" not in scene and os.path.isfile(scene):
-        with open(scene, "r", encoding="latin-1", newline="") as f:
-            return f.read(), scene
-    return scene, "<scene>"
+    if scene and not any(c in scene for c in ";\r\n"):
+        return _read_scene_file(scene, guessed=True)
+    return _encoded(scene, "the scene text"), b"<scene>"
 
 
-def parse(scene):
+def _read_scene_file(path, guessed):
+    path = os.fsdecode(os.fspath(path))
+    try:
+        return _tovimar.read_scene_file(os.fsencode(path)), _shown(path)
+    except Error:
+        if guessed and not os.path.lexists(path):
+            raise Error("no such scene file: %s (a string without ';' or a line break is taken as a file's "
+                        "path; scene text has ';' in each line)" % _shown(path).decode()) from None
+        raise
+
+
+def _shown(path):
+    """A path as messages show it (a byte that is not UTF-8 as \\xNN)."""
+    return path.encode("utf-8", "backslashreplace")
+
+
+def parse(scene=None, *, path=None):
     """The scene as a dict, as ``tovimar-render --dump`` prints it (file,
-    prefs, solidObjects, egoFrames, errors; errors with their line numbers)."""
-    text, name = _scene_text(scene)
+    prefs, solidObjects, egoFrames, errors; errors with their line numbers).
+    ``scene``: its text (str or bytes) or its file (an os.PathLike, or a
+    one-line str without ';'); ``path=``: its file."""
+    text, name = _scene_text(scene, path)
     return json.loads(_tovimar.scene_dump(text, name))
+
+
+def _whole(value, name):
+    """value, when it is a whole number (not a bool); TypeError naming it else."""
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise TypeError("%s must be a whole number, not %s" % (name, type(value).__name__))
+    return value
+
+
+def _encoded(text, name):
+    """text as UTF-8 bytes; ValueError naming the argument where it holds a
+    lone surrogate, which is no character and has no UTF-8 form."""
+    try:
+        return text.encode("utf-8")
+    except UnicodeEncodeError as e:
+        raise ValueError("%s holds %r at position %d, a lone surrogate, which is not a character"
+                         % (name, text[e.start], e.start)) from None
+
+
+def _argument_names(message, flags):
+    """The generator's message with its options named as generate_scene's arguments."""
+    return re.sub(r"--([a-z][a-z-]*)", lambda m: flags.get(m.group(1), m.group(0)), message)
 
 
 def generate_scene(preset="flying", seed=0, index=0, frames=10, **options):
     """The text of scene ``index``, byte for byte the file ``tovimar-scenegen``
     writes with the same options (``room_width=(3, 5)`` is ``--room-width 3,5``;
     ``textures=True`` is ``--textures``, which does not change the text)."""
-    for name, value in (("seed", seed), ("index", index), ("frames", frames)):
-        if isinstance(value, bool) or not isinstance(value, int):
-            raise TypeError("%s must be a whole number" % name)
-    args = ["--preset", str(preset), "--seed", str(seed), "--frames", str(frames), "--count", str(index + 1)]
+    _whole(seed, "seed")
+    _whole(frames, "frames")
+    if not 0 <= _whole(index, "index") < _tovimar.MAX_SCENE_COUNT:
+        raise ValueError("index must be 0 to %d, not %d"
+                         % (_tovimar.MAX_SCENE_COUNT - 1, index))
+    if not isinstance(preset, str):
+        raise TypeError("preset must be a string, not %s" % type(preset).__name__)
+    flags = {"preset": "preset", "seed": "seed", "frames": "frames"}
+    args = [b"--preset", _encoded(preset, "preset"), b"--seed", str(seed).encode(), b"--frames",
+            str(frames).encode()]
     for key, value in options.items():
-        flag = "--" + key.replace("_", "-")
+        flag = key.replace("_", "-")
+        flags[flag] = key
         if isinstance(value, bool):
             if value:
-                args.append(flag)
+                args.append(_encoded("--" + flag, key))
             continue
         if isinstance(value, (tuple, list)):
             if len(value) != 2:
                 raise ValueError("%s: a range is two numbers (min, max)" % key)
-            value = "%r,%r" % (float(value[0]), float(value[1]))
+            try:
+                value = "%r,%r" % (float(value[0]), float(value[1]))
+            except (TypeError, ValueError, OverflowError):
+                raise ValueError("%s: a range is two numbers (min, max), not %r" % (key, value)) from None
         elif isinstance(value, float):
             value = repr(value)
-        args += [flag, str(value)]
-    return _tovimar.generate_scene(args, index)
+        args += [_encoded("--" + flag, key), _encoded(str(value), key)]
+    try:
+        return _tovimar.generate_scene(args, index)
+    except ValueError as e:
+        raise ValueError(_argument_names(str(e), flags)) from None
 
 
 class Renderer:
@@ -94,29 +154,42 @@ class Renderer:
     scene's own set beside its file, else the bundled one); ``background``:
     RGB 0..255; ``palette``: segmentation maps in palette colours.
 
-    One thread at a time uses a renderer (each has its own OpenGL contexts,
-    made at the first render). A process forked after its parent rendered
-    cannot render (tovimar.Error says so): render after the fork, or use
-    'spawn' or 'forkserver' processes."""
+    A renderer serves one thread at a time: its OpenGL contexts, made at the
+    first render, live on threads of its own, so any thread may use it in
+    turn, but a call while another thread renders, or a render() while
+    another thread's render() has frames left, raises tovimar.Error.
+
+    Before os.fork, a renderer that nothing needs (no render() iterator
+    with frames left) ends its contexts, and the child and this process
+    make new ones at their next render(); an iterator inherited by a child,
+    or rendering in a child forked during a render(), raises tovimar.Error."""
 
     def __init__(self, width=512, height=384, textures=None, background=(0, 255, 255), antialias=False,
                  palette=False):
         for name, value in (("width", width), ("height", height)):
             if isinstance(value, bool) or not isinstance(value, int):
                 raise TypeError("%s must be a whole number of pixels" % name)
+            if not 1 <= value <= _tovimar.MAX_FRAME_SIDE:
+                raise ValueError("%s: the frame size %dx%d is not 1 to %d pixels a side"
+                                 % (name, width, height, _tovimar.MAX_FRAME_SIDE))
         background = tuple(background)
         if len(background) != 3 or not all(isinstance(c, int) and not isinstance(c, bool) for c in background):
             raise TypeError("background is three whole numbers (red, green, blue)")
+        for c in background:
+            if not 0 <= c <= 255:
+                raise ValueError("background: a colour value %d is not 0 to 255" % c)
         if textures is not None:
             textures = os.fspath(textures)
             if not os.path.isfile(os.path.join(textures, "tex0.bmp")):
                 raise ValueError("the texture folder '%s' has no tex0.bmp" % textures)
         self.width, self.height = width, height
         self.palette = bool(palette)
-        self._core = _tovimar.Renderer(width, height, textures or "", background, bool(antialias), self.palette)
+        self._core = _tovimar.Renderer(width, height, os.fsencode(textures or ""), background, bool(antialias),
+                                       self.palette)
 
-    def render(self, scene, camera="both", outputs=()):
-        """Iterates the scene's frames. Each frame is a dict: ``frame`` (its
+    def render(self, scene=None, camera="both", outputs=(), *, path=None):
+        """Iterates the frames of the scene, given as in tovimar.parse (its
+        text, or its file as ``path=`` or an os.PathLike). Each frame is a dict: ``frame`` (its
         number) and ``left`` and/or ``right``, each a dict of numpy arrays:
         ``image`` (H, W, 3 uint8 RGB, noise included), ``disparity`` (float32,
         the PFM's values; the far plane's disparity where nothing was drawn),
@@ -141,13 +214,7 @@ class Renderer:
             setattr(products, name, True)
         if camera not in ("left", "right", "both"):
             raise ValueError("camera must be 'left', 'right' or 'both', not %r" % (camera,))
-        text, name = _scene_text(scene)
-        global _rendering_process
-        if _rendering_process not in (None, os.getpid()):
-            raise Error("this process was forked from one that had rendered, and OpenGL cannot be used after "
-                        "such a fork: render nothing before the fork (e.g. before a DataLoader's workers start) "
-                        "or start the workers with multiprocessing_context='spawn' or 'forkserver'")
-        _rendering_process = os.getpid()
+        text, name = _scene_text(scene, path)
         run = self._core.start(text, name, camera, products)
         self._warn()
         return _Frames(self, run)

@@ -12,7 +12,8 @@ workers by position (seed i goes to worker i mod workers), and every sample,
 its crop included, depends only on its seed and frame: the samples do not
 depend on the number of workers (their order does, as with any iterable
 dataset). Each worker makes its own renderer, so its own OpenGL contexts,
-when it starts iterating, after the fork.
+when it starts iterating, after the fork (also when the main process
+rendered before: its idle renderers end their contexts before a fork).
 """
 
 import os
