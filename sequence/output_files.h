@@ -15,6 +15,19 @@ namespace tovimar {
 // parent or any other failure is ignored (the first file write reports it).
 void CreateOutputDirectory(const std::string& directory);
 
+// Removes the files that runs of a camera wrote in a sequence folder: every
+// per-frame file of that camera in any output set and layout, of any frame
+// number (CameraRunFiles), their unfinished temporary files and the camera's
+// AVI. Layout folders left empty go too; nothing else is touched (only plain
+// files and links of those names). Used by --clean and when a run is made
+// again over a record of other settings. Returns how many files went;
+// throws Error("cannot remove PATH: REASON").
+std::size_t RemoveCameraRunFiles(const std::string& directory, bool rightCamera);
+
+// Removes one file a run wrote (a plain file or a link at path; nothing
+// there is fine). Throws Error("cannot remove PATH: REASON").
+void RemoveSequenceFile(const std::string& path);
+
 // Appends v as C's "%.18g" writes it, with '.' as decimal point, whatever
 // the process locale.
 void AppendDisparityValue(std::string& out, double v);

@@ -16,6 +16,8 @@
 #include "render/textures.h"
 #include "scene/scene_text.h"
 #include "sequence/camera_geometry.h"
+#include "sequence/manifest.h"
+#include "sequence/output_files.h"
 
 namespace tovimar {
 
@@ -32,6 +34,39 @@ std::string TexturesSha256(const std::string& folder) {
     return "";
   }
   return Sha256Hex(bytes);
+}
+
+// Unfinished files that a killed process left in the sequence folder (and its
+// frame folders): hidden temporary names, never a result. Called with the
+// folder's lock held, so no live run is writing them.
+void RemoveUnfinishedFiles(const std::string& directory) {
+  std::error_code ec;
+  std::vector<std::filesystem::path> doomed;
+  for (auto it = std::filesystem::recursive_directory_iterator(directory, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_regular_file(ec) && IsTemporaryOutputName(it->path().filename().string())) doomed.push_back(it->path());
+  }
+  for (const std::filesystem::path& path : doomed) std::filesystem::remove(path, ec);
+}
+
+// The files of the records in the folder's manifest that a start of `run`
+// drops as of other settings (RecordReplacedBy): the cameras' per-frame files
+// and AVIs, their pose files, and the KITTI layout's files of the sequence.
+void RemoveFilesOfReplacedRecords(const std::string& directory, const RunDescription& run) {
+  const SequenceManifest earlier(directory);
+  bool replaced = false;
+  for (const bool camera : {false, true}) {
+    if (!earlier.RecordReplacedBy(camera, run)) continue;
+    replaced = true;
+    RemoveCameraRunFiles(directory, camera);
+    RemoveSequenceFile(directory + PosesFileName(camera));
+  }
+  // The KITTI layout's files of the sequence; the manifest writes them again
+  // at the end of the run when a run it keeps is of that layout.
+  if (replaced)
+    for (const char* name : {kMiddleburyCalibrationFileName, kOdometryTimesFileName, kOdometryPosesFileName,
+                             kKittiCalibrationFileName})
+      RemoveSequenceFile(directory + name);
 }
 
 }  // namespace
@@ -84,29 +119,16 @@ void RenderFrameSource::PrepareSequence() {
   if (!lock_) throw Error(refusal);
   manifestNote_.clear();
   resumeNote_.clear();
+  // A run made over a record of other settings (another scene, fewer frames,
+  // other outputs) starts without that record's files: the files it does not
+  // write again would otherwise stay beside its own as if they were its.
+  RemoveFilesOfReplacedRecords(directory, *run_);
   if (resume_) {
     GoOnFromManifest(directory);
   } else {
     manifestNote_ = SequenceManifest(directory).ReadProblem();
   }
 }
-
-namespace {
-
-// Unfinished files that a killed process left in the sequence folder (and its
-// frame folders): hidden temporary names, never a result. Called with the
-// folder's lock held, so no live run is writing them.
-void RemoveUnfinishedFiles(const std::string& directory) {
-  std::error_code ec;
-  std::vector<std::filesystem::path> doomed;
-  for (auto it = std::filesystem::recursive_directory_iterator(directory, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_regular_file(ec) && IsTemporaryOutputName(it->path().filename().string())) doomed.push_back(it->path());
-  }
-  for (const std::filesystem::path& path : doomed) std::filesystem::remove(path, ec);
-}
-
-}  // namespace
 
 void RenderFrameSource::GoOnFromManifest(const std::string& directory) {
   RemoveUnfinishedFiles(directory);

@@ -279,6 +279,48 @@ TEST(BatchRun, ARecordOfOtherSettingsOrADamagedOneIsMadeAgainNotSkipped) {
       << r.err;
 }
 
+// A sequence made again over a record of other settings keeps no file of the
+// earlier run: not its frames past the new length, not the products or the
+// layout folders it no longer writes, not the other camera's files of another
+// scene. Its folder then holds what a run into an empty folder writes, in a
+// batch and in single runs alike.
+TEST(BatchRun, ASequenceMadeAgainKeepsNoFileOfTheEarlierRun) {
+  TempDir t;
+  scenegen::GeneratorOptions flying;
+  flying.seed = 3;
+  flying.frames = 12;
+  const std::string longScene = scenegen::GenerateScene(flying, 0);
+  flying.frames = 5;
+  WriteText(t / "short.txt", scenegen::GenerateScene(flying, 0));
+  const std::string fewer = kSmall + std::string("--outputs classic,pfm ");
+  ASSERT_EQ(RunTool(t.path(), fewer + "--shard 0/1 -o fresh short.txt").exitCode, 0);
+  ASSERT_EQ(RunTool(t.path(), fewer + "-c left -o fresh -s 1 short.txt").exitCode, 0);
+  const auto both = Files(t / "fresh/0"), left = Files(t / "fresh/1");
+
+  // A batch: 12 frames in the KITTI layout with every product, then 5 frames.
+  WriteText(t / "scene.txt", longScene);
+  const std::string kitti = kSmall + std::string("--outputs png,kitti,masks,flow,ids16 --layout kitti ");
+  ASSERT_EQ(RunTool(t.path(), kitti + "--shard 0/1 -o out scene.txt").exitCode, 0);
+  ASSERT_TRUE(fs::exists(t / "out/0/image_2/000011_10.png"));
+  fs::copy_file(t / "short.txt", t / "scene.txt", fs::copy_options::overwrite_existing);
+  Result r = RunTool(t.path(), fewer + "--shard 0/1 -o out scene.txt");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Files(t / "out/0") == both);
+  EXPECT_FALSE(fs::exists(t / "out/0/image_2"));
+
+  // Single runs: the same scene with fewer outputs; the left camera of
+  // another scene over a right run.
+  const std::string all = kSmall + std::string("--outputs classic,pfm,depth,kitti,png,masks,flow,ids16 ");
+  ASSERT_EQ(RunTool(t.path(), all + "-o out -s 1 short.txt").exitCode, 0);
+  ASSERT_EQ(RunTool(t.path(), fewer + "-o out -s 1 short.txt").exitCode, 0);
+  EXPECT_TRUE(Files(t / "out/1") == both);
+  WriteText(t / "scene.txt", longScene);
+  ASSERT_EQ(RunTool(t.path(), all + "-c right -o out -s 2 scene.txt").exitCode, 0);
+  r = RunTool(t.path(), fewer + "-c left -o out -s 2 short.txt");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Files(t / "out/2") == left);
+}
+
 // A scene's own texture set beside it is used and recorded; a changed set
 // makes a complete sequence again, and --textures overrides the scene's own.
 TEST(BatchRun, AScenesOwnTexturesAreUsedAndAChangedSetMakesItAgain) {
