@@ -367,6 +367,12 @@ int RunRender(const CliOptions& o, std::FILE* err) {
       PrintError(err, refusal);
       return kExitFailure;
     }
+    // Checked before --clean, which would take the other folder's files.
+    if (const std::string clash = SceneFlowSceneClash(directory, o.outputs.layout == DatasetLayout::SceneFlow);
+        !clash.empty()) {
+      PrintError(err, clash);
+      return kExitFailure;
+    }
     if (o.clean) {
       for (bool right : cameras)
         if (!CleanCamera(session, right)) return kExitFailure;

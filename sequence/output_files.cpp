@@ -36,6 +36,20 @@ bool RemovedFile(const std::string& path) {
 
 }  // namespace
 
+std::string SceneFlowSceneClash(const std::string& directory, bool sceneFlowRun) {
+  const std::string other = SceneFlowSceneSharer(directory);
+  if (other.empty() || !(sceneFlowRun || SceneFlowTreeHasScene(directory))) return {};
+  std::string own = directory;
+  while (own.size() > 1 && own.back() == '/') own.pop_back();
+  return "the sequence folder '" + EscapeForMessage(own) + "' and the sequence folder '" + EscapeForMessage(other) +
+         "' would share the scene-flow tree's scene folder " + SceneFlowScene(directory) +
+         " (a number is written with four digits there); give the sequence another name or another output folder";
+}
+
+std::string SceneFlowSceneLockName(const std::string& directory) {
+  return ".tovimar.sceneflow-" + SceneFlowScene(directory) + ".lock";
+}
+
 void RemoveSequenceFile(const std::string& path) { (void)RemovedFile(path); }
 
 std::size_t RemoveCameraRunFiles(const std::string& directory, bool rightCamera) {

@@ -24,6 +24,16 @@ void CreateOutputDirectory(const std::string& directory);
 // throws Error("cannot remove PATH: REASON").
 std::size_t RemoveCameraRunFiles(const std::string& directory, bool rightCamera);
 
+// Why a run into a sequence folder must not start: another sequence folder
+// beside it whose name gives the same scene folder in the scene-flow tree
+// (SceneFlowSceneSharer) has runs, and this run writes that tree
+// (sceneFlowRun) or the tree already has that scene folder, whose files
+// --clean and a new start would then take for this folder's. "" when it may.
+std::string SceneFlowSceneClash(const std::string& directory, bool sceneFlowRun);
+// The lock of a scene folder of the scene-flow tree, in the output root:
+// ".tovimar.sceneflow-0005.lock".
+std::string SceneFlowSceneLockName(const std::string& directory);
+
 // Removes one file a run wrote (a plain file or a link at path; nothing
 // there is fine). Throws Error("cannot remove PATH: REASON").
 void RemoveSequenceFile(const std::string& path);

@@ -12,6 +12,7 @@
 #include "base/error.h"
 #include "io/folder_lock.h"
 #include "io/sha256.h"
+#include "io/text.h"
 #include "render/renderer.h"
 #include "render/textures.h"
 #include "scene/scene_text.h"
@@ -78,6 +79,7 @@ RenderFrameSource::~RenderFrameSource() = default;
 
 void RenderFrameSource::PrepareSequence() {
   lock_.reset();
+  sceneFlowLock_.reset();
   dataset_.reset();
   framesWritten_ = 0;
   filesWritten_ = 0;
@@ -117,6 +119,19 @@ void RenderFrameSource::PrepareSequence() {
   std::string refusal;
   lock_ = FolderLock::Acquire(directory, &refusal);
   if (!lock_) throw Error(refusal);
+  // The scene-flow tree is shared by the sequence folders of an output root:
+  // its scene folder is locked too, and refused when another folder's name
+  // gives the same one.
+  const bool sceneFlow = run_->outputs.layout == DatasetLayout::SceneFlow;
+  if (sceneFlow) {
+    const std::string root = SequenceRoot(directory);
+    sceneFlowLock_ = FolderLock::Acquire(root, SceneFlowSceneLockName(directory),
+                                         "the scene-flow folder " + SceneFlowScene(directory) + " in '" +
+                                             EscapeForMessage(root) + "'",
+                                         &refusal);
+    if (!sceneFlowLock_) throw Error(refusal);
+  }
+  if (const std::string clash = SceneFlowSceneClash(directory, sceneFlow); !clash.empty()) throw Error(clash);
   manifestNote_.clear();
   resumeNote_.clear();
   // A run made over a record of other settings (another scene, fewer frames,
@@ -319,6 +334,7 @@ void RenderFrameSource::RunEnded() {
   productsTruth_ = FrameTruth{};
   clean_ = productsClean_ = std::vector<uint8_t>();
   lock_.reset();
+  sceneFlowLock_.reset();
 }
 
 void RenderFrameSource::SetWriteBehind(bool on) {

@@ -23,6 +23,7 @@
 #include "io/folder_lock.h"
 #include "layout/file_names.h"
 #include "scenegen/generator.h"
+#include "sequence/output_files.h"
 #include "scenegen/textures.h"
 #include "tests/support/temp_dir.h"
 
@@ -319,6 +320,40 @@ TEST(BatchRun, ASequenceMadeAgainKeepsNoFileOfTheEarlierRun) {
   r = RunTool(t.path(), fewer + "-c left -o out -s 2 short.txt");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(Files(t / "out/2") == left);
+}
+
+// Sequence folders whose names give one scene folder of the scene-flow tree
+// ("5", "05" and "0005": numbers are written with four digits there) never
+// share it: a run into the second is refused before it writes or removes
+// anything, whatever its layout, and runs of the tree hold its scene folder's
+// lock.
+TEST(BatchRun, FoldersWhoseNamesGiveOneSceneFlowFolderDoNotShareIt) {
+  TempDir t;
+  scenegen::GeneratorOptions flying;
+  flying.seed = 8;
+  flying.frames = 2;
+  for (const char* name : {"s.txt", "0005.txt", "05.txt"}) WriteText(t / name, scenegen::GenerateScene(flying, 0));
+  const std::string flow = kSmall + std::string("--layout sceneflow --outputs png,pfm ");
+  ASSERT_EQ(RunTool(t.path(), flow + "-o out -s 5 s.txt").exitCode, 0);
+  ASSERT_TRUE(fs::exists(t / "out/frames_finalpass/TRAIN/A/0005/left/0000.png"));
+  const auto before = Files(t / "out");
+  for (const std::string& other : {flow + "--name-by-scene 0005.txt", kSmall + std::string("--name-by-scene --force 05.txt"),
+                                   flow + "--name-by-scene --split TEST/B 05.txt"}) {
+    const Result r = RunTool(t.path(), other + " -o out");
+    EXPECT_EQ(r.exitCode, 1) << other;
+    EXPECT_NE(r.err.find("would share the scene-flow tree's scene folder 0005"), std::string::npos) << r.err;
+    EXPECT_TRUE(Files(t / "out") == before) << other;
+  }
+  const Result both = RunTool(t.path(), flow + "-o two --name-by-scene 05.txt 0005.txt");
+  EXPECT_EQ(both.exitCode, 2);
+  EXPECT_NE(both.err.find("share the scene-flow tree's scene folder 0005"), std::string::npos) << both.err;
+
+  std::string refusal;
+  const auto held = FolderLock::Acquire(t / "out", SceneFlowSceneLockName("out/5/"), "the tree", &refusal);
+  ASSERT_TRUE(held) << refusal;
+  const Result locked = RunTool(t.path(), flow + "-o out -s 5 s.txt");
+  EXPECT_EQ(locked.exitCode, 1);
+  EXPECT_NE(locked.err.find("the scene-flow folder 0005 in 'out' is in use by"), std::string::npos) << locked.err;
 }
 
 // A scene's own texture set beside it is used and recorded; a changed set
