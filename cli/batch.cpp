@@ -268,7 +268,7 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
                 kExitUsage);
   }
   if (o.nameByScene) {
-    std::set<std::string> names;
+    std::set<std::string> names, sceneFolders;
     for (std::size_t k = 0; k < scenes.size(); ++k) {
       std::string dir;
       try {
@@ -278,6 +278,11 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
       }
       if (!names.insert(dir).second) {
         return fail("--name-by-scene: two scenes would share the folder " + dir + " ('" + scenes[k] + "')",
+                    kExitUsage);
+      }
+      if (o.outputs.layout == DatasetLayout::SceneFlow && !sceneFolders.insert(SceneFlowScene(dir)).second) {
+        return fail("--name-by-scene: two scenes would share the scene-flow tree's scene folder " +
+                        SceneFlowScene(dir) + " ('" + scenes[k] + "'; a number is written with four digits there)",
                     kExitUsage);
       }
     }
@@ -325,6 +330,13 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
       if (!lock) {
         failures.push_back({scene, refusal});
         Print(err, label + ": failed: " + refusal + "\n");
+        continue;
+      }
+      // Checked before the folder is emptied, which would take the other folder's files.
+      if (const std::string clash = SceneFlowSceneClash(directory, o.outputs.layout == DatasetLayout::SceneFlow);
+          !clash.empty()) {
+        failures.push_back({scene, clash});
+        Print(err, label + ": failed: " + clash + "\n");
         continue;
       }
       const SequenceManifest manifest(directory);

@@ -248,27 +248,15 @@ int ExportAvis(const RenderSession& s) {
 }
 
 // --clean: removes the camera's files of earlier runs (every frame, and the
-// AVI made of them) before it runs. Only plain files and links of those
-// names are touched.
+// AVI made of them) before it runs.
 bool CleanCamera(const RenderSession& s, bool right) {
   const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
-  std::vector<std::string> doomed = CameraRunFiles(directory, right, 0);
-  doomed.push_back(directory + AviFileName(right));
-  int removed = 0;
-  for (const std::string& path : doomed) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) continue;
-    if (::unlink(path.c_str()) != 0) {
-      PrintError(s.err, "--clean: cannot remove " + EscapeForMessage(path) + ": " + FileErrorReason(errno));
-      return false;
-    }
-    ++removed;
-    // A layout's frame or product folders that are now empty go too, up to
-    // the sequence folder (or, for the scene-flow tree, the output root).
-    const std::filesystem::path top = std::filesystem::path(directory).parent_path();
-    for (std::filesystem::path folder = std::filesystem::path(path).parent_path();
-         folder != top && folder.filename() != ".." && !folder.empty() && ::rmdir(folder.c_str()) == 0;)
-      folder = folder.parent_path();
+  std::size_t removed = 0;
+  try {
+    removed = RemoveCameraRunFiles(directory, right);
+  } catch (const Error& e) {
+    PrintError(s.err, "--clean: " + e.message());
+    return false;
   }
   if (!s.o.quiet && removed > 0)
     Print(s.err, "removed " + std::to_string(removed) + " files of earlier " + (right ? "right" : "left") +
@@ -378,6 +366,12 @@ int RunRender(const CliOptions& o, std::FILE* err) {
     session.lock = FolderLock::Acquire(directory, &refusal);
     if (!refusal.empty()) {
       PrintError(err, refusal);
+      return kExitFailure;
+    }
+    // Checked before --clean, which would take the other folder's files.
+    if (const std::string clash = SceneFlowSceneClash(directory, o.outputs.layout == DatasetLayout::SceneFlow);
+        !clash.empty()) {
+      PrintError(err, clash);
       return kExitFailure;
     }
     if (o.clean) {

@@ -19,7 +19,7 @@ namespace tovimar {
 namespace {
 
 std::mutex g_mutex;
-// The locks this process holds, by the folder's real path.
+// The locks this process holds, by the real path of the lock file.
 std::map<std::string, std::weak_ptr<FolderLock>>& Held() {
   static std::map<std::string, std::weak_ptr<FolderLock>> held;
   return held;
@@ -51,33 +51,40 @@ std::string DescribeHolder(const std::string& text) {
 }  // namespace
 
 std::shared_ptr<FolderLock> FolderLock::Acquire(const std::string& folder, std::string* refusal) {
+  std::string shown = folder.empty() ? std::string(".") : folder;
+  if (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+  return Acquire(folder, kFolderLockName, "the sequence folder '" + EscapeForMessage(shown) + "'", refusal);
+}
+
+std::shared_ptr<FolderLock> FolderLock::Acquire(const std::string& folder, const std::string& lockName,
+                                                const std::string& what, std::string* refusal) {
   refusal->clear();
   std::string shown = folder.empty() ? std::string(".") : folder;
   if (shown.size() > 1 && shown.back() == '/') shown.pop_back();
   // Any failure to lock refuses the run: writing unlocked would let two runs
   // interleave their frames.
   auto cannotLock = [&](const std::string& why) -> std::shared_ptr<FolderLock> {
-    *refusal = "cannot lock the sequence folder '" + EscapeForMessage(shown) + "': " + why;
+    *refusal = "cannot lock " + what + ": " + why;
     return nullptr;
   };
   char real[PATH_MAX];
   if (::realpath(shown.c_str(), real) == nullptr) return cannotLock(std::strerror(errno));
-  const std::string key = real;
+  const std::string path = std::string(real) + "/" + lockName;
+  const std::string& key = path;
   const std::lock_guard<std::mutex> guard(g_mutex);
   if (auto held = Held()[key].lock()) return held;
-  const std::string path = key + "/" + kFolderLockName;
   for (int attempt = 0; attempt < 10; ++attempt) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
     if (fd < 0) {
       // A link at the lock's name (never followed), a folder, a read-only folder, ...
       const int err = errno;
-      if (err == ELOOP) return cannotLock(std::string(kFolderLockName) + " is a symbolic link");
-      return cannotLock(std::string(kFolderLockName) + ": " + std::strerror(err));
+      if (err == ELOOP) return cannotLock(std::string(lockName) + " is a symbolic link");
+      return cannotLock(std::string(lockName) + ": " + std::strerror(err));
     }
     struct stat opened {};
     if (::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
       ::close(fd);
-      return cannotLock(std::string(kFolderLockName) + " is not a regular file");
+      return cannotLock(std::string(lockName) + " is not a regular file");
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
       const int err = errno;
@@ -87,7 +94,7 @@ std::shared_ptr<FolderLock> FolderLock::Acquire(const std::string& folder, std::
       // Another error than a held lock: a file system without locks, ...
       if (err != EWOULDBLOCK) return cannotLock(std::string("flock: ") + std::strerror(err));
       text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-      *refusal = "the sequence folder '" + EscapeForMessage(shown) + "' is in use by " + DescribeHolder(text);
+      *refusal = what + " is in use by " + DescribeHolder(text);
       return nullptr;
     }
     // The holder before us may have removed the file between our open and
@@ -106,7 +113,7 @@ std::shared_ptr<FolderLock> FolderLock::Acquire(const std::string& folder, std::
     Held()[key] = lock;
     return lock;
   }
-  return cannotLock(std::string(kFolderLockName) + " was replaced again and again while being locked");
+  return cannotLock(std::string(lockName) + " was replaced again and again while being locked");
 }
 
 FolderLock::~FolderLock() {

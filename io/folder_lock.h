@@ -23,6 +23,12 @@ class FolderLock {
   // failure (a missing or read-only folder, a folder or link at the lock's
   // name, a file system without flock).
   static std::shared_ptr<FolderLock> Acquire(const std::string& folder, std::string* refusal);
+  // The same for a part of a folder that runs of several sequence folders
+  // could write (a scene folder of the scene-flow tree in the output root):
+  // the lock file is folder/lockName, and `what` names the part in the
+  // messages ("the scene-flow folder 0005 in 'out'").
+  static std::shared_ptr<FolderLock> Acquire(const std::string& folder, const std::string& lockName,
+                                             const std::string& what, std::string* refusal);
 
   ~FolderLock();  // removes the lock file and releases the lock
   FolderLock(const FolderLock&) = delete;

@@ -315,6 +315,39 @@ std::string SceneFlowScene(const std::string& directory) {
   return number && name.size() < 4 ? std::string(4 - name.size(), '0') + std::string(name) : std::string(name);
 }
 
+std::string SequenceRoot(const std::string& directory) {
+  std::string_view d = directory;
+  while (!d.empty() && d.back() == kPathSeparator) d.remove_suffix(1);
+  const std::size_t slash = d.rfind(kPathSeparator);
+  if (slash == std::string_view::npos) return ".";
+  return slash == 0 ? std::string("/") : std::string(d.substr(0, slash));
+}
+
+std::string SceneFlowSceneSharer(const std::string& directory) {
+  const std::string scene = SceneFlowScene(directory);
+  if (scene.empty()) return {};
+  std::string_view d = directory;
+  while (!d.empty() && d.back() == kPathSeparator) d.remove_suffix(1);
+  const std::size_t slash = d.rfind(kPathSeparator);
+  const std::string own(slash == std::string_view::npos ? d : d.substr(slash + 1));
+  const std::filesystem::path root(SequenceRoot(directory));
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name == own || SceneFlowScene(name) != scene) continue;
+    std::error_code kindError;
+    if (std::filesystem::is_regular_file(it->path() / kManifestFileName, kindError))
+      return (root / name).lexically_normal().string();
+  }
+  return {};
+}
+
+bool SceneFlowTreeHasScene(const std::string& directory) {
+  bool found = false;
+  ForEachSceneFlowFile(directory, [&found](const std::string&, const std::string&) { found = true; });
+  return found;
+}
+
 std::string PosesFileName(bool rightCamera) { return rightCamera ? "poses_right.txt" : "poses_left.txt"; }
 
 std::string AviFileName(bool rightCamera) { return rightCamera ? "P.avi" : "L.avi"; }

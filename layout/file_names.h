@@ -33,6 +33,18 @@ int SceneFlowFrameDigits(int64_t frameCount);
 // digits when it is a number ("/out/3/" -> "0003").
 std::string SceneFlowScene(const std::string& directory);
 
+// The folder a sequence folder sits in, the output root, where the
+// scene-flow tree is: "out/3/" -> "out", "3/" -> ".".
+std::string SequenceRoot(const std::string& directory);
+// Another folder beside the sequence folder whose name differs but gives the
+// same scene folder in the scene-flow tree ("out/5/", "out/05/" and
+// "out/0005/" all give 0005) and which holds a run's meta.json: its path
+// ("out/0005"), or "" when there is none.
+std::string SceneFlowSceneSharer(const std::string& directory);
+// True when the scene-flow tree beside the sequence folder has a folder of
+// its scene (under any product and split).
+bool SceneFlowTreeHasScene(const std::string& directory);
+
 // folder + '/' (unless folder is empty or already ends with '/') + decimal
 // sequence number + '/'. "/tmp/out", 3 -> "/tmp/out/3/"; "", 3 -> "3/".
 std::string OutputDirectory(const std::string& folder, int sequenceNumber);

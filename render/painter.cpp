@@ -175,6 +175,8 @@ void GlPainter::Paint(const Quad& o) {
   glEnd();
 }
 
+void GlPainter::EndObject() { glTranslated(0.0, 0.0, 0.0); }
+
 void GlPainter::DrawBox(double a, double b, double c) {
   struct Corner {
     double x, y, z, s, t;

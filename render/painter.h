@@ -65,6 +65,19 @@ class GlPainter final : public ObjectPainter {
   // table of normals and texture coordinates.
   static void DrawBox(double a, double b, double c);
 
+  // Ends the drawing of one object: what it drew is handed to the GL as a
+  // draw of its own. Mesa gathers the primitives of consecutive glBegin/glEnd
+  // pairs with no state change between them into one draw, and llvmpipe
+  // clips a draw as a whole: when one primitive of it needs clipping (a quad
+  // beyond the far plane, one crossing the near plane), every primitive of
+  // it takes the clipping path, whose depths differ in the last bits. An
+  // object's depth would then depend on its neighbours in the drawing order,
+  // and leaving objects out (the segmentation's redraws) or drawing them
+  // without textures (the flat drawings) would change the depth of others.
+  // A translation by zero changes no matrix but makes the GL draw what it
+  // holds; call it inside the object's matrix push.
+  static void EndObject();
+
   // Forgets the GLU quadric (call while the context that drew is current).
   void Release();
 

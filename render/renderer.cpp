@@ -339,6 +339,7 @@ void Renderer::DrawObjects(int skipId) {
       glGetDoublev(GL_MODELVIEW_MATRIX, matrix.data());
       editor_.AppendMatrixLog(FormatMatrixLog(matrix, decimalSeparator_));
     }
+    GlPainter::EndObject();  // inside the object's matrix push: the translation goes with it
     glPopMatrix();
   }
 }

@@ -81,6 +81,7 @@ bool Renderer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::
       glPushMatrix();
       if (!scene_.motion.Empty()) ApplyObjectMotion(order[i]);
       scene_.solidObjects[order[i]]->Draw(*painter_);
+      GlPainter::EndObject();
       glPopMatrix();
     }
   }

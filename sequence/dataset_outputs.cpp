@@ -152,7 +152,8 @@ void MakeFrameTruth(const float* windowDepth, const double* disparity, int width
   }
 }
 
-std::vector<uint16_t> KittiDisparity(const FrameTruth& truth, const std::vector<uint8_t>* keep, long& notFitting) {
+std::vector<uint16_t> KittiDisparity(const FrameTruth& truth, const std::vector<uint8_t>* keep, long& notFitting,
+                                     KittiOverflow overflow) {
   std::vector<uint16_t> out(truth.disparity.size(), 0);
   for (std::size_t i = 0; i < out.size(); ++i) {
     if (!truth.valid[i] || (keep && (*keep)[i] != kMaskVisible)) continue;
@@ -160,7 +161,7 @@ std::vector<uint16_t> KittiDisparity(const FrameTruth& truth, const std::vector<
     if (!(scaled >= 1.0)) continue;  // below 1/512 px: indistinguishable from "no ground truth"
     if (scaled > 65535.0) {
       ++notFitting;
-      out[i] = 65535;
+      out[i] = overflow == KittiOverflow::Clamp ? 65535 : 0;
     } else {
       out[i] = static_cast<uint16_t>(scaled);
     }

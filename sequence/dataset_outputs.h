@@ -86,10 +86,16 @@ inline constexpr uint16_t kNoId16 = 65535;
 void MakeFrameTruth(const float* windowDepth, const double* disparity, int width, int height, bool withDepth,
                     FrameTruth& truth);
 
+// What a KITTI 16-bit disparity does with a value that does not fit (d of
+// 256 px and more): clamped to 65535 (255.996 px), or written as no ground
+// truth (0), which is what a loader that never reads meta.json must see.
+enum class KittiOverflow { Clamp, Invalid };
+
 // KITTI's 16-bit disparity: round(256 d), 0 where there is no ground truth or
 // where keep is given and 0. Values that do not fit (d >= 256) are clamped
-// to 65535 and counted in notFitting.
-std::vector<uint16_t> KittiDisparity(const FrameTruth& truth, const std::vector<uint8_t>* keep, long& notFitting);
+// to 65535 or written 0 (overflow), and counted in notFitting either way.
+std::vector<uint16_t> KittiDisparity(const FrameTruth& truth, const std::vector<uint8_t>* keep, long& notFitting,
+                                     KittiOverflow overflow = KittiOverflow::Clamp);
 
 // Disparity with +inf where there is no ground truth (Middlebury's rule).
 std::vector<float> DisparityWithInfinity(const FrameTruth& truth);

@@ -313,8 +313,7 @@ void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, con
                    run_.focalLength, kNearPlane, kFarPlane, flow_);
   const DatasetFileNames n = Names(right, previous_.frame);
   const int W = flow_.width, H = flow_.height;
-  long notFitting = 0;
-  long nextNotFitting = 0;  // KITTI's second time step (disp_occ_1)
+  long notFitting = 0, nextNotFitting = 0;
   std::vector<std::string> files;
   if (run_.outputs.layout == DatasetLayout::SceneFlow) {
     // Into the future for the frame before, into the past for this one.
@@ -379,10 +378,12 @@ void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, con
             next.valid[i] = flow_.mask[i] != kMaskNone && previous_.truth.valid[i];
             next.disparity[i] = next.valid[i] ? previous_.truth.disparity[i] + flow_.disparityChange[i] : 0.0f;
           }
-          const std::vector<uint16_t> occ = KittiDisparity(next, nullptr, nextNotFitting);
+          // Disparities that do not fit are written as no ground truth and
+          // counted once, in disp_occ_1 (disp_noc_1 holds a part of them).
+          long ignored = 0;
+          const std::vector<uint16_t> occ = KittiDisparity(next, nullptr, nextNotFitting, KittiOverflow::Invalid);
           WritePng16(n.nextDisparity16, occ.data(), W, H, 1);
-          long countedAlready = 0;  // some of disp_occ_1's values, counted there
-          const std::vector<uint16_t> noc = KittiDisparity(next, &flow_.mask, countedAlready);
+          const std::vector<uint16_t> noc = KittiDisparity(next, &flow_.mask, ignored, KittiOverflow::Invalid);
           WritePng16(n.nextDisparityNoc16, noc.data(), W, H, 1);
         }
       }

@@ -309,6 +309,13 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
   RecountNotFitting();
 }
 
+bool SequenceManifest::RecordReplacedBy(bool right, const RunDescription& run) const {
+  const Json& doc = data_->doc;
+  const char* key = CameraKey(right);
+  if (!doc.contains("runs") || !doc["runs"].contains(key)) return false;
+  return right == run.rightCamera ? !SameRun(doc, doc["runs"][key], run) : !SamePair(doc, run);
+}
+
 ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t frameCount) const {
   const Json& doc = data_->doc;
   const char* own = CameraKey(run.rightCamera);

@@ -109,6 +109,11 @@ class SequenceManifest {
   // them is there. With flow the frame before the first missing one is made
   // again, since its flow needs the next frame.
   ResumePoint ResumePointOf(const RunDescription& run, int32_t frameCount) const;
+  // True when the camera `right` has a record that a start of `run` drops as
+  // being of other settings: its own camera's record of another scene, size,
+  // rig, outputs, layout or rendering, or the other camera's record of
+  // another pair. The files of such a record are not the new run's.
+  bool RecordReplacedBy(bool right, const RunDescription& run) const;
   void AddFrame(bool right, const FrameRecord& record);
   // Files made later for a frame already listed (its masks, its flow).
   void AddFiles(bool right, int32_t frame, const std::vector<std::string>& files);

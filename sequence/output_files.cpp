@@ -1,20 +1,72 @@
 #include "sequence/output_files.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <vector>
 
 #include "io/atomic_file.h"
+#include "base/error.h"
 #include "base/parallel_chunks.h"
+#include "io/text.h"
 
 namespace tovimar {
 
 void CreateOutputDirectory(const std::string& directory) {
   if (directory.empty()) return;
   (void)::mkdir(directory.c_str(), 0777);
+}
+
+namespace {
+
+// Removes a plain file or link at path: true when one was there.
+bool RemovedFile(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode))) return false;
+  if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+    throw Error("cannot remove " + EscapeForMessage(path) + ": " + FileErrorReason(errno));
+  return true;
+}
+
+}  // namespace
+
+std::string SceneFlowSceneClash(const std::string& directory, bool sceneFlowRun) {
+  const std::string other = SceneFlowSceneSharer(directory);
+  if (other.empty() || !(sceneFlowRun || SceneFlowTreeHasScene(directory))) return {};
+  std::string own = directory;
+  while (own.size() > 1 && own.back() == '/') own.pop_back();
+  return "the sequence folder '" + EscapeForMessage(own) + "' and the sequence folder '" + EscapeForMessage(other) +
+         "' would share the scene-flow tree's scene folder " + SceneFlowScene(directory) +
+         " (a number is written with four digits there); give the sequence another name or another output folder";
+}
+
+std::string SceneFlowSceneLockName(const std::string& directory) {
+  return ".tovimar.sceneflow-" + SceneFlowScene(directory) + ".lock";
+}
+
+void RemoveSequenceFile(const std::string& path) { (void)RemovedFile(path); }
+
+std::size_t RemoveCameraRunFiles(const std::string& directory, bool rightCamera) {
+  std::vector<std::string> doomed = CameraRunFiles(directory, rightCamera, 0);
+  doomed.push_back(directory + AviFileName(rightCamera));
+  std::size_t removed = 0;
+  for (const std::string& path : doomed) {
+    if (!RemovedFile(path)) continue;
+    ++removed;
+    // A layout's frame or product folders that are now empty go too, up to
+    // the sequence folder (or, for the scene-flow tree, the output root).
+    const std::filesystem::path top = std::filesystem::path(directory).parent_path();
+    for (std::filesystem::path folder = std::filesystem::path(path).parent_path();
+         folder != top && folder.filename() != ".." && !folder.empty() && ::rmdir(folder.c_str()) == 0;)
+      folder = folder.parent_path();
+  }
+  return removed;
 }
 
 // ---------------------------------------------------------------- disparity text

@@ -15,6 +15,29 @@ namespace tovimar {
 // parent or any other failure is ignored (the first file write reports it).
 void CreateOutputDirectory(const std::string& directory);
 
+// Removes the files that runs of a camera wrote in a sequence folder: every
+// per-frame file of that camera in any output set and layout, of any frame
+// number (CameraRunFiles), their unfinished temporary files and the camera's
+// AVI. Layout folders left empty go too; nothing else is touched (only plain
+// files and links of those names). Used by --clean and when a run is made
+// again over a record of other settings. Returns how many files went;
+// throws Error("cannot remove PATH: REASON").
+std::size_t RemoveCameraRunFiles(const std::string& directory, bool rightCamera);
+
+// Why a run into a sequence folder must not start: another sequence folder
+// beside it whose name gives the same scene folder in the scene-flow tree
+// (SceneFlowSceneSharer) has runs, and this run writes that tree
+// (sceneFlowRun) or the tree already has that scene folder, whose files
+// --clean and a new start would then take for this folder's. "" when it may.
+std::string SceneFlowSceneClash(const std::string& directory, bool sceneFlowRun);
+// The lock of a scene folder of the scene-flow tree, in the output root:
+// ".tovimar.sceneflow-0005.lock".
+std::string SceneFlowSceneLockName(const std::string& directory);
+
+// Removes one file a run wrote (a plain file or a link at path; nothing
+// there is fine). Throws Error("cannot remove PATH: REASON").
+void RemoveSequenceFile(const std::string& path);
+
 // Appends v as C's "%.18g" writes it, with '.' as decimal point, whatever
 // the process locale.
 void AppendDisparityValue(std::string& out, double v);

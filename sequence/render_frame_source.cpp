@@ -12,10 +12,13 @@
 #include "base/error.h"
 #include "io/folder_lock.h"
 #include "io/sha256.h"
+#include "io/text.h"
 #include "render/renderer.h"
 #include "render/textures.h"
 #include "scene/scene_text.h"
 #include "sequence/camera_geometry.h"
+#include "sequence/manifest.h"
+#include "sequence/output_files.h"
 
 namespace tovimar {
 
@@ -34,6 +37,39 @@ std::string TexturesSha256(const std::string& folder) {
   return Sha256Hex(bytes);
 }
 
+// Unfinished files that a killed process left in the sequence folder (and its
+// frame folders): hidden temporary names, never a result. Called with the
+// folder's lock held, so no live run is writing them.
+void RemoveUnfinishedFiles(const std::string& directory) {
+  std::error_code ec;
+  std::vector<std::filesystem::path> doomed;
+  for (auto it = std::filesystem::recursive_directory_iterator(directory, ec);
+       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (it->is_regular_file(ec) && IsTemporaryOutputName(it->path().filename().string())) doomed.push_back(it->path());
+  }
+  for (const std::filesystem::path& path : doomed) std::filesystem::remove(path, ec);
+}
+
+// The files of the records in the folder's manifest that a start of `run`
+// drops as of other settings (RecordReplacedBy): the cameras' per-frame files
+// and AVIs, their pose files, and the KITTI layout's files of the sequence.
+void RemoveFilesOfReplacedRecords(const std::string& directory, const RunDescription& run) {
+  const SequenceManifest earlier(directory);
+  bool replaced = false;
+  for (const bool camera : {false, true}) {
+    if (!earlier.RecordReplacedBy(camera, run)) continue;
+    replaced = true;
+    RemoveCameraRunFiles(directory, camera);
+    RemoveSequenceFile(directory + PosesFileName(camera));
+  }
+  // The KITTI layout's files of the sequence; the manifest writes them again
+  // at the end of the run when a run it keeps is of that layout.
+  if (replaced)
+    for (const char* name : {kMiddleburyCalibrationFileName, kOdometryTimesFileName, kOdometryPosesFileName,
+                             kKittiCalibrationFileName})
+      RemoveSequenceFile(directory + name);
+}
+
 }  // namespace
 
 RenderFrameSource::RenderFrameSource(Renderer& renderer, const OutputSettings& output)
@@ -43,6 +79,7 @@ RenderFrameSource::~RenderFrameSource() = default;
 
 void RenderFrameSource::PrepareSequence() {
   lock_.reset();
+  sceneFlowLock_.reset();
   dataset_.reset();
   framesWritten_ = 0;
   filesWritten_ = 0;
@@ -86,31 +123,31 @@ void RenderFrameSource::PrepareSequence() {
   std::string refusal;
   lock_ = FolderLock::Acquire(directory, &refusal);
   if (!lock_) throw Error(refusal);
+  // The scene-flow tree is shared by the sequence folders of an output root:
+  // its scene folder is locked too, and refused when another folder's name
+  // gives the same one.
+  const bool sceneFlow = run_->outputs.layout == DatasetLayout::SceneFlow;
+  if (sceneFlow) {
+    const std::string root = SequenceRoot(directory);
+    sceneFlowLock_ = FolderLock::Acquire(root, SceneFlowSceneLockName(directory),
+                                         "the scene-flow folder " + SceneFlowScene(directory) + " in '" +
+                                             EscapeForMessage(root) + "'",
+                                         &refusal);
+    if (!sceneFlowLock_) throw Error(refusal);
+  }
+  if (const std::string clash = SceneFlowSceneClash(directory, sceneFlow); !clash.empty()) throw Error(clash);
   manifestNote_.clear();
   resumeNote_.clear();
+  // A run made over a record of other settings (another scene, fewer frames,
+  // other outputs) starts without that record's files: the files it does not
+  // write again would otherwise stay beside its own as if they were its.
+  RemoveFilesOfReplacedRecords(directory, *run_);
   if (resume_) {
     GoOnFromManifest(directory);
   } else {
     manifestNote_ = SequenceManifest(directory).ReadProblem();
   }
 }
-
-namespace {
-
-// Unfinished files that a killed process left in the sequence folder (and its
-// frame folders): hidden temporary names, never a result. Called with the
-// folder's lock held, so no live run is writing them.
-void RemoveUnfinishedFiles(const std::string& directory) {
-  std::error_code ec;
-  std::vector<std::filesystem::path> doomed;
-  for (auto it = std::filesystem::recursive_directory_iterator(directory, ec);
-       !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    if (it->is_regular_file(ec) && IsTemporaryOutputName(it->path().filename().string())) doomed.push_back(it->path());
-  }
-  for (const std::filesystem::path& path : doomed) std::filesystem::remove(path, ec);
-}
-
-}  // namespace
 
 void RenderFrameSource::GoOnFromManifest(const std::string& directory) {
   RemoveUnfinishedFiles(directory);
@@ -301,6 +338,7 @@ void RenderFrameSource::RunEnded() {
   productsTruth_ = FrameTruth{};
   clean_ = productsClean_ = std::vector<uint8_t>();
   lock_.reset();
+  sceneFlowLock_.reset();
 }
 
 void RenderFrameSource::SetWriteBehind(bool on) {

@@ -122,6 +122,7 @@ class RenderFrameSource : public FrameSource {
   bool sinkCleanImage_ = false;
   FrameProducts sinkProducts_;  // its buffers kept from frame to frame
   std::shared_ptr<FolderLock> lock_;
+  std::shared_ptr<FolderLock> sceneFlowLock_;  // the scene-flow tree's scene folder, for its runs
   // The frame being written: its products, moved out of the capture buffers.
   ClassicProducts products_;
   FrameTruth productsTruth_;

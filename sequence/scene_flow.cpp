@@ -128,18 +128,16 @@ std::vector<uint8_t> EncodeFlo(const SceneFlow& flow) {
 
 std::vector<uint16_t> KittiFlow(const SceneFlow& flow, long& notFitting) {
   std::vector<uint16_t> out(flow.u.size() * 3, 0);
-  auto encode = [&notFitting](float value) {
-    const double s = std::floor(static_cast<double>(value) * 64.0 + 32768.0 + 0.5);
-    if (s < 0.0 || s > 65535.0) {
-      ++notFitting;
-      return static_cast<uint16_t>(s < 0.0 ? 0 : 65535);
-    }
-    return static_cast<uint16_t>(s);
-  };
+  auto scaled = [](float value) { return std::floor(static_cast<double>(value) * 64.0 + 32768.0 + 0.5); };
   for (std::size_t i = 0; i < flow.u.size(); ++i) {
     if (flow.mask[i] == 0) continue;  // all zero, as KITTI's own files hold
-    out[3 * i] = encode(flow.u[i]);
-    out[3 * i + 1] = encode(flow.v[i]);
+    const double u = scaled(flow.u[i]), v = scaled(flow.v[i]);
+    if (!(u >= 0.0 && u <= 65535.0 && v >= 0.0 && v <= 65535.0)) {
+      ++notFitting;  // left all zero: invalid
+      continue;
+    }
+    out[3 * i] = static_cast<uint16_t>(u);
+    out[3 * i + 1] = static_cast<uint16_t>(v);
     out[3 * i + 2] = 1;
   }
   return out;

@@ -49,8 +49,9 @@ SceneFlow ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const F
 std::vector<uint8_t> EncodeFlo(const SceneFlow& flow);
 
 // KITTI's flow PNG samples: u * 64 + 2^15, v * 64 + 2^15, valid (1 or 0),
-// three 16-bit channels (all 0 where invalid); values that do not fit are
-// clamped and counted.
+// three 16-bit channels (all 0 where invalid). A pixel whose u or v does not
+// fit (beyond +-512 px) is written invalid, since a loader sees only the
+// valid bit, and counted in notFitting.
 std::vector<uint16_t> KittiFlow(const SceneFlow& flow, long& notFitting);
 
 }  // namespace tovimar

@@ -23,6 +23,7 @@
 #include "io/folder_lock.h"
 #include "layout/file_names.h"
 #include "scenegen/generator.h"
+#include "sequence/output_files.h"
 #include "scenegen/textures.h"
 #include "tests/support/temp_dir.h"
 
@@ -277,6 +278,82 @@ TEST(BatchRun, ARecordOfOtherSettingsOrADamagedOneIsMadeAgainNotSkipped) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.err.find("meta.json is not used: it is not valid JSON; the sequence starts afresh"), std::string::npos)
       << r.err;
+}
+
+// A sequence made again over a record of other settings keeps no file of the
+// earlier run: not its frames past the new length, not the products or the
+// layout folders it no longer writes, not the other camera's files of another
+// scene. Its folder then holds what a run into an empty folder writes, in a
+// batch and in single runs alike.
+TEST(BatchRun, ASequenceMadeAgainKeepsNoFileOfTheEarlierRun) {
+  TempDir t;
+  scenegen::GeneratorOptions flying;
+  flying.seed = 3;
+  flying.frames = 12;
+  const std::string longScene = scenegen::GenerateScene(flying, 0);
+  flying.frames = 5;
+  WriteText(t / "short.txt", scenegen::GenerateScene(flying, 0));
+  const std::string fewer = kSmall + std::string("--outputs classic,pfm ");
+  ASSERT_EQ(RunTool(t.path(), fewer + "--shard 0/1 -o fresh short.txt").exitCode, 0);
+  ASSERT_EQ(RunTool(t.path(), fewer + "-c left -o fresh -s 1 short.txt").exitCode, 0);
+  const auto both = Files(t / "fresh/0"), left = Files(t / "fresh/1");
+
+  // A batch: 12 frames in the KITTI layout with every product, then 5 frames.
+  WriteText(t / "scene.txt", longScene);
+  const std::string kitti = kSmall + std::string("--outputs png,kitti,masks,flow,ids16 --layout kitti ");
+  ASSERT_EQ(RunTool(t.path(), kitti + "--shard 0/1 -o out scene.txt").exitCode, 0);
+  ASSERT_TRUE(fs::exists(t / "out/0/image_2/000011_10.png"));
+  fs::copy_file(t / "short.txt", t / "scene.txt", fs::copy_options::overwrite_existing);
+  Result r = RunTool(t.path(), fewer + "--shard 0/1 -o out scene.txt");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Files(t / "out/0") == both);
+  EXPECT_FALSE(fs::exists(t / "out/0/image_2"));
+
+  // Single runs: the same scene with fewer outputs; the left camera of
+  // another scene over a right run.
+  const std::string all = kSmall + std::string("--outputs classic,pfm,depth,kitti,png,masks,flow,ids16 ");
+  ASSERT_EQ(RunTool(t.path(), all + "-o out -s 1 short.txt").exitCode, 0);
+  ASSERT_EQ(RunTool(t.path(), fewer + "-o out -s 1 short.txt").exitCode, 0);
+  EXPECT_TRUE(Files(t / "out/1") == both);
+  WriteText(t / "scene.txt", longScene);
+  ASSERT_EQ(RunTool(t.path(), all + "-c right -o out -s 2 scene.txt").exitCode, 0);
+  r = RunTool(t.path(), fewer + "-c left -o out -s 2 short.txt");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(Files(t / "out/2") == left);
+}
+
+// Sequence folders whose names give one scene folder of the scene-flow tree
+// ("5", "05" and "0005": numbers are written with four digits there) never
+// share it: a run into the second is refused before it writes or removes
+// anything, whatever its layout, and runs of the tree hold its scene folder's
+// lock.
+TEST(BatchRun, FoldersWhoseNamesGiveOneSceneFlowFolderDoNotShareIt) {
+  TempDir t;
+  scenegen::GeneratorOptions flying;
+  flying.seed = 8;
+  flying.frames = 2;
+  for (const char* name : {"s.txt", "0005.txt", "05.txt"}) WriteText(t / name, scenegen::GenerateScene(flying, 0));
+  const std::string flow = kSmall + std::string("--layout sceneflow --outputs png,pfm ");
+  ASSERT_EQ(RunTool(t.path(), flow + "-o out -s 5 s.txt").exitCode, 0);
+  ASSERT_TRUE(fs::exists(t / "out/frames_finalpass/TRAIN/A/0005/left/0000.png"));
+  const auto before = Files(t / "out");
+  for (const std::string& other : {flow + "--name-by-scene 0005.txt", kSmall + std::string("--name-by-scene --force 05.txt"),
+                                   flow + "--name-by-scene --split TEST/B 05.txt"}) {
+    const Result r = RunTool(t.path(), other + " -o out");
+    EXPECT_EQ(r.exitCode, 1) << other;
+    EXPECT_NE(r.err.find("would share the scene-flow tree's scene folder 0005"), std::string::npos) << r.err;
+    EXPECT_TRUE(Files(t / "out") == before) << other;
+  }
+  const Result both = RunTool(t.path(), flow + "-o two --name-by-scene 05.txt 0005.txt");
+  EXPECT_EQ(both.exitCode, 2);
+  EXPECT_NE(both.err.find("share the scene-flow tree's scene folder 0005"), std::string::npos) << both.err;
+
+  std::string refusal;
+  const auto held = FolderLock::Acquire(t / "out", SceneFlowSceneLockName("out/5/"), "the tree", &refusal);
+  ASSERT_TRUE(held) << refusal;
+  const Result locked = RunTool(t.path(), flow + "-o out -s 5 s.txt");
+  EXPECT_EQ(locked.exitCode, 1);
+  EXPECT_NE(locked.err.find("the scene-flow folder 0005 in 'out' is in use by"), std::string::npos) << locked.err;
 }
 
 // A scene's own texture set beside it is used and recorded; a changed set

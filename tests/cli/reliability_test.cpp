@@ -182,6 +182,8 @@ TEST_F(Work, ShorterRerunReportsEarlierFilesAndCleanRemovesOnlyThose) {
   Write("long.txt", Scene(4));
   Write("short.txt", Scene(2));
   ASSERT_EQ(Run("-q -r 32x24 -o out long.txt"), 0);
+  // Files no record accounts for (a record of other settings takes its files with it).
+  fs::remove(Path("out/0/meta.json"));
   Write("out/0/notes.txt", "mine");
   ASSERT_EQ(Run("-q -c left -r 32x24 -o out short.txt"), 0);
   EXPECT_NE(Read(Path("err.txt")).find("also holds 10 files of earlier left runs (frames from 0002 on"),
@@ -196,13 +198,15 @@ TEST_F(Work, ShorterRerunReportsEarlierFilesAndCleanRemovesOnlyThose) {
   EXPECT_EQ(names.count("notes.txt"), 1u);
 }
 
-// The dataset products and layout folders of a longer earlier run are
-// reported and cleaned like the classic files, and only those.
+// The dataset products and layout folders of a longer earlier run that no
+// record accounts for are reported and cleaned like the classic files, and
+// only those.
 TEST_F(Work, EarlierDatasetFilesAreReportedAndCleaned) {
   Write("long.txt", Scene(4));
   Write("short.txt", Scene(2));
   ASSERT_EQ(Run("-q -r 32x24 -o out --outputs pfm,png,masks,flow long.txt"), 0);
   ASSERT_EQ(Run("-q -r 32x24 -o out --outputs pfm,png,masks,flow -s 1 --layout middlebury long.txt"), 0);
+  for (const char* seq : {"0", "1"}) fs::remove(Path(std::string("out/") + seq + "/meta.json"));
   for (const char* seq : {"0", "1"}) {
     const std::string args = std::string(" -r 32x24 -o out --outputs pfm,png,masks,flow -s ") + seq +
                              (seq[0] == '1' ? " --layout middlebury" : "") + " short.txt";

@@ -75,6 +75,12 @@ TEST(KittiDisparity, RoundsQuarterPixelsClampsAndSkipsNoGroundTruth) {
   EXPECT_EQ(notFitting, 1);
   const std::vector<uint8_t> keep{255, 255, 255, 255, 128};
   EXPECT_EQ(KittiDisparity(t, &keep, notFitting)[4], 0) << "non-occluded only: an occluded pixel is dropped";
+  // KITTI's disp_occ_1: 256 px and more is no ground truth there, still counted.
+  t.disparity[4] = 256.0f;
+  notFitting = 0;
+  EXPECT_EQ(KittiDisparity(t, nullptr, notFitting, KittiOverflow::Invalid),
+            (std::vector<uint16_t>{256, 1, 0, 0, 0}));
+  EXPECT_EQ(notFitting, 2);
 }
 
 // One row of a wall (disparity 2) with a box (disparity 6) in front of it at

@@ -14,6 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/video/tracking.hpp>
 #include <sstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -552,6 +553,46 @@ TEST(DatasetRun, FlowFollowsObjectsThatMoveOnTheirOwn) {
   const cv::Vec3f back = past.at<cv::Vec3f>(static_cast<int>(std::lround(v1)), static_cast<int>(std::lround(u1)));
   EXPECT_NEAR(back[2], u0 - u1, 0.15);
   EXPECT_NEAR(back[1], v0 - v1, 0.15);
+}
+
+// The 8-bit segmentation is the 16-bit id map wherever the id is below 256
+// (white elsewhere). Here a road quad wholly beyond the far plane follows a
+// pavement quad of another texture, as tovimar-scenegen's street preset
+// writes them: leaving the pavement out of a drawing must not move the depth
+// of the road quads before it, or the road is labelled pavement.
+TEST(DatasetRun, SegmentationIsTheIdMapBesideAQuadBeyondTheFarPlane) {
+  TempDir tmp;
+  const std::vector<std::string> lines = {
+      "FOCALLENGTH;721.5", "BASELINE;0.54",
+      "QUAD;2;1;0.5;0.5;0.5;-5.25;7;-1.64;1.75;7;-1.64;1.75;17;-1.64;-5.25;17;-1.64",
+      "QUAD;2;1;0.5;0.5;0.5;-5.25;17;-1.64;1.75;17;-1.64;1.75;27;-1.64;-5.25;27;-1.64",
+      "QUAD;3;2;0.8;0.8;0.8;-9.04;17;-1.5;-5.25;17;-1.5;-5.25;27;-1.5;-9.04;27;-1.5",
+      "QUAD;2;1;0.5;0.5;0.5;-5.25;37;-1.64;1.75;37;-1.64;1.75;47;-1.64;-5.25;47;-1.64",
+      "EGO;0;0;0;0;0;0"};
+  PairRun p(lines, 1242, 375, tmp.path(), "classic,ids16");
+  ASSERT_TRUE(p.source);
+  for (const bool right : {false, true}) {
+    ASSERT_TRUE(p.Run(right)) << p.error;
+    const cv::Mat ids = cv::imread(MakeDatasetFileNames(p.Dir(), DatasetLayout::Classic, right, 0).ids16,
+                                   cv::IMREAD_UNCHANGED);
+    const cv::Mat seg = cv::imread(MakeFrameFileNames(p.Dir(), right, 0).segmentation, cv::IMREAD_COLOR);
+    ASSERT_EQ(ids.type(), CV_16UC1);
+    ASSERT_EQ(seg.size(), ids.size());
+    std::map<int, int> count;
+    int differ = 0;
+    for (int y = 0; y < ids.rows; ++y) {
+      for (int x = 0; x < ids.cols; ++x) {
+        const int id = ids.at<uint16_t>(y, x);
+        const cv::Vec3b grey = seg.at<cv::Vec3b>(y, x);
+        const int want = id < 256 ? id : 255;
+        differ += grey[0] != want || grey[1] != want || grey[2] != want;
+        ++count[id];
+      }
+    }
+    EXPECT_EQ(differ, 0) << (right ? "right" : "left");
+    EXPECT_GT(count[2], 10000);
+    EXPECT_GT(count[3], 1000);
+  }
 }
 
 // tovimar-scenegen's street preset in the KITTI layout at KITTI's size:

@@ -3,6 +3,7 @@
 // the disparity change of a wall is B F / (z - t) - B F / z.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -130,18 +131,21 @@ TEST(SceneFlow, HiddenPointsAndFileEncodings) {
   EXPECT_EQ(tag, 202021.25f) << "the tag Middlebury readers check";
   EXPECT_EQ(flo[4] | flo[5] << 8, kW);
 
+  // A vector beyond +-512 px is written invalid, not clamped with the valid
+  // bit set (a loader sees only that bit), and counted per pixel.
   SceneFlow g = f;
-  g.u[0] = 1.5f;
-  g.v[0] = -600.0f;  // below -512: does not fit
-  g.mask[0] = 255;
+  g.mask[0] = g.mask[2] = g.mask[3] = g.mask[4] = 255;
   g.mask[1] = 0;
+  const std::array<std::array<float, 2>, 5> uv{{{1.5f, -600.0f}, {0, 0}, {1.5f, -2.0f}, {646.0f, 700.0f}, {-512.0f, 511.98f}}};
+  for (std::size_t i = 0; i < uv.size(); ++i) {
+    g.u[i] = uv[i][0];
+    g.v[i] = uv[i][1];
+  }
   long notFitting = 0;
   const std::vector<uint16_t> k = KittiFlow(g, notFitting);
-  EXPECT_EQ(k[0], 32768 + 96);
-  EXPECT_EQ(k[1], 0);
-  EXPECT_EQ(k[2], 1);
-  EXPECT_EQ(k[3] + k[4] + k[5], 0) << "invalid pixels are all zero";
-  EXPECT_EQ(notFitting, 1);
+  const std::vector<uint16_t> first(k.begin(), k.begin() + 15);
+  EXPECT_EQ(first, (std::vector<uint16_t>{0, 0, 0, 0, 0, 0, 32768 + 96, 32768 - 128, 1, 0, 0, 0, 0, 65535, 1}));
+  EXPECT_EQ(notFitting, 2);
 }
 
 }  // namespace
