@@ -285,8 +285,9 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
        "where nothing was drawn: far-plane values in the disparity text and classic PFM files, 0 in masks and "
        "KITTI PNGs, inf in the Middlebury layout"},
       {"randomState",
-       "the shared random state starts afresh for every scene; recorded at the start of each run and before and "
-       "after each frame"}};
+       "the shared random state starts afresh for every scene in tovimar-render and the Python module and goes on "
+       "from the process's earlier runs in the desktop program; recorded at the start of each run and before and "
+       "after each frame; tovimar-render --random-state LOW,HIGH makes a run again from its randomStateAtStart"}};
   fresh["maskTolerance"] = kMaskTolerance;
   fresh["notFitting"] = Json::object();
   fresh["runs"] = Json::object();
