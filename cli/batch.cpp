@@ -132,8 +132,14 @@ SceneRun RenderScene(Batch& b, const std::string& scene, const std::string& dire
     if (StopSignalled()) return run;
     run.cameras.emplace_back(right, camera.frames);
   }
-  if (b.o.avi && !b.o.preview && !run.allComplete) {
+  // A complete sequence whose AVI is missing (its export failed after the
+  // frames were recorded complete) gets it now instead of being skipped.
+  const bool aviMissing = std::any_of(run.cameras.begin(), run.cameras.end(), [&directory](const auto& camera) {
+    return InspectFile(directory + AviFileName(camera.first)) != FileKind::Regular;
+  });
+  if (b.o.avi && !b.o.preview && (!run.allComplete || aviMissing)) {
     run.error = ExportRunAvis(directory, b.o.outputs, run.cameras, b.o.quiet, b.err);
+    run.allComplete = false;
   }
   return run;
 }

@@ -242,6 +242,11 @@ TEST_F(Work, AviWriteFailureAndABadSoundTrackAreFailures) {
         << batch << Read(Path("err.txt"));
     EXPECT_FALSE(fs::exists(Path("out/0/L.avi")));
   }
+  // The frames were recorded complete before the export failed: the batch
+  // again, without --force, makes the missing AVI instead of skipping it.
+  fs::remove(Path("wav.wav"));
+  EXPECT_EQ(Run("-q -c left -r 16x16 --avi -o out --shard 0/1 s.txt"), 0) << Read(Path("err.txt"));
+  EXPECT_TRUE(fs::exists(Path("out/0/L.avi")));
 }
 
 TEST_F(Work, MotionThatOverflowsNamesItsLine) {
