@@ -8,19 +8,25 @@
 
 namespace tovimar {
 
-JobThread::JobThread() {
-  // The new thread inherits the signal mask of this one at its creation.
-  sigset_t stopSignals, previous;
+StopSignalsBlocked::StopSignalsBlocked() {
+  sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, &previous_);
+}
+
+StopSignalsBlocked::~StopSignalsBlocked() {
+  pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+}
+
+JobThread::JobThread() {
+  const StopSignalsBlocked blocked;  // the new thread inherits the mask
   try {
     thread_ = std::thread([this] { Loop(); });
   } catch (const std::system_error&) {
     // No thread: Submit runs the jobs itself.
   }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 JobThread::~JobThread() {

@@ -3,6 +3,8 @@
 // the next frame is drawn, a camera's rendering context kept on one thread.
 // The thread never takes the stop signals (SIGINT, SIGTERM): they reach the
 // thread that checks for them, and the jobs here are not interrupted.
+#include <signal.h>
+
 #include <condition_variable>
 #include <exception>
 #include <functional>
@@ -10,6 +12,20 @@
 #include <thread>
 
 namespace tovimar {
+
+// While it lives, this thread does not take the stop signals (SIGINT,
+// SIGTERM); a thread started meanwhile inherits that mask, so the signals
+// reach the thread that checks for them and never a worker.
+class StopSignalsBlocked {
+ public:
+  StopSignalsBlocked();
+  ~StopSignalsBlocked();
+  StopSignalsBlocked(const StopSignalsBlocked&) = delete;
+  StopSignalsBlocked& operator=(const StopSignalsBlocked&) = delete;
+
+ private:
+  sigset_t previous_;  // the caller's mask
+};
 
 class JobThread {
  public:

@@ -1,5 +1,7 @@
 #include "base/parallel_chunks.h"
 
+#include "base/job_thread.h"
+
 #include <unistd.h>
 
 #include <atomic>
@@ -45,6 +47,7 @@ struct Job {
 class Helper {
  public:
   Helper() : process_(getpid()), state_(std::make_unique<State>()) {
+    const StopSignalsBlocked blocked;  // the helper never takes a stop signal
     try {
       state_->thread = std::thread([state = state_.get()] { state->Loop(); });
     } catch (const std::system_error&) {

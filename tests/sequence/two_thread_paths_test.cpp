@@ -1,8 +1,11 @@
 // The two-thread paths of frame generation: the chunk runner itself and the
 // camera noise against AddPixelNoise channel by channel.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
@@ -10,6 +13,7 @@
 #include "render/rig_state.h"
 #include "sequence/camera_noise.h"
 #include "sequence/ground_truth.h"
+#include "base/job_thread.h"
 #include "base/parallel_chunks.h"
 
 namespace tovimar {
@@ -50,6 +54,35 @@ TEST(ForEachChunk, EveryChunkOnceAndAFailureRethrownAfterTheOthersEnd) {
     EXPECT_STREQ(e.what(), "chunk 5");
   }
   EXPECT_EQ(running.load(), ended.load() + 1) << "every begun chunk had ended";
+}
+
+// Ctrl-C and SIGTERM go to the thread that checks for a stop, never to a
+// worker: the chunk helper and the job thread block them.
+TEST(ForEachChunk, WorkerThreadsDoNotTakeStopSignals) {
+  auto stopSignalsBlocked = [] {
+    sigset_t mask;
+    pthread_sigmask(SIG_SETMASK, nullptr, &mask);
+    return sigismember(&mask, SIGINT) == 1 && sigismember(&mask, SIGTERM) == 1;
+  };
+  ASSERT_FALSE(stopSignalsBlocked());
+  const std::thread::id caller = std::this_thread::get_id();
+  std::atomic<int> helperChunks{0};
+  std::atomic<bool> helperBlocked{true};
+  // Chunks that wait a little, so the helper takes some of them.
+  ForEachChunk(64, [&](int) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (std::this_thread::get_id() == caller) return;
+    helperChunks.fetch_add(1);
+    if (!stopSignalsBlocked()) helperBlocked.store(false);
+  });
+  EXPECT_GT(helperChunks.load(), 0);
+  EXPECT_TRUE(helperBlocked.load());
+  std::atomic<bool> jobBlocked{false};
+  JobThread job;
+  job.Submit([&] { jobBlocked.store(stopSignalsBlocked()); });
+  job.Wait();
+  EXPECT_TRUE(jobBlocked.load());
+  EXPECT_FALSE(stopSignalsBlocked()) << "the caller's mask is as it was";
 }
 
 TEST(CameraNoise, SamePictureAndGeneratorStateAsThePlainLoop) {
