@@ -3,6 +3,7 @@
 // locale.
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <string>
 
 namespace tovimar {
@@ -19,6 +20,11 @@ inline std::string Fixed(double v, int decimals) {
 inline std::string Shortest(double v) {
   char buf[64];
   return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+// "1 scene", "2 scenes": a count and its noun, plural with an "s".
+inline std::string CountOf(std::size_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 }  // namespace tovimar

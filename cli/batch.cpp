@@ -401,10 +401,10 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   const double fps = seconds > 0 ? static_cast<double>(frames) / seconds : 0.0;
 
-  std::string summary = "batch: " + std::to_string(mine) + " scenes";
+  std::string summary = "batch: " + CountOf(mine, "scene");
   if (shard.count > 1) summary += " (shard " + std::to_string(shard.index) + "/" + std::to_string(shard.count) + ")";
   summary += ", " + std::to_string(rendered) + " rendered, " + std::to_string(skipped) + " skipped, " +
-             std::to_string(failures.size()) + " failed; " + std::to_string(frames) + " frames in " +
+             std::to_string(failures.size()) + " failed; " + CountOf(frames, "frame") + " in " +
              Fixed(seconds, 2) + " s, " + Fixed(fps, 2) + " frames/s" + (interrupted ? " (interrupted)" : "") + "\n";
   for (const Failure& f : failures) summary += "  failed: " + f.scene + ": " + f.message + "\n";
   if (!o.quiet || !failures.empty()) Print(err, summary);

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/number_text.h"
 #include "scenegen/generator.h"
 
 int main(int argc, char** argv) {
@@ -21,7 +22,8 @@ int main(int argc, char** argv) {
   try {
     const std::vector<std::string> written = WriteScenes(options);
     if (!options.quiet) {
-      std::fprintf(stderr, "tovimar-scenegen: wrote %zu scenes to %s\n", written.size(), options.outDir.c_str());
+      std::fprintf(stderr, "tovimar-scenegen: wrote %s to %s\n", tovimar::CountOf(written.size(), "scene").c_str(),
+                   options.outDir.c_str());
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tovimar-scenegen: %s\n", e.what());
