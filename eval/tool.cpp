@@ -66,7 +66,11 @@ Options:
                                 ndisp of calib.txt, else 64, rounded up to a
                                 multiple of 16; block size 5; P1 = 8*3*25,
                                 P2 = 32*3*25; the right camera is matched on the
-                                mirrored pair)
+                                mirrored pair); with --task flow, dis or
+                                farneback: OpenCV's DISOpticalFlow (PRESET_MEDIUM)
+                                or calcOpticalFlowFarneback (0.5, 3, 15, 3, 5,
+                                1.2) on the camera's grey images of each frame
+                                and the next, written as PRED_DIR/flow_NNNN.flo
   -h, --help                    this text
 
 --task flow: PRED_DIR holds the flow to the next frame as .flo, KITTI flow PNG
@@ -100,6 +104,7 @@ struct ToolOptions {
   EvalOptions eval;
   std::string json, csv, images;
   std::optional<Matcher> match;
+  std::optional<FlowMatcher> flowMatch;
   std::optional<FlowTask> task;  // nothing: stereo
   bool help = false;
 };
@@ -145,8 +150,10 @@ std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
       if (v == "stereo") o.task.reset();
       else o.task = v == "flow" ? FlowTask::Flow : FlowTask::SceneFlow;
     } else if (a == "--match") {
-      if (!value(v) || (v != "sgbm" && v != "bm")) return "--match takes sgbm or bm";
-      o.match = v == "sgbm" ? Matcher::Sgbm : Matcher::Bm;
+      if (!value(v) || (v != "sgbm" && v != "bm" && v != "dis" && v != "farneback"))
+        return "--match takes sgbm or bm (stereo), dis or farneback (flow)";
+      if (v == "sgbm" || v == "bm") o.match = v == "sgbm" ? Matcher::Sgbm : Matcher::Bm;
+      else o.flowMatch = v == "dis" ? FlowMatcher::Dis : FlowMatcher::Farneback;
     } else if (a.size() > 1 && a[0] == '-') {
       return "unknown option " + a;
     } else {
@@ -157,7 +164,8 @@ std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
   if (positional.size() != 2) return "expected GT_DIR and PRED_DIR";
   o.groundTruth = positional[0];
   o.predictions = positional[1];
-  if (o.task && (o.match || !o.images.empty())) return "--match and --images are for --task stereo";
+  if (o.task && (o.match || !o.images.empty())) return "--match sgbm|bm and --images are for --task stereo";
+  if (o.flowMatch && o.task != FlowTask::Flow) return "--match dis|farneback is for --task flow";
   return {};
 }
 
@@ -183,13 +191,20 @@ int RunEvalTool(const std::vector<std::string>& args, std::ostream& out, std::os
   try {
     const Dataset dataset = Dataset::Open(o.groundTruth, o.camera, o.layout ? &*o.layout : nullptr);
     if (o.task) {
+      bool matched = true;
+      if (o.flowMatch) {
+        for (const std::string& failure : MatchFlowSequence(dataset, *o.flowMatch, o.predictions)) {
+          err << "tovimar-eval: " << failure << "\n";
+          matched = false;
+        }
+      }
       const FlowEvalResult result = EvaluateFlow(dataset, o.predictions, *o.task, o.eval);
       PrintFlowTable(result, out);
       for (const FlowFrameResult& f : result.frames) {
         if (!f.error.empty()) err << "tovimar-eval: frame " << f.frame << ": " << f.error << "\n";
       }
       WriteReports(o.json, o.csv, o.json.empty() ? "" : FlowToJson(result), o.csv.empty() ? "" : FlowToCsv(result));
-      return result.AllRead() ? 0 : 1;
+      return matched && result.AllRead() ? 0 : 1;
     }
     bool allRead = true;
     if (o.match) {

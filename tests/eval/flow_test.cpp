@@ -285,6 +285,26 @@ TEST(FlowEval, RenderedKittiAndSceneFlowLayoutsScoreTheirOwnFilesZero) {
   EXPECT_EQ(Region(s.total, "all").epe, 0.0);
   EXPECT_GT(Region(s.total, "fg").pixels, 0u);
 }
+
+// The OpenCV flow baselines write a .flo per frame with flow and are scored
+// at once; they belong to the flow task only.
+TEST(FlowEval, FlowBaselinesOnARenderedScene) {
+  TempDir run, pred, out;
+  WriteText(run / "scene.txt", kMovingScene);
+  Render(run.path(), "classic", "classic,masks,flow,ids16");
+  EXPECT_EQ(Eval("--match dis " + Quote(run / "0") + " " + Quote(pred.path()), out).code, 2);
+  const std::string json = out / "r.json";
+  for (const char* matcher : {"dis", "farneback"}) {
+    const ToolRun r = Eval(std::string("--task flow --match ") + matcher + " --json " + Quote(json) + " " +
+                               Quote(run / "0") + " " + Quote(pred / matcher),
+                           out);
+    ASSERT_EQ(r.code, 0) << matcher << ": " << r.err;
+    EXPECT_TRUE(fs::exists(pred / (std::string(matcher) + "/flow_0001.flo")));
+    EXPECT_FALSE(fs::exists(pred / (std::string(matcher) + "/flow_0002.flo")));  // the last frame has no flow
+    const double epe = nlohmann::json::parse(ReadText(json))["total"]["regions"]["all"]["epe"].get<double>();
+    EXPECT_LT(epe, 10) << matcher;
+  }
+}
 #endif
 
 }  // namespace
