@@ -254,7 +254,18 @@ std::string Dataset::FrameName(int frame) const { return FrameNumber(frame); }
 
 DatasetFileNames Dataset::FileNames(bool right, int frame) const {
   const std::string folder = dir_.empty() || dir_.back() == '/' ? dir_ : dir_ + "/";
-  return MakeDatasetFileNames(folder, ToLayout(layout_), right, frame);
+  SceneFlowNaming naming;
+  const auto found = sceneFlowDisparity_.find(frame);
+  if (layout_ == Layout::SceneFlow && found != sceneFlowDisparity_.end()) {
+    // ".../disparity/SPLIT/A/SCENE/left/FFFF.pfm": the split is the two
+    // folders after "disparity", the frame width the stem's.
+    const std::string& path = found->second;
+    const std::size_t at = path.rfind("/disparity/");
+    const std::size_t splitEnd = path.find('/', path.find('/', at + 11) + 1);
+    if (at != std::string::npos && splitEnd != std::string::npos) naming.split = path.substr(at + 11, splitEnd - at - 11);
+    naming.frameDigits = static_cast<int>(fs::path(path).stem().string().size());
+  }
+  return MakeDatasetFileNames(folder, ToLayout(layout_), right, frame, naming);
 }
 
 GroundTruthFrame Dataset::Load(int frame) const {
@@ -368,14 +379,15 @@ int Dataset::NumDisparities(int frame) const {
   return (ndisp + 15) / 16 * 16;
 }
 
-std::map<int, std::string> FindPredictions(const std::string& dir, std::vector<std::string>& notes) {
+std::map<int, std::string> FindPredictions(const std::string& dir, std::vector<std::string>& notes,
+                                           const std::vector<std::string>& extensions) {
   std::map<int, std::string> found;
-  const auto rank = [](const std::string& name) {
+  const auto rank = [&extensions](const std::string& name) {
     const std::string ext = fs::path(name).extension().string();
-    return ext == ".pfm" ? 0 : ext == ".png" ? 1 : ext == ".dat" ? 2 : 3;
+    return static_cast<std::size_t>(std::find(extensions.begin(), extensions.end(), ext) - extensions.begin());
   };
   for (const std::string& n : Names(dir)) {
-    if (rank(n) == 3) continue;
+    if (rank(n) == extensions.size()) continue;
     const int f = FrameOfName(n);
     if (f < 0) continue;
     const std::string path = Join(dir, n);

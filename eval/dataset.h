@@ -74,9 +74,15 @@ class Dataset {
   std::pair<std::string, std::string> ImagePair(int frame) const;
   int NumDisparities(int frame) const;
 
+  // The sequence folder.
+  const std::string& Directory() const { return dir_; }
+  // A frame's file names of a camera in the dataset's layout; in the
+  // scene-flow layout with the split and frame-number width of the frame's
+  // disparity file as found.
+  DatasetFileNames FileNames(bool right, int frame) const;
+
  private:
   std::string FrameName(int frame) const;
-  DatasetFileNames FileNames(bool right, int frame) const;
   std::string dir_;
   Layout layout_ = Layout::Classic;
   Camera camera_ = Camera::Left;
@@ -89,7 +95,9 @@ int FrameOfName(const std::string& name);
 
 // Predictions of one directory: frame -> file (.pfm, .png or .dat). When two
 // files give one frame, PFM wins over PNG over .dat and a note says so.
-std::map<int, std::string> FindPredictions(const std::string& dir, std::vector<std::string>& notes);
+// extensions: the accepted ones, the preferred first.
+std::map<int, std::string> FindPredictions(const std::string& dir, std::vector<std::string>& notes,
+                                           const std::vector<std::string>& extensions = {".pfm", ".png", ".dat"});
 
 // Reads a prediction: PFM (channel 1), 16-bit grey PNG divided by scale (0 =
 // none) or disparity text. Invalid values are kept as they are. Throws Error

@@ -7,8 +7,11 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/video/tracking.hpp>
 
 #include "base/error.h"
+#include "eval/flow.h"
+#include "io/file.h"
 #include "io/pfm.h"
 #include "layout/file_names.h"
 
@@ -69,6 +72,51 @@ std::string MatchFrame(const Dataset& dataset, int frame, Matcher matcher, bool 
 }
 
 }  // namespace
+
+std::vector<std::string> MatchFlowSequence(const Dataset& dataset, FlowMatcher matcher,
+                                           const std::string& predictionDir) {
+  std::error_code ec;
+  std::filesystem::create_directories(predictionDir, ec);
+  if (ec) throw Error("Cannot create directory " + predictionDir + ": " + ec.message());
+  const bool right = dataset.camera() == Camera::Right;
+  std::vector<std::string> failures;
+  for (int frame : FlowFrames(dataset)) {
+    try {
+      const auto image = [&](int f) {
+        const auto pair = dataset.ImagePair(f);
+        const std::string& path = right ? pair.second : pair.first;
+        cv::Mat grey = cv::imread(path, cv::IMREAD_GRAYSCALE);
+        if (grey.empty()) throw Error("cannot read '" + path + "'");
+        return grey;
+      };
+      const cv::Mat from = image(frame), to = image(frame + 1);
+      if (from.size() != to.size()) throw Error("the images of frames " + std::to_string(frame) + " and " +
+                                                std::to_string(frame + 1) + " differ in size");
+      cv::Mat flow;
+      if (matcher == FlowMatcher::Dis) {
+        cv::DISOpticalFlow::create(cv::DISOpticalFlow::PRESET_MEDIUM)->calc(from, to, flow);
+      } else {
+        cv::calcOpticalFlowFarneback(from, to, flow, 0.5, 3, 15, 3, 5, 1.2, 0);
+      }
+      FlowMap out{flow.cols, flow.rows, {}, {}};
+      for (int y = 0; y < flow.rows; ++y) {
+        const cv::Vec2f* row = flow.ptr<cv::Vec2f>(y);
+        for (int x = 0; x < flow.cols; ++x) {
+          out.u.push_back(row[x][0]);
+          out.v.push_back(row[x][1]);
+        }
+      }
+      const std::string bytes = FloBytes(out);
+      WriteWholeFile((std::filesystem::path(predictionDir) / ("flow_" + FrameNumber(frame) + ".flo")).string(),
+                     bytes.data(), bytes.size());
+    } catch (const std::bad_alloc&) {
+      failures.push_back("frame " + std::to_string(frame) + ": out of memory while matching");
+    } catch (const std::exception& e) {
+      failures.push_back("frame " + std::to_string(frame) + ": " + e.what());
+    }
+  }
+  return failures;
+}
 
 std::vector<std::string> MatchSequence(const Dataset& dataset, Matcher matcher, const std::string& predictionDir) {
   std::error_code ec;

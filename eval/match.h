@@ -21,4 +21,12 @@ enum class Matcher { Sgbm, Bm };
 // matched (missing or unreadable images); the others are written.
 std::vector<std::string> MatchSequence(const Dataset& dataset, Matcher matcher, const std::string& predictionDir);
 
+// Flow baselines on the camera's consecutive images (grey): DIS
+// (cv::DISOpticalFlow, PRESET_MEDIUM) or Farneback (pyramid scale 0.5, 3
+// levels, window 15, 3 iterations, poly_n 5, poly_sigma 1.2). Writes
+// PRED_DIR/flow_NNNN.flo for every frame with flow ground truth; returns one
+// line per frame that could not be matched.
+enum class FlowMatcher { Dis, Farneback };
+std::vector<std::string> MatchFlowSequence(const Dataset& dataset, FlowMatcher matcher, const std::string& predictionDir);
+
 }  // namespace tovimar::eval

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "eval/evaluate.h"
+#include "eval/flow.h"
 #include "eval/match.h"
 #include "eval/report.h"
 #include "base/error.h"
@@ -48,6 +49,8 @@ A50/A90/A95/A99 (error quantiles; exact per frame, to 1/512 px for the
 sequence), density (%).
 
 Options:
+      --task stereo|flow|sceneflow
+                                what is evaluated (default stereo; see below)
   -c, --camera left|right       the camera predicted (default left)
       --layout classic|middlebury|kitti|sceneflow   the GT_DIR layout (default: detected)
       --scale S                 16-bit PNG predictions hold round(S * d)
@@ -63,8 +66,28 @@ Options:
                                 ndisp of calib.txt, else 64, rounded up to a
                                 multiple of 16; block size 5; P1 = 8*3*25,
                                 P2 = 32*3*25; the right camera is matched on the
-                                mirrored pair)
+                                mirrored pair); with --task flow, dis or
+                                farneback: OpenCV's DISOpticalFlow (PRESET_MEDIUM)
+                                or calcOpticalFlowFarneback (0.5, 3, 15, 3, 5,
+                                1.2) on the camera's grey images of each frame
+                                and the next, written as PRED_DIR/flow_NNNN.flo
   -h, --help                    this text
+
+--task flow: PRED_DIR holds the flow to the next frame as .flo, KITTI flow PNG
+(16-bit RGB, (value - 2^15) / 64, blue = valid) or PFM (u, v[, ignored]).
+Ground truth: lflow_NNNN.flo with lflowmask_NNNN.png (right camera flow_,
+flowmask_); KITTI flow_occ/ and flow_noc/; sceneflow optical_flow/.../
+into_future/. Figures: EPE (mean end-point error, px) and Fl (% of pixels
+whose end-point error is > 3 px and > 5% of the true flow's length) on all,
+nonoccluded (visible at the next frame; Sintel's "matched") and occluded
+("unmatched") pixels, and bg / fg (the id map ids16: fg = ids that a MOVE
+line of the sequence's scene.txt moves).
+--task sceneflow: PRED_DIR/flow/ as above, PRED_DIR/disp_0/ (disparity) and
+PRED_DIR/disp_1/ (disparity at the next frame of the same pixels), as KITTI
+2015's submissions. D1, D2, Fl: KITTI's outliers of each; SF: pixels with all
+three ground truths that are an outlier in any. Ground truth of the next
+frame's disparity: disparity + ldispchange_NNNN.pfm, KITTI disp_occ_1/,
+sceneflow disparity_change/.../into_future/.
 
 Exit codes: 0 every frame evaluated, 1 some frames could not be read or
 matched, or have no valid ground-truth pixel (each is named, the others are
@@ -81,6 +104,8 @@ struct ToolOptions {
   EvalOptions eval;
   std::string json, csv, images;
   std::optional<Matcher> match;
+  std::optional<FlowMatcher> flowMatch;
+  std::optional<FlowTask> task;  // nothing: stereo
   bool help = false;
 };
 
@@ -120,9 +145,15 @@ std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
     } else if (a == "--json" || a == "--csv" || a == "--images") {
       if (!value(v) || v.empty()) return a + " takes a path";
       (a == "--json" ? o.json : a == "--csv" ? o.csv : o.images) = v;
+    } else if (a == "--task") {
+      if (!value(v) || (v != "stereo" && v != "flow" && v != "sceneflow")) return "--task takes stereo, flow or sceneflow";
+      if (v == "stereo") o.task.reset();
+      else o.task = v == "flow" ? FlowTask::Flow : FlowTask::SceneFlow;
     } else if (a == "--match") {
-      if (!value(v) || (v != "sgbm" && v != "bm")) return "--match takes sgbm or bm";
-      o.match = v == "sgbm" ? Matcher::Sgbm : Matcher::Bm;
+      if (!value(v) || (v != "sgbm" && v != "bm" && v != "dis" && v != "farneback"))
+        return "--match takes sgbm or bm (stereo), dis or farneback (flow)";
+      if (v == "sgbm" || v == "bm") o.match = v == "sgbm" ? Matcher::Sgbm : Matcher::Bm;
+      else o.flowMatch = v == "dis" ? FlowMatcher::Dis : FlowMatcher::Farneback;
     } else if (a.size() > 1 && a[0] == '-') {
       return "unknown option " + a;
     } else {
@@ -133,7 +164,15 @@ std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
   if (positional.size() != 2) return "expected GT_DIR and PRED_DIR";
   o.groundTruth = positional[0];
   o.predictions = positional[1];
+  if (o.task && (o.match || !o.images.empty())) return "--match sgbm|bm and --images are for --task stereo";
+  if (o.flowMatch && o.task != FlowTask::Flow) return "--match dis|farneback is for --task flow";
   return {};
+}
+
+void WriteReports(const std::string& json, const std::string& csv, const std::string& jsonText,
+                  const std::string& csvText) {
+  if (!json.empty()) WriteWholeFile(json, jsonText.data(), jsonText.size());
+  if (!csv.empty()) WriteWholeFile(csv, csvText.data(), csvText.size());
 }
 
 }  // namespace
@@ -151,6 +190,22 @@ int RunEvalTool(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   try {
     const Dataset dataset = Dataset::Open(o.groundTruth, o.camera, o.layout ? &*o.layout : nullptr);
+    if (o.task) {
+      bool matched = true;
+      if (o.flowMatch) {
+        for (const std::string& failure : MatchFlowSequence(dataset, *o.flowMatch, o.predictions)) {
+          err << "tovimar-eval: " << failure << "\n";
+          matched = false;
+        }
+      }
+      const FlowEvalResult result = EvaluateFlow(dataset, o.predictions, *o.task, o.eval);
+      PrintFlowTable(result, out);
+      for (const FlowFrameResult& f : result.frames) {
+        if (!f.error.empty()) err << "tovimar-eval: frame " << f.frame << ": " << f.error << "\n";
+      }
+      WriteReports(o.json, o.csv, o.json.empty() ? "" : FlowToJson(result), o.csv.empty() ? "" : FlowToCsv(result));
+      return matched && result.AllRead() ? 0 : 1;
+    }
     bool allRead = true;
     if (o.match) {
       for (const std::string& failure : MatchSequence(dataset, *o.match, o.predictions)) {
@@ -181,14 +236,7 @@ int RunEvalTool(const std::vector<std::string>& args, std::ostream& out, std::os
       err << "tovimar-eval: " << failure << "\n";
       allRead = false;
     }
-    if (!o.json.empty()) {
-      const std::string text = ToJson(result);
-      WriteWholeFile(o.json, text.data(), text.size());
-    }
-    if (!o.csv.empty()) {
-      const std::string text = ToCsv(result);
-      WriteWholeFile(o.csv, text.data(), text.size());
-    }
+    WriteReports(o.json, o.csv, o.json.empty() ? "" : ToJson(result), o.csv.empty() ? "" : ToCsv(result));
     if (!images.empty()) WritePlot(result, (std::filesystem::path(images) / "plot.png").string());
     return allRead && result.AllRead() ? 0 : 1;
   } catch (const Error& e) {

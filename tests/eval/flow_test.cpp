@@ -1,0 +1,311 @@
+// Flow and scene-flow evaluation: figures worked out by hand on tiny frames,
+// every prediction format, refused and missing files, and rendered scenes
+// with moving solids.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+#include "eval/flow.h"
+#include "eval_fixture.h"
+
+namespace tovimar::eval {
+namespace {
+
+using namespace testing;
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+void WriteFlo(const std::string& path, const FlowMap& f) { WriteText(path, FloBytes(f)); }
+
+// Five pixels in a row, frame 0:
+//   pixel       0       1       2          3        4
+//   true flow   (0,0)   (3,4)   (100,0)    none     (0,0)
+//   mask        255     255     128        0        255
+//   id          1       5       5          1        1      (5 moves: fg)
+//   predicted   (4,0)   (3,6)   (104,3)    NaN      (0,0)
+//   end-point   4 (Fl)  2       5 (not Fl: 5 is not > 5% of 100)   0
+//   disparity   10      20      40         10       10
+//   change      1       0       inf        0        0
+//   disp_0      10      24 (D1) 40         10       10
+//   disp_1      11      20      5          14 (D2)  10
+// Frame 1 has flow only at pixel 0, predicted exactly.
+constexpr int kFw = 5, kFh = 1;
+
+struct HandMade {
+  TempDir gt, pred;
+  HandMade() {
+    WriteText(gt / "scene.txt", "CUBOID;5;-1;1;1;1;0;2;0;0;0;0;0.3;0.3;0.3;\nMOVE;5;0;0;0;0;0;0\nMOVE;5;0.1;0;0;0;0;0\n"
+                                "MOVE;1;0;0;0;0;0;0\n");
+    const std::vector<float> disparity{10, 20, 40, 10, 10}, change{1, 0, kInf, 0, 0};
+    const std::vector<uint16_t> ids{1, 5, 5, 1, 1};
+    for (int k = 0; k < 3; ++k) {  // frame 2 is the last: no flow
+      const std::string n = FrameNumber(k);
+      WritePfm(gt / ("ldisp_" + n + ".pfm"), disparity.data(), kFw, kFh);
+      WritePng16(gt / ("lids16_" + n + ".png"), ids.data(), kFw, kFh, 1);
+      if (k == 2) break;
+      WritePfm(gt / ("ldispchange_" + n + ".pfm"), change.data(), kFw, kFh);
+      WriteFlo(gt / ("lflow_" + n + ".flo"), {kFw, kFh, {0, 3, 100, 1, 0}, {0, 4, 0, 1, 0}});
+      const std::vector<uint8_t> mask = k == 0 ? std::vector<uint8_t>{255, 255, 128, 0, 255}
+                                               : std::vector<uint8_t>{255, 0, 0, 0, 0};
+      WritePng8(gt / ("lflowmask_" + n + ".png"), mask.data(), kFw, kFh, 1);
+    }
+    fs::create_directories(pred / "flow");
+    fs::create_directories(pred / "disp_0");
+    fs::create_directories(pred / "disp_1");
+    WriteFlo(pred / "flow/000000.flo", Predicted());
+    WriteFlo(pred / "flow/000001.flo", {kFw, kFh, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}});
+    const std::vector<float> d0{10, 24, 40, 10, 10}, d1{11, 20, 5, 14, 10};
+    for (int k = 0; k < 2; ++k) {
+      WritePfm(pred / ("disp_0/" + std::to_string(k) + ".pfm"), (k ? disparity : d0).data(), kFw, kFh);
+      const std::vector<float> next{11, 20, 40, 10, 10};
+      WritePfm(pred / ("disp_1/" + std::to_string(k) + ".pfm"), (k ? next : d1).data(), kFw, kFh);
+    }
+  }
+  static FlowMap Predicted() { return {kFw, kFh, {4, 3, 104, kNaN, 0}, {0, 6, 3, kNaN, 0}}; }
+  FlowEvalResult Run(FlowTask task, const std::string& predictions = {}) const {
+    return EvaluateFlow(Dataset::Open(gt.path(), Camera::Left), predictions.empty() ? pred.path() : predictions,
+                        task, EvalOptions{});
+  }
+};
+
+const FlowMetrics& Region(const FlowRegionList& regions, const std::string& name) {
+  for (const auto& [n, m] : regions) {
+    if (n == name) return m;
+  }
+  throw std::runtime_error("no region " + name);
+}
+
+TEST(FlowEval, HandWorkedFlowFiguresPerFrameAndPixelWeighted) {
+  const HandMade h;
+  const FlowEvalResult r = h.Run(FlowTask::Flow, h.pred / "flow");
+  ASSERT_TRUE(r.AllRead()) << r.frames[0].error;
+  ASSERT_EQ(r.frames.size(), 2u);  // the last frame has no flow
+  const FlowRegionList& f = r.frames[0].regions;
+  EXPECT_EQ(Region(f, "all").epe, 11.0 / 4);
+  EXPECT_EQ(Region(f, "all").fl, 25.0);
+  EXPECT_EQ(Region(f, "all").pixels, 4u);
+  EXPECT_EQ(Region(f, "nonoccluded").epe, 2.0);  // Sintel's matched
+  EXPECT_EQ(Region(f, "nonoccluded").fl, 100.0 / 3);
+  EXPECT_EQ(Region(f, "occluded").epe, 5.0);  // unmatched
+  EXPECT_EQ(Region(f, "occluded").fl, 0.0);
+  EXPECT_EQ(Region(f, "bg").epe, 2.0);
+  EXPECT_EQ(Region(f, "bg").fl, 50.0);
+  EXPECT_EQ(Region(f, "fg").epe, 3.5);
+  EXPECT_EQ(Region(f, "fg").fl, 0.0);
+  // Over the sequence every pixel weighs the same (frame 1: one exact pixel).
+  EXPECT_EQ(Region(r.total, "all").epe, 11.0 / 5);
+  EXPECT_EQ(Region(r.total, "all").fl, 20.0);
+  EXPECT_EQ(Region(r.total, "occluded").pixels, 1u);
+}
+
+TEST(FlowEval, HandWorkedSceneFlowFigures) {
+  const HandMade h;
+  const FlowEvalResult r = h.Run(FlowTask::SceneFlow);
+  ASSERT_TRUE(r.AllRead()) << r.frames[0].error;
+  const FlowRegionList& f = r.frames[0].regions;
+  EXPECT_EQ(Region(f, "all").d1, 20.0);
+  EXPECT_EQ(Region(f, "all").d2, 25.0);  // pixel 2 has no disparity at the next frame
+  EXPECT_EQ(Region(f, "all").fl, 25.0);
+  EXPECT_EQ(Region(f, "all").sf, 200.0 / 3);  // pixels 0 (Fl) and 1 (D1) of 0, 1, 4
+  EXPECT_EQ(Region(f, "all").sfPixels, 3u);
+  EXPECT_EQ(Region(f, "bg").sf, 50.0);
+  EXPECT_EQ(Region(f, "bg").d1, 0.0);
+  EXPECT_EQ(Region(f, "fg").sf, 100.0);
+  EXPECT_EQ(Region(f, "fg").d1, 50.0);
+  EXPECT_EQ(Region(r.total, "all").d1, 10.0);
+  EXPECT_EQ(Region(r.total, "all").sf, 50.0);  // frame 1 adds one exact pixel with all three
+}
+
+// The same prediction as .flo, KITTI PNG, 3-channel and 2-channel PFM.
+TEST(FlowEval, EveryPredictionFormatGivesTheSameFigures) {
+  const HandMade h;
+  const double expected = 11.0 / 4;
+  const FlowMap p = HandMade::Predicted();
+  std::vector<uint16_t> kitti(3 * kFw);
+  std::vector<float> three(3 * kFw);
+  std::string two = "PF\n5 1\n-1\n";
+  for (int i = 0; i < kFw; ++i) {
+    const bool valid = !std::isnan(p.u[i]);
+    kitti[3 * i] = valid ? static_cast<uint16_t>(p.u[i] * 64 + 32768) : 0;
+    kitti[3 * i + 1] = valid ? static_cast<uint16_t>(p.v[i] * 64 + 32768) : 0;
+    kitti[3 * i + 2] = valid;
+    three[3 * i] = valid ? p.u[i] : kInf;
+    three[3 * i + 1] = valid ? p.v[i] : kInf;
+    for (float v : {three[3 * i], three[3 * i + 1]}) two.append(reinterpret_cast<const char*>(&v), 4);
+  }
+  for (const std::string name : {"png", "pfm3", "pfm2"}) {
+    TempDir dir;
+    if (name == "png") WritePng16(dir / "f_0.png", kitti.data(), kFw, kFh, 3);
+    if (name == "pfm3") WritePfm(dir / "f_0.pfm", three.data(), kFw, kFh, 3);
+    if (name == "pfm2") WriteText(dir / "f_0.pfm", two);
+    WriteFlo(dir / "f_1.flo", {kFw, kFh, {0, 0, 0, 0, 0}, {0, 0, 0, 0, 0}});
+    const FlowEvalResult r = h.Run(FlowTask::Flow, dir.path());
+    ASSERT_TRUE(r.AllRead()) << name << ": " << r.frames[0].error;
+    EXPECT_EQ(Region(r.frames[0].regions, "all").epe, expected) << name;
+  }
+}
+
+TEST(FlowEval, MovingIdsAreThoseAMoveLineMoves) {
+  EXPECT_EQ(MovingIds("MOVE;4;0;0;0;0;0;0\nMOVE; 7 ;0;0;0;0;0;2\r\nMOVE;8;1;0;0\n// MOVE;9;1;0;0;0;0;0\n"
+                      "MOVE;10.7;0;0.5;0;0;0;0\n"),
+            (std::set<int>{7, 10}));
+}
+
+std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+struct ToolRun {
+  int code = -1;
+  std::string err;
+};
+
+ToolRun Eval(const std::string& args, const TempDir& scratch) {
+  const std::string errPath = scratch / "stderr.txt";
+  const int status =
+      std::system((std::string(TOVIMAR_EVAL_BINARY) + " " + args + " >/dev/null 2>" + Quote(errPath)).c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(errPath)};
+}
+
+// A prediction of another size is refused from its header (here the pixels
+// are not even there); a truncated one, a missing one and a missing folder
+// are named; the other frames are evaluated; exit code 1.
+TEST(FlowEval, BadPredictionsAreNamedAndTheOthersEvaluated) {
+  const HandMade h;
+  TempDir out;
+  const std::string dirs = " " + Quote(h.gt.path()) + " " + Quote(h.pred.path());
+  const std::string json = out / "r.json";
+  ASSERT_EQ(Eval("--task sceneflow --json " + Quote(json) + dirs, out).code, 0);
+  EXPECT_EQ(nlohmann::json::parse(ReadText(json))["total"]["regions"]["all"]["d1"], 10.0);
+  EXPECT_EQ(Eval("--task optical" + dirs, out).code, 2);
+  EXPECT_EQ(Eval("--task flow --match sgbm" + dirs, out).code, 2);
+
+  WriteText(h.pred / "flow/000000.flo", FloBytes({6, 1, {}, {}}).substr(0, 12));
+  ToolRun r = Eval("--task sceneflow --json " + Quote(json) + dirs, out);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("frame 0: '" + h.pred / "flow/000000.flo" + "' is 6x1, the ground truth is 5x1"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(nlohmann::json::parse(ReadText(json))["total"]["regions"]["all"]["fl"], 0.0);  // frame 1 alone
+
+  WriteText(h.pred / "flow/000000.flo", FloBytes(HandMade::Predicted()).substr(0, 30));
+  r = Eval("--task flow " + Quote(h.gt.path()) + " " + Quote(h.pred / "flow"), out);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("'" + h.pred / "flow/000000.flo" + "' holds 30 bytes"), std::string::npos) << r.err;
+
+  fs::remove(h.pred / "disp_1/1.pfm");
+  r = Eval("--task sceneflow" + dirs, out);
+  EXPECT_NE(r.err.find("frame 1: no prediction for frame 1 in '" + h.pred / "disp_1'"), std::string::npos) << r.err;
+  r = Eval("--task flow " + Quote(h.gt.path()) + " " + Quote(out / "nowhere"), out);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no prediction for frame 0 in '" + out / "nowhere'"), std::string::npos) << r.err;
+}
+
+#ifdef TOVIMAR_RENDER_BINARY
+constexpr const char* kMovingScene =
+    "CUBOID;4;-1;200;40;40;0.3;2;0.3;0;0;0;0.3;0.3;0.3;\n"
+    "SPHERE;6;-1;40;200;40;-0.6;2.5;0.2;0;0;0;0.4;\n"
+    "PLANE;3;-1;100;100;100;0;1;0;0;4;0;\n"
+    "EGO;0;0;0;0;0;0;\nEGO;0;0.05;0;0;0;0;\nEGO;0;0.05;0;0;2;0;\n"
+    "MOVE;4;0;0;0;0;0;0\nMOVE;4;0.1;0;0;0;0;5\nMOVE;4;0.1;0;0.05;0;0;0\n";
+
+void Render(const std::string& root, const std::string& layout, const std::string& outputs) {
+  const std::string cmd = std::string(TOVIMAR_RENDER_BINARY) + " -q -c both -r 160x120 --layout " + layout +
+                          " --outputs " + outputs + " -o " + Quote(root) + " " + Quote(root + "/scene.txt") +
+                          " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0) << layout;
+}
+
+// Predictions equal to the ground truth score 0; the ground truth moved by
+// 4 px is an Fl outlier wherever the flow is shorter than 80 px.
+TEST(FlowEval, RenderedMovingSceneTruthScoresZeroAndAShiftScoresEveryPixel) {
+  TempDir run, exact, shifted;
+  WriteText(run / "scene.txt", kMovingScene);
+  Render(run.path(), "classic", "classic,pfm,masks,flow,ids16");
+  const Dataset dataset = Dataset::Open(run / "0", Camera::Left);
+  ASSERT_EQ(FlowFrames(dataset), (std::vector<int>{0, 1}));
+  for (int k = 0; k < 2; ++k) {
+    const std::string n = FrameNumber(k);
+    fs::copy_file(run / ("0/lflow_" + n + ".flo"), exact / ("lflow_" + n + ".flo"));
+    FlowMap f = ReadFlo(run / ("0/lflow_" + n + ".flo"));
+    for (std::size_t i = 0; i < f.u.size(); ++i) {
+      ASSERT_TRUE(std::isnan(f.u[i]) || std::hypot(f.u[i], f.v[i]) < 80) << "a flow of 80 px or more";
+      f.u[i] += 4;
+    }
+    WriteFlo(shifted / ("s_" + n + ".flo"), f);
+  }
+  const FlowEvalResult same = EvaluateFlow(dataset, exact.path(), FlowTask::Flow, EvalOptions{});
+  ASSERT_TRUE(same.AllRead()) << same.frames[0].error;
+  EXPECT_EQ(Region(same.total, "all").epe, 0.0);
+  EXPECT_EQ(Region(same.total, "all").fl, 0.0);
+  EXPECT_GT(Region(same.total, "fg").pixels, 100u);  // the moving box
+  EXPECT_GT(Region(same.total, "occluded").pixels, 0u);
+  const FlowEvalResult moved = EvaluateFlow(dataset, shifted.path(), FlowTask::Flow, EvalOptions{});
+  EXPECT_EQ(Region(moved.total, "all").fl, 100.0);
+  EXPECT_NEAR(Region(moved.total, "all").epe, 4.0, 1e-5);
+  EXPECT_EQ(Region(moved.total, "fg").fl, 100.0);
+}
+
+// KITTI's files as a submission (flow_occ as flow/, disp_occ_0 as disp_0/,
+// disp_occ_1 as disp_1/, named by frame: the last run of digits of
+// "000000_10.png" would be 10) score 0 everywhere; so do the scene-flow
+// layout's own PFMs, without its last frame.
+TEST(FlowEval, RenderedKittiAndSceneFlowLayoutsScoreTheirOwnFilesZero) {
+  TempDir run, kitti, sceneflow;
+  WriteText(run / "scene.txt", kMovingScene);
+  fs::create_directories(run / "kitti");
+  fs::create_directories(run / "sf");
+  fs::copy_file(run / "scene.txt", run / "kitti/scene.txt");
+  fs::copy_file(run / "scene.txt", run / "sf/scene.txt");
+  Render(run / "kitti", "kitti", "png,kitti,masks,flow,ids16");
+  Render(run / "sf", "sceneflow", "png,pfm,flow,ids16");
+  for (const auto& [from, to] : {std::pair{"flow_occ", "flow"}, std::pair{"disp_occ_0", "disp_0"},
+                                 std::pair{"disp_occ_1", "disp_1"}}) {
+    fs::create_directories(kitti / to);
+    for (int f = 0; f < 2; ++f)
+      fs::copy_file(run / ("kitti/0/" + std::string(from) + "/" + KittiFrameNumber(f) + "_10.png"),
+                    kitti / (std::string(to) + "/" + KittiFrameNumber(f) + ".png"));
+  }
+  const FlowEvalResult k =
+      EvaluateFlow(Dataset::Open(run / "kitti/0", Camera::Left), kitti.path(), FlowTask::SceneFlow, EvalOptions{});
+  ASSERT_TRUE(k.AllRead()) << k.frames[0].error;
+  ASSERT_EQ(k.frames.size(), 2u);
+  for (const char* region : {"all", "nonoccluded", "bg", "fg"}) {
+    const FlowMetrics& m = Region(k.total, region);
+    EXPECT_EQ(m.d1 + m.d2 + m.fl + m.sf, 0.0) << region;
+    EXPECT_GT(m.sfPixels, 0u) << region;
+  }
+  fs::copy(run / "sf/optical_flow/TRAIN/A/0000/into_future/right", sceneflow.path());
+  const FlowEvalResult s =
+      EvaluateFlow(Dataset::Open(run / "sf/0", Camera::Right), sceneflow.path(), FlowTask::Flow, EvalOptions{});
+  ASSERT_TRUE(s.AllRead()) << s.frames[0].error;
+  EXPECT_EQ(s.frames.size(), 2u);
+  EXPECT_EQ(Region(s.total, "all").epe, 0.0);
+  EXPECT_GT(Region(s.total, "fg").pixels, 0u);
+}
+
+// The OpenCV flow baselines write a .flo per frame with flow and are scored
+// at once; they belong to the flow task only.
+TEST(FlowEval, FlowBaselinesOnARenderedScene) {
+  TempDir run, pred, out;
+  WriteText(run / "scene.txt", kMovingScene);
+  Render(run.path(), "classic", "classic,masks,flow,ids16");
+  EXPECT_EQ(Eval("--match dis " + Quote(run / "0") + " " + Quote(pred.path()), out).code, 2);
+  const std::string json = out / "r.json";
+  for (const char* matcher : {"dis", "farneback"}) {
+    const ToolRun r = Eval(std::string("--task flow --match ") + matcher + " --json " + Quote(json) + " " +
+                               Quote(run / "0") + " " + Quote(pred / matcher),
+                           out);
+    ASSERT_EQ(r.code, 0) << matcher << ": " << r.err;
+    EXPECT_TRUE(fs::exists(pred / (std::string(matcher) + "/flow_0001.flo")));
+    EXPECT_FALSE(fs::exists(pred / (std::string(matcher) + "/flow_0002.flo")));  // the last frame has no flow
+    const double epe = nlohmann::json::parse(ReadText(json))["total"]["regions"]["all"]["epe"].get<double>();
+    EXPECT_LT(epe, 10) << matcher;
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace tovimar::eval
