@@ -149,6 +149,14 @@ int FrameOfName(const std::string& name) {
   std::size_t start = end;
   while (start > 0 && stem[start - 1] >= '0' && stem[start - 1] <= '9') --start;
   if (start == end || end - start > 9) return -1;
+  // KITTI's names: "000007_10" is frame 7 (its first time step), not 10.
+  if (end == stem.size() && end - start == 2 && stem.compare(start, 2, "10") == 0 && start >= 2 &&
+      stem[start - 1] == '_' && stem[start - 2] >= '0' && stem[start - 2] <= '9') {
+    end = start - 1;
+    start = end;
+    while (start > 0 && stem[start - 1] >= '0' && stem[start - 1] <= '9') --start;
+    if (end - start > 9) return -1;
+  }
   return ParseFrame(std::string_view(stem).substr(start, end - start));
 }
 

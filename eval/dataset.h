@@ -90,7 +90,8 @@ class Dataset {
   std::map<int, std::string> sceneFlowDisparity_;  // frame -> its disparity file (scene-flow layout)
 };
 
-// The number of the last run of digits in a file name's stem, or -1.
+// The number of the last run of digits in a file name's stem, or -1; in
+// KITTI's names ("000007_10.png") the number before "_10".
 int FrameOfName(const std::string& name);
 
 // Predictions of one directory: frame -> file (.pfm, .png or .dat). When two

@@ -179,6 +179,16 @@ TEST(EvalMetrics, PredictionsNumberedOneFrameOffAreExposed) {
   EXPECT_NE(bad.warnings[0].find("frame k+1"), std::string::npos) << bad.warnings[0];
 }
 
+// Predictions named as KITTI names its pairs belong to the first time
+// step's index; other names to their last number.
+TEST(EvalMetrics, FrameOfAPredictionsName) {
+  EXPECT_EQ(FrameOfName("000007_10.png"), 7);
+  EXPECT_EQ(FrameOfName("dir/000123_10.pfm"), 123);
+  EXPECT_EQ(FrameOfName("pred_0003.pfm"), 3);
+  EXPECT_EQ(FrameOfName("frame_10.png"), 10);
+  EXPECT_EQ(FrameOfName("disp.pfm"), -1);
+}
+
 TEST(EvalMetrics, UnreadableFramesAreNamedAndTheOthersEvaluated) {
   TempDir gt, pred;
   for (int k = 0; k < 4; ++k) WriteClassicFrame(gt.path(), k, Truth());
