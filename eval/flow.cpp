@@ -462,7 +462,7 @@ std::vector<std::pair<std::string, FlowSums>> AccumulateFlow(const FlowGroundTru
 }
 
 FlowEvalResult EvaluateFlow(const Dataset& dataset, const std::string& predictionDir, FlowTask task,
-                            const EvalOptions& options) {
+                            const EvalOptions& options, const FlowPictureSink& picture) {
   FlowEvalResult out;
   out.task = task;
   const std::vector<int> frames = FlowFrames(dataset);
@@ -511,6 +511,7 @@ FlowEvalResult EvaluateFlow(const Dataset& dataset, const std::string& predictio
         p.disparity = ReadPrediction(d0Path, options.pngScale, w, h);
         p.nextDisparity = ReadPrediction(d1Path, options.pngScale, w, h);
       }
+      if (picture) picture(gt, p.flow);
       const auto sums = AccumulateFlow(gt, std::move(p), task, options.invalid);
       if (sums.front().second.groundTruth == 0 && sums.front().second.d1Pixels == 0)
         throw Error("no pixel has flow ground truth");

@@ -120,8 +120,11 @@ std::vector<std::pair<std::string, FlowSums>> AccumulateFlow(const FlowGroundTru
 // the flow task; for scene flow its folders flow/, disp_0/ and disp_1/ (as
 // KITTI's submissions). A frame whose files are missing or unreadable gets
 // its error and the others are still evaluated.
+// Each frame read whole goes to `picture` (ground truth, predicted flow)
+// before it is scored.
+using FlowPictureSink = std::function<void(const FlowGroundTruth&, const FlowMap&)>;
 FlowEvalResult EvaluateFlow(const Dataset& dataset, const std::string& predictionDir, FlowTask task,
-                            const EvalOptions& options);
+                            const EvalOptions& options, const FlowPictureSink& picture = {});
 
 void PrintFlowTable(const FlowEvalResult& result, std::ostream& out);
 std::string FlowToJson(const FlowEvalResult& result);

@@ -203,33 +203,41 @@ void WriteErrorPicture(const FrameResult& frame, const std::string& path) {
       p[0] = p[1] = p[2] = 128;
       continue;
     }
-    const double relative = std::min(e / 3.0, e / (0.05 * frame.truth[i]));
-    for (const Band& b : kBands) {
-      if (relative < b.upTo) {
-        p[0] = b.r;
-        p[1] = b.g;
-        p[2] = b.b;
-        break;
-      }
-    }
+    KittiErrorColour(std::min(e / 3.0, e / (0.05 * frame.truth[i])), p);
   }
   WritePng8(path, rgb.data(), frame.width, frame.height, 3);
 }
 
+void KittiErrorColour(double relative, uint8_t* rgb) {
+  for (const Band& b : kBands) {
+    if (relative < b.upTo) {
+      rgb[0] = b.r;
+      rgb[1] = b.g;
+      rgb[2] = b.b;
+      return;
+    }
+  }
+}
+
 void WritePlot(const EvalResult& result, const std::string& path) {
+  std::vector<PlotPoint> points;
+  for (const FrameResult& f : result.frames) {
+    if (const RegionMetrics* m = f.error.empty() ? Find(f.regions, "all") : nullptr)
+      points.push_back({f.frame, m->epe, m->bad2});
+  }
+  WritePlot(points, "bad-2 (%)", path);
+}
+
+void WritePlot(const std::vector<PlotPoint>& points, const std::string& percentLabel, const std::string& path) {
   const int width = 800, height = 400, left = 70, right = 70, top = 30, bottom = 50;
   cv::Mat plot(height, width, CV_8UC3, cv::Scalar(255, 255, 255));
-  std::vector<std::pair<int, RegionMetrics>> points;
-  for (const FrameResult& f : result.frames) {
-    if (const RegionMetrics* m = f.error.empty() ? Find(f.regions, "all") : nullptr) points.emplace_back(f.frame, *m);
-  }
   double maxEpe = 0;
-  for (const auto& [frame, m] : points) {
-    if (std::isfinite(m.epe)) maxEpe = std::max(maxEpe, m.epe);
+  for (const PlotPoint& p : points) {
+    if (std::isfinite(p.epe)) maxEpe = std::max(maxEpe, p.epe);
   }
   maxEpe = maxEpe > 0 ? maxEpe * 1.1 : 1;
-  const int firstFrame = points.empty() ? 0 : points.front().first;
-  const int lastFrame = points.empty() ? 1 : std::max(points.back().first, firstFrame + 1);
+  const int firstFrame = points.empty() ? 0 : points.front().frame;
+  const int lastFrame = points.empty() ? 1 : std::max(points.back().frame, firstFrame + 1);
   const auto px = [&](int frame) {  // in 64 bits: frame numbers may lie far apart
     return left + static_cast<int>(int64_t{width - left - right} * (int64_t{frame} - firstFrame) /
                                    (int64_t{lastFrame} - firstFrame));
@@ -252,16 +260,16 @@ void WritePlot(const EvalResult& result, const std::string& path) {
   text(std::to_string(lastFrame), width - right - 12, height - bottom + 18, black);
   text("frame", width / 2 - 20, height - 12, black);
   text("EPE (px)", 10, 18, blue);
-  text("bad-2 (%)", width - right - 10, 18, red);
+  text(percentLabel, width - right - 10, 18, red);
   for (std::size_t i = 0; i < points.size(); ++i) {
-    const auto& [frame, m] = points[i];
-    const cv::Point e(px(frame), py(m.epe, maxEpe)), b(px(frame), py(m.bad2, 100));
+    const PlotPoint& p = points[i];
+    const cv::Point e(px(p.frame), py(p.epe, maxEpe)), b(px(p.frame), py(p.percent, 100));
     cv::circle(plot, e, 2, blue, cv::FILLED);
     cv::circle(plot, b, 2, red, cv::FILLED);
     if (i > 0) {
-      const auto& [pf, pm] = points[i - 1];
-      cv::line(plot, {px(pf), py(pm.epe, maxEpe)}, e, blue, 1, cv::LINE_AA);
-      cv::line(plot, {px(pf), py(pm.bad2, 100)}, b, red, 1, cv::LINE_AA);
+      const PlotPoint& before = points[i - 1];
+      cv::line(plot, {px(before.frame), py(before.epe, maxEpe)}, e, blue, 1, cv::LINE_AA);
+      cv::line(plot, {px(before.frame), py(before.percent, 100)}, b, red, 1, cv::LINE_AA);
     }
   }
   WriteMatAsPng(plot, path);

@@ -25,7 +25,18 @@ std::string ToCsv(const EvalResult& result);
 // where there is no ground truth, grey where the prediction was excluded.
 void WriteErrorPicture(const FrameResult& frame, const std::string& path);
 
+// KITTI's error colour (RGB into rgb[0..2]) of an error relative to its
+// outlier threshold: blue below 1/16 through white to red past 16.
+void KittiErrorColour(double relative, uint8_t* rgb);
+
 // EPE (blue, left axis) and bad-2 (red, right axis) of each evaluated frame.
 void WritePlot(const EvalResult& result, const std::string& path);
+// The same of any figures: each point's frame, EPE and a percentage named
+// by percentLabel (right axis).
+struct PlotPoint {
+  int frame = 0;
+  double epe = 0, percent = 0;
+};
+void WritePlot(const std::vector<PlotPoint>& points, const std::string& percentLabel, const std::string& path);
 
 }  // namespace tovimar::eval

@@ -8,6 +8,7 @@
 
 #include "eval/evaluate.h"
 #include "eval/flow.h"
+#include "eval/flow_pictures.h"
 #include "eval/match.h"
 #include "eval/report.h"
 #include "base/error.h"
@@ -59,7 +60,11 @@ Options:
       --json FILE               all figures as JSON
       --csv FILE                all figures as CSV
       --images DIR              error_NNNN.png per frame and plot.png (EPE and
-                                bad-2 over the sequence)
+                                bad-2 over the sequence); with --task flow or
+                                sceneflow flow_NNNN.png, flow_gt_NNNN.png (the
+                                Middlebury colour coding, flow_legend.png its
+                                wheel), flow_error_NNNN.png and plot.png (EPE
+                                and Fl-all)
       --match sgbm|bm           first compute a baseline with OpenCV's StereoSGBM
                                 or StereoBM on each frame's image pair and write
                                 it to PRED_DIR as pred_NNNN.pfm (numDisparities =
@@ -164,7 +169,7 @@ std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
   if (positional.size() != 2) return "expected GT_DIR and PRED_DIR";
   o.groundTruth = positional[0];
   o.predictions = positional[1];
-  if (o.task && (o.match || !o.images.empty())) return "--match sgbm|bm and --images are for --task stereo";
+  if (o.task && o.match) return "--match sgbm|bm is for --task stereo";
   if (o.flowMatch && o.task != FlowTask::Flow) return "--match dis|farneback is for --task flow";
   return {};
 }
@@ -190,6 +195,13 @@ int RunEvalTool(const std::vector<std::string>& args, std::ostream& out, std::os
   }
   try {
     const Dataset dataset = Dataset::Open(o.groundTruth, o.camera, o.layout ? &*o.layout : nullptr);
+    if (!o.images.empty()) {
+      std::error_code ec;
+      std::filesystem::create_directories(o.images, ec);
+      if (ec) throw Error("Cannot create directory " + o.images + ": " + ec.message());
+    }
+    const std::string images = o.images;
+    std::vector<std::string> pictureFailures;  // a picture that cannot be written loses nothing else
     if (o.task) {
       bool matched = true;
       if (o.flowMatch) {
@@ -198,12 +210,34 @@ int RunEvalTool(const std::vector<std::string>& args, std::ostream& out, std::os
           matched = false;
         }
       }
-      const FlowEvalResult result = EvaluateFlow(dataset, o.predictions, *o.task, o.eval);
+      const FlowEvalResult result =
+          EvaluateFlow(dataset, o.predictions, *o.task, o.eval, [&](const FlowGroundTruth& gt, const FlowMap& flow) {
+            if (images.empty()) return;
+            try {
+              WriteFlowPictures(gt, flow, images);
+            } catch (const std::exception& e) {
+              pictureFailures.push_back(e.what());
+            }
+          });
       PrintFlowTable(result, out);
       for (const FlowFrameResult& f : result.frames) {
         if (!f.error.empty()) err << "tovimar-eval: frame " << f.frame << ": " << f.error << "\n";
       }
+      for (const std::string& failure : pictureFailures) {
+        err << "tovimar-eval: " << failure << "\n";
+        matched = false;
+      }
       WriteReports(o.json, o.csv, o.json.empty() ? "" : FlowToJson(result), o.csv.empty() ? "" : FlowToCsv(result));
+      if (!images.empty()) {
+        std::vector<PlotPoint> points;
+        for (const FlowFrameResult& f : result.frames) {
+          for (const auto& [name, m] : f.regions) {
+            if (name == "all" && f.error.empty()) points.push_back({f.frame, m.epe, m.fl});
+          }
+        }
+        WritePlot(points, "Fl-all (%)", (std::filesystem::path(images) / "plot.png").string());
+        WriteFlowLegend((std::filesystem::path(images) / "flow_legend.png").string());
+      }
       return matched && result.AllRead() ? 0 : 1;
     }
     bool allRead = true;
@@ -213,13 +247,6 @@ int RunEvalTool(const std::vector<std::string>& args, std::ostream& out, std::os
         allRead = false;
       }
     }
-    if (!o.images.empty()) {
-      std::error_code ec;
-      std::filesystem::create_directories(o.images, ec);
-      if (ec) throw Error("Cannot create directory " + o.images + ": " + ec.message());
-    }
-    const std::string images = o.images;
-    std::vector<std::string> pictureFailures;  // a picture that cannot be written loses nothing else
     const EvalResult result = Evaluate(dataset, o.predictions, o.eval, [&](const FrameResult& f) {
       if (images.empty() || !f.error.empty()) return;
       try {

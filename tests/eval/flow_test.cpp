@@ -9,6 +9,8 @@
 #include <nlohmann/json.hpp>
 
 #include "eval/flow.h"
+#include "eval/flow_pictures.h"
+#include "io/png.h"
 #include "eval_fixture.h"
 
 namespace tovimar::eval {
@@ -203,6 +205,25 @@ TEST(FlowEval, BadPredictionsAreNamedAndTheOthersEvaluated) {
   EXPECT_NE(r.err.find("no prediction for frame 0 in '" + out / "nowhere'"), std::string::npos) << r.err;
 }
 
+// Middlebury's colour coding: hue the direction (right red, down yellow,
+// left cyan-blue, up blue-violet), white for no motion, darker past the
+// longest true flow, black without a value.
+TEST(FlowPictures, ColoursFollowTheWheel) {
+  using Rgb = std::array<uint8_t, 3>;
+  EXPECT_EQ(FlowColour(0, 0), (Rgb{255, 255, 255}));
+  EXPECT_EQ(FlowColour(1, 0), (Rgb{255, 0, 0}));
+  EXPECT_EQ(FlowColour(2, 0), (Rgb{191, 0, 0}));
+  const Rgb down = FlowColour(0, 1), left = FlowColour(-1, 0), up = FlowColour(0, -1);
+  EXPECT_TRUE(down[0] > 200 && down[1] > 180 && down[2] < 30) << int(down[0]) << " " << int(down[1]) << " " << int(down[2]);
+  EXPECT_TRUE(left[0] < 30 && left[1] > 150 && left[2] > 200) << int(left[0]) << " " << int(left[1]) << " " << int(left[2]);
+  EXPECT_TRUE(up[0] > 50 && up[0] < 150 && up[1] < 30 && up[2] > 200) << int(up[0]) << " " << int(up[1]) << " " << int(up[2]);
+  // Half the longest length: halfway to white.
+  EXPECT_EQ(FlowColour(0.5, 0), (Rgb{255, 128, 128}));
+  const FlowMap field{3, 1, {4, kNaN, -2}, {0, 0, 0}};
+  EXPECT_EQ(LongestFlow(field), 4.0);
+  EXPECT_EQ(FlowPicture(field, 4), (std::vector<uint8_t>{255, 0, 0, 0, 0, 0, 128, 232, 255}));
+}
+
 #ifdef TOVIMAR_RENDER_BINARY
 constexpr const char* kMovingScene =
     "CUBOID;4;-1;200;40;40;0.3;2;0.3;0;0;0;0.3;0.3;0.3;\n"
@@ -246,6 +267,24 @@ TEST(FlowEval, RenderedMovingSceneTruthScoresZeroAndAShiftScoresEveryPixel) {
   EXPECT_EQ(Region(moved.total, "all").fl, 100.0);
   EXPECT_NEAR(Region(moved.total, "all").epe, 4.0, 1e-5);
   EXPECT_EQ(Region(moved.total, "fg").fl, 100.0);
+
+  // Its pictures: the exact prediction codes as the ground truth does, and
+  // every pixel with flow is of the error picture's smallest band.
+  TempDir pictures;
+  const ToolRun r = Eval("--task flow --images " + Quote(pictures.path()) + " " + Quote(run / "0") + " " +
+                             Quote(exact.path()),
+                         pictures);
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* name : {"flow_legend.png", "plot.png", "flow_error_0001.png"})
+    EXPECT_TRUE(fs::exists(pictures / name)) << name;
+  EXPECT_EQ(ReadText(pictures / "flow_0000.png"), ReadText(pictures / "flow_gt_0000.png"));
+  const PngImage error = ReadPng(pictures / "flow_error_0000.png");
+  const FlowMap truth = ReadFlo(run / "0/lflow_0000.flo");
+  for (std::size_t i = 0; i < truth.u.size(); ++i) {
+    if (std::isnan(truth.u[i])) continue;
+    const uint16_t* p = &error.samples[3 * i];
+    ASSERT_TRUE((p[0] == 49 && p[1] == 54 && p[2] == 149) || (p[0] == 24 && p[1] == 27 && p[2] == 74)) << i;
+  }
 }
 
 // KITTI's files as a submission (flow_occ as flow/, disp_occ_0 as disp_0/,
