@@ -21,6 +21,9 @@
 #include "base/error.h"
 #include "cli/scene_dump.h"
 #include "eval/dataset.h"
+#include "eval/evaluate.h"
+#include "eval/flow.h"
+#include "eval/report.h"
 #include "io/bmp.h"
 #include "io/png.h"
 #include "io/text.h"
@@ -364,12 +367,13 @@ class PyFolder {
   }
   std::pair<std::string, std::string> ImagePair(int frame) const { return data_.ImagePair(frame); }
 
- private:
   static eval::Camera CameraOf(const std::string& camera) {
     if (camera == "left") return eval::Camera::Left;
     if (camera == "right") return eval::Camera::Right;
     throw py::value_error("camera must be 'left' or 'right', not '" + camera + "'");
   }
+
+ private:
   eval::Dataset data_;
 };
 
@@ -439,6 +443,21 @@ PYBIND11_MODULE(_tovimar, m) {
       .def("__next__", &PyRun::Next)
       .def("__len__", &PyRun::FrameCount);
 
+  // The evaluator's figures of a folder against predictions, as its --json
+  // writes them.
+  m.def("_evaluate", [](const std::string& truth, const std::string& predictions, const std::string& task,
+                        const std::string& camera, const std::string& invalid, double scale) {
+    eval::EvalOptions options;
+    options.invalid = invalid == "exclude" ? eval::InvalidRule::Exclude : eval::InvalidRule::Fill;
+    options.pngScale = scale;
+    const eval::Camera which = PyFolder::CameraOf(camera);
+    py::gil_scoped_release release;
+    const eval::Dataset dataset = eval::Dataset::Open(truth, which);
+    if (task == "stereo") return eval::ToJson(eval::Evaluate(dataset, predictions, options));
+    return eval::FlowToJson(eval::EvaluateFlow(dataset, predictions,
+                                               task == "flow" ? eval::FlowTask::Flow : eval::FlowTask::SceneFlow,
+                                               options));
+  });
   m.def("read_rgb", &ReadRgb, py::arg("path"));
   py::class_<PyFolder>(m, "Folder")
       .def(py::init<const std::string&, const std::string&>(), py::arg("directory"), py::arg("camera"))

@@ -94,6 +94,20 @@ def test_moving_objects_flow_and_ids_equal_the_command_lines_files(tmp_path):
                 np.testing.assert_array_equal(c["flow"], read_flo(folder / ("%sflow_%s.flo" % (prefix, n))))
     assert (frames[0]["left"]["ids16"] == 300).any() and (frames[0]["left"]["ids16"] == 7).any()
 
+    # The evaluator's figures from Python: the run's own files score 0.
+    for kind, prefix, task in (("flow", "lflow_", "flow"), ("disp", "ldisp_", "stereo")):
+        predictions = tmp_path / kind
+        predictions.mkdir()
+        for name in os.listdir(folder):
+            if name.startswith(prefix):
+                (predictions / name).write_bytes((folder / name).read_bytes())
+        figures = tovimar.evaluate(folder, predictions, task=task)
+        assert figures["total"]["regions"]["all"]["epe"] == 0, task
+    with pytest.raises(tovimar.Error, match="missing"):
+        tovimar.evaluate(tmp_path / "missing", tmp_path / "flow", task="flow")
+    with pytest.raises(ValueError, match="task must be"):
+        tovimar.evaluate(folder, tmp_path / "flow", task="disparity")
+
 
 def test_scene_text_and_dump_equal_the_programs(tmp_path):
     run([program("tovimar-scenegen"), "--out", str(tmp_path), "--preset", "room", "--seed", "7", "--count", "3",

@@ -31,7 +31,7 @@ Folder = _tovimar.Folder
 # A camera image file (8-bit RGB PNG or BMP) as an (H, W, 3) uint8 array.
 read_rgb = _tovimar.read_rgb
 
-__all__ = ["Error", "Folder", "Renderer", "generate_scene", "parse", "read_rgb", "OUTPUTS"]
+__all__ = ["Error", "Folder", "Renderer", "evaluate", "generate_scene", "parse", "read_rgb", "OUTPUTS"]
 
 # Mesa's state does not survive a fork (its threads stay in the parent): before
 # a fork the renderers that nothing needs end their rendering contexts and the
@@ -79,6 +79,25 @@ def _read_scene_file(path, guessed):
 def _shown(path):
     """A path as messages show it (a byte that is not UTF-8 as \\xNN)."""
     return path.encode("utf-8", "backslashreplace")
+
+
+def evaluate(ground_truth, predictions, task="stereo", camera="left", invalid="fill", scale=256.0):
+    """The figures tovimar-eval gives (its --json, as a dict) of a sequence
+    folder written in any layout against a folder of predictions: ``task``
+    "stereo" (disparities), "flow" (flow to the next frame) or "sceneflow"
+    (``predictions``/flow, disp_0 and disp_1, as KITTI's submissions);
+    ``invalid`` "fill" or "exclude"; ``scale``: what 16-bit PNG disparities
+    are multiplied by. Raises tovimar.Error naming a folder that cannot be
+    read; a frame that cannot be scored has its "error" in the result."""
+    if task not in ("stereo", "flow", "sceneflow"):
+        raise ValueError("task must be 'stereo', 'flow' or 'sceneflow', not %r" % (task,))
+    if invalid not in ("fill", "exclude"):
+        raise ValueError("invalid must be 'fill' or 'exclude', not %r" % (invalid,))
+    scale = float(scale)
+    if not scale > 0 or scale == float("inf"):
+        raise ValueError("scale must be a positive number, not %r" % (scale,))
+    return json.loads(_tovimar._evaluate(os.fspath(ground_truth), os.fspath(predictions), task, camera, invalid,
+                                         scale))
 
 
 def parse(scene=None, *, path=None):
