@@ -18,7 +18,9 @@
 #include "app/evaluation.h"
 #include "app/viewer_window.h"
 #include "app/scene_editor.h"
+#include "base/error.h"
 #include "sequence/manifest.h"
+#include "sequence/run_session.h"
 #include "sequence/sequence_driver.h"
 
 namespace {
@@ -143,17 +145,19 @@ ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), 
   DatasetOutputsButton->setGeometry(14, 300, 200, 28);
   DatasetOutputsButton->setPopupMode(QToolButton::InstantPopup);
   DatasetOutputsButton->setToolTip(QStringLiteral("Dataset outputs: extra files per frame and the folder layout"));
+  // The products and layouts are the command line's (--outputs, --layout).
   auto* outputsMenu = new QMenu(DatasetOutputsButton);
-  for (const char* name : {"classic", "pfm", "depth", "kitti", "png", "masks", "flow"}) {
-    QAction* action = outputsMenu->addAction(QString::fromLatin1(name));
-    action->setObjectName(QStringLiteral("output_") + QString::fromLatin1(name));
+  for (const std::string& name : tovimar::OutputNames()) {
+    QAction* action = outputsMenu->addAction(tovimar::FromStd(name));
+    action->setObjectName(QStringLiteral("output_") + tovimar::FromStd(name));
     action->setCheckable(true);
   }
   outputsMenu->addSeparator();
   auto* layouts = new QActionGroup(outputsMenu);
-  for (const char* name : {"classic", "middlebury", "kitti", "sceneflow"}) {
-    QAction* action = outputsMenu->addAction(QStringLiteral("layout: ") + QString::fromLatin1(name));
-    action->setObjectName(QStringLiteral("layout_") + QString::fromLatin1(name));
+  for (const tovimar::DatasetLayout layout : tovimar::AllLayouts()) {
+    const QString name = QString::fromLatin1(tovimar::LayoutName(layout));
+    QAction* action = outputsMenu->addAction(QStringLiteral("layout: ") + name);
+    action->setObjectName(QStringLiteral("layout_") + name);
     action->setCheckable(true);
     layouts->addAction(action);
   }
@@ -202,22 +206,17 @@ ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), 
 }
 
 tovimar::OutputChoice ControlPanel::DatasetOutputs() const {
-  tovimar::OutputChoice choice;
   const QMenu* menu = DatasetOutputsButton->menu();
-  auto checked = [menu](const char* name) {
-    const QAction* a = menu->findChild<QAction*>(QString::fromLatin1(name));
+  auto checked = [menu](const QString& name) {
+    const QAction* a = menu->findChild<QAction*>(name);
     return a != nullptr && a->isChecked();
   };
-  choice.classic = checked("output_classic");
-  choice.pfm = checked("output_pfm");
-  choice.depth = checked("output_depth");
-  choice.kitti = checked("output_kitti");
-  choice.png = checked("output_png");
-  choice.masks = checked("output_masks");
-  choice.flow = checked("output_flow");
-  if (checked("layout_middlebury")) choice.layout = tovimar::DatasetLayout::Middlebury;
-  if (checked("layout_kitti")) choice.layout = tovimar::DatasetLayout::Kitti;
-  if (checked("layout_sceneflow")) choice.layout = tovimar::DatasetLayout::SceneFlow;
+  std::string ticked;
+  for (const std::string& name : tovimar::OutputNames())
+    if (checked(QStringLiteral("output_") + tovimar::FromStd(name))) ticked += (ticked.empty() ? "" : ",") + name;
+  tovimar::OutputChoice choice = ticked.empty() ? tovimar::OutputChoice{} : tovimar::ParseOutputList(ticked);
+  for (const tovimar::DatasetLayout layout : tovimar::AllLayouts())
+    if (checked(QStringLiteral("layout_") + QString::fromLatin1(tovimar::LayoutName(layout)))) choice.layout = layout;
   // Nothing ticked in the classic layout would write no frame at all.
   if (choice.layout == tovimar::DatasetLayout::Classic && !choice.classic && !choice.AnyExtra()) choice.classic = true;
   return choice;
@@ -225,25 +224,35 @@ tovimar::OutputChoice ControlPanel::DatasetOutputs() const {
 
 void ControlPanel::SetDatasetOutputs(const tovimar::OutputChoice& choice) {
   QMenu* menu = DatasetOutputsButton->menu();
-  auto set = [menu](const char* name, bool on) {
-    if (QAction* a = menu->findChild<QAction*>(QString::fromLatin1(name))) a->setChecked(on);
+  auto set = [menu](const QString& name, bool on) {
+    if (QAction* a = menu->findChild<QAction*>(name)) a->setChecked(on);
   };
-  set("output_classic", choice.classic);
-  set("output_pfm", choice.pfm);
-  set("output_depth", choice.depth);
-  set("output_kitti", choice.kitti);
-  set("output_png", choice.png);
-  set("output_masks", choice.masks);
-  set("output_flow", choice.flow);
-  set("layout_classic", choice.layout == tovimar::DatasetLayout::Classic);
-  set("layout_middlebury", choice.layout == tovimar::DatasetLayout::Middlebury);
-  set("layout_kitti", choice.layout == tovimar::DatasetLayout::Kitti);
-  set("layout_sceneflow", choice.layout == tovimar::DatasetLayout::SceneFlow);
+  const QStringList chosen = tovimar::FromStd(tovimar::OutputListText(choice)).split(QLatin1Char(','));
+  for (const std::string& name : tovimar::OutputNames())
+    set(QStringLiteral("output_") + tovimar::FromStd(name), chosen.contains(tovimar::FromStd(name)));
+  for (const tovimar::DatasetLayout layout : tovimar::AllLayouts())
+    set(QStringLiteral("layout_") + QString::fromLatin1(tovimar::LayoutName(layout)), choice.layout == layout);
   QString text = QStringLiteral("Dataset outputs: ") + QString::fromStdString(tovimar::OutputListText(choice));
   if (choice.layout != tovimar::DatasetLayout::Classic)
     text += QStringLiteral(" (") + QString::fromLatin1(tovimar::LayoutName(choice.layout)) + QStringLiteral(")");
   DatasetOutputsButton->setText(DatasetOutputsButton->fontMetrics().elidedText(text, Qt::ElideRight, 190));
   DatasetOutputsButton->setToolTip(text);
+}
+
+tovimar::RunOptions ControlPanel::ChosenRunOptions() const {
+  tovimar::RunOptions options;
+  const QSize size = GetResolution();
+  options.width = size.width();
+  options.height = size.height();
+  options.background = BackgroundChosen();
+  options.antiAlias = AntiAliasChosen();
+  options.palette = PaletteChosen();
+  options.preview = PreviewChosen();
+  options.outputs = DatasetOutputs();
+  options.cameras = BothCameras->isChecked()          ? tovimar::CameraChoice::Both
+                    : RadioGroup2->ItemIndex() == 1 ? tovimar::CameraChoice::Right
+                                                    : tovimar::CameraChoice::Left;
+  return options;
 }
 
 ControlPanel::~ControlPanel() = default;
@@ -278,6 +287,13 @@ void ControlPanel::Button3Click(QObject*) {
   }
   const bool starting = !desktop_.Viewer()->Running();
   if (starting) {
+    // Refused as the command line refuses it, before a folder is made.
+    try {
+      ChosenRunOptions().Check();
+    } catch (const tovimar::Error& e) {
+      ShowStatus(QStringLiteral("Start: ") + tovimar::FromStd(e.message()));
+      return;
+    }
     SaveSettings();
     bothStage_ = BothCameras->isChecked() ? BothStage::Left : BothStage::None;
     if (bothStage_ == BothStage::Left) SelectCamera(false);
@@ -327,8 +343,6 @@ QSettings PanelSettings() {
   return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tovimar"), QStringLiteral("tovimar"));
 }
 
-const char* const kOutputNames[] = {"classic", "pfm", "depth", "kitti", "png", "masks", "flow"};
-
 }  // namespace
 
 void ControlPanel::SaveSettings() const {
@@ -361,17 +375,16 @@ void ControlPanel::RestoreSettings() {
   const QString camera = settings.value(QStringLiteral("panel/camera")).toString();
   BothCameras->setChecked(camera == QStringLiteral("both"));
   if (camera == QStringLiteral("right")) SelectCamera(true);
-  // Outputs that this version does not know are left out, not refused.
+  // Outputs and layouts that this version does not know are left out, not refused.
   if (settings.contains(QStringLiteral("panel/outputs"))) {
     const QStringList stored = settings.value(QStringLiteral("panel/outputs")).toString().split(QLatin1Char(','));
     std::string known;
-    for (const char* name : kOutputNames) {
-      if (stored.contains(QString::fromLatin1(name))) known += (known.empty() ? "" : ",") + std::string(name);
+    for (const std::string& name : tovimar::OutputNames()) {
+      if (stored.contains(tovimar::FromStd(name))) known += (known.empty() ? "" : ",") + name;
     }
     tovimar::OutputChoice outputs = known.empty() ? tovimar::OutputChoice{} : tovimar::ParseOutputList(known);
     const QString layout = settings.value(QStringLiteral("panel/layout")).toString();
-    for (tovimar::DatasetLayout l :
-         {tovimar::DatasetLayout::Classic, tovimar::DatasetLayout::Middlebury, tovimar::DatasetLayout::Kitti}) {
+    for (const tovimar::DatasetLayout l : tovimar::AllLayouts()) {
       if (layout == QString::fromLatin1(tovimar::LayoutName(l))) outputs.layout = l;
     }
     SetDatasetOutputs(outputs);

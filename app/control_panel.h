@@ -20,6 +20,7 @@
 #include "app/viewer_window.h"
 #include "app/widgets.h"
 #include "sequence/dataset_outputs.h"
+#include "sequence/run_session.h"
 
 namespace tovimar {
 class EvaluationWindow;
@@ -122,6 +123,9 @@ class ControlPanel : public QWidget, public ViewerPanel {
   QToolButton* DatasetOutputsButton;
   tovimar::OutputChoice DatasetOutputs() const override;
   void SetDatasetOutputs(const tovimar::OutputChoice& choice);
+  // The run the panel's controls ask for, as the command line's options
+  // would give it; Start refuses what its Check refuses.
+  tovimar::RunOptions ChosenRunOptions() const;
 
   // ViewerPanel: the settings as the controls show them, and the progress.
   std::array<int, 3> BackgroundChosen() const override;

@@ -13,6 +13,7 @@
 #include "app/window_placement.h"
 #include "app_test_support.h"
 #include "render/renderer.h"
+#include "sequence/dataset_outputs.h"
 #include "sequence/sequence_driver.h"
 
 namespace {
@@ -393,7 +394,8 @@ class AppWindowsTest : public QObject {
     outputs.classic = false;
     outputs.pfm = true;
     outputs.flow = true;
-    outputs.layout = tovimar::DatasetLayout::Kitti;
+    outputs.ids16 = true;
+    outputs.layout = tovimar::DatasetLayout::SceneFlow;  // the last layout (was forgotten)
     ControlPanelWindow()->SetDatasetOutputs(outputs);
     ControlPanelWindow()->SaveSettings();
     StopWindows();
@@ -422,6 +424,46 @@ class AppWindowsTest : public QObject {
     QCOMPARE(Viewer()->RenderSize(), QSize(512, 384));
     QVERIFY(!Viewer()->RightCamera() && !ControlPanelWindow()->BothCameras->isChecked());
     QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  // The panel offers every product and layout of the command line, and Start
+  // refuses what the command line refuses, saying why, before a folder is made.
+  void startRefusesWhatTheCommandLineRefuses() {
+    const QMenu* menu = ControlPanelWindow()->DatasetOutputsButton->menu();
+    for (const std::string& name : tovimar::OutputNames())
+      QVERIFY2(menu->findChild<QAction*>(QStringLiteral("output_") + QString::fromStdString(name)), name.c_str());
+    for (const tovimar::DatasetLayout layout : tovimar::AllLayouts()) {
+      const QString name = QStringLiteral("layout_") + QString::fromLatin1(tovimar::LayoutName(layout));
+      QAction* action = menu->findChild<QAction*>(name);
+      QVERIFY2(action != nullptr, qPrintable(name));
+      action->trigger();
+      QCOMPARE(ControlPanelWindow()->DatasetOutputs().layout, layout);
+    }
+    const QString folder = TestSettingsFolder() + QStringLiteral("/refused");
+    ControlPanelWindow()->Edit2->setText(folder);
+    auto refusal = [&](const tovimar::OutputChoice& outputs, bool both) {
+      ControlPanelWindow()->SetDatasetOutputs(outputs);
+      ControlPanelWindow()->BothCameras->setChecked(both);
+      ControlPanelWindow()->Button3Click(ControlPanelWindow()->Button3);
+      return ControlPanelWindow()->StatusLine->toolTip();
+    };
+    tovimar::OutputChoice outputs;
+    outputs.classic = false;
+    outputs.png = true;
+    outputs.masks = true;
+    outputs.layout = tovimar::DatasetLayout::SceneFlow;
+    QCOMPARE(refusal(outputs, true), QStringLiteral("Start: --outputs masks: the sceneflow layout has no place for it"));
+    outputs.masks = false;
+    outputs.layout = tovimar::DatasetLayout::Kitti;
+    QCOMPARE(refusal(outputs, false), QStringLiteral("Start: --layout kitti needs both cameras (--camera both): its "
+                                                     "files pair the two views"));
+    QVERIFY(!Viewer()->Running());
+    QCOMPARE(ControlPanelWindow()->Button3->text(), QStringLiteral("Start"));
+    QVERIFY(!QFileInfo::exists(folder));
+    QVERIFY(notifier_.messages.isEmpty());
+    ControlPanelWindow()->SetDatasetOutputs(tovimar::OutputChoice{});
+    ControlPanelWindow()->BothCameras->setChecked(false);
+    ControlPanelWindow()->Edit2->setText(tovimar::DefaultOutputFolder());
   }
 
   // The editor comes back after a close: by a preparation, a Start and the
