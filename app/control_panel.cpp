@@ -393,7 +393,7 @@ void ControlPanel::RestoreSettings() {
 
 void ControlPanel::ExportAviClick(QObject*) {
   if (desktop_.Viewer() == nullptr) return;
-  desktop_.Viewer()->Button10Click(desktop_.Viewer()->Button10);
+  desktop_.Viewer()->ExportAvi();
   const tovimar::AviExportSummary& avi = desktop_.Viewer()->LastAviExport;
   const QString path = tovimar::FromStd(avi.aviPath);
   if (!avi.opened || avi.noImages) {
@@ -431,13 +431,17 @@ void ControlPanel::EvaluateClick(QObject*) {
     ShowStatus(QStringLiteral("Evaluate: an evaluation is going already"));
     return;
   }
-  const tovimar::WrittenFrame& last = desktop_.Viewer()->LastWrittenFrame();
+  tovimar::WrittenFrame last = desktop_.Viewer()->LastWrittenFrame();
   if (!last.valid) {
     ShowStatus(QStringLiteral("Evaluate: no run has written frames yet (run both cameras into one folder first)"));
     return;
   }
   // The tool scores a stereo pair: after one camera's run, say which to run next.
   const tovimar::SequenceManifest manifest(last.directory);
+  // The camera chosen on the panel is scored when it has written the frame.
+  const bool chosen = desktop_.Viewer()->RightCamera();
+  if (chosen != last.rightCamera && manifest.ReadProblem().empty() && manifest.HasFrame(chosen, last.frame))
+    last.rightCamera = chosen;
   if (manifest.ReadProblem().empty() && !manifest.HasFrame(!last.rightCamera, last.frame)) {
     const QString other = last.rightCamera ? QStringLiteral("left") : QStringLiteral("right");
     ShowStatus(QStringLiteral("Evaluate: the %1 camera has not written frame %2 here yet; run the %1 camera into "

@@ -598,6 +598,19 @@ class AppRunTest : public QObject {
       QVERIFY2(ReadAll(Path("both/" + file)) == ReadAll(Path("both-cli/" + file)), qPrintable(file));
     }
 #endif
+    // The camera chosen afterwards is the one the ground-truth views show.
+    Viewer()->SetViewMode(tovimar::ViewMode::Disparity);
+    QVERIFY(Viewer()->TruthFrame().rightCamera);
+    const std::vector<float> rightDisparity = Viewer()->Truth().disparity;
+    ControlPanelWindow()->RadioGroup2->Item(0)->click();
+    QVERIFY(!Viewer()->TruthFrame().rightCamera);
+    QCOMPARE(Viewer()->ViewDescription(), QStringLiteral("Disparity, left camera, frame 2"));
+    tovimar::WrittenFrame left = Viewer()->LastWrittenFrame();
+    left.rightCamera = false;
+    QVERIFY(!Viewer()->Truth().disparity.empty());
+    QVERIFY(Viewer()->Truth().disparity == tovimar::ReadWrittenFrame(left).disparity);
+    QVERIFY(Viewer()->Truth().disparity != rightDisparity);
+    Viewer()->SetViewMode(tovimar::ViewMode::Camera);
     // A stop during the left half ends the whole: no right run follows.
     ControlPanelWindow()->Edit2->setText(Path(QStringLiteral("both-stopped")));
     ControlPanelWindow()->Button3Click(ControlPanelWindow()->Button3);  // Start
