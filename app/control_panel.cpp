@@ -6,6 +6,8 @@
 #include "render/settings.h"
 
 #include <QCloseEvent>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -200,9 +202,94 @@ ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), 
           [this] { tovimar::Guarded([&] { RadioGroup2Click(RadioGroup2); }); });
   connect(CheckBox3, &QCheckBox::toggled, this, [this] { tovimar::Guarded([&] { CheckBox3Click(CheckBox3); }); });
 
+  MakeMenuBar();
+
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
+}
+
+void ControlPanel::MakeMenuBar() {
+  MenuBar = Named(new QMenuBar(this), "MenuBar");
+  // The shortcuts work in the panel, and in the editor, which takes the
+  // File and Run actions too (EditorActions); the viewer keeps its own keys
+  // (Ctrl+S there saves the picture).
+  auto add = [this](QMenu* menu, const QString& text, const QKeySequence& keys, const char* name,
+                    std::function<void()> handler) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcut(keys);
+    connect(action, &QAction::triggered, this, [handler = std::move(handler)] { tovimar::Guarded(handler); });
+    return action;
+  };
+  // The platform's keys; Save As and Quit have none on some platforms.
+  auto standard = [](QKeySequence::StandardKey key, const QKeySequence& otherwise) {
+    const QKeySequence keys(key);
+    return keys.isEmpty() ? otherwise : keys;
+  };
+  auto editor = [this] { return desktop_.SceneEditorWindow(); };
+  QMenu* file = MenuBar->addMenu(QStringLiteral("&File"));
+  OpenAction = add(file, QStringLiteral("&Open..."), QKeySequence::Open, "OpenAction", [editor] {
+    if (editor() == nullptr) return;
+    const QString name = editor()->OpenDialog1 ? editor()->OpenDialog1() : QString();
+    if (name.isEmpty()) return;
+    editor()->Edit1->setText(name);
+    editor()->Button2Click(editor()->Button2);  // Load
+  });
+  SaveAction = add(file, QStringLiteral("&Save"), QKeySequence::Save, "SaveAction", [editor] {
+    if (editor() != nullptr) editor()->Button3Click(editor()->Button3);
+  });
+  SaveAsAction = add(file, QStringLiteral("Save &As..."), standard(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)), "SaveAsAction", [editor] {
+    if (editor() != nullptr) editor()->SaveAs();
+  });
+  file->addSeparator();
+  ExportAviAction = add(file, QStringLiteral("&Export AVI"), QKeySequence(), "ExportAviAction",
+                        [this] { ExportAviClick(ExportAviButton); });
+  file->addSeparator();
+  QuitAction = add(file, QStringLiteral("&Quit"), standard(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)),
+                   "QuitAction", [this] { close(); });
+  QuitAction->setMenuRole(QAction::QuitRole);
+
+  QMenu* run = MenuBar->addMenu(QStringLiteral("&Run"));
+  PrepareAction = add(run, QStringLiteral("&Prepare"), QKeySequence(), "PrepareAction", [editor] {
+    if (editor() != nullptr) editor()->Button5Click(editor()->Button5);
+  });
+  StartAction = add(run, QStringLiteral("&Start"), QKeySequence(Qt::Key_F5), "StartAction", [this] {
+    if (desktop_.Viewer() != nullptr && !desktop_.Viewer()->Running()) Button3Click(Button3);
+  });
+  StopAction = add(run, QStringLiteral("S&top"), QKeySequence(Qt::Key_Escape), "StopAction", [this] {
+    if (desktop_.Viewer() != nullptr && desktop_.Viewer()->Running()) Button3Click(Button3);
+  });
+  StopAction->setEnabled(false);  // Esc is only taken while a run goes
+  run->addSeparator();
+  EvaluateAction = add(run, QStringLiteral("&Evaluate"), QKeySequence(), "EvaluateAction",
+                       [this] { EvaluateClick(EvaluateButton); });
+
+  QMenu* help = MenuBar->addMenu(QStringLiteral("&Help"));
+  add(help, QStringLiteral("&Viewer keys"), QKeySequence(), "ViewerKeysAction", [this] {
+    if (desktop_.Viewer() != nullptr) desktop_.Viewer()->ShowHelp();
+  });
+  add(help, QStringLiteral("&About Tovimar"), QKeySequence(), "AboutAction", [this] {
+    QMessageBox::about(this, QStringLiteral("About Tovimar"), Memo1->toPlainText());
+  })->setMenuRole(QAction::AboutRole);
+
+  // The controls keep their places below the menu bar.
+  const int barHeight = MenuBar->sizeHint().height();
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (child != MenuBar) child->move(child->x(), child->y() + barHeight);
+  MenuBar->setGeometry(0, 0, width(), barHeight);
+  setFixedSize(width(), height() + barHeight);
+}
+
+QList<QAction*> ControlPanel::EditorActions() const {
+  return {OpenAction, SaveAction, SaveAsAction, QuitAction, StartAction, StopAction};
+}
+
+void ControlPanel::SetStartStopCaption(const QString& caption) {
+  Button3->setText(caption);
+  const bool running = caption != QStringLiteral("Start");
+  StartAction->setEnabled(!running);
+  StopAction->setEnabled(running);
 }
 
 tovimar::OutputChoice ControlPanel::DatasetOutputs() const {
@@ -503,6 +590,11 @@ void ControlPanel::FormClose() {
 }
 
 void ControlPanel::closeEvent(QCloseEvent* event) {
+  // Unsaved scene text goes only when the user says so.
+  if (desktop_.SceneEditorWindow() != nullptr && !desktop_.SceneEditorWindow()->MayDiscardText()) {
+    event->ignore();
+    return;
+  }
   tovimar::Guarded([&] { FormClose(); });
   event->accept();
 }
