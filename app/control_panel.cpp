@@ -6,6 +6,8 @@
 #include "render/settings.h"
 
 #include <QCloseEvent>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -18,7 +20,9 @@
 #include "app/evaluation.h"
 #include "app/viewer_window.h"
 #include "app/scene_editor.h"
+#include "base/error.h"
 #include "sequence/manifest.h"
+#include "sequence/run_session.h"
 #include "sequence/sequence_driver.h"
 
 namespace {
@@ -143,17 +147,19 @@ ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), 
   DatasetOutputsButton->setGeometry(14, 300, 200, 28);
   DatasetOutputsButton->setPopupMode(QToolButton::InstantPopup);
   DatasetOutputsButton->setToolTip(QStringLiteral("Dataset outputs: extra files per frame and the folder layout"));
+  // The products and layouts are the command line's (--outputs, --layout).
   auto* outputsMenu = new QMenu(DatasetOutputsButton);
-  for (const char* name : {"classic", "pfm", "depth", "kitti", "png", "masks", "flow"}) {
-    QAction* action = outputsMenu->addAction(QString::fromLatin1(name));
-    action->setObjectName(QStringLiteral("output_") + QString::fromLatin1(name));
+  for (const std::string& name : tovimar::OutputNames()) {
+    QAction* action = outputsMenu->addAction(tovimar::FromStd(name));
+    action->setObjectName(QStringLiteral("output_") + tovimar::FromStd(name));
     action->setCheckable(true);
   }
   outputsMenu->addSeparator();
   auto* layouts = new QActionGroup(outputsMenu);
-  for (const char* name : {"classic", "middlebury", "kitti", "sceneflow"}) {
-    QAction* action = outputsMenu->addAction(QStringLiteral("layout: ") + QString::fromLatin1(name));
-    action->setObjectName(QStringLiteral("layout_") + QString::fromLatin1(name));
+  for (const tovimar::DatasetLayout layout : tovimar::AllLayouts()) {
+    const QString name = QString::fromLatin1(tovimar::LayoutName(layout));
+    QAction* action = outputsMenu->addAction(QStringLiteral("layout: ") + name);
+    action->setObjectName(QStringLiteral("layout_") + name);
     action->setCheckable(true);
     layouts->addAction(action);
   }
@@ -196,28 +202,108 @@ ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), 
           [this] { tovimar::Guarded([&] { RadioGroup2Click(RadioGroup2); }); });
   connect(CheckBox3, &QCheckBox::toggled, this, [this] { tovimar::Guarded([&] { CheckBox3Click(CheckBox3); }); });
 
+  MakeMenuBar();
+
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
 }
 
+void ControlPanel::MakeMenuBar() {
+  MenuBar = Named(new QMenuBar(this), "MenuBar");
+  // The shortcuts work in the panel, and in the editor, which takes the
+  // File and Run actions too (EditorActions); the viewer keeps its own keys
+  // (Ctrl+S there saves the picture).
+  auto add = [this](QMenu* menu, const QString& text, const QKeySequence& keys, const char* name,
+                    std::function<void()> handler) {
+    QAction* action = menu->addAction(text);
+    action->setObjectName(QLatin1String(name));
+    action->setShortcut(keys);
+    connect(action, &QAction::triggered, this, [handler = std::move(handler)] { tovimar::Guarded(handler); });
+    return action;
+  };
+  // The platform's keys; Save As and Quit have none on some platforms.
+  auto standard = [](QKeySequence::StandardKey key, const QKeySequence& otherwise) {
+    const QKeySequence keys(key);
+    return keys.isEmpty() ? otherwise : keys;
+  };
+  auto editor = [this] { return desktop_.SceneEditorWindow(); };
+  QMenu* file = MenuBar->addMenu(QStringLiteral("&File"));
+  OpenAction = add(file, QStringLiteral("&Open..."), QKeySequence::Open, "OpenAction", [editor] {
+    if (editor() == nullptr) return;
+    const QString name = editor()->OpenDialog1 ? editor()->OpenDialog1() : QString();
+    if (name.isEmpty()) return;
+    editor()->Edit1->setText(name);
+    editor()->Button2Click(editor()->Button2);  // Load
+  });
+  SaveAction = add(file, QStringLiteral("&Save"), QKeySequence::Save, "SaveAction", [editor] {
+    if (editor() != nullptr) editor()->Button3Click(editor()->Button3);
+  });
+  SaveAsAction = add(file, QStringLiteral("Save &As..."), standard(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)), "SaveAsAction", [editor] {
+    if (editor() != nullptr) editor()->SaveAs();
+  });
+  file->addSeparator();
+  ExportAviAction = add(file, QStringLiteral("&Export AVI"), QKeySequence(), "ExportAviAction",
+                        [this] { ExportAviClick(ExportAviButton); });
+  file->addSeparator();
+  QuitAction = add(file, QStringLiteral("&Quit"), standard(QKeySequence::Quit, QKeySequence(Qt::CTRL | Qt::Key_Q)),
+                   "QuitAction", [this] { close(); });
+  QuitAction->setMenuRole(QAction::QuitRole);
+
+  QMenu* run = MenuBar->addMenu(QStringLiteral("&Run"));
+  PrepareAction = add(run, QStringLiteral("&Prepare"), QKeySequence(), "PrepareAction", [editor] {
+    if (editor() != nullptr) editor()->Button5Click(editor()->Button5);
+  });
+  StartAction = add(run, QStringLiteral("&Start"), QKeySequence(Qt::Key_F5), "StartAction", [this] {
+    if (desktop_.Viewer() != nullptr && !desktop_.Viewer()->Running()) Button3Click(Button3);
+  });
+  StopAction = add(run, QStringLiteral("S&top"), QKeySequence(Qt::Key_Escape), "StopAction", [this] {
+    if (desktop_.Viewer() != nullptr && desktop_.Viewer()->Running()) Button3Click(Button3);
+  });
+  StopAction->setEnabled(false);  // Esc is only taken while a run goes
+  run->addSeparator();
+  EvaluateAction = add(run, QStringLiteral("&Evaluate"), QKeySequence(), "EvaluateAction",
+                       [this] { EvaluateClick(EvaluateButton); });
+
+  QMenu* help = MenuBar->addMenu(QStringLiteral("&Help"));
+  add(help, QStringLiteral("&Viewer keys"), QKeySequence(), "ViewerKeysAction", [this] {
+    if (desktop_.Viewer() != nullptr) desktop_.Viewer()->ShowHelp();
+  });
+  add(help, QStringLiteral("&About Tovimar"), QKeySequence(), "AboutAction", [this] {
+    QMessageBox::about(this, QStringLiteral("About Tovimar"), Memo1->toPlainText());
+  })->setMenuRole(QAction::AboutRole);
+
+  // The controls keep their places below the menu bar.
+  const int barHeight = MenuBar->sizeHint().height();
+  for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+    if (child != MenuBar) child->move(child->x(), child->y() + barHeight);
+  MenuBar->setGeometry(0, 0, width(), barHeight);
+  setFixedSize(width(), height() + barHeight);
+}
+
+QList<QAction*> ControlPanel::EditorActions() const {
+  return {OpenAction, SaveAction, SaveAsAction, QuitAction, StartAction, StopAction};
+}
+
+void ControlPanel::SetStartStopCaption(const QString& caption) {
+  Button3->setText(caption);
+  const bool running = caption != QStringLiteral("Start");
+  StartAction->setEnabled(!running);
+  StopAction->setEnabled(running);
+}
+
 tovimar::OutputChoice ControlPanel::DatasetOutputs() const {
-  tovimar::OutputChoice choice;
   const QMenu* menu = DatasetOutputsButton->menu();
-  auto checked = [menu](const char* name) {
-    const QAction* a = menu->findChild<QAction*>(QString::fromLatin1(name));
+  auto checked = [menu](const QString& name) {
+    const QAction* a = menu->findChild<QAction*>(name);
     return a != nullptr && a->isChecked();
   };
-  choice.classic = checked("output_classic");
-  choice.pfm = checked("output_pfm");
-  choice.depth = checked("output_depth");
-  choice.kitti = checked("output_kitti");
-  choice.png = checked("output_png");
-  choice.masks = checked("output_masks");
-  choice.flow = checked("output_flow");
-  if (checked("layout_middlebury")) choice.layout = tovimar::DatasetLayout::Middlebury;
-  if (checked("layout_kitti")) choice.layout = tovimar::DatasetLayout::Kitti;
-  if (checked("layout_sceneflow")) choice.layout = tovimar::DatasetLayout::SceneFlow;
+  std::string ticked;
+  for (const std::string& name : tovimar::OutputNames())
+    if (checked(QStringLiteral("output_") + tovimar::FromStd(name))) ticked += (ticked.empty() ? "" : ",") + name;
+  tovimar::OutputChoice choice = ticked.empty() ? tovimar::OutputChoice{} : tovimar::ParseOutputList(ticked);
+  for (const tovimar::DatasetLayout layout : tovimar::AllLayouts())
+    if (checked(QStringLiteral("layout_") + QString::fromLatin1(tovimar::LayoutName(layout)))) choice.layout = layout;
   // Nothing ticked in the classic layout would write no frame at all.
   if (choice.layout == tovimar::DatasetLayout::Classic && !choice.classic && !choice.AnyExtra()) choice.classic = true;
   return choice;
@@ -225,25 +311,35 @@ tovimar::OutputChoice ControlPanel::DatasetOutputs() const {
 
 void ControlPanel::SetDatasetOutputs(const tovimar::OutputChoice& choice) {
   QMenu* menu = DatasetOutputsButton->menu();
-  auto set = [menu](const char* name, bool on) {
-    if (QAction* a = menu->findChild<QAction*>(QString::fromLatin1(name))) a->setChecked(on);
+  auto set = [menu](const QString& name, bool on) {
+    if (QAction* a = menu->findChild<QAction*>(name)) a->setChecked(on);
   };
-  set("output_classic", choice.classic);
-  set("output_pfm", choice.pfm);
-  set("output_depth", choice.depth);
-  set("output_kitti", choice.kitti);
-  set("output_png", choice.png);
-  set("output_masks", choice.masks);
-  set("output_flow", choice.flow);
-  set("layout_classic", choice.layout == tovimar::DatasetLayout::Classic);
-  set("layout_middlebury", choice.layout == tovimar::DatasetLayout::Middlebury);
-  set("layout_kitti", choice.layout == tovimar::DatasetLayout::Kitti);
-  set("layout_sceneflow", choice.layout == tovimar::DatasetLayout::SceneFlow);
+  const QStringList chosen = tovimar::FromStd(tovimar::OutputListText(choice)).split(QLatin1Char(','));
+  for (const std::string& name : tovimar::OutputNames())
+    set(QStringLiteral("output_") + tovimar::FromStd(name), chosen.contains(tovimar::FromStd(name)));
+  for (const tovimar::DatasetLayout layout : tovimar::AllLayouts())
+    set(QStringLiteral("layout_") + QString::fromLatin1(tovimar::LayoutName(layout)), choice.layout == layout);
   QString text = QStringLiteral("Dataset outputs: ") + QString::fromStdString(tovimar::OutputListText(choice));
   if (choice.layout != tovimar::DatasetLayout::Classic)
     text += QStringLiteral(" (") + QString::fromLatin1(tovimar::LayoutName(choice.layout)) + QStringLiteral(")");
   DatasetOutputsButton->setText(DatasetOutputsButton->fontMetrics().elidedText(text, Qt::ElideRight, 190));
   DatasetOutputsButton->setToolTip(text);
+}
+
+tovimar::RunOptions ControlPanel::ChosenRunOptions() const {
+  tovimar::RunOptions options;
+  const QSize size = GetResolution();
+  options.width = size.width();
+  options.height = size.height();
+  options.background = BackgroundChosen();
+  options.antiAlias = AntiAliasChosen();
+  options.palette = PaletteChosen();
+  options.preview = PreviewChosen();
+  options.outputs = DatasetOutputs();
+  options.cameras = BothCameras->isChecked()          ? tovimar::CameraChoice::Both
+                    : RadioGroup2->ItemIndex() == 1 ? tovimar::CameraChoice::Right
+                                                    : tovimar::CameraChoice::Left;
+  return options;
 }
 
 ControlPanel::~ControlPanel() = default;
@@ -278,6 +374,13 @@ void ControlPanel::Button3Click(QObject*) {
   }
   const bool starting = !desktop_.Viewer()->Running();
   if (starting) {
+    // Refused as the command line refuses it, before a folder is made.
+    try {
+      ChosenRunOptions().Check();
+    } catch (const tovimar::Error& e) {
+      ShowStatus(QStringLiteral("Start: ") + tovimar::FromStd(e.message()));
+      return;
+    }
     SaveSettings();
     bothStage_ = BothCameras->isChecked() ? BothStage::Left : BothStage::None;
     if (bothStage_ == BothStage::Left) SelectCamera(false);
@@ -327,8 +430,6 @@ QSettings PanelSettings() {
   return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tovimar"), QStringLiteral("tovimar"));
 }
 
-const char* const kOutputNames[] = {"classic", "pfm", "depth", "kitti", "png", "masks", "flow"};
-
 }  // namespace
 
 void ControlPanel::SaveSettings() const {
@@ -361,17 +462,16 @@ void ControlPanel::RestoreSettings() {
   const QString camera = settings.value(QStringLiteral("panel/camera")).toString();
   BothCameras->setChecked(camera == QStringLiteral("both"));
   if (camera == QStringLiteral("right")) SelectCamera(true);
-  // Outputs that this version does not know are left out, not refused.
+  // Outputs and layouts that this version does not know are left out, not refused.
   if (settings.contains(QStringLiteral("panel/outputs"))) {
     const QStringList stored = settings.value(QStringLiteral("panel/outputs")).toString().split(QLatin1Char(','));
     std::string known;
-    for (const char* name : kOutputNames) {
-      if (stored.contains(QString::fromLatin1(name))) known += (known.empty() ? "" : ",") + std::string(name);
+    for (const std::string& name : tovimar::OutputNames()) {
+      if (stored.contains(tovimar::FromStd(name))) known += (known.empty() ? "" : ",") + name;
     }
     tovimar::OutputChoice outputs = known.empty() ? tovimar::OutputChoice{} : tovimar::ParseOutputList(known);
     const QString layout = settings.value(QStringLiteral("panel/layout")).toString();
-    for (tovimar::DatasetLayout l :
-         {tovimar::DatasetLayout::Classic, tovimar::DatasetLayout::Middlebury, tovimar::DatasetLayout::Kitti}) {
+    for (const tovimar::DatasetLayout l : tovimar::AllLayouts()) {
       if (layout == QString::fromLatin1(tovimar::LayoutName(l))) outputs.layout = l;
     }
     SetDatasetOutputs(outputs);
@@ -380,7 +480,7 @@ void ControlPanel::RestoreSettings() {
 
 void ControlPanel::ExportAviClick(QObject*) {
   if (desktop_.Viewer() == nullptr) return;
-  desktop_.Viewer()->Button10Click(desktop_.Viewer()->Button10);
+  desktop_.Viewer()->ExportAvi();
   const tovimar::AviExportSummary& avi = desktop_.Viewer()->LastAviExport;
   const QString path = tovimar::FromStd(avi.aviPath);
   if (!avi.opened || avi.noImages) {
@@ -418,13 +518,17 @@ void ControlPanel::EvaluateClick(QObject*) {
     ShowStatus(QStringLiteral("Evaluate: an evaluation is going already"));
     return;
   }
-  const tovimar::WrittenFrame& last = desktop_.Viewer()->LastWrittenFrame();
+  tovimar::WrittenFrame last = desktop_.Viewer()->LastWrittenFrame();
   if (!last.valid) {
     ShowStatus(QStringLiteral("Evaluate: no run has written frames yet (run both cameras into one folder first)"));
     return;
   }
   // The tool scores a stereo pair: after one camera's run, say which to run next.
   const tovimar::SequenceManifest manifest(last.directory);
+  // The camera chosen on the panel is scored when it has written the frame.
+  const bool chosen = desktop_.Viewer()->RightCamera();
+  if (chosen != last.rightCamera && manifest.ReadProblem().empty() && manifest.HasFrame(chosen, last.frame))
+    last.rightCamera = chosen;
   if (manifest.ReadProblem().empty() && !manifest.HasFrame(!last.rightCamera, last.frame)) {
     const QString other = last.rightCamera ? QStringLiteral("left") : QStringLiteral("right");
     ShowStatus(QStringLiteral("Evaluate: the %1 camera has not written frame %2 here yet; run the %1 camera into "
@@ -486,6 +590,11 @@ void ControlPanel::FormClose() {
 }
 
 void ControlPanel::closeEvent(QCloseEvent* event) {
+  // Unsaved scene text goes only when the user says so.
+  if (desktop_.SceneEditorWindow() != nullptr && !desktop_.SceneEditorWindow()->MayDiscardText()) {
+    event->ignore();
+    return;
+  }
   tovimar::Guarded([&] { FormClose(); });
   event->accept();
 }

@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -20,6 +21,7 @@
 #include "app/viewer_window.h"
 #include "app/widgets.h"
 #include "sequence/dataset_outputs.h"
+#include "sequence/run_session.h"
 
 namespace tovimar {
 class EvaluationWindow;
@@ -122,6 +124,9 @@ class ControlPanel : public QWidget, public ViewerPanel {
   QToolButton* DatasetOutputsButton;
   tovimar::OutputChoice DatasetOutputs() const override;
   void SetDatasetOutputs(const tovimar::OutputChoice& choice);
+  // The run the panel's controls ask for, as the command line's options
+  // would give it; Start refuses what its Check refuses.
+  tovimar::RunOptions ChosenRunOptions() const;
 
   // ViewerPanel: the settings as the controls show them, and the progress.
   std::array<int, 3> BackgroundChosen() const override;
@@ -133,13 +138,31 @@ class ControlPanel : public QWidget, public ViewerPanel {
   bool BothCamerasChosen() const override { return BothCameras->isChecked(); }
   void SetProgressRange(int maximum) override { ProgressBar1->setRange(0, maximum > 0 ? maximum : 1); }
   void SetProgress(int position) override { ProgressBar1->setValue(position); }
-  void SetStartStopCaption(const QString& caption) override { Button3->setText(caption); }
+  // Also enables the menu's Start (F5) or Stop (Esc).
+  void SetStartStopCaption(const QString& caption) override;
+
+  // The menu bar: File (Open, Save, Save As, Export AVI, Quit), Run
+  // (Prepare, Start, Stop, Evaluate), Help. Open, Save and Save As are the
+  // scene editor's; Quit closes the panel, which asks about unsaved text.
+  QMenuBar* MenuBar = nullptr;
+  QAction* OpenAction = nullptr;
+  QAction* SaveAction = nullptr;
+  QAction* SaveAsAction = nullptr;
+  QAction* ExportAviAction = nullptr;
+  QAction* QuitAction = nullptr;
+  QAction* PrepareAction = nullptr;
+  QAction* StartAction = nullptr;
+  QAction* StopAction = nullptr;
+  QAction* EvaluateAction = nullptr;
+  // The actions whose keys also work in the scene editor's window.
+  QList<QAction*> EditorActions() const;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
 
  private:
   PanelHost& desktop_;  // the other windows
+  void MakeMenuBar();
   enum class BothStage { None, Left, Right };
   // Selects the camera on the radio group and the viewer's switch alike.
   void SelectCamera(bool right);

@@ -19,6 +19,7 @@ void Desktop::CreateWindows() {
   panel_ = new ControlPanel(static_cast<PanelHost&>(*this));
   panel_->show();
   editor_ = new SceneEditor(static_cast<EditorHost&>(*this));
+  editor_->addActions(panel_->EditorActions());  // Ctrl+S and the others in the editor too
   editor_->show();
   viewer_ = new ViewerWindow(static_cast<ViewerHost&>(*this));
   viewer_->show();

@@ -96,7 +96,6 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 SceneEditor::SceneEditor(EditorHost& host, QWidget* parent) : QWidget(parent), desktop_(host) {
   setObjectName(QStringLiteral("SceneEditor"));
-  setWindowTitle(QStringLiteral("Tovimar Scene editor"));
   setFixedSize(900, 936);
   // The controls sit on a page of the designed size; the window scrolls it
   // when the screen gives the window less room.
@@ -252,6 +251,12 @@ SceneEditor::SceneEditor(EditorHost& host, QWidget* parent) : QWidget(parent), d
                                         QDir::homePath() + QLatin1Char('/') + QFileInfo(Edit1->text()).fileName(),
                                         QStringLiteral("Scenes (*.txt);;All files (*)"));
   };
+
+  AskSaveUnsaved = [this]() { return AskSaveUnsavedBox(); };
+
+  // The title names the file and marks unsaved text ("[*]").
+  connect(Edit1, &QLineEdit::textChanged, this, [this] { ShowTitle(); });
+  ShowTitle();
 
   AskReplaceUnsaved = [this]() {
     // Only Discard or Cancel: Edit1 may already name the file to be read, so
@@ -409,7 +414,39 @@ void SceneEditor::SetMemo1FromFileBytes(const std::string& bytes) {
 
 bool SceneEditor::TextModified() const { return Memo1->document()->isModified(); }
 
+QMessageBox::StandardButton SceneEditor::AskSaveUnsavedBox() {
+  return QMessageBox::question(this, QStringLiteral("Quit"),
+                               QStringLiteral("The scene text has changes that are not saved. Save them to %1?")
+                                   .arg(QDir::toNativeSeparators(Edit1->text())),
+                               QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+}
+
+bool SceneEditor::MayDiscardText() {
+  if (!TextModified()) return true;
+  switch (AskSaveUnsaved ? AskSaveUnsaved() : QMessageBox::Cancel) {
+    case QMessageBox::Save:
+      Button3Click(Button3);
+      return !TextModified();  // not saved (cancelled, or the file could not be written): stay
+    case QMessageBox::Discard: return true;
+    default: return false;
+  }
+}
+
+void SceneEditor::SaveAs() {
+  const QString name = SaveDialog1 ? SaveDialog1() : QString();
+  if (name.isEmpty()) return;  // cancelled: nothing is written
+  Edit1->setText(name);
+  Button3Click(Button3);
+}
+
+void SceneEditor::ShowTitle() {
+  const QString file = QFileInfo(Edit1->text()).fileName();
+  setWindowTitle(QStringLiteral("Tovimar Scene editor - ") + (file.isEmpty() ? QStringLiteral("untitled") : file) +
+                 QStringLiteral("[*]"));
+}
+
 void SceneEditor::ShowModified() {
+  setWindowModified(TextModified());
   ModifiedLabel->setText(TextModified() ? QStringLiteral("<b>*</b> Modified, not saved") : QString());
 }
 

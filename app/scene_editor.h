@@ -56,7 +56,18 @@ class SceneEditor : public QWidget, public ViewerEditor {
   // Load's question when the text has unsaved changes: Discard (replace
   // them) or Cancel (keep the text, read nothing). Tests replace it.
   std::function<QMessageBox::StandardButton()> AskReplaceUnsaved;
-  // The text was changed since it was loaded, saved or first shown.
+  // The question before the program ends with unsaved text: Save, Discard
+  // or Cancel. Tests replace it; AskSaveUnsavedBox is the message box.
+  std::function<QMessageBox::StandardButton()> AskSaveUnsaved;
+  QMessageBox::StandardButton AskSaveUnsavedBox();
+  // Before the text goes with the program: true when it is unmodified,
+  // saved on Save, or discarded; false (keep everything) on Cancel or when
+  // the save did not happen.
+  bool MayDiscardText();
+  // "Save As": the save dialog's name becomes the file, then Save.
+  void SaveAs();
+  // The text was changed since it was loaded, saved or first shown; the
+  // window title then carries Qt's "*" mark.
   bool TextModified() const;
   // The path names the bundled example scene (examples/sceneexample.txt).
   static bool IsBundledExample(const QString& path);
@@ -147,6 +158,7 @@ class SceneEditor : public QWidget, public ViewerEditor {
  private:
   EditorHost& desktop_;  // the other windows
   void ShowModified();
+  void ShowTitle();  // "Tovimar Scene editor - <file>[*]"
   bool latin1Text_ = false;  // Memo1 came from a file that is not UTF-8
   // Text goes back to 8-bit Latin-1 when it came from such a file and every
   // character still fits; otherwise it is written as UTF-8.

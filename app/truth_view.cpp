@@ -86,22 +86,41 @@ QRgb DisparityColour(float d, float maxDisparity) {
   return qRgb(c[0], c[1], c[2]);
 }
 
-QRgb SegmentIdColour(int id) {
-  const double hue = std::fmod(static_cast<double>(id) * 0.6180339887498949, 1.0);
-  // Every other id a little darker, so that hues that come close again differ.
-  return QColor::fromHsvF(static_cast<float>(hue), 0.8f, id % 2 == 0 ? 0.95f : 0.7f).rgb();
+std::array<QRgb, 256> SegmentIdColours(const std::vector<int>& ids) {
+  std::vector<int> present;
+  for (const int id : ids)
+    if (id >= 0 && id < 255) present.push_back(id);
+  std::sort(present.begin(), present.end());
+  present.erase(std::unique(present.begin(), present.end()), present.end());
+  std::array<QRgb, 256> colours{};
+  colours.fill(qRgb(255, 255, 255));
+  const std::size_t n = present.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const double hue = static_cast<double>(i) / static_cast<double>(n);
+    // Every other one a little darker, so that neighbours differ in brightness too.
+    colours[static_cast<std::size_t>(present[i])] =
+        QColor::fromHsvF(static_cast<float>(hue), 0.8f, i % 2 == 0 ? 0.95f : 0.7f).rgb();
+  }
+  return colours;
 }
 
 QImage SegmentationPicture(const QImage& map) {
   if (map.isNull()) return {};
   QImage picture = map.convertToFormat(QImage::Format_RGB888);
+  std::vector<bool> seen(256, false);
   for (int y = 0; y < picture.height(); ++y) {
     for (int x = 0; x < picture.width(); ++x) {
       const QRgb c = picture.pixel(x, y);
-      if (qRed(c) != qGreen(c) || qGreen(c) != qBlue(c)) return map.convertToFormat(QImage::Format_RGB888);
-      if (c != qRgb(255, 255, 255)) picture.setPixel(x, y, SegmentIdColour(qRed(c)));
+      if (qRed(c) != qGreen(c) || qGreen(c) != qBlue(c)) return picture;  // the palette's colours
+      seen[static_cast<std::size_t>(qRed(c))] = true;
     }
   }
+  std::vector<int> ids;
+  for (int id = 0; id < 255; ++id)
+    if (seen[static_cast<std::size_t>(id)]) ids.push_back(id);
+  const std::array<QRgb, 256> colours = SegmentIdColours(ids);
+  for (int y = 0; y < picture.height(); ++y)
+    for (int x = 0; x < picture.width(); ++x) picture.setPixel(x, y, colours[static_cast<std::size_t>(qRed(picture.pixel(x, y)))]);
   return picture;
 }
 

@@ -3,6 +3,7 @@
 // the viewer's views: the disparity (colour map with a scale bar), the
 // segmentation map and the occlusion mask. Only reads files; never draws.
 #include <QImage>
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,12 +48,15 @@ QRgb DisparityColour(float d, float maxDisparity);
 // The largest finite disparity of the frame (at least 1).
 float DisparityScaleMax(const std::vector<float>& disparity);
 
-// The colour the viewer shows object id k in (0..254): neighbouring ids get
-// hues far apart (a golden-ratio step round the colour circle), so that ids
-// such as 40 and 45, nearly the same grey in the map, are told apart.
-QRgb SegmentIdColour(int id);
+// The colours the viewer shows the object ids 0..254 of one map in: the ids
+// present share the colour circle evenly (ascending ids, every other one
+// darker), so that ids such as the example's 50 and 160 are told apart
+// however close their greys or palette colours are; 255 ("no id") and ids
+// not present stay white.
+std::array<QRgb, 256> SegmentIdColours(const std::vector<int>& ids);
 // The segmentation map as the viewer shows it: a grey map's ids in
-// SegmentIdColour, white ("no id") kept; a map in the palette's colours as written.
+// SegmentIdColours of the ids it holds, white kept; a map in the palette's
+// colours as written.
 QImage SegmentationPicture(const QImage& map);
 
 // The disparity as colours, with a scale bar in pixels along the bottom edge.

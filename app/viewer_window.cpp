@@ -378,7 +378,18 @@ void ViewerWindow::TrackBar1Change(QObject*) {
 }
 
 void ViewerWindow::CheckBox1Click(QObject*) {
-  UseViewer([this, checked = CheckBox1->isChecked()] { viewer_->CameraSwitch(checked); });
+  const bool right = CheckBox1->isChecked();
+  UseViewer([this, right] { viewer_->CameraSwitch(right); });
+  // Between runs the ground-truth views follow the camera chosen, when it
+  // has written the frame shown (after a run of both cameras).
+  if (!Running()) ShowTruthOfCamera(right);
+}
+
+void ViewerWindow::ShowTruthOfCamera(bool right) {
+  if (!truthFrame_.valid || truthFrame_.rightCamera == right) return;
+  if (!tovimar::SequenceManifest(truthFrame_.directory).HasFrame(right, truthFrame_.frame)) return;
+  truthFrame_.rightCamera = right;
+  if (viewMode_ != tovimar::ViewMode::Camera) RefreshTruth();
 }
 
 void ViewerWindow::Button7Click(QObject*) {
@@ -544,7 +555,9 @@ void ViewerWindow::Timer1Timer(QObject*) {
       });
 }
 
-void ViewerWindow::Button10Click(QObject*) {
+void ViewerWindow::Button10Click(QObject*) { ExportAvi(); }
+
+void ViewerWindow::ExportAvi() {
   const bool right = CheckBox1->isChecked();
   const std::string directory = tovimar::OutputDirectory(OutputFolder(), SequenceNumber());
   // The frames the folder's manifest lists for the camera's last run; an

@@ -131,6 +131,9 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
   // Right, PgUp, PgDn); a new frame written shows that one again.
   void StepTruthFrame(int step);
   const tovimar::WrittenFrame& TruthFrame() const { return truthFrame_; }
+  // The ground-truth views show the given camera's frame, when the folder's
+  // manifest lists that camera's frame of the one shown (the camera choice).
+  void ShowTruthOfCamera(bool right);
   QLabel* ProbeLabel;   // under the pointer: disparity and id
   QWidget* HelpWindow;  // keys and mouse, F1
   QMenu* ViewMenu;      // the context menu: views, reset, save, help
@@ -145,7 +148,7 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
   void Button6Click(QObject* sender);   // "+"   distance - 0.2
   void Button7Click(QObject* sender);   // "Start": the start of a run
   void Button9Click(QObject* sender);   // "9 - odrysuj": redraw
-  void Button10Click(QObject* sender);  // "10-DoAvi": AVI export
+  void Button10Click(QObject* sender);  // "10-DoAvi": ExportAvi
   void Button11Click(QObject* sender);  // "11 - przyg. sekw.": scene preparation
   void Button13Click(QObject* sender);  // "Button13": save a picture of the view
   void TrackBar1Change(QObject* sender);
@@ -154,7 +157,10 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
   void Timer2Timer(QObject* sender);     // the delayed picture save
   void HideDeveloperControls();
 
-  // What the last AVI export did (Button10Click), and the frames of the
+  // Assembles the chosen camera's stored images of the panel's folder and
+  // sequence number into L.avi / P.avi (the panel's "Export AVI").
+  void ExportAvi();
+  // What the last AVI export did (ExportAvi), and the frames of the
   // camera images it left out: in the folder, but not of the last run.
   tovimar::AviExportSummary LastAviExport;
   std::vector<int32_t> LastAviLeftOut;

@@ -234,10 +234,13 @@ void CliOptions::Check() const {
   } catch (const Error& e) {
     throw UsageError(e.message());
   }
+  // RunOptions::Check refuses the products beside a layout's own files; the
+  // classic files are refused here only when they were asked for by name.
   if (outputsGiven) {
     if (const std::string product = ProductOutsideLayout(outputs); !product.empty())
       throw UsageError("--outputs " + product + ": the " + LayoutName(outputs.layout) + " layout has no place for it");
   }
+  // Also a split that names the default folders.
   if (splitGiven && outputs.layout != DatasetLayout::SceneFlow)
     throw UsageError("--split is for --layout sceneflow");
   if (avi && outputs.layout == DatasetLayout::Classic && !outputs.classic && !outputs.png)

@@ -59,10 +59,8 @@ OutputChoice ParseOutputList(const std::string& list) {
 }
 
 DatasetLayout ParseLayout(const std::string& text) {
-  if (text == "classic") return DatasetLayout::Classic;
-  if (text == "middlebury") return DatasetLayout::Middlebury;
-  if (text == "kitti") return DatasetLayout::Kitti;
-  if (text == "sceneflow") return DatasetLayout::SceneFlow;
+  for (const DatasetLayout layout : AllLayouts())
+    if (text == LayoutName(layout)) return layout;
   throw Error("unknown layout '" + text + "' (known: classic, middlebury, kitti, sceneflow)");
 }
 
@@ -128,6 +126,16 @@ std::string OutputListText(const OutputChoice& choice) {
     if (choice.*(o.flag)) text += (text.empty() ? "" : ",") + std::string(o.name);
   }
   return text;
+}
+
+std::vector<std::string> OutputNames() {
+  std::vector<std::string> names;
+  for (const NamedOutput& o : kOutputs) names.emplace_back(o.name);
+  return names;
+}
+
+std::vector<DatasetLayout> AllLayouts() {
+  return {DatasetLayout::Classic, DatasetLayout::Middlebury, DatasetLayout::Kitti, DatasetLayout::SceneFlow};
 }
 
 void MakeFrameTruth(const float* windowDepth, const double* disparity, int width, int height, bool withDepth,

@@ -50,6 +50,10 @@ std::vector<std::string> StoredCameraImages(const std::string& directory, const 
                                             int32_t frameCount);
 // The names in `choice`, comma separated, in a fixed order.
 std::string OutputListText(const OutputChoice& choice);
+// Every product name ParseOutputList knows, in that order.
+std::vector<std::string> OutputNames();
+// Every layout ParseLayout knows, classic first.
+std::vector<DatasetLayout> AllLayouts();
 
 // Tolerance, in pixels, within which the other view's disparity must agree
 // for a pixel to count as visible there.

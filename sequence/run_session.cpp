@@ -40,6 +40,16 @@ void RunOptions::Check() const {
   if (outputs.layout != DatasetLayout::Classic && cameras != CameraChoice::Both)
     throw Error(std::string("--layout ") + LayoutName(outputs.layout) +
                 " needs both cameras (--camera both): its files pair the two views");
+  // A layout other than classic writes its own files in place of the classic
+  // five (the choice every run starts from); any other product it has no
+  // place for is refused, naming the first product asked for.
+  OutputChoice extras = outputs;
+  extras.classic = false;
+  if (!ProductOutsideLayout(extras).empty())
+    throw Error("--outputs " + ProductOutsideLayout(outputs) + ": the " + LayoutName(outputs.layout) +
+                " layout has no place for it");
+  if (outputs.layout != DatasetLayout::SceneFlow && outputs.split != kDefaultSceneFlowSplit)
+    throw Error("--split is for --layout sceneflow");
 }
 
 RunSession::RunSession(RunOptions options, Notifier& notifier) : options_(std::move(options)), notifier_(&notifier) {

@@ -62,7 +62,11 @@ struct RunOptions {
   // preparation leaves, from a renderer started afresh for every scene.
   std::optional<RandomState> randomAtStart;
 
-  // Throws Error naming the first value that cannot be used.
+  // Throws Error naming the first value that cannot be used: a frame size,
+  // colour, focal length or baseline out of range, a layout other than
+  // classic without both cameras, a product the layout has no place for, a
+  // split folder outside the scene-flow layout. Every host asks this before
+  // it writes anything; the messages name the command line's options.
   void Check() const;
 };
 

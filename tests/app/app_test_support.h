@@ -54,7 +54,7 @@ inline SceneEditor* SceneEditorWindow() { return TestDesktop().SceneEditorWindow
 inline ControlPanel* ControlPanelWindow() { return TestDesktop().ControlPanelWindow(); }
 
 // The windows as the program starts them, with the given decimal separator.
-// Load's question about unsaved text is answered "Discard" and noted among
+// Load's and Quit's questions about unsaved text are answered "Discard" and noted among
 // the messages, so that a question nobody expected fails a test.
 inline void StartWindows(CollectingNotifier& notifier, char separator) {
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, TestSettingsFolder());
@@ -64,6 +64,10 @@ inline void StartWindows(CollectingNotifier& notifier, char separator) {
   TestDesktop().CreateWindows();
   SceneEditorWindow()->AskReplaceUnsaved = [&notifier] {
     notifier.Notify("", "<asked before replacing unsaved text>");
+    return QMessageBox::Discard;
+  };
+  SceneEditorWindow()->AskSaveUnsaved = [&notifier] {
+    notifier.Notify("", "<asked before quitting with unsaved text>");
     return QMessageBox::Discard;
   };
   QApplication::processEvents();

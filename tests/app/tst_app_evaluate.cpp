@@ -198,6 +198,17 @@ class AppEvaluateTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(!ControlPanelWindow()->Evaluation()->Running(), 120000);
   }
 
+  // The last run was the right camera's; the left one chosen afterwards is
+  // the one scored.
+  void theChosenCameraIsScored() {
+    ControlPanelWindow()->RadioGroup2->Item(0)->click();
+    EvaluateToTheEnd();
+    if (QTest::currentTestFailed()) return;
+    QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: done")), qPrintable(Status()));
+    const QString summary = ControlPanelWindow()->Evaluation()->Summary->text();
+    QVERIFY2(summary.contains(QStringLiteral("left camera")), qPrintable(summary));
+  }
+
   void aFailingToolLeavesNoTableAndShowsWhatItSaid() {
     QVERIFY(QFile::remove(Sequence() + QStringLiteral("/left_0001.bmp")));
     EvaluateToTheEnd();

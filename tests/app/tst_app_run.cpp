@@ -3,6 +3,7 @@
 // group, "Apply", the picture save and the AVI export of the viewer.
 #include <QDir>
 #include <QDirIterator>
+#include <QMap>
 #include <QMouseEvent>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -298,16 +299,31 @@ class AppRunTest : public QObject {
     QTest::keyClick(Viewer(), Qt::Key_3);
     const QImage segShown = Viewer()->ShownImage();
     QCOMPARE(segShown.size(), seg.size());
-    for (int y = 0; y < h; y += 3) {
-      for (int x = 0; x < w; x += 3) {
+    QMap<int, QRgb> shownOf;  // id -> the colour shown for it
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
         const QRgb grey = seg.pixel(x, y);
-        QCOMPARE(segShown.pixel(x, y), grey == qRgb(255, 255, 255) ? grey : tovimar::SegmentIdColour(qRed(grey)));
+        if (grey == qRgb(255, 255, 255)) {
+          QCOMPARE(segShown.pixel(x, y), grey);
+          continue;
+        }
+        const auto known = shownOf.constFind(qRed(grey));
+        if (known == shownOf.constEnd())
+          shownOf.insert(qRed(grey), segShown.pixel(x, y));
+        else
+          QCOMPARE(segShown.pixel(x, y), *known);  // one colour per id
       }
     }
-    // The cuboid's id 40 and the cylinder's 50, greys 10 apart in the map, are far apart on the screen.
-    const QColor c40(tovimar::SegmentIdColour(40)), c50(tovimar::SegmentIdColour(50));
-    QVERIFY(std::abs(c40.red() - c50.red()) + std::abs(c40.green() - c50.green()) +
-                std::abs(c40.blue() - c50.blue()) > 150);
+    // Every two ids present differ clearly, among them the cylinder's 50 and
+    // the floor's 160 (one shade of pink apart before).
+    QVERIFY(shownOf.contains(50) && shownOf.contains(160));
+    for (auto a = shownOf.cbegin(); a != shownOf.cend(); ++a) {
+      for (auto b = std::next(a); b != shownOf.cend(); ++b) {
+        const int apart = std::abs(qRed(*a) - qRed(*b)) + std::abs(qGreen(*a) - qGreen(*b)) +
+                          std::abs(qBlue(*a) - qBlue(*b));
+        QVERIFY2(apart > 100, qPrintable(QStringLiteral("ids %1 and %2: %3").arg(a.key()).arg(b.key()).arg(apart)));
+      }
+    }
     QTest::keyClick(Viewer(), Qt::Key_4);
     QVERIFY(Viewer()->ShownImage().isNull());
     Viewer()->ViewMenu->findChild<QAction*>(QStringLiteral("view_1"))->trigger();
@@ -598,6 +614,19 @@ class AppRunTest : public QObject {
       QVERIFY2(ReadAll(Path("both/" + file)) == ReadAll(Path("both-cli/" + file)), qPrintable(file));
     }
 #endif
+    // The camera chosen afterwards is the one the ground-truth views show.
+    Viewer()->SetViewMode(tovimar::ViewMode::Disparity);
+    QVERIFY(Viewer()->TruthFrame().rightCamera);
+    const std::vector<float> rightDisparity = Viewer()->Truth().disparity;
+    ControlPanelWindow()->RadioGroup2->Item(0)->click();
+    QVERIFY(!Viewer()->TruthFrame().rightCamera);
+    QCOMPARE(Viewer()->ViewDescription(), QStringLiteral("Disparity, left camera, frame 2"));
+    tovimar::WrittenFrame left = Viewer()->LastWrittenFrame();
+    left.rightCamera = false;
+    QVERIFY(!Viewer()->Truth().disparity.empty());
+    QVERIFY(Viewer()->Truth().disparity == tovimar::ReadWrittenFrame(left).disparity);
+    QVERIFY(Viewer()->Truth().disparity != rightDisparity);
+    Viewer()->SetViewMode(tovimar::ViewMode::Camera);
     // A stop during the left half ends the whole: no right run follows.
     ControlPanelWindow()->Edit2->setText(Path(QStringLiteral("both-stopped")));
     ControlPanelWindow()->Button3Click(ControlPanelWindow()->Button3);  // Start

@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QTest>
 #include <QTextBlock>
+#include <QTimer>
+#include <QMessageBox>
 
 #include "app/viewer_window.h"
 #include "app/scene_editor.h"
@@ -13,6 +15,7 @@
 #include "app/window_placement.h"
 #include "app_test_support.h"
 #include "render/renderer.h"
+#include "sequence/dataset_outputs.h"
 #include "sequence/sequence_driver.h"
 
 namespace {
@@ -111,7 +114,10 @@ class AppWindowsTest : public QObject {
       const char* caption;
       int w, h;
     };
-    for (const Expect& e : {Expect{ControlPanelWindow(), "Tovimar", 695, 417}, Expect{SceneEditorWindow(), "Tovimar Scene editor", 900, 936},
+    // The panel's controls keep their designed 695 x 417 below the menu bar.
+    const int bar = ControlPanelWindow()->MenuBar->height();
+    for (const Expect& e : {Expect{ControlPanelWindow(), "Tovimar", 695, 417 + bar},
+                            Expect{SceneEditorWindow(), "Tovimar Scene editor - sceneexample.txt[*]", 900, 936},
                             Expect{Viewer(), "Stereo Viewer", 512, 384}}) {
       QCOMPARE(e.window->windowTitle(), QString::fromLatin1(e.caption));
       QCOMPARE(e.window->size(), QSize(e.w, e.h));
@@ -393,7 +399,8 @@ class AppWindowsTest : public QObject {
     outputs.classic = false;
     outputs.pfm = true;
     outputs.flow = true;
-    outputs.layout = tovimar::DatasetLayout::Kitti;
+    outputs.ids16 = true;
+    outputs.layout = tovimar::DatasetLayout::SceneFlow;  // the last layout (was forgotten)
     ControlPanelWindow()->SetDatasetOutputs(outputs);
     ControlPanelWindow()->SaveSettings();
     StopWindows();
@@ -422,6 +429,133 @@ class AppWindowsTest : public QObject {
     QCOMPARE(Viewer()->RenderSize(), QSize(512, 384));
     QVERIFY(!Viewer()->RightCamera() && !ControlPanelWindow()->BothCameras->isChecked());
     QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  // The panel offers every product and layout of the command line, and Start
+  // refuses what the command line refuses, saying why, before a folder is made.
+  void startRefusesWhatTheCommandLineRefuses() {
+    const QMenu* menu = ControlPanelWindow()->DatasetOutputsButton->menu();
+    for (const std::string& name : tovimar::OutputNames())
+      QVERIFY2(menu->findChild<QAction*>(QStringLiteral("output_") + QString::fromStdString(name)), name.c_str());
+    for (const tovimar::DatasetLayout layout : tovimar::AllLayouts()) {
+      const QString name = QStringLiteral("layout_") + QString::fromLatin1(tovimar::LayoutName(layout));
+      QAction* action = menu->findChild<QAction*>(name);
+      QVERIFY2(action != nullptr, qPrintable(name));
+      action->trigger();
+      QCOMPARE(ControlPanelWindow()->DatasetOutputs().layout, layout);
+    }
+    const QString folder = TestSettingsFolder() + QStringLiteral("/refused");
+    ControlPanelWindow()->Edit2->setText(folder);
+    auto refusal = [&](const tovimar::OutputChoice& outputs, bool both) {
+      ControlPanelWindow()->SetDatasetOutputs(outputs);
+      ControlPanelWindow()->BothCameras->setChecked(both);
+      ControlPanelWindow()->Button3Click(ControlPanelWindow()->Button3);
+      return ControlPanelWindow()->StatusLine->toolTip();
+    };
+    tovimar::OutputChoice outputs;
+    outputs.classic = false;
+    outputs.png = true;
+    outputs.masks = true;
+    outputs.layout = tovimar::DatasetLayout::SceneFlow;
+    QCOMPARE(refusal(outputs, true), QStringLiteral("Start: --outputs masks: the sceneflow layout has no place for it"));
+    outputs.masks = false;
+    outputs.layout = tovimar::DatasetLayout::Kitti;
+    QCOMPARE(refusal(outputs, false), QStringLiteral("Start: --layout kitti needs both cameras (--camera both): its "
+                                                     "files pair the two views"));
+    QVERIFY(!Viewer()->Running());
+    QCOMPARE(ControlPanelWindow()->Button3->text(), QStringLiteral("Start"));
+    QVERIFY(!QFileInfo::exists(folder));
+    QVERIFY(notifier_.messages.isEmpty());
+    ControlPanelWindow()->SetDatasetOutputs(tovimar::OutputChoice{});
+    ControlPanelWindow()->BothCameras->setChecked(false);
+    ControlPanelWindow()->Edit2->setText(tovimar::DefaultOutputFolder());
+  }
+
+  // Closing the panel with unsaved scene text asks Save, Discard or Cancel;
+  // Cancel keeps the program and the text. The editor's title names the
+  // file and marks the unsaved text.
+  void closingWithUnsavedTextAsksAndCancelKeepsEverything() {
+    SceneEditor* editor = SceneEditorWindow();
+    const QString title = QStringLiteral("Tovimar Scene editor - ") + QFileInfo(editor->Edit1->text()).fileName();
+    QCOMPARE(editor->windowTitle(), title + QStringLiteral("[*]"));
+    QVERIFY(!editor->isWindowModified());
+    editor->activateWindow();
+    editor->Memo1->setFocus();
+    QTest::keyClicks(editor->Memo1, QStringLiteral("// mine"));
+    QVERIFY(editor->TextModified() && editor->isWindowModified());
+    const QString text = editor->Memo1->toPlainText();
+    QVERIFY(text.contains(QStringLiteral("// mine")));
+    // The real box, answered Cancel.
+    editor->AskSaveUnsaved = [editor] { return editor->AskSaveUnsavedBox(); };
+    bool hadAllThree = false;
+    QTimer answer;
+    answer.setInterval(10);
+    connect(&answer, &QTimer::timeout, this, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr) return;
+      answer.stop();
+      hadAllThree = box->button(QMessageBox::Save) != nullptr && box->button(QMessageBox::Discard) != nullptr &&
+                    box->button(QMessageBox::Cancel) != nullptr;
+      box->button(QMessageBox::Cancel)->click();
+    });
+    answer.start();
+    QVERIFY(!ControlPanelWindow()->close());
+    QVERIFY(hadAllThree);
+    QVERIFY(Viewer() != nullptr && SceneEditorWindow() != nullptr);
+    QVERIFY(ControlPanelWindow()->isVisible());
+    QCOMPARE(editor->Memo1->toPlainText(), text);
+    // Quit in the menu asks the same.
+    int asked = 0;
+    editor->AskSaveUnsaved = [&asked] {
+      ++asked;
+      return QMessageBox::Cancel;
+    };
+    ControlPanelWindow()->QuitAction->trigger();
+    QCOMPARE(asked, 1);
+    QVERIFY(Viewer() != nullptr);
+    // Save As stores the text under the new name and clears the mark.
+    const QString saved = TestSettingsFolder() + QStringLiteral("/saved.txt");
+    editor->SaveDialog1 = [saved] { return saved; };
+    ControlPanelWindow()->SaveAsAction->trigger();
+    QCOMPARE(ReadAll(saved), QByteArray::fromStdString(editor->Memo1FileBytes()));
+    QVERIFY(!editor->isWindowModified());
+    QCOMPARE(editor->windowTitle(), QStringLiteral("Tovimar Scene editor - saved.txt[*]"));
+    QVERIFY(notifier_.messages.isEmpty());
+  }
+
+  // The menu's shortcuts reach their actions: Ctrl+O opens and loads a scene
+  // in the editor, Ctrl+S saves it, F5 starts a run and Esc stops it.
+  void menuShortcutsReachTheirActions() {
+    QApplication::setActiveWindow(ControlPanelWindow());
+    QTRY_VERIFY(ControlPanelWindow()->isActiveWindow());
+    const QString scene = TestSettingsFolder() + QStringLiteral("/menu.txt");
+    QVERIFY(WriteAll(scene, ReadAll(tovimar::ExampleScenePath())));
+    SceneEditorWindow()->OpenDialog1 = [scene] { return scene; };
+    QTest::keyClick(ControlPanelWindow(), Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(SceneEditorWindow()->Edit1->text(), scene);
+    SceneEditorWindow()->Memo1->appendPlainText(QStringLiteral("// saved by the key"));
+    QVERIFY(SceneEditorWindow()->TextModified());
+    QTest::keyClick(ControlPanelWindow(), Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(!SceneEditorWindow()->TextModified());
+    QVERIFY(ReadAll(scene).contains("// saved by the key"));
+    // In the editor's window too.
+    QApplication::setActiveWindow(SceneEditorWindow());
+    QTRY_VERIFY(SceneEditorWindow()->isActiveWindow());
+    SceneEditorWindow()->Memo1->appendPlainText(QStringLiteral("// saved in the editor"));
+    QTest::keyClick(SceneEditorWindow()->Memo1, Qt::Key_S, Qt::ControlModifier);
+    QVERIFY(!SceneEditorWindow()->TextModified());
+    QVERIFY(ReadAll(scene).contains("// saved in the editor"));
+    QApplication::setActiveWindow(ControlPanelWindow());
+    QTRY_VERIFY(ControlPanelWindow()->isActiveWindow());
+    ControlPanelWindow()->CheckBox2->setChecked(true);  // preview: nothing is written
+    QTest::keyClick(ControlPanelWindow(), Qt::Key_F5);
+    QCOMPARE(ControlPanelWindow()->Button3->text(), QStringLiteral("Stop"));
+    QVERIFY(ControlPanelWindow()->StopAction->isEnabled() && !ControlPanelWindow()->StartAction->isEnabled());
+    QTest::keyClick(ControlPanelWindow(), Qt::Key_Escape);
+    QTRY_COMPARE_WITH_TIMEOUT(ControlPanelWindow()->Button3->text(), QStringLiteral("Start"), 300000);
+    QVERIFY(ControlPanelWindow()->StartAction->isEnabled() && !ControlPanelWindow()->StopAction->isEnabled());
+    ControlPanelWindow()->CheckBox2->setChecked(false);
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
   }
 
   // The editor comes back after a close: by a preparation, a Start and the

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "base/error.h"
 #include "cli/options.h"
+#include "sequence/run_session.h"
 
 namespace tovimar::cli {
 namespace {
@@ -77,6 +79,39 @@ TEST(CliOptionsCheck, LayoutsRefuseProductsTheyHaveNoPlaceFor) {
   EXPECT_EQ(ErrorOf({"--split", "TEST", "s.txt"}), "--split: the split 'TEST' is not two folder names such as TRAIN/A");
   EXPECT_EQ(ErrorOf({"--split", "A/../B", "s.txt"}),
             "--split: the split 'A/../B' is not two folder names such as TRAIN/A");
+}
+
+// The same rules hold for every host (the desktop fills RunOptions from its
+// panel): they live in RunOptions::Check, not in the command line's text.
+TEST(RunOptionsCheck, LayoutRulesWithoutTheCommandLine) {
+  auto refusal = [](const OutputChoice& outputs, CameraChoice cameras) {
+    RunOptions options;
+    options.outputs = outputs;
+    options.cameras = cameras;
+    try {
+      options.Check();
+    } catch (const Error& e) {
+      return e.message();
+    }
+    return std::string("(no error)");
+  };
+  OutputChoice outputs;  // classic, as every run starts
+  outputs.layout = DatasetLayout::Middlebury;
+  EXPECT_EQ(refusal(outputs, CameraChoice::Both), "(no error)") << "the layout writes its own set instead";
+  EXPECT_EQ(refusal(outputs, CameraChoice::Left),
+            "--layout middlebury needs both cameras (--camera both): its files pair the two views");
+  outputs.kitti = true;
+  EXPECT_EQ(refusal(outputs, CameraChoice::Both), "--outputs classic: the middlebury layout has no place for it");
+  outputs.classic = false;
+  EXPECT_EQ(refusal(outputs, CameraChoice::Both), "--outputs kitti: the middlebury layout has no place for it");
+  outputs = OutputChoice{};
+  outputs.ids16 = true;
+  outputs.layout = DatasetLayout::SceneFlow;
+  EXPECT_EQ(refusal(outputs, CameraChoice::Both), "(no error)") << "every layout holds the id map";
+  outputs.split = "TEST/B";
+  EXPECT_EQ(refusal(outputs, CameraChoice::Both), "(no error)");
+  outputs.layout = DatasetLayout::Classic;
+  EXPECT_EQ(refusal(outputs, CameraChoice::Left), "--split is for --layout sceneflow");
 }
 
 // --random-state: the two words of a recorded state, whole and in range; one
