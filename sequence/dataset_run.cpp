@@ -51,13 +51,16 @@ void DisparityRange(const FrameTruth& t, float& lo, float& hi) {
   }
 }
 
-// Flow as a scene-flow layout PFM: (u, v, 0), +inf in u and v where invalid.
+// Flow as a scene-flow layout PFM: (u, v, 0), kUnknownFlow (1e10, finite) in
+// u and v where invalid, as in the .flo files: loaders of FlyingThings3D take
+// |flow| >= 1000 as invalid, and a finite value keeps a masked loss finite
+// (0 * inf would be NaN).
 std::vector<float> FlowChannels(const SceneFlow& flow) {
   std::vector<float> out(flow.u.size() * 3, 0.0f);
   for (std::size_t i = 0; i < flow.u.size(); ++i) {
     const bool valid = flow.mask[i] != 0;
-    out[3 * i] = valid ? flow.u[i] : INFINITY;
-    out[3 * i + 1] = valid ? flow.v[i] : INFINITY;
+    out[3 * i] = valid ? flow.u[i] : kUnknownFlow;
+    out[3 * i + 1] = valid ? flow.v[i] : kUnknownFlow;
   }
   return out;
 }
@@ -198,7 +201,7 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
       });
       for (const std::string* path : {&n.cleanImagePng, &n.imagePng, &n.disparityPfm}) written(*path);
       // The first frame has no past and the last no future, but their files
-      // are there, invalid (+inf) everywhere: loaders pair the i-th sorted
+      // are there, invalid everywhere (flow 1e10, disparity change +inf): loaders pair the i-th sorted
       // flow file with the i-th image, as FlyingThings3D, which has them.
       const bool first = frame == 0, last = frame + 1 == run_.frameCount;
       if (o.flow && (first || last)) {

@@ -854,7 +854,10 @@ TEST(DatasetRun, SceneFlowLayout) {
   for (const std::string& path : {past[0], future[2]}) {
     const cv::Mat none = cv::imread(path, cv::IMREAD_UNCHANGED);
     ASSERT_EQ(none.type(), CV_32FC3) << path;
-    EXPECT_TRUE(std::isinf(none.at<cv::Vec3f>(32, 48)[2])) << path;
+    // Finite and far outside any flow: a loader's |flow| < 1000 marks it
+    // invalid, and a masked loss over it stays finite.
+    EXPECT_EQ(none.at<cv::Vec3f>(32, 48)[2], 1e10f) << path;
+    EXPECT_EQ(none.at<cv::Vec3f>(32, 48)[1], 1e10f) << path;
   }
   EXPECT_EQ(Glob(root, "disparity_change/TRAIN/*/*/into_future/left/*.pfm").size(), 3u);
   EXPECT_EQ(Glob(root, "disparity_change/TRAIN/*/*/into_past/left/*.pfm").size(), 3u);
@@ -868,9 +871,15 @@ TEST(DatasetRun, SceneFlowLayout) {
     for (int x = 0; x < d.cols; ++x) {
       const cv::Vec3f f = flow.at<cv::Vec3f>(y, x);  // OpenCV's channel order: (0, v, u)
       EXPECT_EQ(f[0], 0.0f);
-      // Invalid exactly where nothing was drawn: a point leaving the picture keeps its flow.
-      EXPECT_EQ(std::isinf(f[2]), std::isinf(d.at<float>(y, x))) << x << "," << y;
-      if (std::isinf(f[2])) continue;
+      // Invalid (1e10, never inf) exactly where nothing was drawn: a point
+      // leaving the picture keeps its flow.
+      ASSERT_TRUE(std::isfinite(f[1]) && std::isfinite(f[2])) << x << "," << y;
+      const bool invalid = std::fabs(f[2]) >= 1000 || std::fabs(f[1]) >= 1000;
+      EXPECT_EQ(invalid, std::isinf(d.at<float>(y, x))) << x << "," << y;
+      if (invalid) {
+        EXPECT_EQ(f[2], 1e10f);
+        continue;
+      }
       // The disparity at the next frame where the point lands (bilinear,
       // on smooth surfaces) is d + change.
       ++valid;
