@@ -37,7 +37,7 @@ enum class Product {
   DisparityPfm, DepthPfm, Disparity16, DisparityNoc16, ImagePng, CleanImagePng, Mask, ScratchPfm, FrameCalibration,
   FlowFlo, Flow16, DisparityChange, FlowMask,
   NextImagePng, NextDisparity16, NextDisparityNoc16, FlowNoc16, FlowFuturePfm, FlowPastPfm, DisparityChangePast,
-  Ids16,
+  Ids16, OdometryImagePng,
 };
 
 struct Pattern {
@@ -110,6 +110,9 @@ constexpr std::array kPatterns{
     Pattern{LayoutOf::Kitti, Product::Flow16, Camera::Left, "flow_occ/$_10.png"},
     Pattern{LayoutOf::Kitti, Product::FlowNoc16, Camera::Left, "flow_noc/$_10.png"},
     Pattern{LayoutOf::Kitti, Product::FrameCalibration, Camera::Left, "calib_cam_to_cam/$.txt"},
+    // KITTI odometry's names for the same images, one per frame.
+    Pattern{LayoutOf::Kitti, Product::OdometryImagePng, Camera::Left, "odometry/sequences/00/image_2/$.png"},
+    Pattern{LayoutOf::Kitti, Product::OdometryImagePng, Camera::Right, "odometry/sequences/00/image_3/$.png"},
     // FlyingThings3D's tree, in the output root beside the sequence folders.
     Pattern{LayoutOf::SceneFlow, Product::CleanImagePng, Camera::Left, "../frames_cleanpass/&/left/%.png"},
     Pattern{LayoutOf::SceneFlow, Product::CleanImagePng, Camera::Right, "../frames_cleanpass/&/right/%.png"},
@@ -389,6 +392,7 @@ DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayou
   n.nextDisparity16 = name(Product::NextDisparity16);
   n.nextDisparityNoc16 = name(Product::NextDisparityNoc16);
   n.flowNoc16 = name(Product::FlowNoc16);
+  n.odometryImagePng = name(Product::OdometryImagePng);
   n.flowFuturePfm = name(Product::FlowFuturePfm);
   n.flowPastPfm = name(Product::FlowPastPfm);
   n.disparityChangePast = name(Product::DisparityChangePast);
@@ -435,11 +439,19 @@ std::vector<std::string> CameraRunFiles(const std::string& directory, bool right
 }
 
 std::vector<std::string> SequenceRunFiles(const std::string& directory) {
-  const std::array<std::string, 11> own{kManifestFileName,         kSceneCopyFileName,
-                                        kCalibrationFileName,      kMiddleburyCalibrationFileName,
-                                        kOdometryTimesFileName,    kOdometryPosesFileName,
-                                        kKittiCalibrationFileName, PosesFileName(false),
-                                        PosesFileName(true),       AviFileName(false),
+  const std::array<std::string, 14> own{kManifestFileName,
+                                        kSceneCopyFileName,
+                                        kCalibrationFileName,
+                                        kMiddleburyCalibrationFileName,
+                                        kOdometryTimesFileName,
+                                        kOdometryPosesFileName,
+                                        kOdometrySequenceCalibrationFileName,
+                                        kOdometrySequenceTimesFileName,
+                                        kOdometrySequencePosesFileName,
+                                        kKittiCalibrationFileName,
+                                        PosesFileName(false),
+                                        PosesFileName(true),
+                                        AviFileName(false),
                                         AviFileName(true)};
   const std::string scene = SceneFlowScene(directory);
   std::vector<std::string> found;

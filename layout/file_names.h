@@ -67,6 +67,14 @@ inline constexpr const char* kCalibrationFileName = "calib.txt";  // also each M
 inline constexpr const char* kMiddleburyCalibrationFileName = "calib_middlebury.txt";
 inline constexpr const char* kOdometryTimesFileName = "times.txt";
 inline constexpr const char* kOdometryPosesFileName = "poses.txt";
+// KITTI layout: the same files as KITTI's odometry names them, in a tree of
+// their own in the sequence folder (pykitti.odometry("DIR/N/odometry", "00")):
+// one image per frame, odometry/sequences/00/image_2/NNNNNN.png (image_3/ for
+// the right camera, hard links to the KITTI 2015 images where there are
+// some), so that image i is pose i.
+inline constexpr const char* kOdometrySequenceCalibrationFileName = "odometry/sequences/00/calib.txt";
+inline constexpr const char* kOdometrySequenceTimesFileName = "odometry/sequences/00/times.txt";
+inline constexpr const char* kOdometrySequencePosesFileName = "odometry/poses/00.txt";
 // What runs of earlier versions wrote for the KITTI layout (now one
 // calib_cam_to_cam/NNNNNN.txt per frame); still removed with a sequence's files.
 inline constexpr const char* kKittiCalibrationFileName = "calib_cam_to_cam.txt";
@@ -123,6 +131,8 @@ struct DatasetFileNames {
   std::string nextDisparity16;
   std::string nextDisparityNoc16;
   std::string flowNoc16;
+  // KITTI's odometry names: odometry/sequences/00/image_2/NNNNNN.png / image_3/.
+  std::string odometryImagePng;
   // Scene flow layout: flow to the next and to the previous frame (3-channel
   // PFM), and the disparity change to the previous frame.
   std::string flowFuturePfm;  // optical_flow/.../into_future/left/OpticalFlowIntoFuture_FFFF_L.pfm

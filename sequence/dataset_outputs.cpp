@@ -84,8 +84,11 @@ std::vector<std::string> StoredCameraImages(const std::string& directory, const 
   if (choice.layout == DatasetLayout::Classic && !choice.classic && !choice.png) return paths;
   const SceneFlowNaming naming{choice.split, SceneFlowFrameDigits(frameCount)};
   for (int32_t frame = 0; frame < frameCount; ++frame) {
-    paths.push_back(classicImages ? MakeFrameFileNames(directory, right, frame).cameraImage
-                                  : MakeDatasetFileNames(directory, choice.layout, right, frame, naming).imagePng);
+    // The KITTI layout's last frame has no KITTI 2015 index: its odometry image, which every frame has.
+    const DatasetFileNames names = MakeDatasetFileNames(directory, choice.layout, right, frame, naming);
+    paths.push_back(classicImages                             ? MakeFrameFileNames(directory, right, frame).cameraImage
+                    : choice.layout == DatasetLayout::Kitti ? names.odometryImagePng
+                                                              : names.imagePng);
   }
   return paths;
 }

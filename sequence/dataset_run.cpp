@@ -161,11 +161,31 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
       break;
     }
     case DatasetLayout::Kitti: {
+      // Every index of KITTI 2015 has both time steps (and flow): the last
+      // frame, which has no next frame, gets no _10 files of its own. Its
+      // image is the frame before's second time step.
+      const bool last = frame + 1 == run_.frameCount;
+      const DatasetFileNames before = Names(right, frame - 1);
+      const bool linkBefore = frame > 0 && InspectFile(before.imagePng) == FileKind::Regular;
+      const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
+      // Odometry's one image per frame, the KITTI 2015 image where there is one.
+      MakeFolder(FolderOf(n.odometryImagePng));
+      if (last) {
+        WritePng8(n.odometryImagePng, rgb.data(), W, H, 3);
+        written(n.odometryImagePng);
+        if (linkBefore) {
+          LinkOrCopy(n.odometryImagePng, before.nextImagePng);
+          manifest_.AddFiles(right, frame - 1, {Relative(before.nextImagePng)});
+          ++filesWritten_;
+        }
+        break;
+      }
       for (const std::string* path : {&n.imagePng, &n.disparity16, &n.disparityNoc16, &n.frameCalibration})
         if (!path->empty()) MakeFolder(FolderOf(*path));
-      const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
       WritePng8(n.imagePng, rgb.data(), W, H, 3);
       written(n.imagePng);
+      LinkOrCopy(n.imagePng, n.odometryImagePng);
+      written(n.odometryImagePng);
       const std::vector<uint16_t> d16 = KittiDisparity(truth, nullptr, notFitting);
       WritePng16(n.disparity16, d16.data(), W, H, 1);
       written(n.disparity16);
@@ -174,14 +194,11 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
         WriteWholeFile(n.frameCalibration, calib.data(), calib.size());
         written(n.frameCalibration);
       }
-      if (frame > 0) {
+      if (linkBefore) {
         // This image is the frame before's second time step.
-        const DatasetFileNames before = Names(right, frame - 1);
-        if (InspectFile(before.imagePng) == FileKind::Regular) {
-          LinkOrCopy(n.imagePng, before.nextImagePng);
-          manifest_.AddFiles(right, frame - 1, {Relative(before.nextImagePng)});
-          ++filesWritten_;
-        }
+        LinkOrCopy(n.imagePng, before.nextImagePng);
+        manifest_.AddFiles(right, frame - 1, {Relative(before.nextImagePng)});
+        ++filesWritten_;
       }
       break;
     }
@@ -237,8 +254,9 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
 
   if (o.flow) WriteFlowOfPrevious(frame, truth, record.cameraToWorld, files);
 
+  const bool kittiLast = o.layout == DatasetLayout::Kitti && frame + 1 == run_.frameCount;
   const bool wantMasks =
-      o.masks || o.layout == DatasetLayout::Middlebury || o.layout == DatasetLayout::Kitti;
+      !kittiLast && (o.masks || o.layout == DatasetLayout::Middlebury || o.layout == DatasetLayout::Kitti);
   if (wantMasks) MakeMasks(frame, truth, files);
 
   DisparityRange(truth, record.minDisparity, record.maxDisparity);

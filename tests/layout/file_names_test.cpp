@@ -65,7 +65,7 @@ TEST(OutputNames, EveryNameIsReadBackAsItsFrameAndCamera) {
                                        d.disparityNoc16, d.imagePng, d.cleanImagePng, d.mask, d.scratchPfm,
                                        d.flowFlo, d.flow16, d.disparityChange, d.flowMask, d.nextImagePng,
                                        d.nextDisparity16, d.nextDisparityNoc16, d.flowNoc16, d.flowFuturePfm,
-                                       d.flowPastPfm, d.disparityChangePast};
+                                       d.flowPastPfm, d.disparityChangePast, d.odometryImagePng};
         names.erase(std::remove(names.begin(), names.end(), std::string()), names.end());
         EXPECT_GE(names.size(), 9u);
         for (const std::string& name : names) {
