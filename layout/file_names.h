@@ -29,8 +29,18 @@ struct SceneFlowNaming {
 // The frame number width of a run of frameCount frames: 4, or the width of
 // its last frame's number.
 int SceneFlowFrameDigits(int64_t frameCount);
-// The scene folder name of a sequence folder: its name, zero-padded to four
-// digits when it is a number ("/out/3/" -> "0003").
+// The sequence folder of a run in another split than TRAIN/A: a folder of its
+// own beside the others, "S1@S2@NAME" ("out/3/", "TEST/A" -> "out/TEST@A@3/"),
+// so that each split numbers its scenes from 0 and no split's run touches
+// another's sequence files; TRAIN/A keeps "out/3/". A split's folder names
+// hold no '@' (ParseSplit).
+std::string SplitSequenceDirectory(const std::string& directory, const std::string& split);
+// The split a sequence folder belongs to: "S1/S2" of an "S1@S2@NAME" folder,
+// else TRAIN/A.
+std::string SceneFlowSplitOf(const std::string& directory);
+// The scene folder name of a sequence folder: its name (after a split's
+// "S1@S2@"), zero-padded to four digits when it is a number ("/out/3/" ->
+// "0003", "/out/TEST@A@3/" -> "0003").
 std::string SceneFlowScene(const std::string& directory);
 
 // The folder a sequence folder sits in, the output root, where the

@@ -73,6 +73,9 @@ std::string ParseSplit(const std::string& text) {
   for (const std::string& part : {text.substr(0, slash), text.substr(slash + 1)}) {
     if (part.empty() || part == "." || part == ".." || part.find('\0') != std::string::npos)
       throw Error("the split '" + text + "' is not two folder names such as TRAIN/A");
+    // '@' separates the split from the scene in a split's sequence folder name.
+    if (part.find('@') != std::string::npos)
+      throw Error("the split '" + text + "' has an '@', which split folder names cannot have");
   }
   return text;
 }
