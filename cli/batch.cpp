@@ -230,7 +230,7 @@ std::vector<std::string> CollectScenes(const CliOptions& o) {
 
 std::string BatchSequenceDirectory(const CliOptions& o, const std::string& scene, std::size_t k) {
   if (!o.nameByScene) {
-    return OutputDirectory(o.outputFolder, o.sequenceNumber + static_cast<int>(k));
+    return SequenceDirectory(o, o.sequenceNumber + static_cast<int>(k));
   }
   std::string dir = o.outputFolder;
   if (!dir.empty() && dir.back() != '/') dir += '/';
@@ -241,7 +241,11 @@ std::string BatchSequenceDirectory(const CliOptions& o, const std::string& scene
     throw UsageError("--name-by-scene: the scene '" + EscapeForMessage(scene) + "' gives no folder name ('" +
                      EscapeForMessage(name) + "')");
   }
-  return dir + name + "/";
+  if (o.outputs.layout == DatasetLayout::SceneFlow && name.find('@') != std::string::npos) {
+    throw UsageError("--name-by-scene: the scene '" + EscapeForMessage(scene) +
+                     "' has an '@' in its name, which the sceneflow layout keeps for its split folders");
+  }
+  return SequenceDirectory(o, dir + name + "/");
 }
 
 int RunBatch(const CliOptions& o, std::FILE* err) {

@@ -376,4 +376,12 @@ char UserDecimalSeparator() {
   return separator;
 }
 
+std::string SequenceDirectory(const CliOptions& o, const std::string& directory) {
+  return o.outputs.layout == DatasetLayout::SceneFlow ? SplitSequenceDirectory(directory, o.outputs.split) : directory;
+}
+
+std::string SequenceDirectory(const CliOptions& o, int sequenceNumber) {
+  return SequenceDirectory(o, OutputDirectory(o.outputFolder, sequenceNumber));
+}
+
 }  // namespace tovimar::cli

@@ -88,6 +88,13 @@ const std::vector<OptionDefinition>& OptionTable();
 // "--name=value", "-x value" and "-xvalue"; "--" ends the options.
 CliOptions ParseCommandLine(const std::vector<std::string>& args);
 
+// The sequence folder of a run numbered `sequenceNumber`: DIR/N/, or, in the
+// sceneflow layout with another split than TRAIN/A, that split's folder
+// (DIR/TEST@A@N/, SplitSequenceDirectory).
+std::string SequenceDirectory(const CliOptions& o, int sequenceNumber);
+// The same for a folder DIR/NAME/ of a batch with --name-by-scene.
+std::string SequenceDirectory(const CliOptions& o, const std::string& directory);
+
 // The help text: synopsis and one line per option.
 std::string UsageText();
 

@@ -108,7 +108,7 @@ std::filesystem::path NearestExisting(const std::filesystem::path& path) {
 bool CheckOutputPaths(const CliOptions& o, std::FILE* err) {
   namespace fs = std::filesystem;
   const fs::path root = o.outputFolder.empty() ? fs::path(".") : fs::path(o.outputFolder);
-  std::string sequence = OutputDirectory(o.outputFolder, o.sequenceNumber);
+  std::string sequence = SequenceDirectory(o, o.sequenceNumber);
   while (sequence.size() > 1 && sequence.back() == '/') sequence.pop_back();
   std::error_code ec;
   for (const fs::path& wanted : {root, fs::path(sequence)}) {
@@ -198,7 +198,7 @@ int OpenScene(RenderSession& s, const std::string& sceneBytes) {
   SceneInput scene;
   scene.name = s.o.scenePath;
   scene.bytes = sceneBytes;
-  scene.directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
+  scene.directory = SequenceDirectory(s.o, s.o.sequenceNumber);
   scene.sequenceNumber = s.o.sequenceNumber;
   scene.invocation = {{"program", "tovimar-render"}, {"commandLine", commandLine}};
   if (const std::string why = s.runs.Open(scene); !why.empty()) {
@@ -239,7 +239,7 @@ int RunCamera(RenderSession& s, bool right, bool otherRunFollows) {
 
 // L.avi / P.avi of the cameras that were rendered.
 int ExportAvis(const RenderSession& s) {
-  const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
+  const std::string directory = SequenceDirectory(s.o, s.o.sequenceNumber);
   if (const std::string why = ExportRunAvis(directory, s.o.outputs, s.renderedRuns, s.o.quiet, s.err); !why.empty()) {
     PrintError(s.err, why);
     return kExitFailure;
@@ -250,7 +250,7 @@ int ExportAvis(const RenderSession& s) {
 // --clean: removes the camera's files of earlier runs (every frame, and the
 // AVI made of them) before it runs.
 bool CleanCamera(const RenderSession& s, bool right) {
-  const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
+  const std::string directory = SequenceDirectory(s.o, s.o.sequenceNumber);
   std::size_t removed = 0;
   try {
     removed = RemoveCameraRunFiles(directory, right);
@@ -267,7 +267,7 @@ bool CleanCamera(const RenderSession& s, bool right) {
 // After the runs: says when the folder still holds frames of a longer
 // earlier run of the same camera.
 void ReportFilesOfOtherRuns(const RenderSession& s) {
-  const std::string directory = OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
+  const std::string directory = SequenceDirectory(s.o, s.o.sequenceNumber);
   for (const auto& [right, frames] : s.renderedRuns) {
     const std::size_t n = CameraRunFiles(directory, right, frames).size();
     if (n == 0) continue;
@@ -284,7 +284,7 @@ void PrintSummary(const RenderSession& s) {
     summary = "previewed " + std::to_string(s.framesMade) + " frames, nothing written";
   } else {
     summary = "wrote " + std::to_string(s.framesWritten) + " frames (" + std::to_string(s.filesWritten) +
-              " files) to " + OutputDirectory(s.o.outputFolder, s.o.sequenceNumber);
+              " files) to " + SequenceDirectory(s.o, s.o.sequenceNumber);
   }
   summary += ", " + Fixed(perFrame, 1) + " ms per frame";
   if (s.interrupted) summary += " (interrupted)";
@@ -360,7 +360,7 @@ int RunRender(const CliOptions& o, std::FILE* err) {
   if (!o.preview) {
     // One lock for all the runs and the export: a left and a right run of
     // one command are one use of the folder.
-    const std::string directory = OutputDirectory(o.outputFolder, o.sequenceNumber);
+    const std::string directory = SequenceDirectory(o, o.sequenceNumber);
     CreateOutputDirectory(directory);
     std::string refusal;
     session.lock = FolderLock::Acquire(directory, &refusal);

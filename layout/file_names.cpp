@@ -37,7 +37,7 @@ enum class Product {
   DisparityPfm, DepthPfm, Disparity16, DisparityNoc16, ImagePng, CleanImagePng, Mask, ScratchPfm, FrameCalibration,
   FlowFlo, Flow16, DisparityChange, FlowMask,
   NextImagePng, NextDisparity16, NextDisparityNoc16, FlowNoc16, FlowFuturePfm, FlowPastPfm, DisparityChangePast,
-  Ids16,
+  Ids16, OdometryImagePng,
 };
 
 struct Pattern {
@@ -110,6 +110,9 @@ constexpr std::array kPatterns{
     Pattern{LayoutOf::Kitti, Product::Flow16, Camera::Left, "flow_occ/$_10.png"},
     Pattern{LayoutOf::Kitti, Product::FlowNoc16, Camera::Left, "flow_noc/$_10.png"},
     Pattern{LayoutOf::Kitti, Product::FrameCalibration, Camera::Left, "calib_cam_to_cam/$.txt"},
+    // KITTI odometry's names for the same images, one per frame.
+    Pattern{LayoutOf::Kitti, Product::OdometryImagePng, Camera::Left, "odometry/sequences/00/image_2/$.png"},
+    Pattern{LayoutOf::Kitti, Product::OdometryImagePng, Camera::Right, "odometry/sequences/00/image_3/$.png"},
     // FlyingThings3D's tree, in the output root beside the sequence folders.
     Pattern{LayoutOf::SceneFlow, Product::CleanImagePng, Camera::Left, "../frames_cleanpass/&/left/%.png"},
     Pattern{LayoutOf::SceneFlow, Product::CleanImagePng, Camera::Right, "../frames_cleanpass/&/right/%.png"},
@@ -246,33 +249,22 @@ void ForEachFile(const std::string& directory, Visit visit) {
 }
 
 // Calls visit(fullPath, relativePath) for every file of the sequence's scene
-// folders in the scene-flow tree beside it (any split), relativePath from the
-// sequence folder ("../disparity/TRAIN/A/0003/left/0000.pfm").
+// folders in the scene-flow tree beside it, under its own split only (another
+// split's scene of the same name is another sequence's), relativePath from
+// the sequence folder ("../disparity/TRAIN/A/0003/left/0000.pfm").
 template <typename Visit>
 void ForEachSceneFlowFile(const std::string& directory, Visit visit) {
   const std::string scene = SceneFlowScene(directory);
   if (scene.empty()) return;
   const std::filesystem::path root = std::filesystem::path(directory + "..");
-  auto folders = [](const std::filesystem::path& in) {
-    std::vector<std::filesystem::path> found;
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(in, ec), end; !ec && it != end; it.increment(ec)) {
-      std::error_code kindError;
-      if (it->symlink_status(kindError).type() == std::filesystem::file_type::directory) found.push_back(it->path());
-    }
-    return found;
-  };
+  const std::filesystem::path split(SceneFlowSplitOf(directory));
   for (const std::string_view product : kSceneFlowProducts) {
-    for (const auto& first : folders(root / product)) {
-      for (const auto& second : folders(first)) {
-        const std::filesystem::path sceneFolder = second / scene;
-        std::error_code ec;
-        if (std::filesystem::symlink_status(sceneFolder, ec).type() != std::filesystem::file_type::directory) continue;
-        ForEachFile(sceneFolder.string(), [&](const std::string& path, const std::string&) {
-          visit(path, "../" + RelativeTo(path, root));
-        });
-      }
-    }
+    const std::filesystem::path sceneFolder = root / product / split / scene;
+    std::error_code ec;
+    if (std::filesystem::symlink_status(sceneFolder, ec).type() != std::filesystem::file_type::directory) continue;
+    ForEachFile(sceneFolder.string(), [&](const std::string& path, const std::string&) {
+      visit(path, "../" + RelativeTo(path, root));
+    });
   }
 }
 
@@ -305,11 +297,52 @@ int SceneFlowFrameDigits(int64_t frameCount) {
   return std::max(digits, 4);
 }
 
-std::string SceneFlowScene(const std::string& directory) {
+namespace {
+
+// The last name of a folder path: "out/3/" -> "3".
+std::string_view FolderName(std::string_view d) {
+  while (!d.empty() && d.back() == kPathSeparator) d.remove_suffix(1);
+  const std::size_t slash = d.rfind(kPathSeparator);
+  return slash == std::string_view::npos ? d : d.substr(slash + 1);
+}
+
+// The length of an "S1@S2@" prefix of a folder name, else 0.
+std::size_t SplitPrefixLength(std::string_view name) {
+  const std::size_t first = name.find('@');
+  if (first == std::string_view::npos || first == 0) return 0;
+  const std::size_t second = name.find('@', first + 1);
+  if (second == std::string_view::npos || second == first + 1) return 0;
+  return second + 1;
+}
+
+}  // namespace
+
+std::string SplitSequenceDirectory(const std::string& directory, const std::string& split) {
+  if (split == kDefaultSceneFlowSplit) return directory;
+  std::string name = split;
+  std::replace(name.begin(), name.end(), kPathSeparator, '@');
+  name += '@';
+  name += FolderName(directory);
+  // The same root as the directory's, spelt as it was.
   std::string_view d = directory;
   while (!d.empty() && d.back() == kPathSeparator) d.remove_suffix(1);
   const std::size_t slash = d.rfind(kPathSeparator);
-  const std::string_view name = slash == std::string_view::npos ? d : d.substr(slash + 1);
+  const std::string head = slash == std::string_view::npos ? std::string() : std::string(d.substr(0, slash + 1));
+  return head + name + kPathSeparator;
+}
+
+std::string SceneFlowSplitOf(const std::string& directory) {
+  const std::string_view name = FolderName(directory);
+  const std::size_t length = SplitPrefixLength(name);
+  if (length == 0) return kDefaultSceneFlowSplit;
+  std::string split(name.substr(0, length - 1));
+  split[split.find('@')] = kPathSeparator;
+  return split;
+}
+
+std::string SceneFlowScene(const std::string& directory) {
+  std::string_view name = FolderName(directory);
+  name.remove_prefix(SplitPrefixLength(name));
   if (name.empty() || name == "." || name == "..") return {};
   const bool number = std::all_of(name.begin(), name.end(), IsDigit);
   return number && name.size() < 4 ? std::string(4 - name.size(), '0') + std::string(name) : std::string(name);
@@ -334,7 +367,7 @@ std::string SceneFlowSceneSharer(const std::string& directory) {
   std::error_code ec;
   for (std::filesystem::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
     const std::string name = it->path().filename().string();
-    if (name == own || SceneFlowScene(name) != scene) continue;
+    if (name == own || SceneFlowScene(name) != scene || SceneFlowSplitOf(name) != SceneFlowSplitOf(directory)) continue;
     std::error_code kindError;
     if (std::filesystem::is_regular_file(it->path() / kManifestFileName, kindError))
       return (root / name).lexically_normal().string();
@@ -389,6 +422,7 @@ DatasetFileNames MakeDatasetFileNames(const std::string& directory, DatasetLayou
   n.nextDisparity16 = name(Product::NextDisparity16);
   n.nextDisparityNoc16 = name(Product::NextDisparityNoc16);
   n.flowNoc16 = name(Product::FlowNoc16);
+  n.odometryImagePng = name(Product::OdometryImagePng);
   n.flowFuturePfm = name(Product::FlowFuturePfm);
   n.flowPastPfm = name(Product::FlowPastPfm);
   n.disparityChangePast = name(Product::DisparityChangePast);
@@ -435,11 +469,19 @@ std::vector<std::string> CameraRunFiles(const std::string& directory, bool right
 }
 
 std::vector<std::string> SequenceRunFiles(const std::string& directory) {
-  const std::array<std::string, 11> own{kManifestFileName,         kSceneCopyFileName,
-                                        kCalibrationFileName,      kMiddleburyCalibrationFileName,
-                                        kOdometryTimesFileName,    kOdometryPosesFileName,
-                                        kKittiCalibrationFileName, PosesFileName(false),
-                                        PosesFileName(true),       AviFileName(false),
+  const std::array<std::string, 14> own{kManifestFileName,
+                                        kSceneCopyFileName,
+                                        kCalibrationFileName,
+                                        kMiddleburyCalibrationFileName,
+                                        kOdometryTimesFileName,
+                                        kOdometryPosesFileName,
+                                        kOdometrySequenceCalibrationFileName,
+                                        kOdometrySequenceTimesFileName,
+                                        kOdometrySequencePosesFileName,
+                                        kKittiCalibrationFileName,
+                                        PosesFileName(false),
+                                        PosesFileName(true),
+                                        AviFileName(false),
                                         AviFileName(true)};
   const std::string scene = SceneFlowScene(directory);
   std::vector<std::string> found;

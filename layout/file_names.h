@@ -29,8 +29,18 @@ struct SceneFlowNaming {
 // The frame number width of a run of frameCount frames: 4, or the width of
 // its last frame's number.
 int SceneFlowFrameDigits(int64_t frameCount);
-// The scene folder name of a sequence folder: its name, zero-padded to four
-// digits when it is a number ("/out/3/" -> "0003").
+// The sequence folder of a run in another split than TRAIN/A: a folder of its
+// own beside the others, "S1@S2@NAME" ("out/3/", "TEST/A" -> "out/TEST@A@3/"),
+// so that each split numbers its scenes from 0 and no split's run touches
+// another's sequence files; TRAIN/A keeps "out/3/". A split's folder names
+// hold no '@' (ParseSplit).
+std::string SplitSequenceDirectory(const std::string& directory, const std::string& split);
+// The split a sequence folder belongs to: "S1/S2" of an "S1@S2@NAME" folder,
+// else TRAIN/A.
+std::string SceneFlowSplitOf(const std::string& directory);
+// The scene folder name of a sequence folder: its name (after a split's
+// "S1@S2@"), zero-padded to four digits when it is a number ("/out/3/" ->
+// "0003", "/out/TEST@A@3/" -> "0003").
 std::string SceneFlowScene(const std::string& directory);
 
 // The folder a sequence folder sits in, the output root, where the
@@ -67,6 +77,14 @@ inline constexpr const char* kCalibrationFileName = "calib.txt";  // also each M
 inline constexpr const char* kMiddleburyCalibrationFileName = "calib_middlebury.txt";
 inline constexpr const char* kOdometryTimesFileName = "times.txt";
 inline constexpr const char* kOdometryPosesFileName = "poses.txt";
+// KITTI layout: the same files as KITTI's odometry names them, in a tree of
+// their own in the sequence folder (pykitti.odometry("DIR/N/odometry", "00")):
+// one image per frame, odometry/sequences/00/image_2/NNNNNN.png (image_3/ for
+// the right camera, hard links to the KITTI 2015 images where there are
+// some), so that image i is pose i.
+inline constexpr const char* kOdometrySequenceCalibrationFileName = "odometry/sequences/00/calib.txt";
+inline constexpr const char* kOdometrySequenceTimesFileName = "odometry/sequences/00/times.txt";
+inline constexpr const char* kOdometrySequencePosesFileName = "odometry/poses/00.txt";
 // What runs of earlier versions wrote for the KITTI layout (now one
 // calib_cam_to_cam/NNNNNN.txt per frame); still removed with a sequence's files.
 inline constexpr const char* kKittiCalibrationFileName = "calib_cam_to_cam.txt";
@@ -123,6 +141,8 @@ struct DatasetFileNames {
   std::string nextDisparity16;
   std::string nextDisparityNoc16;
   std::string flowNoc16;
+  // KITTI's odometry names: odometry/sequences/00/image_2/NNNNNN.png / image_3/.
+  std::string odometryImagePng;
   // Scene flow layout: flow to the next and to the previous frame (3-channel
   // PFM), and the disparity change to the previous frame.
   std::string flowFuturePfm;  // optical_flow/.../into_future/left/OpticalFlowIntoFuture_FFFF_L.pfm

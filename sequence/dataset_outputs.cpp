@@ -71,6 +71,9 @@ std::string ParseSplit(const std::string& text) {
   for (const std::string& part : {text.substr(0, slash), text.substr(slash + 1)}) {
     if (part.empty() || part == "." || part == ".." || part.find('\0') != std::string::npos)
       throw Error("the split '" + text + "' is not two folder names such as TRAIN/A");
+    // '@' separates the split from the scene in a split's sequence folder name.
+    if (part.find('@') != std::string::npos)
+      throw Error("the split '" + text + "' has an '@', which split folder names cannot have");
   }
   return text;
 }
@@ -82,8 +85,11 @@ std::vector<std::string> StoredCameraImages(const std::string& directory, const 
   if (choice.layout == DatasetLayout::Classic && !choice.classic && !choice.png) return paths;
   const SceneFlowNaming naming{choice.split, SceneFlowFrameDigits(frameCount)};
   for (int32_t frame = 0; frame < frameCount; ++frame) {
-    paths.push_back(classicImages ? MakeFrameFileNames(directory, right, frame).cameraImage
-                                  : MakeDatasetFileNames(directory, choice.layout, right, frame, naming).imagePng);
+    // The KITTI layout's last frame has no KITTI 2015 index: its odometry image, which every frame has.
+    const DatasetFileNames names = MakeDatasetFileNames(directory, choice.layout, right, frame, naming);
+    paths.push_back(classicImages                             ? MakeFrameFileNames(directory, right, frame).cameraImage
+                    : choice.layout == DatasetLayout::Kitti ? names.odometryImagePng
+                                                              : names.imagePng);
   }
   return paths;
 }

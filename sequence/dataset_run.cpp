@@ -51,13 +51,16 @@ void DisparityRange(const FrameTruth& t, float& lo, float& hi) {
   }
 }
 
-// Flow as a scene-flow layout PFM: (u, v, 0), +inf in u and v where invalid.
+// Flow as a scene-flow layout PFM: (u, v, 0), kUnknownFlow (1e10, finite) in
+// u and v where invalid, as in the .flo files: loaders of FlyingThings3D take
+// |flow| >= 1000 as invalid, and a finite value keeps a masked loss finite
+// (0 * inf would be NaN).
 std::vector<float> FlowChannels(const SceneFlow& flow) {
   std::vector<float> out(flow.u.size() * 3, 0.0f);
   for (std::size_t i = 0; i < flow.u.size(); ++i) {
     const bool valid = flow.mask[i] != 0;
-    out[3 * i] = valid ? flow.u[i] : INFINITY;
-    out[3 * i + 1] = valid ? flow.v[i] : INFINITY;
+    out[3 * i] = valid ? flow.u[i] : kUnknownFlow;
+    out[3 * i + 1] = valid ? flow.v[i] : kUnknownFlow;
   }
   return out;
 }
@@ -158,11 +161,31 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
       break;
     }
     case DatasetLayout::Kitti: {
+      // Every index of KITTI 2015 has both time steps (and flow): the last
+      // frame, which has no next frame, gets no _10 files of its own. Its
+      // image is the frame before's second time step.
+      const bool last = frame + 1 == run_.frameCount;
+      const DatasetFileNames before = Names(right, frame - 1);
+      const bool linkBefore = frame > 0 && InspectFile(before.imagePng) == FileKind::Regular;
+      const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
+      // Odometry's one image per frame, the KITTI 2015 image where there is one.
+      MakeFolder(FolderOf(n.odometryImagePng));
+      if (last) {
+        WritePng8(n.odometryImagePng, rgb.data(), W, H, 3);
+        written(n.odometryImagePng);
+        if (linkBefore) {
+          LinkOrCopy(n.odometryImagePng, before.nextImagePng);
+          manifest_.AddFiles(right, frame - 1, {Relative(before.nextImagePng)});
+          ++filesWritten_;
+        }
+        break;
+      }
       for (const std::string* path : {&n.imagePng, &n.disparity16, &n.disparityNoc16, &n.frameCalibration})
         if (!path->empty()) MakeFolder(FolderOf(*path));
-      const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
       WritePng8(n.imagePng, rgb.data(), W, H, 3);
       written(n.imagePng);
+      LinkOrCopy(n.imagePng, n.odometryImagePng);
+      written(n.odometryImagePng);
       const std::vector<uint16_t> d16 = KittiDisparity(truth, nullptr, notFitting);
       WritePng16(n.disparity16, d16.data(), W, H, 1);
       written(n.disparity16);
@@ -171,14 +194,11 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
         WriteWholeFile(n.frameCalibration, calib.data(), calib.size());
         written(n.frameCalibration);
       }
-      if (frame > 0) {
+      if (linkBefore) {
         // This image is the frame before's second time step.
-        const DatasetFileNames before = Names(right, frame - 1);
-        if (InspectFile(before.imagePng) == FileKind::Regular) {
-          LinkOrCopy(n.imagePng, before.nextImagePng);
-          manifest_.AddFiles(right, frame - 1, {Relative(before.nextImagePng)});
-          ++filesWritten_;
-        }
+        LinkOrCopy(n.imagePng, before.nextImagePng);
+        manifest_.AddFiles(right, frame - 1, {Relative(before.nextImagePng)});
+        ++filesWritten_;
       }
       break;
     }
@@ -198,7 +218,7 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
       });
       for (const std::string* path : {&n.cleanImagePng, &n.imagePng, &n.disparityPfm}) written(*path);
       // The first frame has no past and the last no future, but their files
-      // are there, invalid (+inf) everywhere: loaders pair the i-th sorted
+      // are there, invalid everywhere (flow 1e10, disparity change +inf): loaders pair the i-th sorted
       // flow file with the i-th image, as FlyingThings3D, which has them.
       const bool first = frame == 0, last = frame + 1 == run_.frameCount;
       if (o.flow && (first || last)) {
@@ -234,8 +254,9 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
 
   if (o.flow) WriteFlowOfPrevious(frame, truth, record.cameraToWorld, files);
 
+  const bool kittiLast = o.layout == DatasetLayout::Kitti && frame + 1 == run_.frameCount;
   const bool wantMasks =
-      o.masks || o.layout == DatasetLayout::Middlebury || o.layout == DatasetLayout::Kitti;
+      !kittiLast && (o.masks || o.layout == DatasetLayout::Middlebury || o.layout == DatasetLayout::Kitti);
   if (wantMasks) MakeMasks(frame, truth, files);
 
   DisparityRange(truth, record.minDisparity, record.maxDisparity);

@@ -1,6 +1,7 @@
 #include "sequence/manifest.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -616,6 +617,14 @@ void SequenceManifest::Save() const try {
       for (const Json& f : doc["runs"]["left"]["frames"]) times += Shortest(f["frame"].get<double>() * kFrameSeconds) + "\n";
     WriteWholeFile(directory_ + kOdometryTimesFileName, times.data(), times.size());
     WriteWholeFile(directory_ + kOdometryPosesFileName, leftPoses.data(), leftPoses.size());
+    // The same, as KITTI's odometry names them, beside its one image per frame.
+    for (const char* name : {kOdometrySequenceCalibrationFileName, kOdometrySequencePosesFileName}) {
+      std::error_code ec;
+      std::filesystem::create_directories(std::filesystem::path(directory_ + name).parent_path(), ec);
+    }
+    WriteWholeFile(directory_ + kOdometrySequenceCalibrationFileName, odometry.data(), odometry.size());
+    WriteWholeFile(directory_ + kOdometrySequenceTimesFileName, times.data(), times.size());
+    WriteWholeFile(directory_ + kOdometrySequencePosesFileName, leftPoses.data(), leftPoses.size());
   }
   // The manifest last: it lists only what is already on disk.
   SaveProgress();

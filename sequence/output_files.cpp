@@ -47,7 +47,11 @@ std::string SceneFlowSceneClash(const std::string& directory, bool sceneFlowRun)
 }
 
 std::string SceneFlowSceneLockName(const std::string& directory) {
-  return ".tovimar.sceneflow-" + SceneFlowScene(directory) + ".lock";
+  // TRAIN/A's as before; another split's scene folder has a lock of its own.
+  std::string split = SceneFlowSplitOf(directory);
+  if (split == kDefaultSceneFlowSplit) return ".tovimar.sceneflow-" + SceneFlowScene(directory) + ".lock";
+  std::replace(split.begin(), split.end(), '/', '@');
+  return ".tovimar.sceneflow-" + split + "@" + SceneFlowScene(directory) + ".lock";
 }
 
 void RemoveSequenceFile(const std::string& path) { (void)RemovedFile(path); }

@@ -66,7 +66,8 @@ void RemoveFilesOfReplacedRecords(const std::string& directory, const RunDescrip
   // at the end of the run when a run it keeps is of that layout.
   if (replaced)
     for (const char* name : {kMiddleburyCalibrationFileName, kOdometryTimesFileName, kOdometryPosesFileName,
-                             kKittiCalibrationFileName})
+                             kOdometrySequenceCalibrationFileName, kOdometrySequenceTimesFileName,
+                             kOdometrySequencePosesFileName, kKittiCalibrationFileName})
       RemoveSequenceFile(directory + name);
 }
 

@@ -302,7 +302,7 @@ TEST(BatchRun, ASequenceMadeAgainKeepsNoFileOfTheEarlierRun) {
   WriteText(t / "scene.txt", longScene);
   const std::string kitti = kSmall + std::string("--outputs png,kitti,masks,flow,ids16 --layout kitti ");
   ASSERT_EQ(RunTool(t.path(), kitti + "--shard 0/1 -o out scene.txt").exitCode, 0);
-  ASSERT_TRUE(fs::exists(t / "out/0/image_2/000011_10.png"));
+  ASSERT_TRUE(fs::exists(t / "out/0/image_2/000010_10.png"));  // the last frame is no KITTI index
   fs::copy_file(t / "short.txt", t / "scene.txt", fs::copy_options::overwrite_existing);
   Result r = RunTool(t.path(), fewer + "--shard 0/1 -o out scene.txt");
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -337,13 +337,19 @@ TEST(BatchRun, FoldersWhoseNamesGiveOneSceneFlowFolderDoNotShareIt) {
   ASSERT_EQ(RunTool(t.path(), flow + "-o out -s 5 s.txt").exitCode, 0);
   ASSERT_TRUE(fs::exists(t / "out/frames_finalpass/TRAIN/A/0005/left/0000.png"));
   const auto before = Files(t / "out");
-  for (const std::string& other : {flow + "--name-by-scene 0005.txt", kSmall + std::string("--name-by-scene --force 05.txt"),
-                                   flow + "--name-by-scene --split TEST/B 05.txt"}) {
+  for (const std::string& other : {flow + "--name-by-scene 0005.txt", kSmall + std::string("--name-by-scene --force 05.txt")}) {
     const Result r = RunTool(t.path(), other + " -o out");
     EXPECT_EQ(r.exitCode, 1) << other;
     EXPECT_NE(r.err.find("would share the scene-flow tree's scene folder 0005"), std::string::npos) << r.err;
     EXPECT_TRUE(Files(t / "out") == before) << other;
   }
+  // Another split's scene 0005 is a scene of its own, with its own sequence
+  // folder (TEST@B@05): it shares nothing with TRAIN/A's.
+  const Result test = RunTool(t.path(), flow + "--name-by-scene --split TEST/B 05.txt -o out");
+  EXPECT_EQ(test.exitCode, 0) << test.err;
+  EXPECT_TRUE(fs::exists(t / "out/TEST@B@05/meta.json"));
+  const auto after = Files(t / "out");
+  for (const auto& [name, bytes] : before) EXPECT_TRUE(after.count(name) && after.at(name) == bytes) << name;
   const Result both = RunTool(t.path(), flow + "-o two --name-by-scene 05.txt 0005.txt");
   EXPECT_EQ(both.exitCode, 2);
   EXPECT_NE(both.err.find("share the scene-flow tree's scene folder 0005"), std::string::npos) << both.err;

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -355,6 +356,49 @@ TEST(CliRender, AviOfEachRenderedCameraWithTheSoundTrack) {
   EXPECT_NE(r.err.find("--avi is made of the camera images: --outputs needs classic or png"), std::string::npos)
       << r.err;
   EXPECT_FALSE(fs::exists(tmp.path() + "/noimages"));
+}
+
+// Each scene-flow split numbers its scenes from 0, as FlyingThings3D does:
+// TRAIN/A's sequence 0 keeps DIR/0/, TEST/A's has its own DIR/TEST@A@0/, and
+// neither run, nor a --clean of either, touches the other's files.
+TEST(CliRender, SceneFlowSplitsKeepTheirOwnSequenceFiles) {
+  TempDir tmp;
+  WriteText(tmp.path() + "/a.txt", "SPHERE;7;-1;200;40;40;0;4;0;0;0;0;1\nEGO;0;0;0;0;0;0\nEGO;0;0,1;0;0;0;0\n");
+  WriteText(tmp.path() + "/b.txt", "CUBOID;3;-1;40;200;40;0;4;0;0;0;0;1;1;1\nEGO;0;0;0;0;0;0\nEGO;0;0;0,1;0;0;0\n");
+  const std::string common = "-q -r 24x16 --layout sceneflow --outputs png,pfm,flow -o out ";
+  // Every file under the root that is the TEST sequence's, with its bytes.
+  auto testFiles = [&] {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(tmp.path() + "/out")) {
+      const std::string rel = fs::path(e.path()).lexically_relative(tmp.path() + "/out").generic_string();
+      if (e.is_regular_file() && (rel.find("/TEST/") != std::string::npos || rel.starts_with("TEST@A@0/")))
+        files[rel] = ReadText(e.path().string());
+    }
+    return files;
+  };
+  ASSERT_EQ(RunTool(common + "--split TEST/A -s 0 b.txt", tmp.path()).exitCode, 0);
+  const std::map<std::string, std::string> before = testFiles();
+  for (const char* name : {"TEST@A@0/meta.json", "TEST@A@0/scene.txt", "TEST@A@0/calib.txt",
+                           "TEST@A@0/poses_left.txt", "frames_cleanpass/TEST/A/0000/left/0001.png",
+                           "optical_flow/TEST/A/0000/into_past/right/OpticalFlowIntoPast_0001_R.pfm"})
+    EXPECT_EQ(before.count(name), 1u) << name;
+  const Result train = RunTool(common + "-s 0 a.txt", tmp.path());
+  ASSERT_EQ(train.exitCode, 0) << train.err;
+  EXPECT_EQ(ReadText(tmp.path() + "/out/0/scene.txt"), ReadText(tmp.path() + "/a.txt"));
+  EXPECT_TRUE(fs::exists(tmp.path() + "/out/frames_cleanpass/TRAIN/A/0000/left/0001.png"));
+  const Result clean = RunTool(common + "--clean -s 0 a.txt", tmp.path());
+  ASSERT_EQ(clean.exitCode, 0) << clean.err;
+  EXPECT_EQ(clean.err.find("earlier"), std::string::npos) << clean.err;
+  EXPECT_EQ(testFiles(), before) << "TRAIN's runs leave TEST's files as they were";
+  EXPECT_EQ(ReadText(tmp.path() + "/out/TEST@A@0/scene.txt"), ReadText(tmp.path() + "/b.txt"));
+  // And the other way round.
+  const std::string trainMeta = ReadText(tmp.path() + "/out/0/meta.json");
+  ASSERT_EQ(RunTool(common + "--split TEST/A --clean -s 0 a.txt", tmp.path()).exitCode, 0);
+  EXPECT_EQ(ReadText(tmp.path() + "/out/0/meta.json"), trainMeta);
+  EXPECT_TRUE(fs::exists(tmp.path() + "/out/frames_cleanpass/TRAIN/A/0000/left/0001.png"));
+  EXPECT_EQ(ReadText(tmp.path() + "/out/TEST@A@0/scene.txt"), ReadText(tmp.path() + "/a.txt"));
+  // A split folder name with '@' would be read back as another split.
+  EXPECT_EQ(RunTool(common + "--split TE@ST/A a.txt", tmp.path()).exitCode, 2);
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ TEST(OutputNames, EveryNameIsReadBackAsItsFrameAndCamera) {
                                        d.disparityNoc16, d.imagePng, d.cleanImagePng, d.mask, d.scratchPfm,
                                        d.flowFlo, d.flow16, d.disparityChange, d.flowMask, d.nextImagePng,
                                        d.nextDisparity16, d.nextDisparityNoc16, d.flowNoc16, d.flowFuturePfm,
-                                       d.flowPastPfm, d.disparityChangePast};
+                                       d.flowPastPfm, d.disparityChangePast, d.odometryImagePng};
         names.erase(std::remove(names.begin(), names.end(), std::string()), names.end());
         EXPECT_GE(names.size(), 9u);
         for (const std::string& name : names) {
@@ -106,6 +106,17 @@ TEST(OutputNames, SceneFlowTree) {
   EXPECT_EQ(SceneFlowFrameDigits(10001), 5);
   EXPECT_EQ(SceneFlowScene("out/3/"), "0003");
   EXPECT_EQ(SceneFlowScene("out/street/"), "street");
+  // Another split's sequence folder sits beside TRAIN/A's, named for the
+  // split, and names the same scene number in its own split's tree.
+  EXPECT_EQ(SplitSequenceDirectory("out/3/", "TRAIN/A"), "out/3/");
+  EXPECT_EQ(SplitSequenceDirectory("out/3/", "TEST/A"), "out/TEST@A@3/");
+  EXPECT_EQ(SplitSequenceDirectory("/o/street/", "TEST/B"), "/o/TEST@B@street/");
+  EXPECT_EQ(SplitSequenceDirectory("3/", "TEST/A"), "TEST@A@3/");
+  EXPECT_EQ(SceneFlowScene("out/TEST@A@3/"), "0003");
+  EXPECT_EQ(SceneFlowSplitOf("out/TEST@A@3/"), "TEST/A");
+  EXPECT_EQ(SceneFlowSplitOf("out/3/"), "TRAIN/A");
+  EXPECT_EQ(MakeDatasetFileNames("/o/TEST@A@3/", DatasetLayout::SceneFlow, false, 7, {"TEST/A", 4}).imagePng,
+            "/o/TEST@A@3/../frames_finalpass/TEST/A/0003/left/0007.png");
 }
 
 // The files of earlier runs are found in the layout folders too, with the
@@ -131,8 +142,8 @@ TEST(OutputNames, RunFilesOfACameraAndOfASequence) {
     std::sort(paths.begin(), paths.end());
     return paths;
   };
+  // Another split's scene 0003 is another sequence's (TEST@B@3/).
   std::vector<std::string> left{".scratch/ldisp_0004.pfm", "../disparity/TRAIN/A/0003/left/0003.pfm",
-                                      "../optical_flow/TEST/B/0003/into_past/left/OpticalFlowIntoPast_0005_L.pfm",
                                       "image_2/.000001_10.png.tmpAb12Cd", "image_2/000004_10.png",
                                       "ldisp_0003.pfm", "lflow_0003.flo", "trainingF/0003/calib.txt",
                                       "trainingF/0003/im0.png"};
@@ -142,7 +153,7 @@ TEST(OutputNames, RunFilesOfACameraAndOfASequence) {
   std::vector<std::string> all = relative(SequenceRunFiles(dir));
   std::vector<std::string> expected(files.begin(), files.end());
   for (const char* kept : {"notes.txt", "trainingF/0003/notes.txt", "../disparity/TRAIN/A/0004/left/0003.pfm",
-                           ".tovimar.lock"})
+                           "../optical_flow/TEST/B/0003/into_past/left/OpticalFlowIntoPast_0005_L.pfm", ".tovimar.lock"})
     expected.erase(std::find(expected.begin(), expected.end(), kept));
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(all, expected);

@@ -725,18 +725,33 @@ TEST(DatasetRun, MiddleburyAndKittiLayouts) {
       EXPECT_EQ(vmax, std::ceil(hi));
       EXPECT_NE(calib.find("\nisint=0\n"), std::string::npos) << calib;
     } else {
-      // A KITTI loader's globs, matched one to one.
+      // A KITTI loader's globs, matched one to one: every index has both
+      // time steps and flow, so the last frame, which has no next frame, is
+      // no index of its own.
       const std::vector<std::string> left = Glob(dir, "image_2/*_10.png");
-      ASSERT_EQ(left.size(), 3u);
+      ASSERT_EQ(left.size(), 2u);
       for (const std::string& l : left) {
-        for (const char* folder : {"image_3", "disp_occ_0", "disp_noc_0"})
-          EXPECT_TRUE(fs::exists(Replace(l, "image_2", folder))) << l << " " << folder;
+        for (const std::string& other : {Replace(l, "image_2", "image_3"), Replace(l, "image_2", "disp_occ_0"),
+                                         Replace(l, "image_2", "disp_noc_0"), Replace(l, "_10", "_11"),
+                                         Replace(Replace(l, "image_2", "image_3"), "_10", "_11"),
+                                         Replace(l, "image_2", "flow_occ"), Replace(l, "image_2", "flow_noc"),
+                                         Replace(l, "image_2", "disp_occ_1")})
+          EXPECT_TRUE(fs::exists(other)) << other;
       }
-      EXPECT_EQ(Glob(dir, "flow_occ/*_10.png").size(), 2u) << "the last frame has no next frame";
+      EXPECT_EQ(Glob(dir, "image_2/*_11.png").size(), 2u);
+      EXPECT_EQ(Glob(dir, "image_3/*_10.png").size(), 2u);
+      EXPECT_EQ(Glob(dir, "disp_occ_0/*_10.png").size(), 2u);
+      EXPECT_EQ(Glob(dir, "disp_noc_right/*_10.png").size(), 2u);
+      EXPECT_EQ(Glob(dir, "calib_cam_to_cam/*.txt").size(), 2u);
+      EXPECT_EQ(Glob(dir, "flow_occ/*_10.png").size(), 2u);
       EXPECT_EQ(Glob(dir, "disp_occ_1/*_10.png").size(), 2u);
-      // The second time step's image is the next frame's.
+      // The second time step's image is the next frame's; the last frame's
+      // image is there only as the frame before's second.
       EXPECT_EQ(Slurp(dir + "image_2/000000_11.png"), Slurp(dir + "image_2/000001_10.png"));
-      EXPECT_EQ(Slurp(dir + "image_3/000001_11.png"), Slurp(dir + "image_3/000002_10.png"));
+      const cv::Mat lastImage = cv::imread(dir + "image_3/000001_11.png", cv::IMREAD_UNCHANGED);
+      EXPECT_EQ(lastImage.type(), CV_8UC3);
+      EXPECT_EQ(lastImage.cols, 96);
+      EXPECT_GT(cv::norm(lastImage, cv::imread(dir + "image_3/000001_10.png", cv::IMREAD_UNCHANGED), cv::NORM_L1), 0.0);
       const std::string calib = Slurp(dir + "calib_cam_to_cam/000000.txt");
       double fx = 0, cx = 0, tx = 0;
       const std::size_t at = calib.find("P_rect_03: ");
@@ -803,6 +818,22 @@ TEST(DatasetRun, MiddleburyAndKittiLayouts) {
                 12);
       EXPECT_NEAR(std::fabs(m[3]) + std::fabs(m[7]) + std::fabs(m[11]), 0.1, 1e-4) << "moved 0.1 from the first";
       EXPECT_EQ(Slurp(dir + "times.txt"), "0\n0.5\n1\n");
+      // KITTI odometry's tree (pykitti.odometry(dir + "odometry", "00")): one
+      // image per frame, so image i is pose i and time i, the KITTI 2015
+      // images themselves (hard links) where there are some.
+      for (const char* camera : {"image_2", "image_3"}) {
+        const std::vector<std::string> images = Glob(dir, std::string("odometry/sequences/00/") + camera + "/*.png");
+        ASSERT_EQ(images.size(), 3u) << camera;
+        EXPECT_EQ(fs::path(images[2]).filename(), "000002.png");
+        for (int i = 0; i < 2; ++i) {
+          EXPECT_TRUE(fs::equivalent(images[static_cast<std::size_t>(i)],
+                                     dir + camera + "/00000" + std::to_string(i) + "_10.png"));
+        }
+        EXPECT_TRUE(fs::equivalent(images[2], dir + camera + "/000001_11.png")) << "the last frame is frame 1's next";
+      }
+      EXPECT_EQ(Slurp(dir + "odometry/poses/00.txt"), poses);
+      EXPECT_EQ(Slurp(dir + "odometry/sequences/00/times.txt"), "0\n0.5\n1\n");
+      EXPECT_EQ(Slurp(dir + "odometry/sequences/00/calib.txt"), odometry);
       // The right camera's disparity is there under a name no KITTI loader reads.
       EXPECT_TRUE(fs::exists(dir + "disp_occ_right/000000_10.png"));
     }
@@ -854,7 +885,10 @@ TEST(DatasetRun, SceneFlowLayout) {
   for (const std::string& path : {past[0], future[2]}) {
     const cv::Mat none = cv::imread(path, cv::IMREAD_UNCHANGED);
     ASSERT_EQ(none.type(), CV_32FC3) << path;
-    EXPECT_TRUE(std::isinf(none.at<cv::Vec3f>(32, 48)[2])) << path;
+    // Finite and far outside any flow: a loader's |flow| < 1000 marks it
+    // invalid, and a masked loss over it stays finite.
+    EXPECT_EQ(none.at<cv::Vec3f>(32, 48)[2], 1e10f) << path;
+    EXPECT_EQ(none.at<cv::Vec3f>(32, 48)[1], 1e10f) << path;
   }
   EXPECT_EQ(Glob(root, "disparity_change/TRAIN/*/*/into_future/left/*.pfm").size(), 3u);
   EXPECT_EQ(Glob(root, "disparity_change/TRAIN/*/*/into_past/left/*.pfm").size(), 3u);
@@ -868,9 +902,15 @@ TEST(DatasetRun, SceneFlowLayout) {
     for (int x = 0; x < d.cols; ++x) {
       const cv::Vec3f f = flow.at<cv::Vec3f>(y, x);  // OpenCV's channel order: (0, v, u)
       EXPECT_EQ(f[0], 0.0f);
-      // Invalid exactly where nothing was drawn: a point leaving the picture keeps its flow.
-      EXPECT_EQ(std::isinf(f[2]), std::isinf(d.at<float>(y, x))) << x << "," << y;
-      if (std::isinf(f[2])) continue;
+      // Invalid (1e10, never inf) exactly where nothing was drawn: a point
+      // leaving the picture keeps its flow.
+      ASSERT_TRUE(std::isfinite(f[1]) && std::isfinite(f[2])) << x << "," << y;
+      const bool invalid = std::fabs(f[2]) >= 1000 || std::fabs(f[1]) >= 1000;
+      EXPECT_EQ(invalid, std::isinf(d.at<float>(y, x))) << x << "," << y;
+      if (invalid) {
+        EXPECT_EQ(f[2], 1e10f);
+        continue;
+      }
       // The disparity at the next frame where the point lands (bilinear,
       // on smooth surfaces) is d + change.
       ++valid;

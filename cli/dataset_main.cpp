@@ -1,0 +1,320 @@
+// tovimar-dataset: random scenes (tovimar-scenegen's presets) rendered by the
+// batch runs of tovimar-render into one benchmark-shaped root, split into
+// training and test sets, with a dataset card and list files. Running the
+// same command again resumes an interrupted run (the batch skips complete
+// sequences and goes on with the others; the scene files, the links of the
+// benchmark trees, the card and the lists are made again, the same bytes).
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/error.h"
+#include "base/number_text.h"
+#include "cli/batch.h"
+#include "cli/options.h"
+#include "io/file.h"
+#include "layout/file_names.h"
+#include "scenegen/generator.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using tovimar::cli::UsageError;
+
+struct DatasetOptions {
+  std::string preset = "flying";
+  int count = 0;
+  int frames = 0;
+  std::string layout;
+  double trainShare = 0.75;
+  std::string out;
+  std::string resolution = "512x384";
+  std::string seed = "0";
+  std::vector<std::string> command;
+};
+
+const char* const kUsage =
+    "usage: tovimar-dataset --preset flying|room|street --count N --frames F\n"
+    "                       --layout sceneflow|kitti|middlebury --out DIR\n"
+    "                       [--splits train=0.75,test=0.25] [--resolution WxH] [--seed N]\n";
+
+int ParseCount(const std::string& name, const std::string& value, int least) {
+  std::size_t used = 0;
+  int n = 0;
+  try {
+    n = std::stoi(value, &used);
+  } catch (const std::exception&) {
+    used = 0;
+  }
+  if (used != value.size() || value.empty() || n < least)
+    throw UsageError("--" + name + " '" + value + "' is not a whole number of at least " + std::to_string(least));
+  return n;
+}
+
+// "train=0.75,test=0.25": the training share; the two must add up to 1.
+double ParseSplits(const std::string& text) {
+  double train = -1, test = -1;
+  std::stringstream in(text);
+  std::string part;
+  while (std::getline(in, part, ',')) {
+    const std::size_t eq = part.find('=');
+    const std::string name = part.substr(0, eq);
+    double value = -1;
+    const std::string number = eq == std::string::npos ? std::string() : part.substr(eq + 1);
+    const auto res = std::from_chars(number.data(), number.data() + number.size(), value);  // no locale
+    if (number.empty() || res.ec != std::errc() || res.ptr != number.data() + number.size() ||
+        !(value >= 0 && value <= 1))
+      throw UsageError("--splits '" + text + "': each part is NAME=SHARE with a share from 0 to 1");
+    if (name == "train" && train < 0) train = value;
+    else if (name == "test" && test < 0) test = value;
+    else throw UsageError("--splits '" + text + "': the splits are train and test, each once");
+  }
+  if (train < 0) train = test >= 0 ? 1 - test : -1;
+  if (test < 0) test = 1 - train;
+  if (train < 0 || std::fabs(train + test - 1) > 1e-9)
+    throw UsageError("--splits '" + text + "': the shares of train and test must add up to 1");
+  return train;
+}
+
+DatasetOptions Parse(const std::vector<std::string>& args) {
+  DatasetOptions o;
+  o.command = args;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") throw UsageError("");
+    if (i + 1 >= args.size()) throw UsageError("'" + a + "' needs a value or is not an option");
+    const std::string& v = args[++i];
+    if (a == "--preset") o.preset = v;
+    else if (a == "--count") o.count = ParseCount("count", v, 1);
+    else if (a == "--frames") o.frames = ParseCount("frames", v, 1);
+    else if (a == "--layout") o.layout = v;
+    else if (a == "--splits") o.trainShare = ParseSplits(v);
+    else if (a == "--out") o.out = v;
+    else if (a == "--resolution") o.resolution = v;
+    else if (a == "--seed") o.seed = v;
+    else throw UsageError("unknown option '" + a + "'");
+  }
+  if (o.count == 0) throw UsageError("--count is needed");
+  if (o.frames == 0) throw UsageError("--frames is needed");
+  if (o.out.empty()) throw UsageError("--out is needed");
+  if (o.layout != "sceneflow" && o.layout != "kitti" && o.layout != "middlebury")
+    throw UsageError("--layout '" + o.layout + "': the dataset layouts are sceneflow, kitti and middlebury");
+  if (o.layout == "kitti" && o.frames < 2)
+    throw UsageError("--frames " + std::to_string(o.frames) + ": a KITTI pair needs two frames");
+  return o;
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  fs::create_directories(fs::path(path).parent_path());
+  tovimar::WriteWholeFile(path, text.data(), text.size());
+}
+
+// A hard link of `from` at `to` (a copy where the file system has none);
+// a missing `from` is an error: the tree would look complete but not be.
+void Link(const std::string& from, const std::string& to) {
+  std::error_code ec;
+  if (!fs::is_regular_file(from, ec)) throw tovimar::Error("the rendered file " + from + " is missing");
+  fs::create_directories(fs::path(to).parent_path(), ec);
+  fs::remove(to, ec);
+  fs::create_hard_link(from, to, ec);
+  if (ec && !fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec))
+    throw tovimar::Error("cannot create " + to + ": " + ec.message());
+}
+
+std::string Padded(int value, int width) {
+  std::string s = std::to_string(value);
+  return s.size() >= static_cast<std::size_t>(width) ? s : std::string(width - s.size(), '0') + s;
+}
+
+std::string Shortest(double v) { return tovimar::Shortest(v); }
+
+struct Split {
+  const char* name;      // "train" / "test"
+  const char* folder;    // scene flow: "TRAIN/A"; KITTI: "training"; Middlebury: "trainingF"
+  std::vector<std::string> scenes;
+  std::vector<std::string> samples;  // the list file's lines
+};
+
+int Run(const DatasetOptions& o, std::FILE* err) {
+  const std::string out = o.out;
+  // The scenes, the same bytes on every run of the command.
+  const std::string sceneDir = out + "/scenes";
+  tovimar::scenegen::GeneratorOptions gen;
+  try {
+    gen = tovimar::scenegen::ParseArguments({"--preset", o.preset, "--seed", o.seed, "--count",
+                                             std::to_string(o.count), "--frames", std::to_string(o.frames), "--out",
+                                             sceneDir, "--quiet"});
+  } catch (const tovimar::scenegen::OptionError& e) {
+    throw UsageError(e.what());
+  }
+  fs::create_directories(out);
+  tovimar::scenegen::WriteScenes(gen);
+  const bool sceneflow = o.layout == "sceneflow", kitti = o.layout == "kitti";
+  const int trainCount = static_cast<int>(std::lround(o.count * o.trainShare));
+  Split splits[2] = {{"train", sceneflow ? "TRAIN/A" : kitti ? "training" : "trainingF", {}, {}},
+                     {"test", sceneflow ? "TEST/A" : kitti ? "testing" : "testF", {}, {}}};
+  for (int k = 0; k < o.count; ++k)
+    splits[k < trainCount ? 0 : 1].scenes.push_back(sceneDir + "/" + tovimar::scenegen::SceneFileName(k));
+
+  const std::string outputs = sceneflow ? "png,pfm,flow" : kitti ? "png,kitti,masks,flow" : "png,pfm,masks";
+  int failed = 0;
+  int kittiIndex[2] = {0, 0};
+  std::string kittiMap[2];
+  for (int s = 0; s < 2; ++s) {
+    Split& split = splits[s];
+    if (split.scenes.empty()) continue;
+    // Scene flow: the tree in the root, each split's sequence files in its
+    // own folders; the others: the sequences under sequences/<split>/.
+    const std::string root = sceneflow ? out : out + "/sequences/" + split.name;
+    std::vector<std::string> args{"-q", "--layout", o.layout, "--outputs", outputs,
+                                  "-r", o.resolution, "-o", root, "--shard", "0/1"};
+    if (sceneflow) {
+      args.push_back("--split");
+      args.push_back(split.folder);
+    }
+    for (const std::string& scene : split.scenes) args.push_back(scene);
+    tovimar::cli::CliOptions cli = tovimar::cli::ParseCommandLine(args);
+    cli.Check();
+    if (tovimar::cli::RunBatch(cli, err) != 0) ++failed;
+    // The benchmark's tree over the rendered sequences.
+    for (std::size_t k = 0; k < split.scenes.size(); ++k) {
+      const std::string dir = tovimar::cli::BatchSequenceDirectory(cli, split.scenes[k], k);
+      const std::string scene = Padded(static_cast<int>(k), 4);
+      if (sceneflow) {
+        // FlyingThings3D's camera_data.txt: per frame "Frame N", then "L"
+        // and "R" with the camera-to-world matrix, 16 numbers row by row.
+        std::ifstream in(dir + tovimar::kManifestFileName);
+        const nlohmann::json meta = nlohmann::json::parse(in, nullptr, false);
+        if (meta.is_discarded() || !meta.value("complete", false)) continue;
+        std::string text;
+        const auto& left = meta["runs"]["left"]["frames"];
+        const auto& right = meta["runs"]["right"]["frames"];
+        for (std::size_t f = 0; f < left.size() && f < right.size(); ++f) {
+          text += "Frame " + std::to_string(left[f]["frame"].get<int>()) + "\n";
+          for (const auto* camera : {&left[f], &right[f]}) {
+            text += camera == &left[f] ? "L" : "R";
+            for (const auto& v : (*camera)["pose"]) text += " " + Shortest(v.get<double>());
+            text += "\n";
+          }
+          text += "\n";
+          split.samples.push_back(std::string("frames_cleanpass/") + split.folder + "/" + scene + "/left/" +
+                                  Padded(static_cast<int>(f), tovimar::SceneFlowFrameDigits(o.frames)) + ".png");
+        }
+        WriteText(out + "/camera_data/" + split.folder + "/" + scene + "/camera_data.txt", text);
+      } else if (kitti) {
+        // Pairs numbered through the split: every frame that has a next one.
+        for (int f = 0; f + 1 < o.frames; ++f) {
+          const std::string from = tovimar::KittiFrameNumber(f);
+          const std::string to = tovimar::KittiFrameNumber(kittiIndex[s]++);
+          const std::string base = out + "/" + split.folder + "/";
+          std::vector<std::string> folders{"image_2", "image_3"};
+          if (s == 0)
+            for (const char* gt : {"disp_occ_0", "disp_noc_0", "disp_occ_1", "disp_noc_1", "flow_occ", "flow_noc"})
+              folders.push_back(gt);
+          for (const std::string& folder : folders) {
+            Link(dir + folder + "/" + from + "_10.png", base + folder + "/" + to + "_10.png");
+            if (folder.starts_with("image_"))
+              Link(dir + folder + "/" + from + "_11.png", base + folder + "/" + to + "_11.png");
+          }
+          Link(dir + "calib_cam_to_cam/" + from + ".txt", base + "calib_cam_to_cam/" + to + ".txt");
+          kittiMap[s] += to + " " + fs::path(dir).parent_path().filename().string() + " " + from + "\n";
+          split.samples.push_back(std::string(split.folder) + "/image_2/" + to + "_10.png");
+        }
+      } else {
+        // MiddEval3: a scene folder per frame.
+        for (int f = 0; f < o.frames; ++f) {
+          const std::string from = dir + "trainingF/" + tovimar::FrameNumber(f) + "/";
+          const std::string name = "Seq" + scene + "Frame" + tovimar::FrameNumber(f);
+          const std::string to = out + "/" + split.folder + "/" + name + "/";
+          std::vector<std::string> files{"im0.png", "im1.png", "calib.txt"};
+          if (s == 0)
+            for (const char* gt : {"disp0GT.pfm", "disp1GT.pfm", "mask0nocc.png", "mask1nocc.png"}) files.push_back(gt);
+          for (const std::string& file : files) Link(from + file, to + file);
+          split.samples.push_back(std::string(split.folder) + "/" + name);
+        }
+      }
+    }
+  }
+  if (kitti) {
+    for (int s = 0; s < 2; ++s)
+      if (!splits[s].scenes.empty())
+        WriteText(out + "/" + splits[s].folder + "_map.txt", "# index sequence frame\n" + kittiMap[s]);
+  }
+  for (const Split& split : splits) {
+    std::string list;
+    for (const std::string& sample : split.samples) list += sample + "\n";
+    WriteText(out + "/" + split.name + ".txt", list);
+  }
+
+  // The dataset card.
+  std::string command;
+  for (const std::string& a : o.command) command += (command.empty() ? "" : " ") + a;
+  std::string card = "# Tovimar synthetic stereo dataset\n\nMade by:\n\n    " + command + "\n\n";
+  card += "Scenes: `tovimar-scenegen --preset " + o.preset + " --seed " + o.seed + "` (in `scenes/`), " +
+          std::to_string(o.frames) + " frames each, " + o.resolution + " pixels, both cameras.\n\n";
+  card += "| split | scenes | samples | list |\n|---|---|---|---|\n";
+  for (const Split& split : splits)
+    card += std::string("| ") + split.name + " | " + std::to_string(split.scenes.size()) + " | " +
+            std::to_string(split.samples.size()) + " | `" + split.name + ".txt` |\n";
+  card += "\nLayout: `" + o.layout + "`. ";
+  if (sceneflow) {
+    card +=
+        "FlyingThings3D's tree: `frames_cleanpass/`, `frames_finalpass/`, `disparity/`, `optical_flow/`, "
+        "`disparity_change/` and `camera_data/`, each with `TRAIN/A/NNNN/` and `TEST/A/NNNN/` (each split numbered "
+        "from 0). `camera_data.txt`: per frame `Frame N`, then `L` and `R` with the camera-to-world matrix "
+        "(16 numbers, row by row; camera axes x right, y down, z forward). The sequences' own files (`meta.json`, "
+        "`calib.txt`, poses) are in `N/` for TRAIN and `TEST@A@N/` for TEST.\n";
+  } else if (kitti) {
+    card +=
+        "KITTI 2015's names: `training/` with `image_2/`, `image_3/` (`NNNNNN_10.png` and `NNNNNN_11.png`, the "
+        "next frame), `disp_occ_0/`, `disp_noc_0/`, `disp_occ_1/`, `disp_noc_1/`, `flow_occ/`, `flow_noc/`, "
+        "`calib_cam_to_cam/`; `testing/` with the images and calibration only. Indices run through the split; "
+        "only frames that have a next frame are pairs. `training_map.txt` and `testing_map.txt`: index, sequence, "
+        "frame. The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
+  } else {
+    card +=
+        "MiddEval3's names: `trainingF/SeqNNNNFrameFFFF/` with `im0.png`, `im1.png`, `disp0GT.pfm`, "
+        "`disp1GT.pfm`, `mask0nocc.png`, `mask1nocc.png`, `calib.txt`; `testF/` with the images and calib.txt "
+        "only. The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
+  }
+  card +=
+      "\nConventions: disparity in pixels, positive (d = B·F/z); flow in pixels, u right, v down, to the next "
+      "frame (into_future) or the previous one (into_past); the centre of the top-left pixel is (0, 0). "
+      "No ground truth is marked, by file kind: disparity PFM +inf; 16-bit KITTI disparity PNG 0; KITTI flow PNG "
+      "valid bit 0; scene-flow flow PFM 1e10 in u and v (finite: loaders take |flow| >= 1000 as invalid); "
+      "disparity change PFM +inf; occlusion masks 0 (255 visible in the other view, 128 occluded).\n";
+  WriteText(out + "/README.md", card);
+  return failed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv, argv + argc);
+  DatasetOptions o;
+  try {
+    o = Parse(args);
+  } catch (const UsageError& e) {
+    if (*e.what() == '\0') {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    std::fprintf(stderr, "tovimar-dataset: %s\n%s", e.what(), kUsage);
+    return 2;
+  }
+  try {
+    return Run(o, stderr);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "tovimar-dataset: %s\n", e.what());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tovimar-dataset: %s\n", e.what());
+    return 1;
+  }
+}

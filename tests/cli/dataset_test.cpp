@@ -1,0 +1,156 @@
+// tovimar-dataset as a child process: the benchmark trees per layout, the
+// splits kept apart, the card and lists, and a resumed run's bytes.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <algorithm>
+#include <map>
+#include <sstream>
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+int RunDataset(const std::string& dir, const std::string& args) {
+  const std::string cmd = "cd '" + dir + "' && '" TOVIMAR_DATASET_BINARY "' " + args + " 2>err.txt >/dev/null";
+  const int status = std::system(cmd.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::size_t Count(const std::string& dir) {
+  std::size_t n = 0;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) ++n;
+  return n;
+}
+
+// Every file under root with its bytes, meta.json's wall times aside.
+std::map<std::string, std::string> Files(const std::string& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string rel = e.path().lexically_relative(root).generic_string();
+    if (e.is_regular_file() && !rel.ends_with("meta.json") && !rel.ends_with("batch.json") && rel != "err.txt")
+      files[rel] = Read(e.path().string());
+  }
+  return files;
+}
+
+const char* const kSmall = "--preset flying --count 4 --frames 3 --resolution 64x48 --seed 5 --out ds ";
+
+TEST(Dataset, SceneFlowSplitsCardListsAndResume) {
+  tovimar::testing::TempDir tmp;
+  const std::string d = tmp.path() + "/ds/";
+  ASSERT_EQ(RunDataset(tmp.path(), std::string(kSmall) + "--layout sceneflow --splits train=0.75,test=0.25"), 0)
+      << Read(tmp.path() + "/err.txt");
+  EXPECT_EQ(Count(d + "frames_cleanpass/TRAIN/A"), 3u);
+  EXPECT_EQ(Count(d + "frames_cleanpass/TEST/A"), 1u);
+  for (const char* product : {"frames_cleanpass", "frames_finalpass", "disparity"}) {
+    EXPECT_EQ(Count(d + product + "/TRAIN/A/0002/right"), 3u) << product;
+    EXPECT_EQ(Count(d + product + "/TEST/A/0000/left"), 3u) << product;
+  }
+  EXPECT_EQ(Count(d + "optical_flow/TEST/A/0000/into_future/left"), 3u);
+  // Each split's sequences keep their own files: TEST's scene is the fourth.
+  EXPECT_EQ(Read(d + "TEST@A@0/scene.txt"), Read(d + "scenes/scene_000003.txt"));
+  EXPECT_EQ(Read(d + "0/scene.txt"), Read(d + "scenes/scene_000000.txt"));
+  EXPECT_FALSE(fs::exists(d + "3"));
+  // FlyingThings3D's camera_data.txt: Frame N, then L and R of 16 numbers.
+  const std::string camera = Read(d + "camera_data/TEST/A/0000/camera_data.txt");
+  ASSERT_TRUE(camera.starts_with("Frame 0\nL ")) << camera;
+  EXPECT_NE(camera.find("\n\nFrame 2\nL "), std::string::npos) << camera;
+  std::istringstream lines(camera);
+  std::string line;
+  int matrices = 0;
+  while (std::getline(lines, line)) {
+    if (line.empty() || line.starts_with("Frame ")) continue;
+    std::istringstream numbers(line.substr(2));
+    double v = 0;
+    int n = 0;
+    while (numbers >> v) ++n;
+    EXPECT_EQ(n, 16) << line;
+    ++matrices;
+  }
+  EXPECT_EQ(matrices, 6);
+  EXPECT_TRUE(fs::exists(d + "camera_data/TRAIN/A/0002/camera_data.txt"));
+  // Lists and card.
+  const std::string test = Read(d + "test.txt");
+  EXPECT_EQ(test, "frames_cleanpass/TEST/A/0000/left/0000.png\nframes_cleanpass/TEST/A/0000/left/0001.png\n"
+                  "frames_cleanpass/TEST/A/0000/left/0002.png\n");
+  const std::string train = Read(d + "train.txt");
+  EXPECT_EQ(std::count(train.begin(), train.end(), '\n'), 9);
+  EXPECT_EQ(train.find("TEST"), std::string::npos);
+  const std::string card = Read(d + "README.md");
+  EXPECT_NE(card.find("| train | 3 | 9 |"), std::string::npos) << card;
+  EXPECT_NE(card.find("| test | 1 | 3 |"), std::string::npos) << card;
+  EXPECT_NE(card.find("--layout sceneflow"), std::string::npos) << card;
+  EXPECT_NE(card.find("1e10"), std::string::npos) << card;
+
+  // An interrupted run (a sequence's last files and the card gone) resumed:
+  // the same bytes.
+  const auto before = Files(d);
+  fs::remove(d + "TEST@A@0/meta.json");
+  fs::remove(d + "disparity/TEST/A/0000/left/0002.pfm");
+  fs::remove(d + "frames_finalpass/TRAIN/A/0001/right/0002.png");
+  fs::remove(d + "1/meta.json");
+  fs::remove(d + "README.md");
+  fs::remove(d + "camera_data/TRAIN/A/0001/camera_data.txt");
+  ASSERT_EQ(RunDataset(tmp.path(), std::string(kSmall) + "--layout sceneflow --splits train=0.75,test=0.25"), 0)
+      << Read(tmp.path() + "/err.txt");
+  EXPECT_EQ(Files(d), before);
+}
+
+TEST(Dataset, KittiAndMiddleburyRootsWithoutTestGroundTruth) {
+  tovimar::testing::TempDir tmp;
+  const std::string d = tmp.path() + "/ds/";
+  ASSERT_EQ(RunDataset(tmp.path(), std::string(kSmall) + "--layout kitti --splits train=0.5,test=0.5"), 0)
+      << Read(tmp.path() + "/err.txt");
+  // Two scenes a split, two pairs a scene (the last frame has no next one).
+  for (const char* folder : {"image_2", "image_3", "disp_occ_0", "disp_noc_0", "flow_occ", "flow_noc",
+                             "disp_occ_1", "calib_cam_to_cam"})
+    EXPECT_EQ(Count(d + "training/" + folder), std::string(folder).starts_with("image") ? 8u : 4u) << folder;
+  EXPECT_TRUE(fs::exists(d + "training/image_2/000003_11.png"));
+  EXPECT_FALSE(fs::exists(d + "training/image_2/000004_10.png"));
+  EXPECT_EQ(Count(d + "testing/image_2"), 8u);
+  for (const char* gt : {"disp_occ_0", "disp_noc_0", "flow_occ", "flow_noc", "disp_occ_1"})
+    EXPECT_FALSE(fs::exists(d + "testing/" + gt)) << gt;
+  EXPECT_EQ(Read(d + "testing_map.txt"), "# index sequence frame\n000000 0 000000\n000001 0 000001\n"
+                                         "000002 1 000000\n000003 1 000001\n");
+  EXPECT_EQ(Read(d + "training/image_2/000002_10.png"), Read(d + "sequences/train/1/image_2/000000_10.png"));
+  EXPECT_EQ(Read(d + "testing/image_3/000001_11.png"), Read(d + "sequences/test/0/image_3/000001_11.png"));
+  const std::string trainList = Read(d + "train.txt");
+  EXPECT_EQ(std::count(trainList.begin(), trainList.end(), '\n'), 4);
+  EXPECT_TRUE(trainList.starts_with("training/image_2/000000_10.png\n")) << trainList;
+
+  ASSERT_EQ(RunDataset(tmp.path(), std::string(kSmall) + "--layout middlebury --out mb --splits train=0.75,test=0.25"), 0)
+      << Read(tmp.path() + "/err.txt");
+  const std::string m = tmp.path() + "/mb/";
+  EXPECT_EQ(Count(m + "trainingF"), 9u);
+  EXPECT_EQ(Count(m + "testF"), 3u);
+  EXPECT_EQ(Count(m + "trainingF/Seq0002Frame0001"), 7u);
+  EXPECT_EQ(Count(m + "testF/Seq0000Frame0002"), 3u) << "images and calib.txt only";
+  EXPECT_FALSE(fs::exists(m + "testF/Seq0000Frame0002/disp0GT.pfm"));
+  EXPECT_EQ(Read(m + "test.txt"), "testF/Seq0000Frame0000\ntestF/Seq0000Frame0001\ntestF/Seq0000Frame0002\n");
+}
+
+TEST(Dataset, BadOptionsAreRefusedBeforeAnythingIsMade) {
+  tovimar::testing::TempDir tmp;
+  for (const char* bad : {"--layout classic", "--layout kitti --frames 1", "--layout sceneflow --splits train=0.5,test=0.4",
+                          "--layout sceneflow --splits train=x", "--layout sceneflow --splits val=1",
+                          "--layout sceneflow --count 0"}) {
+    EXPECT_EQ(RunDataset(tmp.path(), std::string(kSmall) + bad), 2) << bad;
+    EXPECT_FALSE(fs::exists(tmp.path() + "/ds")) << bad;
+  }
+}
+
+}  // namespace
