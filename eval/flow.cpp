@@ -255,7 +255,7 @@ std::vector<int> FlowFrames(const Dataset& dataset) {
     bool has = false;
     switch (dataset.layout()) {
       case Layout::SceneFlow:
-        // Every frame has a file; the last one's is +inf everywhere.
+        // Every frame has a file; the last one holds no value anywhere.
         has = Exists(n.flowFuturePfm) && std::binary_search(all.begin(), all.end(), f + 1);
         break;
       case Layout::Kitti:

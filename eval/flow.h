@@ -11,7 +11,7 @@
 //   KITTI left camera: flow_occ/NNNNNN_10.png, flow_noc/ (visible), and
 //     disp_occ_1/ for the disparity at the next frame.
 //   sceneflow: optical_flow/.../into_future/.../OpticalFlowIntoFuture_*.pfm
-//     (+inf = none) and disparity_change/.../into_future/; no masks.
+//     (1e10 = none) and disparity_change/.../into_future/; no masks.
 // Foreground: pixels of the 16-bit id map (ids16) whose id a MOVE line of the
 // sequence's scene copy (scene.txt) moves; every other pixel is background.
 #include <cstdint>

@@ -63,7 +63,11 @@ def test_written_folders_of_every_layout_read_back_as_rendered(tmp_path, layout)
         + outputs + [PLANES_NOISE])
     data = RenderedFolder(tmp_path)
     frames = list(tovimar.Renderer(32, 24).render(PLANES_NOISE, camera="both", outputs=("mask",)))
-    assert [s["frame"] for s in data] == [f["frame"] for f in frames] == [0, 1, 2]
+    assert [f["frame"] for f in frames] == [0, 1, 2]
+    # KITTI's indices are the frames that have a next frame.
+    if layout == "kitti":
+        frames = frames[:-1]
+    assert [s["frame"] for s in data] == [f["frame"] for f in frames]
     for f in frames:
         sample, left = data[f["frame"]], f["left"]
         for side in ("left", "right"):
