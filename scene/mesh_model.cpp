@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <string_view>
 #include <tuple>
 #include <utility>
 
@@ -258,13 +259,21 @@ LoadedModel LoadModelFile(const std::string& path) {
                                   : "the format ." + extension + " is not read (obj, gltf, glb, ply and stl are)");
   }
   ReadOnlyFile file;
-  if (const std::string why = file.Open(path); !why.empty()) throw Error("it " + why);
+  if (const std::string why = file.Open(path); !why.empty())
+    throw Error(why == kFileMissing ? "it does not exist" : "it cannot be opened: " + why);
   if (file.Size() == 0) throw Error("it is empty");
   if (file.Size() > kMaxModelFileBytes)
     throw Error("it holds " + std::to_string(file.Size()) + " bytes, more than a model may (" +
                 std::to_string(kMaxModelFileBytes) + ")");
   std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
   if (!file.ReadAt(0, bytes.data(), bytes.size())) throw Error("it cannot be read");
+
+  // Assimp's PLY reader does not come back from a header without its end.
+  if (extension == "ply") {
+    const std::string_view head = std::string_view(bytes).substr(0, 1u << 16);
+    if (!head.starts_with("ply") || head.find("end_header") == std::string_view::npos)
+      throw Error("it is not a readable model (a PLY header without its end_header line in its first 64 KiB)");
+  }
 
   LoadedModel loaded;
   loaded.resolvedFile = path;
