@@ -37,6 +37,7 @@ const char* ClassName(int32_t kind) {
     case kQuad: return "Quad";
     case kCylinder: return "Cylinder";
     case kObjectMove: return "ObjectMove";
+    case kMesh: return "Mesh";
     default: return "SceneObject";
   }
 }
@@ -48,7 +49,7 @@ std::string Vec(const Vec3& v) {
 // Adds the fields of one kind to an object being written.
 class FieldWriter : public ObjectPainter {
  public:
-  explicit FieldWriter(std::string& out) : out_(out) {}
+  FieldWriter(std::string& out, const std::string& sceneName) : out_(out), sceneName_(sceneName) {}
   void Paint(const Sphere& o) override { Field("radius", JsonNumber(o.radius)); }
   void Paint(const Cuboid& o) override { Field("halfSize", Vec(o.halfSize)); }
   void Paint(const Cylinder& o) override {
@@ -65,6 +66,12 @@ class FieldWriter : public ObjectPainter {
     Field("vertices", "[" + Vec(o.vertices[0]) + ", " + Vec(o.vertices[1]) + ", " + Vec(o.vertices[2]) + ", " +
                           Vec(o.vertices[3]) + "]");
   }
+  // The model is not read: the dump shows which file the line names.
+  void Paint(const Mesh& o) override {
+    Field("scale", JsonNumber(o.scale));
+    Field("file", JsonString(o.file));
+    Field("resolvedFile", JsonString(ResolveModelPath(sceneName_, o.file)));
+  }
   void Field(const char* name, const std::string& value) {
     out_ += ", \"";
     out_ += name;
@@ -74,11 +81,12 @@ class FieldWriter : public ObjectPainter {
 
  private:
   std::string& out_;
+  const std::string& sceneName_;
 };
 
-void WriteObject(std::string& out, const SceneObject& o) {
+void WriteObject(std::string& out, const SceneObject& o, const std::string& sceneName) {
   out += "{\"kind\": " + std::to_string(o.kind);
-  FieldWriter writer(out);
+  FieldWriter writer(out, sceneName);
   writer.Field("class", JsonString(ClassName(o.kind)));
   writer.Field("id", std::to_string(o.id));
   // The dump's texture list names texture n "n + 1"; 0 is untextured.
@@ -92,13 +100,13 @@ void WriteObject(std::string& out, const SceneObject& o) {
 }
 
 template <typename List>
-void WriteObjectList(std::string& out, const char* name, const List& list) {
+void WriteObjectList(std::string& out, const char* name, const List& list, const std::string& sceneName) {
   out += "  \"";
   out += name;
   out += "\": [";
   for (std::size_t k = 0; k < list.size(); ++k) {
     out += k == 0 ? "\n    " : ",\n    ";
-    WriteObject(out, *list[k]);
+    WriteObject(out, *list[k], sceneName);
   }
   out += list.empty() ? "],\n" : "\n  ],\n";
 }
@@ -147,10 +155,10 @@ std::string SceneDumpJson(const std::string& fileName, const std::vector<std::st
   out += ", \"focalLength\": " + JsonNumber(prefs.focalLength);
   out += ", \"baseline\": " + JsonNumber(prefs.baseline);
   out += ", \"noise\": " + JsonNumber(prefs.noise) + "},\n";
-  WriteObjectList(out, "solidObjects", model.solidObjects);
-  WriteObjectList(out, "egoFrames", model.egoFrames);
+  WriteObjectList(out, "solidObjects", model.solidObjects, fileName);
+  WriteObjectList(out, "egoFrames", model.egoFrames, fileName);
   // Only scenes with MOVE lines have the list: older dumps keep their text.
-  if (!model.objectMoves.empty()) WriteObjectList(out, "objectMoves", model.objectMoves);
+  if (!model.objectMoves.empty()) WriteObjectList(out, "objectMoves", model.objectMoves, fileName);
   out += "  \"errors\": [";
   for (std::size_t k = 0; k < notifier.messages.size(); ++k) {
     out += k == 0 ? "\n    " : ",\n    ";

@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+#include "scene/mesh_model.h"
+
 namespace tovimar {
 namespace {
 
@@ -176,6 +178,24 @@ void GlPainter::Paint(const Quad& o) {
 }
 
 void GlPainter::EndObject() { glTranslated(0.0, 0.0, 0.0); }
+
+void GlPainter::Paint(const Mesh& o) {
+  if (o.model == nullptr) return;  // not loaded: the preparation refused the scene
+  if (!flat_) BindObjectTexture(o.texture);
+  Colour3d(o.colour[0], o.colour[1], o.colour[2]);
+  PositionAndRotation(o);
+  const MeshModel& m = *o.model;
+  const double s = o.scale;
+  const std::size_t corners = m.TriangleCount() * 3;
+  glBegin(GL_TRIANGLES);
+  for (std::size_t k = 0; k < corners; ++k) {
+    glNormal3f(m.normals[k * 3], m.normals[k * 3 + 1], m.normals[k * 3 + 2]);
+    glTexCoord2f(m.texCoords[k * 2], m.texCoords[k * 2 + 1]);
+    glVertex3d(s * m.positions[k * 3], s * m.positions[k * 3 + 1], s * m.positions[k * 3 + 2]);
+  }
+  glEnd();
+  glDisable(GL_TEXTURE_2D);
+}
 
 void GlPainter::DrawBox(double a, double b, double c) {
   struct Corner {

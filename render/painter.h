@@ -60,6 +60,10 @@ class GlPainter final : public ObjectPainter {
   void Paint(const Cylinder& o) override;
   void Paint(const Plane& o) override;
   void Paint(const Quad& o) override;
+  // A model's triangles with its corner normals and texture coordinates,
+  // each corner scaled by o.scale (in double precision, before the GL sees
+  // it), then turned and placed as a cuboid.
+  void Paint(const Mesh& o) override;
 
   // A box with half extents a, b, c centred on the origin, with its face
   // table of normals and texture coordinates.

@@ -411,6 +411,14 @@ void Renderer::PrepareScene() {
 
   // Every line, in order.
   ParseScene(editor_.SceneLines(), textureNames_, decimalSeparator_, *prefs_, scene_, *lineNotifier_);
+  // The models of MESH lines; a model that cannot be used refuses the scene.
+  try {
+    LoadSceneMeshes(scene_, editor_.SceneName());
+  } catch (const Error&) {
+    ClearScene();
+    sceneReady_ = false;
+    throw;
+  }
 
   // The editor shows what was found.
   editor_.ShowCounts(scene_.solidObjects.size(), scene_.egoFrames.size());

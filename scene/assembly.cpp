@@ -1,11 +1,13 @@
 #include "scene/assembly.h"
 
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
 
+#include "scene/mesh_model.h"
 #include "scene/scene_line_parser.h"
 #include "scene/locale_number.h"
 
@@ -34,6 +36,35 @@ class LineAdapter : public Notifier {
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
 }  // namespace
+
+std::string ResolveModelPath(const std::string& sceneName, const std::string& file) {
+  namespace fs = std::filesystem;
+  fs::path path(file);
+  if (path.is_relative()) {
+    const fs::path folder = fs::path(sceneName).parent_path();
+    path = folder / path;
+  }
+  std::error_code ec;
+  const fs::path absolute = fs::absolute(path, ec);
+  return (ec ? path : absolute).lexically_normal().string();
+}
+
+void LoadSceneMeshes(SceneModel& model, const std::string& sceneName) {
+  for (const std::unique_ptr<SceneObject>& object : model.solidObjects) {
+    if (!object || object->kind != kMesh) continue;
+    Mesh& mesh = static_cast<Mesh&>(*object);
+    const std::string path = ResolveModelPath(sceneName, mesh.file);
+    try {
+      LoadedModel loaded = LoadModelFile(path);
+      mesh.resolvedFile = loaded.resolvedFile;
+      mesh.sha256 = loaded.sha256;
+      mesh.model = std::move(loaded.model);
+    } catch (const Error& e) {
+      throw Error(LineLocation(sceneName, mesh.line) + "MESH: cannot use the model '" + mesh.file + "' (" + path +
+                  "): " + e.message());
+    }
+  }
+}
 
 std::string LineLocation(const std::string& sceneName, int lineNumber) {
   const std::string number = std::to_string(lineNumber);
@@ -79,6 +110,7 @@ void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_
       model.egoFrames.emplace_back(static_cast<CameraMotion*>(object.release()));
       model.egoFrames.back()->line = lineNumber;
     } else {
+      if (object->kind == kMesh) static_cast<Mesh&>(*object).line = lineNumber;
       model.solidObjects.push_back(std::move(object));
     }
   }

@@ -38,6 +38,16 @@ class LineNotifier {
 void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_t>& textures,
                 char decimalSeparator, Prefs& prefs, SceneModel& model, LineNotifier& notifier);
 
+// Reads the model of every MESH solid (LoadModelFile), its file taken
+// relative to the folder of sceneName (the current folder for an unnamed
+// scene) unless absolute. Throws Error at the first model that cannot be
+// used, naming the scene line and the file:
+// "scene.txt:7: MESH: cannot use the model 'car.obj' (/data/car.obj): it is empty".
+void LoadSceneMeshes(SceneModel& model, const std::string& sceneName);
+
+// The file a MESH line's `file` names, for a scene read from sceneName.
+std::string ResolveModelPath(const std::string& sceneName, const std::string& file);
+
 // Where a report points: "scene.txt:7: ", or "line 7: " for an unnamed scene.
 std::string LineLocation(const std::string& sceneName, int lineNumber);
 

@@ -44,7 +44,18 @@ std::string NumberText(double v) {
 
 constexpr std::string_view kKeywords[] = {"WALEC", "CYLINDER", "KULA", "SPHERE", "PROST", "CUBOID",
                                           "EGO", "PLANE", "CZWOR", "QUADRILATERAL", "QUAD", "FOG",
-                                          "BASELINE", "FOCALLENGTH", "NOISE", "MOVE"};
+                                          "BASELINE", "FOCALLENGTH", "NOISE", "MOVE", "MESH"};
+
+// MESH; id; texture; r; g; b; x; y; z; rx; ry; rz; scale; file: the file is
+// the thirteenth field after the keyword, taken as text.
+constexpr std::size_t kMeshFileField = 13;
+
+std::string TrimmedText(std::string_view text) {
+  std::size_t first = 0, last = text.size();
+  while (first < last && (text[first] == ' ' || text[first] == '\t')) ++first;
+  while (last > first && (text[last - 1] == ' ' || text[last - 1] == '\t' || text[last - 1] == '\r')) --last;
+  return std::string(text.substr(first, last - first));
+}
 
 bool IsKeyword(std::string_view word) {
   for (std::string_view k : kKeywords) {
@@ -91,6 +102,7 @@ std::unique_ptr<SceneObject> SceneLineParser::ParseLine(std::string line, const 
   std::size_t counter = 0;
   ValueTable num{};
   bool tooManyReported = false;
+  std::string meshFile;
 
   const std::string_view rest(line);
   std::size_t start = 0;
@@ -105,6 +117,8 @@ std::unique_ptr<SceneObject> SceneLineParser::ParseLine(std::string line, const 
       std::size_t len = field.size();
       while (len > 0 && field[len - 1] == ' ') --len;
       keyword.assign(field.substr(0, len));
+    } else if (counter == kMeshFileField && keyword == "MESH") {
+      meshFile = TrimmedText(field);
     } else if (counter < kSlots) {
       const std::string filtered = FilterField(field, decimalSeparator_);
       if (const auto value = ParseLocaleDouble(filtered, decimalSeparator_)) {
@@ -136,8 +150,25 @@ std::unique_ptr<SceneObject> SceneLineParser::ParseLine(std::string line, const 
     return move;
   }
 
+  if (keyword == "MESH") {
+    const std::string form = " (MESH; id; texture; r; g; b; x; y; z; rx; ry; rz; scale; file)";
+    if (counter != kMeshFileField + 1 || meshFile.empty()) {
+      notifier_.Notify("", counter > kMeshFileField + 1
+                               ? "MESH: the file name must be the last field" + form + "; the line is ignored"
+                               : "MESH needs twelve numbers and a file name" + form + "; the line is ignored");
+      return nullptr;
+    }
+    if (!(num[12] > 0.0) || !std::isfinite(num[12])) {
+      notifier_.Notify("", "MESH: the scale must be a positive number, not " + NumberText(num[12]) +
+                               "; the line is ignored");
+      return nullptr;
+    }
+  }
+
   std::unique_ptr<SceneObject> object;
-  if (keyword == "WALEC" || keyword == "CYLINDER") {
+  if (keyword == "MESH") {
+    object = std::make_unique<Mesh>(num[12], meshFile);
+  } else if (keyword == "WALEC" || keyword == "CYLINDER") {
     object = std::make_unique<Cylinder>(num[12], num[13], num[14]);
   } else if (keyword == "KULA" || keyword == "SPHERE") {
     object = std::make_unique<Sphere>(num[12]);

@@ -4,6 +4,9 @@
 // without knowing its kind.
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
 
 namespace tovimar {
 
@@ -14,6 +17,8 @@ class Cuboid;
 class Cylinder;
 class Plane;
 class Quad;
+class Mesh;
+struct MeshModel;  // scene/mesh_model.h
 
 // Implemented by the renderer: one drawing per solid kind.
 class ObjectPainter {
@@ -24,6 +29,8 @@ class ObjectPainter {
   virtual void Paint(const Cylinder& o) = 0;
   virtual void Paint(const Plane& o) = 0;
   virtual void Paint(const Quad& o) = 0;
+  // Painters that have nothing to do with models leave meshes alone.
+  virtual void Paint(const Mesh& o) { static_cast<void>(o); }
 };
 
 enum ObjectKind : int32_t {
@@ -34,6 +41,7 @@ enum ObjectKind : int32_t {
   kQuad = 4,
   kCylinder = 5,
   kObjectMove = 6,
+  kMesh = 7,
 };
 
 class SceneObject {
@@ -106,6 +114,22 @@ class Quad : public SceneObject {
         vertices{{{v[0], v[1], v[2]}, {v[3], v[4], v[5]}, {v[6], v[7], v[8]}, {v[9], v[10], v[11]}}} {}
   void Draw(ObjectPainter& p) const override { p.Paint(*this); }
   std::array<Vec3, 4> vertices;
+};
+
+// A model read from a file (MESH line): its triangles, scaled uniformly by
+// `scale`, then turned and placed as a cuboid is. The parser fills the
+// line's fields; the model is read when the scene is prepared
+// (LoadSceneMeshes).
+class Mesh : public SceneObject {
+ public:
+  Mesh(double s, std::string f) : SceneObject(kMesh), scale(s), file(std::move(f)) {}
+  void Draw(ObjectPainter& p) const override { p.Paint(*this); }
+  double scale;
+  std::string file;  // as the line writes it, relative to the scene's folder
+  int line = 0;      // scene line it came from, for messages
+  std::string resolvedFile;
+  std::string sha256;  // of the file's bytes
+  std::shared_ptr<const MeshModel> model;  // null until loaded
 };
 
 class CameraMotion : public SceneObject {

@@ -12,6 +12,7 @@ PACKAGES=(
   ffmpeg
   libpng-dev
   libssl-dev
+  libassimp-dev assimp-testmodels
   libopencv-dev python3-opencv python3-numpy nlohmann-json3-dev
   pybind11-dev python3-dev python3-pytest python3-torch
   slurm-wlm munge

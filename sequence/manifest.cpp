@@ -29,8 +29,19 @@ const char* CameraKey(bool right) { return right ? "right" : "left"; }
 constexpr double kFrameSeconds = 0.5;
 
 
+// The models as meta.json lists them (none: no "models").
+Json ModelsJson(const std::vector<ModelRecord>& models) {
+  Json list = Json::array();
+  for (const ModelRecord& m : models) list.push_back({{"path", m.path}, {"file", m.file}, {"sha256", m.sha256}});
+  return list;
+}
+
+bool SameModels(const Json& doc, const RunDescription& run) {
+  return doc.value("models", Json::array()) == ModelsJson(run.models);
+}
+
 bool SamePair(const Json& a, const RunDescription& run) {
-  return a.value("sceneSha256", "") == run.sceneSha256 && a.value("width", 0) == run.width &&
+  return a.value("sceneSha256", "") == run.sceneSha256 && SameModels(a, run) && a.value("width", 0) == run.width &&
          a.value("height", 0) == run.height && a.value("focalLength", 0.0) == run.focalLength &&
          a.value("baseline", 0.0) == run.baseline;
 }
@@ -48,6 +59,7 @@ Json RenderingJson(const RunDescription& run) {
 // describes, of what decides its files' bytes ("" when nothing does).
 std::string RunDifference(const Json& doc, const Json& record, const RunDescription& run) {
   if (doc.value("sceneSha256", "") != run.sceneSha256) return "the scene";
+  if (!SameModels(doc, run)) return "a model file";
   if (doc.value("width", 0) != run.width || doc.value("height", 0) != run.height) return "the size";
   if (doc.value("focalLength", 0.0) != run.focalLength) return "the focal length";
   if (doc.value("baseline", 0.0) != run.baseline) return "the baseline";
@@ -141,6 +153,12 @@ std::string ManifestProblem(const Json& doc) {
     if (!doc.contains(key) || !doc[key].is_number()) return std::string("\"") + key + "\" is not a number";
   if (!doc.contains("sceneSha256") || !doc["sceneSha256"].is_string()) return "\"sceneSha256\" is not a string";
   if (doc.contains("plannedCameras") && !doc["plannedCameras"].is_string()) return "\"plannedCameras\" is not a string";
+  if (doc.contains("models") &&
+      (!doc["models"].is_array() || !std::all_of(doc["models"].begin(), doc["models"].end(), [](const Json& m) {
+        return m.is_object() && m.size() == 3 && m.contains("path") && m["path"].is_string() &&
+               m.contains("file") && m["file"].is_string() && m.contains("sha256") && m["sha256"].is_string();
+      })))
+    return "\"models\" is not a list of model files";
   if (!doc.contains("intrinsics") || !doc["intrinsics"].is_object()) return "\"intrinsics\" is not an object";
   for (const char* key : {"fx", "fy", "cx", "cy"})
     if (!doc["intrinsics"].contains(key) || !doc["intrinsics"][key].is_number())
@@ -264,6 +282,7 @@ void SequenceManifest::BeginRun(const RunDescription& run) {
   fresh["plannedCameras"] = run.plannedCameras;
   fresh["scene"] = {{"file", kSceneCopyFileName}};
   fresh["sceneSha256"] = run.sceneSha256;
+  if (!run.models.empty()) fresh["models"] = ModelsJson(run.models);
   fresh["width"] = run.width;
   fresh["height"] = run.height;
   fresh["focalLength"] = run.focalLength;

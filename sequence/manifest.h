@@ -18,6 +18,15 @@
 
 namespace tovimar {
 
+// A model file a MESH line draws: the file as the line writes it, the file
+// it resolved to and the SHA-256 of its bytes.
+struct ModelRecord {
+  std::string path;
+  std::string file;
+  std::string sha256;
+  bool operator==(const ModelRecord&) const = default;
+};
+
 // What a camera run renders; two runs are a stereo pair when all of this
 // but the camera agrees.
 struct RunDescription {
@@ -31,6 +40,9 @@ struct RunDescription {
   RandomState randomAtStart;
   OutputChoice outputs;
   std::string sceneSha256;
+  // The models of the scene's MESH lines, in line order: a model whose
+  // bytes changed makes the scene another.
+  std::vector<ModelRecord> models;
   // How the run was asked for: the command line, or the desktop's settings.
   std::vector<std::pair<std::string, std::string>> invocation;
   // "left", "right", "both" or "" (every recorded run): what complete means.

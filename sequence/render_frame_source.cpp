@@ -116,6 +116,11 @@ void RenderFrameSource::PrepareSequence() {
   sceneText_.clear();
   for (const std::string& line : renderer_.Editor().SceneLines()) sceneText_ += line + "\n";
   run.sceneSha256 = Sha256Hex(sceneText_);
+  for (const std::unique_ptr<SceneObject>& object : renderer_.Scene().solidObjects) {
+    if (object->kind != kMesh) continue;
+    const Mesh& mesh = static_cast<const Mesh&>(*object);
+    run.models.push_back({mesh.file, mesh.resolvedFile, mesh.sha256});
+  }
   firstFrame_ = 0;
   run_ = run;
   if (output_.PreviewOnly() || sink_) return;

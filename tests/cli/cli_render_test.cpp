@@ -14,8 +14,11 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/options.h"
 #include "io/bytes.h"
+#include "io/sha256.h"
 #include "render/settings.h"
 #include "render/renderer.h"
 #include "scene/notifier.h"
@@ -399,6 +402,110 @@ TEST(CliRender, SceneFlowSplitsKeepTheirOwnSequenceFiles) {
   EXPECT_EQ(ReadText(tmp.path() + "/out/TEST@A@0/scene.txt"), ReadText(tmp.path() + "/a.txt"));
   // A split folder name with '@' would be read back as another split.
   EXPECT_EQ(RunTool(common + "--split TE@ST/A a.txt", tmp.path()).exitCode, 2);
+}
+
+// ------------------------------------------------------------------ meshes
+
+// A cube of half size 1 as an OBJ: each face of a cuboid, in the cuboid's
+// order and with its corners, as the two triangles (0 1 2) and (0 2 3).
+std::string CubeObj() {
+  const int faces[6][4][3] = {{{-1, -1, 1}, {1, -1, 1}, {1, 1, 1}, {-1, 1, 1}},
+                              {{-1, -1, -1}, {-1, 1, -1}, {1, 1, -1}, {1, -1, -1}},
+                              {{-1, 1, -1}, {-1, 1, 1}, {1, 1, 1}, {1, 1, -1}},
+                              {{-1, -1, -1}, {1, -1, -1}, {1, -1, 1}, {-1, -1, 1}},
+                              {{1, -1, -1}, {1, 1, -1}, {1, 1, 1}, {1, -1, 1}},
+                              {{-1, -1, -1}, {-1, -1, 1}, {-1, 1, 1}, {-1, 1, -1}}};
+  std::string obj;
+  int first = 1;
+  for (const auto& face : faces) {
+    for (const auto& v : face)
+      obj += "v " + std::to_string(v[0]) + " " + std::to_string(v[1]) + " " + std::to_string(v[2]) + "\n";
+    obj += "f " + std::to_string(first) + " " + std::to_string(first + 1) + " " + std::to_string(first + 2) + "\n";
+    obj += "f " + std::to_string(first) + " " + std::to_string(first + 2) + " " + std::to_string(first + 3) + "\n";
+    first += 4;
+  }
+  return obj;
+}
+
+const std::string kMeshSceneTail =
+    "CUBOID;3;2;1;1;1;-1.2;3.5;0.4;0;0;10;0.3;0.3;0.3\n"
+    "MOVE;7;0.05;0;0.02;0;0;4\n"
+    "EGO;0;0;0.1;0.1;0;0\nEGO;0;0;0.1;0;2;0\n";
+
+TEST(CliRenderMesh, CubeModelGivesTheCuboidsGroundTruthExactly) {
+  const TempDir tmp;
+  WriteText(tmp / "cube.obj", CubeObj());
+  WriteText(tmp / "cuboid.txt", "CUBOID;7;5;1;1;1;0.3;2.5;-0.2;20;30;40;0.5;0.5;0.5\n" + kMeshSceneTail);
+  WriteText(tmp / "mesh.txt", "MESH;7;5;1;1;1;0.3;2.5;-0.2;20;30;40;0.5;cube.obj\n" + kMeshSceneTail);
+  for (const char* name : {"cuboid", "mesh"}) {
+    const Result r = RunTool(std::string("-q -r 320x240 --outputs classic,pfm,depth,masks,flow,ids16 -o out_") +
+                                 name + " " + name + ".txt",
+                             tmp.path());
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+  }
+  const std::set<std::string> files = Listing(tmp / "out_cuboid/0");
+  ASSERT_EQ(Listing(tmp / "out_mesh/0"), files);
+  int compared = 0;
+  for (const std::string& f : files) {
+    // The camera images differ (the cuboid's faces carry their own texture
+    // coordinates, the model's the box projection); the scene text and the
+    // manifest name the scene.
+    if (f.starts_with("left_") || f.starts_with("right_") || f == "scene.txt" || f == "meta.json") continue;
+    EXPECT_EQ(ReadText(tmp / ("out_mesh/0/" + f)), ReadText(tmp / ("out_cuboid/0/" + f))) << f;
+    ++compared;
+  }
+  EXPECT_GT(compared, 40);
+  // The cube is in the picture: id 7 in the segmentation.
+  const std::string seg = ReadText(tmp / "out_mesh/0/seg_l_0000.bmp");
+  EXPECT_NE(seg.find(std::string(3, '\x07')), std::string::npos);
+  // The manifest records the model as written, resolved and hashed.
+  const auto meta = nlohmann::json::parse(ReadText(tmp / "out_mesh/0/meta.json"));
+  ASSERT_TRUE(meta.contains("models"));
+  ASSERT_EQ(meta["models"].size(), 1u);
+  EXPECT_EQ(meta["models"][0]["path"], "cube.obj");
+  EXPECT_EQ(meta["models"][0]["file"], tmp / "cube.obj");
+  EXPECT_EQ(meta["models"][0]["sha256"], Sha256Hex(CubeObj()));
+  EXPECT_FALSE(nlohmann::json::parse(ReadText(tmp / "out_cuboid/0/meta.json")).contains("models"));
+}
+
+TEST(CliRenderMesh, PackagedTestModelsRender) {
+  const std::string models = "/usr/share/assimp/models/";
+  if (!fs::is_directory(models)) GTEST_SKIP() << "assimp-testmodels is not installed";
+  const TempDir tmp;
+  std::string scene;
+  int id = 10;
+  for (const char* name : {"glTF2/BoxTextured-glTF-Binary/BoxTextured.glb", "glTF2/BoxTextured-glTF/BoxTextured.gltf",
+                           "PLY/cube.ply", "STL/Spider_ascii.stl", "OBJ/spider.obj"}) {
+    scene += "MESH;" + std::to_string(id) + ";3;1;1;1;" + std::to_string(id - 12) + ";4;0;90;0;0;0.4;" + models +
+             name + "\n";
+    ++id;
+  }
+  WriteText(tmp / "models.txt", scene + "EGO;0;0;0;0;0;0\n");
+  const Result r = RunTool("-q -r 160x120 --outputs pfm,ids16 -o out models.txt", tmp.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(fs::exists(tmp / "out/0/ldisp_0000.pfm"));
+  EXPECT_EQ(nlohmann::json::parse(ReadText(tmp / "out/0/meta.json"))["models"].size(), 5u);
+}
+
+TEST(CliRenderMesh, ModelsThatCannotBeUsedStopTheSceneAndWriteNothing) {
+  const TempDir tmp;
+  std::vector<std::string> bad;
+  const std::string invalid = "/usr/share/assimp/models/invalid";
+  if (fs::is_directory(invalid))
+    for (const auto& e : fs::directory_iterator(invalid)) bad.push_back(e.path().string());
+  WriteText(tmp / "text.glb", CubeObj().substr(0, 40));
+  WriteText(tmp / "cut.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 ");
+  bad.push_back("text.glb");
+  bad.push_back("cut.obj");
+  bad.push_back("missing.stl");
+  for (const std::string& model : bad) {
+    SCOPED_TRACE(model);
+    WriteText(tmp / "bad.txt", "// a model\nMESH;7;5;1;1;1;0;2;0;0;0;0;1;" + model + "\nEGO;0;0;0;0;0;0\n");
+    const Result r = RunTool("-q -o out bad.txt", tmp.path());
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("bad.txt:2: MESH: cannot use the model '" + model + "'"), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(tmp / "out"));
+  }
 }
 
 }  // namespace

@@ -127,6 +127,44 @@ TEST_P(ParseLineTest, EveryKeywordMakesItsKind) {
   EXPECT_TRUE(notes.texts.empty());
 }
 
+TEST_P(ParseLineTest, MeshTakesItsFileAsText) {
+  // The numbers as a cuboid's; the file field is not filtered as a number
+  // (its digits, points and commas stay), only trimmed.
+  auto o = Parse("MESH; 1; 2; 3; 4; 5; 6; 7; 8; 9; 10; 11; 0,5;  models/car-2.5,v1.obj ");
+  ASSERT_TRUE(o);
+  EXPECT_EQ(o->kind, kMesh);
+  EXPECT_EQ(o->id, 1);
+  EXPECT_EQ(o->texture, 3u);
+  EXPECT_EQ(o->colour, (Vec3{3, 4, 5}));
+  EXPECT_EQ(o->position, (Vec3{6, 7, 8}));
+  EXPECT_EQ(o->rotation, (Vec3{9, 10, 11}));
+  EXPECT_EQ(As<Mesh>(o).scale, 0.5);
+  EXPECT_EQ(As<Mesh>(o).file, "models/car-2.5,v1.obj");
+  EXPECT_EQ(As<Mesh>(o).model, nullptr);  // read when the scene is prepared
+  EXPECT_TRUE(notes.texts.empty());
+}
+
+TEST_P(ParseLineTest, MeshLinesThatCannotBeUsedAreIgnoredWithAReason) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"MESH;1;2;3;4;5;6;7;8;9;10;11;12", "MESH needs twelve numbers and a file name"},
+      {"MESH;1;2;3;4;5;6;7;8;9;10;11;12;   ", "MESH needs twelve numbers and a file name"},
+      {"MESH;1;2;3;4;5;6;7;8;9;10;11;12;a.obj;b.obj", "MESH: the file name must be the last field"},
+      {"MESH;1;2;3;4;5;6;7;8;9;10;11;0;a.obj", "MESH: the scale must be a positive number, not 0"},
+      {"MESH;1;2;3;4;5;6;7;8;9;10;11;-2;a.obj", "MESH: the scale must be a positive number, not -2"},
+  };
+  for (const auto& [line, text] : cases) {
+    notes.texts.clear();
+    EXPECT_FALSE(Parse(line)) << line;
+    ASSERT_FALSE(notes.texts.empty()) << line;
+    EXPECT_TRUE(notes.texts.back().starts_with(text)) << notes.texts.back();
+  }
+  // Lower case is no keyword, as for every other statement.
+  notes.texts.clear();
+  EXPECT_FALSE(Parse("mesh;1"));
+  ASSERT_EQ(notes.texts.size(), 1u);
+  EXPECT_NE(notes.texts[0].find("keywords are written in capitals: MESH"), std::string::npos);
+}
+
 TEST_P(ParseLineTest, PlaneOffsetFromNormalAndPoint) {
   auto plane = Parse("PLANE;0;0;0;0;0;1;0;0;2;5;7");
   EXPECT_EQ(As<Plane>(plane).offset, -2);
