@@ -30,13 +30,13 @@ ctest --test-dir build-test --output-on-failure -j2
 # must find the installed textures) and makes the .deb.
 cmake -S . -B build-install -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVIMAR_WERROR=ON \
   -DCMAKE_INSTALL_PREFIX=/usr -DTOVIMAR_BUILD_BENCH=OFF >/dev/null
-cmake --build build-install --target _tovimar tovimar-render tovimar-scenegen tovimar-eval tovimar
+cmake --build build-install --target _tovimar tovimar-render tovimar-scenegen tovimar-eval tovimar-dataset tovimar
 ctest --test-dir build-install --output-on-failure -L python
 install_root=$(mktemp -d)
 DESTDIR="$install_root" cmake --install build-install >/dev/null
 "$install_root/usr/bin/tovimar-render" -q -o "$install_root/out" -r 64x48 examples/sceneexample.txt
 test -f "$install_root/out/0/right_0002.bmp"
-test -x "$install_root/usr/bin/tovimar" && test -x "$install_root/usr/bin/tovimar-scenegen"
+test -x "$install_root/usr/bin/tovimar" && test -x "$install_root/usr/bin/tovimar-scenegen" && test -x "$install_root/usr/bin/tovimar-dataset"
 (cd "$install_root" && PYTHONPATH="$install_root/usr/lib/python3/dist-packages" /usr/bin/python3 -c "
 import tovimar
 assert tovimar.__file__.startswith('$install_root'), tovimar.__file__
