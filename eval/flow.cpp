@@ -557,30 +557,11 @@ std::vector<FlowField> Fields(FlowTask task) {
   return {std::begin(kSceneFlowFields), std::end(kSceneFlowFields)};
 }
 
-std::string Quoted(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      const char* hex = "0123456789abcdef";
-      out += "\\u00";
-      out += hex[u >> 4];
-      out += hex[u & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out + '"';
-}
-
 std::string JsonFlowRegions(const FlowRegionList& regions, FlowTask task) {
   std::string out = "{";
   for (std::size_t r = 0; r < regions.size(); ++r) {
     out += r ? ", " : "";
-    out += Quoted(regions[r].first) + ": {";
+    out += JsonString(regions[r].first) + ": {";
     for (const FlowField& f : Fields(task)) out += "\"" + std::string(f.name) + "\": " + JsonNumber(regions[r].second.*f.member) + ", ";
     out += "\"pixels\": " + std::to_string(regions[r].second.pixels);
     if (task == FlowTask::SceneFlow) out += ", \"sfPixels\": " + std::to_string(regions[r].second.sfPixels);
@@ -666,11 +647,11 @@ std::string FlowToJson(const FlowEvalResult& result) {
     const FlowFrameResult& f = result.frames[i];
     out += i ? ",\n  {\"frame\": " : "\n  {\"frame\": ";
     out += std::to_string(f.frame);
-    out += f.error.empty() ? ", \"regions\": " + JsonFlowRegions(f.regions, result.task) : ", \"error\": " + Quoted(f.error);
+    out += f.error.empty() ? ", \"regions\": " + JsonFlowRegions(f.regions, result.task) : ", \"error\": " + JsonString(f.error);
     out += '}';
   }
   out += "],\n \"total\": {\"regions\": " + JsonFlowRegions(result.total, result.task) + "},\n \"notes\": [";
-  for (std::size_t i = 0; i < result.notes.size(); ++i) out += (i ? ", " : "") + Quoted(result.notes[i]);
+  for (std::size_t i = 0; i < result.notes.size(); ++i) out += (i ? ", " : "") + JsonString(result.notes[i]);
   return out + "]}\n";
 }
 

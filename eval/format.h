@@ -13,4 +13,25 @@ inline std::string JsonNumber(double v) {
   return std::isfinite(v) ? Shortest(v) : "null";
 }
 
+// s as a JSON string: quoted, with quotes, backslashes and control
+// characters escaped.
+inline std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      const char* hex = "0123456789abcdef";
+      out += "\\u00";
+      out += hex[u >> 4];
+      out += hex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out + '"';
+}
+
 }  // namespace tovimar::eval

@@ -23,25 +23,6 @@ constexpr Field kFields[] = {
     {"a95", &RegionMetrics::a95},   {"a99", &RegionMetrics::a99},   {"density", &RegionMetrics::density},
 };
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      const char* hex = "0123456789abcdef";
-      out += "\\u00";
-      out += hex[u >> 4];
-      out += hex[u & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out + '"';
-}
-
 std::string JsonRegions(const RegionList& regions) {
   std::string out = "{";
   for (std::size_t r = 0; r < regions.size(); ++r) {

@@ -1,6 +1,8 @@
 #pragma once
 // Synthetic ground truth and predictions for the evaluation tests (and the
 // shared temporary folder).
+#include <sys/wait.h>
+
 #include <charconv>
 #include <cstdlib>
 #include <filesystem>
@@ -75,5 +77,22 @@ inline void WriteClassicFrame(const std::string& dir, int frame, const std::vect
   WritePng8(dir + "/lmask_" + n + ".png", mask.data(), kW, kH, 1);
   WriteBmp24(dir + "/seg_l_" + n + ".bmp", seg.data(), kW, kH);
 }
+
+inline std::string Quote(const std::string& s) { return "'" + s + "'"; }
+
+#ifdef TOVIMAR_EVAL_BINARY
+// tovimar-eval run with args: its exit code and what it wrote to stderr.
+struct ToolRun {
+  int code = -1;
+  std::string err;
+};
+
+inline ToolRun Eval(const std::string& args, const TempDir& scratch) {
+  const std::string errPath = scratch / "stderr.txt";
+  const int status =
+      std::system((std::string(TOVIMAR_EVAL_BINARY) + " " + args + " >/dev/null 2>" + Quote(errPath)).c_str());
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(errPath)};
+}
+#endif
 
 }  // namespace tovimar::eval::testing

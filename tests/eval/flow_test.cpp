@@ -157,20 +157,6 @@ TEST(FlowEval, MovingIdsAreThoseAMoveLineMoves) {
             (std::set<int>{7, 10}));
 }
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-struct ToolRun {
-  int code = -1;
-  std::string err;
-};
-
-ToolRun Eval(const std::string& args, const TempDir& scratch) {
-  const std::string errPath = scratch / "stderr.txt";
-  const int status =
-      std::system((std::string(TOVIMAR_EVAL_BINARY) + " " + args + " >/dev/null 2>" + Quote(errPath)).c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(errPath)};
-}
-
 // A prediction of another size is refused from its header (here the pixels
 // are not even there); a truncated one, a missing one and a missing folder
 // are named; the other frames are evaluated; exit code 1.

@@ -18,19 +18,6 @@ namespace {
 
 using namespace testing;
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }
-
-struct ToolRun {
-  int code = -1;
-  std::string err;
-};
-
-ToolRun Eval(const std::string& args, const TempDir& scratch) {
-  const std::string errPath = scratch / "stderr.txt";
-  const int status = std::system((std::string(TOVIMAR_EVAL_BINARY) + " " + args + " >/dev/null 2>" + Quote(errPath)).c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(errPath)};
-}
-
 TEST(EvalTool, ExitCodesAndReports) {
   TempDir gt, pred, out;
   for (int k = 0; k < 3; ++k) {
