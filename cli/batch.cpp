@@ -16,7 +16,7 @@
 
 #include "cli/render_run.h"
 #include "cli/reports.h"
-#include "cli/scene_dump.h"
+#include "scene/scene_dump.h"
 #include "io/file.h"
 #include "io/folder_lock.h"
 #include "base/number_text.h"

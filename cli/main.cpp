@@ -6,7 +6,7 @@
 #include "cli/batch.h"
 #include "cli/options.h"
 #include "cli/render_run.h"
-#include "cli/scene_dump.h"
+#include "scene/scene_dump.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
 
@@ -28,7 +28,7 @@ bool WriteStdout(const std::string& text) {
 int RunDump(const tovimar::cli::CliOptions& options) {
   const char separator = tovimar::cli::UserDecimalSeparator();
   // The fields were checked with the options.
-  const tovimar::Prefs prefs = tovimar::cli::EditorPrefs(options.focalText, options.baselineText, separator);
+  const tovimar::Prefs prefs = tovimar::EditorPrefs(options.focalText, options.baselineText, separator);
   std::string bytes;
   try {
     bytes = tovimar::ReadFileBytes(options.scenePath);
@@ -37,7 +37,7 @@ int RunDump(const tovimar::cli::CliOptions& options) {
     return kExitFailure;
   }
   const std::string json =
-      tovimar::cli::SceneDumpJson(options.scenePath, tovimar::SplitLines(bytes), prefs, separator);
+      tovimar::SceneDumpJson(options.scenePath, tovimar::SplitLines(bytes), prefs, separator);
   if (!WriteStdout(json)) {
     PrintError("cannot write to standard output");
     return kExitFailure;

@@ -9,7 +9,7 @@
 #include <langinfo.h>
 #include <locale.h>
 
-#include "cli/scene_dump.h"
+#include "scene/scene_dump.h"
 #include "io/text.h"
 #include "scene/notifier.h"
 

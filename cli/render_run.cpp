@@ -21,7 +21,7 @@
 #include "base/number_text.h"
 #include "io/text.h"
 #include "cli/reports.h"
-#include "cli/scene_dump.h"
+#include "scene/scene_dump.h"
 #include "scene/scene_text.h"
 #include "sequence/output_files.h"
 #include "sequence/run_session.h"

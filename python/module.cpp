@@ -19,7 +19,7 @@
 
 #include "base/check.h"
 #include "base/error.h"
-#include "cli/scene_dump.h"
+#include "scene/scene_dump.h"
 #include "eval/dataset.h"
 #include "eval/evaluate.h"
 #include "eval/flow.h"
@@ -411,8 +411,8 @@ PYBIND11_MODULE(_tovimar, m) {
   }, py::arg("path"));
 
   m.def("scene_dump", [](const std::string& text, const std::string& name) {
-    const Prefs prefs = cli::EditorPrefs(kDefaultFocalLengthText, kDefaultBaselineText, '.');
-    return cli::SceneDumpJson(name, SplitLines(text), prefs, '.');
+    const Prefs prefs = EditorPrefs(kDefaultFocalLengthText, kDefaultBaselineText, '.');
+    return SceneDumpJson(name, SplitLines(text), prefs, '.');
   });
 
   m.def("generate_scene", [](const std::vector<std::string>& args, int index) {

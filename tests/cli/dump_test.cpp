@@ -18,7 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "cli/scene_dump.h"
+#include "scene/scene_dump.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
 

@@ -48,6 +48,10 @@ class Checker : public ObjectPainter {
     CheckFinite(o.offset);
     CheckVec(o.point, '.');
   }
+  void Paint(const Mesh& o) override {
+    CheckFinite(o.scale);
+    if (!(o.scale > 0) || o.file.empty()) Fail();
+  }
   void Paint(const Quad& o) override {
     for (const auto& v : o.vertices) CheckVec(v, '.');
     // The face normal the renderer takes from the first three corners.
@@ -64,10 +68,10 @@ class Checker : public ObjectPainter {
 
 const std::vector<uint32_t> kTextures{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
 
-// Every kind a line can give: the solids, a camera motion (EGO) and an
-// object motion (MOVE).
+// Every kind a line can give: the solids, a camera motion (EGO), an object
+// motion (MOVE) and a model (MESH).
 void CheckObject(const SceneObject& o, char separator) {
-  if (o.kind < kCameraMotion || o.kind > kObjectMove) Fail();
+  if (o.kind < kCameraMotion || o.kind > kMesh) Fail();
   if (o.texture > 11) Fail();
   CheckVec(o.colour, separator);
   CheckVec(o.position, separator);

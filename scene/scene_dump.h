@@ -7,7 +7,7 @@
 
 #include "scene/prefs.h"
 
-namespace tovimar::cli {
+namespace tovimar {
 
 // Prefs as scene assembly starts them: focal length and baseline from the
 // editor's field texts (either '.' or ',' as decimal mark), noise 0, fog off.
@@ -30,4 +30,4 @@ std::string JsonString(std::string_view bytes);
 // Shortest text that reads back to the same double; null when not finite.
 std::string JsonNumber(double value);
 
-}  // namespace tovimar::cli
+}  // namespace tovimar

@@ -1,4 +1,4 @@
-#include "cli/scene_dump.h"
+#include "scene/scene_dump.h"
 
 #include <charconv>
 #include <cmath>
@@ -11,7 +11,7 @@
 #include "scene/scene_objects.h"
 #include "scene/scene_model.h"
 
-namespace tovimar::cli {
+namespace tovimar {
 
 namespace {
 
@@ -216,4 +216,4 @@ std::string JsonNumber(double value) {
   return std::string(buffer, r.ptr);
 }
 
-}  // namespace tovimar::cli
+}  // namespace tovimar
