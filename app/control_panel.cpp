@@ -553,9 +553,12 @@ void ControlPanel::EvaluateClick(QObject*) {
     });
   }
   const QString directory = tovimar::FromStd(last.directory);
-  ShowStatus(QStringLiteral("Evaluate: SGBM and evaluation of %1 (%2 camera) started")
-                 .arg(QDir::toNativeSeparators(directory), last.rightCamera ? "right" : "left"));
-  evaluation_->Start(tool.found, directory, last.rightCamera, last.frame);
+  // The flow too when the run wrote it.
+  const bool flow = DatasetOutputs().flow;
+  ShowStatus(QStringLiteral("Evaluate: SGBM%1 and evaluation of %2 (%3 camera) started")
+                 .arg(flow ? QStringLiteral(", DIS optical flow") : QString(), QDir::toNativeSeparators(directory),
+                      last.rightCamera ? "right" : "left"));
+  evaluation_->Start(tool.found, directory, last.rightCamera, last.frame, flow);
 }
 
 void ControlPanel::ShowStatus(const QString& text) {

@@ -34,6 +34,8 @@ int RegionRank(const QString& region) {
   if (region == QLatin1String("all")) return -3;
   if (region == QLatin1String("nonoccluded")) return -2;
   if (region == QLatin1String("occluded")) return -1;
+  if (region == QLatin1String("bg")) return -1;  // after "occluded" (a stable sort), before ids
+  if (region == QLatin1String("fg")) return -1;
   bool number = false;
   const int id = region.startsWith(QLatin1String("id:")) ? region.mid(3).toInt(&number) : 0;
   return number ? id : std::numeric_limits<int>::max();
@@ -41,6 +43,35 @@ int RegionRank(const QString& region) {
 
 QString Cell(double v, int decimals) {
   return std::isnan(v) ? QStringLiteral("-") : QString::number(v, 'f', decimals);
+}
+
+QTableWidget* NewTable(std::span<const EvalColumn> columns, QWidget* parent) {
+  auto* table = new QTableWidget(parent);
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->setColumnCount(static_cast<int>(columns.size()));
+  QStringList titles;
+  for (const EvalColumn& c : columns) titles << QString::fromLatin1(c.title);
+  table->setHorizontalHeaderLabels(titles);
+  table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  return table;
+}
+
+// The report's rows, each figure kept as the tool wrote it (Qt::UserRole).
+void FillTable(QTableWidget* table, const EvalReport& report, std::span<const EvalColumn> columns) {
+  table->setRowCount(static_cast<int>(report.total.size()));
+  QStringList regions;
+  for (int r = 0; r < table->rowCount(); ++r) {
+    const EvalRow& row = report.total[static_cast<std::size_t>(r)];
+    regions << row.region;
+    for (int c = 0; c < table->columnCount(); ++c) {
+      const double v = row.values[static_cast<std::size_t>(c)];
+      auto* item = new QTableWidgetItem(Cell(v, columns[static_cast<std::size_t>(c)].decimals));
+      item->setData(Qt::UserRole, v);
+      item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      table->setItem(r, c, item);
+    }
+  }
+  table->setVerticalHeaderLabels(regions);
 }
 
 }  // namespace
@@ -67,7 +98,7 @@ EvalToolSearch FindEvalTool() {
   return search;
 }
 
-EvalReport ReadEvalReport(const QString& jsonPath) {
+EvalReport ReadEvalReport(const QString& jsonPath, std::span<const EvalColumn> columns) {
   EvalReport report;
   QFile file(jsonPath);
   if (!file.open(QIODevice::ReadOnly)) {
@@ -85,7 +116,7 @@ EvalReport ReadEvalReport(const QString& jsonPath) {
   for (auto it = regions.begin(); it != regions.end(); ++it) {
     const QJsonObject figures = it.value().toObject();
     EvalRow row{it.key(), {}};
-    for (const EvalColumn& c : kEvalColumns) {
+    for (const EvalColumn& c : columns) {
       const QJsonValue v = figures.value(QLatin1String(c.key));
       row.values.push_back(v.isDouble() ? v.toDouble() : std::numeric_limits<double>::quiet_NaN());
     }
@@ -106,13 +137,15 @@ EvaluationWindow::EvaluationWindow() : QWidget(nullptr, Qt::Window), process_(ne
   Summary = new QLabel(this);
   Summary->setWordWrap(true);
   Summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  Table = new QTableWidget(this);
-  Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  Table->setColumnCount(static_cast<int>(std::size(kEvalColumns)));
-  QStringList titles;
-  for (const EvalColumn& c : kEvalColumns) titles << QString::fromLatin1(c.title);
-  Table->setHorizontalHeaderLabels(titles);
-  Table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  Table = NewTable(kEvalColumns, this);
+  FlowSummary = new QLabel(this);
+  FlowSummary->setWordWrap(true);
+  FlowSummary->hide();
+  FlowTable = NewTable(kFlowColumns, this);
+  FlowTable->hide();
+  FlowPicture = new QLabel(this);
+  FlowPicture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  FlowPicture->hide();
   FrameSpin = new QSpinBox(this);
   FrameSpin->setEnabled(false);
   ErrorPicture = new QLabel(this);
@@ -141,13 +174,24 @@ EvaluationWindow::EvaluationWindow() : QWidget(nullptr, Qt::Window), process_(ne
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(Summary);
   layout->addWidget(Table, 1);
+  layout->addWidget(FlowSummary);
+  layout->addWidget(FlowTable, 1);
   layout->addLayout(frameRow);
-  layout->addWidget(pictureArea, 2);
+  auto* pictures = new QHBoxLayout;
+  pictures->addWidget(pictureArea, 2);
+  pictures->addWidget(FlowPicture, 1);
+  layout->addLayout(pictures, 2);
   layout->addWidget(Messages);
   resize(900, 560);  // room for every column of the table
 
   connect(FrameSpin, &QSpinBox::valueChanged, this, [this](int frame) { ShowFrame(frame); });
-  connect(process_, &QProcess::finished, this, &EvaluationWindow::ToolEnded);
+  connect(process_, &QProcess::finished, this, [this](int exitCode, QProcess::ExitStatus status) {
+    if (flowPass_) {
+      FlowEnded(exitCode, status);
+    } else {
+      ToolEnded(exitCode, status);
+    }
+  });
   connect(process_, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
     // A crash also ends with finished(); a tool that never started does not.
     if (error == QProcess::FailedToStart)
@@ -170,15 +214,34 @@ QString EvaluationWindow::JsonPath() const { return work_ ? work_->filePath(QStr
 
 QString EvaluationWindow::ImagesDir() const { return work_ ? work_->filePath(QStringLiteral("images")) : QString(); }
 
-void EvaluationWindow::Start(const QString& tool, const QString& sequenceDir, bool rightCamera, int currentFrame) {
+QString EvaluationWindow::FlowJsonPath() const {
+  return work_ ? work_->filePath(QStringLiteral("flow.json")) : QString();
+}
+
+QString EvaluationWindow::FlowImagesDir() const {
+  return work_ ? work_->filePath(QStringLiteral("flow-images")) : QString();
+}
+
+void EvaluationWindow::Start(const QString& tool, const QString& sequenceDir, bool rightCamera, int currentFrame,
+                             bool withFlow) {
   // Predictions, JSON and pictures go to a fresh temporary folder: the
   // sequence folder keeps exactly what the run wrote (its manifest lists it),
   // and the last evaluation's files go when the next one starts.
   work_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tovimar-eval-XXXXXX"));
   sequenceDir_ = sequenceDir;
+  tool_ = tool;
   rightCamera_ = rightCamera;
+  withFlow_ = withFlow;
+  flowPass_ = false;
+  flowFrames_.clear();
   currentFrame_ = currentFrame;
   Table->setRowCount(0);
+  FlowTable->setRowCount(0);
+  FlowTable->setVisible(withFlow);
+  FlowSummary->setVisible(withFlow);
+  FlowSummary->clear();
+  FlowPicture->clear();
+  FlowPicture->setVisible(withFlow);
   FrameSpin->setEnabled(false);
   errorImage_ = QImage();
   ErrorPicture->clear();
@@ -224,6 +287,9 @@ void EvaluationWindow::ToolEnded(int exitCode, QProcess::ExitStatus status) {
 
 void EvaluationWindow::Fail(const QString& why) {
   Table->setRowCount(0);
+  FlowTable->setRowCount(0);
+  FlowSummary->clear();
+  FlowPicture->clear();
   FrameSpin->setEnabled(false);
   errorImage_ = QImage();
   ErrorPicture->clear();
@@ -233,20 +299,7 @@ void EvaluationWindow::Fail(const QString& why) {
 }
 
 void EvaluationWindow::ShowReport(const EvalReport& report) {
-  Table->setRowCount(static_cast<int>(report.total.size()));
-  QStringList regions;
-  for (int r = 0; r < Table->rowCount(); ++r) {
-    const EvalRow& row = report.total[static_cast<std::size_t>(r)];
-    regions << row.region;
-    for (int c = 0; c < Table->columnCount(); ++c) {
-      const double v = row.values[static_cast<std::size_t>(c)];
-      auto* item = new QTableWidgetItem(Cell(v, kEvalColumns[c].decimals));
-      item->setData(Qt::UserRole, v);  // the figure as the tool wrote it
-      item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
-      Table->setItem(r, c, item);
-    }
-  }
-  Table->setVerticalHeaderLabels(regions);
+  FillTable(Table, report, kEvalColumns);
   const int frames = static_cast<int>(report.frames.size());
   Summary->setText(QStringLiteral("SGBM on %1 (%2 camera), sequence total over %3 frame%4:")
                        .arg(QDir::toNativeSeparators(sequenceDir_), rightCamera_ ? "right" : "left")
@@ -261,12 +314,74 @@ void EvaluationWindow::ShowReport(const EvalReport& report) {
     ShowFrame(FrameSpin->value());
   }
   const EvalRow& all = report.total.front();
-  emit Finished(true, QStringLiteral("%1 frames, %2: EPE %3 px, bad-2 %4 %")
-                          .arg(frames)
-                          .arg(all.region, Cell(all.values[0], 3), Cell(all.values[4], 2)));  // epe, bad2
+  stereoSummary_ = QStringLiteral("%1 frames, %2: EPE %3 px, bad-2 %4 %")
+                       .arg(frames)
+                       .arg(all.region, Cell(all.values[0], 3), Cell(all.values[4], 2));  // epe, bad2
+  if (withFlow_) {
+    StartFlow();
+  } else {
+    emit Finished(true, stereoSummary_);
+  }
+}
+
+void EvaluationWindow::StartFlow() {
+  flowPass_ = true;
+  FlowSummary->setText(QStringLiteral("Running DIS optical flow and its evaluation..."));
+  const QString pred = work_->filePath(QStringLiteral("flow-pred"));
+  QDir().mkpath(pred);
+  process_->start(tool_, {sequenceDir_, pred, QStringLiteral("--task"), QStringLiteral("flow"), QStringLiteral("--match"),
+                          QStringLiteral("dis"), QStringLiteral("--camera"),
+                          rightCamera_ ? QStringLiteral("right") : QStringLiteral("left"), QStringLiteral("--json"),
+                          FlowJsonPath(), QStringLiteral("--images"), FlowImagesDir()});
+}
+
+void EvaluationWindow::FlowEnded(int exitCode, QProcess::ExitStatus status) {
+  flowPass_ = false;
+  const QString said = QString::fromLocal8Bit(process_->readAllStandardError()).trimmed();
+  if (!said.isEmpty()) {
+    Messages->setPlainText(said);
+    Messages->show();
+  }
+  const EvalReport report = status == QProcess::CrashExit || exitCode != 0
+                                ? EvalReport{{}, {}, QStringLiteral("tovimar-eval --task flow failed (exit code %1)")
+                                                         .arg(status == QProcess::CrashExit ? -1 : exitCode)}
+                                : ReadEvalReport(FlowJsonPath(), kFlowColumns);
+  if (!report.error.isEmpty()) {
+    // The disparity's figures stand; the flow says why it has none.
+    FlowSummary->setText(QStringLiteral("<b>No flow results:</b> ") + report.error.toHtmlEscaped());
+    emit Finished(false, stereoSummary_ + QStringLiteral("; flow: ") + report.error);
+    return;
+  }
+  FillTable(FlowTable, report, kFlowColumns);
+  flowFrames_ = report.frames;
+  std::sort(flowFrames_.begin(), flowFrames_.end());
+  const int frames = static_cast<int>(report.frames.size());
+  FlowSummary->setText(QStringLiteral("DIS optical flow, sequence total over %1 frame%2 with flow:")
+                           .arg(frames)
+                           .arg(frames == 1 ? "" : "s"));
+  ShowFrame(FrameSpin->value());
+  const EvalRow& all = report.total.front();
+  emit Finished(true, stereoSummary_ + QStringLiteral("; flow EPE %1 px, Fl %2 %")
+                                           .arg(Cell(all.values[0], 3), Cell(all.values[1], 2)));
 }
 
 void EvaluationWindow::ShowFrame(int frame) {
+  if (withFlow_ && !flowFrames_.empty()) {
+    // The frame's flow, or the nearest before it (the last frame has none).
+    auto at = std::upper_bound(flowFrames_.begin(), flowFrames_.end(), frame);
+    const int shown = at == flowFrames_.begin() ? flowFrames_.front() : *(at - 1);
+    const QImage flow(QDir(FlowImagesDir()).filePath(
+        QStringLiteral("flow_gt_%1.png").arg(QString::fromStdString(FrameNumber(shown)))));
+    FlowPicture->setToolTip(QStringLiteral("The true flow of frame %1 to the next: hue the direction (right red, "
+                                           "down yellow, left cyan, up blue-violet), saturation the length")
+                                .arg(shown));
+    if (flow.isNull()) {
+      FlowPicture->setText(QStringLiteral("No flow picture for frame %1").arg(frame));
+    } else {
+      FlowPicture->setPixmap(QPixmap::fromImage(flow.width() > 320 ? flow.scaledToWidth(320, Qt::SmoothTransformation)
+                                                                    : flow));
+    }
+  }
   const QString path = QDir(ImagesDir()).filePath(QStringLiteral("error_%1.png").arg(QString::fromStdString(FrameNumber(frame))));
   errorImage_ = QImage(path);
   if (errorImage_.isNull()) {

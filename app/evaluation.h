@@ -1,6 +1,7 @@
 #pragma once
 // The control panel's "Evaluate": OpenCV's SGBM baseline on the last run's
-// stereo pair, scored against the run's ground truth. The desktop program
+// stereo pair, scored against the run's ground truth, and when the run wrote
+// flow, OpenCV's DIS optical flow scored against the flow. The desktop program
 // does not link OpenCV: it runs tovimar-eval as a child process and shows
 // what that wrote (the JSON figures and the error pictures) in a small
 // window of its own.
@@ -15,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QWidget>
 #include <memory>
+#include <span>
 #include <vector>
 
 namespace tovimar {
@@ -41,6 +43,10 @@ inline constexpr EvalColumn kEvalColumns[] = {
     {"pixels", "pixels", 0},
 };
 
+// The flow task's figures.
+inline constexpr EvalColumn kFlowColumns[] = {
+    {"epe", "EPE px", 3}, {"fl", "Fl %", 2}, {"density", "density %", 2}, {"pixels", "pixels", 0}};
+
 // The sequence total of the tool's JSON, one row per region.
 struct EvalRow {
   QString region;
@@ -51,7 +57,8 @@ struct EvalReport {
   std::vector<int> frames;     // the frames evaluated
   QString error;               // why the file could not be used; empty when it could
 };
-EvalReport ReadEvalReport(const QString& jsonPath);
+// columns: the figures read into each row, in order.
+EvalReport ReadEvalReport(const QString& jsonPath, std::span<const EvalColumn> columns = kEvalColumns);
 
 // "Evaluation": the total table, the error picture of one frame and, when
 // the tool fails, what it said. Owns the tool's process and the temporary
@@ -64,11 +71,15 @@ class EvaluationWindow : public QWidget {
 
   // Runs the tool on a sequence folder for one camera; currentFrame is the
   // frame whose error picture is shown first. Returns at once.
-  void Start(const QString& tool, const QString& sequenceDir, bool rightCamera, int currentFrame);
+  // withFlow: then also the flow of the frames that have it (DIS).
+  void Start(const QString& tool, const QString& sequenceDir, bool rightCamera, int currentFrame,
+             bool withFlow = false);
   bool Running() const;
 
   QString JsonPath() const;
   QString ImagesDir() const;
+  QString FlowJsonPath() const;
+  QString FlowImagesDir() const;
   // The error picture shown (null when none).
   QImage ErrorImage() const { return errorImage_; }
 
@@ -76,6 +87,9 @@ class EvaluationWindow : public QWidget {
   QTableWidget* Table;
   QSpinBox* FrameSpin;
   QLabel* ErrorPicture;
+  QLabel* FlowSummary;    // the flow's figures, or why there are none
+  QTableWidget* FlowTable;
+  QLabel* FlowPicture;    // the frame's true flow in the Middlebury colour coding
   QPlainTextEdit* Messages;  // the tool's error output
 
  signals:
@@ -92,12 +106,19 @@ class EvaluationWindow : public QWidget {
   void ToolEnded(int exitCode, QProcess::ExitStatus status);
   void Fail(const QString& why);
   void ShowReport(const EvalReport& report);
+  void StartFlow();
+  void FlowEnded(int exitCode, QProcess::ExitStatus status);
   void ShowFrame(int frame);
 
   QProcess* process_;
   std::unique_ptr<QTemporaryDir> work_;
   QString sequenceDir_;
+  QString tool_;
   bool rightCamera_ = false;
+  bool withFlow_ = false;
+  bool flowPass_ = false;  // the running tool scores the flow
+  QString stereoSummary_;
+  std::vector<int> flowFrames_;  // the frames whose flow was scored, in order
   int currentFrame_ = 0;
   QImage errorImage_;
 };

@@ -223,6 +223,34 @@ class AppEvaluateTest : public QObject {
     QVERIFY2(w->Messages->toPlainText().contains(QStringLiteral("left_0001")), qPrintable(w->Messages->toPlainText()));
     QVERIFY2(w->Summary->text().contains(QStringLiteral("No results")), qPrintable(w->Summary->text()));
   }
+
+  // A run that wrote flow: the flow is scored too (DIS against the run's
+  // flow), beside the disparity, with the frame's true flow as a picture.
+  void aRunWithFlowHasItsFlowScored() {
+    tovimar::OutputChoice outputs;
+    outputs.flow = true;
+    ControlPanelWindow()->SetDatasetOutputs(outputs);
+    ControlPanelWindow()->Edit2->setText(Path(QStringLiteral("flow")));
+    ControlPanelWindow()->BothCameras->setChecked(true);
+    QDir().mkpath(Path(QStringLiteral("flow")));
+    QTest::mouseClick(ControlPanelWindow()->Button3, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!ControlPanelWindow()->BothCamerasPending() && !Viewer()->Running(), 300000);
+    ControlPanelWindow()->BothCameras->setChecked(false);
+    ControlPanelWindow()->RadioGroup2->Item(0)->click();
+    EvaluateToTheEnd();
+    if (QTest::currentTestFailed()) return;
+    tovimar::EvaluationWindow* w = ControlPanelWindow()->Evaluation();
+    QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: done")) && Status().contains(QStringLiteral("flow EPE")),
+             qPrintable(Status()));
+    QVERIFY(w->Table->rowCount() > 0);
+    QVERIFY(w->FlowTable->rowCount() > 0);
+    QCOMPARE(w->FlowTable->verticalHeaderItem(0)->text(), QStringLiteral("all"));
+    const double epe = w->FlowTable->item(0, 0)->data(Qt::UserRole).toDouble();
+    QCOMPARE(epe, TotalRegions(w->FlowJsonPath())[QStringLiteral("all")].toObject()[QStringLiteral("epe")].toDouble());
+    QVERIFY(std::isfinite(epe) && epe < 20);
+    QVERIFY(!w->FlowPicture->pixmap().isNull());
+    ControlPanelWindow()->SetDatasetOutputs(tovimar::OutputChoice{});
+  }
 };
 
 QTEST_MAIN(AppEvaluateTest)
