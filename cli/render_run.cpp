@@ -349,9 +349,10 @@ int RunRender(const CliOptions& o, std::FILE* err) {
   if (StopSignalled()) return InterruptedExitCode();  // stopped while preparing: nothing written
   session.runs.SetStopCheck([] { return StopSignalled(); });
   if (o.avi && o.preview) Print(err, "tovimar-render: note: --preview writes nothing, so no AVI is made\n");
-  if (o.avi && !o.preview && session.runs.FrameCount() == 0) {
-    PrintError(err, "--avi: the scene " + EscapeForMessage(o.scenePath) +
-                        " has no EGO lines, so there are no frames to make an AVI of");
+  if (!o.preview && session.runs.FrameCount() == 0) {
+    // As a batch says of such a scene: nothing would be written but the
+    // sequence's own files.
+    PrintError(err, "the scene " + EscapeForMessage(o.scenePath) + " has no EGO lines, so it has no frames to render");
     return kExitFailure;
   }
   if (!o.preview && !MakeOutputRoot(o, err)) return kExitFailure;

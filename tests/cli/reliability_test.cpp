@@ -265,11 +265,17 @@ TEST_F(Work, MotionThatOverflowsNamesItsLine) {
       << Read(Path("err.txt"));
 }
 
-TEST_F(Work, AviNeedsFrames) {
+// A scene without EGO lines has no frames: a single run fails as a batch
+// does, with or without --avi, and writes nothing; a preview has nothing to show.
+TEST_F(Work, ASceneWithoutFramesIsAFailure) {
   Write("s.txt", Scene(0));
-  EXPECT_EQ(Run("-q --avi -o out s.txt"), 1);
-  EXPECT_NE(Read(Path("err.txt")).find("has no EGO lines"), std::string::npos);
-  EXPECT_FALSE(fs::exists(Path("out")));
+  for (const char* avi : {"", "--avi "}) {
+    EXPECT_EQ(Run(std::string("-q ") + avi + "-o out s.txt"), 1) << avi;
+    EXPECT_NE(Read(Path("err.txt")).find("s.txt has no EGO lines, so it has no frames to render"), std::string::npos)
+        << Read(Path("err.txt"));
+    EXPECT_FALSE(fs::exists(Path("out")));
+  }
+  EXPECT_EQ(Run("-q --preview -o out s.txt"), 0);
 }
 
 }  // namespace
