@@ -112,8 +112,7 @@ DisparityMap From16BitPng(const std::string& path, double scale, const HeaderSiz
 // Segmentation: grey = id, white = nothing labelled. Colours other than grey
 // mean palette mode, whose colours do not give ids.
 void ReadSegmentation(const std::string& path, GroundTruthFrame& f) {
-  const RgbPicture seg = LoadBmpTopLeft(path, kMaxBmpSide, kMaxBmpSide);
-  CheckSize(f.disparity, seg.width, seg.height, path);
+  const RgbPicture seg = LoadBmpTopLeft(path, kMaxBmpSide, kMaxBmpSide, nullptr, SameSizeAs(f.disparity, path));
   std::vector<int16_t> ids(static_cast<std::size_t>(seg.width) * static_cast<std::size_t>(seg.height));
   for (std::size_t i = 0; i < ids.size(); ++i) {
     const uint8_t* p = &seg.rgb[3 * i];

@@ -292,13 +292,15 @@ std::string DecodeBmpTopLeft(const ByteSource& source, const BmpLayout& l, int m
   return {};
 }
 
-RgbPicture LoadBmpTopLeft(const std::string& path, int maxWidth, int maxHeight, FileIdentity* identity) {
+RgbPicture LoadBmpTopLeft(const std::string& path, int maxWidth, int maxHeight, FileIdentity* identity,
+                          const HeaderSizeCheck& check) {
   ReadOnlyFile file;
   OpenForReading(file, path, "bitmap");
   const auto refuse = [&path](const std::string& why) { return NotReadable(path, "bitmap", why); };
   const FileByteSource source(file);
   BmpLayout layout;
   std::string why = ReadBmpLayout(source, layout);
+  if (why.empty() && check) check(layout.width, layout.height);
   RgbPicture picture;
   if (why.empty()) why = DecodeBmpTopLeft(source, layout, maxWidth, maxHeight, picture);
   if (!why.empty()) throw refuse(why);

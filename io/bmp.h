@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "io/size_check.h"
 #include "io/file.h"
 
 namespace tovimar {
@@ -150,7 +151,9 @@ std::string DecodeBmpTopLeft(const ByteSource& source, const BmpLayout& layout, 
 // Opens path (a regular file only, never blocking on a FIFO or device),
 // checks it and decodes its top-left corner. Throws Error("'" + path + "'
 // does not exist") or Error("'" + path + "' is not a readable bitmap (" +
-// reason + ")"). identity: the file that was read.
-RgbPicture LoadBmpTopLeft(const std::string& path, int maxWidth, int maxHeight, FileIdentity* identity = nullptr);
+// reason + ")"), or what check throws for the size in the header, before
+// any pixel is decoded. identity: the file that was read.
+RgbPicture LoadBmpTopLeft(const std::string& path, int maxWidth, int maxHeight, FileIdentity* identity = nullptr,
+                          const HeaderSizeCheck& check = {});
 
 }  // namespace tovimar

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <thread>
@@ -329,18 +330,28 @@ class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
   std::weak_ptr<const void> held_;  // the current run's iterator, while it lives
 };
 
-// A camera image file as RGB (H, W, 3): an 8-bit RGB PNG or a BMP.
-py::array_t<uint8_t> ReadRgb(const std::string& path) {
+// A camera image file as RGB (H, W, 3): an 8-bit RGB PNG or a BMP. With a
+// size (width, height), a file of another size is refused from its header,
+// before its pixels are decoded.
+py::array_t<uint8_t> ReadRgb(const std::string& path, std::optional<std::pair<int, int>> size) {
   const auto H = [](int v) { return static_cast<py::ssize_t>(v); };
+  HeaderSizeCheck check;
+  if (size) {
+    check = [&path, size](int width, int height) {
+      if (width != size->first || height != size->second)
+        throw Error("'" + path + "' is " + std::to_string(width) + "x" + std::to_string(height) + ", not " +
+                    std::to_string(size->first) + "x" + std::to_string(size->second));
+    };
+  }
   if (path.size() >= 4 && path.compare(path.size() - 4, 4, ".png") == 0) {
-    const PngImage png = ReadPng(path);
+    const PngImage png = ReadPng(path, check);
     if (png.channels != 3 || png.bitDepth != 8) throw Error("'" + path + "' is not an 8-bit RGB PNG");
     py::array_t<uint8_t> out({H(png.height), H(png.width), py::ssize_t{3}});
     std::transform(png.samples.begin(), png.samples.end(), out.mutable_data(),
                    [](uint16_t v) { return static_cast<uint8_t>(v); });
     return out;
   }
-  const RgbPicture picture = LoadBmpTopLeft(path, kMaxPngSide, kMaxPngSide);
+  const RgbPicture picture = LoadBmpTopLeft(path, kMaxPngSide, kMaxPngSide, nullptr, check);
   return ArrayOf(picture.rgb, {H(picture.height), H(picture.width), 3});
 }
 
@@ -458,7 +469,7 @@ PYBIND11_MODULE(_tovimar, m) {
                                                task == "flow" ? eval::FlowTask::Flow : eval::FlowTask::SceneFlow,
                                                options));
   });
-  m.def("read_rgb", &ReadRgb, py::arg("path"));
+  m.def("read_rgb", &ReadRgb, py::arg("path"), py::arg("size") = py::none());
   py::class_<PyFolder>(m, "Folder")
       .def(py::init<const std::string&, const std::string&>(), py::arg("directory"), py::arg("camera"))
       .def_property_readonly("layout", &PyFolder::Layout)

@@ -83,3 +83,9 @@ def test_written_folders_of_every_layout_read_back_as_rendered(tmp_path, layout)
             assert "non_occluded" not in sample  # the layout has no masks
         else:
             np.testing.assert_array_equal(sample["non_occluded"].numpy(), left["mask"] == 255)
+    # An image of another size than the disparity is refused from its header.
+    left, _ = tovimar.Folder(str(tmp_path / "0"), "left").image_pair(0)
+    import cv2
+    assert cv2.imwrite(left, np.zeros((12, 16, 3), np.uint8))
+    with pytest.raises(tovimar.Error, match="is 16x12, not 32x24"):
+        data[0]

@@ -156,9 +156,10 @@ class RenderedFolder(Dataset):
         disparity, occlusion = data.load(frame)  # NaN wherever there is no ground truth
         valid = ~np.isnan(disparity)
         left, right = data.image_pair(frame)
+        size = (disparity.shape[1], disparity.shape[0])  # a pair of another size is refused unread
         sample = {
-            "left": _tensor_image(tovimar.read_rgb(left)),
-            "right": _tensor_image(tovimar.read_rgb(right)),
+            "left": _tensor_image(tovimar.read_rgb(left, size)),
+            "right": _tensor_image(tovimar.read_rgb(right, size)),
             "disparity": torch.from_numpy(np.where(valid, disparity, np.float32(0))),
             "valid": torch.from_numpy(valid),
             "sequence": folder,

@@ -213,6 +213,28 @@ TEST(EvalMetrics, UnreadableFramesAreNamedAndTheOthersEvaluated) {
   WriteText(gt / "ldisp_0000.pfm", "Pf\n8 4\n-1\n");
   const EvalResult damaged = EvaluateDirs(gt.path(), pred.path());
   EXPECT_NE(damaged.frames[0].error.find("ldisp_0000.pfm' is not a readable PFM"), std::string::npos);
+
+  // A segmentation map of another size is refused from its header, before
+  // its pixels (here a header of 30000 x 30000, its pixels a sparse file's
+  // zeros that are never read).
+  std::string header(54, '\0');
+  const auto put32 = [&header](std::size_t at, uint32_t v) {
+    for (int b = 0; b < 4; ++b) header[at + b] = static_cast<char>(v >> (8 * b));
+  };
+  header[0] = 'B';
+  header[1] = 'M';
+  put32(2, 54 + 90000u * 30000u);
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, 30000);
+  put32(22, 30000);
+  header[26] = 1;
+  header[28] = 24;
+  WriteText(gt / "seg_l_0003.bmp", header);
+  fs::resize_file(gt / "seg_l_0003.bmp", 54 + std::uintmax_t{90000} * 30000);
+  const EvalResult big = EvaluateDirs(gt.path(), pred.path());
+  EXPECT_NE(big.frames[3].error.find("seg_l_0003.bmp' is 30000x30000, the disparity is 8x4"), std::string::npos)
+      << big.frames[3].error;
 }
 
 long PeakKilobytes() {
