@@ -33,6 +33,23 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 bool Exists(const std::string& path) { return InspectFile(path) == FileKind::Regular; }
 
+}  // namespace
+
+bool OptionalFilePresent(const std::string& path) {
+  if (path.empty()) return false;
+  switch (InspectFile(path)) {
+    case FileKind::Missing:
+      return false;
+    case FileKind::Regular:
+      return true;
+    case FileKind::Other:
+      break;
+  }
+  throw Error("'" + path + "' is there but is not a regular file");
+}
+
+namespace {
+
 std::string Join(const std::string& dir, const std::string& name) { return (fs::path(dir) / name).string(); }
 
 bool AllDigits(const std::string& s) {
@@ -290,15 +307,15 @@ GroundTruthFrame Dataset::Load(int frame) const {
                         ? FromPfm(pfm)
                         : ReadDisparityText(Join(dir_, (right ? "bindisp_" : "lbindisp_") + n + ".dat"));
       const std::string mask = Join(dir_, (right ? "mask_" : "lmask_") + n + ".png");
-      if (Exists(mask)) f.occlusion = ReadMask(mask, f.disparity);
+      if (OptionalFilePresent(mask)) f.occlusion = ReadMask(mask, f.disparity);
       const std::string seg = Join(dir_, (right ? "seg_r_" : "seg_l_") + n + ".bmp");
-      if (Exists(seg)) ReadSegmentation(seg, f);
+      if (OptionalFilePresent(seg)) ReadSegmentation(seg, f);
       break;
     }
     case Layout::Middlebury: {
       const DatasetFileNames names = FileNames(right, frame);
       f.disparity = FromPfm(names.disparityPfm);
-      if (Exists(names.mask)) f.occlusion = ReadMask(names.mask, f.disparity);
+      if (OptionalFilePresent(names.mask)) f.occlusion = ReadMask(names.mask, f.disparity);
       break;
     }
     case Layout::SceneFlow: {
@@ -310,7 +327,7 @@ GroundTruthFrame Dataset::Load(int frame) const {
       const DatasetFileNames names = FileNames(right, frame);
       f.disparity = From16BitPng(names.disparity16, 256.0);
       const std::string& noc = names.disparityNoc16;
-      if (Exists(noc)) {
+      if (OptionalFilePresent(noc)) {
         const DisparityMap nonOccluded = From16BitPng(noc, 256.0, SameSizeAs(f.disparity, noc));
         CheckSize(f.disparity, nonOccluded.width, nonOccluded.height, noc);
         f.occlusion.resize(f.disparity.values.size());
@@ -371,7 +388,7 @@ int Dataset::NumDisparities(int frame) const {
                                     : Join(dir_, kCalibrationFileName);
   ReadOnlyFile file;
   int ndisp = 64;
-  if (file.Open(calib).empty() && file.Size() < (1u << 20)) {
+  if (OptionalFilePresent(calib) && file.Open(calib).empty() && file.Size() < (1u << 20)) {
     std::string text(static_cast<std::size_t>(file.Size()), '\0');
     if (file.ReadAt(0, text.data(), text.size())) {
       const std::size_t at = text.find("ndisp=");

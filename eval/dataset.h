@@ -90,6 +90,11 @@ class Dataset {
   std::map<int, std::string> sceneFlowDisparity_;  // frame -> its disparity file (scene-flow layout)
 };
 
+// Whether a file that a frame may have is there: false when nothing has its
+// name; throws Error naming it when something other than a regular file
+// does (a folder, a FIFO, a device), rather than taking it as absent.
+bool OptionalFilePresent(const std::string& path);
+
 // The number of the last run of digits in a file name's stem, or -1; in
 // KITTI's names ("000007_10.png") the number before "_10".
 int FrameOfName(const std::string& name);

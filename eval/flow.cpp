@@ -284,21 +284,21 @@ FlowGroundTruth LoadFlowGroundTruth(const Dataset& dataset, int frame, FlowTask 
     gt.flow = ReadFlowPfm(n.flowFuturePfm);
   } else if (kittiPng) {
     gt.flow = ReadKittiFlow(n.flow16);
-    if (Exists(n.flowNoc16)) {
+    if (OptionalFilePresent(n.flowNoc16)) {
       const FlowMap noc = ReadKittiFlow(n.flowNoc16, SizeMustBe(n.flowNoc16, gt.flow.width, gt.flow.height, "flow"));
       gt.occlusion.resize(noc.u.size());
       for (std::size_t i = 0; i < noc.u.size(); ++i) gt.occlusion[i] = std::isnan(noc.u[i]) ? kOccluded : kNonOccluded;
     }
   } else {
     gt.flow = ReadFlo(n.flowFlo);
-    if (Exists(n.flowMask)) gt.occlusion = ReadFlowMask(n.flowMask, gt.flow.width, gt.flow.height);
+    if (OptionalFilePresent(n.flowMask)) gt.occlusion = ReadFlowMask(n.flowMask, gt.flow.width, gt.flow.height);
   }
   const int w = gt.flow.width, h = gt.flow.height;
   for (std::size_t i = 0; i < gt.flow.u.size(); ++i) {
     if (!gt.occlusion.empty() && gt.occlusion[i] == kNoGroundTruth) gt.flow.u[i] = gt.flow.v[i] = kNaN;
     if (!gt.occlusion.empty() && std::isnan(gt.flow.u[i])) gt.occlusion[i] = kNoGroundTruth;
   }
-  if (moving != nullptr && Exists(n.ids16)) {
+  if (moving != nullptr && OptionalFilePresent(n.ids16)) {
     const PngImage ids = ReadPng(n.ids16, SizeMustBe(n.ids16, w, h, "flow"));
     if (ids.channels != 1 || ids.bitDepth != 16) throw Error("'" + n.ids16 + "' is not a 16-bit grey id map");
     gt.foreground.resize(ids.samples.size());

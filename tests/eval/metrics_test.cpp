@@ -235,6 +235,13 @@ TEST(EvalMetrics, UnreadableFramesAreNamedAndTheOthersEvaluated) {
   const EvalResult big = EvaluateDirs(gt.path(), pred.path());
   EXPECT_NE(big.frames[3].error.find("seg_l_0003.bmp' is 30000x30000, the disparity is 8x4"), std::string::npos)
       << big.frames[3].error;
+  // A mask's name held by something that is not a file is named, not taken
+  // as no mask.
+  fs::remove(gt / "lmask_0002.png");
+  fs::create_directory(gt / "lmask_0002.png");
+  const EvalResult folder = EvaluateDirs(gt.path(), pred.path());
+  EXPECT_NE(folder.frames[2].error.find("lmask_0002.png' is there but is not a regular file"), std::string::npos)
+      << folder.frames[2].error;
 }
 
 long PeakKilobytes() {
