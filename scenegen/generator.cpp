@@ -644,7 +644,7 @@ std::string SceneFileName(int index) {
 std::vector<ModelChoice> FindModels(const std::string& dir, const std::string& sceneDir) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) throw Error("--models: the folder '" + dir + "' does not exist");
+  if (!fs::is_directory(dir, ec)) throw Error("--models: the folder '" + dir + "' does not exist or is not a folder");
   std::vector<fs::path> files;
   for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
     if (!it->is_regular_file(ec)) continue;

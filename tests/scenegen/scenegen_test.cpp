@@ -352,7 +352,9 @@ TEST(ScenegenTool, WritesNumberedFilesEqualToTheLibrary) {
   fs::remove_all(dir);
 }
 
-void WriteText(const fs::path& path, const std::string& text) { WriteWholeFile(path.string(), text.data(), text.size()); }
+void WriteText(const fs::path& path, const std::string& text) {
+  WriteWholeFile(path.string(), text.data(), text.size());
+}
 
 TEST(ScenegenModels, FlyingSolidsAreSeededMeshesOfTheFolderThatRender) {
   const fs::path dir = fs::temp_directory_path() / ("tovimar-scenegen-models-" + std::to_string(getpid()));
