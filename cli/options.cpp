@@ -122,6 +122,13 @@ std::vector<OptionDefinition> MakeTable() {
                      if (v.empty()) throw UsageError("the folder name is empty");
                      o.textureFolder = v;
                    }});
+  table.push_back({"models", 0, "DIR",
+                   "a folder where MESH files not beside the scene are looked for; repeatable, looked in "
+                   "in order",
+                   [](CliOptions& o, const std::string& v) {
+                     if (v.empty()) throw UsageError("the folder name is empty");
+                     o.modelFolders.push_back(v);
+                   }});
   table.push_back({"avi", 0, nullptr, "after the runs, build L.avi / P.avi in the output directory",
                    [](CliOptions& o, const std::string&) { o.avi = true; }});
   table.push_back({"outputs", 0, "LIST",
@@ -262,6 +269,7 @@ RunOptions CliOptions::ToRunOptions() const {
   run.focalLength = start.focalLength;
   run.baseline = start.baseline;
   run.textureFolder = textureFolder;
+  run.modelFolders = modelFolders;
   run.cameras = camera;
   run.randomAtStart = randomState;
   return run;

@@ -44,6 +44,7 @@ struct CliOptions {
   bool antiAlias = false;               // "AntiAliasing Filter"
   std::array<int, 3> background = kDefaultBackground;
   std::string textureFolder;            // empty: the renderer's choice
+  std::vector<std::string> modelFolders;  // --models, in order: where MESH files not beside the scene are
   bool quiet = false;
   bool avi = false;                     // build L.avi / P.avi after the runs
   std::string outputsText = "classic";  // --outputs

@@ -413,7 +413,7 @@ void Renderer::PrepareScene() {
   ParseScene(editor_.SceneLines(), textureNames_, decimalSeparator_, *prefs_, scene_, *lineNotifier_);
   // The models of MESH lines; a model that cannot be used refuses the scene.
   try {
-    LoadSceneMeshes(scene_, editor_.SceneName());
+    LoadSceneMeshes(scene_, editor_.SceneName(), modelFolders_);
   } catch (const Error&) {
     ClearScene();
     sceneReady_ = false;

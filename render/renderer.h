@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "render/gl_context.h"
@@ -90,6 +91,9 @@ class Renderer {
   // of the editor's SceneName) is drawn with that set; off when a host was
   // told which folder to use.
   void SetSceneTexturesPreferred(bool on) { sceneTexturesPreferred_ = on; }
+  // Folders where a MESH file that is not beside the scene is looked for, in
+  // order (LoadSceneMeshes).
+  void SetModelFolders(std::vector<std::string> folders) { modelFolders_ = std::move(folders); }
   // Decoded texture files: each is read once while it does not change.
   const TextureCache& Textures() const { return textureCache_; }
 
@@ -208,6 +212,7 @@ class Renderer {
   GlContextFactory contextFactory_;
   std::string textureDirectory_;
   bool sceneTexturesPreferred_ = false;
+  std::vector<std::string> modelFolders_;
   TextureCache textureCache_;
   std::array<double, 16> perspective_{};
 };

@@ -49,11 +49,31 @@ std::string ResolveModelPath(const std::string& sceneName, const std::string& fi
   return (ec ? path : absolute).lexically_normal().string();
 }
 
-void LoadSceneMeshes(SceneModel& model, const std::string& sceneName) {
+void LoadSceneMeshes(SceneModel& model, const std::string& sceneName, const std::vector<std::string>& modelFolders) {
+  namespace fs = std::filesystem;
   for (const std::unique_ptr<SceneObject>& object : model.solidObjects) {
     if (!object || object->kind != kMesh) continue;
     Mesh& mesh = static_cast<Mesh&>(*object);
-    const std::string path = ResolveModelPath(sceneName, mesh.file);
+    std::string path = ResolveModelPath(sceneName, mesh.file);
+    std::error_code ec;
+    if (!modelFolders.empty() && fs::path(mesh.file).is_relative() && !fs::exists(path, ec)) {
+      // Beside the scene first, then each folder in turn.
+      std::string looked = path;
+      std::string found;
+      for (const std::string& folder : modelFolders) {
+        const std::string candidate = ResolveModelPath((fs::path(folder) / "scene").string(), mesh.file);
+        if (fs::exists(candidate, ec)) {
+          found = candidate;
+          break;
+        }
+        looked += ", " + candidate;
+      }
+      if (found.empty()) {
+        throw Error(LineLocation(sceneName, mesh.line) + "MESH: cannot find the model '" + mesh.file +
+                    "': it is not at " + looked);
+      }
+      path = found;
+    }
     try {
       LoadedModel loaded = LoadModelFile(path);
       mesh.resolvedFile = loaded.resolvedFile;

@@ -43,7 +43,11 @@ void ParseScene(const std::vector<std::string>& lines, const std::vector<uint32_
 // scene) unless absolute. Throws Error at the first model that cannot be
 // used, naming the scene line and the file:
 // "scene.txt:7: MESH: cannot use the model 'car.obj' (/data/car.obj): it is empty".
-void LoadSceneMeshes(SceneModel& model, const std::string& sceneName);
+// A relative file that is not beside the scene is looked for in
+// modelFolders, in order; when none has it the error names every place
+// looked.
+void LoadSceneMeshes(SceneModel& model, const std::string& sceneName,
+                     const std::vector<std::string>& modelFolders = {});
 
 // The file a MESH line's `file` names, for a scene read from sceneName.
 std::string ResolveModelPath(const std::string& sceneName, const std::string& file);

@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "io/file.h"
+#include "scene/mesh_model.h"
 #include "scenegen/random.h"
 #include "scenegen/textures.h"
 #include "layout/file_names.h"
@@ -142,21 +143,25 @@ struct Writer {
   std::vector<int> ids;  // shuffled 1..255, taken from the back
   Pcg32& rng;
   const GeneratorOptions& o;
+  const std::vector<ModelChoice>& models;
 
-  Writer(Pcg32& generator, const GeneratorOptions& options) : rng(generator), o(options) {
+  Writer(Pcg32& generator, const GeneratorOptions& options, const std::vector<ModelChoice>& modelChoices)
+      : rng(generator), o(options), models(modelChoices) {
     for (int id = 1; id <= 255; ++id) ids.push_back(id);
     for (std::size_t i = ids.size() - 1; i > 0; --i) {
       std::swap(ids[i], ids[rng.Below(static_cast<uint32_t>(i + 1))]);
     }
   }
 
-  // The first `whole` numbers (id, texture) are written without decimals.
-  void Line(const std::string& keyword, const std::vector<double>& numbers, std::size_t whole = 0) {
+  // The first `whole` numbers (id, texture) are written without decimals;
+  // `tail` (text fields) follows the numbers.
+  void Line(const std::string& keyword, const std::vector<double>& numbers, std::size_t whole = 0,
+            const std::string& tail = std::string()) {
     text += keyword;
     for (std::size_t i = 0; i < numbers.size(); ++i) {
       text += ";" + (i < whole ? std::to_string(static_cast<int>(numbers[i])) : Fixed4(numbers[i]));
     }
-    text += ";\n";
+    text += tail + ";\n";
   }
 
   int NextId() {
@@ -180,21 +185,30 @@ struct Writer {
   }
 };
 
-enum class Kind { Sphere, Cuboid, Cylinder };
+enum class Kind { Sphere, Cuboid, Cylinder, Model };
 
 // A solid's shape; sizes already rounded to what is written.
 struct Shape {
   Kind kind = Kind::Sphere;
-  double a = 0, b = 0, c = 0;  // radius | half sizes | base radius, top radius, height
+  double a = 0, b = 0, c = 0;  // radius | half sizes | base radius, top radius, height | scale, reach
+  const ModelChoice* model = nullptr;
   double Bound() const {      // radius of a sphere around the position holding the solid
     switch (kind) {
       case Kind::Sphere: return a;
       case Kind::Cuboid: return std::sqrt(a * a + b * b + c * c);
       case Kind::Cylinder: return std::sqrt(std::max(a, b) * std::max(a, b) + c * c);
+      case Kind::Model: return a * b;
     }
     return 0.0;
   }
 };
+
+// A model's scale: eight decimals, as models may be far larger than a solid.
+std::string ScaleText(double scale) {
+  char buf[64];
+  const auto res = std::to_chars(buf, buf + sizeof buf, scale, std::chars_format::fixed, 8);
+  return std::string(buf, res.ptr);
+}
 
 void WriteSolid(Writer& w, const Shape& s, const Vec& p, const Vec& rotation) {
   std::vector<double> n = w.Head(w.Texture(w.o.textureChance), 0.1);
@@ -212,6 +226,9 @@ void WriteSolid(Writer& w, const Shape& s, const Vec& p, const Vec& rotation) {
     case Kind::Cylinder:
       n.insert(n.end(), {s.a, s.b, s.c});
       w.Line("CYLINDER", n, 2);
+      break;
+    case Kind::Model:
+      w.Line("MESH", n, 2, ";" + ScaleText(s.a) + ";" + s.model->field);
       break;
   }
 }
@@ -243,8 +260,14 @@ void FlyingScene(Writer& w) {
   const int count = DrawCount(rng, *o.objects);
   for (int k = 0; k < count; ++k) {
     Shape s;
-    const uint32_t kind = rng.Below(3);
-    if (kind == 0) {
+    const uint32_t kind = w.models.empty() ? rng.Below(3) : 3;
+    if (kind == 3) {
+      const ModelChoice& m = w.models[rng.Below(static_cast<uint32_t>(w.models.size()))];
+      const double size = rng.Uniform(o.size->lo, o.size->hi);
+      const double scale = std::round(size / m.halfSize * 1e8) / 1e8;
+      if (!(scale > 0.0)) throw Error("--models: the model '" + m.field + "' is too large to scale to --size");
+      s = {Kind::Model, scale, m.reach, 0, &m};
+    } else if (kind == 0) {
       s = {Kind::Sphere, Q(rng.Uniform(o.size->lo, o.size->hi)), 0, 0};
     } else if (kind == 1) {
       s = {Kind::Cuboid, Q(rng.Uniform(o.size->lo, o.size->hi)), Q(rng.Uniform(o.size->lo, o.size->hi)),
@@ -598,6 +621,7 @@ std::string Header(const GeneratorOptions& o, int index) {
             " --move-turn " + Shortest(o.moveTurn) + "\n";
   }
   if (o.preset == Preset::Street) text += "// options --street-speed " + Shortest(o.streetSpeed) + "\n";
+  if (!o.modelsDir.empty()) text += "// options --models " + o.modelsDir + "\n";
   return text;
 }
 
@@ -617,11 +641,80 @@ std::string SceneFileName(int index) {
   return "scene_" + digits + ".txt";
 }
 
+std::vector<ModelChoice> FindModels(const std::string& dir, const std::string& sceneDir) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  if (!fs::is_directory(dir, ec)) throw Error("--models: the folder '" + dir + "' does not exist or is not a folder");
+  std::vector<fs::path> files;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!it->is_regular_file(ec)) continue;
+    std::string extension = it->path().extension().string();
+    if (extension.empty()) continue;
+    extension.erase(0, 1);
+    for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    for (const char* known : kModelExtensions) {
+      if (extension == known) files.push_back(it->path());
+    }
+  }
+  if (ec) throw Error("--models: cannot read the folder '" + dir + "': " + ec.message());
+  if (files.empty()) {
+    throw Error("--models: the folder '" + dir + "' holds no model file (.obj, .gltf, .glb, .ply or .stl)");
+  }
+  std::sort(files.begin(), files.end(),
+            [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
+  const fs::path base = fs::weakly_canonical(fs::absolute(sceneDir, ec), ec);
+  std::vector<ModelChoice> models;
+  std::string firstReason;
+  for (const fs::path& file : files) {
+    LoadedModel loaded;
+    try {
+      loaded = LoadModelFile(file.string());
+    } catch (const std::exception& e) {
+      if (firstReason.empty()) firstReason = file.filename().string() + ": " + e.what();
+      continue;
+    }
+    const std::vector<float>& p = loaded.model->positions;
+    Vec lo{p[0], p[1], p[2]}, hi = lo;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+      lo[i % 3] = std::min(lo[i % 3], static_cast<double>(p[i]));
+      hi[i % 3] = std::max(hi[i % 3], static_cast<double>(p[i]));
+    }
+    ModelChoice m;
+    double reach2 = 0.0;
+    for (int i = 0; i < 3; ++i) {
+      m.halfSize = std::max(m.halfSize, 0.5 * (hi[i] - lo[i]));
+      const double far = std::max(std::fabs(lo[i]), std::fabs(hi[i]));
+      reach2 += far * far;
+    }
+    m.reach = std::sqrt(reach2);
+    if (!(m.halfSize > 0.0)) {
+      if (firstReason.empty()) firstReason = file.filename().string() + ": its bounding box has no size";
+      continue;
+    }
+    const fs::path absolute = fs::weakly_canonical(fs::absolute(file, ec), ec);
+    const fs::path relative = ec ? fs::path() : absolute.lexically_relative(base);
+    m.field = relative.empty() ? absolute.string() : relative.string();
+    if (m.field.find_first_of(";\r\n") != std::string::npos || m.field.front() == ' ' || m.field.back() == ' ') {
+      if (firstReason.empty()) firstReason = file.filename().string() + ": its path cannot be a MESH file field";
+      continue;
+    }
+    models.push_back(m);
+  }
+  if (models.empty()) throw Error("--models: no usable model in the folder '" + dir + "' (" + firstReason + ")");
+  return models;
+}
+
 std::string GenerateScene(const GeneratorOptions& options, int index) {
+  return GenerateScene(options, index,
+                       options.modelsDir.empty() ? std::vector<ModelChoice>()
+                                                 : FindModels(options.modelsDir, options.outDir));
+}
+
+std::string GenerateScene(const GeneratorOptions& options, int index, const std::vector<ModelChoice>& models) {
   const GeneratorOptions o = options.Resolved();
   uint64_t mix = o.seed;
   Pcg32 rng(SplitMix64(mix), static_cast<uint64_t>(index));
-  Writer w(rng, o);
+  Writer w(rng, o, models);
   w.text = Header(o, index);
   w.Line("NOISE", {Q(rng.Uniform(o.noise.lo, o.noise.hi))});
   if (rng.Chance(o.fogChance)) w.text += "FOG;\n";
@@ -656,10 +749,12 @@ std::vector<std::string> WriteScenes(const GeneratorOptions& options) {
   if (ec || !fs::is_directory(options.outDir, ec)) {
     throw Error("cannot make the folder '" + options.outDir + "'" + (ec ? ": " + ec.message() : std::string()));
   }
+  const std::vector<ModelChoice> models =
+      options.modelsDir.empty() ? std::vector<ModelChoice>() : FindModels(options.modelsDir, options.outDir);
   std::vector<std::string> written;
   for (int i = 0; i < options.count; ++i) {
     const std::string path = (fs::path(options.outDir) / SceneFileName(i)).string();
-    const std::string text = GenerateScene(options, i);
+    const std::string text = GenerateScene(options, i, models);
     if (options.textures) WriteTextureSet(options.seed, i, SceneTextureFolder(path));
     WriteWholeFile(path, text.data(), text.size());
     written.push_back(path);

@@ -66,6 +66,8 @@ struct GeneratorOptions {
   double moveSpeed = 0.05;
   double moveTurn = 2.0;
   double streetSpeed = 0.8;  // street: the camera's step per frame, metres
+  // flying: a folder of model files; each solid is then a MESH of one of them.
+  std::string modelsDir;
 
   // The options with the preset's defaults filled in.
   GeneratorOptions Resolved() const;
@@ -78,6 +80,23 @@ class OptionError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A model file for the flying preset's solids: the file field as a MESH
+// line of a scene in the output folder writes it, half the largest side of
+// the model's bounding box and the farthest corner of that box from the
+// model's origin (model units).
+struct ModelChoice {
+  std::string field;
+  double halfSize = 0.0;
+  double reach = 0.0;
+};
+
+// The model files in `dir` (the extensions the model loader reads, any
+// case), in name order, each read with the model loader; files it cannot
+// read are left out. The field is relative to `sceneDir` when possible,
+// else absolute. Throws Error naming the folder when it is missing, holds no
+// model file or none that reads.
+std::vector<ModelChoice> FindModels(const std::string& dir, const std::string& sceneDir);
+
 // Parses the arguments after the program name ("--name value" or
 // "--name=value"); throws OptionError naming the option and the cause.
 GeneratorOptions ParseArguments(const std::vector<std::string>& args);
@@ -88,7 +107,10 @@ std::string SceneFileName(int index);
 
 // The text of scene `index` (LF line ends), led by comment lines that name
 // the generator, preset, seed, index and every option.
+// With modelsDir the models are those of FindModels(modelsDir, outDir).
 std::string GenerateScene(const GeneratorOptions& options, int index);
+// The same with the models already found.
+std::string GenerateScene(const GeneratorOptions& options, int index, const std::vector<ModelChoice>& models);
 
 // One EGO line's motion: translation and angles in degrees.
 struct EgoMotion {

@@ -128,6 +128,14 @@ const std::vector<Row>& Rows() {
        "draw a texture set of its own for each scene, written beside it (scene_NNNNNN.textures/tex0.bmp ... "
        "tex10.bmp), which tovimar-render then uses",
        [](GeneratorOptions& o, const std::string&) { o.textures = true; }},
+      {"models", "DIR",
+       "flying: each solid is a MESH of a model file in DIR (.obj, .gltf, .glb, .ply, .stl), chosen at random "
+       "and scaled to --size",
+       [](GeneratorOptions& o, const std::string& v) {
+         if (v.empty()) throw OptionError("the folder name is empty");
+         if (v.find_first_of(";\r\n") != std::string::npos) throw OptionError("'" + v + "' holds ';' or a line end");
+         o.modelsDir = v;
+       }},
       {"quiet", nullptr, "print nothing on success", [](GeneratorOptions& o, const std::string&) { o.quiet = true; }},
   };
   return rows;
@@ -154,6 +162,9 @@ void GeneratorOptions::Check() const {
   Within("--move-speed", r.moveSpeed, 0.0, 1.0);
   Within("--move-turn", r.moveTurn, 0.0, 20.0);
   Within("--street-speed", r.streetSpeed, 0.0, 3.0);
+  if (!r.modelsDir.empty() && r.preset != Preset::Flying) {
+    throw OptionError("--models: only the flying preset draws its solids from models");
+  }
   // The renderer's far plane is 34 units away; the background stands 2 beyond the farthest solid.
   RangeWithin("--depth", r.depth, r.roam + 0.6, 28.0);
   const double wall = 2.0 * (r.roam + 0.6);  // the camera's region plus the near plane on both sides

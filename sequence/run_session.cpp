@@ -122,6 +122,7 @@ std::string RunSession::Open(const SceneInput& scene) {
     contextLost_ = !renderer_->StartOver();
   }
   if (contextLost_) return "cannot create the OpenGL rendering context";
+  renderer_->SetModelFolders(options_.modelFolders);
   try {
     // The drawings that show the scene prepared are seen by no one here.
     const DiscardedPixels unseen(*renderer_, true);

@@ -54,6 +54,8 @@ struct RunOptions {
   double focalLength = kDefaultFocalLength;  // before the scene's FOCALLENGTH
   double baseline = kDefaultBaseline;        // before the scene's BASELINE
   std::string textureFolder;  // "": the scene's own (SceneTextureFolder) when it has one, else the bundled
+  // Folders where a MESH file that is not beside the scene is looked for, in order.
+  std::vector<std::string> modelFolders;
   CameraChoice cameras = CameraChoice::Left;
   bool resume = false;       // go on from the frames the folder's manifest lists
   bool writeBehind = true;   // write a frame's files while the next is drawn

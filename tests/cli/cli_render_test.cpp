@@ -508,5 +508,32 @@ TEST(CliRenderMesh, ModelsThatCannotBeUsedStopTheSceneAndWriteNothing) {
   }
 }
 
+TEST(CliRenderMesh, ModelFoldersAreSearchedInOrderAfterTheScenesFolder) {
+  const TempDir tmp;
+  for (const char* folder : {"a", "b", "c"}) fs::create_directories(tmp / folder);
+  WriteText(tmp / "b/cube.obj", CubeObj());
+  WriteText(tmp / "c/cube.obj", CubeObj());
+  WriteText(tmp / "scene.txt", "MESH;7;5;1;1;1;0;2;0;0;0;0;0.5;cube.obj\nEGO;0;0;0;0;0;0\n");
+  const auto resolved = [&](const std::string& out) {
+    return nlohmann::json::parse(ReadText(tmp / (out + "/0/meta.json")))["models"][0]["file"].get<std::string>();
+  };
+  Result r = RunTool("-q -r 32x24 -c left --models a --models b --models c -o first scene.txt", tmp.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(resolved("first"), tmp / "b/cube.obj");
+  // The scene's own folder comes first.
+  WriteText(tmp / "cube.obj", CubeObj());
+  r = RunTool("-q -r 32x24 -c left --models b -o beside scene.txt", tmp.path());
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(resolved("beside"), tmp / "cube.obj");
+  fs::remove(tmp / "cube.obj");
+  r = RunTool("-q -r 32x24 -c left --models a --models missing -o none scene.txt", tmp.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("scene.txt:1: MESH: cannot find the model 'cube.obj': it is not at " + (tmp / "cube.obj") +
+                       ", " + (tmp / "a/cube.obj") + ", " + (tmp / "missing/cube.obj")),
+            std::string::npos)
+      << r.err;
+  EXPECT_FALSE(fs::exists(tmp / "none"));
+}
+
 }  // namespace
 }  // namespace tovimar::cli

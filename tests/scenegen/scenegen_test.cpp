@@ -352,5 +352,52 @@ TEST(ScenegenTool, WritesNumberedFilesEqualToTheLibrary) {
   fs::remove_all(dir);
 }
 
+void WriteText(const fs::path& path, const std::string& text) {
+  WriteWholeFile(path.string(), text.data(), text.size());
+}
+
+TEST(ScenegenModels, FlyingSolidsAreSeededMeshesOfTheFolderThatRender) {
+  const fs::path dir = fs::temp_directory_path() / ("tovimar-scenegen-models-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir / "models");
+  fs::create_directories(dir / "empty");
+  // Half sizes 1 and 2 (the second off its origin); the text file is no model.
+  WriteText(dir / "models/b.obj", "v -1 -1 -1\nv 1 -1 -1\nv 1 1 -1\nv 0 0 1\nf 1 2 3\nf 1 2 4\nf 2 3 4\nf 1 4 3\n");
+  WriteText(dir / "models/a.OBJ", "v 0 0 0\nv 4 0 0\nv 0 4 0\nv 0 0 4\nf 1 3 2\nf 1 2 4\nf 2 3 4\nf 1 4 3\n");
+  WriteText(dir / "models/notes.txt", "not a model\n");
+  const std::string args = "--seed 9 --frames 3 --moving 0.5 --size 0.2,0.5 --quiet --models " +
+                           (dir / "models").string() + " --out ";
+  std::string err;
+  ASSERT_EQ(RunTool(args + (dir / "one").string(), &err), 0) << err;
+  ASSERT_EQ(RunTool(args + (dir / "two").string(), &err), 0) << err;
+  const std::string text = ReadFileBytes((dir / "one" / SceneFileName(0)).string());
+  EXPECT_EQ(text, ReadFileBytes((dir / "two" / SceneFileName(0)).string()));
+  EXPECT_TRUE(Parse(text).reports.empty());
+  EXPECT_NE(text.find("MOVE;"), std::string::npos);
+  std::set<std::string> files;
+  for (const std::string& line : SplitLines(text)) {
+    for (const char* solid : {"SPHERE;", "CUBOID;", "CYLINDER;"}) EXPECT_NE(line.rfind(solid, 0), 0u) << line;
+    if (line.rfind("MESH;", 0) != 0) continue;
+    const std::size_t end = line.rfind(';'), start = line.rfind(';', end - 1) + 1;
+    const std::string file = line.substr(start, end - start);
+    files.insert(file);
+    // The model's half size times the scale lies in --size.
+    const double size = std::stod(line.substr(line.rfind(';', start - 2) + 1)) * (file == "../models/a.OBJ" ? 2 : 1);
+    EXPECT_TRUE(size > 0.2 - 1e-6 && size < 0.5 + 1e-6) << line;
+  }
+  EXPECT_EQ(files, (std::set<std::string>{"../models/a.OBJ", "../models/b.obj"}));
+  EXPECT_EQ(std::system(("cd " + (dir / "one").string() + " && " + TOVIMAR_RENDER_BIN + " -q -r 64x48 -o out " +
+                         SceneFileName(0)).c_str()), 0);
+
+  // A missing folder, one without model files, one whose only model cannot be read.
+  fs::create_directories(dir / "broken");
+  WriteText(dir / "broken/cube.stl", "");
+  for (const char* folder : {"missing", "empty", "broken"}) {
+    EXPECT_EQ(RunTool("--quiet --models " + (dir / folder).string() + " --out " + dir.string(), &err), 1);
+    EXPECT_NE(err.find("'" + (dir / folder).string() + "'"), std::string::npos) << err;
+  }
+  fs::remove_all(dir);
+}
+
 }  // namespace
 }  // namespace tovimar::scenegen
