@@ -179,7 +179,9 @@ std::set<PyRenderer*>& LiveRenderers() {
 
 class PyRenderer : public std::enable_shared_from_this<PyRenderer> {
  public:
-  PyRenderer(int width, int height, std::string textures, std::array<int, 3> background, bool antialias, bool palette) {
+  PyRenderer(int width, int height, std::string textures, std::array<int, 3> background, bool antialias, bool palette,
+             std::vector<std::string> models) {
+    options_.modelFolders = std::move(models);
     options_.width = width;
     options_.height = height;
     options_.textureFolder = std::move(textures);
@@ -479,15 +481,15 @@ PYBIND11_MODULE(_tovimar, m) {
 
   py::class_<PyRenderer, std::shared_ptr<PyRenderer>>(m, "Renderer")
       .def(py::init([](int width, int height, const std::string& textures, std::array<int, 3> background,
-                       bool antialias, bool palette) {
+                       bool antialias, bool palette, const std::vector<std::string>& models) {
              try {
-               return std::make_shared<PyRenderer>(width, height, textures, background, antialias, palette);
+               return std::make_shared<PyRenderer>(width, height, textures, background, antialias, palette, models);
              } catch (const Error& e) {
                throw py::value_error(e.message());
              }
            }),
            py::arg("width"), py::arg("height"), py::arg("textures"), py::arg("background"), py::arg("antialias"),
-           py::arg("palette"))
+           py::arg("palette"), py::arg("models"))
       .def("start", &PyRenderer::Start, py::arg("text"), py::arg("name"), py::arg("camera"), py::arg("products"))
       .def("take_messages", &PyRenderer::TakeMessages);
 }

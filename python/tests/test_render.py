@@ -109,6 +109,23 @@ def test_moving_objects_flow_and_ids_equal_the_command_lines_files(tmp_path):
         tovimar.evaluate(folder, tmp_path / "flow", task="disparity")
 
 
+def test_model_folders_are_searched_for_mesh_files(tmp_path):
+    models = tmp_path / "models"
+    models.mkdir()
+    corners = [(x, y, z) for x in (-1, 1) for y in (-1, 1) for z in (-1, 1)]
+    faces = [(1, 3, 4, 2), (5, 6, 8, 7), (1, 2, 6, 5), (3, 7, 8, 4), (1, 5, 7, 3), (2, 4, 8, 6)]
+    (models / "cube.obj").write_text("".join("v %d %d %d\n" % c for c in corners) +
+                                     "".join("f %d %d %d %d\n" % f for f in faces))
+    scene = tmp_path / "scene.txt"
+    scene.write_text("MESH;7;-1;200;40;40;0;3;0;0;0;0;0.5;cube.obj\nEGO;0;0;0;0;0;0\n")
+    with pytest.raises(tovimar.Error, match="MESH: cannot use the model 'cube.obj'.*does not exist"):
+        list(tovimar.Renderer(32, 24).render(path=scene, camera="left"))
+    frames = list(tovimar.Renderer(32, 24, models=[models]).render(path=scene, camera="left", outputs=("ids16",)))
+    assert len(frames) == 1 and (frames[0]["left"]["ids16"] == 7).any()
+    with pytest.raises(ValueError, match="is not a folder"):
+        tovimar.Renderer(32, 24, models=[tmp_path / "missing"])
+
+
 def test_scene_text_and_dump_equal_the_programs(tmp_path):
     run([program("tovimar-scenegen"), "--out", str(tmp_path), "--preset", "room", "--seed", "7", "--count", "3",
          "--frames", "4", "--noise", "0.5,1", "--quiet"])

@@ -171,7 +171,9 @@ def generate_scene(preset="flying", seed=0, index=0, frames=10, **options):
 class Renderer:
     """Renders scenes in memory. ``textures``: a texture folder (None: the
     scene's own set beside its file, else the bundled one); ``background``:
-    RGB 0..255; ``palette``: segmentation maps in palette colours.
+    RGB 0..255; ``palette``: segmentation maps in palette colours;
+    ``models``: folders where a MESH line's file is looked for when it is
+    not beside the scene file (as tovimar-render --models).
 
     A renderer serves one thread at a time: its OpenGL contexts, made at the
     first render, live on threads of its own, so any thread may use it in
@@ -184,7 +186,7 @@ class Renderer:
     or rendering in a child forked during a render(), raises tovimar.Error."""
 
     def __init__(self, width=512, height=384, textures=None, background=(0, 255, 255), antialias=False,
-                 palette=False):
+                 palette=False, models=()):
         for name, value in (("width", width), ("height", height)):
             if isinstance(value, bool) or not isinstance(value, int):
                 raise TypeError("%s must be a whole number of pixels" % name)
@@ -203,8 +205,14 @@ class Renderer:
                 raise ValueError("the texture folder '%s' has no tex0.bmp" % textures)
         self.width, self.height = width, height
         self.palette = bool(palette)
+        if isinstance(models, (str, bytes, os.PathLike)):
+            models = (models,)
+        models = [os.fspath(m) for m in models]
+        for folder in models:
+            if not os.path.isdir(folder):
+                raise ValueError("models: '%s' is not a folder" % (folder,))
         self._core = _tovimar.Renderer(width, height, os.fsencode(textures or ""), background, bool(antialias),
-                                       self.palette)
+                                       self.palette, [os.fsencode(m) for m in models])
 
     def render(self, scene=None, camera="both", outputs=(), *, path=None):
         """Iterates the frames of the scene, given as in tovimar.parse (its
