@@ -36,6 +36,34 @@ def digests(workers):
     return out
 
 
+def test_conventions_give_what_the_fields_models_take():
+    options = dict(seeds=range(2), frames=2, size=(24, 32), flow=True, scene_options={"objects": (2, 4)})
+    plain = list(RandomScenes(**options))
+    stereo = list(RandomScenes(convention="raft-stereo", **options))
+    flow = list(RandomScenes(convention="raft", **options))
+    assert len(plain) == len(stereo) == len(flow) == 2
+    for p, s, r in zip(plain, stereo, flow):
+        assert torch.equal(s["left"], p["left"] * 255) and torch.equal(r["right"], p["right"] * 255)
+        assert s["flow"].shape == (1, 24, 32) and torch.equal(s["flow"][0], -p["disparity"])
+        assert s["valid"].dtype == torch.float32 and torch.equal(s["valid"].bool(), p["valid"])
+        assert torch.equal(r["flow"], p["flow"]) and torch.equal(r["valid"].bool(), p["flow_valid"])
+        # RAFT's loss, (valid * |prediction - truth|).mean(), stays finite:
+        # where there is no ground truth the flow is far from any flow, not inf.
+        assert torch.isfinite(r["flow"]).all()
+        assert torch.isfinite((r["valid"][None] * (torch.zeros_like(r["flow"]) - r["flow"]).abs()).mean())
+    # Where nothing was drawn the flow is marked as RAFT's loaders mark it,
+    # |flow| >= 1000, and stays finite.
+    frame = next(iter(tovimar.Renderer(32, 24).render(
+        "SPHERE;7;-1;200;40;40;0;4;0;0;0;0;0.3\nEGO;0;0;0;0;0;0\nEGO;0;0.1;0;0;0;0\n", camera="left",
+        outputs=("flow",))))["left"]
+    undrawn = frame["flow_mask"] == 0
+    assert undrawn.any() and (np.abs(frame["flow"][undrawn]) >= 1000).all() and np.isfinite(frame["flow"]).all()
+    with pytest.raises(ValueError, match="needs flow=True"):
+        RandomScenes(convention="raft")
+    with pytest.raises(ValueError, match="convention must be one of"):
+        RenderedFolder(SOURCE, convention="middlebury")
+
+
 def test_samples_do_not_depend_on_the_number_of_workers():
     # A fresh process: its workers are forked before it renders anything itself.
     script = ("import json, sys; sys.path.insert(0, %r); import test_torch as t; "

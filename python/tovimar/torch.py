@@ -24,7 +24,40 @@ from torch.utils.data import Dataset, IterableDataset, get_worker_info
 
 import tovimar
 
-__all__ = ["RandomScenes", "RenderedFolder"]
+__all__ = ["RandomScenes", "RenderedFolder", "CONVENTIONS"]
+
+# What a sample holds, by the field's training code:
+#   "tovimar"      images 0..1, disparity positive (the default);
+#   "raft-stereo"  as RAFT-Stereo's and IGEV-Stereo's loaders give it: images
+#                  0..255, ``flow`` (1, H, W) the negated disparity (their
+#                  models predict x-displacement, negative for the left view),
+#                  ``valid`` float 0/1;
+#   "raft"         as RAFT's loaders give it: images 0..255, ``flow`` (2, H, W)
+#                  to the next frame, ``valid`` float 0/1 (RandomScenes with
+#                  flow=True only).
+CONVENTIONS = ("tovimar", "raft-stereo", "raft")
+
+
+def _checked_convention(convention, has_flow):
+    if convention not in CONVENTIONS:
+        raise ValueError("convention must be one of %s, not %r" % (", ".join(CONVENTIONS), convention))
+    if convention == "raft" and not has_flow:
+        raise ValueError("convention 'raft' gives the flow to the next frame: it needs flow=True")
+    return convention
+
+
+def _in_convention(sample, convention):
+    """The sample as `convention` has it (see CONVENTIONS)."""
+    if convention == "tovimar":
+        return sample
+    sample["left"] = sample["left"] * 255.0
+    sample["right"] = sample["right"] * 255.0
+    if convention == "raft-stereo":
+        sample["flow"] = -sample["disparity"].unsqueeze(0)
+        sample["valid"] = sample["valid"].float()
+    else:
+        sample["valid"] = sample["flow_valid"].float()
+    return sample
 
 
 def _tensor_image(rgb):
@@ -40,11 +73,14 @@ class RandomScenes(IterableDataset):
 
     size: (height, width) rendered; crop: (height, width) cut at a place
     drawn from the seed and frame (None: the whole frame). scene_options go
-    to tovimar.generate_scene; renderer_options to tovimar.Renderer."""
+    to tovimar.generate_scene; renderer_options to tovimar.Renderer;
+    convention: what the samples hold, for the training code they feed
+    (see CONVENTIONS)."""
 
     def __init__(self, preset="flying", seeds=range(100), frames=4, size=(384, 512), crop=None, flow=False,
-                 scene_options=None, renderer_options=None):
+                 scene_options=None, renderer_options=None, convention="tovimar"):
         super().__init__()
+        self.convention = _checked_convention(convention, flow)
         self.preset = preset
         self.seeds = list(seeds)
         self.frames = int(frames)
@@ -108,7 +144,7 @@ class RandomScenes(IterableDataset):
         if self.flow:
             out["flow"] = torch.from_numpy(np.ascontiguousarray(sample["flow"].transpose(2, 0, 1)))
             out["flow_valid"] = torch.from_numpy(np.ascontiguousarray(sample["flow_valid"]))
-        return out
+        return _in_convention(out, self.convention)
 
 
 class RenderedFolder(Dataset):
@@ -122,10 +158,12 @@ class RenderedFolder(Dataset):
     root: a sequence folder (the one holding meta.json) or a folder of them,
     such as an output root (its subfolders holding a meta.json, in name
     order). The files are read as the evaluator reads them (KITTI's 16-bit
-    disparities divided by 256)."""
+    disparities divided by 256). convention: "tovimar" or "raft-stereo" (see
+    CONVENTIONS)."""
 
-    def __init__(self, root):
+    def __init__(self, root, convention="tovimar"):
         super().__init__()
+        self.convention = _checked_convention(convention, False)
         root = os.fspath(root)
         if os.path.isfile(os.path.join(root, "meta.json")):
             sequences = [root]
@@ -167,4 +205,4 @@ class RenderedFolder(Dataset):
         }
         if occlusion is not None:
             sample["non_occluded"] = torch.from_numpy(occlusion == 2)  # 2: visible in both views
-        return sample
+        return _in_convention(sample, self.convention)
