@@ -109,6 +109,40 @@ def test_moving_objects_flow_and_ids_equal_the_command_lines_files(tmp_path):
         tovimar.evaluate(folder, tmp_path / "flow", task="disparity")
 
 
+def test_flow_figures_equal_an_independent_computation(tmp_path):
+    """EPE and Fl of a perturbed prediction, computed here with numpy from the
+    files, equal the evaluator's to 1e-6."""
+    scene = tmp_path / "moving.txt"
+    scene.write_text(MOVING)
+    run([program("tovimar-render"), "-q", "-o", str(tmp_path), "-r", "%dx%d" % (WIDTH, HEIGHT), "-c", "left",
+         "--outputs", "pfm,flow", str(scene)])
+    folder = tmp_path / "0"
+    predictions = tmp_path / "pred"
+    predictions.mkdir()
+    errors, fl, visible_errors = [], [], []
+    for frame in (0, 1):
+        truth = read_flo(folder / ("lflow_%04d.flo" % frame)).astype(np.float64)
+        mask = read_png(folder / ("lflowmask_%04d.png" % frame))
+        y, x = np.mgrid[0:HEIGHT, 0:WIDTH]
+        offset = np.stack([np.sin(x * 0.7 + frame) * 4, np.cos(y * 0.3) * 2], axis=-1)
+        prediction = (truth + offset).astype(np.float32)
+        with open(predictions / ("flow_%04d.flo" % frame), "wb") as f:
+            f.write(b"PIEH" + np.array([WIDTH, HEIGHT], "<i4").tobytes() + prediction.astype("<f4").tobytes())
+        has_truth = (np.abs(truth) < 1e9).all(axis=-1)
+        e = np.linalg.norm(prediction.astype(np.float64) - truth, axis=-1)[has_truth]
+        length = np.linalg.norm(truth, axis=-1)[has_truth]
+        errors.append(e)
+        fl.append((e > 3) & (e > 0.05 * length))
+        visible_errors.append(np.linalg.norm(prediction.astype(np.float64) - truth, axis=-1)[has_truth & (mask == 255)])
+    figures = tovimar.evaluate(folder, predictions, task="flow")["total"]["regions"]
+    e, outliers, visible = np.concatenate(errors), np.concatenate(fl), np.concatenate(visible_errors)
+    assert 0 < outliers.mean() < 1
+    assert abs(figures["all"]["epe"] - e.mean()) < 1e-6
+    assert abs(figures["all"]["fl"] - 100 * outliers.mean()) < 1e-6
+    assert figures["all"]["pixels"] == e.size
+    assert abs(figures["nonoccluded"]["epe"] - visible.mean()) < 1e-6
+
+
 def test_model_folders_are_searched_for_mesh_files(tmp_path):
     models = tmp_path / "models"
     models.mkdir()
