@@ -48,6 +48,19 @@ bool OptionalFilePresent(const std::string& path) {
   throw Error("'" + path + "' is there but is not a regular file");
 }
 
+std::vector<uint8_t> ReadMaskClasses(const std::string& path, const HeaderSizeCheck& check) {
+  const PngImage png = ReadPng(path, check);
+  if (png.channels != 1 || png.bitDepth != 8) throw Error("'" + path + "' is not an 8-bit grey mask");
+  std::vector<uint8_t> classes(png.samples.size());
+  for (std::size_t i = 0; i < classes.size(); ++i) {
+    const uint16_t m = png.samples[i];
+    if (m != 0 && m != 128 && m != 255)
+      throw Error("'" + path + "' holds mask value " + std::to_string(m) + " (0, 128 and 255 are used)");
+    classes[i] = m == 255 ? kNonOccluded : m == 128 ? kOccluded : kNoGroundTruth;
+  }
+  return classes;
+}
+
 namespace {
 
 std::string Join(const std::string& dir, const std::string& name) { return (fs::path(dir) / name).string(); }
@@ -98,17 +111,7 @@ HeaderSizeCheck SameSizeAs(const DisparityMap& gt, const std::string& path) {
 
 // Mask values 255 (visible in the other view), 128 (occluded), 0 (none).
 std::vector<uint8_t> ReadMask(const std::string& path, const DisparityMap& gt) {
-  const PngImage png = ReadPng(path, SameSizeAs(gt, path));
-  if (png.channels != 1 || png.bitDepth != 8) throw Error("'" + path + "' is not an 8-bit grey mask");
-  CheckSize(gt, png.width, png.height, path);
-  std::vector<uint8_t> occlusion(png.samples.size());
-  for (std::size_t i = 0; i < occlusion.size(); ++i) {
-    const uint16_t m = png.samples[i];
-    if (m != 0 && m != 128 && m != 255)
-      throw Error("'" + path + "' holds mask value " + std::to_string(m) + " (0, 128 and 255 are used)");
-    occlusion[i] = m == 255 ? kNonOccluded : m == 128 ? kOccluded : kNoGroundTruth;
-  }
-  return occlusion;
+  return ReadMaskClasses(path, SameSizeAs(gt, path));
 }
 
 DisparityMap FromPfm(const std::string& path, const HeaderSizeCheck& check = {}) {

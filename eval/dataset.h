@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "io/disparity_text.h"
+#include "io/size_check.h"
 #include "layout/file_names.h"
 
 namespace tovimar::eval {
@@ -94,6 +95,12 @@ class Dataset {
 // name; throws Error naming it when something other than a regular file
 // does (a folder, a FIFO, a device), rather than taking it as absent.
 bool OptionalFilePresent(const std::string& path);
+
+// A mask's classes: 255 kNonOccluded (visible in the other view, or at the
+// next frame for a flow mask), 128 kOccluded, 0 kNoGroundTruth; any other
+// value, or another kind of PNG, is an Error naming the file. check sees the
+// header's size before the pixels are read.
+std::vector<uint8_t> ReadMaskClasses(const std::string& path, const HeaderSizeCheck& check);
 
 // The number of the last run of digits in a file name's stem, or -1; in
 // KITTI's names ("000007_10.png") the number before "_10".

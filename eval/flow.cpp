@@ -59,19 +59,6 @@ bool ValidFlow(float u, float v) {
 
 bool ValidDisparity(float d) { return std::isfinite(d) && d > 0; }
 
-// Mask values 255 (visible at the next frame), 128 (not), 0 (no flow).
-std::vector<uint8_t> ReadFlowMask(const std::string& path, int width, int height) {
-  const PngImage png = ReadPng(path, SizeMustBe(path, width, height, "flow"));
-  if (png.channels != 1 || png.bitDepth != 8) throw Error("'" + path + "' is not an 8-bit grey mask");
-  std::vector<uint8_t> classes(png.samples.size());
-  for (std::size_t i = 0; i < classes.size(); ++i) {
-    const uint16_t m = png.samples[i];
-    if (m != 0 && m != 128 && m != 255)
-      throw Error("'" + path + "' holds mask value " + std::to_string(m) + " (0, 128 and 255 are used)");
-    classes[i] = m == 255 ? kNonOccluded : m == 128 ? kOccluded : kNoGroundTruth;
-  }
-  return classes;
-}
 
 std::string FieldOf(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -291,7 +278,8 @@ FlowGroundTruth LoadFlowGroundTruth(const Dataset& dataset, int frame, FlowTask 
     }
   } else {
     gt.flow = ReadFlo(n.flowFlo);
-    if (OptionalFilePresent(n.flowMask)) gt.occlusion = ReadFlowMask(n.flowMask, gt.flow.width, gt.flow.height);
+    if (OptionalFilePresent(n.flowMask))
+      gt.occlusion = ReadMaskClasses(n.flowMask, SizeMustBe(n.flowMask, gt.flow.width, gt.flow.height, "flow"));
   }
   const int w = gt.flow.width, h = gt.flow.height;
   for (std::size_t i = 0; i < gt.flow.u.size(); ++i) {
