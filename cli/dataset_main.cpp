@@ -4,6 +4,7 @@
 // same command again resumes an interrupted run (the batch skips complete
 // sequences and goes on with the others; the scene files, the links of the
 // benchmark trees, the card and the lists are made again, the same bytes).
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "base/number_text.h"
 #include "cli/batch.h"
 #include "cli/options.h"
+#include "eval/dataset_statistics.h"
 #include "io/file.h"
 #include "layout/file_names.h"
 #include "scenegen/generator.h"
@@ -139,7 +141,98 @@ struct Split {
   const char* folder;    // scene flow: "TRAIN/A"; KITTI: "training"; Middlebury: "trainingF"
   std::vector<std::string> scenes;
   std::vector<std::string> samples;  // the list file's lines
+  std::vector<std::string> sequences;  // the rendered sequence folders
 };
+
+std::string Percent(uint64_t part, uint64_t whole) {
+  return whole == 0 ? std::string("n/a") : tovimar::Fixed(100.0 * static_cast<double>(part) / static_cast<double>(whole), 2) + " %";
+}
+
+// The card's figures of the splits' ground truth, read back from the files,
+// and its pictures: preview.png (frames of the first split with sequences)
+// and statistics.png (the histograms).
+std::string StatisticsSection(const Split (&splits)[2], bool flow, int frames, const std::string& out) {
+  tovimar::eval::GroundTruthStatistics stats[2];
+  for (int s = 0; s < 2; ++s)
+    for (const std::string& dir : splits[s].sequences) stats[s].AddSequence(dir, flow);
+  std::string text =
+      "\n## Statistics\n\nRead back from the ground truth written (the left view; the test split's from its "
+      "sequences). Disparity in px over the pixels with ground truth; occluded: of those, the share hidden in "
+      "the right view (layouts with masks); flow: the length of the flow to the next frame over the frames that "
+      "have one; hidden: of the flow's pixels, the share hidden at the next frame (layouts with flow masks).\n\n"
+      "| split | frames | disparity min | max | mean | no ground truth | occluded |";
+  if (flow) text += " flow frames | mean flow | longest | no flow | hidden |";
+  text += flow ? "\n|---|---|---|---|---|---|---|---|---|---|---|---|\n" : "\n|---|---|---|---|---|---|---|\n";
+  for (int s = 0; s < 2; ++s) {
+    const auto& st = stats[s];
+    if (st.sequences == 0) continue;
+    const bool any = st.withDisparity > 0;
+    text += std::string("| ") + splits[s].name + " | " + std::to_string(st.frames) + " | " +
+            (any ? tovimar::Fixed(st.minDisparity, 3) : "n/a") + " | " + (any ? tovimar::Fixed(st.maxDisparity, 3) : "n/a") +
+            " | " + (any ? tovimar::Fixed(st.disparitySum / static_cast<double>(st.withDisparity), 3) : "n/a") + " | " +
+            Percent(st.pixels - st.withDisparity, st.pixels) + " | " + Percent(st.occluded, st.maskedPixels) + " |";
+    if (flow)
+      text += " " + std::to_string(st.flowFrames) + " | " +
+              (st.withFlow ? tovimar::Fixed(st.flowLengthSum / static_cast<double>(st.withFlow), 3) : "n/a") + " | " +
+              tovimar::Fixed(st.maxFlowLength, 3) + " | " + Percent(st.flowPixels - st.withFlow, st.flowPixels) +
+              " | " + Percent(st.flowHidden, st.maskedFlow) + " |";
+    text += "\n";
+  }
+  // The histograms: bins of a power of two px wide, at most 16, the last
+  // one holding everything past it.
+  const auto histogram = [&](const char* title, double largest, std::vector<uint64_t> tovimar::eval::GroundTruthStatistics::*counts,
+                             tovimar::eval::HistogramPlot& plot) {
+    const int width = tovimar::eval::HistogramBinWidth(largest, 16);
+    const int bins = std::min(16, static_cast<int>(std::floor(largest / width)) + 1);
+    plot.binWidth = width;
+    text += std::string("\n") + title + ", share of each split's pixels with ground truth (bins of " +
+            std::to_string(width) + " px; the last bin holds everything past its start):\n\n| px |";
+    std::string rule = "\n|---|";
+    for (int s = 0; s < 2; ++s) {
+      if (stats[s].sequences == 0) continue;
+      text += std::string(" ") + splits[s].name + " |";
+      rule += "---|";
+      plot.series.push_back(tovimar::eval::MergeBins(stats[s].*counts, width, bins));
+      plot.colours.push_back(s == 0 ? std::vector<uint8_t>{31, 119, 180} : std::vector<uint8_t>{255, 127, 14});
+    }
+    text += rule + "\n";
+    std::vector<uint64_t> totals;
+    for (const auto& series : plot.series) {
+      uint64_t total = 0;
+      for (uint64_t c : series) total += c;
+      totals.push_back(total);
+    }
+    for (int b = 0; b < bins; ++b) {
+      text += "| " + std::to_string(b * width) + (b + 1 < bins ? "–" + std::to_string((b + 1) * width) : "+") + " |";
+      for (std::size_t k = 0; k < plot.series.size(); ++k)
+        text += " " + Percent(plot.series[k][static_cast<std::size_t>(b)], totals[k]) + " |";
+      text += "\n";
+    }
+  };
+  std::vector<tovimar::eval::HistogramPlot> plots(flow ? 2 : 1);
+  double largestDisparity = 0, longestFlow = 0;
+  for (const auto& st : stats) {
+    if (st.withDisparity) largestDisparity = std::max(largestDisparity, st.maxDisparity);
+    longestFlow = std::max(longestFlow, st.maxFlowLength);
+  }
+  histogram("Disparity", largestDisparity, &tovimar::eval::GroundTruthStatistics::disparityHistogram, plots[0]);
+  if (flow) histogram("Flow length", longestFlow, &tovimar::eval::GroundTruthStatistics::flowHistogram, plots[1]);
+  tovimar::eval::WriteHistogramPlots(plots, out + "/statistics.png");
+
+  // Up to four frames of the first split with sequences, from sequences
+  // spread over it, each its middle frame (one with flow).
+  const Split& shown = splits[0].sequences.empty() ? splits[1] : splits[0];
+  const std::size_t count = shown.sequences.size(), rows = std::min<std::size_t>(4, count);
+  std::vector<tovimar::eval::PreviewFrame> preview;
+  for (std::size_t r = 0; r < rows; ++r) preview.push_back({shown.sequences[r * count / rows], (frames - 1) / 2});
+  tovimar::eval::WritePreview(preview, flow, out + "/preview.png");
+  text += std::string("\n`statistics.png`: the histograms above as bars (") + (flow ? "top: disparity, bottom: flow length; " : "") +
+          "blue train, orange test; x in px, y the share in percent). `preview.png`: " + std::to_string(rows) + " frames of the " +
+          shown.name + " split, one a row: the left image, the disparity in colour (the frame's smallest blue, its largest red, "
+          "black without ground truth)" + (flow ? ", the flow to the next frame in Middlebury's colours (relative to the frame's longest vector)" : "") +
+          ".\n";
+  return text;
+}
 
 int Run(const DatasetOptions& o, std::FILE* err) {
   const std::string out = o.out;
@@ -157,8 +250,8 @@ int Run(const DatasetOptions& o, std::FILE* err) {
   tovimar::scenegen::WriteScenes(gen);
   const bool sceneflow = o.layout == "sceneflow", kitti = o.layout == "kitti";
   const int trainCount = static_cast<int>(std::lround(o.count * o.trainShare));
-  Split splits[2] = {{"train", sceneflow ? "TRAIN/A" : kitti ? "training" : "trainingF", {}, {}},
-                     {"test", sceneflow ? "TEST/A" : kitti ? "testing" : "testF", {}, {}}};
+  Split splits[2] = {{"train", sceneflow ? "TRAIN/A" : kitti ? "training" : "trainingF", {}, {}, {}},
+                     {"test", sceneflow ? "TEST/A" : kitti ? "testing" : "testF", {}, {}, {}}};
   for (int k = 0; k < o.count; ++k)
     splits[k < trainCount ? 0 : 1].scenes.push_back(sceneDir + "/" + tovimar::scenegen::SceneFileName(k));
 
@@ -185,6 +278,7 @@ int Run(const DatasetOptions& o, std::FILE* err) {
     // The benchmark's tree over the rendered sequences.
     for (std::size_t k = 0; k < split.scenes.size(); ++k) {
       const std::string dir = tovimar::cli::BatchSequenceDirectory(cli, split.scenes[k], k);
+      split.sequences.push_back(dir);
       const std::string scene = Padded(static_cast<int>(k), 4);
       if (sceneflow) {
         // FlyingThings3D's camera_data.txt: per frame "Frame N", then "L"
@@ -289,6 +383,11 @@ int Run(const DatasetOptions& o, std::FILE* err) {
       "No ground truth is marked, by file kind: disparity PFM +inf; 16-bit KITTI disparity PNG 0; KITTI flow PNG "
       "valid bit 0; scene-flow flow PFM 1e10 in u and v (finite: loaders take |flow| >= 1000 as invalid); "
       "disparity change PFM +inf; occlusion masks 0 (255 visible in the other view, 128 occluded).\n";
+  if (failed == 0) {
+    card += StatisticsSection(splits, o.layout != "middlebury", kitti ? o.frames - 1 : o.frames, out);
+  } else {
+    card += "\nStatistics: none, as " + std::to_string(failed) + " of the splits' batches failed (run the command again).\n";
+  }
   WriteText(out + "/README.md", card);
   return failed == 0 ? 0 : 1;
 }
