@@ -22,6 +22,9 @@
 #include "eval/dataset_statistics.h"
 #include "io/file.h"
 #include "layout/file_names.h"
+#include "render/settings.h"
+#include "scene/scene_dump.h"
+#include "scene/scene_text.h"
 #include "scenegen/generator.h"
 
 namespace {
@@ -38,13 +41,16 @@ struct DatasetOptions {
   std::string out;
   std::string resolution = "512x384";
   std::string seed = "0";
+  // Middlebury: the MiddEval3 sizes written, of "FHQ" (full, half, quarter).
+  std::string middleburySizes = "F";
   std::vector<std::string> command;
 };
 
 const char* const kUsage =
     "usage: tovimar-dataset --preset flying|room|street --count N --frames F\n"
     "                       --layout sceneflow|kitti|middlebury --out DIR\n"
-    "                       [--splits train=0.75,test=0.25] [--resolution WxH] [--seed N]\n";
+    "                       [--splits train=0.75,test=0.25] [--resolution WxH] [--seed N]\n"
+    "                       [--middlebury-sizes F,H,Q]\n";
 
 int ParseCount(const std::string& name, const std::string& value, int least) {
   std::size_t used = 0;
@@ -84,6 +90,32 @@ double ParseSplits(const std::string& text) {
   return train;
 }
 
+// "F,H,Q": the MiddEval3 sizes, full always among them, in that order.
+std::string ParseMiddleburySizes(const std::string& text) {
+  std::string sizes = "F";
+  std::stringstream in(text);
+  std::string part;
+  bool full = false;
+  while (std::getline(in, part, ',')) {
+    if (part == "F" && !full) full = true;
+    else if ((part == "H" || part == "Q") && sizes.find(part) == std::string::npos) sizes += part;
+    else throw UsageError("--middlebury-sizes '" + text + "': the sizes are F, H and Q, each once");
+  }
+  if (!full) throw UsageError("--middlebury-sizes '" + text + "': F is needed (loaders list the scenes of trainingF)");
+  if (sizes == "FQH") sizes = "FHQ";
+  return sizes;
+}
+
+// A MiddEval3 size of WxH: F itself, H half and Q a quarter of each side,
+// rounded to the nearest pixel (2880x1988: 1440x994, 720x497).
+std::string MiddleburyResolution(const std::string& full, char size) {
+  if (size == 'F') return full;
+  const int divisor = size == 'H' ? 2 : 4;
+  const std::size_t x = full.find('x');
+  const int w = std::stoi(full.substr(0, x)), h = std::stoi(full.substr(x + 1));
+  return std::to_string((w + divisor / 2) / divisor) + "x" + std::to_string((h + divisor / 2) / divisor);
+}
+
 DatasetOptions Parse(const std::vector<std::string>& args) {
   DatasetOptions o;
   o.command = args;
@@ -100,6 +132,7 @@ DatasetOptions Parse(const std::vector<std::string>& args) {
     else if (a == "--out") o.out = v;
     else if (a == "--resolution") o.resolution = v;
     else if (a == "--seed") o.seed = v;
+    else if (a == "--middlebury-sizes") o.middleburySizes = ParseMiddleburySizes(v);
     else throw UsageError("unknown option '" + a + "'");
   }
   if (o.count == 0) throw UsageError("--count is needed");
@@ -107,6 +140,19 @@ DatasetOptions Parse(const std::vector<std::string>& args) {
   if (o.out.empty()) throw UsageError("--out is needed");
   if (o.layout != "sceneflow" && o.layout != "kitti" && o.layout != "middlebury")
     throw UsageError("--layout '" + o.layout + "': the dataset layouts are sceneflow, kitti and middlebury");
+  if (o.middleburySizes != "F" && o.layout != "middlebury")
+    throw UsageError("--middlebury-sizes needs --layout middlebury");
+  if (o.middleburySizes.find('Q') != std::string::npos) {
+    // The quarter size must keep a pixel: a side of at least 2.
+    const std::size_t x = o.resolution.find('x');
+    int side[2] = {0, 0};
+    const char* begin = o.resolution.data();
+    const char* end = begin + o.resolution.size();
+    const bool read = x != std::string::npos && std::from_chars(begin, begin + x, side[0]).ptr == begin + x &&
+                      std::from_chars(begin + x + 1, end, side[1]).ptr == end;
+    if (read && (side[0] < 2 || side[1] < 2))
+      throw UsageError("--resolution " + o.resolution + " has no quarter size (MiddEval3's Q) of a pixel or more");
+  }
   if (o.layout == "kitti" && o.frames < 2)
     throw UsageError("--frames " + std::to_string(o.frames) + ": a KITTI pair needs two frames");
   return o;
@@ -115,6 +161,24 @@ DatasetOptions Parse(const std::vector<std::string>& args) {
 void WriteText(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
   tovimar::WriteWholeFile(path, text.data(), text.size());
+}
+
+// A copy of a scene file in folder whose focal length is 1/divisor of the
+// scene's own (a FOCALLENGTH line appended: the last one holds), so that
+// rendered at 1/divisor of the size it shows the same view, as MiddEval3's
+// half and quarter sizes do. Returns the copy's path.
+std::string SceneWithFocalDividedBy(const std::string& scene, const std::string& folder, int divisor) {
+  std::string text = tovimar::ReadFileBytes(scene);
+  const tovimar::Prefs start =
+      tovimar::EditorPrefs(tovimar::kDefaultFocalLengthText, tovimar::kDefaultBaselineText, '.');
+  const nlohmann::json dump =
+      nlohmann::json::parse(tovimar::SceneDumpJson(scene, tovimar::SplitLines(text), start, '.'));
+  const double focal = dump["prefs"]["focalLength"].get<double>();
+  if (!text.empty() && text.back() != '\n') text += "\n";
+  text += "FOCALLENGTH;" + tovimar::Shortest(focal / divisor) + ";\n";
+  const std::string path = folder + "/" + fs::path(scene).filename().string();
+  WriteText(path, text);
+  return path;
 }
 
 // A hard link of `from` at `to` (a copy where the file system has none);
@@ -135,6 +199,22 @@ std::string Padded(int value, int width) {
 }
 
 std::string Shortest(double v) { return tovimar::Shortest(v); }
+
+// MiddEval3 names its scenes in one word of letters and digits
+// ("Adirondack", "PianoL"): sequence k's frame f is SeqKKKKFrameFFFF.
+std::string MiddleburySceneName(std::size_t sequence, int frame) {
+  return "Seq" + Padded(static_cast<int>(sequence), 4) + "Frame" + tovimar::FrameNumber(frame);
+}
+
+// Links a Middlebury-layout sequence's frame as a MiddEval3 scene folder:
+// the images and calib.txt, with ground truth also the disparities and masks.
+void LinkMiddleburyScene(const std::string& sequence, int frame, const std::string& to, bool groundTruth) {
+  const std::string from = sequence + "trainingF/" + tovimar::FrameNumber(frame) + "/";
+  std::vector<std::string> files{"im0.png", "im1.png", "calib.txt"};
+  if (groundTruth)
+    for (const char* gt : {"disp0GT.pfm", "disp1GT.pfm", "mask0nocc.png", "mask1nocc.png"}) files.push_back(gt);
+  for (const std::string& file : files) Link(from + file, to + file);
+}
 
 struct Split {
   const char* name;      // "train" / "test"
@@ -250,8 +330,8 @@ int Run(const DatasetOptions& o, std::FILE* err) {
   tovimar::scenegen::WriteScenes(gen);
   const bool sceneflow = o.layout == "sceneflow", kitti = o.layout == "kitti";
   const int trainCount = static_cast<int>(std::lround(o.count * o.trainShare));
-  Split splits[2] = {{"train", sceneflow ? "TRAIN/A" : kitti ? "training" : "trainingF", {}, {}, {}},
-                     {"test", sceneflow ? "TEST/A" : kitti ? "testing" : "testF", {}, {}, {}}};
+  Split splits[2] = {{"train", sceneflow ? "TRAIN/A" : kitti ? "training" : "MiddEval3/trainingF", {}, {}, {}},
+                     {"test", sceneflow ? "TEST/A" : kitti ? "testing" : "MiddEval3/testF", {}, {}, {}}};
   for (int k = 0; k < o.count; ++k)
     splits[k < trainCount ? 0 : 1].scenes.push_back(sceneDir + "/" + tovimar::scenegen::SceneFileName(k));
 
@@ -271,6 +351,7 @@ int Run(const DatasetOptions& o, std::FILE* err) {
       args.push_back("--split");
       args.push_back(split.folder);
     }
+    const std::size_t optionCount = args.size();
     for (const std::string& scene : split.scenes) args.push_back(scene);
     tovimar::cli::CliOptions cli = tovimar::cli::ParseCommandLine(args);
     cli.Check();
@@ -323,17 +404,36 @@ int Run(const DatasetOptions& o, std::FILE* err) {
       } else {
         // MiddEval3: a scene folder per frame.
         for (int f = 0; f < o.frames; ++f) {
-          const std::string from = dir + "trainingF/" + tovimar::FrameNumber(f) + "/";
-          const std::string name = "Seq" + scene + "Frame" + tovimar::FrameNumber(f);
-          const std::string to = out + "/" + split.folder + "/" + name + "/";
-          std::vector<std::string> files{"im0.png", "im1.png", "calib.txt"};
-          if (s == 0)
-            for (const char* gt : {"disp0GT.pfm", "disp1GT.pfm", "mask0nocc.png", "mask1nocc.png"}) files.push_back(gt);
-          for (const std::string& file : files) Link(from + file, to + file);
-          split.samples.push_back(std::string(split.folder) + "/" + name);
+          LinkMiddleburyScene(dir, f, out + "/" + split.folder + "/" + MiddleburySceneName(k, f) + "/", s == 0);
+          split.samples.push_back(std::string(split.folder) + "/" + MiddleburySceneName(k, f));
         }
       }
     }
+    // MiddEval3's half and quarter sizes: the same scenes rendered at that
+    // size (each with the exact ground truth of its own pixels) under
+    // sequences/<split>-H/ and -Q/, linked into trainingH/ and trainingQ/.
+    for (const char size : o.middleburySizes.substr(1)) {
+      args.resize(optionCount);
+      args[6] = MiddleburyResolution(o.resolution, size);
+      args[8] = root + "-" + size;
+      for (const std::string& scene : split.scenes)
+        args.push_back(SceneWithFocalDividedBy(scene, sceneDir + "-" + size, size == 'H' ? 2 : 4));
+      tovimar::cli::CliOptions sized = tovimar::cli::ParseCommandLine(args);
+      sized.Check();
+      if (tovimar::cli::RunBatch(sized, err) != 0) ++failed;
+      const std::string folder = std::string(split.folder).substr(0, std::string(split.folder).size() - 1) + size;
+      for (std::size_t k = 0; k < split.scenes.size(); ++k) {
+        const std::string dir = tovimar::cli::BatchSequenceDirectory(sized, split.scenes[k], k);
+        for (int f = 0; f < o.frames; ++f)
+          LinkMiddleburyScene(dir, f, out + "/" + folder + "/" + MiddleburySceneName(k, f) + "/", s == 0);
+      }
+    }
+  }
+  if (!sceneflow && !kitti) {
+    // The training scenes' names, which loaders such as RAFT-Stereo's filter trainingF by.
+    std::string names;
+    for (const std::string& sample : splits[0].samples) names += fs::path(sample).filename().string() + "\n";
+    WriteText(out + "/MiddEval3/official_train.txt", names);
   }
   if (kitti) {
     for (int s = 0; s < 2; ++s)
@@ -373,9 +473,16 @@ int Run(const DatasetOptions& o, std::FILE* err) {
         "frame. The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
   } else {
     card +=
-        "MiddEval3's names: `trainingF/SeqNNNNFrameFFFF/` with `im0.png`, `im1.png`, `disp0GT.pfm`, "
-        "`disp1GT.pfm`, `mask0nocc.png`, `mask1nocc.png`, `calib.txt`; `testF/` with the images and calib.txt "
-        "only. The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
+        "MiddEval3's names: `MiddEval3/trainingF/SeqNNNNFrameFFFF/` with `im0.png`, `im1.png`, `disp0GT.pfm`, "
+        "`disp1GT.pfm`, `mask0nocc.png` (255 visible in the right view, 128 occluded, 0 no ground truth), "
+        "`mask1nocc.png`, `calib.txt`; `MiddEval3/testF/` with the images and calib.txt only; "
+        "`MiddEval3/official_train.txt` lists the training scenes. ";
+    if (o.middleburySizes.size() > 1)
+      card += std::string("The sizes ") + o.middleburySizes + " (full; half and quarter of each side, rounded) are in "
+              "`trainingF/`, `trainingH/`, `trainingQ/` (and `testF/`...) with the same scene names; H and Q are the "
+              "scenes rendered at that size, not downsampled, so each has the exact ground truth of its own pixels "
+              "(disparities a half and a quarter of F's). ";
+    card += "The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
   }
   card +=
       "\nConventions: disparity in pixels, positive (d = B·F/z); flow in pixels, u right, v down, to the next "

@@ -214,21 +214,43 @@ TEST(Dataset, KittiAndMiddleburyRootsWithoutTestGroundTruth) {
   EXPECT_EQ(row[11], Percent(hidden, withFlow));
   EXPECT_GT(occluded, 0u);
 
-  ASSERT_EQ(RunDataset(tmp.path(), std::string(kSmall) + "--layout middlebury --out mb --splits train=0.75,test=0.25"), 0)
+  ASSERT_EQ(RunDataset(tmp.path(), std::string(kSmall) + "--layout middlebury --out mb --splits train=0.75,test=0.25 "
+                                                         "--middlebury-sizes F,H,Q"), 0)
       << Read(tmp.path() + "/err.txt");
-  const std::string m = tmp.path() + "/mb/";
+  const std::string m = tmp.path() + "/mb/MiddEval3/";
+  // Loaders list trainingF's scenes and keep those official_train.txt names.
+  const std::string official = Read(m + "official_train.txt");
+  EXPECT_EQ(std::count(official.begin(), official.end(), '\n'), 9);
+  EXPECT_TRUE(official.starts_with("Seq0000Frame0000\nSeq0000Frame0001\n")) << official;
+  // H and Q: the same scenes at a half and a quarter of each side, seen
+  // through a focal length divided alike (the same view, not a crop).
+  const auto focal = [](const std::string& calib) { return std::stod(calib.substr(calib.find('[') + 1)); };
+  const double full = focal(Read(m + "trainingF/Seq0001Frame0002/calib.txt"));
+  for (const auto& [size, divisor] : {std::pair{"H", 2}, std::pair{"Q", 4}}) {
+    const std::string scene = m + "training" + size + "/Seq0001Frame0002/";
+    EXPECT_EQ(Count(m + "training" + size), 9u) << size;
+    EXPECT_EQ(Count(m + "test" + size + "/Seq0000Frame0002"), 3u) << size;
+    const tovimar::PngImage image = tovimar::ReadPng(scene + "im0.png");
+    EXPECT_EQ(image.width, 64 / divisor);
+    EXPECT_EQ(image.height, 48 / divisor);
+    EXPECT_EQ(tovimar::ReadPfm(scene + "disp0GT.pfm").width, 64 / divisor);
+    EXPECT_NEAR(focal(Read(scene + "calib.txt")), full / divisor, 1e-3) << size;
+  }
   EXPECT_EQ(Count(m + "trainingF"), 9u);
   EXPECT_EQ(Count(m + "testF"), 3u);
   EXPECT_EQ(Count(m + "trainingF/Seq0002Frame0001"), 7u);
   EXPECT_EQ(Count(m + "testF/Seq0000Frame0002"), 3u) << "images and calib.txt only";
   EXPECT_FALSE(fs::exists(m + "testF/Seq0000Frame0002/disp0GT.pfm"));
-  EXPECT_EQ(Read(m + "test.txt"), "testF/Seq0000Frame0000\ntestF/Seq0000Frame0001\ntestF/Seq0000Frame0002\n");
+  EXPECT_EQ(Read(tmp.path() + "/mb/test.txt"), "MiddEval3/testF/Seq0000Frame0000\nMiddEval3/testF/Seq0000Frame0001\n"
+                                                "MiddEval3/testF/Seq0000Frame0002\n");
 }
 
 TEST(Dataset, BadOptionsAreRefusedBeforeAnythingIsMade) {
   tovimar::testing::TempDir tmp;
   for (const char* bad : {"--layout classic", "--layout kitti --frames 1", "--layout sceneflow --splits train=0.5,test=0.4",
                           "--layout sceneflow --splits train=x", "--layout sceneflow --splits val=1",
+                          "--layout sceneflow --middlebury-sizes F,H", "--layout middlebury --middlebury-sizes H,Q",
+                          "--layout middlebury --middlebury-sizes F,F", "--layout middlebury --middlebury-sizes F,Q --resolution 1x8",
                           "--layout sceneflow --count 0"}) {
     EXPECT_EQ(RunDataset(tmp.path(), std::string(kSmall) + bad), 2) << bad;
     EXPECT_FALSE(fs::exists(tmp.path() + "/ds")) << bad;
