@@ -440,6 +440,16 @@ int Run(const DatasetOptions& o, std::FILE* err) {
       if (!splits[s].scenes.empty())
         WriteText(out + "/" + splits[s].folder + "_map.txt", "# index sequence frame\n" + kittiMap[s]);
   }
+  // The sequence folders of each split, for readers of the root such as
+  // tovimar.torch.RenderedFolder(root, split=...).
+  nlohmann::ordered_json index = {{"layout", o.layout}};
+  for (const Split& split : splits) {
+    nlohmann::json folders = nlohmann::json::array();
+    for (const std::string& dir : split.sequences)
+      folders.push_back(fs::path(dir).parent_path().lexically_relative(out).generic_string());
+    index[split.name] = folders;
+  }
+  WriteText(out + "/splits.json", index.dump(2) + "\n");
   for (const Split& split : splits) {
     std::string list;
     for (const std::string& sample : split.samples) list += sample + "\n";
