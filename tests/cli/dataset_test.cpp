@@ -91,6 +91,9 @@ TEST(Dataset, SceneFlowSplitsCardListsAndResume) {
   EXPECT_EQ(Read(d + "TEST@A@0/scene.txt"), Read(d + "scenes/scene_000003.txt"));
   EXPECT_EQ(Read(d + "0/scene.txt"), Read(d + "scenes/scene_000000.txt"));
   EXPECT_FALSE(fs::exists(d + "3"));
+  // Each split's batch keeps its summary: TRAIN's in batch.json, TEST's named as its folders.
+  EXPECT_NE(Read(d + "batch.json").find("\"scenes\": 3,"), std::string::npos) << Read(d + "batch.json");
+  EXPECT_NE(Read(d + "TEST@A@batch.json").find("\"scenes\": 1,"), std::string::npos);
   // FlyingThings3D's camera_data.txt: Frame N, then L and R of 16 numbers.
   const std::string camera = Read(d + "camera_data/TEST/A/0000/camera_data.txt");
   ASSERT_TRUE(camera.starts_with("Frame 0\nL ")) << camera;
