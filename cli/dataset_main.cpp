@@ -383,8 +383,9 @@ int Run(const DatasetOptions& o, std::FILE* err) {
         }
         WriteText(out + "/camera_data/" + split.folder + "/" + scene + "/camera_data.txt", text);
       } else if (kitti) {
-        // Pairs numbered through the split: every frame that has a next one.
-        for (int f = 0; f + 1 < o.frames; ++f) {
+        // Pairs numbered through the split: every frame that is a KITTI index.
+        for (int f = 0; f < o.frames; ++f) {
+          if (!tovimar::IsKittiIndex(f, o.frames)) continue;
           const std::string from = tovimar::KittiFrameNumber(f);
           const std::string to = tovimar::KittiFrameNumber(kittiIndex[s]++);
           const std::string base = out + "/" + split.folder + "/";
