@@ -236,8 +236,8 @@ std::string StatisticsSection(const Split (&splits)[2], bool flow, int frames, c
   for (int s = 0; s < 2; ++s)
     for (const std::string& dir : splits[s].sequences) stats[s].AddSequence(dir, flow);
   std::string text =
-      "\n## Statistics\n\nRead back from the ground truth written (the left view; the test split's from its "
-      "sequences). Disparity in px over the pixels with ground truth; occluded: of those, the share hidden in "
+      "\n## Statistics\n\nRead back from the ground truth written (the left view, at the full size; the test "
+      "split's from its sequences). Disparity in px over the pixels with ground truth; occluded: of those, the share hidden in "
       "the right view (layouts with masks); flow: the length of the flow to the next frame over the frames that "
       "have one; hidden: of the flow's pixels, the share hidden at the next frame (layouts with flow masks).\n\n"
       "| split | frames | disparity min | max | mean | no ground truth | occluded |";
