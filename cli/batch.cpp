@@ -430,6 +430,14 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
     if (shard.count > 1) {
       name = "batch.shard-" + std::to_string(shard.index) + "-of-" + std::to_string(shard.count) + ".json";
     }
+    // A scene-flow split other than TRAIN/A keeps a summary of its own,
+    // named as its sequence folders are ("TEST@A@batch.json"), so that the
+    // batches of two splits into one root keep both.
+    if (o.outputs.layout == DatasetLayout::SceneFlow && o.outputs.split != kDefaultSceneFlowSplit) {
+      std::string split = o.outputs.split;
+      std::replace(split.begin(), split.end(), '/', '@');
+      name = split + "@" + name;
+    }
     try {
       WriteAtomically((fs::path(root) / name).string(), json);
     } catch (const Error& e) {

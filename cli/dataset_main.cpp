@@ -4,6 +4,7 @@
 // same command again resumes an interrupted run (the batch skips complete
 // sequences and goes on with the others; the scene files, the links of the
 // benchmark trees, the card and the lists are made again, the same bytes).
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -18,8 +19,12 @@
 #include "base/number_text.h"
 #include "cli/batch.h"
 #include "cli/options.h"
+#include "eval/dataset_statistics.h"
 #include "io/file.h"
 #include "layout/file_names.h"
+#include "render/settings.h"
+#include "scene/scene_dump.h"
+#include "scene/scene_text.h"
 #include "scenegen/generator.h"
 
 namespace {
@@ -36,13 +41,16 @@ struct DatasetOptions {
   std::string out;
   std::string resolution = "512x384";
   std::string seed = "0";
+  // Middlebury: the MiddEval3 sizes written, of "FHQ" (full, half, quarter).
+  std::string middleburySizes = "F";
   std::vector<std::string> command;
 };
 
 const char* const kUsage =
     "usage: tovimar-dataset --preset flying|room|street --count N --frames F\n"
     "                       --layout sceneflow|kitti|middlebury --out DIR\n"
-    "                       [--splits train=0.75,test=0.25] [--resolution WxH] [--seed N]\n";
+    "                       [--splits train=0.75,test=0.25] [--resolution WxH] [--seed N]\n"
+    "                       [--middlebury-sizes F,H,Q]\n";
 
 int ParseCount(const std::string& name, const std::string& value, int least) {
   std::size_t used = 0;
@@ -82,6 +90,32 @@ double ParseSplits(const std::string& text) {
   return train;
 }
 
+// "F,H,Q": the MiddEval3 sizes, full always among them, in that order.
+std::string ParseMiddleburySizes(const std::string& text) {
+  std::string sizes = "F";
+  std::stringstream in(text);
+  std::string part;
+  bool full = false;
+  while (std::getline(in, part, ',')) {
+    if (part == "F" && !full) full = true;
+    else if ((part == "H" || part == "Q") && sizes.find(part) == std::string::npos) sizes += part;
+    else throw UsageError("--middlebury-sizes '" + text + "': the sizes are F, H and Q, each once");
+  }
+  if (!full) throw UsageError("--middlebury-sizes '" + text + "': F is needed (loaders list the scenes of trainingF)");
+  if (sizes == "FQH") sizes = "FHQ";
+  return sizes;
+}
+
+// A MiddEval3 size of WxH: F itself, H half and Q a quarter of each side,
+// rounded to the nearest pixel (2880x1988: 1440x994, 720x497).
+std::string MiddleburyResolution(const std::string& full, char size) {
+  if (size == 'F') return full;
+  const int divisor = size == 'H' ? 2 : 4;
+  const std::size_t x = full.find('x');
+  const int w = std::stoi(full.substr(0, x)), h = std::stoi(full.substr(x + 1));
+  return std::to_string((w + divisor / 2) / divisor) + "x" + std::to_string((h + divisor / 2) / divisor);
+}
+
 DatasetOptions Parse(const std::vector<std::string>& args) {
   DatasetOptions o;
   o.command = args;
@@ -98,6 +132,7 @@ DatasetOptions Parse(const std::vector<std::string>& args) {
     else if (a == "--out") o.out = v;
     else if (a == "--resolution") o.resolution = v;
     else if (a == "--seed") o.seed = v;
+    else if (a == "--middlebury-sizes") o.middleburySizes = ParseMiddleburySizes(v);
     else throw UsageError("unknown option '" + a + "'");
   }
   if (o.count == 0) throw UsageError("--count is needed");
@@ -105,6 +140,19 @@ DatasetOptions Parse(const std::vector<std::string>& args) {
   if (o.out.empty()) throw UsageError("--out is needed");
   if (o.layout != "sceneflow" && o.layout != "kitti" && o.layout != "middlebury")
     throw UsageError("--layout '" + o.layout + "': the dataset layouts are sceneflow, kitti and middlebury");
+  if (o.middleburySizes != "F" && o.layout != "middlebury")
+    throw UsageError("--middlebury-sizes needs --layout middlebury");
+  if (o.middleburySizes.find('Q') != std::string::npos) {
+    // The quarter size must keep a pixel: a side of at least 2.
+    const std::size_t x = o.resolution.find('x');
+    int side[2] = {0, 0};
+    const char* begin = o.resolution.data();
+    const char* end = begin + o.resolution.size();
+    const bool read = x != std::string::npos && std::from_chars(begin, begin + x, side[0]).ptr == begin + x &&
+                      std::from_chars(begin + x + 1, end, side[1]).ptr == end;
+    if (read && (side[0] < 2 || side[1] < 2))
+      throw UsageError("--resolution " + o.resolution + " has no quarter size (MiddEval3's Q) of a pixel or more");
+  }
   if (o.layout == "kitti" && o.frames < 2)
     throw UsageError("--frames " + std::to_string(o.frames) + ": a KITTI pair needs two frames");
   return o;
@@ -113,6 +161,24 @@ DatasetOptions Parse(const std::vector<std::string>& args) {
 void WriteText(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
   tovimar::WriteWholeFile(path, text.data(), text.size());
+}
+
+// A copy of a scene file in folder whose focal length is 1/divisor of the
+// scene's own (a FOCALLENGTH line appended: the last one holds), so that
+// rendered at 1/divisor of the size it shows the same view, as MiddEval3's
+// half and quarter sizes do. Returns the copy's path.
+std::string SceneWithFocalDividedBy(const std::string& scene, const std::string& folder, int divisor) {
+  std::string text = tovimar::ReadFileBytes(scene);
+  const tovimar::Prefs start =
+      tovimar::EditorPrefs(tovimar::kDefaultFocalLengthText, tovimar::kDefaultBaselineText, '.');
+  const nlohmann::json dump =
+      nlohmann::json::parse(tovimar::SceneDumpJson(scene, tovimar::SplitLines(text), start, '.'));
+  const double focal = dump["prefs"]["focalLength"].get<double>();
+  if (!text.empty() && text.back() != '\n') text += "\n";
+  text += "FOCALLENGTH;" + tovimar::Shortest(focal / divisor) + ";\n";
+  const std::string path = folder + "/" + fs::path(scene).filename().string();
+  WriteText(path, text);
+  return path;
 }
 
 // A hard link of `from` at `to` (a copy where the file system has none);
@@ -134,12 +200,119 @@ std::string Padded(int value, int width) {
 
 std::string Shortest(double v) { return tovimar::Shortest(v); }
 
+// MiddEval3 names its scenes in one word of letters and digits
+// ("Adirondack", "PianoL"): sequence k's frame f is SeqKKKKFrameFFFF.
+std::string MiddleburySceneName(std::size_t sequence, int frame) {
+  return "Seq" + Padded(static_cast<int>(sequence), 4) + "Frame" + tovimar::FrameNumber(frame);
+}
+
+// Links a Middlebury-layout sequence's frame as a MiddEval3 scene folder:
+// the images and calib.txt, with ground truth also the disparities and masks.
+void LinkMiddleburyScene(const std::string& sequence, int frame, const std::string& to, bool groundTruth) {
+  const std::string from = sequence + "trainingF/" + tovimar::FrameNumber(frame) + "/";
+  std::vector<std::string> files{"im0.png", "im1.png", "calib.txt"};
+  if (groundTruth)
+    for (const char* gt : {"disp0GT.pfm", "disp1GT.pfm", "mask0nocc.png", "mask1nocc.png"}) files.push_back(gt);
+  for (const std::string& file : files) Link(from + file, to + file);
+}
+
 struct Split {
   const char* name;      // "train" / "test"
   const char* folder;    // scene flow: "TRAIN/A"; KITTI: "training"; Middlebury: "trainingF"
   std::vector<std::string> scenes;
   std::vector<std::string> samples;  // the list file's lines
+  std::vector<std::string> sequences;  // the rendered sequence folders
 };
+
+std::string Percent(uint64_t part, uint64_t whole) {
+  return whole == 0 ? std::string("n/a") : tovimar::Fixed(100.0 * static_cast<double>(part) / static_cast<double>(whole), 2) + " %";
+}
+
+// The card's figures of the splits' ground truth, read back from the files,
+// and its pictures: preview.png (frames of the first split with sequences)
+// and statistics.png (the histograms).
+std::string StatisticsSection(const Split (&splits)[2], bool flow, int frames, const std::string& out) {
+  tovimar::eval::GroundTruthStatistics stats[2];
+  for (int s = 0; s < 2; ++s)
+    for (const std::string& dir : splits[s].sequences) stats[s].AddSequence(dir, flow);
+  std::string text =
+      "\n## Statistics\n\nRead back from the ground truth written (the left view, at the full size; the test "
+      "split's from its sequences). Disparity in px over the pixels with ground truth; occluded: of those, the share hidden in "
+      "the right view (layouts with masks); flow: the length of the flow to the next frame over the frames that "
+      "have one; hidden: of the flow's pixels, the share hidden at the next frame (layouts with flow masks).\n\n"
+      "| split | frames | disparity min | max | mean | no ground truth | occluded |";
+  if (flow) text += " flow frames | mean flow | longest | no flow | hidden |";
+  text += flow ? "\n|---|---|---|---|---|---|---|---|---|---|---|---|\n" : "\n|---|---|---|---|---|---|---|\n";
+  for (int s = 0; s < 2; ++s) {
+    const auto& st = stats[s];
+    if (st.sequences == 0) continue;
+    const bool any = st.withDisparity > 0;
+    text += std::string("| ") + splits[s].name + " | " + std::to_string(st.frames) + " | " +
+            (any ? tovimar::Fixed(st.minDisparity, 3) : "n/a") + " | " + (any ? tovimar::Fixed(st.maxDisparity, 3) : "n/a") +
+            " | " + (any ? tovimar::Fixed(st.disparitySum / static_cast<double>(st.withDisparity), 3) : "n/a") + " | " +
+            Percent(st.pixels - st.withDisparity, st.pixels) + " | " + Percent(st.occluded, st.maskedPixels) + " |";
+    if (flow)
+      text += " " + std::to_string(st.flowFrames) + " | " +
+              (st.withFlow ? tovimar::Fixed(st.flowLengthSum / static_cast<double>(st.withFlow), 3) : "n/a") + " | " +
+              tovimar::Fixed(st.maxFlowLength, 3) + " | " + Percent(st.flowPixels - st.withFlow, st.flowPixels) +
+              " | " + Percent(st.flowHidden, st.maskedFlow) + " |";
+    text += "\n";
+  }
+  // The histograms: bins of a power of two px wide, at most 16, the last
+  // one holding everything past it.
+  const auto histogram = [&](const char* title, double largest, std::vector<uint64_t> tovimar::eval::GroundTruthStatistics::*counts,
+                             tovimar::eval::HistogramPlot& plot) {
+    const int width = tovimar::eval::HistogramBinWidth(largest, 16);
+    const int bins = std::min(16, static_cast<int>(std::floor(largest / width)) + 1);
+    plot.binWidth = width;
+    text += std::string("\n") + title + ", share of each split's pixels with ground truth (bins of " +
+            std::to_string(width) + " px; the last bin holds everything past its start):\n\n| px |";
+    std::string rule = "\n|---|";
+    for (int s = 0; s < 2; ++s) {
+      if (stats[s].sequences == 0) continue;
+      text += std::string(" ") + splits[s].name + " |";
+      rule += "---|";
+      plot.series.push_back(tovimar::eval::MergeBins(stats[s].*counts, width, bins));
+      plot.colours.push_back(s == 0 ? std::vector<uint8_t>{31, 119, 180} : std::vector<uint8_t>{255, 127, 14});
+    }
+    text += rule + "\n";
+    std::vector<uint64_t> totals;
+    for (const auto& series : plot.series) {
+      uint64_t total = 0;
+      for (uint64_t c : series) total += c;
+      totals.push_back(total);
+    }
+    for (int b = 0; b < bins; ++b) {
+      text += "| " + std::to_string(b * width) + (b + 1 < bins ? "–" + std::to_string((b + 1) * width) : "+") + " |";
+      for (std::size_t k = 0; k < plot.series.size(); ++k)
+        text += " " + Percent(plot.series[k][static_cast<std::size_t>(b)], totals[k]) + " |";
+      text += "\n";
+    }
+  };
+  std::vector<tovimar::eval::HistogramPlot> plots(flow ? 2 : 1);
+  double largestDisparity = 0, longestFlow = 0;
+  for (const auto& st : stats) {
+    if (st.withDisparity) largestDisparity = std::max(largestDisparity, st.maxDisparity);
+    longestFlow = std::max(longestFlow, st.maxFlowLength);
+  }
+  histogram("Disparity", largestDisparity, &tovimar::eval::GroundTruthStatistics::disparityHistogram, plots[0]);
+  if (flow) histogram("Flow length", longestFlow, &tovimar::eval::GroundTruthStatistics::flowHistogram, plots[1]);
+  tovimar::eval::WriteHistogramPlots(plots, out + "/statistics.png");
+
+  // Up to four frames of the first split with sequences, from sequences
+  // spread over it, each its middle frame (one with flow).
+  const Split& shown = splits[0].sequences.empty() ? splits[1] : splits[0];
+  const std::size_t count = shown.sequences.size(), rows = std::min<std::size_t>(4, count);
+  std::vector<tovimar::eval::PreviewFrame> preview;
+  for (std::size_t r = 0; r < rows; ++r) preview.push_back({shown.sequences[r * count / rows], (frames - 1) / 2});
+  tovimar::eval::WritePreview(preview, flow, out + "/preview.png");
+  text += std::string("\n`statistics.png`: the histograms above as bars (") + (flow ? "top: disparity, bottom: flow length; " : "") +
+          "blue train, orange test; x in px, y the share in percent). `preview.png`: " + std::to_string(rows) + " frames of the " +
+          shown.name + " split, one a row: the left image, the disparity in colour (the frame's smallest blue, its largest red, "
+          "black without ground truth)" + (flow ? ", the flow to the next frame in Middlebury's colours (relative to the frame's longest vector)" : "") +
+          ".\n";
+  return text;
+}
 
 int Run(const DatasetOptions& o, std::FILE* err) {
   const std::string out = o.out;
@@ -157,8 +330,8 @@ int Run(const DatasetOptions& o, std::FILE* err) {
   tovimar::scenegen::WriteScenes(gen);
   const bool sceneflow = o.layout == "sceneflow", kitti = o.layout == "kitti";
   const int trainCount = static_cast<int>(std::lround(o.count * o.trainShare));
-  Split splits[2] = {{"train", sceneflow ? "TRAIN/A" : kitti ? "training" : "trainingF", {}, {}},
-                     {"test", sceneflow ? "TEST/A" : kitti ? "testing" : "testF", {}, {}}};
+  Split splits[2] = {{"train", sceneflow ? "TRAIN/A" : kitti ? "training" : "MiddEval3/trainingF", {}, {}, {}},
+                     {"test", sceneflow ? "TEST/A" : kitti ? "testing" : "MiddEval3/testF", {}, {}, {}}};
   for (int k = 0; k < o.count; ++k)
     splits[k < trainCount ? 0 : 1].scenes.push_back(sceneDir + "/" + tovimar::scenegen::SceneFileName(k));
 
@@ -178,6 +351,7 @@ int Run(const DatasetOptions& o, std::FILE* err) {
       args.push_back("--split");
       args.push_back(split.folder);
     }
+    const std::size_t optionCount = args.size();
     for (const std::string& scene : split.scenes) args.push_back(scene);
     tovimar::cli::CliOptions cli = tovimar::cli::ParseCommandLine(args);
     cli.Check();
@@ -185,6 +359,7 @@ int Run(const DatasetOptions& o, std::FILE* err) {
     // The benchmark's tree over the rendered sequences.
     for (std::size_t k = 0; k < split.scenes.size(); ++k) {
       const std::string dir = tovimar::cli::BatchSequenceDirectory(cli, split.scenes[k], k);
+      split.sequences.push_back(dir);
       const std::string scene = Padded(static_cast<int>(k), 4);
       if (sceneflow) {
         // FlyingThings3D's camera_data.txt: per frame "Frame N", then "L"
@@ -208,8 +383,9 @@ int Run(const DatasetOptions& o, std::FILE* err) {
         }
         WriteText(out + "/camera_data/" + split.folder + "/" + scene + "/camera_data.txt", text);
       } else if (kitti) {
-        // Pairs numbered through the split: every frame that has a next one.
-        for (int f = 0; f + 1 < o.frames; ++f) {
+        // Pairs numbered through the split: every frame that is a KITTI index.
+        for (int f = 0; f < o.frames; ++f) {
+          if (!tovimar::IsKittiIndex(f, o.frames)) continue;
           const std::string from = tovimar::KittiFrameNumber(f);
           const std::string to = tovimar::KittiFrameNumber(kittiIndex[s]++);
           const std::string base = out + "/" + split.folder + "/";
@@ -229,23 +405,52 @@ int Run(const DatasetOptions& o, std::FILE* err) {
       } else {
         // MiddEval3: a scene folder per frame.
         for (int f = 0; f < o.frames; ++f) {
-          const std::string from = dir + "trainingF/" + tovimar::FrameNumber(f) + "/";
-          const std::string name = "Seq" + scene + "Frame" + tovimar::FrameNumber(f);
-          const std::string to = out + "/" + split.folder + "/" + name + "/";
-          std::vector<std::string> files{"im0.png", "im1.png", "calib.txt"};
-          if (s == 0)
-            for (const char* gt : {"disp0GT.pfm", "disp1GT.pfm", "mask0nocc.png", "mask1nocc.png"}) files.push_back(gt);
-          for (const std::string& file : files) Link(from + file, to + file);
-          split.samples.push_back(std::string(split.folder) + "/" + name);
+          LinkMiddleburyScene(dir, f, out + "/" + split.folder + "/" + MiddleburySceneName(k, f) + "/", s == 0);
+          split.samples.push_back(std::string(split.folder) + "/" + MiddleburySceneName(k, f));
         }
       }
     }
+    // MiddEval3's half and quarter sizes: the same scenes rendered at that
+    // size (each with the exact ground truth of its own pixels) under
+    // sequences/<split>-H/ and -Q/, linked into trainingH/ and trainingQ/.
+    for (const char size : o.middleburySizes.substr(1)) {
+      args.resize(optionCount);
+      args[6] = MiddleburyResolution(o.resolution, size);
+      args[8] = root + "-" + size;
+      for (const std::string& scene : split.scenes)
+        args.push_back(SceneWithFocalDividedBy(scene, sceneDir + "-" + size, size == 'H' ? 2 : 4));
+      tovimar::cli::CliOptions sized = tovimar::cli::ParseCommandLine(args);
+      sized.Check();
+      if (tovimar::cli::RunBatch(sized, err) != 0) ++failed;
+      const std::string folder = std::string(split.folder).substr(0, std::string(split.folder).size() - 1) + size;
+      for (std::size_t k = 0; k < split.scenes.size(); ++k) {
+        const std::string dir = tovimar::cli::BatchSequenceDirectory(sized, split.scenes[k], k);
+        for (int f = 0; f < o.frames; ++f)
+          LinkMiddleburyScene(dir, f, out + "/" + folder + "/" + MiddleburySceneName(k, f) + "/", s == 0);
+      }
+    }
+  }
+  if (!sceneflow && !kitti) {
+    // The training scenes' names, which loaders such as RAFT-Stereo's filter trainingF by.
+    std::string names;
+    for (const std::string& sample : splits[0].samples) names += fs::path(sample).filename().string() + "\n";
+    WriteText(out + "/MiddEval3/official_train.txt", names);
   }
   if (kitti) {
     for (int s = 0; s < 2; ++s)
       if (!splits[s].scenes.empty())
         WriteText(out + "/" + splits[s].folder + "_map.txt", "# index sequence frame\n" + kittiMap[s]);
   }
+  // The sequence folders of each split, for readers of the root such as
+  // tovimar.torch.RenderedFolder(root, split=...).
+  nlohmann::ordered_json index = {{"layout", o.layout}};
+  for (const Split& split : splits) {
+    nlohmann::json folders = nlohmann::json::array();
+    for (const std::string& dir : split.sequences)
+      folders.push_back(fs::path(dir).parent_path().lexically_relative(out).generic_string());
+    index[split.name] = folders;
+  }
+  WriteText(out + "/splits.json", index.dump(2) + "\n");
   for (const Split& split : splits) {
     std::string list;
     for (const std::string& sample : split.samples) list += sample + "\n";
@@ -279,9 +484,16 @@ int Run(const DatasetOptions& o, std::FILE* err) {
         "frame. The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
   } else {
     card +=
-        "MiddEval3's names: `trainingF/SeqNNNNFrameFFFF/` with `im0.png`, `im1.png`, `disp0GT.pfm`, "
-        "`disp1GT.pfm`, `mask0nocc.png`, `mask1nocc.png`, `calib.txt`; `testF/` with the images and calib.txt "
-        "only. The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
+        "MiddEval3's names: `MiddEval3/trainingF/SeqNNNNFrameFFFF/` with `im0.png`, `im1.png`, `disp0GT.pfm`, "
+        "`disp1GT.pfm`, `mask0nocc.png` (255 visible in the right view, 128 occluded, 0 no ground truth), "
+        "`mask1nocc.png`, `calib.txt`; `MiddEval3/testF/` with the images and calib.txt only; "
+        "`MiddEval3/official_train.txt` lists the training scenes. ";
+    if (o.middleburySizes.size() > 1)
+      card += std::string("The sizes ") + o.middleburySizes + " (full; half and quarter of each side, rounded) are in "
+              "`trainingF/`, `trainingH/`, `trainingQ/` (and `testF/`...) with the same scene names; H and Q are the "
+              "scenes rendered at that size, not downsampled, so each has the exact ground truth of its own pixels "
+              "(disparities a half and a quarter of F's). ";
+    card += "The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
   }
   card +=
       "\nConventions: disparity in pixels, positive (d = B·F/z); flow in pixels, u right, v down, to the next "
@@ -289,6 +501,11 @@ int Run(const DatasetOptions& o, std::FILE* err) {
       "No ground truth is marked, by file kind: disparity PFM +inf; 16-bit KITTI disparity PNG 0; KITTI flow PNG "
       "valid bit 0; scene-flow flow PFM 1e10 in u and v (finite: loaders take |flow| >= 1000 as invalid); "
       "disparity change PFM +inf; occlusion masks 0 (255 visible in the other view, 128 occluded).\n";
+  if (failed == 0) {
+    card += StatisticsSection(splits, o.layout != "middlebury", kitti ? o.frames - 1 : o.frames, out);
+  } else {
+    card += "\nStatistics: none, as " + std::to_string(failed) + " of the splits' batches failed (run the command again).\n";
+  }
   WriteText(out + "/README.md", card);
   return failed == 0 ? 0 : 1;
 }

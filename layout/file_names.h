@@ -65,6 +65,12 @@ std::string OutputDirectory(const std::string& folder, int sequenceNumber);
 std::string FrameNumber(int32_t frameCounter);
 // KITTI's frame names: six digits, widening past 999999.
 std::string KittiFrameNumber(int32_t frame);
+// KITTI 2015 pairs an index's frame (_10) with the next one (_11) and gives
+// it the flow between them, and its loaders take only indices that have
+// both: a frame of a run of frameCount frames is an index when a next frame
+// follows it. A run of one frame has no second time step at all; its frame
+// is an index of its own, a stereo pair without _11 or flow.
+inline bool IsKittiIndex(int64_t frame, int64_t frameCount) { return frame + 1 < frameCount || frameCount == 1; }
 
 // The sequence's own files, in the sequence folder whatever the layout.
 inline constexpr const char* kManifestFileName = "meta.json";

@@ -379,6 +379,30 @@ class PyFolder {
     return py::make_tuple(ArrayOf(truth.disparity.values, {H, W}), occlusion);
   }
   std::pair<std::string, std::string> ImagePair(int frame) const { return data_.ImagePair(frame); }
+  // The frames with flow to the next frame, and one's flow (H, W, 2; NaN
+  // where there is none) with its classes at the next frame (None without a
+  // flow mask), read as the evaluator reads them.
+  std::vector<int> FlowFrames() const {
+    py::gil_scoped_release release;
+    return eval::FlowFrames(data_);
+  }
+  py::tuple LoadFlow(int frame) const {
+    eval::FlowGroundTruth truth;
+    {
+      py::gil_scoped_release release;
+      truth = eval::LoadFlowGroundTruth(data_, frame, eval::FlowTask::Flow, nullptr);
+    }
+    const auto H = static_cast<py::ssize_t>(truth.flow.height);
+    const auto W = static_cast<py::ssize_t>(truth.flow.width);
+    std::vector<float> uv(truth.flow.u.size() * 2);
+    for (std::size_t i = 0; i < truth.flow.u.size(); ++i) {
+      uv[2 * i] = truth.flow.u[i];
+      uv[2 * i + 1] = truth.flow.v[i];
+    }
+    py::object occlusion = py::none();
+    if (!truth.occlusion.empty()) occlusion = ArrayOf(truth.occlusion, {H, W});
+    return py::make_tuple(ArrayOf(uv, {H, W, 2}), occlusion);
+  }
 
   static eval::Camera CameraOf(const std::string& camera) {
     if (camera == "left") return eval::Camera::Left;
@@ -477,7 +501,9 @@ PYBIND11_MODULE(_tovimar, m) {
       .def_property_readonly("layout", &PyFolder::Layout)
       .def_property_readonly("frames", &PyFolder::Frames)
       .def("load", &PyFolder::Load, py::arg("frame"))
-      .def("image_pair", &PyFolder::ImagePair, py::arg("frame"));
+      .def("image_pair", &PyFolder::ImagePair, py::arg("frame"))
+      .def_property_readonly("flow_frames", &PyFolder::FlowFrames)
+      .def("load_flow", &PyFolder::LoadFlow, py::arg("frame"));
 
   py::class_<PyRenderer, std::shared_ptr<PyRenderer>>(m, "Renderer")
       .def(py::init([](int width, int height, const std::string& textures, std::array<int, 3> background,

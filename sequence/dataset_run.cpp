@@ -84,8 +84,6 @@ DatasetRun::DatasetRun(std::string directory, const RunDescription& run, std::st
   manifest_.BeginRun(run_);
 }
 
-bool DatasetRun::KittiLastFrame(int32_t frame) const { return run_.frameCount > 1 && frame + 1 == run_.frameCount; }
-
 DatasetFileNames DatasetRun::Names(bool right, int32_t frame) const {
   return MakeDatasetFileNames(directory_, run_.outputs.layout, right, frame, sceneFlowNaming_);
 }
@@ -163,17 +161,16 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
       break;
     }
     case DatasetLayout::Kitti: {
-      // Every index of KITTI 2015 has both time steps (and flow): the last
-      // frame, which has no next frame, gets no _10 files of its own. Its
-      // image is the frame before's second time step. A scene of one frame
-      // is a stereo pair of its own and keeps them.
-      const bool last = KittiLastFrame(frame);
+      // A frame that is no KITTI index (IsKittiIndex: the last of a run of
+      // more than one) gets no _10 files of its own; its image is the frame
+      // before's second time step.
+      const bool noIndex = !IsKittiIndex(frame, run_.frameCount);
       const DatasetFileNames before = Names(right, frame - 1);
       const bool linkBefore = frame > 0 && InspectFile(before.imagePng) == FileKind::Regular;
       const std::vector<uint8_t> rgb = RgbFromBmp(cameraImage);
       // Odometry's one image per frame, the KITTI 2015 image where there is one.
       MakeFolder(FolderOf(n.odometryImagePng));
-      if (last) {
+      if (noIndex) {
         WritePng8(n.odometryImagePng, rgb.data(), W, H, 3);
         written(n.odometryImagePng);
         if (linkBefore) {
@@ -257,7 +254,7 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
 
   if (o.flow) WriteFlowOfPrevious(frame, truth, record.cameraToWorld, files);
 
-  const bool kittiLast = o.layout == DatasetLayout::Kitti && KittiLastFrame(frame);
+  const bool kittiLast = o.layout == DatasetLayout::Kitti && !IsKittiIndex(frame, run_.frameCount);
   const bool wantMasks =
       !kittiLast && (o.masks || o.layout == DatasetLayout::Middlebury || o.layout == DatasetLayout::Kitti);
   if (wantMasks) MakeMasks(frame, truth, files);

@@ -46,9 +46,6 @@ class DatasetRun {
   void MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std::string>& ownFiles);
   void WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, const Mat4& cameraToWorld,
                            std::vector<std::string>& ownFiles);
-  // The KITTI layout's last frame of a sequence of more than one: no index
-  // of its own (its image is the frame before's second time step).
-  bool KittiLastFrame(int32_t frame) const;
   DatasetFileNames Names(bool right, int32_t frame) const;
   std::string Relative(const std::string& path) const;
 

@@ -117,3 +117,37 @@ def test_written_folders_of_every_layout_read_back_as_rendered(tmp_path, layout)
     assert cv2.imwrite(left, np.zeros((12, 16, 3), np.uint8))
     with pytest.raises(tovimar.Error, match="is 16x12, not 32x24"):
         data[0]
+
+
+@pytest.mark.parametrize("layout", ["sceneflow", "kitti", "middlebury"])
+def test_dataset_roots_read_by_split_with_flow_as_rendered(tmp_path, layout):
+    root = tmp_path / "ds"
+    run([program("tovimar-dataset"), "--preset", "flying", "--count", "3", "--frames", "3", "--resolution", "32x24",
+         "--seed", "2", "--layout", layout, "--splits", "train=0.67,test=0.33", "--out", str(root)])
+    train, test = RenderedFolder(root, split="train"), RenderedFolder(root, split="test")
+    # The training samples are those of train.txt (KITTI: the frames with a next frame).
+    assert len(train) == len((root / "train.txt").read_text().splitlines()) == (4 if layout == "kitti" else 6)
+    assert len(test) == len(train) // 2 and len(RenderedFolder(root)) == len(train) + len(test)
+    assert {s["sequence"] for s in test}.isdisjoint({s["sequence"] for s in train})
+    if layout == "middlebury":
+        with pytest.raises(ValueError, match="needs flow=True"):
+            RenderedFolder(root, convention="raft")
+        return
+    # The test split's flow equals the flow rendered in memory from its scene.
+    flows = RenderedFolder(root, split="test", flow=True)
+    raft = RenderedFolder(root, split="test", flow=True, convention="raft")
+    frames = list(tovimar.Renderer(32, 24).render(root / "scenes" / "scene_000002.txt", camera="left",
+                                                  outputs=("flow",)))
+    assert [s["frame"] for s in flows] == [0, 1]
+    for sample, r, frame in zip(flows, raft, frames):
+        truth, valid = frame["left"]["flow"], frame["left"]["flow_mask"] != 0
+        np.testing.assert_array_equal(sample["flow_valid"].numpy(), valid)
+        # KITTI keeps u and v in 1/64 px.
+        np.testing.assert_allclose(sample["flow"].numpy().transpose(1, 2, 0)[valid], truth[valid], rtol=0,
+                                   atol=0.5 / 64 if layout == "kitti" else 0)
+        assert (sample["flow"].permute(1, 2, 0)[~sample["flow_valid"]] == 1e10).all()
+        assert torch.isfinite(r["flow"]).all() and torch.equal(r["valid"].bool(), sample["flow_valid"])
+    with pytest.raises(ValueError, match="split must be one of"):
+        RenderedFolder(root, split="val")
+    with pytest.raises(ValueError, match="has no splits.json"):
+        RenderedFolder(root / "scenes", split="train")

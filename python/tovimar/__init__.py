@@ -26,7 +26,10 @@ Error = _tovimar.Error
 # One camera's ground truth of a folder tovimar-render wrote, in any layout:
 # Folder(path, "left").frames, .layout, .load(frame) -> (disparity, NaN where
 # there is none; occlusion classes 0 none, 1 occluded, 2 visible, or None
-# without masks), .image_pair(frame) -> (left path, right path).
+# without masks), .image_pair(frame) -> (left path, right path),
+# .flow_frames (the frames with flow to the next frame), .load_flow(frame) ->
+# (flow (H, W, 2), NaN where there is none; classes at the next frame, or
+# None without flow masks).
 Folder = _tovimar.Folder
 # A camera image file (8-bit RGB PNG or BMP) as an (H, W, 3) uint8 array.
 read_rgb = _tovimar.read_rgb

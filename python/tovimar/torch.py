@@ -16,6 +16,7 @@ when it starts iterating, after the fork (also when the main process
 rendered before: its idle renderers end their contexts before a fork).
 """
 
+import json
 import os
 
 import numpy as np
@@ -24,7 +25,7 @@ from torch.utils.data import Dataset, IterableDataset, get_worker_info
 
 import tovimar
 
-__all__ = ["RandomScenes", "RenderedFolder", "CONVENTIONS"]
+__all__ = ["RandomScenes", "RenderedFolder", "CONVENTIONS", "NO_FLOW", "SPLITS"]
 
 # What a sample holds, by the field's training code:
 #   "tovimar"      images 0..1, disparity positive (the default);
@@ -33,8 +34,8 @@ __all__ = ["RandomScenes", "RenderedFolder", "CONVENTIONS"]
 #                  models predict x-displacement, negative for the left view),
 #                  ``valid`` float 0/1;
 #   "raft"         as RAFT's loaders give it: images 0..255, ``flow`` (2, H, W)
-#                  to the next frame, ``valid`` float 0/1 (RandomScenes with
-#                  flow=True only).
+#                  to the next frame, ``valid`` float 0/1 (RandomScenes and
+#                  RenderedFolder with flow=True only).
 CONVENTIONS = ("tovimar", "raft-stereo", "raft")
 
 
@@ -147,35 +148,70 @@ class RandomScenes(IterableDataset):
         return _in_convention(out, self.convention)
 
 
+# Where the flow has no ground truth, as RandomScenes and the scene-flow
+# files have it: finite, and far beyond the |flow| < 1000 that RAFT's loaders
+# take as valid.
+NO_FLOW = np.float32(1e10)
+
+# The splits a dataset root's splits.json names (tovimar-dataset writes it).
+SPLITS = ("train", "test")
+
+
+def _split_sequences(root, split):
+    """The sequence folders of a root: those splits.json gives for split
+    (both splits, train first, when split is None), else the root itself or
+    its subfolders holding a meta.json, in name order."""
+    index = os.path.join(root, "splits.json")
+    if os.path.isfile(index):
+        with open(index, encoding="utf-8") as f:
+            splits = json.load(f)
+        if split is not None and split not in SPLITS:
+            raise ValueError("split must be one of %s, not %r" % (", ".join(SPLITS), split))
+        names = [name for s in ((split,) if split else SPLITS) for name in splits.get(s, [])]
+        return [os.path.join(root, name) for name in names]
+    if split is not None:
+        raise ValueError("%s has no splits.json (the dataset roots tovimar-dataset writes have one): "
+                         "it cannot give the split %r" % (root, split))
+    if os.path.isfile(os.path.join(root, "meta.json")):
+        return [root]
+    return sorted(os.path.join(root, name) for name in os.listdir(root)
+                  if os.path.isfile(os.path.join(root, name, "meta.json")))
+
+
 class RenderedFolder(Dataset):
-    """Frames that tovimar-render wrote, in any layout (classic with PFM or
-    disparity text, Middlebury, KITTI 2015, scene flow): a map-style dataset
-    of the left view's samples, dicts of ``left``, ``right`` (3, H, W float
-    in 0..1), ``disparity`` (H, W float32, 0 where there is no ground truth),
-    ``valid`` (H, W bool), ``sequence`` (the folder) and ``frame``; where the
-    layout has occlusion masks, also ``non_occluded`` (H, W bool).
+    """Frames that tovimar-render or tovimar-dataset wrote, in any layout
+    (classic with PFM or disparity text, Middlebury, KITTI 2015, scene flow):
+    a map-style dataset of the left view's samples, dicts of ``left``,
+    ``right`` (3, H, W float in 0..1), ``disparity`` (H, W float32, 0 where
+    there is no ground truth), ``valid`` (H, W bool), ``sequence`` (the
+    folder) and ``frame``; where the layout has occlusion masks, also
+    ``non_occluded`` (H, W bool). With ``flow=True`` only the frames with
+    flow to the next frame, each also with ``flow`` (2, H, W float32, u
+    right and v down in px; NO_FLOW where there is none) and ``flow_valid``
+    (H, W bool).
 
-    root: a sequence folder (the one holding meta.json) or a folder of them,
+    root: a sequence folder (the one holding meta.json), a folder of them,
     such as an output root (its subfolders holding a meta.json, in name
-    order). The files are read as the evaluator reads them (KITTI's 16-bit
-    disparities divided by 256). convention: "tovimar" or "raft-stereo" (see
-    CONVENTIONS)."""
+    order), or a dataset root of tovimar-dataset (its splits.json names the
+    sequences of each split; the test split's keep their ground truth).
+    split: "train" or "test" of a dataset root (None: both, train first).
+    The files are read as the evaluator reads them (KITTI's 16-bit
+    disparities divided by 256). convention: "tovimar", "raft-stereo" or,
+    with flow, "raft" (see CONVENTIONS)."""
 
-    def __init__(self, root, convention="tovimar"):
+    def __init__(self, root, convention="tovimar", split=None, flow=False):
         super().__init__()
-        self.convention = _checked_convention(convention, False)
+        self.flow = bool(flow)
+        self.convention = _checked_convention(convention, self.flow)
         root = os.fspath(root)
-        if os.path.isfile(os.path.join(root, "meta.json")):
-            sequences = [root]
-        else:
-            sequences = sorted(os.path.join(root, name) for name in os.listdir(root)
-                               if os.path.isfile(os.path.join(root, name, "meta.json")))
+        sequences = _split_sequences(root, split)
         if not sequences:
             raise ValueError("%s holds no sequence folder (no meta.json in it or in its subfolders)" % root)
         self.items = []
         for sequence in sequences:
             folder = os.path.join(sequence, "")
-            self.items += [(folder, frame) for frame in tovimar.Folder(folder, "left").frames]
+            data = tovimar.Folder(folder, "left")
+            self.items += [(folder, frame) for frame in (data.flow_frames if self.flow else data.frames)]
         self._folders = {}  # opened in each process when first used
 
     def __getstate__(self):
@@ -205,4 +241,10 @@ class RenderedFolder(Dataset):
         }
         if occlusion is not None:
             sample["non_occluded"] = torch.from_numpy(occlusion == 2)  # 2: visible in both views
+        if self.flow:
+            flow, _ = data.load_flow(frame)
+            flow_valid = ~np.isnan(flow).any(axis=2)
+            flow = np.where(flow_valid[:, :, None], flow, NO_FLOW)
+            sample["flow"] = torch.from_numpy(np.ascontiguousarray(flow.transpose(2, 0, 1)))
+            sample["flow_valid"] = torch.from_numpy(flow_valid)
         return _in_convention(sample, self.convention)

@@ -12,6 +12,9 @@
 #include <sstream>
 #include <string>
 
+#include "base/number_text.h"
+#include "io/pfm.h"
+#include "io/png.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -47,6 +50,29 @@ std::map<std::string, std::string> Files(const std::string& root) {
   return files;
 }
 
+// Every file under dir whose path ends in `ending`, in path order.
+std::vector<std::string> FilesUnder(const std::string& dir, const std::string& ending) {
+  std::vector<std::string> paths;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file() && e.path().string().ends_with(ending)) paths.push_back(e.path().string());
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+// The cells of the card's statistics row of a split.
+std::vector<std::string> CardRow(const std::string& card, const std::string& name) {
+  const std::size_t at = card.find("\n| " + name + " | ", card.find("## Statistics"));
+  std::vector<std::string> cells;
+  if (at == std::string::npos) return cells;
+  std::istringstream row(card.substr(at + 2, card.find('\n', at + 1) - at - 3));
+  std::string cell;
+  while (std::getline(row, cell, '|'))
+    if (!cell.empty()) cells.push_back(cell.substr(1, cell.size() - 2));
+  return cells;
+}
+
+std::string Percent(uint64_t part, uint64_t whole) { return tovimar::Fixed(100.0 * double(part) / double(whole), 2) + " %"; }
+
 const char* const kSmall = "--preset flying --count 4 --frames 3 --resolution 64x48 --seed 5 --out ds ";
 
 TEST(Dataset, SceneFlowSplitsCardListsAndResume) {
@@ -65,6 +91,9 @@ TEST(Dataset, SceneFlowSplitsCardListsAndResume) {
   EXPECT_EQ(Read(d + "TEST@A@0/scene.txt"), Read(d + "scenes/scene_000003.txt"));
   EXPECT_EQ(Read(d + "0/scene.txt"), Read(d + "scenes/scene_000000.txt"));
   EXPECT_FALSE(fs::exists(d + "3"));
+  // Each split's batch keeps its summary: TRAIN's in batch.json, TEST's named as its folders.
+  EXPECT_NE(Read(d + "batch.json").find("\"scenes\": 3,"), std::string::npos) << Read(d + "batch.json");
+  EXPECT_NE(Read(d + "TEST@A@batch.json").find("\"scenes\": 1,"), std::string::npos);
   // FlyingThings3D's camera_data.txt: Frame N, then L and R of 16 numbers.
   const std::string camera = Read(d + "camera_data/TEST/A/0000/camera_data.txt");
   ASSERT_TRUE(camera.starts_with("Frame 0\nL ")) << camera;
@@ -95,6 +124,44 @@ TEST(Dataset, SceneFlowSplitsCardListsAndResume) {
   EXPECT_NE(card.find("| test | 1 | 3 |"), std::string::npos) << card;
   EXPECT_NE(card.find("--layout sceneflow"), std::string::npos) << card;
   EXPECT_NE(card.find("1e10"), std::string::npos) << card;
+  // The card's figures equal those recomputed from the tree's files: the
+  // disparity's range and mean, the flow's mean and longest (the last
+  // frame's future flow, 1e10 everywhere, holds none).
+  for (const char* split : {"TRAIN", "TEST"}) {
+    double low = INFINITY, high = -INFINITY, sum = 0, flowSum = 0, longest = 0;
+    uint64_t n = 0, pixels = 0, flowN = 0, flowPixels = 0;
+    for (const std::string& path : FilesUnder(d + "disparity/" + split, ".pfm")) {
+      if (path.find("/left/") == std::string::npos) continue;
+      for (float v : tovimar::ReadPfm(path).values) {
+        ++pixels;
+        if (!std::isfinite(v)) continue;
+        low = std::min(low, double(v)), high = std::max(high, double(v)), sum += v, ++n;
+      }
+    }
+    for (const std::string& path : FilesUnder(d + "optical_flow/" + split, "_L.pfm")) {
+      if (path.find("into_future") == std::string::npos || path.ends_with("_0002_L.pfm")) continue;
+      const auto flow = tovimar::ReadPfm(path).values;
+      for (std::size_t i = 0; i < flow.size(); i += 3, ++flowPixels) {
+        if (std::fabs(flow[i]) > 1e9f) continue;
+        const double length = std::hypot(flow[i], flow[i + 1]);
+        flowSum += length, longest = std::max(longest, length), ++flowN;
+      }
+    }
+    const std::vector<std::string> row = CardRow(card, split == std::string("TRAIN") ? "train" : "test");
+    const std::vector<std::string> expected{split == std::string("TRAIN") ? "train" : "test",
+                                            std::to_string(pixels / (64 * 48)),
+                                            tovimar::Fixed(low, 3), tovimar::Fixed(high, 3),
+                                            tovimar::Fixed(sum / double(n), 3), Percent(pixels - n, pixels), "n/a",
+                                            std::to_string(flowPixels / (64 * 48)), tovimar::Fixed(flowSum / double(flowN), 3),
+                                            tovimar::Fixed(longest, 3), Percent(flowPixels - flowN, flowPixels), "n/a"};
+    EXPECT_EQ(row, expected) << card;
+  }
+  // The pictures: three training frames a row each (image, disparity, flow)
+  // and the two histograms.
+  const tovimar::PngImage preview = tovimar::ReadPng(d + "preview.png");
+  EXPECT_EQ(preview.width, 3 * 64 + 4 * 4);
+  EXPECT_EQ(preview.height, 3 * 48 + 4 * 4);
+  EXPECT_EQ(tovimar::ReadPng(d + "statistics.png").channels, 3);
 
   // An interrupted run (a sequence's last files and the card gone) resumed:
   // the same bytes.
@@ -105,6 +172,7 @@ TEST(Dataset, SceneFlowSplitsCardListsAndResume) {
   fs::remove(d + "1/meta.json");
   fs::remove(d + "README.md");
   fs::remove(d + "camera_data/TRAIN/A/0001/camera_data.txt");
+  fs::remove(d + "preview.png");
   ASSERT_EQ(RunDataset(tmp.path(), std::string(kSmall) + "--layout sceneflow --splits train=0.75,test=0.25"), 0)
       << Read(tmp.path() + "/err.txt");
   EXPECT_EQ(Files(d), before);
@@ -131,22 +199,61 @@ TEST(Dataset, KittiAndMiddleburyRootsWithoutTestGroundTruth) {
   const std::string trainList = Read(d + "train.txt");
   EXPECT_EQ(std::count(trainList.begin(), trainList.end(), '\n'), 4);
   EXPECT_TRUE(trainList.starts_with("training/image_2/000000_10.png\n")) << trainList;
+  // The card's occluded share: pixels of disp_occ_0 that disp_noc_0 leaves
+  // out; its hidden share: pixels of flow_occ that flow_noc leaves out.
+  uint64_t withDisparity = 0, occluded = 0, withFlow = 0, hidden = 0;
+  for (const std::string& path : FilesUnder(d + "training/disp_occ_0", ".png")) {
+    const auto occ = tovimar::ReadPng(path).samples;
+    const auto noc = tovimar::ReadPng(d + "training/disp_noc_0/" + fs::path(path).filename().string()).samples;
+    for (std::size_t i = 0; i < occ.size(); ++i) withDisparity += occ[i] != 0, occluded += occ[i] != 0 && noc[i] == 0;
+    const auto flowOcc = tovimar::ReadPng(d + "training/flow_occ/" + fs::path(path).filename().string()).samples;
+    const auto flowNoc = tovimar::ReadPng(d + "training/flow_noc/" + fs::path(path).filename().string()).samples;
+    for (std::size_t i = 2; i < flowOcc.size(); i += 3) withFlow += flowOcc[i] != 0, hidden += flowOcc[i] != 0 && flowNoc[i] == 0;
+  }
+  const std::vector<std::string> row = CardRow(Read(d + "README.md"), "train");
+  ASSERT_EQ(row.size(), 12u) << Read(d + "README.md");
+  EXPECT_EQ(row[1], "4");
+  EXPECT_EQ(row[6], Percent(occluded, withDisparity));
+  EXPECT_EQ(row[11], Percent(hidden, withFlow));
+  EXPECT_GT(occluded, 0u);
 
-  ASSERT_EQ(RunDataset(tmp.path(), std::string(kSmall) + "--layout middlebury --out mb --splits train=0.75,test=0.25"), 0)
+  ASSERT_EQ(RunDataset(tmp.path(), std::string(kSmall) + "--layout middlebury --out mb --splits train=0.75,test=0.25 "
+                                                         "--middlebury-sizes F,H,Q"), 0)
       << Read(tmp.path() + "/err.txt");
-  const std::string m = tmp.path() + "/mb/";
+  const std::string m = tmp.path() + "/mb/MiddEval3/";
+  // Loaders list trainingF's scenes and keep those official_train.txt names.
+  const std::string official = Read(m + "official_train.txt");
+  EXPECT_EQ(std::count(official.begin(), official.end(), '\n'), 9);
+  EXPECT_TRUE(official.starts_with("Seq0000Frame0000\nSeq0000Frame0001\n")) << official;
+  // H and Q: the same scenes at a half and a quarter of each side, seen
+  // through a focal length divided alike (the same view, not a crop).
+  const auto focal = [](const std::string& calib) { return std::stod(calib.substr(calib.find('[') + 1)); };
+  const double full = focal(Read(m + "trainingF/Seq0001Frame0002/calib.txt"));
+  for (const auto& [size, divisor] : {std::pair{"H", 2}, std::pair{"Q", 4}}) {
+    const std::string scene = m + "training" + size + "/Seq0001Frame0002/";
+    EXPECT_EQ(Count(m + "training" + size), 9u) << size;
+    EXPECT_EQ(Count(m + "test" + size + "/Seq0000Frame0002"), 3u) << size;
+    const tovimar::PngImage image = tovimar::ReadPng(scene + "im0.png");
+    EXPECT_EQ(image.width, 64 / divisor);
+    EXPECT_EQ(image.height, 48 / divisor);
+    EXPECT_EQ(tovimar::ReadPfm(scene + "disp0GT.pfm").width, 64 / divisor);
+    EXPECT_NEAR(focal(Read(scene + "calib.txt")), full / divisor, 1e-3) << size;
+  }
   EXPECT_EQ(Count(m + "trainingF"), 9u);
   EXPECT_EQ(Count(m + "testF"), 3u);
   EXPECT_EQ(Count(m + "trainingF/Seq0002Frame0001"), 7u);
   EXPECT_EQ(Count(m + "testF/Seq0000Frame0002"), 3u) << "images and calib.txt only";
   EXPECT_FALSE(fs::exists(m + "testF/Seq0000Frame0002/disp0GT.pfm"));
-  EXPECT_EQ(Read(m + "test.txt"), "testF/Seq0000Frame0000\ntestF/Seq0000Frame0001\ntestF/Seq0000Frame0002\n");
+  EXPECT_EQ(Read(tmp.path() + "/mb/test.txt"), "MiddEval3/testF/Seq0000Frame0000\nMiddEval3/testF/Seq0000Frame0001\n"
+                                                "MiddEval3/testF/Seq0000Frame0002\n");
 }
 
 TEST(Dataset, BadOptionsAreRefusedBeforeAnythingIsMade) {
   tovimar::testing::TempDir tmp;
   for (const char* bad : {"--layout classic", "--layout kitti --frames 1", "--layout sceneflow --splits train=0.5,test=0.4",
                           "--layout sceneflow --splits train=x", "--layout sceneflow --splits val=1",
+                          "--layout sceneflow --middlebury-sizes F,H", "--layout middlebury --middlebury-sizes H,Q",
+                          "--layout middlebury --middlebury-sizes F,F", "--layout middlebury --middlebury-sizes F,Q --resolution 1x8",
                           "--layout sceneflow --count 0"}) {
     EXPECT_EQ(RunDataset(tmp.path(), std::string(kSmall) + bad), 2) << bad;
     EXPECT_FALSE(fs::exists(tmp.path() + "/ds")) << bad;

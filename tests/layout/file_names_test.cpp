@@ -33,6 +33,16 @@ TEST(OutputNames, DirectoryAndFrameNumbers) {
   EXPECT_NE(FrameNumber(10007), FrameNumber(7));
 }
 
+// KITTI 2015's indices: every frame with a next frame, and the one frame of
+// a one-frame run; never the last frame of a longer run.
+TEST(OutputNames, KittiIndicesAreTheFramesWithANextFrame) {
+  const struct {
+    int64_t frame, frameCount;
+    bool index;
+  } cases[] = {{0, 1, true}, {0, 2, true}, {1, 2, false}, {0, 5, true}, {3, 5, true}, {4, 5, false}};
+  for (const auto& c : cases) EXPECT_EQ(IsKittiIndex(c.frame, c.frameCount), c.index) << c.frame << " of " << c.frameCount;
+}
+
 TEST(OutputNames, FiveNamesPerCamera) {
   const FrameFileNames l = MakeFrameFileNames("/o/0/", false, 12);
   EXPECT_EQ(l.cameraImage, "/o/0/left_0012.bmp");

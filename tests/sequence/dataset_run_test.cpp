@@ -685,6 +685,22 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
   return at == std::string::npos ? s : s.replace(at, from.size(), to);
 }
 
+// A one-frame run in the KITTI layout keeps its frame as an index: a stereo
+// pair with its disparity, no second time step, and its odometry image.
+TEST(DatasetRun, AOneFrameKittiRunIsOneIndexWithoutASecondTimeStep) {
+  TempDir tmp;
+  PairRun p({kBoxWall[0], kBoxWall[2], "EGO;0;0;0;0;0;0"}, 96, 64, tmp.path(), "flow", DatasetLayout::Kitti);
+  ASSERT_TRUE(p.source);
+  ASSERT_TRUE(p.Run(false)) << p.error;
+  ASSERT_TRUE(p.Run(true)) << p.error;
+  const std::string dir = p.Dir();
+  for (const char* folder : {"image_2", "image_3", "disp_occ_0", "disp_noc_0"})
+    EXPECT_EQ(Glob(dir, std::string(folder) + "/*_10.png").size(), 1u) << folder;
+  EXPECT_TRUE(Glob(dir, "image_2/*_11.png").empty());
+  EXPECT_TRUE(Glob(dir, "flow_occ/*").empty());
+  EXPECT_TRUE(fs::exists(dir + "odometry/sequences/00/image_2/000000.png"));
+}
+
 TEST(DatasetRun, MiddleburyAndKittiLayouts) {
   for (DatasetLayout layout : {DatasetLayout::Middlebury, DatasetLayout::Kitti}) {
     TempDir tmp;
