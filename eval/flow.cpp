@@ -24,8 +24,6 @@ namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-bool Exists(const std::string& path) { return !path.empty() && InspectFile(path) == FileKind::Regular; }
-
 std::string Size(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
 
 HeaderSizeCheck SizeMustBe(const std::string& path, int width, int height, const char* what) {
@@ -243,14 +241,14 @@ std::vector<int> FlowFrames(const Dataset& dataset) {
     switch (dataset.layout()) {
       case Layout::SceneFlow:
         // Every frame has a file; the last one holds no value anywhere.
-        has = Exists(n.flowFuturePfm) && std::binary_search(all.begin(), all.end(), f + 1);
+        has = IsRegularFile(n.flowFuturePfm) && std::binary_search(all.begin(), all.end(), f + 1);
         break;
       case Layout::Kitti:
-        has = Exists(!right ? n.flow16 : n.flowFlo);
+        has = IsRegularFile(!right ? n.flow16 : n.flowFlo);
         break;
       case Layout::Classic:
       case Layout::Middlebury:
-        has = Exists(n.flowFlo);
+        has = IsRegularFile(n.flowFlo);
         break;
     }
     if (has) frames.push_back(f);
