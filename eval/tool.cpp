@@ -82,8 +82,9 @@ Options:
 (16-bit RGB, (value - 2^15) / 64, blue = valid) or PFM (u, v[, ignored]).
 Ground truth: lflow_NNNN.flo with lflowmask_NNNN.png (right camera flow_,
 flowmask_); KITTI flow_occ/ and flow_noc/; sceneflow optical_flow/.../
-into_future/. Figures: EPE (mean end-point error, px) and Fl (% of pixels
-whose end-point error is > 3 px and > 5% of the true flow's length) on all,
+into_future/. Figures: EPE (mean end-point error, px), Fl (% of pixels
+whose end-point error is > 3 px and > 5% of the true flow's length) and
+A50/A90/A95/A99 (end-point error quantiles, as for disparity) on all,
 nonoccluded (visible at the next frame; Sintel's "matched") and occluded
 ("unmatched") pixels, and bg / fg (the id map ids16: fg = ids that a MOVE
 line of the sequence's scene.txt moves).

@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <limits>
+#include <sstream>
 #include <nlohmann/json.hpp>
 
 #include "eval/flow.h"
@@ -120,6 +121,60 @@ TEST(FlowEval, HandWorkedSceneFlowFigures) {
   EXPECT_EQ(Region(f, "fg").d1, 50.0);
   EXPECT_EQ(Region(r.total, "all").d1, 10.0);
   EXPECT_EQ(Region(r.total, "all").sf, 50.0);  // frame 1 adds one exact pixel with all three
+}
+
+// End-point error quantiles as the disparity task's: per frame element
+// ceil(q n) - 1 of the sorted errors, over the sequence the middle of that
+// error's 1/256 px bin. Frame 0 (true flow 0): errors 1..10 px, the last two
+// hidden at the next frame; frame 1: ten errors of 100 px.
+TEST(FlowEval, EndPointErrorQuantilesPerFrameAndOverTheSequence) {
+  TempDir gt, pred;
+  constexpr int w = 10;
+  const std::vector<float> zero(w, 0.0f), disparity(w, 10.0f);
+  std::vector<uint8_t> mask(w, 255);
+  mask[8] = mask[9] = 128;
+  for (int k = 0; k < 3; ++k) {
+    const std::string n = FrameNumber(k);
+    WritePfm(gt / ("ldisp_" + n + ".pfm"), disparity.data(), w, 1);
+    if (k == 2) break;
+    WriteFlo(gt / ("lflow_" + n + ".flo"), {w, 1, zero, zero});
+    WritePng8(gt / ("lflowmask_" + n + ".png"), mask.data(), w, 1, 1);
+  }
+  FlowMap rising{w, 1, {}, zero};
+  for (int x = 0; x < w; ++x) rising.u.push_back(static_cast<float>(x + 1));
+  WriteFlo(pred / "f_0.flo", rising);
+  WriteFlo(pred / "f_1.flo", {w, 1, std::vector<float>(w, 100.0f), zero});
+  const FlowEvalResult r = EvaluateFlow(Dataset::Open(gt.path(), Camera::Left), pred.path(), FlowTask::Flow, {});
+  ASSERT_TRUE(r.AllRead()) << r.frames[0].error;
+  const double bin = 1.0 / 512;  // from an error to the middle of its bin
+  const struct {
+    const FlowRegionList* regions;
+    const char* region;
+    std::array<double, 4> a50to99;
+  } cases[] = {
+      {&r.frames[0].regions, "all", {5, 9, 10, 10}},
+      {&r.frames[0].regions, "nonoccluded", {4, 8, 8, 8}},
+      {&r.frames[0].regions, "occluded", {9, 10, 10, 10}},
+      {&r.frames[1].regions, "all", {100, 100, 100, 100}},
+      {&r.total, "all", {10 + bin, 100 + bin, 100 + bin, 100 + bin}},
+      {&r.total, "nonoccluded", {8 + bin, 100 + bin, 100 + bin, 100 + bin}},
+      {&r.total, "occluded", {10 + bin, 100 + bin, 100 + bin, 100 + bin}},
+  };
+  for (const auto& c : cases) {
+    const FlowMetrics& m = Region(*c.regions, c.region);
+    const std::string where = (c.regions == &r.total ? "total " : "frame ") + std::string(c.region);
+    EXPECT_EQ((std::array<double, 4>{m.a50, m.a90, m.a95, m.a99}), c.a50to99) << where;
+  }
+  // The same figures in the reports.
+  const std::string csv = FlowToCsv(r);
+  EXPECT_EQ(csv.substr(0, csv.find('\n')), "frame,region,epe,fl,a50,a90,a95,a99,density,pixels");
+  EXPECT_NE(csv.find("\n0,all,5.5,70,5,9,10,10,100,10\n"), std::string::npos) << csv;
+  const nlohmann::json json = nlohmann::json::parse(FlowToJson(r));
+  EXPECT_EQ(json["total"]["regions"]["all"]["a50"], 10 + bin);
+  EXPECT_EQ(json["frames"][0]["regions"]["occluded"]["a90"], 10.0);
+  std::ostringstream table;
+  PrintFlowTable(r, table);
+  EXPECT_NE(table.str().find("       A50       A90       A95       A99"), std::string::npos) << table.str();
 }
 
 // The same prediction as .flo, KITTI PNG, 3-channel and 2-channel PFM.
@@ -330,6 +385,7 @@ TEST(FlowEval, FlowBaselinesOnARenderedScene) {
     EXPECT_LT(epe, 10) << matcher;
   }
 }
+
 #endif
 
 }  // namespace
