@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <optional>
 
@@ -175,10 +176,93 @@ std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
   return {};
 }
 
-void WriteReports(const std::string& json, const std::string& csv, const std::string& jsonText,
-                  const std::string& csvText) {
-  if (!json.empty()) WriteWholeFile(json, jsonText.data(), jsonText.size());
-  if (!csv.empty()) WriteWholeFile(csv, csvText.data(), csvText.size());
+std::string InFolder(const std::string& folder, const std::string& name) {
+  return (std::filesystem::path(folder) / name).string();
+}
+
+// The --images folder. A picture that cannot be written is kept as a
+// failure to name at the end, and loses nothing else.
+class Pictures {
+ public:
+  explicit Pictures(std::string folder) : folder_(std::move(folder)) {}
+  // Runs write(folder) when there is a folder.
+  void Write(const std::function<void(const std::string&)>& write) {
+    if (folder_.empty()) return;
+    try {
+      write(folder_);
+    } catch (const std::exception& e) {
+      failures_.push_back(e.what());
+    }
+  }
+  const std::vector<std::string>& Failures() const { return failures_; }
+
+ private:
+  std::string folder_;
+  std::vector<std::string> failures_;
+};
+
+// Names each failure; true when there was none.
+bool NameFailures(const std::vector<std::string>& failures, std::ostream& err) {
+  for (const std::string& failure : failures) err << "tovimar-eval: " << failure << "\n";
+  return failures.empty();
+}
+
+// The end of either task: the frames not evaluated and the pictures not
+// written are named, the reports written; the exit code.
+template <typename Result>
+int Finish(const Result& result, bool matched, const Pictures& pictures, const ToolOptions& o,
+           std::string (*toJson)(const Result&), std::string (*toCsv)(const Result&), std::ostream& err) {
+  for (const auto& f : result.frames) {
+    if (!f.error.empty()) err << "tovimar-eval: frame " << f.frame << ": " << f.error << "\n";
+  }
+  const bool picturesWritten = NameFailures(pictures.Failures(), err);
+  if (!o.json.empty()) {
+    const std::string text = toJson(result);
+    WriteWholeFile(o.json, text.data(), text.size());
+  }
+  if (!o.csv.empty()) {
+    const std::string text = toCsv(result);
+    WriteWholeFile(o.csv, text.data(), text.size());
+  }
+  return matched && picturesWritten && result.AllRead() ? 0 : 1;
+}
+
+int RunFlowTask(const Dataset& dataset, const ToolOptions& o, std::ostream& out, std::ostream& err) {
+  bool matched = true;
+  if (o.flowMatch) {
+    matched = NameFailures(MatchFlowSequence(dataset, *o.flowMatch, o.predictions), err);
+  }
+  Pictures pictures(o.images);
+  const FlowEvalResult result =
+      EvaluateFlow(dataset, o.predictions, *o.task, o.eval, [&](const FlowGroundTruth& gt, const FlowMap& flow) {
+        pictures.Write([&](const std::string& folder) { WriteFlowPictures(gt, flow, folder); });
+      });
+  PrintFlowTable(result, out);
+  pictures.Write([&](const std::string& folder) {
+    std::vector<PlotPoint> points;
+    for (const FlowFrameResult& f : result.frames) {
+      for (const auto& [name, m] : f.regions) {
+        if (name == "all") points.push_back({f.frame, m.epe, m.fl});
+      }
+    }
+    WritePlot(points, "Fl-all (%)", InFolder(folder, "plot.png"));
+    WriteFlowLegend(InFolder(folder, "flow_legend.png"));
+  });
+  return Finish(result, matched, pictures, o, &FlowToJson, &FlowToCsv, err);
+}
+
+int RunStereoTask(const Dataset& dataset, const ToolOptions& o, std::ostream& out, std::ostream& err) {
+  const bool matched = !o.match || NameFailures(MatchSequence(dataset, *o.match, o.predictions), err);
+  Pictures pictures(o.images);
+  const EvalResult result = Evaluate(dataset, o.predictions, o.eval, [&](const FrameResult& f) {
+    if (!f.error.empty()) return;
+    pictures.Write([&](const std::string& folder) {
+      WriteErrorPicture(f, InFolder(folder, "error_" + FrameNumber(f.frame) + ".png"));
+    });
+  });
+  PrintTable(result, out);
+  pictures.Write([&](const std::string& folder) { WritePlot(result, InFolder(folder, "plot.png")); });
+  return Finish(result, matched, pictures, o, &ToJson, &ToCsv, err);
 }
 
 }  // namespace
@@ -201,72 +285,7 @@ int RunEvalTool(const std::vector<std::string>& args, std::ostream& out, std::os
       std::filesystem::create_directories(o.images, ec);
       if (ec) throw Error("Cannot create directory " + o.images + ": " + ec.message());
     }
-    const std::string images = o.images;
-    std::vector<std::string> pictureFailures;  // a picture that cannot be written loses nothing else
-    if (o.task) {
-      bool matched = true;
-      if (o.flowMatch) {
-        for (const std::string& failure : MatchFlowSequence(dataset, *o.flowMatch, o.predictions)) {
-          err << "tovimar-eval: " << failure << "\n";
-          matched = false;
-        }
-      }
-      const FlowEvalResult result =
-          EvaluateFlow(dataset, o.predictions, *o.task, o.eval, [&](const FlowGroundTruth& gt, const FlowMap& flow) {
-            if (images.empty()) return;
-            try {
-              WriteFlowPictures(gt, flow, images);
-            } catch (const std::exception& e) {
-              pictureFailures.push_back(e.what());
-            }
-          });
-      PrintFlowTable(result, out);
-      for (const FlowFrameResult& f : result.frames) {
-        if (!f.error.empty()) err << "tovimar-eval: frame " << f.frame << ": " << f.error << "\n";
-      }
-      for (const std::string& failure : pictureFailures) {
-        err << "tovimar-eval: " << failure << "\n";
-        matched = false;
-      }
-      WriteReports(o.json, o.csv, o.json.empty() ? "" : FlowToJson(result), o.csv.empty() ? "" : FlowToCsv(result));
-      if (!images.empty()) {
-        std::vector<PlotPoint> points;
-        for (const FlowFrameResult& f : result.frames) {
-          for (const auto& [name, m] : f.regions) {
-            if (name == "all" && f.error.empty()) points.push_back({f.frame, m.epe, m.fl});
-          }
-        }
-        WritePlot(points, "Fl-all (%)", (std::filesystem::path(images) / "plot.png").string());
-        WriteFlowLegend((std::filesystem::path(images) / "flow_legend.png").string());
-      }
-      return matched && result.AllRead() ? 0 : 1;
-    }
-    bool allRead = true;
-    if (o.match) {
-      for (const std::string& failure : MatchSequence(dataset, *o.match, o.predictions)) {
-        err << "tovimar-eval: " << failure << "\n";
-        allRead = false;
-      }
-    }
-    const EvalResult result = Evaluate(dataset, o.predictions, o.eval, [&](const FrameResult& f) {
-      if (images.empty() || !f.error.empty()) return;
-      try {
-        WriteErrorPicture(f, (std::filesystem::path(images) / ("error_" + FrameNumber(f.frame) + ".png")).string());
-      } catch (const std::exception& e) {
-        pictureFailures.push_back(e.what());
-      }
-    });
-    PrintTable(result, out);
-    for (const FrameResult& f : result.frames) {
-      if (!f.error.empty()) err << "tovimar-eval: frame " << f.frame << ": " << f.error << "\n";
-    }
-    for (const std::string& failure : pictureFailures) {
-      err << "tovimar-eval: " << failure << "\n";
-      allRead = false;
-    }
-    WriteReports(o.json, o.csv, o.json.empty() ? "" : ToJson(result), o.csv.empty() ? "" : ToCsv(result));
-    if (!images.empty()) WritePlot(result, (std::filesystem::path(images) / "plot.png").string());
-    return allRead && result.AllRead() ? 0 : 1;
+    return o.task ? RunFlowTask(dataset, o, out, err) : RunStereoTask(dataset, o, out, err);
   } catch (const Error& e) {
     err << "tovimar-eval: " << e.message() << "\n";
     return 1;
