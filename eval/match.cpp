@@ -139,6 +139,23 @@ std::vector<std::string> EveryFrame(const std::vector<int>& frames, const std::f
 
 }  // namespace
 
+DisparityMap DisparityAlongFlow(const DisparityMap& next, const FlowMap& flow) {
+  DisparityMap out{flow.width, flow.height, std::vector<float>(flow.u.size(), std::numeric_limits<float>::quiet_NaN())};
+  for (int y = 0; y < flow.height; ++y) {
+    for (int x = 0; x < flow.width; ++x) {
+      const std::size_t i = static_cast<std::size_t>(y) * static_cast<std::size_t>(flow.width) +
+                            static_cast<std::size_t>(x);
+      const double toX = std::round(x + static_cast<double>(flow.u[i]));
+      const double toY = std::round(y + static_cast<double>(flow.v[i]));
+      // (NaN fails both tests too.)
+      if (!(toX >= 0 && toX < next.width && toY >= 0 && toY < next.height)) continue;
+      out.values[i] = next.values[static_cast<std::size_t>(toY) * static_cast<std::size_t>(next.width) +
+                                  static_cast<std::size_t>(toX)];
+    }
+  }
+  return out;
+}
+
 std::vector<std::string> MatchSequence(const Dataset& dataset, Matcher matcher, const std::string& predictionDir) {
   MakeFolder(predictionDir);
   return EveryFrame(dataset.Frames(), [&](int frame) {
@@ -151,6 +168,28 @@ std::vector<std::string> MatchFlowSequence(const Dataset& dataset, FlowMatcher m
   MakeFolder(predictionDir);
   return EveryFrame(FlowFrames(dataset), [&](int frame) {
     WriteFlow(Named(predictionDir, "flow_", frame, ".flo"), MatchFlow(dataset, frame, matcher));
+  });
+}
+
+std::vector<std::string> MatchSceneFlowSequence(const Dataset& dataset, Matcher matcher, FlowMatcher flowMatcher,
+                                                const std::string& predictionDir) {
+  const std::filesystem::path root(predictionDir);
+  const std::string flowDir = (root / "flow").string(), disp0Dir = (root / "disp_0").string(),
+                    disp1Dir = (root / "disp_1").string();
+  for (const std::string& folder : {flowDir, disp0Dir, disp1Dir}) MakeFolder(folder);
+  // Frame t + 1's disparity serves frame t's disp_1 and, kept, frame t + 1's disp_0.
+  int keptFrame = -1;
+  DisparityMap kept;
+  return EveryFrame(FlowFrames(dataset), [&](int frame) {
+    const DisparityMap now = keptFrame == frame ? std::move(kept) : MatchDisparity(dataset, frame, matcher);
+    keptFrame = -1;
+    DisparityMap next = MatchDisparity(dataset, frame + 1, matcher);
+    const FlowMap flow = MatchFlow(dataset, frame, flowMatcher);
+    WriteFlow(Named(flowDir, "flow_", frame, ".flo"), flow);
+    WriteDisparity(Named(disp0Dir, "pred_", frame, ".pfm"), now);
+    WriteDisparity(Named(disp1Dir, "pred_", frame, ".pfm"), DisparityAlongFlow(next, flow));
+    kept = std::move(next);
+    keptFrame = frame + 1;
   });
 }
 

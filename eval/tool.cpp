@@ -76,7 +76,13 @@ Options:
                                 farneback: OpenCV's DISOpticalFlow (PRESET_MEDIUM)
                                 or calcOpticalFlowFarneback (0.5, 3, 15, 3, 5,
                                 1.2) on the camera's grey images of each frame
-                                and the next, written as PRED_DIR/flow_NNNN.flo
+                                and the next, written as PRED_DIR/flow_NNNN.flo;
+                                with --task sceneflow a disparity matcher, a
+                                flow matcher or one of each (the other is sgbm
+                                or dis): PRED_DIR/flow/flow_NNNN.flo, the
+                                frame's disparity as disp_0/pred_NNNN.pfm and
+                                the next frame's, read where the flow points
+                                (nearest pixel), as disp_1/pred_NNNN.pfm
   -h, --help                    this text
 
 --task flow: PRED_DIR holds the flow to the next frame as .flo, KITTI flow PNG
@@ -158,7 +164,7 @@ std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
       else o.task = v == "flow" ? FlowTask::Flow : FlowTask::SceneFlow;
     } else if (a == "--match") {
       if (!value(v) || (v != "sgbm" && v != "bm" && v != "dis" && v != "farneback"))
-        return "--match takes sgbm or bm (stereo), dis or farneback (flow)";
+        return "--match takes sgbm or bm (stereo), dis or farneback (flow), or both kinds (scene flow)";
       if (v == "sgbm" || v == "bm") o.match = v == "sgbm" ? Matcher::Sgbm : Matcher::Bm;
       else o.flowMatch = v == "dis" ? FlowMatcher::Dis : FlowMatcher::Farneback;
     } else if (a.size() > 1 && a[0] == '-') {
@@ -171,8 +177,8 @@ std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
   if (positional.size() != 2) return "expected GT_DIR and PRED_DIR";
   o.groundTruth = positional[0];
   o.predictions = positional[1];
-  if (o.task && o.match) return "--match sgbm|bm is for --task stereo";
-  if (o.flowMatch && o.task != FlowTask::Flow) return "--match dis|farneback is for --task flow";
+  if (o.task == FlowTask::Flow && o.match) return "--match sgbm|bm is for --task stereo or sceneflow";
+  if (!o.task && o.flowMatch) return "--match dis|farneback is for --task flow or sceneflow";
   return {};
 }
 
@@ -229,7 +235,11 @@ int Finish(const Result& result, bool matched, const Pictures& pictures, const T
 
 int RunFlowTask(const Dataset& dataset, const ToolOptions& o, std::ostream& out, std::ostream& err) {
   bool matched = true;
-  if (o.flowMatch) {
+  if (*o.task == FlowTask::SceneFlow && (o.match || o.flowMatch)) {
+    matched = NameFailures(MatchSceneFlowSequence(dataset, o.match.value_or(Matcher::Sgbm),
+                                                  o.flowMatch.value_or(FlowMatcher::Dis), o.predictions),
+                           err);
+  } else if (o.flowMatch) {
     matched = NameFailures(MatchFlowSequence(dataset, *o.flowMatch, o.predictions), err);
   }
   Pictures pictures(o.images);

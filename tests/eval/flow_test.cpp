@@ -11,6 +11,7 @@
 
 #include "eval/flow.h"
 #include "eval/flow_pictures.h"
+#include "eval/match.h"
 #include "io/png.h"
 #include "eval_fixture.h"
 
@@ -212,6 +213,26 @@ TEST(FlowEval, MovingIdsAreThoseAMoveLineMoves) {
             (std::set<int>{7, 10}));
 }
 
+// The scene-flow baseline's disp_1: the next frame's disparity where each
+// pixel's flow points, to the nearest pixel; none out of the image.
+TEST(SceneFlowBaseline, NextDisparityIsReadWhereTheFlowPoints) {
+  const DisparityMap next{3, 2, {1, 2, 3, 4, 5, kNaN}};
+  // Pixels: down; right; down onto no match; left out; (1.4, 0.4) rounds to
+  // (1, 0); up out.
+  const FlowMap flow{3, 2, {0, 1, 0, -1, 0.4f, 0}, {1, 0, 1, 0, -0.6f, -2}};
+  const DisparityMap along = DisparityAlongFlow(next, flow);
+  ASSERT_EQ(along.width, 3);
+  ASSERT_EQ(along.height, 2);
+  const std::vector<float> expected{4, 3, kNaN, kNaN, 2, kNaN};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (std::isnan(expected[i])) {
+      EXPECT_TRUE(std::isnan(along.values[i])) << i;
+    } else {
+      EXPECT_EQ(along.values[i], expected[i]) << i;
+    }
+  }
+}
+
 // A prediction of another size is refused from its header (here the pixels
 // are not even there); a truncated one, a missing one and a missing folder
 // are named; the other frames are evaluated; exit code 1.
@@ -386,6 +407,35 @@ TEST(FlowEval, FlowBaselinesOnARenderedScene) {
   }
 }
 
+// The scene-flow baseline (a disparity matcher at both frames, the flow
+// matcher between them) lands where the scene-flow task reads it and is
+// scored; a frame whose next image is missing is named, the frame before it
+// still matched.
+TEST(FlowEval, SceneFlowBaselineOnARenderedScene) {
+  TempDir run, pred, out;
+  WriteText(run / "scene.txt", kMovingScene);
+  Render(run.path(), "classic", "classic,masks,flow,ids16");
+  const std::string json = out / "r.json";
+  ToolRun r = Eval("--task sceneflow --match sgbm --json " + Quote(json) + " " + Quote(run / "0") + " " +
+                       Quote(pred / "sgbm"),
+                   out);
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* file : {"flow/flow_0001.flo", "disp_0/pred_0001.pfm", "disp_1/pred_0001.pfm"})
+    EXPECT_TRUE(fs::exists(pred / ("sgbm/" + std::string(file)))) << file;
+  // The scene's untextured plane defeats SGBM; the sliding box's edges do not,
+  // at either frame.
+  const nlohmann::json regions = nlohmann::json::parse(ReadText(json))["total"]["regions"];
+  EXPECT_LT(regions["fg"]["d1"].get<double>(), 5) << regions["fg"];
+  EXPECT_LT(regions["fg"]["d2"].get<double>(), 5) << regions["fg"];
+  EXPECT_EQ(regions["all"]["sfPixels"], regions["all"]["pixels"]) << regions["all"];
+
+  fs::remove(run / "0/left_0002.bmp");
+  r = Eval("--task sceneflow --match farneback " + Quote(run / "0") + " " + Quote(pred / "farneback"), out);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("frame 1: cannot read '" + run / "0/left_0002.bmp'"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(pred / "farneback/disp_1/pred_0000.pfm"));
+  EXPECT_FALSE(fs::exists(pred / "farneback/disp_0/pred_0001.pfm"));
+}
 #endif
 
 }  // namespace
