@@ -31,8 +31,6 @@ DatasetLayout ToLayout(Layout layout) {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-bool Exists(const std::string& path) { return InspectFile(path) == FileKind::Regular; }
-
 }  // namespace
 
 bool OptionalFilePresent(const std::string& path) {
@@ -249,7 +247,7 @@ Dataset Dataset::Open(const std::string& dir, Camera camera, const Layout* force
         if (f < 0) continue;
         const DatasetFileNames at = names(d.layout_, right, f);
         const std::string& disparity = d.layout_ == Layout::Kitti ? at.disparity16 : at.disparityPfm;
-        if (disparity.substr(folder.size(), top.size() + 1 + n.size()) == top + "/" + n && Exists(disparity))
+        if (disparity.substr(folder.size(), top.size() + 1 + n.size()) == top + "/" + n && IsRegularFile(disparity))
           frames.push_back(f);
       }
       break;
@@ -358,7 +356,7 @@ std::pair<std::string, std::string> Dataset::ImagePair(int frame) const {
       // The classic set's BMP, else the PNG of a folder written without it.
       auto image = [&](const char* prefix) {
         const std::string bmp = Join(dir_, prefix + n + ".bmp"), png = Join(dir_, prefix + n + ".png");
-        return !Exists(bmp) && Exists(png) ? png : bmp;
+        return !IsRegularFile(bmp) && IsRegularFile(png) ? png : bmp;
       };
       return {image("left_"), image("right_")};
     }

@@ -24,8 +24,6 @@ namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
-bool Exists(const std::string& path) { return !path.empty() && InspectFile(path) == FileKind::Regular; }
-
 std::string Size(int w, int h) { return std::to_string(w) + "x" + std::to_string(h); }
 
 HeaderSizeCheck SizeMustBe(const std::string& path, int width, int height, const char* what) {
@@ -243,14 +241,14 @@ std::vector<int> FlowFrames(const Dataset& dataset) {
     switch (dataset.layout()) {
       case Layout::SceneFlow:
         // Every frame has a file; the last one holds no value anywhere.
-        has = Exists(n.flowFuturePfm) && std::binary_search(all.begin(), all.end(), f + 1);
+        has = IsRegularFile(n.flowFuturePfm) && std::binary_search(all.begin(), all.end(), f + 1);
         break;
       case Layout::Kitti:
-        has = Exists(!right ? n.flow16 : n.flowFlo);
+        has = IsRegularFile(!right ? n.flow16 : n.flowFlo);
         break;
       case Layout::Classic:
       case Layout::Middlebury:
-        has = Exists(n.flowFlo);
+        has = IsRegularFile(n.flowFlo);
         break;
     }
     if (has) frames.push_back(f);
@@ -313,12 +311,7 @@ FlowGroundTruth LoadFlowGroundTruth(const Dataset& dataset, int frame, FlowTask 
   return gt;
 }
 
-void FlowSums::Merge(const FlowSums& o) {
-  groundTruth += o.groundTruth;
-  validPrediction += o.validPrediction;
-  evaluated += o.evaluated;
-  fl += o.fl;
-  epeSum += o.epeSum;
+void SceneFlowCounts::Merge(const SceneFlowCounts& o) {
   d1Pixels += o.d1Pixels;
   d1 += o.d1;
   d2Pixels += o.d2Pixels;
@@ -327,19 +320,23 @@ void FlowSums::Merge(const FlowSums& o) {
   sf += o.sf;
 }
 
-FlowMetrics FinishFlow(const FlowSums& s) {
+FlowMetrics FinishFlow(const RegionMetrics& endPoint, const SceneFlowCounts& sceneFlow) {
   const auto share = [](uint64_t part, uint64_t whole) {
     return whole ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : NAN;
   };
   FlowMetrics m;
-  m.epe = s.evaluated ? s.epeSum / static_cast<double>(s.evaluated) : NAN;
-  m.fl = share(s.fl, s.evaluated);
-  m.density = share(s.validPrediction, s.groundTruth);
-  m.d1 = share(s.d1, s.d1Pixels);
-  m.d2 = share(s.d2, s.d2Pixels);
-  m.sf = share(s.sf, s.sfPixels);
-  m.pixels = s.evaluated;
-  m.sfPixels = s.sfPixels;
+  m.epe = endPoint.epe;
+  m.fl = endPoint.d1;
+  m.density = endPoint.density;
+  m.a50 = endPoint.a50;
+  m.a90 = endPoint.a90;
+  m.a95 = endPoint.a95;
+  m.a99 = endPoint.a99;
+  m.pixels = endPoint.pixels;
+  m.d1 = share(sceneFlow.d1, sceneFlow.d1Pixels);
+  m.d2 = share(sceneFlow.d2, sceneFlow.d2Pixels);
+  m.sf = share(sceneFlow.sf, sceneFlow.sfPixels);
+  m.sfPixels = sceneFlow.sfPixels;
   return m;
 }
 
@@ -374,10 +371,16 @@ void FillInvalidFlow(FlowMap& f) {
 constexpr std::size_t kAll = 0, kNoc = 1, kOcc = 2, kBg = 3, kFg = 4, kRegions = 5;
 constexpr const char* kRegionNames[kRegions] = {"all", "nonoccluded", "occluded", "bg", "fg"};
 
+std::size_t RegionIndex(const std::string& name) {
+  return static_cast<std::size_t>(std::find(std::begin(kRegionNames), std::end(kRegionNames), name) -
+                                  std::begin(kRegionNames));
+}
+
 }  // namespace
 
-std::vector<std::pair<std::string, FlowSums>> AccumulateFlow(const FlowGroundTruth& gt, FlowPrediction prediction,
-                                                             FlowTask task, InvalidRule invalid) {
+std::vector<std::pair<std::string, FlowFrameRegion>> AccumulateFlow(const FlowGroundTruth& gt,
+                                                                    FlowPrediction prediction, FlowTask task,
+                                                                    InvalidRule invalid) {
   const std::size_t n = gt.flow.u.size();
   const bool sceneFlow = task == FlowTask::SceneFlow;
   std::vector<uint8_t> flowValid(n), d0Valid(sceneFlow ? n : 0), d1Valid(sceneFlow ? n : 0);
@@ -394,7 +397,8 @@ std::vector<std::pair<std::string, FlowSums>> AccumulateFlow(const FlowGroundTru
       FillInvalid(prediction.nextDisparity.values, prediction.nextDisparity.width, prediction.nextDisparity.height);
     }
   }
-  FlowSums sums[kRegions];
+  FlowFrameRegion regions[kRegions];
+  regions[kAll].endPoint.Reserve(n);
   const bool occlusion = !gt.occlusion.empty(), objects = !gt.foreground.empty();
   for (std::size_t i = 0; i < n; ++i) {
     const float gu = gt.flow.u[i], gv = gt.flow.v[i];
@@ -407,21 +411,16 @@ std::vector<std::pair<std::string, FlowSums>> AccumulateFlow(const FlowGroundTru
     in[count++] = kAll;
     if (occlusion && gt.occlusion[i] != kNoGroundTruth) in[count++] = gt.occlusion[i] == kOccluded ? kOcc : kNoc;
     if (objects) in[count++] = gt.foreground[i] ? kFg : kBg;
-    FlowSums pixel;
     bool flOut = false, d1Out = false, d2Out = false;
     const bool flowCounted = flowTruth && (flowValid[i] || fill);
-    if (flowTruth) {
-      ++pixel.groundTruth;
-      pixel.validPrediction += flowValid[i];
-    }
+    double endPointError = 0, trueLength = 0;
     if (flowCounted) {
-      const double e = std::hypot(static_cast<double>(prediction.flow.u[i]) - gu,
-                                  static_cast<double>(prediction.flow.v[i]) - gv);
-      flOut = KittiOutlier(e, std::hypot(static_cast<double>(gu), static_cast<double>(gv)));
-      ++pixel.evaluated;
-      pixel.epeSum = e;
-      pixel.fl = flOut;
+      endPointError = std::hypot(static_cast<double>(prediction.flow.u[i]) - gu,
+                                 static_cast<double>(prediction.flow.v[i]) - gv);
+      trueLength = std::hypot(static_cast<double>(gu), static_cast<double>(gv));
+      flOut = KittiOutlier(endPointError, trueLength);
     }
+    SceneFlowCounts pixel;
     const bool d0Counted = d0Truth && (d0Valid[i] || fill), d1Counted = d1Truth && (d1Valid[i] || fill);
     if (d0Counted) {
       const double t = gt.disparity.values[i];
@@ -439,12 +438,17 @@ std::vector<std::pair<std::string, FlowSums>> AccumulateFlow(const FlowGroundTru
       ++pixel.sfPixels;
       pixel.sf = flOut || d1Out || d2Out;
     }
-    for (std::size_t k = 0; k < count; ++k) sums[in[k]].Merge(pixel);
+    for (std::size_t k = 0; k < count; ++k) {
+      FlowFrameRegion& region = regions[in[k]];
+      if (flowTruth) region.endPoint.AddGroundTruth(flowValid[i] != 0);
+      if (flowCounted) region.endPoint.Add(endPointError, trueLength);
+      if (sceneFlow) region.sceneFlow.Merge(pixel);
+    }
   }
-  std::vector<std::pair<std::string, FlowSums>> out;
+  std::vector<std::pair<std::string, FlowFrameRegion>> out;
   for (std::size_t r = 0; r < kRegions; ++r) {
     if (((r == kNoc || r == kOcc) && !occlusion) || ((r == kBg || r == kFg) && !objects)) continue;
-    out.emplace_back(kRegionNames[r], sums[r]);
+    out.emplace_back(kRegionNames[r], std::move(regions[r]));
   }
   return out;
 }
@@ -477,7 +481,13 @@ FlowEvalResult EvaluateFlow(const Dataset& dataset, const std::string& predictio
       out.notes.push_back("no '" + scenePath + "': no background and foreground regions");
     }
   }
-  std::vector<std::pair<std::string, FlowSums>> total;
+  // The sequence's figures per region, in kRegionNames's order.
+  struct SequenceTotal {
+    SequenceRegion endPoint;
+    SceneFlowCounts sceneFlow;
+    bool used = false;
+  };
+  std::vector<SequenceTotal> total(kRegions);
   for (int frame : frames) {
     FlowFrameResult result;
     result.frame = frame;
@@ -500,17 +510,15 @@ FlowEvalResult EvaluateFlow(const Dataset& dataset, const std::string& predictio
         p.nextDisparity = ReadPrediction(d1Path, options.pngScale, w, h);
       }
       if (picture) picture(gt, p.flow);
-      const auto sums = AccumulateFlow(gt, std::move(p), task, options.invalid);
-      if (sums.front().second.groundTruth == 0 && sums.front().second.d1Pixels == 0)
+      auto regions = AccumulateFlow(gt, std::move(p), task, options.invalid);
+      if (regions.front().second.endPoint.Sums().groundTruth == 0 && regions.front().second.sceneFlow.d1Pixels == 0)
         throw Error("no pixel has flow ground truth");
-      for (const auto& [name, s] : sums) {
-        result.regions.emplace_back(name, FinishFlow(s));
-        const auto it = std::find_if(total.begin(), total.end(), [&](const auto& t) { return t.first == name; });
-        if (it == total.end()) {
-          total.emplace_back(name, s);
-        } else {
-          it->second.Merge(s);
-        }
+      for (auto& [name, region] : regions) {
+        result.regions.emplace_back(name, FinishFlow(region.endPoint.Finish(), region.sceneFlow));
+        SequenceTotal& sum = total[RegionIndex(name)];
+        sum.endPoint.Merge(region.endPoint);
+        sum.sceneFlow.Merge(region.sceneFlow);
+        sum.used = true;
       }
     } catch (const std::exception& e) {
       result.regions.clear();
@@ -520,10 +528,8 @@ FlowEvalResult EvaluateFlow(const Dataset& dataset, const std::string& predictio
     out.frames.push_back(std::move(result));
   }
   // Regions in their fixed order, whatever frame first had them.
-  for (const char* name : kRegionNames) {
-    for (const auto& [n, s] : total) {
-      if (n == name) out.total.emplace_back(n, FinishFlow(s));
-    }
+  for (std::size_t r = 0; r < kRegions; ++r) {
+    if (total[r].used) out.total.emplace_back(kRegionNames[r], FinishFlow(total[r].endPoint.Finish(), total[r].sceneFlow));
   }
   return out;
 }
@@ -533,12 +539,17 @@ namespace {
 struct FlowField {
   const char* name;
   double FlowMetrics::*member;
+  bool percent;  // a percentage (2 decimals in the table), else pixels (3 decimals)
 };
-constexpr FlowField kFlowFields[] = {{"epe", &FlowMetrics::epe}, {"fl", &FlowMetrics::fl},
-                                     {"density", &FlowMetrics::density}};
-constexpr FlowField kSceneFlowFields[] = {{"d1", &FlowMetrics::d1}, {"d2", &FlowMetrics::d2},
-                                          {"fl", &FlowMetrics::fl}, {"sf", &FlowMetrics::sf},
-                                          {"epe", &FlowMetrics::epe}, {"density", &FlowMetrics::density}};
+constexpr FlowField kFlowFields[] = {
+    {"epe", &FlowMetrics::epe, false}, {"fl", &FlowMetrics::fl, true},   {"a50", &FlowMetrics::a50, false},
+    {"a90", &FlowMetrics::a90, false}, {"a95", &FlowMetrics::a95, false}, {"a99", &FlowMetrics::a99, false},
+    {"density", &FlowMetrics::density, true}};
+constexpr FlowField kSceneFlowFields[] = {
+    {"d1", &FlowMetrics::d1, true},    {"d2", &FlowMetrics::d2, true},   {"fl", &FlowMetrics::fl, true},
+    {"sf", &FlowMetrics::sf, true},    {"epe", &FlowMetrics::epe, false}, {"a50", &FlowMetrics::a50, false},
+    {"a90", &FlowMetrics::a90, false}, {"a95", &FlowMetrics::a95, false}, {"a99", &FlowMetrics::a99, false},
+    {"density", &FlowMetrics::density, true}};
 
 std::vector<FlowField> Fields(FlowTask task) {
   if (task == FlowTask::Flow) return {std::begin(kFlowFields), std::end(kFlowFields)};
@@ -580,7 +591,7 @@ void PrintFlowTable(const FlowEvalResult& result, std::ostream& out) {
   if (sceneFlow) {
     out << "frame   D1-all%  D2-all%  Fl-all%  SF-all%   SF-bg%   SF-fg%      EPE\n";
   } else {
-    out << "frame      EPE  EPE-matched  EPE-unmatched  Fl-all%  Fl-noc%   Fl-bg%   Fl-fg%  density%\n";
+    out << "frame      EPE  EPE-matched  EPE-unmatched  Fl-all%  Fl-noc%   Fl-bg%   Fl-fg%      A90  density%\n";
   }
   for (const FlowFrameResult& f : result.frames) {
     std::string name = FrameNumber(f.frame);
@@ -599,14 +610,15 @@ void PrintFlowTable(const FlowEvalResult& result, std::ostream& out) {
       out << name << Cell(r, "all", &FlowMetrics::epe, 3, 9) << Cell(r, "nonoccluded", &FlowMetrics::epe, 3, 13)
           << Cell(r, "occluded", &FlowMetrics::epe, 3, 15) << Cell(r, "all", &FlowMetrics::fl, 2, 9)
           << Cell(r, "nonoccluded", &FlowMetrics::fl, 2, 9) << Cell(r, "bg", &FlowMetrics::fl, 2, 9)
-          << Cell(r, "fg", &FlowMetrics::fl, 2, 9) << Cell(r, "all", &FlowMetrics::density, 2, 10) << "\n";
+          << Cell(r, "fg", &FlowMetrics::fl, 2, 9) << Cell(r, "all", &FlowMetrics::a90, 3, 9)
+          << Cell(r, "all", &FlowMetrics::density, 2, 10) << "\n";
     }
   }
   out << "\nsequence total\nregion      ";
   for (const FlowField& f : Fields(result.task)) {
     std::string head = f.name;
     for (char& c : head) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-    if (head != "EPE") head += "%";
+    if (f.percent) head += "%";
     head.insert(0, head.size() < 10 ? 10 - head.size() : 1, ' ');
     out << head;
   }
@@ -616,7 +628,7 @@ void PrintFlowTable(const FlowEvalResult& result, std::ostream& out) {
     label.resize(std::max<std::size_t>(label.size(), 12), ' ');
     out << label;
     for (const FlowField& f : Fields(result.task)) {
-      std::string s = Fixed(m.*f.member, f.member == &FlowMetrics::epe ? 3 : 2);
+      std::string s = Fixed(m.*f.member, f.percent ? 2 : 3);
       s.insert(0, s.size() < 10 ? 10 - s.size() : 1, ' ');
       out << s;
     }

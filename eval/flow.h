@@ -23,6 +23,7 @@
 
 #include "eval/dataset.h"
 #include "eval/evaluate.h"
+#include "eval/metrics.h"
 #include "io/size_check.h"
 
 namespace tovimar::eval {
@@ -67,24 +68,30 @@ std::vector<int> FlowFrames(const Dataset& dataset);
 // Throws Error naming the file that is missing, unreadable or of another size.
 FlowGroundTruth LoadFlowGroundTruth(const Dataset& dataset, int frame, FlowTask task, const std::set<int>* moving);
 
-// KITTI 2015's outlier: error > 3 px and > 5 % of the true value's magnitude.
-inline bool KittiOutlier(double error, double truth) { return error > 3 && error > 0.05 * truth; }
-
-// Pixel counts and sums of one region; frames and sequences add them up.
-struct FlowSums {
-  uint64_t groundTruth = 0, validPrediction = 0, evaluated = 0, fl = 0;
-  double epeSum = 0;
+// The scene-flow counts of one region: pixels with each ground truth that
+// were scored, and the outliers among them.
+struct SceneFlowCounts {
   uint64_t d1Pixels = 0, d1 = 0, d2Pixels = 0, d2 = 0, sfPixels = 0, sf = 0;
-  void Merge(const FlowSums& o);
+  void Merge(const SceneFlowCounts& o);
 };
 
-// Percentages 0..100, EPE in pixels; NaN without pixels.
+// One region of one frame: the end-point errors, each with the true flow's
+// length as its true value (so their D1 is KITTI's Fl, and the quantiles are
+// those of the disparity task), and the scene-flow counts.
+struct FlowFrameRegion {
+  FrameRegion endPoint;
+  SceneFlowCounts sceneFlow;
+};
+
+// Percentages 0..100, EPE and the end-point error quantiles in pixels; NaN
+// without pixels.
 struct FlowMetrics {
   double epe = 0, fl = 0, density = 0;
+  double a50 = 0, a90 = 0, a95 = 0, a99 = 0;
   double d1 = 0, d2 = 0, sf = 0;
   uint64_t pixels = 0, sfPixels = 0;
 };
-FlowMetrics FinishFlow(const FlowSums& s);
+FlowMetrics FinishFlow(const RegionMetrics& endPoint, const SceneFlowCounts& sceneFlow);
 
 // "all", "nonoccluded" (visible at the next frame: KITTI's noc, Sintel's
 // matched), "occluded" (Sintel's unmatched), "bg", "fg".
@@ -111,10 +118,12 @@ struct FlowPrediction {
   DisparityMap disparity, nextDisparity;
 };
 
-// The sums of one frame per region name, in the order above (regions the
-// ground truth cannot tell are left out). Invalid predictions as options say.
-std::vector<std::pair<std::string, FlowSums>> AccumulateFlow(const FlowGroundTruth& gt, FlowPrediction prediction,
-                                                             FlowTask task, InvalidRule invalid);
+// The errors and counts of one frame per region name, in the order above
+// (regions the ground truth cannot tell are left out). Invalid predictions
+// as options say.
+std::vector<std::pair<std::string, FlowFrameRegion>> AccumulateFlow(const FlowGroundTruth& gt,
+                                                                    FlowPrediction prediction, FlowTask task,
+                                                                    InvalidRule invalid);
 
 // Every flow frame of the dataset against predictionDir: its flow files for
 // the flow task; for scene flow its folders flow/, disp_0/ and disp_1/ (as

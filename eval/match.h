@@ -9,8 +9,10 @@
 // right camera is matched on the mirrored pair (the mirrored right image as
 // the left one), and the result mirrored back.
 #include <string>
+#include <vector>
 
 #include "eval/dataset.h"
+#include "eval/flow.h"
 
 namespace tovimar::eval {
 
@@ -28,5 +30,19 @@ std::vector<std::string> MatchSequence(const Dataset& dataset, Matcher matcher, 
 // line per frame that could not be matched.
 enum class FlowMatcher { Dis, Farneback };
 std::vector<std::string> MatchFlowSequence(const Dataset& dataset, FlowMatcher matcher, const std::string& predictionDir);
+
+// The scene-flow baseline, in the folders the scene-flow task reads: for
+// every frame with flow ground truth, PRED_DIR/flow/flow_NNNN.flo (the flow
+// baseline), PRED_DIR/disp_0/pred_NNNN.pfm (the disparity matcher on the
+// frame's pair) and PRED_DIR/disp_1/pred_NNNN.pfm (the matcher on the next
+// frame's pair, read where the flow carries each pixel: DisparityAlongFlow).
+// Returns one line per frame that could not be matched.
+std::vector<std::string> MatchSceneFlowSequence(const Dataset& dataset, Matcher matcher, FlowMatcher flowMatcher,
+                                                const std::string& predictionDir);
+
+// The next frame's disparity at the pixel each vector of flow points to,
+// rounded to the nearest pixel (so no disparity is blended across an edge);
+// NaN where it points out of the image. Sizes: the flow's.
+DisparityMap DisparityAlongFlow(const DisparityMap& next, const FlowMap& flow);
 
 }  // namespace tovimar::eval

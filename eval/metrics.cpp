@@ -103,14 +103,18 @@ RegionMetrics FrameRegion::Finish() {
   const std::vector<uint32_t>& histogram = Histogram();
   std::array<double, 4> q{};
   std::vector<float> inBin;
+  int collected = -1;  // the bin whose errors inBin holds (quantiles often share one)
   std::size_t next = 0;
   uint64_t before = 0;  // errors in the bins below b
   for (int b = 0; b < kBins && next < q.size(); ++b) {
     const uint32_t count = histogram[static_cast<std::size_t>(b)];
     while (next < q.size() && before + count > QuantileIndex(kQuantiles[next], errors_.size())) {
-      inBin.clear();
-      for (float e : errors_) {
-        if (BinOf(e) == b) inBin.push_back(e);
+      if (collected != b) {
+        inBin.clear();
+        for (float e : errors_) {
+          if (BinOf(e) == b) inBin.push_back(e);
+        }
+        collected = b;
       }
       const auto at = inBin.begin() + static_cast<std::ptrdiff_t>(QuantileIndex(kQuantiles[next], errors_.size()) - before);
       std::nth_element(inBin.begin(), at, inBin.end());

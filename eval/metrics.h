@@ -16,12 +16,16 @@ struct RegionMetrics {
   double epe = 0;   // mean absolute error
   double rmse = 0;  // root mean square error
   double bad05 = 0, bad1 = 0, bad2 = 0, bad4 = 0;  // % of errors above 0.5, 1, 2, 4 px
-  double d1 = 0;    // % of errors above 3 px and above 5% of the true disparity
+  double d1 = 0;    // % of KITTI outliers (KittiOutlier): errors above 3 px and above 5% of the true value
   double a50 = 0, a90 = 0, a95 = 0, a99 = 0;  // error quantiles
   double density = 0;  // % of ground-truth pixels with a valid prediction
   uint64_t pixels = 0;            // pixels in the figures
   uint64_t groundTruthPixels = 0; // pixels of the region with ground truth
 };
+
+// KITTI 2015's outlier: an error above 3 px and above 5 % of the true
+// value's magnitude (D1 of a disparity; Fl of a flow, against its length).
+inline bool KittiOutlier(double error, double truth) { return error > 3 && error > 0.05 * truth; }
 
 // Sums shared by frame and sequence statistics.
 struct ErrorSums {
@@ -37,7 +41,7 @@ struct ErrorSums {
     over1 += error > 1;
     over2 += error > 2;
     over4 += error > 4;
-    d1 += error > 3 && error > 0.05 * truth;
+    d1 += KittiOutlier(error, truth);
   }
   void Merge(const ErrorSums& o);
   // Everything but the quantiles.
@@ -58,9 +62,10 @@ class FrameRegion {
     ++sums_.groundTruth;
     sums_.validPrediction += validPrediction;
   }
-  void Add(float error, float truth) {
+  // The outlier rule sees the error as given; the quantiles its float.
+  void Add(double error, double truth) {
     sums_.Add(error, truth);
-    errors_.push_back(error);
+    errors_.push_back(static_cast<float>(error));
   }
   void Reserve(std::size_t n) { errors_.reserve(n); }
   const ErrorSums& Sums() const { return sums_; }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <optional>
 
@@ -75,15 +76,22 @@ Options:
                                 farneback: OpenCV's DISOpticalFlow (PRESET_MEDIUM)
                                 or calcOpticalFlowFarneback (0.5, 3, 15, 3, 5,
                                 1.2) on the camera's grey images of each frame
-                                and the next, written as PRED_DIR/flow_NNNN.flo
+                                and the next, written as PRED_DIR/flow_NNNN.flo;
+                                with --task sceneflow a disparity matcher, a
+                                flow matcher or one of each (the other is sgbm
+                                or dis): PRED_DIR/flow/flow_NNNN.flo, the
+                                frame's disparity as disp_0/pred_NNNN.pfm and
+                                the next frame's, read where the flow points
+                                (nearest pixel), as disp_1/pred_NNNN.pfm
   -h, --help                    this text
 
 --task flow: PRED_DIR holds the flow to the next frame as .flo, KITTI flow PNG
 (16-bit RGB, (value - 2^15) / 64, blue = valid) or PFM (u, v[, ignored]).
 Ground truth: lflow_NNNN.flo with lflowmask_NNNN.png (right camera flow_,
 flowmask_); KITTI flow_occ/ and flow_noc/; sceneflow optical_flow/.../
-into_future/. Figures: EPE (mean end-point error, px) and Fl (% of pixels
-whose end-point error is > 3 px and > 5% of the true flow's length) on all,
+into_future/. Figures: EPE (mean end-point error, px), Fl (% of pixels
+whose end-point error is > 3 px and > 5% of the true flow's length) and
+A50/A90/A95/A99 (end-point error quantiles, as for disparity) on all,
 nonoccluded (visible at the next frame; Sintel's "matched") and occluded
 ("unmatched") pixels, and bg / fg (the id map ids16: fg = ids that a MOVE
 line of the sequence's scene.txt moves).
@@ -156,7 +164,7 @@ std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
       else o.task = v == "flow" ? FlowTask::Flow : FlowTask::SceneFlow;
     } else if (a == "--match") {
       if (!value(v) || (v != "sgbm" && v != "bm" && v != "dis" && v != "farneback"))
-        return "--match takes sgbm or bm (stereo), dis or farneback (flow)";
+        return "--match takes sgbm or bm (stereo), dis or farneback (flow), or both kinds (scene flow)";
       if (v == "sgbm" || v == "bm") o.match = v == "sgbm" ? Matcher::Sgbm : Matcher::Bm;
       else o.flowMatch = v == "dis" ? FlowMatcher::Dis : FlowMatcher::Farneback;
     } else if (a.size() > 1 && a[0] == '-') {
@@ -169,15 +177,102 @@ std::string Parse(const std::vector<std::string>& args, ToolOptions& o) {
   if (positional.size() != 2) return "expected GT_DIR and PRED_DIR";
   o.groundTruth = positional[0];
   o.predictions = positional[1];
-  if (o.task && o.match) return "--match sgbm|bm is for --task stereo";
-  if (o.flowMatch && o.task != FlowTask::Flow) return "--match dis|farneback is for --task flow";
+  if (o.task == FlowTask::Flow && o.match) return "--match sgbm|bm is for --task stereo or sceneflow";
+  if (!o.task && o.flowMatch) return "--match dis|farneback is for --task flow or sceneflow";
   return {};
 }
 
-void WriteReports(const std::string& json, const std::string& csv, const std::string& jsonText,
-                  const std::string& csvText) {
-  if (!json.empty()) WriteWholeFile(json, jsonText.data(), jsonText.size());
-  if (!csv.empty()) WriteWholeFile(csv, csvText.data(), csvText.size());
+std::string InFolder(const std::string& folder, const std::string& name) {
+  return (std::filesystem::path(folder) / name).string();
+}
+
+// The --images folder. A picture that cannot be written is kept as a
+// failure to name at the end, and loses nothing else.
+class Pictures {
+ public:
+  explicit Pictures(std::string folder) : folder_(std::move(folder)) {}
+  // Runs write(folder) when there is a folder.
+  void Write(const std::function<void(const std::string&)>& write) {
+    if (folder_.empty()) return;
+    try {
+      write(folder_);
+    } catch (const std::exception& e) {
+      failures_.push_back(e.what());
+    }
+  }
+  const std::vector<std::string>& Failures() const { return failures_; }
+
+ private:
+  std::string folder_;
+  std::vector<std::string> failures_;
+};
+
+// Names each failure; true when there was none.
+bool NameFailures(const std::vector<std::string>& failures, std::ostream& err) {
+  for (const std::string& failure : failures) err << "tovimar-eval: " << failure << "\n";
+  return failures.empty();
+}
+
+// The end of either task: the frames not evaluated and the pictures not
+// written are named, the reports written; the exit code.
+template <typename Result>
+int Finish(const Result& result, bool matched, const Pictures& pictures, const ToolOptions& o,
+           std::string (*toJson)(const Result&), std::string (*toCsv)(const Result&), std::ostream& err) {
+  for (const auto& f : result.frames) {
+    if (!f.error.empty()) err << "tovimar-eval: frame " << f.frame << ": " << f.error << "\n";
+  }
+  const bool picturesWritten = NameFailures(pictures.Failures(), err);
+  if (!o.json.empty()) {
+    const std::string text = toJson(result);
+    WriteWholeFile(o.json, text.data(), text.size());
+  }
+  if (!o.csv.empty()) {
+    const std::string text = toCsv(result);
+    WriteWholeFile(o.csv, text.data(), text.size());
+  }
+  return matched && picturesWritten && result.AllRead() ? 0 : 1;
+}
+
+int RunFlowTask(const Dataset& dataset, const ToolOptions& o, std::ostream& out, std::ostream& err) {
+  bool matched = true;
+  if (*o.task == FlowTask::SceneFlow && (o.match || o.flowMatch)) {
+    matched = NameFailures(MatchSceneFlowSequence(dataset, o.match.value_or(Matcher::Sgbm),
+                                                  o.flowMatch.value_or(FlowMatcher::Dis), o.predictions),
+                           err);
+  } else if (o.flowMatch) {
+    matched = NameFailures(MatchFlowSequence(dataset, *o.flowMatch, o.predictions), err);
+  }
+  Pictures pictures(o.images);
+  const FlowEvalResult result =
+      EvaluateFlow(dataset, o.predictions, *o.task, o.eval, [&](const FlowGroundTruth& gt, const FlowMap& flow) {
+        pictures.Write([&](const std::string& folder) { WriteFlowPictures(gt, flow, folder); });
+      });
+  PrintFlowTable(result, out);
+  pictures.Write([&](const std::string& folder) {
+    std::vector<PlotPoint> points;
+    for (const FlowFrameResult& f : result.frames) {
+      for (const auto& [name, m] : f.regions) {
+        if (name == "all") points.push_back({f.frame, m.epe, m.fl});
+      }
+    }
+    WritePlot(points, "Fl-all (%)", InFolder(folder, "plot.png"));
+    WriteFlowLegend(InFolder(folder, "flow_legend.png"));
+  });
+  return Finish(result, matched, pictures, o, &FlowToJson, &FlowToCsv, err);
+}
+
+int RunStereoTask(const Dataset& dataset, const ToolOptions& o, std::ostream& out, std::ostream& err) {
+  const bool matched = !o.match || NameFailures(MatchSequence(dataset, *o.match, o.predictions), err);
+  Pictures pictures(o.images);
+  const EvalResult result = Evaluate(dataset, o.predictions, o.eval, [&](const FrameResult& f) {
+    if (!f.error.empty()) return;
+    pictures.Write([&](const std::string& folder) {
+      WriteErrorPicture(f, InFolder(folder, "error_" + FrameNumber(f.frame) + ".png"));
+    });
+  });
+  PrintTable(result, out);
+  pictures.Write([&](const std::string& folder) { WritePlot(result, InFolder(folder, "plot.png")); });
+  return Finish(result, matched, pictures, o, &ToJson, &ToCsv, err);
 }
 
 }  // namespace
@@ -200,72 +295,7 @@ int RunEvalTool(const std::vector<std::string>& args, std::ostream& out, std::os
       std::filesystem::create_directories(o.images, ec);
       if (ec) throw Error("Cannot create directory " + o.images + ": " + ec.message());
     }
-    const std::string images = o.images;
-    std::vector<std::string> pictureFailures;  // a picture that cannot be written loses nothing else
-    if (o.task) {
-      bool matched = true;
-      if (o.flowMatch) {
-        for (const std::string& failure : MatchFlowSequence(dataset, *o.flowMatch, o.predictions)) {
-          err << "tovimar-eval: " << failure << "\n";
-          matched = false;
-        }
-      }
-      const FlowEvalResult result =
-          EvaluateFlow(dataset, o.predictions, *o.task, o.eval, [&](const FlowGroundTruth& gt, const FlowMap& flow) {
-            if (images.empty()) return;
-            try {
-              WriteFlowPictures(gt, flow, images);
-            } catch (const std::exception& e) {
-              pictureFailures.push_back(e.what());
-            }
-          });
-      PrintFlowTable(result, out);
-      for (const FlowFrameResult& f : result.frames) {
-        if (!f.error.empty()) err << "tovimar-eval: frame " << f.frame << ": " << f.error << "\n";
-      }
-      for (const std::string& failure : pictureFailures) {
-        err << "tovimar-eval: " << failure << "\n";
-        matched = false;
-      }
-      WriteReports(o.json, o.csv, o.json.empty() ? "" : FlowToJson(result), o.csv.empty() ? "" : FlowToCsv(result));
-      if (!images.empty()) {
-        std::vector<PlotPoint> points;
-        for (const FlowFrameResult& f : result.frames) {
-          for (const auto& [name, m] : f.regions) {
-            if (name == "all" && f.error.empty()) points.push_back({f.frame, m.epe, m.fl});
-          }
-        }
-        WritePlot(points, "Fl-all (%)", (std::filesystem::path(images) / "plot.png").string());
-        WriteFlowLegend((std::filesystem::path(images) / "flow_legend.png").string());
-      }
-      return matched && result.AllRead() ? 0 : 1;
-    }
-    bool allRead = true;
-    if (o.match) {
-      for (const std::string& failure : MatchSequence(dataset, *o.match, o.predictions)) {
-        err << "tovimar-eval: " << failure << "\n";
-        allRead = false;
-      }
-    }
-    const EvalResult result = Evaluate(dataset, o.predictions, o.eval, [&](const FrameResult& f) {
-      if (images.empty() || !f.error.empty()) return;
-      try {
-        WriteErrorPicture(f, (std::filesystem::path(images) / ("error_" + FrameNumber(f.frame) + ".png")).string());
-      } catch (const std::exception& e) {
-        pictureFailures.push_back(e.what());
-      }
-    });
-    PrintTable(result, out);
-    for (const FrameResult& f : result.frames) {
-      if (!f.error.empty()) err << "tovimar-eval: frame " << f.frame << ": " << f.error << "\n";
-    }
-    for (const std::string& failure : pictureFailures) {
-      err << "tovimar-eval: " << failure << "\n";
-      allRead = false;
-    }
-    WriteReports(o.json, o.csv, o.json.empty() ? "" : ToJson(result), o.csv.empty() ? "" : ToCsv(result));
-    if (!images.empty()) WritePlot(result, (std::filesystem::path(images) / "plot.png").string());
-    return allRead && result.AllRead() ? 0 : 1;
+    return o.task ? RunFlowTask(dataset, o, out, err) : RunStereoTask(dataset, o, out, err);
   } catch (const Error& e) {
     err << "tovimar-eval: " << e.message() << "\n";
     return 1;

@@ -32,6 +32,9 @@ enum class FileKind { Missing, Regular, Other };
 // fills identity for a regular file.
 FileKind InspectFile(const std::string& path, FileIdentity* identity = nullptr);
 
+// True when a regular file is at path (a folder, FIFO or device is not one).
+inline bool IsRegularFile(const std::string& path) { return InspectFile(path) == FileKind::Regular; }
+
 // A regular file opened for reading. Open never blocks: a FIFO or device is
 // refused by its type before it is opened, and checked again once open.
 class ReadOnlyFile {

@@ -111,7 +111,7 @@ def test_moving_objects_flow_and_ids_equal_the_command_lines_files(tmp_path):
 
 def test_flow_figures_equal_an_independent_computation(tmp_path):
     """EPE and Fl of a perturbed prediction, computed here with numpy from the
-    files, equal the evaluator's to 1e-6."""
+    files, equal the evaluator's to 1e-6; its error quantiles to their bin."""
     scene = tmp_path / "moving.txt"
     scene.write_text(MOVING)
     run([program("tovimar-render"), "-q", "-o", str(tmp_path), "-r", "%dx%d" % (WIDTH, HEIGHT), "-c", "left",
@@ -141,6 +141,10 @@ def test_flow_figures_equal_an_independent_computation(tmp_path):
     assert abs(figures["all"]["fl"] - 100 * outliers.mean()) < 1e-6
     assert figures["all"]["pixels"] == e.size
     assert abs(figures["nonoccluded"]["epe"] - visible.mean()) < 1e-6
+    # The quantiles over the sequence: within half a 1/256 px bin of the sorted errors' element ceil(q n) - 1.
+    ordered = np.sort(e)
+    for name, q in (("a50", 0.50), ("a90", 0.90), ("a95", 0.95), ("a99", 0.99)):
+        assert abs(figures["all"][name] - ordered[int(np.ceil(q * e.size - 1e-9)) - 1]) <= 1 / 512 + 1e-6, name
 
 
 def test_model_folders_are_searched_for_mesh_files(tmp_path):

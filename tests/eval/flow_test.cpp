@@ -6,10 +6,12 @@
 
 #include <cmath>
 #include <limits>
+#include <sstream>
 #include <nlohmann/json.hpp>
 
 #include "eval/flow.h"
 #include "eval/flow_pictures.h"
+#include "eval/match.h"
 #include "io/png.h"
 #include "eval_fixture.h"
 
@@ -122,6 +124,60 @@ TEST(FlowEval, HandWorkedSceneFlowFigures) {
   EXPECT_EQ(Region(r.total, "all").sf, 50.0);  // frame 1 adds one exact pixel with all three
 }
 
+// End-point error quantiles as the disparity task's: per frame element
+// ceil(q n) - 1 of the sorted errors, over the sequence the middle of that
+// error's 1/256 px bin. Frame 0 (true flow 0): errors 1..10 px, the last two
+// hidden at the next frame; frame 1: ten errors of 100 px.
+TEST(FlowEval, EndPointErrorQuantilesPerFrameAndOverTheSequence) {
+  TempDir gt, pred;
+  constexpr int w = 10;
+  const std::vector<float> zero(w, 0.0f), disparity(w, 10.0f);
+  std::vector<uint8_t> mask(w, 255);
+  mask[8] = mask[9] = 128;
+  for (int k = 0; k < 3; ++k) {
+    const std::string n = FrameNumber(k);
+    WritePfm(gt / ("ldisp_" + n + ".pfm"), disparity.data(), w, 1);
+    if (k == 2) break;
+    WriteFlo(gt / ("lflow_" + n + ".flo"), {w, 1, zero, zero});
+    WritePng8(gt / ("lflowmask_" + n + ".png"), mask.data(), w, 1, 1);
+  }
+  FlowMap rising{w, 1, {}, zero};
+  for (int x = 0; x < w; ++x) rising.u.push_back(static_cast<float>(x + 1));
+  WriteFlo(pred / "f_0.flo", rising);
+  WriteFlo(pred / "f_1.flo", {w, 1, std::vector<float>(w, 100.0f), zero});
+  const FlowEvalResult r = EvaluateFlow(Dataset::Open(gt.path(), Camera::Left), pred.path(), FlowTask::Flow, {});
+  ASSERT_TRUE(r.AllRead()) << r.frames[0].error;
+  const double bin = 1.0 / 512;  // from an error to the middle of its bin
+  const struct {
+    const FlowRegionList* regions;
+    const char* region;
+    std::array<double, 4> a50to99;
+  } cases[] = {
+      {&r.frames[0].regions, "all", {5, 9, 10, 10}},
+      {&r.frames[0].regions, "nonoccluded", {4, 8, 8, 8}},
+      {&r.frames[0].regions, "occluded", {9, 10, 10, 10}},
+      {&r.frames[1].regions, "all", {100, 100, 100, 100}},
+      {&r.total, "all", {10 + bin, 100 + bin, 100 + bin, 100 + bin}},
+      {&r.total, "nonoccluded", {8 + bin, 100 + bin, 100 + bin, 100 + bin}},
+      {&r.total, "occluded", {10 + bin, 100 + bin, 100 + bin, 100 + bin}},
+  };
+  for (const auto& c : cases) {
+    const FlowMetrics& m = Region(*c.regions, c.region);
+    const std::string where = (c.regions == &r.total ? "total " : "frame ") + std::string(c.region);
+    EXPECT_EQ((std::array<double, 4>{m.a50, m.a90, m.a95, m.a99}), c.a50to99) << where;
+  }
+  // The same figures in the reports.
+  const std::string csv = FlowToCsv(r);
+  EXPECT_EQ(csv.substr(0, csv.find('\n')), "frame,region,epe,fl,a50,a90,a95,a99,density,pixels");
+  EXPECT_NE(csv.find("\n0,all,5.5,70,5,9,10,10,100,10\n"), std::string::npos) << csv;
+  const nlohmann::json json = nlohmann::json::parse(FlowToJson(r));
+  EXPECT_EQ(json["total"]["regions"]["all"]["a50"], 10 + bin);
+  EXPECT_EQ(json["frames"][0]["regions"]["occluded"]["a90"], 10.0);
+  std::ostringstream table;
+  PrintFlowTable(r, table);
+  EXPECT_NE(table.str().find("       A50       A90       A95       A99"), std::string::npos) << table.str();
+}
+
 // The same prediction as .flo, KITTI PNG, 3-channel and 2-channel PFM.
 TEST(FlowEval, EveryPredictionFormatGivesTheSameFigures) {
   const HandMade h;
@@ -155,6 +211,26 @@ TEST(FlowEval, MovingIdsAreThoseAMoveLineMoves) {
   EXPECT_EQ(MovingIds("MOVE;4;0;0;0;0;0;0\nMOVE; 7 ;0;0;0;0;0;2\r\nMOVE;8;1;0;0\n// MOVE;9;1;0;0;0;0;0\n"
                       "MOVE;10.7;0;0.5;0;0;0;0\n"),
             (std::set<int>{7, 10}));
+}
+
+// The scene-flow baseline's disp_1: the next frame's disparity where each
+// pixel's flow points, to the nearest pixel; none out of the image.
+TEST(SceneFlowBaseline, NextDisparityIsReadWhereTheFlowPoints) {
+  const DisparityMap next{3, 2, {1, 2, 3, 4, 5, kNaN}};
+  // Pixels: down; right; down onto no match; left out; (1.4, 0.4) rounds to
+  // (1, 0); up out.
+  const FlowMap flow{3, 2, {0, 1, 0, -1, 0.4f, 0}, {1, 0, 1, 0, -0.6f, -2}};
+  const DisparityMap along = DisparityAlongFlow(next, flow);
+  ASSERT_EQ(along.width, 3);
+  ASSERT_EQ(along.height, 2);
+  const std::vector<float> expected{4, 3, kNaN, kNaN, 2, kNaN};
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (std::isnan(expected[i])) {
+      EXPECT_TRUE(std::isnan(along.values[i])) << i;
+    } else {
+      EXPECT_EQ(along.values[i], expected[i]) << i;
+    }
+  }
 }
 
 // A prediction of another size is refused from its header (here the pixels
@@ -329,6 +405,36 @@ TEST(FlowEval, FlowBaselinesOnARenderedScene) {
     const double epe = nlohmann::json::parse(ReadText(json))["total"]["regions"]["all"]["epe"].get<double>();
     EXPECT_LT(epe, 10) << matcher;
   }
+}
+
+// The scene-flow baseline (a disparity matcher at both frames, the flow
+// matcher between them) lands where the scene-flow task reads it and is
+// scored; a frame whose next image is missing is named, the frame before it
+// still matched.
+TEST(FlowEval, SceneFlowBaselineOnARenderedScene) {
+  TempDir run, pred, out;
+  WriteText(run / "scene.txt", kMovingScene);
+  Render(run.path(), "classic", "classic,masks,flow,ids16");
+  const std::string json = out / "r.json";
+  ToolRun r = Eval("--task sceneflow --match sgbm --json " + Quote(json) + " " + Quote(run / "0") + " " +
+                       Quote(pred / "sgbm"),
+                   out);
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* file : {"flow/flow_0001.flo", "disp_0/pred_0001.pfm", "disp_1/pred_0001.pfm"})
+    EXPECT_TRUE(fs::exists(pred / ("sgbm/" + std::string(file)))) << file;
+  // The scene's untextured plane defeats SGBM; the sliding box's edges do not,
+  // at either frame.
+  const nlohmann::json regions = nlohmann::json::parse(ReadText(json))["total"]["regions"];
+  EXPECT_LT(regions["fg"]["d1"].get<double>(), 5) << regions["fg"];
+  EXPECT_LT(regions["fg"]["d2"].get<double>(), 5) << regions["fg"];
+  EXPECT_EQ(regions["all"]["sfPixels"], regions["all"]["pixels"]) << regions["all"];
+
+  fs::remove(run / "0/left_0002.bmp");
+  r = Eval("--task sceneflow --match farneback " + Quote(run / "0") + " " + Quote(pred / "farneback"), out);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("frame 1: cannot read '" + run / "0/left_0002.bmp'"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(pred / "farneback/disp_1/pred_0000.pfm"));
+  EXPECT_FALSE(fs::exists(pred / "farneback/disp_0/pred_0001.pfm"));
 }
 #endif
 
