@@ -21,9 +21,9 @@
 #include "app/viewer_window.h"
 #include "app/scene_editor.h"
 #include "base/error.h"
-#include "sequence/manifest.h"
-#include "sequence/run_session.h"
-#include "sequence/sequence_driver.h"
+#include "dataset/manifest.h"
+#include "run/run_session.h"
+#include "run/sequence_driver.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 
 #include "app/viewer_window.h"
 #include "app/widgets.h"
-#include "sequence/dataset_outputs.h"
-#include "sequence/run_session.h"
+#include "truth/frame_truth.h"
+#include "run/run_session.h"
 
 namespace tovimar {
 class EvaluationWindow;

@@ -1,6 +1,6 @@
 #include "app/id_chart.h"
 
-#include "sequence/segmentation_palette.h"
+#include "truth/segmentation_palette.h"
 
 namespace tovimar {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sequence/dataset_outputs.h"
+#include "truth/frame_truth.h"
 
 class QPainter;
 

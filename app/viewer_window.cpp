@@ -21,9 +21,9 @@
 #include "app/window_placement.h"
 #include "layout/file_names.h"
 #include "render/renderer.h"
-#include "sequence/manifest.h"
-#include "sequence/output_files.h"
-#include "sequence/run_session.h"
+#include "dataset/manifest.h"
+#include "dataset/output_files.h"
+#include "run/run_session.h"
 
 namespace {
 

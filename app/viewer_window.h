@@ -28,7 +28,7 @@
 #include "app/truth_view.h"
 #include "avi/avi_export.h"
 #include "render/settings.h"
-#include "sequence/output_settings.h"
+#include "run/output_settings.h"
 
 namespace tovimar {
 class Renderer;

@@ -19,9 +19,9 @@
 #include "render/renderer.h"
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
-#include "sequence/ground_truth.h"
-#include "sequence/render_frame_source.h"
-#include "sequence/sequence_driver.h"
+#include "truth/ground_truth.h"
+#include "run/render_frame_source.h"
+#include "run/sequence_driver.h"
 
 namespace {
 

@@ -22,9 +22,9 @@
 #include "base/number_text.h"
 #include "io/text.h"
 #include "scene/scene_text.h"
-#include "sequence/manifest.h"
-#include "sequence/output_files.h"
-#include "sequence/run_session.h"
+#include "dataset/manifest.h"
+#include "dataset/output_files.h"
+#include "run/run_session.h"
 
 namespace tovimar::cli {
 

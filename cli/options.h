@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "render/settings.h"
-#include "sequence/dataset_outputs.h"
-#include "sequence/run_session.h"
+#include "truth/frame_truth.h"
+#include "run/run_session.h"
 
 namespace tovimar::cli {
 

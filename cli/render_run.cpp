@@ -23,8 +23,8 @@
 #include "cli/reports.h"
 #include "scene/scene_dump.h"
 #include "scene/scene_text.h"
-#include "sequence/output_files.h"
-#include "sequence/run_session.h"
+#include "dataset/output_files.h"
+#include "run/run_session.h"
 
 namespace tovimar::cli {
 

@@ -33,7 +33,7 @@
 #include "scene/notifier.h"
 #include "scene/scene_text.h"
 #include "scenegen/generator.h"
-#include "sequence/memory_run.h"
+#include "run/memory_run.h"
 
 namespace py = pybind11;
 

@@ -49,18 +49,19 @@ rm -rf "$install_root"
 echo "install: the installed programs and module work; the .deb holds them"
 
 # ThreadSanitizer: the threaded parts (each frame's files written behind the
-# next drawing, the per-pixel work split over two threads) through the
-# sequence tests and the command line's runs; Mesa, LLVM, GDAL and the
-# unwinder, which are not instrumented, are suppressed.
+# next drawing, the per-pixel work split over two threads, both cameras side
+# by side in memory) through the ground-truth, dataset and run tests and the
+# command line's runs; Mesa, LLVM, GDAL and the unwinder, which are not
+# instrumented, are suppressed. Only those tests and the program they run are built.
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOVIMAR_TSAN=ON -DTOVIMAR_WERROR=ON \
   -DTOVIMAR_BUILD_GUI=OFF -DTOVIMAR_BUILD_BENCH=OFF >/dev/null
-cmake --build build-tsan --target test_sequence_unit test_sequence_runs test_dataset_runs \
-  test_sequence_segmentation test_cli_render tovimar-render
-for t in sequence/test_sequence_unit sequence/test_sequence_runs sequence/test_dataset_runs \
-         sequence/test_sequence_segmentation cli/test_cli_render; do
+tsan_tests="truth/test_truth_unit truth/test_truth_segmentation dataset/test_dataset_unit dataset/test_dataset_runs
+            run/test_run_unit run/test_run_runs cli/test_cli_render"
+cmake --build build-tsan --target tovimar-render $(for t in $tsan_tests; do basename "$t"; done)
+for t in $tsan_tests; do
   TSAN_OPTIONS="suppressions=$(pwd)/tests/tsan.supp halt_on_error=1" ./build-tsan/tests/$t --gtest_brief=1
 done
-echo "tsan: the sequence and command-line tests ran clean"
+echo "tsan: the ground-truth, dataset, run and command-line tests ran clean"
 
 # Fuzz the scene line parser, the BMP reader and the manifest reader
 # (libFuzzer, clang): every stored input replayed, then a fixed number of runs

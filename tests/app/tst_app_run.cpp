@@ -18,7 +18,7 @@
 #include "app/truth_view.h"
 #include "app_test_support.h"
 #include "render/renderer.h"
-#include "sequence/run_session.h"
+#include "run/run_session.h"
 
 namespace {
 

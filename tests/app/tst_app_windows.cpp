@@ -15,8 +15,8 @@
 #include "app/window_placement.h"
 #include "app_test_support.h"
 #include "render/renderer.h"
-#include "sequence/dataset_outputs.h"
-#include "sequence/sequence_driver.h"
+#include "truth/frame_truth.h"
+#include "run/sequence_driver.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "io/folder_lock.h"
 #include "layout/file_names.h"
 #include "scenegen/generator.h"
-#include "sequence/output_files.h"
+#include "dataset/output_files.h"
 #include "scenegen/textures.h"
 #include "tests/support/temp_dir.h"
 

@@ -22,9 +22,9 @@
 #include "render/settings.h"
 #include "render/renderer.h"
 #include "scene/notifier.h"
-#include "sequence/output_files.h"
-#include "sequence/sequence_driver.h"
-#include "sequence/render_frame_source.h"
+#include "dataset/output_files.h"
+#include "run/sequence_driver.h"
+#include "run/render_frame_source.h"
 #include "tests/support/collecting_notifier.h"
 #include "tests/support/temp_dir.h"
 

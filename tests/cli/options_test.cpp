@@ -6,7 +6,7 @@
 
 #include "base/error.h"
 #include "cli/options.h"
-#include "sequence/run_session.h"
+#include "run/run_session.h"
 
 namespace tovimar::cli {
 namespace {

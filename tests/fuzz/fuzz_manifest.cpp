@@ -14,7 +14,7 @@
 #include "base/error.h"
 #include "io/file.h"
 #include "layout/file_names.h"
-#include "sequence/manifest.h"
+#include "dataset/manifest.h"
 
 namespace {
 
