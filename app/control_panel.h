@@ -20,7 +20,7 @@
 
 #include "app/viewer_window.h"
 #include "app/widgets.h"
-#include "truth/frame_truth.h"
+#include "layout/output_choice.h"
 #include "run/run_session.h"
 
 namespace tovimar {

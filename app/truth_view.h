@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "truth/frame_truth.h"
+#include "layout/output_choice.h"
 
 class QPainter;
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "render/settings.h"
-#include "truth/frame_truth.h"
+#include "layout/output_choice.h"
 #include "run/run_session.h"
 
 namespace tovimar::cli {

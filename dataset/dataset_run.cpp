@@ -12,6 +12,7 @@
 #include "io/file.h"
 #include "io/pfm.h"
 #include "io/png.h"
+#include "dataset/other_view.h"
 #include "truth/ground_truth.h"
 #include "truth/scene_flow.h"
 #include "base/parallel_chunks.h"

@@ -12,6 +12,7 @@
 #include "io/sha256.h"
 #include "render/camera.h"
 #include "render/painter.h"
+#include "truth/frame_truth.h"
 
 #ifndef TOVIMAR_VERSION
 #define TOVIMAR_VERSION "unknown"

@@ -14,7 +14,7 @@
 #include "base/error.h"
 #include "render/rig_state.h"
 #include "truth/camera_geometry.h"
-#include "truth/frame_truth.h"
+#include "layout/output_choice.h"
 
 namespace tovimar {
 

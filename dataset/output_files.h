@@ -1,9 +1,11 @@
 #pragma once
 // A run's files: where they go and how they are named (layout/file_names.h), the
-// 24-bit BMP writer (io/bmp.h) and the disparity text file writer.
+// 24-bit BMP writer (io/bmp.h), the disparity text file writer and the writer
+// of a frame's five classic files.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "io/bmp.h"        // BmpImage24, WriteBmp24
 #include "io/file.h"       // WriteWholeFile
@@ -54,5 +56,15 @@ inline constexpr std::size_t kDisparityChunkBytes = std::size_t{1} << 20;
 
 int WriteDisparityFile(const std::string& path, const double* disparity, int width, int height,
                        std::string* buffer = nullptr);
+
+// The five classic files of a frame whose products are already computed:
+// camera image, the two 8-bit maps, the disparity text, the segmentation map.
+// `text` is the disparity text buffer.
+// Throws Error("Cannot create file ...").
+struct ClassicProducts {
+  BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
+  std::vector<double> disparity;  // W*H, top row first
+};
+void WriteClassicFiles(const FrameFileNames& names, const ClassicProducts& products, std::string& text);
 
 }  // namespace tovimar

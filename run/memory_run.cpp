@@ -9,6 +9,7 @@
 #include "scene/assembly.h"
 #include "scene/notifier.h"
 #include "render/camera.h"
+#include "layout/output_choice.h"
 #include "truth/frame_truth.h"
 #include "truth/ground_truth.h"
 

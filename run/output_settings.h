@@ -7,7 +7,7 @@
 
 #include "layout/file_names.h"
 #include "render/settings.h"
-#include "truth/frame_truth.h"
+#include "layout/output_choice.h"
 
 namespace tovimar {
 

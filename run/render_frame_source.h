@@ -12,6 +12,7 @@
 
 #include "base/job_thread.h"
 #include "dataset/dataset_run.h"
+#include "dataset/output_files.h"
 #include "truth/frame_products.h"
 #include "truth/ground_truth.h"
 #include "run/output_settings.h"

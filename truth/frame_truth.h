@@ -1,59 +1,14 @@
 #pragma once
-// Dataset products beside (or instead of) the classic five files: float
-// disparity and depth (PFM), 16-bit KITTI disparity, the camera image as PNG,
-// occlusion masks, and the Middlebury, KITTI and scene-flow folder layouts.
+// One camera's frame of ground truth as values (float disparity, depth,
+// valid pixels, MOVE groups, ids) and what is computed from it alone or with
+// the other view: KITTI's 16-bit disparity, disparity with infinity where
+// there is no ground truth, occlusion masks.
 #include <cstdint>
-#include <string>
 #include <vector>
 
-#include "layout/file_names.h"
 #include "scene/object_motion.h"
 
 namespace tovimar {
-
-struct OutputChoice {
-  bool classic = true;  // the five classic files
-  bool pfm = false;     // float disparity
-  bool depth = false;   // float depth along the viewing axis
-  bool kitti = false;   // 16-bit disparity, round(256 d)
-  bool png = false;     // camera image as PNG
-  bool masks = false;   // occlusion masks (need both cameras)
-  bool flow = false;    // optical flow and disparity change to the next frame
-  bool ids16 = false;   // 16-bit id map (ids 0..65534, 65535 unlabelled)
-  DatasetLayout layout = DatasetLayout::Classic;
-  // The scene-flow layout's split folder ("TRAIN/A"); no other layout uses it.
-  std::string split = kDefaultSceneFlowSplit;
-
-  bool operator==(const OutputChoice&) const = default;
-  // Anything the classic layout writes besides the five classic files.
-  bool AnyExtra() const { return pfm || depth || kitti || png || masks || flow || ids16; }
-};
-
-// "classic,pfm,masks": comma-separated names. Throws Error naming an unknown
-// or empty name and listing the known ones.
-OutputChoice ParseOutputList(const std::string& list);
-// "classic", "middlebury", "kitti" or "sceneflow"; throws Error otherwise.
-DatasetLayout ParseLayout(const std::string& text);
-// A scene-flow split folder: two plain folder names ("TRAIN/A", "TEST/B");
-// throws Error naming what is wrong otherwise.
-std::string ParseSplit(const std::string& text);
-// The first product of `choice` that its layout has no place for ("" when it
-// has a place for every one). The classic layout holds every product; the
-// others write their own set whatever is asked for, and hold the flow.
-std::string ProductOutsideLayout(const OutputChoice& choice);
-const char* LayoutName(DatasetLayout layout);
-// The camera image of each frame of a run of frameCount frames with `choice`
-// in the sequence folder `directory`, as the run stores it: the classic BMP
-// when it writes the classic files, else the layout's PNG; none when it
-// stores no camera image.
-std::vector<std::string> StoredCameraImages(const std::string& directory, const OutputChoice& choice, bool right,
-                                            int32_t frameCount);
-// The names in `choice`, comma separated, in a fixed order.
-std::string OutputListText(const OutputChoice& choice);
-// Every product name ParseOutputList knows, in that order.
-std::vector<std::string> OutputNames();
-// Every layout ParseLayout knows, classic first.
-std::vector<DatasetLayout> AllLayouts();
 
 // Tolerance, in pixels, within which the other view's disparity must agree
 // for a pixel to count as visible there.
@@ -115,12 +70,5 @@ std::vector<float> DisparityWithInfinity(const FrameTruth& truth);
 // edge leaves). Only no ground truth gives 0.
 std::vector<uint8_t> OcclusionMask(const FrameTruth& own, const FrameTruth& other, bool ownIsRight,
                                    double tolerance = kMaskTolerance);
-
-// The other camera's disparity of a frame, read back from what its run wrote
-// (PFM, KITTI's 16-bit PNG or disparity text), as FrameTruth (depth left empty). farDisparity is
-// the value of pixels where nothing was drawn. False when no readable file of
-// that size is there.
-bool LoadOtherView(const std::string& directory, DatasetLayout layout, bool otherIsRight, int32_t frame, int width,
-                   int height, float farDisparity, FrameTruth& other);
 
 }  // namespace tovimar

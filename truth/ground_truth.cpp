@@ -179,13 +179,4 @@ void StepRandomAsFrame(Renderer& renderer, std::vector<uint32_t>& draws) {
   StepRandomAsSegmentation(renderer);
 }
 
-void WriteClassicFiles(const FrameFileNames& names, const ClassicProducts& products, std::string& text) {
-  products.cameraImage.Save(names.cameraImage);
-  products.subPixelMap.Save(names.subPixelMap);
-  products.pixelMap.Save(names.pixelMap);
-  const int W = products.cameraImage.Width(), H = products.cameraImage.Height();
-  WriteDisparityFile(names.disparityText, products.disparity.data(), W, H, &text);
-  products.segmentation.Save(names.segmentation);
-}
-
 }  // namespace tovimar

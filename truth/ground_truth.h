@@ -1,8 +1,8 @@
 #pragma once
 // Ground truth of a rendered frame: the camera image (with optional Gaussian
-// noise), the two 8-bit disparity maps, the full-precision disparity text
-// file and the segmentation map, computed from the read-backs of the very
-// rendering that made the image.
+// noise), the two 8-bit disparity maps, the full-precision disparity (the
+// disparity text file's values) and the segmentation map, computed from the
+// read-backs of the very rendering that made the image. Writes no file.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +13,6 @@
 #include "render/camera.h"
 #include "render/rig_state.h"
 #include "scene/scene_model.h"
-#include "dataset/output_files.h"
 #include "truth/frame_truth.h"
 #include "truth/capture_buffers.h"
 
@@ -66,15 +65,5 @@ void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers);
 // the same scene before it would have left the state without being made.
 // draws: working memory.
 void StepRandomAsFrame(Renderer& renderer, std::vector<uint32_t>& draws);
-
-// The five classic files of a frame whose products are already computed:
-// camera image, the two 8-bit maps, the disparity text, the segmentation map.
-// `text` is the disparity text buffer.
-// Throws Error("Cannot create file ...").
-struct ClassicProducts {
-  BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
-  std::vector<double> disparity;  // W*H, top row first
-};
-void WriteClassicFiles(const FrameFileNames& names, const ClassicProducts& products, std::string& text);
 
 }  // namespace tovimar

@@ -15,7 +15,7 @@
 #include "app/window_placement.h"
 #include "app_test_support.h"
 #include "render/renderer.h"
-#include "truth/frame_truth.h"
+#include "layout/output_choice.h"
 #include "run/sequence_driver.h"
 
 namespace {

@@ -1,7 +1,6 @@
-// Dataset products without rendering: output lists, KITTI quantisation, the
-// occlusion rule, the camera model's intrinsics and poses, where a stopped
-// run's manifest lets the next one go on, KITTI-layout runs of frames made by
-// hand.
+// The dataset's records without rendering: KITTI-layout runs of frames made
+// by hand, where a stopped run's manifest lets the next one go on, what the
+// manifest counts and records.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -16,11 +15,11 @@
 #include "base/error.h"
 #include "io/png.h"
 #include "render/camera.h"
-#include "truth/camera_geometry.h"
-#include "truth/frame_truth.h"
+#include "layout/output_choice.h"
 #include "dataset/dataset_run.h"
 #include "dataset/manifest.h"
 #include "tests/support/test_files.h"
+#include "tests/support/truth_rows.h"
 
 namespace tovimar {
 namespace {
@@ -32,84 +31,6 @@ RunDescription SmallRun(const char* outputs) {
   run.height = 6;
   run.outputs = ParseOutputList(outputs);
   return run;
-}
-
-TEST(OutputList, NamesLayoutsAndErrors) {
-  const OutputChoice c = ParseOutputList("pfm,kitti,masks,png");
-  EXPECT_FALSE(c.classic);
-  EXPECT_TRUE(c.pfm && c.kitti && c.masks && c.png);
-  EXPECT_FALSE(c.depth || c.flow);
-  EXPECT_EQ(OutputListText(c), "pfm,kitti,png,masks");
-  EXPECT_TRUE(ParseOutputList("classic").classic);
-  EXPECT_EQ(ParseLayout("kitti"), DatasetLayout::Kitti);
-  try {
-    ParseOutputList("pfm,,png");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_NE(e.message().find("empty output name"), std::string::npos);
-  }
-  try {
-    ParseOutputList("pfm,dpeth");
-    FAIL();
-  } catch (const Error& e) {
-    EXPECT_NE(e.message().find("unknown output 'dpeth'"), std::string::npos);
-    EXPECT_NE(e.message().find("depth"), std::string::npos) << "lists the known names";
-  }
-  EXPECT_THROW(ParseLayout("Middlebury"), Error);
-}
-
-FrameTruth Row(std::vector<float> disparity, std::vector<uint8_t> valid) {
-  FrameTruth t;
-  t.width = static_cast<int>(disparity.size());
-  t.height = 1;
-  t.disparity = std::move(disparity);
-  t.valid = std::move(valid);
-  return t;
-}
-
-TEST(KittiDisparity, RoundsQuarterPixelsClampsAndSkipsNoGroundTruth) {
-  FrameTruth t = Row({1.0f, 1.0f / 512.0f, 300.0f, 7.5f, 2.0f}, {1, 1, 1, 0, 1});
-  long notFitting = 0;
-  const std::vector<uint16_t> d = KittiDisparity(t, nullptr, notFitting);
-  EXPECT_EQ(d, (std::vector<uint16_t>{256, 1, 65535, 0, 512}));
-  EXPECT_EQ(notFitting, 1);
-  const std::vector<uint8_t> keep{255, 255, 255, 255, 128};
-  EXPECT_EQ(KittiDisparity(t, &keep, notFitting)[4], 0) << "non-occluded only: an occluded pixel is dropped";
-  // KITTI's disp_occ_1: 256 px and more is no ground truth there, still counted.
-  t.disparity[4] = 256.0f;
-  notFitting = 0;
-  EXPECT_EQ(KittiDisparity(t, nullptr, notFitting, KittiOverflow::Invalid),
-            (std::vector<uint16_t>{256, 1, 0, 0, 0}));
-  EXPECT_EQ(notFitting, 2);
-}
-
-// One row of a wall (disparity 2) with a box (disparity 6) in front of it at
-// left columns 10..14 and right columns 4..8.
-TEST(OcclusionMask, BandBesideANearerBoxHasTheDisparityDifferenceAsWidth) {
-  const int W = 24;
-  std::vector<float> left(W, 2.0f), right(W, 2.0f);
-  for (int x = 10; x <= 14; ++x) left[static_cast<std::size_t>(x)] = 6.0f;
-  for (int x = 4; x <= 8; ++x) right[static_cast<std::size_t>(x)] = 6.0f;
-  const FrameTruth l = Row(left, std::vector<uint8_t>(W, 1));
-  const FrameTruth r = Row(right, std::vector<uint8_t>(W, 1));
-  const std::vector<uint8_t> ml = OcclusionMask(l, r, false);
-  const std::vector<uint8_t> mr = OcclusionMask(r, l, true);
-  // Left view: wall columns 6..9 land on the box in the right view.
-  std::string left_classes, right_classes;
-  for (uint8_t v : ml) left_classes += v == 255 ? 'v' : v == 128 ? 'o' : '-';
-  for (uint8_t v : mr) right_classes += v == 255 ? 'v' : v == 128 ? 'o' : '-';
-  EXPECT_EQ(left_classes, "oovvvvoooovvvvvvvvvvvvvv");
-  // Right view: columns 9..12 are hidden by the box in the left view; the
-  // last two fall outside the left image, which hides them too.
-  EXPECT_EQ(right_classes, "vvvvvvvvvoooovvvvvvvvvoo");
-}
-
-TEST(OcclusionMask, NoGroundTruthAndSubPixelAgreement) {
-  // 0.2 px off between two pixels: the interpolated value agrees.
-  const FrameTruth l = Row({3.2f, 3.2f, 3.2f, 3.2f, 3.2f, 3.2f}, {1, 1, 1, 1, 1, 0});
-  const FrameTruth r = Row({3.0f, 3.0f, 3.0f, 3.4f, 3.4f, 3.4f}, {1, 1, 1, 1, 1, 1});
-  const std::vector<uint8_t> m = OcclusionMask(l, r, false);
-  EXPECT_EQ(m, (std::vector<uint8_t>{128, 128, 128, 255, 255, 0}));
 }
 
 constexpr Mat4 kIdentity4{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
@@ -168,56 +89,6 @@ TEST(OcclusionMask, KittiNonOccludedDisparityOfBothViews) {
   EXPECT_EQ(Png16(l.disparityNoc16), expected(left, "oovvvvoooovvvvvvvvvvvvvv"));
   EXPECT_EQ(Png16(r.disparityNoc16), expected(right, "vvvvvvvvvoooovvvvvvvvvoo"));
   EXPECT_EQ(Png16(l.disparity16), expected(left, std::string(W, 'v'))) << "disp_occ holds every value";
-}
-
-TEST(CameraGeometry, IntrinsicsAndPoseOfTheDefaultView) {
-  // gluPerspective(fovy, aspect, 0.5, 34): f = cot(fovy / 2).
-  const double f = 1.5, aspect = 4.0 / 3.0;
-  std::array<double, 16> p{};
-  p[0] = f / aspect;
-  p[5] = f;
-  p[10] = (34.0 + 0.5) / (0.5 - 34.0);
-  p[11] = -1.0;
-  p[14] = 2.0 * 34.0 * 0.5 / (0.5 - 34.0);
-  const Intrinsics k = IntrinsicsFromPerspective(p, 512, 384);
-  EXPECT_DOUBLE_EQ(k.fx, 256.0 * f / aspect);
-  EXPECT_DOUBLE_EQ(k.fy, 192.0 * f);
-  EXPECT_DOUBLE_EQ(k.cx, 255.5);
-  EXPECT_DOUBLE_EQ(k.cy, 191.5);
-
-  // The default view: modelview = translate(0, 0, -3) * rotate(-90, x); the
-  // right camera shifts the projection by -B along x.
-  std::array<double, 16> view{};  // column-major
-  view[0] = 1;
-  view[6] = -1;  // y -> -z
-  view[9] = 1;   // z -> y
-  view[14] = -3;
-  view[15] = 1;
-  const double B = 0.2;
-  std::array<double, 16> shifted = p;
-  shifted[12] = p[0] * -B;  // p * translate(-B, 0, 0)
-  const Mat4 left = CameraToWorld(p, p, view);
-  const Mat4 right = CameraToWorld(p, shifted, view);
-  // Left camera at (0, -3, 0); its z axis (forward) is world +y, its y axis
-  // (down) is world -z.
-  EXPECT_NEAR(left[3], 0.0, 1e-12);
-  EXPECT_NEAR(left[7], -3.0, 1e-12);
-  EXPECT_NEAR(left[11], 0.0, 1e-12);
-  EXPECT_NEAR(left[1 * 4 + 2], 1.0, 1e-12);   // world y of the camera z axis
-  EXPECT_NEAR(left[2 * 4 + 1], -1.0, 1e-12);  // world z of the camera y axis
-  EXPECT_NEAR(right[3], B, 1e-12) << "the right camera sits B to the right";
-  // A point straight ahead at distance 5 projects to the principal point in
-  // the left view and d = fx B / 5 pixels to the left in the right view.
-  double u = 0, v = 0, z = 0;
-  ASSERT_TRUE(ProjectPoint(k, left, {0.0, 2.0, 0.0}, u, v, &z));
-  EXPECT_NEAR(u, k.cx, 1e-9);
-  EXPECT_NEAR(v, k.cy, 1e-9);
-  EXPECT_NEAR(z, 5.0, 1e-12);
-  ASSERT_TRUE(ProjectPoint(k, right, {0.0, 2.0, 0.0}, u, v));
-  EXPECT_NEAR(k.cx - u, k.fx * B / 5.0, 1e-9);
-  // Above the axis (world +z) is up in the picture: smaller v.
-  ASSERT_TRUE(ProjectPoint(k, left, {0.0, 2.0, 1.0}, u, v));
-  EXPECT_LT(v, k.cy);
 }
 
 // A run goes on only from frames whose files are all there, of the same run;
