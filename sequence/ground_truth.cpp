@@ -177,7 +177,7 @@ void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
 
 void StepRandomAsFrame(Renderer& renderer, std::vector<uint32_t>& draws) {
   RigState& rig = renderer.Rig();
-  // MakeFrame's two drawings, then CaptureFrame's noise, then the segmentation.
+  // MakeFrame's two colour drawings' steps, then CaptureFrame's noise, then the segmentation.
   rig.random.SkipPlaneShades(2 * DrawablePlanes(renderer.Scene()));
   if (rig.RigNoise != 0.0) StepRandomAsCameraNoise(renderer.ClientWidth(), renderer.ClientHeight(), rig.random, draws);
   StepRandomAsSegmentation(renderer);

@@ -61,7 +61,7 @@ void CaptureFrame(Renderer& renderer, CaptureBuffers& buffers);
 void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers);
 
 // Steps the random state as MakeFrame steps it for one frame of the prepared
-// scene (the planes of its two drawings, the camera image's noise, the
+// scene (the planes of two colour drawings, the camera image's noise, the
 // segmentation passes), drawing nothing. A run can so start where a run of
 // the same scene before it would have left the state without being made.
 // draws: working memory.
