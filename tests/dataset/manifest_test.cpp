@@ -18,6 +18,7 @@
 #include "render/camera.h"
 #include "truth/camera_geometry.h"
 #include "truth/frame_truth.h"
+#include "truth/ground_truth.h"
 #include "dataset/dataset_run.h"
 #include "dataset/manifest.h"
 #include "tests/support/test_files.h"
@@ -168,6 +169,85 @@ TEST(OcclusionMask, KittiNonOccludedDisparityOfBothViews) {
   EXPECT_EQ(Png16(l.disparityNoc16), expected(left, "oovvvvoooovvvvvvvvvvvvvv"));
   EXPECT_EQ(Png16(r.disparityNoc16), expected(right, "vvvvvvvvvoooovvvvvvvvvoo"));
   EXPECT_EQ(Png16(l.disparity16), expected(left, std::string(W, 'v'))) << "disp_occ holds every value";
+}
+
+// The second camera's masks made from the first camera's views kept in
+// memory equal those made from its files read back, in each layout with
+// masks: a valid pixel at the far plane's disparity (no ground truth in the
+// classic files), one beyond KITTI's 16 bits, one without ground truth. The
+// memory path writes no scratch file (its folder cannot hold one here) and
+// forgets each view once its masks are made.
+TEST(KeptViews, MasksFromMemoryEqualMasksFromTheFiles) {
+  struct Case {
+    DatasetLayout layout;
+    const char* outputs;
+  };
+  const Case cases[] = {{DatasetLayout::Classic, "png,masks"},
+                        {DatasetLayout::Classic, "pfm,masks"},
+                        {DatasetLayout::Middlebury, "png"},
+                        {DatasetLayout::Kitti, "kitti"}};
+  const int W = 24;
+  const float far = static_cast<float>(DisparityFromDepth(1.0f, 1.0, 200.0));
+  std::vector<float> left(W, 2.0f), right(W, 2.0f);
+  for (int x = 10; x <= 14; ++x) left[static_cast<std::size_t>(x)] = 6.0f;
+  for (int x = 4; x <= 8; ++x) right[static_cast<std::size_t>(x)] = 6.0f;
+  left[17] = far;
+  right[15] = 300.0f;
+  // Where nothing was drawn the disparity is the far plane's.
+  std::vector<uint8_t> leftValid(W, 1), rightValid(W, 1);
+  leftValid[21] = rightValid[1] = 0;
+  left[21] = right[1] = far;
+  for (const Case& c : cases) {
+    TempDir memory, files;
+    std::ofstream(memory.path() + "/.scratch") << "not a folder";
+    KeptViews kept;
+    for (const bool camera : {false, true}) {
+      for (const bool inMemory : {true, false}) {
+        RunDescription run = KittiRun(camera, W, 1, c.outputs, 1);
+        run.outputs.layout = c.layout;
+        const std::string dir = (inMemory ? memory.path() : files.path()) + "/";
+        if (inMemory && !camera) kept.Begin(dir, run);
+        DatasetRun dataset(dir, run, "synthetic", inMemory ? &kept : nullptr);
+        WriteKittiFrame(dataset, 0, Row(camera ? right : left, camera ? rightValid : leftValid));
+        dataset.End(true);
+      }
+    }
+    for (const bool camera : {false, true}) {
+      const DatasetFileNames m = MakeDatasetFileNames(memory.path() + "/", c.layout, camera, 0);
+      const DatasetFileNames f = MakeDatasetFileNames(files.path() + "/", c.layout, camera, 0);
+      const bool kitti = c.layout == DatasetLayout::Kitti;
+      const PngImage fromMemory = ReadPng(kitti ? m.disparityNoc16 : m.mask);
+      EXPECT_EQ(fromMemory.samples, ReadPng(kitti ? f.disparityNoc16 : f.mask).samples) << c.outputs << camera;
+    }
+    EXPECT_EQ(kept.Bytes(), 0u) << c.outputs;
+  }
+}
+
+// Beyond the budget the first camera's frames take the scratch file, which
+// the second camera's run reads back.
+TEST(KeptViews, FramesBeyondTheBudgetGoThroughTheScratchFile) {
+  TempDir tmp;
+  const std::string dir = tmp.path() + "/";
+  const int W = 8;
+  KeptViews kept(W * (sizeof(float) + 1));  // one frame of 8x1
+  for (const bool camera : {false, true}) {
+    RunDescription run = KittiRun(camera, W, 1, "png,masks", 2);
+    run.outputs.layout = DatasetLayout::Classic;
+    if (!camera) kept.Begin(dir, run);
+    DatasetRun dataset(dir, run, "synthetic", &kept);
+    for (int32_t frame = 0; frame < 2; ++frame) {
+      WriteKittiFrame(dataset, frame, Row(std::vector<float>(W, 1.0f), std::vector<uint8_t>(W, 1)));
+      if (!camera) {
+        EXPECT_EQ(std::filesystem::exists(MakeDatasetFileNames(dir, DatasetLayout::Classic, false, frame).scratchPfm), frame == 1)
+            << "frame " << frame;
+      }
+    }
+    dataset.End(true);
+  }
+  for (int32_t frame = 0; frame < 2; ++frame)
+    for (const bool camera : {false, true})
+      EXPECT_TRUE(std::filesystem::exists(MakeDatasetFileNames(dir, DatasetLayout::Classic, camera, frame).mask)) << frame;
+  EXPECT_FALSE(std::filesystem::exists(dir + kScratchFolderName)) << "the scratch folder goes once its files are read";
 }
 
 TEST(CameraGeometry, IntrinsicsAndPoseOfTheDefaultView) {
