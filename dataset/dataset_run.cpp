@@ -20,11 +20,6 @@
 namespace tovimar {
 namespace {
 
-void MakeFolder(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);  // a failure shows at the first write
-}
-
 std::string FolderOf(const std::string& path) { return path.substr(0, path.find_last_of('/') + 1); }
 
 std::vector<uint8_t> RgbFromBmp(const BmpImage24& image) {
@@ -78,11 +73,63 @@ void LinkOrCopy(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-DatasetRun::DatasetRun(std::string directory, const RunDescription& run, std::string sceneText)
-    : directory_(std::move(directory)), run_(run), sceneText_(std::move(sceneText)), manifest_(directory_) {
+void KeptViews::Begin(const std::string& directory, const RunDescription& run) {
+  views_.clear();
+  bytes_ = 0;
+  directory_ = directory;
+  run_ = run;
+}
+
+bool KeptViews::KeepsFor(const std::string& directory, bool right) const {
+  return run_ && directory == directory_ && right == run_->rightCamera;
+}
+
+bool KeptViews::Keep(int32_t frame, FrameTruth view) {
+  const std::size_t bytes = view.disparity.size() * sizeof(float) + view.valid.size();
+  if (!run_ || bytes_ + bytes > budget_) return false;
+  Forget(frame);
+  bytes_ += bytes;
+  views_[frame] = std::move(view);
+  return true;
+}
+
+const FrameTruth* KeptViews::Find(const std::string& directory, const RunDescription& run, int32_t frame) const {
+  if (!run_ || directory != directory_ || run.rightCamera == run_->rightCamera) return nullptr;
+  // The other camera's run of the same scene and settings (what decides the
+  // pixels of both views and the files they are read back from).
+  const RunDescription& k = *run_;
+  const bool same = run.sceneSha256 == k.sceneSha256 && run.width == k.width && run.height == k.height &&
+                    run.focalLength == k.focalLength && run.baseline == k.baseline &&
+                    run.noiseSigma == k.noiseSigma && run.outputs == k.outputs && run.frameCount == k.frameCount &&
+                    run.background == k.background && run.antiAlias == k.antiAlias &&
+                    run.textureFolder == k.textureFolder && run.models.size() == k.models.size();
+  if (!same) return nullptr;
+  for (std::size_t i = 0; i < run.models.size(); ++i)
+    if (run.models[i].sha256 != k.models[i].sha256) return nullptr;
+  const auto found = views_.find(frame);
+  return found == views_.end() ? nullptr : &found->second;
+}
+
+void KeptViews::Forget(int32_t frame) {
+  const auto found = views_.find(frame);
+  if (found == views_.end()) return;
+  bytes_ -= found->second.disparity.size() * sizeof(float) + found->second.valid.size();
+  views_.erase(found);
+}
+
+DatasetRun::DatasetRun(std::string directory, const RunDescription& run, std::string sceneText, KeptViews* kept)
+    : directory_(std::move(directory)), run_(run), sceneText_(std::move(sceneText)), manifest_(directory_),
+      kept_(kept) {
   sceneFlowNaming_.split = run_.outputs.split;
   sceneFlowNaming_.frameDigits = SceneFlowFrameDigits(run_.frameCount);
   manifest_.BeginRun(run_);
+}
+
+void DatasetRun::MakeFolder(const std::string& path) {
+  if (madeFolders_.count(path) != 0) return;
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);  // a failure shows at the first write
+  madeFolders_.insert(path);
 }
 
 DatasetFileNames DatasetRun::Names(bool right, int32_t frame) const {
@@ -108,6 +155,18 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
   auto written = [&](const std::string& path) { files.push_back(Relative(path)); };
   long notFitting = 0;
 
+  const bool kittiLast = o.layout == DatasetLayout::Kitti && !IsKittiIndex(frame, run_.frameCount);
+  const bool wantMasks =
+      !kittiLast && (o.masks || o.layout == DatasetLayout::Middlebury || o.layout == DatasetLayout::Kitti);
+  // The other camera's view of this frame, kept by its run in this session;
+  // or this view kept for the other camera's run to come.
+  const FrameTruth* otherInMemory = wantMasks && kept_ ? kept_->Find(directory_, run_, frame) : nullptr;
+  bool keptInMemory = false;
+  if (wantMasks && kept_ && !otherInMemory && kept_->KeepsFor(directory_, right)) {
+    const float farDisparity = static_cast<float>(DisparityFromDepth(1.0f, run_.baseline, run_.focalLength));
+    keptInMemory = kept_->Keep(frame, OtherViewAsStored(truth, o.layout, farDisparity));
+  }
+
   switch (o.layout) {
     case DatasetLayout::Classic: {
       // Files of their own: encoded and written on both threads, listed in
@@ -127,8 +186,9 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
           WritePng8(n.imagePng, rgb.data(), W, H, 3);
         });
       }
-      if (o.masks && !o.classic && !o.pfm) {
-        // The other camera's masks need this view's disparity.
+      if (o.masks && !o.classic && !o.pfm && !otherInMemory && !keptInMemory) {
+        // The other camera's masks need this view's disparity: a run of it
+        // in another process reads it back from here.
         const std::string scratch = directory_ + kScratchFolderName + Relative(n.disparityPfm);
         MakeFolder(FolderOf(scratch));
         products.emplace_back("", [&truth, scratch, W, H] {
@@ -255,10 +315,7 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
 
   if (o.flow) WriteFlowOfPrevious(frame, truth, record.cameraToWorld, files);
 
-  const bool kittiLast = o.layout == DatasetLayout::Kitti && !IsKittiIndex(frame, run_.frameCount);
-  const bool wantMasks =
-      !kittiLast && (o.masks || o.layout == DatasetLayout::Middlebury || o.layout == DatasetLayout::Kitti);
-  if (wantMasks) MakeMasks(frame, truth, files);
+  if (wantMasks) MakeMasks(frame, truth, otherInMemory, files);
 
   DisparityRange(truth, record.minDisparity, record.maxDisparity);
   if (o.flow) {
@@ -275,16 +332,22 @@ void DatasetRun::WriteFrame(FrameRecord record, FrameTruth& truth, const BmpImag
   if (++framesRecorded_ <= 1000 || framesRecorded_ % 10 == 0) manifest_.SaveProgress();
 }
 
-void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std::string>& ownFiles) {
+void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, const FrameTruth* otherInMemory,
+                           std::vector<std::string>& ownFiles) {
   const OutputChoice& o = run_.outputs;
   const bool right = run_.rightCamera;
   const int W = own.width, H = own.height;
-  FrameTruth other;
+  FrameTruth read;
   const float farDisparity = static_cast<float>(DisparityFromDepth(1.0f, run_.baseline, run_.focalLength));
-  const bool haveOther = manifest_.HasFrame(!right, frame) &&
-                         (LoadOtherView(directory_ + kScratchFolderName, DatasetLayout::Classic, !right, frame, W, H,
-                                        farDisparity, other) ||
-                          LoadOtherView(directory_, o.layout, !right, frame, W, H, farDisparity, other));
+  // From memory when the other camera's run of this session kept it, else
+  // read back from what its run wrote.
+  const bool haveOther =
+      manifest_.HasFrame(!right, frame) &&
+      (otherInMemory != nullptr ||
+       LoadOtherView(directory_ + kScratchFolderName, DatasetLayout::Classic, !right, frame, W, H, farDisparity,
+                     read) ||
+       LoadOtherView(directory_, o.layout, !right, frame, W, H, farDisparity, read));
+  const FrameTruth& other = otherInMemory != nullptr ? *otherInMemory : read;
   if (!haveOther) {
     if (maskNote_.empty()) {
       maskNote_ = std::string("no occlusion masks yet: they need the ") + (right ? "left" : "right") +
@@ -320,11 +383,15 @@ void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, std::vector<std
   ++masksWritten_;
   maskNote_.clear();
   // The float disparities kept for these masks are not needed any more.
+  if (otherInMemory != nullptr) {
+    kept_->Forget(frame);
+    if (madeFolders_.count(directory_ + kScratchFolderName) == 0) return;  // none written here
+  }
   const std::string scratch = directory_ + kScratchFolderName;
   std::error_code ec;
   for (const bool camera : {false, true})
     std::filesystem::remove(MakeDatasetFileNames(scratch, DatasetLayout::Classic, camera, frame).disparityPfm, ec);
-  std::filesystem::remove(scratch, ec);  // only when empty
+  if (std::filesystem::remove(scratch, ec)) madeFolders_.erase(scratch);  // only when empty
 }
 
 void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, const Mat4& cameraToWorld,

@@ -65,4 +65,29 @@ bool LoadOtherView(const std::string& directory, DatasetLayout layout, bool othe
   return true;
 }
 
+FrameTruth OtherViewAsStored(const FrameTruth& truth, DatasetLayout layout, float farDisparity) {
+  FrameTruth other;
+  other.width = truth.width;
+  other.height = truth.height;
+  other.valid = truth.valid;
+  if (layout == DatasetLayout::Kitti) {
+    long notFitting = 0;
+    const std::vector<uint16_t> stored = KittiDisparity(truth, nullptr, notFitting);
+    other.disparity.resize(stored.size());
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+      other.valid[i] = stored[i] != 0;
+      other.disparity[i] =
+          stored[i] == 0 ? std::numeric_limits<float>::infinity() : static_cast<float>(stored[i] / 256.0);
+    }
+    return other;
+  }
+  other.disparity = DisparityWithInfinity(truth);
+  const bool farIsNone = layout == DatasetLayout::Classic;
+  for (std::size_t i = 0; i < other.valid.size(); ++i) {
+    const float d = other.disparity[i];
+    other.valid[i] = std::isfinite(d) && !(farIsNone && d == farDisparity);
+  }
+  return other;
+}
+
 }  // namespace tovimar

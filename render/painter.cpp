@@ -50,6 +50,19 @@ bool PlaneLayoutFor(const Plane& plane, PlaneLayout& layout) {
   return true;
 }
 
+bool IsDrawnPlane(const SceneObject& object) {
+  const auto* plane = dynamic_cast<const Plane*>(&object);
+  PlaneLayout layout;
+  return plane != nullptr && PlaneLayoutFor(*plane, layout);
+}
+
+uint64_t DrawnPlaneCount(const SceneModel& scene) {
+  uint64_t planes = 0;
+  for (const auto& object : scene.solidObjects)
+    if (object && IsDrawnPlane(*object)) ++planes;
+  return planes;
+}
+
 std::array<Vec3, 4> PlaneStripCorners(const Plane& plane, const PlaneLayout& layout, int u) {
   const Vec3& n = plane.normal;
   const double d = plane.offset;

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "render/rig_state.h"
+#include "scene/scene_model.h"
 #include "scene/scene_objects.h"
 
 struct GLUquadric;
@@ -36,6 +37,13 @@ inline constexpr double kPlaneCrossLow = -30.0;
 
 // False when the plane cannot be drawn (all-zero normal or non-finite numbers).
 bool PlaneLayoutFor(const Plane& plane, PlaneLayout& layout);
+
+// A plane that a drawing draws (PlaneLayoutFor accepts it): each drawing of
+// it in colour steps the random state once.
+bool IsDrawnPlane(const SceneObject& object);
+// The drawn planes of the scene's solids: the random steps of one colour
+// drawing of the whole scene.
+uint64_t DrawnPlaneCount(const SceneModel& scene);
 
 // The four corners of strip u (kPlaneStripFirst <= u < kPlaneStripFirst +
 // kPlaneStripCount), in drawing order, with texture coordinates (0,0), (1,0),

@@ -247,43 +247,69 @@ void Renderer::DrawScene(bool applyEgo, int skipId, double azimuth, double eleva
   glClearColor(static_cast<GLfloat>(red), static_cast<GLfloat>(green), static_cast<GLfloat>(blue), 1.0f);
   glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 
-  glMatrixMode(GL_MODELVIEW);
-  glLoadIdentity();
-  glTranslated(0.0, 0.0, -distance);
-  glRotated(-elevation, 1.0, 0.0, 0.0);
-  glRotated(-azimuth, 0.0, 0.0, 1.0);
+  LoadViewMatrix(azimuth, elevation, distance);
 
   glMatrixMode(GL_PROJECTION);
-  if (applyEgo && rig_.FrameCounter >= 0 &&
-      static_cast<std::size_t>(rig_.FrameCounter) < scene_.egoFrames.size()) {
-    const CameraMotion& ego = *scene_.egoFrames[static_cast<std::size_t>(rig_.FrameCounter)];
-    ApplyCameraMotion(ego);
-    objectFrame_ = rig_.FrameCounter;
-    if (const ObjectMotionTable::Overflow o = scene_.motion.OverflowAt(objectFrame_); o.line != 0) {
-      throw Error(LineLocation(editor_.SceneName(), o.line) + "MOVE: the motion of id " + std::to_string(o.id) +
-                  " is no longer a finite number (the accumulated motion overflows)");
-    }
-    const MotionLogLines lines = FormatMotionLog(ego.position, ego.rotation, decimalSeparator_);
-    editor_.AppendMotionLog(lines.table, lines.plain);
-    // A motion that overflows (an EGO of 1e308, or many that add up) would
-    // draw nothing but background, silently: stop at the line that did it.
-    std::array<double, 16> projection{};
-    glGetDoublev(GL_PROJECTION_MATRIX, projection.data());
-    for (const double v : projection) {
-      if (!std::isfinite(v)) {
-        throw Error(LineLocation(editor_.SceneName(), ego.line) +
-                    "EGO: the camera motion is no longer a finite number (the accumulated motion overflows)");
-      }
-    }
-  }
+  if (applyEgo) ApplyEgoOfFrame();
 
   glMatrixMode(GL_MODELVIEW);
   glLightfv(GL_LIGHT0, GL_POSITION, rig_.LightPosition.data());
 
   DrawObjects(skipId);
+  ++work_.drawings;
 
   context_->SwapBuffers();
   if (onPresented) onPresented();
+}
+
+void Renderer::LoadViewMatrix(double azimuth, double elevation, double distance) {
+  glMatrixMode(GL_MODELVIEW);
+  glLoadIdentity();
+  glTranslated(0.0, 0.0, -distance);
+  glRotated(-elevation, 1.0, 0.0, 0.0);
+  glRotated(-azimuth, 0.0, 0.0, 1.0);
+}
+
+void Renderer::ApplyEgoOfFrame() {
+  glMatrixMode(GL_PROJECTION);
+  if (rig_.FrameCounter < 0 || static_cast<std::size_t>(rig_.FrameCounter) >= scene_.egoFrames.size()) return;
+  const CameraMotion& ego = *scene_.egoFrames[static_cast<std::size_t>(rig_.FrameCounter)];
+  ApplyCameraMotion(ego);
+  objectFrame_ = rig_.FrameCounter;
+  if (const ObjectMotionTable::Overflow o = scene_.motion.OverflowAt(objectFrame_); o.line != 0) {
+    throw Error(LineLocation(editor_.SceneName(), o.line) + "MOVE: the motion of id " + std::to_string(o.id) +
+                " is no longer a finite number (the accumulated motion overflows)");
+  }
+  const MotionLogLines lines = FormatMotionLog(ego.position, ego.rotation, decimalSeparator_);
+  editor_.AppendMotionLog(lines.table, lines.plain);
+  // A motion that overflows (an EGO of 1e308, or many that add up) would
+  // draw nothing but background, silently: stop at the line that did it.
+  std::array<double, 16> projection{};
+  glGetDoublev(GL_PROJECTION_MATRIX, projection.data());
+  for (const double v : projection) {
+    if (!std::isfinite(v)) {
+      throw Error(LineLocation(editor_.SceneName(), ego.line) +
+                  "EGO: the camera motion is no longer a finite number (the accumulated motion overflows)");
+    }
+  }
+}
+
+void Renderer::ApplyFrameMotion() {
+  if (!sceneReady_ || prefs_ == nullptr || !Current()) return;
+  ThrowIfCancelled();
+  LoadViewMatrix(viewAzimuth, viewElevation, viewDistance);
+  try {
+    ApplyEgoOfFrame();
+  } catch (...) {
+    glMatrixMode(GL_MODELVIEW);
+    throw;
+  }
+  glMatrixMode(GL_MODELVIEW);
+}
+
+void Renderer::StepRandomAsDrawing() {
+  if (!sceneReady_ || prefs_ == nullptr || context_ == nullptr) return;
+  rig_.random.SkipPlaneShades(DrawnPlaneCount(scene_));
 }
 
 void Renderer::ApplyCameraMotion(const CameraMotion& ego) {
@@ -322,7 +348,18 @@ void Renderer::LoadProjectionMatrix(const std::array<double, 16>& m) {
   glMatrixMode(GL_MODELVIEW);
 }
 
-void Renderer::Redraw() { DrawScene(false, kSkipNone, viewAzimuth, viewElevation, viewDistance); }
+void Renderer::Redraw() {
+  if (drawingsUnseen_) {
+    // The matrices as the drawing would leave them (a replay of the camera
+    // motion reads the view's), the random state stepped as it would be.
+    if (!sceneReady_ || prefs_ == nullptr || !Current()) return;
+    ThrowIfCancelled();
+    LoadViewMatrix(viewAzimuth, viewElevation, viewDistance);
+    StepRandomAsDrawing();
+    return;
+  }
+  DrawScene(false, kSkipNone, viewAzimuth, viewElevation, viewDistance);
+}
 
 void Renderer::DrawObjects(int skipId) {
   if (!Current()) return;
@@ -346,6 +383,7 @@ void Renderer::DrawObjects(int skipId) {
 
 void Renderer::LoadTextures() {
   FreeTextures();
+  ++work_.textureLoads;
   if (!Current()) throw Error("The viewer has no OpenGL context; textures cannot be loaded");
   textureDirectory_ = ChooseTextureDirectory(rig_.StartDirectory);
   if (sceneTexturesPreferred_ && !editor_.SceneName().empty()) {
@@ -393,6 +431,7 @@ void Renderer::PrepareScene() {
   }
 
   // Textures first: the parser looks texture numbers up in them.
+  ++work_.scenePreparations;
   LoadTextures();
 
   // Focal length and baseline as the editor gives them (its fields, read
@@ -429,9 +468,14 @@ void Renderer::PrepareScene() {
   rig_.RigBaseline = prefs_->baseline;
   rig_.RigNoise = prefs_->noise;
 
-  // A fresh rendering set-up with the new focal length; the right camera is
-  // the left one moved by the baseline along x, applied on the projection.
   sceneReady_ = true;
+  RestartPreparedScene();
+}
+
+void Renderer::RestartPreparedScene() {
+  if (!sceneReady_ || prefs_ == nullptr) throw Error("no scene is prepared");
+  // A fresh rendering set-up with the scene's focal length; the right camera
+  // is the left one moved by the baseline along x, applied on the projection.
   SetupRendering(clientWidth_, clientHeight_, settings_.AntiAlias());
   if (Current()) {
     glMatrixMode(GL_PROJECTION);

@@ -78,7 +78,24 @@ class Renderer {
   // skipId: leave out every object with this id; kSkipNone draws them all.
   static constexpr int kSkipNone = -1;
   void DrawScene(bool applyEgo, int skipId, double azimuth, double elevation, double distance);
-  void Redraw();  // DrawScene(false, kSkipNone, current view)
+  // DrawScene(false, kSkipNone, current view); while drawings are unseen,
+  // StepRandomAsDrawing instead.
+  void Redraw();
+  // The random steps of one colour drawing of the whole prepared scene (one
+  // per drawn plane, DrawnPlaneCount), done as arithmetic; nothing when
+  // DrawScene would draw nothing (no scene, no context).
+  void StepRandomAsDrawing();
+  // What DrawScene(true, current view) does before it draws, without
+  // drawing: the view matrix, the camera motion of frame
+  // Rig().FrameCounter applied to the projection, the
+  // solids' poses of that frame, the motion log and the overflow checks.
+  // Leaves the random state alone. Throws Cancelled as DrawScene does.
+  void ApplyFrameMotion();
+  // While set, nobody looks at the drawings that only show the scene (after
+  // a preparation, a camera switch, a change of view): Redraw makes none and
+  // steps the random state as it would have (a session of its own, whose
+  // frames draw everything they read). Off by default (the desktop).
+  void SetDrawingsUnseen(bool unseen) { drawingsUnseen_ = unseen; }
   void DrawObjects(int skipId);
   void LoadTextures();  // throws Error naming the file that cannot be read
   void FreeTextures();
@@ -102,6 +119,13 @@ class Renderer {
   // focal length or baseline text, unreadable texture, no context); what was
   // done before the failing step stays done, the previous scene stays.
   void PrepareScene();
+  // A prepared scene started again as PrepareScene leaves it, without
+  // reading its text, models or textures again: the rendering set-up with
+  // the scene's focal length, the chosen camera's baseline shift, the frame
+  // counter at -1, the solids at their first pose, then Redraw. For a host
+  // whose scene text has not changed since its preparation (a session's
+  // second camera). Throws Error when no scene is prepared.
+  void RestartPreparedScene();
   void ClearScene();
   const SceneModel& Scene() const { return scene_; }
   const Prefs* GetPrefs() const { return prefs_.get(); }
@@ -153,11 +177,6 @@ class Renderer {
   // other than 8 bits, more than 24 depth bits, matrix logging on.
   bool DrawFrontCodes(const std::vector<std::size_t>& order, const std::vector<uint16_t>& codes, uint8_t* rgba,
                       float* depth);
-  // While set, drawings keep their side effects (the ego motion of the
-  // projection, the random steps of planes, logs, presentation) but write no
-  // pixels: for a drawing that the next one draws over before anything reads
-  // it. Without OpenGL 3.0 drawings stay as they are.
-  void SetPixelsDiscarded(bool discarded);
   // Puts a picture as ReadColour gives it back into the presented buffer
   // (after flat drawings, so the window shows the camera drawing again).
   void WriteColour(const uint8_t* rgb);
@@ -171,6 +190,14 @@ class Renderer {
   // (as written) for a new scene.
   int32_t ObjectFrame() const { return objectFrame_; }
 
+  // The work done since the renderer was made, for tests and benchmarks.
+  struct WorkCounts {
+    int scenePreparations = 0;  // PrepareScene calls that read the scene text
+    int textureLoads = 0;       // LoadTextures calls (texture images put into the GL)
+    uint64_t drawings = 0;      // DrawScene calls that drew
+  };
+  const WorkCounts& Work() const { return work_; }
+
   // Called after every presented drawing (the desktop renderer shows it).
   std::function<void()> onPresented;
 
@@ -183,6 +210,14 @@ class Renderer {
   // One frame's camera motion, multiplied onto the current matrix (the
   // projection) in 256 steps, as the renderer accumulates it.
   static void ApplyCameraMotion(const CameraMotion& ego);
+  // The frame's camera motion on the projection and its checks (DrawScene
+  // with applyEgo); the current matrix mode becomes the projection.
+  void ApplyEgoOfFrame();
+  // The view (modelview) matrix of a drawing from this azimuth, elevation and
+  // distance; the current matrix mode becomes the modelview.
+  static void LoadViewMatrix(double azimuth, double elevation, double distance);
+  bool drawingsUnseen_ = false;
+  WorkCounts work_;
   // Multiplies solid `index`'s MOVE pose at ObjectFrame onto the modelview
   // matrix; nothing for a solid that does not move.
   void ApplyObjectMotion(std::size_t index) const;
@@ -215,20 +250,6 @@ class Renderer {
   std::vector<std::string> modelFolders_;
   TextureCache textureCache_;
   std::array<double, 16> perspective_{};
-};
-
-// Pixels discarded (Renderer::SetPixelsDiscarded) while this lives.
-class DiscardedPixels {
- public:
-  DiscardedPixels(Renderer& renderer, bool discarded) : renderer_(renderer) {
-    renderer_.SetPixelsDiscarded(discarded);
-  }
-  ~DiscardedPixels() { renderer_.SetPixelsDiscarded(false); }
-  DiscardedPixels(const DiscardedPixels&) = delete;
-  DiscardedPixels& operator=(const DiscardedPixels&) = delete;
-
- private:
-  Renderer& renderer_;
 };
 
 }  // namespace tovimar

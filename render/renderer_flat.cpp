@@ -1,4 +1,4 @@
-// Renderer::DrawFrontCodes, SetPixelsDiscarded and WriteColour: drawings of
+// Renderer::DrawFrontCodes and WriteColour: drawings of
 // frame generation beside the camera drawing.
 #define GL_GLEXT_PROTOTYPES 1
 #include <GL/gl.h>
@@ -95,17 +95,6 @@ bool Renderer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::
   glPopClientAttrib();
   glPopAttrib();
   return true;
-}
-
-void Renderer::SetPixelsDiscarded(bool discarded) {
-  if (!Current()) return;
-  const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-  if (version == nullptr || version[0] < '3' || version[0] > '9' || version[1] != '.') return;
-  if (discarded) {
-    glEnable(GL_RASTERIZER_DISCARD);
-  } else {
-    glDisable(GL_RASTERIZER_DISCARD);
-  }
 }
 
 void Renderer::WriteColour(const uint8_t* rgb) {

@@ -17,6 +17,9 @@ struct RandomState {
 
   // state = state * 0x0000015A00004E35 + 1 (mod 2^64); k = (high & 0x7FFFFFFF) mod 99.
   int NextPlaneShade();
+  // The state after `count` NextPlaneShade calls, in O(log count) steps: the
+  // steps that drawings nobody sees would make, done as arithmetic.
+  void SkipPlaneShades(uint64_t count);
   // low = low * 22695477 + 1 (mod 2^32); output (low >> 16) & 0x7FFF.
   int NextNoise();
 };

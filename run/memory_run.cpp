@@ -11,6 +11,7 @@
 #include "render/camera.h"
 #include "layout/output_choice.h"
 #include "truth/frame_truth.h"
+#include "dataset/other_view.h"
 #include "truth/ground_truth.h"
 
 namespace tovimar {
@@ -202,18 +203,12 @@ bool MemoryRun::Next(MemoryFrame& out) {
   out.right = std::move(right);
   if (!any) return false;
   if (products_.masks && out.left && out.right) {
-    // The masks the right run writes, reading the left view back from its
-    // float disparity file, where the far plane's disparity counts as no
-    // ground truth (LoadOtherView).
+    // The masks the right run of the classic layout writes, with the left
+    // view as its float disparity file gives it back (the far plane's
+    // disparity counts as no ground truth there).
     const FrameProducts& r = out.right->frame;
-    FrameTruth leftAsRead;
-    leftAsRead.width = out.left->frame.truth.width;
-    leftAsRead.height = out.left->frame.truth.height;
-    leftAsRead.disparity = out.left->frame.truth.disparity;
-    leftAsRead.valid = out.left->frame.truth.valid;
     const float farDisparity = static_cast<float>(DisparityFromDepth(1.0f, r.baseline, r.focalLength));
-    for (std::size_t i = 0; i < leftAsRead.valid.size(); ++i)
-      if (leftAsRead.disparity[i] == farDisparity) leftAsRead.valid[i] = 0;
+    const FrameTruth leftAsRead = OtherViewAsStored(out.left->frame.truth, DatasetLayout::Classic, farDisparity);
     out.left->mask = OcclusionMask(leftAsRead, r.truth, false);
     out.right->mask = OcclusionMask(r.truth, leftAsRead, true);
   }

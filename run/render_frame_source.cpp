@@ -85,7 +85,12 @@ void RenderFrameSource::PrepareSequence() {
   framesWritten_ = 0;
   filesWritten_ = 0;
   maskNote_.clear();
-  renderer_.PrepareScene();
+  folderMade_ = false;
+  if (scenePrepared_) {
+    renderer_.RestartPreparedScene();
+  } else {
+    renderer_.PrepareScene();
+  }
   if (cancelled_ && cancelled_()) throw Cancelled("stopped during the preparation");
   if (startingRandom_) {
     renderer_.Rig().random = *startingRandom_;
@@ -112,7 +117,15 @@ void RenderFrameSource::PrepareSequence() {
   run.palette = output_.Palette();
   run.textureFolder = renderer_.TextureDirectory();
   // The manifest's; frames handed on in memory have none.
-  if (!sink_) run.texturesSha256 = TexturesSha256(run.textureFolder);
+  // A scene prepared once was drawn with the textures read then: their files
+  // are hashed once too.
+  if (!sink_) {
+    if (!scenePrepared_ || texturesHashed_ != run.textureFolder || texturesSha256_.empty()) {
+      texturesSha256_ = TexturesSha256(run.textureFolder);
+      texturesHashed_ = run.textureFolder;
+    }
+    run.texturesSha256 = texturesSha256_;
+  }
   sceneText_.clear();
   for (const std::string& line : renderer_.Editor().SceneLines()) sceneText_ += line + "\n";
   run.sceneSha256 = Sha256Hex(sceneText_);
@@ -126,6 +139,7 @@ void RenderFrameSource::PrepareSequence() {
   if (output_.PreviewOnly() || sink_) return;
   const std::string directory = output_.SequenceDirectory();
   CreateOutputDirectory(directory);
+  folderMade_ = true;
   std::string refusal;
   lock_ = FolderLock::Acquire(directory, &refusal);
   if (!lock_) throw Error(refusal);
@@ -148,6 +162,7 @@ void RenderFrameSource::PrepareSequence() {
   // other outputs) starts without that record's files: the files it does not
   // write again would otherwise stay beside its own as if they were its.
   RemoveFilesOfReplacedRecords(directory, *run_);
+  if (keepViews_ && !run_->rightCamera) keptViews_.Begin(directory, *run_);
   if (resume_) {
     GoOnFromManifest(directory);
   } else {
@@ -236,7 +251,10 @@ void RenderFrameSource::GenerateFrame() {
   const int32_t frame = renderer_.Rig().FrameCounter;
   const FrameFileNames names = MakeFrameFileNames(output_.SequenceDirectory(), right, frame);
   // A run that began as a preview made no folder in its preparation.
-  CreateOutputDirectory(output_.SequenceDirectory());
+  if (!folderMade_) {
+    CreateOutputDirectory(output_.SequenceDirectory());
+    folderMade_ = true;
+  }
   // The camera of this frame as the drawing applied it.
   const Mat4 pose =
       run_ ? CameraToWorld(renderer_.PerspectiveMatrix(), renderer_.ProjectionMatrix(), renderer_.ModelViewMatrix())
@@ -250,7 +268,7 @@ void RenderFrameSource::GenerateFrame() {
   std::swap(products_.disparity, buffers_.disparity);
   std::swap(productsTruth_, truth_);
   std::swap(productsClean_, clean_);
-  if (run_ && !dataset_) dataset_ = std::make_unique<DatasetRun>(output_.SequenceDirectory(), *run_, sceneText_);
+  if (run_ && !dataset_) dataset_ = std::make_unique<DatasetRun>(output_.SequenceDirectory(), *run_, sceneText_, &keptViews_);
   auto write = [this, names, classic, frame, pose, frameClock, randomAtStart, randomAtEnd] {
     const Stopwatch writing;
     if (classic) WriteClassicFiles(names, products_, text_);

@@ -65,6 +65,18 @@ class RenderFrameSource : public FrameSource {
   // preparation only; a run of the other camera after it goes on from there.
   void SetStartingRandomState(std::optional<RandomState> state) { startingRandom_ = state; }
 
+  // The renderer's scene was prepared by the host and its text does not
+  // change between runs: a run's preparation starts it again
+  // (Renderer::RestartPreparedScene) instead of reading the scene, its
+  // models and textures again. Off by default (the desktop's editor text
+  // may change between runs).
+  void SetScenePrepared(bool prepared) { scenePrepared_ = prepared; }
+
+  // Both cameras run one after the other in this session: the first (left)
+  // run keeps its views in memory for the second's occlusion masks
+  // (KeptViews) instead of leaving them in scratch files. Off by default.
+  void SetViewsKeptForMasks(bool on) { keepViews_ = on; }
+
   // In memory: each frame's products go to `sink` (on the run's thread,
   // before the next frame is made) and nothing is written, no folder made.
   // The outputs' classic flag asks for the segmentation map, depth or flow
@@ -111,6 +123,11 @@ class RenderFrameSource : public FrameSource {
   // the job has ended (Wait), so the two threads never add to one field.
   double lastWritingSeconds_ = 0;
   bool resume_ = false;
+  bool scenePrepared_ = false;
+  bool keepViews_ = false;
+  bool folderMade_ = false;  // the sequence folder was made by this run
+  std::string texturesHashed_, texturesSha256_;  // the texture folder hashed last, its SHA-256
+  KeptViews keptViews_;  // the left run's views, for the right run's masks
   std::optional<RandomState> startingRandom_;
   int32_t firstFrame_ = 0;
   std::size_t filesWritten_ = 0;

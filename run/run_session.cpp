@@ -123,9 +123,10 @@ std::string RunSession::Open(const SceneInput& scene) {
   }
   if (contextLost_) return "cannot create the OpenGL rendering context";
   renderer_->SetModelFolders(options_.modelFolders);
+  // Nobody sees the drawings that show the scene prepared or the camera
+  // switched: they are not made, their random steps are (Redraw).
+  renderer_->SetDrawingsUnseen(true);
   try {
-    // The drawings that show the scene prepared are seen by no one here.
-    const DiscardedPixels unseen(*renderer_, true);
     renderer_->ResetViewAndDraw();
     renderer_->PrepareScene();
   } catch (const Error& e) {
@@ -141,6 +142,10 @@ std::string RunSession::Open(const SceneInput& scene) {
   source_->SetWriteBehind(options_.writeBehind);
   source_->SetResume(options_.resume);
   source_->SetStartingRandomState(options_.randomAtStart);
+  // Each camera's run starts the scene prepared here again, without reading
+  // it (or its textures) again: the text cannot change within a session.
+  source_->SetScenePrepared(true);
+  source_->SetViewsKeptForMasks(options_.cameras == CameraChoice::Both);
   if (sink_) source_->SetFrameSink(sink_, sinkCleanImage_);
   if (stop_) source_->SetCancelCheck(stop_);
   driver_ = std::make_unique<SequenceDriver>(*source_, hooks);
@@ -174,17 +179,13 @@ bool RunSession::Begin(bool right, const RunObserver& observer) {
   runError_.clear();
   progress_ = observer.progress;
   SequenceDriver& driver = *driver_;
-  {
-    // The camera switch and the preparation draw what every frame draws
-    // over. Switched as the panel's camera radio group does: the camera box
-    // flips, its handler shifts the projection and redraws.
-    const DiscardedPixels unseen(*renderer_, true);
-    if (right != settings_.rightCamera) {
-      settings_.rightCamera = right;
-      renderer_->CameraSwitch(right);
-    }
-    driver.StartStop();
+  // Switched as the panel's camera radio group does: the camera box flips,
+  // its handler shifts the projection and redraws (unseen: random steps only).
+  if (right != settings_.rightCamera) {
+    settings_.rightCamera = right;
+    renderer_->CameraSwitch(right);
   }
+  driver.StartStop();
   if (driver.GetState() == SequenceDriver::State::Idle) {
     // The preparation was stopped or failed.
     progress_ = nullptr;

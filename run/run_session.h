@@ -5,9 +5,18 @@
 // scene's context started over), the default view, the prepared scene, then
 // one run per camera, left before right, each made as the desktop's Start
 // makes it. A host's session (the desktop) runs over the host's renderer and
-// settings, which are also its live view, with the host's own hooks. The
-// renderer's random state steps with every drawing, so the same steps give the
-// same files byte for byte, whichever host asked for them.
+// settings, which are also its live view, with the host's own hooks.
+//
+// The random state (plane shades, noise) steps on a fixed schedule, so the
+// same steps give the same files byte for byte, whichever host asked for
+// them. With P the scene's drawn planes (DrawnPlaneCount): the preparation of
+// the scene steps it P times; each camera run's preparation P, and P more
+// when it switches the camera; each frame 2P (the drawing that applies the
+// frame's camera motion and the one read back), then its noise, then the
+// segmentation's P less the id's planes for each id 0..255 in use. A session
+// of its own parses and prepares the scene once (Open), makes none of the
+// drawings that only show it (their steps are arithmetic) and draws one
+// colour drawing per frame; the desktop draws what it shows.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -132,6 +141,9 @@ class RunSession {
   bool ContextLost() const { return contextLost_; }
   // The prepared scene's frame count.
   std::size_t FrameCount() const;
+  // The renderer the session draws with (null before the first Open of a
+  // session of its own), for its work counts.
+  const Renderer* RendererInUse() const { return renderer_; }
 
   CameraRun Run(bool right, const RunObserver& observer = {});
 

@@ -146,12 +146,16 @@ void CaptureFrame(Renderer& renderer, CaptureBuffers& buffers) {
 
 void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
   CaptureClock clock(buffers.timings);
-  // The first drawing applies the frame's camera motion (and steps the random
-  // state); its pixels are drawn over by the second, from the moved camera,
-  // before anything reads them.
-  {
-    const DiscardedPixels discarded(renderer, !buffers.referencePaths);
+  // A frame steps the random state as two colour drawings of the scene: the
+  // first applies the frame's camera motion, the second, from the moved
+  // camera, is read back. Nobody sees the first one's pixels, so it is made
+  // only on the reference paths; elsewhere the motion is applied and the
+  // random state stepped without drawing.
+  if (buffers.referencePaths) {
     renderer.DrawScene(true, Renderer::kSkipNone, renderer.viewAzimuth, renderer.viewElevation, renderer.viewDistance);
+  } else {
+    renderer.ApplyFrameMotion();
+    renderer.StepRandomAsDrawing();
   }
   renderer.DrawScene(false, Renderer::kSkipNone, renderer.viewAzimuth, renderer.viewElevation, renderer.viewDistance);
   clock.Lap(&CaptureTimings::drawing);
@@ -173,8 +177,8 @@ void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers) {
 
 void StepRandomAsFrame(Renderer& renderer, std::vector<uint32_t>& draws) {
   RigState& rig = renderer.Rig();
-  // MakeFrame's two drawings, then CaptureFrame's noise, then the segmentation.
-  for (uint64_t s = 2 * DrawablePlanes(renderer.Scene()); s > 0; --s) rig.random.NextPlaneShade();
+  // MakeFrame's two colour drawings' steps, then CaptureFrame's noise, then the segmentation.
+  rig.random.SkipPlaneShades(2 * DrawablePlanes(renderer.Scene()));
   if (rig.RigNoise != 0.0) StepRandomAsCameraNoise(renderer.ClientWidth(), renderer.ClientHeight(), rig.random, draws);
   StepRandomAsSegmentation(renderer);
 }

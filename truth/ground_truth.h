@@ -54,13 +54,13 @@ uint8_t PixelMapValue(double disparity);
 // Writes no file.
 void CaptureFrame(Renderer& renderer, CaptureBuffers& buffers);
 
-// One frame's products in the buffers: the drawing that applies the frame's
-// camera motion, the drawing that is read back, CaptureFrame, the
-// segmentation passes and the segmentation map.
+// One frame's products in the buffers: the frame's camera motion applied
+// (with the random steps of a drawing), the drawing that is read back,
+// CaptureFrame, the segmentation passes and the segmentation map.
 void MakeFrame(Renderer& renderer, bool palette, CaptureBuffers& buffers);
 
 // Steps the random state as MakeFrame steps it for one frame of the prepared
-// scene (the planes of its two drawings, the camera image's noise, the
+// scene (the planes of two colour drawings, the camera image's noise, the
 // segmentation passes), drawing nothing. A run can so start where a run of
 // the same scene before it would have left the state without being made.
 // draws: working memory.

@@ -21,32 +21,21 @@ int ClassOf(int32_t id) { return id >= 0 && id <= 255 ? id : kOtherClass; }
 // Class c as a drawing code: c + 1 (0 is the cleared background).
 uint16_t ClassCode(int c) { return static_cast<uint16_t>(c + 1); }
 
-bool DrawablePlane(const SceneObject& object) {
-  const auto* plane = dynamic_cast<const Plane*>(&object);
-  PlaneLayout layout;
-  return plane != nullptr && PlaneLayoutFor(*plane, layout);
-}
-
 // The reference's redraws step the random state once per plane drawing.
 void StepRandomAsRedraws(RandomState& random, const SceneModel& scene, const std::array<int32_t, 256>& histogram) {
-  for (uint64_t s = ReferencePlaneDrawings(scene, histogram); s > 0; --s) random.NextPlaneShade();
+  random.SkipPlaneShades(ReferencePlaneDrawings(scene, histogram));
 }
 
 
 }  // namespace
 
-uint64_t DrawablePlanes(const SceneModel& scene) {
-  uint64_t planes = 0;
-  for (const auto& object : scene.solidObjects)
-    if (object && DrawablePlane(*object)) ++planes;
-  return planes;
-}
+uint64_t DrawablePlanes(const SceneModel& scene) { return DrawnPlaneCount(scene); }
 
 uint64_t ReferencePlaneDrawings(const SceneModel& scene, const std::array<int32_t, 256>& histogram) {
   uint64_t planes = 0;
   std::array<uint64_t, 256> planesOfId{};
   for (const auto& object : scene.solidObjects) {
-    if (!object || !DrawablePlane(*object)) continue;
+    if (!object || !IsDrawnPlane(*object)) continue;
     ++planes;
     if (object->id >= 0 && object->id <= 255) ++planesOfId[static_cast<std::size_t>(object->id)];
   }

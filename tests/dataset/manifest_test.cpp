@@ -6,7 +6,6 @@
 
 #include <cmath>
 #include <functional>
-#include <nlohmann/json.hpp>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -16,6 +15,9 @@
 #include "io/png.h"
 #include "render/camera.h"
 #include "layout/output_choice.h"
+#include "truth/camera_geometry.h"
+#include "truth/frame_truth.h"
+#include "truth/ground_truth.h"
 #include "dataset/dataset_run.h"
 #include "dataset/manifest.h"
 #include "tests/support/test_files.h"
@@ -89,6 +91,135 @@ TEST(OcclusionMask, KittiNonOccludedDisparityOfBothViews) {
   EXPECT_EQ(Png16(l.disparityNoc16), expected(left, "oovvvvoooovvvvvvvvvvvvvv"));
   EXPECT_EQ(Png16(r.disparityNoc16), expected(right, "vvvvvvvvvoooovvvvvvvvvoo"));
   EXPECT_EQ(Png16(l.disparity16), expected(left, std::string(W, 'v'))) << "disp_occ holds every value";
+}
+
+// The second camera's masks made from the first camera's views kept in
+// memory equal those made from its files read back, in each layout with
+// masks: a valid pixel at the far plane's disparity (no ground truth in the
+// classic files), one beyond KITTI's 16 bits, one without ground truth. The
+// memory path writes no scratch file (its folder cannot hold one here) and
+// forgets each view once its masks are made.
+TEST(KeptViews, MasksFromMemoryEqualMasksFromTheFiles) {
+  struct Case {
+    DatasetLayout layout;
+    const char* outputs;
+  };
+  const Case cases[] = {{DatasetLayout::Classic, "png,masks"},
+                        {DatasetLayout::Classic, "pfm,masks"},
+                        {DatasetLayout::Middlebury, "png"},
+                        {DatasetLayout::Kitti, "kitti"}};
+  const int W = 24;
+  const float far = static_cast<float>(DisparityFromDepth(1.0f, 1.0, 200.0));
+  std::vector<float> left(W, 2.0f), right(W, 2.0f);
+  for (int x = 10; x <= 14; ++x) left[static_cast<std::size_t>(x)] = 6.0f;
+  for (int x = 4; x <= 8; ++x) right[static_cast<std::size_t>(x)] = 6.0f;
+  left[17] = far;
+  right[15] = 300.0f;
+  // Where nothing was drawn the disparity is the far plane's.
+  std::vector<uint8_t> leftValid(W, 1), rightValid(W, 1);
+  leftValid[21] = rightValid[1] = 0;
+  left[21] = right[1] = far;
+  for (const Case& c : cases) {
+    TempDir memory, files;
+    std::ofstream(memory.path() + "/.scratch") << "not a folder";
+    KeptViews kept;
+    for (const bool camera : {false, true}) {
+      for (const bool inMemory : {true, false}) {
+        RunDescription run = KittiRun(camera, W, 1, c.outputs, 1);
+        run.outputs.layout = c.layout;
+        const std::string dir = (inMemory ? memory.path() : files.path()) + "/";
+        if (inMemory && !camera) kept.Begin(dir, run);
+        DatasetRun dataset(dir, run, "synthetic", inMemory ? &kept : nullptr);
+        WriteKittiFrame(dataset, 0, Row(camera ? right : left, camera ? rightValid : leftValid));
+        dataset.End(true);
+      }
+    }
+    for (const bool camera : {false, true}) {
+      const DatasetFileNames m = MakeDatasetFileNames(memory.path() + "/", c.layout, camera, 0);
+      const DatasetFileNames f = MakeDatasetFileNames(files.path() + "/", c.layout, camera, 0);
+      const bool kitti = c.layout == DatasetLayout::Kitti;
+      const PngImage fromMemory = ReadPng(kitti ? m.disparityNoc16 : m.mask);
+      EXPECT_EQ(fromMemory.samples, ReadPng(kitti ? f.disparityNoc16 : f.mask).samples) << c.outputs << camera;
+    }
+    EXPECT_EQ(kept.Bytes(), 0u) << c.outputs;
+  }
+}
+
+// Beyond the budget the first camera's frames take the scratch file, which
+// the second camera's run reads back.
+TEST(KeptViews, FramesBeyondTheBudgetGoThroughTheScratchFile) {
+  TempDir tmp;
+  const std::string dir = tmp.path() + "/";
+  const int W = 8;
+  KeptViews kept(W * (sizeof(float) + 1));  // one frame of 8x1
+  for (const bool camera : {false, true}) {
+    RunDescription run = KittiRun(camera, W, 1, "png,masks", 2);
+    run.outputs.layout = DatasetLayout::Classic;
+    if (!camera) kept.Begin(dir, run);
+    DatasetRun dataset(dir, run, "synthetic", &kept);
+    for (int32_t frame = 0; frame < 2; ++frame) {
+      WriteKittiFrame(dataset, frame, Row(std::vector<float>(W, 1.0f), std::vector<uint8_t>(W, 1)));
+      if (!camera) {
+        EXPECT_EQ(std::filesystem::exists(MakeDatasetFileNames(dir, DatasetLayout::Classic, false, frame).scratchPfm), frame == 1)
+            << "frame " << frame;
+      }
+    }
+    dataset.End(true);
+  }
+  for (int32_t frame = 0; frame < 2; ++frame)
+    for (const bool camera : {false, true})
+      EXPECT_TRUE(std::filesystem::exists(MakeDatasetFileNames(dir, DatasetLayout::Classic, camera, frame).mask)) << frame;
+  EXPECT_FALSE(std::filesystem::exists(dir + kScratchFolderName)) << "the scratch folder goes once its files are read";
+}
+
+TEST(CameraGeometry, IntrinsicsAndPoseOfTheDefaultView) {
+  // gluPerspective(fovy, aspect, 0.5, 34): f = cot(fovy / 2).
+  const double f = 1.5, aspect = 4.0 / 3.0;
+  std::array<double, 16> p{};
+  p[0] = f / aspect;
+  p[5] = f;
+  p[10] = (34.0 + 0.5) / (0.5 - 34.0);
+  p[11] = -1.0;
+  p[14] = 2.0 * 34.0 * 0.5 / (0.5 - 34.0);
+  const Intrinsics k = IntrinsicsFromPerspective(p, 512, 384);
+  EXPECT_DOUBLE_EQ(k.fx, 256.0 * f / aspect);
+  EXPECT_DOUBLE_EQ(k.fy, 192.0 * f);
+  EXPECT_DOUBLE_EQ(k.cx, 255.5);
+  EXPECT_DOUBLE_EQ(k.cy, 191.5);
+
+  // The default view: modelview = translate(0, 0, -3) * rotate(-90, x); the
+  // right camera shifts the projection by -B along x.
+  std::array<double, 16> view{};  // column-major
+  view[0] = 1;
+  view[6] = -1;  // y -> -z
+  view[9] = 1;   // z -> y
+  view[14] = -3;
+  view[15] = 1;
+  const double B = 0.2;
+  std::array<double, 16> shifted = p;
+  shifted[12] = p[0] * -B;  // p * translate(-B, 0, 0)
+  const Mat4 left = CameraToWorld(p, p, view);
+  const Mat4 right = CameraToWorld(p, shifted, view);
+  // Left camera at (0, -3, 0); its z axis (forward) is world +y, its y axis
+  // (down) is world -z.
+  EXPECT_NEAR(left[3], 0.0, 1e-12);
+  EXPECT_NEAR(left[7], -3.0, 1e-12);
+  EXPECT_NEAR(left[11], 0.0, 1e-12);
+  EXPECT_NEAR(left[1 * 4 + 2], 1.0, 1e-12);   // world y of the camera z axis
+  EXPECT_NEAR(left[2 * 4 + 1], -1.0, 1e-12);  // world z of the camera y axis
+  EXPECT_NEAR(right[3], B, 1e-12) << "the right camera sits B to the right";
+  // A point straight ahead at distance 5 projects to the principal point in
+  // the left view and d = fx B / 5 pixels to the left in the right view.
+  double u = 0, v = 0, z = 0;
+  ASSERT_TRUE(ProjectPoint(k, left, {0.0, 2.0, 0.0}, u, v, &z));
+  EXPECT_NEAR(u, k.cx, 1e-9);
+  EXPECT_NEAR(v, k.cy, 1e-9);
+  EXPECT_NEAR(z, 5.0, 1e-12);
+  ASSERT_TRUE(ProjectPoint(k, right, {0.0, 2.0, 0.0}, u, v));
+  EXPECT_NEAR(k.cx - u, k.fx * B / 5.0, 1e-9);
+  // Above the axis (world +z) is up in the picture: smaller v.
+  ASSERT_TRUE(ProjectPoint(k, left, {0.0, 2.0, 1.0}, u, v));
+  EXPECT_LT(v, k.cy);
 }
 
 // A run goes on only from frames whose files are all there, of the same run;

@@ -56,6 +56,18 @@ TEST(CameraModel, RandomStateStepsLikeTheRuntime) {
   EXPECT_EQ(mixed.NextNoise(), lowOnly.NextNoise());
 }
 
+TEST(CameraModel, SkippedPlaneShadesEqualTheStepsOneByOne) {
+  for (const uint64_t count : {0ull, 1ull, 2ull, 3ull, 64ull, 999ull, 123457ull}) {
+    RandomState stepped, skipped;
+    stepped.low = skipped.low = 0x9E3779B9u;
+    stepped.high = skipped.high = 0x7F4A7C15u;
+    for (uint64_t s = 0; s < count; ++s) stepped.NextPlaneShade();
+    skipped.SkipPlaneShades(count);
+    EXPECT_EQ(skipped.low, stepped.low) << count;
+    EXPECT_EQ(skipped.high, stepped.high) << count;
+  }
+}
+
 TEST(CameraModel, LogLinesUseTheThreeDecimalText) {
   const MotionLogLines point = FormatMotionLog({0.0, 0.0, 0.1}, {0.0, 1.0, 0.0}, '.');
   EXPECT_EQ(point.table, "0.000&0.000&0.100&0.000&1.000&0.000&T & T & T & R & R & R \\\\");
