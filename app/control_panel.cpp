@@ -202,6 +202,7 @@ ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), 
           [this] { tovimar::Guarded([&] { RadioGroup2Click(RadioGroup2); }); });
   connect(CheckBox3, &QCheckBox::toggled, this, [this] { tovimar::Guarded([&] { CheckBox3Click(CheckBox3); }); });
 
+  Messages = new tovimar::MessageLog(this);
   MakeMenuBar();
 
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -264,6 +265,27 @@ void ControlPanel::MakeMenuBar() {
   run->addSeparator();
   EvaluateAction = add(run, QStringLiteral("&Evaluate"), QKeySequence(), "EvaluateAction",
                        [this] { EvaluateClick(EvaluateButton); });
+
+  // The viewer's views with their keys (the viewer's own actions, taken when
+  // the menu opens), and the message log.
+  ViewMenu = MenuBar->addMenu(QStringLiteral("&View"));
+  ViewMenu->setObjectName(QStringLiteral("PanelViewMenu"));
+  MessagesAction = new QAction(QStringLiteral("&Messages"), this);
+  MessagesAction->setObjectName(QStringLiteral("MessagesAction"));
+  MessagesAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+  MessagesAction->setToolTip(QStringLiteral("Every status message of this session, with its time"));
+  connect(MessagesAction, &QAction::triggered, this, [this] { Messages->ShowInFront(); });
+  addAction(MessagesAction);
+  auto fillViewMenu = [this] {
+    ViewMenu->clear();
+    if (desktop_.Viewer() != nullptr) {
+      ViewMenu->addActions(desktop_.Viewer()->ViewActions());
+      ViewMenu->addSeparator();
+    }
+    ViewMenu->addAction(MessagesAction);
+  };
+  fillViewMenu();
+  connect(ViewMenu, &QMenu::aboutToShow, this, fillViewMenu);
 
   QMenu* help = MenuBar->addMenu(QStringLiteral("&Help"));
   add(help, QStringLiteral("&Viewer keys"), QKeySequence(), "ViewerKeysAction", [this] {
@@ -562,6 +584,15 @@ void ControlPanel::EvaluateClick(QObject*) {
 }
 
 void ControlPanel::ShowStatus(const QString& text) {
+  Messages->Add(text);
+  messageHeld_ = desktop_.Viewer() != nullptr && desktop_.Viewer()->Running();
+  StatusLine->setToolTip(text);
+  StatusLine->setText(StatusLine->fontMetrics().elidedText(text, Qt::ElideMiddle, StatusLine->width() - 8));
+}
+
+void ControlPanel::ShowRunProgress(const QString& text) {
+  ProgressBar1->setToolTip(text);
+  if (messageHeld_) return;
   StatusLine->setToolTip(text);
   StatusLine->setText(StatusLine->fontMetrics().elidedText(text, Qt::ElideMiddle, StatusLine->width() - 8));
 }

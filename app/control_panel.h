@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/message_log.h"
 #include "app/viewer_window.h"
 #include "app/widgets.h"
 #include "sequence/dataset_outputs.h"
@@ -62,8 +63,15 @@ class ControlPanel : public QWidget, public ViewerPanel {
   void EvaluateClick(QObject* sender);     // "Evaluate": SGBM on the last run's pair, scored (tovimar-eval)
 
   // The status line: a run's progress (frame i of N, frames per second,
-  // time left) and why it ended.
+  // time left) and why it ended. Every message also goes to the message log
+  // with its time; one shown during a run stays on the status line over the
+  // progress until the run ends (the progress is in the progress bar's tip).
   void ShowStatus(const QString& text) override;
+  void ShowRunProgress(const QString& text) override;
+  // "Messages" (View menu): the log of every message.
+  tovimar::MessageLog* Messages;
+  QAction* MessagesAction = nullptr;
+  QMenu* ViewMenu = nullptr;
 
   // The folder dialog: returns the chosen folder, or an empty text when the
   // user cancels. Tests replace it.
@@ -136,7 +144,11 @@ class ControlPanel : public QWidget, public ViewerPanel {
   bool PreviewChosen() const override { return CheckBox2->isChecked(); }
   bool PaletteChosen() const override { return CheckBox3->isChecked(); }
   bool BothCamerasChosen() const override { return BothCameras->isChecked(); }
-  void SetProgressRange(int maximum) override { ProgressBar1->setRange(0, maximum > 0 ? maximum : 1); }
+  // Also the start of a run: the status line shows its progress again.
+  void SetProgressRange(int maximum) override {
+    ProgressBar1->setRange(0, maximum > 0 ? maximum : 1);
+    messageHeld_ = false;
+  }
   void SetProgress(int position) override { ProgressBar1->setValue(position); }
   // Also enables the menu's Start (F5) or Stop (Esc).
   void SetStartStopCaption(const QString& caption) override;
@@ -169,4 +181,5 @@ class ControlPanel : public QWidget, public ViewerPanel {
   void StartRightHalf();
   std::unique_ptr<tovimar::EvaluationWindow> evaluation_;
   BothStage bothStage_ = BothStage::None;
+  bool messageHeld_ = false;  // a message of the run going holds the status line
 };

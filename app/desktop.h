@@ -31,10 +31,12 @@ class Desktop : public ViewerHost, public EditorHost, public PanelHost {
   // this order, and shows all three.
   void CreateWindows();
 
-  // Places the windows on the primary screen (app/window_placement.h): the
+  // Places the windows on the panel's screen (app/window_placement.h): the
   // designed places where they fit, else side by side; the viewer's picture
   // is scaled down where the chosen resolution does not fit. viewerOnly:
-  // after a new resolution, only the viewer moves.
+  // after a new resolution, only the viewer moves. Done at start-up and
+  // again after the panel's first expose, when a window manager has framed
+  // the windows.
   void ArrangeWindows(bool viewerOnly) override;
 
   // Shows the scene editor again when it was closed (hidden) or minimised;

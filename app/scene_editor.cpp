@@ -96,12 +96,15 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 SceneEditor::SceneEditor(EditorHost& host, QWidget* parent) : QWidget(parent), desktop_(host) {
   setObjectName(QStringLiteral("SceneEditor"));
-  setFixedSize(900, 936);
-  // The controls sit on a page of the designed size; the window scrolls it
-  // when the screen gives the window less room.
+  resize(DesignedSize());
+  setMinimumSize(320, 240);
+  // The controls sit on a page of at least the designed size; the window
+  // scrolls it when it is smaller, and a larger window widens and lengthens
+  // the scene text and the lists below it (FitPage).
   auto* content = new QWidget;
   content->setObjectName(QStringLiteral("EditorPage"));
-  content->setFixedSize(900, 936);
+  content->setFixedSize(DesignedSize());
+  page_ = content;
 
   // The commands a user needs first (file, Load, Save, Prepare, the counts,
   // baseline and focal length) sit in the left 560 pixels, which a 1280 x
@@ -235,12 +238,12 @@ SceneEditor::SceneEditor(EditorHost& host, QWidget* parent) : QWidget(parent), d
   CheckBox4 = Named(new QCheckBox(QStringLiteral("4 - macierze transf. obiektow"), content), "CheckBox4");
   CheckBox4->setGeometry(8, 908, 300, 22);
 
-  auto* scroll = new QScrollArea(this);
-  scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setWidget(content);
+  scroll_ = new QScrollArea(this);
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setWidget(content);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(scroll);
+  layout->addWidget(scroll_);
 
   // Both dialogs open where the current file is.
   OpenDialog1 = [this]() {
@@ -288,6 +291,29 @@ SceneEditor::SceneEditor(EditorHost& host, QWidget* parent) : QWidget(parent), d
 }
 
 SceneEditor::~SceneEditor() = default;
+
+void SceneEditor::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FitPage();
+}
+
+void SceneEditor::FitPage() {
+  // The room the scroll area gives without scroll bars; the page never
+  // shrinks below its designed size (the window scrolls it then).
+  if (scroll_ == nullptr) return;  // still being made
+  const QSize room = scroll_->maximumViewportSize();
+  const QSize designed = DesignedSize();
+  const int wider = std::max(0, room.width() - designed.width());
+  const int taller = std::max(0, room.height() - designed.height());
+  page_->setFixedSize(designed.width() + wider, designed.height() + taller);
+  const int width = 881 + wider;
+  Memo1->setGeometry(8, 234, width, 361 + taller);
+  SceneErrors->setGeometry(8, 600 + taller, width, 70);
+  Memo2->setGeometry(8, 674 + taller, width, 76);
+  Memo3->setGeometry(8, 754 + taller, width, 74);
+  Memo4->setGeometry(8, 832 + taller, width, 72);
+  CheckBox4->move(8, 908 + taller);
+}
 
 void SceneEditor::FormCreate() { Image1Rysuj(); }
 

@@ -144,7 +144,9 @@ ViewerWindow::ViewerWindow(ViewerHost& host, QWidget* parent)
       worker_(std::make_unique<RunWorker>()) {
   setObjectName(QStringLiteral("ViewerWindow"));
   setWindowTitle(QStringLiteral("Stereo Viewer"));
-  setFixedSize(512, 384);
+  // Any size: the picture is scaled to fit, its proportions kept.
+  resize(512, 384);
+  setMinimumSize(tovimar::kLeastViewerSize);
   setAttribute(Qt::WA_OpaquePaintEvent);
   move(1021, 198);
 
@@ -264,9 +266,18 @@ ViewerWindow::ViewerWindow(ViewerHost& host, QWidget* parent)
   ProbeLabel->setVisible(false);
   ViewMenu = Named(new QMenu(this), "ViewMenu");
   auto* views = new QActionGroup(ViewMenu);
-  const char* const viewNames[] = {"1  Camera image", "2  Disparity", "3  Segmentation", "4  Occlusion mask"};
+  // The key after the tab is shown as the action's key; the keys themselves
+  // are taken by keyPressEvent.
+  const char* const viewNames[] = {"Camera image\t1", "Disparity\t2", "Segmentation\t3", "Occlusion mask\t4"};
+  const char* const viewTips[] = {
+      "The camera's drawing: the scene as the chosen camera sees it (drag to orbit, wheel to zoom)",
+      "The disparity of the frame shown, read from its file: colours from blue (far) to red (near), scale in pixels",
+      "The object ids of the frame shown (the segmentation map), each id in a colour of its own",
+      "The occlusion mask of the frame shown: white seen by both cameras, grey hidden from the other camera, black no ground truth"};
   for (int i = 0; i < 4; ++i) {
     QAction* action = ViewMenu->addAction(QString::fromLatin1(viewNames[i]));
+    action->setToolTip(QString::fromLatin1(viewTips[i]));
+    viewActions_ << action;
     action->setObjectName(QStringLiteral("view_%1").arg(i + 1));
     action->setCheckable(true);
     action->setChecked(i == 0);
@@ -337,7 +348,7 @@ void ViewerWindow::ChangeResolution(int width, int height) {
   // A run must not go on in a context of another size.
   InterruptRun(EndReason::Apply);
   renderSize_ = QSize(width, height);
-  setFixedSize(tovimar::FitInside(renderSize_, displayLimit_));
+  resize(tovimar::FitInside(renderSize_, displayLimit_));
   shown_ = QImage();
   shownStale_ = false;
   viewer_->ChangeResolution(width, height);
@@ -509,7 +520,7 @@ void ViewerWindow::BringToFront() {
 
 void ViewerWindow::SetDisplayLimit(const QSize& limit) {
   displayLimit_ = limit;
-  setFixedSize(tovimar::FitInside(renderSize_, displayLimit_));
+  resize(tovimar::FitInside(renderSize_, displayLimit_));
   update();
 }
 
@@ -703,23 +714,32 @@ void ViewerWindow::paintEvent(QPaintEvent*) {
     painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Nothing of this kind was written for the last frame"));
     return;
   }
-  if (size() != renderSize_) {
-    // The frame is larger than the screen allows: shown scaled down.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QSize target = picture.size().scaled(size(), Qt::KeepAspectRatio);
-    painter.drawImage(QRect(QPoint(0, 0), target), picture);
+  const QRect target = PictureRect();
+  if (target.size() == picture.size()) {
+    painter.drawImage(target.topLeft(), picture);
+  } else {
+    // Scaled to the window: smoothly when smaller, in whole pixels when larger.
+    if (target.width() < picture.width()) painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, picture);
     if (viewMode_ == tovimar::ViewMode::Disparity && !truth_.disparity.empty()) {
       tovimar::DrawScaleBar(painter, target.width(), target.height(), tovimar::DisparityScaleMax(truth_.disparity));
     }
-    painter.fillRect(QRect(target.width(), 0, width() - target.width(), height()), palette().window());
-    painter.fillRect(QRect(0, target.height(), target.width(), height() - target.height()), palette().window());
-    return;
   }
-  painter.drawImage(0, 0, picture);
-  if (picture.width() < width() || picture.height() < height()) {
-    painter.fillRect(QRect(picture.width(), 0, width() - picture.width(), height()), palette().window());
-    painter.fillRect(QRect(0, picture.height(), picture.width(), height() - picture.height()), palette().window());
-  }
+  painter.fillRect(QRect(target.right() + 1, 0, width() - target.right() - 1, height()), palette().window());
+  painter.fillRect(QRect(0, target.bottom() + 1, target.right() + 1, height() - target.bottom() - 1), palette().window());
+}
+
+QSize ViewerWindow::PictureSize() const {
+  if (viewMode_ != tovimar::ViewMode::Camera && !truthImage_.isNull()) return truthImage_.size();
+  return renderSize_;
+}
+
+QRect ViewerWindow::PictureRect() const {
+  const QSize picture = PictureSize();
+  if (picture.isEmpty()) return {};
+  // Shown whole at its own size when the window is that size, else scaled to
+  // the window keeping its proportions, top left.
+  return QRect(QPoint(0, 0), picture == size() ? picture : picture.scaled(size(), Qt::KeepAspectRatio));
 }
 
 void ViewerWindow::showEvent(QShowEvent* event) {
@@ -761,13 +781,14 @@ void Status(const ViewerHost& desktop, const QString& text) {
 }  // namespace
 
 void ViewerWindow::RunProgress(int position) {
+  if (desktop_.Panel() == nullptr) return;
   if (position <= 0) {
-    Status(desktop_, QStringLiteral("Frame 0 of %1").arg(runFrames_));
+    desktop_.Panel()->ShowRunProgress(QStringLiteral("Frame 0 of %1").arg(runFrames_));
     return;
   }
   const double seconds = std::max(1e-3, static_cast<double>(runClock_.elapsed()) / 1000.0);
   const double fps = position / seconds;
-  Status(desktop_, QStringLiteral("Frame %1 of %2, %3 frames/s, %4 left")
+  desktop_.Panel()->ShowRunProgress(QStringLiteral("Frame %1 of %2, %3 frames/s, %4 left")
              .arg(position)
              .arg(runFrames_)
              .arg(fps, 0, 'f', fps < 10 ? 2 : 1)
@@ -787,10 +808,15 @@ void ViewerWindow::RunEnded() {
   if (desktop_.Panel() != nullptr) desktop_.Panel()->RunFinished(made >= static_cast<std::size_t>(runFrames_));
   if (made >= static_cast<std::size_t>(runFrames_)) {  // whatever came after the last frame
     const double seconds = static_cast<double>(runClock_.elapsed()) / 1000.0;
-    Status(desktop_, QStringLiteral("Done: %1 frames %2 in %3")
+    // Where the files went, so that a user can find them.
+    const QString where =
+        run.framesWritten > 0
+            ? QStringLiteral(" into ") + QDir::toNativeSeparators(tovimar::FromStd(tovimar::OutputDirectory(OutputFolder(), SequenceNumber())))
+            : QString();
+    Status(desktop_, QStringLiteral("Done: %1 frames %2 in %3%4")
                .arg(made)
                .arg(run.framesWritten > 0 ? QStringLiteral("written") : QStringLiteral("previewed"))
-               .arg(Duration(seconds)));
+               .arg(Duration(seconds), where));
     return;
   }
   ResetProgress();
@@ -925,8 +951,10 @@ bool ViewerWindow::ViewControlsFree() const {
 }
 
 QPoint ViewerWindow::FramePoint(const QPoint& p) const {
-  if (width() <= 0 || height() <= 0) return p;
-  return {p.x() * renderSize_.width() / width(), p.y() * renderSize_.height() / height()};
+  const QRect shown = PictureRect();
+  const QSize picture = PictureSize();
+  if (shown.isEmpty() || !shown.contains(p)) return {-1, -1};  // beside the picture
+  return {(p.x() - shown.x()) * picture.width() / shown.width(), (p.y() - shown.y()) * picture.height() / shown.height()};
 }
 
 void ViewerWindow::keyPressEvent(QKeyEvent* event) {

@@ -65,7 +65,12 @@ class ViewerPanel {
   virtual void SetProgressRange(int maximum) = 0;
   virtual void SetProgress(int position) = 0;
   virtual void SetStartStopCaption(const QString& caption) = 0;
+  // A message: kept in the message log, and during a run kept on the status
+  // line over the run's progress.
   virtual void ShowStatus(const QString& text) = 0;
+  // A run's progress (frame i of N): on the status line unless a message of
+  // this run holds it; never logged.
+  virtual void ShowRunProgress(const QString& text) = 0;
   virtual void RunFinished(bool complete) = 0;
 };
 
@@ -137,6 +142,8 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
   QLabel* ProbeLabel;   // under the pointer: disparity and id
   QWidget* HelpWindow;  // keys and mouse, F1
   QMenu* ViewMenu;      // the context menu: views, reset, save, help
+  // The four views' actions (checked: the one shown), for the panel's View menu too.
+  QList<QAction*> ViewActions() const { return viewActions_; }
   void ShowHelp();
 
   // Developer controls and commands.
@@ -263,7 +270,11 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
   void ResetProgress();
   bool ViewMoved() const;  // orbited or zoomed away from the frame's view
   void ShowViewLabel(const QString& probe);
+  // The frame's pixel under a point of the window; (-1, -1) beside the picture.
   QPoint FramePoint(const QPoint& widgetPoint) const;
+  // The size of the picture the view shows, and where it is drawn in the window.
+  QSize PictureSize() const;
+  QRect PictureRect() const;
 
   ViewerHost& desktop_;  // the other windows
   std::unique_ptr<EditorForward> editor_;
@@ -293,4 +304,5 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
   QImage truthImage_;
   QPoint dragFrom_;
   bool dragging_ = false;
+  QList<QAction*> viewActions_;
 };

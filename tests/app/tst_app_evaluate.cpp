@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 #include <cmath>
 
@@ -91,8 +92,22 @@ class AppEvaluateTest : public QObject {
     QTest::mouseClick(ControlPanelWindow()->EvaluateButton, Qt::LeftButton);
     QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: not while a run is going")), qPrintable(Status()));
     QVERIFY(ControlPanelWindow()->Evaluation() == nullptr);
+    // The refusal stays on the status line over the run's progress, which
+    // goes to the progress bar's tip, and is kept in the message log.
+    const QString refusal = Status();
+    ControlPanelWindow()->ShowRunProgress(QStringLiteral("Frame 1 of 2"));
+    QCOMPARE(Status(), refusal);
+    QCOMPARE(ControlPanelWindow()->ProgressBar1->toolTip(), QStringLiteral("Frame 1 of 2"));
+    const QStringList log = ControlPanelWindow()->Messages->Lines();
+    QVERIFY2(!log.filter(QRegularExpression(QStringLiteral("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]  Evaluate: not while a run "
+                                                           "is going"))).isEmpty(),
+             qPrintable(log.join('\n')));
+    QVERIFY(log.filter(QStringLiteral("Frame 1 of 2")).isEmpty());  // progress is not logged
     RunToTheEnd();
     if (QTest::currentTestFailed()) return;
+    // "Done" names the folder the files went to.
+    QVERIFY2(Status().endsWith(QStringLiteral(" into ") + QDir::toNativeSeparators(Sequence() + QLatin1Char('/'))),
+             qPrintable(Status()));
     // One camera's run: Evaluate says which camera to run next.
     QTest::mouseClick(ControlPanelWindow()->EvaluateButton, Qt::LeftButton);
     QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: the right camera has not written frame 1 here yet; run "

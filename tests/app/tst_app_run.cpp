@@ -373,6 +373,14 @@ class AppRunTest : public QObject {
     QTest::keyClick(Viewer(), Qt::Key_Home);
     MovePointer(QPoint(100, 101));
     QVERIFY(Viewer()->ProbeLabel->text().contains(QStringLiteral("x 100, y 101")));
+    // Enlarged (twice the frame, and wider than its proportions), the picture
+    // is scaled and the readout names the frame's pixel under the pointer.
+    Viewer()->resize(2 * 512 + 100, 2 * 384);
+    MovePointer(QPoint(201, 203));
+    QVERIFY2(Viewer()->ProbeLabel->text().contains(QStringLiteral("x 100, y 101")), qPrintable(Viewer()->ProbeLabel->text()));
+    MovePointer(QPoint(2 * 512 + 50, 10));  // beside the picture: no readout
+    QVERIFY(!Viewer()->ProbeLabel->isVisible() || !Viewer()->ProbeLabel->text().contains(QStringLiteral("x ")));
+    Viewer()->resize(512, 384);
     QEvent leave(QEvent::Leave);  // the pointer leaves: the camera image shows alone
     QApplication::sendEvent(Viewer(), &leave);
     QVERIFY(!Viewer()->ProbeLabel->isVisible());
