@@ -189,6 +189,9 @@ ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), 
   SaveDialog1 = [this]() {
     return QFileDialog::getExistingDirectory(this, QStringLiteral("Select Folder"), Edit2->text());
   };
+  SequenceFolderDialog = [this]() {
+    return QFileDialog::getExistingDirectory(this, QStringLiteral("Open sequence folder"), Edit2->text());
+  };
 
   connect(Button2, &QPushButton::clicked, this, [this] { tovimar::Guarded([&] { Button2Click(Button2); }); });
   connect(Button3, &QPushButton::clicked, this, [this] { tovimar::Guarded([&] { Button3Click(Button3); }); });
@@ -243,6 +246,10 @@ void ControlPanel::MakeMenuBar() {
   SaveAsAction = add(file, QStringLiteral("Save &As..."), standard(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)), "SaveAsAction", [editor] {
     if (editor() != nullptr) editor()->SaveAs();
   });
+  OpenSequenceFolderAction = add(file, QStringLiteral("Open se&quence folder..."), QKeySequence(),
+                                 "OpenSequenceFolderAction", [this] { OpenSequenceFolderClick(); });
+  OpenSequenceFolderAction->setToolTip(QStringLiteral("Show the frames and ground truth of a folder a run wrote "
+                                                      "(any layout), to step through and evaluate"));
   file->addSeparator();
   ExportAviAction = add(file, QStringLiteral("&Export AVI"), QKeySequence(), "ExportAviAction",
                         [this] { ExportAviClick(ExportAviButton); });
@@ -426,7 +433,26 @@ void ControlPanel::SelectCamera(bool right) {
   if (viewer != nullptr && viewer->CheckBox1->isChecked() != right) viewer->CheckBox1->setChecked(right);
 }
 
+void ControlPanel::ClearEvaluation(const QString& why) {
+  if (evaluation_) evaluation_->Clear(why + QStringLiteral(" Press Evaluate to score what is there now."));
+}
+
+void ControlPanel::OpenSequenceFolderClick() {
+  ViewerWindow* viewer = desktop_.Viewer();
+  if (viewer == nullptr) return;
+  const QString folder = SequenceFolderDialog ? SequenceFolderDialog() : QString();
+  if (folder.isEmpty()) return;  // cancelled
+  QString status;
+  const bool opened = viewer->OpenSequenceFolder(folder, status);
+  ShowStatus(status);
+  if (!opened) return;
+  viewer->BringToFront();
+  ClearEvaluation(QStringLiteral("Another sequence folder was opened; these results were of the one before."));
+}
+
 void ControlPanel::RunFinished(bool complete) {
+  ClearEvaluation(QStringLiteral("A run has ended since this evaluation; its results may no longer describe the "
+                                 "folder."));
   if (bothStage_ == BothStage::Left && complete) {
     bothStage_ = BothStage::Right;
     // Started once the left run's last step has left the stack.
@@ -576,7 +602,7 @@ void ControlPanel::EvaluateClick(QObject*) {
   }
   const QString directory = tovimar::FromStd(last.directory);
   // The flow too when the run wrote it.
-  const bool flow = DatasetOutputs().flow;
+  const bool flow = last.outputs.flow;
   ShowStatus(QStringLiteral("Evaluate: SGBM%1 and evaluation of %2 (%3 camera) started")
                  .arg(flow ? QStringLiteral(", DIS optical flow") : QString(), QDir::toNativeSeparators(directory),
                       last.rightCamera ? "right" : "left"));

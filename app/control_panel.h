@@ -76,6 +76,12 @@ class ControlPanel : public QWidget, public ViewerPanel {
   // The folder dialog: returns the chosen folder, or an empty text when the
   // user cancels. Tests replace it.
   std::function<QString()> SaveDialog1;
+  // File > Open sequence folder: a folder a run wrote, shown in the viewer
+  // (its frames, ground truth, Evaluate). The dialog returns the folder, or
+  // an empty text when the user cancels; tests replace it.
+  void OpenSequenceFolderClick();
+  std::function<QString()> SequenceFolderDialog;
+  QAction* OpenSequenceFolderAction = nullptr;
 
   tovimar::RadioGroup* RadioGroup1;
   QPushButton* Button2;
@@ -179,6 +185,8 @@ class ControlPanel : public QWidget, public ViewerPanel {
   // Selects the camera on the radio group and the viewer's switch alike.
   void SelectCamera(bool right);
   void StartRightHalf();
+  // An open Evaluation window's results no longer describe the folder.
+  void ClearEvaluation(const QString& why);
   std::unique_ptr<tovimar::EvaluationWindow> evaluation_;
   BothStage bothStage_ = BothStage::None;
   bool messageHeld_ = false;  // a message of the run going holds the status line

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "avi/avi_export.h"
 #include "app/run_worker.h"
@@ -406,12 +407,14 @@ void ViewerWindow::ShowTruthOfCamera(bool right) {
 void ViewerWindow::Button7Click(QObject*) {
   if (Running()) return;  // a run in hand is never started again under itself
   stop_ = false;
+  showingFolder_ = false;
   Preparing([this] { session_->Start(); });
 }
 
 void ViewerWindow::StartStop() {
   if (!Running()) {
     stop_ = false;
+    showingFolder_ = false;
     // The folder typed on the panel is made with its parents, as the command
     // line makes its output folder; one that cannot be made is reported by
     // the run's first file.
@@ -527,6 +530,9 @@ void ViewerWindow::SetDisplayLimit(const QSize& limit) {
 void ViewerWindow::Button11Click(QObject*) {
   desktop_.ShowSceneEditor();
   BringToFront();
+  // The scene being prepared is what the window shows next.
+  showingFolder_ = false;
+  SetViewMode(tovimar::ViewMode::Camera);
   // A preparation must never overlap a frame: frames drawn from a half-parsed
   // scene would spoil the sequence silently.
   if (InterruptRun(EndReason::Preparation)) {
@@ -559,6 +565,7 @@ void ViewerWindow::Timer1Timer(QObject*) {
         if (session_->FramesWritten() != written) {
           lastWritten_ = next;
           truthFrame_ = next;
+          cameraTruthOf_ = {};  // the readout's files were rewritten
           if (viewMode_ != tovimar::ViewMode::Camera) RefreshTruth();
         }
         // A stop that came after the step's last drawing.
@@ -703,15 +710,21 @@ void ViewerWindow::RefreshShownImage() {
 void ViewerWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (shownStale_) RefreshShownImage();
-  if (viewMode_ == tovimar::ViewMode::Camera && shown_.isNull()) {
+  const bool live = viewMode_ == tovimar::ViewMode::Camera && !showingFolder_;
+  if (live && shown_.isNull()) {
     painter.fillRect(rect(), palette().window());
+    // The first minute: what to do to see something.
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, kEmptyViewerHint);
     return;
   }
-  const QImage& picture = viewMode_ == tovimar::ViewMode::Camera ? shown_ : truthImage_;
+  const QImage& picture = live ? shown_ : truthImage_;
   if (picture.isNull()) {
     painter.fillRect(rect(), Qt::black);
     painter.setPen(Qt::white);
-    painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Nothing of this kind was written for the last frame"));
+    painter.drawText(rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap,
+                     truth_.problem.empty() ? QStringLiteral("Nothing of this kind was written for this frame")
+                                            : tovimar::FromStd(truth_.problem));
     return;
   }
   const QRect target = PictureRect();
@@ -730,7 +743,7 @@ void ViewerWindow::paintEvent(QPaintEvent*) {
 }
 
 QSize ViewerWindow::PictureSize() const {
-  if (viewMode_ != tovimar::ViewMode::Camera && !truthImage_.isNull()) return truthImage_.size();
+  if ((viewMode_ != tovimar::ViewMode::Camera || showingFolder_) && !truthImage_.isNull()) return truthImage_.size();
   return renderSize_;
 }
 
@@ -758,7 +771,7 @@ void ViewerWindow::closeEvent(QCloseEvent* event) {
 }
 
 QImage ViewerWindow::ShownImage() {
-  if (viewMode_ != tovimar::ViewMode::Camera) return truthImage_;
+  if (viewMode_ != tovimar::ViewMode::Camera || showingFolder_) return truthImage_;
   if (shownStale_) RefreshShownImage();
   return shown_;
 }
@@ -843,7 +856,7 @@ void ViewerWindow::SetViewMode(tovimar::ViewMode mode) {
   viewMode_ = mode;
   if (QAction* a = ViewMenu->findChild<QAction*>(QStringLiteral("view_%1").arg(static_cast<int>(mode) + 1)))
     a->setChecked(true);
-  if (mode != tovimar::ViewMode::Camera) RefreshTruth();
+  if (mode != tovimar::ViewMode::Camera || showingFolder_) RefreshTruth();
   ShowViewLabel(QString());
   update();
 }
@@ -854,7 +867,7 @@ void ViewerWindow::RefreshTruth() {
     case tovimar::ViewMode::Disparity: truthImage_ = tovimar::DisparityPicture(truth_); break;
     case tovimar::ViewMode::Segmentation: truthImage_ = tovimar::SegmentationPicture(truth_.segmentation); break;
     case tovimar::ViewMode::Occlusion: truthImage_ = truth_.mask; break;
-    case tovimar::ViewMode::Camera: truthImage_ = QImage(); break;
+    case tovimar::ViewMode::Camera: truthImage_ = showingFolder_ ? truth_.camera : QImage(); break;
   }
   ShowViewLabel(QString());
   update();
@@ -862,8 +875,8 @@ void ViewerWindow::RefreshTruth() {
 
 QString ViewerWindow::ViewDescription() const {
   const QString camera = RightCamera() ? QStringLiteral("right camera") : QStringLiteral("left camera");
-  if (viewMode_ == tovimar::ViewMode::Camera) return QStringLiteral("Camera image, ") + camera;
-  const char* const names[] = {"", "Disparity", "Segmentation", "Occlusion mask"};
+  if (viewMode_ == tovimar::ViewMode::Camera && !showingFolder_) return QStringLiteral("Camera image, ") + camera;
+  const char* const names[] = {"Camera image", "Disparity", "Segmentation", "Occlusion mask"};
   if (!truthFrame_.valid)
     return QString::fromLatin1(names[static_cast<int>(viewMode_)]) + QStringLiteral(": no frame written yet");
   return QStringLiteral("%1, %2, frame %3")
@@ -877,20 +890,54 @@ bool ViewerWindow::ViewMoved() const {
 }
 
 void ViewerWindow::ShowViewLabel(const QString& probe) {
-  // The ground-truth views always say what they show; the camera image only
-  // while the pointer is over it. Top left, clear of the colour bar below.
-  if (viewMode_ == tovimar::ViewMode::Camera && probe.isEmpty()) {
-    ProbeLabel->hide();
-    return;
-  }
+  // Every view says what it shows, from the moment it is chosen; the readout
+  // under the pointer follows. Top left, clear of the colour bar below.
   ProbeLabel->setText(probe.isEmpty() ? ViewDescription() : ViewDescription() + QStringLiteral(" | ") + probe);
   ProbeLabel->adjustSize();
   ProbeLabel->move(0, 0);
   ProbeLabel->show();
 }
 
+bool ViewerWindow::OpenSequenceFolder(const QString& folder, QString& status) {
+  const QString refused = QStringLiteral("Open sequence folder: ");
+  auto refuse = [&status](const QString& why) {
+    status = why;
+    return false;
+  };
+  if (Running()) return refuse(refused + QStringLiteral("not while a run is going; stop it or wait for its end"));
+  if (folder.isEmpty() || !QFileInfo(folder).isDir())
+    return refuse(refused + QDir::toNativeSeparators(folder) + QStringLiteral(" is no folder"));
+  std::string directory = tovimar::ToStd(QDir(folder).absolutePath());
+  if (directory.back() != tovimar::kPathSeparator) directory += tovimar::kPathSeparator;
+  const QString shown = QDir::toNativeSeparators(tovimar::FromStd(directory));
+  const tovimar::SequenceManifest manifest(directory);
+  if (!manifest.ReadProblem().empty())
+    return refuse(refused + QStringLiteral("the meta.json of %1 cannot be used: %2")
+                         .arg(shown, tovimar::FromStd(manifest.ReadProblem())));
+  const int32_t left = std::max(0, manifest.ListedFrameCount(false));
+  const int32_t right = std::max(0, manifest.ListedFrameCount(true));
+  if (left == 0 && right == 0)
+    return refuse(refused + shown + QStringLiteral(" holds no frame Tovimar wrote (it has no meta.json listing one)"));
+  // The camera chosen on the panel, when it has frames there.
+  const bool camera = RightCamera() ? right > 0 : left == 0;
+  const std::optional<tovimar::OutputChoice> outputs = manifest.RecordedOutputs(camera);
+  if (!outputs)
+    return refuse(refused + QStringLiteral("the meta.json of %1 names outputs or a layout this version does not know").arg(shown));
+  lastWritten_ = {true, directory, camera, (camera ? right : left) - 1, *outputs};
+  truthFrame_ = lastWritten_;
+  truthFrame_.frame = 0;
+  showingFolder_ = true;
+  RefreshTruth();
+  status = QStringLiteral("Opened %1 (%2 layout): %3 frames of the left camera, %4 of the right; keys 1-4 choose the "
+                        "view, Left and Right the frame")
+      .arg(shown, QString::fromLatin1(tovimar::LayoutName(outputs->layout)))
+      .arg(left)
+      .arg(right);
+  return true;
+}
+
 void ViewerWindow::StepTruthFrame(int step) {
-  if (!truthFrame_.valid || viewMode_ == tovimar::ViewMode::Camera) return;
+  if (!truthFrame_.valid || (viewMode_ == tovimar::ViewMode::Camera && !showingFolder_)) return;
   // The frames the folder's manifest lists for the camera's last run.
   const int32_t listed = tovimar::SequenceManifest(truthFrame_.directory).ListedFrameCount(truthFrame_.rightCamera);
   const int32_t last = std::max<int32_t>(listed - 1, 0);
@@ -900,17 +947,35 @@ void ViewerWindow::StepTruthFrame(int step) {
   RefreshTruth();
 }
 
+const tovimar::TruthFiles& ViewerWindow::TruthUnderPointer() const {
+  if (viewMode_ != tovimar::ViewMode::Camera || showingFolder_) return truth_;
+  // The camera's drawing: the files of the last frame written by the camera
+  // shown, when that camera wrote it (after a run of both, either).
+  tovimar::WrittenFrame shown = lastWritten_;
+  shown.rightCamera = RightCamera();
+  const bool same = shown.valid == cameraTruthOf_.valid && shown.directory == cameraTruthOf_.directory &&
+                    shown.rightCamera == cameraTruthOf_.rightCamera && shown.frame == cameraTruthOf_.frame;
+  if (!same) {
+    cameraTruthOf_ = shown;
+    const bool written = shown.valid && (shown.rightCamera == lastWritten_.rightCamera ||
+                                         tovimar::SequenceManifest(shown.directory).HasFrame(shown.rightCamera, shown.frame));
+    cameraTruth_ = written ? tovimar::ReadWrittenFrame(shown) : tovimar::TruthFiles{};
+  }
+  return cameraTruth_;
+}
+
 QString ViewerWindow::ProbeText(int x, int y) const {
-  if (x < 0 || y < 0 || x >= truth_.width || y >= truth_.height) return {};
+  const tovimar::TruthFiles& truth = TruthUnderPointer();  // the files of the picture shown
+  if (x < 0 || y < 0 || x >= truth.width || y >= truth.height) return {};
   QStringList parts;
   parts << QStringLiteral("x %1, y %2").arg(x).arg(y);
-  if (!truth_.disparity.empty()) {
-    const float d = truth_.disparity[static_cast<std::size_t>(y) * static_cast<std::size_t>(truth_.width) +
+  if (!truth.disparity.empty()) {
+    const float d = truth.disparity[static_cast<std::size_t>(y) * static_cast<std::size_t>(truth.width) +
                                      static_cast<std::size_t>(x)];
     parts << QStringLiteral("disparity %1 px").arg(static_cast<double>(d), 0, 'f', 3);
   }
-  if (!truth_.segmentation.isNull() && x < truth_.segmentation.width() && y < truth_.segmentation.height()) {
-    const QRgb c = truth_.segmentation.pixel(x, y);
+  if (!truth.segmentation.isNull() && x < truth.segmentation.width() && y < truth.segmentation.height()) {
+    const QRgb c = truth.segmentation.pixel(x, y);
     if (c == qRgb(255, 255, 255)) {
       parts << QStringLiteral("no id");
     } else if (qRed(c) == qGreen(c) && qGreen(c) == qBlue(c)) {
@@ -947,7 +1012,7 @@ void ViewerWindow::ShowHelp() {
 
 bool ViewerWindow::ViewControlsFree() const {
   // A drawing during a run would change the frames: the view stays put.
-  return !Running() && viewMode_ == tovimar::ViewMode::Camera;
+  return !Running() && viewMode_ == tovimar::ViewMode::Camera && !showingFolder_;
 }
 
 QPoint ViewerWindow::FramePoint(const QPoint& p) const {
@@ -967,7 +1032,7 @@ void ViewerWindow::keyPressEvent(QKeyEvent* event) {
     ShowHelp();
     return;
   }
-  if (viewMode_ != tovimar::ViewMode::Camera &&
+  if ((viewMode_ != tovimar::ViewMode::Camera || showingFolder_) &&
       (key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
     tovimar::Guarded([&] { StepTruthFrame(key == Qt::Key_Left || key == Qt::Key_PageUp ? -1 : 1); });
     return;

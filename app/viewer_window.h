@@ -84,6 +84,11 @@ class ViewerHost {
   virtual void ShowSceneEditor() = 0;
 };
 
+// What the empty viewer says before anything is drawn.
+inline const QString kEmptyViewerHint = QStringLiteral(
+    "Nothing to show yet.\nPress Prepare (or Load a scene file) in the scene editor to see the scene here,\nthen "
+    "Start on the control panel to render its frames.\nFile > Open sequence folder shows frames written before.");
+
 class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovimar::OutputSettings {
   Q_OBJECT
  public:
@@ -139,6 +144,13 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
   // The ground-truth views show the given camera's frame, when the folder's
   // manifest lists that camera's frame of the one shown (the camera choice).
   void ShowTruthOfCamera(bool right);
+  // Shows a sequence folder on disk (any layout): its frames from frame 0 in
+  // every view, the camera image as stored, of the camera chosen when it has
+  // frames there, else of the other; Evaluate then scores it. Returns what the
+  // status line says: the frames found, or why the folder is not shown. A
+  // preparation or a run returns the window to the scene.
+  bool OpenSequenceFolder(const QString& folder, QString& status);
+  bool ShowingFolder() const { return showingFolder_; }
   QLabel* ProbeLabel;   // under the pointer: disparity and id
   QWidget* HelpWindow;  // keys and mouse, F1
   QMenu* ViewMenu;      // the context menu: views, reset, save, help
@@ -301,6 +313,11 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
   tovimar::WrittenFrame lastWritten_;
   tovimar::WrittenFrame truthFrame_;  // the frame the ground-truth views show
   tovimar::TruthFiles truth_;
+  bool showingFolder_ = false;  // the views show a folder opened from disk
+  // The readout over the camera's drawing: the files of the camera shown.
+  const tovimar::TruthFiles& TruthUnderPointer() const;
+  mutable tovimar::WrittenFrame cameraTruthOf_;
+  mutable tovimar::TruthFiles cameraTruth_;
   QImage truthImage_;
   QPoint dragFrom_;
   bool dragging_ = false;
