@@ -367,7 +367,11 @@ void SceneEditor::Button4Click(QObject*) {
                                    CheckBox6->isChecked(), CheckBox7->isChecked(), CheckBox8->isChecked()};
   const std::vector<std::string> lines =
       tovimar::GenerateEgoLines(*start, *step, count, CheckBox9->isChecked(), axes, separator);
+  // The whole run is one step of the text's undo (Ctrl+Z in the editor).
+  QTextCursor oneStep(Memo1->document());
+  oneStep.beginEditBlock();
   for (const std::string& line : lines) AddMemoLine(Memo1, QString::fromStdString(line));
+  oneStep.endEditBlock();
 }
 
 void SceneEditor::Button5Click(QObject* sender) {

@@ -280,7 +280,17 @@ class AppEditorTest : public QObject {
     QCOMPARE(lines.last(), QStringLiteral("EGO; 0,000;0,000;-2,500;0,000;0,000;0,000;"));
     // A second press appends another run; nothing is prepared by it.
     SceneEditorWindow()->Button4Click(SceneEditorWindow()->Button4);
-    QCOMPARE(Lines(SceneEditorWindow()->Memo1).size(), 22 + 40);
+    const QStringList twice = Lines(SceneEditorWindow()->Memo1);
+    QCOMPARE(twice.size(), 22 + 40);
+    // Each press is one step of the editor's undo, and of its redo.
+    QTest::keyClick(SceneEditorWindow()->Memo1, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(Lines(SceneEditorWindow()->Memo1), lines);
+    QTest::keyClick(SceneEditorWindow()->Memo1, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(Lines(SceneEditorWindow()->Memo1), defaultScene_);
+    QVERIFY(!SceneEditorWindow()->TextModified());  // back to the text as loaded
+    SceneEditorWindow()->Memo1->redo();
+    SceneEditorWindow()->Memo1->redo();
+    QCOMPARE(Lines(SceneEditorWindow()->Memo1), twice);
     SceneEditorWindow()->Button5Click(SceneEditorWindow()->Button5);
     QCOMPARE(SceneEditorWindow()->Label5->text(), QStringLiteral("45"));
   }
