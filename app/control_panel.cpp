@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QTimer>
+#include <QWhatsThis>
 
 #include "app/app_support.h"
 #include "app/evaluation.h"
@@ -207,10 +208,37 @@ ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), 
 
   Messages = new tovimar::MessageLog(this);
   MakeMenuBar();
+  AddTips();
 
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
+}
+
+void ControlPanel::AddTips() {
+  // Controls whose specified tips stay as they are keep them; the others say
+  // in plain English what they do.
+  struct Tip {
+    QWidget* control;
+    const char* text;
+  };
+  const Tip tips[] = {
+      {Button4, "Choose the folder the numbered sequence folders go into"},
+      {CheckBox1, "Subpixel Disparity: kept for compatibility; changes no file (both disparity maps and the "
+                  "disparity text are always written)"},
+      {Button3, "Start rendering the prepared scene's frames into Folder/Sequence no (F5); Stop ends the run (Esc)"},
+      {GroupBox1, "The colour drawn where no object is (0 to 255 each)"},
+      {Edit3, "Red of the background colour (0 to 255)"},
+      {Edit4, "Green of the background colour (0 to 255)"},
+      {Edit5, "Blue of the background colour (0 to 255)"},
+      {CheckBox3, "Write the segmentation maps in the palette's colours instead of grey ids"},
+      {CheckBox4, "Smooth the edges of the camera images (multisampling)"},
+      {ProgressBar1, "The frames of the run made so far"},
+      {StatusLine, "The last message; View > Messages (Ctrl+M) lists them all"},
+      {Rendering, "Where and how the frames are rendered"},
+  };
+  for (const Tip& tip : tips)
+    if (tip.control->toolTip().isEmpty()) tip.control->setToolTip(QString::fromLatin1(tip.text));
 }
 
 void ControlPanel::MakeMenuBar() {
@@ -295,6 +323,8 @@ void ControlPanel::MakeMenuBar() {
   connect(ViewMenu, &QMenu::aboutToShow, this, fillViewMenu);
 
   QMenu* help = MenuBar->addMenu(QStringLiteral("&Help"));
+  // Shift+F1, then a click on any control: what it is for.
+  help->addAction(QWhatsThis::createAction(this));
   add(help, QStringLiteral("&Viewer keys"), QKeySequence(), "ViewerKeysAction", [this] {
     if (desktop_.Viewer() != nullptr) desktop_.Viewer()->ShowHelp();
   });

@@ -181,6 +181,7 @@ class ControlPanel : public QWidget, public ViewerPanel {
  private:
   PanelHost& desktop_;  // the other windows
   void MakeMenuBar();
+  void AddTips();
   enum class BothStage { None, Left, Right };
   // Selects the camera on the radio group and the viewer's switch alike.
   void SelectCamera(bool right);

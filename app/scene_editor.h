@@ -165,6 +165,7 @@ class SceneEditor : public QWidget, public ViewerEditor {
   QWidget* page_ = nullptr;          // the controls, in scroll_
   QScrollArea* scroll_ = nullptr;
   void FitPage();
+  void AddTips();
   void ShowModified();
   void ShowTitle();  // "Tovimar Scene editor - <file>[*]"
   bool latin1Text_ = false;  // Memo1 came from a file that is not UTF-8

@@ -711,7 +711,7 @@ void ViewerWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (shownStale_) RefreshShownImage();
   const bool live = viewMode_ == tovimar::ViewMode::Camera && !showingFolder_;
-  if (live && shown_.isNull()) {
+  if (live && (shown_.isNull() || !viewer_->SceneReady())) {
     painter.fillRect(rect(), palette().window());
     // The first minute: what to do to see something.
     painter.setPen(palette().color(QPalette::WindowText));

@@ -116,6 +116,45 @@ class AppWindowsTest : public QObject {
     QVERIFY(notifier_.messages.isEmpty());
   }
 
+  // A newcomer's first minute: the empty viewer says what to do, the panel's
+  // View menu shows the views' keys, and every control has a tip (the
+  // specified Polish tip of "Return frame" explained by its What's This).
+  void aNewcomerIsToldWhatEachThingDoes() {
+    // The hint is drawn over the window's background, below the caption.
+    const QImage empty = Viewer()->grab().toImage();
+    const QRgb background = Viewer()->palette().color(QPalette::Window).rgb();
+    int hintPixels = 0;
+    for (int y = Viewer()->ProbeLabel->height(); y < empty.height(); ++y)
+      for (int x = 0; x < empty.width(); ++x) hintPixels += empty.pixel(x, y) != background ? 1 : 0;
+    QVERIFY2(hintPixels > 200, qPrintable(QString::number(hintPixels)));
+    QVERIFY(kEmptyViewerHint.contains(QStringLiteral("Prepare")) && kEmptyViewerHint.contains(QStringLiteral("Start")));
+
+    emit ControlPanelWindow()->ViewMenu->aboutToShow();
+    QStringList keys;
+    for (const QAction* action : ControlPanelWindow()->ViewMenu->actions())
+      if (action->text().contains(QLatin1Char('\t'))) keys << action->text().section(QLatin1Char('\t'), 1);
+    QCOMPARE(keys, QStringList({"1", "2", "3", "4"}));
+    ControlPanelWindow()->ViewMenu->actions().at(1)->trigger();
+    QCOMPARE(Viewer()->GetViewMode(), tovimar::ViewMode::Disparity);
+    Viewer()->SetViewMode(tovimar::ViewMode::Camera);
+
+    for (QWidget* window : {static_cast<QWidget*>(ControlPanelWindow()), static_cast<QWidget*>(SceneEditorWindow())}) {
+      for (QWidget* w : DesignedControls(window)) {
+        if (qobject_cast<QLabel*>(w) != nullptr || qobject_cast<QScrollArea*>(w) != nullptr ||
+            w->objectName() == QStringLiteral("EditorPage") || w->objectName() == QStringLiteral("MenuBar"))
+          continue;  // what the user reads, not a control
+        const bool inRadioGroup = qobject_cast<tovimar::RadioGroup*>(w->parentWidget()) != nullptr;
+        QVERIFY2(!w->toolTip().isEmpty() || inRadioGroup, qPrintable(window->objectName() + '.' + w->objectName()));
+      }
+    }
+    QCOMPARE(ControlPanelWindow()->CheckBox1->text(), QStringLiteral("Subpixel Disparity"));
+    QVERIFY(ControlPanelWindow()->CheckBox1->toolTip().contains(QStringLiteral("kept for compatibility; changes no file")));
+    QVERIFY(SceneEditorWindow()->CheckBox9->whatsThis().contains(QStringLiteral("moves back by the same")));
+    QVERIFY(SceneEditorWindow()->CheckBox4->toolTip().startsWith(QStringLiteral("4 - object transformation matrices")));
+    for (const QPlainTextEdit* memo : {SceneEditorWindow()->Memo2, SceneEditorWindow()->Memo3, SceneEditorWindow()->Memo4})
+      QVERIFY(memo->toolTip().startsWith(memo->objectName() + QStringLiteral(", the ")));
+  }
+
   void windowFramesAndPlaces() {
     struct Expect {
       QWidget* window;
