@@ -190,6 +190,9 @@ ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), 
   SaveDialog1 = [this]() {
     return QFileDialog::getExistingDirectory(this, QStringLiteral("Select Folder"), Edit2->text());
   };
+  ModelsFolderDialog = [this]() {
+    return QFileDialog::getExistingDirectory(this, QStringLiteral("Models folder"), modelsFolder_);
+  };
   SequenceFolderDialog = [this]() {
     return QFileDialog::getExistingDirectory(this, QStringLiteral("Open sequence folder"), Edit2->text());
   };
@@ -278,6 +281,11 @@ void ControlPanel::MakeMenuBar() {
                                  "OpenSequenceFolderAction", [this] { OpenSequenceFolderClick(); });
   OpenSequenceFolderAction->setToolTip(QStringLiteral("Show the frames and ground truth of a folder a run wrote "
                                                       "(any layout), to step through and evaluate"));
+  ModelsFolderAction = add(file, QStringLiteral("&Models folder..."), QKeySequence(), "ModelsFolderAction",
+                           [this] { ModelsFolderClick(); });
+  NoModelsFolderAction = add(file, QStringLiteral("No models folder"), QKeySequence(), "NoModelsFolderAction",
+                             [this] { SetModelsFolder(QString()); });
+  SetModelsFolder(QString());
   file->addSeparator();
   ExportAviAction = add(file, QStringLiteral("&Export AVI"), QKeySequence(), "ExportAviAction",
                         [this] { ExportAviClick(ExportAviButton); });
@@ -398,6 +406,7 @@ tovimar::RunOptions ControlPanel::ChosenRunOptions() const {
   options.cameras = BothCameras->isChecked()          ? tovimar::CameraChoice::Both
                     : RadioGroup2->ItemIndex() == 1 ? tovimar::CameraChoice::Right
                                                     : tovimar::CameraChoice::Left;
+  if (!modelsFolder_.isEmpty()) options.modelFolders.push_back(tovimar::ToStd(modelsFolder_));
   return options;
 }
 
@@ -480,6 +489,24 @@ void ControlPanel::OpenSequenceFolderClick() {
   ClearEvaluation(QStringLiteral("Another sequence folder was opened; these results were of the one before."));
 }
 
+void ControlPanel::ModelsFolderClick() {
+  const QString folder = ModelsFolderDialog ? ModelsFolderDialog() : QString();
+  if (folder.isEmpty()) return;  // cancelled: nothing changes
+  SetModelsFolder(folder);
+  ShowStatus(QStringLiteral("Models folder: %1 (MESH files not beside the scene are looked for there at the next "
+                            "Prepare, Load or Start)")
+                 .arg(QDir::toNativeSeparators(folder)));
+}
+
+void ControlPanel::SetModelsFolder(const QString& folder) {
+  modelsFolder_ = folder;
+  const QString where = folder.isEmpty() ? QStringLiteral("none") : QDir::toNativeSeparators(folder);
+  ModelsFolderAction->setToolTip(QStringLiteral("Choose the folder where MESH files that are not beside the scene "
+                                                "are looked for (as tovimar-render --models); now: ") + where);
+  NoModelsFolderAction->setEnabled(!folder.isEmpty());
+  NoModelsFolderAction->setToolTip(QStringLiteral("Look for MESH files beside the scene only"));
+}
+
 void ControlPanel::RunFinished(bool complete) {
   ClearEvaluation(QStringLiteral("A run has ended since this evaluation; its results may no longer describe the "
                                  "folder."));
@@ -521,6 +548,7 @@ void ControlPanel::SaveSettings() const {
   const tovimar::OutputChoice outputs = DatasetOutputs();
   settings.setValue(QStringLiteral("panel/outputs"), QString::fromStdString(tovimar::OutputListText(outputs)));
   settings.setValue(QStringLiteral("panel/layout"), QString::fromLatin1(tovimar::LayoutName(outputs.layout)));
+  settings.setValue(QStringLiteral("panel/models"), modelsFolder_);
 }
 
 void ControlPanel::RestoreSettings() {
@@ -537,6 +565,7 @@ void ControlPanel::RestoreSettings() {
   }
   const int sequence = settings.value(QStringLiteral("panel/sequence")).toInt(&ok);
   if (ok) UpDown1->setValue(sequence);
+  SetModelsFolder(settings.value(QStringLiteral("panel/models")).toString());
   const QString camera = settings.value(QStringLiteral("panel/camera")).toString();
   BothCameras->setChecked(camera == QStringLiteral("both"));
   if (camera == QStringLiteral("right")) SelectCamera(true);

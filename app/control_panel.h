@@ -82,6 +82,17 @@ class ControlPanel : public QWidget, public ViewerPanel {
   void OpenSequenceFolderClick();
   std::function<QString()> SequenceFolderDialog;
   QAction* OpenSequenceFolderAction = nullptr;
+  // File > Models folder: the folder where MESH files that are not beside the
+  // scene are looked for (as tovimar-render --models); the dialog returns
+  // it, or an empty text when the user cancels (tests replace it). "No
+  // models folder" forgets it. Kept between sessions.
+  void ModelsFolderClick();
+  void SetModelsFolder(const QString& folder);
+  QString ModelsFolder() const { return modelsFolder_; }
+  std::vector<std::string> ModelFoldersChosen() const override { return ChosenRunOptions().modelFolders; }
+  std::function<QString()> ModelsFolderDialog;
+  QAction* ModelsFolderAction = nullptr;
+  QAction* NoModelsFolderAction = nullptr;
 
   tovimar::RadioGroup* RadioGroup1;
   QPushButton* Button2;
@@ -190,5 +201,6 @@ class ControlPanel : public QWidget, public ViewerPanel {
   void ClearEvaluation(const QString& why);
   std::unique_ptr<tovimar::EvaluationWindow> evaluation_;
   BothStage bothStage_ = BothStage::None;
-  bool messageHeld_ = false;  // a message of the run going holds the status line
+  bool messageHeld_ = false;
+  QString modelsFolder_;  // a message of the run going holds the status line
 };

@@ -126,6 +126,8 @@ class ViewerWindow::SceneReports : public tovimar::LineNotifier {
 
 template <class F>
 void ViewerWindow::Preparing(F&& prepare) {
+  viewer_->SetModelFolders(desktop_.Panel() != nullptr ? desktop_.Panel()->ModelFoldersChosen()
+                                                       : std::vector<std::string>{});
   if (desktop_.Editor() != nullptr) desktop_.Editor()->BeginSceneReports();
   struct Shown {
     ViewerHost& desktop;

@@ -61,6 +61,8 @@ class ViewerPanel {
   virtual bool PaletteChosen() const = 0;
   virtual bool BothCamerasChosen() const = 0;
   virtual tovimar::OutputChoice DatasetOutputs() const = 0;
+  // Where MESH files not beside the scene are looked for (RunOptions::modelFolders).
+  virtual std::vector<std::string> ModelFoldersChosen() const = 0;
   // A maximum of 0 would turn the bar into a busy indicator: at least 1.
   virtual void SetProgressRange(int maximum) = 0;
   virtual void SetProgress(int position) = 0;
