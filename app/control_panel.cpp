@@ -529,16 +529,8 @@ void ControlPanel::StartRightHalf() {
   if (!desktop_.Viewer()->Running()) bothStage_ = BothStage::None;
 }
 
-namespace {
-
-QSettings PanelSettings() {
-  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tovimar"), QStringLiteral("tovimar"));
-}
-
-}  // namespace
-
 void ControlPanel::SaveSettings() const {
-  QSettings settings = PanelSettings();
+  QSettings settings = tovimar::UserSettings();
   settings.setValue(QStringLiteral("panel/folder"), Edit2->text());
   settings.setValue(QStringLiteral("panel/resolution"), RadioGroup1->ItemIndex());
   settings.setValue(QStringLiteral("panel/sequence"), UpDown1->value());
@@ -552,7 +544,7 @@ void ControlPanel::SaveSettings() const {
 }
 
 void ControlPanel::RestoreSettings() {
-  QSettings settings = PanelSettings();
+  QSettings settings = tovimar::UserSettings();
   const QString folder = settings.value(QStringLiteral("panel/folder")).toString();
   if (!folder.isEmpty()) Edit2->setText(folder);
   bool ok = false;
@@ -698,6 +690,7 @@ void ControlPanel::CheckBox3Click(QObject*) {
 
 void ControlPanel::FormClose() {
   SaveSettings();
+  desktop_.SavePlaces();
   if (desktop_.Viewer() != nullptr) {
     desktop_.Viewer()->AllowClose();
     desktop_.Viewer()->close();

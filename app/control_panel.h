@@ -40,6 +40,8 @@ class PanelHost {
   virtual void ArrangeWindows(bool viewerOnly) = 0;
   virtual void ShowSceneEditor() = 0;
   virtual void DestroyViewerAndEditor() = 0;
+  // Keeps the windows' places and sizes for the next session.
+  virtual void SavePlaces() = 0;
 };
 
 class ControlPanel : public QWidget, public ViewerPanel {

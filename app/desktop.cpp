@@ -52,6 +52,7 @@ void Desktop::CreateWindows() {
   viewer_ = new ViewerWindow(static_cast<ViewerHost&>(*this));
   viewer_->show();
   panel_->RestoreSettings();  // reads and sets the viewer too
+  if (RestorePlaces()) return;
   ArrangeWindows(false);
   // Again once framed, with the frame's real size.
   if (panel_->windowHandle() != nullptr) new FirstExpose(panel_->windowHandle(), [this] { ArrangeWindows(false); });
@@ -75,6 +76,39 @@ void Desktop::ArrangeWindows(bool viewerOnly) {
   }
   viewer_->SetDisplayLimit(p.viewerLimit);
   viewer_->move(p.viewerPos);
+}
+
+namespace {
+
+const char* const kPlaceKeys[] = {"places/panel", "places/editor", "places/viewer"};
+
+// A title bar a user can reach: the top edge of the frame on one screen's available area.
+bool TitleBarOnAScreen(const QWidget* window) {
+  const QRect frame = window->frameGeometry();
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect available = screen->availableGeometry();
+    if (available.contains(frame.topLeft()) && available.contains(frame.topRight())) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void Desktop::SavePlaces() {
+  if (viewer_ == nullptr || editor_ == nullptr || panel_ == nullptr) return;
+  QSettings settings = tovimar::UserSettings();
+  const QWidget* windows[] = {panel_, editor_, viewer_};
+  for (int i = 0; i < 3; ++i) settings.setValue(QLatin1String(kPlaceKeys[i]), windows[i]->saveGeometry());
+}
+
+bool Desktop::RestorePlaces() {
+  QSettings settings = tovimar::UserSettings();
+  QWidget* windows[] = {panel_, editor_, viewer_};
+  for (int i = 0; i < 3; ++i) {
+    const QByteArray place = settings.value(QLatin1String(kPlaceKeys[i])).toByteArray();
+    if (place.isEmpty() || !windows[i]->restoreGeometry(place) || !TitleBarOnAScreen(windows[i])) return false;
+  }
+  return true;
 }
 
 void Desktop::ShowSceneEditor() {

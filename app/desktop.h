@@ -39,6 +39,12 @@ class Desktop : public ViewerHost, public EditorHost, public PanelHost {
   // the windows.
   void ArrangeWindows(bool viewerOnly) override;
 
+  // The three windows' places and sizes as the program last ended (the user's
+  // settings): SavePlaces keeps them, RestorePlaces puts the windows back when
+  // every title bar is still on a screen (false, nothing kept, otherwise).
+  void SavePlaces() override;
+  bool RestorePlaces();
+
   // Shows the scene editor again when it was closed (hidden) or minimised;
   // its text was kept. A preparation, a Start and the panel's "Scene editor"
   // button bring it back, as they bring back the viewer.

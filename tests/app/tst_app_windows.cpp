@@ -494,11 +494,23 @@ class AppWindowsTest : public QObject {
     QVERIFY(ControlPanelWindow()->DatasetOutputs() == outputs);
     // "Both cameras" is remembered as the camera choice.
     ControlPanelWindow()->BothCameras->setChecked(true);
+    // The end of the program keeps the windows' places and sizes too.
+    const QRect editorPlace(40, 50, 600, 500), viewerPlace(100, 420, 400, 300);
+    SceneEditorWindow()->setGeometry(editorPlace);
+    Viewer()->setGeometry(viewerPlace);
     ControlPanelWindow()->FormClose();  // the end of the program saves too
     QVERIFY(Viewer() == nullptr && SceneEditorWindow() == nullptr);
     TestDesktop().DestroyWindows();
     StartWindows(notifier_, ',');
     QVERIFY(ControlPanelWindow()->BothCameras->isChecked());
+    QCOMPARE(SceneEditorWindow()->geometry(), editorPlace);
+    QCOMPARE(Viewer()->geometry(), viewerPlace);
+    // A place whose title bar is on no screen (a screen gone) is not taken back.
+    SceneEditorWindow()->move(5000, 5000);
+    TestDesktop().SavePlaces();
+    StopWindows();
+    StartWindows(notifier_, ',');
+    QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(SceneEditorWindow()->frameGeometry()));
     // Forgotten settings give the defaults again (for the slots that follow).
     QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tovimar"), QStringLiteral("tovimar")).clear();
     StopWindows();
