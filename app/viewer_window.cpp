@@ -1008,6 +1008,7 @@ bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
 void ViewerWindow::ShowHelp() {
   HelpWindow->show();
   HelpWindow->raise();
+  HelpWindow->activateWindow();  // under a window manager it gets the keys (Esc closes it)
 }
 
 // --- keys and mouse ---
