@@ -62,7 +62,10 @@ TruthFiles ReadWrittenFrame(const WrittenFrame& written) {
       note(e);
     }
   }
-  if (truth.disparity.empty() && FileThere(dataset.disparityPfm)) {
+  // Only the products the run wrote: a file of an earlier run of other
+  // outputs may still be in the folder.
+  const bool layoutOwn = written.outputs.layout != DatasetLayout::Classic;
+  if (truth.disparity.empty() && (written.outputs.pfm || layoutOwn) && FileThere(dataset.disparityPfm)) {
     try {
       PfmImage pfm = ReadPfm(dataset.disparityPfm);
       if (pfm.channels != 1) throw Error("'" + dataset.disparityPfm + "' has " + std::to_string(pfm.channels) +
@@ -75,7 +78,7 @@ TruthFiles ReadWrittenFrame(const WrittenFrame& written) {
       note(e);
     }
   }
-  if (truth.disparity.empty() && FileThere(dataset.disparity16)) {
+  if (truth.disparity.empty() && (written.outputs.kitti || layoutOwn) && FileThere(dataset.disparity16)) {
     // KITTI's encoding: round(256 d) in 16 bits, 0 where there is no ground truth.
     try {
       const PngImage png = ReadPng(dataset.disparity16);
@@ -91,7 +94,7 @@ TruthFiles ReadWrittenFrame(const WrittenFrame& written) {
     }
   }
   if (classic) truth.segmentation = ReadImage(names.segmentation, truth.problem);
-  truth.mask = ReadImage(dataset.mask, truth.problem);
+  if (written.outputs.masks || layoutOwn) truth.mask = ReadImage(dataset.mask, truth.problem);
   const std::vector<std::string> images =
       StoredCameraImages(written.directory, written.outputs, written.rightCamera, written.frame + 1);
   if (!images.empty()) truth.camera = ReadImage(images.back(), truth.problem);

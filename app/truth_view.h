@@ -40,7 +40,9 @@ struct TruthFiles {
 // Reads what the frame's run wrote, in any layout: the disparity text
 // (classic), else the float disparity PFM, else KITTI's 16-bit disparity;
 // the segmentation map, the occlusion mask and the camera image as stored.
-// Missing files leave their part empty; a file that is there but cannot be
+// Only products the run wrote (its outputs, or its layout's own set) are
+// read, never an earlier run's file left beside them. Missing files leave
+// their part empty; a file that is there but cannot be
 // read leaves its part empty and is named in `problem`.
 TruthFiles ReadWrittenFrame(const WrittenFrame& written);
 
