@@ -78,4 +78,8 @@ QString TextureDirectory() {
 
 QString DefaultOutputFolder() { return QDir::tempPath() + QStringLiteral("/tovimar"); }
 
+QSettings UserSettings() {
+  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tovimar"), QStringLiteral("tovimar"));
+}
+
 }  // namespace tovimar

@@ -2,6 +2,7 @@
 // What the three windows share: the message boxes, the handler guard that
 // reports an escaping exception and goes on, the user's decimal separator,
 // and the places of the bundled files.
+#include <QSettings>
 #include <QString>
 #include <exception>
 #include <string>
@@ -62,6 +63,9 @@ QString ExampleScenePath();
 // The folder of tex0.bmp .. tex10.bmp: the current directory when it holds
 // tex0.bmp, else the bundled assets folder found like the examples.
 QString TextureDirectory();
+
+// What the program keeps between sessions: the user's "Tovimar/tovimar.ini".
+QSettings UserSettings();
 
 // The default output root: a "tovimar" folder in the system's temporary folder.
 QString DefaultOutputFolder();

@@ -15,6 +15,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QTimer>
+#include <QWhatsThis>
 
 #include "app/app_support.h"
 #include "app/evaluation.h"
@@ -189,6 +190,12 @@ ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), 
   SaveDialog1 = [this]() {
     return QFileDialog::getExistingDirectory(this, QStringLiteral("Select Folder"), Edit2->text());
   };
+  ModelsFolderDialog = [this]() {
+    return QFileDialog::getExistingDirectory(this, QStringLiteral("Models folder"), modelsFolder_);
+  };
+  SequenceFolderDialog = [this]() {
+    return QFileDialog::getExistingDirectory(this, QStringLiteral("Open sequence folder"), Edit2->text());
+  };
 
   connect(Button2, &QPushButton::clicked, this, [this] { tovimar::Guarded([&] { Button2Click(Button2); }); });
   connect(Button3, &QPushButton::clicked, this, [this] { tovimar::Guarded([&] { Button3Click(Button3); }); });
@@ -202,11 +209,39 @@ ControlPanel::ControlPanel(PanelHost& host, QWidget* parent) : QWidget(parent), 
           [this] { tovimar::Guarded([&] { RadioGroup2Click(RadioGroup2); }); });
   connect(CheckBox3, &QCheckBox::toggled, this, [this] { tovimar::Guarded([&] { CheckBox3Click(CheckBox3); }); });
 
+  Messages = new tovimar::MessageLog(this);
   MakeMenuBar();
+  AddTips();
 
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
+}
+
+void ControlPanel::AddTips() {
+  // Controls whose specified tips stay as they are keep them; the others say
+  // in plain English what they do.
+  struct Tip {
+    QWidget* control;
+    const char* text;
+  };
+  const Tip tips[] = {
+      {Button4, "Choose the folder the numbered sequence folders go into"},
+      {CheckBox1, "Subpixel Disparity: kept for compatibility; changes no file (both disparity maps and the "
+                  "disparity text are always written)"},
+      {Button3, "Start rendering the prepared scene's frames into Folder/Sequence no (F5); Stop ends the run (Esc)"},
+      {GroupBox1, "The colour drawn where no object is (0 to 255 each)"},
+      {Edit3, "Red of the background colour (0 to 255)"},
+      {Edit4, "Green of the background colour (0 to 255)"},
+      {Edit5, "Blue of the background colour (0 to 255)"},
+      {CheckBox3, "Write the segmentation maps in the palette's colours instead of grey ids"},
+      {CheckBox4, "Smooth the edges of the camera images (multisampling)"},
+      {ProgressBar1, "The frames of the run made so far"},
+      {StatusLine, "The last message; View > Messages (Ctrl+M) lists them all"},
+      {Rendering, "Where and how the frames are rendered"},
+  };
+  for (const Tip& tip : tips)
+    if (tip.control->toolTip().isEmpty()) tip.control->setToolTip(QString::fromLatin1(tip.text));
 }
 
 void ControlPanel::MakeMenuBar() {
@@ -242,6 +277,15 @@ void ControlPanel::MakeMenuBar() {
   SaveAsAction = add(file, QStringLiteral("Save &As..."), standard(QKeySequence::SaveAs, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S)), "SaveAsAction", [editor] {
     if (editor() != nullptr) editor()->SaveAs();
   });
+  OpenSequenceFolderAction = add(file, QStringLiteral("Open se&quence folder..."), QKeySequence(),
+                                 "OpenSequenceFolderAction", [this] { OpenSequenceFolderClick(); });
+  OpenSequenceFolderAction->setToolTip(QStringLiteral("Show the frames and ground truth of a folder a run wrote "
+                                                      "(any layout), to step through and evaluate"));
+  ModelsFolderAction = add(file, QStringLiteral("&Models folder..."), QKeySequence(), "ModelsFolderAction",
+                           [this] { ModelsFolderClick(); });
+  NoModelsFolderAction = add(file, QStringLiteral("No models folder"), QKeySequence(), "NoModelsFolderAction",
+                             [this] { SetModelsFolder(QString()); });
+  SetModelsFolder(QString());
   file->addSeparator();
   ExportAviAction = add(file, QStringLiteral("&Export AVI"), QKeySequence(), "ExportAviAction",
                         [this] { ExportAviClick(ExportAviButton); });
@@ -265,7 +309,30 @@ void ControlPanel::MakeMenuBar() {
   EvaluateAction = add(run, QStringLiteral("&Evaluate"), QKeySequence(), "EvaluateAction",
                        [this] { EvaluateClick(EvaluateButton); });
 
+  // The viewer's views with their keys (the viewer's own actions, taken when
+  // the menu opens), and the message log.
+  ViewMenu = MenuBar->addMenu(QStringLiteral("&View"));
+  ViewMenu->setObjectName(QStringLiteral("PanelViewMenu"));
+  MessagesAction = new QAction(QStringLiteral("&Messages"), this);
+  MessagesAction->setObjectName(QStringLiteral("MessagesAction"));
+  MessagesAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+  MessagesAction->setToolTip(QStringLiteral("Every status message of this session, with its time"));
+  connect(MessagesAction, &QAction::triggered, this, [this] { Messages->ShowInFront(); });
+  addAction(MessagesAction);
+  auto fillViewMenu = [this] {
+    ViewMenu->clear();
+    if (desktop_.Viewer() != nullptr) {
+      ViewMenu->addActions(desktop_.Viewer()->ViewActions());
+      ViewMenu->addSeparator();
+    }
+    ViewMenu->addAction(MessagesAction);
+  };
+  fillViewMenu();
+  connect(ViewMenu, &QMenu::aboutToShow, this, fillViewMenu);
+
   QMenu* help = MenuBar->addMenu(QStringLiteral("&Help"));
+  // Shift+F1, then a click on any control: what it is for.
+  help->addAction(QWhatsThis::createAction(this));
   add(help, QStringLiteral("&Viewer keys"), QKeySequence(), "ViewerKeysAction", [this] {
     if (desktop_.Viewer() != nullptr) desktop_.Viewer()->ShowHelp();
   });
@@ -339,6 +406,7 @@ tovimar::RunOptions ControlPanel::ChosenRunOptions() const {
   options.cameras = BothCameras->isChecked()          ? tovimar::CameraChoice::Both
                     : RadioGroup2->ItemIndex() == 1 ? tovimar::CameraChoice::Right
                                                     : tovimar::CameraChoice::Left;
+  if (!modelsFolder_.isEmpty()) options.modelFolders.push_back(tovimar::ToStd(modelsFolder_));
   return options;
 }
 
@@ -404,7 +472,44 @@ void ControlPanel::SelectCamera(bool right) {
   if (viewer != nullptr && viewer->CheckBox1->isChecked() != right) viewer->CheckBox1->setChecked(right);
 }
 
+void ControlPanel::ClearEvaluation(const QString& why) {
+  if (evaluation_) evaluation_->Clear(why + QStringLiteral(" Press Evaluate to score what is there now."));
+}
+
+void ControlPanel::OpenSequenceFolderClick() {
+  ViewerWindow* viewer = desktop_.Viewer();
+  if (viewer == nullptr) return;
+  const QString folder = SequenceFolderDialog ? SequenceFolderDialog() : QString();
+  if (folder.isEmpty()) return;  // cancelled
+  QString status;
+  const bool opened = viewer->OpenSequenceFolder(folder, status);
+  ShowStatus(status);
+  if (!opened) return;
+  viewer->BringToFront();
+  ClearEvaluation(QStringLiteral("Another sequence folder was opened; these results were of the one before."));
+}
+
+void ControlPanel::ModelsFolderClick() {
+  const QString folder = ModelsFolderDialog ? ModelsFolderDialog() : QString();
+  if (folder.isEmpty()) return;  // cancelled: nothing changes
+  SetModelsFolder(folder);
+  ShowStatus(QStringLiteral("Models folder: %1 (MESH files not beside the scene are looked for there at the next "
+                            "Prepare, Load or Start)")
+                 .arg(QDir::toNativeSeparators(folder)));
+}
+
+void ControlPanel::SetModelsFolder(const QString& folder) {
+  modelsFolder_ = folder;
+  const QString where = folder.isEmpty() ? QStringLiteral("none") : QDir::toNativeSeparators(folder);
+  ModelsFolderAction->setToolTip(QStringLiteral("Choose the folder where MESH files that are not beside the scene "
+                                                "are looked for (as tovimar-render --models); now: ") + where);
+  NoModelsFolderAction->setEnabled(!folder.isEmpty());
+  NoModelsFolderAction->setToolTip(QStringLiteral("Look for MESH files beside the scene only"));
+}
+
 void ControlPanel::RunFinished(bool complete) {
+  ClearEvaluation(QStringLiteral("A run has ended since this evaluation; its results may no longer describe the "
+                                 "folder."));
   if (bothStage_ == BothStage::Left && complete) {
     bothStage_ = BothStage::Right;
     // Started once the left run's last step has left the stack.
@@ -424,16 +529,8 @@ void ControlPanel::StartRightHalf() {
   if (!desktop_.Viewer()->Running()) bothStage_ = BothStage::None;
 }
 
-namespace {
-
-QSettings PanelSettings() {
-  return QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tovimar"), QStringLiteral("tovimar"));
-}
-
-}  // namespace
-
 void ControlPanel::SaveSettings() const {
-  QSettings settings = PanelSettings();
+  QSettings settings = tovimar::UserSettings();
   settings.setValue(QStringLiteral("panel/folder"), Edit2->text());
   settings.setValue(QStringLiteral("panel/resolution"), RadioGroup1->ItemIndex());
   settings.setValue(QStringLiteral("panel/sequence"), UpDown1->value());
@@ -443,10 +540,11 @@ void ControlPanel::SaveSettings() const {
   const tovimar::OutputChoice outputs = DatasetOutputs();
   settings.setValue(QStringLiteral("panel/outputs"), QString::fromStdString(tovimar::OutputListText(outputs)));
   settings.setValue(QStringLiteral("panel/layout"), QString::fromLatin1(tovimar::LayoutName(outputs.layout)));
+  settings.setValue(QStringLiteral("panel/models"), modelsFolder_);
 }
 
 void ControlPanel::RestoreSettings() {
-  QSettings settings = PanelSettings();
+  QSettings settings = tovimar::UserSettings();
   const QString folder = settings.value(QStringLiteral("panel/folder")).toString();
   if (!folder.isEmpty()) Edit2->setText(folder);
   bool ok = false;
@@ -459,6 +557,7 @@ void ControlPanel::RestoreSettings() {
   }
   const int sequence = settings.value(QStringLiteral("panel/sequence")).toInt(&ok);
   if (ok) UpDown1->setValue(sequence);
+  SetModelsFolder(settings.value(QStringLiteral("panel/models")).toString());
   const QString camera = settings.value(QStringLiteral("panel/camera")).toString();
   BothCameras->setChecked(camera == QStringLiteral("both"));
   if (camera == QStringLiteral("right")) SelectCamera(true);
@@ -554,7 +653,7 @@ void ControlPanel::EvaluateClick(QObject*) {
   }
   const QString directory = tovimar::FromStd(last.directory);
   // The flow too when the run wrote it.
-  const bool flow = DatasetOutputs().flow;
+  const bool flow = last.outputs.flow;
   ShowStatus(QStringLiteral("Evaluate: SGBM%1 and evaluation of %2 (%3 camera) started")
                  .arg(flow ? QStringLiteral(", DIS optical flow") : QString(), QDir::toNativeSeparators(directory),
                       last.rightCamera ? "right" : "left"));
@@ -562,6 +661,15 @@ void ControlPanel::EvaluateClick(QObject*) {
 }
 
 void ControlPanel::ShowStatus(const QString& text) {
+  Messages->Add(text);
+  messageHeld_ = desktop_.Viewer() != nullptr && desktop_.Viewer()->Running();
+  StatusLine->setToolTip(text);
+  StatusLine->setText(StatusLine->fontMetrics().elidedText(text, Qt::ElideMiddle, StatusLine->width() - 8));
+}
+
+void ControlPanel::ShowRunProgress(const QString& text) {
+  ProgressBar1->setToolTip(text);
+  if (messageHeld_) return;
   StatusLine->setToolTip(text);
   StatusLine->setText(StatusLine->fontMetrics().elidedText(text, Qt::ElideMiddle, StatusLine->width() - 8));
 }
@@ -582,6 +690,7 @@ void ControlPanel::CheckBox3Click(QObject*) {
 
 void ControlPanel::FormClose() {
   SaveSettings();
+  desktop_.SavePlaces();
   if (desktop_.Viewer() != nullptr) {
     desktop_.Viewer()->AllowClose();
     desktop_.Viewer()->close();

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/message_log.h"
 #include "app/viewer_window.h"
 #include "app/widgets.h"
 #include "layout/output_choice.h"
@@ -39,6 +40,8 @@ class PanelHost {
   virtual void ArrangeWindows(bool viewerOnly) = 0;
   virtual void ShowSceneEditor() = 0;
   virtual void DestroyViewerAndEditor() = 0;
+  // Keeps the windows' places and sizes for the next session.
+  virtual void SavePlaces() = 0;
 };
 
 class ControlPanel : public QWidget, public ViewerPanel {
@@ -62,12 +65,36 @@ class ControlPanel : public QWidget, public ViewerPanel {
   void EvaluateClick(QObject* sender);     // "Evaluate": SGBM on the last run's pair, scored (tovimar-eval)
 
   // The status line: a run's progress (frame i of N, frames per second,
-  // time left) and why it ended.
+  // time left) and why it ended. Every message also goes to the message log
+  // with its time; one shown during a run stays on the status line over the
+  // progress until the run ends (the progress is in the progress bar's tip).
   void ShowStatus(const QString& text) override;
+  void ShowRunProgress(const QString& text) override;
+  // "Messages" (View menu): the log of every message.
+  tovimar::MessageLog* Messages;
+  QAction* MessagesAction = nullptr;
+  QMenu* ViewMenu = nullptr;
 
   // The folder dialog: returns the chosen folder, or an empty text when the
   // user cancels. Tests replace it.
   std::function<QString()> SaveDialog1;
+  // File > Open sequence folder: a folder a run wrote, shown in the viewer
+  // (its frames, ground truth, Evaluate). The dialog returns the folder, or
+  // an empty text when the user cancels; tests replace it.
+  void OpenSequenceFolderClick();
+  std::function<QString()> SequenceFolderDialog;
+  QAction* OpenSequenceFolderAction = nullptr;
+  // File > Models folder: the folder where MESH files that are not beside the
+  // scene are looked for (as tovimar-render --models); the dialog returns
+  // it, or an empty text when the user cancels (tests replace it). "No
+  // models folder" forgets it. Kept between sessions.
+  void ModelsFolderClick();
+  void SetModelsFolder(const QString& folder);
+  QString ModelsFolder() const { return modelsFolder_; }
+  std::vector<std::string> ModelFoldersChosen() const override { return ChosenRunOptions().modelFolders; }
+  std::function<QString()> ModelsFolderDialog;
+  QAction* ModelsFolderAction = nullptr;
+  QAction* NoModelsFolderAction = nullptr;
 
   tovimar::RadioGroup* RadioGroup1;
   QPushButton* Button2;
@@ -136,7 +163,11 @@ class ControlPanel : public QWidget, public ViewerPanel {
   bool PreviewChosen() const override { return CheckBox2->isChecked(); }
   bool PaletteChosen() const override { return CheckBox3->isChecked(); }
   bool BothCamerasChosen() const override { return BothCameras->isChecked(); }
-  void SetProgressRange(int maximum) override { ProgressBar1->setRange(0, maximum > 0 ? maximum : 1); }
+  // Also the start of a run: the status line shows its progress again.
+  void SetProgressRange(int maximum) override {
+    ProgressBar1->setRange(0, maximum > 0 ? maximum : 1);
+    messageHeld_ = false;
+  }
   void SetProgress(int position) override { ProgressBar1->setValue(position); }
   // Also enables the menu's Start (F5) or Stop (Esc).
   void SetStartStopCaption(const QString& caption) override;
@@ -163,10 +194,15 @@ class ControlPanel : public QWidget, public ViewerPanel {
  private:
   PanelHost& desktop_;  // the other windows
   void MakeMenuBar();
+  void AddTips();
   enum class BothStage { None, Left, Right };
   // Selects the camera on the radio group and the viewer's switch alike.
   void SelectCamera(bool right);
   void StartRightHalf();
+  // An open Evaluation window's results no longer describe the folder.
+  void ClearEvaluation(const QString& why);
   std::unique_ptr<tovimar::EvaluationWindow> evaluation_;
   BothStage bothStage_ = BothStage::None;
+  bool messageHeld_ = false;
+  QString modelsFolder_;  // a message of the run going holds the status line
 };

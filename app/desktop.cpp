@@ -2,6 +2,9 @@
 
 #include <QApplication>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
+#include <functional>
 
 #include "app/app_support.h"
 #include "app/window_placement.h"
@@ -12,6 +15,31 @@ void SetUpApplication() {
   QApplication::setQuitOnLastWindowClosed(false);  // only the control panel ends the program
   tovimar::SetAssertionReporter([](const std::string& report) { tovimar::AppNotifier().Notify("", report); });
 }
+
+namespace {
+
+// Calls `arrange` once, after the window's first expose: by then a window
+// manager has put its frame around it, so frameGeometry() tells the frame's
+// size (read before, it is the bare client area).
+class FirstExpose : public QObject {
+ public:
+  FirstExpose(QWindow* window, std::function<void()> arrange) : QObject(window), arrange_(std::move(arrange)) {
+    window->installEventFilter(this);
+  }
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
+      watched->removeEventFilter(this);
+      QTimer::singleShot(0, watched, arrange_);
+      deleteLater();
+    }
+    return false;
+  }
+
+ private:
+  std::function<void()> arrange_;
+};
+
+}  // namespace
 
 Desktop::~Desktop() { DestroyWindows(); }
 
@@ -24,12 +52,17 @@ void Desktop::CreateWindows() {
   viewer_ = new ViewerWindow(static_cast<ViewerHost&>(*this));
   viewer_->show();
   panel_->RestoreSettings();  // reads and sets the viewer too
+  if (RestorePlaces()) return;
   ArrangeWindows(false);
+  // Again once framed, with the frame's real size.
+  if (panel_->windowHandle() != nullptr) new FirstExpose(panel_->windowHandle(), [this] { ArrangeWindows(false); });
 }
 
 void Desktop::ArrangeWindows(bool viewerOnly) {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  if (screen == nullptr || viewer_ == nullptr || editor_ == nullptr || panel_ == nullptr) return;
+  if (viewer_ == nullptr || editor_ == nullptr || panel_ == nullptr) return;
+  // The screen the panel is on.
+  const QScreen* screen = panel_->screen() != nullptr ? panel_->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
   const QRect outer = panel_->frameGeometry();
   const QRect inner = panel_->geometry();
   const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
@@ -38,11 +71,44 @@ void Desktop::ArrangeWindows(bool viewerOnly) {
                                                            editor_->DesignedSize(), viewer_->RenderSize(), frame);
   if (!viewerOnly) {
     panel_->move(p.panelPos);
-    editor_->setFixedSize(p.editorSize);
+    editor_->resize(p.editorSize);
     editor_->move(p.editorPos);
   }
   viewer_->SetDisplayLimit(p.viewerLimit);
   viewer_->move(p.viewerPos);
+}
+
+namespace {
+
+const char* const kPlaceKeys[] = {"places/panel", "places/editor", "places/viewer"};
+
+// A title bar a user can reach: the top edge of the frame on one screen's available area.
+bool TitleBarOnAScreen(const QWidget* window) {
+  const QRect frame = window->frameGeometry();
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect available = screen->availableGeometry();
+    if (available.contains(frame.topLeft()) && available.contains(frame.topRight())) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void Desktop::SavePlaces() {
+  if (viewer_ == nullptr || editor_ == nullptr || panel_ == nullptr) return;
+  QSettings settings = tovimar::UserSettings();
+  const QWidget* windows[] = {panel_, editor_, viewer_};
+  for (int i = 0; i < 3; ++i) settings.setValue(QLatin1String(kPlaceKeys[i]), windows[i]->saveGeometry());
+}
+
+bool Desktop::RestorePlaces() {
+  QSettings settings = tovimar::UserSettings();
+  QWidget* windows[] = {panel_, editor_, viewer_};
+  for (int i = 0; i < 3; ++i) {
+    const QByteArray place = settings.value(QLatin1String(kPlaceKeys[i])).toByteArray();
+    if (place.isEmpty() || !windows[i]->restoreGeometry(place) || !TitleBarOnAScreen(windows[i])) return false;
+  }
+  return true;
 }
 
 void Desktop::ShowSceneEditor() {

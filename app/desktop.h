@@ -31,11 +31,19 @@ class Desktop : public ViewerHost, public EditorHost, public PanelHost {
   // this order, and shows all three.
   void CreateWindows();
 
-  // Places the windows on the primary screen (app/window_placement.h): the
+  // Places the windows on the panel's screen (app/window_placement.h): the
   // designed places where they fit, else side by side; the viewer's picture
   // is scaled down where the chosen resolution does not fit. viewerOnly:
-  // after a new resolution, only the viewer moves.
+  // after a new resolution, only the viewer moves. Done at start-up and
+  // again after the panel's first expose, when a window manager has framed
+  // the windows.
   void ArrangeWindows(bool viewerOnly) override;
+
+  // The three windows' places and sizes as the program last ended (the user's
+  // settings): SavePlaces keeps them, RestorePlaces puts the windows back when
+  // every title bar is still on a screen (false, nothing kept, otherwise).
+  void SavePlaces() override;
+  bool RestorePlaces();
 
   // Shows the scene editor again when it was closed (hidden) or minimised;
   // its text was kept. A preparation, a Start and the panel's "Scene editor"

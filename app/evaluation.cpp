@@ -285,7 +285,7 @@ void EvaluationWindow::ToolEnded(int exitCode, QProcess::ExitStatus status) {
   ShowReport(report);
 }
 
-void EvaluationWindow::Fail(const QString& why) {
+void EvaluationWindow::ClearResults() {
   Table->setRowCount(0);
   FlowTable->setRowCount(0);
   FlowSummary->clear();
@@ -293,6 +293,18 @@ void EvaluationWindow::Fail(const QString& why) {
   FrameSpin->setEnabled(false);
   errorImage_ = QImage();
   ErrorPicture->clear();
+}
+
+void EvaluationWindow::Clear(const QString& why) {
+  if (Running()) return;
+  ClearResults();
+  Messages->clear();
+  Messages->hide();
+  Summary->setText(why.toHtmlEscaped());
+}
+
+void EvaluationWindow::Fail(const QString& why) {
+  ClearResults();
   Summary->setText(QStringLiteral("<b>No results:</b> ") + why.toHtmlEscaped());
   if (!Messages->toPlainText().isEmpty()) Messages->show();
   emit Finished(false, why);

@@ -75,6 +75,9 @@ class EvaluationWindow : public QWidget {
   void Start(const QString& tool, const QString& sequenceDir, bool rightCamera, int currentFrame,
              bool withFlow = false);
   bool Running() const;
+  // Empties the tables and pictures, saying why in their place (the
+  // results no longer describe the folder); nothing while the tool runs.
+  void Clear(const QString& why);
 
   QString JsonPath() const;
   QString ImagesDir() const;
@@ -105,6 +108,7 @@ class EvaluationWindow : public QWidget {
   QScrollArea* pictureArea_ = nullptr;
   void ToolEnded(int exitCode, QProcess::ExitStatus status);
   void Fail(const QString& why);
+  void ClearResults();
   void ShowReport(const EvalReport& report);
   void StartFlow();
   void FlowEnded(int exitCode, QProcess::ExitStatus status);

@@ -96,12 +96,15 @@ std::string LocalPath(const QString& path) { return QFile::encodeName(path).toSt
 
 SceneEditor::SceneEditor(EditorHost& host, QWidget* parent) : QWidget(parent), desktop_(host) {
   setObjectName(QStringLiteral("SceneEditor"));
-  setFixedSize(900, 936);
-  // The controls sit on a page of the designed size; the window scrolls it
-  // when the screen gives the window less room.
+  resize(DesignedSize());
+  setMinimumSize(320, 240);
+  // The controls sit on a page of at least the designed size; the window
+  // scrolls it when it is smaller, and a larger window widens and lengthens
+  // the scene text and the lists below it (FitPage).
   auto* content = new QWidget;
   content->setObjectName(QStringLiteral("EditorPage"));
-  content->setFixedSize(900, 936);
+  content->setFixedSize(DesignedSize());
+  page_ = content;
 
   // The commands a user needs first (file, Load, Save, Prepare, the counts,
   // baseline and focal length) sit in the left 560 pixels, which a 1280 x
@@ -146,6 +149,9 @@ SceneEditor::SceneEditor(EditorHost& host, QWidget* parent) : QWidget(parent), d
   CheckBox9->setGeometry(300, 24, 160, 22);
   CheckBox9->setChecked(true);
   CheckBox9->setToolTip(QStringLiteral("Generuje ramke powrotu, o wektorze ruchu -T i -W"));
+  CheckBox9->setWhatsThis(QStringLiteral("Return frame (the tip, in Polish: \"generates a return frame, with the "
+                                         "motion vector -T and -W\"): every generated frame is followed by one that "
+                                         "moves back by the same translation T and rotation W."));
 
   // Start and Step are read in the locale's notation, so their default 0.25
   // is shown in it too ("0,25" under a comma locale); a fixed "0,25" would
@@ -235,12 +241,14 @@ SceneEditor::SceneEditor(EditorHost& host, QWidget* parent) : QWidget(parent), d
   CheckBox4 = Named(new QCheckBox(QStringLiteral("4 - macierze transf. obiektow"), content), "CheckBox4");
   CheckBox4->setGeometry(8, 908, 300, 22);
 
-  auto* scroll = new QScrollArea(this);
-  scroll->setFrameShape(QFrame::NoFrame);
-  scroll->setWidget(content);
+  AddTips();
+
+  scroll_ = new QScrollArea(this);
+  scroll_->setFrameShape(QFrame::NoFrame);
+  scroll_->setWidget(content);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(scroll);
+  layout->addWidget(scroll_);
 
   // Both dialogs open where the current file is.
   OpenDialog1 = [this]() {
@@ -288,6 +296,64 @@ SceneEditor::SceneEditor(EditorHost& host, QWidget* parent) : QWidget(parent), d
 }
 
 SceneEditor::~SceneEditor() = default;
+
+void SceneEditor::AddTips() {
+  // The specified tips stay; the other controls say in plain English what
+  // they do, and the captions a newcomer cannot read are explained.
+  struct Tip {
+    QWidget* control;
+    const char* text;
+  };
+  const Tip tips[] = {
+      {GroupBox1, "Appends EGO lines (camera motion per frame) to the scene text for the axes ticked"},
+      {CheckBox2, "Move the camera along X"},
+      {CheckBox3, "Move the camera along Y"},
+      {CheckBox5, "Move the camera along Z"},
+      {CheckBox6, "Turn the camera about X (alpha, degrees)"},
+      {CheckBox7, "Turn the camera about Y (beta, degrees)"},
+      {CheckBox8, "Turn the camera about Z (gamma, degrees)"},
+      {Edit2, "The motion of the first generated frame"},
+      {Edit3, "How much the motion grows from one generated frame to the next"},
+      {Edit4, "How many EGO lines Generate appends"},
+      {Button4, "Append the generated EGO lines to the scene text (Ctrl+Z in the text takes them back)"},
+      {Image1, "The colours of the object ids 0 to 254 in the segmentation maps; click one to read its id"},
+      {Label11, "The id clicked in the chart"},
+      {Memo1, "The scene text (scene language); Prepare reads it"},
+      {Memo2, "Memo2, the motion log: one table row per camera motion applied while drawing (tx & ty & tz & ax & "
+              "ay & az); cleared when a run starts"},
+      {Memo3, "Memo3, the motion log: one line per camera motion applied while drawing, the six values each "
+              "followed by ';'; cleared when a run starts"},
+      {Memo4, "Memo4, the matrix log: while \"4 - macierze transf. obiektow\" is ticked, each drawn object's "
+              "transformation (model-view) matrix, 16 values in OpenGL's column order"},
+      {CheckBox4, "4 - object transformation matrices: write each drawn object's matrix to the log above (Memo4)"},
+      {Label6, "Start and Step of the turning axes A, B and G are in degrees"},
+  };
+  for (const Tip& tip : tips)
+    if (tip.control->toolTip().isEmpty()) tip.control->setToolTip(QString::fromLatin1(tip.text));
+}
+
+void SceneEditor::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  FitPage();
+}
+
+void SceneEditor::FitPage() {
+  // The room the scroll area gives without scroll bars; the page never
+  // shrinks below its designed size (the window scrolls it then).
+  if (scroll_ == nullptr) return;  // still being made
+  const QSize room = scroll_->maximumViewportSize();
+  const QSize designed = DesignedSize();
+  const int wider = std::max(0, room.width() - designed.width());
+  const int taller = std::max(0, room.height() - designed.height());
+  page_->setFixedSize(designed.width() + wider, designed.height() + taller);
+  const int width = 881 + wider;
+  Memo1->setGeometry(8, 234, width, 361 + taller);
+  SceneErrors->setGeometry(8, 600 + taller, width, 70);
+  Memo2->setGeometry(8, 674 + taller, width, 76);
+  Memo3->setGeometry(8, 754 + taller, width, 74);
+  Memo4->setGeometry(8, 832 + taller, width, 72);
+  CheckBox4->move(8, 908 + taller);
+}
 
 void SceneEditor::FormCreate() { Image1Rysuj(); }
 
@@ -341,7 +407,11 @@ void SceneEditor::Button4Click(QObject*) {
                                    CheckBox6->isChecked(), CheckBox7->isChecked(), CheckBox8->isChecked()};
   const std::vector<std::string> lines =
       tovimar::GenerateEgoLines(*start, *step, count, CheckBox9->isChecked(), axes, separator);
+  // The whole run is one step of the text's undo (Ctrl+Z in the editor).
+  QTextCursor oneStep(Memo1->document());
+  oneStep.beginEditBlock();
   for (const std::string& line : lines) AddMemoLine(Memo1, QString::fromStdString(line));
+  oneStep.endEditBlock();
 }
 
 void SceneEditor::Button5Click(QObject* sender) {

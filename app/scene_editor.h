@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QStringList>
 #include <QTreeWidget>
@@ -72,7 +73,8 @@ class SceneEditor : public QWidget, public ViewerEditor {
   // The path names the bundled example scene (examples/sceneexample.txt).
   static bool IsBundledExample(const QString& path);
   // The size the editor's controls were laid out for; the window may be
-  // smaller on a small screen, and scrolls then.
+  // smaller on a small screen, and scrolls then; larger, the scene text and
+  // the lists below it take the room.
   static QSize DesignedSize() { return {900, 936}; }
 
   // Lines of a memo, one per text block; a memo's last line break leaves an
@@ -155,8 +157,15 @@ class SceneEditor : public QWidget, public ViewerEditor {
   QPlainTextEdit* Memo4;
   QCheckBox* CheckBox4;
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   EditorHost& desktop_;  // the other windows
+  QWidget* page_ = nullptr;          // the controls, in scroll_
+  QScrollArea* scroll_ = nullptr;
+  void FitPage();
+  void AddTips();
   void ShowModified();
   void ShowTitle();  // "Tovimar Scene editor - <file>[*]"
   bool latin1Text_ = false;  // Memo1 came from a file that is not UTF-8

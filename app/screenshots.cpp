@@ -91,7 +91,7 @@ int main(int argc, char** argv) {
   const QRect screen(0, 0, 1280, 800);
   const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen, windows.ControlPanelWindow()->size(), SceneEditor::DesignedSize(),
                                                            windows.Viewer()->RenderSize(), QMargins(0, kBar, 0, 0));
-  windows.SceneEditorWindow()->setFixedSize(p.editorSize);
+  windows.SceneEditorWindow()->resize(p.editorSize);
   windows.Viewer()->SetDisplayLimit(p.viewerLimit);
   QApplication::processEvents();
   QImage desktop(screen.size(), QImage::Format_RGB32);

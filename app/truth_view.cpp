@@ -9,15 +9,21 @@
 #include "io/disparity_text.h"
 #include "base/error.h"
 #include "io/pfm.h"
+#include "io/png.h"
 #include "layout/file_names.h"
 
 namespace tovimar {
 
 namespace {
 
-QImage ReadImage(const std::string& path) {
-  if (path.empty() || !QFile::exists(QString::fromStdString(path))) return {};
-  return QImage(QString::fromStdString(path)).convertToFormat(QImage::Format_RGB888);
+bool FileThere(const std::string& path) { return !path.empty() && QFile::exists(QString::fromStdString(path)); }
+
+// The picture of a file that is there; a file that does not decode is named in problem.
+QImage ReadImage(const std::string& path, std::string& problem) {
+  if (!FileThere(path)) return {};
+  QImage picture(QString::fromStdString(path));
+  if (picture.isNull() && problem.empty()) problem = "'" + path + "' is not a readable image";
+  return picture.isNull() ? picture : picture.convertToFormat(QImage::Format_RGB888);
 }
 
 }  // namespace
@@ -39,25 +45,59 @@ TruthFiles ReadWrittenFrame(const WrittenFrame& written) {
   if (!written.valid) return truth;
   const bool classic = written.outputs.classic && written.outputs.layout == DatasetLayout::Classic;
   const FrameFileNames names = MakeFrameFileNames(written.directory, written.rightCamera, written.frame);
+  const SceneFlowNaming naming{written.outputs.split, SceneFlowFrameDigits(int64_t{written.frame} + 1)};
   const DatasetFileNames dataset =
-      MakeDatasetFileNames(written.directory, written.outputs.layout, written.rightCamera, written.frame);
-  if (classic && ReadDisparityText(names.disparityText, truth.width, truth.height, truth.disparity)) {
-    truth.disparityFile = names.disparityText;
-  } else if (written.outputs.pfm && !dataset.disparityPfm.empty()) {
+      MakeDatasetFileNames(written.directory, written.outputs.layout, written.rightCamera, written.frame, naming);
+  auto note = [&truth](const std::exception& e) {
+    if (truth.problem.empty()) truth.problem = e.what();
+  };
+  if (classic && FileThere(names.disparityText)) {
     try {
-      PfmImage pfm = ReadPfm(dataset.disparityPfm);
-      if (pfm.channels == 1) {
-        truth.width = pfm.width;
-        truth.height = pfm.height;
-        truth.disparity = std::move(pfm.values);
-        truth.disparityFile = dataset.disparityPfm;
-      }
-    } catch (const std::exception&) {
-      // not written (yet): no disparity view
+      DisparityText text = ReadDisparityText(names.disparityText);
+      truth.width = text.width;
+      truth.height = text.height;
+      truth.disparity = std::move(text.values);
+      truth.disparityFile = names.disparityText;
+    } catch (const std::exception& e) {
+      note(e);
     }
   }
-  if (classic) truth.segmentation = ReadImage(names.segmentation);
-  if (written.outputs.masks) truth.mask = ReadImage(dataset.mask);
+  // Only the products the run wrote: a file of an earlier run of other
+  // outputs may still be in the folder.
+  const bool layoutOwn = written.outputs.layout != DatasetLayout::Classic;
+  if (truth.disparity.empty() && (written.outputs.pfm || layoutOwn) && FileThere(dataset.disparityPfm)) {
+    try {
+      PfmImage pfm = ReadPfm(dataset.disparityPfm);
+      if (pfm.channels != 1) throw Error("'" + dataset.disparityPfm + "' has " + std::to_string(pfm.channels) +
+                                         " channels, not the one of a disparity");
+      truth.width = pfm.width;
+      truth.height = pfm.height;
+      truth.disparity = std::move(pfm.values);
+      truth.disparityFile = dataset.disparityPfm;
+    } catch (const std::exception& e) {
+      note(e);
+    }
+  }
+  if (truth.disparity.empty() && (written.outputs.kitti || layoutOwn) && FileThere(dataset.disparity16)) {
+    // KITTI's encoding: round(256 d) in 16 bits, 0 where there is no ground truth.
+    try {
+      const PngImage png = ReadPng(dataset.disparity16);
+      if (png.channels != 1 || png.bitDepth != 16)
+        throw Error("'" + dataset.disparity16 + "' is not a 16-bit grey PNG, as a KITTI disparity is");
+      truth.width = png.width;
+      truth.height = png.height;
+      truth.disparity.resize(png.samples.size());
+      for (std::size_t i = 0; i < png.samples.size(); ++i) truth.disparity[i] = static_cast<float>(png.samples[i]) / 256.0f;
+      truth.disparityFile = dataset.disparity16;
+    } catch (const std::exception& e) {
+      note(e);
+    }
+  }
+  if (classic) truth.segmentation = ReadImage(names.segmentation, truth.problem);
+  if (written.outputs.masks || layoutOwn) truth.mask = ReadImage(dataset.mask, truth.problem);
+  const std::vector<std::string> images =
+      StoredCameraImages(written.directory, written.outputs, written.rightCamera, written.frame + 1);
+  if (!images.empty()) truth.camera = ReadImage(images.back(), truth.problem);
   if (truth.disparity.empty()) {
     const QImage& any = !truth.segmentation.isNull() ? truth.segmentation : truth.mask;
     truth.width = any.width();

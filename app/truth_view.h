@@ -30,12 +30,20 @@ struct TruthFiles {
   std::vector<float> disparity;  // top row first; empty when no disparity file was written
   QImage segmentation;           // null when not written
   QImage mask;                   // null when not written
+  QImage camera;                 // the stored camera image; null when not written
   std::string disparityFile;     // the file the disparity came from
+  // The first file that is there but could not be read, and why ("" when
+  // every file there was read).
+  std::string problem;
 };
 
-// Reads what the frame's run wrote: the disparity text (classic layout) or
-// the float disparity PFM, the segmentation map and the occlusion mask.
-// Missing or unreadable files leave their part empty.
+// Reads what the frame's run wrote, in any layout: the disparity text
+// (classic), else the float disparity PFM, else KITTI's 16-bit disparity;
+// the segmentation map, the occlusion mask and the camera image as stored.
+// Only products the run wrote (its outputs, or its layout's own set) are
+// read, never an earlier run's file left beside them. Missing files leave
+// their part empty; a file that is there but cannot be
+// read leaves its part empty and is named in `problem`.
 TruthFiles ReadWrittenFrame(const WrittenFrame& written);
 
 // The disparity text file: "W", "H", then W*H values, CR LF after each.

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "avi/avi_export.h"
 #include "app/run_worker.h"
@@ -125,6 +126,8 @@ class ViewerWindow::SceneReports : public tovimar::LineNotifier {
 
 template <class F>
 void ViewerWindow::Preparing(F&& prepare) {
+  viewer_->SetModelFolders(desktop_.Panel() != nullptr ? desktop_.Panel()->ModelFoldersChosen()
+                                                       : std::vector<std::string>{});
   if (desktop_.Editor() != nullptr) desktop_.Editor()->BeginSceneReports();
   struct Shown {
     ViewerHost& desktop;
@@ -144,7 +147,9 @@ ViewerWindow::ViewerWindow(ViewerHost& host, QWidget* parent)
       worker_(std::make_unique<RunWorker>()) {
   setObjectName(QStringLiteral("ViewerWindow"));
   setWindowTitle(QStringLiteral("Stereo Viewer"));
-  setFixedSize(512, 384);
+  // Any size: the picture is scaled to fit, its proportions kept.
+  resize(512, 384);
+  setMinimumSize(tovimar::kLeastViewerSize);
   setAttribute(Qt::WA_OpaquePaintEvent);
   move(1021, 198);
 
@@ -264,9 +269,18 @@ ViewerWindow::ViewerWindow(ViewerHost& host, QWidget* parent)
   ProbeLabel->setVisible(false);
   ViewMenu = Named(new QMenu(this), "ViewMenu");
   auto* views = new QActionGroup(ViewMenu);
-  const char* const viewNames[] = {"1  Camera image", "2  Disparity", "3  Segmentation", "4  Occlusion mask"};
+  // The key after the tab is shown as the action's key; the keys themselves
+  // are taken by keyPressEvent.
+  const char* const viewNames[] = {"Camera image\t1", "Disparity\t2", "Segmentation\t3", "Occlusion mask\t4"};
+  const char* const viewTips[] = {
+      "The camera's drawing: the scene as the chosen camera sees it (drag to orbit, wheel to zoom)",
+      "The disparity of the frame shown, read from its file: colours from blue (far) to red (near), scale in pixels",
+      "The object ids of the frame shown (the segmentation map), each id in a colour of its own",
+      "The occlusion mask of the frame shown: white seen by both cameras, grey hidden from the other camera, black no ground truth"};
   for (int i = 0; i < 4; ++i) {
     QAction* action = ViewMenu->addAction(QString::fromLatin1(viewNames[i]));
+    action->setToolTip(QString::fromLatin1(viewTips[i]));
+    viewActions_ << action;
     action->setObjectName(QStringLiteral("view_%1").arg(i + 1));
     action->setCheckable(true);
     action->setChecked(i == 0);
@@ -337,7 +351,7 @@ void ViewerWindow::ChangeResolution(int width, int height) {
   // A run must not go on in a context of another size.
   InterruptRun(EndReason::Apply);
   renderSize_ = QSize(width, height);
-  setFixedSize(tovimar::FitInside(renderSize_, displayLimit_));
+  resize(tovimar::FitInside(renderSize_, displayLimit_));
   shown_ = QImage();
   shownStale_ = false;
   viewer_->ChangeResolution(width, height);
@@ -395,12 +409,14 @@ void ViewerWindow::ShowTruthOfCamera(bool right) {
 void ViewerWindow::Button7Click(QObject*) {
   if (Running()) return;  // a run in hand is never started again under itself
   stop_ = false;
+  showingFolder_ = false;
   Preparing([this] { session_->Start(); });
 }
 
 void ViewerWindow::StartStop() {
   if (!Running()) {
     stop_ = false;
+    showingFolder_ = false;
     // The folder typed on the panel is made with its parents, as the command
     // line makes its output folder; one that cannot be made is reported by
     // the run's first file.
@@ -509,13 +525,16 @@ void ViewerWindow::BringToFront() {
 
 void ViewerWindow::SetDisplayLimit(const QSize& limit) {
   displayLimit_ = limit;
-  setFixedSize(tovimar::FitInside(renderSize_, displayLimit_));
+  resize(tovimar::FitInside(renderSize_, displayLimit_));
   update();
 }
 
 void ViewerWindow::Button11Click(QObject*) {
   desktop_.ShowSceneEditor();
   BringToFront();
+  // The scene being prepared is what the window shows next.
+  showingFolder_ = false;
+  SetViewMode(tovimar::ViewMode::Camera);
   // A preparation must never overlap a frame: frames drawn from a half-parsed
   // scene would spoil the sequence silently.
   if (InterruptRun(EndReason::Preparation)) {
@@ -548,6 +567,7 @@ void ViewerWindow::Timer1Timer(QObject*) {
         if (session_->FramesWritten() != written) {
           lastWritten_ = next;
           truthFrame_ = next;
+          cameraTruthOf_ = {};  // the readout's files were rewritten
           if (viewMode_ != tovimar::ViewMode::Camera) RefreshTruth();
         }
         // A stop that came after the step's last drawing.
@@ -692,34 +712,49 @@ void ViewerWindow::RefreshShownImage() {
 void ViewerWindow::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   if (shownStale_) RefreshShownImage();
-  if (viewMode_ == tovimar::ViewMode::Camera && shown_.isNull()) {
+  const bool live = viewMode_ == tovimar::ViewMode::Camera && !showingFolder_;
+  if (live && (shown_.isNull() || !viewer_->SceneReady())) {
     painter.fillRect(rect(), palette().window());
+    // The first minute: what to do to see something.
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.drawText(rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, kEmptyViewerHint);
     return;
   }
-  const QImage& picture = viewMode_ == tovimar::ViewMode::Camera ? shown_ : truthImage_;
+  const QImage& picture = live ? shown_ : truthImage_;
   if (picture.isNull()) {
     painter.fillRect(rect(), Qt::black);
     painter.setPen(Qt::white);
-    painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Nothing of this kind was written for the last frame"));
+    painter.drawText(rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap,
+                     truth_.problem.empty() ? QStringLiteral("Nothing of this kind was written for this frame")
+                                            : tovimar::FromStd(truth_.problem));
     return;
   }
-  if (size() != renderSize_) {
-    // The frame is larger than the screen allows: shown scaled down.
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QSize target = picture.size().scaled(size(), Qt::KeepAspectRatio);
-    painter.drawImage(QRect(QPoint(0, 0), target), picture);
+  const QRect target = PictureRect();
+  if (target.size() == picture.size()) {
+    painter.drawImage(target.topLeft(), picture);
+  } else {
+    // Scaled to the window: smoothly when smaller, in whole pixels when larger.
+    if (target.width() < picture.width()) painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawImage(target, picture);
     if (viewMode_ == tovimar::ViewMode::Disparity && !truth_.disparity.empty()) {
       tovimar::DrawScaleBar(painter, target.width(), target.height(), tovimar::DisparityScaleMax(truth_.disparity));
     }
-    painter.fillRect(QRect(target.width(), 0, width() - target.width(), height()), palette().window());
-    painter.fillRect(QRect(0, target.height(), target.width(), height() - target.height()), palette().window());
-    return;
   }
-  painter.drawImage(0, 0, picture);
-  if (picture.width() < width() || picture.height() < height()) {
-    painter.fillRect(QRect(picture.width(), 0, width() - picture.width(), height()), palette().window());
-    painter.fillRect(QRect(0, picture.height(), picture.width(), height() - picture.height()), palette().window());
-  }
+  painter.fillRect(QRect(target.right() + 1, 0, width() - target.right() - 1, height()), palette().window());
+  painter.fillRect(QRect(0, target.bottom() + 1, target.right() + 1, height() - target.bottom() - 1), palette().window());
+}
+
+QSize ViewerWindow::PictureSize() const {
+  if ((viewMode_ != tovimar::ViewMode::Camera || showingFolder_) && !truthImage_.isNull()) return truthImage_.size();
+  return renderSize_;
+}
+
+QRect ViewerWindow::PictureRect() const {
+  const QSize picture = PictureSize();
+  if (picture.isEmpty()) return {};
+  // Shown whole at its own size when the window is that size, else scaled to
+  // the window keeping its proportions, top left.
+  return QRect(QPoint(0, 0), picture == size() ? picture : picture.scaled(size(), Qt::KeepAspectRatio));
 }
 
 void ViewerWindow::showEvent(QShowEvent* event) {
@@ -738,7 +773,7 @@ void ViewerWindow::closeEvent(QCloseEvent* event) {
 }
 
 QImage ViewerWindow::ShownImage() {
-  if (viewMode_ != tovimar::ViewMode::Camera) return truthImage_;
+  if (viewMode_ != tovimar::ViewMode::Camera || showingFolder_) return truthImage_;
   if (shownStale_) RefreshShownImage();
   return shown_;
 }
@@ -761,13 +796,14 @@ void Status(const ViewerHost& desktop, const QString& text) {
 }  // namespace
 
 void ViewerWindow::RunProgress(int position) {
+  if (desktop_.Panel() == nullptr) return;
   if (position <= 0) {
-    Status(desktop_, QStringLiteral("Frame 0 of %1").arg(runFrames_));
+    desktop_.Panel()->ShowRunProgress(QStringLiteral("Frame 0 of %1").arg(runFrames_));
     return;
   }
   const double seconds = std::max(1e-3, static_cast<double>(runClock_.elapsed()) / 1000.0);
   const double fps = position / seconds;
-  Status(desktop_, QStringLiteral("Frame %1 of %2, %3 frames/s, %4 left")
+  desktop_.Panel()->ShowRunProgress(QStringLiteral("Frame %1 of %2, %3 frames/s, %4 left")
              .arg(position)
              .arg(runFrames_)
              .arg(fps, 0, 'f', fps < 10 ? 2 : 1)
@@ -787,10 +823,15 @@ void ViewerWindow::RunEnded() {
   if (desktop_.Panel() != nullptr) desktop_.Panel()->RunFinished(made >= static_cast<std::size_t>(runFrames_));
   if (made >= static_cast<std::size_t>(runFrames_)) {  // whatever came after the last frame
     const double seconds = static_cast<double>(runClock_.elapsed()) / 1000.0;
-    Status(desktop_, QStringLiteral("Done: %1 frames %2 in %3")
+    // Where the files went, so that a user can find them.
+    const QString where =
+        run.framesWritten > 0
+            ? QStringLiteral(" into ") + QDir::toNativeSeparators(tovimar::FromStd(tovimar::OutputDirectory(OutputFolder(), SequenceNumber())))
+            : QString();
+    Status(desktop_, QStringLiteral("Done: %1 frames %2 in %3%4")
                .arg(made)
                .arg(run.framesWritten > 0 ? QStringLiteral("written") : QStringLiteral("previewed"))
-               .arg(Duration(seconds)));
+               .arg(Duration(seconds), where));
     return;
   }
   ResetProgress();
@@ -817,7 +858,7 @@ void ViewerWindow::SetViewMode(tovimar::ViewMode mode) {
   viewMode_ = mode;
   if (QAction* a = ViewMenu->findChild<QAction*>(QStringLiteral("view_%1").arg(static_cast<int>(mode) + 1)))
     a->setChecked(true);
-  if (mode != tovimar::ViewMode::Camera) RefreshTruth();
+  if (mode != tovimar::ViewMode::Camera || showingFolder_) RefreshTruth();
   ShowViewLabel(QString());
   update();
 }
@@ -828,7 +869,7 @@ void ViewerWindow::RefreshTruth() {
     case tovimar::ViewMode::Disparity: truthImage_ = tovimar::DisparityPicture(truth_); break;
     case tovimar::ViewMode::Segmentation: truthImage_ = tovimar::SegmentationPicture(truth_.segmentation); break;
     case tovimar::ViewMode::Occlusion: truthImage_ = truth_.mask; break;
-    case tovimar::ViewMode::Camera: truthImage_ = QImage(); break;
+    case tovimar::ViewMode::Camera: truthImage_ = showingFolder_ ? truth_.camera : QImage(); break;
   }
   ShowViewLabel(QString());
   update();
@@ -836,8 +877,8 @@ void ViewerWindow::RefreshTruth() {
 
 QString ViewerWindow::ViewDescription() const {
   const QString camera = RightCamera() ? QStringLiteral("right camera") : QStringLiteral("left camera");
-  if (viewMode_ == tovimar::ViewMode::Camera) return QStringLiteral("Camera image, ") + camera;
-  const char* const names[] = {"", "Disparity", "Segmentation", "Occlusion mask"};
+  if (viewMode_ == tovimar::ViewMode::Camera && !showingFolder_) return QStringLiteral("Camera image, ") + camera;
+  const char* const names[] = {"Camera image", "Disparity", "Segmentation", "Occlusion mask"};
   if (!truthFrame_.valid)
     return QString::fromLatin1(names[static_cast<int>(viewMode_)]) + QStringLiteral(": no frame written yet");
   return QStringLiteral("%1, %2, frame %3")
@@ -851,20 +892,54 @@ bool ViewerWindow::ViewMoved() const {
 }
 
 void ViewerWindow::ShowViewLabel(const QString& probe) {
-  // The ground-truth views always say what they show; the camera image only
-  // while the pointer is over it. Top left, clear of the colour bar below.
-  if (viewMode_ == tovimar::ViewMode::Camera && probe.isEmpty()) {
-    ProbeLabel->hide();
-    return;
-  }
+  // Every view says what it shows, from the moment it is chosen; the readout
+  // under the pointer follows. Top left, clear of the colour bar below.
   ProbeLabel->setText(probe.isEmpty() ? ViewDescription() : ViewDescription() + QStringLiteral(" | ") + probe);
   ProbeLabel->adjustSize();
   ProbeLabel->move(0, 0);
   ProbeLabel->show();
 }
 
+bool ViewerWindow::OpenSequenceFolder(const QString& folder, QString& status) {
+  const QString refused = QStringLiteral("Open sequence folder: ");
+  auto refuse = [&status](const QString& why) {
+    status = why;
+    return false;
+  };
+  if (Running()) return refuse(refused + QStringLiteral("not while a run is going; stop it or wait for its end"));
+  if (folder.isEmpty() || !QFileInfo(folder).isDir())
+    return refuse(refused + QDir::toNativeSeparators(folder) + QStringLiteral(" is no folder"));
+  std::string directory = tovimar::ToStd(QDir(folder).absolutePath());
+  if (directory.back() != tovimar::kPathSeparator) directory += tovimar::kPathSeparator;
+  const QString shown = QDir::toNativeSeparators(tovimar::FromStd(directory));
+  const tovimar::SequenceManifest manifest(directory);
+  if (!manifest.ReadProblem().empty())
+    return refuse(refused + QStringLiteral("the meta.json of %1 cannot be used: %2")
+                         .arg(shown, tovimar::FromStd(manifest.ReadProblem())));
+  const int32_t left = std::max(0, manifest.ListedFrameCount(false));
+  const int32_t right = std::max(0, manifest.ListedFrameCount(true));
+  if (left == 0 && right == 0)
+    return refuse(refused + shown + QStringLiteral(" holds no frame Tovimar wrote (it has no meta.json listing one)"));
+  // The camera chosen on the panel, when it has frames there.
+  const bool camera = RightCamera() ? right > 0 : left == 0;
+  const std::optional<tovimar::OutputChoice> outputs = manifest.RecordedOutputs(camera);
+  if (!outputs)
+    return refuse(refused + QStringLiteral("the meta.json of %1 names outputs or a layout this version does not know").arg(shown));
+  lastWritten_ = {true, directory, camera, (camera ? right : left) - 1, *outputs};
+  truthFrame_ = lastWritten_;
+  truthFrame_.frame = 0;
+  showingFolder_ = true;
+  RefreshTruth();
+  status = QStringLiteral("Opened %1 (%2 layout): %3 frames of the left camera, %4 of the right; keys 1-4 choose the "
+                        "view, Left and Right the frame")
+      .arg(shown, QString::fromLatin1(tovimar::LayoutName(outputs->layout)))
+      .arg(left)
+      .arg(right);
+  return true;
+}
+
 void ViewerWindow::StepTruthFrame(int step) {
-  if (!truthFrame_.valid || viewMode_ == tovimar::ViewMode::Camera) return;
+  if (!truthFrame_.valid || (viewMode_ == tovimar::ViewMode::Camera && !showingFolder_)) return;
   // The frames the folder's manifest lists for the camera's last run.
   const int32_t listed = tovimar::SequenceManifest(truthFrame_.directory).ListedFrameCount(truthFrame_.rightCamera);
   const int32_t last = std::max<int32_t>(listed - 1, 0);
@@ -874,17 +949,35 @@ void ViewerWindow::StepTruthFrame(int step) {
   RefreshTruth();
 }
 
+const tovimar::TruthFiles& ViewerWindow::TruthUnderPointer() const {
+  if (viewMode_ != tovimar::ViewMode::Camera || showingFolder_) return truth_;
+  // The camera's drawing: the files of the last frame written by the camera
+  // shown, when that camera wrote it (after a run of both, either).
+  tovimar::WrittenFrame shown = lastWritten_;
+  shown.rightCamera = RightCamera();
+  const bool same = shown.valid == cameraTruthOf_.valid && shown.directory == cameraTruthOf_.directory &&
+                    shown.rightCamera == cameraTruthOf_.rightCamera && shown.frame == cameraTruthOf_.frame;
+  if (!same) {
+    cameraTruthOf_ = shown;
+    const bool written = shown.valid && (shown.rightCamera == lastWritten_.rightCamera ||
+                                         tovimar::SequenceManifest(shown.directory).HasFrame(shown.rightCamera, shown.frame));
+    cameraTruth_ = written ? tovimar::ReadWrittenFrame(shown) : tovimar::TruthFiles{};
+  }
+  return cameraTruth_;
+}
+
 QString ViewerWindow::ProbeText(int x, int y) const {
-  if (x < 0 || y < 0 || x >= truth_.width || y >= truth_.height) return {};
+  const tovimar::TruthFiles& truth = TruthUnderPointer();  // the files of the picture shown
+  if (x < 0 || y < 0 || x >= truth.width || y >= truth.height) return {};
   QStringList parts;
   parts << QStringLiteral("x %1, y %2").arg(x).arg(y);
-  if (!truth_.disparity.empty()) {
-    const float d = truth_.disparity[static_cast<std::size_t>(y) * static_cast<std::size_t>(truth_.width) +
+  if (!truth.disparity.empty()) {
+    const float d = truth.disparity[static_cast<std::size_t>(y) * static_cast<std::size_t>(truth.width) +
                                      static_cast<std::size_t>(x)];
     parts << QStringLiteral("disparity %1 px").arg(static_cast<double>(d), 0, 'f', 3);
   }
-  if (!truth_.segmentation.isNull() && x < truth_.segmentation.width() && y < truth_.segmentation.height()) {
-    const QRgb c = truth_.segmentation.pixel(x, y);
+  if (!truth.segmentation.isNull() && x < truth.segmentation.width() && y < truth.segmentation.height()) {
+    const QRgb c = truth.segmentation.pixel(x, y);
     if (c == qRgb(255, 255, 255)) {
       parts << QStringLiteral("no id");
     } else if (qRed(c) == qGreen(c) && qGreen(c) == qBlue(c)) {
@@ -915,18 +1008,21 @@ bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
 void ViewerWindow::ShowHelp() {
   HelpWindow->show();
   HelpWindow->raise();
+  HelpWindow->activateWindow();  // under a window manager it gets the keys (Esc closes it)
 }
 
 // --- keys and mouse ---
 
 bool ViewerWindow::ViewControlsFree() const {
   // A drawing during a run would change the frames: the view stays put.
-  return !Running() && viewMode_ == tovimar::ViewMode::Camera;
+  return !Running() && viewMode_ == tovimar::ViewMode::Camera && !showingFolder_;
 }
 
 QPoint ViewerWindow::FramePoint(const QPoint& p) const {
-  if (width() <= 0 || height() <= 0) return p;
-  return {p.x() * renderSize_.width() / width(), p.y() * renderSize_.height() / height()};
+  const QRect shown = PictureRect();
+  const QSize picture = PictureSize();
+  if (shown.isEmpty() || !shown.contains(p)) return {-1, -1};  // beside the picture
+  return {(p.x() - shown.x()) * picture.width() / shown.width(), (p.y() - shown.y()) * picture.height() / shown.height()};
 }
 
 void ViewerWindow::keyPressEvent(QKeyEvent* event) {
@@ -939,7 +1035,7 @@ void ViewerWindow::keyPressEvent(QKeyEvent* event) {
     ShowHelp();
     return;
   }
-  if (viewMode_ != tovimar::ViewMode::Camera &&
+  if ((viewMode_ != tovimar::ViewMode::Camera || showingFolder_) &&
       (key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_PageUp || key == Qt::Key_PageDown)) {
     tovimar::Guarded([&] { StepTruthFrame(key == Qt::Key_Left || key == Qt::Key_PageUp ? -1 : 1); });
     return;

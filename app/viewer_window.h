@@ -61,11 +61,18 @@ class ViewerPanel {
   virtual bool PaletteChosen() const = 0;
   virtual bool BothCamerasChosen() const = 0;
   virtual tovimar::OutputChoice DatasetOutputs() const = 0;
+  // Where MESH files not beside the scene are looked for (RunOptions::modelFolders).
+  virtual std::vector<std::string> ModelFoldersChosen() const = 0;
   // A maximum of 0 would turn the bar into a busy indicator: at least 1.
   virtual void SetProgressRange(int maximum) = 0;
   virtual void SetProgress(int position) = 0;
   virtual void SetStartStopCaption(const QString& caption) = 0;
+  // A message: kept in the message log, and during a run kept on the status
+  // line over the run's progress.
   virtual void ShowStatus(const QString& text) = 0;
+  // A run's progress (frame i of N): on the status line unless a message of
+  // this run holds it; never logged.
+  virtual void ShowRunProgress(const QString& text) = 0;
   virtual void RunFinished(bool complete) = 0;
 };
 
@@ -78,6 +85,11 @@ class ViewerHost {
   virtual ViewerPanel* Panel() const = 0;
   virtual void ShowSceneEditor() = 0;
 };
+
+// What the empty viewer says before anything is drawn.
+inline const QString kEmptyViewerHint = QStringLiteral(
+    "Nothing to show yet.\nPress Prepare (or Load a scene file) in the scene editor to see the scene here,\nthen "
+    "Start on the control panel to render its frames.\nFile > Open sequence folder shows frames written before.");
 
 class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovimar::OutputSettings {
   Q_OBJECT
@@ -134,9 +146,18 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
   // The ground-truth views show the given camera's frame, when the folder's
   // manifest lists that camera's frame of the one shown (the camera choice).
   void ShowTruthOfCamera(bool right);
+  // Shows a sequence folder on disk (any layout): its frames from frame 0 in
+  // every view, the camera image as stored, of the camera chosen when it has
+  // frames there, else of the other; Evaluate then scores it. Returns what the
+  // status line says: the frames found, or why the folder is not shown. A
+  // preparation or a run returns the window to the scene.
+  bool OpenSequenceFolder(const QString& folder, QString& status);
+  bool ShowingFolder() const { return showingFolder_; }
   QLabel* ProbeLabel;   // under the pointer: disparity and id
   QWidget* HelpWindow;  // keys and mouse, F1
   QMenu* ViewMenu;      // the context menu: views, reset, save, help
+  // The four views' actions (checked: the one shown), for the panel's View menu too.
+  QList<QAction*> ViewActions() const { return viewActions_; }
   void ShowHelp();
 
   // Developer controls and commands.
@@ -263,7 +284,11 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
   void ResetProgress();
   bool ViewMoved() const;  // orbited or zoomed away from the frame's view
   void ShowViewLabel(const QString& probe);
+  // The frame's pixel under a point of the window; (-1, -1) beside the picture.
   QPoint FramePoint(const QPoint& widgetPoint) const;
+  // The size of the picture the view shows, and where it is drawn in the window.
+  QSize PictureSize() const;
+  QRect PictureRect() const;
 
   ViewerHost& desktop_;  // the other windows
   std::unique_ptr<EditorForward> editor_;
@@ -290,7 +315,13 @@ class ViewerWindow : public QWidget, public tovimar::RenderSettings, public tovi
   tovimar::WrittenFrame lastWritten_;
   tovimar::WrittenFrame truthFrame_;  // the frame the ground-truth views show
   tovimar::TruthFiles truth_;
+  bool showingFolder_ = false;  // the views show a folder opened from disk
+  // The readout over the camera's drawing: the files of the camera shown.
+  const tovimar::TruthFiles& TruthUnderPointer() const;
+  mutable tovimar::WrittenFrame cameraTruthOf_;
+  mutable tovimar::TruthFiles cameraTruth_;
   QImage truthImage_;
   QPoint dragFrom_;
   bool dragging_ = false;
+  QList<QAction*> viewActions_;
 };

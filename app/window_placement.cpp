@@ -53,10 +53,7 @@ WindowPlacement PlaceWindows(const QRect& available, const QSize& panel, const Q
   const bool designedFits = available.contains(panelR) && available.contains(editorR) &&
                             !panelR.intersects(editorR) && !panelR.intersects(viewerR) &&
                             !editorR.intersects(viewerR) && p.viewerPos == kDesignedViewerPos;
-  if (designedFits || available.width() < kSideBySideScreen.width() ||
-      available.height() < kSideBySideScreen.height()) {
-    return p;
-  }
+  if (designedFits) return p;
 
   const QPoint origin = available.topLeft();
   if (panelF.width() + editorF.width() + viewerF.width() <= available.width() &&
@@ -68,15 +65,26 @@ WindowPlacement PlaceWindows(const QRect& available, const QSize& panel, const Q
     p.viewerLimit = viewer;
     return p;
   }
-  // The panel with the viewer below it, the editor to their right (scrolling
-  // where the screen is too small for it).
-  p.panelPos = origin;
-  p.viewerPos = origin + QPoint(0, panelF.height());
-  p.viewerLimit = Client(QSize(panelF.width(), available.height() - panelF.height()), frame);
-  p.editorPos = origin + QPoint(panelF.width(), 0);
-  p.editorSize = Client(QSize(std::min(editorF.width(), available.width() - panelF.width()),
-                              std::min(editorF.height(), available.height())),
+  const int editorRoom = available.width() - panelF.width();
+  const int viewerRoom = available.height() - panelF.height();
+  if (editorRoom >= Framed(QSize(kLeastEditorWidth, 1), frame).width() &&
+      viewerRoom >= Framed(kLeastViewerSize, frame).height()) {
+    // The panel with the viewer below it, the editor to their right (scrolling
+    // where the screen is too small for it).
+    p.panelPos = origin;
+    p.viewerPos = origin + QPoint(0, panelF.height());
+    p.viewerLimit = Client(QSize(panelF.width(), viewerRoom), frame);
+    p.editorPos = origin + QPoint(panelF.width(), 0);
+    p.editorSize = Client(QSize(std::min(editorF.width(), editorRoom), std::min(editorF.height(), available.height())),
+                          frame);
+    return p;
+  }
+  // A screen too small to keep them apart: each window on it, title bar
+  // included, the editor no larger than the screen.
+  p.editorSize = Client(QSize(std::min(editorF.width(), available.width()), std::min(editorF.height(), available.height())),
                         frame);
+  p.panelPos = KeptInside(available, p.panelPos, panelF);
+  p.editorPos = KeptInside(available, Centred(available, Framed(p.editorSize, frame)), Framed(p.editorSize, frame));
   return p;
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // Where the three windows go on a screen: the designed places where they
 // fit, else side by side so that no window covers another or leaves the
-// screen. Pure functions of the screen's available rectangle and the sizes,
+// screen (down to 1280 x 720 logical pixels: 1366 x 768, or 1920 x 1080 at
+// 150 %). Pure functions of the screen's available rectangle and the sizes,
 // so that any screen can be checked without one.
 #include <QMargins>
 #include <QPoint>
@@ -12,9 +13,11 @@ namespace tovimar {
 
 // The viewer's designed place (frame top left).
 inline constexpr QPoint kDesignedViewerPos{1021, 198};
-// Below this, side by side cannot work: the designed places stay (the
-// viewer is still kept on the screen).
-inline constexpr QSize kSideBySideScreen{1280, 800};
+// The least room side by side gives the editor (its file, Load, Save and
+// Prepare in view) and the viewer; on a screen without it every window is
+// still kept on the screen, title bar included, but they may overlap.
+inline constexpr int kLeastEditorWidth = 420;
+inline constexpr QSize kLeastViewerSize{160, 120};
 
 struct WindowPlacement {
   QPoint panelPos;   // frame top left, as QWidget::move takes it

@@ -451,6 +451,21 @@ int32_t SequenceManifest::ListedFrameCount(bool right) const {
   return count;
 }
 
+std::optional<OutputChoice> SequenceManifest::RecordedOutputs(bool right) const {
+  const Json& doc = data_->doc;
+  if (!doc.contains("runs") || !doc["runs"].contains(CameraKey(right))) return std::nullopt;
+  const Json& run = doc["runs"][CameraKey(right)];
+  try {
+    OutputChoice outputs = ParseOutputList(run.value("outputs", std::string()));
+    outputs.layout = ParseLayout(run.value("layout", std::string()));
+    if (outputs.layout == DatasetLayout::SceneFlow)
+      outputs.split = ParseSplit(run.value("split", std::string(kDefaultSceneFlowSplit)));
+    return outputs;
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
 bool SequenceManifest::HasAnyFrame() const {
   const Json& doc = data_->doc;
   if (!doc.contains("runs")) return false;

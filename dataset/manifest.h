@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -136,6 +137,10 @@ class SequenceManifest {
   int32_t ListedFrameCount(bool right) const;
   // True when some camera run lists a complete frame.
   bool HasAnyFrame() const;
+  // The outputs, layout and split the camera's recorded run wrote; nullopt
+  // when there is no record of that camera, or it names an output or layout
+  // this version does not know.
+  std::optional<OutputChoice> RecordedOutputs(bool right) const;
   // Values of a listed frame that did not fit a format (counted per frame,
   // and in total over the folder).
   void CountNotFitting(bool right, int32_t frame, const std::string& what, long count);

@@ -280,7 +280,17 @@ class AppEditorTest : public QObject {
     QCOMPARE(lines.last(), QStringLiteral("EGO; 0,000;0,000;-2,500;0,000;0,000;0,000;"));
     // A second press appends another run; nothing is prepared by it.
     SceneEditorWindow()->Button4Click(SceneEditorWindow()->Button4);
-    QCOMPARE(Lines(SceneEditorWindow()->Memo1).size(), 22 + 40);
+    const QStringList twice = Lines(SceneEditorWindow()->Memo1);
+    QCOMPARE(twice.size(), 22 + 40);
+    // Each press is one step of the editor's undo, and of its redo.
+    QTest::keyClick(SceneEditorWindow()->Memo1, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(Lines(SceneEditorWindow()->Memo1), lines);
+    QTest::keyClick(SceneEditorWindow()->Memo1, Qt::Key_Z, Qt::ControlModifier);
+    QCOMPARE(Lines(SceneEditorWindow()->Memo1), defaultScene_);
+    QVERIFY(!SceneEditorWindow()->TextModified());  // back to the text as loaded
+    SceneEditorWindow()->Memo1->redo();
+    SceneEditorWindow()->Memo1->redo();
+    QCOMPARE(Lines(SceneEditorWindow()->Memo1), twice);
     SceneEditorWindow()->Button5Click(SceneEditorWindow()->Button5);
     QCOMPARE(SceneEditorWindow()->Label5->text(), QStringLiteral("45"));
   }
@@ -339,6 +349,38 @@ class AppEditorTest : public QObject {
       QTest::mouseClick(SceneEditorWindow()->Image1, c.button, {}, c.at);
       QCOMPARE(SceneEditorWindow()->Label11->text(), QString::fromLatin1(c.id));
     }
+  }
+
+  // A MESH file that is not beside the scene is found in the panel's models
+  // folder (as tovimar-render --models), which is remembered; without it the
+  // preparation says the model is not there.
+  void aMeshIsFoundInTheModelsFolder() {
+    QDir().mkpath(Path("scenes"));
+    QDir().mkpath(Path("models"));
+    QVERIFY(WriteAll(Path("models/tetra.obj"), "v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\nf 1 2 3\nf 1 2 4\nf 1 3 4\nf 2 3 4\n"));
+    QByteArray scene = ReadAll(tovimar::ExampleScenePath());
+    scene += "\r\nMESH; 77; -1; 1.0; 1.0; 1.0; 0.0; 1.0; -0.2; 0.0; 0.0; 0.0; 0.3; tetra.obj\r\n";
+    QVERIFY(WriteAll(Path("scenes/mesh.txt"), scene));
+    SceneEditorWindow()->Edit1->setText(Path("scenes/mesh.txt"));
+    tovimar::Guarded([] { SceneEditorWindow()->Button2Click(SceneEditorWindow()->Button2); });  // Load, as a click
+    const QStringList missing = notifier_.TakeMessages();
+    QVERIFY2(missing.size() == 1 && missing[0].contains(QStringLiteral("MESH: cannot use the model 'tetra.obj'")),
+             qPrintable(missing.join(" | ")));
+    ControlPanelWindow()->ModelsFolderDialog = [] { return QString(); };  // cancelled: nothing changes
+    ControlPanelWindow()->ModelsFolderClick();
+    QVERIFY(ControlPanelWindow()->ModelsFolder().isEmpty());
+    ControlPanelWindow()->ModelsFolderDialog = [this] { return Path("models"); };
+    ControlPanelWindow()->ModelsFolderClick();
+    QCOMPARE(ControlPanelWindow()->ChosenRunOptions().modelFolders, std::vector<std::string>{tovimar::ToStd(Path("models"))});
+    SceneEditorWindow()->Button5Click(SceneEditorWindow()->Button5);  // Prepare
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
+    QCOMPARE(SceneEditorWindow()->Label8->text(), QStringLiteral("10"));  // the example's nine and the model
+    ControlPanelWindow()->SaveSettings();
+    StopWindows();
+    StartWindows(notifier_, ',');
+    QCOMPARE(ControlPanelWindow()->ModelsFolder(), Path("models"));
+    ControlPanelWindow()->NoModelsFolderAction->trigger();
+    QVERIFY(ControlPanelWindow()->ChosenRunOptions().modelFolders.empty());
   }
 };
 

@@ -6,6 +6,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QTest>
 #include <cmath>
 
@@ -91,8 +92,22 @@ class AppEvaluateTest : public QObject {
     QTest::mouseClick(ControlPanelWindow()->EvaluateButton, Qt::LeftButton);
     QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: not while a run is going")), qPrintable(Status()));
     QVERIFY(ControlPanelWindow()->Evaluation() == nullptr);
+    // The refusal stays on the status line over the run's progress, which
+    // goes to the progress bar's tip, and is kept in the message log.
+    const QString refusal = Status();
+    ControlPanelWindow()->ShowRunProgress(QStringLiteral("Frame 1 of 2"));
+    QCOMPARE(Status(), refusal);
+    QCOMPARE(ControlPanelWindow()->ProgressBar1->toolTip(), QStringLiteral("Frame 1 of 2"));
+    const QStringList log = ControlPanelWindow()->Messages->Lines();
+    QVERIFY2(!log.filter(QRegularExpression(QStringLiteral("^[0-2][0-9]:[0-5][0-9]:[0-5][0-9]  Evaluate: not while a run "
+                                                           "is going"))).isEmpty(),
+             qPrintable(log.join('\n')));
+    QVERIFY(log.filter(QStringLiteral("Frame 1 of 2")).isEmpty());  // progress is not logged
     RunToTheEnd();
     if (QTest::currentTestFailed()) return;
+    // "Done" names the folder the files went to.
+    QVERIFY2(Status().endsWith(QStringLiteral(" into ") + QDir::toNativeSeparators(Sequence() + QLatin1Char('/'))),
+             qPrintable(Status()));
     // One camera's run: Evaluate says which camera to run next.
     QTest::mouseClick(ControlPanelWindow()->EvaluateButton, Qt::LeftButton);
     QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: the right camera has not written frame 1 here yet; run "
@@ -236,10 +251,14 @@ class AppEvaluateTest : public QObject {
     QTest::mouseClick(ControlPanelWindow()->Button3, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!ControlPanelWindow()->BothCamerasPending() && !Viewer()->Running(), 300000);
     ControlPanelWindow()->BothCameras->setChecked(false);
+    // The open window's results were of the folder before the runs: cleared, saying why.
+    tovimar::EvaluationWindow* w = ControlPanelWindow()->Evaluation();
+    QCOMPARE(w->Table->rowCount(), 0);
+    QVERIFY2(w->Summary->text().startsWith(QStringLiteral("A run has ended since this evaluation")),
+             qPrintable(w->Summary->text()));
     ControlPanelWindow()->RadioGroup2->Item(0)->click();
     EvaluateToTheEnd();
     if (QTest::currentTestFailed()) return;
-    tovimar::EvaluationWindow* w = ControlPanelWindow()->Evaluation();
     QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: done")) && Status().contains(QStringLiteral("flow EPE")),
              qPrintable(Status()));
     QVERIFY(w->Table->rowCount() > 0);
@@ -250,6 +269,57 @@ class AppEvaluateTest : public QObject {
     QVERIFY(std::isfinite(epe) && epe < 20);
     QVERIFY(!w->FlowPicture->pixmap().isNull());
     ControlPanelWindow()->SetDatasetOutputs(tovimar::OutputChoice{});
+  }
+
+  // After a restart a folder written before is opened: its frames in every
+  // view and Evaluate on it; what is no sequence folder is refused, saying why.
+  void aFolderOnDiskIsShownAndEvaluatedAfterARestart() {
+    StopWindows();
+    StartWindows(notifier_, ',');
+    QDir().mkpath(Path(QStringLiteral("empty")));
+    QDir().mkpath(Path(QStringLiteral("broken")));
+    WriteAll(Path(QStringLiteral("broken/meta.json")), "{\"runs\": ");
+    const struct {
+      const char* folder;
+      const char* says;
+    } refused[] = {{"missing", "is no folder"},
+                   {"empty", "holds no frame Tovimar wrote"},
+                   {"broken", "the meta.json of "}};
+    for (const auto& r : refused) {
+      ControlPanelWindow()->SequenceFolderDialog = [this, &r] { return Path(QString::fromLatin1(r.folder)); };
+      ControlPanelWindow()->OpenSequenceFolderAction->trigger();
+      QVERIFY2(Status().startsWith(QStringLiteral("Open sequence folder: ")) && Status().contains(QLatin1String(r.says)),
+               qPrintable(Status()));
+      QVERIFY(!Viewer()->ShowingFolder());
+    }
+    // The run with flow of both cameras above.
+    const QString folder = Path(QStringLiteral("flow/0"));
+    ControlPanelWindow()->SequenceFolderDialog = [folder] { return folder; };
+    ControlPanelWindow()->OpenSequenceFolderAction->trigger();
+    QVERIFY2(Status().contains(QStringLiteral("2 frames of the left camera, 2 of the right")), qPrintable(Status()));
+    QVERIFY(Viewer()->ShowingFolder());
+    auto stored = [&folder](const char* name) {
+      return QImage(folder + QLatin1Char('/') + QLatin1String(name)).convertToFormat(QImage::Format_RGB888);
+    };
+    QCOMPARE(Viewer()->ShownImage(), stored("left_0000.bmp"));
+    QCOMPARE(Viewer()->ProbeLabel->text(), QStringLiteral("Camera image, left camera, frame 0"));
+    QTest::keyClick(Viewer(), Qt::Key_Right);
+    QCOMPARE(Viewer()->ShownImage(), stored("left_0001.bmp"));
+    QTest::keyClick(Viewer(), Qt::Key_2);
+    int w = 0, h = 0;
+    std::vector<float> d;
+    QVERIFY(tovimar::ReadDisparityText(tovimar::ToStd(folder + QStringLiteral("/lbindisp_0001.dat")), w, h, d));
+    QVERIFY(Viewer()->Truth().disparity == d);
+    EvaluateToTheEnd();
+    if (QTest::currentTestFailed()) return;
+    QVERIFY2(Status().startsWith(QStringLiteral("Evaluate: done")) && Status().contains(QStringLiteral("flow EPE")),
+             qPrintable(Status()));
+    QVERIFY(ControlPanelWindow()->Evaluation()->Table->rowCount() > 0);
+    // A preparation returns the viewer to the scene's camera view.
+    SceneEditorWindow()->Button5Click(SceneEditorWindow()->Button5);
+    QVERIFY(!Viewer()->ShowingFolder());
+    QCOMPARE(Viewer()->GetViewMode(), tovimar::ViewMode::Camera);
+    QVERIFY2(notifier_.messages.isEmpty(), qPrintable(notifier_.messages.join(" | ")));
   }
 };
 

@@ -360,9 +360,11 @@ class AppRunTest : public QObject {
     QTest::keyClick(Viewer(), Qt::Key_3);
     QVERIFY(Viewer()->ProbeLabel->text().startsWith(QStringLiteral("Segmentation, left camera, frame 2")));
 
-    // The camera image: the readout under the pointer, until the view moves.
+    // The camera image: its caption at once, the readout under the pointer
+    // until the view moves.
     QTest::keyClick(Viewer(), Qt::Key_1);
-    QVERIFY(!Viewer()->ProbeLabel->isVisible());
+    QVERIFY(Viewer()->ProbeLabel->isVisible());
+    QCOMPARE(Viewer()->ProbeLabel->text(), QStringLiteral("Camera image, left camera"));
     MovePointer(QPoint(100, 100));
     QVERIFY2(Viewer()->ProbeLabel->text().startsWith(QStringLiteral("Camera image, left camera | x 100, y 100")),
              qPrintable(Viewer()->ProbeLabel->text()));
@@ -373,9 +375,17 @@ class AppRunTest : public QObject {
     QTest::keyClick(Viewer(), Qt::Key_Home);
     MovePointer(QPoint(100, 101));
     QVERIFY(Viewer()->ProbeLabel->text().contains(QStringLiteral("x 100, y 101")));
-    QEvent leave(QEvent::Leave);  // the pointer leaves: the camera image shows alone
+    // Enlarged (twice the frame, and wider than its proportions), the picture
+    // is scaled and the readout names the frame's pixel under the pointer.
+    Viewer()->resize(2 * 512 + 100, 2 * 384);
+    MovePointer(QPoint(201, 203));
+    QVERIFY2(Viewer()->ProbeLabel->text().contains(QStringLiteral("x 100, y 101")), qPrintable(Viewer()->ProbeLabel->text()));
+    MovePointer(QPoint(2 * 512 + 50, 10));  // beside the picture: no readout
+    QCOMPARE(Viewer()->ProbeLabel->text(), QStringLiteral("Camera image, left camera"));
+    Viewer()->resize(512, 384);
+    QEvent leave(QEvent::Leave);  // the pointer leaves: the caption alone
     QApplication::sendEvent(Viewer(), &leave);
-    QVERIFY(!Viewer()->ProbeLabel->isVisible());
+    QCOMPARE(Viewer()->ProbeLabel->text(), QStringLiteral("Camera image, left camera"));
 
     // Esc closes the help.
     QTest::keyClick(Viewer(), Qt::Key_F1);
@@ -480,8 +490,9 @@ class AppRunTest : public QObject {
     QVERIFY(left != right);
     ControlPanelWindow()->RadioGroup2->Item(0)->click();
     QCOMPARE(Viewer()->ShownImage(), left);
-    // The window shows the same picture.
-    QCOMPARE(Viewer()->grab().toImage().convertToFormat(QImage::Format_RGB888), left);
+    // The window shows the same picture (below the caption at its top).
+    const QRect below(0, Viewer()->ProbeLabel->height(), 512, 384 - Viewer()->ProbeLabel->height());
+    QCOMPARE(Viewer()->grab().toImage().convertToFormat(QImage::Format_RGB888).copy(below), left.copy(below));
   }
 
   void pictureSaveWritesOnceOrReportsOnce() {
@@ -627,6 +638,19 @@ class AppRunTest : public QObject {
     QVERIFY(Viewer()->Truth().disparity == tovimar::ReadWrittenFrame(left).disparity);
     QVERIFY(Viewer()->Truth().disparity != rightDisparity);
     Viewer()->SetViewMode(tovimar::ViewMode::Camera);
+    // Over the camera's drawing the readout is of the camera shown: at a
+    // pixel where the two disparities differ, the left one, then the right.
+    const tovimar::TruthFiles leftTruth = tovimar::ReadWrittenFrame(left);
+    std::size_t at = 0;
+    while (at < rightDisparity.size() && std::abs(leftTruth.disparity[at] - rightDisparity[at]) < 0.01f) ++at;
+    QVERIFY(at < rightDisparity.size());
+    const int x = static_cast<int>(at % static_cast<std::size_t>(leftTruth.width));
+    const int y = static_cast<int>(at / static_cast<std::size_t>(leftTruth.width));
+    auto disparityText = [](float d) { return QString::number(static_cast<double>(d), 'f', 3) + QStringLiteral(" px"); };
+    QVERIFY2(Viewer()->ProbeText(x, y).contains(disparityText(leftTruth.disparity[at])), qPrintable(Viewer()->ProbeText(x, y)));
+    ControlPanelWindow()->RadioGroup2->Item(1)->click();
+    QVERIFY2(Viewer()->ProbeText(x, y).contains(disparityText(rightDisparity[at])), qPrintable(Viewer()->ProbeText(x, y)));
+    ControlPanelWindow()->RadioGroup2->Item(0)->click();
     // A stop during the left half ends the whole: no right run follows.
     ControlPanelWindow()->Edit2->setText(Path(QStringLiteral("both-stopped")));
     ControlPanelWindow()->Button3Click(ControlPanelWindow()->Button3);  // Start

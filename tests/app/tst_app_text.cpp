@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "app/id_chart.h"
+#include "app/truth_view.h"
+#include "io/pfm.h"
+#include "io/png.h"
 #include "app/movement_generator.h"
 #include "app/scene_file.h"
 #include "app_test_support.h"
@@ -147,6 +150,43 @@ class AppTextTest : public QObject {
     QCOMPARE(tovimar::IdChartCellAt(0, 40, w, h), std::optional<int>(256));
     QCOMPARE(tovimar::IdChartCellAt(100, 40, w, h), std::optional<int>(256 + 7));
     QCOMPARE(tovimar::IdChartCellAt(5, 5, 63, 41), std::nullopt);
+  }
+
+  // The viewer reads the disparity of every layout back (a folder opened
+  // from disk): the PFM of Middlebury and scene flow, KITTI's 16-bit PNG
+  // (round(256 d), 0 where there is none); a damaged file is named.
+  void truthOfEveryLayoutIsReadBack() {
+    QTemporaryDir dir;
+    const std::string folder = tovimar::ToStd(dir.path()) + "/0/";
+    const std::vector<float> disparity = {1.5f, 2.25f, 0.0f, 40.0f, 3.0f, 7.5f};  // 3 x 2, multiples of 1/256
+    for (const tovimar::DatasetLayout layout :
+         {tovimar::DatasetLayout::Middlebury, tovimar::DatasetLayout::Kitti, tovimar::DatasetLayout::SceneFlow}) {
+      tovimar::OutputChoice outputs;
+      outputs.classic = false;
+      outputs.layout = layout;
+      const tovimar::DatasetFileNames names = tovimar::MakeDatasetFileNames(folder, layout, false, 0);
+      const std::string file = layout == tovimar::DatasetLayout::Kitti ? names.disparity16 : names.disparityPfm;
+      QVERIFY(QDir().mkpath(QFileInfo(QString::fromStdString(file)).absolutePath()));
+      if (layout == tovimar::DatasetLayout::Kitti) {
+        std::vector<uint16_t> samples;
+        for (const float d : disparity) samples.push_back(static_cast<uint16_t>(d * 256.0f));
+        tovimar::WritePng16(file, samples.data(), 3, 2, 1);
+      } else {
+        tovimar::WritePfm(file, disparity.data(), 3, 2);
+      }
+      const tovimar::WrittenFrame frame{true, folder, false, 0, outputs};
+      tovimar::TruthFiles truth = tovimar::ReadWrittenFrame(frame);
+      const QString where = QString::fromLatin1(tovimar::LayoutName(layout));
+      QVERIFY2(truth.problem.empty(), qPrintable(where + ": " + QString::fromStdString(truth.problem)));
+      QCOMPARE(truth.width, 3);
+      QCOMPARE(truth.height, 2);
+      QVERIFY2(truth.disparity == disparity, qPrintable(where));
+      QCOMPARE(truth.disparityFile, file);
+      QVERIFY(WriteAll(QString::fromStdString(file), "damaged"));
+      truth = tovimar::ReadWrittenFrame(frame);
+      QVERIFY(truth.disparity.empty());
+      QVERIFY2(truth.problem.find(file) != std::string::npos, qPrintable(QString::fromStdString(truth.problem)));
+    }
   }
 };
 

@@ -34,7 +34,8 @@ QList<QWidget*> DesignedControls(QWidget* window) {
   QList<QWidget*> controls;
   const QRegularExpression designed(QStringLiteral("^[A-Z][A-Za-z]*[0-9]*$"));
   for (QWidget* w : window->findChildren<QWidget*>()) {
-    if (w->isHidden()) continue;
+    // Not those of a window of their own ("Messages"), nor the editor's page, which scrolls.
+    if (w->isHidden() || w->window() != window || w->objectName() == QStringLiteral("EditorPage")) continue;
     if (designed.match(w->objectName()).hasMatch() || qobject_cast<tovimar::RadioGroup*>(w->parentWidget()) != nullptr)
       controls << w;
   }
@@ -74,6 +75,13 @@ void CheckLayout(QWidget* window) {
   }
 }
 
+// What the window system adds around a window's client area.
+QMargins FrameOf(const QWidget* window) {
+  const QRect outer = window->frameGeometry(), inner = window->geometry();
+  return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+          outer.bottom() - inner.bottom()};
+}
+
 // A preview run (nothing written) started and stopped on the panel; the
 // Start brings `shown` back into view.
 void StartAndStopPreview(QWidget* shown) {
@@ -108,21 +116,70 @@ class AppWindowsTest : public QObject {
     QVERIFY(notifier_.messages.isEmpty());
   }
 
+  // A newcomer's first minute: the empty viewer says what to do, the panel's
+  // View menu shows the views' keys, and every control has a tip (the
+  // specified Polish tip of "Return frame" explained by its What's This).
+  void aNewcomerIsToldWhatEachThingDoes() {
+    // The hint is drawn over the window's background, below the caption.
+    const QImage empty = Viewer()->grab().toImage();
+    const QRgb background = Viewer()->palette().color(QPalette::Window).rgb();
+    int hintPixels = 0;
+    for (int y = Viewer()->ProbeLabel->height(); y < empty.height(); ++y)
+      for (int x = 0; x < empty.width(); ++x) hintPixels += empty.pixel(x, y) != background ? 1 : 0;
+    QVERIFY2(hintPixels > 200, qPrintable(QString::number(hintPixels)));
+    QVERIFY(kEmptyViewerHint.contains(QStringLiteral("Prepare")) && kEmptyViewerHint.contains(QStringLiteral("Start")));
+
+    emit ControlPanelWindow()->ViewMenu->aboutToShow();
+    QStringList keys;
+    for (const QAction* action : ControlPanelWindow()->ViewMenu->actions())
+      if (action->text().contains(QLatin1Char('\t'))) keys << action->text().section(QLatin1Char('\t'), 1);
+    QCOMPARE(keys, QStringList({"1", "2", "3", "4"}));
+    ControlPanelWindow()->ViewMenu->actions().at(1)->trigger();
+    QCOMPARE(Viewer()->GetViewMode(), tovimar::ViewMode::Disparity);
+    Viewer()->SetViewMode(tovimar::ViewMode::Camera);
+
+    for (QWidget* window : {static_cast<QWidget*>(ControlPanelWindow()), static_cast<QWidget*>(SceneEditorWindow())}) {
+      for (QWidget* w : DesignedControls(window)) {
+        if (qobject_cast<QLabel*>(w) != nullptr || qobject_cast<QScrollArea*>(w) != nullptr ||
+            w->objectName() == QStringLiteral("EditorPage") || w->objectName() == QStringLiteral("MenuBar"))
+          continue;  // what the user reads, not a control
+        const bool inRadioGroup = qobject_cast<tovimar::RadioGroup*>(w->parentWidget()) != nullptr;
+        QVERIFY2(!w->toolTip().isEmpty() || inRadioGroup, qPrintable(window->objectName() + '.' + w->objectName()));
+      }
+    }
+    QCOMPARE(ControlPanelWindow()->CheckBox1->text(), QStringLiteral("Subpixel Disparity"));
+    QVERIFY(ControlPanelWindow()->CheckBox1->toolTip().contains(QStringLiteral("kept for compatibility; changes no file")));
+    QVERIFY(SceneEditorWindow()->CheckBox9->whatsThis().contains(QStringLiteral("moves back by the same")));
+    QVERIFY(SceneEditorWindow()->CheckBox4->toolTip().startsWith(QStringLiteral("4 - object transformation matrices")));
+    for (const QPlainTextEdit* memo : {SceneEditorWindow()->Memo2, SceneEditorWindow()->Memo3, SceneEditorWindow()->Memo4})
+      QVERIFY(memo->toolTip().startsWith(memo->objectName() + QStringLiteral(", the ")));
+  }
+
   void windowFramesAndPlaces() {
     struct Expect {
       QWidget* window;
       const char* caption;
       int w, h;
     };
-    // The panel's controls keep their designed 695 x 417 below the menu bar.
+    // The panel's controls keep their designed 695 x 417 below the menu bar;
+    // the editor is as large as the (offscreen, 800 x 800) screen allows.
     const int bar = ControlPanelWindow()->MenuBar->height();
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    const QSize editor = tovimar::PlaceWindows(available, ControlPanelWindow()->size(), SceneEditor::DesignedSize(),
+                                               Viewer()->RenderSize(), FrameOf(ControlPanelWindow()))
+                             .editorSize;
+    QVERIFY(editor.width() <= 900 && editor.height() <= 936 && editor.height() > available.height() - 40);
     for (const Expect& e : {Expect{ControlPanelWindow(), "Tovimar", 695, 417 + bar},
-                            Expect{SceneEditorWindow(), "Tovimar Scene editor - sceneexample.txt[*]", 900, 936},
+                            Expect{SceneEditorWindow(), "Tovimar Scene editor - sceneexample.txt[*]", editor.width(),
+                                   editor.height()},
                             Expect{Viewer(), "Stereo Viewer", 512, 384}}) {
       QCOMPARE(e.window->windowTitle(), QString::fromLatin1(e.caption));
       QCOMPARE(e.window->size(), QSize(e.w, e.h));
-      QCOMPARE(e.window->minimumSize(), e.window->maximumSize());  // not resizable
     }
+    // The panel keeps its form; the editor and the viewer can be resized.
+    QCOMPARE(ControlPanelWindow()->minimumSize(), ControlPanelWindow()->maximumSize());
+    for (QWidget* resizable : {static_cast<QWidget*>(SceneEditorWindow()), static_cast<QWidget*>(Viewer())})
+      QVERIFY(resizable->minimumSize().width() <= 320 && resizable->maximumSize().width() >= 2000);
     const Qt::WindowFlags flags = Viewer()->windowFlags();
     QVERIFY(flags.testFlag(Qt::CustomizeWindowHint));
     QVERIFY(!flags.testFlag(Qt::WindowCloseButtonHint));
@@ -130,21 +187,25 @@ class AppWindowsTest : public QObject {
     // The offscreen screen is smaller than 1280 x 800: the designed places,
     // with the viewer kept on the screen.
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
-    const QRect outer = Viewer()->frameGeometry(), inner = Viewer()->geometry();
-    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-                         outer.bottom() - inner.bottom());
+    const QMargins frame = FrameOf(Viewer());
     const tovimar::WindowPlacement p =
         tovimar::PlaceWindows(screen, ControlPanelWindow()->size(), SceneEditor::DesignedSize(), Viewer()->RenderSize(), frame);
     QCOMPARE(Viewer()->pos(), p.viewerPos);
-    QVERIFY(screen.contains(Viewer()->frameGeometry()));
+    for (QWidget* window : {static_cast<QWidget*>(ControlPanelWindow()), static_cast<QWidget*>(SceneEditorWindow()),
+                            static_cast<QWidget*>(Viewer())})
+      QVERIFY2(screen.contains(window->frameGeometry()), qPrintable(window->objectName()));
   }
 
+  // Every window inside the screen, title bar included, and none covering
+  // another, down to 1280 x 720 logical pixels (1366 x 768 with a task bar,
+  // 1920 x 1080 at 150 %, with its thinner frame in logical pixels).
   void placementOnCommonScreens() {
-    const QSize panel(695, 417), editor = SceneEditor::DesignedSize();
+    const QSize panel = ControlPanelWindow()->size(), editor = SceneEditor::DesignedSize();
     const QMargins frame(2, 30, 2, 2);
     const QSize resolutions[] = {{320, 240}, {512, 384}, {800, 600}, {1024, 768}};
     for (const QRect& screen : {QRect(0, 0, 1280, 800), QRect(0, 0, 1920, 1080), QRect(0, 28, 1920, 1052),
-                                QRect(1920, 0, 2560, 1440)}) {
+                                QRect(1920, 0, 2560, 1440), QRect(0, 0, 1366, 740), QRect(0, 0, 1280, 720),
+                                QRect(0, 24, 1280, 696)}) {
       for (const QSize& viewer : resolutions) {
         const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen, panel, editor, viewer, frame);
         const QSize shown = tovimar::FitInside(viewer, p.viewerLimit);
@@ -167,13 +228,14 @@ class AppWindowsTest : public QObject {
     QCOMPARE(wide.editorSize, editor);
     QCOMPARE(tovimar::FitInside({512, 384}, wide.viewerLimit), QSize(512, 384));
     QVERIFY(wide.panelPos.x() < wide.editorPos.x() && wide.editorPos.x() < wide.viewerPos.x());
-    // Small screens: the viewer is still inside, scaled when larger.
+    // Small screens: every window is still inside, title bar included (they
+    // may overlap), the viewer scaled when larger.
     for (const QRect& screen : {QRect(0, 0, 800, 600), QRect(0, 0, 1024, 768)}) {
       for (const QSize& viewer : resolutions) {
         const tovimar::WindowPlacement p = tovimar::PlaceWindows(screen, panel, editor, viewer, frame);
-        const QRect shown = QRect(p.viewerPos, tovimar::FitInside(viewer, p.viewerLimit))
-                                .marginsAdded(frame).translated(frame.left(), frame.top());
-        QVERIFY(screen.contains(shown));
+        for (const QRect& client : {QRect(p.panelPos, panel), QRect(p.editorPos, p.editorSize),
+                                    QRect(p.viewerPos, tovimar::FitInside(viewer, p.viewerLimit))})
+          QVERIFY(screen.contains(client.marginsAdded(frame).translated(frame.left(), frame.top())));
       }
     }
     QCOMPARE(tovimar::FitInside({1024, 768}, {695, 1000}), QSize(695, 521));
@@ -182,7 +244,11 @@ class AppWindowsTest : public QObject {
 
   void controlsFitTheirWindows() {
     CheckLayout(ControlPanelWindow());
+    const QSize editorSize = SceneEditorWindow()->size();
+    SceneEditorWindow()->resize(SceneEditor::DesignedSize());  // its page whole in view
+    QApplication::processEvents();
     CheckLayout(SceneEditorWindow());
+    SceneEditorWindow()->resize(editorSize);
     // The editor's controls from top to bottom: chart, scene text, the three
     // logs, then the matrix log's switch.
     const QWidget* column[] = {SceneEditorWindow()->Image1, SceneEditorWindow()->Memo1, SceneEditorWindow()->Memo2, SceneEditorWindow()->Memo3, SceneEditorWindow()->Memo4,
@@ -200,7 +266,7 @@ class AppWindowsTest : public QObject {
     const tovimar::WindowPlacement p = tovimar::PlaceWindows(QRect(0, 0, 1280, 800), ControlPanelWindow()->size(),
                                                              SceneEditor::DesignedSize(), {512, 384}, QMargins(2, 30, 2, 2));
     QVERIFY(p.editorSize.width() < 600);
-    SceneEditorWindow()->setFixedSize(p.editorSize);
+    SceneEditorWindow()->resize(p.editorSize);
     QApplication::processEvents();
     const QWidget* view = SceneEditorWindow()->findChild<QScrollArea*>()->viewport();
     for (QWidget* w : std::initializer_list<QWidget*>{
@@ -215,7 +281,19 @@ class AppWindowsTest : public QObject {
       const QRect shown(w->mapTo(view, QPoint(0, 0)), QSize(100, w->height()));
       QVERIFY2(view->rect().contains(shown), qPrintable(w->objectName()));
     }
-    SceneEditorWindow()->setFixedSize(SceneEditor::DesignedSize());
+    // Widened and lengthened, the scene text and the lists below take the room.
+    SceneEditorWindow()->resize(SceneEditor::DesignedSize() + QSize(300, 200));
+    QApplication::processEvents();
+    QCOMPARE(SceneEditorWindow()->Memo1->size(), QSize(881 + 300, 361 + 200));
+    for (QWidget* w : std::initializer_list<QWidget*>{SceneEditorWindow()->SceneErrors, SceneEditorWindow()->Memo2,
+                                                      SceneEditorWindow()->Memo4})
+      QCOMPARE(w->width(), 881 + 300);
+    QCOMPARE(SceneEditorWindow()->CheckBox4->y(), 908 + 200);
+    QVERIFY(view->rect().contains(QRect(SceneEditorWindow()->CheckBox4->mapTo(view, QPoint(0, 0)),
+                                        SceneEditorWindow()->CheckBox4->size())));
+    SceneEditorWindow()->resize(SceneEditor::DesignedSize());
+    QApplication::processEvents();
+    QCOMPARE(SceneEditorWindow()->Memo1->size(), QSize(881, 361));
   }
 
   void controlPanelDefaults() {
@@ -416,11 +494,23 @@ class AppWindowsTest : public QObject {
     QVERIFY(ControlPanelWindow()->DatasetOutputs() == outputs);
     // "Both cameras" is remembered as the camera choice.
     ControlPanelWindow()->BothCameras->setChecked(true);
+    // The end of the program keeps the windows' places and sizes too.
+    const QRect editorPlace(40, 50, 600, 500), viewerPlace(100, 420, 400, 300);
+    SceneEditorWindow()->setGeometry(editorPlace);
+    Viewer()->setGeometry(viewerPlace);
     ControlPanelWindow()->FormClose();  // the end of the program saves too
     QVERIFY(Viewer() == nullptr && SceneEditorWindow() == nullptr);
     TestDesktop().DestroyWindows();
     StartWindows(notifier_, ',');
     QVERIFY(ControlPanelWindow()->BothCameras->isChecked());
+    QCOMPARE(SceneEditorWindow()->geometry(), editorPlace);
+    QCOMPARE(Viewer()->geometry(), viewerPlace);
+    // A place whose title bar is on no screen (a screen gone) is not taken back.
+    SceneEditorWindow()->move(5000, 5000);
+    TestDesktop().SavePlaces();
+    StopWindows();
+    StartWindows(notifier_, ',');
+    QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(SceneEditorWindow()->frameGeometry()));
     // Forgotten settings give the defaults again (for the slots that follow).
     QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Tovimar"), QStringLiteral("tovimar")).clear();
     StopWindows();
