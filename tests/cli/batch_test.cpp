@@ -21,6 +21,7 @@
 #include "cli/batch.h"
 #include "base/error.h"
 #include "io/folder_lock.h"
+#include "io/sha256.h"
 #include "layout/file_names.h"
 #include "scenegen/generator.h"
 #include "sequence/output_files.h"
@@ -195,6 +196,29 @@ TEST(BatchRun, CompleteSequencesAreSkippedIncompleteOnesRedoneForceRedoesAll) {
   WriteText(t / "out/0/left_0007.bmp", "stale");
   ASSERT_EQ(RunTool(t.path(), args + " --force").exitCode, 0);
   EXPECT_EQ(Files(t / "out"), first);
+}
+
+// The record holds the scene's lines, not its line ends: the same scene saved
+// with CR LF (as the desktop saves) and with LF is the same sequence, and
+// sceneSha256 is the hash of the scene.txt beside it.
+TEST(BatchRun, TheSameSceneWithOtherLineEndsIsTheSameRecord) {
+  TempDir t;
+  const std::vector<std::string> scenes = MakeScenes(t);
+  const std::string lf = ReadText(t / scenes[0]);
+  std::string crlf;
+  for (const char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  ASSERT_NE(crlf, lf);
+  WriteText(t / scenes[0], crlf);
+  const std::string args = kSmall + std::string("-c left --force -o out ") + scenes[0];  // --force: a batch of one
+  ASSERT_EQ(RunTool(t.path(), args).exitCode, 0);
+  const std::string copy = ReadText(t / "out/0/scene.txt");
+  EXPECT_EQ(copy, lf);
+  const Json record = Parse(ReadText(t / "out/0/meta.json"));
+  ASSERT_FALSE(record.is_discarded());
+  EXPECT_EQ(record.at("sceneSha256").get<std::string>(), Sha256Hex(copy));
+  WriteText(t / scenes[0], lf);
+  const Result again = RunTool(t.path(), std::string("-r 64x48 -c left -o out ") + scenes[0] + " " + scenes[1]);
+  EXPECT_NE(again.err.find("out/0/ is complete, skipped"), std::string::npos) << again.err;
 }
 
 // A batch takes a sequence folder's lock before it touches anything there:
