@@ -165,6 +165,14 @@ TEST(BatchRun, BrokenScenesAreReportedAndTheRestRendered) {
   EXPECT_NE(summary.at("failures").at(0).at("message").get<std::string>().find("missing.txt"), std::string::npos);
   EXPECT_GT(summary.at("framesPerSecond").get<double>(), 0);
 
+  // A line break or CR in a scene's name is shown escaped: one report a line.
+  const Result named = RunTool(t.path(), kSmall + std::string("-c left -o out2 'mis\nsing.txt' 'c\rr.txt'"));
+  EXPECT_EQ(named.exitCode, 1);
+  EXPECT_NE(named.err.find("[1/2] mis\\nsing.txt: failed: "), std::string::npos) << named.err;
+  EXPECT_NE(named.err.find("\n  failed: c\\rr.txt: "), std::string::npos) << named.err;
+  EXPECT_EQ(named.err.find("mis\n"), std::string::npos) << named.err;
+  EXPECT_EQ(named.err.find('\r'), std::string::npos) << named.err;
+
   WriteText(t / "still.txt", "SPHERE;1;-1;200;40;40;0;4;0;0;0;0;1\n");
   const Result still = RunTool(t.path(), kSmall + std::string("-o out --shard 0/1 still.txt"));
   EXPECT_EQ(still.exitCode, 1);
