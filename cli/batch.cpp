@@ -322,7 +322,9 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
     ++mine;
     const std::string& scene = scenes[k];
     const std::string directory = BatchSequenceDirectory(o, scene, k);
-    const std::string label = "[" + std::to_string(k + 1) + "/" + std::to_string(scenes.size()) + "] " + scene;
+    // Control characters of a scene's name (a line break, CR) are shown escaped, one report a line.
+    const std::string label =
+        "[" + std::to_string(k + 1) + "/" + std::to_string(scenes.size()) + "] " + EscapeForMessage(scene);
     // The folder's lock first, held until the scene's last file and
     // manifest are written: nothing in a folder that another run writes is
     // touched, not even by --force.
@@ -390,14 +392,14 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
       // Every camera run's record is of this scene and these settings and
       // complete with its files.
       ++skipped;
-      if (!o.quiet) Print(err, label + ": " + directory + " is complete, skipped\n");
+      if (!o.quiet) Print(err, label + ": " + EscapeForMessage(directory) + " is complete, skipped\n");
       continue;
     }
     ++rendered;
     if (!o.quiet) {
       std::string wentOn;
       for (const std::string& note : run.wentOn) wentOn += (wentOn.empty() ? " (" : "; ") + note;
-      Print(err, label + " -> " + (o.preview ? std::string("preview") : directory) + ": " +
+      Print(err, label + " -> " + (o.preview ? std::string("preview") : EscapeForMessage(directory)) + ": " +
                      std::to_string(run.frames) + " frames, " + Fixed(seconds, 2) + " s" +
                      (wentOn.empty() ? "" : wentOn + ")") + "\n");
     }
@@ -410,7 +412,7 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
   summary += ", " + std::to_string(rendered) + " rendered, " + std::to_string(skipped) + " skipped, " +
              std::to_string(failures.size()) + " failed; " + CountOf(frames, "frame") + " in " +
              Fixed(seconds, 2) + " s, " + Fixed(fps, 2) + " frames/s" + (interrupted ? " (interrupted)" : "") + "\n";
-  for (const Failure& f : failures) summary += "  failed: " + f.scene + ": " + f.message + "\n";
+  for (const Failure& f : failures) summary += "  failed: " + EscapeForMessage(f.scene) + ": " + f.message + "\n";
   if (!o.quiet || !failures.empty()) Print(err, summary);
 
   if (!o.preview) {

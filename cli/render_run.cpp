@@ -283,8 +283,13 @@ void PrintSummary(const RenderSession& s) {
   if (s.o.preview) {
     summary = "previewed " + std::to_string(s.framesMade) + " frames, nothing written";
   } else {
-    summary = "wrote " + std::to_string(s.framesWritten) + " frames (" + std::to_string(s.filesWritten) +
-              " files) to " + SequenceDirectory(s.o, s.o.sequenceNumber);
+    const std::string directory = SequenceDirectory(s.o, s.o.sequenceNumber);
+    summary = "wrote " + CountOf(s.framesWritten, "frame") + " (" +
+              CountOf(s.filesWritten, "file") + ") to " + EscapeForMessage(directory);
+    // The frames of the scene-flow layout go into the tree beside the sequence folder.
+    if (s.o.outputs.layout == DatasetLayout::SceneFlow)
+      summary += " and the scene-flow tree's " + SceneFlowSplitOf(directory) + "/" + SceneFlowScene(directory) +
+                 " folders in " + EscapeForMessage(SequenceRoot(directory)) + "/";
   }
   summary += ", " + Fixed(perFrame, 1) + " ms per frame";
   if (s.interrupted) summary += " (interrupted)";

@@ -396,8 +396,18 @@ void DatasetRun::MakeMasks(int32_t frame, const FrameTruth& own, const FrameTrut
 
 void DatasetRun::WriteFlowOfPrevious(int32_t frame, const FrameTruth& truth, const Mat4& cameraToWorld,
                                      std::vector<std::string>& ownFiles) {
-  if (previous_.frame < 0 || previous_.frame + 1 != frame) return;
   const bool right = run_.rightCamera;
+  if (previous_.frame < 0 && frame > 0 && frame == run_.firstFrame &&
+      run_.outputs.layout == DatasetLayout::SceneFlow) {
+    // A run that goes on makes its first frame again without the frame before
+    // in memory: that frame's flow into the past is the one the earlier run
+    // wrote from the same frames, which the resume found on disk and keeps.
+    const DatasetFileNames now = Names(right, frame);
+    for (const std::string* path : {&now.flowPastPfm, &now.disparityChangePast})
+      if (InspectFile(*path) == FileKind::Regular) ownFiles.push_back(Relative(*path));
+    return;
+  }
+  if (previous_.frame < 0 || previous_.frame + 1 != frame) return;
   ComputeSceneFlow(previous_.truth, previous_.pose, truth, cameraToWorld, run_.intrinsics, run_.baseline,
                    run_.focalLength, kNearPlane, kFarPlane, flow_);
   const DatasetFileNames n = Names(right, previous_.frame);

@@ -3,10 +3,14 @@
 #include <algorithm>
 #include <filesystem>
 #include <charconv>
+#include <cctype>
 #include <cmath>
+#include <string_view>
 #include <nlohmann/json.hpp>
 
 #include "base/error.h"
+#include "io/bmp.h"
+#include "io/bytes.h"
 #include "io/file.h"
 #include "base/number_text.h"
 #include "io/sha256.h"
@@ -198,6 +202,55 @@ Json RandomJson(const RandomState& r) { return {{"low", r.low}, {"high", r.high}
 
 // A check of a frame's random states, recorded with them: a state edited
 // by hand or damaged no longer matches it, and the frame is made again.
+// True when the file at path is a regular file that holds as many bytes as
+// its own header says (PFM, BMP, .flo), ends as its format ends (PNG's IEND
+// chunk, the disparity text's closing empty line), or is of another kind: a
+// frame file cut short since it was recorded is not taken as done.
+bool FileLooksWhole(const std::string& path) {
+  ReadOnlyFile file;
+  if (!file.Open(path).empty()) return false;
+  const uint64_t size = file.Size();
+  constexpr uint64_t kMaxSide = 1u << 20;  // keeps the products below from overflowing
+  const std::string extension = std::filesystem::path(path).extension().string();
+  auto endsWith = [&](std::string_view tail) {
+    std::string last(tail.size(), '\0');
+    return size >= tail.size() && file.ReadAt(size - tail.size(), last.data(), tail.size()) && last == tail;
+  };
+  if (extension == ".png") return endsWith(std::string_view("\0\0\0\0IEND\xAE\x42\x60\x82", 12));
+  if (extension == ".dat") return endsWith("\r\n\r\n");
+  if (extension == ".bmp") {
+    uint8_t head[256];
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(size, sizeof head));
+    BmpLayout layout;
+    return file.ReadAt(0, head, n) && ParseBmpLayout(head, n, size, layout).empty();
+  }
+  if (extension == ".flo") {
+    uint8_t head[12];
+    if (!file.ReadAt(0, head, sizeof head)) return false;
+    const uint64_t w = io::Le32(head + 4), h = io::Le32(head + 8);
+    return w <= kMaxSide && h <= kMaxSide && size == 12 + w * h * 8;
+  }
+  if (extension == ".pfm") {
+    // "PF" or "Pf", width, height and scale, each ended by one white-space character.
+    char head[128];
+    const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(size, sizeof head));
+    if (!file.ReadAt(0, head, n) || n < 3 || head[0] != 'P' || (head[1] != 'F' && head[1] != 'f')) return false;
+    uint64_t fields[2] = {0, 0};
+    std::size_t at = 2;
+    for (int field = 0; field < 3; ++field) {
+      while (at < n && std::isspace(static_cast<unsigned char>(head[at]))) ++at;
+      const std::size_t start = at;
+      while (at < n && !std::isspace(static_cast<unsigned char>(head[at]))) ++at;
+      if (at == start || at == n) return false;
+      if (field < 2 && std::from_chars(head + start, head + at, fields[field]).ptr != head + at) return false;
+    }
+    if (fields[0] > kMaxSide || fields[1] > kMaxSide) return false;
+    const uint64_t channels = head[1] == 'F' ? 3 : 1;
+    return size == at + 1 + fields[0] * fields[1] * channels * 4;
+  }
+  return true;
+}
+
 std::string RandomCheck(int64_t frame, const Json& atStart, const Json& atEnd) {
   std::string text = std::to_string(frame);
   for (const Json* state : {&atStart, &atEnd})
@@ -363,7 +416,7 @@ ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t f
       if (f.value("randomCheck", "") != check) break;
       bool filesThere = true;
       for (const Json& name : f["files"])
-        filesThere = filesThere && InspectFile(directory_ + name.get<std::string>()) == FileKind::Regular;
+        filesThere = filesThere && FileLooksWhole(directory_ + name.get<std::string>());
       if (!filesThere) break;
       frames.push_back(&f);
     }

@@ -96,6 +96,18 @@ bool IsDirectory(const std::string& path) {
   return fs::is_directory(path, ec);
 }
 
+// Why a folder cannot be listed ("does not exist", "is not a folder", the
+// system's reason such as "Permission denied"), or "" when it can.
+std::string FolderProblem(const std::string& dir) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(dir, ec);
+  if (status.type() == fs::file_type::not_found) return "does not exist";
+  if (ec) return "cannot be read: " + ec.message();
+  if (status.type() != fs::file_type::directory) return "is not a folder";
+  fs::directory_iterator listing(dir, ec);
+  return ec ? "cannot be read: " + ec.message() : "";
+}
+
 void CheckSize(const DisparityMap& gt, int width, int height, const std::string& path) {
   if (width != gt.width || height != gt.height)
     throw Error("'" + path + "' is " + std::to_string(width) + "x" + std::to_string(height) + ", the disparity is " +
@@ -178,12 +190,8 @@ int FrameOfName(const std::string& name) {
 }
 
 Dataset Dataset::Open(const std::string& dir, Camera camera, const Layout* forced) {
-  if (!IsDirectory(dir)) throw Error("'" + dir + "' is not a directory");
-  {
-    std::error_code ec;
-    fs::directory_iterator listing(dir, ec);
-    if (ec) throw Error("cannot read the folder '" + dir + "': " + ec.message());
-  }
+  if (const std::string problem = FolderProblem(dir); !problem.empty())
+    throw Error("the ground-truth folder '" + dir + "' " + problem);
   Dataset d;
   d.dir_ = dir;
   d.camera_ = camera;
@@ -406,6 +414,8 @@ int Dataset::NumDisparities(int frame) const {
 
 std::map<int, std::string> FindPredictions(const std::string& dir, std::vector<std::string>& notes,
                                            const std::vector<std::string>& extensions) {
+  if (const std::string problem = FolderProblem(dir); !problem.empty())
+    throw Error("the prediction folder '" + dir + "' " + problem);
   std::map<int, std::string> found;
   const auto rank = [&extensions](const std::string& name) {
     const std::string ext = fs::path(name).extension().string();

@@ -108,7 +108,8 @@ int FrameOfName(const std::string& name);
 
 // Predictions of one directory: frame -> file (.pfm, .png or .dat). When two
 // files give one frame, PFM wins over PNG over .dat and a note says so.
-// extensions: the accepted ones, the preferred first.
+// extensions: the accepted ones, the preferred first. A folder that does not
+// exist or cannot be listed is an Error naming it and the cause.
 std::map<int, std::string> FindPredictions(const std::string& dir, std::vector<std::string>& notes,
                                            const std::vector<std::string>& extensions = {".pfm", ".png", ".dat"});
 

@@ -1,9 +1,13 @@
 #include "layout/file_names.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <filesystem>
+#include <set>
+#include <utility>
 #include <system_error>
 
 #include "io/atomic_file.h"
@@ -234,16 +238,27 @@ std::string RelativeTo(const std::filesystem::path& path, const std::filesystem:
 }
 
 // Calls visit(fullPath, relativePath) for every regular file or link in the
-// sequence folder and its subfolders (links to folders are not followed).
+// sequence folder and its subfolders. A link to a folder (a layout folder
+// kept on another disk) is looked into, as runs write through it; each folder
+// is looked into once, so a link back up ends there.
 template <typename Visit>
 void ForEachFile(const std::string& directory, Visit visit) {
   std::error_code ec;
   const std::filesystem::path root(directory);
-  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+  std::set<std::pair<dev_t, ino_t>> seenFolders;
+  struct stat st {};
+  if (::stat(directory.c_str(), &st) == 0) seenFolders.insert({st.st_dev, st.st_ino});
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           root, std::filesystem::directory_options::follow_directory_symlink, ec);
        !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
     std::error_code kindError;
     const auto status = it->symlink_status(kindError);
-    if (kindError || !(std::filesystem::is_regular_file(status) || std::filesystem::is_symlink(status))) continue;
+    if (kindError) continue;
+    if (::stat(it->path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      if (!seenFolders.insert({st.st_dev, st.st_ino}).second) it.disable_recursion_pending();
+      if (!std::filesystem::is_symlink(status)) continue;
+    }
+    if (!(std::filesystem::is_regular_file(status) || std::filesystem::is_symlink(status))) continue;
     visit(it->path().string(), RelativeTo(it->path(), root));
   }
 }
@@ -261,7 +276,7 @@ void ForEachSceneFlowFile(const std::string& directory, Visit visit) {
   for (const std::string_view product : kSceneFlowProducts) {
     const std::filesystem::path sceneFolder = root / product / split / scene;
     std::error_code ec;
-    if (std::filesystem::symlink_status(sceneFolder, ec).type() != std::filesystem::file_type::directory) continue;
+    if (!std::filesystem::is_directory(sceneFolder, ec)) continue;  // a link to a folder is one too
     ForEachFile(sceneFolder.string(), [&](const std::string& path, const std::string&) {
       visit(path, "../" + RelativeTo(path, root));
     });

@@ -423,8 +423,20 @@ std::size_t PyRun::FrameCount() const { return owner_->FrameCount(generation_); 
 PYBIND11_MODULE(_tovimar, m) {
   using namespace tovimar;
   m.doc() = "Tovimar's compiled core: exact stereo ground truth rendered in memory.";
-  // Errors of the scene or the run, with the message the command line prints.
-  py::register_exception<Error>(m, "Error", PyExc_RuntimeError);
+  // Errors of the scene or the run, with the message the command line prints;
+  // a byte of a path that is not UTF-8 shows as \xNN rather than failing to decode.
+  static py::exception<Error> errorType(m, "Error", PyExc_RuntimeError);
+  py::register_exception_translator([](std::exception_ptr thrown) {
+    try {
+      if (thrown) std::rethrow_exception(thrown);
+    } catch (const Error& e) {
+      const std::string& text = e.message();
+      PyObject* message =
+          PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace");
+      PyErr_SetObject(errorType.ptr(), message);
+      Py_XDECREF(message);
+    }
+  });
   // An internal check that fails raises instead of ending the interpreter.
   SetAssertionReporter([](const std::string& message) { throw Error("internal check failed: " + message); });
   // A failing internal check, for the tests that it raises.

@@ -175,8 +175,15 @@ class Renderer {
   // drawing could differ in its fragments or colours: no scene or context, a
   // context of another size, smoothing on, multisampling, colour channels
   // other than 8 bits, more than 24 depth bits, matrix logging on.
+  // With nearRgba, two more drawings over the second one's depth (depth
+  // writes off, GL_LEQUAL, each fragment pulled nearer by kFrontTieUnits
+  // steps of the depth buffer) find the objects whose surface lies that close
+  // behind the front: red/green the first of them in `order`, blue/alpha the
+  // last (W*H*4 bytes, bottom row first), so coplanar faces that rounding
+  // puts a step apart count as at the same depth.
+  static constexpr int kFrontTieUnits = 8;
   bool DrawFrontCodes(const std::vector<std::size_t>& order, const std::vector<uint16_t>& codes, uint8_t* rgba,
-                      float* depth);
+                      float* depth, uint8_t* nearRgba = nullptr);
   // Puts a picture as ReadColour gives it back into the presented buffer
   // (after flat drawings, so the window shows the camera drawing again).
   void WriteColour(const uint8_t* rgb);

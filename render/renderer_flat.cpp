@@ -19,7 +19,7 @@ GLint GetInteger(GLenum name) {
 }  // namespace
 
 bool Renderer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::vector<uint16_t>& codes,
-                            uint8_t* rgba, float* depth) {
+                            uint8_t* rgba, float* depth, uint8_t* nearRgba) {
   if (!sceneReady_ || prefs_ == nullptr || order.size() != codes.size() || !Current()) return false;
   ThrowIfCancelled();
   // Matrix logging would log these drawings; smoothing makes coverage part of
@@ -60,21 +60,17 @@ bool Renderer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::
   glRotated(-static_cast<double>(viewElevation), 1.0, 0.0, 0.0);
   glRotated(-static_cast<double>(viewAzimuth), 0.0, 0.0, 1.0);
 
-  painter_->SetFlat(true);
-  for (const bool last : {false, true}) {
-    if (last && StopAsked()) {
-      // Left as the camera drawing had it, as at the end.
-      painter_->SetFlat(false);
-      glPopClientAttrib();
-      glPopAttrib();
-      throw Cancelled("stopped between the flat drawings");
-    }
-    // First drawing: red and green, GL_LESS; second: blue and alpha, GL_LEQUAL.
-    glColorMask(last ? GL_FALSE : GL_TRUE, last ? GL_FALSE : GL_TRUE, last ? GL_TRUE : GL_FALSE,
-                last ? GL_TRUE : GL_FALSE);
-    glDepthFunc(last ? GL_LEQUAL : GL_LESS);
-    glClear(GL_DEPTH_BUFFER_BIT);
-    for (std::size_t i = 0; i < order.size(); ++i) {
+  auto stopBetweenDrawings = [this] {
+    if (!StopAsked()) return;
+    // Left as the camera drawing had it, as at the end.
+    painter_->SetFlat(false);
+    glPopClientAttrib();
+    glPopAttrib();
+    throw Cancelled("stopped between the flat drawings");
+  };
+  auto drawCodes = [&](bool backwards) {
+    for (std::size_t k = 0; k < order.size(); ++k) {
+      const std::size_t i = backwards ? order.size() - 1 - k : k;
       const auto low = static_cast<GLubyte>(codes[i] & 0xFF);
       const auto high = static_cast<GLubyte>(codes[i] >> 8);
       glColor4ub(low, high, low, high);
@@ -84,14 +80,39 @@ bool Renderer::DrawFrontCodes(const std::vector<std::size_t>& order, const std::
       GlPainter::EndObject();
       glPopMatrix();
     }
+  };
+  painter_->SetFlat(true);
+  for (const bool last : {false, true}) {
+    if (last) stopBetweenDrawings();
+    // First drawing: red and green, GL_LESS; second: blue and alpha, GL_LEQUAL.
+    glColorMask(last ? GL_FALSE : GL_TRUE, last ? GL_FALSE : GL_TRUE, last ? GL_TRUE : GL_FALSE,
+                last ? GL_TRUE : GL_FALSE);
+    glDepthFunc(last ? GL_LEQUAL : GL_LESS);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    drawCodes(false);
   }
-  painter_->SetFlat(false);
 
   glPixelStorei(GL_PACK_ALIGNMENT, 4);
   glPixelStorei(GL_PACK_ROW_LENGTH, 0);
   glReadBuffer(static_cast<GLenum>(context_->PresentedBuffer()));
   glReadPixels(0, 0, clientWidth_, clientHeight_, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
   glReadPixels(0, 0, clientWidth_, clientHeight_, GL_DEPTH_COMPONENT, GL_FLOAT, depth);
+  if (nearRgba != nullptr) {
+    // Over the front depth just drawn, unchanged: every fragment that close
+    // behind it passes, and the one drawn last keeps the pixel.
+    glDepthMask(GL_FALSE);
+    glDepthFunc(GL_LEQUAL);
+    glEnable(GL_POLYGON_OFFSET_FILL);
+    glPolygonOffset(0.0f, -static_cast<GLfloat>(kFrontTieUnits));
+    for (const bool last : {false, true}) {
+      stopBetweenDrawings();
+      glColorMask(last ? GL_FALSE : GL_TRUE, last ? GL_FALSE : GL_TRUE, last ? GL_TRUE : GL_FALSE,
+                  last ? GL_TRUE : GL_FALSE);
+      drawCodes(!last);  // backwards, the first in order is drawn last
+    }
+    glReadPixels(0, 0, clientWidth_, clientHeight_, GL_RGBA, GL_UNSIGNED_BYTE, nearRgba);
+  }
+  painter_->SetFlat(false);
   glPopClientAttrib();
   glPopAttrib();
   return true;

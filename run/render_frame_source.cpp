@@ -37,8 +37,9 @@ std::string TexturesSha256(const std::string& folder) {
   return Sha256Hex(bytes);
 }
 
-// Unfinished files that a killed process left in the sequence folder (and its
-// frame folders): hidden temporary names, never a result. Called with the
+// Unfinished files that a killed process left in the sequence folder (its
+// frame folders and its scene folders of the scene-flow tree): hidden
+// temporary names, never a result. Called with the
 // folder's lock held, so no live run is writing them.
 void RemoveUnfinishedFiles(const std::string& directory) {
   std::error_code ec;
@@ -47,6 +48,11 @@ void RemoveUnfinishedFiles(const std::string& directory) {
        !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
     if (it->is_regular_file(ec) && IsTemporaryOutputName(it->path().filename().string())) doomed.push_back(it->path());
   }
+  // The scene-flow tree's unfinished files of this sequence, beside the folder.
+  for (const std::string& path : SequenceRunFiles(directory))
+    if (path.find("/../") != std::string::npos &&
+        IsTemporaryOutputName(std::filesystem::path(path).filename().string()))
+      doomed.push_back(path);
   for (const std::filesystem::path& path : doomed) std::filesystem::remove(path, ec);
 }
 

@@ -9,6 +9,7 @@
 #include "base/error.h"
 #include "io/file.h"
 #include "scene/mesh_model.h"
+#include "scene/scene_text.h"
 #include "scenegen/random.h"
 #include "scenegen/textures.h"
 #include "layout/file_names.h"
@@ -755,6 +756,12 @@ std::vector<std::string> WriteScenes(const GeneratorOptions& options) {
   for (int i = 0; i < options.count; ++i) {
     const std::string path = (fs::path(options.outDir) / SceneFileName(i)).string();
     const std::string text = GenerateScene(options, i, models);
+    // tovimar-render refuses larger scene files: writing one would only move the failure to the render.
+    if (text.size() > kMaxSceneFileBytes) {
+      throw Error("scene " + std::to_string(i) + " would be " + std::to_string(text.size() >> 20) +
+                  " MB, more than the " + std::to_string(kMaxSceneFileBytes >> 20) +
+                  " MB a scene file may hold; not written (use fewer --frames or --objects)");
+    }
     if (options.textures) WriteTextureSet(options.seed, i, SceneTextureFolder(path));
     WriteWholeFile(path, text.data(), text.size());
     written.push_back(path);

@@ -38,6 +38,7 @@ struct CaptureBuffers {
   std::vector<double> disparity;  // W*H, top row first
   BmpImage24 cameraImage, subPixelMap, pixelMap, segmentation;
   std::vector<uint8_t> idPasses;  // segmentation: first and last class code at the front, RGBA
+  std::vector<uint8_t> idTies;    // id map: first and last code within a few depth steps of the front, RGBA
   std::vector<uint32_t> noiseDraws;  // accepted generator pairs, one per channel
   bool depthIsCurrent = false;    // `depth` holds the frame CaptureFrame found
   // false: the 8-bit maps and the segmentation map are not made (no output

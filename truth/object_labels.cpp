@@ -55,7 +55,9 @@ void LabelFrontSolids(Renderer& renderer, CaptureBuffers& buffers, bool motion, 
 
   buffers.idPasses.resize(n * 4);
   buffers.passDepth.resize(n);
-  if (!renderer.DrawFrontCodes(order, codes, buffers.idPasses.data(), buffers.passDepth.data())) {
+  if (ids) buffers.idTies.resize(n * 4);
+  if (!renderer.DrawFrontCodes(order, codes, buffers.idPasses.data(), buffers.passDepth.data(),
+                               ids ? buffers.idTies.data() : nullptr)) {
     throw Error("the id map and the flow of moving objects need a plain drawing: no anti-aliasing, no matrix log");
   }
   if (renderer.onPresented) renderer.WriteColour(buffers.colour.data());  // someone shows the window
@@ -78,8 +80,16 @@ void LabelFrontSolids(Renderer& renderer, CaptureBuffers& buffers, bool motion, 
       const std::size_t front = static_cast<std::size_t>(first - 1);
       if (motion) truth.motionGroup[to + x] = scene.motion.GroupOfSolid(front);
       if (ids) {
-        const uint16_t a = IdLabel(scene.solidObjects[front]->id);
-        if (a == IdLabel(scene.solidObjects[static_cast<std::size_t>(last - 1)]->id)) truth.ids[to + x] = a;
+        // One id for the pixel only when every solid whose surface lies at
+        // the front depth, to within a few steps of the depth buffer, has it:
+        // faces of two ids in one plane give 65535 in every frame, whichever
+        // rounding puts in front.
+        const uint8_t* t = buffers.idTies.data() + 4 * (from + x);
+        const int leastNear = t[0] | t[1] << 8;
+        const int greatestNear = t[2] | t[3] << 8;
+        if (leastNear == 0 || greatestNear == 0) continue;
+        const uint16_t a = IdLabel(scene.solidObjects[static_cast<std::size_t>(leastNear - 1)]->id);
+        if (a == IdLabel(scene.solidObjects[static_cast<std::size_t>(greatestNear - 1)]->id)) truth.ids[to + x] = a;
       }
     }
   }

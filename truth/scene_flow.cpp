@@ -67,27 +67,33 @@ void ComputeSceneFlow(const FrameTruth& from, const Mat4& poseFrom, const FrameT
         f.u[i] = static_cast<float>(u - x);
         f.v[i] = static_cast<float>(v - y);
         f.disparityChange[i] = static_cast<float>(bf / pz - bf / z);
-        // Visible when the depth drawn at the landing point is the moved
-        // point's own: the depth at one of the four nearest pixels, or the
-        // depth interpolated between them. A surface seen at a grazing angle
-        // changes its depth by more than the tolerance from pixel to pixel,
-        // so only the interpolation finds it there; it interpolates 1 / depth,
-        // which is exact on a plane.
+        // Hidden when something is drawn in front of the moved point at the
+        // landing point: the nearest pixel's depth is nearer than the point's
+        // own by more than the tolerance (an edge between the four nearest
+        // pixels is taken halfway between them), unless the depth interpolated
+        // between the four agrees. A surface seen at a grazing angle changes
+        // its depth by more than the tolerance from pixel to pixel, so only the
+        // interpolation finds it there; it interpolates 1 / depth, which is
+        // exact on a plane. A point in front of everything drawn there (the
+        // edge of a solid) is visible.
         bool visible = false;
         if (sameSize && inside) {
           const int x0 = static_cast<int>(std::floor(u)), y0 = static_cast<int>(std::floor(v));
           bool allDrawn = true;
           double inverseDepth[2][2] = {};
-          for (int dy = 0; dy <= 1 && !visible; ++dy) {
-            for (int dx = 0; dx <= 1 && !visible; ++dx) {
+          for (int dy = 0; dy <= 1; ++dy) {
+            for (int dx = 0; dx <= 1; ++dx) {
               // Beyond the border the nearest pixel inside stands in.
               const int xs = std::clamp(x0 + dx, 0, W - 1), ys = std::clamp(y0 + dy, 0, H - 1);
               const std::size_t j = static_cast<std::size_t>(ys) * W + static_cast<std::size_t>(xs);
               allDrawn = allDrawn && to.valid[j] && to.depth[j] > 0.0f;
               if (allDrawn) inverseDepth[dy][dx] = 1.0 / to.depth[j];
-              visible = to.valid[j] && std::fabs(to.depth[j] - pz) <= kFlowDepthTolerance * pz;
             }
           }
+          const int xn = std::clamp(static_cast<int>(std::lround(u)), 0, W - 1);
+          const int yn = std::clamp(static_cast<int>(std::lround(v)), 0, H - 1);
+          const std::size_t nearest = static_cast<std::size_t>(yn) * W + static_cast<std::size_t>(xn);
+          visible = !(to.valid[nearest] && to.depth[nearest] < pz - kFlowDepthTolerance * pz);
           if (!visible && allDrawn) {
             const double tx = u - x0, ty = v - y0;
             const double inverse = (1 - ty) * ((1 - tx) * inverseDepth[0][0] + tx * inverseDepth[0][1]) +

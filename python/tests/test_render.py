@@ -243,6 +243,9 @@ def test_scene_paths_are_read_as_the_command_line_reads_them_and_a_mistyped_one_
             call()
     with pytest.raises(tovimar.Error, match="^Cannot open file .*missing.txt: does not exist$"):
         tovimar.parse(tmp_path / "missing.txt")
+    # A name that is not UTF-8 is shown with the byte escaped, not a decoding error.
+    with pytest.raises(tovimar.Error, match=r"^Cannot open file .*missing\\x80\.txt: does not exist$"):
+        tovimar.parse(path=os.fsencode(tmp_path) + b"/missing\x80.txt")
     with pytest.raises(TypeError, match="not both"):
         tovimar.parse(text, path=PLANES_NOISE)
     # Devices, FIFOs and files larger than a scene may be are refused unopened, at once.

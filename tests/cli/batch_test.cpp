@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -21,6 +22,7 @@
 #include "cli/batch.h"
 #include "base/error.h"
 #include "io/folder_lock.h"
+#include "io/sha256.h"
 #include "layout/file_names.h"
 #include "scenegen/generator.h"
 #include "dataset/output_files.h"
@@ -164,6 +166,14 @@ TEST(BatchRun, BrokenScenesAreReportedAndTheRestRendered) {
   EXPECT_NE(summary.at("failures").at(0).at("message").get<std::string>().find("missing.txt"), std::string::npos);
   EXPECT_GT(summary.at("framesPerSecond").get<double>(), 0);
 
+  // A line break or CR in a scene's name is shown escaped: one report a line.
+  const Result named = RunTool(t.path(), kSmall + std::string("-c left -o out2 'mis\nsing.txt' 'c\rr.txt'"));
+  EXPECT_EQ(named.exitCode, 1);
+  EXPECT_NE(named.err.find("[1/2] mis\\nsing.txt: failed: "), std::string::npos) << named.err;
+  EXPECT_NE(named.err.find("\n  failed: c\\rr.txt: "), std::string::npos) << named.err;
+  EXPECT_EQ(named.err.find("mis\n"), std::string::npos) << named.err;
+  EXPECT_EQ(named.err.find('\r'), std::string::npos) << named.err;
+
   WriteText(t / "still.txt", "SPHERE;1;-1;200;40;40;0;4;0;0;0;0;1\n");
   const Result still = RunTool(t.path(), kSmall + std::string("-o out --shard 0/1 still.txt"));
   EXPECT_EQ(still.exitCode, 1);
@@ -195,6 +205,70 @@ TEST(BatchRun, CompleteSequencesAreSkippedIncompleteOnesRedoneForceRedoesAll) {
   WriteText(t / "out/0/left_0007.bmp", "stale");
   ASSERT_EQ(RunTool(t.path(), args + " --force").exitCode, 0);
   EXPECT_EQ(Files(t / "out"), first);
+}
+
+// The record holds the scene's lines, not its line ends: the same scene saved
+// with CR LF (as the desktop saves) and with LF is the same sequence, and
+// sceneSha256 is the hash of the scene.txt beside it.
+TEST(BatchRun, TheSameSceneWithOtherLineEndsIsTheSameRecord) {
+  TempDir t;
+  const std::vector<std::string> scenes = MakeScenes(t);
+  const std::string lf = ReadText(t / scenes[0]);
+  std::string crlf;
+  for (const char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  ASSERT_NE(crlf, lf);
+  WriteText(t / scenes[0], crlf);
+  const std::string args = kSmall + std::string("-c left --force -o out ") + scenes[0];  // --force: a batch of one
+  ASSERT_EQ(RunTool(t.path(), args).exitCode, 0);
+  const std::string copy = ReadText(t / "out/0/scene.txt");
+  EXPECT_EQ(copy, lf);
+  const Json record = Parse(ReadText(t / "out/0/meta.json"));
+  ASSERT_FALSE(record.is_discarded());
+  EXPECT_EQ(record.at("sceneSha256").get<std::string>(), Sha256Hex(copy));
+  WriteText(t / scenes[0], lf);
+  const Result again = RunTool(t.path(), std::string("-r 64x48 -c left -o out ") + scenes[0] + " " + scenes[1]);
+  EXPECT_NE(again.err.find("out/0/ is complete, skipped"), std::string::npos) << again.err;
+}
+
+// A batch that goes on in the scene-flow layout: the frame made again keeps
+// its flow into the past in its record, the tree's unfinished files go, and a
+// frame whose file was cut short after it was recorded is made again.
+TEST(BatchRun, GoingOnInTheSceneFlowTreeTrustsOnlyWholeFiles) {
+  TempDir t;
+  scenegen::GeneratorOptions options;
+  options.frames = 4;
+  WriteText(t / "scene.txt", scenegen::GenerateScene(options, 0));
+  const std::string args = "-q -r 32x24 --layout sceneflow --outputs png,pfm,flow --shard 0/1 -o out scene.txt";
+  ASSERT_EQ(RunTool(t.path(), args).exitCode, 0);
+  const auto first = Files(t / "out");
+  // Stopped after the right camera's frame 2: frame 2 is made again (its flow waits for frame 3).
+  Json record = Parse(ReadText(t / "out/0/meta.json"));
+  ASSERT_FALSE(record.is_discarded());
+  record["complete"] = false;
+  record["runs"]["right"]["complete"] = false;
+  Json& frames = record["runs"]["right"]["frames"];
+  frames.erase(frames.begin() + 3, frames.end());
+  WriteText(t / "out/0/meta.json", record.dump(1));
+  const std::string tree = "out/optical_flow/TRAIN/A/0000/into_past/right/";
+  WriteText(t / (tree + ".OpticalFlowIntoPast_0003_R.pfm.tmpAb12Cd"), "cut short");
+  ASSERT_EQ(RunTool(t.path(), args).exitCode, 0);
+  EXPECT_FALSE(fs::exists(t / (tree + ".OpticalFlowIntoPast_0003_R.pfm.tmpAb12Cd")));
+  EXPECT_EQ(Files(t / "out"), first);
+  record = Parse(ReadText(t / "out/0/meta.json"));
+  const Json& remade = record["runs"]["right"]["frames"][2]["files"];
+  for (const char* name : {"../optical_flow/TRAIN/A/0000/into_past/right/OpticalFlowIntoPast_0002_R.pfm",
+                           "../disparity_change/TRAIN/A/0000/into_past/right/0002.pfm"})
+    EXPECT_NE(std::find(remade.begin(), remade.end(), name), remade.end()) << name << " in " << remade.dump();
+  EXPECT_TRUE(record["complete"].get<bool>());
+
+  // A recorded file cut short, each kind: the sequence is not complete with it.
+  for (const char* name : {"out/frames_finalpass/TRAIN/A/0000/left/0001.png", "out/disparity/TRAIN/A/0000/left/0001.pfm"}) {
+    const std::string whole = ReadText(t / name);
+    WriteText(t / name, whole.substr(0, whole.size() - 1));
+    const Result again = RunTool(t.path(), args.substr(3));
+    EXPECT_EQ(again.err.find("is complete, skipped"), std::string::npos) << name << ": " << again.err;
+    EXPECT_EQ(ReadText(t / name), whole) << name;
+  }
 }
 
 // A batch takes a sequence folder's lock before it touches anything there:

@@ -203,6 +203,9 @@ TEST(CliRender, RunsEqualTheDesktopStepsByteForByte) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.err.find("left : frame 3/3"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("wrote 6 frames (30 files) to cli/2/"), std::string::npos) << r.err;
+  WriteText(tmp.path() + "/one.txt", "EGO;0;0;0;0;0;0\n");
+  const Result one = RunTool("-o one -r 16x12 -c left one.txt", tmp.path());
+  EXPECT_NE(one.err.find("wrote 1 frame (5 files) to one/0/"), std::string::npos) << one.err;
   r = RunTool(settings + "-s 3 -c right scene.txt", tmp.path());
   ASSERT_EQ(r.exitCode, 0) << r.err;
 
@@ -379,7 +382,13 @@ TEST(CliRender, SceneFlowSplitsKeepTheirOwnSequenceFiles) {
     }
     return files;
   };
-  ASSERT_EQ(RunTool(common + "--split TEST/A -s 0 b.txt", tmp.path()).exitCode, 0);
+  const Result test = RunTool(common.substr(3) + "--split TEST/A -s 0 b.txt", tmp.path());  // not quiet
+  ASSERT_EQ(test.exitCode, 0) << test.err;
+  // The summary names the tree's folders, where the frames went.
+  EXPECT_NE(test.err.find("wrote 4 frames (28 files) to out/TEST@A@0/ and the scene-flow tree's TEST/A/0000 folders "
+                          "in out/,"),
+            std::string::npos)
+      << test.err;
   const std::map<std::string, std::string> before = testFiles();
   for (const char* name : {"TEST@A@0/meta.json", "TEST@A@0/scene.txt", "TEST@A@0/calib.txt",
                            "TEST@A@0/poses_left.txt", "frames_cleanpass/TEST/A/0000/left/0001.png",

@@ -60,7 +60,19 @@ TEST(EvalTool, ExitCodesAndReports) {
   EXPECT_TRUE(partial["frames"][1].contains("error"));
   EXPECT_EQ(partial["total"]["regions"]["all"]["pixels"], 56);
 
-  EXPECT_EQ(Eval(Quote(out / "nothing") + " " + Quote(pred.path()), out).code, 1);
+  // A folder that cannot be used is one message naming it and the cause.
+  const std::vector<std::pair<std::string, std::string>> folders = {
+      {Quote(out / "nothing") + " " + Quote(pred.path()), "the ground-truth folder '" + out / "nothing' does not exist"},
+      {Quote(json) + " " + Quote(pred.path()), "the ground-truth folder '" + json + "' is not a folder"},
+      {Quote(gt.path()) + " " + Quote(out / "nowhere"),
+       "the prediction folder '" + out / "nowhere' does not exist"},
+      {Quote(gt.path()) + " " + Quote(json), "the prediction folder '" + json + "' is not a folder"},
+  };
+  for (const auto& [args, message] : folders) {
+    const ToolRun run = Eval(args, out);
+    EXPECT_EQ(run.code, 1) << args;
+    EXPECT_EQ(run.err, "tovimar-eval: " + message + "\n") << args;
+  }
 }
 
 // --camera right measures against the right camera's own files, not the

@@ -169,5 +169,28 @@ TEST(OutputNames, RunFilesOfACameraAndOfASequence) {
   EXPECT_EQ(all, expected);
 }
 
+// Layout folders that are links to folders elsewhere are written through, so
+// their run files are found through them too; other files there are not, and
+// a link back up is not followed round.
+TEST(OutputNames, RunFilesThroughLinkedLayoutFolders) {
+  testing::TempDir tmp;
+  namespace fs = std::filesystem;
+  const std::string dir = tmp.path() + "/out/3/";
+  for (const char* f : {"elsewhere/middlebury/0003/im0.png", "elsewhere/middlebury/0003/notes.txt",
+                        "elsewhere/tree/left/0003.pfm", "out/3/ldisp_0003.pfm"}) {
+    fs::create_directories(fs::path(tmp.path() + "/" + f).parent_path());
+    std::ofstream(tmp.path() + "/" + f) << "x";
+  }
+  fs::create_directory_symlink(tmp.path() + "/elsewhere/middlebury", dir + "trainingF");
+  fs::create_directories(tmp.path() + "/out/disparity/TRAIN/A");
+  fs::create_directory_symlink(tmp.path() + "/elsewhere/tree", tmp.path() + "/out/disparity/TRAIN/A/0003");
+  fs::create_directory_symlink(dir, dir + "trainingF/0003/back");
+  std::vector<std::string> found = CameraRunFiles(dir, false, 0);
+  for (std::string& p : found) p = fs::path(p).lexically_relative(tmp.path() + "/out/3").generic_string();
+  std::sort(found.begin(), found.end());
+  EXPECT_EQ(found, (std::vector<std::string>{"../disparity/TRAIN/A/0003/left/0003.pfm", "ldisp_0003.pfm",
+                                             "trainingF/0003/im0.png"}));
+}
+
 }  // namespace
 }  // namespace tovimar

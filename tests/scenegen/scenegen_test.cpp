@@ -352,6 +352,24 @@ TEST(ScenegenTool, WritesNumberedFilesEqualToTheLibrary) {
   fs::remove_all(dir);
 }
 
+TEST(ScenegenTool, AScenePastTheRenderersSizeLimitIsRefusedNotWritten) {
+  // Thousands of frames of 100 moving solids: one MOVE line per solid and frame, about 80 MB.
+  GeneratorOptions o = Options(Preset::Flying, 1, 15000);
+  o.objects = Range{100, 100};
+  o.moving = 1.0;
+  o.outDir = (fs::temp_directory_path() / ("tovimar-scenegen-large-" + std::to_string(getpid()))).string();
+  fs::remove_all(o.outDir);
+  try {
+    WriteScenes(o);
+    ADD_FAILURE() << "a scene over the limit was written";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("scene 0 would be"), std::string::npos) << e.what();
+    EXPECT_NE(std::string(e.what()).find("more than the 64 MB"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(fs::exists(fs::path(o.outDir) / SceneFileName(0)));
+  fs::remove_all(o.outDir);
+}
+
 void WriteText(const fs::path& path, const std::string& text) {
   WriteWholeFile(path.string(), text.data(), text.size());
 }
