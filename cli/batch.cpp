@@ -248,6 +248,202 @@ std::string BatchSequenceDirectory(const CliOptions& o, const std::string& scene
   return SequenceDirectory(o, dir + name + "/");
 }
 
+namespace {
+
+// What a batch did, for its summary and batch.json.
+struct BatchTally {
+  std::vector<Failure> failures;
+  std::size_t mine = 0, rendered = 0, skipped = 0, frames = 0;
+  bool interrupted = false;
+  double seconds = 0;
+};
+
+// Why the batch's scenes cannot be run as asked (an empty message when they
+// can), with the exit code: sequence numbers out of range, or named folders
+// that two scenes would share.
+struct Refusal {
+  std::string message;
+  int code = kExitOk;
+};
+
+Refusal CheckSequenceFolders(const CliOptions& o, const std::vector<std::string>& scenes) {
+  if (!o.nameByScene && static_cast<long long>(o.sequenceNumber) + static_cast<long long>(scenes.size()) - 1 >
+                            2147483647LL) {
+    return {"--seq: the sequence numbers of " + std::to_string(scenes.size()) + " scenes pass 2147483647",
+            kExitUsage};
+  }
+  if (!o.nameByScene) return {};
+  std::set<std::string> names, sceneFolders;
+  for (std::size_t k = 0; k < scenes.size(); ++k) {
+    std::string dir;
+    try {
+      dir = BatchSequenceDirectory(o, scenes[k], k);
+    } catch (const UsageError& e) {
+      return {e.what(), kExitUsage};
+    }
+    if (!names.insert(dir).second)
+      return {"--name-by-scene: two scenes would share the folder " + dir + " ('" + scenes[k] + "')", kExitUsage};
+    if (o.outputs.layout == DatasetLayout::SceneFlow && !sceneFolders.insert(SceneFlowScene(dir)).second) {
+      return {"--name-by-scene: two scenes would share the scene-flow tree's scene folder " + SceneFlowScene(dir) +
+                  " ('" + scenes[k] + "'; a number is written with four digits there)",
+              kExitUsage};
+    }
+  }
+  return {};
+}
+
+// The sequence folder made and locked for a scene's runs (the lock held until
+// its last file and manifest are written: nothing in a folder that another
+// run writes is touched, not even by --force), and emptied when the sequence
+// starts afresh. Null, with `refusal` saying why, when it cannot be used.
+std::shared_ptr<FolderLock> OpenSequenceFolder(const CliOptions& o, const std::string& directory,
+                                               const std::string& label, std::FILE* err, std::string& refusal) {
+  std::shared_ptr<FolderLock> lock;
+  try {
+    CreateOutputDirectory(directory);
+    lock = FolderLock::Acquire(directory, &refusal);
+  } catch (const Error& e) {
+    refusal = e.message();
+  }
+  if (!lock) return nullptr;
+  // Checked before the folder is emptied, which would take the other folder's files.
+  refusal = SceneFlowSceneClash(directory, o.outputs.layout == DatasetLayout::SceneFlow);
+  if (!refusal.empty()) return nullptr;
+  const SequenceManifest manifest(directory);
+  if (!manifest.ReadProblem().empty())
+    Print(err, label + ": note: " + manifest.ReadProblem() + "; the sequence starts afresh\n");
+  if (o.force || !manifest.HasAnyFrame()) {
+    // A forced sequence, or one with no complete frame to go on from,
+    // starts again without its old files; otherwise the run goes on from
+    // the frames its manifest lists as complete. A complete sequence is
+    // not made again when its record is of the same runs.
+    ClearSequenceFolder(directory);
+  }
+  return lock;
+}
+
+// Runs the batch's scenes of this shard, reporting each on `err`.
+BatchTally RunScenes(const CliOptions& o, const std::vector<std::string>& scenes, const Shard& shard,
+                     std::FILE* err) {
+  Batch batch(o, err);
+  BatchTally t;
+  auto failed = [&t, err](const std::string& scene, const std::string& label, const std::string& message) {
+    t.failures.push_back({scene, message});
+    Print(err, label + ": failed: " + message + "\n");
+  };
+  const auto start = Clock::now();
+  for (std::size_t k = 0; k < scenes.size(); ++k) {
+    if (static_cast<int>(k % static_cast<std::size_t>(shard.count)) != shard.index) continue;
+    ++t.mine;
+    const std::string& scene = scenes[k];
+    const std::string directory = BatchSequenceDirectory(o, scene, k);
+    // Control characters of a scene's name (a line break, CR) are shown escaped, one report a line.
+    const std::string label =
+        "[" + std::to_string(k + 1) + "/" + std::to_string(scenes.size()) + "] " + EscapeForMessage(scene);
+    std::shared_ptr<FolderLock> lock;
+    std::error_code ec;
+    const bool newFolder = !o.preview && !fs::exists(directory, ec);
+    if (!o.preview) {
+      std::string refusal;
+      lock = OpenSequenceFolder(o, directory, label, err, refusal);
+      if (!lock) {
+        failed(scene, label, refusal);
+        continue;
+      }
+    }
+    const auto sceneStart = Clock::now();
+    const SceneRun run = RenderScene(batch, scene, directory, o.sequenceNumber + static_cast<int>(k));
+    t.frames += run.frames;
+    const double seconds = std::chrono::duration<double>(Clock::now() - sceneStart).count();
+    if (!run.error.empty()) {
+      failed(scene, label, run.error);
+      lock.reset();
+      if (newFolder) fs::remove(directory, ec);  // the folder made for it, when it stayed empty
+      if (batch.runs.ContextLost()) break;  // nothing more can be drawn
+      continue;
+    }
+    if (StopSignalled()) {
+      t.interrupted = true;
+      break;
+    }
+    // The runs' manifest (meta.json, kept by the frame source) marks the
+    // sequence complete once every planned camera run has ended at its last
+    // frame; a later batch skips it then.
+    if (!o.preview && !SequenceComplete(directory)) {
+      failed(scene, label, "the manifest " + directory + "meta.json does not record the sequence as complete");
+      continue;
+    }
+    for (const std::string& note : run.notes) Print(err, label + ": note: " + note + "\n");
+    if (!o.preview && run.allComplete) {
+      // Every camera run's record is of this scene and these settings and
+      // complete with its files.
+      ++t.skipped;
+      if (!o.quiet) Print(err, label + ": " + EscapeForMessage(directory) + " is complete, skipped\n");
+      continue;
+    }
+    ++t.rendered;
+    if (!o.quiet) {
+      std::string wentOn;
+      for (const std::string& note : run.wentOn) wentOn += (wentOn.empty() ? " (" : "; ") + note;
+      Print(err, label + " -> " + (o.preview ? std::string("preview") : EscapeForMessage(directory)) + ": " +
+                     std::to_string(run.frames) + " frames, " + Fixed(seconds, 2) + " s" +
+                     (wentOn.empty() ? "" : wentOn + ")") + "\n");
+    }
+  }
+  t.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  return t;
+}
+
+double FramesPerSecond(const BatchTally& t) {
+  return t.seconds > 0 ? static_cast<double>(t.frames) / t.seconds : 0.0;
+}
+
+std::string SummaryText(const BatchTally& t, const Shard& shard) {
+  std::string summary = "batch: " + CountOf(t.mine, "scene");
+  if (shard.count > 1) summary += " (shard " + std::to_string(shard.index) + "/" + std::to_string(shard.count) + ")";
+  summary += ", " + std::to_string(t.rendered) + " rendered, " + std::to_string(t.skipped) + " skipped, " +
+             std::to_string(t.failures.size()) + " failed; " + CountOf(t.frames, "frame") + " in " +
+             Fixed(t.seconds, 2) + " s, " + Fixed(FramesPerSecond(t), 2) + " frames/s" +
+             (t.interrupted ? " (interrupted)" : "") + "\n";
+  for (const Failure& f : t.failures) summary += "  failed: " + EscapeForMessage(f.scene) + ": " + f.message + "\n";
+  return summary;
+}
+
+std::string SummaryJson(const BatchTally& t, const Shard& shard) {
+  std::string json = "{\n  \"scenes\": " + std::to_string(t.mine) + ",\n  \"rendered\": " +
+                     std::to_string(t.rendered) + ",\n  \"skipped\": " + std::to_string(t.skipped) +
+                     ",\n  \"failed\": " + std::to_string(t.failures.size()) + ",\n  \"frames\": " +
+                     std::to_string(t.frames) + ",\n  \"seconds\": " + Fixed(t.seconds, 3) +
+                     ",\n  \"framesPerSecond\": " + Fixed(FramesPerSecond(t), 3) + ",\n  \"interrupted\": " +
+                     (t.interrupted ? "true" : "false") + ",\n  \"shard\": {\"index\": " +
+                     std::to_string(shard.index) + ", \"count\": " + std::to_string(shard.count) +
+                     "},\n  \"failures\": [";
+  for (std::size_t i = 0; i < t.failures.size(); ++i) {
+    json += std::string(i ? "," : "") + "\n    {\"scene\": " + JsonString(t.failures[i].scene) +
+            ", \"message\": " + JsonString(t.failures[i].message) + "}";
+  }
+  json += t.failures.empty() ? "]\n}\n" : "\n  ]\n}\n";
+  return json;
+}
+
+// batch.json, or the shard's own; a scene-flow split other than TRAIN/A
+// keeps a summary of its own, named as its sequence folders are
+// ("TEST@A@batch.json"), so that the batches of two splits into one root
+// keep both.
+std::string SummaryName(const CliOptions& o, const Shard& shard) {
+  std::string name = "batch.json";
+  if (shard.count > 1)
+    name = "batch.shard-" + std::to_string(shard.index) + "-of-" + std::to_string(shard.count) + ".json";
+  if (o.outputs.layout == DatasetLayout::SceneFlow && o.outputs.split != kDefaultSceneFlowSplit) {
+    std::string split = o.outputs.split;
+    std::replace(split.begin(), split.end(), '/', '@');
+    name = split + "@" + name;
+  }
+  return name;
+}
+
+}  // namespace
+
 int RunBatch(const CliOptions& o, std::FILE* err) {
   auto fail = [err](const std::string& message, int code) {
     Print(err, "tovimar-render: " + message + "\n");
@@ -271,32 +467,8 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
     return fail(e.message(), kExitFailure);
   }
   if (scenes.empty()) return fail("the batch has no scenes", kExitFailure);
-  // Sequence numbers must stay in range, and named folders must differ.
-  if (!o.nameByScene && static_cast<long long>(o.sequenceNumber) + static_cast<long long>(scenes.size()) - 1 >
-                            2147483647LL) {
-    return fail("--seq: the sequence numbers of " + std::to_string(scenes.size()) + " scenes pass 2147483647",
-                kExitUsage);
-  }
-  if (o.nameByScene) {
-    std::set<std::string> names, sceneFolders;
-    for (std::size_t k = 0; k < scenes.size(); ++k) {
-      std::string dir;
-      try {
-        dir = BatchSequenceDirectory(o, scenes[k], k);
-      } catch (const UsageError& e) {
-        return fail(e.what(), kExitUsage);
-      }
-      if (!names.insert(dir).second) {
-        return fail("--name-by-scene: two scenes would share the folder " + dir + " ('" + scenes[k] + "')",
-                    kExitUsage);
-      }
-      if (o.outputs.layout == DatasetLayout::SceneFlow && !sceneFolders.insert(SceneFlowScene(dir)).second) {
-        return fail("--name-by-scene: two scenes would share the scene-flow tree's scene folder " +
-                        SceneFlowScene(dir) + " ('" + scenes[k] + "'; a number is written with four digits there)",
-                    kExitUsage);
-      }
-    }
-  }
+  if (const Refusal refusal = CheckSequenceFolders(o, scenes); !refusal.message.empty())
+    return fail(refusal.message, refusal.code);
   if (!o.textureFolder.empty()) {
     std::error_code ec;
     if (!fs::is_regular_file(o.textureFolder + "/tex0.bmp", ec)) {
@@ -312,142 +484,17 @@ int RunBatch(const CliOptions& o, std::FILE* err) {
     }
   }
 
-  Batch batch(o, err);
-  std::vector<Failure> failures;
-  std::size_t mine = 0, rendered = 0, skipped = 0, frames = 0;
-  bool interrupted = false;
-  const auto start = Clock::now();
-  for (std::size_t k = 0; k < scenes.size(); ++k) {
-    if (static_cast<int>(k % static_cast<std::size_t>(shard.count)) != shard.index) continue;
-    ++mine;
-    const std::string& scene = scenes[k];
-    const std::string directory = BatchSequenceDirectory(o, scene, k);
-    // Control characters of a scene's name (a line break, CR) are shown escaped, one report a line.
-    const std::string label =
-        "[" + std::to_string(k + 1) + "/" + std::to_string(scenes.size()) + "] " + EscapeForMessage(scene);
-    // The folder's lock first, held until the scene's last file and
-    // manifest are written: nothing in a folder that another run writes is
-    // touched, not even by --force.
-    std::shared_ptr<FolderLock> lock;
-    std::error_code ec;
-    const bool newFolder = !o.preview && !fs::exists(directory, ec);
-    if (!o.preview) {
-      std::string refusal;
-      try {
-        CreateOutputDirectory(directory);
-        lock = FolderLock::Acquire(directory, &refusal);
-      } catch (const Error& e) {
-        refusal = e.message();
-      }
-      if (!lock) {
-        failures.push_back({scene, refusal});
-        Print(err, label + ": failed: " + refusal + "\n");
-        continue;
-      }
-      // Checked before the folder is emptied, which would take the other folder's files.
-      if (const std::string clash = SceneFlowSceneClash(directory, o.outputs.layout == DatasetLayout::SceneFlow);
-          !clash.empty()) {
-        failures.push_back({scene, clash});
-        Print(err, label + ": failed: " + clash + "\n");
-        continue;
-      }
-      const SequenceManifest manifest(directory);
-      if (!manifest.ReadProblem().empty())
-        Print(err, label + ": note: " + manifest.ReadProblem() + "; the sequence starts afresh\n");
-      if (o.force || !manifest.HasAnyFrame()) {
-        // A forced sequence, or one with no complete frame to go on from,
-        // starts again without its old files; otherwise the run goes on from
-        // the frames its manifest lists as complete. A complete sequence is
-        // not made again when its record is of the same runs (see below).
-        ClearSequenceFolder(directory);
-      }
-    }
-    const auto sceneStart = Clock::now();
-    const SceneRun run = RenderScene(batch, scene, directory, o.sequenceNumber + static_cast<int>(k));
-    frames += run.frames;
-    const double seconds = std::chrono::duration<double>(Clock::now() - sceneStart).count();
-    if (!run.error.empty()) {
-      failures.push_back({scene, run.error});
-      Print(err, label + ": failed: " + run.error + "\n");
-      lock.reset();
-      if (newFolder) fs::remove(directory, ec);  // the folder made for it, when it stayed empty
-      if (batch.runs.ContextLost()) break;  // nothing more can be drawn
-      continue;
-    }
-    if (StopSignalled()) {
-      interrupted = true;
-      break;
-    }
-    // The runs' manifest (meta.json, kept by the frame source) marks the
-    // sequence complete once every planned camera run has ended at its last
-    // frame; a later batch skips it then.
-    if (!o.preview && !SequenceComplete(directory)) {
-      const std::string message = "the manifest " + directory + "meta.json does not record the sequence as complete";
-      failures.push_back({scene, message});
-      Print(err, label + ": failed: " + message + "\n");
-      continue;
-    }
-    for (const std::string& note : run.notes) Print(err, label + ": note: " + note + "\n");
-    if (!o.preview && run.allComplete) {
-      // Every camera run's record is of this scene and these settings and
-      // complete with its files.
-      ++skipped;
-      if (!o.quiet) Print(err, label + ": " + EscapeForMessage(directory) + " is complete, skipped\n");
-      continue;
-    }
-    ++rendered;
-    if (!o.quiet) {
-      std::string wentOn;
-      for (const std::string& note : run.wentOn) wentOn += (wentOn.empty() ? " (" : "; ") + note;
-      Print(err, label + " -> " + (o.preview ? std::string("preview") : EscapeForMessage(directory)) + ": " +
-                     std::to_string(run.frames) + " frames, " + Fixed(seconds, 2) + " s" +
-                     (wentOn.empty() ? "" : wentOn + ")") + "\n");
-    }
-  }
-  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  const double fps = seconds > 0 ? static_cast<double>(frames) / seconds : 0.0;
-
-  std::string summary = "batch: " + CountOf(mine, "scene");
-  if (shard.count > 1) summary += " (shard " + std::to_string(shard.index) + "/" + std::to_string(shard.count) + ")";
-  summary += ", " + std::to_string(rendered) + " rendered, " + std::to_string(skipped) + " skipped, " +
-             std::to_string(failures.size()) + " failed; " + CountOf(frames, "frame") + " in " +
-             Fixed(seconds, 2) + " s, " + Fixed(fps, 2) + " frames/s" + (interrupted ? " (interrupted)" : "") + "\n";
-  for (const Failure& f : failures) summary += "  failed: " + EscapeForMessage(f.scene) + ": " + f.message + "\n";
-  if (!o.quiet || !failures.empty()) Print(err, summary);
-
+  const BatchTally t = RunScenes(o, scenes, shard, err);
+  if (!o.quiet || !t.failures.empty()) Print(err, SummaryText(t, shard));
   if (!o.preview) {
-    std::string json = "{\n  \"scenes\": " + std::to_string(mine) + ",\n  \"rendered\": " + std::to_string(rendered) +
-                       ",\n  \"skipped\": " + std::to_string(skipped) + ",\n  \"failed\": " +
-                       std::to_string(failures.size()) + ",\n  \"frames\": " + std::to_string(frames) +
-                       ",\n  \"seconds\": " + Fixed(seconds, 3) + ",\n  \"framesPerSecond\": " + Fixed(fps, 3) +
-                       ",\n  \"interrupted\": " + (interrupted ? "true" : "false") + ",\n  \"shard\": {\"index\": " +
-                       std::to_string(shard.index) + ", \"count\": " + std::to_string(shard.count) +
-                       "},\n  \"failures\": [";
-    for (std::size_t i = 0; i < failures.size(); ++i) {
-      json += std::string(i ? "," : "") + "\n    {\"scene\": " + JsonString(failures[i].scene) +
-              ", \"message\": " + JsonString(failures[i].message) + "}";
-    }
-    json += failures.empty() ? "]\n}\n" : "\n  ]\n}\n";
-    std::string name = "batch.json";
-    if (shard.count > 1) {
-      name = "batch.shard-" + std::to_string(shard.index) + "-of-" + std::to_string(shard.count) + ".json";
-    }
-    // A scene-flow split other than TRAIN/A keeps a summary of its own,
-    // named as its sequence folders are ("TEST@A@batch.json"), so that the
-    // batches of two splits into one root keep both.
-    if (o.outputs.layout == DatasetLayout::SceneFlow && o.outputs.split != kDefaultSceneFlowSplit) {
-      std::string split = o.outputs.split;
-      std::replace(split.begin(), split.end(), '/', '@');
-      name = split + "@" + name;
-    }
     try {
-      WriteAtomically((fs::path(root) / name).string(), json);
+      WriteAtomically((fs::path(root) / SummaryName(o, shard)).string(), SummaryJson(t, shard));
     } catch (const Error& e) {
       return fail(e.message(), kExitFailure);
     }
   }
-  if (interrupted) return InterruptedExitCode();
-  return failures.empty() ? kExitOk : kExitFailure;
+  if (t.interrupted) return InterruptedExitCode();
+  return t.failures.empty() ? kExitOk : kExitFailure;
 }
 
 }  // namespace tovimar::cli
