@@ -314,6 +314,141 @@ std::string StatisticsSection(const Split (&splits)[2], bool flow, int frames, c
   return text;
 }
 
+// FlyingThings3D's camera_data.txt of one rendered sequence (per frame
+// "Frame N", then "L" and "R" with the camera-to-world matrix, 16 numbers row
+// by row), and the split's list lines of its frames.
+void AddSceneFlowSequence(const DatasetOptions& o, Split& split, const std::string& dir, const std::string& scene) {
+  std::ifstream in(dir + tovimar::kManifestFileName);
+  const nlohmann::json meta = nlohmann::json::parse(in, nullptr, false);
+  if (meta.is_discarded() || !meta.value("complete", false)) return;
+  std::string text;
+  const auto& left = meta["runs"]["left"]["frames"];
+  const auto& right = meta["runs"]["right"]["frames"];
+  for (std::size_t f = 0; f < left.size() && f < right.size(); ++f) {
+    text += "Frame " + std::to_string(left[f]["frame"].get<int>()) + "\n";
+    for (const auto* camera : {&left[f], &right[f]}) {
+      text += camera == &left[f] ? "L" : "R";
+      for (const auto& v : (*camera)["pose"]) text += " " + Shortest(v.get<double>());
+      text += "\n";
+    }
+    text += "\n";
+    split.samples.push_back(std::string("frames_cleanpass/") + split.folder + "/" + scene + "/left/" +
+                            Padded(static_cast<int>(f), tovimar::SceneFlowFrameDigits(o.frames)) + ".png");
+  }
+  WriteText(o.out + "/camera_data/" + split.folder + "/" + scene + "/camera_data.txt", text);
+}
+
+// KITTI 2015's pairs of one rendered sequence, numbered on through the split
+// (`index`): every frame that is a KITTI index, linked under the split's
+// folder, with a line of the split's map each.
+void AddKittiSequence(const DatasetOptions& o, Split& split, bool groundTruth, const std::string& dir, int& index,
+                      std::string& map) {
+  const std::string base = o.out + "/" + split.folder + "/";
+  for (int f = 0; f < o.frames; ++f) {
+    if (!tovimar::IsKittiIndex(f, o.frames)) continue;
+    const std::string from = tovimar::KittiFrameNumber(f);
+    const std::string to = tovimar::KittiFrameNumber(index++);
+    std::vector<std::string> folders{"image_2", "image_3"};
+    if (groundTruth)
+      for (const char* gt : {"disp_occ_0", "disp_noc_0", "disp_occ_1", "disp_noc_1", "flow_occ", "flow_noc"})
+        folders.push_back(gt);
+    for (const std::string& folder : folders) {
+      Link(dir + folder + "/" + from + "_10.png", base + folder + "/" + to + "_10.png");
+      if (folder.starts_with("image_")) Link(dir + folder + "/" + from + "_11.png", base + folder + "/" + to + "_11.png");
+    }
+    Link(dir + "calib_cam_to_cam/" + from + ".txt", base + "calib_cam_to_cam/" + to + ".txt");
+    map += to + " " + fs::path(dir).parent_path().filename().string() + " " + from + "\n";
+    split.samples.push_back(std::string(split.folder) + "/image_2/" + to + "_10.png");
+  }
+}
+
+// The dataset card: how it was made, the splits, the layout's names, the
+// conventions of "no ground truth", and the statistics of the files.
+std::string DatasetCard(const DatasetOptions& o, const Split (&splits)[2], int failed) {
+  const bool sceneflow = o.layout == "sceneflow", kitti = o.layout == "kitti";
+  std::string command;
+  for (const std::string& a : o.command) command += (command.empty() ? "" : " ") + a;
+  std::string card = "# Tovimar synthetic stereo dataset\n\nMade by:\n\n    " + command + "\n\n";
+  card += "Scenes: `tovimar-scenegen --preset " + o.preset + " --seed " + o.seed + "` (in `scenes/`), " +
+          std::to_string(o.frames) + " frames each, " + o.resolution + " pixels, both cameras.\n\n";
+  card += "| split | scenes | samples | list |\n|---|---|---|---|\n";
+  for (const Split& split : splits)
+    card += std::string("| ") + split.name + " | " + std::to_string(split.scenes.size()) + " | " +
+            std::to_string(split.samples.size()) + " | `" + split.name + ".txt` |\n";
+  card += "\nLayout: `" + o.layout + "`. ";
+  if (sceneflow) {
+    card +=
+        "FlyingThings3D's tree: `frames_cleanpass/`, `frames_finalpass/`, `disparity/`, `optical_flow/`, "
+        "`disparity_change/` and `camera_data/`, each with `TRAIN/A/NNNN/` and `TEST/A/NNNN/` (each split numbered "
+        "from 0). `camera_data.txt`: per frame `Frame N`, then `L` and `R` with the camera-to-world matrix "
+        "(16 numbers, row by row; camera axes x right, y down, z forward). The sequences' own files (`meta.json`, "
+        "`calib.txt`, poses) are in `N/` for TRAIN and `TEST@A@N/` for TEST.\n";
+  } else if (kitti) {
+    card +=
+        "KITTI 2015's names: `training/` with `image_2/`, `image_3/` (`NNNNNN_10.png` and `NNNNNN_11.png`, the "
+        "next frame), `disp_occ_0/`, `disp_noc_0/`, `disp_occ_1/`, `disp_noc_1/`, `flow_occ/`, `flow_noc/`, "
+        "`calib_cam_to_cam/`; `testing/` with the images and calibration only. Indices run through the split; "
+        "only frames that have a next frame are pairs. `training_map.txt` and `testing_map.txt`: index, sequence, "
+        "frame. The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
+  } else {
+    card +=
+        "MiddEval3's names: `MiddEval3/trainingF/SeqNNNNFrameFFFF/` with `im0.png`, `im1.png`, `disp0GT.pfm`, "
+        "`disp1GT.pfm`, `mask0nocc.png` (255 visible in the right view, 128 occluded, 0 no ground truth), "
+        "`mask1nocc.png`, `calib.txt`; `MiddEval3/testF/` with the images and calib.txt only; "
+        "`MiddEval3/official_train.txt` lists the training scenes. ";
+    if (o.middleburySizes.size() > 1)
+      card += std::string("The sizes ") + o.middleburySizes + " (full; half and quarter of each side, rounded) are in "
+              "`trainingF/`, `trainingH/`, `trainingQ/` (and `testF/`...) with the same scene names; H and Q are the "
+              "scenes rendered at that size, not downsampled, so each has the exact ground truth of its own pixels "
+              "(disparities a half and a quarter of F's). ";
+    card += "The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
+  }
+  card +=
+      "\nConventions: disparity in pixels, positive (d = B·F/z); flow in pixels, u right, v down, to the next "
+      "frame (into_future) or the previous one (into_past); the centre of the top-left pixel is (0, 0). "
+      "No ground truth is marked, by file kind: disparity PFM +inf; 16-bit KITTI disparity PNG 0; KITTI flow PNG "
+      "valid bit 0; scene-flow flow PFM 1e10 in u and v (finite: loaders take |flow| >= 1000 as invalid); "
+      "disparity change PFM +inf; occlusion masks 0 (255 visible in the other view, 128 occluded).\n";
+  if (failed == 0) {
+    card += StatisticsSection(splits, o.layout != "middlebury", kitti ? o.frames - 1 : o.frames, o.out);
+  } else {
+    card += "\nStatistics: none, as " + std::to_string(failed) + " of the splits' batches failed (run the command again).\n";
+  }
+  return card;
+}
+
+// The files over the benchmark's tree: MiddEval3's official_train.txt,
+// KITTI's index maps, splits.json (each split's sequence folders, for readers
+// of the root such as tovimar.torch.RenderedFolder(root, split=...)) and the
+// splits' list files.
+void WriteIndexFiles(const DatasetOptions& o, const Split (&splits)[2], const std::string (&kittiMap)[2]) {
+  const std::string& out = o.out;
+  if (o.layout == "middlebury") {
+    // The training scenes' names, which loaders such as RAFT-Stereo's filter trainingF by.
+    std::string names;
+    for (const std::string& sample : splits[0].samples) names += fs::path(sample).filename().string() + "\n";
+    WriteText(out + "/MiddEval3/official_train.txt", names);
+  }
+  if (o.layout == "kitti") {
+    for (int s = 0; s < 2; ++s)
+      if (!splits[s].scenes.empty())
+        WriteText(out + "/" + splits[s].folder + "_map.txt", "# index sequence frame\n" + kittiMap[s]);
+  }
+  nlohmann::ordered_json index = {{"layout", o.layout}};
+  for (const Split& split : splits) {
+    nlohmann::json folders = nlohmann::json::array();
+    for (const std::string& dir : split.sequences)
+      folders.push_back(fs::path(dir).parent_path().lexically_relative(out).generic_string());
+    index[split.name] = folders;
+  }
+  WriteText(out + "/splits.json", index.dump(2) + "\n");
+  for (const Split& split : splits) {
+    std::string list;
+    for (const std::string& sample : split.samples) list += sample + "\n";
+    WriteText(out + "/" + split.name + ".txt", list);
+  }
+}
+
 int Run(const DatasetOptions& o, std::FILE* err) {
   const std::string out = o.out;
   // The scenes, the same bytes on every run of the command.
@@ -360,48 +495,10 @@ int Run(const DatasetOptions& o, std::FILE* err) {
     for (std::size_t k = 0; k < split.scenes.size(); ++k) {
       const std::string dir = tovimar::cli::BatchSequenceDirectory(cli, split.scenes[k], k);
       split.sequences.push_back(dir);
-      const std::string scene = Padded(static_cast<int>(k), 4);
       if (sceneflow) {
-        // FlyingThings3D's camera_data.txt: per frame "Frame N", then "L"
-        // and "R" with the camera-to-world matrix, 16 numbers row by row.
-        std::ifstream in(dir + tovimar::kManifestFileName);
-        const nlohmann::json meta = nlohmann::json::parse(in, nullptr, false);
-        if (meta.is_discarded() || !meta.value("complete", false)) continue;
-        std::string text;
-        const auto& left = meta["runs"]["left"]["frames"];
-        const auto& right = meta["runs"]["right"]["frames"];
-        for (std::size_t f = 0; f < left.size() && f < right.size(); ++f) {
-          text += "Frame " + std::to_string(left[f]["frame"].get<int>()) + "\n";
-          for (const auto* camera : {&left[f], &right[f]}) {
-            text += camera == &left[f] ? "L" : "R";
-            for (const auto& v : (*camera)["pose"]) text += " " + Shortest(v.get<double>());
-            text += "\n";
-          }
-          text += "\n";
-          split.samples.push_back(std::string("frames_cleanpass/") + split.folder + "/" + scene + "/left/" +
-                                  Padded(static_cast<int>(f), tovimar::SceneFlowFrameDigits(o.frames)) + ".png");
-        }
-        WriteText(out + "/camera_data/" + split.folder + "/" + scene + "/camera_data.txt", text);
+        AddSceneFlowSequence(o, split, dir, Padded(static_cast<int>(k), 4));
       } else if (kitti) {
-        // Pairs numbered through the split: every frame that is a KITTI index.
-        for (int f = 0; f < o.frames; ++f) {
-          if (!tovimar::IsKittiIndex(f, o.frames)) continue;
-          const std::string from = tovimar::KittiFrameNumber(f);
-          const std::string to = tovimar::KittiFrameNumber(kittiIndex[s]++);
-          const std::string base = out + "/" + split.folder + "/";
-          std::vector<std::string> folders{"image_2", "image_3"};
-          if (s == 0)
-            for (const char* gt : {"disp_occ_0", "disp_noc_0", "disp_occ_1", "disp_noc_1", "flow_occ", "flow_noc"})
-              folders.push_back(gt);
-          for (const std::string& folder : folders) {
-            Link(dir + folder + "/" + from + "_10.png", base + folder + "/" + to + "_10.png");
-            if (folder.starts_with("image_"))
-              Link(dir + folder + "/" + from + "_11.png", base + folder + "/" + to + "_11.png");
-          }
-          Link(dir + "calib_cam_to_cam/" + from + ".txt", base + "calib_cam_to_cam/" + to + ".txt");
-          kittiMap[s] += to + " " + fs::path(dir).parent_path().filename().string() + " " + from + "\n";
-          split.samples.push_back(std::string(split.folder) + "/image_2/" + to + "_10.png");
-        }
+        AddKittiSequence(o, split, s == 0, dir, kittiIndex[s], kittiMap[s]);
       } else {
         // MiddEval3: a scene folder per frame.
         for (int f = 0; f < o.frames; ++f) {
@@ -430,83 +527,8 @@ int Run(const DatasetOptions& o, std::FILE* err) {
       }
     }
   }
-  if (!sceneflow && !kitti) {
-    // The training scenes' names, which loaders such as RAFT-Stereo's filter trainingF by.
-    std::string names;
-    for (const std::string& sample : splits[0].samples) names += fs::path(sample).filename().string() + "\n";
-    WriteText(out + "/MiddEval3/official_train.txt", names);
-  }
-  if (kitti) {
-    for (int s = 0; s < 2; ++s)
-      if (!splits[s].scenes.empty())
-        WriteText(out + "/" + splits[s].folder + "_map.txt", "# index sequence frame\n" + kittiMap[s]);
-  }
-  // The sequence folders of each split, for readers of the root such as
-  // tovimar.torch.RenderedFolder(root, split=...).
-  nlohmann::ordered_json index = {{"layout", o.layout}};
-  for (const Split& split : splits) {
-    nlohmann::json folders = nlohmann::json::array();
-    for (const std::string& dir : split.sequences)
-      folders.push_back(fs::path(dir).parent_path().lexically_relative(out).generic_string());
-    index[split.name] = folders;
-  }
-  WriteText(out + "/splits.json", index.dump(2) + "\n");
-  for (const Split& split : splits) {
-    std::string list;
-    for (const std::string& sample : split.samples) list += sample + "\n";
-    WriteText(out + "/" + split.name + ".txt", list);
-  }
-
-  // The dataset card.
-  std::string command;
-  for (const std::string& a : o.command) command += (command.empty() ? "" : " ") + a;
-  std::string card = "# Tovimar synthetic stereo dataset\n\nMade by:\n\n    " + command + "\n\n";
-  card += "Scenes: `tovimar-scenegen --preset " + o.preset + " --seed " + o.seed + "` (in `scenes/`), " +
-          std::to_string(o.frames) + " frames each, " + o.resolution + " pixels, both cameras.\n\n";
-  card += "| split | scenes | samples | list |\n|---|---|---|---|\n";
-  for (const Split& split : splits)
-    card += std::string("| ") + split.name + " | " + std::to_string(split.scenes.size()) + " | " +
-            std::to_string(split.samples.size()) + " | `" + split.name + ".txt` |\n";
-  card += "\nLayout: `" + o.layout + "`. ";
-  if (sceneflow) {
-    card +=
-        "FlyingThings3D's tree: `frames_cleanpass/`, `frames_finalpass/`, `disparity/`, `optical_flow/`, "
-        "`disparity_change/` and `camera_data/`, each with `TRAIN/A/NNNN/` and `TEST/A/NNNN/` (each split numbered "
-        "from 0). `camera_data.txt`: per frame `Frame N`, then `L` and `R` with the camera-to-world matrix "
-        "(16 numbers, row by row; camera axes x right, y down, z forward). The sequences' own files (`meta.json`, "
-        "`calib.txt`, poses) are in `N/` for TRAIN and `TEST@A@N/` for TEST.\n";
-  } else if (kitti) {
-    card +=
-        "KITTI 2015's names: `training/` with `image_2/`, `image_3/` (`NNNNNN_10.png` and `NNNNNN_11.png`, the "
-        "next frame), `disp_occ_0/`, `disp_noc_0/`, `disp_occ_1/`, `disp_noc_1/`, `flow_occ/`, `flow_noc/`, "
-        "`calib_cam_to_cam/`; `testing/` with the images and calibration only. Indices run through the split; "
-        "only frames that have a next frame are pairs. `training_map.txt` and `testing_map.txt`: index, sequence, "
-        "frame. The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
-  } else {
-    card +=
-        "MiddEval3's names: `MiddEval3/trainingF/SeqNNNNFrameFFFF/` with `im0.png`, `im1.png`, `disp0GT.pfm`, "
-        "`disp1GT.pfm`, `mask0nocc.png` (255 visible in the right view, 128 occluded, 0 no ground truth), "
-        "`mask1nocc.png`, `calib.txt`; `MiddEval3/testF/` with the images and calib.txt only; "
-        "`MiddEval3/official_train.txt` lists the training scenes. ";
-    if (o.middleburySizes.size() > 1)
-      card += std::string("The sizes ") + o.middleburySizes + " (full; half and quarter of each side, rounded) are in "
-              "`trainingF/`, `trainingH/`, `trainingQ/` (and `testF/`...) with the same scene names; H and Q are the "
-              "scenes rendered at that size, not downsampled, so each has the exact ground truth of its own pixels "
-              "(disparities a half and a quarter of F's). ";
-    card += "The rendered sequences (with the test set's ground truth) are in `sequences/`.\n";
-  }
-  card +=
-      "\nConventions: disparity in pixels, positive (d = B·F/z); flow in pixels, u right, v down, to the next "
-      "frame (into_future) or the previous one (into_past); the centre of the top-left pixel is (0, 0). "
-      "No ground truth is marked, by file kind: disparity PFM +inf; 16-bit KITTI disparity PNG 0; KITTI flow PNG "
-      "valid bit 0; scene-flow flow PFM 1e10 in u and v (finite: loaders take |flow| >= 1000 as invalid); "
-      "disparity change PFM +inf; occlusion masks 0 (255 visible in the other view, 128 occluded).\n";
-  if (failed == 0) {
-    card += StatisticsSection(splits, o.layout != "middlebury", kitti ? o.frames - 1 : o.frames, out);
-  } else {
-    card += "\nStatistics: none, as " + std::to_string(failed) + " of the splits' batches failed (run the command again).\n";
-  }
-  WriteText(out + "/README.md", card);
+  WriteIndexFiles(o, splits, kittiMap);
+  WriteText(out + "/README.md", DatasetCard(o, splits, failed));
   return failed == 0 ? 0 : 1;
 }
 
