@@ -184,16 +184,24 @@ void GlPainter::Paint(const Mesh& o) {
   if (!flat_) BindObjectTexture(o.texture);
   Colour3d(o.colour[0], o.colour[1], o.colour[2]);
   PositionAndRotation(o);
+  // The corners scaled in double precision and rounded to float, as the GL
+  // rounds a glVertex3d: the values a vertex-by-vertex drawing gives, handed
+  // over as arrays in one draw. The normals and texture coordinates are the
+  // model's own arrays.
   const MeshModel& m = *o.model;
   const double s = o.scale;
-  const std::size_t corners = m.TriangleCount() * 3;
-  glBegin(GL_TRIANGLES);
-  for (std::size_t k = 0; k < corners; ++k) {
-    glNormal3f(m.normals[k * 3], m.normals[k * 3 + 1], m.normals[k * 3 + 2]);
-    glTexCoord2f(m.texCoords[k * 2], m.texCoords[k * 2 + 1]);
-    glVertex3d(s * m.positions[k * 3], s * m.positions[k * 3 + 1], s * m.positions[k * 3 + 2]);
-  }
-  glEnd();
+  scaledCorners_.resize(m.positions.size());
+  for (std::size_t k = 0; k < m.positions.size(); ++k) scaledCorners_[k] = static_cast<float>(s * m.positions[k]);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_NORMAL_ARRAY);
+  glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+  glVertexPointer(3, GL_FLOAT, 0, scaledCorners_.data());
+  glNormalPointer(GL_FLOAT, 0, m.normals.data());
+  glTexCoordPointer(2, GL_FLOAT, 0, m.texCoords.data());
+  glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(m.TriangleCount() * 3));
+  glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+  glDisableClientState(GL_NORMAL_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
   glDisable(GL_TEXTURE_2D);
 }
 

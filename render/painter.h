@@ -1,6 +1,7 @@
 #pragma once
 // The OpenGL drawing of every solid kind (the renderer's ObjectPainter).
 #include <array>
+#include <vector>
 
 #include "render/rig_state.h"
 #include "scene/scene_objects.h"
@@ -96,6 +97,7 @@ class GlPainter final : public ObjectPainter {
   RandomState& random_;
   bool flat_ = false;
   GLUquadric* quadric_ = nullptr;
+  std::vector<float> scaledCorners_;  // a model's corners as drawn, reused across drawings
 };
 
 }  // namespace tovimar
