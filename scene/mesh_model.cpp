@@ -4,6 +4,7 @@
 #include <assimp/Importer.hpp>
 #include <assimp/LogStream.hpp>
 #include <assimp/config.h>
+#include <assimp/material.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
@@ -20,6 +21,7 @@
 #include "base/error.h"
 #include "io/file.h"
 #include "io/sha256.h"
+#include "io/texture_image.h"
 
 namespace tovimar {
 namespace {
@@ -72,7 +74,83 @@ std::string LowerExtension(const std::string& path) {
   return ext;
 }
 
-std::shared_ptr<const MeshModel> Convert(const aiScene& scene) {
+// The diffuse textures of a file's materials, each picture decoded once.
+class TextureReader {
+ public:
+  TextureReader(const aiScene& scene, std::string modelFolder) : scene_(scene), folder_(std::move(modelFolder)) {}
+
+  // The material's diffuse texture (glTF's base colour texture), or null.
+  std::shared_ptr<const RgbImage> DiffuseTexture(const aiMaterial& material) {
+    aiString name;
+    if (material.GetTexture(aiTextureType_DIFFUSE, 0, &name) != AI_SUCCESS &&
+        material.GetTexture(aiTextureType_BASE_COLOR, 0, &name) != AI_SUCCESS)
+      return nullptr;
+    const std::string written(name.C_Str());
+    if (written.empty()) return nullptr;
+    if (const auto it = pictures_.find(written); it != pictures_.end()) return it->second;
+    auto picture = std::make_shared<RgbImage>();
+    if (const aiTexture* embedded = scene_.GetEmbeddedTexture(written.c_str())) {
+      ReadEmbedded(*embedded, written, *picture);
+    } else {
+      ReadFile(written, *picture);
+    }
+    pictures_.emplace(written, picture);
+    return picture;
+  }
+
+ private:
+  static void ReadEmbedded(const aiTexture& texture, const std::string& written, RgbImage& picture) {
+    const std::string what = "its texture " + written + " (held in the file)";
+    if (texture.pcData == nullptr) throw Error(what + " has no pixels");
+    if (texture.mHeight == 0) {  // a PNG or JPEG file's bytes, mWidth of them
+      const std::string why =
+          DecodeTextureImage(reinterpret_cast<const uint8_t*>(texture.pcData), texture.mWidth, picture);
+      if (!why.empty()) throw Error(what + ": " + why);
+      return;
+    }
+    const auto largest = static_cast<unsigned>(kMaxTextureSide);
+    if (texture.mWidth > largest || texture.mHeight > largest)
+      throw Error(what + " is larger than " + std::to_string(kMaxTextureSide) + " pixels on a side");
+    picture.width = static_cast<int>(texture.mWidth);
+    picture.height = static_cast<int>(texture.mHeight);
+    picture.rgb.resize(static_cast<std::size_t>(picture.width) * picture.height * 3);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(picture.width) * picture.height; ++k) {
+      picture.rgb[k * 3] = texture.pcData[k].r;
+      picture.rgb[k * 3 + 1] = texture.pcData[k].g;
+      picture.rgb[k * 3 + 2] = texture.pcData[k].b;
+    }
+  }
+
+  // A texture file is looked for relative to the model's folder; '\' in
+  // its name (models written on Windows) is taken as '/'.
+  void ReadFile(std::string written, RgbImage& picture) const {
+    const std::string asWritten = written;
+    for (char& c : written) {
+      if (c == '\\') c = '/';
+    }
+    const std::filesystem::path relative(written);
+    const std::string path = relative.is_absolute() ? written : (std::filesystem::path(folder_) / relative).string();
+    const std::string what = "its texture '" + asWritten + "' (" + path + ")";
+    ReadOnlyFile file;
+    if (const std::string why = file.Open(path); !why.empty())
+      throw Error(what + (why == kFileMissing ? std::string(" does not exist") : " cannot be opened: " + why));
+    if (file.Size() > kMaxTextureFileBytes)
+      throw Error(what + " holds more than " + std::to_string(kMaxTextureFileBytes) + " bytes");
+    std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
+    if (!file.ReadAt(0, bytes.data(), bytes.size())) throw Error(what + " cannot be read");
+    const std::string why =
+        DecodeTextureImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), picture);
+    if (!why.empty()) throw Error(what + ": " + why);
+  }
+
+  const aiScene& scene_;
+  std::string folder_;
+  std::map<std::string, std::shared_ptr<const RgbImage>> pictures_;
+};
+
+float UnitColour(float v) { return std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f; }
+
+std::shared_ptr<const MeshModel> Convert(const aiScene& scene, const std::string& modelFolder) {
   // First the instances (mesh, transform) and their triangle count, so that
   // a model over the limit is refused before anything is copied.
   std::vector<std::pair<const aiMesh*, Matrix>> instances;
@@ -106,10 +184,30 @@ std::shared_ptr<const MeshModel> Convert(const aiScene& scene) {
   bool allTexCoords = !instances.empty();
   for (const auto& [mesh, transform] : instances) allTexCoords = allTexCoords && mesh->HasTextureCoords(0);
   if (allTexCoords) model->texCoords.reserve(triangles * 6);
+  model->colours.reserve(triangles * 9);
 
+  TextureReader textures(scene, modelFolder);
+  std::map<unsigned, std::size_t> materialOf;  // the file's material index to the model's
   for (const auto& [mesh, m] : instances) {
     if (mesh->mVertices == nullptr) throw Error("a mesh has no vertices");
     const std::array<double, 9> nm = NormalMatrix(m);
+    auto [known, added] = materialOf.emplace(mesh->mMaterialIndex, model->materials.size());
+    if (added) {
+      ModelMaterial material;
+      if (mesh->mMaterialIndex < scene.mNumMaterials && scene.mMaterials[mesh->mMaterialIndex] != nullptr) {
+        const aiMaterial& source = *scene.mMaterials[mesh->mMaterialIndex];
+        aiColor4D diffuse(1.0f, 1.0f, 1.0f, 1.0f);
+        if (source.Get(AI_MATKEY_COLOR_DIFFUSE, diffuse) == AI_SUCCESS ||
+            source.Get(AI_MATKEY_BASE_COLOR, diffuse) == AI_SUCCESS)
+          material.diffuse = {UnitColour(diffuse.r), UnitColour(diffuse.g), UnitColour(diffuse.b)};
+        material.texture = textures.DiffuseTexture(source);
+      }
+      model->materials.push_back(std::move(material));
+    }
+    const std::size_t materialIndex = known->second;
+    const std::array<float, 3> diffuse = model->materials[materialIndex].diffuse;
+    const bool vertexColours = mesh->HasVertexColors(0);
+    const std::size_t firstTriangle = model->TriangleCount();
     for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
       const aiFace& face = mesh->mFaces[f];
       if (face.mNumIndices != 3) continue;  // points and lines are not drawn
@@ -148,8 +246,16 @@ std::shared_ptr<const MeshModel> Convert(const aiScene& scene) {
           model->texCoords.push_back(ok ? t.x : 0.0f);
           model->texCoords.push_back(ok ? t.y : 0.0f);
         }
+        if (vertexColours) {
+          const aiColor4D& colour = mesh->mColors[0][v];
+          for (float x : {colour.r, colour.g, colour.b}) model->colours.push_back(UnitColour(x));
+        } else {
+          model->colours.insert(model->colours.end(), diffuse.begin(), diffuse.end());
+        }
       }
     }
+    const std::size_t count = model->TriangleCount() - firstTriangle;
+    if (count > 0) model->parts.push_back({firstTriangle, count, materialIndex});
   }
   if (model->positions.empty()) throw Error("it holds no triangles");
   if (allTexCoords) {
@@ -309,7 +415,7 @@ LoadedModel LoadModelFile(const std::string& path) {
   if ((scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0 || scene->mRootNode == nullptr)
     throw Error("it is not a complete model");
   if (!log.FirstError().empty()) throw Error("it is not a sound model (" + log.FirstError() + ")");
-  loaded.model = Convert(*scene);
+  loaded.model = Convert(*scene, std::filesystem::path(path).parent_path().string());
   const std::lock_guard<std::mutex> lock(CacheMutex());
   loaded.model = Cache().emplace(key, loaded.model).first->second;
   return loaded;
