@@ -88,4 +88,9 @@ LoadedModel LoadModelFile(const std::string& path);
 // How many different models LoadModelFile has read in this process.
 std::size_t LoadedModelCount();
 
+// Forgets the models read so far (they stay alive while a scene holds
+// them): for a process that reads many files once each, such as the
+// loader's fuzzer.
+void ForgetLoadedModels();
+
 }  // namespace tovimar

@@ -98,6 +98,13 @@ TEST(MeshModel, BadFilesAreRefusedWithTheReason) {
   WriteText(dir / "outside.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 9\n");
   WriteText(dir / "huge.obj", "v 0 0 0\nv 1e39 0 0\nv 0 1 0\nf 1 2 3\n");
   WriteText(dir / "nan.obj", "v 0 0 0\nv nan 0 0\nv 0 1 0\nf 1 2 3\n");
+  WriteText(dir / "oddtype.ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty lchar x\nend_header\n1\n");
+  WriteText(dir / "oddline.ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty)float x\nend_header\n1\n");
+  WriteText(dir / "twice.ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nelement vertex 1\n"
+                                "property float x\nend_header\n1\n1\n");
+  WriteText(dir / "words.ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x y\nend_header\n1\n");
+  WriteText(dir / "short.glb", "glTF\x02\x00\x00\x00");
+  WriteText(dir / "long.glb", std::string("glTF\x02\0\0\0\x14\0\0\0\xff\xff\0\0JSON", 20));
   fs::create_directory(dir / "folder.obj");
   const std::pair<std::string, std::string> cases[] = {
       {"empty.stl", "it is empty"},
@@ -109,6 +116,13 @@ TEST(MeshModel, BadFilesAreRefusedWithTheReason) {
       {"outside.obj", "it is not a readable model"},
       {"huge.obj", "a vertex is not a finite number"},
       {"nan.obj", "a vertex is not a finite number"},
+      {"twice.ply", "it is not a readable model (a PLY header that names the element 'vertex' twice)"},
+      {"words.ply", "it is not a readable model (a PLY property line with more than its type and name)"},
+      {"short.glb", "it is not a readable model (a GLB file begins with glTF and a 20-byte header)"},
+      {"long.glb", "it is not a readable model (the GLB's JSON chunk runs past the file's end)"},
+      // Assimp's reader would not come back from these two.
+      {"oddtype.ply", "it is not a readable model (a PLY property of the unknown type 'lchar')"},
+      {"oddline.ply", "it is not a readable model (a PLY header line that is not read: 'property)float')"},
   };
   for (const auto& [name, reason] : cases) {
     const std::string text = ErrorOf(dir / name);
