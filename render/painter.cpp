@@ -3,8 +3,10 @@
 #include <GL/gl.h>
 #include <GL/glu.h>
 
+#include <algorithm>
 #include <cmath>
 
+#include "io/texture_image.h"
 #include "scene/mesh_model.h"
 
 namespace tovimar {
@@ -91,9 +93,18 @@ void GlPainter::Colour3d(double r, double g, double b) const {
   if (!flat_) glColor3d(r, g, b);
 }
 
-GlPainter::~GlPainter() { Release(); }
+// The model textures are not deleted here: another renderer's context may be
+// current. They die with their own context.
+GlPainter::~GlPainter() {
+  if (quadric_ != nullptr) gluDeleteQuadric(quadric_);
+}
 
 void GlPainter::Release() {
+  for (const auto& [picture, texture] : modelTextures_) {
+    const GLuint name = texture.second;
+    glDeleteTextures(1, &name);
+  }
+  modelTextures_.clear();
   if (quadric_ != nullptr) {
     gluDeleteQuadric(quadric_);
     quadric_ = nullptr;
@@ -194,20 +205,64 @@ void GlPainter::EndObject() { glTranslated(0.0, 0.0, 0.0); }
 
 void GlPainter::Paint(const Mesh& o) {
   if (o.model == nullptr) return;  // not loaded: the preparation refused the scene
-  if (!flat_) BindObjectTexture(o.texture);
-  Colour3d(o.colour[0], o.colour[1], o.colour[2]);
-  PositionAndRotation(o);
   const MeshModel& m = *o.model;
+  const bool ownMaterials = o.ownMaterials && !flat_;
+  if (!flat_ && !ownMaterials) BindObjectTexture(o.texture);
+  if (!ownMaterials) Colour3d(o.colour[0], o.colour[1], o.colour[2]);
+  PositionAndRotation(o);
+  // The corners scaled in double precision and rounded to float, as the GL
+  // rounds a glVertex3d: the values a vertex-by-vertex drawing gives, handed
+  // over as arrays. The normals, texture coordinates and colours are the
+  // model's own arrays.
   const double s = o.scale;
-  const std::size_t corners = m.TriangleCount() * 3;
-  glBegin(GL_TRIANGLES);
-  for (std::size_t k = 0; k < corners; ++k) {
-    glNormal3f(m.normals[k * 3], m.normals[k * 3 + 1], m.normals[k * 3 + 2]);
-    glTexCoord2f(m.texCoords[k * 2], m.texCoords[k * 2 + 1]);
-    glVertex3d(s * m.positions[k * 3], s * m.positions[k * 3 + 1], s * m.positions[k * 3 + 2]);
+  scaledCorners_.resize(m.positions.size());
+  for (std::size_t k = 0; k < m.positions.size(); ++k) scaledCorners_[k] = static_cast<float>(s * m.positions[k]);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_NORMAL_ARRAY);
+  glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+  glVertexPointer(3, GL_FLOAT, 0, scaledCorners_.data());
+  glNormalPointer(GL_FLOAT, 0, m.normals.data());
+  glTexCoordPointer(2, GL_FLOAT, 0, m.texCoords.data());
+  if (ownMaterials) {
+    glEnableClientState(GL_COLOR_ARRAY);
+    glColorPointer(3, GL_FLOAT, 0, m.colours.data());
   }
-  glEnd();
+  for (const ModelPart& part : m.parts) {
+    if (ownMaterials) BindObjectTexture(ModelTexture(m.materials[part.material].texture));
+    glDrawArrays(GL_TRIANGLES, static_cast<GLint>(part.firstTriangle * 3),
+                 static_cast<GLsizei>(part.triangleCount * 3));
+  }
+  if (ownMaterials) glDisableClientState(GL_COLOR_ARRAY);
+  glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+  glDisableClientState(GL_NORMAL_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
   glDisable(GL_TEXTURE_2D);
+}
+
+uint32_t GlPainter::ModelTexture(const std::shared_ptr<const RgbImage>& picture) {
+  if (picture == nullptr) return 0;
+  if (const auto it = modelTextures_.find(picture.get()); it != modelTextures_.end()) return it->second.second;
+  // Rows bottom first, as the GL takes them: a texture coordinate t of 0 is
+  // the picture's bottom row (the OBJ convention, which Assimp gives glTF's
+  // coordinates in too).
+  const std::size_t stride = static_cast<std::size_t>(picture->width) * 3;
+  std::vector<uint8_t> rows(picture->rgb.size());
+  for (int y = 0; y < picture->height; ++y) {
+    std::copy_n(picture->rgb.data() + stride * static_cast<std::size_t>(picture->height - 1 - y), stride,
+                rows.data() + stride * static_cast<std::size_t>(y));
+  }
+  GLuint name = 0;
+  glGenTextures(1, &name);
+  glBindTexture(GL_TEXTURE_2D, name);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);  // models tile their textures
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGB, picture->width, picture->height, 0, GL_RGB, GL_UNSIGNED_BYTE, rows.data());
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+  modelTextures_.emplace(picture.get(), std::make_pair(picture, name));
+  return name;
 }
 
 void GlPainter::DrawBox(double a, double b, double c) {

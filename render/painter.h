@@ -1,12 +1,21 @@
 #pragma once
 // The OpenGL drawing of every solid kind (the renderer's ObjectPainter).
 #include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "render/rig_state.h"
 #include "scene/scene_model.h"
 #include "scene/scene_objects.h"
 
 struct GLUquadric;
+
+namespace tovimar {
+struct RgbImage;
+}
 
 namespace tovimar {
 
@@ -70,7 +79,8 @@ class GlPainter final : public ObjectPainter {
   void Paint(const Quad& o) override;
   // A model's triangles with its corner normals and texture coordinates,
   // each corner scaled by o.scale (in double precision, before the GL sees
-  // it), then turned and placed as a cuboid.
+  // it), then turned and placed as a cuboid; with its own materials (corner
+  // colours and each part's texture) when the line keeps them.
   void Paint(const Mesh& o) override;
 
   // A box with half extents a, b, c centred on the origin, with its face
@@ -90,7 +100,8 @@ class GlPainter final : public ObjectPainter {
   // holds; call it inside the object's matrix push.
   static void EndObject();
 
-  // Forgets the GLU quadric (call while the context that drew is current).
+  // Forgets the GLU quadric and deletes the models' textures (call while the
+  // context that drew is current).
   void Release();
 
   // Flat mode: the geometry only, in the caller's current colour: no texture
@@ -99,11 +110,16 @@ class GlPainter final : public ObjectPainter {
 
  private:
   GLUquadric* Quadric();
+  // The GL texture of a model's picture, made in the current context on its
+  // first use.
+  uint32_t ModelTexture(const std::shared_ptr<const RgbImage>& picture);
   void Colour3d(double r, double g, double b) const;
 
   RandomState& random_;
   bool flat_ = false;
   GLUquadric* quadric_ = nullptr;
+  std::map<const RgbImage*, std::pair<std::shared_ptr<const RgbImage>, uint32_t>> modelTextures_;
+  std::vector<float> scaledCorners_;  // a model's corners as drawn, reused across drawings
 };
 
 }  // namespace tovimar

@@ -4,6 +4,7 @@
 #include <assimp/Importer.hpp>
 #include <assimp/LogStream.hpp>
 #include <assimp/config.h>
+#include <assimp/material.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 
@@ -20,6 +21,7 @@
 #include "base/error.h"
 #include "io/file.h"
 #include "io/sha256.h"
+#include "io/texture_image.h"
 
 namespace tovimar {
 namespace {
@@ -63,6 +65,81 @@ struct Instance {
 // Node trees deeper than this are refused rather than followed.
 constexpr int kMaxNodeDepth = 1024;
 
+// Why a PLY header (up to its end_header) is refused, or "": a line that
+// begins as a property or element statement and is none, an element named twice, a property
+// line with more words than its type and name, or a property type that is
+// not one of PLY's (a list names two).
+std::string PlyHeaderFault(std::string_view header) {
+  static constexpr std::string_view kStatements[] = {"ply", "format", "comment", "obj_info", "element", "property"};
+  static constexpr std::string_view kTypes[] = {"char",  "uchar",  "short",  "ushort",  "int",     "uint",
+                                                "float", "double", "int8",   "uint8",   "int16",   "uint16",
+                                                "int32", "uint32", "float32", "float64"};
+  auto known = [](std::string_view word) {
+    return std::find(std::begin(kTypes), std::end(kTypes), word) != std::end(kTypes);
+  };
+  std::vector<std::string> elements;
+  std::size_t at = 0;
+  while (at < header.size()) {
+    std::size_t lineEnd = header.find('\n', at);
+    if (lineEnd == std::string_view::npos) lineEnd = header.size();
+    std::string_view line = header.substr(at, lineEnd - at);
+    at = lineEnd + 1;
+    for (const char c : line) {
+      if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\r')
+        return "a PLY header with a control character";
+    }
+    std::vector<std::string_view> words;
+    for (std::size_t k = 0; k < line.size();) {
+      while (k < line.size() && (line[k] == ' ' || line[k] == '\t' || line[k] == '\r')) ++k;
+      const std::size_t start = k;
+      while (k < line.size() && line[k] != ' ' && line[k] != '\t' && line[k] != '\r') ++k;
+      if (k > start) words.push_back(line.substr(start, k - start));
+    }
+    if (words.empty()) continue;
+    // Other lines are skipped as Assimp skips them (Blender writes one
+    // without "comment"), but a word that begins as a statement and is none
+    // is refused.
+    if (std::find(std::begin(kStatements), std::end(kStatements), words[0]) == std::end(kStatements) &&
+        (words[0].starts_with("property") || words[0].starts_with("element")))
+      return "a PLY header line that is not read: '" + std::string(words[0]) + "'";
+    if (words[0] == "element" && words.size() > 1) {
+      // Assimp aborts on some files that name an element twice.
+      const std::string name(words[1]);
+      if (std::find(elements.begin(), elements.end(), name) != elements.end())
+        return "a PLY header that names the element '" + name + "' twice";
+      elements.push_back(name);
+    }
+    if (words[0] != "property") continue;
+    const bool list = words.size() > 1 && words[1] == "list";
+    const std::size_t types = list ? 2 : 1, first = list ? 2 : 1;
+    // Assimp aborts on some property lines with more words than a type and a name.
+    if (words.size() > first + types + 1) return "a PLY property line with more than its type and name";
+    for (std::size_t t = first; t < first + types; ++t) {
+      if (t >= words.size()) return "a PLY property without its type";
+      if (!known(words[t])) return "a PLY property of the unknown type '" + std::string(words[t]) + "'";
+    }
+  }
+  return "";
+}
+
+// Why a GLB file's header and chunk lengths are refused, or "": Assimp
+// allocates what the lengths say before it reads, so they must fit the file.
+std::string GlbLayoutFault(std::string_view bytes) {
+  auto word = [&bytes](std::size_t at) {
+    uint32_t v = 0;
+    for (int k = 3; k >= 0; --k) v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(k)]);
+    return static_cast<uint64_t>(v);
+  };
+  if (bytes.size() < 20 || !bytes.starts_with("glTF")) return "a GLB file begins with glTF and a 20-byte header";
+  if (word(8) != bytes.size()) return "the GLB header's length is not the file's";
+  const uint64_t json = word(12);
+  if (20 + json > bytes.size()) return "the GLB's JSON chunk runs past the file's end";
+  const uint64_t rest = bytes.size() - 20 - json;
+  if (rest != 0 && (rest < 8 || word(static_cast<std::size_t>(20 + json)) > rest - 8))
+    return "the GLB's binary chunk runs past the file's end";
+  return "";
+}
+
 std::string LowerExtension(const std::string& path) {
   std::string ext = std::filesystem::path(path).extension().string();
   if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
@@ -72,7 +149,83 @@ std::string LowerExtension(const std::string& path) {
   return ext;
 }
 
-std::shared_ptr<const MeshModel> Convert(const aiScene& scene) {
+// The diffuse textures of a file's materials, each picture decoded once.
+class TextureReader {
+ public:
+  TextureReader(const aiScene& scene, std::string modelFolder) : scene_(scene), folder_(std::move(modelFolder)) {}
+
+  // The material's diffuse texture (glTF's base colour texture), or null.
+  std::shared_ptr<const RgbImage> DiffuseTexture(const aiMaterial& material) {
+    aiString name;
+    if (material.GetTexture(aiTextureType_DIFFUSE, 0, &name) != AI_SUCCESS &&
+        material.GetTexture(aiTextureType_BASE_COLOR, 0, &name) != AI_SUCCESS)
+      return nullptr;
+    const std::string written(name.C_Str());
+    if (written.empty()) return nullptr;
+    if (const auto it = pictures_.find(written); it != pictures_.end()) return it->second;
+    auto picture = std::make_shared<RgbImage>();
+    if (const aiTexture* embedded = scene_.GetEmbeddedTexture(written.c_str())) {
+      ReadEmbedded(*embedded, written, *picture);
+    } else {
+      ReadFile(written, *picture);
+    }
+    pictures_.emplace(written, picture);
+    return picture;
+  }
+
+ private:
+  static void ReadEmbedded(const aiTexture& texture, const std::string& written, RgbImage& picture) {
+    const std::string what = "its texture " + written + " (held in the file)";
+    if (texture.pcData == nullptr) throw Error(what + " has no pixels");
+    if (texture.mHeight == 0) {  // a PNG or JPEG file's bytes, mWidth of them
+      const std::string why =
+          DecodeTextureImage(reinterpret_cast<const uint8_t*>(texture.pcData), texture.mWidth, picture);
+      if (!why.empty()) throw Error(what + ": " + why);
+      return;
+    }
+    const auto largest = static_cast<unsigned>(kMaxTextureSide);
+    if (texture.mWidth > largest || texture.mHeight > largest)
+      throw Error(what + " is larger than " + std::to_string(kMaxTextureSide) + " pixels on a side");
+    picture.width = static_cast<int>(texture.mWidth);
+    picture.height = static_cast<int>(texture.mHeight);
+    picture.rgb.resize(static_cast<std::size_t>(picture.width) * picture.height * 3);
+    for (std::size_t k = 0; k < static_cast<std::size_t>(picture.width) * picture.height; ++k) {
+      picture.rgb[k * 3] = texture.pcData[k].r;
+      picture.rgb[k * 3 + 1] = texture.pcData[k].g;
+      picture.rgb[k * 3 + 2] = texture.pcData[k].b;
+    }
+  }
+
+  // A texture file is looked for relative to the model's folder; '\' in
+  // its name (models written on Windows) is taken as '/'.
+  void ReadFile(std::string written, RgbImage& picture) const {
+    const std::string asWritten = written;
+    for (char& c : written) {
+      if (c == '\\') c = '/';
+    }
+    const std::filesystem::path relative(written);
+    const std::string path = relative.is_absolute() ? written : (std::filesystem::path(folder_) / relative).string();
+    const std::string what = "its texture '" + asWritten + "' (" + path + ")";
+    ReadOnlyFile file;
+    if (const std::string why = file.Open(path); !why.empty())
+      throw Error(what + (why == kFileMissing ? std::string(" does not exist") : " cannot be opened: " + why));
+    if (file.Size() > kMaxTextureFileBytes)
+      throw Error(what + " holds more than " + std::to_string(kMaxTextureFileBytes) + " bytes");
+    std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
+    if (!file.ReadAt(0, bytes.data(), bytes.size())) throw Error(what + " cannot be read");
+    const std::string why =
+        DecodeTextureImage(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), picture);
+    if (!why.empty()) throw Error(what + ": " + why);
+  }
+
+  const aiScene& scene_;
+  std::string folder_;
+  std::map<std::string, std::shared_ptr<const RgbImage>> pictures_;
+};
+
+float UnitColour(float v) { return std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f; }
+
+std::shared_ptr<const MeshModel> Convert(const aiScene& scene, const std::string& modelFolder) {
   // First the instances (mesh, transform) and their triangle count, so that
   // a model over the limit is refused before anything is copied.
   std::vector<std::pair<const aiMesh*, Matrix>> instances;
@@ -106,10 +259,30 @@ std::shared_ptr<const MeshModel> Convert(const aiScene& scene) {
   bool allTexCoords = !instances.empty();
   for (const auto& [mesh, transform] : instances) allTexCoords = allTexCoords && mesh->HasTextureCoords(0);
   if (allTexCoords) model->texCoords.reserve(triangles * 6);
+  model->colours.reserve(triangles * 9);
 
+  TextureReader textures(scene, modelFolder);
+  std::map<unsigned, std::size_t> materialOf;  // the file's material index to the model's
   for (const auto& [mesh, m] : instances) {
     if (mesh->mVertices == nullptr) throw Error("a mesh has no vertices");
     const std::array<double, 9> nm = NormalMatrix(m);
+    auto [known, added] = materialOf.emplace(mesh->mMaterialIndex, model->materials.size());
+    if (added) {
+      ModelMaterial material;
+      if (mesh->mMaterialIndex < scene.mNumMaterials && scene.mMaterials[mesh->mMaterialIndex] != nullptr) {
+        const aiMaterial& source = *scene.mMaterials[mesh->mMaterialIndex];
+        aiColor4D diffuse(1.0f, 1.0f, 1.0f, 1.0f);
+        if (source.Get(AI_MATKEY_COLOR_DIFFUSE, diffuse) == AI_SUCCESS ||
+            source.Get(AI_MATKEY_BASE_COLOR, diffuse) == AI_SUCCESS)
+          material.diffuse = {UnitColour(diffuse.r), UnitColour(diffuse.g), UnitColour(diffuse.b)};
+        material.texture = textures.DiffuseTexture(source);
+      }
+      model->materials.push_back(std::move(material));
+    }
+    const std::size_t materialIndex = known->second;
+    const std::array<float, 3> diffuse = model->materials[materialIndex].diffuse;
+    const bool vertexColours = mesh->HasVertexColors(0);
+    const std::size_t firstTriangle = model->TriangleCount();
     for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
       const aiFace& face = mesh->mFaces[f];
       if (face.mNumIndices != 3) continue;  // points and lines are not drawn
@@ -148,8 +321,16 @@ std::shared_ptr<const MeshModel> Convert(const aiScene& scene) {
           model->texCoords.push_back(ok ? t.x : 0.0f);
           model->texCoords.push_back(ok ? t.y : 0.0f);
         }
+        if (vertexColours) {
+          const aiColor4D& colour = mesh->mColors[0][v];
+          for (float x : {colour.r, colour.g, colour.b}) model->colours.push_back(UnitColour(x));
+        } else {
+          model->colours.insert(model->colours.end(), diffuse.begin(), diffuse.end());
+        }
       }
     }
+    const std::size_t count = model->TriangleCount() - firstTriangle;
+    if (count > 0) model->parts.push_back({firstTriangle, count, materialIndex});
   }
   if (model->positions.empty()) throw Error("it holds no triangles");
   if (allTexCoords) {
@@ -268,11 +449,26 @@ LoadedModel LoadModelFile(const std::string& path) {
   std::string bytes(static_cast<std::size_t>(file.Size()), '\0');
   if (!file.ReadAt(0, bytes.data(), bytes.size())) throw Error("it cannot be read");
 
-  // Assimp's PLY reader does not come back from a header without its end.
-  if (extension == "ply") {
+  // Assimp's PLY reader does not come back from a header without its end,
+  // nor from a header line or a property type it does not know. Assimp
+  // hands a file to the reader its first bytes name whatever its extension,
+  // so every file that begins as a PLY is checked; and a GLB must begin as
+  // one.
+  if (extension == "glb") {
+    if (const std::string fault = GlbLayoutFault(bytes); !fault.empty())
+      throw Error("it is not a readable model (" + fault + ")");
+  }
+  if (extension == "ply" || std::string_view(bytes).starts_with("ply")) {
     const std::string_view head = std::string_view(bytes).substr(0, 1u << 16);
-    if (!head.starts_with("ply") || head.find("end_header") == std::string_view::npos)
+    // end_header on a line of its own.
+    std::size_t end = head.find("\nend_header");
+    while (end != std::string_view::npos && end + 11 < head.size() && head[end + 11] != '\n' &&
+           head[end + 11] != '\r')
+      end = head.find("\nend_header", end + 1);
+    if (!head.starts_with("ply") || end == std::string_view::npos)
       throw Error("it is not a readable model (a PLY header without its end_header line in its first 64 KiB)");
+    if (const std::string fault = PlyHeaderFault(head.substr(0, end)); !fault.empty())
+      throw Error("it is not a readable model (" + fault + ")");
   }
 
   LoadedModel loaded;
@@ -291,8 +487,10 @@ LoadedModel LoadModelFile(const std::string& path) {
   const ImportLog log;
   Assimp::Importer importer;
   importer.SetPropertyInteger(AI_CONFIG_PP_SBP_REMOVE, aiPrimitiveType_POINT | aiPrimitiveType_LINE);
-  const unsigned flags = aiProcess_Triangulate | aiProcess_SortByPType | aiProcess_GenNormals |
-                         aiProcess_ValidateDataStructure;
+  // Read and checked first, then triangulated: Assimp's triangulation aborts
+  // the process on faces it was not made for (a face without corners, which
+  // a damaged PLY gives), so those are refused before it runs.
+  const unsigned flags = aiProcess_ValidateDataStructure;
   // Self-contained formats are read from the bytes hashed above; OBJ and
   // glTF files refer to other files (materials, buffers) and are read by
   // name, so that those are found beside them.
@@ -308,11 +506,29 @@ LoadedModel LoadModelFile(const std::string& path) {
   }
   if ((scene->mFlags & AI_SCENE_FLAGS_INCOMPLETE) != 0 || scene->mRootNode == nullptr)
     throw Error("it is not a complete model");
+  for (unsigned k = 0; k < scene->mNumMeshes; ++k) {
+    const aiMesh* mesh = scene->mMeshes[k];
+    if (mesh == nullptr) continue;
+    for (unsigned f = 0; f < mesh->mNumFaces; ++f) {
+      if (mesh->mFaces == nullptr || mesh->mFaces[f].mNumIndices == 0 || mesh->mFaces[f].mIndices == nullptr)
+        throw Error("it is not a readable model (a face without corners)");
+    }
+  }
+  scene = importer.ApplyPostProcessing(aiProcess_Triangulate | aiProcess_SortByPType | aiProcess_GenNormals);
+  if (scene == nullptr) {
+    const std::string why = importer.GetErrorString();
+    throw Error("it is not a readable model" + (why.empty() ? std::string() : " (" + why + ")"));
+  }
   if (!log.FirstError().empty()) throw Error("it is not a sound model (" + log.FirstError() + ")");
-  loaded.model = Convert(*scene);
+  loaded.model = Convert(*scene, std::filesystem::path(path).parent_path().string());
   const std::lock_guard<std::mutex> lock(CacheMutex());
   loaded.model = Cache().emplace(key, loaded.model).first->second;
   return loaded;
+}
+
+void ForgetLoadedModels() {
+  const std::lock_guard<std::mutex> lock(CacheMutex());
+  Cache().clear();
 }
 
 std::size_t LoadedModelCount() {

@@ -2,6 +2,7 @@
 // Triangle models read from files (OBJ, glTF 2.0 / GLB, PLY, STL) for MESH
 // lines, through Assimp. A model is one solid: every mesh of the file, with
 // its node transforms applied, as one list of triangles. No OpenGL here.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,22 @@
 namespace tovimar {
 
 struct SceneModel;
+struct RgbImage;  // io/texture_image.h
+
+// A material of a model file, as drawn when a MESH line keeps the model's
+// own materials: its diffuse colour (glTF's base colour factor) and its
+// diffuse texture, which the colour multiplies.
+struct ModelMaterial {
+  std::array<float, 3> diffuse{1.0f, 1.0f, 1.0f};
+  std::shared_ptr<const RgbImage> texture;  // null: none
+};
+
+// A run of consecutive triangles with one material.
+struct ModelPart {
+  std::size_t firstTriangle = 0;
+  std::size_t triangleCount = 0;
+  std::size_t material = 0;  // index into MeshModel::materials
+};
 
 // The triangles of a model, three corners each, in the model's own units.
 struct MeshModel {
@@ -20,6 +37,14 @@ struct MeshModel {
   // The texture coordinates are the model's own (its first set); else the
   // box projection (BoxProjection below) made them.
   bool ownTexCoords = false;
+  // r, g, b per corner (0..1): the model's vertex colour (its first set)
+  // where its mesh has them, else its material's diffuse colour.
+  std::vector<float> colours;
+  std::vector<ModelMaterial> materials;
+  // Every triangle in order, one part per mesh of the file as drawn. A
+  // model is drawn one part at a time whatever its look, so that its depth
+  // never depends on whether its own materials are used.
+  std::vector<ModelPart> parts;
   std::size_t TriangleCount() const { return positions.size() / 9; }
 };
 
@@ -27,6 +52,9 @@ struct MeshModel {
 // refused before they are drawn.
 inline constexpr uint64_t kMaxModelFileBytes = 256ull << 20;
 inline constexpr std::size_t kMaxModelTriangles = 5'000'000;
+// A texture file a model names may hold this many bytes at most; its sides
+// are limited by kMaxTextureSide (io/texture_image.h).
+inline constexpr uint64_t kMaxTextureFileBytes = 64ull << 20;
 
 // The extensions read (lower case, any case in a file name).
 inline constexpr const char* kModelExtensions[] = {"obj", "gltf", "glb", "ply", "stl"};
@@ -53,10 +81,16 @@ struct LoadedModel {
 // alone (the caller adds the scene line and the file): a format that is not
 // read, a file that is missing, not a regular file, empty or too large, a
 // file Assimp cannot read, no triangles, too many, a vertex that is not
-// finite, an index out of range.
+// finite, an index out of range, a texture (a file beside the model or one
+// the file holds) that is missing, too large or not a readable PNG or JPEG.
 LoadedModel LoadModelFile(const std::string& path);
 
 // How many different models LoadModelFile has read in this process.
 std::size_t LoadedModelCount();
+
+// Forgets the models read so far (they stay alive while a scene holds
+// them): for a process that reads many files once each, such as the
+// loader's fuzzer.
+void ForgetLoadedModels();
 
 }  // namespace tovimar

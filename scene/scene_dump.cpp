@@ -71,6 +71,7 @@ class FieldWriter : public ObjectPainter {
     Field("scale", JsonNumber(o.scale));
     Field("file", JsonString(o.file));
     Field("resolvedFile", JsonString(ResolveModelPath(sceneName_, o.file)));
+    Field("ownMaterials", o.ownMaterials ? "true" : "false");
   }
   void Field(const char* name, const std::string& value) {
     out_ += ", \"";

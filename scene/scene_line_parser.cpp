@@ -103,6 +103,7 @@ std::unique_ptr<SceneObject> SceneLineParser::ParseLine(std::string line, const 
   ValueTable num{};
   bool tooManyReported = false;
   std::string meshFile;
+  bool meshOwnMaterials = false;
 
   const std::string_view rest(line);
   std::size_t start = 0;
@@ -119,6 +120,9 @@ std::unique_ptr<SceneObject> SceneLineParser::ParseLine(std::string line, const 
       keyword.assign(field.substr(0, len));
     } else if (counter == kMeshFileField && keyword == "MESH") {
       meshFile = TrimmedText(field);
+    } else if (counter == 2 && keyword == "MESH" && TrimmedText(field) == kOwnMaterialsWord) {
+      meshOwnMaterials = true;
+      num[counter] = -1.0;  // no Tovimar texture
     } else if (counter < kSlots) {
       const std::string filtered = FilterField(field, decimalSeparator_);
       if (const auto value = ParseLocaleDouble(filtered, decimalSeparator_)) {
@@ -167,7 +171,9 @@ std::unique_ptr<SceneObject> SceneLineParser::ParseLine(std::string line, const 
 
   std::unique_ptr<SceneObject> object;
   if (keyword == "MESH") {
-    object = std::make_unique<Mesh>(num[12], meshFile);
+    auto mesh = std::make_unique<Mesh>(num[12], meshFile);
+    mesh->ownMaterials = meshOwnMaterials;
+    object = std::move(mesh);
   } else if (keyword == "WALEC" || keyword == "CYLINDER") {
     object = std::make_unique<Cylinder>(num[12], num[13], num[14]);
   } else if (keyword == "KULA" || keyword == "SPHERE") {

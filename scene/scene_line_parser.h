@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "scene/notifier.h"
@@ -16,6 +17,10 @@ namespace tovimar {
 // the text says so; empty for a known keyword, a comment, a blank line or
 // any other text.
 std::string UnknownKeywordWarning(const std::string& keyword);
+
+// The word a MESH line's texture field takes to keep the model's own
+// materials (Mesh::ownMaterials).
+inline constexpr std::string_view kOwnMaterialsWord = "model";
 
 class SceneLineParser {
  public:

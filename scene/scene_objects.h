@@ -130,6 +130,10 @@ class Mesh : public SceneObject {
   std::string resolvedFile;
   std::string sha256;  // of the file's bytes
   std::shared_ptr<const MeshModel> model;  // null until loaded
+  // The texture field is the word `model`: the model's own materials (its
+  // textures, vertex colours or diffuse colours) instead of a Tovimar
+  // texture and the line's colour.
+  bool ownMaterials = false;
 };
 
 class CameraMotion : public SceneObject {

@@ -13,6 +13,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/fuzz-targets.sh
 seed="${FUZZ_SEED:-1}"
+# Leaks inside system libraries are not findings (as in the tests).
+export LSAN_OPTIONS="${LSAN_OPTIONS:-suppressions=$(pwd)/tests/lsan.supp:print_suppressions=0}"
 
 fuzz_build
 for entry in "${FUZZ_TARGETS[@]}"; do

@@ -10,7 +10,7 @@ PACKAGES=(
   libegl-dev libgl-dev libglu1-mesa-dev libegl-mesa0 libgl1-mesa-dri
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   ffmpeg
-  libpng-dev
+  libpng-dev libjpeg62-turbo-dev
   libssl-dev
   libassimp-dev assimp-testmodels
   libopencv-dev python3-opencv python3-numpy nlohmann-json3-dev

@@ -483,17 +483,28 @@ TEST(CliRenderMesh, PackagedTestModelsRender) {
   const TempDir tmp;
   std::string scene;
   int id = 10;
-  for (const char* name : {"glTF2/BoxTextured-glTF-Binary/BoxTextured.glb", "glTF2/BoxTextured-glTF/BoxTextured.gltf",
-                           "PLY/cube.ply", "STL/Spider_ascii.stl", "OBJ/spider.obj"}) {
-    scene += "MESH;" + std::to_string(id) + ";3;1;1;1;" + std::to_string(id - 12) + ";4;0;90;0;0;0.4;" + models +
-             name + "\n";
+  // Texture 3, then the models' own materials: a JPEG beside the OBJ, PNGs
+  // held in the GLB files, the PLY's plain material.
+  const std::pair<const char*, const char*> lines[] = {
+      {"glTF2/BoxTextured-glTF-Binary/BoxTextured.glb", "3"}, {"glTF2/BoxTextured-glTF/BoxTextured.gltf", "3"},
+      {"PLY/cube.ply", "3"}, {"STL/Spider_ascii.stl", "3"}, {"OBJ/spider.obj", "3"},
+      {"OBJ/spider.obj", "model"}, {"glTF2/BoxTextured-glTF-Binary/BoxTextured.glb", "model"},
+      {"glTF2/2CylinderEngine-glTF-Binary/2CylinderEngine.glb", "model"}, {"PLY/Wuson.ply", "model"}};
+  for (const auto& [name, texture] : lines) {
+    scene += "MESH;" + std::to_string(id) + ";" + texture + ";1;1;1;" + std::to_string(id - 14) + ";4;0;90;0;0;0.4;" +
+             models + name + "\n";
     ++id;
   }
   WriteText(tmp / "models.txt", scene + "EGO;0;0;0;0;0;0\n");
+  for (const char* layout : {"classic", "middlebury", "kitti", "sceneflow"}) {
+    const std::string options = std::string("-q -r 160x120 --layout ") + layout + " -o " + layout + " models.txt";
+    const Result r = RunTool(options, tmp.path());
+    EXPECT_EQ(r.exitCode, 0) << layout << ": " << r.err;
+  }
   const Result r = RunTool("-q -r 160x120 --outputs pfm,ids16 -o out models.txt", tmp.path());
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(fs::exists(tmp / "out/0/ldisp_0000.pfm"));
-  EXPECT_EQ(nlohmann::json::parse(ReadText(tmp / "out/0/meta.json"))["models"].size(), 5u);
+  EXPECT_EQ(nlohmann::json::parse(ReadText(tmp / "out/0/meta.json"))["models"].size(), 9u);
 }
 
 TEST(CliRenderMesh, ModelsThatCannotBeUsedStopTheSceneAndWriteNothing) {

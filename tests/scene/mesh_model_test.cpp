@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "base/error.h"
+#include "io/png.h"
+#include "io/texture_image.h"
 #include "scene/assembly.h"
 #include "scene/mesh_model.h"
 #include "tests/support/temp_dir.h"
@@ -96,6 +98,13 @@ TEST(MeshModel, BadFilesAreRefusedWithTheReason) {
   WriteText(dir / "outside.obj", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 9\n");
   WriteText(dir / "huge.obj", "v 0 0 0\nv 1e39 0 0\nv 0 1 0\nf 1 2 3\n");
   WriteText(dir / "nan.obj", "v 0 0 0\nv nan 0 0\nv 0 1 0\nf 1 2 3\n");
+  WriteText(dir / "oddtype.ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty lchar x\nend_header\n1\n");
+  WriteText(dir / "oddline.ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty)float x\nend_header\n1\n");
+  WriteText(dir / "twice.ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nelement vertex 1\n"
+                                "property float x\nend_header\n1\n1\n");
+  WriteText(dir / "words.ply", "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x y\nend_header\n1\n");
+  WriteText(dir / "short.glb", "glTF\x02\x00\x00\x00");
+  WriteText(dir / "long.glb", std::string("glTF\x02\0\0\0\x14\0\0\0\xff\xff\0\0JSON", 20));
   fs::create_directory(dir / "folder.obj");
   const std::pair<std::string, std::string> cases[] = {
       {"empty.stl", "it is empty"},
@@ -107,6 +116,13 @@ TEST(MeshModel, BadFilesAreRefusedWithTheReason) {
       {"outside.obj", "it is not a readable model"},
       {"huge.obj", "a vertex is not a finite number"},
       {"nan.obj", "a vertex is not a finite number"},
+      {"twice.ply", "it is not a readable model (a PLY header that names the element 'vertex' twice)"},
+      {"words.ply", "it is not a readable model (a PLY property line with more than its type and name)"},
+      {"short.glb", "it is not a readable model (a GLB file begins with glTF and a 20-byte header)"},
+      {"long.glb", "it is not a readable model (the GLB's JSON chunk runs past the file's end)"},
+      // Assimp's reader would not come back from these two.
+      {"oddtype.ply", "it is not a readable model (a PLY property of the unknown type 'lchar')"},
+      {"oddline.ply", "it is not a readable model (a PLY header line that is not read: 'property)float')"},
   };
   for (const auto& [name, reason] : cases) {
     const std::string text = ErrorOf(dir / name);
@@ -143,6 +159,52 @@ TEST(MeshModel, TestModelsAreReadAndTheInvalidOnesRefused) {
   }
   WriteText(dir / "cut.ply", "ply\nformat ascii 1.0\nelement vertex 8\nproperty float x\n");
   EXPECT_FALSE(ErrorOf(dir / "cut.ply").empty());
+}
+
+TEST(MeshModel, MaterialsGivePartsColoursAndTexturesThatMustBeReadable) {
+  const TempDir dir;
+  // Two materials, each used by one triangle: a diffuse colour, and a
+  // texture whose name is written with a Windows separator.
+  const std::string twoMaterials =
+      "mtllib two.mtl\no two\nv 0 0 0\nv 1 0 0\nv 0 1 0\nv 1 1 0\nvt 0 0\n"
+      "usemtl tinted\nf 1/1 2/1 3/1\nusemtl pictured\nf 2/1 4/1 3/1\n";
+  const uint8_t grey[4] = {10, 20, 30, 40};
+  const std::string png = EncodePng8(grey, 2, 2, 1);
+  fs::create_directory(dir / "maps");
+  WriteText(dir / "maps/grey.png", png);
+  WriteText(dir / "two.obj", twoMaterials);
+  WriteText(dir / "two.mtl", "newmtl tinted\nKd 0.25 0.5 2\nnewmtl pictured\nKd 1 1 1\nmap_Kd .\\maps\\grey.png\n");
+  const MeshModel& m = *LoadModelFile(dir / "two.obj").model;
+  ASSERT_EQ(m.parts.size(), 2u);
+  EXPECT_EQ(m.parts[1].firstTriangle, 1u);
+  EXPECT_EQ(m.parts[1].triangleCount, 1u);
+  ASSERT_EQ(m.materials.size(), 2u);
+  const ModelMaterial& tinted = m.materials[m.parts[0].material];
+  const ModelMaterial& pictured = m.materials[m.parts[1].material];
+  EXPECT_EQ(tinted.diffuse, (std::array<float, 3>{0.25f, 0.5f, 1.0f}));  // clamped to 1
+  EXPECT_EQ(tinted.texture, nullptr);
+  ASSERT_NE(pictured.texture, nullptr);
+  EXPECT_EQ(pictured.texture->width, 2);
+  EXPECT_EQ(pictured.texture->rgb[9], 40);  // the last pixel's red
+  const std::vector<float> firstCorner = {m.colours[0], m.colours[1], m.colours[2]};
+  EXPECT_EQ(firstCorner, (std::vector<float>{0.25f, 0.5f, 1.0f}));
+  EXPECT_EQ(m.colours[9], 1.0f);  // the second triangle's: white
+
+  // Textures that cannot be used refuse the model, naming the texture file.
+  const std::pair<std::string, std::string> cases[] = {
+      {"missing.png", "its texture 'missing.png' (" + (dir / "missing.png") + ") does not exist"},
+      {"cut.png", "its texture 'cut.png' (" + (dir / "cut.png") + "): it is not a readable PNG"},
+      {"words.jpg", "its texture 'words.jpg' (" + (dir / "words.jpg") + "): it is neither a PNG nor a JPEG"},
+  };
+  WriteText(dir / "cut.png", png.substr(0, png.size() - 20));
+  WriteText(dir / "words.jpg", "not a picture");
+  for (const auto& [texture, reason] : cases) {
+    const std::string name = "uses-" + texture + ".obj";
+    WriteText(dir / name, "mtllib " + texture + ".mtl\no m\nusemtl m\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
+    WriteText(dir / (texture + ".mtl"), "newmtl m\nmap_Kd " + texture + "\n");
+    const std::string text = ErrorOf(dir / name);
+    EXPECT_TRUE(text.starts_with(reason)) << text;
+  }
 }
 
 TEST(SceneMeshes, ModelFilesAreFoundBesideTheSceneAndErrorsNameTheLine) {

@@ -141,6 +141,13 @@ TEST_P(ParseLineTest, MeshTakesItsFileAsText) {
   EXPECT_EQ(As<Mesh>(o).scale, 0.5);
   EXPECT_EQ(As<Mesh>(o).file, "models/car-2.5,v1.obj");
   EXPECT_EQ(As<Mesh>(o).model, nullptr);  // read when the scene is prepared
+  EXPECT_FALSE(As<Mesh>(o).ownMaterials);
+  EXPECT_TRUE(notes.texts.empty());
+  // The word `model` keeps the model's materials: no Tovimar texture, no note.
+  auto own = Parse("MESH; 1; model ; 3; 4; 5; 6; 7; 8; 9; 10; 11; 0,5; car.obj");
+  ASSERT_TRUE(own);
+  EXPECT_TRUE(As<Mesh>(own).ownMaterials);
+  EXPECT_EQ(own->texture, 0u);
   EXPECT_TRUE(notes.texts.empty());
 }
 
