@@ -75,7 +75,7 @@ void LoadSceneMeshes(SceneModel& model, const std::string& sceneName, const std:
       path = found;
     }
     try {
-      LoadedModel loaded = LoadModelFile(path);
+      LoadedModel loaded = LoadModelFile(path, mesh.ownMaterials);
       mesh.resolvedFile = loaded.resolvedFile;
       mesh.sha256 = loaded.sha256;
       mesh.model = std::move(loaded.model);

@@ -225,7 +225,7 @@ class TextureReader {
 
 float UnitColour(float v) { return std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f; }
 
-std::shared_ptr<const MeshModel> Convert(const aiScene& scene, const std::string& modelFolder) {
+std::shared_ptr<const MeshModel> Convert(const aiScene& scene, const std::string& modelFolder, bool withTextures) {
   // First the instances (mesh, transform) and their triangle count, so that
   // a model over the limit is refused before anything is copied.
   std::vector<std::pair<const aiMesh*, Matrix>> instances;
@@ -275,7 +275,7 @@ std::shared_ptr<const MeshModel> Convert(const aiScene& scene, const std::string
         if (source.Get(AI_MATKEY_COLOR_DIFFUSE, diffuse) == AI_SUCCESS ||
             source.Get(AI_MATKEY_BASE_COLOR, diffuse) == AI_SUCCESS)
           material.diffuse = {UnitColour(diffuse.r), UnitColour(diffuse.g), UnitColour(diffuse.b)};
-        material.texture = textures.DiffuseTexture(source);
+        if (withTextures) material.texture = textures.DiffuseTexture(source);
       }
       model->materials.push_back(std::move(material));
     }
@@ -344,7 +344,10 @@ std::shared_ptr<const MeshModel> Convert(const aiScene& scene, const std::string
 struct CacheKey {
   std::string path;
   std::string sha256;
-  bool operator<(const CacheKey& o) const { return std::tie(path, sha256) < std::tie(o.path, o.sha256); }
+  bool withTextures = true;
+  bool operator<(const CacheKey& o) const {
+    return std::tie(path, sha256, withTextures) < std::tie(o.path, o.sha256, o.withTextures);
+  }
 };
 
 std::mutex& CacheMutex() {
@@ -433,7 +436,7 @@ void BoxProjection(MeshModel& model) {
   model.ownTexCoords = false;
 }
 
-LoadedModel LoadModelFile(const std::string& path) {
+LoadedModel LoadModelFile(const std::string& path, bool withTextures) {
   const std::string extension = LowerExtension(path);
   if (std::find(std::begin(kModelExtensions), std::end(kModelExtensions), extension) == std::end(kModelExtensions)) {
     throw Error(extension.empty() ? std::string("the file name has no extension (obj, gltf, glb, ply or stl)")
@@ -474,7 +477,7 @@ LoadedModel LoadModelFile(const std::string& path) {
   LoadedModel loaded;
   loaded.resolvedFile = path;
   loaded.sha256 = Sha256Hex(bytes);
-  const CacheKey key{path, loaded.sha256};
+  const CacheKey key{path, loaded.sha256, withTextures};
   {
     const std::lock_guard<std::mutex> lock(CacheMutex());
     if (const auto it = Cache().find(key); it != Cache().end()) {
@@ -520,7 +523,7 @@ LoadedModel LoadModelFile(const std::string& path) {
     throw Error("it is not a readable model" + (why.empty() ? std::string() : " (" + why + ")"));
   }
   if (!log.FirstError().empty()) throw Error("it is not a sound model (" + log.FirstError() + ")");
-  loaded.model = Convert(*scene, std::filesystem::path(path).parent_path().string());
+  loaded.model = Convert(*scene, std::filesystem::path(path).parent_path().string(), withTextures);
   const std::lock_guard<std::mutex> lock(CacheMutex());
   loaded.model = Cache().emplace(key, loaded.model).first->second;
   return loaded;

@@ -83,7 +83,10 @@ struct LoadedModel {
 // file Assimp cannot read, no triangles, too many, a vertex that is not
 // finite, an index out of range, a texture (a file beside the model or one
 // the file holds) that is missing, too large or not a readable PNG or JPEG.
-LoadedModel LoadModelFile(const std::string& path);
+// Without textures (a model drawn with a Tovimar texture or colour, which
+// shows none of its pictures) the texture files are not read, so a model
+// whose pictures are missing can still be used that way.
+LoadedModel LoadModelFile(const std::string& path, bool withTextures = true);
 
 // How many different models LoadModelFile has read in this process.
 std::size_t LoadedModelCount();

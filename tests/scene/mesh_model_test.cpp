@@ -204,6 +204,8 @@ TEST(MeshModel, MaterialsGivePartsColoursAndTexturesThatMustBeReadable) {
     WriteText(dir / (texture + ".mtl"), "newmtl m\nmap_Kd " + texture + "\n");
     const std::string text = ErrorOf(dir / name);
     EXPECT_TRUE(text.starts_with(reason)) << text;
+    // Drawn with a Tovimar texture, the model's pictures are not needed.
+    EXPECT_EQ(LoadModelFile(dir / name, false).model->materials.at(0).texture, nullptr) << texture;
   }
 }
 
