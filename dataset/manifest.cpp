@@ -439,6 +439,11 @@ ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t f
     const std::vector<double> pose = before.at("pose").get<std::vector<double>>();
     if (pose.size() != point.poseBefore.size()) return point;
     std::copy(pose.begin(), pose.end(), point.poseBefore.begin());
+    for (int32_t f = 0; f < first; ++f) {
+      const std::vector<double> recorded = frames[static_cast<std::size_t>(f)]->at("pose").get<std::vector<double>>();
+      if (recorded.size() != point.poseBefore.size()) return point;
+      std::copy(recorded.begin(), recorded.end(), point.posesBefore.emplace_back().begin());
+    }
     point.kind = ResumePoint::Kind::Continue;
     point.frame = first;
   } catch (const Json::exception&) {

@@ -517,6 +517,37 @@ TEST(BatchRun, AStoppedBatchEndsWith143AndGoesOnFromItsFirstMissingFrame) {
   EXPECT_EQ(Items(meta.at("runs").at("right").at("frames")).size(), 40u);
 }
 
+// A stopped run's record whose earlier frame holds a pose the scene's camera
+// motion does not give (an edited meta.json) is not gone on from: the
+// sequence is made again whole, saying why, so the poses file holds the
+// scene's poses and not the record's.
+TEST(BatchRun, ARecordedPoseTheMotionDoesNotGiveMakesTheSequenceAgain) {
+  TempDir t;
+  fs::create_directories(t / "scenes");
+  fs::copy_file(std::string(TOVIMAR_SOURCE_DIR) + "/examples/sceneexample.txt", t / "scenes/example.txt");
+  const std::string args = "-r 64x48 -c left scenes";
+  ASSERT_EQ(RunTool(t.path(), "-q " + args + " -o whole").exitCode, 0);
+  for (const bool edited : {false, true}) {
+    fs::remove_all(t / "cut");
+    ASSERT_EQ(RunTool(t.path(), "-q " + args + " -o cut").exitCode, 0);
+    // The record of a run stopped after two frames.
+    Json meta = Parse(ReadText(t / "cut/0/meta.json"));
+    ASSERT_FALSE(meta.is_discarded());
+    meta["complete"] = false;
+    Json& run = meta["runs"]["left"];
+    run["complete"] = false;
+    run["frames"].erase(run["frames"].begin() + 2, run["frames"].end());
+    if (edited) run["frames"][0]["pose"][3] = run["frames"][0]["pose"][3].get<double>() + 0.5;
+    WriteText(t / "cut/0/meta.json", meta.dump(2));
+
+    const Result again = RunTool(t.path(), args + " -o cut");
+    ASSERT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_EQ(again.err.find("made again: the recorded pose of frame 0") != std::string::npos, edited) << again.err;
+    EXPECT_EQ(again.err.find("went on from frame 2") != std::string::npos, !edited) << again.err;
+    EXPECT_EQ(ReadText(t / "cut/0/poses_left.txt"), ReadText(t / "whole/0/poses_left.txt")) << edited;
+  }
+}
+
 TEST(BatchParts, SequenceCompleteReadsOnlyTheTopLevelFlag) {
   TempDir t;
   EXPECT_FALSE(SequenceComplete(t.path()));  // no meta.json
