@@ -3,7 +3,8 @@
 # UndefinedBehaviorSanitizer, runs every test headless, runs the threaded
 # parts' tests under ThreadSanitizer, checks the Python module and the
 # installation in a plain build, then fuzzes the scene line parser, the
-# BMP reader and the manifest reader for a fixed number of runs each.
+# BMP reader, the manifest reader and the model loader for a fixed number of
+# runs each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -63,7 +64,7 @@ for t in $tsan_tests; do
 done
 echo "tsan: the ground-truth, dataset, run and command-line tests ran clean"
 
-# Fuzz the scene line parser, the BMP reader and the manifest reader
+# Fuzz the scene line parser, the BMP reader, the manifest reader and the model loader
 # (libFuzzer, clang): every stored input replayed, then a fixed number of runs
 # from a fixed seed, so the stage gives the same verdict on every run.
 bash scripts/fuzz.sh
