@@ -436,12 +436,9 @@ ResumePoint SequenceManifest::ResumePointOf(const RunDescription& run, int32_t f
     }
     const Json& before = *frames[static_cast<std::size_t>(first - 1)];
     point.random = RandomOf(before.at("randomStateAtEnd"));
-    const std::vector<double> pose = before.at("pose").get<std::vector<double>>();
-    if (pose.size() != point.poseBefore.size()) return point;
-    std::copy(pose.begin(), pose.end(), point.poseBefore.begin());
     for (int32_t f = 0; f < first; ++f) {
       const std::vector<double> recorded = frames[static_cast<std::size_t>(f)]->at("pose").get<std::vector<double>>();
-      if (recorded.size() != point.poseBefore.size()) return point;
+      if (recorded.size() != Mat4{}.size()) return ResumePoint{};
       std::copy(recorded.begin(), recorded.end(), point.posesBefore.emplace_back().begin());
     }
     point.kind = ResumePoint::Kind::Continue;

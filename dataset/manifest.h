@@ -90,11 +90,9 @@ struct ResumePoint {
   int32_t frame = 0;
   // Continue: the state at the start of `frame`; Complete: at the run's end.
   RandomState random;
-  // Continue: the recorded pose of frame - 1 (the nearest rigid motion to
-  // the renderer's matrix), which the replayed motion must give.
-  Mat4 poseBefore{};
-  // Continue: the recorded poses of frames 0..frame-1, each of which the
-  // replayed motion must give too (they go into the poses files again).
+  // Continue: the recorded poses of frames 0..frame-1 (the nearest rigid
+  // motion to the renderer's matrix), each of which the replayed motion must
+  // give (they go into the poses files again).
   std::vector<Mat4> posesBefore;
   // Start although the camera has a record: why it is not gone on from.
   std::string note;

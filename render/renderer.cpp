@@ -323,12 +323,22 @@ void Renderer::ApplyCameraMotion(const CameraMotion& ego) {
   }
 }
 
-void Renderer::ReplayCameraMotion(std::size_t frames) {
-  if (!Current()) return;
-  glMatrixMode(GL_PROJECTION);
-  for (std::size_t f = 0; f < frames && f < scene_.egoFrames.size(); ++f) ApplyCameraMotion(*scene_.egoFrames[f]);
-  glMatrixMode(GL_MODELVIEW);
-  objectFrame_ = static_cast<int32_t>(std::min(frames, scene_.egoFrames.size())) - 1;
+bool Renderer::ReplayCameraMotion(std::size_t frames, const std::function<bool(std::size_t)>& afterEach) {
+  if (!Current()) return true;
+  frames = std::min(frames, scene_.egoFrames.size());
+  bool wholly = true;
+  for (std::size_t f = 0; f < frames; ++f) {
+    glMatrixMode(GL_PROJECTION);
+    ApplyCameraMotion(*scene_.egoFrames[f]);
+    glMatrixMode(GL_MODELVIEW);
+    objectFrame_ = static_cast<int32_t>(f);
+    if (afterEach && !afterEach(f)) {
+      wholly = false;
+      break;
+    }
+  }
+  if (frames == 0) objectFrame_ = -1;
+  return wholly;
 }
 
 void Renderer::ApplyObjectMotion(std::size_t index) const {

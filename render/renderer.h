@@ -152,8 +152,10 @@ class Renderer {
   void LoadProjectionMatrix(const std::array<double, 16>& m);
   // Applies the camera motion of frames 0..frames-1 to the projection as
   // their drawings did, without drawing or logging: a run can then go on
-  // from frame `frames` as if it had drawn those before.
-  void ReplayCameraMotion(std::size_t frames);
+  // from frame `frames` as if it had drawn those before. `afterEach`, when
+  // set, is asked after each frame's motion (the frame's index) and stops the
+  // replay there by returning false; the return value is false then.
+  bool ReplayCameraMotion(std::size_t frames, const std::function<bool(std::size_t)>& afterEach = {});
 
   // --- read-back of the last presented drawing (bottom row first) ---
   void ReadColour(uint8_t* rgb);  // W*H*3 bytes, pack alignment 1

@@ -188,29 +188,26 @@ void RenderFrameSource::GoOnFromManifest(const std::string& directory) {
   }
   if (point.kind == ResumePoint::Kind::Continue) {
     // The camera as the frame before left it; a replay that does not give
-    // the recorded pose (another GL, another view) makes the whole run afresh.
+    // the recorded poses (another GL, another view, an edited record) makes
+    // the whole run afresh.
     const std::array<double, 16> prepared = renderer_.ProjectionMatrix();
     // The manifest records the nearest rigid motion to the renderer's matrix
-    // (records of earlier versions the matrix itself).
-    auto replayedGives = [&](std::size_t frames, const Mat4& recorded) {
-      renderer_.LoadProjectionMatrix(prepared);
-      renderer_.ReplayCameraMotion(frames);
+    // (records of earlier versions the matrix itself). The earlier frames'
+    // poses go into the poses files again: each must be the one the scene's
+    // motion gives, not only the last.
+    auto gives = [&](const Mat4& recorded) {
       const Mat4 replayed =
           CameraToWorld(renderer_.PerspectiveMatrix(), renderer_.ProjectionMatrix(), renderer_.ModelViewMatrix());
       return NearestRigidMotion(replayed) == recorded || replayed == recorded;
     };
-    // The earlier frames' poses go into the poses files again: each must be
-    // the one the scene's motion gives, not only the last.
-    for (std::size_t f = 0; f < point.posesBefore.size(); ++f) {
-      if (!replayedGives(f + 1, point.posesBefore[f])) {
-        renderer_.LoadProjectionMatrix(prepared);
-        resumeNote_ = "the recorded pose of frame " + std::to_string(f) + " is not the one the camera motion gives";
-        return;
-      }
-    }
-    if (!replayedGives(static_cast<std::size_t>(point.frame), point.poseBefore)) {
+    std::size_t differing = 0;
+    const bool allGiven = renderer_.ReplayCameraMotion(static_cast<std::size_t>(point.frame), [&](std::size_t f) {
+      differing = f;
+      return f >= point.posesBefore.size() || gives(point.posesBefore[f]);
+    });
+    if (!allGiven) {
       renderer_.LoadProjectionMatrix(prepared);
-      resumeNote_ = "the replayed camera motion does not give the recorded pose";
+      resumeNote_ = "the recorded pose of frame " + std::to_string(differing) + " is not the one the camera motion gives";
       return;
     }
     run_->firstFrame = point.frame;

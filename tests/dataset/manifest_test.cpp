@@ -207,7 +207,8 @@ TEST(Manifest, ResumePointOfAStoppedRun) {
   ASSERT_EQ(p.kind, ResumePoint::Kind::Continue);
   EXPECT_EQ(p.frame, 4);
   EXPECT_EQ(p.random.low, 103u) << "the state at the end of the frame before";
-  EXPECT_EQ(p.poseBefore[3], 3.0);
+  ASSERT_EQ(p.posesBefore.size(), static_cast<std::size_t>(p.frame));
+  EXPECT_EQ(p.posesBefore.back()[3], 3.0);
 
   RunDescription flow = run;
   flow.outputs.flow = true;
